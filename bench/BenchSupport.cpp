@@ -1,0 +1,81 @@
+#include "BenchSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace Bench {
+
+double timeBest(const std::function<void()>& fn, int repeats)
+{
+    double best = std::numeric_limits<double>::max();
+    for (int i = 0; i < std::max(repeats, 1); ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        fn();
+        best = std::min(best, timer.nsecsElapsed() / 1e9);
+    }
+    return best;
+}
+
+double timeCommand(const QString& program, const QStringList& args, int repeats)
+{
+    double best = std::numeric_limits<double>::max();
+    for (int i = 0; i < std::max(repeats, 1); ++i) {
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        QElapsedTimer timer;
+        timer.start();
+        process.start(program, args);
+        if (!process.waitForStarted(10000) || !process.waitForFinished(-1)
+            || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+            return -1.0;
+        best = std::min(best, timer.nsecsElapsed() / 1e9);
+    }
+    return best;
+}
+
+qint64 peakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
+bool report(const QString& name, double ours, double reference, const QString& referenceName,
+            double goalRatio)
+{
+    if (reference <= 0.0) {
+        std::printf("%-48s ours %8.3f s | reference %s unavailable\n", qPrintable(name), ours,
+                    qPrintable(referenceName));
+        std::fflush(stdout);
+        return false;
+    }
+    const double ratio = ours / reference;
+    const bool ok = ratio <= goalRatio;
+    std::printf("%-48s ours %8.3f s | %-28s %8.3f s | ratio %6.2f (goal <= %.2f) %s\n",
+                qPrintable(name), ours, qPrintable(referenceName), reference, ratio, goalRatio,
+                ok ? "OK" : "SLOW");
+    std::fflush(stdout);
+    return ok;
+}
+
+QString workDir()
+{
+    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/bench-data");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+} // namespace Bench

@@ -1,0 +1,29 @@
+#pragma once
+// Timing helpers for the benchmark programs: time our code, time an outside
+// reference command in the same run, print both with the ratio and the goal.
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace Bench {
+
+// Best wall-clock seconds of `repeats` runs of fn.
+double timeBest(const std::function<void()>& fn, int repeats = 3);
+
+// Best wall-clock seconds of running an external command; negative when it
+// cannot run (the reference tool is missing or fails).
+double timeCommand(const QString& program, const QStringList& args, int repeats = 3);
+
+// Peak resident memory of this process so far, in bytes (VmHWM).
+qint64 peakResidentBytes();
+
+// Prints "name: ours X s | reference Y s (what) | ratio R (goal <= G) OK/SLOW"
+// and returns whether the goal was met.
+bool report(const QString& name, double ours, double reference, const QString& referenceName,
+            double goalRatio);
+
+// A folder for generated inputs, kept between runs under the build folder.
+QString workDir();
+
+} // namespace Bench

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Starts or stops the private sound servers the device tests use:
+#  - PulseAudio with a null sink as default output and a loopback source fed
+#    from that sink's monitor as default input (what plays can be recorded back);
+#  - JACK with the dummy driver, a route for virtual MIDI ports.
+# Usage: tests/audio-servers.sh start|stop
+set -u
+
+start_pulse() {
+  command -v pulseaudio >/dev/null || { echo "audio-servers: no pulseaudio"; return 1; }
+  pulseaudio --check 2>/dev/null && pulseaudio --kill 2>/dev/null
+  pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 --disallow-exit -n \
+    --load=module-native-protocol-unix \
+    --load="module-null-sink sink_name=nullsink sink_properties=device.description=NullOut rate=48000" \
+    --load="module-remap-source master=nullsink.monitor source_name=loopmic source_properties=device.description=LoopMic" \
+    >/dev/null 2>&1
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl info >/dev/null 2>&1 || { echo "audio-servers: pulseaudio did not start"; return 1; }
+  pactl set-default-sink nullsink
+  pactl set-default-source loopmic
+  echo "audio-servers: pulseaudio null sink ready"
+}
+
+start_jack() {
+  command -v jackd >/dev/null || { echo "audio-servers: no jackd"; return 1; }
+  export JACK_NO_START_SERVER=1
+  jack_lsp >/dev/null 2>&1 && return 0
+  nohup jackd --no-realtime -d dummy -r 48000 -p 1024 >/tmp/cdw-jackd.log 2>&1 &
+  echo $! >/tmp/cdw-jackd.pid
+  for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
+  jack_lsp >/dev/null 2>&1 || { echo "audio-servers: jackd did not start"; return 1; }
+  echo "audio-servers: jackd dummy ready"
+}
+
+stop_all() {
+  pulseaudio --kill >/dev/null 2>&1 || true
+  if [[ -f /tmp/cdw-jackd.pid ]]; then
+    kill "$(cat /tmp/cdw-jackd.pid)" >/dev/null 2>&1 || true
+    rm -f /tmp/cdw-jackd.pid
+  fi
+}
+
+case "${1:-}" in
+  start) rc=0; start_pulse || rc=1; start_jack || rc=1; exit $rc ;;
+  stop) stop_all ;;
+  *) echo "usage: $0 start|stop"; exit 2 ;;
+esac

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs the whole test suite of a build folder offscreen, with the private
+# PulseAudio and JACK servers running. Exits non-zero when any test fails.
+set -u
+build_dir=${1:-build-tests}
+here=$(cd "$(dirname "$0")" && pwd)
+
+export QT_QPA_PLATFORM=offscreen
+export JACK_NO_START_SERVER=1
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+# The device tests must run here: a server that fails to start fails them.
+export CDW_REQUIRE_SERVERS=1
+
+"$here/audio-servers.sh" start
+trap '"$here/audio-servers.sh" stop' EXIT
+
+jobs=$(nproc 2>/dev/null || echo 2)
+ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"

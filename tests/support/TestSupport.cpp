@@ -1,0 +1,67 @@
+#include "TestSupport.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <cmath>
+
+namespace TestSupport {
+
+QList<float> sineWave(double frequency, double seconds, int sampleRate, float amplitude)
+{
+    const qsizetype count = static_cast<qsizetype>(std::llround(seconds * sampleRate));
+    QList<float> out(count);
+    for (qsizetype i = 0; i < count; ++i)
+        out[i] = amplitude * static_cast<float>(std::sin(2.0 * M_PI * frequency * double(i) / sampleRate));
+    return out;
+}
+
+bool runCommand(const QString& program, const QStringList& args, QByteArray* standardOutput,
+                int timeoutMs)
+{
+    QProcess process;
+    process.setProcessChannelMode(standardOutput ? QProcess::SeparateChannels
+                                                 : QProcess::MergedChannels);
+    process.start(program, args);
+    if (!process.waitForStarted(10000))
+        return false;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    if (standardOutput)
+        *standardOutput = process.readAllStandardOutput();
+    else
+        process.readAll();
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool hasCommand(const QString& program)
+{
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+bool pulseServerRunning()
+{
+    return hasCommand("pactl") && runCommand("pactl", {"info"}, nullptr, 5000);
+}
+
+bool jackServerRunning()
+{
+    // A JACK client would otherwise try to start a server of its own.
+    qputenv("JACK_NO_START_SERVER", "1");
+    return hasCommand("jack_lsp") && runCommand("jack_lsp", {}, nullptr, 5000);
+}
+
+bool serversRequired()
+{
+    return qEnvironmentVariableIntValue("CDW_REQUIRE_SERVERS") == 1;
+}
+
+QString sourceDir()
+{
+    const QString dir = qEnvironmentVariable("CDW_SOURCE_DIR");
+    return dir.isEmpty() ? QStringLiteral(".") : dir;
+}
+
+} // namespace TestSupport

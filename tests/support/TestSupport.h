@@ -1,0 +1,49 @@
+#pragma once
+// Helpers shared by the Qt Test programs: signal generators, external tools
+// and the audio/MIDI servers that tests/run-tests.sh starts.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QtTest/QtTest>
+
+namespace TestSupport {
+
+QList<float> sineWave(double frequency, double seconds, int sampleRate, float amplitude = 0.5f);
+
+// Runs a program to completion; false when it cannot start, times out or exits non-zero.
+bool runCommand(const QString& program, const QStringList& args,
+                QByteArray* standardOutput = nullptr, int timeoutMs = 300000);
+bool hasCommand(const QString& program);
+
+// True when a PulseAudio server answers (tests/run-tests.sh starts a private one).
+bool pulseServerRunning();
+// True when a JACK server runs (tests/run-tests.sh starts one with the dummy driver).
+bool jackServerRunning();
+// tests/run-tests.sh exports CDW_REQUIRE_SERVERS=1: then a missing server fails the test.
+bool serversRequired();
+
+QString sourceDir();
+
+} // namespace TestSupport
+
+// Skips the test when no PulseAudio server can be reached, unless the test run
+// requires the servers (then it fails).
+#define CDW_REQUIRE_PULSE()                                                              \
+    do {                                                                                 \
+        if (!TestSupport::pulseServerRunning()) {                                        \
+            if (TestSupport::serversRequired())                                          \
+                QFAIL("needs the PulseAudio null-sink server, which did not start");     \
+            QSKIP("needs a PulseAudio server (started by tests/run-tests.sh)");          \
+        }                                                                                \
+    } while (0)
+
+#define CDW_REQUIRE_JACK()                                                               \
+    do {                                                                                 \
+        if (!TestSupport::jackServerRunning()) {                                         \
+            if (TestSupport::serversRequired())                                          \
+                QFAIL("needs the JACK dummy server, which did not start");               \
+            QSKIP("needs a JACK server (started by tests/run-tests.sh)");                 \
+        }                                                                                \
+    } while (0)
