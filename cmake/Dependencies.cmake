@@ -21,3 +21,6 @@ endif()
 
 find_path(STB_INCLUDE_DIR stb/stb_vorbis.h REQUIRED)
 find_path(RAPIDJSON_INCLUDE_DIR rapidjson/document.h REQUIRED)
+
+# FFTW (single precision) is a test and benchmark reference only.
+pkg_check_modules(FFTW3F IMPORTED_TARGET fftw3f)
