@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+struct DecodedAudio;
+
 class AudioProcessor : public QObject {
     Q_OBJECT
 public:
@@ -81,6 +83,8 @@ private:
     bool loadMp3File(const QString& filePath);
     bool loadFlacFile(const QString& filePath);
     bool loadOggFile(const QString& filePath);
+    // The common channel rule: mono list, stereo copy, rate, channels, audioLoaded.
+    void takeDecodedAudio(const QString& filePath, DecodedAudio& audio);
 
     // ---- file writing ----
     bool saveWavFile(const QString& filePath, const QList<float>& data, int sampleRate,

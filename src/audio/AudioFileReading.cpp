@@ -1,0 +1,183 @@
+// Reading of WAV, MP3, FLAC and Ogg Vorbis files into the processor's lists.
+// Every reader reads through QFile, so files inside the program's resources
+// (":/...") load like files on disk.
+
+#include "AudioProcessor.h"
+
+#include "codecs/FlacDecoder.h"
+#include "codecs/Mp3Decoder.h"
+#include "codecs/OggDecoder.h"
+#include "codecs/WavReader.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+bool readWholeFile(const QString& filePath, QByteArray& bytes)
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    bytes = file.readAll();
+    // A read error leaves readAll short; report it rather than decode a torso.
+    return file.error() == QFileDevice::NoError;
+}
+
+} // namespace
+
+bool AudioProcessor::loadAudioFile(const QString& filePath)
+{
+    clear();
+    const QString suffix = QFileInfo(filePath).suffix().toLower();
+    if (suffix == QLatin1String("wav"))
+        return loadWavFile(filePath);
+    if (suffix == QLatin1String("mp3"))
+        return loadMp3File(filePath);
+    if (suffix == QLatin1String("flac"))
+        return loadFlacFile(filePath);
+    if (suffix == QLatin1String("ogg"))
+        return loadOggFile(filePath);
+    emit errorOccurred(tr("不支持的音频格式: %1").arg(suffix));
+    return false;
+}
+
+bool AudioProcessor::loadWavFile(const QString& filePath)
+{
+    QByteArray bytes;
+    if (!readWholeFile(filePath, bytes)) {
+        emit errorOccurred(tr("无法打开文件: %1").arg(filePath));
+        return false;
+    }
+    DecodedAudio audio;
+    switch (WavReader::read(bytes, audio)) {
+    case WavReader::Status::Ok:
+        break;
+    case WavReader::Status::HeaderDamaged:
+        emit errorOccurred(tr("WAV文件头损坏: %1").arg(filePath));
+        return false;
+    case WavReader::Status::NotWav:
+        emit errorOccurred(tr("不是有效的WAV文件: %1").arg(filePath));
+        return false;
+    case WavReader::Status::FormatDamaged:
+        emit errorOccurred(tr("WAV fmt chunk损坏: %1").arg(filePath));
+        return false;
+    case WavReader::Status::NoAudioData:
+        emit errorOccurred(tr("WAV文件中没有找到音频数据: %1").arg(filePath));
+        return false;
+    case WavReader::Status::ZeroChannels:
+        emit errorOccurred(tr("WAV文件声道数为0: %1").arg(filePath));
+        return false;
+    case WavReader::Status::UnsupportedFormat:
+        emit errorOccurred(tr("不支持的WAV编码格式: %1").arg(filePath));
+        return false;
+    }
+    bytes.clear();
+    takeDecodedAudio(filePath, audio);
+    return true;
+}
+
+bool AudioProcessor::loadMp3File(const QString& filePath)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray bytes;
+    if (!readWholeFile(filePath, bytes)) {
+        emit errorOccurred(tr("无法打开文件: %1").arg(filePath));
+        return false;
+    }
+    qDebug() << "[MP3] readAll:" << timer.restart() << "ms, size:" << bytes.size();
+
+    DecodedAudio audio;
+    const bool decoded = Mp3Decoder::decode(bytes, audio);
+    qDebug() << "[MP3] decode:" << timer.restart() << "ms, frames:" << audio.frames()
+             << "rate:" << audio.sampleRate << "ch:" << audio.channels;
+    if (!decoded || audio.frames() == 0) {
+        emit errorOccurred(tr("MP3解码失败: %1").arg(filePath));
+        return false;
+    }
+    bytes.clear();
+    takeDecodedAudio(filePath, audio);
+    qDebug() << "[MP3] mono convert:" << timer.restart() << "ms, samples:" << samples.size();
+    return true;
+}
+
+bool AudioProcessor::loadFlacFile(const QString& filePath)
+{
+    QElapsedTimer timer;
+    timer.start();
+    // A file that cannot be read is reported as a failed decode.
+    QByteArray bytes;
+    DecodedAudio audio;
+    const bool decoded = readWholeFile(filePath, bytes) && FlacDecoder::decode(bytes, audio);
+    qDebug() << "[FLAC] decode:" << timer.elapsed() << "ms, frames:" << audio.frames()
+             << "rate:" << audio.sampleRate << "ch:" << audio.channels;
+    if (!decoded || audio.frames() == 0) {
+        emit errorOccurred(tr("FLAC解码失败: %1").arg(filePath));
+        return false;
+    }
+    bytes.clear();
+    takeDecodedAudio(filePath, audio);
+    qDebug() << "[FLAC] mono convert:" << timer.elapsed() << "ms, samples:" << samples.size();
+    return true;
+}
+
+bool AudioProcessor::loadOggFile(const QString& filePath)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray bytes;
+    if (!readWholeFile(filePath, bytes)) {
+        emit errorOccurred(tr("无法打开文件: %1").arg(filePath));
+        return false;
+    }
+    qDebug() << "[OGG] readAll:" << timer.restart() << "ms, size:" << bytes.size();
+
+    DecodedAudio audio;
+    int errorCode = 0;
+    const bool decoded = OggDecoder::decode(bytes, audio, errorCode);
+    qDebug() << "[OGG] info:" << timer.restart() << "ms, frames:" << audio.frames()
+             << "rate:" << audio.sampleRate << "ch:" << audio.channels;
+    if (!decoded || audio.frames() == 0) {
+        emit errorOccurred(tr("OGG解码失败 (错误码 %1): %2").arg(errorCode).arg(filePath));
+        return false;
+    }
+    bytes.clear();
+    takeDecodedAudio(filePath, audio);
+    qDebug() << "[OGG] decode done:" << timer.restart() << "ms, samples:" << samples.size();
+    return true;
+}
+
+void AudioProcessor::takeDecodedAudio(const QString& filePath, DecodedAudio& audio)
+{
+    const int n = audio.channels;
+    const qint64 frames = audio.frames();
+    // Only whole frames count.
+    audio.interleaved.resize(qsizetype(frames * n));
+
+    if (n == 1) {
+        samples = std::move(audio.interleaved);
+    } else {
+        samples.resize(qsizetype(frames));
+        const float* src = audio.interleaved.constData();
+        float* dst = samples.data();
+        if (n == 2) {
+            for (qint64 i = 0; i < frames; ++i)
+                dst[i] = (src[2 * i] + src[2 * i + 1]) * 0.5f;
+            stereoSamples = std::move(audio.interleaved);
+        } else {
+            for (qint64 i = 0; i < frames; ++i, src += n) {
+                float sum = 0.0f;
+                for (int c = 0; c < n; ++c)
+                    sum += src[c];
+                dst[i] = sum / float(n);
+            }
+        }
+    }
+    sampleRate = audio.sampleRate;
+    channels = n;
+    const qint64 durationMs = (frames > 0 && sampleRate > 0) ? frames * 1000 / sampleRate : 0;
+    emit audioLoaded(filePath, sampleRate, channels, durationMs);
+}
