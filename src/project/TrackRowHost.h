@@ -35,4 +35,12 @@ public:
     virtual void destroyTrackRow(int index) = 0;
     // Recomputes the project length and the ruler's range.
     virtual void updateRuler() = 0;
+
+    // Track `index`, or null when the index is out of range. The address is
+    // good only until the track list next changes size.
+    TrackData* trackAt(int index);
+    // Gives every row i index i and the current address of track i. Call it
+    // after anything that inserts into, erases from or reallocates the
+    // track list; the undo commands do so after each of their changes.
+    void rebindTrackRows();
 };

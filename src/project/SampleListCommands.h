@@ -1,0 +1,107 @@
+#pragma once
+// Undo commands of the single-track editor's sample lists. Each keeps raw
+// pointers to lists that the page owns (the list objects must outlive the
+// page's undo stack) and copies of what it restores. Copies of QList share
+// storage until written, so whole-list snapshots are cheap.
+//
+// Stereo: the optional `stereoSamples` list is the page's interleaved L/R
+// copy of the mono list. Indexes are frames of the mono list; the stereo
+// list is edited at 2 x frame, so both lists lose or regain the same frames
+// and a stereo export never holds audio the user deleted. A stereo list that
+// is empty (mono material) or whose length at construction is not exactly
+// 2 x the mono length is left alone by the command, in both directions,
+// rather than cut at frames that do not line up.
+
+#include <QList>
+#include <QString>
+#include <QUndoCommand>
+
+// Deletes the frames [start, end). The push performs the deletion: the page
+// does not remove the samples itself. An empty or out-of-range range
+// (negative start, end beyond the list, start >= end) or a null list makes
+// the command do nothing at all.
+class DeleteSelectionCommand : public QUndoCommand {
+public:
+    DeleteSelectionCommand(QList<float>* samples, int start, int end, const QString& text,
+                           QList<float>* stereoSamples = nullptr);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    QList<float>* list;
+    int start = 0;
+    QList<float> deletedSamples;
+    QList<float>* stereoList = nullptr; // null when the stereo list is left alone
+    QList<float> deletedStereo;
+};
+
+// A recording appended at `startIndex`: the list (and, when it keeps pace,
+// the stereo list) already holds the take. The tail [startIndex, size) is
+// saved; undo cuts the lists back to startIndex, redo puts the tail back.
+// Stereo: if the stereo list already holds the take (2 x the mono length) its
+// tail is saved; if it still ends at 2 x startIndex, the take is added to it
+// with both channels equal to the mono take (on the push's redo).
+class RecordCommand : public QUndoCommand {
+public:
+    RecordCommand(QList<float>* samples, int startIndex, const QString& text,
+                  QList<float>* stereoSamples = nullptr);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    QList<float>* list;
+    int startIndex = 0;
+    QList<float> recordedTail;
+    QList<float>* stereoList = nullptr;
+    QList<float> recordedStereoTail;
+};
+
+// A recording inserted into the list. `before` is the list as it was before
+// the take; the list already holds the result, so pushing changes nothing in
+// it. Undo sets the list to `before`, redo to the result.
+// Stereo: the take is found as the frames the mono list gained (it must be
+// `before` with frames inserted at one place). If the stereo list still has
+// 2 x before's length, the take is inserted into it at the same frame with
+// both channels equal to the mono take (on the push's redo); if it already
+// has 2 x the new length it is taken as holding the take. Otherwise, or when
+// the list changed in another way, the stereo list is left alone.
+class InsertRecordCommand : public QUndoCommand {
+public:
+    InsertRecordCommand(QList<float>* samples, QList<float> before, const QString& text,
+                        QList<float>* stereoSamples = nullptr);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    QList<float>* list;
+    QList<float> before;
+    QList<float> after;
+    QList<float>* stereoList = nullptr;
+    QList<float> stereoBefore;
+    QList<float> stereoAfter;
+};
+
+// Replaces whole lists: undo sets `first` to oldFirst and `second` to
+// oldSecond, redo sets the new ones. A null pointer skips its list both ways.
+// The single-track page passes its mono list as first and its stereo list as
+// second.
+class SamplesReplaceCommand : public QUndoCommand {
+public:
+    SamplesReplaceCommand(QList<float>* first, QList<float>* second, QList<float> oldFirst,
+                          QList<float> oldSecond, QList<float> newFirst, QList<float> newSecond,
+                          const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    QList<float>* first;
+    QList<float>* second;
+    QList<float> oldFirst;
+    QList<float> oldSecond;
+    QList<float> newFirst;
+    QList<float> newSecond;
+};

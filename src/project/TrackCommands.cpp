@@ -1,0 +1,295 @@
+#include "TrackCommands.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+template <class Clip>
+bool takeAndAppend(std::vector<Clip>& source, std::vector<Clip>& destination, int index,
+                   const Clip& copy)
+{
+    if (index < 0 || static_cast<size_t>(index) >= source.size())
+        return false;
+    source.erase(source.begin() + index);
+    destination.push_back(copy);
+    return true;
+}
+
+template <class Clip>
+void putBack(std::vector<Clip>& source, std::vector<Clip>& destination, int index,
+             const Clip& copy)
+{
+    if (destination.empty() || index < 0)
+        return;
+    destination.pop_back();
+    const size_t at = std::min(static_cast<size_t>(index), source.size());
+    source.insert(source.begin() + static_cast<std::ptrdiff_t>(at), copy);
+}
+
+} // namespace
+
+// ---- TrackClipsSnapshotCommand
+
+TrackClipsSnapshotCommand::TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex,
+                                                     const QString& text)
+    : QUndoCommand(text), page(page), trackIndex(trackIndex)
+{
+}
+
+TrackClipsSnapshotCommand::TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex,
+                                                     std::vector<AudioClip> before,
+                                                     std::vector<AudioClip> after,
+                                                     const QString& text)
+    : TrackClipsSnapshotCommand(page, trackIndex, text)
+{
+    audioBefore = std::move(before);
+    audioAfter = std::move(after);
+}
+
+TrackClipsSnapshotCommand* TrackClipsSnapshotCommand::createForMidi(TrackRowHost* page,
+                                                                    int trackIndex,
+                                                                    std::vector<MidiClip> before,
+                                                                    std::vector<MidiClip> after,
+                                                                    const QString& text)
+{
+    auto* command = new TrackClipsSnapshotCommand(page, trackIndex, text);
+    command->isMidi = true;
+    command->midiBefore = std::move(before);
+    command->midiAfter = std::move(after);
+    return command;
+}
+
+void TrackClipsSnapshotCommand::apply(bool useAfter)
+{
+    TrackData* track = page ? page->trackAt(trackIndex) : nullptr;
+    if (!track)
+        return;
+    if (isMidi)
+        track->midiClips = useAfter ? midiAfter : midiBefore;
+    else
+        track->audioClips = useAfter ? audioAfter : audioBefore;
+}
+
+void TrackClipsSnapshotCommand::undo() { apply(false); }
+void TrackClipsSnapshotCommand::redo() { apply(true); }
+
+// ---- MoveClipCommand
+
+MoveClipCommand::MoveClipCommand(TrackRowHost* page, int fromIndex, int toIndex, int clipIndex,
+                                 bool isMidi, const AudioClip& audioClip,
+                                 const MidiClip& midiClip, const QString& text)
+    : QUndoCommand(text),
+      page(page),
+      fromIndex(fromIndex),
+      toIndex(toIndex),
+      clipIndex(clipIndex),
+      isMidi(isMidi),
+      audioClip(audioClip),
+      midiClip(midiClip)
+{
+}
+
+void MoveClipCommand::redo()
+{
+    moved = false;
+    TrackData* from = page ? page->trackAt(fromIndex) : nullptr;
+    TrackData* to = page ? page->trackAt(toIndex) : nullptr;
+    if (!from || !to)
+        return;
+    moved = isMidi ? takeAndAppend(from->midiClips, to->midiClips, clipIndex, midiClip)
+                   : takeAndAppend(from->audioClips, to->audioClips, clipIndex, audioClip);
+}
+
+void MoveClipCommand::undo()
+{
+    if (!moved)
+        return;
+    moved = false;
+    TrackData* from = page ? page->trackAt(fromIndex) : nullptr;
+    TrackData* to = page ? page->trackAt(toIndex) : nullptr;
+    if (!from || !to)
+        return;
+    if (isMidi)
+        putBack(from->midiClips, to->midiClips, clipIndex, midiClip);
+    else
+        putBack(from->audioClips, to->audioClips, clipIndex, audioClip);
+}
+
+// ---- AddTrackCommand
+
+AddTrackCommand::AddTrackCommand(TrackRowHost* page, const QString& text)
+    : QUndoCommand(text), page(page)
+{
+    if (page && !page->trackList().empty()) {
+        snapshot = page->trackList().back();
+        hasSnapshot = true;
+    }
+}
+
+void AddTrackCommand::redo()
+{
+    if (!page)
+        return;
+    if (firstRedoPending) {
+        firstRedoPending = false;
+        return;
+    }
+    if (!hasSnapshot)
+        return;
+    std::vector<TrackData>& tracks = page->trackList();
+    tracks.push_back(snapshot);
+    // The append may have moved every track: re-point the existing rows
+    // before the new row is made.
+    page->rebindTrackRows();
+    page->createTrackRow(static_cast<int>(tracks.size()) - 1);
+    page->updateRuler();
+}
+
+void AddTrackCommand::undo()
+{
+    if (!page || !hasSnapshot)
+        return;
+    std::vector<TrackData>& tracks = page->trackList();
+    if (tracks.empty())
+        return;
+    page->destroyTrackRow(static_cast<int>(tracks.size()) - 1);
+    tracks.pop_back();
+    page->rebindTrackRows();
+    page->updateRuler();
+}
+
+// ---- RemoveTrackCommand
+
+RemoveTrackCommand::RemoveTrackCommand(TrackRowHost* page, int index, TrackData track,
+                                       const QString& text)
+    : QUndoCommand(text), page(page), index(index), snapshot(std::move(track))
+{
+}
+
+void RemoveTrackCommand::redo()
+{
+    if (!page)
+        return;
+    if (firstRedoPending) {
+        firstRedoPending = false;
+        return;
+    }
+    std::vector<TrackData>& tracks = page->trackList();
+    if (index < 0 || static_cast<size_t>(index) >= tracks.size())
+        return;
+    page->destroyTrackRow(index);
+    tracks.erase(tracks.begin() + index);
+    page->rebindTrackRows();
+    page->updateRuler();
+}
+
+void RemoveTrackCommand::undo()
+{
+    if (!page)
+        return;
+    std::vector<TrackData>& tracks = page->trackList();
+    if (index < 0 || static_cast<size_t>(index) > tracks.size())
+        return;
+    tracks.insert(tracks.begin() + index, snapshot);
+    // Re-point the existing rows before the new row is made: those from
+    // `index` on now show the track one place further on, and the insertion
+    // may have moved every track.
+    const int rows = page->trackRowCount();
+    for (int r = 0; r < rows; ++r) {
+        const int track = r < index ? r : r + 1;
+        TrackRowBinding* row = page->trackRowAt(r);
+        if (!row || static_cast<size_t>(track) >= tracks.size())
+            continue;
+        row->updateIndex(track);
+        row->rebindTrackData(&tracks[static_cast<size_t>(track)]);
+    }
+    page->createTrackRow(index);
+    page->rebindTrackRows();
+    page->updateRuler();
+}
+
+// ---- EnvelopeSnapshotCommand
+
+EnvelopeSnapshotCommand::EnvelopeSnapshotCommand(TrackRowHost* page, int trackIndex,
+                                                 std::vector<EnvelopePoint> before,
+                                                 std::vector<EnvelopePoint> after,
+                                                 bool enabledBefore, bool enabledAfter,
+                                                 const QString& text)
+    : QUndoCommand(text),
+      page(page),
+      trackIndex(trackIndex),
+      before(std::move(before)),
+      after(std::move(after)),
+      enabledBefore(enabledBefore),
+      enabledAfter(enabledAfter)
+{
+}
+
+void EnvelopeSnapshotCommand::apply(const std::vector<EnvelopePoint>& points, bool enabled)
+{
+    TrackData* track = page ? page->trackAt(trackIndex) : nullptr;
+    if (!track)
+        return;
+    track->volumeEnvelope = points;
+    track->envelopeEnabled = enabled;
+}
+
+void EnvelopeSnapshotCommand::undo() { apply(before, enabledBefore); }
+void EnvelopeSnapshotCommand::redo() { apply(after, enabledAfter); }
+
+// ---- MarkerSnapshotCommand
+
+MarkerSnapshotCommand::MarkerSnapshotCommand(std::vector<TimelineMarker>* markers,
+                                             std::vector<TimelineMarker> before,
+                                             std::vector<TimelineMarker> after,
+                                             const QString& text)
+    : QUndoCommand(text), markers(markers), before(std::move(before)), after(std::move(after))
+{
+}
+
+void MarkerSnapshotCommand::undo()
+{
+    if (markers)
+        *markers = before;
+}
+
+void MarkerSnapshotCommand::redo()
+{
+    if (markers)
+        *markers = after;
+}
+
+// ---- MidiNoteSnapshotCommand
+
+MidiNoteSnapshotCommand::MidiNoteSnapshotCommand(TrackRowHost* page, int trackIndex,
+                                                 int clipIndex, std::vector<MidiNote> before,
+                                                 std::vector<MidiNote> after, const QString& text)
+    : QUndoCommand(text),
+      page(page),
+      trackIndex(trackIndex),
+      clipIndex(clipIndex),
+      before(std::move(before)),
+      after(std::move(after))
+{
+}
+
+MidiClip* MidiNoteSnapshotCommand::clip() const
+{
+    TrackData* track = page ? page->trackAt(trackIndex) : nullptr;
+    if (!track || clipIndex < 0 || static_cast<size_t>(clipIndex) >= track->midiClips.size())
+        return nullptr;
+    return &track->midiClips[static_cast<size_t>(clipIndex)];
+}
+
+void MidiNoteSnapshotCommand::undo()
+{
+    if (MidiClip* target = clip())
+        target->notes = before;
+}
+
+void MidiNoteSnapshotCommand::redo()
+{
+    if (MidiClip* target = clip())
+        target->notes = after;
+}

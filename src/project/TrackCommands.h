@@ -1,0 +1,171 @@
+#pragma once
+// Undo commands of the multitrack page: clip lists, clip moves between
+// tracks, whole tracks, volume envelopes, markers and MIDI notes.
+//
+// Addressing: a command names its track by index (and a MIDI clip by index
+// within the track) and resolves it through the page each time it runs, so
+// adding, removing or reallocating tracks in between never leaves a command
+// holding a stale address. The undo stack runs a command only in the state
+// it left, so the indexes still name the same track and clip then. An index
+// that does not resolve makes undo() and redo() do nothing.
+//
+// Pushing: the page makes the edit itself and then pushes the command; the
+// push's redo() assigns the "after" state, which is already in place.
+// MoveClipCommand is the exception: its push performs the move. The commands
+// refresh no view; the page repaints after push, undo and redo.
+
+#include "TrackRowHost.h"
+
+#include <QString>
+#include <QUndoCommand>
+#include <vector>
+
+// A whole clip vector of one track before and after an edit (split, delete,
+// move within the track, recording). The audio variant touches only the
+// track's audioClips, the MIDI variant only its midiClips.
+class TrackClipsSnapshotCommand : public QUndoCommand {
+public:
+    // Audio variant: page->trackList()[trackIndex].audioClips.
+    TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex, std::vector<AudioClip> before,
+                              std::vector<AudioClip> after, const QString& text);
+    // MIDI variant (heap-allocated; the caller pushes it).
+    static TrackClipsSnapshotCommand* createForMidi(TrackRowHost* page, int trackIndex,
+                                                    std::vector<MidiClip> before,
+                                                    std::vector<MidiClip> after,
+                                                    const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex, const QString& text);
+    void apply(bool useAfter);
+
+    TrackRowHost* page;
+    int trackIndex;
+    bool isMidi = false;
+    std::vector<AudioClip> audioBefore;
+    std::vector<AudioClip> audioAfter;
+    std::vector<MidiClip> midiBefore;
+    std::vector<MidiClip> midiAfter;
+};
+
+// Moves clip `clipIndex` of track `fromIndex` to the end of track `toIndex`
+// (audio clips, or MIDI clips when `isMidi`). The push performs the move; do
+// not move the clip before pushing. Both clip copies are kept; only the one
+// matching `isMidi` is used, and it is what undo puts back at `clipIndex`.
+// A redo that finds no such clip moves nothing, and the undo that follows
+// it removes nothing.
+class MoveClipCommand : public QUndoCommand {
+public:
+    MoveClipCommand(TrackRowHost* page, int fromIndex, int toIndex, int clipIndex, bool isMidi,
+                    const AudioClip& audioClip, const MidiClip& midiClip, const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    TrackRowHost* page;
+    int fromIndex;
+    int toIndex;
+    int clipIndex;
+    bool isMidi;
+    AudioClip audioClip;
+    MidiClip midiClip;
+    bool moved = false; // whether the last redo moved a clip
+};
+
+// Push right after the page appended a track and created its row. Keeps a
+// copy of the last track; the push's redo does nothing. Undo removes the
+// last track and its row; a later redo appends the copy again. Made on a
+// page without tracks, it does nothing.
+class AddTrackCommand : public QUndoCommand {
+public:
+    AddTrackCommand(TrackRowHost* page, const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    TrackRowHost* page;
+    TrackData snapshot;
+    bool hasSnapshot = false;
+    bool firstRedoPending = true;
+};
+
+// Push right after the page removed track `index` (and its row); `track` is
+// a copy of the removed track. The push's redo does nothing. Undo inserts
+// the copy at `index` with a row at the same place; a later redo removes it
+// again.
+class RemoveTrackCommand : public QUndoCommand {
+public:
+    RemoveTrackCommand(TrackRowHost* page, int index, TrackData track, const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    TrackRowHost* page;
+    int index;
+    TrackData snapshot;
+    bool firstRedoPending = true;
+};
+
+// The volume envelope of track `trackIndex` with its on/off flag, before
+// and after an edit.
+class EnvelopeSnapshotCommand : public QUndoCommand {
+public:
+    EnvelopeSnapshotCommand(TrackRowHost* page, int trackIndex, std::vector<EnvelopePoint> before,
+                            std::vector<EnvelopePoint> after, bool enabledBefore,
+                            bool enabledAfter, const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    void apply(const std::vector<EnvelopePoint>& points, bool enabled);
+
+    TrackRowHost* page;
+    int trackIndex;
+    std::vector<EnvelopePoint> before;
+    std::vector<EnvelopePoint> after;
+    bool enabledBefore;
+    bool enabledAfter;
+};
+
+// The page's whole marker vector before and after an edit. The vector never
+// moves, so its address is kept; the caller hands the markers to the ruler.
+class MarkerSnapshotCommand : public QUndoCommand {
+public:
+    MarkerSnapshotCommand(std::vector<TimelineMarker>* markers, std::vector<TimelineMarker> before,
+                          std::vector<TimelineMarker> after, const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    std::vector<TimelineMarker>* markers;
+    std::vector<TimelineMarker> before;
+    std::vector<TimelineMarker> after;
+};
+
+// The notes of MIDI clip `clipIndex` of track `trackIndex`, before and after
+// an edit.
+class MidiNoteSnapshotCommand : public QUndoCommand {
+public:
+    MidiNoteSnapshotCommand(TrackRowHost* page, int trackIndex, int clipIndex,
+                            std::vector<MidiNote> before, std::vector<MidiNote> after,
+                            const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    MidiClip* clip() const;
+
+    TrackRowHost* page;
+    int trackIndex;
+    int clipIndex;
+    std::vector<MidiNote> before;
+    std::vector<MidiNote> after;
+};
