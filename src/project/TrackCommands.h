@@ -13,6 +13,14 @@
 // push's redo() assigns the "after" state, which is already in place.
 // MoveClipCommand is the exception: its push performs the move. The commands
 // refresh no view; the page repaints after push, undo and redo.
+//
+// Typical calls from the page (`this` is the TrackRowHost):
+//   auto before = tracks[t].audioClips;  /* split clip c of track t */
+//   undoStack->push(new TrackClipsSnapshotCommand(this, t, before, tracks[t].audioClips, "拆分片段"));
+//   undoStack->push(new MoveClipCommand(this, from, to, c, false, tracks[from].audioClips[c],
+//                                       MidiClip(), "移动片段"));  /* performs the move */
+//   tracks.push_back(newTrack); rebindTrackRows(); createTrackRow(last);
+//   undoStack->push(new AddTrackCommand(this, "添加轨道"));
 
 #include "TrackRowHost.h"
 

@@ -362,6 +362,8 @@ private slots:
         QTest::newRow("midi") << true;
     }
 
+    // A variant's vectors of the other kind are empty: assigning them by
+    // mistake would show.
     void clipSnapshotsTouchOnlyTheirKind()
     {
         QFETCH(bool, isMidi);
@@ -369,32 +371,22 @@ private slots:
         page.appendTrack(track("A", 2));
         page.tracks[0].midiClips = {midiClip(0, 60), midiClip(1, 62)};
         const TrackData before = page.tracks[0];
-        std::vector<AudioClip> audioAfter{audioClip("A/split0"), audioClip("A/split1", 1.0), before.audioClips[1]};
-        std::vector<MidiClip> midiAfter{midiClip(5, 70)};
-        if (isMidi)
-            page.tracks[0].midiClips = midiAfter;
-        else
-            page.tracks[0].audioClips = audioAfter;
-        const TrackData edited = page.tracks[0];
-        // The variant's vectors of the other kind are empty: assigning them
-        // by mistake would show.
-        const std::vector<AudioClip> otherAudio = page.tracks[0].audioClips;
-        const std::vector<MidiClip> otherMidi = page.tracks[0].midiClips;
-
+        const std::vector<AudioClip> audioAfter{audioClip("A/split0"), audioClip("A/split1", 1.0)};
+        const std::vector<MidiClip> midiAfter{midiClip(5, 70)};
         QUndoStack stack;
-        stack.push(isMidi ? TrackClipsSnapshotCommand::createForMidi(&page, 0, before.midiClips, midiAfter, "拆分片段")
-                          : new TrackClipsSnapshotCommand(&page, 0, before.audioClips, audioAfter, "拆分片段"));
-        stack.undo();
         if (isMidi) {
-            QVERIFY(page.tracks[0].midiClips == before.midiClips);
-            QVERIFY(page.tracks[0].audioClips == otherAudio);
+            page.tracks[0].midiClips = midiAfter;
+            stack.push(TrackClipsSnapshotCommand::createForMidi(&page, 0, before.midiClips, midiAfter, "删除MIDI块"));
         } else {
-            QVERIFY(page.tracks[0].audioClips == before.audioClips);
-            QVERIFY(page.tracks[0].midiClips == otherMidi);
+            page.tracks[0].audioClips = audioAfter;
+            stack.push(new TrackClipsSnapshotCommand(&page, 0, before.audioClips, audioAfter, "拆分片段"));
         }
+        stack.undo();
+        QVERIFY(page.tracks[0].audioClips == before.audioClips);
+        QVERIFY(page.tracks[0].midiClips == before.midiClips);
         stack.redo();
-        QVERIFY(isMidi ? page.tracks[0].midiClips == edited.midiClips
-                       : page.tracks[0].audioClips == edited.audioClips);
+        QVERIFY(page.tracks[0].audioClips == (isMidi ? before.audioClips : audioAfter));
+        QVERIFY(page.tracks[0].midiClips == (isMidi ? midiAfter : before.midiClips));
     }
 
     // Envelope and note snapshots find their track again after other tracks
