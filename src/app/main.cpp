@@ -1,10 +1,35 @@
-#include <QApplication>
-#include <QLabel>
+#include "app/AppInfo.h"
+#include "app/MainWindow.h"
+#include "app/SplashScreen.h"
+#include "app/StartUp.h"
 
-int main(int argc, char* argv[])
+#include <QApplication>
+#include <QPixmap>
+#include <QSplashScreen>
+
+#include <memory>
+
+int main(int argc, char** argv)
 {
+    StartUp::prepareEnvironment();
     QApplication app(argc, argv);
-    QLabel placeholder(QStringLiteral("卡德文Studio"));
-    placeholder.show();
-    return app.exec();
+    StartUp::applyIdentity(app);
+
+    const QPixmap splashPixmap = SplashScreen::paintPixmap(QString::fromLatin1(AppInfo::Version));
+    QSplashScreen splash(splashPixmap);
+    splash.show();
+    QCoreApplication::processEvents();
+
+    StartUp::applyStyleSheet(app);
+    SplashScreen::showMessage(splash, QStringLiteral("初始化界面..."));
+
+    auto window = std::make_unique<MainWindow>();
+    SplashScreen::showMessage(splash, QStringLiteral("加载完成"));
+
+    window->show();
+    splash.finish(window.get());
+    const int result = app.exec();
+    // The window saves its settings as it goes, before the splash and the application.
+    window.reset();
+    return result;
 }

@@ -1,0 +1,14 @@
+#pragma once
+// The program's identity, shared by the splash screen, the about box and the
+// update check so that all of them show the same version.
+
+namespace AppInfo {
+
+inline constexpr char Version[] = "0.1.0";
+inline constexpr char ApplicationName[] = "Calderwyn Studio";
+inline constexpr char OrganizationName[] = "Calderwyn";
+inline constexpr char OrganizationDomain[] = "calderwyn.example";
+inline constexpr char IconPath[] = ":/app-icon.png";
+inline constexpr char StyleSheetPath[] = ":/theme.qss";
+
+} // namespace AppInfo

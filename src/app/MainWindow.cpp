@@ -1,0 +1,184 @@
+#include "app/MainWindow.h"
+
+#include "app/WelcomePage.h"
+#include "app/WindowPlacement.h"
+#include "app/shared/LoadingOverlay.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTime>
+#include <QTimer>
+
+namespace {
+
+const char* const GeometryKey = "window/geometry";
+const char* const StateKey = "window/state";
+const QRect DefaultGeometry(100, 100, 1200, 800);
+const QSize InitialSize(1920, 1080);
+constexpr int StatusClockIntervalMs = 1000;
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+{
+    setupUi();
+    createMenus();
+    createStatusBar();
+    setupConnections();
+    loadSettings();
+    setupUpdateChecker();
+    loadKeptSoundFont();
+    setWindowTitle(tr("卡德文Studio"));
+    placeOnScreen();
+
+    statusTimer = new QTimer(this);
+    connect(statusTimer, &QTimer::timeout, this, &MainWindow::updateStatusBar);
+    statusTimer->start(StatusClockIntervalMs);
+    updateStatusBar();
+}
+
+MainWindow::~MainWindow()
+{
+    saveSettings();
+}
+
+void MainWindow::setupUi()
+{
+    stackedWidget = new QStackedWidget(this);
+    setCentralWidget(stackedWidget);
+
+    welcomePage = new WelcomePage(this);
+    audioEditorPage = new QWidget(this);
+    multiTrackPage = new QWidget(this);
+    mixerPage = new QWidget(this);
+    // The mixer page takes the multitrack page's track list and plug-in bridge here.
+
+    stackedWidget->addWidget(welcomePage);
+    stackedWidget->addWidget(audioEditorPage);
+    stackedWidget->addWidget(multiTrackPage);
+    stackedWidget->addWidget(mixerPage);
+    stackedWidget->setCurrentIndex(WelcomePageIndex);
+
+    loadingOverlay = new LoadingOverlay(stackedWidget);
+}
+
+void MainWindow::createMenus()
+{
+    // The menu bar and its actions are built here once the commands exist.
+}
+
+void MainWindow::createStatusBar()
+{
+    statusBar()->showMessage(tr("就绪"));
+    statusLabel = new QLabel(this);
+    statusBar()->addPermanentWidget(statusLabel);
+}
+
+void MainWindow::setupConnections()
+{
+    // The actions, the mixer's strip changes and the welcome page's requests
+    // are wired here once their handlers exist.
+}
+
+void MainWindow::setupUpdateChecker()
+{
+    // The update checker is created here, with its silent check 3 s after start.
+}
+
+void MainWindow::loadKeptSoundFont()
+{
+    // The multitrack page reloads the SoundFont kept from an earlier run here.
+}
+
+void MainWindow::placeOnScreen()
+{
+    // Always the same start size, whatever geometry the settings restored, but
+    // never larger than the screen's usable area.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        resize(InitialSize);
+        return;
+    }
+    setGeometry(WindowPlacement::centredGeometry(InitialSize, screen->availableGeometry()));
+}
+
+void MainWindow::loadSettings()
+{
+    QSettings settings;
+    setGeometry(settings.value(QLatin1String(GeometryKey), DefaultGeometry).toRect());
+    const QByteArray state = settings.value(QLatin1String(StateKey)).toByteArray();
+    if (!state.isEmpty())
+        restoreState(state);
+}
+
+void MainWindow::saveSettings()
+{
+    QSettings settings;
+    settings.setValue(QLatin1String(GeometryKey), geometry());
+    settings.setValue(QLatin1String(StateKey), saveState());
+}
+
+void MainWindow::updateStatusBar()
+{
+    const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
+    if (!projectOpen) {
+        statusLabel->setText(tr("未打开项目 | %1").arg(time));
+        return;
+    }
+    const QString name = currentProjectPath.isEmpty() ? tr("未命名")
+                                                      : QFileInfo(currentProjectPath).baseName();
+    const QString type = projectType == QLatin1String("single") ? tr("单轨") : tr("多轨");
+    statusLabel->setText(tr("项目: %1 | 类型: %2 | %3").arg(name, type, time));
+}
+
+void MainWindow::showLoading(const QString& text)
+{
+    if (!loadingOverlay)
+        return;
+    loadingOverlay->setGeometry(0, 0, stackedWidget->width(), stackedWidget->height());
+    loadingOverlay->show(text);
+    QCoreApplication::processEvents();
+}
+
+void MainWindow::hideLoading()
+{
+    if (loadingOverlay)
+        loadingOverlay->hide();
+}
+
+bool MainWindow::saveCurrentProject()
+{
+    // Project saving joins with the project commands; until then nothing is written.
+    qWarning() << "MainWindow: no project save available";
+    return false;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (projectOpen) {
+        const auto answer = QMessageBox::question(
+            this, tr("关闭项目"), tr("当前有打开的项目，是否在关闭前保存？"),
+            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        if (answer == QMessageBox::Cancel) {
+            event->ignore();
+            return;
+        }
+        // A save that failed or was cancelled must not lose the project.
+        if (answer == QMessageBox::Save && !saveCurrentProject()) {
+            event->ignore();
+            return;
+        }
+    }
+    saveSettings();
+    event->accept();
+}

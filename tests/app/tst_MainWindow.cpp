@@ -1,0 +1,272 @@
+#include "app/MainWindow.h"
+#include "app/StartUp.h"
+#include "app/WelcomePage.h"
+#include "app/WindowPlacement.h"
+#include "app/shared/LoadingOverlay.h"
+
+#include <QtTest/QtTest>
+#include <QtWidgets>
+
+#include <functional>
+
+namespace {
+
+// Opens the protected state to the test and stands in for the project save.
+class ProbeWindow : public MainWindow {
+public:
+    using MainWindow::currentProjectPath;
+    using MainWindow::loadingOverlay;
+    using MainWindow::loadSettings;
+    using MainWindow::projectOpen;
+    using MainWindow::projectType;
+    using MainWindow::saveSettings;
+    using MainWindow::stackedWidget;
+    using MainWindow::statusLabel;
+    using MainWindow::statusTimer;
+
+    bool saveSucceeds = true;
+    int saveCalls = 0;
+
+protected:
+    bool saveCurrentProject() override
+    {
+        ++saveCalls;
+        return saveSucceeds;
+    }
+};
+
+// Answers the next modal message box with `button` once it is up; records its texts.
+struct BoxAnswerer {
+    QString title;
+    QString text;
+    bool seen = false;
+    QTimer poll;
+
+    void answerNext(QMessageBox::StandardButton button)
+    {
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [this, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            poll.stop();
+            seen = true;
+            title = box->windowTitle();
+            text = box->text();
+            box->button(button)->click();
+        });
+        poll.start();
+    }
+};
+
+QString clockText()
+{
+    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        StartUp::applyIdentity(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    }
+
+    void init()
+    {
+        QSettings().clear();
+    }
+
+    void pagesTitleAndOverlay()
+    {
+        ProbeWindow window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("卡德文Studio"));
+        QCOMPARE(window.centralWidget(), window.stackedWidget);
+        QCOMPARE(window.stackedWidget->count(), 4);
+        QVERIFY(qobject_cast<WelcomePage*>(window.stackedWidget->widget(MainWindow::WelcomePageIndex)));
+        QCOMPARE(window.stackedWidget->currentIndex(), int(MainWindow::WelcomePageIndex));
+        QCOMPARE(window.loadingOverlay->parentWidget(), window.stackedWidget);
+        QVERIFY(!window.loadingOverlay->isVisibleTo(&window));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("就绪"));
+    }
+
+    void statusClock_data()
+    {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("prefix");
+        QTest::newRow("no project") << false << "multi" << "/p/x.cdw" << "未打开项目 | ";
+        QTest::newRow("unsaved multitrack") << true << "multi" << "" << "项目: 未命名 | 类型: 多轨 | ";
+        QTest::newRow("saved single") << true << "single" << "/p/song.cdw"
+                                       << "项目: song | 类型: 单轨 | ";
+        QTest::newRow("name with dots") << true << "multi" << "/p/take.two.cdw"
+                                        << "项目: take | 类型: 多轨 | ";
+    }
+    void statusClock()
+    {
+        QFETCH(bool, open);
+        QFETCH(QString, type);
+        QFETCH(QString, path);
+        QFETCH(QString, prefix);
+        ProbeWindow window;
+        QVERIFY(window.statusTimer->isActive());
+        QCOMPARE(window.statusTimer->interval(), 1000);
+        window.projectOpen = open;
+        window.projectType = type;
+        window.currentProjectPath = path;
+        const QString before = clockText();
+        QVERIFY(QMetaObject::invokeMethod(&window, "updateStatusBar"));
+        const QString text = window.statusLabel->text();
+        const QString after = clockText();
+        QVERIFY2(text == prefix + before || text == prefix + after, qPrintable(text));
+        // Each tick of the clock rewrites it.
+        window.statusLabel->clear();
+        QVERIFY(QMetaObject::invokeMethod(window.statusTimer, "timeout"));
+        QVERIFY(window.statusLabel->text().startsWith(prefix));
+    }
+
+    void placement_data()
+    {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("expected");
+        QTest::newRow("large screen") << QRect(0, 0, 2560, 1440) << QRect(320, 180, 1920, 1080);
+        QTest::newRow("exact fit") << QRect(0, 0, 1920, 1080) << QRect(0, 0, 1920, 1080);
+        QTest::newRow("small screen") << QRect(0, 0, 1366, 768) << QRect(0, 0, 1366, 768);
+        QTest::newRow("panel on top") << QRect(0, 32, 1920, 1048) << QRect(0, 32, 1920, 1048);
+        QTest::newRow("odd margin") << QRect(0, 0, 1921, 1083) << QRect(0, 1, 1920, 1080);
+        QTest::newRow("second screen") << QRect(1920, 0, 2560, 1440) << QRect(2240, 180, 1920, 1080);
+    }
+    void placement()
+    {
+        QFETCH(QRect, available);
+        QFETCH(QRect, expected);
+        QCOMPARE(WindowPlacement::centredGeometry(QSize(1920, 1080), available), expected);
+    }
+
+    void startGeometryIgnoresStoredGeometry()
+    {
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect expected = WindowPlacement::centredGeometry(QSize(1920, 1080), available);
+        {
+            ProbeWindow first;
+            QCOMPARE(first.geometry(), expected);
+        }
+        QSettings().setValue(QStringLiteral("window/geometry"), QRect(7, 9, 333, 222));
+        ProbeWindow second;
+        QCOMPARE(second.geometry(), expected);
+    }
+
+    void settingsWrittenOnCloseAndDestruction()
+    {
+        QRect last;
+        QByteArray state;
+        {
+            ProbeWindow window;
+            window.show();
+            window.setGeometry(40, 50, 640, 480);
+            QVERIFY(window.close());
+            QSettings settings;
+            QCOMPARE(settings.value(QStringLiteral("window/geometry")).toRect(), window.geometry());
+            QCOMPARE(settings.value(QStringLiteral("window/state")).toByteArray(), window.saveState());
+            window.setGeometry(60, 70, 500, 400);
+            last = window.geometry();
+            state = window.saveState();
+        }
+        QSettings settings;
+        QCOMPARE(settings.value(QStringLiteral("window/geometry")).toRect(), last);
+        QCOMPARE(settings.value(QStringLiteral("window/state")).toByteArray(), state);
+    }
+
+    void stateRestored()
+    {
+        {
+            ProbeWindow window;
+            auto* bar = new QToolBar(QStringLiteral("probe"));
+            bar->setObjectName(QStringLiteral("probeBar"));
+            window.addToolBar(Qt::LeftToolBarArea, bar);
+            window.saveSettings();
+        }
+        ProbeWindow window;
+        auto* bar = new QToolBar(QStringLiteral("probe"));
+        bar->setObjectName(QStringLiteral("probeBar"));
+        window.addToolBar(Qt::TopToolBarArea, bar);
+        window.loadSettings();
+        QCOMPARE(window.toolBarArea(bar), Qt::LeftToolBarArea);
+
+        // An empty stored state restores nothing.
+        window.addToolBar(Qt::BottomToolBarArea, bar);
+        QSettings().setValue(QStringLiteral("window/state"), QByteArray());
+        window.loadSettings();
+        QCOMPARE(window.toolBarArea(bar), Qt::BottomToolBarArea);
+    }
+
+    void closeWithoutProjectAsksNothing()
+    {
+        ProbeWindow window;
+        window.show();
+        BoxAnswerer answerer;
+        answerer.answerNext(QMessageBox::Cancel);
+        QVERIFY(window.close());
+        QVERIFY(!answerer.seen);
+        QCOMPARE(window.saveCalls, 0);
+        QVERIFY(QSettings().contains(QStringLiteral("window/geometry")));
+    }
+
+    void closeWithProjectOpen_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("saveSucceeds");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<int>("saveCalls");
+        QTest::newRow("save succeeds") << int(QMessageBox::Save) << true << true << 1;
+        QTest::newRow("save fails") << int(QMessageBox::Save) << false << false << 1;
+        QTest::newRow("discard") << int(QMessageBox::Discard) << true << true << 0;
+        QTest::newRow("cancel") << int(QMessageBox::Cancel) << true << false << 0;
+    }
+    void closeWithProjectOpen()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, saveSucceeds);
+        QFETCH(bool, closes);
+        QFETCH(int, saveCalls);
+        ProbeWindow window;
+        window.projectOpen = true;
+        window.saveSucceeds = saveSucceeds;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QSettings().clear();
+
+        BoxAnswerer answerer;
+        answerer.answerNext(QMessageBox::StandardButton(answer));
+        QCOMPARE(window.close(), closes);
+        QVERIFY(answerer.seen);
+        QCOMPARE(answerer.title, QStringLiteral("关闭项目"));
+        QCOMPARE(answerer.text, QStringLiteral("当前有打开的项目，是否在关闭前保存？"));
+        QCOMPARE(window.saveCalls, saveCalls);
+        QCOMPARE(window.isVisible(), !closes);
+        // Settings are written only when the window really closes.
+        QCOMPARE(QSettings().contains(QStringLiteral("window/geometry")), closes);
+        QVERIFY(window.projectOpen);
+    }
+
+    void loadingOverlayCoversPageStack()
+    {
+        ProbeWindow window;
+        window.resize(900, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showLoading(QStringLiteral("加载中..."));
+        QVERIFY(window.loadingOverlay->isVisible());
+        QCOMPARE(window.loadingOverlay->message(), QStringLiteral("加载中..."));
+        QCOMPARE(window.loadingOverlay->geometry(), window.stackedWidget->rect());
+        window.hideLoading();
+        QVERIFY(!window.loadingOverlay->isVisible());
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_MainWindow.moc"

@@ -1,0 +1,195 @@
+#include "app/AppInfo.h"
+#include "app/SplashScreen.h"
+#include "app/StartUp.h"
+
+#include <QtTest/QtTest>
+#include <QtWidgets>
+
+namespace {
+
+const QColor Background(0x14, 0x14, 0x14);
+
+bool near(QColor a, QColor b, int tolerance)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+           && std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+// Bounding box of the pixels within `tolerance` of `colour` inside `band`.
+QRect inkBox(const QImage& image, const QRect& band, QColor colour, int tolerance)
+{
+    QRect box;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+        for (int x = band.left(); x <= band.right(); ++x)
+            if (near(image.pixelColor(x, y), colour, tolerance))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+void verifyCentredHorizontally(const QRect& box, int width)
+{
+    QVERIFY2(!box.isEmpty(), "no text drawn");
+    const int leftGap = box.left();
+    const int rightGap = width - 1 - box.right();
+    QVERIFY2(std::abs(leftGap - rightGap) <= 2,
+             qPrintable(QStringLiteral("gaps %1 / %2").arg(leftGap).arg(rightGap)));
+}
+
+} // namespace
+
+class StartUpTest : public QObject {
+    Q_OBJECT
+private slots:
+    void scaleFactorIsForcedToOne_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::newRow("user value 2") << QByteArray("2");
+        QTest::newRow("fractional") << QByteArray("1.5");
+        QTest::newRow("unset") << QByteArray();
+    }
+    void scaleFactorIsForcedToOne()
+    {
+        QFETCH(QByteArray, before);
+        if (before.isNull())
+            qunsetenv("QT_SCALE_FACTOR");
+        else
+            qputenv("QT_SCALE_FACTOR", before);
+        StartUp::prepareEnvironment();
+        QCOMPARE(qgetenv("QT_SCALE_FACTOR"), QByteArray("1"));
+    }
+
+    void identity()
+    {
+        auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+        QVERIFY(app);
+        StartUp::applyIdentity(*app);
+        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Calderwyn Studio"));
+        QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Calderwyn"));
+        QVERIFY(!QCoreApplication::organizationDomain().isEmpty());
+        QCOMPARE(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
+        QVERIFY(QFile::exists(QStringLiteral(":/app-icon.png")));
+        QVERIFY(!QApplication::windowIcon().isNull());
+        // Settings are stored under the two names.
+        const QString file = QSettings().fileName();
+        QVERIFY2(file.contains(QStringLiteral("Calderwyn")), qPrintable(file));
+    }
+
+    void splashBackgroundAndAccentBar()
+    {
+        const QImage image = SplashScreen::paintPixmap(QStringLiteral("0.1.0")).toImage();
+        QCOMPARE(image.size(), QSize(600, 340));
+        for (const QPoint p : {QPoint(0, 0), QPoint(599, 0), QPoint(5, 230), QPoint(300, 333)})
+            QCOMPARE(image.pixelColor(p), Background);
+        // Horizontal gradient #2a82da → #00f2ff → #2a82da over the bottom six rows.
+        for (int y = 334; y < 340; ++y) {
+            QVERIFY(near(image.pixelColor(0, y), QColor(0x2a, 0x82, 0xda), 3));
+            QVERIFY(near(image.pixelColor(300, y), QColor(0x00, 0xf2, 0xff), 3));
+            QVERIFY(near(image.pixelColor(599, y), QColor(0x2a, 0x82, 0xda), 3));
+            // A quarter of the way the colour is the mean of the two stops.
+            QVERIFY(near(image.pixelColor(150, y), QColor(0x15, 0xba, 0xec), 4));
+        }
+    }
+
+    void splashTexts()
+    {
+        const QString version = QString::fromLatin1(AppInfo::Version);
+        QCOMPARE(version, QStringLiteral("0.1.0"));
+        const QImage image = SplashScreen::paintPixmap(version).toImage();
+
+        const QRect title = inkBox(image, QRect(0, 80, 600, 80), Qt::white, 0);
+        verifyCentredHorizontally(title, 600);
+        QVERIFY(std::abs(title.center().y() - 120) <= 6);
+
+        // The version line is as wide as "v0.1.0" set in the 13-point font.
+        const QRect versionBox = inkBox(image, QRect(0, 160, 600, 30), QColor(0x88, 0x88, 0xaa), 12);
+        verifyCentredHorizontally(versionBox, 600);
+        const QFontMetrics metrics(QFont(QStringLiteral("Microsoft YaHei"), 13));
+        const int expected = metrics.tightBoundingRect(QStringLiteral("v") + version).width();
+        QVERIFY2(std::abs(versionBox.width() - expected) <= 3,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(versionBox.width()).arg(expected)));
+
+        const QRect loading = inkBox(image, QRect(0, 260, 600, 30), QColor(0x66, 0x66, 0x88), 12);
+        verifyCentredHorizontally(loading, 600);
+        const int loadingWidth = metrics.tightBoundingRect(QStringLiteral("正在加载...")).width();
+        QVERIFY(std::abs(loading.width() - loadingWidth) <= 3);
+
+        // Nothing else is drawn between the texts.
+        for (int y = 195; y < 255; ++y)
+            for (int x = 0; x < 600; ++x)
+                QCOMPARE(image.pixelColor(x, y), Background);
+    }
+
+    void splashMessages()
+    {
+        const QPixmap pixmap = SplashScreen::paintPixmap(QStringLiteral("0.1.0"));
+        QSplashScreen splash(pixmap);
+        const QRect bottom(0, 295, 600, 38);
+        QVERIFY(inkBox(pixmap.toImage(), bottom, QColor(0x88, 0x88, 0xaa), 12).isEmpty());
+
+        for (const QString& text : {QStringLiteral("初始化界面..."), QStringLiteral("加载完成")}) {
+            SplashScreen::showMessage(splash, text);
+            QCOMPARE(splash.message(), text);
+            const QImage shown = splash.grab().toImage();
+            const QRect box = inkBox(shown, bottom, QColor(0x88, 0x88, 0xaa), 12);
+            verifyCentredHorizontally(box, 600);
+        }
+    }
+
+    // The sheet's object names are what the pages set to take its look.
+    void styleSheetNamesEveryStyledObject_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char* name :
+             {"WelcomePage", "AudioEditorPage", "MultiTrackEditorPage", "PrimaryButton",
+              "SecondaryButton", "TransportFrame", "TransportButton", "TransportPlayButton",
+              "TransportPauseButton", "TransportStopButton", "TransportRecordButton",
+              "TransportSeparator", "TransportSep", "RecordButton", "BackButton", "TitleLabel",
+              "SubtitleLabel", "TimeLabel", "MeterTitleLabel", "MeterChannelLabel",
+              "PlaceholderLabel", "BottomControls", "MeterPanel"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void styleSheetNamesEveryStyledObject()
+    {
+        QFETCH(QString, name);
+        const QString sheet = StartUp::styleSheet();
+        const QRegularExpression selector(QStringLiteral("#%1(?![A-Za-z0-9_])").arg(name));
+        QVERIFY2(selector.match(sheet).hasMatch(), qPrintable(name));
+    }
+
+    void styleSheetAppliesToNamedWidgets()
+    {
+        auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+        QVERIFY(!StartUp::styleSheet().isEmpty());
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("style ?sheet"),
+                                                QRegularExpression::CaseInsensitiveOption));
+        StartUp::applyStyleSheet(*app);
+
+        QWidget host;
+        auto* layout = new QVBoxLayout(&host);
+        auto* plain = new QPushButton(QStringLiteral("普通"));
+        auto* primary = new QPushButton(QStringLiteral("主要"));
+        primary->setObjectName(QStringLiteral("PrimaryButton"));
+        auto* transport = new QFrame;
+        transport->setObjectName(QStringLiteral("TransportFrame"));
+        layout->addWidget(plain);
+        layout->addWidget(primary);
+        layout->addWidget(transport);
+        layout->addStretch();
+        host.resize(300, 400);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+
+        QVERIFY2(primary->height() >= 52, qPrintable(QString::number(primary->height())));
+        QVERIFY(plain->height() >= 28 && plain->height() < 52);
+        // Fixed height: 56 px inside its 1 px border.
+        QCOMPARE(transport->minimumHeight(), transport->maximumHeight());
+        QCOMPARE(transport->contentsRect().height(), 56);
+
+        const QImage image = primary->grab().toImage();
+        QVERIFY(near(image.pixelColor(image.width() / 2, 3), QColor(0x2a, 0x82, 0xda), 2));
+        app->setStyleSheet(QString());
+    }
+};
+
+QTEST_MAIN(StartUpTest)
+#include "tst_StartUp.moc"
