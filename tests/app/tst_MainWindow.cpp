@@ -68,11 +68,16 @@ QString clockText()
 
 class MainWindowTest : public QObject {
     Q_OBJECT
+    QTemporaryDir settingsDir;
+
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
+        // Settings of this run only, apart from the user's and other tests'.
+        QVERIFY(settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
         StartUp::applyIdentity(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+        QVERIFY(QSettings().fileName().startsWith(settingsDir.path()));
     }
 
     void init()

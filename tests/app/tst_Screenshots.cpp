@@ -39,10 +39,14 @@ void save(const QPixmap& pixmap, const QString& name, const QSize& expectedSize)
 
 class ScreenshotsTest : public QObject {
     Q_OBJECT
+    QTemporaryDir settingsDir;
+
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
+        // Settings of this run only, apart from the user's and other tests'.
+        QVERIFY(settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
         auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
         StartUp::applyIdentity(*app);
         StartUp::applyStyleSheet(*app);
