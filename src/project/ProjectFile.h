@@ -1,0 +1,33 @@
+#pragma once
+// A project on disk. Saving streams the JSON text into a temporary file
+// beside the target and renames it over the target only when complete, so
+// a failed save never damages the file that was there. Loading parses the
+// text in place, so an hour of embedded audio needs little more memory than
+// the file and the decoded samples.
+
+#include "ProjectTypes.h"
+
+#include <QString>
+#include <vector>
+
+class ProjectFile {
+public:
+    enum class SaveResult {
+        Saved,
+        CannotWrite, // the file (or its temporary) could not be created
+        Incomplete,  // a write or the final rename failed; the old file is intact
+    };
+    static SaveResult save(const QString& path, const QString& name,
+                           const std::vector<TrackData>& tracks, const ProjectSettings& settings,
+                           double currentTime, double zoom,
+                           const std::vector<TimelineMarker>& markers);
+
+    enum class LoadResult {
+        Loaded,
+        CannotRead,     // the file could not be opened or read
+        FormatError,    // not JSON; `errorText` says why
+        InvalidProject, // JSON, but not a project
+    };
+    // `project` is filled only on Loaded; the caller presets its defaults.
+    static LoadResult load(const QString& path, ProjectData& project, QString* errorText = nullptr);
+};

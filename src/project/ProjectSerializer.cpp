@@ -1,0 +1,341 @@
+#include "ProjectSerializer.h"
+
+#include "JsonStreamWriter.h"
+#include "ProjectJsonNodes.h"
+#include "ProjectJsonReading.h"
+
+#include <QBuffer>
+#include <QDate>
+#include <QDateTime>
+#include <QUuid>
+
+#include <rapidjson/error/error.h>
+
+#include <cstring>
+
+namespace {
+
+// Keys are written in ascending order, the order Qt keeps object keys in.
+
+void serializeSettings(JsonStreamWriter& w, const ProjectSettings& settings)
+{
+    w.beginObject();
+    w.key("bitDepth");
+    w.writeInteger(settings.bitDepth);
+    w.key("channels");
+    w.writeInteger(settings.channels);
+    w.key("sampleRate");
+    w.writeInteger(settings.sampleRate);
+    w.key("tempo");
+    w.writeDouble(settings.tempo);
+    w.key("timeSignature");
+    w.writeString(settings.timeSignature);
+    w.endObject();
+}
+
+void serializeAudioData(JsonStreamWriter& w, const AudioClip& clip)
+{
+    w.beginObject();
+    w.key("channels");
+    w.beginArray();
+    w.writeBase64Floats(clip.samples.constData(), clip.samples.size(), 1);
+    if (!clip.stereoSamples.isEmpty()) {
+        const qsizetype frames = clip.stereoSamples.size() / 2;
+        w.writeBase64Floats(clip.stereoSamples.constData(), frames, 2);
+        w.writeBase64Floats(clip.stereoSamples.constData() + 1, frames, 2);
+    }
+    w.endArray();
+    w.key("duration");
+    w.writeDouble(clip.playableLength());
+    w.key("format");
+    w.writeString(QStringLiteral("float32_base64"));
+    w.key("length");
+    w.writeInteger(clip.samples.size());
+    w.key("sampleRate");
+    w.writeInteger(clip.sampleRate);
+    w.key("type");
+    w.writeString(QStringLiteral("embedded"));
+    w.endObject();
+}
+
+void serializeAudioClip(JsonStreamWriter& w, const AudioClip& clip)
+{
+    w.beginObject();
+    w.key("audioData");
+    serializeAudioData(w, clip);
+    w.key("audioEnd");
+    w.writeDouble(clip.audioEnd);
+    w.key("audioStart");
+    w.writeDouble(clip.audioStart);
+    w.key("duration");
+    w.writeDouble(clip.playableLength());
+    w.key("fadeIn");
+    w.writeDouble(clip.fadeIn);
+    w.key("fadeInCurve");
+    w.writeInteger(clip.fadeInCurve);
+    w.key("fadeOut");
+    w.writeDouble(clip.fadeOut);
+    w.key("fadeOutCurve");
+    w.writeInteger(clip.fadeOutCurve);
+    w.key("start");
+    w.writeDouble(clip.start);
+    w.endObject();
+}
+
+void serializeMidiClip(JsonStreamWriter& w, const MidiClip& clip)
+{
+    w.beginObject();
+    w.key("duration");
+    w.writeDouble(clip.duration);
+    w.key("notes");
+    w.beginArray();
+    for (const MidiNote& note : clip.notes) {
+        w.beginObject();
+        w.key("duration");
+        w.writeDouble(note.duration);
+        w.key("pitch");
+        w.writeInteger(note.pitch);
+        w.key("start");
+        w.writeDouble(note.start);
+        w.key("velocity");
+        w.writeInteger(note.velocity);
+        w.endObject();
+    }
+    w.endArray();
+    w.key("start");
+    w.writeDouble(clip.start);
+    w.endObject();
+}
+
+void serializeTrack(JsonStreamWriter& w, const TrackData& track)
+{
+    const bool midi = track.isMidi();
+    w.beginObject();
+    if (!midi) {
+        w.key("audioBlocks");
+        w.beginArray();
+        for (const AudioClip& clip : track.audioClips)
+            serializeAudioClip(w, clip);
+        w.endArray();
+    }
+    // An unset colour is left out so the track reopens with the default
+    // colour rather than black.
+    if (track.color.isValid()) {
+        w.key("color");
+        w.writeString(track.color.name());
+    }
+    w.key("envelopeEnabled");
+    w.writeBool(track.envelopeEnabled);
+    if (midi) {
+        w.key("instrumentIndex");
+        w.writeInteger(track.instrumentIndex);
+        w.key("midiChannel");
+        w.writeInteger(track.midiChannel);
+        w.key("midiClips");
+        w.beginArray();
+        for (const MidiClip& clip : track.midiClips)
+            serializeMidiClip(w, clip);
+        w.endArray();
+    }
+    w.key("muted");
+    w.writeBool(track.muted);
+    w.key("name");
+    w.writeString(track.name);
+    w.key("pan");
+    w.writeDouble(track.pan);
+    w.key("solo");
+    w.writeBool(track.solo);
+    w.key("type");
+    w.writeString(midi ? QStringLiteral("midi") : QStringLiteral("audio"));
+    w.key("volume");
+    w.writeDouble(track.volume);
+    if (!track.volumeEnvelope.empty()) {
+        w.key("volumeEnvelope");
+        w.beginArray();
+        for (const EnvelopePoint& point : track.volumeEnvelope) {
+            w.beginObject();
+            w.key("time");
+            w.writeDouble(point.time);
+            w.key("value");
+            w.writeDouble(point.value);
+            w.endObject();
+        }
+        w.endArray();
+    }
+    w.endObject();
+}
+
+void serializeMetadata(JsonStreamWriter& w)
+{
+    w.beginObject();
+    for (const char* key : {"album", "artist", "description", "genre"}) {
+        w.key(key);
+        w.writeString(QString());
+    }
+    w.key("tags");
+    w.beginArray();
+    w.endArray();
+    w.key("year");
+    w.writeInteger(QDate::currentDate().year());
+    w.endObject();
+}
+
+void serializeMarker(JsonStreamWriter& w, const TimelineMarker& marker)
+{
+    w.beginObject();
+    w.key("color");
+    w.writeString(marker.color.name());
+    w.key("label");
+    w.writeString(marker.label);
+    w.key("time");
+    w.writeDouble(marker.time);
+    w.endObject();
+}
+
+QString utcNow()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+}
+
+// Qt's own wording for JSON syntax errors, so messages read the same
+// whichever parser ran.
+QString syntaxErrorText(rapidjson::ParseErrorCode code)
+{
+    switch (code) {
+    case rapidjson::kParseErrorDocumentRootNotSingular:
+        return QStringLiteral("garbage at the end of the document");
+    case rapidjson::kParseErrorObjectMissName:
+        return QStringLiteral("object is missing after a comma");
+    case rapidjson::kParseErrorObjectMissColon:
+        return QStringLiteral("missing name separator");
+    case rapidjson::kParseErrorObjectMissCommaOrCurlyBracket:
+        return QStringLiteral("unterminated object");
+    case rapidjson::kParseErrorArrayMissCommaOrSquareBracket:
+        return QStringLiteral("unterminated array");
+    case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
+    case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
+    case rapidjson::kParseErrorStringEscapeInvalid:
+        return QStringLiteral("invalid escape sequence");
+    case rapidjson::kParseErrorStringMissQuotationMark:
+        return QStringLiteral("unterminated string");
+    case rapidjson::kParseErrorStringInvalidEncoding:
+        return QStringLiteral("invalid UTF8 string");
+    case rapidjson::kParseErrorNumberTooBig:
+    case rapidjson::kParseErrorNumberMissFraction:
+    case rapidjson::kParseErrorNumberMissExponent:
+        return QStringLiteral("illegal number");
+    case rapidjson::kParseErrorTermination:
+        return QStringLiteral("unterminated object");
+    default:
+        return QStringLiteral("illegal value");
+    }
+}
+
+} // namespace
+
+bool ProjectSerializer::writeProject(QIODevice* device, const QString& name,
+                                     const std::vector<TrackData>& tracks,
+                                     const ProjectSettings& settings, double currentTime,
+                                     double zoom, const std::vector<TimelineMarker>& markers)
+{
+    const QString createdAt = utcNow();
+    const QString updatedAt = utcNow();
+
+    JsonStreamWriter w(device);
+    w.beginObject();
+    w.key("automation");
+    w.beginArray();
+    w.endArray();
+    w.key("createdAt");
+    w.writeString(createdAt);
+    w.key("currentTime");
+    w.writeDouble(currentTime);
+    w.key("effects");
+    w.beginArray();
+    w.endArray();
+    w.key("id");
+    w.writeString(QUuid::createUuid().toString(QUuid::WithoutBraces));
+    w.key("markers");
+    w.beginArray();
+    for (const TimelineMarker& marker : markers)
+        serializeMarker(w, marker);
+    w.endArray();
+    w.key("metadata");
+    serializeMetadata(w);
+    w.key("name");
+    w.writeString(name.isEmpty() ? QStringLiteral("Untitled") : name);
+    w.key("settings");
+    serializeSettings(w, settings);
+    w.key("tracks");
+    w.beginArray();
+    for (const TrackData& track : tracks)
+        serializeTrack(w, track);
+    w.endArray();
+    w.key("updatedAt");
+    w.writeString(updatedAt);
+    w.key("version");
+    w.writeString(QStringLiteral("1.0.0"));
+    w.key("zoom");
+    w.writeDouble(zoom);
+    w.endObject();
+    return w.finish();
+}
+
+QJsonDocument ProjectSerializer::saveProject(const QString& name,
+                                             const std::vector<TrackData>& tracks,
+                                             const ProjectSettings& settings, double currentTime,
+                                             double zoom,
+                                             const std::vector<TimelineMarker>& markers)
+{
+    QByteArray text;
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::WriteOnly);
+    writeProject(&buffer, name, tracks, settings, currentTime, zoom, markers);
+    buffer.close();
+    return QJsonDocument::fromJson(text);
+}
+
+bool ProjectSerializer::loadProject(const QJsonDocument& doc, ProjectData& project)
+{
+    const QJsonValue root = doc.isObject() ? QJsonValue(doc.object())
+                            : doc.isArray() ? QJsonValue(doc.array())
+                                            : QJsonValue(QJsonValue::Undefined);
+    return ProjectJsonReading::loadFromRoot(QtJsonNode(root), project);
+}
+
+ProjectSerializer::ParseResult ProjectSerializer::readProject(QByteArray& jsonText,
+                                                              ProjectData& project,
+                                                              QString* errorText)
+{
+    // In-place parsing: the long Base64 strings stay in the caller's buffer
+    // instead of being copied into the document. UTF-8 is checked in one
+    // vectorised pass up front, which lets the parser skip over string
+    // contents sixteen bytes at a time.
+    constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag
+                                | rapidjson::kParseFullPrecisionFlag;
+    if (!QByteArrayView(jsonText).isValidUtf8()) {
+        if (errorText)
+            *errorText = syntaxErrorText(rapidjson::kParseErrorStringInvalidEncoding);
+        return ParseResult::SyntaxError;
+    }
+    // The in-place parser stops at a NUL byte; one inside the text would
+    // silently cut the document short.
+    if (std::memchr(jsonText.constData(), 0, size_t(jsonText.size()))) {
+        if (errorText)
+            *errorText = syntaxErrorText(rapidjson::kParseErrorValueInvalid);
+        return ParseResult::SyntaxError;
+    }
+    // The vectorised scan reads aligned sixteen-byte blocks; keep them inside
+    // the allocation. (Also detaches shared data before it is parsed in place.)
+    jsonText.reserve(jsonText.size() + 16);
+    rapidjson::Document document;
+    document.ParseInsitu<kFlags>(jsonText.data());
+    if (document.HasParseError()) {
+        if (errorText)
+            *errorText = syntaxErrorText(document.GetParseError());
+        return ParseResult::SyntaxError;
+    }
+    return ProjectJsonReading::loadFromRoot(RapidJsonNode(&document), project)
+               ? ParseResult::Loaded
+               : ParseResult::InvalidProject;
+}

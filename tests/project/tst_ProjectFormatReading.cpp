@@ -1,0 +1,392 @@
+// The reading rules for hand-made and damaged documents, checked on both
+// readers (a QJsonDocument and text parsed in place) so they never drift apart.
+
+#include "project/Base64Floats.h"
+#include "project/ProjectSerializer.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QtTest/QtTest>
+#include <limits>
+
+namespace {
+
+QByteArray base64OfBytes(int count)
+{
+    QByteArray bytes(count, '\0');
+    for (int i = 0; i < count; ++i)
+        bytes[i] = char(i * 7 + 1);
+    return bytes.toBase64();
+}
+
+QByteArray audioTrackWith(const QByteArray& audioData)
+{
+    return "{\"version\":\"1.0.0\",\"tracks\":[{\"type\":\"audio\",\"audioBlocks\":[{\"audioData\":" + audioData
+           + "}]}]}";
+}
+
+QByteArray embeddedBase64(const QList<QByteArray>& channels)
+{
+    QByteArray list;
+    for (const QByteArray& c : channels)
+        list += (list.isEmpty() ? "\"" : ",\"") + c + "\"";
+    return "{\"type\":\"embedded\",\"format\":\"float32_base64\",\"sampleRate\":22050,\"channels\":[" + list + "]}";
+}
+
+struct Loaded {
+    bool ok = false;
+    ProjectData data;
+};
+
+// Loads `json` through both readers; fails the test when they disagree on
+// anything the checks look at.
+Loaded loadBoth(const QByteArray& json)
+{
+    Loaded viaDocument;
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    viaDocument.ok = parseError.error == QJsonParseError::NoError
+                     && ProjectSerializer::loadProject(doc, viaDocument.data);
+
+    Loaded viaText;
+    QByteArray text = json;
+    viaText.ok = ProjectSerializer::readProject(text, viaText.data, nullptr)
+                 == ProjectSerializer::ParseResult::Loaded;
+
+    [&] {
+        QCOMPARE(viaText.ok, viaDocument.ok);
+        QCOMPARE(viaText.data.tracks.size(), viaDocument.data.tracks.size());
+        for (size_t t = 0; t < viaText.data.tracks.size(); ++t) {
+            const TrackData& a = viaText.data.tracks[t];
+            const TrackData& b = viaDocument.data.tracks[t];
+            QCOMPARE(a.type, b.type);
+            QCOMPARE(a.color, b.color);
+            QCOMPARE(a.volume, b.volume);
+            QCOMPARE(a.audioClips.size(), b.audioClips.size());
+            for (size_t c = 0; c < a.audioClips.size(); ++c) {
+                QCOMPARE(a.audioClips[c].samples, b.audioClips[c].samples);
+                QCOMPARE(a.audioClips[c].stereoSamples, b.audioClips[c].stereoSamples);
+                QCOMPARE(a.audioClips[c].start, b.audioClips[c].start);
+                QCOMPARE(a.audioClips[c].sampleRate, b.audioClips[c].sampleRate);
+            }
+            QCOMPARE(a.midiClips.size(), b.midiClips.size());
+        }
+        QCOMPARE(viaText.data.settings.sampleRate, viaDocument.data.settings.sampleRate);
+        QCOMPARE(viaText.data.settings.tempo, viaDocument.data.settings.tempo);
+        QCOMPARE(viaText.data.markers.size(), viaDocument.data.markers.size());
+    }();
+    return viaText;
+}
+
+} // namespace
+
+class ProjectFormatReadingTest : public QObject {
+    Q_OBJECT
+private slots:
+    void requiredFields_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("loads");
+        QTest::newRow("root array") << QByteArray("[{\"version\":\"1.0.0\",\"tracks\":[]}]") << false;
+        QTest::newRow("root string") << QByteArray("\"x\"") << false;
+        QTest::newRow("no version") << QByteArray("{\"tracks\":[]}") << false;
+        QTest::newRow("no tracks") << QByteArray("{\"version\":\"1.0.0\"}") << false;
+        QTest::newRow("tracks an object") << QByteArray("{\"version\":\"1.0.0\",\"tracks\":{}}") << true;
+        QTest::newRow("version a number") << QByteArray("{\"version\":2,\"tracks\":[]}") << true;
+    }
+
+    void requiredFields()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, loads);
+        ProjectData untouched;
+        untouched.name = QStringLiteral("keep");
+        untouched.tracks.resize(2);
+        const Loaded result = loadBoth(json);
+        QCOMPARE(result.ok, loads);
+
+        // A refused document leaves the caller's record as it was.
+        QByteArray text = json;
+        ProjectData data = untouched;
+        ProjectSerializer::readProject(text, data, nullptr);
+        if (!loads) {
+            QCOMPARE(data.name, QStringLiteral("keep"));
+            QCOMPARE(data.tracks.size(), size_t(2));
+        } else {
+            QVERIFY(data.tracks.empty());
+            // Both loadable rows carry "1.0.0" or a number (which reads as the default).
+            QCOMPARE(data.version, QStringLiteral("1.0.0"));
+        }
+    }
+
+    void rootDefaults()
+    {
+        const Loaded result = loadBoth("{\"version\":\"0.9\",\"tracks\":[]}");
+        QVERIFY(result.ok);
+        QCOMPARE(result.data.name, QStringLiteral("Untitled"));
+        QCOMPARE(result.data.version, QStringLiteral("0.9"));
+        QCOMPARE(result.data.zoom, 1.0);
+        QVERIFY(result.data.markers.empty());
+    }
+
+    void settingsKeys()
+    {
+        // Absent settings keep the caller's; present ones start from the defaults.
+        QByteArray text = "{\"version\":\"1\",\"tracks\":[]}";
+        ProjectData data;
+        data.settings.sampleRate = 96000;
+        QCOMPARE(ProjectSerializer::readProject(text, data, nullptr), ProjectSerializer::ParseResult::Loaded);
+        QCOMPARE(data.settings.sampleRate, 96000);
+
+        const Loaded wrongType =
+            loadBoth("{\"version\":\"1\",\"tracks\":[],\"settings\":{\"sampleRate\":\"48000\",\"tempo\":\"fast\"}}");
+        QCOMPARE(wrongType.data.settings.sampleRate, 0);
+        QCOMPARE(wrongType.data.settings.tempo, 0.0);
+        QCOMPARE(wrongType.data.settings.bitDepth, 32);
+
+        const Loaded absent = loadBoth("{\"version\":\"1\",\"tracks\":[],\"settings\":{\"bitDepth\":24.0}}");
+        QCOMPARE(absent.data.settings.sampleRate, 44100);
+        QCOMPARE(absent.data.settings.bitDepth, 24);
+        QCOMPARE(absent.data.settings.timeSignature, QStringLiteral("4/4"));
+
+        const Loaded fractional = loadBoth("{\"version\":\"1\",\"tracks\":[],\"settings\":{\"channels\":1.5}}");
+        QCOMPARE(fractional.data.settings.channels, 0);
+    }
+
+    void trackKeys()
+    {
+        const Loaded result = loadBoth("{\"version\":\"1\",\"tracks\":[\n"
+"            {\"type\":\"MIDI\",\"name\":7,\"volume\":\"loud\",\"pan\":0.25,\"muted\":1,\"solo\":true},\n"
+"            {\"type\":\"midi\",\"color\":\"not a colour\",\"instrumentIndex\":3.5,\"midiChannel\":2,\n"
+"             \"midiClips\":[{\"notes\":[{\"pitch\":200,\"velocity\":0}, 5]}, \"x\"]},\n"
+"            {\"color\":\"#abc\"},\n"
+"            42]}");
+        QVERIFY(result.ok);
+        QCOMPARE(result.data.tracks.size(), size_t(4));
+        const TrackData& capitalMidi = result.data.tracks[0];
+        QCOMPARE(capitalMidi.type, 0);
+        QCOMPARE(capitalMidi.name, QString());
+        QCOMPARE(capitalMidi.color, QColor(QStringLiteral("#4A90D9")));
+        QCOMPARE(capitalMidi.volume, 0.8f);
+        QCOMPARE(capitalMidi.pan, 0.25f);
+        QCOMPARE(capitalMidi.muted, false);
+        QCOMPARE(capitalMidi.solo, true);
+
+        const TrackData& midi = result.data.tracks[1];
+        QCOMPARE(midi.type, 1);
+        QVERIFY(!midi.color.isValid());
+        QCOMPARE(midi.instrumentIndex, 0);
+        QCOMPARE(midi.midiChannel, 2);
+        QCOMPARE(midi.midiClips.size(), size_t(2));
+        QCOMPARE(midi.midiClips[0].duration, 4.0);
+        QCOMPARE(midi.midiClips[0].notes.size(), size_t(2));
+        QCOMPARE(midi.midiClips[0].notes[0].pitch, 200); // no range checks on reading
+        QCOMPARE(midi.midiClips[0].notes[0].velocity, 0);
+        QCOMPARE(midi.midiClips[0].notes[1].pitch, 60);
+        QCOMPARE(midi.midiClips[0].notes[1].duration, 0.5);
+        QVERIFY(midi.midiClips[1].notes.empty());
+
+        QCOMPARE(result.data.tracks[2].color, QColor(0xaa, 0xbb, 0xcc));
+        QCOMPARE(result.data.tracks[3].type, 0); // a non-object element is a default track
+    }
+
+    void envelopeSortsStably()
+    {
+        const Loaded result = loadBoth("{\"version\":\"1\",\"tracks\":[{\"envelopeEnabled\":true,\n"
+            "            \"volumeEnvelope\":[{\"time\":2,\"value\":0.1},{\"time\":1,\"value\":0.2},{\"time\":1,\"value\":0.3},\n"
+            "                              {\"time\":1,\"value\":0.4},{\"value\":0.5},\"bad\"]}]}");
+        const auto& envelope = result.data.tracks.at(0).volumeEnvelope;
+        QCOMPARE(envelope.size(), size_t(6));
+        QVERIFY(result.data.tracks[0].envelopeEnabled);
+        const float expected[] = {0.5f, 0.8f, 0.2f, 0.3f, 0.4f, 0.1f};
+        const double times[] = {0, 0, 1, 1, 1, 2};
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(envelope[i].value, expected[i]);
+            QCOMPARE(envelope[i].time, times[i]);
+        }
+    }
+
+    void audioBlocks_data()
+    {
+        QTest::addColumn<QByteArray>("audioData");
+        QTest::addColumn<int>("mono");
+        QTest::addColumn<int>("stereo");
+        QTest::addColumn<int>("rate");
+        QTest::newRow("10 bytes give 2 samples") << embeddedBase64({base64OfBytes(10)}) << 2 << 0 << 22050;
+        QTest::newRow("400 and 404 bytes give 100 frames")
+            << embeddedBase64({base64OfBytes(8), base64OfBytes(400), base64OfBytes(404)}) << 2 << 200 << 22050;
+        QTest::newRow("no channels") << embeddedBase64({}) << 0 << 0 << 22050;
+        QTest::newRow("two channels is mono only")
+            << embeddedBase64({base64OfBytes(8), base64OfBytes(8)}) << 2 << 0 << 22050;
+        QTest::newRow("four channels use the first three")
+            << embeddedBase64({base64OfBytes(4), base64OfBytes(8), base64OfBytes(12), base64OfBytes(16)})
+            << 1 << 4 << 22050;
+        QTest::newRow("odd length base64") << embeddedBase64({base64OfBytes(12).chopped(1)}) << 2 << 0 << 22050;
+        QTest::newRow("invalid characters are skipped")
+            << embeddedBase64({"AAAA!!AAAA*AAAA$AAAA\\n"}) << 3 << 0 << 22050;
+        QTest::newRow("channel not a string")
+            << QByteArray("{\"type\":\"embedded\",\"format\":\"float32_base64\",\"channels\":[5]}") << 0 << 0 << 44100;
+        QTest::newRow("number arrays")
+            << QByteArray("{\"type\":\"embedded\",\"format\":\"raw\",\"channels\":[[0.5,0.25,\"x\"],[1,2],[3]]}") << 3 << 2 << 44100;
+        QTest::newRow("not embedded")
+            << QByteArray("{\"type\":\"file\",\"channels\":[[0.5]]}") << 0 << 0 << 44100;
+        QTest::newRow("not an object") << QByteArray("17") << 0 << 0 << 44100;
+        QTest::newRow("channels not an array")
+            << QByteArray("{\"type\":\"embedded\",\"format\":\"float32_base64\",\"channels\":\"AAAA\"}") << 0 << 0 << 44100;
+    }
+
+    void audioBlocks()
+    {
+        QFETCH(QByteArray, audioData);
+        QFETCH(int, mono);
+        QFETCH(int, stereo);
+        QFETCH(int, rate);
+        const Loaded result = loadBoth(audioTrackWith(audioData));
+        QVERIFY(result.ok);
+        const auto& clips = result.data.tracks.at(0).audioClips;
+        QCOMPARE(clips.size(), size_t(1)); // a block without audio still gives a clip
+        QCOMPARE(clips[0].samples.size(), mono);
+        QCOMPARE(clips[0].stereoSamples.size(), stereo);
+        QCOMPARE(clips[0].sampleRate, rate);
+    }
+
+    // The decoder treats any text the way QByteArray::fromBase64 does.
+    void base64MatchesQtOnGarbage()
+    {
+        std::mt19937 random(1234);
+        const QByteArray alphabet = "ABCxyz019+/=-_!\n \"\\\x80\xff";
+        for (int round = 0; round < 2000; ++round) {
+            QByteArray text;
+            const int length = int(random() % 64);
+            for (int i = 0; i < length; ++i)
+                text += alphabet[int(random() % alphabet.size())];
+            const QByteArray reference = QByteArray::fromBase64(text);
+            QByteArray ours(text.size() * 3 / 4 + 1, '\0');
+            const qsizetype n = Base64Floats::decodeBytes(text, reinterpret_cast<unsigned char*>(ours.data()));
+            ours.truncate(n);
+            if (ours != reference)
+                QFAIL(qPrintable("differs on " + text.toPercentEncoding()));
+            QCOMPARE(Base64Floats::decodeFloats(text).size(), reference.size() / 4);
+        }
+    }
+
+    void clipScalarKeys()
+    {
+        const Loaded result = loadBoth(audioTrackWith(
+            "{\"type\":\"embedded\"}, \"start\":\"x\", \"audioStart\":0.5, \"fadeInCurve\":2, \"fadeOutCurve\":\"y\""));
+        const AudioClip& clip = result.data.tracks.at(0).audioClips.at(0);
+        QCOMPARE(clip.start, 0.0); // present with the wrong type: 0
+        QCOMPARE(clip.audioStart, 0.5);
+        QCOMPARE(clip.fadeInCurve, 2);
+        QCOMPARE(clip.fadeOutCurve, 0);
+    }
+
+    void legacyTrackAudio()
+    {
+        const Loaded legacy = loadBoth("{\"version\":\"1\",\"tracks\":[{\"audioBlocks\":[],\n"
+            "            \"audioData\":{\"type\":\"embedded\",\"sampleRate\":8000,\"channels\":[[0.5,0.25],[1,2,3],[4,5]]}}]}");
+        const auto& clips = legacy.data.tracks.at(0).audioClips;
+        QCOMPARE(clips.size(), size_t(1));
+        QCOMPARE(clips[0].samples, QList<float>({0.5f, 0.25f}));
+        QCOMPARE(clips[0].stereoSamples, QList<float>({1, 4, 2, 5}));
+        QCOMPARE(clips[0].sampleRate, 8000);
+        QCOMPARE(clips[0].start, 0.0);
+
+        const Loaded ignored = loadBoth("{\"version\":\"1\",\"tracks\":[{\"audioBlocks\":[{}],\n"
+            "            \"audioData\":{\"type\":\"embedded\",\"channels\":[[0.5,0.25]]}}]}");
+        QCOMPARE(ignored.data.tracks.at(0).audioClips.size(), size_t(1));
+        QVERIFY(ignored.data.tracks[0].audioClips[0].samples.isEmpty());
+
+        const Loaded notEmbedded = loadBoth("{\"version\":\"1\",\"tracks\":[{\"audioData\":{\"type\":\"x\"}}]}");
+        QVERIFY(notEmbedded.data.tracks.at(0).audioClips.empty());
+
+        const Loaded midiIgnores = loadBoth("{\"version\":\"1\",\"tracks\":[{\"type\":\"midi\",\n"
+            "            \"audioData\":{\"type\":\"embedded\",\"channels\":[[0.5]]}}]}");
+        QVERIFY(midiIgnores.data.tracks.at(0).audioClips.empty());
+    }
+
+    void markers()
+    {
+        const Loaded result = loadBoth("{\"version\":\"1\",\"tracks\":[],\"markers\":[\n"
+            "            {\"time\":1.5,\"label\":\"A\"},{\"color\":\"#00ff00\"},{\"color\":3},\"x\"]}");
+        QCOMPARE(result.data.markers.size(), size_t(4));
+        QCOMPARE(result.data.markers[0].color, QColor(255, 165, 0));
+        QCOMPARE(result.data.markers[0].label, QStringLiteral("A"));
+        QCOMPARE(result.data.markers[1].color, QColor(0, 255, 0));
+        QVERIFY(!result.data.markers[2].color.isValid());
+        QCOMPARE(result.data.markers[3].time, 0.0);
+    }
+
+    // Non-finite numbers can only come from a document built in code; they
+    // read as the key's default rather than poisoning the timeline.
+    void nonFiniteNumbersReadAsDefaults()
+    {
+        const double inf = std::numeric_limits<double>::infinity();
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        QJsonObject clip{{"start", nan}, {"fadeIn", inf},
+                         {"audioData", QJsonObject{{"type", "embedded"}, {"sampleRate", inf}}}};
+        QJsonObject track{{"volume", nan}, {"pan", -inf}, {"audioBlocks", QJsonArray{clip}},
+                          {"volumeEnvelope", QJsonArray{QJsonObject{{"time", nan}, {"value", inf}}}}};
+        QJsonObject midiTrack{{"type", "midi"},
+                              {"midiClips", QJsonArray{QJsonObject{
+                                                {"start", inf}, {"duration", nan},
+                                                {"notes", QJsonArray{QJsonObject{{"start", nan}, {"duration", inf}}}}}}}};
+        QJsonObject root{{"version", "1"}, {"tracks", QJsonArray{track, midiTrack}}, {"zoom", inf},
+                         {"currentTime", nan}, {"settings", QJsonObject{{"tempo", inf}}},
+                         {"markers", QJsonArray{QJsonObject{{"time", nan}}}}};
+        ProjectData data;
+        QVERIFY(ProjectSerializer::loadProject(QJsonDocument(root), data));
+        QCOMPARE(data.zoom, 1.0);
+        QCOMPARE(data.currentTime, 0.0);
+        QCOMPARE(data.settings.tempo, 120.0);
+        QCOMPARE(data.markers.at(0).time, 0.0);
+        const TrackData& t = data.tracks.at(0);
+        QCOMPARE(t.volume, 0.8f);
+        QCOMPARE(t.pan, 0.0f);
+        QCOMPARE(t.volumeEnvelope.at(0).time, 0.0);
+        QCOMPARE(t.volumeEnvelope.at(0).value, 0.8f);
+        QCOMPARE(t.audioClips.at(0).start, 0.0);
+        QCOMPARE(t.audioClips.at(0).fadeIn, 0.0);
+        QCOMPARE(t.audioClips.at(0).sampleRate, 44100);
+        const MidiClip& m = data.tracks.at(1).midiClips.at(0);
+        QCOMPARE(m.start, 0.0);
+        QCOMPARE(m.duration, 4.0);
+        QCOMPARE(m.notes.at(0).start, 0.0);
+        QCOMPARE(m.notes.at(0).duration, 0.5);
+    }
+
+    void syntaxErrorsUseQtWording_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("unterminated string") << QByteArray("{\"version\":\"1.0");
+        QTest::newRow("garbage after") << QByteArray("{\"version\":\"1\",\"tracks\":[]} x");
+        QTest::newRow("missing colon") << QByteArray("{\"version\" \"1\"}");
+        QTest::newRow("unterminated array") << QByteArray("{\"tracks\":[1,2");
+        QTest::newRow("bad escape") << QByteArray("{\"a\":\"\\u12G4\"}");
+        QTest::newRow("illegal value") << QByteArray("{\"a\":tru}");
+        QTest::newRow("nul inside") << QByteArray("{\"version\":\"1\",\"tracks\":[]}\0junk", 33);
+    }
+
+    void syntaxErrorsUseQtWording()
+    {
+        QFETCH(QByteArray, json);
+        QJsonParseError qtError;
+        QJsonDocument::fromJson(json, &qtError);
+        QVERIFY(qtError.error != QJsonParseError::NoError);
+        QByteArray text = json;
+        ProjectData data;
+        QString ours;
+        QCOMPARE(ProjectSerializer::readProject(text, data, &ours),
+                 ProjectSerializer::ParseResult::SyntaxError);
+        QVERIFY(!ours.isEmpty());
+        const QStringList qtTexts = {"unterminated string", "garbage at the end of the document",
+                                     "missing name separator", "unterminated array",
+                                     "invalid escape sequence", "illegal value", "unterminated object",
+                                     "illegal number", "invalid UTF8 string",
+                                     "object is missing after a comma"};
+        QVERIFY2(qtTexts.contains(ours), qPrintable(ours));
+    }
+};
+
+QTEST_GUILESS_MAIN(ProjectFormatReadingTest)
+#include "tst_ProjectFormatReading.moc"
