@@ -1,0 +1,320 @@
+#include "engine/AudioEngine.h"
+
+#include "engine/RtAudioBackend.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Playback reaches the playback-process callback in pieces of at most this
+// many frames, so the audio thread never allocates.
+constexpr int kScratchFrames = 4096;
+
+} // namespace
+
+AudioEngine::AudioEngine() : playbackScratch(kScratchFrames)
+{
+    std::string error;
+    audio = RtAudioBackend::create(&error);
+    if (audio)
+        qDebug().noquote() << "AudioEngine: RtAudio initialized, API:"
+                           << QString::fromStdString(audio->apiDisplayName());
+    else
+        qWarning().noquote() << "AudioEngine: RtAudio init failed:" << QString::fromStdString(error);
+}
+
+AudioEngine::AudioEngine(std::unique_ptr<AudioDeviceBackend> backend)
+    : audio(std::move(backend)), playbackScratch(kScratchFrames)
+{
+    if (audio)
+        qDebug().noquote() << "AudioEngine: RtAudio initialized, API:"
+                           << QString::fromStdString(audio->apiDisplayName());
+}
+
+AudioEngine::~AudioEngine()
+{
+    stop();
+    initialised = false;
+    // The stream is closed: no block can call the callbacks any more.
+    setProcessCallback({});
+    setRecordCallback({});
+    setPlaybackProcessCallback({});
+    audio.reset();
+}
+
+bool AudioEngine::initialize(int rate, int frames)
+{
+    sampleRate = rate;
+    bufferSize = frames;
+    initialised = true;
+    qDebug() << "AudioEngine: Initialized (RtAudio) SR=" << sampleRate << "BS=" << bufferSize;
+    return true;
+}
+
+bool AudioEngine::start()
+{
+    return startWithInput(false);
+}
+
+bool AudioEngine::startWithInput(bool withInput)
+{
+    if (running)
+        return true;
+    if (!audio || audio->getDeviceCount() == 0) {
+        qWarning() << "AudioEngine: No audio device found";
+        return false;
+    }
+
+    AudioDeviceBackend::StreamParameters output;
+    output.deviceId = outputDevice >= 0 ? unsigned(outputDevice) : audio->getDefaultOutputDevice();
+    output.nChannels = 2;
+    output.firstChannel = 0;
+
+    AudioDeviceBackend::StreamParameters input;
+    bool useInput = false;
+    if (withInput) {
+        input.deviceId = inputDevice >= 0 ? unsigned(inputDevice) : audio->getDefaultInputDevice();
+        input.nChannels = 1;
+        input.firstChannel = 0;
+        if (input.deviceId != 0 && audio->getDeviceInfo(input.deviceId).inputChannels > 0) {
+            useInput = true;
+            qDebug() << "AudioEngine: Using input device" << input.deviceId;
+        } else {
+            qWarning() << "AudioEngine: No valid input device found for recording";
+        }
+    }
+
+    unsigned int frames = unsigned(std::max(bufferSize, 0));
+    auto result = audio->openStream(&output, useInput ? &input : nullptr, unsigned(std::max(sampleRate, 0)),
+                                    &frames, &AudioEngine::streamCallback, this);
+    if (result != AudioDeviceBackend::Result::NoError) {
+        qWarning().noquote() << "AudioEngine: openStream failed:"
+                             << QString::fromStdString(audio->getErrorText());
+        return false;
+    }
+    result = audio->startStream();
+    if (result != AudioDeviceBackend::Result::NoError) {
+        qWarning().noquote() << "AudioEngine: startStream failed:"
+                             << QString::fromStdString(audio->getErrorText());
+        audio->closeStream();
+        return false;
+    }
+    streamHasInput = useInput;
+    running = true;
+    qDebug() << "AudioEngine: Started (RtAudio)";
+    return true;
+}
+
+void AudioEngine::stop()
+{
+    if (audio && audio->isStreamOpen()) {
+        if (audio->isStreamRunning())
+            audio->stopStream();
+        audio->closeStream();
+    }
+    streamHasInput = false;
+    running = false;
+    qDebug() << "AudioEngine: Stopped";
+}
+
+void AudioEngine::shutdown()
+{
+    stop();
+    initialised = false;
+}
+
+bool AudioEngine::startRecording()
+{
+    const bool wasRunning = running;
+    if (wasRunning)
+        stop(); // reopened so that it has input
+    // Without an input stream nothing would ever be recorded: that is a failure.
+    if (!startWithInput(true) || !streamHasInput) {
+        qWarning() << "AudioEngine: Failed to start with input for recording";
+        if (wasRunning && !running)
+            startWithInput(false); // keep the output going as it was
+        return false;
+    }
+    recording = true;
+    qDebug() << "AudioEngine: Recording started";
+    return true;
+}
+
+void AudioEngine::stopRecording()
+{
+    recording = false;
+    qDebug() << "AudioEngine: Recording stopped";
+}
+
+bool AudioEngine::reopenAtCurrentRate()
+{
+    const bool withInput = streamHasInput;
+    stop();
+    return startWithInput(withInput);
+}
+
+bool AudioEngine::startPlayback(const float* samples, int count, int rate, int startSample)
+{
+    if (!samples || count < 1)
+        return false;
+    stopPlayback();
+
+    // Material is played at its own rate, never at the stream's.
+    if (rate > 0 && rate != sampleRate) {
+        sampleRate = rate;
+        if (running && !reopenAtCurrentRate())
+            return false;
+    }
+
+    source = samples;
+    sampleCount = count;
+    position = std::max(startSample, 0);
+    playing = true; // published last: the audio thread reads source after it
+
+    if (!running && !startWithInput(false)) {
+        playing = false;
+        return false;
+    }
+    qDebug() << "AudioEngine: Playback started from sample" << startSample;
+    return true;
+}
+
+void AudioEngine::stopPlayback()
+{
+    playing = false;
+    // After this no block reads the source: its owner may free it.
+    fence.waitForRunningBlock();
+    position = 0;
+    source = nullptr;
+    sampleCount = 0;
+    qDebug() << "AudioEngine: Playback stopped";
+}
+
+void AudioEngine::pausePlayback()
+{
+    playing = false;
+    qDebug() << "AudioEngine: Playback paused";
+}
+
+void AudioEngine::resumePlayback()
+{
+    if (source && position < sampleCount) {
+        playing = true;
+        qDebug() << "AudioEngine: Playback resumed";
+    }
+}
+
+std::vector<std::string> AudioEngine::deviceNames(bool inputs)
+{
+    std::vector<std::string> names;
+    if (!audio)
+        return names;
+    for (unsigned int id : audio->getDeviceIds()) {
+        const AudioDeviceBackend::DeviceInfo info = audio->getDeviceInfo(id);
+        if ((inputs ? info.inputChannels : info.outputChannels) > 0)
+            names.push_back(info.name);
+    }
+    return names;
+}
+
+std::vector<std::string> AudioEngine::getInputDevices()
+{
+    return deviceNames(true);
+}
+
+std::vector<std::string> AudioEngine::getOutputDevices()
+{
+    return deviceNames(false);
+}
+
+bool AudioEngine::setInputDevice(int id)
+{
+    inputDevice = id;
+    return true;
+}
+
+bool AudioEngine::setOutputDevice(int id)
+{
+    outputDevice = id;
+    return true;
+}
+
+void AudioEngine::setVolume(float v)
+{
+    volume = std::clamp(v, 0.0f, 1.0f);
+}
+
+float AudioEngine::getVolume() const
+{
+    return volume;
+}
+
+void AudioEngine::setProcessCallback(ProcessCallback callback)
+{
+    processCallback.replace(std::move(callback), fence);
+}
+
+void AudioEngine::setRecordCallback(RecordCallback callback)
+{
+    recordCallback.replace(std::move(callback), fence);
+}
+
+void AudioEngine::setPlaybackProcessCallback(PlaybackProcessCallback callback)
+{
+    playbackProcessCallback.replace(std::move(callback), fence);
+}
+
+int AudioEngine::streamCallback(void* output, void* input, unsigned int frames, double, unsigned int,
+                                void* userData)
+{
+    static_cast<AudioEngine*>(userData)->processBlock(static_cast<float*>(output),
+                                                      static_cast<const float*>(input), int(frames));
+    return 0;
+}
+
+void AudioEngine::processBlock(float* output, const float* input, int frames)
+{
+    if (!output || frames <= 0)
+        return;
+    AudioBlockFence::Scope inBlock(fence);
+    std::memset(output, 0, sizeof(float) * 2 * size_t(frames));
+
+    if (recording && input) {
+        if (const RecordCallback* record = recordCallback.get())
+            (*record)(input, frames);
+    }
+    if (const ProcessCallback* process = processCallback.get())
+        (*process)(input, output, frames);
+
+    if (!playing)
+        return;
+    const float* samples = source;
+    if (!samples)
+        return;
+    const int count = sampleCount;
+    const float gain = volume;
+    const PlaybackProcessCallback* shape = playbackProcessCallback.get();
+    int pos = position;
+    int done = 0;
+    while (done < frames && pos < count) {
+        const int n = std::min({frames - done, count - pos, kScratchFrames});
+        float* piece = playbackScratch.data();
+        std::copy(samples + pos, samples + pos + n, piece);
+        if (shape)
+            (*shape)(piece, n);
+        float* out = output + 2 * done;
+        for (int i = 0; i < n; ++i) {
+            const float s = piece[i] * gain;
+            out[2 * i] += s;
+            out[2 * i + 1] += s;
+        }
+        done += n;
+        pos += n;
+    }
+    if (done < frames)
+        playing = false; // the source ran out inside this block
+    position = pos;
+}

@@ -1,0 +1,105 @@
+#pragma once
+// The single-track real-time engine: one duplex device stream that plays a
+// mono sample list handed over by pointer and passes each microphone block
+// to a record callback. Users poll the playing flag and the position.
+
+#include "engine/AudioThreadHandoff.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class AudioDeviceBackend;
+
+class AudioEngine : public QObject {
+    Q_OBJECT
+public:
+    // Mono input block (or null) and the interleaved stereo output block,
+    // before playback is added.
+    using ProcessCallback = std::function<void(const float* input, float* output, int frames)>;
+    // One mono input block while recording.
+    using RecordCallback = std::function<void(const float* input, int frames)>;
+    // The mono samples taken from the playing list, before they are written
+    // to both output channels; what the callback leaves is heard.
+    using PlaybackProcessCallback = std::function<void(float* buffer, int frames)>;
+
+    AudioEngine();
+    // Runs on the given device back end; null behaves as no device at all.
+    explicit AudioEngine(std::unique_ptr<AudioDeviceBackend> backend);
+    ~AudioEngine() override;
+
+    bool initialize(int sampleRate, int bufferSize);
+    bool start();
+    bool startWithInput(bool withInput);
+    void stop();
+    void shutdown();
+
+    bool startRecording();
+    void stopRecording();
+
+    // The caller keeps samples alive and unchanged until stopPlayback() or the
+    // next startPlayback() has returned. A sampleRate other than the stream's
+    // reopens the stream at that rate.
+    bool startPlayback(const float* samples, int sampleCount, int sampleRate, int startSample);
+    void stopPlayback();
+    void pausePlayback();
+    void resumePlayback();
+
+    std::vector<std::string> getInputDevices();
+    std::vector<std::string> getOutputDevices();
+    bool setInputDevice(int id);
+    bool setOutputDevice(int id);
+
+    void setVolume(float volume);
+    float getVolume() const;
+
+    // Each replacement waits for a block that is running, so once it returns
+    // the previous callback is gone and never called again.
+    void setProcessCallback(ProcessCallback callback);
+    void setRecordCallback(RecordCallback callback);
+    void setPlaybackProcessCallback(PlaybackProcessCallback callback);
+
+    bool isInitialized() const { return initialised.load(); }
+    bool isRunning() const { return running.load(); }
+    bool isRecording() const { return recording.load(); }
+    bool isPlaying() const { return playing.load(); }
+    int getPosition() const { return position.load(); }
+    int getSampleRate() const { return sampleRate; }
+    int getBufferSize() const { return bufferSize; }
+
+    // The audio thread's work for one block: output is interleaved stereo,
+    // input mono or null. The device callback calls it; so may a test.
+    void processBlock(float* output, const float* input, int frames);
+
+private:
+    static int streamCallback(void* output, void* input, unsigned int frames, double streamTime,
+                              unsigned int status, void* userData);
+    std::vector<std::string> deviceNames(bool inputs);
+    bool reopenAtCurrentRate();
+
+    std::unique_ptr<AudioDeviceBackend> audio;
+    std::atomic<bool> initialised{false};
+    std::atomic<bool> running{false};
+    std::atomic<bool> recording{false};
+    std::atomic<bool> playing{false};
+    const float* source = nullptr;
+    int sampleCount = 0;
+    std::atomic<int> position{0};
+    int sampleRate = 44100;
+    int bufferSize = 512;
+    std::atomic<float> volume{1.0f};
+    int inputDevice = -1;
+    int outputDevice = -1;
+    bool streamHasInput = false;
+
+    AudioBlockFence fence;
+    AudioCallbackSlot<ProcessCallback> processCallback;
+    AudioCallbackSlot<RecordCallback> recordCallback;
+    AudioCallbackSlot<PlaybackProcessCallback> playbackProcessCallback;
+    // Where the playback-process callback works on the samples of a block.
+    std::vector<float> playbackScratch;
+};
