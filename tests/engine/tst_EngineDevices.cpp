@@ -1,0 +1,313 @@
+// The engines on real devices: the private PulseAudio server's null sink as
+// output and the loopback source fed from its monitor as input, so what is
+// played is recorded back.
+#include "TestSupport.h"
+#include "engine/AudioEngine.h"
+#include "engine/MultiTrackAudioEngine.h"
+#include "engine/RtAudioBackend.h"
+
+#include <QtTest/QtTest>
+
+#include <cmath>
+#include <functional>
+#include <mutex>
+
+namespace {
+
+constexpr int kRate = 48000; // the null sink's own rate: no resampling on the way
+
+// Samples collected on the audio thread, read on the test thread.
+struct Capture {
+    std::mutex mutex;
+    std::vector<float> data;
+
+    void append(const float* in, std::size_t count)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        data.insert(data.end(), in, in + count);
+    }
+    std::size_t size()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return data.size();
+    }
+    std::vector<float> take()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return data;
+    }
+};
+
+// Streams start slowly: wait for data, not for a fixed time.
+bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+std::vector<float> tone(double frequency, double seconds, int rate, float amplitude)
+{
+    const QList<float> wave = TestSupport::sineWave(frequency, seconds, rate, amplitude);
+    return std::vector<float>(wave.begin(), wave.end());
+}
+
+// Amplitude of one frequency in x[0], x[stride], ... (n values), by Goertzel.
+double amplitudeAt(const float* x, int n, int stride, double frequency, int rate)
+{
+    const double w = 2.0 * M_PI * frequency / rate;
+    double re = 0.0;
+    double im = 0.0;
+    for (int i = 0; i < n; ++i) {
+        re += x[std::size_t(i) * stride] * std::cos(w * i);
+        im -= x[std::size_t(i) * stride] * std::sin(w * i);
+    }
+    return 2.0 * std::hypot(re, im) / n;
+}
+
+// First index at which |x| exceeds the threshold, or -1.
+int onset(const std::vector<float>& x, float threshold, int stride = 1, int from = 0)
+{
+    for (std::size_t i = std::size_t(from) * stride; i < x.size(); i += stride)
+        if (std::abs(x[i]) > threshold)
+            return int(i / stride);
+    return -1;
+}
+
+} // namespace
+
+class EngineDevicesTest : public QObject {
+    Q_OBJECT
+private slots:
+    // No server and no sound card: every start fails by result and a log line.
+    // First in this program: once the sound libraries have reached the server
+    // they keep their configuration for the life of the process.
+    void noServerMeansEveryStartFails()
+    {
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:/nonexistent/cdw-no-server");
+        auto backend = RtAudioBackend::create();
+        const bool noDevice = backend && backend->getDeviceCount() == 0;
+        if (noDevice) {
+            AudioEngine engine;
+            engine.initialize(44100, 512);
+            const std::vector<float> s(100, 0.5f);
+            QTest::ignoreMessage(QtWarningMsg, "AudioEngine: No audio device found");
+            QVERIFY(!engine.startPlayback(s.data(), 100, 44100, 0));
+            QTest::ignoreMessage(QtWarningMsg, "AudioEngine: No audio device found");
+            QTest::ignoreMessage(QtWarningMsg, "AudioEngine: Failed to start with input for recording");
+            QVERIFY(!engine.startRecording());
+            QVERIFY(!engine.isPlaying() && !engine.isRecording() && !engine.isRunning());
+            MultiTrackAudioEngine mixer;
+            QTest::ignoreMessage(QtWarningMsg, "MultiTrackAudioEngine: No audio device found");
+            QVERIFY(!mixer.startPlayback(0.0));
+            QVERIFY(!mixer.isPlaying());
+        }
+        if (saved.isNull())
+            qunsetenv("PULSE_SERVER");
+        else
+            qputenv("PULSE_SERVER", saved);
+        if (!backend)
+            QFAIL("RtAudio could not be created");
+        if (!noDevice)
+            QSKIP("this machine has a sound card");
+    }
+    void pulseBackendListsTheServersDevices()
+    {
+        CDW_REQUIRE_PULSE();
+        std::string error;
+        auto backend = RtAudioBackend::create(&error);
+        QVERIFY2(backend, error.c_str());
+        QVERIFY(QString::fromStdString(backend->apiDisplayName()).contains("Pulse"));
+        const unsigned int out = backend->getDefaultOutputDevice();
+        const unsigned int in = backend->getDefaultInputDevice();
+        QVERIFY(out != 0 && in != 0); // identifiers are never 0
+        QCOMPARE(QString::fromStdString(backend->getDeviceInfo(out).name), QStringLiteral("NullOut"));
+        QCOMPARE(QString::fromStdString(backend->getDeviceInfo(in).name), QStringLiteral("LoopMic"));
+        QCOMPARE(backend->getDeviceInfo(0).id, 0u);
+        QCOMPARE(backend->getDeviceInfo(9999).id, 0u);
+
+        AudioEngine engine;
+        const auto outputs = engine.getOutputDevices();
+        const auto inputs = engine.getInputDevices();
+        QVERIFY(std::find(outputs.begin(), outputs.end(), "NullOut") != outputs.end());
+        QVERIFY(std::find(inputs.begin(), inputs.end(), "LoopMic") != inputs.end());
+        QVERIFY(std::find(inputs.begin(), inputs.end(), "NullOut") == inputs.end());
+    }
+
+    void openingAMissingDeviceFailsByResult()
+    {
+        CDW_REQUIRE_PULSE();
+        auto backend = RtAudioBackend::create();
+        QVERIFY(backend);
+        auto callback = [](void*, void*, unsigned int, double, unsigned int, void*) { return 0; };
+        for (unsigned int id : {0u, 9999u}) {
+            AudioDeviceBackend::StreamParameters output;
+            output.deviceId = id;
+            output.nChannels = 2;
+            unsigned int frames = 512;
+            const auto result = backend->openStream(&output, nullptr, kRate, &frames, callback, nullptr);
+            QVERIFY(result != AudioDeviceBackend::Result::NoError);
+            QVERIFY(!backend->getErrorText().empty());
+            QVERIFY(!backend->isStreamOpen());
+        }
+        QVERIFY(backend->startStream() != AudioDeviceBackend::Result::NoError); // nothing open
+    }
+
+    void duplexEngineRecordsWhatItPlays()
+    {
+        CDW_REQUIRE_PULSE();
+        AudioEngine engine;
+        engine.initialize(kRate, 512);
+        Capture capture;
+        engine.setRecordCallback([&](const float* in, int frames) { capture.append(in, std::size_t(frames)); });
+        QVERIFY(engine.startRecording());
+        QVERIFY(waitFor([&] { return capture.size() > kRate / 10; }));
+
+        const std::vector<float> played = tone(1000.0, 1.0, kRate, 0.5f);
+        QVERIFY(engine.startPlayback(played.data(), int(played.size()), kRate, 0));
+        QVERIFY(waitFor([&] { return !engine.isPlaying(); }));
+        const std::size_t endOfPlayback = capture.size();
+        QVERIFY(waitFor([&] { return capture.size() > endOfPlayback + kRate / 2; }));
+        engine.stopRecording();
+        engine.shutdown();
+        engine.setRecordCallback({});
+
+        const std::vector<float> recorded = capture.take();
+        const int start = onset(recorded, 0.25f);
+        QVERIFY2(start >= 0, "the tone was not recorded");
+        // Align on the best lag near the onset, then compare sample by sample.
+        const int n = int(played.size()) - 200;
+        double best = -1.0;
+        int lag = 0;
+        for (int d = std::max(0, start - 60); d <= start + 10; ++d) {
+            if (d + n > int(recorded.size()))
+                break;
+            double dot = 0.0;
+            for (int i = 0; i < n; ++i)
+                dot += double(recorded[std::size_t(d + i)]) * played[std::size_t(i)];
+            if (dot > best) {
+                best = dot;
+                lag = d;
+            }
+        }
+        double dot = 0.0, rr = 0.0, pp = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double r = recorded[std::size_t(lag + i)];
+            const double p = played[std::size_t(i)];
+            dot += r * p;
+            rr += r * r;
+            pp += p * p;
+        }
+        const double correlation = dot / std::sqrt(rr * pp);
+        const double gain = std::sqrt(rr / pp);
+        QVERIFY2(correlation > 0.99, qPrintable(QString::number(correlation)));
+        QVERIFY2(std::abs(gain - 1.0) < 0.05, qPrintable(QString::number(gain)));
+    }
+
+    // Material at 48 kHz handed to an engine set up for 44.1 kHz plays at its
+    // own speed: recorded back, the 1 kHz tone is still 1 kHz.
+    void duplexEngineFollowsTheMaterialsRate()
+    {
+        CDW_REQUIRE_PULSE();
+        AudioEngine engine;
+        engine.initialize(44100, 512);
+        Capture capture;
+        engine.setRecordCallback([&](const float* in, int frames) { capture.append(in, std::size_t(frames)); });
+        QVERIFY(engine.startRecording());
+        QVERIFY(waitFor([&] { return capture.size() > 4410; }));
+
+        const std::vector<float> played = tone(1000.0, 1.0, kRate, 0.5f);
+        QVERIFY(engine.startPlayback(played.data(), int(played.size()), kRate, 0));
+        QCOMPARE(engine.getSampleRate(), kRate);
+        QVERIFY(engine.isRecording());
+        QVERIFY(waitFor([&] { return !engine.isPlaying(); }));
+        const std::size_t endOfPlayback = capture.size();
+        QVERIFY(waitFor([&] { return capture.size() > endOfPlayback + kRate / 2; }));
+        engine.shutdown();
+        engine.setRecordCallback({});
+
+        const std::vector<float> recorded = capture.take();
+        const int start = onset(recorded, 0.25f);
+        QVERIFY(start >= 0);
+        const int n = kRate / 2; // 0.5 s inside the tone, at the stream's new rate
+        QVERIFY(start + 1000 + n <= int(recorded.size()));
+        const float* window = recorded.data() + start + 1000;
+        const double right = amplitudeAt(window, n, 1, 1000.0, kRate);
+        const double slowed = amplitudeAt(window, n, 1, 1000.0 * 44100 / kRate, kRate);
+        QVERIFY2(right > 0.45 && slowed < 0.05,
+                 qPrintable(QStringLiteral("1000 Hz: %1, 918.75 Hz: %2").arg(right).arg(slowed)));
+    }
+
+    void mixingEngineIsHeardWithItsPan()
+    {
+        CDW_REQUIRE_PULSE();
+        // A stereo recorder on the loopback source, through the same back end.
+        auto recorder = RtAudioBackend::create();
+        QVERIFY(recorder);
+        Capture capture;
+        AudioDeviceBackend::StreamParameters input;
+        input.deviceId = recorder->getDefaultInputDevice();
+        input.nChannels = 2;
+        unsigned int frames = 512;
+        auto record = [](void*, void* in, unsigned int n, double, unsigned int, void* user) {
+            static_cast<Capture*>(user)->append(static_cast<const float*>(in), 2 * std::size_t(n));
+            return 0;
+        };
+        QCOMPARE(recorder->openStream(nullptr, &input, kRate, &frames, record, &capture),
+                 AudioDeviceBackend::Result::NoError);
+        QCOMPARE(recorder->startStream(), AudioDeviceBackend::Result::NoError);
+        QVERIFY(waitFor([&] { return capture.size() > 2 * kRate / 10; }));
+
+        // 500 Hz hard left and 1200 Hz half right, both 0.5 at volume 1.
+        const std::vector<float> low = tone(500.0, 1.5, kRate, 0.5f);
+        const std::vector<float> high = tone(1200.0, 1.5, kRate, 0.5f);
+        MultiTrackAudioEngine engine;
+        engine.initialize(kRate, 512);
+        MultiTrackAudioEngine::TrackSlot left;
+        left.samples = low.data();
+        left.sampleCount = int(low.size());
+        left.volume = 1.0f;
+        left.pan = -1.0f;
+        MultiTrackAudioEngine::TrackSlot halfRight = left;
+        halfRight.samples = high.data();
+        halfRight.sampleCount = int(high.size());
+        halfRight.pan = 0.5f;
+        engine.setTracks({left, halfRight});
+        const std::size_t before = capture.size() / 2;
+        QVERIFY(engine.startPlayback(0.0));
+        QVERIFY(waitFor([&] { return engine.getPlaybackPosition() > 2.0; }));
+        QVERIFY(waitFor([&] { return capture.size() / 2 > before + 2 * kRate; }));
+        QVERIFY(engine.isPlaying()); // silence past the end keeps it playing
+        engine.stopPlayback();
+        recorder->stopStream();
+        recorder->closeStream();
+
+        const std::vector<float> recorded = capture.take();
+        const int start = onset(recorded, 0.1f, 2, int(before));
+        QVERIFY2(start >= 0, "the mix was not recorded");
+        const int n = kRate / 2;
+        QVERIFY(2 * std::size_t(start + kRate / 4 + n) <= recorded.size());
+        const float* l = recorded.data() + 2 * std::size_t(start + kRate / 4);
+        const float* r = l + 1;
+        const double lowLeft = amplitudeAt(l, n, 2, 500.0, kRate);
+        const double lowRight = amplitudeAt(r, n, 2, 500.0, kRate);
+        const double highLeft = amplitudeAt(l, n, 2, 1200.0, kRate);
+        const double highRight = amplitudeAt(r, n, 2, 1200.0, kRate);
+        const QString figures = QStringLiteral("500 Hz L %1 R %2, 1200 Hz L %3 R %4")
+                                    .arg(lowLeft).arg(lowRight).arg(highLeft).arg(highRight);
+        // Expected: 500 Hz 0.3535 left, 0 right; 1200 Hz 0.17675 left, 0.3535 right.
+        QVERIFY2(std::abs(lowLeft - 0.3535) < 0.02, qPrintable(figures));
+        QVERIFY2(lowRight < 0.01, qPrintable(figures));
+        QVERIFY2(std::abs(highLeft - 0.17675) < 0.015, qPrintable(figures));
+        QVERIFY2(std::abs(highRight - 0.3535) < 0.02, qPrintable(figures));
+    }
+};
+
+QTEST_GUILESS_MAIN(EngineDevicesTest)
+#include "tst_EngineDevices.moc"
