@@ -3,6 +3,7 @@
 // mono sample list handed over by pointer and passes each microphone block
 // to a record callback. Users poll the playing flag and the position.
 
+#include "engine/AudioDeviceBackend.h"
 #include "engine/AudioThreadHandoff.h"
 
 #include <QObject>
@@ -12,8 +13,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-class AudioDeviceBackend;
 
 class AudioEngine : public QObject {
     Q_OBJECT

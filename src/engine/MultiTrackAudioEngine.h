@@ -3,6 +3,7 @@
 // into one stereo device stream with per-track volume, pan, mute and solo, and
 // renders the same mix offline. Users poll the playing flag.
 
+#include "engine/AudioDeviceBackend.h"
 #include "engine/AudioThreadHandoff.h"
 
 #include <QList>
@@ -14,8 +15,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-class AudioDeviceBackend;
 
 class MultiTrackAudioEngine : public QObject {
     Q_OBJECT
