@@ -11,11 +11,10 @@ namespace {
 
 // Playback reaches the playback-process callback in pieces of at most this
 // many frames, so the audio thread never allocates.
-constexpr int kScratchFrames = 4096;
 
 } // namespace
 
-AudioEngine::AudioEngine() : playbackScratch(kScratchFrames)
+AudioEngine::AudioEngine()
 {
     std::string error;
     audio = RtAudioBackend::create(&error);
@@ -27,7 +26,7 @@ AudioEngine::AudioEngine() : playbackScratch(kScratchFrames)
 }
 
 AudioEngine::AudioEngine(std::unique_ptr<AudioDeviceBackend> backend)
-    : audio(std::move(backend)), playbackScratch(kScratchFrames)
+    : audio(std::move(backend))
 {
     if (audio)
         qDebug().noquote() << "AudioEngine: RtAudio initialized, API:"
@@ -289,32 +288,23 @@ void AudioEngine::processBlock(float* output, const float* input, int frames)
     if (const ProcessCallback* process = processCallback.get())
         (*process)(input, output, frames);
 
-    if (!playing)
-        return;
-    const float* samples = source;
-    if (!samples)
-        return;
-    const int count = sampleCount;
-    const float gain = volume;
-    const PlaybackProcessCallback* shape = playbackProcessCallback.get();
-    int pos = position;
-    int done = 0;
-    while (done < frames && pos < count) {
-        const int n = std::min({frames - done, count - pos, kScratchFrames});
-        float* piece = playbackScratch.data();
-        std::copy(samples + pos, samples + pos + n, piece);
-        if (shape)
-            (*shape)(piece, n);
-        float* out = output + 2 * done;
-        for (int i = 0; i < n; ++i) {
-            const float s = piece[i] * gain;
-            out[2 * i] += s;
-            out[2 * i + 1] += s;
+    if (playing && source) {
+        const float* samples = source;
+        const int count = sampleCount;
+        const float gain = volume;
+        int pos = position;
+        int done = 0;
+        for (; done < frames && pos < count; ++done, ++pos) {
+            const float s = samples[pos] * gain;
+            output[2 * done] += s;
+            output[2 * done + 1] += s;
         }
-        done += n;
-        pos += n;
+        if (done < frames)
+            playing = false; // the source ran out inside this block
+        position = pos;
     }
-    if (done < frames)
-        playing = false; // the source ran out inside this block
-    position = pos;
+
+    // Sees (and may change) the interleaved stereo block as it will be heard.
+    if (const PlaybackProcessCallback* shape = playbackProcessCallback.get())
+        (*shape)(output, frames);
 }

@@ -22,8 +22,8 @@ public:
     using ProcessCallback = std::function<void(const float* input, float* output, int frames)>;
     // One mono input block while recording.
     using RecordCallback = std::function<void(const float* input, int frames)>;
-    // The mono samples taken from the playing list, before they are written
-    // to both output channels; what the callback leaves is heard.
+    // The interleaved stereo output block (frames x 2 values) after playback
+    // was added; what the callback leaves is heard.
     using PlaybackProcessCallback = std::function<void(float* buffer, int frames)>;
 
     AudioEngine();
@@ -100,5 +100,4 @@ private:
     AudioCallbackSlot<RecordCallback> recordCallback;
     AudioCallbackSlot<PlaybackProcessCallback> playbackProcessCallback;
     // Where the playback-process callback works on the samples of a block.
-    std::vector<float> playbackScratch;
 };
