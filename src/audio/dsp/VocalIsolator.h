@@ -1,0 +1,56 @@
+#pragma once
+// Centre-voice isolation of a stereo recording: the mid signal is reweighted
+// per frequency band in a short-time Fourier transform (voice band raised,
+// the rest lowered), with the magnitudes smoothed over time and the phases
+// kept. A plain class of the processor library; offline, caller's thread.
+
+#include <complex>
+#include <cstddef>
+#include <vector>
+
+class VocalIsolator {
+public:
+    VocalIsolator() = default;
+    ~VocalIsolator() = default;
+
+    // Sizes the work vectors for an FFT size (a power of two); nothing when
+    // already sized for it. Smoothed magnitudes present are kept.
+    void initialize(size_t fftSize);
+    // Both clamped to [0, 1].
+    void setIsolationStrength(float strength, float smoothing);
+
+    float getIsolationStrength() const { return isolationStrength; }
+    float getSmoothing() const { return smoothing; }
+    size_t getFftSize() const { return fftSize; }
+
+    // Interleaved stereo in, `frames` mono samples out.
+    void processOffline(const float* interleavedStereo, float* monoOut, size_t frames,
+                        int sampleRate);
+    // The mono short-time Fourier pass (hop N/4, no overlap normalisation).
+    void spectralSubtraction(const float* in, float* out, size_t n, int sampleRate);
+
+    void applyWindow(float* data, size_t n) const;
+    void removeWindow(float* data, size_t n) const;
+    static void encodeMidSide(const float* interleaved, float* mid, float* side, size_t n);
+    static void decodeMidSide(const float* mid, const float* side, float* interleaved, size_t n);
+    // Mid signal with a fixed lift, no transform.
+    void processFrame(const float* interleaved, float* out, int frames, int sampleRate) const;
+
+private:
+    // In-place radix-2 complex transform; the inverse divides by n.
+    void transform(bool inverse);
+    // Gain of the band rule for a bin frequency.
+    float bandGain(float frequency) const;
+
+    float isolationStrength = 0.8f;
+    float smoothing = 0.02f;
+    size_t fftSize = 2048;
+    std::vector<std::complex<float>> fftBuffer;
+    std::vector<float> window;
+    std::vector<float> smoothedMagnitudes;
+    bool initialized = false;
+
+    // Twiddles e^(−2πij/N), j < N/2, and the bit-reversal permutation.
+    std::vector<std::complex<float>> twiddles;
+    std::vector<size_t> reversed;
+};
