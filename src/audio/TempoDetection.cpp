@@ -116,7 +116,46 @@ AudioProcessor::TempoResult AudioProcessor::detectTempo() const
         }
     }
 
-    double bpm = 60.0 / ((static_cast<double>(bestLag) * hop) / static_cast<double>(rate));
+    // A beat period that is not a whole number of envelope frames splits its
+    // peak over two lags while a multiple of the period may land on one lag,
+    // so a steady pulse can win at two or three times its period. A peak at
+    // a half or a third of the lag that is nearly as strong, counted with
+    // its better neighbour, is the beat.
+    auto strength = [&](qint64 lag) {
+        const double left = lag - 1 >= 0 ? ac[lag - 1] : 0.0;
+        const double right = lag + 1 <= maxLag ? ac[lag + 1] : 0.0;
+        return ac[lag] + std::max(left, right);
+    };
+    for (qint64 divisor : {2, 3}) {
+        const qint64 centre = (bestLag + divisor / 2) / divisor;
+        const qint64 from = std::max(centre - 1, minLag);
+        const qint64 to = std::min(centre + 1, maxLag);
+        if (from > to || best <= 0.0)
+            break;
+        qint64 candidate = from;
+        for (qint64 lag = from + 1; lag <= to; ++lag) {
+            if (ac[lag] > ac[candidate])
+                candidate = lag;
+        }
+        if (ac[candidate] > 0.0 && strength(candidate) >= 0.8 * strength(bestLag)) {
+            bestLag = candidate;
+            best = ac[candidate];
+            break;
+        }
+    }
+
+    // The period between lags, from the parabola through the peak and its
+    // neighbours.
+    double period = static_cast<double>(bestLag);
+    if (bestLag - 1 >= 0 && bestLag + 1 <= maxLag) {
+        const double curvature = ac[bestLag - 1] - 2.0 * ac[bestLag] + ac[bestLag + 1];
+        if (curvature < 0.0) {
+            const double offset = 0.5 * (ac[bestLag - 1] - ac[bestLag + 1]) / curvature;
+            period += std::clamp(offset, -0.5, 0.5);
+        }
+    }
+
+    double bpm = 60.0 / ((period * hop) / static_cast<double>(rate));
     while (bpm < 60.0)
         bpm *= 2.0;
     while (bpm > 200.0)
