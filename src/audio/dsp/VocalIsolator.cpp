@@ -142,7 +142,8 @@ void VocalIsolator::spectralSubtraction(const float* in, float* out, size_t n, i
 
         for (size_t k = 0; k < bins; ++k) {
             const std::complex<float> value = fftBuffer[k];
-            const float magnitude = std::hypot(value.real(), value.imag());
+            const float magnitude =
+                std::sqrt(value.real() * value.real() + value.imag() * value.imag());
             const float smoothed = a * smoothedMagnitudes[k] + (1.0f - a) * magnitude;
             smoothedMagnitudes[k] = smoothed;
             const float amplitude = gains[k] * smoothed;
