@@ -3,43 +3,19 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-bool isPowerOfTwo(size_t n)
-{
-    return n >= 2 && (n & (n - 1)) == 0;
-}
-
-} // namespace
-
 void VocalIsolator::initialize(size_t size)
 {
     if (initialized && size == fftSize)
         return;
-    if (!isPowerOfTwo(size))
+    if (size < 2 || !Fft::isPowerOfTwo(size))
         return;
     fftSize = size;
-    fftBuffer.resize(size);
+    fft.setSize(size);
+    fftBuffer.resize(size + 2);
     window.resize(size);
     smoothedMagnitudes.resize(size / 2 + 1);
     for (size_t i = 0; i < size; ++i)
         window[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * M_PI * i / (size - 1))));
-
-    twiddles.resize(size / 2);
-    for (size_t j = 0; j < size / 2; ++j) {
-        const double angle = -2.0 * M_PI * static_cast<double>(j) / static_cast<double>(size);
-        twiddles[j] = {static_cast<float>(std::cos(angle)), static_cast<float>(std::sin(angle))};
-    }
-    reversed.resize(size);
-    size_t bits = 0;
-    while ((size_t{1} << bits) < size)
-        ++bits;
-    for (size_t i = 0; i < size; ++i) {
-        size_t r = 0;
-        for (size_t b = 0; b < bits; ++b)
-            r |= ((i >> b) & 1) << (bits - 1 - b);
-        reversed[i] = r;
-    }
     initialized = true;
 }
 
@@ -48,41 +24,6 @@ void VocalIsolator::setIsolationStrength(float strength, float smooth)
     auto unit = [](float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; };
     isolationStrength = unit(strength);
     smoothing = unit(smooth);
-}
-
-void VocalIsolator::transform(bool inverse)
-{
-    const size_t n = fftSize;
-    std::complex<float>* x = fftBuffer.data();
-    for (size_t i = 0; i < n; ++i) {
-        const size_t j = reversed[i];
-        if (j > i)
-            std::swap(x[i], x[j]);
-    }
-    for (size_t length = 2; length <= n; length <<= 1) {
-        const size_t half = length / 2;
-        const size_t stride = n / length;
-        for (size_t j = 0; j < half; ++j) {
-            std::complex<float> w = twiddles[j * stride];
-            if (inverse)
-                w = std::conj(w);
-            for (size_t a = j; a < n; a += length) {
-                const std::complex<float> u = x[a];
-                const std::complex<float> v = x[a + half];
-                // Written out: std::complex multiplication checks for
-                // infinities on every product.
-                const std::complex<float> t(w.real() * v.real() - w.imag() * v.imag(),
-                                            w.real() * v.imag() + w.imag() * v.real());
-                x[a] = u + t;
-                x[a + half] = u - t;
-            }
-        }
-    }
-    if (inverse) {
-        const float scale = 1.0f / static_cast<float>(n);
-        for (size_t i = 0; i < n; ++i)
-            x[i] *= scale;
-    }
 }
 
 float VocalIsolator::bandGain(float frequency) const
@@ -132,35 +73,37 @@ void VocalIsolator::spectralSubtraction(const float* in, float* out, size_t n, i
         gains[k] = bandGain(static_cast<float>(sampleRate) * static_cast<float>(k)
                             / static_cast<float>(size));
 
+    // The spectrum is real-input, so only bins 0..N/2 are kept; the inverse
+    // rebuilds the mirrored half as their conjugates.
+    float* buffer = fftBuffer.data();
     const size_t frameCount = (n + hop - 1) / hop;
     for (size_t f = 0; f < frameCount; ++f) {
         const size_t start = f * hop;
         const size_t available = std::min(size, n - start);
         for (size_t k = 0; k < size; ++k)
-            fftBuffer[k] = {k < available ? in[start + k] * window[k] : 0.0f, 0.0f};
-        transform(false);
+            buffer[k] = k < available ? in[start + k] * window[k] : 0.0f;
+        fft.forward(buffer, buffer);
 
         for (size_t k = 0; k < bins; ++k) {
-            const std::complex<float> value = fftBuffer[k];
-            const float magnitude =
-                std::sqrt(value.real() * value.real() + value.imag() * value.imag());
+            const float re = buffer[2 * k];
+            const float im = buffer[2 * k + 1];
+            const float magnitude = std::sqrt(re * re + im * im);
             const float smoothed = a * smoothedMagnitudes[k] + (1.0f - a) * magnitude;
             smoothedMagnitudes[k] = smoothed;
             const float amplitude = gains[k] * smoothed;
             // The new magnitude with the old phase (a zero bin has phase 0).
-            const std::complex<float> rebuilt =
-                magnitude > 0.0f
-                    ? std::complex<float>(amplitude * value.real() / magnitude,
-                                          amplitude * value.imag() / magnitude)
-                    : std::complex<float>(amplitude, 0.0f);
-            fftBuffer[k] = rebuilt;
-            if (k >= 1 && k < size / 2)
-                fftBuffer[size - k] = std::conj(rebuilt);
+            if (magnitude > 0.0f) {
+                buffer[2 * k] = amplitude * re / magnitude;
+                buffer[2 * k + 1] = amplitude * im / magnitude;
+            } else {
+                buffer[2 * k] = amplitude;
+                buffer[2 * k + 1] = 0.0f;
+            }
         }
-        transform(true);
+        fft.inverse(buffer, buffer);
 
         for (size_t k = 0; k < available; ++k)
-            out[start + k] += fftBuffer[k].real() * window[k];
+            out[start + k] += buffer[k] * window[k];
     }
 }
 

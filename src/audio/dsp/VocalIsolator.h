@@ -4,7 +4,8 @@
 // the rest lowered), with the magnitudes smoothed over time and the phases
 // kept. A plain class of the processor library; offline, caller's thread.
 
-#include <complex>
+#include "audio/dsp/Fft.h"
+
 #include <cstddef>
 #include <vector>
 
@@ -37,20 +38,15 @@ public:
     void processFrame(const float* interleaved, float* out, int frames, int sampleRate) const;
 
 private:
-    // In-place radix-2 complex transform; the inverse divides by n.
-    void transform(bool inverse);
     // Gain of the band rule for a bin frequency.
     float bandGain(float frequency) const;
 
     float isolationStrength = 0.8f;
     float smoothing = 0.02f;
     size_t fftSize = 2048;
-    std::vector<std::complex<float>> fftBuffer;
+    std::vector<float> fftBuffer; // the frame, then its bins 0..N/2 as (re, im) pairs
     std::vector<float> window;
     std::vector<float> smoothedMagnitudes;
     bool initialized = false;
-
-    // Twiddles e^(−2πij/N), j < N/2, and the bit-reversal permutation.
-    std::vector<std::complex<float>> twiddles;
-    std::vector<size_t> reversed;
+    RealFft fft;
 };
