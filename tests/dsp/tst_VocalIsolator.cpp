@@ -125,7 +125,7 @@ private slots:
         QVERIFY(amplitude(second, 512, 2048) > 2.0 * amplitude(fresh, 512, 2048));
     }
 
-    void settersClampAndHelpersAreExact()
+    void settersClamp()
     {
         VocalIsolator isolator;
         QCOMPARE(isolator.getIsolationStrength(), 0.8f);
@@ -133,26 +133,6 @@ private slots:
         isolator.setIsolationStrength(1.7f, -0.5f);
         QCOMPARE(isolator.getIsolationStrength(), 1.0f);
         QCOMPARE(isolator.getSmoothing(), 0.0f);
-
-        const float interleaved[] = {0.5f, 0.25f, -1.0f, 1.0f};
-        float mid[2], side[2], back[4], lifted[2];
-        VocalIsolator::encodeMidSide(interleaved, mid, side, 2);
-        QCOMPARE(mid[0], 0.375f);
-        QCOMPARE(side[0], 0.125f);
-        VocalIsolator::decodeMidSide(mid, side, back, 2);
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(back[i], interleaved[i]);
-        isolator.processFrame(interleaved, lifted, 2, 44100);
-        QCOMPARE(lifted[0], 0.375f * 1.3f);
-        QCOMPARE(lifted[1], 0.0f);
-
-        isolator.initialize(8);
-        float data[] = {1, 1, 1, 1, 1, 1, 1, 1};
-        isolator.applyWindow(data, 8);
-        QCOMPARE(data[0], 0.0f);
-        isolator.removeWindow(data, 8);
-        for (int i = 1; i < 7; ++i)
-            QVERIFY(std::fabs(data[i] - 1.0f) < 1e-6f);
     }
 };
 
