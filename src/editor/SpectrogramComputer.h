@@ -1,0 +1,99 @@
+#pragma once
+// The computation behind the spectrogram view, free of widget code: analysis
+// window, transform, spectrogram columns of a whole sample list, the live
+// column of one block, and the per-bin level lists with peak hold.
+//
+// A column holds fftSize()/2 values in [0, 1]: -100 dB (relative to the
+// block length) and below map to 0, -30 dB and above to 1. Samples that are
+// not finite count as silence.
+
+#include "editor/FastFourierTransform.h"
+
+#include <QList>
+#include <complex>
+#include <deque>
+#include <vector>
+
+using SpectrogramColumns = std::deque<QList<float>>;
+
+class SpectrogramComputer {
+public:
+    enum WindowType { Rectangular = 0, Hann = 1, Hamming = 2 };
+
+    SpectrogramComputer();
+
+    // N = the smallest power of two not below size (1 for size <= 1); hop = N/4
+    // (at least 1).
+    void setFftSize(int size);
+    int fftSize() const { return n; }
+    int hop() const { return hopSize; }
+
+    // 0 rectangular, 2 Hamming, anything else Hann (symmetric forms).
+    void setWindowType(int type);
+    int windowType() const { return windowKind; }
+    const std::vector<float>& window() const { return windowValues; }
+
+    // Forward transform of N real samples into all N complex bins.
+    void computeFft(const float* input, std::vector<std::complex<float>>& output) const;
+
+    // One live column: the first min(N, count) samples windowed, zero padded.
+    QList<float> computeColumn(const float* data, int count) const;
+
+    // Whole-list analysis: column f covers samples [f*hop, f*hop + N). Only
+    // whole blocks are analysed, while the divisor of the averages is
+    // count / hop (frameCount).
+    qsizetype frameCount(qsizetype sampleCount) const;
+    qsizetype wholeBlockCount(qsizetype sampleCount) const;
+    // Computes column `frame` into values (N/2 entries) and, when given, the
+    // bin magnitudes |X[k]| for k <= N/2 into magnitudes (N/2 + 1 entries).
+    void computeListColumn(const float* samples, qsizetype frame, float* values,
+                           float* magnitudes) const;
+    // Appends the columns of every whole block; adds each |X[k]| to sums
+    // (N/2 + 1 entries) when given.
+    void appendListColumns(const float* samples, qsizetype sampleCount,
+                           SpectrogramColumns& columns, std::vector<double>* sums) const;
+    // Subtracts the magnitudes of columns [first, last] from sums: called
+    // before the samples under those columns change.
+    void subtractListMagnitudes(const float* samples, qsizetype first, qsizetype last,
+                                std::vector<double>& sums) const;
+    // Recomputes columns [first, last] (clamped to the sequence) of a sequence
+    // computed by appendListColumns; adds their magnitudes to sums when given.
+    void recomputeListColumns(const float* samples, qsizetype first, qsizetype last,
+                              SpectrogramColumns& columns, std::vector<double>* sums) const;
+
+    // Value of one bin in [0, 1] from its magnitude already divided by N.
+    static float columnValue(float relativeMagnitude);
+
+private:
+    void loadBlock(const float* data, int count) const;
+    void buildWindow();
+
+    int n = 2048;
+    int hopSize = 512;
+    int windowKind = Hann;
+    std::vector<float> windowValues;
+    FastFourierTransform transform;
+    mutable std::vector<float> block;
+    mutable std::vector<std::complex<float>> bins;
+};
+
+// Per-bin levels in dB of the most recent spectrum (or of the whole-list
+// average) with a held peak: 60 updates of hold, then 0.5 dB per update.
+struct SpectrumLevels {
+    QList<float> levels;
+    QList<float> frequencies;
+    QList<float> peaks;
+    QList<int> holdCounters;
+
+    void clear();
+    // Sizes every list to bins = N/2 + 1; levels 0, peaks at the floor.
+    void reset(int fftSize, int sampleRate, float dbFloor);
+    // One live spectrum (all N bins given, bins 0..N/2 used).
+    void update(const std::vector<std::complex<float>>& fft, int fftSize, int sampleRate,
+                float dbFloor, float dbCeiling);
+    // Levels and peaks from summed magnitudes averaged over `frames`.
+    void setAverages(const std::vector<double>& sums, qsizetype frames, float dbFloor,
+                     float dbCeiling);
+
+    static float clampLevel(float level, float dbFloor, float dbCeiling);
+};

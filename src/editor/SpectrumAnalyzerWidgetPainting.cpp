@@ -1,0 +1,458 @@
+// Painting of SpectrumAnalyzerWidget: layout, spectrogram bands, labels,
+// playhead, waveform strip, pointer read-out and the analyser drawing.
+
+#include "editor/SpectrumAnalyzerWidget.h"
+
+#include "editor/TimeAxisScale.h"
+
+#include <QLinearGradient>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QColor SeparatorColor(60, 60, 80);
+const QColor BandLetterColor(120, 120, 140);
+const QColor PlayheadColor(255, 80, 80);
+const QColor StripBackground(15, 15, 25);
+const QColor EmptyTextColor(100, 100, 120);
+const QColor ReadoutFill(0, 0, 0, 180);
+const QColor ReadoutOutline(100, 100, 120);
+const QColor BrushOutline(255, 100, 50, 200);
+
+QFont sizedFont(const QPainter& painter, int pointSize)
+{
+    QFont font = painter.font();
+    font.setPointSize(pointSize);
+    return font;
+}
+
+QRect upperBand(const QRect& r)
+{
+    return QRect(r.left(), r.top(), r.width(), r.height() / 2);
+}
+
+QRect lowerBand(const QRect& r)
+{
+    return QRect(r.left(), r.top() + r.height() / 2, r.width(), r.height() - r.height() / 2);
+}
+
+} // namespace
+
+void SpectrumAnalyzerWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (!painter.isActive())
+        return;
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    ensureSpectrumComputed();
+    painter.fillRect(rect(), backgroundColor);
+
+    qsizetype leftCount = 0, sampleCount = 0, levelCount = 0;
+    {
+        QMutexLocker lock(&dataLock);
+        leftCount = qsizetype(leftFrames.size());
+        sampleCount = samples.size();
+        levelCount = levels.levels.size();
+    }
+    const int w = width(), h = height();
+    const QRect plot = plotRect();
+    QRect spectrumRect = plot;
+    QRect waveRect;
+    if (displayMode == SpectrogramWithWaveform) {
+        const int available = h - 30;
+        const int spectrumHeight = available * 60 / 100;
+        const int waveHeight = available * 40 / 100;
+        spectrumRect = QRect(QPoint(55, 5), QPoint(w - 6, spectrumHeight + 4));
+        waveRect = QRect(QPoint(55, spectrumHeight + 8), QPoint(w - 6, spectrumHeight + 7 + waveHeight));
+    }
+
+    const bool knownMode = displayMode == Spectrogram || displayMode == SpectrogramWithWaveform;
+    const bool empty = levelCount == 0 && leftCount == 0
+                       && (displayMode == Spectrogram || sampleCount == 0);
+    if (knownMode && empty) {
+        drawEmptyState(painter);
+        return;
+    }
+
+    if (knownMode) {
+        QImage left, right;
+        qsizetype rightCount = 0;
+        bool twoBands = false;
+        {
+            QMutexLocker lock(&dataLock);
+            // Build both pictures before choosing the layout, so stereo data
+            // shows its two bands from the first paint on.
+            if (hasRight && (leftImageStale || rightImageStale))
+                rebuildSpectrogramImage();
+            twoBands = hasRight && !rightImage.isNull();
+            if (twoBands) {
+                left = leftImage;
+                right = rightImage;
+                leftCount = qsizetype(leftFrames.size());
+                rightCount = qsizetype(rightFrames.size());
+            }
+        }
+        if (!twoBands) {
+            drawSpectrogram(painter, spectrumRect);
+            drawSpectrogramFreqLabels(painter, spectrumRect);
+            drawSpectrogramTimeLabels(painter, spectrumRect);
+            drawPlayhead(painter, spectrumRect);
+            if (displayMode == SpectrogramWithWaveform) {
+                drawWaveform(painter, waveRect);
+                drawPlayhead(painter, waveRect);
+            }
+        } else {
+            const QRect upper = upperBand(spectrumRect);
+            const QRect lower = lowerBand(spectrumRect);
+            drawSpectrogram(painter, upper, left, leftCount);
+            drawSpectrogramFreqLabels(painter, upper);
+            painter.setPen(QPen(SeparatorColor, 1));
+            painter.drawLine(spectrumRect.left(), lower.top(), spectrumRect.right(), lower.top());
+            painter.setPen(BandLetterColor);
+            painter.setFont(QFont(QStringLiteral("Arial"), 8));
+            painter.drawText(upper.left() + 4, upper.top() + 12, QStringLiteral("L"));
+            painter.drawText(lower.left() + 4, lower.top() + 12, QStringLiteral("R"));
+            drawSpectrogram(painter, lower, right, rightCount);
+            drawSpectrogramTimeLabels(painter, lower);
+            drawPlayhead(painter, spectrumRect);
+            if (displayMode == SpectrogramWithWaveform) {
+                const QRect waveUpper = upperBand(waveRect);
+                const QRect waveLower = lowerBand(waveRect);
+                drawWaveform(painter, waveUpper, samples);
+                drawWaveform(painter, waveLower, rightSamples);
+                painter.setPen(QPen(SeparatorColor, 1));
+                painter.drawLine(waveRect.left(), waveLower.top(), waveRect.right(), waveLower.top());
+                drawPlayhead(painter, waveRect);
+            }
+        }
+    }
+
+    if (pointerInside)
+        drawCursorInfo(painter);
+    if (toolMode == Erase && pointerInside && plot.contains(pointerPosition)) {
+        painter.setPen(QPen(BrushOutline, 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QRect(QPoint(pointerPosition.x() - 8, pointerPosition.y() - 8),
+                                  QPoint(pointerPosition.x() + 7, pointerPosition.y() + 7)));
+    }
+}
+
+void SpectrumAnalyzerWidget::drawEmptyState(QPainter& painter)
+{
+    painter.setPen(EmptyTextColor);
+    painter.setFont(QFont(QStringLiteral("Arial"), 12));
+    painter.drawText(rect(), Qt::AlignCenter, tr("暂无音频数据\n请录制或导入文件"));
+}
+
+void SpectrumAnalyzerWidget::drawSpectrogram(QPainter& painter, const QRect& rect)
+{
+    if (!rect.isValid())
+        return;
+    QImage image;
+    {
+        QMutexLocker lock(&dataLock);
+        if (leftFrames.empty()) {
+            lock.unlock();
+            painter.setPen(textColor);
+            painter.drawText(rect, Qt::AlignCenter, tr("暂无频谱数据"));
+            return;
+        }
+        if (leftImageStale)
+            rebuildSpectrogramImage();
+        image = leftImage;
+    }
+    drawSpectrogramImage(painter, rect, image);
+}
+
+void SpectrumAnalyzerWidget::drawSpectrogram(QPainter& painter, const QRect& rect,
+                                             const QImage& image, qsizetype frames)
+{
+    if (!rect.isValid())
+        return;
+    if (image.isNull() || frames == 0) {
+        painter.setPen(textColor);
+        painter.drawText(rect, Qt::AlignCenter, tr("暂无频谱数据"));
+        return;
+    }
+    drawSpectrogramImage(painter, rect, image);
+}
+
+void SpectrumAnalyzerWidget::drawSpectrogramImage(QPainter& painter, const QRect& rect,
+                                                  const QImage& image)
+{
+    if (image.isNull() || rate < 1)
+        return;
+    const int imageWidth = image.width();
+    const int imageHeight = image.height();
+    const double imageSeconds = double(computer.hop()) / rate * imageWidth;
+    const int sourceX = std::clamp(static_cast<int>(viewStart / imageSeconds * imageWidth), 0,
+                                   imageWidth - 1);
+    const int sourceWidth = std::clamp(
+        static_cast<int>((imageSeconds / zoom) / imageSeconds * imageWidth), 1, imageWidth - sourceX);
+    painter.drawImage(rect, image, QRect(sourceX, 0, sourceWidth, imageHeight));
+    painter.setPen(QPen(gridColor, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect);
+}
+
+void SpectrumAnalyzerWidget::drawSpectrogramFreqLabels(QPainter& painter, const QRect& rect)
+{
+    painter.setPen(textColor);
+    painter.setFont(sizedFont(painter, 7));
+    // Placed on the picture's own axis (0 Hz to the top row's frequency).
+    const float top = spectrogramTopFrequency();
+    const float marks[] = {500, 1000, 2000, 4000, 8000, 16000};
+    for (float f : marks) {
+        if (f < lowestFrequency || f > highestFrequency || f > top)
+            continue;
+        const int y = rect.top() + static_cast<int>((1.0f - f / top) * rect.height());
+        const QString label = f < 1000.0f ? QStringLiteral("%1Hz").arg(static_cast<int>(f))
+                                          : QStringLiteral("%1k").arg(f / 1000.0f, 0, 'f', 0);
+        painter.drawText(QRect(QPoint(2, y - 8), QPoint(51, y + 7)),
+                         Qt::AlignRight | Qt::AlignVCenter, label);
+    }
+}
+
+void SpectrumAnalyzerWidget::drawSpectrogramTimeLabels(QPainter& painter, const QRect& rect)
+{
+    if (leftFrames.empty())
+        return;
+    const double visible = spectrogramDuration() / zoom;
+    if (!(visible > 0.0))
+        return;
+    painter.setPen(textColor);
+    painter.setFont(sizedFont(painter, 7));
+    const double step = TimeAxisScale::stepFor(visible, rect.width());
+    for (double t : TimeAxisScale::tickTimes(viewStart, visible, step)) {
+        const int x = static_cast<int>((t - viewStart) / visible * rect.width());
+        if (x < 0 || rect.left() + x > rect.right())
+            continue;
+        const int centre = rect.left() + x;
+        painter.drawText(QRect(QPoint(centre - 20, rect.bottom() + 2), QPoint(centre + 19, rect.bottom() + 17)),
+                         Qt::AlignCenter, TimeAxisScale::spectrogramLabel(t, step));
+    }
+}
+
+void SpectrumAnalyzerWidget::drawPlayhead(QPainter& painter, const QRect& rect)
+{
+    const double visible = sampleDuration() / zoom;
+    if (samples.isEmpty() || !(visible > 0.0))
+        return;
+    const int x = static_cast<int>(std::clamp((playhead - viewStart) / visible * rect.width(), -1.0e9, 1.0e9));
+    if (x < 0 || rect.left() + x > rect.right())
+        return;
+    const int px = rect.left() + x;
+    painter.setPen(QPen(PlayheadColor, 2));
+    painter.drawLine(px, rect.top(), px, rect.bottom());
+    const QPoint triangle[3] = {QPoint(px - 6, rect.top()), QPoint(px + 6, rect.top()),
+                                QPoint(px, rect.top() + 10)};
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(PlayheadColor);
+    painter.drawPolygon(triangle, 3);
+    painter.setBrush(Qt::NoBrush);
+}
+
+void SpectrumAnalyzerWidget::drawWaveform(QPainter& painter, const QRect& rect)
+{
+    drawWaveform(painter, rect, samples);
+}
+
+void SpectrumAnalyzerWidget::drawWaveform(QPainter& painter, const QRect& rect,
+                                          const QList<float>& list)
+{
+    if (list.isEmpty() || rate < 1) {
+        painter.setPen(textColor);
+        painter.drawText(rect, Qt::AlignCenter, tr("暂无波形数据"));
+        return;
+    }
+    painter.fillRect(rect, StripBackground);
+    const int centreY = rect.top() + rect.height() / 2;
+    painter.setPen(QPen(gridColor, 1, Qt::DotLine));
+    painter.drawLine(rect.left(), centreY, rect.right(), centreY);
+
+    const qsizetype n = list.size();
+    const double start = viewStart * rate;
+    const double visibleSamples = (double(n) / rate / zoom) * rate;
+    const int columns = rect.width();
+    QPainterPath upper, lower;
+    std::vector<QPointF> lowerPoints;
+    lowerPoints.reserve(columns);
+    auto row = [&](float v) { return rect.top() + rect.height() * (1.0 - v) * 0.5; };
+    for (int c = 0; c < columns; ++c) {
+        const qsizetype s0 = std::clamp<qsizetype>(
+            static_cast<qsizetype>(start + visibleSamples * c / columns), 0, n - 1);
+        const qsizetype s1 = std::clamp<qsizetype>(
+            static_cast<qsizetype>(start + visibleSamples * (c + 1) / columns), s0 + 1, n);
+        float mn = 1.0f, mx = -1.0f;
+        for (qsizetype i = s0; i < s1; ++i) {
+            const float v = list[i];
+            mn = v < mn ? v : mn;
+            mx = v > mx ? v : mx;
+        }
+        const QPointF top(rect.left() + c, row(mx));
+        const QPointF bottom(rect.left() + c, row(mn));
+        if (c == 0) {
+            upper.moveTo(top);
+            lower.moveTo(bottom);
+        } else {
+            upper.lineTo(top);
+            lower.lineTo(bottom);
+        }
+        lowerPoints.push_back(bottom);
+    }
+    QPainterPath fill = upper;
+    for (auto it = lowerPoints.rbegin(); it != lowerPoints.rend(); ++it)
+        fill.lineTo(*it);
+    fill.closeSubpath();
+    QLinearGradient gradient(0, rect.top(), 0, rect.bottom());
+    QColor strong = spectrumColor;
+    strong.setAlpha(120);
+    QColor faint = spectrumColor;
+    faint.setAlpha(20);
+    gradient.setColorAt(0.0, strong);
+    gradient.setColorAt(0.5, strong);
+    gradient.setColorAt(1.0, faint);
+    painter.fillPath(fill, gradient);
+    painter.setPen(QPen(spectrumColor, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(upper);
+    painter.drawPath(lower);
+    painter.setPen(QPen(gridColor, 1));
+    painter.drawRect(rect);
+    if (&list == &samples)
+        drawSpectrogramTimeLabels(painter, rect);
+}
+
+void SpectrumAnalyzerWidget::drawCursorInfo(QPainter& painter)
+{
+    const QPointF position(pointerPosition);
+    const float frequency = pointerFrequency(position);
+    const float level = pointerLevel(position);
+    const QString levelText = QString::number(level, 'f', 1);
+    const QString text = frequency < 1000.0f
+        ? QStringLiteral("%1 Hz  %2 dB").arg(QString::number(frequency, 'f', 0), levelText)
+        : QStringLiteral("%1 kHz  %2 dB").arg(QString::number(frequency / 1000.0f, 'f', 2), levelText);
+    const int x = pointerPosition.x(), y = pointerPosition.y();
+    QRect box(QPoint(x + 8, y - 22), QPoint(x + 137, y - 1));
+    if (x + 137 > width() - 5)
+        box = QRect(QPoint(x - 137, y - 22), QPoint(x - 8, y - 1));
+    painter.setPen(QPen(ReadoutOutline, 1));
+    painter.setBrush(ReadoutFill);
+    painter.drawRoundedRect(box, 3, 3);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(Qt::white);
+    painter.drawText(box, Qt::AlignCenter, text);
+}
+
+// ---- analyser drawing ----
+
+void SpectrumAnalyzerWidget::drawBackground(QPainter& painter)
+{
+    painter.fillRect(rect(), backgroundColor);
+}
+
+void SpectrumAnalyzerWidget::drawGrid(QPainter& painter, const QRect& rect)
+{
+    painter.setPen(QPen(gridColor, 1, Qt::DotLine));
+    const float marks[] = {20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000};
+    for (float f : marks) {
+        if (f < lowestFrequency || f > highestFrequency)
+            continue;
+        const qreal x = rect.left() + frequencyToX(f, rect);
+        painter.drawLine(QPointF(x, rect.top()), QPointF(x, rect.bottom()));
+    }
+    if (!(dbCeiling > dbFloor))
+        return;
+    for (float dB = dbFloor; dB <= dbCeiling; dB += 10.0f) {
+        const qreal y = rect.top() + magnitudeToY(dB, rect);
+        painter.drawLine(QPointF(rect.left(), y), QPointF(rect.right(), y));
+    }
+}
+
+void SpectrumAnalyzerWidget::drawSpectrum(QPainter& painter, const QRect& rect)
+{
+    if (levels.levels.isEmpty())
+        return;
+    QPainterPath line;
+    bool started = false;
+    const qsizetype count = std::min(levels.levels.size(), levels.frequencies.size());
+    for (qsizetype k = 0; k < count; ++k) {
+        const float f = levels.frequencies[k];
+        if (f < lowestFrequency || f > highestFrequency)
+            continue;
+        const QPointF point(rect.left() + frequencyToX(f, rect),
+                            rect.top() + magnitudeToY(levels.levels[k], rect));
+        if (started) {
+            line.lineTo(point);
+        } else {
+            line.moveTo(point);
+            started = true;
+        }
+    }
+    if (!started)
+        return;
+    QPainterPath area = line;
+    area.lineTo(rect.right(), rect.bottom());
+    area.lineTo(rect.left(), rect.bottom());
+    area.closeSubpath();
+    QLinearGradient gradient(0, rect.top(), 0, rect.bottom());
+    QColor top = spectrumColor;
+    top.setAlpha(180);
+    QColor bottom = spectrumColor;
+    bottom.setAlpha(20);
+    gradient.setColorAt(0.0, top);
+    gradient.setColorAt(1.0, bottom);
+    painter.fillPath(area, gradient);
+    painter.setPen(QPen(spectrumColor, 1.5));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(line);
+}
+
+void SpectrumAnalyzerWidget::drawPeakHold(QPainter& painter, const QRect& rect)
+{
+    painter.setPen(QPen(peakColor, 1));
+    const qsizetype count = std::min(levels.peaks.size(), levels.frequencies.size());
+    for (qsizetype k = 0; k < count; ++k) {
+        const float f = levels.frequencies[k];
+        if (f < lowestFrequency || f > highestFrequency)
+            continue;
+        painter.drawPoint(QPointF(rect.left() + frequencyToX(f, rect),
+                                  rect.top() + magnitudeToY(levels.peaks[k], rect)));
+    }
+}
+
+void SpectrumAnalyzerWidget::drawFrequencyLabels(QPainter& painter, const QRect& rect)
+{
+    painter.setPen(textColor);
+    painter.setFont(sizedFont(painter, 7));
+    const float marks[] = {100, 500, 1000, 5000, 10000, 20000};
+    for (float f : marks) {
+        if (f < lowestFrequency || f > highestFrequency)
+            continue;
+        QString label;
+        if (f < 1000.0f)
+            label = QStringLiteral("%1Hz").arg(static_cast<int>(f));
+        else
+            label = QStringLiteral("%1k").arg(f / 1000.0f, 0, 'f', f < 10000.0f ? 1 : 0);
+        const int x = rect.left() + static_cast<int>(frequencyToX(f, rect));
+        painter.drawText(QRect(QPoint(x - 20, rect.bottom() + 2), QPoint(x + 19, rect.bottom() + 17)),
+                         Qt::AlignCenter, label);
+    }
+}
+
+void SpectrumAnalyzerWidget::drawMagnitudeLabels(QPainter& painter, const QRect& rect)
+{
+    if (!(dbCeiling > dbFloor))
+        return;
+    painter.setPen(textColor);
+    painter.setFont(sizedFont(painter, 7));
+    for (float dB = dbFloor; dB <= dbCeiling; dB += 20.0f) {
+        const int y = rect.top() + static_cast<int>(magnitudeToY(dB, rect));
+        painter.drawText(QRect(QPoint(2, y - 8), QPoint(51, y + 7)), Qt::AlignRight | Qt::AlignVCenter,
+                         QStringLiteral("%1dB").arg(static_cast<int>(dB)));
+    }
+}

@@ -1,0 +1,658 @@
+#include "editor/WaveformWidget.h"
+
+#include "editor/TimeAxisScale.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QGestureEvent>
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QPainter>
+#include <QPinchGesture>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int ScrollBarHeight = 18;
+constexpr int PlayheadGrabPixels = 8;
+constexpr double MinZoom = 1.0;
+constexpr double MaxZoom = 512.0;
+constexpr double WheelZoomFactor = 1.15;
+// Below this many samples per pixel the columns are read from the data.
+constexpr double DirectSamplesPerPixel = 64.0;
+
+const QColor LaneLineColor(0x3c, 0x3c, 0x50);
+const QColor LaneLabelColor(0x78, 0x78, 0x8c);
+const QColor EmptyTextColor(0x64, 0x64, 0x78);
+
+double clampZoom(double zoom)
+{
+    if (std::isnan(zoom))
+        return MinZoom;
+    return std::clamp(zoom, MinZoom, MaxZoom);
+}
+
+int valueToRow(float value, int centre, int half, int rowTop, int rowBottom)
+{
+    if (std::isnan(value))
+        value = 1.0f;
+    value = std::clamp(value, -1.0f, 1.0f);
+    return std::clamp(centre - static_cast<int>(value * half), rowTop, rowBottom);
+}
+
+} // namespace
+
+WaveformWidget::WaveformWidget(QWidget* parent)
+    : QWidget(parent)
+{
+    setMinimumHeight(120);
+    setMouseTracking(true);
+    setCursor(Qt::CrossCursor);
+    setStyleSheet(QStringLiteral("background-color: #14141e;"));
+    setAttribute(Qt::WA_AcceptTouchEvents);
+    grabGesture(Qt::PinchGesture);
+
+    scrollBar = new QScrollBar(Qt::Horizontal, this);
+    scrollBar->hide();
+    connect(scrollBar, &QScrollBar::valueChanged, this, &WaveformWidget::onScrollBarValueChanged);
+    placeScrollBar();
+}
+
+WaveformWidget::~WaveformWidget() = default;
+
+// ---- data ----
+
+void WaveformWidget::setAudioData(const QList<float>& list, int rate,
+                                  const QList<float>& stereoInterleaved)
+{
+    QElapsedTimer timer;
+    timer.start();
+    samples = list;
+    sampleRate = rate;
+    duration = (rate >= 1 && !samples.isEmpty()) ? double(samples.size()) / rate : 0.0;
+    playheadPos = std::min(duration, playheadPos) > 0.0 ? std::min(duration, playheadPos) : 0.0;
+    selectionShown = false;
+
+    stereo = !stereoInterleaved.isEmpty();
+    if (stereo) {
+        const qsizetype frames = stereoInterleaved.size() / 2;
+        leftSamples.resize(frames);
+        rightSamples.resize(frames);
+        const float* in = stereoInterleaved.constData();
+        float* left = leftSamples.data();
+        float* right = rightSamples.data();
+        for (qsizetype i = 0; i < frames; ++i) {
+            left[i] = in[2 * i];
+            right[i] = in[2 * i + 1];
+        }
+        leftIndex.build(leftSamples.constData(), leftSamples.size());
+        rightIndex.build(rightSamples.constData(), rightSamples.size());
+    } else {
+        leftSamples.clear();
+        rightSamples.clear();
+        leftIndex.clear();
+        rightIndex.clear();
+    }
+    monoIndex.build(samples.constData(), samples.size());
+    qDebug() << "[WF] setAudioData prep:" << timer.elapsed() << "ms";
+
+    timer.restart();
+    buildPeaks();
+    qDebug() << "[WF] buildPeaks:" << timer.elapsed() << "ms, width:" << width();
+    updateScrollBar();
+    update();
+}
+
+void WaveformWidget::appendAudioData(const QList<float>& list, int rate)
+{
+    if (list.isEmpty())
+        return;
+    sampleRate = rate;
+    samples.append(list);
+    duration = rate >= 1 ? double(samples.size()) / rate : 0.0;
+    monoIndex.extend(samples.constData(), samples.size());
+    if (autoScroll && zoomLevel > 1.0)
+        viewStartSec = maxViewStart();
+    viewChanged();
+}
+
+void WaveformWidget::clearAudioData()
+{
+    samples.clear();
+    leftSamples.clear();
+    rightSamples.clear();
+    monoIndex.clear();
+    leftIndex.clear();
+    rightIndex.clear();
+    peakMin.clear();
+    peakMax.clear();
+    leftPeakMin.clear();
+    leftPeakMax.clear();
+    rightPeakMin.clear();
+    rightPeakMax.clear();
+    stereo = false;
+    duration = 0.0;
+    playheadPos = 0.0;
+    selectionShown = false;
+    zoomLevel = 1.0;
+    viewStartSec = 0.0;
+    autoScroll = true;
+    updateScrollBar();
+    update();
+}
+
+// ---- playhead, selection, colours ----
+
+void WaveformWidget::setPlayheadPosition(double seconds)
+{
+    playheadPos = std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, std::max(duration, 0.0));
+    if (zoomLevel > 1.0 && duration > 0.0) {
+        const double visible = visibleSeconds();
+        bool paged = false;
+        if (playheadPos < viewStartSec) {
+            viewStartSec = clampedViewStart(playheadPos);
+            paged = true;
+        } else if (playheadPos > viewStartSec + visible) {
+            viewStartSec = clampedViewStart(playheadPos - visible);
+            paged = true;
+        }
+        if (paged) {
+            buildPeaks();
+            updateScrollBar();
+        }
+    }
+    update();
+}
+
+void WaveformWidget::clearSelection()
+{
+    selectionShown = false;
+    update();
+}
+
+void WaveformWidget::setWaveColor(const QColor& color)
+{
+    waveColor = color;
+    update();
+}
+
+void WaveformWidget::setProgressColor(const QColor& color)
+{
+    progressColor = color;
+    update();
+}
+
+void WaveformWidget::setBackgroundColor(const QColor& color)
+{
+    backgroundColor = color;
+    update();
+}
+
+void WaveformWidget::setPlayheadColor(const QColor& color)
+{
+    playheadColor = color;
+    update();
+}
+
+// ---- zoom and scrolling ----
+
+double WaveformWidget::visibleSeconds() const
+{
+    return duration / zoomLevel;
+}
+
+double WaveformWidget::maxViewStart() const
+{
+    return std::max(duration - visibleSeconds(), 0.0);
+}
+
+double WaveformWidget::clampedViewStart(double seconds) const
+{
+    if (duration <= 0.0 || std::isnan(seconds))
+        return 0.0;
+    return std::clamp(seconds, 0.0, maxViewStart());
+}
+
+void WaveformWidget::clampViewStart()
+{
+    viewStartSec = clampedViewStart(viewStartSec);
+}
+
+void WaveformWidget::setZoomLevel(double zoom)
+{
+    zoomLevel = clampZoom(zoom);
+    clampViewStart();
+    viewChanged();
+}
+
+void WaveformWidget::setViewStartSec(double seconds)
+{
+    viewStartSec = clampedViewStart(seconds);
+    viewChanged();
+}
+
+void WaveformWidget::viewChanged()
+{
+    buildPeaks();
+    updateScrollBar();
+    update();
+}
+
+void WaveformWidget::zoomAbout(double newZoom, int anchorX)
+{
+    const bool anchored = width() > 0 && duration > 0.0;
+    const double before = anchored ? xToSeconds(anchorX) : 0.0;
+    zoomLevel = clampZoom(newZoom);
+    clampViewStart();
+    if (anchored) {
+        const double after = xToSeconds(anchorX);
+        viewStartSec = clampedViewStart(viewStartSec + before - after);
+    }
+    viewChanged();
+}
+
+void WaveformWidget::onScrollBarValueChanged(int value)
+{
+    viewStartSec = clampedViewStart(value / 1000.0);
+    autoScroll = false;
+    buildPeaks();
+    update();
+}
+
+void WaveformWidget::updateScrollBar()
+{
+    // Programmatic changes are not user scrolling: they must neither clear
+    // auto-scroll nor round the view start.
+    const QSignalBlocker blocker(scrollBar);
+    if (zoomLevel > 1.0 && duration > 0.0) {
+        const int page = std::max(static_cast<int>(visibleSeconds() * 1000.0), 1);
+        scrollBar->setRange(0, std::max(static_cast<int>(duration * 1000.0) - page, 0));
+        scrollBar->setPageStep(page);
+        scrollBar->setSingleStep(page / 10);
+        scrollBar->setValue(static_cast<int>(viewStartSec * 1000.0));
+        placeScrollBar();
+        if (!scrollBar->isVisible())
+            scrollBar->show();
+    } else if (!scrollBar->isHidden()) {
+        scrollBar->hide();
+    }
+}
+
+void WaveformWidget::placeScrollBar()
+{
+    scrollBar->setGeometry(0, std::max(height() - ScrollBarHeight, 0), width(), ScrollBarHeight);
+}
+
+// ---- conversions ----
+
+double WaveformWidget::xToSeconds(int x) const
+{
+    const int w = width();
+    if (w <= 0 || duration <= 0.0)
+        return 0.0;
+    return std::clamp(viewStartSec + (double(x) / w) * visibleSeconds(), 0.0, duration);
+}
+
+int WaveformWidget::secondsToX(double seconds) const
+{
+    const double visible = visibleSeconds();
+    if (!(visible > 0.0))
+        return 0;
+    const double x = (seconds - viewStartSec) / visible * width();
+    return static_cast<int>(std::clamp(x, -1.0e9, 1.0e9));
+}
+
+QRect WaveformWidget::waveformArea() const
+{
+    QRect area = rect();
+    if (!scrollBar->isHidden())
+        area.setBottom(area.bottom() - ScrollBarHeight);
+    return area;
+}
+
+// ---- peak cache ----
+
+const QList<float>& WaveformWidget::peakMinima(Lane lane) const
+{
+    return lane == Lane::Left ? leftPeakMin : lane == Lane::Right ? rightPeakMin : peakMin;
+}
+
+const QList<float>& WaveformWidget::peakMaxima(Lane lane) const
+{
+    return lane == Lane::Left ? leftPeakMax : lane == Lane::Right ? rightPeakMax : peakMax;
+}
+
+void WaveformWidget::buildPeaks()
+{
+    buildPeaksForChannel(samples, monoIndex, peakMin, peakMax);
+    if (stereo) {
+        buildPeaksForChannel(leftSamples, leftIndex, leftPeakMin, leftPeakMax);
+        buildPeaksForChannel(rightSamples, rightIndex, rightPeakMin, rightPeakMax);
+    } else {
+        leftPeakMin.clear();
+        leftPeakMax.clear();
+        rightPeakMin.clear();
+        rightPeakMax.clear();
+    }
+}
+
+void WaveformWidget::buildPeaksForChannel(const QList<float>& data, const WaveformPeakIndex& index,
+                                          QList<float>& mins, QList<float>& maxs)
+{
+    const int w = width();
+    if (w <= 0 || data.isEmpty()) {
+        mins.clear();
+        maxs.clear();
+        return;
+    }
+    mins.resize(w);
+    maxs.resize(w);
+    const qsizetype n = data.size();
+    const qsizetype start = std::clamp<qsizetype>(static_cast<qsizetype>(viewStartSec * sampleRate),
+                                                  0, n - 1);
+    const qsizetype span =
+        std::clamp<qsizetype>(start + static_cast<qsizetype>(visibleSeconds() * sampleRate),
+                              start + 1, n) - start;
+    const float* values = data.constData();
+    const bool indexed = index.indexedCount() == n;
+    for (int c = 0; c < w; ++c) {
+        const double a = double(c) / w * double(span);
+        const double b = double(c + 1) / w * double(span);
+        const qsizetype first = std::clamp<qsizetype>(start + static_cast<qsizetype>(a), start, n - 1);
+        const qsizetype end = std::max(std::min(n, start + static_cast<qsizetype>(b)), first + 1);
+        float mn = 1.0f, mx = -1.0f;
+        if (indexed)
+            index.rangeMinMax(values, first, end, mn, mx);
+        else
+            WaveformPeakIndex::scan(values, first, end, mn, mx);
+        mins[c] = mn;
+        maxs[c] = mx;
+    }
+}
+
+// ---- painting ----
+
+void WaveformWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    drawBackground(painter);
+    if (samples.isEmpty()) {
+        drawEmptyState(painter);
+        return;
+    }
+    const QRect area = waveformArea();
+    drawSelection(painter);
+    drawWaveform(painter, area);
+    drawPlayhead(painter, area);
+}
+
+void WaveformWidget::drawBackground(QPainter& painter)
+{
+    painter.fillRect(rect(), backgroundColor);
+}
+
+void WaveformWidget::drawEmptyState(QPainter& painter)
+{
+    painter.setPen(EmptyTextColor);
+    painter.setFont(QFont(QStringLiteral("Arial"), 13));
+    painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("暂无音频数据\n请录制或导入文件"));
+}
+
+void WaveformWidget::drawSelection(QPainter& painter)
+{
+    if (!selectionShown)
+        return;
+    const QRect area = waveformArea();
+    const int x1 = secondsToX(selectionStart);
+    const int x2 = secondsToX(selectionEnd);
+    const int left = std::min(x1, x2);
+    const int right = std::max(x1, x2);
+    painter.fillRect(QRect(left, area.top(), right - left, area.height()), selectionColor);
+    painter.setPen(QPen(QColor(255, 255, 255, 120), 1));
+    painter.drawLine(left, area.top(), left, area.bottom());
+    painter.drawLine(right, area.top(), right, area.bottom());
+}
+
+void WaveformWidget::drawWaveform(QPainter& painter, const QRect& area)
+{
+    const int playheadX = secondsToX(playheadPos);
+    if (!stereo) {
+        const int half = area.height() / 2;
+        const int centre = area.top() + half;
+        drawLane(painter, area, samples, peakMin, peakMax, centre, half, area.top(),
+                 area.bottom(), playheadX);
+        painter.setPen(QPen(LaneLineColor, 1));
+        painter.drawLine(area.left(), centre, area.right(), centre);
+        return;
+    }
+    const int h = area.height();
+    const int mid = area.top() + h / 2;
+    const int quarter = h / 4;
+    const int leftCentre = area.top() + quarter;
+    drawLane(painter, area, leftSamples, leftPeakMin, leftPeakMax, leftCentre, quarter,
+             area.top(), mid - 1, playheadX);
+    painter.setPen(QPen(LaneLineColor, 1));
+    painter.drawLine(area.left(), leftCentre, area.right(), leftCentre);
+    painter.drawLine(area.left(), mid, area.right(), mid);
+    const int rightHalf = (area.bottom() + 1 - mid) / 2;
+    const int rightCentre = mid + rightHalf;
+    drawLane(painter, area, rightSamples, rightPeakMin, rightPeakMax, rightCentre, rightHalf, mid,
+             area.bottom(), playheadX);
+    painter.setPen(QPen(LaneLineColor, 1));
+    painter.drawLine(area.left(), rightCentre, area.right(), rightCentre);
+    painter.setPen(LaneLabelColor);
+    painter.setFont(QFont(QStringLiteral("Arial"), 8));
+    painter.drawText(area.left() + 4, area.top() + 12, QStringLiteral("L"));
+    painter.drawText(area.left() + 4, mid + 12, QStringLiteral("R"));
+}
+
+void WaveformWidget::drawLane(QPainter& painter, const QRect& area, const QList<float>& data,
+                              const QList<float>& mins, const QList<float>& maxs, int centre,
+                              int half, int rowTop, int rowBottom, int playheadX)
+{
+    const int columns = area.width();
+    const qsizetype size = data.size();
+    if (columns <= 0 || size == 0)
+        return;
+    const double visible = visibleSeconds();
+    const double samplesPerPixel = double(size) / (zoomLevel * columns);
+    const bool direct = samplesPerPixel < DirectSamplesPerPixel;
+    const float* values = data.constData();
+
+    QVector<QLine> played, ahead;
+    played.reserve(columns);
+    ahead.reserve(columns);
+    for (int c = 0; c < columns; ++c) {
+        float mn = 1.0f, mx = -1.0f;
+        if (direct) {
+            const qsizetype raw =
+                static_cast<qsizetype>((viewStartSec + visible * c / columns) * sampleRate);
+            const qsizetype first = std::clamp<qsizetype>(raw, 0, size - 1);
+            const qsizetype end =
+                std::max(std::min(raw + static_cast<qsizetype>(samplesPerPixel) + 1, size), first + 1);
+            WaveformPeakIndex::scan(values, first, end, mn, mx);
+        } else {
+            if (c >= mins.size() || c >= maxs.size())
+                continue;
+            mn = mins[c];
+            mx = maxs[c];
+        }
+        const int x = area.left() + c;
+        const QLine line(x, valueToRow(mx, centre, half, rowTop, rowBottom), x,
+                         valueToRow(mn, centre, half, rowTop, rowBottom));
+        (x < playheadX ? played : ahead).append(line);
+    }
+    painter.setPen(QPen(progressColor, 1));
+    painter.drawLines(played);
+    painter.setPen(QPen(waveColor, 1));
+    painter.drawLines(ahead);
+}
+
+void WaveformWidget::drawPlayhead(QPainter& painter, const QRect& area)
+{
+    const int x = secondsToX(playheadPos);
+    if (x < area.left() || x > area.right())
+        return;
+    painter.setPen(QPen(playheadColor, 2));
+    painter.drawLine(x, area.top(), x, area.bottom());
+    const QPoint triangle[3] = {QPoint(x - 6, area.top()), QPoint(x + 6, area.top()),
+                                QPoint(x, area.top() + 10)};
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(playheadColor);
+    painter.drawPolygon(triangle, 3);
+    painter.setBrush(Qt::NoBrush);
+}
+
+void WaveformWidget::drawTimeRuler(QPainter& painter, const QRect& area)
+{
+    if (duration <= 0.0)
+        return;
+    const int h = height();
+    painter.fillRect(QRect(0, h - ScrollBarHeight, width(), ScrollBarHeight), QColor(0x1e, 0x1e, 0x28));
+    painter.setPen(axisColor);
+    painter.setFont(QFont(QStringLiteral("Courier New"), 8));
+    const double visible = visibleSeconds();
+    const double step = TimeAxisScale::stepFor(visible, area.width());
+    for (double t : TimeAxisScale::tickTimes(viewStartSec, visible, step)) {
+        const int x = secondsToX(t);
+        if (x < area.left() || x > area.right())
+            continue;
+        painter.drawLine(x, h - 16, x, h - 10);
+        painter.drawText(x + 2, h - 4, TimeAxisScale::rulerLabel(t, step));
+    }
+}
+
+void WaveformWidget::drawAmplitudeAxis(QPainter& painter)
+{
+    constexpr int StripWidth = 40;
+    const QRect area = waveformArea();
+    const int half = area.height() / 2;
+    painter.fillRect(QRect(0, area.top(), StripWidth, area.height()), QColor(0x19, 0x19, 0x23));
+    painter.setPen(axisColor);
+    painter.setFont(QFont(QStringLiteral("Courier New"), 7));
+    const int marks[] = {0, -6, -12, -24, -48};
+    for (int dB : marks) {
+        const int a = static_cast<int>(std::pow(10.0, dB / 20.0) * half);
+        const int upper = half - a;
+        if (upper >= 0) {
+            painter.drawLine(StripWidth - 4, upper, StripWidth - 1, upper);
+            const QString label = dB == 0 ? QStringLiteral("0dB") : QStringLiteral("%1dB").arg(dB);
+            painter.drawText(QRect(0, upper - 6, StripWidth - 6, 12), Qt::AlignRight | Qt::AlignVCenter,
+                             label);
+        }
+        const int lower = half + a;
+        if (lower <= area.bottom())
+            painter.drawLine(StripWidth - 4, lower, StripWidth - 1, lower);
+    }
+    painter.drawText(QRect(0, half - 6, StripWidth - 6, 12), Qt::AlignRight | Qt::AlignVCenter,
+                     QStringLiteral("-∞"));
+}
+
+// ---- input ----
+
+void WaveformWidget::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    const double x = event->position().x();
+    if (std::abs(x - secondsToX(playheadPos)) < PlayheadGrabPixels) {
+        draggingPlayhead = true;
+    } else {
+        selecting = true;
+        pressX = static_cast<int>(x);
+        selectionShown = false;
+    }
+}
+
+void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    const int x = static_cast<int>(event->position().x());
+    if (draggingPlayhead) {
+        playheadPos = xToSeconds(x);
+        emit playheadMoved(playheadPos);
+        update();
+    } else if (selecting) {
+        selectionStart = xToSeconds(std::min(pressX, x));
+        selectionEnd = xToSeconds(std::max(pressX, x));
+        const int w = width();
+        const double threshold = w > 0 ? 2.0 * visibleSeconds() / w : 0.001;
+        selectionShown = (selectionEnd - selectionStart) > threshold;
+        if (selectionShown)
+            emit selectionChanged(selectionStart, selectionEnd);
+        update();
+    }
+}
+
+void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && !selectionShown && !draggingPlayhead) {
+        const double t = xToSeconds(static_cast<int>(event->position().x()));
+        playheadPos = t;
+        emit playheadMoved(t);
+        emit clicked(t);
+        update();
+    }
+    draggingPlayhead = false;
+    selecting = false;
+}
+
+void WaveformWidget::wheelEvent(QWheelEvent* event)
+{
+    const bool control = event->modifiers().testFlag(Qt::ControlModifier);
+    const int pixelY = event->pixelDelta().y();
+    const int angleY = event->angleDelta().y();
+    if (!control && (pixelY == 0 || std::abs(angleY) >= 120)) {
+        autoScroll = false;
+        if (duration > 0.0) {
+            const double visible = visibleSeconds();
+            viewStartSec = clampedViewStart(viewStartSec - (angleY < 1 ? -visible / 10.0 : visible / 10.0));
+        } else {
+            viewStartSec = 0.0;
+        }
+        viewChanged();
+        event->accept();
+        return;
+    }
+    if (!wheelZoomEnabled) {
+        event->ignore();
+        return;
+    }
+    const int dy = pixelY != 0 ? pixelY : angleY;
+    const double factor = dy >= 1 ? WheelZoomFactor : 1.0 / WheelZoomFactor;
+    zoomAbout(zoomLevel * factor, static_cast<int>(event->position().x()));
+    event->accept();
+}
+
+bool WaveformWidget::event(QEvent* event)
+{
+    if (event->type() == QEvent::Gesture) {
+        auto* gestureEvent = static_cast<QGestureEvent*>(event);
+        if (auto* pinch = static_cast<QPinchGesture*>(gestureEvent->gesture(Qt::PinchGesture))) {
+            const int anchor = static_cast<int>(mapFromGlobal(pinch->centerPoint()).x());
+            zoomAbout(zoomLevel * pinch->scaleFactor(), anchor);
+            gestureEvent->accept(pinch);
+            return true;
+        }
+    } else if (event->type() == QEvent::NativeGesture) {
+        auto* native = static_cast<QNativeGestureEvent*>(event);
+        if (native->gestureType() == Qt::ZoomNativeGesture
+            || native->gestureType() == Qt::SmartZoomNativeGesture) {
+            zoomAbout(zoomLevel * (native->value() + 1.0), qRound(native->position().x()));
+            return true;
+        }
+    }
+    return QWidget::event(event);
+}
+
+void WaveformWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeScrollBar();
+    buildPeaks();
+    update();
+}
