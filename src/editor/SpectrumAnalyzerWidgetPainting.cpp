@@ -110,14 +110,16 @@ void SpectrumAnalyzerWidget::paintEvent(QPaintEvent*)
             const QRect lower = lowerBand(spectrumRect);
             drawSpectrogram(painter, upper, left, leftCount);
             drawSpectrogramFreqLabels(painter, upper);
+            drawSpectrogram(painter, lower, right, rightCount);
+            drawSpectrogramTimeLabels(painter, lower);
+            // Separator and letters go over both pictures, so the lower one
+            // cannot cover them.
             painter.setPen(QPen(SeparatorColor, 1));
             painter.drawLine(spectrumRect.left(), lower.top(), spectrumRect.right(), lower.top());
             painter.setPen(BandLetterColor);
             painter.setFont(QFont(QStringLiteral("Arial"), 8));
             painter.drawText(upper.left() + 4, upper.top() + 12, QStringLiteral("L"));
             painter.drawText(lower.left() + 4, lower.top() + 12, QStringLiteral("R"));
-            drawSpectrogram(painter, lower, right, rightCount);
-            drawSpectrogramTimeLabels(painter, lower);
             drawPlayhead(painter, spectrumRect);
             if (displayMode == SpectrogramWithWaveform) {
                 const QRect waveUpper = upperBand(waveRect);
