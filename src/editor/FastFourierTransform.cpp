@@ -70,8 +70,10 @@ void FastFourierTransform::buildTables()
         splitCos[k] = static_cast<float>(std::cos(TwoPi * k / n));
         splitSin[k] = static_cast<float>(std::sin(TwoPi * k / n));
     }
-    scratchRe.assign(n, 0.0f);
-    scratchIm.assign(n, 0.0f);
+    scratchRe.assign(n + 1, 0.0f);
+    scratchIm.assign(n + 1, 0.0f);
+    outRe.assign(half + 1, 0.0f);
+    outIm.assign(half + 1, 0.0f);
 }
 
 void FastFourierTransform::transformSplit(float* re, float* im, int count, int sign) const
@@ -79,9 +81,6 @@ void FastFourierTransform::transformSplit(float* re, float* im, int count, int s
     if (count < 2)
         return;
     const std::vector<int>& reverse = count == n ? reverseFull : reverseHalf;
-    const std::vector<float>& cosTable = count == n ? stageCosFull : stageCosHalf;
-    const std::vector<float>& sinTable = count == n ? stageSinFull : stageSinHalf;
-
     for (int i = 0; i < count; ++i) {
         const int j = reverse[i];
         if (i < j) {
@@ -89,17 +88,45 @@ void FastFourierTransform::transformSplit(float* re, float* im, int count, int s
             std::swap(im[i], im[j]);
         }
     }
-    // Span 2: the twiddle is 1.
-    for (int i = 0; i < count; i += 2) {
-        const float ur = re[i], ui = im[i];
-        const float vr = re[i + 1], vi = im[i + 1];
-        re[i] = ur + vr;
-        im[i] = ui + vi;
-        re[i + 1] = ur - vr;
-        im[i + 1] = ui - vi;
-    }
+    butterflies(re, im, count, sign);
+}
+
+void FastFourierTransform::butterflies(float* re, float* im, int count, int sign) const
+{
+    if (count < 2)
+        return;
+    const std::vector<float>& cosTable = count == n ? stageCosFull : stageCosHalf;
+    const std::vector<float>& sinTable = count == n ? stageSinFull : stageSinHalf;
     const float s = static_cast<float>(sign);
-    for (int span = 4; span <= count; span *= 2) {
+    int span = 2;
+    if (count >= 4) {
+        // Spans 2 and 4 together: twiddles 1 and then 1 and +-i.
+        for (int i = 0; i < count; i += 4) {
+            const float r0 = re[i] + re[i + 1], i0 = im[i] + im[i + 1];
+            const float r1 = re[i] - re[i + 1], i1 = im[i] - im[i + 1];
+            const float r2 = re[i + 2] + re[i + 3], i2 = im[i + 2] + im[i + 3];
+            const float r3 = re[i + 2] - re[i + 3], i3 = im[i + 2] - im[i + 3];
+            // (r3 + i i3) * (s i) = -s i3 + i s r3
+            const float tr = -s * i3, ti = s * r3;
+            re[i] = r0 + r2;
+            im[i] = i0 + i2;
+            re[i + 2] = r0 - r2;
+            im[i + 2] = i0 - i2;
+            re[i + 1] = r1 + tr;
+            im[i + 1] = i1 + ti;
+            re[i + 3] = r1 - tr;
+            im[i + 3] = i1 - ti;
+        }
+        span = 8;
+    } else {
+        const float ur = re[0], ui = im[0];
+        re[0] = ur + re[1];
+        im[0] = ui + im[1];
+        re[1] = ur - re[1];
+        im[1] = ui - im[1];
+        return;
+    }
+    for (; span <= count; span *= 2) {
         const int halfSpan = span / 2;
         const float* __restrict wc = cosTable.data() + halfSpan - 1;
         const float* __restrict ws = sinTable.data() + halfSpan - 1;
@@ -152,33 +179,43 @@ void FastFourierTransform::inverseComplex(std::complex<float>* data) const
 
 void FastFourierTransform::forwardReal(const float* input, std::complex<float>* output) const
 {
+    forwardReal(input, outRe.data(), outIm.data());
+    for (int k = 0; k <= half; ++k)
+        output[k] = {outRe[k], outIm[k]};
+}
+
+void FastFourierTransform::forwardReal(const float* input, float* outputRe, float* outputIm) const
+{
     if (n == 1) {
-        output[0] = {input[0], 0.0f};
+        outputRe[0] = input[0];
+        outputIm[0] = 0.0f;
         return;
     }
     // Even samples as real parts, odd samples as imaginary parts, one
     // half-size transform, then the split step separates the two spectra.
-    float* re = scratchRe.data();
-    float* im = scratchIm.data();
+    float* __restrict re = scratchRe.data();
+    float* __restrict im = scratchIm.data();
+    // Loaded straight into bit-reversed order.
+    const int* reverse = reverseHalf.data();
     for (int m = 0; m < half; ++m) {
-        re[m] = input[2 * m];
-        im[m] = input[2 * m + 1];
+        const int j = reverse[m];
+        re[j] = input[2 * m];
+        im[j] = input[2 * m + 1];
     }
-    transformSplit(re, im, half, -1);
+    butterflies(re, im, half, -1);
+    // Z[half] is Z[0]: one more entry lets the loop below read without wrapping.
+    re[half] = re[0];
+    im[half] = im[0];
+    const float* __restrict wc = splitCos.data();
+    const float* __restrict ws = splitSin.data();
     for (int k = 0; k <= half; ++k) {
-        const int a = k == half ? 0 : k;
-        const int b = k == 0 ? 0 : half - k;
-        const float zr = re[a], zi = im[a];
-        const float cr = re[b], ci = -im[b];            // conj(Z[half - k])
+        const float zr = re[k], zi = im[k];
+        const float cr = re[half - k], ci = -im[half - k];   // conj(Z[half - k])
         const float er = 0.5f * (zr + cr), ei = 0.5f * (zi + ci);
-        // O = (Z - conj)/(2i)
-        const float dr = zr - cr, di = zi - ci;
-        const float orr = 0.5f * di, oi = -0.5f * dr;
-        // W^k = cos - i sin
-        const float wc = splitCos[k], ws = splitSin[k];
-        const float tr = orr * wc + oi * ws;
-        const float ti = oi * wc - orr * ws;
-        output[k] = {er + tr, ei + ti};
+        // O = (Z - conj) / (2i), times W^k = cos - i sin.
+        const float orr = 0.5f * (zi - ci), oi = -0.5f * (zr - cr);
+        outputRe[k] = er + orr * wc[k] + oi * ws[k];
+        outputIm[k] = ei + oi * wc[k] - orr * ws[k];
     }
 }
 

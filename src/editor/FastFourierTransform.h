@@ -21,6 +21,8 @@ public:
 
     // size() real values -> size()/2 + 1 bins (the rest mirror as conjugates).
     void forwardReal(const float* input, std::complex<float>* output) const;
+    // The same into separate real and imaginary arrays of size()/2 + 1.
+    void forwardReal(const float* input, float* outputRe, float* outputIm) const;
     // size()/2 + 1 bins of a real signal -> size() real values, scaled by 1/N.
     void inverseReal(const std::complex<float>* input, float* output) const;
 
@@ -30,6 +32,8 @@ private:
     // Split-array complex transform of `count` = n or n/2 values (tables for
     // that count must exist). sign -1 forward, +1 inverse; no scaling.
     void transformSplit(float* re, float* im, int count, int sign) const;
+    // The butterfly stages alone, on values already in bit-reversed order.
+    void butterflies(float* re, float* im, int count, int sign) const;
     void buildTables();
 
     int n = 1;
@@ -42,4 +46,5 @@ private:
     // cos/sin(2πk/n) for k <= n/2: the split step between packed and real spectra.
     std::vector<float> splitCos, splitSin;
     mutable std::vector<float> scratchRe, scratchIm;
+    mutable std::vector<float> outRe, outIm;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -11,6 +13,27 @@ constexpr double TwoPi = 6.283185307179586476925286766559;
 inline float finiteOrZero(float x)
 {
     return (x - x == 0.0f) ? x : 0.0f;
+}
+
+// log10 of a positive normal float to about 1e-6 (see fastLog10).
+inline float log10Approx(float x)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    int exponent = int(bits >> 23) - 127;
+    bits = (bits & 0x007fffffu) | 0x3f800000u;
+    float m;
+    std::memcpy(&m, &bits, sizeof m);              // [1, 2)
+    const bool upper = m > 1.41421356f;            // fold into [0.707, 1.414)
+    m = upper ? m * 0.5f : m;
+    exponent += upper ? 1 : 0;
+    // ln m = 2 atanh(t), t = (m - 1) / (m + 1), |t| <= 0.172
+    const float t = (m - 1.0f) / (m + 1.0f);
+    const float t2 = t * t;
+    const float series =
+        1.0f + t2 * (1.0f / 3.0f + t2 * (1.0f / 5.0f + t2 * (1.0f / 7.0f + t2 * (1.0f / 9.0f))));
+    const float lnm = 2.0f * t * series;
+    return (float(exponent) * 0.693147181f + lnm) * 0.434294482f;
 }
 
 } // namespace
@@ -27,6 +50,9 @@ void SpectrogramComputer::setFftSize(int size)
     transform.setSize(n);
     block.assign(n, 0.0f);
     bins.assign(n / 2 + 1, {});
+    binsRe.assign(n / 2 + 1, 0.0f);
+    binsIm.assign(n / 2 + 1, 0.0f);
+    powers.assign(n / 2 + 1, 0.0f);
     buildWindow();
 }
 
@@ -113,22 +139,39 @@ qsizetype SpectrogramComputer::wholeBlockCount(qsizetype sampleCount) const
     return std::min(frameCount(sampleCount), (sampleCount - n) / hopSize + 1);
 }
 
+float SpectrogramComputer::fastLog10(float x)
+{
+    return log10Approx(x);
+}
+
 void SpectrogramComputer::computeListColumn(const float* samples, qsizetype frame, float* values,
                                             float* magnitudes) const
 {
     loadBlock(samples + frame * hopSize, n);
-    transform.forwardReal(block.data(), bins.data());
     const int columnSize = n / 2;
-    const float invN = 1.0f / static_cast<float>(n);
+    float* __restrict re = binsRe.data();
+    float* __restrict im = binsIm.data();
+    float* __restrict power = powers.data();
+    transform.forwardReal(block.data(), re, im);
+    for (int k = 0; k <= columnSize; ++k)
+        power[k] = re[k] * re[k] + im[k] * im[k];
+    // value = (20 lg(|X| / N) + 100) / 70 = (10 lg |X|^2 - 20 lg N + 100) / 70,
+    // 0 at and below -100 dB, 1 at and above -30 dB.
+    const float nSquared = float(n) * float(n);
+    const float silent = nSquared * 1e-10f;
+    const float full = nSquared * 1e-3f;
+    const float offset = 100.0f - 20.0f * std::log10(float(n));
     for (int k = 0; k < columnSize; ++k) {
-        const float re = bins[k].real(), im = bins[k].imag();
-        const float magnitude = std::sqrt(re * re + im * im);
-        if (magnitudes)
-            magnitudes[k] = magnitude;
-        values[k] = columnValue(magnitude * invN);
+        const float p = power[k];
+        const float inRange = (10.0f * log10Approx(p < silent ? silent : p) + offset) * 0.014285714f;
+        float value = p <= silent ? 0.0f : (p >= full ? 1.0f : inRange);
+        value = value > 0.0f ? value : 0.0f;
+        values[k] = value < 1.0f ? value : 1.0f;
     }
-    if (magnitudes)
-        magnitudes[columnSize] = std::abs(bins[columnSize]);
+    if (magnitudes) {
+        for (int k = 0; k <= columnSize; ++k)
+            magnitudes[k] = std::sqrt(power[k]);
+    }
 }
 
 void SpectrogramComputer::appendListColumns(const float* samples, qsizetype sampleCount,

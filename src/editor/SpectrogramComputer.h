@@ -63,6 +63,9 @@ public:
 
     // Value of one bin in [0, 1] from its magnitude already divided by N.
     static float columnValue(float relativeMagnitude);
+    // log10 of a positive normal float to about 1e-6, in a form the compiler
+    // can vectorise (the library's log10f is called one value at a time).
+    static float fastLog10(float x);
 
 private:
     void loadBlock(const float* data, int count) const;
@@ -75,6 +78,7 @@ private:
     FastFourierTransform transform;
     mutable std::vector<float> block;
     mutable std::vector<std::complex<float>> bins;
+    mutable std::vector<float> binsRe, binsIm, powers;
 };
 
 // Per-bin levels in dB of the most recent spectrum (or of the whole-list

@@ -1,5 +1,7 @@
 #include "editor/SpectrumAnalyzerWidget.h"
 
+#include "editor/SimdStateCleaner.h"
+
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QGestureEvent>
@@ -211,6 +213,7 @@ void SpectrumAnalyzerWidget::ensureSpectrumComputed()
     computed = true;
     QElapsedTimer timer;
     timer.start();
+    SimdStateCleaner::clearUpperRegisters();
     // The sequences are rebuilt from the lists as they are now; live columns
     // appended meanwhile would otherwise stand before them twice.
     leftFrames.clear();
@@ -234,6 +237,7 @@ void SpectrumAnalyzerWidget::ensureSpectrumComputed()
 
 void SpectrumAnalyzerWidget::rebuildSpectrogramImage()
 {
+    SimdStateCleaner::clearUpperRegisters();
     if (!colorTableBuilt)
         buildColorLUT();
     if (leftFrames.empty()) {
@@ -410,6 +414,7 @@ void SpectrumAnalyzerWidget::performVisualErase(const QPoint& point, const QRect
 void SpectrumAnalyzerWidget::applySpectralErase(double startSec, double endSec, float lowHz,
                                                 float highHz, float strength)
 {
+    SimdStateCleaner::clearUpperRegisters();
     {
         QMutexLocker lock(&dataLock);
         SpectralEraser::Result result;

@@ -1,5 +1,6 @@
 #include "editor/WaveformWidget.h"
 
+#include "editor/SimdStateCleaner.h"
 #include "editor/TimeAxisScale.h"
 
 #include <QDebug>
@@ -71,11 +72,14 @@ void WaveformWidget::setAudioData(const QList<float>& list, int rate,
 {
     QElapsedTimer timer;
     timer.start();
+    SimdStateCleaner::clearUpperRegisters();
     samples = list;
     sampleRate = rate;
     duration = (rate >= 1 && !samples.isEmpty()) ? double(samples.size()) / rate : 0.0;
     playheadPos = std::min(duration, playheadPos) > 0.0 ? std::min(duration, playheadPos) : 0.0;
     selectionShown = false;
+    // Zoom and view start are kept; a shorter clip only pulls the start in.
+    clampViewStart();
 
     stereo = !stereoInterleaved.isEmpty();
     if (stereo) {
@@ -328,6 +332,7 @@ const QList<float>& WaveformWidget::peakMaxima(Lane lane) const
 
 void WaveformWidget::buildPeaks()
 {
+    SimdStateCleaner::clearUpperRegisters();
     buildPeaksForChannel(samples, monoIndex, peakMin, peakMax);
     if (stereo) {
         buildPeaksForChannel(leftSamples, leftIndex, leftPeakMin, leftPeakMax);

@@ -182,6 +182,17 @@ private slots:
             QVERIFY(std::abs(live[k] - whole[k]) < 1e-5f);
     }
 
+    void fastLogarithmAgreesWithLibrary()
+    {
+        double worst = 0.0;
+        for (double e = -37.0; e <= 38.0; e += 0.00731) {
+            const float x = float(std::pow(10.0, e));
+            worst = std::max(worst, std::abs(double(SpectrogramComputer::fastLog10(x)) - std::log10(double(x))));
+        }
+        // 1e-5 in lg is 0.0002 dB, far below one colour step (70 dB / 255).
+        QVERIFY2(worst < 1e-5, qPrintable(QString::number(worst)));
+    }
+
     void nonFiniteSamplesAreSilence()
     {
         QList<float> data = sine(3000.0, 4096, 44100, 0.5f);
