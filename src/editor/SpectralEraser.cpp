@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 
 namespace {
 
@@ -23,9 +22,9 @@ inline qsizetype floorDiv(qsizetype a, qsizetype b)
 } // namespace
 
 SpectralEraser::SpectralEraser(int fftSize)
-    : n(FastFourierTransform::nextPowerOfTwo(std::max(fftSize, 4)))
+    : n(int(Fft::nextPowerOfTwo(std::size_t(std::clamp(fftSize, 4, 1 << 24)))))
     , hopSize(n / 4)
-    , transform(n)
+    , transform(std::size_t(n))
 {
     window.resize(n);
     windowSquared.resize(n);
@@ -66,9 +65,7 @@ bool SpectralEraser::erase(const float* samples, qsizetype count, int sampleRate
 
     std::vector<float> accumulated(length, 0.0f);
     std::vector<float> norm(length, 0.0f);
-    std::vector<float> block(n);
-    std::vector<std::complex<float>> spectrum(n / 2 + 1);
-    std::vector<float> resynthesised(n);
+    std::vector<float> block(n + 2);      // samples, then n/2 + 1 bins in place
 
     // Every block that covers a sample of [r0, r1) contributes to it: the
     // attenuated ones through the transform, the others directly (x w^2).
@@ -87,12 +84,14 @@ bool SpectralEraser::erase(const float* samples, qsizetype count, int sampleRate
                 const qsizetype j = s + i;
                 block[i] = (j >= 0 && j < count) ? finiteOrZero(samples[j]) * window[i] : 0.0f;
             }
-            transform.forwardReal(block.data(), spectrum.data());
-            for (int bin = kLow; bin <= kHigh; ++bin)
-                spectrum[bin] *= gain;
-            transform.inverseReal(spectrum.data(), resynthesised.data());
+            transform.forward(block.data(), block.data());
+            for (int bin = kLow; bin <= kHigh; ++bin) {
+                block[2 * bin] *= gain;
+                block[2 * bin + 1] *= gain;
+            }
+            transform.inverse(block.data(), block.data());
             for (int i = iBegin; i < iEnd; ++i)
-                accumulated[i + offset] += resynthesised[i] * window[i];
+                accumulated[i + offset] += block[i] * window[i];
         } else {
             for (int i = iBegin; i < iEnd; ++i)
                 accumulated[i + offset] += finiteOrZero(samples[s + i]) * windowSquared[i];
@@ -113,6 +112,5 @@ void SpectralEraser::inverseFft(float* data, int n)
 {
     if (!data || n < 1 || (n & (n - 1)) != 0)
         return;
-    FastFourierTransform transform(n);
-    transform.inverseComplex(reinterpret_cast<std::complex<float>*>(data));
+    Fft(std::size_t(n)).inverse(data);
 }

@@ -9,7 +9,7 @@
 // every other sample stays exactly as it was. The cost therefore follows the
 // length of the erased range, not the length of the recording.
 
-#include "editor/FastFourierTransform.h"
+#include "audio/dsp/Fft.h"
 
 #include <QtGlobal>
 #include <vector>
@@ -43,5 +43,5 @@ private:
     int hopSize = 512;
     std::vector<float> window;   // periodic Hann
     std::vector<float> windowSquared;
-    FastFourierTransform transform;
+    RealFft transform;
 };

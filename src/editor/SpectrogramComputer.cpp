@@ -45,13 +45,11 @@ SpectrogramComputer::SpectrogramComputer()
 
 void SpectrogramComputer::setFftSize(int size)
 {
-    n = FastFourierTransform::nextPowerOfTwo(std::max(size, 1));
+    n = int(Fft::nextPowerOfTwo(std::size_t(std::clamp(size, 1, 1 << 24))));
     hopSize = std::max(n / 4, 1);
-    transform.setSize(n);
+    transform.setSize(std::size_t(std::max(n, 2)));
     block.assign(n, 0.0f);
-    bins.assign(n / 2 + 1, {});
-    binsRe.assign(n / 2 + 1, 0.0f);
-    binsIm.assign(n / 2 + 1, 0.0f);
+    spectrum.assign(2 * (n / 2 + 1) + 2, 0.0f);
     powers.assign(n / 2 + 1, 0.0f);
     buildWindow();
 }
@@ -87,12 +85,23 @@ void SpectrogramComputer::loadBlock(const float* data, int count) const
     std::fill(out + used, out + n, 0.0f);
 }
 
+void SpectrogramComputer::transformBlock() const
+{
+    if (n < 2) {
+        spectrum[0] = block[0];
+        spectrum[1] = 0.0f;
+        return;
+    }
+    transform.forward(block.data(), spectrum.data());
+}
+
 void SpectrogramComputer::computeFft(const float* input, std::vector<std::complex<float>>& output) const
 {
     output.resize(n);
-    if (n < 1)
-        return;
-    transform.forwardReal(input, output.data());
+    std::copy(input, input + n, block.begin());
+    transformBlock();
+    for (int k = 0; k <= n / 2 && k < n; ++k)
+        output[k] = {spectrum[2 * k], spectrum[2 * k + 1]};
     for (int k = 1; k < n / 2; ++k)
         output[n - k] = std::conj(output[k]);
 }
@@ -110,12 +119,12 @@ float SpectrogramComputer::columnValue(float relativeMagnitude)
 QList<float> SpectrogramComputer::computeColumn(const float* data, int count) const
 {
     loadBlock(data, count);
-    transform.forwardReal(block.data(), bins.data());
+    transformBlock();
     const int columnSize = n / 2;
     const float invN = 1.0f / static_cast<float>(n);
     QList<float> column(columnSize);
     for (int k = 0; k < columnSize; ++k) {
-        const float re = bins[k].real(), im = bins[k].imag();
+        const float re = spectrum[2 * k], im = spectrum[2 * k + 1];
         const float m = std::sqrt(re * re + im * im) * invN;
         if (!(m > 0.0f)) {
             column[k] = 0.0f;
@@ -149,12 +158,11 @@ void SpectrogramComputer::computeListColumn(const float* samples, qsizetype fram
 {
     loadBlock(samples + frame * hopSize, n);
     const int columnSize = n / 2;
-    float* __restrict re = binsRe.data();
-    float* __restrict im = binsIm.data();
+    transformBlock();
+    const float* __restrict bins = spectrum.data();
     float* __restrict power = powers.data();
-    transform.forwardReal(block.data(), re, im);
     for (int k = 0; k <= columnSize; ++k)
-        power[k] = re[k] * re[k] + im[k] * im[k];
+        power[k] = bins[2 * k] * bins[2 * k] + bins[2 * k + 1] * bins[2 * k + 1];
     // value = (20 lg(|X| / N) + 100) / 70 = (10 lg |X|^2 - 20 lg N + 100) / 70,
     // 0 at and below -100 dB, 1 at and above -30 dB.
     const float nSquared = float(n) * float(n);

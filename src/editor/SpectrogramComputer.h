@@ -7,7 +7,7 @@
 // block length) and below map to 0, -30 dB and above to 1. Samples that are
 // not finite count as silence.
 
-#include "editor/FastFourierTransform.h"
+#include "audio/dsp/Fft.h"
 
 #include <QList>
 #include <complex>
@@ -75,10 +75,12 @@ private:
     int hopSize = 512;
     int windowKind = Hann;
     std::vector<float> windowValues;
-    FastFourierTransform transform;
+    RealFft transform;                       // used for N >= 2
     mutable std::vector<float> block;
-    mutable std::vector<std::complex<float>> bins;
-    mutable std::vector<float> binsRe, binsIm, powers;
+    mutable std::vector<float> spectrum;     // N/2 + 1 interleaved (re, im) bins
+    mutable std::vector<float> powers;
+    // Transforms the loaded block into `spectrum`.
+    void transformBlock() const;
 };
 
 // Per-bin levels in dB of the most recent spectrum (or of the whole-list

@@ -1,4 +1,3 @@
-#include "editor/FastFourierTransform.h"
 #include "editor/SpectralEraser.h"
 #include "editor/SpectrogramComputer.h"
 #include "editor/SpectrogramImageBuilder.h"
@@ -102,18 +101,6 @@ private slots:
             worst = std::max(worst, double(std::abs(data[i] - reference[i] / size)));
         QVERIFY2(worst <= 1e-5 * 10.0, qPrintable(QString("max error %1").arg(worst)));
 #endif
-    }
-
-    void realTransformRoundTrip()
-    {
-        FastFourierTransform transform(2048);
-        const std::vector<float> input = randomSignal(2048, 5u);
-        std::vector<std::complex<float>> spectrum(1025);
-        std::vector<float> back(2048);
-        transform.forwardReal(input.data(), spectrum.data());
-        transform.inverseReal(spectrum.data(), back.data());
-        for (int i = 0; i < 2048; ++i)
-            QVERIFY(std::abs(back[i] - input[i]) < 1e-5f);
     }
 
     void columnCount_data()
