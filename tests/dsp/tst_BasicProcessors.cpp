@@ -233,17 +233,9 @@ private slots:
         QCOMPARE(int(filter.getType()), 7);
     }
 
-    void filterClampsAndRunsStateAcrossChannels()
+    void filterStateRunsAcrossChannels()
     {
         FilterProcessor filter;
-        filter.setFrequency(5.0f);
-        QCOMPARE(filter.getFrequency(), 20.0f);
-        filter.setFrequency(30000.0f);
-        QCOMPARE(filter.getFrequency(), 20000.0f);
-        filter.setQ(0.0f);
-        QCOMPARE(filter.getQ(), 0.1f);
-        filter.setGain(40.0f);
-        QCOMPARE(filter.getGain(), 12.0f);
         filter.setFrequency(2000.0f);
         filter.setQ(2.0f);
 
@@ -365,17 +357,6 @@ private slots:
         delay.reset();
         out = delayImpulse(delay, 10000, false);
         QCOMPARE(out[2 * 9600], 1.0f);
-    }
-
-    void delayClamps()
-    {
-        DelayProcessor delay;
-        delay.setDelayTime(9.0f);
-        QCOMPARE(delay.getDelayTime(), 5.0f);
-        delay.setFeedback(2.0f);
-        QCOMPARE(delay.getFeedback(), 0.95f);
-        delay.setMix(-1.0f);
-        QCOMPARE(delay.getMix(), 0.0f);
     }
 };
 

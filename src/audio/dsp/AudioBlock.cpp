@@ -6,7 +6,6 @@ void AudioBlock::resize(int channelCount, std::size_t frames)
 {
     frameCount = frames;
     channels.resize(static_cast<std::size_t>(std::max(channelCount, 0)));
-    channels.shrink_to_fit();
     for (auto& channel : channels)
         channel.resize(frames, 0.0f);
 }
