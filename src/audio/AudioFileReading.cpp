@@ -9,12 +9,65 @@
 #include "codecs/OggDecoder.h"
 #include "codecs/WavReader.h"
 
+#include "codecs/ParallelRanges.h"
+#include "codecs/SampleMemory.h"
+
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstring>
+
 namespace {
+
+// Below this many frames a second thread costs more than it saves.
+constexpr qint64 kFramesPerThread = 1 << 18;
+
+// Writes the per-frame mean of all channels to `mono` and, when `joined` is
+// given, the parts one after another to `joined`.
+void joinAndMix(const DecodedAudio& audio, float* mono, float* joined)
+{
+    struct Slice {
+        const float* data;
+        qint64 frames;
+        qint64 firstFrame;
+    };
+    const int n = audio.channels;
+    std::vector<Slice> slices;
+    qint64 total = 0;
+    for (const QList<float>& part : audio.parts) {
+        slices.push_back({part.constData(), part.size() / n, total});
+        total += part.size() / n;
+    }
+    ParallelRanges::run(total, ParallelRanges::partsFor(total, kFramesPerThread),
+                        [&](int, qint64 begin, qint64 end) {
+        for (const Slice& slice : slices) {
+            const qint64 from = std::max(begin, slice.firstFrame);
+            const qint64 to = std::min(end, slice.firstFrame + slice.frames);
+            if (from >= to)
+                continue;
+            const float* src = slice.data + (from - slice.firstFrame) * n;
+            if (joined)
+                std::memcpy(joined + from * n, src, size_t((to - from) * n) * sizeof(float));
+            float* dst = mono + from;
+            const qint64 count = to - from;
+            if (n == 1) {
+                std::memcpy(dst, src, size_t(count) * sizeof(float));
+            } else if (n == 2) {
+                for (qint64 i = 0; i < count; ++i)
+                    dst[i] = (src[2 * i] + src[2 * i + 1]) * 0.5f;
+            } else {
+                for (qint64 i = 0; i < count; ++i, src += n) {
+                    float sum = 0.0f;
+                    for (int c = 0; c < n; ++c)
+                        sum += src[c];
+                    dst[i] = sum / float(n);
+                }
+            }
+        }
+    });
+}
 
 bool readWholeFile(const QString& filePath, QByteArray& bytes)
 {
@@ -154,28 +207,19 @@ void AudioProcessor::takeDecodedAudio(const QString& filePath, DecodedAudio& aud
 {
     const int n = audio.channels;
     const qint64 frames = audio.frames();
-    // Only whole frames count.
-    audio.interleaved.resize(qsizetype(frames * n));
-
-    if (n == 1) {
-        samples = std::move(audio.interleaved);
+    if (n == 1 && audio.parts.size() == 1) {
+        samples = std::move(audio.parts.front());
     } else {
-        samples.resize(qsizetype(frames));
-        const float* src = audio.interleaved.constData();
-        float* dst = samples.data();
-        if (n == 2) {
-            for (qint64 i = 0; i < frames; ++i)
-                dst[i] = (src[2 * i] + src[2 * i + 1]) * 0.5f;
-            stereoSamples = std::move(audio.interleaved);
-        } else {
-            for (qint64 i = 0; i < frames; ++i, src += n) {
-                float sum = 0.0f;
-                for (int c = 0; c < n; ++c)
-                    sum += src[c];
-                dst[i] = sum / float(n);
-            }
-        }
+        // One parallel pass joins the decoded parts and mixes each frame down.
+        samples = SampleMemory::uninitialized(qsizetype(frames));
+        const bool keepStereo = n == 2 && audio.parts.size() > 1;
+        if (keepStereo)
+            stereoSamples = SampleMemory::uninitialized(qsizetype(frames * 2));
+        joinAndMix(audio, samples.data(), keepStereo ? stereoSamples.data() : nullptr);
+        if (n == 2 && audio.parts.size() == 1)
+            stereoSamples = std::move(audio.parts.front());
     }
+    audio.parts.clear();
     sampleRate = audio.sampleRate;
     channels = n;
     const qint64 durationMs = (frames > 0 && sampleRate > 0) ? frames * 1000 / sampleRate : 0;

@@ -174,9 +174,9 @@ private slots:
                 QVERIFY(out.channels > 0);
                 QVERIFY(out.sampleRate > 0);
                 QVERIFY(out.frames() > 0);
-                QCOMPARE(out.interleaved.size() % out.channels, 0);
+                QCOMPARE(out.values() % out.channels, 0);
                 // Every value comes from at least one byte of the file.
-                QVERIFY(out.interleaved.size() <= bytes.size());
+                QVERIFY(out.values() <= bytes.size());
             }
         }
         // The mutations leave plenty of loadable files as well as broken ones.

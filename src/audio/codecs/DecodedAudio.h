@@ -1,12 +1,23 @@
 #pragma once
-// What every decoder hands back: interleaved float samples with their layout.
+// What every decoder hands back: interleaved float samples with their
+// layout, in consecutive parts (one per decoding thread; each holds whole
+// frames), so joining them and mixing to mono is one parallel pass.
 
 #include <QList>
+
+#include <vector>
 
 struct DecodedAudio {
     int channels = 0;
     int sampleRate = 0;
-    QList<float> interleaved;  // channels values per frame
+    std::vector<QList<float>> parts;
 
-    qint64 frames() const { return channels > 0 ? interleaved.size() / channels : 0; }
+    qint64 values() const
+    {
+        qint64 n = 0;
+        for (const QList<float>& part : parts)
+            n += part.size();
+        return n;
+    }
+    qint64 frames() const { return channels > 0 ? values() / channels : 0; }
 };

@@ -1,6 +1,7 @@
 #include "FlacDecoder.h"
 
 #include "GrowingSampleBuffer.h"
+#include "SegmentedDecoding.h"
 
 #include <FLAC/stream_decoder.h>
 #include <QDebug>
@@ -21,6 +22,7 @@ struct DecodeState {
     qint64 pos = 0;
     int channels = 0;
     int sampleRate = 0;
+    qint64 totalFrames = 0;  // as STREAMINFO announces it; 0 when unknown
     int streamErrors = 0;
     FLAC__StreamDecoderErrorStatus firstError = FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC;
     GrowingSampleBuffer buffer;
@@ -109,9 +111,8 @@ void onMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata
     auto* s = static_cast<DecodeState*>(client);
     const auto& info = metadata->data.stream_info;
     s->sampleRate = int(info.sample_rate);
-    if (info.total_samples > 0)
-        s->buffer.reserveHint(qint64(info.total_samples) * info.channels,
-                              s->size * kMaxValuesPerByte);
+    s->channels = int(info.channels);
+    s->totalFrames = qint64(info.total_samples);
 }
 
 void onError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* client)
@@ -126,33 +127,91 @@ struct DecoderDeleter {
     void operator()(FLAC__StreamDecoder* d) const { FLAC__stream_decoder_delete(d); }
 };
 
+struct Stream {
+    std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> decoder;
+    DecodeState state;
+
+    bool open(const QByteArray& bytes)
+    {
+        decoder.reset(FLAC__stream_decoder_new());
+        if (!decoder)
+            return false;
+        // The bytes are in memory already; the MD5 pass would only cost time.
+        FLAC__stream_decoder_set_md5_checking(decoder.get(), false);
+        state.data = reinterpret_cast<const unsigned char*>(bytes.constData());
+        state.size = bytes.size();
+        return FLAC__stream_decoder_init_stream(decoder.get(), onRead, onSeek, onTell, onLength, onEof,
+                                                onWrite, onMetadata, onError, &state)
+                   == FLAC__STREAM_DECODER_INIT_STATUS_OK
+               && FLAC__stream_decoder_process_until_end_of_metadata(decoder.get());
+    }
+
+    void reserve(qint64 frames)
+    {
+        if (frames > 0 && state.channels > 0)
+            state.buffer.reserveHint(frames * state.channels, state.size * kMaxValuesPerByte);
+    }
+
+    // Decodes up to maxFrames frames (all when negative).
+    void read(qint64 maxFrames)
+    {
+        if (maxFrames < 0) {
+            FLAC__stream_decoder_process_until_end_of_stream(decoder.get());
+        } else {
+            const qint64 wanted = maxFrames * state.channels;
+            while (state.buffer.size() < wanted) {
+                if (!FLAC__stream_decoder_process_single(decoder.get())
+                    || FLAC__stream_decoder_get_state(decoder.get()) == FLAC__STREAM_DECODER_END_OF_STREAM)
+                    break;
+            }
+            if (state.buffer.size() > wanted)
+                state.buffer.shrinkBy(state.buffer.size() - qsizetype(wanted));
+        }
+        if (state.streamErrors > 0)
+            qWarning() << "FlacDecoder:" << state.streamErrors << "damaged places, first:"
+                       << FLAC__StreamDecoderErrorStatusString[state.firstError];
+    }
+};
+
 } // namespace
 
-bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out)
+bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments)
 {
-    std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> decoder(FLAC__stream_decoder_new());
-    if (!decoder)
+    Stream main;
+    if (!main.open(bytes))
         return false;
-    // Our own reads come from memory; the MD5 pass would only cost time.
-    FLAC__stream_decoder_set_md5_checking(decoder.get(), false);
 
-    DecodeState state;
-    state.data = reinterpret_cast<const unsigned char*>(bytes.constData());
-    state.size = bytes.size();
-    if (FLAC__stream_decoder_init_stream(decoder.get(), onRead, onSeek, onTell, onLength, onEof,
-                                         onWrite, onMetadata, onError, &state)
-        != FLAC__STREAM_DECODER_INIT_STATUS_OK)
-        return false;
-    FLAC__stream_decoder_process_until_end_of_stream(decoder.get());
-    FLAC__stream_decoder_finish(decoder.get());
-    if (state.streamErrors > 0)
-        qWarning() << "FlacDecoder:" << state.streamErrors << "damaged places, first:"
-                   << FLAC__StreamDecoderErrorStatusString[state.firstError];
+    const qint64 announced = main.state.totalFrames;
+    const int count = SegmentedDecoding::segmentCount(announced, segments);
+    if (count > 1 && main.state.channels > 0) {
+        std::vector<QList<float>> parts;
+        auto decodeSegment = [&](qint64 first, qint64 end, QList<float>& part) {
+            Stream s;
+            if (!s.open(bytes) || s.state.channels != main.state.channels)
+                return false;
+            s.reserve(end < 0 ? announced - first : end - first);
+            // The seek delivers the frame holding `first`, starting at `first`.
+            if (first > 0 && !FLAC__stream_decoder_seek_absolute(s.decoder.get(), FLAC__uint64(first)))
+                return false;
+            s.read(end < 0 ? -1 : end - first);
+            part = s.state.buffer.take();
+            return true;
+        };
+        if (SegmentedDecoding::decode(announced, count, main.state.channels, decodeSegment, parts)) {
+            out.channels = main.state.channels;
+            out.sampleRate = main.state.sampleRate;
+            out.parts = std::move(parts);
+            return out.sampleRate > 0;
+        }
+    }
 
-    if (state.channels <= 0 || state.sampleRate <= 0 || state.buffer.size() == 0)
+    main.reserve(announced);
+    main.read(-1);
+    if (main.state.channels <= 0 || main.state.sampleRate <= 0 || main.state.buffer.size() == 0)
         return false;
-    out.channels = state.channels;
-    out.sampleRate = state.sampleRate;
-    out.interleaved = state.buffer.take();
+    out.channels = main.state.channels;
+    out.sampleRate = main.state.sampleRate;
+    out.parts.clear();
+    out.parts.push_back(main.state.buffer.take());
     return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // FLAC decoding from memory through libFLAC's stream decoder. A sample of
-// b bits becomes value / 2^(b-1).
+// b bits becomes value / 2^(b-1). Long streams decode in parallel segments.
 
 #include "DecodedAudio.h"
 
@@ -8,6 +8,7 @@
 
 class FlacDecoder {
 public:
-    // False when the bytes hold no decodable FLAC frame.
-    static bool decode(const QByteArray& bytes, DecodedAudio& out);
+    // False when the bytes hold no decodable FLAC frame. `segments` > 0
+    // forces that many parallel segments (0: chosen by length and cores).
+    static bool decode(const QByteArray& bytes, DecodedAudio& out, int segments = 0);
 };

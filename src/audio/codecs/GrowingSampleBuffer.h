@@ -1,9 +1,13 @@
 #pragma once
-// Interleaved output that grows while a decoder runs. A length the file
-// claims is only a hint, capped so a forged header cannot reserve gigabytes.
+// Interleaved output that grows while a decoder runs. A length the stream
+// announces is only a hint, capped so a forged header cannot reserve
+// gigabytes. Room is handed out uninitialised: the decoder fills it.
+
+#include "SampleMemory.h"
 
 #include <QList>
 #include <algorithm>
+#include <cstring>
 
 class GrowingSampleBuffer {
 public:
@@ -12,26 +16,44 @@ public:
     void reserveHint(qint64 hintValues, qint64 limitValues)
     {
         const qint64 n = std::min(hintValues, limitValues);
-        if (n > 0)
-            m_values.reserve(qsizetype(n));
+        if (n > m_values.size())
+            grow(qsizetype(n));
     }
 
     // Room for `count` more values; returns where to write them.
     float* append(qsizetype count)
     {
-        const qsizetype old = m_values.size();
-        if (old + count > m_values.capacity())
-            m_values.reserve(std::max(old + count, m_values.capacity() * 2));
-        m_values.resize(old + count);
-        return m_values.data() + old;
+        if (m_size + count > m_values.size())
+            grow(std::max(m_size + count, m_values.size() * 2));
+        float* at = m_values.data() + m_size;
+        m_size += count;
+        return at;
     }
 
-    // Gives back the last `count` values of the latest append.
-    void shrinkBy(qsizetype count) { m_values.resize(m_values.size() - count); }
+    // Gives back the last `count` values handed out.
+    void shrinkBy(qsizetype count) { m_size -= count; }
 
-    qsizetype size() const { return m_values.size(); }
-    QList<float> take() { return std::move(m_values); }
+    qsizetype size() const { return m_size; }
+
+    QList<float> take()
+    {
+        m_values.resize(m_size);
+        // Doubling may have left much unused room; a decoded file lives long.
+        if (m_values.capacity() > m_size + m_size / 4)
+            m_values.squeeze();
+        m_size = 0;
+        return std::move(m_values);
+    }
 
 private:
-    QList<float> m_values;
+    void grow(qsizetype capacity)
+    {
+        QList<float> bigger = SampleMemory::uninitialized(capacity);
+        if (m_size > 0)
+            std::memcpy(bigger.data(), m_values.constData(), size_t(m_size) * sizeof(float));
+        m_values = std::move(bigger);
+    }
+
+    QList<float> m_values;  // its size is the capacity; m_size values are valid
+    qsizetype m_size = 0;
 };

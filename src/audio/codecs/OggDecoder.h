@@ -1,6 +1,7 @@
 #pragma once
 // Ogg Vorbis decoding from memory through stb_vorbis. The output grows as
-// packets decode; nothing is sized from the length the stream announces.
+// packets decode; the length the stream announces only chooses where
+// parallel segments of a long stream begin.
 
 #include "DecodedAudio.h"
 
@@ -10,5 +11,6 @@ class OggDecoder {
 public:
     // False when the stream cannot be opened or yields no frame; errorCode
     // then holds stb_vorbis's error code (0 when it reported none).
-    static bool decode(const QByteArray& bytes, DecodedAudio& out, int& errorCode);
+    // `segments` > 0 forces that many parallel segments (0: by length and cores).
+    static bool decode(const QByteArray& bytes, DecodedAudio& out, int& errorCode, int segments = 0);
 };

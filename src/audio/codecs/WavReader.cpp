@@ -1,5 +1,8 @@
 #include "WavReader.h"
 
+#include "ParallelRanges.h"
+#include "SampleMemory.h"
+
 #include <cstring>
 #include <limits>
 
@@ -9,6 +12,8 @@ constexpr quint16 kFormatPcm = 1;
 constexpr quint16 kFormatFloat = 3;
 constexpr quint16 kFormatExtensible = 0xFFFE;
 constexpr qint64 kCanonicalHeaderBytes = 44;
+// Below this many values a second thread costs more than it saves.
+constexpr qint64 kValuesPerThread = 1 << 20;
 
 // The fixed tail of the KSDATAFORMAT sub-format GUIDs; the first two bytes
 // carry the ordinary format tag.
@@ -161,11 +166,18 @@ WavReader::Status WavReader::read(const QByteArray& bytes, DecodedAudio& out)
         return Status::NoAudioData;
 
     const qint64 values = frames * fmt.channels;
-    QList<float> samples(static_cast<qsizetype>(values));
-    decodeSamples(fmt.tag, fmt.bits, base + dataOffset, values, samples.data());
+    QList<float> samples = SampleMemory::uninitialized(qsizetype(values));
+    float* dst = samples.data();
+    const unsigned char* src = base + dataOffset;
+    ParallelRanges::run(values, ParallelRanges::partsFor(values, kValuesPerThread),
+                        [&](int, qint64 begin, qint64 end) {
+                            decodeSamples(fmt.tag, fmt.bits, src + begin * bytesPerSample, end - begin,
+                                          dst + begin);
+                        });
 
     out.channels = fmt.channels;
     out.sampleRate = int(fmt.sampleRate);
-    out.interleaved = std::move(samples);
+    out.parts.clear();
+    out.parts.push_back(std::move(samples));
     return Status::Ok;
 }
