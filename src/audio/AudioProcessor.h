@@ -8,6 +8,7 @@
 #include <QString>
 
 struct DecodedAudio;
+class QSaveFile;
 
 class AudioProcessor : public QObject {
     Q_OBJECT
@@ -93,4 +94,8 @@ private:
                      int channels);
     bool saveFlacFile(const QString& filePath, const QList<float>& data, int sampleRate,
                       int channels, int bitsPerSample);
+    // Shared steps of the writers; each emits errorOccurred when it fails.
+    bool checkWriteParameters(int sampleRate, int channels);
+    bool openSaveFile(QSaveFile& file, const QString& filePath);
+    bool commitSaveFile(QSaveFile& file, const QString& filePath, bool written);
 };

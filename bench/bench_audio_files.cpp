@@ -1,0 +1,107 @@
+// Reading and writing a 10-minute stereo file against the command-line
+// tools on the same audio: decoding against ffmpeg to raw float, WAV and
+// FLAC writing against `flac -0`, MP3 writing against `lame` at our settings.
+
+#include "BenchSupport.h"
+
+#include "audio/AudioProcessor.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <cstdio>
+
+namespace {
+
+bool run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(program, args);
+    return p.waitForStarted() && p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit
+           && p.exitCode() == 0;
+}
+
+// Made once and kept in the work folder between runs.
+bool ensure(const QString& path, const QString& program, const QStringList& args)
+{
+    if (QFile::exists(path))
+        return true;
+    std::printf("making %s\n", qPrintable(path));
+    std::fflush(stdout);
+    return run(program, args);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    const QString dir = Bench::workDir();
+    const QString wav = dir + "/long10min.wav";
+    const QString monoWav = dir + "/long10min-mono.wav";
+    const QString mp3 = dir + "/long10min.mp3";
+    const QString flac = dir + "/long10min.flac";
+    const QString ogg = dir + "/long10min.ogg";
+    // Music-like material: two gliding tones over pink noise, a different mix per channel.
+    if (!ensure(wav, "sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "600",
+                             "sine", "110-1760", "sine", "220-880", "pinknoise", "mix", "vol", "0.5"})
+        && !ensure(wav, "sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "600",
+                                "pinknoise", "vol", "0.5"}))
+        return 1;
+    if (!ensure(monoWav, "sox", {wav, monoWav, "remix", "1-2"})
+        || !ensure(mp3, "lame", {"--quiet", "-b", "192", wav, mp3})
+        || !ensure(flac, "flac", {"-s", "-f", "-o", flac, wav})
+        || !ensure(ogg, "oggenc", {"-Q", "-q", "5", wav, "-o", ogg}))
+        return 1;
+
+    bool allOk = true;
+    const QStringList toNull{"-f", "f32le", "-y", "/dev/null"};
+    struct Input {
+        const char* name;
+        QString path;
+    };
+    AudioProcessor loaded;
+    for (const Input& in : {Input{"decode WAV (10 min stereo)", wav}, Input{"decode MP3", mp3},
+                            Input{"decode FLAC", flac}, Input{"decode Ogg Vorbis", ogg}}) {
+        bool ok = true;
+        const double ours = Bench::timeBest([&] { ok = loaded.loadAudioFile(in.path) && ok; });
+        const double ref = Bench::timeCommand("ffmpeg", QStringList{"-v", "quiet", "-i", in.path} + toNull);
+        allOk = Bench::report(in.name, ok ? ours : 1e9, ref, "ffmpeg -f f32le", 1.0) && allOk;
+    }
+
+    // Writers take the decoded stereo list of the WAV.
+    if (!loaded.loadAudioFile(wav))
+        return 1;
+    const QList<float> stereo = loaded.stereoSamples;
+    const QList<float> mono = loaded.samples;
+    const double flac0 = Bench::timeCommand("flac", {"-0", "-s", "-f", "-o", dir + "/ref.flac", wav});
+    struct Output {
+        const char* name;
+        QString file;
+        int bits;
+    };
+    for (const Output& out : {Output{"write WAV 16-bit", dir + "/out16.wav", 16},
+                              Output{"write WAV 32-bit float", dir + "/out32.wav", 32},
+                              Output{"write FLAC 16-bit", dir + "/out16.flac", 16},
+                              Output{"write FLAC 24-bit", dir + "/out24.flac", 24}}) {
+        bool ok = true;
+        const double ours = Bench::timeBest([&] {
+            ok = loaded.saveAudioFile(out.file, stereo, 44100, 2, out.bits) && ok;
+        });
+        allOk = Bench::report(out.name, ok ? ours : 1e9, flac0, "flac -0", 1.0) && allOk;
+    }
+
+    bool ok = true;
+    const double oursMp3 = Bench::timeBest(
+        [&] { ok = loaded.saveAudioFile(dir + "/out.mp3", mono, 44100, 1, 16) && ok; }, 2);
+    const double lame = Bench::timeCommand(
+        "lame", {"--quiet", "-q", "2", "-b", "192", "--cbr", "-m", "m", monoWav, dir + "/ref.mp3"}, 2);
+    allOk = Bench::report("write MP3 mono 192 kbit/s", ok ? oursMp3 : 1e9, lame, "lame -q 2 -b 192 -m m", 1.1)
+            && allOk;
+
+    std::printf("peak resident memory: %.0f MB\n", Bench::peakResidentBytes() / 1e6);
+    return allOk ? 0 : 1;
+}
