@@ -4,7 +4,22 @@
 #    from that sink's monitor as default input (what plays can be recorded back);
 #  - JACK with the dummy driver, a route for virtual MIDI ports.
 # Usage: tests/audio-servers.sh start|stop
+# With CDW_SOUND_DIR set (tests/run-tests.sh sets it), both servers are
+# private to that folder (PULSE_RUNTIME_PATH, JACK_DEFAULT_SERVER), so
+# several test runs on one machine never share or stop each other's servers.
 set -u
+
+if [[ -n "${CDW_SOUND_DIR:-}" ]]; then
+  mkdir -p "$CDW_SOUND_DIR/pulse"
+  export PULSE_RUNTIME_PATH="$CDW_SOUND_DIR/pulse"
+  export PULSE_STATE_PATH="$CDW_SOUND_DIR/pulse/state"
+  export JACK_DEFAULT_SERVER="cdw-$(basename "$CDW_SOUND_DIR")"
+  jack_pid_file="$CDW_SOUND_DIR/jackd.pid"
+  jack_log="$CDW_SOUND_DIR/jackd.log"
+else
+  jack_pid_file=/tmp/cdw-jackd.pid
+  jack_log=/tmp/cdw-jackd.log
+fi
 
 start_pulse() {
   command -v pulseaudio >/dev/null || { echo "audio-servers: no pulseaudio"; return 1; }
@@ -25,8 +40,10 @@ start_jack() {
   command -v jackd >/dev/null || { echo "audio-servers: no jackd"; return 1; }
   export JACK_NO_START_SERVER=1
   jack_lsp >/dev/null 2>&1 && return 0
-  nohup jackd --no-realtime -d dummy -r 48000 -p 1024 >/tmp/cdw-jackd.log 2>&1 &
-  echo $! >/tmp/cdw-jackd.pid
+  local name_args=()
+  [[ -n "${JACK_DEFAULT_SERVER:-}" ]] && name_args=(-n "$JACK_DEFAULT_SERVER")
+  nohup jackd "${name_args[@]}" --no-realtime -d dummy -r 48000 -p 1024 >"$jack_log" 2>&1 &
+  echo $! >"$jack_pid_file"
   for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
   jack_lsp >/dev/null 2>&1 || { echo "audio-servers: jackd did not start"; return 1; }
   echo "audio-servers: jackd dummy ready"
@@ -34,9 +51,9 @@ start_jack() {
 
 stop_all() {
   pulseaudio --kill >/dev/null 2>&1 || true
-  if [[ -f /tmp/cdw-jackd.pid ]]; then
-    kill "$(cat /tmp/cdw-jackd.pid)" >/dev/null 2>&1 || true
-    rm -f /tmp/cdw-jackd.pid
+  if [[ -f "$jack_pid_file" ]]; then
+    kill "$(cat "$jack_pid_file")" >/dev/null 2>&1 || true
+    rm -f "$jack_pid_file"
   fi
 }
 

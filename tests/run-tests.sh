@@ -12,8 +12,15 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # The device tests must run here: a server that fails to start fails them.
 export CDW_REQUIRE_SERVERS=1
 
+# Private sound servers for this run (see audio-servers.sh).
+CDW_SOUND_DIR=$(mktemp -d /tmp/cdw-sound.XXXXXX)
+export CDW_SOUND_DIR
+export PULSE_RUNTIME_PATH="$CDW_SOUND_DIR/pulse"
+export PULSE_STATE_PATH="$CDW_SOUND_DIR/pulse/state"
+export JACK_DEFAULT_SERVER="cdw-$(basename "$CDW_SOUND_DIR")"
+
 "$here/audio-servers.sh" start
-trap '"$here/audio-servers.sh" stop' EXIT
+trap '"$here/audio-servers.sh" stop; rm -rf "$CDW_SOUND_DIR"' EXIT
 
 jobs=$(nproc 2>/dev/null || echo 2)
 ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
