@@ -4,29 +4,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include "audio/dsp/VectorState.h"
+
 #include <QProcess>
 #include <algorithm>
 #include <cstdio>
 #include <limits>
-
-// After a child process exits (its signal), some virtual machines leave the
-// upper halves of the AVX registers marked in use; until the next vzeroupper
-// every SSE instruction of this process then runs several times slower,
-// which would skew the measurements taken after running a tool.
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx"))) static void clearUpperVectorState()
-{
-    __builtin_ia32_vzeroupper();
-}
-#endif
-
-static void settleVectorState()
-{
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (__builtin_cpu_supports("avx"))
-        clearUpperVectorState();
-#endif
-}
 
 namespace Bench {
 
@@ -55,7 +38,7 @@ double timeCommand(const QString& program, const QStringList& args, int repeats)
         const bool ok = process.waitForStarted(10000) && process.waitForFinished(-1)
             && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
         const double seconds = timer.nsecsElapsed() / 1e9;
-        settleVectorState();
+        clearUpperVectorState();
         if (!ok)
             return -1.0;
         best = std::min(best, seconds);

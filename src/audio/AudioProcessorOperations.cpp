@@ -4,6 +4,7 @@
 
 #include "AudioProcessor.h"
 #include "CompressorCurve.h"
+#include "dsp/VectorState.h"
 
 #include <algorithm>
 #include <array>
@@ -11,31 +12,8 @@
 #include <limits>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 
 namespace {
-
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx"))) void zeroUpperVectorHalves()
-{
-    _mm256_zeroupper();
-}
-#endif
-
-// Our code is plain SSE while the maths library picks AVX versions of exp
-// and log. When the upper halves of the vector registers are left marked in
-// use (seen after this process forked a child), every switch between the two
-// costs so much that a loop calling exp per sample runs more than ten times
-// slower. Clearing them once before such a loop avoids it.
-void prepareForPerSampleMathCalls()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    if (__builtin_cpu_supports("avx"))
-        zeroUpperVectorHalves();
-#endif
-}
 
 // Millisecond and frame conversions are done in 64 bits so long lists (more
 // than about 49 s at 44.1 kHz would overflow an int product) keep working.
@@ -499,7 +477,7 @@ void AudioProcessor::applyCompression(float thresholdDb, float ratio, float atta
     constexpr float neperPerDb = static_cast<float>(M_LN10 / 20.0);
     const float makeupGain = std::exp(makeupDb * neperPerDb);
 
-    prepareForPerSampleMathCalls();
+    clearUpperVectorState(); // exp per sample below; see VectorState.h
     // The envelope starts at silence so the opening is not pulled down.
     double env = -96.0;
     const qint64 frames = samples.size() / channels;

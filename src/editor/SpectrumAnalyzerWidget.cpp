@@ -1,6 +1,6 @@
 #include "editor/SpectrumAnalyzerWidget.h"
 
-#include "editor/SimdStateCleaner.h"
+#include "audio/dsp/VectorState.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -213,7 +213,7 @@ void SpectrumAnalyzerWidget::ensureSpectrumComputed()
     computed = true;
     QElapsedTimer timer;
     timer.start();
-    SimdStateCleaner::clearUpperRegisters();
+    clearUpperVectorState();
     // The sequences are rebuilt from the lists as they are now; live columns
     // appended meanwhile would otherwise stand before them twice.
     leftFrames.clear();
@@ -237,7 +237,7 @@ void SpectrumAnalyzerWidget::ensureSpectrumComputed()
 
 void SpectrumAnalyzerWidget::rebuildSpectrogramImage()
 {
-    SimdStateCleaner::clearUpperRegisters();
+    clearUpperVectorState();
     if (!colorTableBuilt)
         buildColorLUT();
     if (leftFrames.empty()) {
@@ -414,7 +414,7 @@ void SpectrumAnalyzerWidget::performVisualErase(const QPoint& point, const QRect
 void SpectrumAnalyzerWidget::applySpectralErase(double startSec, double endSec, float lowHz,
                                                 float highHz, float strength)
 {
-    SimdStateCleaner::clearUpperRegisters();
+    clearUpperVectorState();
     {
         QMutexLocker lock(&dataLock);
         SpectralEraser::Result result;

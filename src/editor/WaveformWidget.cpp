@@ -1,6 +1,6 @@
 #include "editor/WaveformWidget.h"
 
-#include "editor/SimdStateCleaner.h"
+#include "audio/dsp/VectorState.h"
 #include "editor/TimeAxisScale.h"
 
 #include <QDebug>
@@ -72,7 +72,7 @@ void WaveformWidget::setAudioData(const QList<float>& list, int rate,
 {
     QElapsedTimer timer;
     timer.start();
-    SimdStateCleaner::clearUpperRegisters();
+    clearUpperVectorState();
     samples = list;
     sampleRate = rate;
     duration = (rate >= 1 && !samples.isEmpty()) ? double(samples.size()) / rate : 0.0;
@@ -332,7 +332,7 @@ const QList<float>& WaveformWidget::peakMaxima(Lane lane) const
 
 void WaveformWidget::buildPeaks()
 {
-    SimdStateCleaner::clearUpperRegisters();
+    clearUpperVectorState();
     buildPeaksForChannel(samples, monoIndex, peakMin, peakMax);
     if (stereo) {
         buildPeaksForChannel(leftSamples, leftIndex, leftPeakMin, leftPeakMax);

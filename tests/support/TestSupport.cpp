@@ -1,27 +1,10 @@
 #include "TestSupport.h"
 
+#include "audio/dsp/VectorState.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 #include <cmath>
-
-// After a child process exits (its signal), some virtual machines leave the
-// upper halves of the AVX registers marked in use; until the next vzeroupper
-// every SSE instruction of this process then runs several times slower,
-// which made tests that compute after running a tool crawl.
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx"))) static void clearUpperVectorState()
-{
-    __builtin_ia32_vzeroupper();
-}
-#endif
-
-static void settleVectorState()
-{
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (__builtin_cpu_supports("avx"))
-        clearUpperVectorState();
-#endif
-}
 
 namespace TestSupport {
 
@@ -48,7 +31,7 @@ bool runCommand(const QString& program, const QStringList& args, QByteArray* sta
         process.kill();
         process.waitForFinished();
     }
-    settleVectorState();
+    clearUpperVectorState();
     if (!finished)
         return false;
     if (standardOutput)
