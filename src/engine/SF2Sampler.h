@@ -1,0 +1,85 @@
+#pragma once
+// The SoundFont instrument of MIDI tracks: live 16-bit stereo for monitoring,
+// offline mono renders of whole tracks for playback and mixdown, and single
+// notes. Preset index = position in the font's presets sorted by bank, then
+// program (file order for ties); project files store that index.
+//
+// Channels: a MIDI channel (0..15) stays silent until it is initialised by
+// selectPreset or sustain; initialising channel n also initialises the
+// channels below it with preset 0. Every operation takes the sampler's mutex,
+// so live rendering on an audio thread may overlap note calls on the GUI thread.
+
+#include "project/ProjectTypes.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class FluidSynthInstance;
+
+class SF2Sampler {
+public:
+    SF2Sampler();
+    ~SF2Sampler();
+    SF2Sampler(const SF2Sampler&) = delete;
+    SF2Sampler& operator=(const SF2Sampler&) = delete;
+
+    // Replaces the loaded SoundFont; false (and no SoundFont) when the file
+    // cannot be opened or parsed.
+    bool loadSoundFont(const QString& path);
+    bool isLoaded() const;
+    QString soundFontPath() const;
+
+    // Output rate of live rendering (44100 when below 1).
+    void setSampleRate(int rate);
+    int sampleRate() const;
+
+    QStringList getPresetNames() const;
+    void selectPreset(int channel, int presetIndex);
+    int currentPresetIndex(int channel) const;
+
+    // Velocity 0 releases the key. Sounds only on an initialised channel.
+    void noteOn(int channel, int key, int velocity);
+    void noteOff(int channel, int key);
+    // Releases every sounding voice (each still fades with its release).
+    void allNotesOff();
+    void sustain(int channel, bool on);
+
+    // Writes exactly 2 × frames interleaved 16-bit values; zeros without a font.
+    void renderLive(short* out, int frames);
+
+    // The track's MIDI clips as a mono list at sampleRate, element 0 at time 0,
+    // sampleRate + trunc(end × sampleRate) values; each note sounds alone for
+    // exactly its duration (half a second when that is under one frame) with
+    // the track's preset (instrumentIndex). Empty without a font or clips.
+    QList<float> renderTrack(const TrackData& track, int sampleRate) const;
+    // One note on channel 0's preset as interleaved stereo, 2 × trunc(seconds × rate) values.
+    QList<float> renderNotePreview(int note, int velocity, double seconds, int sampleRate) const;
+
+private:
+    struct Preset {
+        int bank;
+        int program;
+        QString name;
+    };
+
+    void applyChannelPreset(int channel, int presetIndex);
+    void ensureChannel(int channel);
+    // A synthesiser of its own at `rate` sharing the loaded font; null on failure.
+    std::unique_ptr<FluidSynthInstance> offlineSynth(int rate) const;
+
+    std::unique_ptr<FluidSynthInstance> synth;
+    std::atomic<bool> loaded{false};
+    QString path;
+    int rate = 44100;
+    mutable std::mutex mutex;
+    std::vector<Preset> presets;
+    std::array<int, 16> channelPresets; // -1: channel not initialised
+    std::array<bool, 16> channelSustain;
+    float scratch[512];
+};
