@@ -43,12 +43,11 @@ double noteStartSeconds(double clipStart, const MidiNote& note)
     return start;
 }
 
-qint64 framesAt(double seconds, int sampleRate, qint64 limit)
+qint64 truncated(double value, qint64 limit)
 {
-    const double frames = seconds * sampleRate;
-    if (!(frames < double(limit)))
-        return limit;
-    return frames > 0.0 ? qint64(frames) : 0;
+    if (!(value > 0.0))
+        return 0;
+    return value < double(limit) ? qint64(value) : limit;
 }
 
 } // namespace OfflineRender

@@ -31,7 +31,12 @@ qint64 trackFrames(const TrackData& track, int sampleRate);
 // a negative duration or a pitch outside 0..127.
 double noteStartSeconds(double clipStart, const MidiNote& note);
 
-// trunc(seconds × rate) limited to `limit`, for a seconds value of 0 or more.
-qint64 framesAt(double seconds, int sampleRate, qint64 limit);
+// trunc(value) limited to 0..limit (NaN gives 0).
+qint64 truncated(double value, qint64 limit);
+// trunc(seconds × rate) limited to 0..limit.
+inline qint64 framesAt(double seconds, int sampleRate, qint64 limit)
+{
+    return truncated(seconds * sampleRate, limit);
+}
 
 } // namespace OfflineRender
