@@ -1,0 +1,62 @@
+#pragma once
+// Makes live notes (MIDI keyboard) audible at once: every 10 ms on the GUI
+// thread it renders the attached instrument (SoundFont, sampled piano or an
+// instrument plug-in) and pushes it to a Qt audio sink on the default output.
+// The instrument renders at the rate the sink took, and the frames are
+// converted to the sink's sample type and channel count. Note on and note off
+// go from the page to the instrument directly.
+
+#include "PushAudioSink.h"
+
+#include <QByteArray>
+#include <QObject>
+
+class AudioPluginBridge;
+class PianoSampler;
+class QTimer;
+class SF2Sampler;
+
+class LiveAudioPlayer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxPushFrames = 1024;
+    static constexpr int kIntervalMs = 10;
+
+    explicit LiveAudioPlayer(QObject* parent = nullptr);
+    ~LiveAudioPlayer() override;
+
+    // The SoundFont instrument becomes the source (the piano and plug-in are dropped).
+    void setSf2Sampler(SF2Sampler* sampler);
+    // The piano becomes the source (the SoundFont and plug-in are dropped).
+    void setPianoSampler(PianoSampler* sampler);
+    // The plug-in chain of `bridge` becomes the source while instrumentIndex >= 0.
+    void setPluginInstrument(AudioPluginBridge* bridge, int instrumentIndex);
+
+    // Opens the default output; true when running (at once when already running),
+    // false without an output device or when the sink cannot start.
+    bool start(int sampleRate);
+    // Stops the output and silences the attached instruments.
+    void stop();
+    bool isRunning() const { return running; }
+    // The rate the instruments render at: the sink's (valid while running).
+    int outputSampleRate() const { return sampleRate; }
+
+    // One push: renders and writes as many frames as the sink has room for
+    // (at most 1024, at least one).
+    void pushAudio();
+    // Frames of one push when the sink has bytesFree bytes free.
+    static int framesToPush(qint64 bytesFree, int bytesPerFrame);
+
+private:
+    void renderPlugin(int frames);
+
+    PushAudioSink output;
+    QTimer* timer = nullptr;
+    SF2Sampler* sf2 = nullptr;
+    PianoSampler* piano = nullptr;
+    AudioPluginBridge* pluginBridge = nullptr;
+    int pluginInstrumentIndex = -1;
+    bool running = false;
+    int sampleRate = 44100;
+    QByteArray scratch; // one push of interleaved 16-bit stereo
+};

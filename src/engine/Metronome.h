@@ -1,0 +1,47 @@
+#pragma once
+// The click track of the multitrack page while it plays or records with the
+// metronome on: clicks (see ClickGenerator) pushed every 10 ms on the GUI
+// thread to a Qt audio sink of its own on the default output, counted from
+// the moment of start, independent of the mixing engine. The clicks are made
+// at the rate the sink took and converted to its format.
+
+#include "ClickGenerator.h"
+#include "PushAudioSink.h"
+
+#include <QObject>
+#include <atomic>
+
+class QTimer;
+
+class Metronome : public QObject {
+    Q_OBJECT
+public:
+    explicit Metronome(QObject* parent = nullptr);
+    ~Metronome() override;
+
+    // Restarts with these settings; false (stopped) without an output device
+    // or when the sink cannot start.
+    bool start(int sampleRate, double bpm, int beatsPerBar);
+    void stop();
+    // Writes the clicks over `frames` interleaved 16-bit stereo frames; nothing
+    // when stopped, with volume 0 or less, or for no frames.
+    void render(short* out, int frames);
+
+    bool isRunning() const { return running; }
+    float volume() const { return volume_; }
+    void setVolume(float volume) { volume_ = volume; }
+    // Rate the clicks are made at while running: the sink's.
+    int outputSampleRate() const { return clicks.sampleRate(); }
+
+private:
+    void pushAudio();
+
+    PushAudioSink output;
+    QTimer* timer = nullptr;
+    std::atomic<bool> running{false};
+    int sampleRate = 44100;
+    double bpm = 120.0;
+    int beatsPerBar = 4;
+    float volume_ = 0.5f;
+    ClickGenerator clicks;
+};

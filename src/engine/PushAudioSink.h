@@ -1,0 +1,43 @@
+#pragma once
+// A Qt audio sink in push mode, fed interleaved 16-bit stereo frames that it
+// converts to whatever format the device took. The live instrument output
+// and the metronome each own one and push to it from a 10 ms timer.
+
+#include "StereoPcmConverter.h"
+
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QByteArray>
+
+class QAudioSink;
+class QIODevice;
+class QObject;
+
+class PushAudioSink {
+public:
+    ~PushAudioSink();
+
+    // 16-bit stereo at sampleRate when the device takes it, else the device's
+    // preferred format (usedPreferred set).
+    static QAudioFormat chooseFormat(const QAudioDevice& device, int sampleRate, bool* usedPreferred);
+
+    // Creates the sink (a child of parent) with a buffer of `bufferFrames`
+    // frames and starts it in push mode; false, with nothing kept, when the
+    // format is unusable or the sink yields no push device.
+    bool start(const QAudioDevice& device, const QAudioFormat& format, int bufferFrames, QObject* parent);
+    void stop();
+    bool isStarted() const { return io != nullptr; }
+
+    const QAudioFormat& format() const { return format_; }
+    int bytesPerFrame() const { return converter.bytesPerFrame(); }
+    qint64 bytesFree() const;
+    // Converts and writes `frames` frames; returns the bytes the device accepted.
+    qint64 write(const short* stereo, int frames);
+
+private:
+    QAudioSink* sink = nullptr;
+    QIODevice* io = nullptr;
+    QAudioFormat format_;
+    StereoPcmConverter converter;
+    QByteArray converted;
+};

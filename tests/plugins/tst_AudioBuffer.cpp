@@ -1,0 +1,69 @@
+#include "plugins/AudioBuffer.h"
+#include "plugins/AudioPluginBridge.h"
+
+#include <QtTest/QtTest>
+
+class AudioBufferTest : public QObject {
+    Q_OBJECT
+private slots:
+    void allocateZeroesEveryChannel()
+    {
+        AudioBuffer buffer;
+        QVERIFY(buffer.data == nullptr);
+        buffer.allocate(2, 4);
+        QCOMPARE(buffer.numChannels, 2);
+        QCOMPARE(buffer.numFrames, 4);
+        for (int c = 0; c < 2; ++c)
+            for (int f = 0; f < 4; ++f)
+                QCOMPARE(buffer.data[c][f], 0.0f);
+        buffer.data[1][3] = 0.7f;
+        buffer.allocate(3, 8); // the old arrays go, values are not carried over
+        QCOMPARE(buffer.numChannels, 3);
+        QCOMPARE(buffer.data[1][3], 0.0f);
+    }
+
+    void emptyShapesLeaveAnEmptyBuffer_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("no channels") << 0 << 512;
+        QTest::newRow("no frames") << 2 << 0;
+        QTest::newRow("negative") << -1 << 16;
+    }
+
+    void emptyShapesLeaveAnEmptyBuffer()
+    {
+        QFETCH(int, channels);
+        QFETCH(int, frames);
+        AudioBuffer buffer;
+        buffer.allocate(2, 16);
+        buffer.allocate(channels, frames);
+        QVERIFY(buffer.data == nullptr);
+        QCOMPARE(buffer.numChannels, 0);
+        QCOMPARE(buffer.numFrames, 0);
+        buffer.deallocate();
+        buffer.deallocate();
+        QCOMPARE(buffer.numFrames, 0);
+    }
+
+    void bridgeWithoutPluginsLeavesOutputAlone()
+    {
+        AudioBuffer in, out;
+        in.allocate(2, 8);
+        out.allocate(2, 8);
+        in.data[0][0] = 0.5f;
+        out.data[1][7] = 0.25f;
+        AudioPluginBridge bridge;
+        bridge.process(in, out); // not initialised
+        QVERIFY(bridge.initialize(48000, 512));
+        QVERIFY(bridge.initialize(44100, 256));
+        bridge.process(in, out); // no plug-in loaded
+        QCOMPARE(out.data[0][0], 0.0f);
+        QCOMPARE(out.data[1][7], 0.25f);
+        bridge.shutdown();
+        QVERIFY(!bridge.isInitialized());
+    }
+};
+
+QTEST_GUILESS_MAIN(AudioBufferTest)
+#include "tst_AudioBuffer.moc"
