@@ -7,7 +7,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -85,23 +88,52 @@ bool PianoSampler::loadFolder(const QString& dir, bool fromResources)
         return false;
     }
 
-    int loaded = 0;
+    struct Job {
+        int pitch;
+        QString name;
+        QString path;
+        SampleBuffer decoded;
+        bool ok = false;
+    };
+    std::vector<Job> jobs;
     for (const QString& name : names) {
         const int pitch = filenameToPitch(name);
         if (pitch < 0 || pitch > 127)
             continue;
-        const QString path = fromResources ? dir + QLatin1Char('/') + name : folder.absoluteFilePath(name);
-        AudioProcessor processor;
-        if (!processor.loadAudioFile(path) || processor.samples.isEmpty() || processor.sampleRate < 1) {
+        jobs.push_back({pitch, name, fromResources ? dir + QLatin1Char('/') + name : folder.absoluteFilePath(name), {}});
+    }
+
+    // The files decode independently: spread them over a few threads.
+    std::atomic<size_t> next{0};
+    auto work = [&jobs, &next] {
+        for (size_t i = next++; i < jobs.size(); i = next++) {
+            AudioProcessor processor;
+            Job& job = jobs[i];
+            job.ok = processor.loadAudioFile(job.path) && !processor.samples.isEmpty() && processor.sampleRate > 0;
+            if (job.ok) {
+                job.decoded.samples = std::move(processor.samples);
+                job.decoded.sampleRate = processor.sampleRate;
+            }
+        }
+    };
+    const size_t threadCount = std::min<size_t>({std::max(std::thread::hardware_concurrency(), 1u), 8, jobs.size()});
+    std::vector<std::thread> threads;
+    for (size_t t = 1; t < threadCount; ++t)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& thread : threads)
+        thread.join();
+
+    int loaded = 0;
+    for (Job& job : jobs) { // in listing order: a later file of a pitch replaces an earlier one
+        if (!job.ok) {
             if (fromResources)
-                qWarning() << "PianoSampler: failed to load resource:" << path;
+                qWarning() << "PianoSampler: failed to load resource:" << job.path;
             else
-                qWarning() << "PianoSampler: failed to load:" << name;
+                qWarning() << "PianoSampler: failed to load:" << job.name;
             continue;
         }
-        SampleBuffer& entry = samples[pitch];
-        entry.samples = std::move(processor.samples);
-        entry.sampleRate = processor.sampleRate;
+        samples[job.pitch] = std::move(job.decoded);
         ++loaded;
     }
     if (fromResources)
