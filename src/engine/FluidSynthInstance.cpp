@@ -1,10 +1,29 @@
 #include "FluidSynthInstance.h"
 
+#include <QDebug>
 #include <QFile>
 #include <fluidsynth.h>
+#include <mutex>
+
+namespace {
+
+// FluidSynth's own messages go to Qt's debug log instead of standard error;
+// the sampler reports failures itself.
+void logToQt(int level, const char* message, void*)
+{
+    Q_UNUSED(level);
+    qDebug() << "SF2Sampler: fluidsynth:" << message;
+}
+
+} // namespace
 
 std::unique_ptr<FluidSynthInstance> FluidSynthInstance::create(int sampleRate)
 {
+    static std::once_flag logOnce;
+    std::call_once(logOnce, [] {
+        for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
+            fluid_set_log_function(level, logToQt, nullptr);
+    });
     std::unique_ptr<FluidSynthInstance> instance(new FluidSynthInstance);
     instance->settings_ = new_fluid_settings();
     if (!instance->settings_)
@@ -51,7 +70,11 @@ FluidSynthInstance::~FluidSynthInstance()
 bool FluidSynthInstance::loadFont(const QString& path)
 {
     releaseFont();
-    const int id = fluid_synth_sfload(synth_, QFile::encodeName(path).constData(), 0);
+    const QByteArray fileName = QFile::encodeName(path);
+    // SoundFont 2 files only (FluidSynth would also try other instrument formats).
+    if (!fluid_is_soundfont(fileName.constData()))
+        return false;
+    const int id = fluid_synth_sfload(synth_, fileName.constData(), 0);
     if (id == FLUID_FAILED)
         return false;
     font_ = fluid_synth_get_sfont_by_id(synth_, id);

@@ -140,6 +140,19 @@ private slots:
         QCOMPARE(other.soundFontPath(), junk.fileName());
         QVERIFY(other.getPresetNames().isEmpty());
         QVERIFY(other.renderTrack(midiTrack({note(60, 0, 0.5)}), 44100).isEmpty());
+
+        // A font cut short and a missing file fail the same way.
+        QFile font(kFont);
+        QVERIFY(font.open(QIODevice::ReadOnly));
+        QFile cut(dir.filePath("cut.sf2"));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(font.read(200000));
+        cut.close();
+        for (const QString& path : {cut.fileName(), dir.filePath("missing.sf2")}) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^SF2Sampler: failed to load SoundFont:"));
+            QVERIFY(!other.loadSoundFont(path));
+            QVERIFY(!other.isLoaded());
+        }
     }
 
     void liveRenderWritesExactlyTwoValuesPerFrame_data()
