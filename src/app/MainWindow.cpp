@@ -3,6 +3,7 @@
 #include "app/WelcomePage.h"
 #include "app/WindowPlacement.h"
 #include "app/shared/LoadingOverlay.h"
+#include "editor/AudioEditorPage.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -58,7 +59,7 @@ void MainWindow::setupUi()
     setCentralWidget(stackedWidget);
 
     welcomePage = new WelcomePage(this);
-    audioEditorPage = new QWidget(this);
+    audioEditorPage = new AudioEditorPage(this);
     multiTrackPage = new QWidget(this);
     mixerPage = new QWidget(this);
     // The mixer page takes the multitrack page's track list and plug-in bridge here.

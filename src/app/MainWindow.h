@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QString>
 
+class AudioEditorPage;
 class LoadingOverlay;
 class QLabel;
 class QStackedWidget;
@@ -39,8 +40,8 @@ protected:
 
     QStackedWidget* stackedWidget = nullptr;
     WelcomePage* welcomePage = nullptr;
-    // The editor pages and the mixer stand as plain pages until their classes join.
-    QWidget* audioEditorPage = nullptr;
+    AudioEditorPage* audioEditorPage = nullptr;
+    // The multitrack page and the mixer stand as plain pages until their classes join.
     QWidget* multiTrackPage = nullptr;
     QWidget* mixerPage = nullptr;
     LoadingOverlay* loadingOverlay = nullptr;

@@ -1,0 +1,246 @@
+#pragma once
+// The single-track editor page: one recording edited in memory. It owns the
+// working sample lists, shows them in waveform and spectrogram views, plays
+// and records them through its own duplex engine, edits them with its own
+// undo stack and opens the effect dialogs.
+//
+// Every change of the lists is one undo command followed by syncWaveforms();
+// the commands do not notify the views, so whoever undoes or redoes calls
+// syncWaveforms() afterwards. The stereo list always follows the mono list:
+// an edit either processes both or, when its result is mono by nature,
+// empties the stereo list in the same command.
+//
+// The member definitions are split by concern: AudioEditorPage.cpp (state,
+// loaders, views), AudioEditorPageLayout.cpp (widget tree),
+// AudioEditorPageTransport.cpp (playback), AudioEditorPageRecording.cpp,
+// AudioEditorPageEditing.cpp (delete, erase result, keys, zoom, tools) and
+// the AudioEditorPage*Effects.cpp files (effect dialogs).
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class AudioEngine;
+class AudioProcessor;
+struct EffectPreviewState;
+class QAction;
+class LoadingOverlay;
+class QComboBox;
+class QDialog;
+class QKeyEvent;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QStackedWidget;
+class QStatusBar;
+class QTimer;
+class QToolBar;
+class QUndoStack;
+class SpectrumAnalyzerWidget;
+class VideoPlayerDialog;
+class WaveformWidget;
+
+class AudioEditorPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit AudioEditorPage(QWidget* parent = nullptr);
+    ~AudioEditorPage() override;
+
+    // ---- read and written directly by the shell and the clip-edit dialog ----
+    QList<float> samples;       // mono working list
+    QList<float> stereoSamples; // interleaved L, R; empty for mono material
+    int sampleRate = 44100;
+    int bitDepth = 16;
+    int forceMono = 0;          // 1 after a conversion to mono, 0 after one to stereo
+    QUndoStack* undoStack = nullptr;
+
+    void loadAudioSamples(const QList<float>& samples, int sampleRate);
+    void loadStereoAudioSamples(const QList<float>& interleaved, int sampleRate);
+    void syncWaveforms();
+    void setVideoPlayerDialog(VideoPlayerDialog* dialog);
+
+    void showLoading(const QString& message);
+    void hideLoading();
+
+    void setPlayheadAll(double seconds);
+    void updateMeters(const float* data, int count, bool stereo);
+    bool checkMicrophonePermission();
+    void requestMicrophonePermission(std::function<void(bool)> callback);
+
+    void deleteSelection();
+    void applyZoom(double zoom);
+    void updateToolButtonStyles(int activeIndex);
+    void startPlayback();
+    void stopPlayback();
+    void startRecording();
+    void stopRecording();
+    void updateTimeLabel();
+
+    // ---- state read by tests and by the dialogs ----
+    bool playing() const { return isPlaying; }
+    bool recording() const { return isRecording; }
+    double zoom() const { return zoomLevel; }
+    int tool() const { return currentTool; }
+    AudioEngine* audioEngine() const { return engine; }
+    WaveformWidget* waveform(int index) const { return index == 0 ? waveformView : waveformView2; }
+    SpectrumAnalyzerWidget* spectrum(int index) const
+    {
+        return index == 0 ? spectrumView : spectrumView2;
+    }
+    QStatusBar* statusLine() const { return statusBar; }
+    // Frames recorded in the take that runs (0 when none runs).
+    int recordedFrames() const { return recordTake.size(); }
+
+    // The delay time of a note value at a tempo, truncated to whole ms.
+    static int delayTimeMs(double bpm, double noteValue);
+
+signals:
+    void backToWelcome();
+
+public slots:
+    void onZoomIn();
+    void onZoomOut();
+    void onZoomFit();
+    void showGainDialog();
+    void showCenterExtractionDialog();
+    void showNoiseReductionDialog();
+    void showReverbDialog();
+    void showDelayDialog();
+    void showTempoDetectionDialog();
+    void showPitchCorrectionDialog();
+    void showChannelConvertDialog();
+    void showCompressorDialog();
+    void showEqualizerDialog();
+    void onTogglePcmCast();
+
+private slots:
+    void onPlayPauseClicked();
+    void onStopClicked();
+    void onRecordClicked();
+    void onRewindClicked();
+    void onFastForwardClicked();
+    void onViewTabChanged(int index);
+    void onToolChanged(int index);
+    void onGainSliderChanged(int value);
+    void onPlaybackTimer();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // ---- layout (AudioEditorPageLayout.cpp) ----
+    void setupUi();
+    QToolBar* createToolBar();
+    QWidget* createEditorRow();
+    QWidget* createMeterPanel();
+    QWidget* createBottomControls();
+
+    // ---- transport ----
+    void movePlayheads(double seconds);
+    void setMeterLevel(int level);
+    bool ensurePlaybackEngine();
+    void deleteEngine();
+
+    // ---- recording ----
+    void drainRecordedBlocks();
+    void refreshTakeViews(bool force);
+    void onRecordTick();
+    void failRecordingStart(const QString& status);
+
+    // ---- editing ----
+    void selectTool(int tool);
+    void onEraseStrengthChanged(int value);
+    void onSpectralErase(SpectrumAnalyzerWidget* source);
+
+    // ---- effects ----
+    // Refuses (status message, false) while recording or playing or without audio.
+    bool effectAllowed(bool refuseWhilePlaying);
+    // Puts the page's lists back to those given and pushes one command from
+    // `monoBefore`/`stereoBefore` to the page's current lists.
+    void pushListChange(const QList<float>& monoBefore, const QList<float>& stereoBefore,
+                        const QString& text);
+    void showDialog(QDialog* dialog);
+    // Preview, apply and cancel of a dialog with a preview (EffectPreviewState).
+    bool runEffect(EffectPreviewState& state, const std::function<bool()>& process);
+    void previewEffect(EffectPreviewState& state, const std::function<bool()>& process,
+                       const QString& status);
+    void applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
+                     const QString& applyText, const QString& commandText);
+    void cancelEffect(EffectPreviewState& state);
+    void connectPreviewDialog(QDialog* dialog, QPushButton* previewButton,
+                              const std::shared_ptr<EffectPreviewState>& state,
+                              const std::function<bool()>& process,
+                              const std::function<QString()>& previewStatus,
+                              const QString& applyText, const QString& commandText,
+                              const std::function<QString()>& applyStatus);
+    // An outside dialog's mono result as one undoable step.
+    void takeDialogResult(const QList<float>& result, const QString& applyText,
+                          const QString& commandText, const QString& status);
+    AudioProcessor* createEffectProcessor();
+
+    QString statusText() const;
+    void setStatus(const QString& text);
+
+    AudioEngine* engine = nullptr;
+    QTimer* playbackTimer = nullptr;
+    bool isPlaying = false;
+    bool isRecording = false;
+    double zoomLevel = 1.0;
+    int currentTool = 0;
+
+    // The list the engine reads while it plays: a shared copy of `samples`,
+    // so that an edit meanwhile detaches the page's list and never moves it.
+    QList<float> playbackSamples;
+
+    int recordInsertPos = 0;
+    int recordStartCount = 0;
+    QList<float> samplesBeforeRecording;
+    QTimer* recordTimer = nullptr;
+    int recordSeconds = 0;
+    // The take so far; inserted into `samples` once, when the take stops.
+    QList<float> recordTake;
+    // Blocks handed over by the audio thread, drained on the GUI thread.
+    QMutex pendingMutex;
+    QList<QList<float>> pendingBlocks;
+    bool drainPosted = false;
+    qsizetype takeFramesShown = 0;
+    bool takeAppendsToViews = false;
+    qint64 lastTakeRefreshMs = 0;
+    qint64 takeRefreshIntervalMs = 0;
+    QTimer* takeRefreshTimer = nullptr;
+
+    // The latest playback level and whether a GUI update for it is queued.
+    std::atomic<int> playbackLevel{0};
+    std::atomic<bool> levelPosted{false};
+
+    WaveformWidget* waveformView = nullptr;
+    SpectrumAnalyzerWidget* spectrumView = nullptr;
+    WaveformWidget* waveformView2 = nullptr;
+    SpectrumAnalyzerWidget* spectrumView2 = nullptr;
+    QStackedWidget* viewStack = nullptr;
+    QComboBox* viewCombo = nullptr;
+    QList<QPushButton*> toolButtons;
+    QSlider* eraseStrengthSlider = nullptr;
+    QLabel* eraseStrengthLabel = nullptr;
+    QAction* eraseSliderAction = nullptr; // tool-bar widgets are shown through their actions
+    QAction* eraseLabelAction = nullptr;
+    QPushButton* castButton = nullptr;
+    QPushButton* playButton = nullptr;
+    QPushButton* stopButton = nullptr;
+    QPushButton* recordButton = nullptr;
+    QPushButton* rewindButton = nullptr;
+    QPushButton* fastForwardButton = nullptr;
+    QLabel* timeLabel = nullptr;
+    QProgressBar* meterLeft = nullptr;
+    QProgressBar* meterRight = nullptr;
+    QStatusBar* statusBar = nullptr;
+    LoadingOverlay* loadingOverlay = nullptr;
+    VideoPlayerDialog* videoPlayerDialog = nullptr;
+    QMetaObject::Connection videoDestroyedConnection;
+};

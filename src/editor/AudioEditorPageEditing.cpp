@@ -1,0 +1,207 @@
+// Editing on the single-track page: deleting the selection, taking over a
+// spectral erase, the page's keys, the page zoom, the edit tools and the
+// (hidden) stream toggle.
+
+#include "editor/AudioEditorPage.h"
+
+#include "editor/SpectrumAnalyzerWidget.h"
+#include "editor/WaveformWidget.h"
+#include "project/SampleListCommands.h"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QUndoStack>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double MinZoom = 1.0;
+constexpr double MaxZoom = 512.0;
+constexpr double ZoomStep = 1.5;
+
+const char* const CastOnStyle =
+    "background: rgba(42,130,218,40); color: #ffffff; border: 1px solid #2a82da; "
+    "border-radius: 4px; font-size: 12px; padding: 2px 10px;";
+const char* const CastOffStyle =
+    "background: rgba(42,130,218,15); color: #6ab0ff; border: 1px solid rgba(42,130,218,40); "
+    "border-radius: 4px; font-size: 12px; padding: 2px 10px;";
+
+// (int)(seconds * rate), saturating at the int range.
+qint64 truncatedIndex(double seconds, int rate)
+{
+    const double raw = seconds * rate;
+    if (std::isnan(raw))
+        return 0;
+    return qint64(std::clamp(raw, -2147483648.0, 2147483647.0));
+}
+
+} // namespace
+
+void AudioEditorPage::deleteSelection()
+{
+    if (isRecording || isPlaying || !waveformView->hasSelection() || samples.isEmpty())
+        return;
+    const double a = std::min(waveformView->getSelectionStart(), waveformView->getSelectionEnd());
+    const double b = std::max(waveformView->getSelectionStart(), waveformView->getSelectionEnd());
+    const qint64 size = samples.size();
+    const qint64 first = std::clamp<qint64>(truncatedIndex(a, sampleRate), 0, size);
+    const qint64 last = std::min(size, truncatedIndex(b, sampleRate));
+    if (last <= first)
+        return;
+
+    // The command cuts the same frames from the stereo list.
+    undoStack->push(new DeleteSelectionCommand(&samples, int(first), int(last), tr("删除选区"),
+                                               &stereoSamples));
+    syncWaveforms();
+    waveformView->clearSelection();
+    waveformView2->clearSelection();
+    setStatus(tr("已删除选区 (%1 - %2 秒)").arg(a, 0, 'f', 2).arg(b, 0, 'f', 2));
+}
+
+void AudioEditorPage::onSpectralErase(SpectrumAnalyzerWidget* source)
+{
+    if (isRecording) {
+        // The views go back to the page's list: nothing was erased.
+        source->setAudioData(samples, sampleRate, stereoSamples);
+        setStatus(tr("录音中无法应用效果"));
+        return;
+    }
+    const QList<float> oldMono = samples;
+    const QList<float> oldStereo = stereoSamples;
+    samples = source->sampleList();
+    // The erase worked on the mono list only: the stereo list no longer
+    // matches it and goes in the same step.
+    stereoSamples.clear();
+    undoStack->push(new SamplesReplaceCommand(&samples, &stereoSamples, oldMono, oldStereo, samples,
+                                              stereoSamples, tr("频谱擦除")));
+    waveformView->setAudioData(samples, sampleRate, stereoSamples);
+    waveformView2->setAudioData(samples, sampleRate, stereoSamples);
+    if (source == spectrumView2)
+        spectrumView->setAudioData(samples, sampleRate, stereoSamples);
+    else
+        spectrumView2->setAudioData(samples, sampleRate, stereoSamples);
+    setStatus(tr("频谱擦除完成"));
+}
+
+void AudioEditorPage::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    switch (event->key()) {
+    case Qt::Key_Z:
+        if (modifiers & Qt::ControlModifier) {
+            if (modifiers & Qt::ShiftModifier)
+                undoStack->redo();
+            else
+                undoStack->undo();
+            syncWaveforms();
+            event->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Space:
+        onPlayPauseClicked();
+        event->accept();
+        return;
+    case Qt::Key_E:
+        selectTool(currentTool != 2 ? 2 : 0);
+        event->accept();
+        return;
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+        deleteSelection();
+        event->accept();
+        return;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void AudioEditorPage::onToolChanged(int index)
+{
+    currentTool = index;
+    const bool erase = index == 2;
+    eraseSliderAction->setVisible(erase);
+    eraseLabelAction->setVisible(erase);
+    // No erase can start while a take runs (the spectrograms show live input).
+    const auto mode = erase && !isRecording ? SpectrumAnalyzerWidget::Erase
+                                            : SpectrumAnalyzerWidget::Normal;
+    spectrumView->setToolMode(mode);
+    spectrumView2->setToolMode(mode);
+}
+
+void AudioEditorPage::selectTool(int tool)
+{
+    onToolChanged(tool);
+    updateToolButtonStyles(tool);
+}
+
+void AudioEditorPage::onEraseStrengthChanged(int value)
+{
+    eraseStrengthLabel->setText(QStringLiteral("力度:%1%").arg(value));
+    spectrumView->setEraseStrength(value / 100.0f);
+    spectrumView2->setEraseStrength(value / 100.0f);
+}
+
+void AudioEditorPage::applyZoom(double zoom)
+{
+    zoomLevel = std::isnan(zoom) ? MinZoom : std::clamp(zoom, MinZoom, MaxZoom);
+    switch (viewStack->currentIndex()) {
+    case 0:
+        waveformView->setZoomLevel(zoomLevel);
+        break;
+    case 1:
+        spectrumView->setZoomLevel(zoomLevel);
+        break;
+    case 2:
+        waveformView2->setZoomLevel(zoomLevel);
+        spectrumView2->setZoomLevel(zoomLevel);
+        break;
+    default:
+        break;
+    }
+}
+
+void AudioEditorPage::onZoomIn()
+{
+    applyZoom(zoomLevel * ZoomStep);
+}
+
+void AudioEditorPage::onZoomOut()
+{
+    applyZoom(zoomLevel / ZoomStep);
+}
+
+void AudioEditorPage::onZoomFit()
+{
+    applyZoom(1.0);
+}
+
+void AudioEditorPage::onViewTabChanged(int index)
+{
+    viewStack->setCurrentIndex(index);
+    applyZoom(zoomLevel);
+}
+
+void AudioEditorPage::onGainSliderChanged(int)
+{
+}
+
+void AudioEditorPage::onTogglePcmCast()
+{
+    if (castButton->isChecked()) {
+        castButton->setStyleSheet(QLatin1String(CastOnStyle));
+        castButton->setText(tr("流转中"));
+        setStatus(tr("请选择流转设备..."));
+    } else {
+        castButton->setStyleSheet(QLatin1String(CastOffStyle));
+        castButton->setText(tr("音频流转"));
+        setStatus(tr("音频流转已关闭"));
+    }
+}

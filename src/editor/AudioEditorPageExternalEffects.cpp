@@ -1,0 +1,98 @@
+// The effects whose dialogs live outside the page (pitch correction,
+// compressor, equaliser) and the tempo measurement. The outside dialogs hand
+// back one mono list: it replaces the mono list and, being mono by nature,
+// empties the stereo list in the same undoable step.
+
+#include "editor/AudioEditorPage.h"
+
+#include "audio/AudioProcessor.h"
+#include "dialogs/CompressorDialog.h"
+#include "dialogs/EqualizerDialog.h"
+#include "dialogs/PitchCorrectionDialog.h"
+#include "editor/TempoDetectionDialog.h"
+
+#include <QDialog>
+
+void AudioEditorPage::takeDialogResult(const QList<float>& result, const QString& applyText,
+                                       const QString& commandText, const QString& status)
+{
+    showLoading(applyText);
+    const QList<float> monoBefore = samples;
+    const QList<float> stereoBefore = stereoSamples;
+    samples = result;
+    stereoSamples.clear();
+    pushListChange(monoBefore, stereoBefore, commandText);
+    syncWaveforms();
+    hideLoading();
+    setStatus(status);
+}
+
+void AudioEditorPage::showPitchCorrectionDialog()
+{
+    if (isRecording) {
+        setStatus(tr("录音中无法应用效果"));
+        return;
+    }
+    if (samples.isEmpty()) {
+        setStatus(tr("没有音频数据"));
+        return;
+    }
+    showLoading(tr("分析音高..."));
+    auto* dialog = new PitchCorrectionDialog(samples, sampleRate, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    hideLoading();
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        takeDialogResult(dialog->correctedSamples, tr("应用音高修正..."), tr("音高修正"),
+                         tr("已应用音高修正"));
+    });
+    showDialog(dialog);
+}
+
+AudioProcessor* AudioEditorPage::createEffectProcessor()
+{
+    auto* processor = new AudioProcessor(this);
+    processor->samples = samples;
+    processor->sampleRate = sampleRate;
+    processor->channels = 1;
+    return processor;
+}
+
+void AudioEditorPage::showCompressorDialog()
+{
+    if (!effectAllowed(true))
+        return;
+    AudioProcessor* processor = createEffectProcessor();
+    auto* dialog = new CompressorDialog(processor, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // The processor goes with its dialog rather than staying with the page.
+    connect(dialog, &QObject::destroyed, processor, &QObject::deleteLater);
+    connect(dialog, &QDialog::accepted, this, [this, processor] {
+        takeDialogResult(processor->samples, tr("应用压缩器..."), tr("压缩器"),
+                         tr("已应用压缩器效果"));
+    });
+    showDialog(dialog);
+}
+
+void AudioEditorPage::showEqualizerDialog()
+{
+    if (!effectAllowed(true))
+        return;
+    AudioProcessor* processor = createEffectProcessor();
+    auto* dialog = new EqualizerDialog(processor, engine, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QObject::destroyed, processor, &QObject::deleteLater);
+    connect(dialog, &QDialog::accepted, this, [this, processor] {
+        takeDialogResult(processor->samples, tr("应用均衡器..."), tr("均衡器"),
+                         tr("已应用均衡器效果"));
+    });
+    showDialog(dialog);
+}
+
+void AudioEditorPage::showTempoDetectionDialog()
+{
+    if (samples.isEmpty()) {
+        setStatus(tr("没有音频数据"));
+        return;
+    }
+    showDialog(new TempoDetectionDialog(samples, sampleRate, this));
+}

@@ -1,0 +1,290 @@
+// Recording into the single-track page. The audio thread only queues copies
+// of its input blocks; the GUI thread drains them into the take, feeds the
+// live spectrograms and meters, and refreshes the waveforms on a throttle
+// whose interval grows with the cost of a refresh, so a long take never
+// stalls the GUI. The take is inserted into the mono list once, at stop, as
+// one undoable step (the command inserts it into the stereo list as well).
+
+#include "editor/AudioEditorPage.h"
+
+#include "editor/MeterLevel.h"
+#include "editor/SpectrumAnalyzerWidget.h"
+#include "editor/WaveformWidget.h"
+#include "engine/AudioEngine.h"
+#include "engine/PermissionManager.h"
+#include "project/SampleListCommands.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QMutexLocker>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QUndoStack>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr int EngineBufferFrames = 512;
+constexpr int RecordTickMs = 1000;
+// The views refresh at most ten times a second, and never spend more than a
+// tenth of the GUI's time on it.
+constexpr qint64 MinTakeRefreshMs = 100;
+constexpr qint64 TakeRefreshCostFactor = 10;
+
+QList<float> withTake(const QList<float>& list, qsizetype position, const QList<float>& take)
+{
+    QList<float> result(list.size() + take.size());
+    float* out = std::copy(list.cbegin(), list.cbegin() + position, result.data());
+    out = std::copy(take.cbegin(), take.cend(), out);
+    std::copy(list.cbegin() + position, list.cend(), out);
+    return result;
+}
+
+// The stereo list with the take in both channels at `frame`.
+QList<float> stereoWithTake(const QList<float>& stereo, qsizetype frame, const QList<float>& take)
+{
+    QList<float> result(stereo.size() + 2 * take.size());
+    float* out = std::copy(stereo.cbegin(), stereo.cbegin() + 2 * frame, result.data());
+    for (float value : take) {
+        *out++ = value;
+        *out++ = value;
+    }
+    std::copy(stereo.cbegin() + 2 * frame, stereo.cend(), out);
+    return result;
+}
+
+} // namespace
+
+bool AudioEditorPage::checkMicrophonePermission()
+{
+    return PermissionManager::getInstance().checkMicrophonePermission();
+}
+
+void AudioEditorPage::requestMicrophonePermission(std::function<void(bool)> callback)
+{
+    PermissionManager::getInstance().requestMicrophonePermission(std::move(callback));
+}
+
+void AudioEditorPage::onRecordClicked()
+{
+    if (isRecording) {
+        stopRecording();
+        return;
+    }
+    if (PermissionManager::getInstance().checkMicrophonePermission()) {
+        startRecording();
+        return;
+    }
+    QMessageBox::warning(this, tr("权限申请"),
+                         tr("录音需要麦克风权限。\n\n请点击确定后，在系统弹出的权限申请对话框中授予权限。"),
+                         QMessageBox::Ok);
+    PermissionManager::getInstance().requestMicrophonePermission([this](bool granted) {
+        if (granted) {
+            startRecording();
+            return;
+        }
+        setStatus(tr("麦克风权限被拒绝，无法录音"));
+        QMessageBox::information(
+            this, tr("权限被拒绝"),
+            tr("麦克风权限被拒绝。\n\n请到系统设置中手动授予权限：\n设置 > 隐私与安全 > 麦克风 > 卡德文Studio"),
+            QMessageBox::Ok);
+    });
+}
+
+void AudioEditorPage::startRecording()
+{
+    if (isRecording)
+        return;
+    // A take replaces the playing engine: the playback transport stops first
+    // (keeping the playhead, where the take goes).
+    if (isPlaying) {
+        playbackTimer->stop();
+        isPlaying = false;
+        playButton->setText(QStringLiteral(">"));
+        setMeterLevel(0);
+    }
+    if (engine) {
+        engine->stopPlayback();
+        engine->shutdown();
+        deleteEngine();
+    }
+
+    engine = new AudioEngine();
+    if (!engine->initialize(sampleRate, EngineBufferFrames)) {
+        failRecordingStart(tr("错误：无法初始化音频引擎"));
+        return;
+    }
+
+    const double playhead = waveformView->getPlayheadPosition() * sampleRate;
+    recordInsertPos = int(std::clamp<double>(playhead, 0.0, double(samples.size())));
+    recordStartCount = int(samples.size());
+    samplesBeforeRecording = samples;
+    recordSeconds = 0;
+    recordTake.clear();
+    takeFramesShown = 0;
+    lastTakeRefreshMs = 0;
+    takeRefreshIntervalMs = MinTakeRefreshMs;
+    {
+        QMutexLocker locker(&pendingMutex);
+        pendingBlocks.clear();
+        drainPosted = false;
+    }
+
+    engine->setRecordCallback([this](const float* input, int frames) {
+        if (!input || frames < 1)
+            return;
+        QList<float> block(input, input + frames);
+        QMutexLocker locker(&pendingMutex);
+        pendingBlocks.append(std::move(block));
+        if (drainPosted)
+            return;
+        drainPosted = true;
+        QMetaObject::invokeMethod(this, [this] { drainRecordedBlocks(); }, Qt::QueuedConnection);
+    });
+
+    if (!engine->startRecording()) {
+        failRecordingStart(tr("错误：无法开始录音"));
+        return;
+    }
+
+    recordTimer = new QTimer(this);
+    connect(recordTimer, &QTimer::timeout, this, &AudioEditorPage::onRecordTick);
+    recordTimer->start(RecordTickMs);
+    isRecording = true;
+    recordButton->setText(tr("停止"));
+    recordButton->setStyleSheet(QStringLiteral("background-color: #ff0055; color: white;"));
+    setStatus(tr("录音中..."));
+    onToolChanged(currentTool); // no spectral erase during the take
+    waveformView->setAutoScroll(true);
+    waveformView2->setAutoScroll(true);
+    // Appending at the end of mono material can grow the views in place;
+    // anywhere else they are given the whole list with the take inserted.
+    takeAppendsToViews = recordInsertPos == recordStartCount && stereoSamples.isEmpty();
+}
+
+void AudioEditorPage::failRecordingStart(const QString& status)
+{
+    deleteEngine();
+    samplesBeforeRecording.clear();
+    setStatus(status);
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("录音失败"), status, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void AudioEditorPage::onRecordTick()
+{
+    ++recordSeconds;
+    updateTimeLabel();
+}
+
+void AudioEditorPage::drainRecordedBlocks()
+{
+    QList<QList<float>> blocks;
+    {
+        QMutexLocker locker(&pendingMutex);
+        blocks.swap(pendingBlocks);
+        drainPosted = false;
+    }
+    if (blocks.isEmpty())
+        return;
+    for (const QList<float>& block : blocks) {
+        recordTake.append(block);
+        const int level = MeterLevel::finiteRms(block.constData(), int(block.size()), 0, 1);
+        setMeterLevel(level);
+        spectrumView->processAudioFrame(block.constData(), int(block.size()));
+        spectrumView2->processAudioFrame(block.constData(), int(block.size()));
+    }
+    if (isRecording)
+        refreshTakeViews(false);
+}
+
+void AudioEditorPage::refreshTakeViews(bool force)
+{
+    if (recordTake.size() == takeFramesShown)
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 due = lastTakeRefreshMs + takeRefreshIntervalMs;
+    if (!force && now < due) {
+        if (!takeRefreshTimer) {
+            takeRefreshTimer = new QTimer(this);
+            takeRefreshTimer->setSingleShot(true);
+            connect(takeRefreshTimer, &QTimer::timeout, this, [this] {
+                if (isRecording)
+                    refreshTakeViews(false);
+            });
+        }
+        if (!takeRefreshTimer->isActive())
+            takeRefreshTimer->start(int(due - now));
+        return;
+    }
+
+    QElapsedTimer cost;
+    cost.start();
+    if (takeAppendsToViews) {
+        const QList<float> fresh = recordTake.mid(takeFramesShown);
+        waveformView->appendAudioData(fresh, sampleRate);
+        waveformView2->appendAudioData(fresh, sampleRate);
+    } else {
+        const qsizetype at = std::clamp<qsizetype>(recordInsertPos, 0, samples.size());
+        const QList<float> mono = withTake(samples, at, recordTake);
+        const QList<float> stereo = stereoSamples.size() == 2 * samples.size()
+                                        ? stereoWithTake(stereoSamples, at, recordTake)
+                                        : QList<float>();
+        waveformView->setAudioData(mono, sampleRate, stereo);
+        waveformView2->setAudioData(mono, sampleRate, stereo);
+    }
+    takeFramesShown = recordTake.size();
+    lastTakeRefreshMs = QDateTime::currentMSecsSinceEpoch();
+    takeRefreshIntervalMs = std::max(MinTakeRefreshMs, TakeRefreshCostFactor * cost.elapsed());
+}
+
+void AudioEditorPage::stopRecording()
+{
+    if (engine) {
+        if (engine->getSampleRate() != sampleRate)
+            sampleRate = engine->getSampleRate();
+        engine->stopRecording();
+        engine->shutdown();
+        deleteEngine();
+    }
+    drainRecordedBlocks();
+    if (recordTimer) {
+        recordTimer->stop();
+        recordTimer->deleteLater();
+        recordTimer = nullptr;
+    }
+    if (takeRefreshTimer)
+        takeRefreshTimer->stop();
+    const bool wasRecording = isRecording;
+    isRecording = false;
+    recordButton->setText(tr("录制"));
+    recordButton->setStyleSheet(QString());
+    onToolChanged(currentTool);
+    if (!wasRecording)
+        return;
+
+    const QList<float> take = std::exchange(recordTake, QList<float>());
+    samplesBeforeRecording.clear();
+    takeFramesShown = 0;
+    if (take.isEmpty()) {
+        setStatus(tr("录音已停止"));
+        return;
+    }
+
+    // The take goes into the list as it is now, so that whatever changed it
+    // meanwhile (an undo, a spectral erase) is kept and one undo removes
+    // exactly the take.
+    const QList<float> before = samples;
+    const qsizetype at = std::clamp<qsizetype>(recordInsertPos, 0, before.size());
+    samples = withTake(before, at, take);
+    undoStack->push(new InsertRecordCommand(&samples, before, tr("插入录音"), &stereoSamples));
+    syncWaveforms();
+    recordInsertPos = int(at + take.size());
+    setPlayheadAll(sampleRate > 0 ? double(recordInsertPos) / sampleRate : 0.0);
+    setStatus(tr("录音完成，共 %1 秒，已插入 %2 个样本").arg(recordSeconds).arg(take.size()));
+}

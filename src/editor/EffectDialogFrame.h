@@ -1,0 +1,33 @@
+#pragma once
+// The common frame of the page's built-in effect dialogs: a modeless,
+// delete-on-close QDialog with a vertical layout of group boxes and a button
+// row ("预览", stretch, "应用", "取消", or without the preview button).
+
+#include <QString>
+
+class QDialog;
+class QDoubleSpinBox;
+class QGroupBox;
+class QLayout;
+class QPushButton;
+class QWidget;
+
+namespace EffectDialogFrame {
+
+struct Buttons {
+    QPushButton* preview = nullptr; // null without preview
+    QPushButton* apply = nullptr;
+    QPushButton* cancel = nullptr;
+};
+
+QDialog* create(QWidget* page, const QString& title, int minimumWidth);
+// A group box with its own layout around the given widget, appended to the dialog.
+QGroupBox* addGroup(QDialog* dialog, const QString& title, QWidget* content);
+QGroupBox* addGroup(QDialog* dialog, const QString& title, QLayout* content);
+// "应用" accepts, "取消" rejects; the other texts are the caller's.
+Buttons addButtons(QDialog* dialog, bool withPreview, const QString& applyText,
+                   const QString& cancelText);
+QDoubleSpinBox* spinBox(double minimum, double maximum, double step, int decimals, double value,
+                        const QString& suffix = QString());
+
+} // namespace EffectDialogFrame

@@ -1,0 +1,71 @@
+#include "editor/StereoLists.h"
+
+namespace StereoLists {
+
+Channels split(const QList<float>& interleaved)
+{
+    const qsizetype frames = interleaved.size() / 2;
+    Channels channels;
+    channels.left.resize(frames);
+    channels.right.resize(frames);
+    const float* in = interleaved.constData();
+    float* left = channels.left.data();
+    float* right = channels.right.data();
+    for (qsizetype i = 0; i < frames; ++i) {
+        left[i] = in[2 * i];
+        right[i] = in[2 * i + 1];
+    }
+    return channels;
+}
+
+QList<float> interleave(const QList<float>& left, const QList<float>& right)
+{
+    const qsizetype frames = std::min(left.size(), right.size());
+    QList<float> result(2 * frames);
+    float* out = result.data();
+    for (qsizetype i = 0; i < frames; ++i) {
+        out[2 * i] = left[i];
+        out[2 * i + 1] = right[i];
+    }
+    return result;
+}
+
+QList<float> mixToMono(const QList<float>& interleaved)
+{
+    const qsizetype frames = interleaved.size() / 2;
+    QList<float> mono(frames);
+    const float* in = interleaved.constData();
+    float* out = mono.data();
+    for (qsizetype i = 0; i < frames; ++i)
+        out[i] = (in[2 * i] + in[2 * i + 1]) * 0.5f;
+    return mono;
+}
+
+QList<float> duplicate(const QList<float>& mono)
+{
+    QList<float> result(2 * mono.size());
+    float* out = result.data();
+    for (qsizetype i = 0; i < mono.size(); ++i)
+        out[2 * i] = out[2 * i + 1] = mono[i];
+    return result;
+}
+
+bool processMaterial(QList<float>& mono, QList<float>& stereo,
+                     const std::function<bool(QList<float>&)>& process)
+{
+    if (stereo.isEmpty()) {
+        QList<float> result = mono;
+        if (!process(result))
+            return false;
+        mono = std::move(result);
+        return true;
+    }
+    Channels channels = split(stereo);
+    if (!process(channels.left) || !process(channels.right))
+        return false;
+    stereo = interleave(channels.left, channels.right);
+    mono = mixToMono(stereo);
+    return true;
+}
+
+} // namespace StereoLists
