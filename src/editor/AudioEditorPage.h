@@ -175,12 +175,12 @@ private:
     void cancelEffect(EffectPreviewState& state);
     void connectPreviewDialog(QDialog* dialog, QPushButton* previewButton,
                               const std::shared_ptr<EffectPreviewState>& state,
-                              const std::function<bool()>& process,
+                              const std::function<std::function<bool()>()>& makeProcess,
                               const std::function<QString()>& previewStatus,
                               const QString& applyText, const QString& commandText,
                               const std::function<QString()>& applyStatus);
     // An outside dialog's mono result as one undoable step.
-    void takeDialogResult(const QList<float>& result, const QString& applyText,
+    void takeDialogResult(QList<float> result, const QString& applyText,
                           const QString& commandText, const QString& status);
     AudioProcessor* createEffectProcessor();
 

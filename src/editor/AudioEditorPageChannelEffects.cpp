@@ -101,33 +101,37 @@ void AudioEditorPage::showCenterExtractionDialog()
 
     const auto subtracting = [=] { return modes->checkedId() == 1 && hasStereo; };
     // The result is one mono list by nature: the stereo list goes with it.
-    const auto process = [=] {
-        const qsizetype frames = stereoSamples.size() / 2;
-        if (subtracting()) {
-            const float alpha = alphaSlider->value() / 100.0f;
-            samples.resize(frames);
-            VocalIsolator isolator;
-            isolator.setIsolationStrength(alpha, IsolationSmoothing);
-            isolator.processOffline(stereoSamples.constData(), samples.data(), size_t(frames),
-                                    sampleRate);
-        } else if (hasStereo) {
-            const float c = float(centre->value());
-            const float s = float(side->value());
-            samples.resize(frames);
-            const float* in = stereoSamples.constData();
-            float* out = samples.data();
-            for (qsizetype i = 0; i < frames; ++i) {
-                const float l = in[2 * i];
-                const float r = in[2 * i + 1];
-                out[i] = (l + r) * 0.5f * c + (l - r) * 0.5f * s;
+    const auto process = [=]() -> std::function<bool()> {
+        const bool subtract = subtracting();
+        const float alpha = alphaSlider->value() / 100.0f;
+        const float c = float(centre->value());
+        const float s = float(side->value());
+        // The lists are the page's at the time of the run: a stereo list that
+        // went meanwhile leaves the mono path.
+        return [=] {
+            const qsizetype frames = stereoSamples.size() / 2;
+            if (subtract && frames > 0) {
+                samples.resize(frames);
+                VocalIsolator isolator;
+                isolator.setIsolationStrength(alpha, IsolationSmoothing);
+                isolator.processOffline(stereoSamples.constData(), samples.data(), size_t(frames),
+                                        sampleRate);
+            } else if (frames > 0) {
+                samples.resize(frames);
+                const float* in = stereoSamples.constData();
+                float* out = samples.data();
+                for (qsizetype i = 0; i < frames; ++i) {
+                    const float l = in[2 * i];
+                    const float r = in[2 * i + 1];
+                    out[i] = (l + r) * 0.5f * c + (l - r) * 0.5f * s;
+                }
+            } else {
+                for (float& value : samples)
+                    value *= c;
             }
-        } else {
-            const float c = float(centre->value());
-            for (float& value : samples)
-                value *= c;
-        }
-        stereoSamples.clear();
-        return true;
+            stereoSamples.clear();
+            return true;
+        };
     };
     auto state = std::make_shared<EffectPreviewState>(samples, stereoSamples);
     connectPreviewDialog(
@@ -180,10 +184,12 @@ void AudioEditorPage::showNoiseReductionDialog()
     EffectDialogFrame::addButtons(dialog, false, tr("应用"), tr("取消"));
 
     connect(dialog, &QDialog::accepted, this, [=] {
+        // Read before the overlay lets events run (the dialog may go then).
+        const int strengthPercent = strength->value();
+        const float amount = strengthPercent / 100.0f;
         showLoading(tr("降噪处理中..."));
         const QList<float> monoBefore = samples;
         const QList<float> stereoBefore = stereoSamples;
-        const float amount = strength->value() / 100.0f;
         const int rate = sampleRate;
         QString error;
         // Each channel gets its own noise profile from the same stretch.
@@ -210,7 +216,7 @@ void AudioEditorPage::showNoiseReductionDialog()
         pushListChange(monoBefore, stereoBefore, tr("降噪"));
         syncWaveforms();
         hideLoading();
-        setStatus(tr("降噪完成，强度: %1%").arg(strength->value()));
+        setStatus(tr("降噪完成，强度: %1%").arg(strengthPercent));
     });
     showDialog(dialog);
 }

@@ -151,17 +151,21 @@ void AudioEditorPage::cancelEffect(EffectPreviewState& state)
 
 void AudioEditorPage::connectPreviewDialog(QDialog* dialog, QPushButton* previewButton,
                                            const std::shared_ptr<EffectPreviewState>& state,
-                                           const std::function<bool()>& process,
+                                           const std::function<std::function<bool()>()>& makeProcess,
                                            const std::function<QString()>& previewStatus,
                                            const QString& applyText, const QString& commandText,
                                            const std::function<QString()>& applyStatus)
 {
+    // The controls are read before the overlay lets events run: an accepted
+    // dialog may be deleted then.
     connect(previewButton, &QPushButton::clicked, this, [=] {
-        previewEffect(*state, process, previewStatus());
+        previewEffect(*state, makeProcess(), previewStatus());
     });
     connect(dialog, &QDialog::accepted, this, [=] {
+        const std::function<bool()> process = makeProcess();
+        const QString message = applyStatus();
         applyEffect(*state, process, applyText, commandText);
-        setStatus(applyStatus());
+        setStatus(message);
     });
     connect(dialog, &QDialog::rejected, this, [=] { cancelEffect(*state); });
 }
@@ -176,11 +180,13 @@ void AudioEditorPage::showGainDialog()
     const auto buttons = EffectDialogFrame::addButtons(dialog, true, tr("应用"), tr("取消"));
 
     auto state = std::make_shared<EffectPreviewState>(samples, stereoSamples);
-    const auto process = [this, gain] {
+    const auto process = [this, gain]() -> std::function<bool()> {
         const float factor = std::pow(10.0f, float(gain->value()) / 20.0f);
-        multiply(samples, factor);
-        multiply(stereoSamples, factor);
-        return true;
+        return [this, factor] {
+            multiply(samples, factor);
+            multiply(stereoSamples, factor);
+            return true;
+        };
     };
     connectPreviewDialog(
         dialog, buttons.preview, state, process,
@@ -223,15 +229,20 @@ void AudioEditorPage::showReverbDialog()
     connect(preset, &QComboBox::currentIndexChanged, dialog, applyPreset);
 
     auto state = std::make_shared<EffectPreviewState>(samples, stereoSamples);
-    const auto process = [=] {
-        const int rate = sampleRate;
-        return StereoLists::processMaterial(samples, stereoSamples, [=](QList<float>& list) {
-            return processWith(list, rate, [=](AudioProcessor& processor) {
-                processor.applyReverb(float(mix->value()), float(roomSize->value()),
-                                      float(damping->value()), float(preDelay->value()),
-                                      float(decay->value()));
+    const auto process = [=]() -> std::function<bool()> {
+        const float mixValue = float(mix->value());
+        const float room = float(roomSize->value());
+        const float damp = float(damping->value());
+        const float delayMs = float(preDelay->value());
+        const float decayValue = float(decay->value());
+        return [=] {
+            const int rate = sampleRate;
+            return StereoLists::processMaterial(samples, stereoSamples, [=](QList<float>& list) {
+                return processWith(list, rate, [=](AudioProcessor& processor) {
+                    processor.applyReverb(mixValue, room, damp, delayMs, decayValue);
+                });
             });
-        });
+        };
     };
     connectPreviewDialog(
         dialog, buttons.preview, state, process, [this] { return tr("预览混响"); },
@@ -276,14 +287,18 @@ void AudioEditorPage::showDelayDialog()
     connect(note, &QComboBox::currentIndexChanged, dialog, updateLabel);
 
     auto state = std::make_shared<EffectPreviewState>(samples, stereoSamples);
-    const auto process = [=] {
-        const int rate = sampleRate;
+    const auto process = [=]() -> std::function<bool()> {
         const int delayMs = currentDelayMs();
-        return StereoLists::processMaterial(samples, stereoSamples, [=](QList<float>& list) {
-            return processWith(list, rate, [=](AudioProcessor& processor) {
-                processor.applyDelay(float(mix->value()), delayMs, float(feedback->value()));
+        const float mixValue = float(mix->value());
+        const float feedbackValue = float(feedback->value());
+        return [=] {
+            const int rate = sampleRate;
+            return StereoLists::processMaterial(samples, stereoSamples, [=](QList<float>& list) {
+                return processWith(list, rate, [=](AudioProcessor& processor) {
+                    processor.applyDelay(mixValue, delayMs, feedbackValue);
+                });
             });
-        });
+        };
     };
     connectPreviewDialog(
         dialog, buttons.preview, state, process, [this] { return tr("预览延迟"); },

@@ -13,13 +13,15 @@
 
 #include <QDialog>
 
-void AudioEditorPage::takeDialogResult(const QList<float>& result, const QString& applyText,
+void AudioEditorPage::takeDialogResult(QList<float> result, const QString& applyText,
                                        const QString& commandText, const QString& status)
 {
+    // `result` is our own copy: the overlay lets events run, and the dialog
+    // that held it may be deleted then.
     showLoading(applyText);
     const QList<float> monoBefore = samples;
     const QList<float> stereoBefore = stereoSamples;
-    samples = result;
+    samples = std::move(result);
     stereoSamples.clear();
     pushListChange(monoBefore, stereoBefore, commandText);
     syncWaveforms();

@@ -1,0 +1,565 @@
+// The page's effect dialogs: refusals, preview, apply as one undoable step,
+// cancel, the delay time and reverb presets, channel conversion, centre
+// extraction, noise reduction and the results of the outside dialogs. Both
+// lists stay in step: a stereo list is processed too or goes in the same step.
+
+#include "TestSupport.h"
+#include "editor/AudioEditorPage.h"
+#include "editor/StereoLists.h"
+#include "editor/WaveformWidget.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QStatusBar>
+#include <QUndoStack>
+#include <QtTest/QtTest>
+
+#include <cmath>
+
+namespace {
+
+constexpr int Rate = 8000;
+
+QString status(const AudioEditorPage& page)
+{
+    return page.statusLine()->currentMessage();
+}
+
+QDialog* openDialog(const AudioEditorPage& page, const QString& title)
+{
+    for (QDialog* dialog : page.findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly))
+        if (dialog->windowTitle() == title && dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+QPushButton* button(QDialog* dialog, const QString& text)
+{
+    for (QPushButton* b : dialog->findChildren<QPushButton*>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+QList<QDoubleSpinBox*> spins(QDialog* dialog)
+{
+    return dialog->findChildren<QDoubleSpinBox*>();
+}
+
+QList<float> scaled(const QList<float>& list, float factor)
+{
+    QList<float> result = list;
+    for (float& v : result)
+        v *= factor;
+    return result;
+}
+
+void compareScaled(const QList<float>& actual, const QList<float>& original, double factor)
+{
+    QCOMPARE(actual.size(), original.size());
+    for (int i = 0; i < actual.size(); ++i)
+        QVERIFY2(std::abs(actual[i] - original[i] * factor) <= 1e-6 * (1.0 + std::abs(original[i])),
+                 qPrintable(QString::number(i)));
+}
+
+QList<float> stereoTone()
+{
+    const QList<float> left = TestSupport::sineWave(440.0, 0.5, Rate, 0.6f);
+    const QList<float> right = TestSupport::sineWave(660.0, 0.5, Rate, 0.3f);
+    return StereoLists::interleave(left, right);
+}
+
+} // namespace
+
+class TestAudioEditorPageEffects : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void refusedWithoutAudio_data();
+    void refusedWithoutAudio();
+    void refusedWhilePlaying();
+    void gainSixDecibels();
+    void gainOnStereoScalesBothLists();
+    void gainPreviewThenCancel();
+    void gainPreviewsApplyOnce();
+    void delayTimeLabel_data();
+    void delayTimeLabel();
+    void delayOnStereoKeepsListsInStep();
+    void reverbPresets();
+    void reverbCancelAfterPreviewRestores();
+    void centreExtraction_data();
+    void centreExtraction();
+    void centreExtractionOnMono();
+    void noiseReductionNeedsSelection();
+    void noiseReductionShortSelectionFails();
+    void noiseReductionApplies();
+    void channelConversion();
+    void outsideDialogResults_data();
+    void outsideDialogResults();
+    void outsideDialogCancelPushesNothing();
+};
+
+void TestAudioEditorPageEffects::initTestCase()
+{
+    qputenv("PULSE_SERVER", "unix:/nonexistent/cdw-no-server");
+}
+
+void TestAudioEditorPageEffects::refusedWithoutAudio_data()
+{
+    QTest::addColumn<QString>("slot");
+    for (const char* slot :
+         {"showGainDialog", "showCenterExtractionDialog", "showNoiseReductionDialog",
+          "showReverbDialog", "showDelayDialog", "showTempoDetectionDialog",
+          "showPitchCorrectionDialog", "showChannelConvertDialog", "showCompressorDialog",
+          "showEqualizerDialog"})
+        QTest::newRow(slot) << QString::fromLatin1(slot);
+}
+
+void TestAudioEditorPageEffects::refusedWithoutAudio()
+{
+    QFETCH(QString, slot);
+    AudioEditorPage page;
+    QVERIFY(QMetaObject::invokeMethod(&page, slot.toLatin1().constData()));
+    QCOMPARE(status(page), QStringLiteral("没有音频数据"));
+    QVERIFY(page.findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly).isEmpty());
+}
+
+void TestAudioEditorPageEffects::refusedWhilePlaying()
+{
+    AudioEditorPage page;
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 1.0, Rate), Rate);
+    QTest::keyClick(&page, Qt::Key_Space);
+    QVERIFY(page.playing());
+    page.showGainDialog();
+    QCOMPARE(status(page), QStringLiteral("录音或播放中无法应用效果"));
+    page.showEqualizerDialog();
+    QCOMPARE(status(page), QStringLiteral("录音或播放中无法应用效果"));
+    QVERIFY(page.findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly).isEmpty());
+    // Pitch correction and the tempo measurement still open.
+    page.showPitchCorrectionDialog();
+    QVERIFY(openDialog(page, QStringLiteral("音高修正")));
+    page.showTempoDetectionDialog();
+    QVERIFY(openDialog(page, QStringLiteral("音频速度检测 (BPM)")));
+}
+
+void TestAudioEditorPageEffects::gainSixDecibels()
+{
+    AudioEditorPage page;
+    const QList<float> tone = TestSupport::sineWave(440.0, 0.25, Rate, 0.4f);
+    page.loadAudioSamples(tone, Rate);
+    page.showGainDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("增益调整"));
+    QVERIFY(dialog);
+    QCOMPARE(spins(dialog).size(), 1);
+    QDoubleSpinBox* gain = spins(dialog).first();
+    QCOMPARE(gain->minimum(), -24.0);
+    QCOMPARE(gain->maximum(), 24.0);
+    QCOMPARE(gain->value(), 0.0);
+    gain->setValue(6.0);
+    button(dialog, QStringLiteral("应用"))->click();
+
+    compareScaled(page.samples, tone, 1.9952623);
+    QCOMPARE(page.undoStack->count(), 1);
+    QCOMPARE(page.undoStack->undoText(), QStringLiteral("增益"));
+    QCOMPARE(status(page), QStringLiteral("已应用增益: 6.0 dB"));
+    page.undoStack->undo();
+    QCOMPARE(page.samples, tone);
+
+    // 0 dB is a factor of exactly 1 and still one step.
+    page.showGainDialog();
+    button(openDialog(page, QStringLiteral("增益调整")), QStringLiteral("应用"))->click();
+    QCOMPARE(page.samples, tone);
+    QCOMPARE(page.undoStack->count(), 1);
+    QCOMPARE(page.undoStack->index(), 1);
+}
+
+void TestAudioEditorPageEffects::gainOnStereoScalesBothLists()
+{
+    AudioEditorPage page;
+    const QList<float> stereo = stereoTone();
+    page.loadStereoAudioSamples(stereo, Rate);
+    const QList<float> mono = page.samples;
+    page.showGainDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("增益调整"));
+    spins(dialog).first()->setValue(-12.0);
+    dialog->accept();
+    compareScaled(page.samples, mono, std::pow(10.0, -12.0 / 20.0));
+    compareScaled(page.stereoSamples, stereo, std::pow(10.0, -12.0 / 20.0));
+    page.undoStack->undo();
+    QCOMPARE(page.stereoSamples, stereo);
+}
+
+void TestAudioEditorPageEffects::gainPreviewThenCancel()
+{
+    AudioEditorPage page;
+    const QList<float> stereo = stereoTone();
+    page.loadStereoAudioSamples(stereo, Rate);
+    const QList<float> mono = page.samples;
+    page.showGainDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("增益调整"));
+    spins(dialog).first()->setValue(6.0);
+    button(dialog, QStringLiteral("预览"))->click();
+    QCOMPARE(status(page), QStringLiteral("预览增益: 6.0 dB"));
+    compareScaled(page.samples, mono, 1.9952623);
+    QCOMPARE(page.undoStack->count(), 0);
+    button(dialog, QStringLiteral("取消"))->click();
+    QCOMPARE(page.samples, mono);
+    QCOMPARE(page.stereoSamples, stereo);
+    QCOMPARE(page.undoStack->count(), 0);
+    QCOMPARE(page.waveform(0)->getDuration(), 0.5);
+}
+
+void TestAudioEditorPageEffects::gainPreviewsApplyOnce()
+{
+    AudioEditorPage page;
+    const QList<float> tone = TestSupport::sineWave(300.0, 0.25, Rate, 0.5f);
+    page.loadAudioSamples(tone, Rate);
+    page.showGainDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("增益调整"));
+    QDoubleSpinBox* gain = spins(dialog).first();
+    gain->setValue(6.0);
+    button(dialog, QStringLiteral("预览"))->click();
+    gain->setValue(-6.0);
+    button(dialog, QStringLiteral("预览"))->click();
+    button(dialog, QStringLiteral("应用"))->click();
+    compareScaled(page.samples, tone, std::pow(10.0, -6.0 / 20.0));
+    QCOMPARE(page.undoStack->count(), 1);
+    page.undoStack->undo();
+    QCOMPARE(page.samples, tone);
+}
+
+void TestAudioEditorPageEffects::delayTimeLabel_data()
+{
+    QTest::addColumn<double>("bpm");
+    QTest::addColumn<int>("noteIndex");
+    QTest::addColumn<int>("milliseconds");
+    QTest::newRow("120 1/4") << 120.0 << 3 << 500;
+    QTest::newRow("120 1/4 dot") << 120.0 << 4 << 750;
+    QTest::newRow("120 1/4 T") << 120.0 << 7 << 333;
+    QTest::newRow("120 1/8 T") << 120.0 << 8 << 166;
+    QTest::newRow("300 1/16") << 300.0 << 9 << 50;
+    QTest::newRow("20 1/1") << 20.0 << 0 << 12000;
+}
+
+void TestAudioEditorPageEffects::delayTimeLabel()
+{
+    QFETCH(double, bpm);
+    QFETCH(int, noteIndex);
+    QFETCH(int, milliseconds);
+    AudioEditorPage page;
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 0.1, Rate), Rate);
+    page.showDelayDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("延迟"));
+    QVERIFY(dialog);
+    QLabel* label = nullptr;
+    for (QLabel* l : dialog->findChildren<QLabel*>())
+        if (l->text().startsWith(QStringLiteral("延迟时间")))
+            label = l;
+    QVERIFY(label);
+    QCOMPARE(label->text(), QStringLiteral("延迟时间: 750 ms"));
+    auto* note = dialog->findChild<QComboBox*>();
+    QCOMPARE(note->count(), 10);
+    QCOMPARE(note->currentText(), QStringLiteral("四分附点 (1/4 dot)"));
+    spins(dialog)[0]->setValue(bpm);
+    note->setCurrentIndex(noteIndex);
+    QCOMPARE(label->text(), QStringLiteral("延迟时间: %1 ms").arg(milliseconds));
+    QCOMPARE(AudioEditorPage::delayTimeMs(bpm, note->currentData().toDouble()), milliseconds);
+}
+
+void TestAudioEditorPageEffects::delayOnStereoKeepsListsInStep()
+{
+    AudioEditorPage page;
+    const QList<float> stereo = stereoTone();
+    page.loadStereoAudioSamples(stereo, Rate);
+    page.showDelayDialog();
+    openDialog(page, QStringLiteral("延迟"))->accept();
+    QCOMPARE(status(page), QStringLiteral("已应用延迟"));
+    QCOMPARE(page.undoStack->undoText(), QStringLiteral("延迟"));
+    QCOMPARE(page.stereoSamples.size(), 2 * page.samples.size());
+    QVERIFY(page.stereoSamples != stereo);
+    QCOMPARE(page.samples, StereoLists::mixToMono(page.stereoSamples));
+    page.undoStack->undo();
+    QCOMPARE(page.stereoSamples, stereo);
+}
+
+void TestAudioEditorPageEffects::reverbPresets()
+{
+    AudioEditorPage page;
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 0.1, Rate), Rate);
+    page.showReverbDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("混响"));
+    QVERIFY(dialog);
+    const auto values = [&] {
+        QList<double> v;
+        for (QDoubleSpinBox* s : spins(dialog))
+            v << s->value();
+        return v;
+    };
+    QCOMPARE(values(), (QList<double>{10, 0.40, 0.60, 0.40, 0.30}));
+    spins(dialog)[4]->setValue(0.55);
+    dialog->findChild<QComboBox*>()->setCurrentIndex(1);
+    QCOMPARE(dialog->findChild<QComboBox*>()->currentText(), QStringLiteral("大厅 (Hall)"));
+    QCOMPARE(values(), (QList<double>{30, 0.80, 0.40, 0.70, 0.55}));
+}
+
+void TestAudioEditorPageEffects::reverbCancelAfterPreviewRestores()
+{
+    AudioEditorPage page;
+    const QList<float> stereo = stereoTone();
+    page.loadStereoAudioSamples(stereo, Rate);
+    const QList<float> mono = page.samples;
+    page.showReverbDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("混响"));
+    button(dialog, QStringLiteral("预览"))->click();
+    QCOMPARE(status(page), QStringLiteral("预览混响"));
+    QVERIFY(page.samples != mono);
+    dialog->close(); // the window's close button rejects
+    QCOMPARE(page.samples, mono);
+    QCOMPARE(page.stereoSamples, stereo);
+    QCOMPARE(page.undoStack->count(), 0);
+}
+
+void TestAudioEditorPageEffects::centreExtraction_data()
+{
+    QTest::addColumn<double>("centre");
+    QTest::addColumn<double>("side");
+    QTest::addColumn<float>("sideSign"); // mono = (L + sign * R) / 2
+    QTest::newRow("centre") << 1.0 << 0.0 << 1.0f;
+    QTest::newRow("side") << 0.0 << 1.0 << -1.0f;
+}
+
+void TestAudioEditorPageEffects::centreExtraction()
+{
+    QFETCH(double, centre);
+    QFETCH(double, side);
+    QFETCH(float, sideSign);
+    AudioEditorPage page;
+    const QList<float> stereo = stereoTone();
+    page.loadStereoAudioSamples(stereo, Rate);
+    page.showCenterExtractionDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("中置声道提取"));
+    QVERIFY(dialog);
+    spins(dialog)[0]->setValue(centre);
+    spins(dialog)[1]->setValue(side);
+    button(dialog, QStringLiteral("应用"))->click();
+    QCOMPARE(page.samples.size(), stereo.size() / 2);
+    for (int i = 0; i < page.samples.size(); ++i)
+        QVERIFY(std::abs(page.samples[i] - (stereo[2 * i] + sideSign * stereo[2 * i + 1]) * 0.5f)
+                < 1e-6f);
+    // One mono result: the stereo list goes in the same step.
+    QVERIFY(page.stereoSamples.isEmpty());
+    QCOMPARE(page.undoStack->count(), 1);
+    QCOMPARE(status(page), QStringLiteral("已应用中置声道提取 (中置=%1, 侧置=%2)")
+                               .arg(centre, 0, 'f', 2)
+                               .arg(side, 0, 'f', 2));
+    page.undoStack->undo();
+    QCOMPARE(page.stereoSamples, stereo);
+}
+
+void TestAudioEditorPageEffects::centreExtractionOnMono()
+{
+    AudioEditorPage page;
+    const QList<float> tone = TestSupport::sineWave(440.0, 0.2, Rate);
+    page.loadAudioSamples(tone, Rate);
+    page.showCenterExtractionDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("中置声道提取"));
+    QRadioButton* subtract = nullptr;
+    for (QRadioButton* radio : dialog->findChildren<QRadioButton*>())
+        if (radio->text() == QStringLiteral("频谱减法去伴奏"))
+            subtract = radio;
+    QVERIFY(subtract && !subtract->isEnabled());
+    QCOMPARE(subtract->toolTip(), QStringLiteral("频谱减法需要立体声音频"));
+    spins(dialog)[0]->setValue(0.5);
+    dialog->accept();
+    QCOMPARE(page.samples, scaled(tone, 0.5f));
+}
+
+void TestAudioEditorPageEffects::noiseReductionNeedsSelection()
+{
+    AudioEditorPage page;
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 0.5, Rate), Rate);
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->windowTitle();
+            box->accept();
+        }
+    });
+    page.showNoiseReductionDialog();
+    QCOMPARE(shown, QStringLiteral("降噪"));
+    QVERIFY(!openDialog(page, QStringLiteral("降噪")));
+}
+
+namespace {
+
+// Noise of amplitude 0.1 over 10 s at 44100 Hz with a tone after 2 s; the
+// waveform is 1000 px wide, so x pixels is x / 100 seconds.
+void prepareNoisyPage(AudioEditorPage& page)
+{
+    constexpr int rate = 44100;
+    QList<float> list(10 * rate);
+    QRandomGenerator random(7);
+    for (int i = 0; i < list.size(); ++i) {
+        list[i] = float(random.generateDouble() * 0.2 - 0.1);
+        if (i >= 2 * rate)
+            list[i] += 0.5f * float(std::sin(2.0 * M_PI * 440.0 * i / rate));
+    }
+    page.resize(1300, 600);
+    page.waveform(0)->setFixedWidth(1000);
+    page.show();
+    page.loadAudioSamples(list, rate);
+}
+
+double rms(const QList<float>& list, int first, int last)
+{
+    double sum = 0.0;
+    for (int i = first; i < last; ++i)
+        sum += double(list[i]) * list[i];
+    return std::sqrt(sum / (last - first));
+}
+
+void select(WaveformWidget* view, int x1, int x2)
+{
+    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(x1, 50));
+    QTest::mouseMove(view, QPoint(x2, 50));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(x2, 50));
+}
+
+} // namespace
+
+void TestAudioEditorPageEffects::noiseReductionShortSelectionFails()
+{
+    AudioEditorPage page;
+    prepareNoisyPage(page);
+    QCOMPARE(page.waveform(0)->width(), 1000);
+    // 0.03 s = 1323 samples: too short for a 2048-point noise profile.
+    select(page.waveform(0), 50, 53);
+    page.showNoiseReductionDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("降噪"));
+    QVERIFY(dialog);
+    const QList<float> before = page.samples;
+    button(dialog, QStringLiteral("应用"))->click();
+    QVERIFY(status(page).startsWith(QStringLiteral("降噪失败")));
+    QVERIFY(!status(page).contains(QStringLiteral("降噪完成")));
+    QCOMPARE(page.undoStack->count(), 0);
+    QCOMPARE(page.samples, before);
+}
+
+void TestAudioEditorPageEffects::noiseReductionApplies()
+{
+    AudioEditorPage page;
+    prepareNoisyPage(page);
+    select(page.waveform(0), 100, 150);
+    page.showNoiseReductionDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("降噪"));
+    QVERIFY(dialog);
+    bool labelFound = false;
+    for (QLabel* label : dialog->findChildren<QLabel*>())
+        labelFound |= label->text() == QStringLiteral("噪声样本: 1.000 - 1.500 秒 (22050 个采样点)");
+    QVERIFY(labelFound);
+    // The first frames are left out: the overlap-add there rests on one frame.
+    const double noiseBefore = rms(page.samples, 4410, 88200);
+    dialog->findChild<QSlider*>()->setValue(90);
+    button(dialog, QStringLiteral("应用"))->click();
+    QCOMPARE(status(page), QStringLiteral("降噪完成，强度: 90%"));
+    QCOMPARE(page.undoStack->undoText(), QStringLiteral("降噪"));
+    QVERIFY(rms(page.samples, 4410, 88200) < 0.7 * noiseBefore);
+}
+
+void TestAudioEditorPageEffects::channelConversion()
+{
+    AudioEditorPage page;
+    const QList<float> tone = TestSupport::sineWave(440.0, 0.2, Rate);
+    page.loadAudioSamples(tone, Rate);
+    page.showChannelConvertDialog();
+    QDialog* dialog = openDialog(page, QStringLiteral("声道转换"));
+    button(dialog, QStringLiteral("转为立体声"))->click();
+    QCOMPARE(page.stereoSamples.size(), 2 * tone.size());
+    for (int i = 0; i < tone.size(); ++i) {
+        QCOMPARE(page.stereoSamples[2 * i], tone[i]);
+        QCOMPARE(page.stereoSamples[2 * i + 1], tone[i]);
+    }
+    QCOMPARE(page.forceMono, 0);
+    QCOMPARE(status(page), QStringLiteral("已转为立体声"));
+
+    page.showChannelConvertDialog();
+    dialog = openDialog(page, QStringLiteral("声道转换"));
+    button(dialog, QStringLiteral("转为单声道"))->click();
+    QVERIFY(page.stereoSamples.isEmpty());
+    QCOMPARE(page.samples, tone);
+    QCOMPARE(page.forceMono, 1);
+    QCOMPARE(status(page), QStringLiteral("已转为单声道"));
+    page.undoStack->undo();
+    QCOMPARE(page.stereoSamples.size(), 2 * tone.size());
+    QCOMPARE(page.forceMono, 1);
+
+    // Cancelling converts nothing.
+    page.showChannelConvertDialog();
+    button(openDialog(page, QStringLiteral("声道转换")), QStringLiteral("取消"))->click();
+    QCOMPARE(page.undoStack->count(), 2);
+}
+
+void TestAudioEditorPageEffects::outsideDialogResults_data()
+{
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("pitch") << "showPitchCorrectionDialog" << "音高修正" << "音高修正"
+                           << "已应用音高修正";
+    QTest::newRow("compressor") << "showCompressorDialog" << "动态压缩器" << "压缩器"
+                                << "已应用压缩器效果";
+    QTest::newRow("equaliser") << "showEqualizerDialog" << "参数均衡器 (Parametric EQ)"
+                               << "均衡器" << "已应用均衡器效果";
+}
+
+void TestAudioEditorPageEffects::outsideDialogResults()
+{
+    QFETCH(QString, slot);
+    QFETCH(QString, title);
+    QFETCH(QString, command);
+    QFETCH(QString, message);
+    AudioEditorPage page;
+    const QList<float> stereo = stereoTone();
+    page.loadStereoAudioSamples(stereo, Rate);
+    const QList<float> mono = page.samples;
+    QVERIFY(!page.audioEngine()); // the equaliser gets a null engine
+    QVERIFY(QMetaObject::invokeMethod(&page, slot.toLatin1().constData()));
+    QDialog* dialog = openDialog(page, title);
+    QVERIFY(dialog);
+    if (!spins(dialog).isEmpty())
+        spins(dialog).last()->setValue(spins(dialog).last()->maximum() / 2);
+    button(dialog, QStringLiteral("应用"))->click();
+    QCOMPARE(page.samples.size(), mono.size());
+    QVERIFY(page.stereoSamples.isEmpty());
+    QCOMPARE(page.undoStack->count(), 1);
+    QCOMPARE(page.undoStack->undoText(), command);
+    QCOMPARE(status(page), message);
+    page.undoStack->undo();
+    QCOMPARE(page.samples, mono);
+    QCOMPARE(page.stereoSamples, stereo);
+}
+
+void TestAudioEditorPageEffects::outsideDialogCancelPushesNothing()
+{
+    AudioEditorPage page;
+    const QList<float> tone = TestSupport::sineWave(440.0, 0.2, Rate);
+    page.loadAudioSamples(tone, Rate);
+    page.showCompressorDialog();
+    button(openDialog(page, QStringLiteral("动态压缩器")), QStringLiteral("取消"))->click();
+    page.showEqualizerDialog();
+    button(openDialog(page, QStringLiteral("参数均衡器 (Parametric EQ)")), QStringLiteral("取消"))
+        ->click();
+    QCOMPARE(page.undoStack->count(), 0);
+    QCOMPARE(page.samples, tone);
+}
+
+QTEST_MAIN(TestAudioEditorPageEffects)
+#include "tst_AudioEditorPageEffects.moc"
