@@ -1,0 +1,200 @@
+// The page on real devices: the PulseAudio null sink plays, and its loopback
+// source records what is played into the sink.
+
+#include "TestSupport.h"
+#include "editor/AudioEditorPage.h"
+#include "editor/SpectrumAnalyzerWidget.h"
+#include "editor/WaveformWidget.h"
+#include "engine/AudioEngine.h"
+
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QUndoStack>
+#include <QtTest/QtTest>
+
+#include <cmath>
+
+namespace {
+
+constexpr int Rate = 48000;
+
+QString status(const AudioEditorPage& page)
+{
+    return page.statusLine()->currentMessage();
+}
+
+QPushButton* transportButton(const AudioEditorPage& page, const char* name)
+{
+    return page.findChild<QPushButton*>(QLatin1String(name));
+}
+
+double windowRms(const QList<float>& list, qsizetype first, qsizetype count)
+{
+    double sum = 0.0;
+    for (qsizetype i = first; i < first + count; ++i)
+        sum += double(list[i]) * list[i];
+    return std::sqrt(sum / count);
+}
+
+} // namespace
+
+class TestAudioEditorPageDevices : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void playbackRunsTimeAndMeters();
+    void enginePlaysAtTheMaterialsRate();
+    void takeIsInsertedAtPlayheadAsOneStep();
+
+private:
+    QTemporaryDir dir;
+};
+
+void TestAudioEditorPageDevices::initTestCase()
+{
+    CDW_REQUIRE_PULSE();
+    QVERIFY(dir.isValid());
+}
+
+void TestAudioEditorPageDevices::playbackRunsTimeAndMeters()
+{
+    AudioEditorPage page;
+    page.show();
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 3.0, Rate, 0.5f), Rate);
+    auto* time = page.findChild<QLabel*>(QStringLiteral("TimeLabel"));
+    const auto meters = page.findChildren<QProgressBar*>();
+    QCOMPARE(meters.size(), 2);
+
+    transportButton(page, "TransportPlayButton")->click();
+    QVERIFY(page.playing());
+    QCOMPARE(status(page), QStringLiteral("播放中..."));
+    // A sine of amplitude 0.5 has an RMS of 0.354: level 35.
+    QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 5000);
+    QCOMPARE(meters[1]->value(), meters[0]->value());
+    QTRY_VERIFY_WITH_TIMEOUT(time->text() > QStringLiteral("00:00:00.300"), 5000);
+    QVERIFY(page.waveform(0)->getPlayheadPosition() > 0.0);
+    QCOMPARE(page.spectrum(1)->getPlayheadPosition(), page.waveform(0)->getPlayheadPosition());
+
+    QTest::keyClick(&page, Qt::Key_Space);
+    QCOMPARE(status(page), QStringLiteral("已暂停"));
+    QVERIFY(!page.playing());
+    const double paused = page.waveform(0)->getPlayheadPosition();
+    QTest::qWait(200);
+    QCOMPARE(page.waveform(0)->getPlayheadPosition(), paused);
+
+    QTest::keyClick(&page, Qt::Key_Space); // resumes from the playhead
+    QTRY_VERIFY_WITH_TIMEOUT(page.waveform(0)->getPlayheadPosition() > paused + 0.1, 5000);
+    transportButton(page, "TransportStopButton")->click();
+    QCOMPARE(status(page), QStringLiteral("已停止"));
+    QCOMPARE(time->text(), QStringLiteral("00:00:00.000"));
+    QCOMPARE(meters[0]->value(), 0);
+    QCOMPARE(page.waveform(0)->getPlayheadPosition(), 0.0);
+
+    // Playing to the end reports it and leaves the playhead there.
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 0.3, Rate, 0.5f), Rate);
+    transportButton(page, "TransportPlayButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(status(page), QStringLiteral("播放完成"), 10000);
+    QCOMPARE(meters[0]->value(), 0);
+    QCOMPARE(transportButton(page, "TransportPlayButton")->text(), QStringLiteral(">"));
+}
+
+void TestAudioEditorPageDevices::enginePlaysAtTheMaterialsRate()
+{
+    AudioEditorPage page;
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 2.0, 22050), 22050);
+    QTest::keyClick(&page, Qt::Key_Space);
+    QVERIFY(page.audioEngine());
+    QCOMPARE(page.audioEngine()->getSampleRate(), 22050);
+    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 5000);
+    transportButton(page, "TransportStopButton")->click();
+
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 2.0, 44100), 44100);
+    QTest::keyClick(&page, Qt::Key_Space);
+    QCOMPARE(page.audioEngine()->getSampleRate(), 44100);
+    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 5000);
+    transportButton(page, "TransportStopButton")->click();
+}
+
+void TestAudioEditorPageDevices::takeIsInsertedAtPlayheadAsOneStep()
+{
+    const QString tone = dir.filePath(QStringLiteral("tone.wav"));
+    QVERIFY(TestSupport::runCommand(QStringLiteral("sox"),
+                                    {"-n", "-r", "48000", "-c", "1", "-b", "16", tone, "synth",
+                                     "4", "sine", "1000", "vol", "0.5"}));
+    AudioEditorPage page;
+    page.show();
+    // Quiet stereo material with different channels; the take goes in at 0.5 s.
+    const QList<float> left = TestSupport::sineWave(200.0, 1.0, Rate, 0.01f);
+    QList<float> stereo;
+    for (float v : left)
+        stereo << v << -v;
+    page.loadStereoAudioSamples(stereo, Rate);
+    const QList<float> before = page.samples;
+    page.waveform(0)->setPlayheadPosition(0.5);
+    const int insertAt = Rate / 2;
+
+    auto* record = transportButton(page, "TransportRecordButton");
+    record->click();
+    QVERIFY(page.recording());
+    QCOMPARE(record->text(), QStringLiteral("停止"));
+    QCOMPARE(status(page), QStringLiteral("录音中..."));
+
+    QProcess player;
+    player.start(QStringLiteral("paplay"), {tone});
+    QVERIFY(player.waitForStarted());
+
+    // Effects and erasing are refused while the take runs.
+    page.showGainDialog();
+    QCOMPARE(status(page), QStringLiteral("录音或播放中无法应用效果"));
+    page.showPitchCorrectionDialog();
+    QCOMPARE(status(page), QStringLiteral("录音中无法应用效果"));
+    page.spectrum(0)->applySpectralErase(0.0, 0.5, 100.0f, 300.0f, 1.0f);
+    QCOMPARE(status(page), QStringLiteral("录音中无法应用效果"));
+    QCOMPARE(page.undoStack->count(), 0);
+    QCOMPARE(page.samples, before); // nothing goes into the list before the take ends
+
+    // One second of the tone, once it arrives.
+    QTRY_VERIFY_WITH_TIMEOUT(page.recordedFrames() > 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(page.recordedFrames() >= 3 * Rate / 2, 10000);
+    record->click();
+    player.kill();
+    player.waitForFinished();
+
+    QVERIFY(!page.recording());
+    QCOMPARE(record->text(), QStringLiteral("录制"));
+    QVERIFY(!page.audioEngine());
+    const qsizetype inserted = page.samples.size() - before.size();
+    QVERIFY(inserted >= 3 * Rate / 2);
+    QCOMPARE(page.undoStack->count(), 1);
+    QCOMPARE(page.undoStack->undoText(), QStringLiteral("插入录音"));
+    QVERIFY(status(page).startsWith(QStringLiteral("录音完成，共 ")));
+    QVERIFY(status(page).endsWith(QStringLiteral("已插入 %1 个样本").arg(inserted)));
+    QCOMPARE(page.samples.first(insertAt), before.first(insertAt));
+    QCOMPARE(page.samples.last(before.size() - insertAt), before.last(before.size() - insertAt));
+    // Somewhere in the take the tone came back at about its RMS of 0.354.
+    double loudest = 0.0;
+    for (qsizetype at = insertAt; at + Rate / 10 <= insertAt + inserted; at += Rate / 10)
+        loudest = std::max(loudest, windowRms(page.samples, at, Rate / 10));
+    QVERIFY2(loudest > 0.3 && loudest < 0.4, qPrintable(QString::number(loudest)));
+    // The stereo list took the same frames, both channels equal to the take.
+    QCOMPARE(page.stereoSamples.size(), 2 * page.samples.size());
+    QCOMPARE(page.stereoSamples[2 * insertAt], page.samples[insertAt]);
+    QCOMPARE(page.stereoSamples[2 * insertAt + 1], page.samples[insertAt]);
+    QCOMPARE(page.waveform(0)->getPlayheadPosition(), double(insertAt + inserted) / Rate);
+    QCOMPARE(page.waveform(0)->getDuration(), double(page.samples.size()) / Rate);
+
+    const QList<float> withTake = page.samples;
+    QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(page.samples, before);
+    QCOMPARE(page.stereoSamples, stereo);
+    QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(page.samples, withTake);
+}
+
+QTEST_MAIN(TestAudioEditorPageDevices)
+#include "tst_AudioEditorPageDevices.moc"
