@@ -181,7 +181,10 @@ private:
                               const std::function<QString()>& applyStatus);
     // An outside dialog's mono result as one undoable step.
     void takeDialogResult(QList<float> result, const QString& applyText,
-                          const QString& commandText, const QString& status);
+                          const QString& commandText, const QString& status,
+                          const QString& recordingRefusal = QString());
+    // True (with a status message) while a take runs.
+    bool refusedWhileRecording(const QString& message = QString());
     AudioProcessor* createEffectProcessor();
 
     QString statusText() const;

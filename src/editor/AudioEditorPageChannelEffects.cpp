@@ -184,6 +184,8 @@ void AudioEditorPage::showNoiseReductionDialog()
     EffectDialogFrame::addButtons(dialog, false, tr("应用"), tr("取消"));
 
     connect(dialog, &QDialog::accepted, this, [=] {
+        if (refusedWhileRecording())
+            return;
         // Read before the overlay lets events run (the dialog may go then).
         const int strengthPercent = strength->value();
         const float amount = strengthPercent / 100.0f;
@@ -243,7 +245,7 @@ void AudioEditorPage::showChannelConvertDialog()
     });
 
     connect(dialog, &QDialog::accepted, this, [=] {
-        if (!*convertRequested)
+        if (!*convertRequested || refusedWhileRecording())
             return;
         showLoading(tr("声道转换中..."));
         const QList<float> monoBefore = samples;

@@ -116,9 +116,21 @@ bool AudioEditorPage::runEffect(EffectPreviewState& state, const std::function<b
     return false;
 }
 
+bool AudioEditorPage::refusedWhileRecording(const QString& message)
+{
+    // A dialog opened before a take started still cannot change the audio
+    // while the take runs.
+    if (!isRecording)
+        return false;
+    setStatus(message.isEmpty() ? tr("录音或播放中无法应用效果") : message);
+    return true;
+}
+
 void AudioEditorPage::previewEffect(EffectPreviewState& state, const std::function<bool()>& process,
                                    const QString& status)
 {
+    if (refusedWhileRecording())
+        return;
     showLoading(tr("预览中..."));
     runEffect(state, process);
     state.markShown(samples, stereoSamples);
@@ -162,6 +174,8 @@ void AudioEditorPage::connectPreviewDialog(QDialog* dialog, QPushButton* preview
         previewEffect(*state, makeProcess(), previewStatus());
     });
     connect(dialog, &QDialog::accepted, this, [=] {
+        if (refusedWhileRecording())
+            return;
         const std::function<bool()> process = makeProcess();
         const QString message = applyStatus();
         applyEffect(*state, process, applyText, commandText);

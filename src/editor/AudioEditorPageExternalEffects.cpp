@@ -14,8 +14,11 @@
 #include <QDialog>
 
 void AudioEditorPage::takeDialogResult(QList<float> result, const QString& applyText,
-                                       const QString& commandText, const QString& status)
+                                       const QString& commandText, const QString& status,
+                                       const QString& recordingRefusal)
 {
+    if (refusedWhileRecording(recordingRefusal))
+        return;
     // `result` is our own copy: the overlay lets events run, and the dialog
     // that held it may be deleted then.
     showLoading(applyText);
@@ -45,7 +48,7 @@ void AudioEditorPage::showPitchCorrectionDialog()
     hideLoading();
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         takeDialogResult(dialog->correctedSamples, tr("应用音高修正..."), tr("音高修正"),
-                         tr("已应用音高修正"));
+                         tr("已应用音高修正"), tr("录音中无法应用效果"));
     });
     showDialog(dialog);
 }

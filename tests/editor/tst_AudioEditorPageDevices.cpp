@@ -7,6 +7,7 @@
 #include "editor/WaveformWidget.h"
 #include "engine/AudioEngine.h"
 
+#include <QDialog>
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
@@ -138,6 +139,11 @@ void TestAudioEditorPageDevices::takeIsInsertedAtPlayheadAsOneStep()
     page.waveform(0)->setPlayheadPosition(0.5);
     const int insertAt = Rate / 2;
 
+    // A dialog opened before the take cannot apply during it.
+    page.showGainDialog();
+    QDialog* gain = page.findChild<QDialog*>();
+    QVERIFY(gain);
+
     auto* record = transportButton(page, "TransportRecordButton");
     record->click();
     QVERIFY(page.recording());
@@ -149,6 +155,8 @@ void TestAudioEditorPageDevices::takeIsInsertedAtPlayheadAsOneStep()
     QVERIFY(player.waitForStarted());
 
     // Effects and erasing are refused while the take runs.
+    gain->accept();
+    QCOMPARE(status(page), QStringLiteral("录音或播放中无法应用效果"));
     page.showGainDialog();
     QCOMPARE(status(page), QStringLiteral("录音或播放中无法应用效果"));
     page.showPitchCorrectionDialog();
