@@ -2,6 +2,7 @@
 
 #include "app/shared/LoadingOverlay.h"
 #include "editor/SpectrumAnalyzerWidget.h"
+#include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"
 #include "engine/AudioEngine.h"
 #include "video/VideoPlayerDialog.h"
@@ -9,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUndoStack>
@@ -82,12 +84,7 @@ void AudioEditorPage::loadStereoAudioSamples(const QList<float>& interleaved, in
     stereoSamples = interleaved.size() == 2 * frames ? interleaved : interleaved.first(2 * frames);
     sampleRate = rate;
 
-    QList<float> mono(frames);
-    const float* in = stereoSamples.constData();
-    float* out = mono.data();
-    for (qsizetype i = 0; i < frames; ++i)
-        out[i] = (in[2 * i] + in[2 * i + 1]) * 0.5f;
-    samples = std::move(mono);
+    samples = StereoLists::mixToMono(stereoSamples);
     qDebug() << "[Import] stereo samples:" << timer.elapsed() << "ms, frames:" << frames;
 
     timer.restart();
@@ -97,18 +94,69 @@ void AudioEditorPage::loadStereoAudioSamples(const QList<float>& interleaved, in
 
 void AudioEditorPage::syncWaveforms()
 {
+    // The waveform of view 0 is always current: its playhead and selection
+    // drive the transport and the edits. The other views are given the lists
+    // when they are shown, so a load pays only for what is on screen.
+    refreshView(waveformView, "waveform1 setAudioData:");
+    refreshView(waveformView2, "waveform2 setAudioData:");
+    refreshView(spectrumView, "spectrum1 setAudioData:");
+    refreshView(spectrumView2, "spectrum2 setAudioData:");
+}
+
+bool AudioEditorPage::isShown(const QWidget* view) const
+{
+    const QWidget* page = viewStack ? viewStack->currentWidget() : nullptr;
+    return page && (page == view || page->isAncestorOf(view));
+}
+
+bool AudioEditorPage::takesDataNow(QWidget* view)
+{
+    if (!view)
+        return false;
+    if (view != waveformView && !isShown(view)) {
+        staleViews.insert(view);
+        return false;
+    }
+    staleViews.remove(view);
+    return true;
+}
+
+void AudioEditorPage::refreshView(WaveformWidget* view, const char* label)
+{
+    if (takesDataNow(view))
+        setViewData(view, label);
+}
+
+void AudioEditorPage::refreshView(SpectrumAnalyzerWidget* view, const char* label)
+{
+    if (takesDataNow(view))
+        setViewData(view, label);
+}
+
+template <typename View>
+void AudioEditorPage::setViewData(View* view, const char* label)
+{
     QElapsedTimer timer;
-    const auto timed = [&](auto* view, const char* label) {
-        if (!view)
-            return;
-        timer.start();
-        view->setAudioData(samples, sampleRate, stereoSamples);
-        qDebug() << "[Import]  " << label << timer.elapsed() << "ms";
-    };
-    timed(waveformView, "waveform1 setAudioData:");
-    timed(waveformView2, "waveform2 setAudioData:");
-    timed(spectrumView, "spectrum1 setAudioData:");
-    timed(spectrumView2, "spectrum2 setAudioData:");
+    timer.start();
+    view->setAudioData(samples, sampleRate, stereoSamples);
+    qDebug() << "[Import]  " << label << timer.elapsed() << "ms";
+}
+
+void AudioEditorPage::refreshShownViews()
+{
+    const double playhead = waveformView->getPlayheadPosition();
+    if (staleViews.contains(waveformView2) && isShown(waveformView2)) {
+        refreshView(waveformView2, "waveform2 setAudioData:");
+        waveformView2->setPlayheadPosition(playhead);
+    }
+    if (staleViews.contains(spectrumView) && isShown(spectrumView)) {
+        refreshView(spectrumView, "spectrum1 setAudioData:");
+        spectrumView->setPlayheadPosition(playhead);
+    }
+    if (staleViews.contains(spectrumView2) && isShown(spectrumView2)) {
+        refreshView(spectrumView2, "spectrum2 setAudioData:");
+        spectrumView2->setPlayheadPosition(playhead);
+    }
 }
 
 void AudioEditorPage::setVideoPlayerDialog(VideoPlayerDialog* dialog)

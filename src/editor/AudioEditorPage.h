@@ -18,6 +18,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
@@ -141,6 +142,16 @@ private:
     QWidget* createMeterPanel();
     QWidget* createBottomControls();
 
+    // ---- views ----
+    bool isShown(const QWidget* view) const;
+    // Hands the lists to a view now, or when it is next shown.
+    void refreshView(WaveformWidget* view, const char* label);
+    void refreshView(SpectrumAnalyzerWidget* view, const char* label);
+    bool takesDataNow(QWidget* view);
+    template <typename View>
+    void setViewData(View* view, const char* label);
+    void refreshShownViews();
+
     // ---- transport ----
     void movePlayheads(double seconds);
     void setMeterLevel(int level);
@@ -222,6 +233,8 @@ private:
     std::atomic<int> playbackLevel{0};
     std::atomic<bool> levelPosted{false};
 
+    // Views that are hidden and not yet given the current lists.
+    QSet<QWidget*> staleViews;
     WaveformWidget* waveformView = nullptr;
     SpectrumAnalyzerWidget* spectrumView = nullptr;
     WaveformWidget* waveformView2 = nullptr;

@@ -80,12 +80,12 @@ void AudioEditorPage::onSpectralErase(SpectrumAnalyzerWidget* source)
     stereoSamples.clear();
     undoStack->push(new SamplesReplaceCommand(&samples, &stereoSamples, oldMono, oldStereo, samples,
                                               stereoSamples, tr("频谱擦除")));
-    waveformView->setAudioData(samples, sampleRate, stereoSamples);
-    waveformView2->setAudioData(samples, sampleRate, stereoSamples);
+    refreshView(waveformView, "waveform1 setAudioData:");
+    refreshView(waveformView2, "waveform2 setAudioData:");
     if (source == spectrumView2)
-        spectrumView->setAudioData(samples, sampleRate, stereoSamples);
+        refreshView(spectrumView, "spectrum1 setAudioData:");
     else
-        spectrumView2->setAudioData(samples, sampleRate, stereoSamples);
+        refreshView(spectrumView2, "spectrum2 setAudioData:");
     setStatus(tr("频谱擦除完成"));
 }
 
@@ -186,6 +186,7 @@ void AudioEditorPage::onZoomFit()
 void AudioEditorPage::onViewTabChanged(int index)
 {
     viewStack->setCurrentIndex(index);
+    refreshShownViews();
     applyZoom(zoomLevel);
 }
 

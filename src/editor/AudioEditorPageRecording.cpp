@@ -196,8 +196,13 @@ void AudioEditorPage::drainRecordedBlocks()
         recordTake.append(block);
         const int level = MeterLevel::finiteRms(block.constData(), int(block.size()), 0, 1);
         setMeterLevel(level);
-        spectrumView->processAudioFrame(block.constData(), int(block.size()));
-        spectrumView2->processAudioFrame(block.constData(), int(block.size()));
+        // Hidden spectrograms get the whole list when shown.
+        for (SpectrumAnalyzerWidget* view : {spectrumView, spectrumView2}) {
+            if (isShown(view))
+                view->processAudioFrame(block.constData(), int(block.size()));
+            else
+                staleViews.insert(view);
+        }
     }
     if (isRecording)
         refreshTakeViews(false);
@@ -228,7 +233,10 @@ void AudioEditorPage::refreshTakeViews(bool force)
     if (takeAppendsToViews) {
         const QList<float> fresh = recordTake.mid(takeFramesShown);
         waveformView->appendAudioData(fresh, sampleRate);
-        waveformView2->appendAudioData(fresh, sampleRate);
+        if (isShown(waveformView2))
+            waveformView2->appendAudioData(fresh, sampleRate);
+        else
+            staleViews.insert(waveformView2);
     } else {
         const qsizetype at = std::clamp<qsizetype>(recordInsertPos, 0, samples.size());
         const QList<float> mono = withTake(samples, at, recordTake);
@@ -236,7 +244,10 @@ void AudioEditorPage::refreshTakeViews(bool force)
                                         ? stereoWithTake(stereoSamples, at, recordTake)
                                         : QList<float>();
         waveformView->setAudioData(mono, sampleRate, stereo);
-        waveformView2->setAudioData(mono, sampleRate, stereo);
+        if (isShown(waveformView2))
+            waveformView2->setAudioData(mono, sampleRate, stereo);
+        else
+            staleViews.insert(waveformView2);
     }
     takeFramesShown = recordTake.size();
     lastTakeRefreshMs = QDateTime::currentMSecsSinceEpoch();

@@ -1,5 +1,9 @@
 #include "editor/StereoLists.h"
 
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <algorithm>
+
 namespace StereoLists {
 
 Channels split(const QList<float>& interleaved)
@@ -36,8 +40,22 @@ QList<float> mixToMono(const QList<float>& interleaved)
     QList<float> mono(frames);
     const float* in = interleaved.constData();
     float* out = mono.data();
-    for (qsizetype i = 0; i < frames; ++i)
-        out[i] = (in[2 * i] + in[2 * i + 1]) * 0.5f;
+    const auto mix = [in, out](qsizetype first, qsizetype last) {
+        for (qsizetype i = first; i < last; ++i)
+            out[i] = (in[2 * i] + in[2 * i + 1]) * 0.5f;
+    };
+    // Long material (a whole file being loaded) is mixed in parallel slices.
+    constexpr qsizetype SliceFrames = 1 << 20;
+    if (frames < 2 * SliceFrames) {
+        mix(0, frames);
+        return mono;
+    }
+    QList<qsizetype> starts;
+    for (qsizetype first = 0; first < frames; first += SliceFrames)
+        starts.append(first);
+    QtConcurrent::blockingMap(starts, [&](qsizetype first) {
+        mix(first, std::min(frames, first + SliceFrames));
+    });
     return mono;
 }
 

@@ -7,6 +7,7 @@
 #include "editor/WaveformWidget.h"
 #include "engine/AudioEngine.h"
 
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QProcess>
@@ -66,6 +67,7 @@ void TestAudioEditorPageDevices::playbackRunsTimeAndMeters()
 {
     AudioEditorPage page;
     page.show();
+    page.findChild<QComboBox*>()->setCurrentIndex(2); // both views
     page.loadAudioSamples(TestSupport::sineWave(440.0, 3.0, Rate, 0.5f), Rate);
     auto* time = page.findChild<QLabel*>(QStringLiteral("TimeLabel"));
     const auto meters = page.findChildren<QProgressBar*>();
@@ -129,6 +131,7 @@ void TestAudioEditorPageDevices::takeIsInsertedAtPlayheadAsOneStep()
                                      "4", "sine", "1000", "vol", "0.5"}));
     AudioEditorPage page;
     page.show();
+    page.findChild<QComboBox*>()->setCurrentIndex(2); // both views, live spectrogram
     // Quiet stereo material with different channels; the take goes in at 0.5 s.
     const QList<float> left = TestSupport::sineWave(200.0, 1.0, Rate, 0.01f);
     QList<float> stereo;
@@ -161,7 +164,7 @@ void TestAudioEditorPageDevices::takeIsInsertedAtPlayheadAsOneStep()
     QCOMPARE(status(page), QStringLiteral("录音或播放中无法应用效果"));
     page.showPitchCorrectionDialog();
     QCOMPARE(status(page), QStringLiteral("录音中无法应用效果"));
-    page.spectrum(0)->applySpectralErase(0.0, 0.5, 100.0f, 300.0f, 1.0f);
+    page.spectrum(1)->applySpectralErase(0.0, 0.5, 100.0f, 300.0f, 1.0f);
     QCOMPARE(status(page), QStringLiteral("录音中无法应用效果"));
     QCOMPARE(page.undoStack->count(), 0);
     QCOMPARE(page.samples, before); // nothing goes into the list before the take ends

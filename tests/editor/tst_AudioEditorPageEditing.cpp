@@ -8,6 +8,7 @@
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/WaveformWidget.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -174,6 +175,7 @@ void TestAudioEditorPageEditing::undoRedoKeys()
     QCOMPARE(page.waveform(0)->getDuration(), 2.0);
     QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(page.samples, edited);
+    page.findChild<QComboBox*>()->setCurrentIndex(1);
     QCOMPARE(page.spectrum(0)->sampleList(), edited);
     // Redo on an empty side changes nothing.
     QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
@@ -189,6 +191,7 @@ void TestAudioEditorPageEditing::spectralEraseIsOneStepAndDropsStereo()
         stereo << v << v * 0.5f;
     page.loadStereoAudioSamples(stereo, Rate);
     const QList<float> mono = page.samples;
+    page.findChild<QComboBox*>()->setCurrentIndex(2); // both views
 
     page.spectrum(1)->applySpectralErase(0.2, 0.6, 800.0f, 1200.0f, 1.0f);
     QCOMPARE(page.samples, page.spectrum(1)->sampleList());
@@ -199,6 +202,8 @@ void TestAudioEditorPageEditing::spectralEraseIsOneStepAndDropsStereo()
     QCOMPARE(page.undoStack->undoText(), QStringLiteral("频谱擦除"));
     QCOMPARE(status(page), QStringLiteral("频谱擦除完成"));
     QCOMPARE(page.waveform(0)->isStereo(), false);
+    QCOMPARE(page.waveform(1)->isStereo(), false);
+    page.findChild<QComboBox*>()->setCurrentIndex(1);
     QCOMPARE(page.spectrum(0)->sampleList(), page.samples);
 
     page.undoStack->undo();
