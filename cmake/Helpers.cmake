@@ -18,6 +18,19 @@ function(cdw_add_library name dir)
   endif()
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  # AUTOMOC does not rerun by itself when the glob brings new files into an
+  # existing build folder (its stamp only follows the files it saw before), so
+  # a changed source list removes the stamp and the next build runs it again.
+  set(source_list ${CMAKE_CURRENT_BINARY_DIR}/${name}_sources.txt)
+  string(REPLACE ";" "\n" source_lines "${sources}")
+  set(previous_lines "")
+  if(EXISTS ${source_list})
+    file(READ ${source_list} previous_lines)
+  endif()
+  if(NOT previous_lines STREQUAL source_lines)
+    file(WRITE ${source_list} "${source_lines}")
+    file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${name}_autogen/timestamp)
+  endif()
   target_link_libraries(${name} PUBLIC ${ARG_LINKS})
 endfunction()
 

@@ -1,6 +1,7 @@
 #include "editor/StereoLists.h"
 
-#include <QtConcurrent/QtConcurrentMap>
+#include "audio/codecs/ParallelRanges.h"
+#include "audio/codecs/SampleMemory.h"
 
 #include <algorithm>
 
@@ -37,25 +38,17 @@ QList<float> interleave(const QList<float>& left, const QList<float>& right)
 QList<float> mixToMono(const QList<float>& interleaved)
 {
     const qsizetype frames = interleaved.size() / 2;
-    QList<float> mono(frames);
+    // Every value is written below, so the list is not zeroed first, and
+    // long material (a whole file being loaded) is mixed on every core.
+    QList<float> mono = SampleMemory::uninitialized(frames);
     const float* in = interleaved.constData();
     float* out = mono.data();
-    const auto mix = [in, out](qsizetype first, qsizetype last) {
-        for (qsizetype i = first; i < last; ++i)
-            out[i] = (in[2 * i] + in[2 * i + 1]) * 0.5f;
-    };
-    // Long material (a whole file being loaded) is mixed in parallel slices.
-    constexpr qsizetype SliceFrames = 1 << 20;
-    if (frames < 2 * SliceFrames) {
-        mix(0, frames);
-        return mono;
-    }
-    QList<qsizetype> starts;
-    for (qsizetype first = 0; first < frames; first += SliceFrames)
-        starts.append(first);
-    QtConcurrent::blockingMap(starts, [&](qsizetype first) {
-        mix(first, std::min(frames, first + SliceFrames));
-    });
+    constexpr qsizetype kFramesPerThread = 1 << 20;
+    ParallelRanges::run(frames, ParallelRanges::partsFor(frames, kFramesPerThread),
+                        [in, out](int, qint64 first, qint64 last) {
+                            for (qint64 i = first; i < last; ++i)
+                                out[i] = (in[2 * i] + in[2 * i + 1]) * 0.5f;
+                        });
     return mono;
 }
 

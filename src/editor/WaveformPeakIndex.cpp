@@ -1,5 +1,7 @@
 #include "editor/WaveformPeakIndex.h"
 
+#include "audio/codecs/ParallelRanges.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -16,24 +18,62 @@ void WaveformPeakIndex::clear()
     maxima.clear();
 }
 
-void WaveformPeakIndex::scan(const float* data, qsizetype first, qsizetype end, float& mn,
-                             float& mx)
+namespace {
+
+// Eight independent lanes, so the compiler can keep them in vector
+// registers; comparisons with a value that is not a number are false, so
+// such values never win.
+template <qsizetype Stride>
+void scanLanes(const float* data, qsizetype first, qsizetype end, float& mn, float& mx,
+               qsizetype stride)
 {
-    float lo = mn, hi = mx;
-    for (qsizetype i = first; i < end; ++i) {
-        const float v = data[i];
-        // Comparisons with a value that is not a number are false.
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
+    const qsizetype step = Stride > 0 ? Stride : stride;
+    constexpr int kLanes = 8;
+    float lo[kLanes], hi[kLanes];
+    for (int k = 0; k < kLanes; ++k) {
+        lo[k] = mn;
+        hi[k] = mx;
     }
-    mn = lo;
-    mx = hi;
+    qsizetype i = first;
+    for (; i + kLanes <= end; i += kLanes) {
+        const float* block = data + i * step;
+        for (int k = 0; k < kLanes; ++k) {
+            const float v = block[k * step];
+            lo[k] = v < lo[k] ? v : lo[k];
+            hi[k] = v > hi[k] ? v : hi[k];
+        }
+    }
+    for (; i < end; ++i) {
+        const float v = data[i * step];
+        lo[0] = v < lo[0] ? v : lo[0];
+        hi[0] = v > hi[0] ? v : hi[0];
+    }
+    for (int k = 1; k < kLanes; ++k) {
+        lo[0] = lo[k] < lo[0] ? lo[k] : lo[0];
+        hi[0] = hi[k] > hi[0] ? hi[k] : hi[0];
+    }
+    mn = lo[0];
+    mx = hi[0];
 }
 
-void WaveformPeakIndex::build(const float* data, qsizetype count)
+} // namespace
+
+void WaveformPeakIndex::scan(const float* data, qsizetype first, qsizetype end, float& mn,
+                             float& mx, qsizetype stride)
+{
+    if (stride == 1)
+        scanLanes<1>(data, first, end, mn, mx, 1);
+    else if (stride == 2)
+        scanLanes<2>(data, first, end, mn, mx, 2);
+    else
+        scanLanes<0>(data, first, end, mn, mx, stride);
+}
+
+void WaveformPeakIndex::build(const float* data, qsizetype count, qsizetype step)
 {
     clear();
     indexed = std::max<qsizetype>(count, 0);
+    stride = std::max<qsizetype>(step, 1);
     rebuildFrom(data, 0);
 }
 
@@ -41,7 +81,7 @@ void WaveformPeakIndex::extend(const float* data, qsizetype count)
 {
     if (count <= indexed) {
         if (count < indexed)
-            build(data, count);
+            build(data, count, stride);
         return;
     }
     // The last block may have been partial: recompute from it on.
@@ -64,12 +104,24 @@ void WaveformPeakIndex::rebuildFrom(const float* data, qsizetype firstBlock)
     }
     minima[0].resize(blocks);
     maxima[0].resize(blocks);
-    for (qsizetype b = firstBlock; b < blocks; ++b) {
-        float mn = Highest, mx = -Highest;
-        scan(data, b << BlockShift, std::min(indexed, (b + 1) << BlockShift), mn, mx);
-        minima[0][b] = mn;
-        maxima[0][b] = mx;
-    }
+    // The first level reads every sample: a whole recording is summarised
+    // on every core. The levels above are 32 times smaller and stay serial.
+    float* levelMin = minima[0].data();
+    float* levelMax = maxima[0].data();
+    const qsizetype count = indexed;
+    const qsizetype step = stride;
+    constexpr qsizetype kBlocksPerThread = qsizetype(1) << 15;
+    const qsizetype todo = blocks - firstBlock;
+    ParallelRanges::run(todo, ParallelRanges::partsFor(todo, kBlocksPerThread),
+                        [=](int, qint64 from, qint64 to) {
+                            for (qsizetype b = firstBlock + from; b < firstBlock + to; ++b) {
+                                float mn = Highest, mx = -Highest;
+                                scan(data, b << BlockShift, std::min(count, (b + 1) << BlockShift),
+                                     mn, mx, step);
+                                levelMin[b] = mn;
+                                levelMax[b] = mx;
+                            }
+                        });
     std::size_t level = 0;
     qsizetype first = firstBlock;
     while (blocks > 1) {
@@ -103,14 +155,14 @@ void WaveformPeakIndex::rangeMinMax(const float* data, qsizetype first, qsizetyp
     first = std::max<qsizetype>(first, 0);
     end = std::min(end, indexed);
     if (end - first < 2 * BlockSize || minima.empty()) {
-        scan(data, first, end, mn, mx);
+        scan(data, first, end, mn, mx, stride);
         return;
     }
     // Whole blocks [lo, hi) in the middle, raw samples at both ends.
     qsizetype lo = (first + BlockSize - 1) >> BlockShift;
     qsizetype hi = end >> BlockShift;
-    scan(data, first, lo << BlockShift, mn, mx);
-    scan(data, hi << BlockShift, end, mn, mx);
+    scan(data, first, lo << BlockShift, mn, mx, stride);
+    scan(data, hi << BlockShift, end, mn, mx, stride);
     float lowest = mn, highest = mx;
     for (std::size_t level = 0; lo < hi && level < minima.size(); ++level) {
         const std::vector<float>& levelMin = minima[level];

@@ -13,25 +13,30 @@ public:
     static constexpr int BlockShift = 5;
     static constexpr qsizetype BlockSize = qsizetype(1) << BlockShift;
 
+    // Positions count values of one channel; value i sits at data[i * stride]
+    // (stride 2 reads one channel of an interleaved stereo list in place).
+
     void clear();
-    // Summarises data[0, count).
-    void build(const float* data, qsizetype count);
+    // Summarises values [0, count).
+    void build(const float* data, qsizetype count, qsizetype stride = 1);
     // data now holds count values, of which the first indexedCount() were
     // summarised before and are unchanged.
     void extend(const float* data, qsizetype count);
     qsizetype indexedCount() const { return indexed; }
 
-    // Lowers mn and raises mx by every value of data[first, end) (data must be
+    // Lowers mn and raises mx by every value in [first, end) (data must be
     // the summarised list).
     void rangeMinMax(const float* data, qsizetype first, qsizetype end, float& mn,
                      float& mx) const;
 
-    static void scan(const float* data, qsizetype first, qsizetype end, float& mn, float& mx);
+    static void scan(const float* data, qsizetype first, qsizetype end, float& mn, float& mx,
+                     qsizetype stride = 1);
 
 private:
     void rebuildFrom(const float* data, qsizetype firstBlock);
 
     qsizetype indexed = 0;
+    qsizetype stride = 1;
     std::vector<std::vector<float>> minima;   // level l: blocks of BlockSize << l samples
     std::vector<std::vector<float>> maxima;
 };

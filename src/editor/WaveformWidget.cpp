@@ -14,6 +14,8 @@
 #include <QSignalBlocker>
 #include <QWheelEvent>
 #include <algorithm>
+#include <thread>
+#include <vector>
 #include <cmath>
 
 namespace {
@@ -81,27 +83,23 @@ void WaveformWidget::setAudioData(const QList<float>& list, int rate,
     // Zoom and view start are kept; a shorter clip only pulls the start in.
     clampViewStart();
 
+    // The summaries of the lanes are built side by side; each channel of a
+    // stereo list is read in place from the interleaved list (shared, not copied).
     stereo = !stereoInterleaved.isEmpty();
+    stereoSamples = stereo ? stereoInterleaved : QList<float>();
+    std::vector<std::thread> builders;
     if (stereo) {
-        const qsizetype frames = stereoInterleaved.size() / 2;
-        leftSamples.resize(frames);
-        rightSamples.resize(frames);
-        const float* in = stereoInterleaved.constData();
-        float* left = leftSamples.data();
-        float* right = rightSamples.data();
-        for (qsizetype i = 0; i < frames; ++i) {
-            left[i] = in[2 * i];
-            right[i] = in[2 * i + 1];
-        }
-        leftIndex.build(leftSamples.constData(), leftSamples.size());
-        rightIndex.build(rightSamples.constData(), rightSamples.size());
+        const qsizetype frames = stereoSamples.size() / 2;
+        const float* in = stereoSamples.constData();
+        builders.emplace_back([this, in, frames] { leftIndex.build(in, frames, 2); });
+        builders.emplace_back([this, in, frames] { rightIndex.build(in + 1, frames, 2); });
     } else {
-        leftSamples.clear();
-        rightSamples.clear();
         leftIndex.clear();
         rightIndex.clear();
     }
     monoIndex.build(samples.constData(), samples.size());
+    for (std::thread& builder : builders)
+        builder.join();
     qDebug() << "[WF] setAudioData prep:" << timer.elapsed() << "ms";
 
     timer.restart();
@@ -127,8 +125,7 @@ void WaveformWidget::appendAudioData(const QList<float>& list, int rate)
 void WaveformWidget::clearAudioData()
 {
     samples.clear();
-    leftSamples.clear();
-    rightSamples.clear();
+    stereoSamples.clear();
     monoIndex.clear();
     leftIndex.clear();
     rightIndex.clear();
@@ -333,10 +330,10 @@ const QList<float>& WaveformWidget::peakMaxima(Lane lane) const
 void WaveformWidget::buildPeaks()
 {
     clearUpperVectorState();
-    buildPeaksForChannel(samples, monoIndex, peakMin, peakMax);
+    buildPeaksForChannel(monoChannel(), monoIndex, peakMin, peakMax);
     if (stereo) {
-        buildPeaksForChannel(leftSamples, leftIndex, leftPeakMin, leftPeakMax);
-        buildPeaksForChannel(rightSamples, rightIndex, rightPeakMin, rightPeakMax);
+        buildPeaksForChannel(stereoChannel(0), leftIndex, leftPeakMin, leftPeakMax);
+        buildPeaksForChannel(stereoChannel(1), rightIndex, rightPeakMin, rightPeakMax);
     } else {
         leftPeakMin.clear();
         leftPeakMax.clear();
@@ -345,24 +342,34 @@ void WaveformWidget::buildPeaks()
     }
 }
 
-void WaveformWidget::buildPeaksForChannel(const QList<float>& data, const WaveformPeakIndex& index,
+WaveformWidget::ChannelData WaveformWidget::monoChannel() const
+{
+    return {samples.constData(), samples.size(), 1};
+}
+
+WaveformWidget::ChannelData WaveformWidget::stereoChannel(int channel) const
+{
+    return {stereoSamples.constData() + channel, stereoSamples.size() / 2, 2};
+}
+
+void WaveformWidget::buildPeaksForChannel(const ChannelData& data, const WaveformPeakIndex& index,
                                           QList<float>& mins, QList<float>& maxs)
 {
     const int w = width();
-    if (w <= 0 || data.isEmpty()) {
+    if (w <= 0 || data.count == 0) {
         mins.clear();
         maxs.clear();
         return;
     }
     mins.resize(w);
     maxs.resize(w);
-    const qsizetype n = data.size();
+    const qsizetype n = data.count;
     const qsizetype start = std::clamp<qsizetype>(static_cast<qsizetype>(viewStartSec * sampleRate),
                                                   0, n - 1);
     const qsizetype span =
         std::clamp<qsizetype>(start + static_cast<qsizetype>(visibleSeconds() * sampleRate),
                               start + 1, n) - start;
-    const float* values = data.constData();
+    const float* values = data.values;
     const bool indexed = index.indexedCount() == n;
     for (int c = 0; c < w; ++c) {
         const double a = double(c) / w * double(span);
@@ -373,7 +380,7 @@ void WaveformWidget::buildPeaksForChannel(const QList<float>& data, const Wavefo
         if (indexed)
             index.rangeMinMax(values, first, end, mn, mx);
         else
-            WaveformPeakIndex::scan(values, first, end, mn, mx);
+            WaveformPeakIndex::scan(values, first, end, mn, mx, data.stride);
         mins[c] = mn;
         maxs[c] = mx;
     }
@@ -429,7 +436,7 @@ void WaveformWidget::drawWaveform(QPainter& painter, const QRect& area)
     if (!stereo) {
         const int half = area.height() / 2;
         const int centre = area.top() + half;
-        drawLane(painter, area, samples, peakMin, peakMax, centre, half, area.top(),
+        drawLane(painter, area, monoChannel(), peakMin, peakMax, centre, half, area.top(),
                  area.bottom(), playheadX);
         painter.setPen(QPen(LaneLineColor, 1));
         painter.drawLine(area.left(), centre, area.right(), centre);
@@ -439,14 +446,14 @@ void WaveformWidget::drawWaveform(QPainter& painter, const QRect& area)
     const int mid = area.top() + h / 2;
     const int quarter = h / 4;
     const int leftCentre = area.top() + quarter;
-    drawLane(painter, area, leftSamples, leftPeakMin, leftPeakMax, leftCentre, quarter,
+    drawLane(painter, area, stereoChannel(0), leftPeakMin, leftPeakMax, leftCentre, quarter,
              area.top(), mid - 1, playheadX);
     painter.setPen(QPen(LaneLineColor, 1));
     painter.drawLine(area.left(), leftCentre, area.right(), leftCentre);
     painter.drawLine(area.left(), mid, area.right(), mid);
     const int rightHalf = (area.bottom() + 1 - mid) / 2;
     const int rightCentre = mid + rightHalf;
-    drawLane(painter, area, rightSamples, rightPeakMin, rightPeakMax, rightCentre, rightHalf, mid,
+    drawLane(painter, area, stereoChannel(1), rightPeakMin, rightPeakMax, rightCentre, rightHalf, mid,
              area.bottom(), playheadX);
     painter.setPen(QPen(LaneLineColor, 1));
     painter.drawLine(area.left(), rightCentre, area.right(), rightCentre);
@@ -456,18 +463,18 @@ void WaveformWidget::drawWaveform(QPainter& painter, const QRect& area)
     painter.drawText(area.left() + 4, mid + 12, QStringLiteral("R"));
 }
 
-void WaveformWidget::drawLane(QPainter& painter, const QRect& area, const QList<float>& data,
+void WaveformWidget::drawLane(QPainter& painter, const QRect& area, const ChannelData& data,
                               const QList<float>& mins, const QList<float>& maxs, int centre,
                               int half, int rowTop, int rowBottom, int playheadX)
 {
     const int columns = area.width();
-    const qsizetype size = data.size();
+    const qsizetype size = data.count;
     if (columns <= 0 || size == 0)
         return;
     const double visible = visibleSeconds();
     const double samplesPerPixel = double(size) / (zoomLevel * columns);
     const bool direct = samplesPerPixel < DirectSamplesPerPixel;
-    const float* values = data.constData();
+    const float* values = data.values;
 
     QVector<QLine> played, ahead;
     played.reserve(columns);
@@ -480,7 +487,7 @@ void WaveformWidget::drawLane(QPainter& painter, const QRect& area, const QList<
             const qsizetype first = std::clamp<qsizetype>(raw, 0, size - 1);
             const qsizetype end =
                 std::max(std::min(raw + static_cast<qsizetype>(samplesPerPixel) + 1, size), first + 1);
-            WaveformPeakIndex::scan(values, first, end, mn, mx);
+            WaveformPeakIndex::scan(values, first, end, mn, mx, data.stride);
         } else {
             if (c >= mins.size() || c >= maxs.size())
                 continue;

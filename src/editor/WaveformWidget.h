@@ -88,9 +88,18 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // One channel's values: value i at values[i * stride].
+    struct ChannelData {
+        const float* values = nullptr;
+        qsizetype count = 0;
+        qsizetype stride = 1;
+    };
+    ChannelData monoChannel() const;
+    ChannelData stereoChannel(int channel) const; // 0 left, 1 right
+
     void onScrollBarValueChanged(int value);
     void buildPeaks();
-    void buildPeaksForChannel(const QList<float>& data, const WaveformPeakIndex& index,
+    void buildPeaksForChannel(const ChannelData& data, const WaveformPeakIndex& index,
                               QList<float>& mins, QList<float>& maxs);
     void updateScrollBar();
     void placeScrollBar();
@@ -103,7 +112,7 @@ private:
     void drawBackground(QPainter& painter);
     void drawSelection(QPainter& painter);
     void drawWaveform(QPainter& painter, const QRect& area);
-    void drawLane(QPainter& painter, const QRect& area, const QList<float>& data,
+    void drawLane(QPainter& painter, const QRect& area, const ChannelData& data,
                   const QList<float>& mins, const QList<float>& maxs, int centre, int half,
                   int rowTop, int rowBottom, int playheadX);
     void drawPlayhead(QPainter& painter, const QRect& area);
@@ -112,8 +121,7 @@ private:
     QList<float> samples;
     int sampleRate = 44100;
     double duration = 0.0;
-    QList<float> leftSamples;
-    QList<float> rightSamples;
+    QList<float> stereoSamples; // interleaved L/R, read in place
     bool stereo = false;
     WaveformPeakIndex monoIndex;
     WaveformPeakIndex leftIndex;
