@@ -199,16 +199,22 @@ void AudioProcessor::applyNoiseReduction(float amount)
     for (int k = 0; k < bins; ++k)
         noisePower[k] = a * a * std::max(noiseProfile[k], 0.0f);
 
+    // Frames run on a grid that starts N − hop before the first value and
+    // ends past the last one (zeros outside the list), so every value is
+    // covered by the same number of frames and the overlap-add divides by a
+    // full window sum. Dividing by the thin sums at the very start and end
+    // amplified whatever the filtering smeared there.
     const qint64 length = samples.size();
     if (length >= n) {
         const int hop = n / 4;
         const std::vector<float> w = hannWindow(n);
         std::vector<float> re(n), im(n), gainA(bins), gainB(bins);
+        std::vector<float> padA(n), padB(n);
         // Ring accumulators (two frame lengths hold every value a pair of
         // frames still adds to): a value is final once no later frame covers
         // it, and is written back then.
         std::vector<float> out(2 * n, 0.0f), weight(2 * n, 0.0f);
-        const int ringMask = 2 * n - 1;
+        const qint64 ringMask = 2 * n - 1;
         float* data = samples.data();
         constexpr float minPower = 1e-20f; // magnitude 1e-10
 
@@ -217,21 +223,40 @@ void AudioProcessor::applyNoiseReduction(float amount)
                 return 1.0f;
             return std::max(0.0f, (power - noisePower[k]) / power);
         };
-        auto flush = [&](qint64 from, qint64 to) {
-            for (qint64 i = from; i < to; ++i) {
-                const int r = static_cast<int>(i & ringMask);
-                if (weight[r] > 1e-6f)
-                    data[i] = out[r] / weight[r];
-                out[r] = 0.0f;
-                weight[r] = 0.0f;
+        // The frame starting at `start`, zero-padded where it leaves the list.
+        auto frameAt = [&](qint64 start, std::vector<float>& pad) -> const float* {
+            if (start >= 0 && start + n <= length)
+                return data + start;
+            for (int i = 0; i < n; ++i) {
+                const qint64 at = start + i;
+                pad[size_t(i)] = (at >= 0 && at < length) ? data[at] : 0.0f;
+            }
+            return pad.data();
+        };
+        const qint64 firstStart = -(n - hop);
+        qint64 flushed = firstStart;
+        auto flushUpTo = [&](qint64 to) {
+            for (; flushed < to; ++flushed) {
+                const qint64 r = flushed & ringMask;
+                if (flushed >= 0 && flushed < length && weight[size_t(r)] > 1e-6f)
+                    data[flushed] = out[size_t(r)] / weight[size_t(r)];
+                out[size_t(r)] = 0.0f;
+                weight[size_t(r)] = 0.0f;
+            }
+        };
+        auto accumulate = [&](qint64 start, const float* frame) {
+            for (int i = 0; i < n; ++i) {
+                const qint64 r = (start + i) & ringMask;
+                const float wi = w[size_t(i)];
+                out[size_t(r)] += frame[i] * wi;
+                weight[size_t(r)] += wi * wi;
             }
         };
 
-        qint64 lastStart = 0;
-        for (qint64 p = 0; p + n <= length; p += 2 * hop) {
-            const bool pair = p + hop + n <= length;
-            loadFramePair(data + p, pair ? data + p + hop : nullptr, w.data(), n, re.data(),
-                          im.data());
+        for (qint64 p = firstStart; p < length; p += 2 * hop) {
+            const bool pair = p + hop < length;
+            loadFramePair(frameAt(p, padA), pair ? frameAt(p + hop, padB) : nullptr, w.data(), n,
+                          re.data(), im.data());
             fftReal(re.data(), im.data(), n, false);
 
             for (int k = 0; k < bins; ++k) {
@@ -256,25 +281,13 @@ void AudioProcessor::applyNoiseReduction(float amount)
             }
             fftReal(re.data(), im.data(), n, true);
 
-            for (int i = 0; i < n; ++i) {
-                const int r = static_cast<int>((p + i) & ringMask);
-                const float wi = w[i];
-                out[r] += re[i] * wi;
-                weight[r] += wi * wi;
-            }
-            if (pair) {
-                for (int i = 0; i < n; ++i) {
-                    const int r = static_cast<int>((p + hop + i) & ringMask);
-                    const float wi = w[i];
-                    out[r] += im[i] * wi;
-                    weight[r] += wi * wi;
-                }
-            }
-            lastStart = pair ? p + hop : p;
+            accumulate(p, re.data());
+            if (pair)
+                accumulate(p + hop, im.data());
             // Frames still to come start at p + 2·hop or later.
-            flush(p, std::min(p + 2 * hop, length));
+            flushUpTo(std::min(p + 2 * hop, length));
         }
-        flush(lastStart + hop, std::min<qint64>(lastStart + n, length));
+        flushUpTo(length);
     }
     emit audioProcessed();
 }

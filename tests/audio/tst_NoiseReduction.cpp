@@ -182,20 +182,26 @@ private slots:
         QCOMPARE(a.samples, b.samples);
     }
 
-    void uncoveredValuesStay()
+    void everyValueIsProcessed()
     {
-        // 3000 values: frames at 0 and 512 only, so 2560 onward is untouched,
-        // as is value 0 where the window is 0.
+        // 3000 values: the first value and the tail past the last whole frame
+        // are reduced like the rest, not left as they were.
         AudioProcessor p;
         p.samples = whiteNoise(3000, 0.3f, 5);
         p.analyzeNoiseProfile(0, 3000);
         const QList<float> before = p.samples;
         p.applyNoiseReduction(1.0f);
-        QCOMPARE(p.samples[0], before[0]);
-        for (qsizetype i = 2560; i < 3000; ++i)
-            QCOMPARE(p.samples[i], before[i]);
-        QVERIFY(p.samples[1000] != before[1000]);
+        auto energy = [](const QList<float>& list, qsizetype from, qsizetype to) {
+            double sum = 0.0;
+            for (qsizetype i = from; i < to; ++i)
+                sum += double(list[i]) * list[i];
+            return sum;
+        };
+        QVERIFY(energy(p.samples, 0, 64) < 0.5 * energy(before, 0, 64));
+        QVERIFY(energy(p.samples, 2560, 3000) < 0.5 * energy(before, 2560, 3000));
+        QVERIFY(energy(p.samples, 1000, 1500) < 0.5 * energy(before, 1000, 1500));
 
+        // A list shorter than one frame is left alone.
         p.samples = whiteNoise(2047, 0.3f, 6);
         const QList<float> shortList = p.samples;
         QSignalSpy processed(&p, &AudioProcessor::audioProcessed);
@@ -231,11 +237,42 @@ private slots:
         QVERIFY2(std::fabs(toneChange) <= 1.0, qPrintable(QString::number(toneChange)));
     }
 
+    // The ends of the list are treated like its middle: reduction never
+    // makes the first or last frame louder than it was.
+    void endsAreNotAmplified()
+    {
+        const int rate = 44100;
+        QList<float> signal = whiteNoise(3 * rate, 0.1f, 5);
+        const QList<float> tone = TestSupport::sineWave(1000.0, 3.0, rate, 0.3f);
+        for (qsizetype i = 0; i < signal.size(); ++i)
+            signal[i] += tone[i];
+        AudioProcessor p;
+        p.samples = signal;
+        p.analyzeNoiseProfile(0, rate);
+        p.applyNoiseReduction(0.5f);
+        auto rms = [](const QList<float>& list, qsizetype from, qsizetype to) {
+            double sum = 0.0;
+            for (qsizetype i = from; i < to; ++i)
+                sum += double(list[i]) * list[i];
+            return std::sqrt(sum / double(to - from));
+        };
+        const qsizetype n = 2048, end = signal.size();
+        const double middleRatio = rms(p.samples, rate, rate + n) / rms(signal, rate, rate + n);
+        const double headRatio = rms(p.samples, 0, n) / rms(signal, 0, n);
+        const double tailRatio = rms(p.samples, end - n, end) / rms(signal, end - n, end);
+        QVERIFY2(middleRatio < 1.0, qPrintable(QString::number(middleRatio)));
+        QVERIFY2(headRatio < 1.0 && std::fabs(20 * std::log10(headRatio / middleRatio)) < 1.5,
+                 qPrintable(QString::number(headRatio)));
+        QVERIFY2(tailRatio < 1.0 && std::fabs(20 * std::log10(tailRatio / middleRatio)) < 1.5,
+                 qPrintable(QString::number(tailRatio)));
+    }
+
 #ifdef CDW_HAVE_FFTW
     void matchesAFrameByFrameReference()
     {
-        // The subtraction done one frame per transform with FFTW, as
-        // described: Hann frames at hop N/4, g = max(0, (m² − (a·noise)²)/m²),
+        // The subtraction done one frame per transform with FFTW: Hann frames
+        // at hop N/4 on a grid from N − hop before the first value past the
+        // last one (zeros outside), g = max(0, (m² − (a·noise)²)/m²),
         // weighted overlap-add divided by the summed squared window.
         const int n = 2048, hop = 512;
         AudioProcessor p;
@@ -250,13 +287,15 @@ private slots:
         p.applyNoiseReduction(amount);
 
         const std::vector<float> w = hann(n);
-        std::vector<double> out(signal.size(), 0.0), weight(signal.size(), 0.0);
+        const qsizetype pad = n - hop;
+        std::vector<double> out(signal.size() + pad + n, 0.0), weight(signal.size() + pad + n, 0.0);
+        auto valueAt = [&](qsizetype at) { return at >= 0 && at < signal.size() ? signal[at] : 0.0f; };
         fftwf_complex* buffer = fftwf_alloc_complex(n);
         fftwf_plan forward = fftwf_plan_dft_1d(n, buffer, buffer, FFTW_FORWARD, FFTW_ESTIMATE);
         fftwf_plan backward = fftwf_plan_dft_1d(n, buffer, buffer, FFTW_BACKWARD, FFTW_ESTIMATE);
-        for (qsizetype start = 0; start + n <= signal.size(); start += hop) {
+        for (qsizetype start = -pad; start < signal.size(); start += hop) {
             for (int i = 0; i < n; ++i) {
-                buffer[i][0] = signal[start + i] * w[i];
+                buffer[i][0] = valueAt(start + i) * w[i];
                 buffer[i][1] = 0.0f;
             }
             fftwf_execute(forward);
@@ -275,8 +314,8 @@ private slots:
             }
             fftwf_execute(backward);
             for (int i = 0; i < n; ++i) {
-                out[start + i] += buffer[i][0] / n * w[i];
-                weight[start + i] += double(w[i]) * w[i];
+                out[pad + start + i] += buffer[i][0] / n * w[i];
+                weight[pad + start + i] += double(w[i]) * w[i];
             }
         }
         fftwf_destroy_plan(forward);
@@ -284,9 +323,10 @@ private slots:
         fftwf_free(buffer);
 
         for (qsizetype i = 0; i < signal.size(); ++i) {
-            const double expected = weight[i] > 1e-6 ? out[i] / weight[i] : signal[i];
-            // Single-precision rounding, divided by the window coverage.
-            QVERIFY2(std::fabs(p.samples[i] - expected) * std::max(weight[i], 1e-6) < 1e-6,
+            // Every value is covered by full frames, the first and last too.
+            QVERIFY(weight[pad + i] > 1.0);
+            const double expected = out[pad + i] / weight[pad + i];
+            QVERIFY2(std::fabs(p.samples[i] - expected) < 1e-6,
                      qPrintable(QStringLiteral("%1: %2 vs %3").arg(i).arg(p.samples[i]).arg(expected)));
         }
     }
