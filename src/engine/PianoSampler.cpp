@@ -71,6 +71,15 @@ bool PianoSampler::loadSampleLibraryFromResources(const QString& resourceDir)
 
 bool PianoSampler::loadFolder(const QString& dir, bool fromResources)
 {
+    {
+        // Sounding voices point into the recordings about to be dropped.
+        std::lock_guard<std::mutex> lock(mutex);
+        for (PianoVoice& voice : voices) {
+            voice.active = false;
+            voice.sample = nullptr;
+        }
+        sustainedVoices.fill(-1);
+    }
     samples.clear();
     const QDir folder(dir);
     if (!fromResources)

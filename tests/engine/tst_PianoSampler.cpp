@@ -251,6 +251,25 @@ private slots:
         QCOMPARE(out, std::vector<short>(8, short(0)));
     }
 
+    // A reload empties the recordings first: notes that were sounding must not
+    // go on reading them, and a failed reload leaves a silent piano.
+    void reloadingSilencesSoundingNotes()
+    {
+        PianoSampler piano;
+        setRecording(piano, 60, buffer(QList<float>(44100, 0.25f)));
+        piano.noteOn(60, 127);
+        piano.sustain(true);
+        piano.noteOn(64, 127);
+        piano.noteOff(64);
+        QCOMPARE(live(piano, 4)[0], short(2 * 0.25f * 32767));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^PianoSampler: directory not found:"));
+        QVERIFY(!piano.loadSampleLibrary(QStringLiteral("/nonexistent/piano")));
+        QCOMPARE(piano.sampleCount(), 0);
+        QCOMPARE(live(piano, 64), std::vector<short>(128, 0));
+        piano.sustain(false);
+        QCOMPARE(live(piano, 4), std::vector<short>(8, 0));
+    }
+
     void trackRender()
     {
         PianoSampler piano;
