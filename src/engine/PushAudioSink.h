@@ -8,9 +8,10 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QByteArray>
+#include <QIODevice>
+#include <QPointer>
 
 class QAudioSink;
-class QIODevice;
 class QObject;
 
 class PushAudioSink {
@@ -36,7 +37,9 @@ public:
 
 private:
     QAudioSink* sink = nullptr;
-    QIODevice* io = nullptr;
+    // The sink deletes its push device when the stream fails (the sound
+    // server went away, for one): the pointer must not outlive it.
+    QPointer<QIODevice> io;
     QAudioFormat format_;
     StereoPcmConverter converter;
     QByteArray converted;

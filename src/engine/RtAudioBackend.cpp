@@ -2,12 +2,18 @@
 
 #include <rtaudio/RtAudio.h>
 
+#include <cstring>
+#include <thread>
 #include <type_traits>
 
 static_assert(std::is_same_v<AudioDeviceBackend::StreamCallback, RtAudioCallback>,
               "our stream callback must be RtAudio's");
 
 namespace {
+
+// A device never takes more than its buffer ahead of the clock (PulseAudio
+// buffers two seconds at most).
+constexpr double kMaxSecondsAhead = 5.0;
 
 AudioDeviceBackend::Result resultOf(RtAudioError::Type type)
 {
@@ -159,14 +165,53 @@ AudioDeviceBackend::Result RtAudioBackend::openStream(const StreamParameters* ou
         out = {output->deviceId - 1, output->nChannels, output->firstChannel};
     if (input)
         in = {input->deviceId - 1, input->nChannels, input->firstChannel};
+    if (audio->isStreamOpen()) {
+        errorText = "a stream is already open";
+        return Result::InvalidUse;
+    }
     unsigned int frames = bufferFrames ? *bufferFrames : 0;
+    // Set before the device thread exists, read only by it.
+    userCallback = callback;
+    this->userData = userData;
+    streamRate = sampleRate;
+    outputChannels = output ? output->nChannels : 0;
+    framesDelivered = 0.0;
+    deviceLost = false;
     const Result result = guarded([&] {
         audio->openStream(output ? &out : nullptr, input ? &in : nullptr, RTAUDIO_FLOAT32,
-                          sampleRate, &frames, callback, userData);
+                          sampleRate, &frames, &RtAudioBackend::deviceCallback, this);
     });
     if (result == Result::NoError && bufferFrames)
         *bufferFrames = frames;
     return result;
+}
+
+// When the device goes away under a running stream (the sound server quits),
+// RtAudio's thread goes on calling back in a tight loop, with stale input and
+// no output going anywhere: a recorder would be fed gigabytes of garbage in
+// seconds. Such a stream runs far ahead of the clock; from then on it gets
+// silence, its user gets no more blocks, and the thread waits a block's time each
+// round until the stream is closed.
+int RtAudioBackend::deviceCallback(void* output, void* input, unsigned int frames, double streamTime,
+                                   unsigned int status, void* userData)
+{
+    auto* self = static_cast<RtAudioBackend*>(userData);
+    const auto now = std::chrono::steady_clock::now();
+    if (self->framesDelivered == 0.0)
+        self->firstBlock = now;
+    self->framesDelivered += frames;
+    if (!self->deviceLost && self->streamRate > 0) {
+        const double elapsed = std::chrono::duration<double>(now - self->firstBlock).count();
+        self->deviceLost = self->framesDelivered / self->streamRate - elapsed > kMaxSecondsAhead;
+    }
+    if (self->deviceLost) {
+        if (output)
+            std::memset(output, 0, sizeof(float) * frames * self->outputChannels);
+        if (self->streamRate > 0)
+            std::this_thread::sleep_for(std::chrono::duration<double>(double(frames) / self->streamRate));
+        return 0;
+    }
+    return self->userCallback(output, input, frames, streamTime, status, self->userData);
 }
 
 AudioDeviceBackend::Result RtAudioBackend::startStream()

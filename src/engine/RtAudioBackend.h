@@ -5,6 +5,7 @@
 
 #include "engine/AudioDeviceBackend.h"
 
+#include <chrono>
 #include <memory>
 
 class RtAudio;
@@ -36,7 +37,19 @@ private:
     explicit RtAudioBackend(std::unique_ptr<RtAudio> audio);
     template <typename Call>
     Result guarded(Call&& call);
+    static int deviceCallback(void* output, void* input, unsigned int frames, double streamTime,
+                              unsigned int status, void* userData);
 
     std::unique_ptr<RtAudio> audio;
     std::string errorText;
+
+    // The open stream's callback, and what the device thread keeps to tell a
+    // live device from a dead one (see deviceCallback).
+    StreamCallback userCallback = nullptr;
+    void* userData = nullptr;
+    unsigned int streamRate = 0;
+    unsigned int outputChannels = 0;
+    std::chrono::steady_clock::time_point firstBlock;
+    double framesDelivered = 0.0;
+    bool deviceLost = false;
 };
