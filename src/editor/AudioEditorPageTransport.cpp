@@ -104,6 +104,8 @@ void AudioEditorPage::startPlayback()
              << "duration(s):" << (sampleRate > 0 ? double(samples.size()) / sampleRate : 0.0);
     // The engine reads this copy until it stops; constData() does not detach
     // it, so later edits write the page's own list and leave it in place.
+    // The engine lets go of the previous copy (a paused source) before it is replaced.
+    engine->stopPlayback();
     playbackSamples = samples;
     engine->startPlayback(playbackSamples.constData(), int(playbackSamples.size()), sampleRate,
                           start);
