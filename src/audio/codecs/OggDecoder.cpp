@@ -3,6 +3,9 @@
 #include "GrowingSampleBuffer.h"
 #include "SegmentedDecoding.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -21,6 +24,78 @@ Vorbis openVorbis(const QByteArray& bytes, int& error)
     error = 0;
     return Vorbis(stb_vorbis_open_memory(reinterpret_cast<const unsigned char*>(bytes.constData()),
                                          int(bytes.size()), &error, nullptr));
+}
+
+// The comment header (the second packet) as stb_vorbis reads it: from the
+// page after the identification page, across continued pages, up to the
+// packet's end or to where the pages stop continuing it.
+QByteArray commentPacket(const QByteArray& bytes)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qint64 size = bytes.size();
+    constexpr qint64 kPageHeader = 27;  // up to the segment count
+    auto isPage = [&](qint64 at) {
+        return at >= 0 && size - at >= kPageHeader && std::memcmp(data + at, "OggS", 4) == 0
+               && size - at - kPageHeader >= data[at + 26];
+    };
+    if (!isPage(0) || data[26] != 1)
+        return {};
+    QByteArray packet;
+    qint64 at = kPageHeader + 1 + data[kPageHeader];
+    for (bool first = true; isPage(at); first = false) {
+        if (!first && !(data[at + 5] & 1))  // not a continued page: the packet ends
+            break;
+        const int segments = data[at + 26];
+        const unsigned char* lacing = data + at + kPageHeader;
+        qint64 body = at + kPageHeader + segments;
+        for (int s = 0; s < segments; ++s) {
+            packet.append(reinterpret_cast<const char*>(data) + std::min(body, size),
+                          qsizetype(std::clamp<qint64>(size - body, 0, lacing[s])));
+            body += lacing[s];
+            if (lacing[s] < 255)
+                return packet;
+        }
+        at = body;
+    }
+    return packet;
+}
+
+// stb_vorbis sizes its vendor and comment buffers from the lengths the
+// comment header states, without checking them against the packet: a
+// forged count or length makes it write past a buffer, free pointers it
+// never set, or allocate gigabytes. Every stated length must fit the packet.
+bool commentHeaderFits(const QByteArray& bytes)
+{
+    const QByteArray packet = commentPacket(bytes);
+    const auto* p = reinterpret_cast<const unsigned char*>(packet.constData());
+    const qint64 n = packet.size();
+    if (n < 7 || p[0] != 3 || std::memcmp(p + 1, "vorbis", 6) != 0)
+        return true;  // no comment header: stb_vorbis rejects the stream itself
+    qint64 at = 7;
+    auto readLength = [&](qint64& value) {
+        if (n - at < 4)
+            return false;
+        value = qint64(p[at]) | qint64(p[at + 1]) << 8 | qint64(p[at + 2]) << 16
+                | qint64(p[at + 3]) << 24;
+        at += 4;
+        return true;
+    };
+    qint64 vendor = 0;
+    if (!readLength(vendor) || vendor > n - at)
+        return false;
+    at += vendor;
+    qint64 count = 0;
+    // Each comment takes at least its 4-byte length; the pointer table's
+    // size must also fit stb_vorbis's int sizes.
+    if (!readLength(count) || count > (n - at) / 4 || count > INT_MAX / 8)
+        return false;
+    for (qint64 i = 0; i < count; ++i) {
+        qint64 length = 0;
+        if (!readLength(length) || length > n - at)
+            return false;
+        at += length;
+    }
+    return true;
 }
 
 // Appends up to maxFrames frames (all when negative).
@@ -47,6 +122,10 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
     errorCode = 0;
     if (bytes.size() > std::numeric_limits<int>::max()) {
         errorCode = VORBIS_unexpected_eof;
+        return false;
+    }
+    if (!commentHeaderFits(bytes)) {
+        errorCode = VORBIS_invalid_setup;
         return false;
     }
     int error = 0;
