@@ -12,9 +12,11 @@
 
 namespace {
 
-// A FLAC block can describe 65535 frames of silence in a handful of bytes,
-// so an announced length is believed only up to this many values per byte.
-constexpr qint64 kMaxValuesPerByte = 4096;
+// STREAMINFO's length is a claim: believed only up to this many values per
+// byte, well above what sound compresses to. Longer streams (long silences
+// can reach thousands of values a byte) grow their buffer as they decode,
+// so a forged length cannot ask for more memory than the machine has.
+constexpr qint64 kMaxValuesPerByte = 16;
 
 struct DecodeState {
     const unsigned char* data = nullptr;
@@ -146,10 +148,12 @@ struct Stream {
                && FLAC__stream_decoder_process_until_end_of_metadata(decoder.get());
     }
 
-    void reserve(qint64 frames)
+    // A segment (one of `shares`) reserves at most its share of the bound.
+    void reserve(qint64 frames, int shares = 1)
     {
         if (frames > 0 && state.channels > 0)
-            state.buffer.reserveHint(frames * state.channels, state.size * kMaxValuesPerByte);
+            state.buffer.reserveHint(frames * state.channels,
+                                     state.size * kMaxValuesPerByte / std::max(shares, 1));
     }
 
     // Decodes up to maxFrames frames (all when negative).
@@ -189,7 +193,7 @@ bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int segment
             Stream s;
             if (!s.open(bytes) || s.state.channels != main.state.channels)
                 return false;
-            s.reserve(end < 0 ? announced - first : end - first);
+            s.reserve(end < 0 ? announced - first : end - first, count);
             // The seek delivers the frame holding `first`, starting at `first`.
             if (first > 0 && !FLAC__stream_decoder_seek_absolute(s.decoder.get(), FLAC__uint64(first)))
                 return false;
