@@ -10,8 +10,16 @@
 
 #include <QtTest/QtTest>
 #include <cmath>
+#include <sys/resource.h>
 
 namespace {
+
+qint64 peakResidentBytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_maxrss) * 1024;
+}
 
 QByteArray readFile(const QString& path)
 {
@@ -87,36 +95,97 @@ QByteArray pageBytes(const OggPage& page)
     return out;
 }
 
-// The stream with its comment header (the first packet of the second page)
-// replaced by `comment`; the setup header after it is kept.
-QByteArray withCommentPacket(const QByteArray& ogg, const QByteArray& comment)
+void appendLacing(QList<quint8>& lacing, qsizetype bytes)
 {
-    QList<OggPage> pages = oggPages(ogg);
-    if (pages.size() < 2)
-        return {};
-    OggPage& second = pages[1];
-    qsizetype oldBytes = 0;
-    int oldSegments = 0;
-    while (oldSegments < second.lacing.size()) {
-        oldBytes += second.lacing[oldSegments];
-        if (second.lacing[oldSegments++] < 255)
-            break;
+    for (;; bytes -= 255) {
+        lacing << quint8(std::min<qsizetype>(bytes, 255));
+        if (bytes < 255)
+            return;
     }
-    QList<quint8> lacing;
-    for (qsizetype left = comment.size(); ; left -= 255) {
-        lacing << quint8(std::min<qsizetype>(left, 255));
-        if (left < 255)
-            break;
+}
+
+// The stream with its comment and setup headers (the second and third
+// packets) replaced; an empty argument keeps the stream's own packet. Both
+// go on one page after the identification page; audio starts on a fresh
+// page, so the pages after the headers are kept as they are.
+QByteArray withHeaders(const QByteArray& ogg, QByteArray comment, QByteArray setup)
+{
+    const QList<OggPage> pages = oggPages(ogg);
+    QByteArray packets[2];
+    int packet = 0;
+    qsizetype firstAudioPage = 1;
+    for (; firstAudioPage < pages.size() && packet < 2; ++firstAudioPage) {
+        const OggPage& page = pages[firstAudioPage];
+        qsizetype at = 0;
+        for (quint8 l : page.lacing) {
+            if (packet < 2)
+                packets[packet] += page.body.mid(at, l);
+            at += l;
+            if (l < 255)
+                ++packet;
+        }
     }
-    lacing += second.lacing.mid(oldSegments);
-    if (lacing.size() > 255)
+    if (packet < 2)
         return {};
-    second.lacing = lacing;
-    second.body = comment + second.body.mid(oldBytes);
-    QByteArray out;
-    for (const OggPage& page : pages)
-        out += pageBytes(page);
+    if (comment.isEmpty())
+        comment = packets[0];
+    if (setup.isEmpty())
+        setup = packets[1];
+    OggPage headers = pages[1];
+    headers.header[5] = 0;  // neither continued nor first nor last
+    headers.lacing.clear();
+    appendLacing(headers.lacing, comment.size());
+    appendLacing(headers.lacing, setup.size());
+    if (headers.lacing.size() > 255)
+        return {};
+    headers.body = comment + setup;
+    QByteArray out = pageBytes(pages[0]) + pageBytes(headers);
+    for (qsizetype i = firstAudioPage; i < pages.size(); ++i)
+        out += pageBytes(pages[i]);
     return out;
+}
+
+// Vorbis packs header fields least significant bit first.
+class BitWriter {
+public:
+    void put(quint32 value, int bits)
+    {
+        for (int i = 0; i < bits; ++i, ++m_bits) {
+            if (m_bits % 8 == 0)
+                m_bytes.append('\0');
+            if ((value >> i) & 1)
+                m_bytes[m_bytes.size() - 1] = char(quint8(m_bytes.back()) | (1 << (m_bits % 8)));
+        }
+    }
+    QByteArray bytes() const { return m_bytes; }
+
+private:
+    QByteArray m_bytes;
+    int m_bits = 0;
+};
+
+// A setup header whose codebooks each ask for 2^24 - 1 entries of
+// 30-dimensional vectors: stb_vorbis once expanded each into 2 GB of
+// multiplicands, from a packet of a few dozen bytes.
+QByteArray hugeCodebookSetup(int books)
+{
+    BitWriter w;
+    w.put(quint32(books - 1), 8);
+    for (int b = 0; b < books; ++b) {
+        w.put(0x564342, 24);   // codebook sync
+        w.put(30, 16);         // dimensions
+        w.put(0xFFFFFF, 24);   // entries
+        w.put(1, 1);           // ordered lengths
+        w.put(23, 5);          // every codeword 24 bits long
+        w.put(0xFFFFFF, 24);   // one run over all entries
+        w.put(1, 4);           // lookup type 1
+        w.put(0, 32);          // minimum value
+        w.put(0, 32);          // delta value
+        w.put(0, 4);           // 1-bit values
+        w.put(0, 1);           // no sequence
+        w.put(0, 1);           // the one lookup value
+    }
+    return QByteArray(1, char(5)) + "vorbis" + w.bytes() + QByteArray(64, '\0');
 }
 
 // A comment header: packet type 3, "vorbis", then the fields as given
@@ -176,7 +245,7 @@ private slots:
     {
         QFETCH(QByteArray, comment);
         QFETCH(bool, loads);
-        const QByteArray crafted = withCommentPacket(m_ogg, comment);
+        const QByteArray crafted = withHeaders(m_ogg, comment, {});
         QVERIFY(!crafted.isEmpty());
         const QString path = m_dir.filePath("crafted.ogg");
         QVERIFY(writeFile(path, crafted));
@@ -193,6 +262,26 @@ private slots:
             QVERIFY2(text.startsWith("OGG解码失败 (错误码 ") && text.endsWith(path), qPrintable(text));
             QVERIFY(p.samples.isEmpty());
         }
+    }
+
+    // Memory for a setup header is bounded: the file fails at once instead
+    // of taking gigabytes (and most of a minute) first.
+    void oggSetupHeaderCannotTakeGigabytes()
+    {
+        const QByteArray crafted = withHeaders(m_ogg, {}, hugeCodebookSetup(4));
+        QVERIFY(!crafted.isEmpty());
+        QVERIFY(crafted.size() < 8192);
+        const QString path = m_dir.filePath("setup.ogg");
+        QVERIFY(writeFile(path, crafted));
+
+        const qint64 peakBefore = peakResidentBytes();
+        AudioProcessor p;
+        QSignalSpy errors(&p, &AudioProcessor::errorOccurred);
+        QVERIFY(!p.loadAudioFile(path));
+        QCOMPARE(errors.count(), 1);
+        QVERIFY(errors.at(0).at(0).toString().startsWith("OGG解码失败 (错误码 "));
+        const qint64 growth = peakResidentBytes() - peakBefore;
+        QVERIFY2(growth < 512LL * 1024 * 1024, qPrintable(QString::number(growth)));
     }
 
     // STREAMINFO claiming 2^36 - 1 frames in an 8 MB file: the claim must not
