@@ -148,6 +148,17 @@ private slots:
         for (double v : vd)
             ed << float(v);
 
+        // ... except NaN and infinities, which no recording holds and which
+        // would spread through every filter and mix: they read as silence,
+        // as do doubles beyond the float range.
+        const float inf = std::numeric_limits<float>::infinity();
+        QList<float> vn{std::numeric_limits<float>::quiet_NaN(), 0.5f, inf, -inf, -0.75f};
+        QByteArray dn(reinterpret_cast<const char*>(vn.constData()), vn.size() * 4);
+        QList<float> en{0.0f, 0.5f, 0.0f, 0.0f, -0.75f};
+        QList<double> vdn{1e300, -0.5, std::numeric_limits<double>::quiet_NaN(), -1e39};
+        QByteArray ddn(reinterpret_cast<const char*>(vdn.constData()), vdn.size() * 8);
+        QList<float> edn{0.0f, -0.5f, 0.0f, 0.0f};
+
         for (int tag : {1, int(kExtensible)}) {
             const char* kind = tag == 1 ? "plain" : "extensible";
             QTest::addRow("pcm8 %s", kind) << tag << 8 << d8 << e8;
@@ -159,6 +170,8 @@ private slots:
             const char* kind = tag == 3 ? "plain" : "extensible";
             QTest::addRow("float32 %s", kind) << tag << 32 << df << vf;
             QTest::addRow("float64 %s", kind) << tag << 64 << dd << ed;
+            QTest::addRow("float32 non-finite %s", kind) << tag << 32 << dn << en;
+            QTest::addRow("float64 beyond float %s", kind) << tag << 64 << ddn << edn;
         }
     }
 

@@ -3,6 +3,7 @@
 #include "ParallelRanges.h"
 #include "SampleMemory.h"
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -33,6 +34,14 @@ struct Format {
     quint32 sampleRate = 0;
     quint16 bits = 0;
 };
+
+// Float data is taken as stored, except that NaN and infinities (which no
+// recording holds, and which would spread through every filter and mix they
+// reach) read as silence.
+inline float finiteOrSilence(float value)
+{
+    return std::isfinite(value) ? value : 0.0f;
+}
 
 // Converts `values` samples of one encoding to floats.
 template <typename Decode>
@@ -75,7 +84,7 @@ bool decodeSamples(quint16 tag, int bits, const unsigned char* src, qint64 value
                 const quint32 raw = u32At(p);
                 float f;
                 std::memcpy(&f, &raw, 4);
-                return f;
+                return finiteOrSilence(f);
             });
             return true;
         }
@@ -84,7 +93,7 @@ bool decodeSamples(quint16 tag, int bits, const unsigned char* src, qint64 value
                 const quint64 raw = quint64(u32At(p)) | (quint64(u32At(p + 4)) << 32);
                 double d;
                 std::memcpy(&d, &raw, 8);
-                return float(d);
+                return std::fabs(d) <= double(std::numeric_limits<float>::max()) ? float(d) : 0.0f;
             });
             return true;
         }
