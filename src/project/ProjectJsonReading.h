@@ -14,6 +14,7 @@
 #include <QDebug>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ProjectJsonReading {
 
@@ -26,6 +27,20 @@ template <class Node> double numberOr(const Node& object, const char* key, doubl
         return fallback;
     const double number = value.number();
     return std::isfinite(number) ? number : fallback;
+}
+
+// A float field or sample: beyond the float range the narrowing would give
+// an infinity, which spreads through every mix and filter; read as `fallback`.
+inline float finiteFloat(double number, float fallback)
+{
+    return std::isfinite(number) && std::fabs(number) <= double(std::numeric_limits<float>::max())
+               ? float(number)
+               : fallback;
+}
+
+template <class Node> float floatOr(const Node& object, const char* key, float fallback)
+{
+    return finiteFloat(numberOr(object, key, fallback), fallback);
 }
 
 template <class Node>
@@ -76,7 +91,7 @@ template <class Node> QList<float> numberList(const Node& array)
     QList<float> out;
     out.reserve(array.size());
     array.forEachElement([&](const Node& element) {
-        out.append(element.isNumber() ? float(element.number()) : 0.0f);
+        out.append(element.isNumber() ? finiteFloat(element.number(), 0.0f) : 0.0f);
     });
     return out;
 }
@@ -190,8 +205,8 @@ template <class Node> TrackData deserializeTrack(const Node& object)
     track.name = stringOr(object, "name", QString());
     const Node color = object.member("color");
     track.color = color.isString() ? colorOf(color) : kDefaultTrackColor;
-    track.volume = float(numberOr(object, "volume", 0.8));
-    track.pan = float(numberOr(object, "pan", 0.0));
+    track.volume = floatOr(object, "volume", 0.8f);
+    track.pan = floatOr(object, "pan", 0.0f);
     track.muted = boolOr(object, "muted", false);
     track.solo = boolOr(object, "solo", false);
     track.envelopeEnabled = boolOr(object, "envelopeEnabled", false);
@@ -200,7 +215,7 @@ template <class Node> TrackData deserializeTrack(const Node& object)
         object.member("volumeEnvelope").forEachElement([&](const Node& element) {
             EnvelopePoint point;
             point.time = numberOr(element, "time", 0.0);
-            point.value = float(numberOr(element, "value", 0.8));
+            point.value = floatOr(element, "value", 0.8f);
             track.volumeEnvelope.push_back(point);
         });
         // Stable, so points at the same time (a vertical step) keep their order.

@@ -355,6 +355,23 @@ private slots:
         QCOMPARE(m.notes.at(0).duration, 0.5);
     }
 
+    // Gains and number-list samples become floats: a number beyond the float
+    // range would become an infinity that spreads through every mix and
+    // filter. Gains read as their defaults, samples as silence.
+    void numbersBeyondFloatRange()
+    {
+        const Loaded result = loadBoth("{\"version\":\"1\",\"tracks\":[{\"volume\":1e300,\"pan\":-1e39,\n"
+            "            \"volumeEnvelope\":[{\"time\":1,\"value\":4e38}],\n"
+            "            \"audioData\":{\"type\":\"embedded\",\"channels\":[[1e300,0.5,-1e39],[3.5e38],[0.25]]}}]}");
+        QVERIFY(result.ok);
+        const TrackData& track = result.data.tracks.at(0);
+        QCOMPARE(track.volume, 0.8f);
+        QCOMPARE(track.pan, 0.0f);
+        QCOMPARE(track.volumeEnvelope.at(0).value, 0.8f);
+        QCOMPARE(track.audioClips.at(0).samples, (QList<float>{0.0f, 0.5f, 0.0f}));
+        QCOMPARE(track.audioClips.at(0).stereoSamples, (QList<float>{0.0f, 0.25f}));
+    }
+
     void syntaxErrorsUseQtWording_data()
     {
         QTest::addColumn<QByteArray>("json");
