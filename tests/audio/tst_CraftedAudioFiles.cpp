@@ -264,6 +264,29 @@ private slots:
         }
     }
 
+    // A header page without segments: stb_vorbis reads the identification
+    // page's segment table for it (one 30-byte segment), so the comment
+    // header it sees is bytes that no page declares. Such a stream fails.
+    void oggHeaderPageWithoutSegments()
+    {
+        const QList<OggPage> pages = oggPages(m_ogg);
+        QVERIFY(pages.size() > 2);
+        OggPage empty = pages[1];
+        empty.header[5] = 0;
+        empty.lacing.clear();
+        empty.body.clear();
+        QByteArray stale = QByteArray(1, char(3)) + "vorbis" + le32(0) + le32(3000000);
+        stale += QByteArray(30 - stale.size(), '\0');
+        const QString path = m_dir.filePath("empty-page.ogg");
+        QVERIFY(writeFile(path, pageBytes(pages[0]) + pageBytes(empty) + stale));
+
+        AudioProcessor p;
+        QSignalSpy errors(&p, &AudioProcessor::errorOccurred);
+        QVERIFY(!p.loadAudioFile(path));
+        QCOMPARE(errors.count(), 1);
+        QVERIFY(errors.at(0).at(0).toString().startsWith("OGG解码失败 (错误码 "));
+    }
+
     // Memory for a setup header is bounded: the file fails at once instead
     // of taking gigabytes (and most of a minute) first.
     void oggSetupHeaderCannotTakeGigabytes()

@@ -4,7 +4,6 @@
 #include "SegmentedDecoding.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -28,24 +27,29 @@ Vorbis openVorbis(const QByteArray& bytes, int& error)
 
 // The comment header (the second packet) as stb_vorbis reads it: from the
 // page after the identification page, across continued pages, up to the
-// packet's end or to where the pages stop continuing it.
-QByteArray commentPacket(const QByteArray& bytes)
+// packet's end or to where the pages stop continuing it. False when a page
+// on the way has no segments: stb_vorbis then reads the segment table of
+// the page before, so what it reads cannot be told from the file.
+bool commentPacket(const QByteArray& bytes, QByteArray& packet)
 {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qint64 size = bytes.size();
     constexpr qint64 kPageHeader = 27;  // up to the segment count
+    // A page header as stb_vorbis accepts one: pattern, version 0, whole lacing table.
     auto isPage = [&](qint64 at) {
         return at >= 0 && size - at >= kPageHeader && std::memcmp(data + at, "OggS", 4) == 0
-               && size - at - kPageHeader >= data[at + 26];
+               && data[at + 4] == 0 && size - at - kPageHeader >= data[at + 26];
     };
+    packet.clear();
     if (!isPage(0) || data[26] != 1)
-        return {};
-    QByteArray packet;
+        return true;  // no identification page: stb_vorbis stops before the comments
     qint64 at = kPageHeader + 1 + data[kPageHeader];
     for (bool first = true; isPage(at); first = false) {
         if (!first && !(data[at + 5] & 1))  // not a continued page: the packet ends
             break;
         const int segments = data[at + 26];
+        if (segments == 0)
+            return false;
         const unsigned char* lacing = data + at + kPageHeader;
         qint64 body = at + kPageHeader + segments;
         for (int s = 0; s < segments; ++s) {
@@ -53,24 +57,32 @@ QByteArray commentPacket(const QByteArray& bytes)
                           qsizetype(std::clamp<qint64>(size - body, 0, lacing[s])));
             body += lacing[s];
             if (lacing[s] < 255)
-                return packet;
+                return true;
         }
         at = body;
     }
-    return packet;
+    return true;
 }
 
 // stb_vorbis sizes its vendor and comment buffers from the lengths the
 // comment header states, without checking them against the packet: a
 // forged count or length makes it write past a buffer, free pointers it
-// never set, or allocate gigabytes. Every stated length must fit the packet.
+// never set, or allocate gigabytes. Every stated length must fit the packet,
+// and the packet must fit well inside the memory stb_vorbis may hold (see
+// StbVorbis.c): running out while it reads the comments has it free
+// pointers it never set.
 bool commentHeaderFits(const QByteArray& bytes)
 {
-    const QByteArray packet = commentPacket(bytes);
+    constexpr qint64 kMaxCommentBytes = 16 << 20;
+    QByteArray packet;
+    if (!commentPacket(bytes, packet))
+        return false;
     const auto* p = reinterpret_cast<const unsigned char*>(packet.constData());
     const qint64 n = packet.size();
     if (n < 7 || p[0] != 3 || std::memcmp(p + 1, "vorbis", 6) != 0)
         return true;  // no comment header: stb_vorbis rejects the stream itself
+    if (n > kMaxCommentBytes)
+        return false;
     qint64 at = 7;
     auto readLength = [&](qint64& value) {
         if (n - at < 4)
@@ -84,10 +96,9 @@ bool commentHeaderFits(const QByteArray& bytes)
     if (!readLength(vendor) || vendor > n - at)
         return false;
     at += vendor;
+    // Each comment takes at least its 4-byte length.
     qint64 count = 0;
-    // Each comment takes at least its 4-byte length; the pointer table's
-    // size must also fit stb_vorbis's int sizes.
-    if (!readLength(count) || count > (n - at) / 4 || count > INT_MAX / 8)
+    if (!readLength(count) || count > (n - at) / 4)
         return false;
     for (qint64 i = 0; i < count; ++i) {
         qint64 length = 0;
