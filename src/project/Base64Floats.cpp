@@ -205,6 +205,8 @@ QList<float> decodeInterleaved(QByteArrayView left, QByteArrayView right)
 {
     // Each channel goes straight to its slots; no per-channel copies.
     const qsizetype capacity = std::min(maxFloats(left), maxFloats(right));
+    if (capacity == 0)
+        return {};  // an empty list has no data pointer to offset
     QList<float> out(capacity * 2);
     const qsizetype leftCount = decodeChannel(left, out.data(), 2, capacity);
     const qsizetype rightCount = decodeChannel(right, out.data() + 1, 2, capacity);
