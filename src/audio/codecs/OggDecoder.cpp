@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 
 #define STB_VORBIS_HEADER_ONLY
 #include <stb/stb_vorbis.h>
@@ -18,9 +19,19 @@ struct VorbisDeleter {
 };
 using Vorbis = std::unique_ptr<stb_vorbis, VorbisDeleter>;
 
+// stb_vorbis rewrites one shared CRC table whenever it opens a stream and
+// reads it while it looks for pages (seeking, measuring the length), so
+// those calls are serialised: parallel segment decoders would race on it.
+std::mutex& pageSearchMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 Vorbis openVorbis(const QByteArray& bytes, int& error)
 {
     error = 0;
+    const std::lock_guard<std::mutex> lock(pageSearchMutex());
     return Vorbis(stb_vorbis_open_memory(reinterpret_cast<const unsigned char*>(bytes.constData()),
                                          int(bytes.size()), &error, nullptr));
 }
@@ -156,15 +167,22 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
 
     if (segments != 1) {
         // The last page's position: used only to place the segments.
-        const qint64 announced = stb_vorbis_stream_length_in_samples(main.get());
+        qint64 announced = 0;
+        {
+            const std::lock_guard<std::mutex> lock(pageSearchMutex());
+            announced = stb_vorbis_stream_length_in_samples(main.get());
+        }
         const int count = SegmentedDecoding::segmentCount(announced, segments);
         auto decodeSegment = [&](qint64 first, qint64 end, QList<float>& part) {
             int err = 0;
             Vorbis v = openVorbis(bytes, err);
             if (!v || first > qint64(std::numeric_limits<unsigned>::max()))
                 return false;
-            if (first > 0 && !stb_vorbis_seek(v.get(), unsigned(first)))
-                return false;
+            if (first > 0) {
+                const std::lock_guard<std::mutex> lock(pageSearchMutex());
+                if (!stb_vorbis_seek(v.get(), unsigned(first)))
+                    return false;
+            }
             GrowingSampleBuffer buffer;
             readFrames(v.get(), channels, end < 0 ? -1 : end - first, buffer);
             part = buffer.take();
