@@ -10,8 +10,17 @@
 #include <QUuid>
 
 #include <rapidjson/error/error.h>
+#include <rapidjson/reader.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <locale.h>
+#include <stdlib.h>
+#include <string>
 
 namespace {
 
@@ -192,6 +201,69 @@ void serializeMarker(JsonStreamWriter& w, const TimelineMarker& marker)
     w.endObject();
 }
 
+// RapidJSON's exact number conversion misreads or crashes on some digit
+// strings ("0." and a few hundred zeros before a digit reads past its
+// tables; "0e38" reads as a huge number), so numbers reach the document
+// as text and are converted here: integers typed as RapidJSON types them,
+// everything else by the C library's correctly rounded conversion in the
+// "C" locale (the program's own locale may use a decimal comma).
+class NumberConvertingHandler {
+public:
+    explicit NumberConvertingHandler(rapidjson::Document& document) : m_document(document) {}
+
+    // True when parsing stopped at a number beyond the double range (too
+    // large, or so small that it would read as 0), which Qt's parser
+    // refuses as an illegal number.
+    bool numberOutOfRange() const { return m_numberOutOfRange; }
+
+    bool Null() { return m_document.Null(); }
+    bool Bool(bool b) { return m_document.Bool(b); }
+    bool Int(int i) { return m_document.Int(i); }
+    bool Uint(unsigned i) { return m_document.Uint(i); }
+    bool Int64(int64_t i) { return m_document.Int64(i); }
+    bool Uint64(uint64_t i) { return m_document.Uint64(i); }
+    bool Double(double d) { return m_document.Double(d); }
+    bool String(const char* s, rapidjson::SizeType n, bool copy) { return m_document.String(s, n, copy); }
+    bool StartObject() { return m_document.StartObject(); }
+    bool Key(const char* s, rapidjson::SizeType n, bool copy) { return m_document.Key(s, n, copy); }
+    bool EndObject(rapidjson::SizeType members) { return m_document.EndObject(members); }
+    bool StartArray() { return m_document.StartArray(); }
+    bool EndArray(rapidjson::SizeType elements) { return m_document.EndArray(elements); }
+
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool)
+    {
+        const char* end = text + length;
+        const bool minus = length > 0 && text[0] == '-';
+        if (std::find_if(text, end, [](char c) { return c == '.' || c == 'e' || c == 'E'; }) == end) {
+            quint64 magnitude = 0;
+            const auto [rest, error] = std::from_chars(text + (minus ? 1 : 0), end, magnitude);
+            if (error == std::errc() && rest == end) {
+                if (!minus)
+                    return magnitude <= std::numeric_limits<unsigned>::max()
+                               ? m_document.Uint(unsigned(magnitude))
+                               : m_document.Uint64(magnitude);
+                if (magnitude <= quint64(std::numeric_limits<int>::max()) + 1)
+                    return m_document.Int(int(-qint64(magnitude)));
+                if (magnitude <= quint64(std::numeric_limits<qint64>::max()) + 1)
+                    return m_document.Int64(qint64(0 - magnitude));
+            }
+        }
+        static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+        const std::string copy(text, length);
+        errno = 0;
+        const double value = strtod_l(copy.c_str(), nullptr, cLocale);
+        if (errno == ERANGE && (std::isinf(value) || value == 0.0)) {
+            m_numberOutOfRange = true;
+            return false;
+        }
+        return m_document.Double(value);
+    }
+
+private:
+    rapidjson::Document& m_document;
+    bool m_numberOutOfRange = false;
+};
+
 QString utcNow()
 {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
@@ -312,7 +384,7 @@ ProjectSerializer::ParseResult ProjectSerializer::readProject(QByteArray& jsonTe
     // vectorised pass up front, which lets the parser skip over string
     // contents sixteen bytes at a time.
     constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag
-                                | rapidjson::kParseFullPrecisionFlag;
+                                | rapidjson::kParseNumbersAsStringsFlag;
     if (!QByteArrayView(jsonText).isValidUtf8()) {
         if (errorText)
             *errorText = syntaxErrorText(rapidjson::kParseErrorStringInvalidEncoding);
@@ -329,10 +401,19 @@ ProjectSerializer::ParseResult ProjectSerializer::readProject(QByteArray& jsonTe
     // the allocation. (Also detaches shared data before it is parsed in place.)
     jsonText.reserve(jsonText.size() + 16);
     rapidjson::Document document;
-    document.ParseInsitu<kFlags>(jsonText.data());
-    if (document.HasParseError()) {
+    NumberConvertingHandler handler(document);
+    rapidjson::ParseResult parsed;
+    auto parse = [&](rapidjson::Document&) {
+        rapidjson::Reader reader;
+        rapidjson::InsituStringStream stream(jsonText.data());
+        parsed = reader.Parse<kFlags>(stream, handler);
+        return !parsed.IsError();
+    };
+    document.Populate(parse);
+    if (parsed.IsError()) {
         if (errorText)
-            *errorText = syntaxErrorText(document.GetParseError());
+            *errorText = syntaxErrorText(handler.numberOutOfRange() ? rapidjson::kParseErrorNumberTooBig
+                                                                : parsed.Code());
         return ParseResult::SyntaxError;
     }
     return ProjectJsonReading::loadFromRoot(RapidJsonNode(&document), project)

@@ -372,6 +372,31 @@ private slots:
         QCOMPARE(track.audioClips.at(0).stereoSamples, (QList<float>{0.0f, 0.25f}));
     }
 
+    // Numbers read exactly as Qt reads them, also in forms that RapidJSON's
+    // own conversion got wrong: "0e38" read as about -1.9e227.
+    void numbersReadExactly()
+    {
+        const QByteArray tiny = "0." + QByteArray(300, '0') + "1";
+        const QByteArray json = "{\"version\":\"1\",\"zoom\":1.7976931348623157e308,\"currentTime\":-0,\n"
+            "    \"settings\":{\"sampleRate\":48000,\"bitDepth\":4294967296,\"channels\":-2147483648,\"tempo\":0e38},\n"
+            "    \"tracks\":[{\"audioBlocks\":[{\"start\":0e38,\"fadeIn\":" + tiny + ",\n"
+            "        \"fadeOut\":1e-5,\"audioEnd\":0.1,\"audioStart\":123456789012345678901234567890}]}]}";
+        const Loaded result = loadBoth(json);
+        QVERIFY(result.ok);
+        QVERIFY(result.data.zoom == std::numeric_limits<double>::max());
+        QVERIFY(result.data.currentTime == 0.0);
+        QCOMPARE(result.data.settings.sampleRate, 48000);
+        QCOMPARE(result.data.settings.bitDepth, 0); // integral, but beyond int: read as 0
+        QCOMPARE(result.data.settings.channels, std::numeric_limits<int>::min());
+        QVERIFY(result.data.settings.tempo == 0.0);
+        const AudioClip& clip = result.data.tracks.at(0).audioClips.at(0);
+        QVERIFY(clip.start == 0.0);
+        QVERIFY(clip.fadeIn == 1e-301);
+        QVERIFY(clip.fadeOut == 1e-5);
+        QVERIFY(clip.audioEnd == 0.1);
+        QVERIFY(clip.audioStart == 1.2345678901234568e29);
+    }
+
     void syntaxErrorsUseQtWording_data()
     {
         QTest::addColumn<QByteArray>("json");
@@ -381,6 +406,11 @@ private slots:
         QTest::newRow("unterminated array") << QByteArray("{\"tracks\":[1,2");
         QTest::newRow("bad escape") << QByteArray("{\"a\":\"\\u12G4\"}");
         QTest::newRow("illegal value") << QByteArray("{\"a\":tru}");
+        QTest::newRow("number too big") << QByteArray("{\"version\":\"1\",\"zoom\":1e400}");
+        QTest::newRow("number below the double range") << QByteArray("{\"version\":\"1\",\"zoom\":1e-400}");
+        // RapidJSON's own conversion read past its tables on this one (a crash).
+        QTest::newRow("zeros below the double range")
+            << "{\"version\":\"1\",\"zoom\":0." + QByteArray(400, '0') + "1}";
         QTest::newRow("nul inside") << QByteArray("{\"version\":\"1\",\"tracks\":[]}\0junk", 33);
     }
 
