@@ -196,6 +196,23 @@ QByteArray commentHeader(const QByteArray& fields)
     return QByteArray(1, char(3)) + "vorbis" + fields + QByteArray(1, char(1));
 }
 
+// A setup header that stb_vorbis rejects only after taking a work buffer
+// of `entries` bytes for its first codebook's lengths, which it then leaks:
+// a sparse book whose first codeword is 32 bits long.
+QByteArray leakingSetup(quint32 entries)
+{
+    BitWriter w;
+    w.put(0, 8);            // one codebook
+    w.put(0x564342, 24);
+    w.put(1, 16);           // dimensions
+    w.put(entries, 24);
+    w.put(0, 1);            // not ordered
+    w.put(1, 1);            // sparse
+    w.put(1, 1);            // first entry present
+    w.put(31, 5);           // 32 bits long: invalid
+    return QByteArray(1, char(5)) + "vorbis" + w.bytes() + QByteArray(64, '\0');
+}
+
 } // namespace
 
 class CraftedAudioFilesTest : public QObject {
@@ -305,6 +322,26 @@ private slots:
         QVERIFY(errors.at(0).at(0).toString().startsWith("OGG解码失败 (错误码 "));
         const qint64 growth = peakResidentBytes() - peakBefore;
         QVERIFY2(growth < 512LL * 1024 * 1024, qPrintable(QString::number(growth)));
+    }
+
+    // The allowance is per stream: what stb_vorbis leaks on failures does
+    // not shrink it, so a good file still loads after many bad ones.
+    void oggAllowanceIsPerStream()
+    {
+        // Leaks of 4 MB, then of 64 kB, fill a 64 MB allowance to the brim.
+        for (const auto& [entries, times] : {std::pair{1u << 22, 16}, std::pair{1u << 16, 80}}) {
+            const QString bad = m_dir.filePath("leaks.ogg");
+            QVERIFY(writeFile(bad, withHeaders(m_ogg, {}, leakingSetup(entries))));
+            for (int i = 0; i < times; ++i) {
+                AudioProcessor p;
+                QVERIFY(!p.loadAudioFile(bad));
+            }
+        }
+        const QString good = m_dir.filePath("good.ogg");
+        QVERIFY(writeFile(good, m_ogg));
+        AudioProcessor p;
+        QVERIFY(p.loadAudioFile(good));
+        QVERIFY(std::abs(p.samples.size() - 44100) <= 2048);
     }
 
     // STREAMINFO claiming 2^36 - 1 frames in an 8 MB file: the claim must not

@@ -2,6 +2,7 @@
 
 #include "GrowingSampleBuffer.h"
 #include "SegmentedDecoding.h"
+#include "StbVorbisAllowance.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,6 +33,7 @@ Vorbis openVorbis(const QByteArray& bytes, int& error)
 {
     error = 0;
     const std::lock_guard<std::mutex> lock(pageSearchMutex());
+    stbVorbisAllowAllocation(STB_VORBIS_DEFAULT_ALLOWANCE);
     return Vorbis(stb_vorbis_open_memory(reinterpret_cast<const unsigned char*>(bytes.constData()),
                                          int(bytes.size()), &error, nullptr));
 }
@@ -79,12 +81,12 @@ bool commentPacket(const QByteArray& bytes, QByteArray& packet)
 // comment header states, without checking them against the packet: a
 // forged count or length makes it write past a buffer, free pointers it
 // never set, or allocate gigabytes. Every stated length must fit the packet,
-// and the packet must fit well inside the memory stb_vorbis may hold (see
-// StbVorbis.c): running out while it reads the comments has it free
+// and the buffers must fit well inside stb_vorbis's allowance (see
+// StbVorbis.c): running out while it reads the comments also has it free
 // pointers it never set.
 bool commentHeaderFits(const QByteArray& bytes)
 {
-    constexpr qint64 kMaxCommentBytes = 16 << 20;
+    constexpr qint64 kCommentAllowance = STB_VORBIS_DEFAULT_ALLOWANCE / 2;
     QByteArray packet;
     if (!commentPacket(bytes, packet))
         return false;
@@ -92,8 +94,6 @@ bool commentHeaderFits(const QByteArray& bytes)
     const qint64 n = packet.size();
     if (n < 7 || p[0] != 3 || std::memcmp(p + 1, "vorbis", 6) != 0)
         return true;  // no comment header: stb_vorbis rejects the stream itself
-    if (n > kMaxCommentBytes)
-        return false;
     qint64 at = 7;
     auto readLength = [&](qint64& value) {
         if (n - at < 4)
@@ -103,6 +103,8 @@ bool commentHeaderFits(const QByteArray& bytes)
         at += 4;
         return true;
     };
+    // What stb_vorbis allocates for a buffer: rounded up to 8 bytes.
+    auto cost = [](qint64 bytes) { return (bytes + 7) & ~qint64(7); };
     qint64 vendor = 0;
     if (!readLength(vendor) || vendor > n - at)
         return false;
@@ -111,13 +113,17 @@ bool commentHeaderFits(const QByteArray& bytes)
     qint64 count = 0;
     if (!readLength(count) || count > (n - at) / 4)
         return false;
+    qint64 allocated = cost(vendor + 1) + cost(8 * count);
     for (qint64 i = 0; i < count; ++i) {
         qint64 length = 0;
         if (!readLength(length) || length > n - at)
             return false;
         at += length;
+        allocated += cost(length + 1);
+        if (allocated > kCommentAllowance)
+            return false;
     }
-    return true;
+    return allocated <= kCommentAllowance;
 }
 
 // Appends up to maxFrames frames (all when negative).
