@@ -1,16 +1,24 @@
 // Compressed files whose headers state lengths that their contents do not
-// bear out: a forged FLAC length and Ogg Vorbis comment headers whose counts
-// and lengths run past the packet. They must load what is really there or
+// bear out: a forged FLAC length, Ogg Vorbis comment headers whose counts
+// and lengths run past the packet, and setup headers whose codebook sizes
+// overflow stb_vorbis's arithmetic. They must load what is really there or
 // fail cleanly, never corrupt memory or ask for absurd amounts of it.
 
 #include "audio/AudioProcessor.h"
 #include "audio/codecs/FlacDecoder.h"
+#include "audio/codecs/OggDecoder.h"
+#include "audio/codecs/StbVorbisAllowance.h"
 
 #include "TestSupport.h"
 
+#include <QRandomGenerator>
 #include <QtTest/QtTest>
 #include <cmath>
+#include <functional>
 #include <sys/resource.h>
+
+#define STB_VORBIS_HEADER_ONLY
+#include <stb/stb_vorbis.h>
 
 namespace {
 
@@ -104,33 +112,49 @@ void appendLacing(QList<quint8>& lacing, qsizetype bytes)
     }
 }
 
-// The stream with its comment and setup headers (the second and third
-// packets) replaced; an empty argument keeps the stream's own packet. Both
-// go on one page after the identification page; audio starts on a fresh
-// page, so the pages after the headers are kept as they are.
-QByteArray withHeaders(const QByteArray& ogg, QByteArray comment, QByteArray setup)
-{
-    const QList<OggPage> pages = oggPages(ogg);
-    QByteArray packets[2];
-    int packet = 0;
+// The comment and setup headers (the second and third packets) and the
+// first page after them; an empty setup when the stream has fewer packets.
+struct HeaderPackets {
+    QByteArray comment;
+    QByteArray setup;
     qsizetype firstAudioPage = 1;
-    for (; firstAudioPage < pages.size() && packet < 2; ++firstAudioPage) {
-        const OggPage& page = pages[firstAudioPage];
+};
+
+HeaderPackets headerPackets(const QList<OggPage>& pages)
+{
+    HeaderPackets headers;
+    QByteArray* packets[2] = {&headers.comment, &headers.setup};
+    int packet = 0;
+    for (; headers.firstAudioPage < pages.size() && packet < 2; ++headers.firstAudioPage) {
+        const OggPage& page = pages[headers.firstAudioPage];
         qsizetype at = 0;
         for (quint8 l : page.lacing) {
             if (packet < 2)
-                packets[packet] += page.body.mid(at, l);
+                *packets[packet] += page.body.mid(at, l);
             at += l;
             if (l < 255)
                 ++packet;
         }
     }
     if (packet < 2)
+        headers.setup.clear();
+    return headers;
+}
+
+// The stream with its comment and setup headers replaced; an empty argument
+// keeps the stream's own packet. Both go on one page after the
+// identification page; audio starts on a fresh page, so the pages after the
+// headers are kept as they are.
+QByteArray withHeaders(const QByteArray& ogg, QByteArray comment, QByteArray setup)
+{
+    const QList<OggPage> pages = oggPages(ogg);
+    const HeaderPackets own = headerPackets(pages);
+    if (own.setup.isEmpty())
         return {};
     if (comment.isEmpty())
-        comment = packets[0];
+        comment = own.comment;
     if (setup.isEmpty())
-        setup = packets[1];
+        setup = own.setup;
     OggPage headers = pages[1];
     headers.header[5] = 0;  // neither continued nor first nor last
     headers.lacing.clear();
@@ -140,12 +164,55 @@ QByteArray withHeaders(const QByteArray& ogg, QByteArray comment, QByteArray set
         return {};
     headers.body = comment + setup;
     QByteArray out = pageBytes(pages[0]) + pageBytes(headers);
-    for (qsizetype i = firstAudioPage; i < pages.size(); ++i)
+    for (qsizetype i = own.firstAudioPage; i < pages.size(); ++i)
         out += pageBytes(pages[i]);
     return out;
 }
 
+// The stream with its header page split in two after `segments` segments,
+// the second page flagged as continuing a packet or not.
+QByteArray withHeaderPageSplit(const QByteArray& ogg, int segments, bool continued)
+{
+    QList<OggPage> pages = oggPages(withHeaders(ogg, {}, {}));
+    if (pages.size() < 3 || pages[1].lacing.size() <= segments)
+        return {};
+    OggPage second = pages[1];
+    qsizetype bytes = 0;
+    for (int i = 0; i < segments; ++i)
+        bytes += pages[1].lacing[i];
+    pages[1].lacing = pages[1].lacing.first(segments);
+    pages[1].body = pages[1].body.left(bytes);
+    second.lacing = second.lacing.mid(segments);
+    second.body = second.body.mid(bytes);
+    second.header[5] = char(continued ? 1 : 0);
+    pages.insert(2, second);
+    QByteArray out;
+    for (const OggPage& page : pages)
+        out += pageBytes(page);
+    return out;
+}
+
 // Vorbis packs header fields least significant bit first.
+class BitReader {
+public:
+    BitReader(const QByteArray& bytes, qint64 bit) : m_bytes(bytes), m_at(bit) {}
+    qint64 at() const { return m_at; }
+    quint32 get(int bits)  // zeros past the end
+    {
+        quint32 value = 0;
+        for (int i = 0; i < bits; ++i, ++m_at) {
+            const qint64 byte = m_at >> 3;
+            if (byte < m_bytes.size() && (quint8(m_bytes[byte]) >> (m_at & 7)) & 1)
+                value |= 1u << i;
+        }
+        return value;
+    }
+
+private:
+    const QByteArray& m_bytes;
+    qint64 m_at;
+};
+
 class BitWriter {
 public:
     void put(quint32 value, int bits)
@@ -157,12 +224,175 @@ public:
                 m_bytes[m_bytes.size() - 1] = char(quint8(m_bytes.back()) | (1 << (m_bits % 8)));
         }
     }
+    void copy(const QByteArray& from, qint64 begin, qint64 end)
+    {
+        BitReader in(from, begin);
+        for (; in.at() < end;)
+            put(in.get(1), 1);
+    }
     QByteArray bytes() const { return m_bytes; }
 
 private:
     QByteArray m_bytes;
-    int m_bits = 0;
+    qint64 m_bits = 0;
 };
+
+void setBits(QByteArray& bytes, qint64 at, int bits, quint32 value)
+{
+    for (int i = 0; i < bits; ++i, ++at) {
+        const char mask = char(1 << (at & 7));
+        bytes[at >> 3] = char((value >> i) & 1 ? bytes[at >> 3] | mask : bytes[at >> 3] & ~mask);
+    }
+}
+
+int bitsFor(quint32 value)
+{
+    int bits = 0;
+    for (; value != 0; value >>= 1)
+        ++bits;
+    return bits;
+}
+
+// The largest r with r^dimensions <= entries.
+quint32 lookup1Count(quint32 entries, quint32 dimensions)
+{
+    auto fits = [&](quint64 r) {
+        quint64 power = 1;
+        for (quint32 d = 0; d < dimensions && power <= entries; ++d)
+            power *= r;
+        return power <= entries;
+    };
+    quint32 r = 0;
+    while (fits(r + 1))
+        ++r;
+    return r;
+}
+
+// A codebook of a sound setup header: where it begins, where its lookup
+// type is and where it ends (bit positions), and its lookup fields.
+struct Codebook {
+    qint64 begin = 0;
+    qint64 lookup = 0;
+    qint64 end = 0;
+    quint32 dimensions = 0;
+    quint32 entries = 0;
+    quint32 lookupType = 0;
+    quint32 valueBits = 0;
+    bool sequence = false;
+    QList<quint32> values;
+};
+
+QList<Codebook> codebooksOf(const QByteArray& setup, qint64& booksEnd)
+{
+    BitReader in(setup, 7 * 8);
+    QList<Codebook> books(in.get(8) + 1);
+    for (Codebook& book : books) {
+        book.begin = in.at();
+        in.get(24);
+        book.dimensions = in.get(16);
+        book.entries = in.get(24);
+        if (in.get(1)) {  // ordered: runs of rising lengths
+            in.get(5);
+            for (quint32 entry = 0; entry < book.entries;)
+                entry += in.get(bitsFor(book.entries - entry));
+        } else {
+            const bool sparse = in.get(1);
+            for (quint32 entry = 0; entry < book.entries; ++entry)
+                if (!sparse || in.get(1))
+                    in.get(5);
+        }
+        book.lookup = in.at();
+        book.lookupType = in.get(4);
+        if (book.lookupType != 0) {
+            in.get(32);  // minimum
+            in.get(32);  // delta
+            book.valueBits = in.get(4) + 1;
+            book.sequence = in.get(1);
+            const quint32 count = book.lookupType == 1 ? lookup1Count(book.entries, book.dimensions)
+                                                       : book.entries * book.dimensions;
+            for (quint32 i = 0; i < count; ++i)
+                book.values << in.get(int(book.valueBits));
+        }
+        book.end = in.at();
+    }
+    booksEnd = in.at();
+    return books;
+}
+
+// The setup header with each codebook that `replace` writes anew replaced
+// by what it writes; everything else is copied bit for bit.
+QByteArray rebuiltSetup(const QByteArray& setup, const std::function<bool(const Codebook&, BitWriter&)>& replace)
+{
+    qint64 booksEnd = 0;
+    const QList<Codebook> books = codebooksOf(setup, booksEnd);
+    BitWriter w;
+    w.put(quint32(books.size() - 1), 8);
+    for (const Codebook& book : books) {
+        if (!replace(book, w))
+            w.copy(setup, book.begin, book.end);
+    }
+    w.copy(setup, booksEnd, qint64(setup.size()) * 8);
+    return setup.left(7) + w.bytes();
+}
+
+// An ordered book of `runs[i]` codewords of `firstLength + i` bits, with
+// the lookup type given and `values` 1-bit values (all 0).
+void putOrderedBook(BitWriter& w, quint32 lookupType, quint32 dimensions, int firstLength,
+                    const QList<quint32>& runs, quint32 values)
+{
+    quint32 entries = 0;
+    for (quint32 run : runs)
+        entries += run;
+    w.put(0x564342, 24);
+    w.put(dimensions, 16);
+    w.put(entries, 24);
+    w.put(1, 1);
+    w.put(quint32(firstLength - 1), 5);
+    quint32 done = 0;
+    for (quint32 run : runs) {
+        w.put(run, bitsFor(entries - done));
+        done += run;
+    }
+    w.put(lookupType, 4);
+    w.put(0, 32);  // minimum
+    w.put(0, 32);  // delta
+    w.put(0, 4);   // 1-bit values
+    w.put(0, 1);   // no sequence
+    for (quint32 i = 0; i < values; ++i)
+        w.put(0, 1);
+}
+
+// The same book with its vectors listed (lookup type 2) instead of
+// built from the value column (type 1).
+void putListedBook(const QByteArray& setup, const Codebook& book, BitWriter& w)
+{
+    w.copy(setup, book.begin, book.lookup);
+    w.put(2, 4);
+    w.copy(setup, book.lookup + 4, book.lookup + 4 + 64 + 5);  // minimum, delta, value bits, sequence
+    const quint32 columns = quint32(book.values.size());
+    for (quint32 entry = 0; entry < book.entries; ++entry) {
+        for (quint32 d = 0, index = entry; d < book.dimensions; ++d, index /= columns)
+            w.put(book.values[index % columns], int(book.valueBits));
+    }
+}
+
+// Decodes with stb_vorbis alone, without our checks.
+QList<float> stbVorbisDecode(const QByteArray& bytes, int& channels)
+{
+    stbVorbisAllowAllocation(STB_VORBIS_DEFAULT_ALLOWANCE);
+    int error = 0;
+    stb_vorbis* v = stb_vorbis_open_memory(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                           int(bytes.size()), &error, nullptr);
+    QList<float> out;
+    if (!v)
+        return out;
+    channels = stb_vorbis_get_info(v).channels;
+    QList<float> chunk(4096 * channels);
+    for (int got; (got = stb_vorbis_get_samples_float_interleaved(v, channels, chunk.data(), int(chunk.size()))) > 0;)
+        out += chunk.first(qsizetype(got) * channels);
+    stb_vorbis_close(v);
+    return out;
+}
 
 // A setup header whose codebooks each ask for 2^24 - 1 entries of
 // 30-dimensional vectors: stb_vorbis once expanded each into 2 GB of
@@ -304,6 +534,38 @@ private slots:
         QVERIFY(errors.at(0).at(0).toString().startsWith("OGG解码失败 (错误码 "));
     }
 
+    // The setup header split across pages: the second page must say that it
+    // continues the packet, as stb_vorbis would otherwise read on into it.
+    void oggSetupHeaderAcrossPages_data()
+    {
+        QTest::addColumn<bool>("continued");
+        QTest::newRow("continued") << true;
+        QTest::newRow("not continued") << false;
+    }
+
+    void oggSetupHeaderAcrossPages()
+    {
+        QFETCH(bool, continued);
+        const HeaderPackets own = headerPackets(oggPages(m_ogg));
+        QVERIFY(own.setup.size() > 5 * 255);
+        // The comment's segments, then four full ones of the setup header.
+        const int split = int(own.comment.size() / 255 + 1 + 4);
+        const QByteArray crafted = withHeaderPageSplit(m_ogg, split, continued);
+        QVERIFY(!crafted.isEmpty());
+        const QString path = m_dir.filePath("split.ogg");
+        QVERIFY(writeFile(path, crafted));
+
+        AudioProcessor p;
+        QSignalSpy errors(&p, &AudioProcessor::errorOccurred);
+        QCOMPARE(p.loadAudioFile(path), continued);
+        if (continued) {
+            QVERIFY(std::abs(p.samples.size() - 44100) <= 2048);
+        } else {
+            QCOMPARE(errors.count(), 1);
+            QVERIFY(errors.at(0).at(0).toString().startsWith("OGG解码失败 (错误码 "));
+        }
+    }
+
     // Memory for a setup header is bounded: the file fails at once instead
     // of taking gigabytes (and most of a minute) first.
     void oggSetupHeaderCannotTakeGigabytes()
@@ -322,6 +584,169 @@ private slots:
         QVERIFY(errors.at(0).at(0).toString().startsWith("OGG解码失败 (错误码 "));
         const qint64 growth = peakResidentBytes() - peakBefore;
         QVERIFY2(growth < 512LL * 1024 * 1024, qPrintable(QString::number(growth)));
+    }
+
+    // Codebook sizes, with every vector book of a real file replaced. A book
+    // listing its vectors (lookup type 2) holds entries x dimensions values,
+    // which stb_vorbis counts in 32 bits and allocates for with int sizes;
+    // its value count for type 1 casts powers to int. Sound books load;
+    // books whose sizes wrap or outgrow the packet fail. Unchecked, the
+    // wrapping ones crashed: a 4-value table read gigabytes past its end, a
+    // table of 0 bytes filled with 2^31 values.
+    void oggCodebookSizes_data()
+    {
+        QTest::addColumn<QByteArray>("setup");
+        QTest::addColumn<bool>("loads");
+        const QByteArray setup = headerPackets(oggPages(m_ogg)).setup;
+        QVERIFY(!setup.isEmpty());
+        auto vectorBooks = [&](const std::function<void(const Codebook&, BitWriter&)>& write) {
+            return rebuiltSetup(setup, [&](const Codebook& book, BitWriter& w) {
+                if (book.lookupType != 1 || book.sequence)
+                    return false;
+                write(book, w);
+                return true;
+            });
+        };
+        QTest::newRow("books as they were") << rebuiltSetup(setup, [](const Codebook&, BitWriter&) { return false; })
+                                            << true;
+        QTest::newRow("vectors listed (type 2)")
+            << vectorBooks([&](const Codebook& book, BitWriter& w) { putListedBook(setup, book, w); }) << true;
+        auto orderedBooks = [&](quint32 type, quint32 dimensions, int firstLength, QList<quint32> runs,
+                                quint32 values) {
+            return vectorBooks([=](const Codebook&, BitWriter& w) {
+                putOrderedBook(w, type, dimensions, firstLength, runs, values);
+            });
+        };
+        // Codewords of 1, 2 and 2 bits: 3 entries x 4 dimensions.
+        QTest::newRow("3 x 4 listed") << orderedBooks(2, 4, 1, {1, 2}, 12) << true;
+        // 65022 codewords of 16 bits and 1028 of 17 (a complete code).
+        QTest::newRow("66050 x 65026 wrapping to 4") << orderedBooks(2, 65026, 16, {65022, 1028}, 4) << false;
+        // 2^31 + 2 values: 8-byte tables once their sizes are cut to int.
+        QTest::newRow("66050 x 32513 beyond int") << orderedBooks(2, 32513, 16, {65022, 1028}, 0) << false;
+        // 2^31 - 2 values: the 2-byte-a-value table's size wraps to 0.
+        QTest::newRow("42966 x 49981 under 2^31") << orderedBooks(2, 49981, 15, {22570, 20396}, 0) << false;
+        QTest::newRow("66050 x 1000 beyond the packet") << orderedBooks(2, 1000, 16, {65022, 1028}, 0) << false;
+        // Two entries: one value (1^d <= 2 < 2^d), but stb_vorbis casts 2^d to int.
+        QTest::newRow("type 1, 2 x 30") << orderedBooks(1, 30, 1, {2}, 1) << true;
+        QTest::newRow("type 1, 2 x 31") << orderedBooks(1, 31, 1, {2}, 1) << false;
+    }
+
+    void oggCodebookSizes()
+    {
+        QFETCH(QByteArray, setup);
+        QFETCH(bool, loads);
+        const QByteArray crafted = withHeaders(m_ogg, {}, setup);
+        QVERIFY(!crafted.isEmpty());
+        const QString path = m_dir.filePath("codebooks.ogg");
+        QVERIFY(writeFile(path, crafted));
+
+        AudioProcessor p;
+        QSignalSpy errors(&p, &AudioProcessor::errorOccurred);
+        QCOMPARE(p.loadAudioFile(path), loads);
+        if (loads) {
+            QCOMPARE(errors.count(), 0);
+            QVERIFY2(std::abs(p.samples.size() - 44100) <= 2048, qPrintable(QString::number(p.samples.size())));
+        } else {
+            QCOMPARE(errors.count(), 1);
+            const QString text = errors.at(0).at(0).toString();
+            QVERIFY2(text.startsWith("OGG解码失败 (错误码 20): "), qPrintable(text));
+        }
+    }
+
+    // Seeded damage to the setup header's codebooks: bits flipped, a book's
+    // sizes or lookup type overwritten. Each file loads or fails cleanly.
+    void oggSetupMutationsNeverCrash()
+    {
+        const QByteArray setup = headerPackets(oggPages(m_ogg)).setup;
+        qint64 booksEnd = 0;
+        const QList<Codebook> books = codebooksOf(setup, booksEnd);
+        QVERIFY(books.size() > 1);
+        const QString path = m_dir.filePath("mutated.ogg");
+        int refused = 0;
+        for (quint32 seed = 1; seed <= 240; ++seed) {
+            QRandomGenerator random(seed);
+            QByteArray mutated = setup;
+            const Codebook& book = books[random.bounded(qsizetype(books.size()))];
+            switch (seed % 4) {
+            case 0:
+                for (int i = 0, n = 1 + random.bounded(4); i < n; ++i) {
+                    const qint64 bit = random.bounded(qint64(7 * 8), booksEnd);
+                    mutated[bit >> 3] = char(mutated[bit >> 3] ^ (1 << (bit & 7)));
+                }
+                break;
+            case 1:  // dimensions only: the lengths stay readable
+                setBits(mutated, book.begin + 24, 16, random.generate());
+                break;
+            case 2:  // dimensions and entries
+                setBits(mutated, book.begin + 24, 16, random.generate());
+                setBits(mutated, book.begin + 40, 24, random.generate() >> random.bounded(24));
+                break;
+            default:  // what follows is read as lookup fields
+                setBits(mutated, book.lookup, 4, 1 + random.bounded(2));
+                setBits(mutated, book.begin + 24, 16, random.generate() >> random.bounded(16));
+                break;
+            }
+            QVERIFY(writeFile(path, withHeaders(m_ogg, {}, mutated)));
+            AudioProcessor p;
+            QSignalSpy errors(&p, &AudioProcessor::errorOccurred);
+            if (!p.loadAudioFile(path)) {
+                ++refused;
+                QCOMPARE(errors.count(), 1);
+                QVERIFY(errors.at(0).at(0).toString().startsWith("OGG解码失败 (错误码 "));
+            }
+        }
+        QVERIFY(refused > 0);
+    }
+
+    // Files from the encoders decode exactly as stb_vorbis alone decodes
+    // them, also with a comment header spanning many pages.
+    void oggRealFilesDecodeAsBefore_data()
+    {
+        QTest::addColumn<QString>("encoder");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::newRow("oggenc -1, 8 kHz mono") << "oggenc" << QStringList{"-q", "-1"} << 8000 << 1;
+        QTest::newRow("oggenc 4, 22.05 kHz stereo") << "oggenc" << QStringList{"-q", "4"} << 22050 << 2;
+        QTest::newRow("oggenc 10, 44.1 kHz mono") << "oggenc" << QStringList{"-q", "10"} << 44100 << 1;
+        QTest::newRow("oggenc 6, 96 kHz stereo") << "oggenc" << QStringList{"-q", "6"} << 96000 << 2;
+        QTest::newRow("oggenc 100 kB comment")
+            << "oggenc" << QStringList{"-c", "COMMENT=" + QString(100000, 'x')} << 44100 << 2;
+        QTest::newRow("libvorbis 0, 16 kHz mono") << "ffmpeg" << QStringList{"-q:a", "0"} << 16000 << 1;
+        QTest::newRow("libvorbis 8, 48 kHz stereo") << "ffmpeg" << QStringList{"-q:a", "8"} << 48000 << 2;
+    }
+
+    void oggRealFilesDecodeAsBefore()
+    {
+        QFETCH(QString, encoder);
+        QFETCH(QStringList, options);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        if (!TestSupport::hasCommand(encoder))
+            QSKIP("the encoder is not installed");
+        const QString wav = m_dir.filePath("real.wav");
+        const QString ogg = m_dir.filePath("real.ogg");
+        QFile::remove(ogg);
+        QVERIFY(TestSupport::runCommand("sox", {"-n", "-r", QString::number(rate), "-c", QString::number(channels),
+                                                "-b", "16", wav, "synth", "0.5", "sine", "300-3000", "pinknoise",
+                                                "vol", "0.5"}));
+        QVERIFY(encoder == "oggenc"
+                    ? TestSupport::runCommand("oggenc", QStringList{"-Q"} + options + QStringList{wav, "-o", ogg})
+                    : TestSupport::runCommand("ffmpeg", QStringList{"-v", "quiet", "-y", "-i", wav, "-c:a", "libvorbis"}
+                                                            + options + QStringList{ogg}));
+        const QByteArray bytes = readFile(ogg);
+        int stbChannels = 0;
+        const QList<float> reference = stbVorbisDecode(bytes, stbChannels);
+        QCOMPARE(stbChannels, channels);
+        QVERIFY(std::abs(reference.size() / channels - rate / 2) <= 2048);
+
+        DecodedAudio decoded;
+        int error = -1;
+        QVERIFY(OggDecoder::decode(bytes, decoded, error, 1));
+        QCOMPARE(decoded.sampleRate, rate);
+        QCOMPARE(decoded.channels, channels);
+        QCOMPARE(decoded.parts.size(), size_t(1));
+        QVERIFY(decoded.parts[0] == reference);
     }
 
     // The allowance is per stream: what stb_vorbis leaks on failures does

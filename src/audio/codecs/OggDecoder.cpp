@@ -3,6 +3,7 @@
 #include "GrowingSampleBuffer.h"
 #include "SegmentedDecoding.h"
 #include "StbVorbisAllowance.h"
+#include "VorbisCodebookCheck.h"
 
 #include <algorithm>
 #include <cstring>
@@ -38,12 +39,14 @@ Vorbis openVorbis(const QByteArray& bytes, int& error)
                                          int(bytes.size()), &error, nullptr));
 }
 
-// The comment header (the second packet) as stb_vorbis reads it: from the
-// page after the identification page, across continued pages, up to the
-// packet's end or to where the pages stop continuing it. False when a page
-// on the way has no segments: stb_vorbis then reads the segment table of
-// the page before, so what it reads cannot be told from the file.
-bool commentPacket(const QByteArray& bytes, QByteArray& packet)
+// The comment and setup headers (the second and third packets) as
+// stb_vorbis reads them: packet after packet from the page after the
+// identification page, across continued pages, each up to its end or to
+// the end of the file. False when the pages on the way make stb_vorbis
+// read something that cannot be told from the file: a page without
+// segments (it reuses the previous page's segment table), or a page that
+// does not continue a packet running into it (stb_vorbis reads on into it).
+bool headerPackets(const QByteArray& bytes, QByteArray& comment, QByteArray& setup)
 {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qint64 size = bytes.size();
@@ -53,26 +56,36 @@ bool commentPacket(const QByteArray& bytes, QByteArray& packet)
         return at >= 0 && size - at >= kPageHeader && std::memcmp(data + at, "OggS", 4) == 0
                && data[at + 4] == 0 && size - at - kPageHeader >= data[at + 26];
     };
-    packet.clear();
+    comment.clear();
+    setup.clear();
     if (!isPage(0) || data[26] != 1)
         return true;  // no identification page: stb_vorbis stops before the comments
-    qint64 at = kPageHeader + 1 + data[kPageHeader];
-    for (bool first = true; isPage(at); first = false) {
-        if (!first && !(data[at + 5] & 1))  // not a continued page: the packet ends
-            break;
-        const int segments = data[at + 26];
-        if (segments == 0)
-            return false;
-        const unsigned char* lacing = data + at + kPageHeader;
-        qint64 body = at + kPageHeader + segments;
-        for (int s = 0; s < segments; ++s) {
-            packet.append(reinterpret_cast<const char*>(data) + std::min(body, size),
-                          qsizetype(std::clamp<qint64>(size - body, 0, lacing[s])));
-            body += lacing[s];
-            if (lacing[s] < 255)
-                return true;
+    qint64 page = kPageHeader + 1 + data[kPageHeader];  // the page being read
+    int segments = 0;   // its segment count
+    int next = 0;       // its next segment
+    qint64 body = 0;    // where that segment's bytes start
+    bool firstPage = true;
+    for (QByteArray* packet : {&comment, &setup}) {
+        for (bool continuing = false;; continuing = true) {
+            if (next == segments) {  // on to the next page
+                if (!isPage(page))
+                    return true;
+                segments = data[page + 26];
+                if (segments == 0 || (!firstPage && bool(data[page + 5] & 1) != continuing))
+                    return false;
+                firstPage = false;
+                next = 0;
+                body = page + kPageHeader + segments;
+            }
+            const int length = data[page + kPageHeader + next++];
+            packet->append(reinterpret_cast<const char*>(data) + std::min(body, size),
+                           qsizetype(std::clamp<qint64>(size - body, 0, length)));
+            body += length;
+            if (next == segments)
+                page = body;
+            if (length < 255)
+                break;
         }
-        at = body;
     }
     return true;
 }
@@ -84,12 +97,9 @@ bool commentPacket(const QByteArray& bytes, QByteArray& packet)
 // and the buffers must fit well inside stb_vorbis's allowance (see
 // StbVorbis.c): running out while it reads the comments also has it free
 // pointers it never set.
-bool commentHeaderFits(const QByteArray& bytes)
+bool commentHeaderFits(const QByteArray& packet)
 {
     constexpr qint64 kCommentAllowance = STB_VORBIS_DEFAULT_ALLOWANCE / 2;
-    QByteArray packet;
-    if (!commentPacket(bytes, packet))
-        return false;
     const auto* p = reinterpret_cast<const unsigned char*>(packet.constData());
     const qint64 n = packet.size();
     if (n < 7 || p[0] != 3 || std::memcmp(p + 1, "vorbis", 6) != 0)
@@ -152,7 +162,10 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
         errorCode = VORBIS_unexpected_eof;
         return false;
     }
-    if (!commentHeaderFits(bytes)) {
+    QByteArray comment;
+    QByteArray setup;
+    if (!headerPackets(bytes, comment, setup) || !commentHeaderFits(comment)
+        || !VorbisCodebookCheck::codebooksFit(setup)) {
         errorCode = VORBIS_invalid_setup;
         return false;
     }
