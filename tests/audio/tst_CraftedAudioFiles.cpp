@@ -443,6 +443,25 @@ QByteArray leakingSetup(quint32 entries)
     return QByteArray(1, char(5)) + "vorbis" + w.bytes() + QByteArray(64, '\0');
 }
 
+// Loads a crafted Ogg file; it either loads about one second of audio with no
+// error, or fails with exactly one Ogg error that starts with `failurePrefix`
+// and leaves nothing loaded.
+void expectOggOutcome(const QString& path, bool loads, const QString& failurePrefix)
+{
+    AudioProcessor p;
+    QSignalSpy errors(&p, &AudioProcessor::errorOccurred);
+    QCOMPARE(p.loadAudioFile(path), loads);
+    if (loads) {
+        QCOMPARE(errors.count(), 0);
+        QVERIFY2(std::abs(p.samples.size() - 44100) <= 2048, qPrintable(QString::number(p.samples.size())));
+    } else {
+        QCOMPARE(errors.count(), 1);
+        const QString text = errors.at(0).at(0).toString();
+        QVERIFY2(text.startsWith(failurePrefix) && text.endsWith(path), qPrintable(text));
+        QVERIFY(p.samples.isEmpty());
+    }
+}
+
 } // namespace
 
 class CraftedAudioFilesTest : public QObject {
@@ -497,18 +516,7 @@ private slots:
         const QString path = m_dir.filePath("crafted.ogg");
         QVERIFY(writeFile(path, crafted));
 
-        AudioProcessor p;
-        QSignalSpy errors(&p, &AudioProcessor::errorOccurred);
-        QCOMPARE(p.loadAudioFile(path), loads);
-        if (loads) {
-            QCOMPARE(errors.count(), 0);
-            QVERIFY2(std::abs(p.samples.size() - 44100) <= 2048, qPrintable(QString::number(p.samples.size())));
-        } else {
-            QCOMPARE(errors.count(), 1);
-            const QString text = errors.at(0).at(0).toString();
-            QVERIFY2(text.startsWith("OGG解码失败 (错误码 ") && text.endsWith(path), qPrintable(text));
-            QVERIFY(p.samples.isEmpty());
-        }
+        expectOggOutcome(path, loads, QStringLiteral("OGG解码失败 (错误码 "));
     }
 
     // A header page without segments: stb_vorbis reads the identification
@@ -640,17 +648,7 @@ private slots:
         const QString path = m_dir.filePath("codebooks.ogg");
         QVERIFY(writeFile(path, crafted));
 
-        AudioProcessor p;
-        QSignalSpy errors(&p, &AudioProcessor::errorOccurred);
-        QCOMPARE(p.loadAudioFile(path), loads);
-        if (loads) {
-            QCOMPARE(errors.count(), 0);
-            QVERIFY2(std::abs(p.samples.size() - 44100) <= 2048, qPrintable(QString::number(p.samples.size())));
-        } else {
-            QCOMPARE(errors.count(), 1);
-            const QString text = errors.at(0).at(0).toString();
-            QVERIFY2(text.startsWith("OGG解码失败 (错误码 20): "), qPrintable(text));
-        }
+        expectOggOutcome(path, loads, QStringLiteral("OGG解码失败 (错误码 20): "));
     }
 
     // Seeded damage to the setup header's codebooks: bits flipped, a book's

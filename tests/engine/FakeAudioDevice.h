@@ -62,6 +62,22 @@ struct FakeDeviceState {
         }
         return state;
     }
+
+    // The ways a start can fail: 0 no back end at all (null), 1 a back end
+    // without devices, 2 the stream refused on open, 3 refused on start.
+    static std::shared_ptr<FakeDeviceState> failing(int kind, const std::string& error,
+                                                    Result startError)
+    {
+        if (kind == 0)
+            return nullptr;
+        auto state = kind == 1 ? std::make_shared<FakeDeviceState>() : withDevices();
+        state->errorText = error;
+        if (kind == 2)
+            state->openResult = Result::SystemError;
+        if (kind == 3)
+            state->startResult = startError;
+        return state;
+    }
 };
 
 class FakeAudioDevice : public AudioDeviceBackend {

@@ -360,17 +360,8 @@ private slots:
     {
         QFETCH(int, kind);
         QFETCH(QString, warning);
-        std::shared_ptr<FakeDeviceState> device;
-        if (kind == 1)
-            device = std::make_shared<FakeDeviceState>();
-        else if (kind >= 2)
-            device = FakeDeviceState::withDevices();
-        if (device)
-            device->errorText = "device busy";
-        if (kind == 2)
-            device->openResult = AudioDeviceBackend::Result::SystemError;
-        if (kind == 3)
-            device->startResult = AudioDeviceBackend::Result::DriverError;
+        const auto device =
+            FakeDeviceState::failing(kind, "device busy", AudioDeviceBackend::Result::DriverError);
         AudioEngine engine(device ? FakeAudioDevice::make(device) : nullptr);
         engine.initialize(44100, 512);
         const std::vector<float> source = ramp(100);

@@ -306,17 +306,8 @@ private slots:
     {
         QFETCH(int, kind);
         QFETCH(QString, warning);
-        std::shared_ptr<FakeDeviceState> device;
-        if (kind == 1)
-            device = std::make_shared<FakeDeviceState>();
-        else if (kind >= 2)
-            device = FakeDeviceState::withDevices();
-        if (device)
-            device->errorText = "no sink";
-        if (kind == 2)
-            device->openResult = AudioDeviceBackend::Result::SystemError;
-        if (kind == 3)
-            device->startResult = AudioDeviceBackend::Result::SystemError;
+        const auto device =
+            FakeDeviceState::failing(kind, "no sink", AudioDeviceBackend::Result::SystemError);
         MultiTrackAudioEngine engine(device ? FakeAudioDevice::make(device) : nullptr);
         QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
         QVERIFY(!engine.startPlayback(1.0));
