@@ -7,9 +7,9 @@
 
 #include "BenchSupport.h"
 
-#include "engine/MidiFileReader.h"
-#include "engine/PianoSampler.h"
-#include "engine/SF2Sampler.h"
+#include "engine/midi/MidiFileReader.h"
+#include "engine/instruments/PianoSampler.h"
+#include "engine/instruments/SF2Sampler.h"
 
 #include <QCoreApplication>
 #include <QDir>

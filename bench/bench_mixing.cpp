@@ -1,7 +1,7 @@
 // Offline mix of 32 mono tracks of 10 minutes each, against the plain loop
 // that sums the same buffers into a stereo buffer (the memory-bandwidth floor).
 #include "BenchSupport.h"
-#include "engine/MultiTrackAudioEngine.h"
+#include "engine/devices/MultiTrackAudioEngine.h"
 
 #include <QCoreApplication>
 

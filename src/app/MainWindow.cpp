@@ -2,7 +2,7 @@
 
 #include "app/WelcomePage.h"
 #include "app/WindowPlacement.h"
-#include "app/shared/LoadingOverlay.h"
+#include "widgets/LoadingOverlay.h"
 #include "editor/AudioEditorPage.h"
 
 #include <QCloseEvent>

@@ -9,8 +9,8 @@
 #include "codecs/OggDecoder.h"
 #include "codecs/WavReader.h"
 
-#include "codecs/ParallelRanges.h"
-#include "codecs/SampleMemory.h"
+#include "common/ParallelRanges.h"
+#include "common/SampleMemory.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

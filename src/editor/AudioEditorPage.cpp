@@ -1,10 +1,10 @@
 #include "editor/AudioEditorPage.h"
 
-#include "app/shared/LoadingOverlay.h"
+#include "widgets/LoadingOverlay.h"
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"
-#include "engine/AudioEngine.h"
+#include "engine/devices/AudioEngine.h"
 #include "video/VideoPlayerDialog.h"
 
 #include <QCoreApplication>

@@ -4,7 +4,7 @@
 
 #include "audio/AudioProcessor.h"
 #include "audio/dsp/VocalIsolator.h"
-#include "editor/EffectDialogFrame.h"
+#include "widgets/EffectDialogFrame.h"
 #include "editor/EffectPreviewState.h"
 #include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"

@@ -5,7 +5,7 @@
 #include "editor/AudioEditorPage.h"
 
 #include "audio/AudioProcessor.h"
-#include "editor/EffectDialogFrame.h"
+#include "widgets/EffectDialogFrame.h"
 #include "editor/EffectPreviewState.h"
 #include "editor/StereoLists.h"
 #include "project/SampleListCommands.h"

@@ -7,11 +7,11 @@
 
 #include "editor/AudioEditorPage.h"
 
-#include "editor/MeterLevel.h"
+#include "widgets/MeterLevel.h"
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/WaveformWidget.h"
-#include "engine/AudioEngine.h"
-#include "engine/PermissionManager.h"
+#include "engine/devices/AudioEngine.h"
+#include "engine/devices/PermissionManager.h"
 #include "project/SampleListCommands.h"
 
 #include <QDateTime>

@@ -4,10 +4,10 @@
 
 #include "editor/AudioEditorPage.h"
 
-#include "editor/MeterLevel.h"
+#include "widgets/MeterLevel.h"
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/WaveformWidget.h"
-#include "engine/AudioEngine.h"
+#include "engine/devices/AudioEngine.h"
 #include "video/VideoPlayerDialog.h"
 
 #include <QDebug>

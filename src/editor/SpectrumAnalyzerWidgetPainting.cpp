@@ -3,7 +3,7 @@
 
 #include "editor/SpectrumAnalyzerWidget.h"
 
-#include "editor/TimeAxisScale.h"
+#include "widgets/TimeAxisScale.h"
 
 #include <QLinearGradient>
 #include <QMutexLocker>

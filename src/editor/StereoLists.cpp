@@ -1,7 +1,7 @@
 #include "editor/StereoLists.h"
 
-#include "audio/codecs/ParallelRanges.h"
-#include "audio/codecs/SampleMemory.h"
+#include "common/ParallelRanges.h"
+#include "common/SampleMemory.h"
 
 #include <algorithm>
 

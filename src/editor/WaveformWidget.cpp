@@ -1,7 +1,7 @@
 #include "editor/WaveformWidget.h"
 
 #include "audio/dsp/VectorState.h"
-#include "editor/TimeAxisScale.h"
+#include "widgets/TimeAxisScale.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

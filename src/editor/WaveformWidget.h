@@ -10,7 +10,7 @@
 // data is set, so painting and rebuilding cost the same for a minute as for
 // an hour of audio.
 
-#include "editor/WaveformPeakIndex.h"
+#include "widgets/WaveformPeakIndex.h"
 
 #include <QColor>
 #include <QList>

@@ -2,7 +2,7 @@
 #include "app/StartUp.h"
 #include "app/WelcomePage.h"
 #include "app/WindowPlacement.h"
-#include "app/shared/LoadingOverlay.h"
+#include "widgets/LoadingOverlay.h"
 
 #include <QtTest/QtTest>
 #include <QtWidgets>

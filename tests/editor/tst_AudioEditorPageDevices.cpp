@@ -5,7 +5,7 @@
 #include "editor/AudioEditorPage.h"
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/WaveformWidget.h"
-#include "engine/AudioEngine.h"
+#include "engine/devices/AudioEngine.h"
 
 #include <QComboBox>
 #include <QDialog>

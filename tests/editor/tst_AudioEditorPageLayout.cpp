@@ -2,7 +2,7 @@
 // and the refresh of the views.
 
 #include "TestSupport.h"
-#include "app/shared/LoadingOverlay.h"
+#include "widgets/LoadingOverlay.h"
 #include "editor/AudioEditorPage.h"
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/WaveformWidget.h"

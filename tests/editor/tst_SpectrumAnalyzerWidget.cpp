@@ -1,6 +1,6 @@
 #include "editor/SpectrogramImageBuilder.h"
 #include "editor/SpectrumAnalyzerWidget.h"
-#include "editor/TimeAxisScale.h"
+#include "widgets/TimeAxisScale.h"
 
 #include <QtTest/QtTest>
 #include <QPointingDevice>

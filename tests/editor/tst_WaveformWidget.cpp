@@ -1,4 +1,4 @@
-#include "editor/WaveformPeakIndex.h"
+#include "widgets/WaveformPeakIndex.h"
 #include "editor/WaveformWidget.h"
 
 #include <QtTest/QtTest>

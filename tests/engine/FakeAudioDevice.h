@@ -3,7 +3,7 @@
 // opening and starting answer, and drives the opened stream's callback itself,
 // block by block, as the device thread would.
 
-#include "engine/AudioDeviceBackend.h"
+#include "engine/devices/AudioDeviceBackend.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
 // The duplex engine's block handler and stream handling, driven block by block
 // through a scripted device (no sound server needed).
 #include "FakeAudioDevice.h"
-#include "engine/AudioEngine.h"
+#include "engine/devices/AudioEngine.h"
 
 #include <QtTest/QtTest>
 

@@ -2,9 +2,9 @@
 // output and the loopback source fed from its monitor as input, so what is
 // played is recorded back.
 #include "TestSupport.h"
-#include "engine/AudioEngine.h"
-#include "engine/MultiTrackAudioEngine.h"
-#include "engine/RtAudioBackend.h"
+#include "engine/devices/AudioEngine.h"
+#include "engine/devices/MultiTrackAudioEngine.h"
+#include "engine/devices/RtAudioBackend.h"
 
 #include <QtTest/QtTest>
 

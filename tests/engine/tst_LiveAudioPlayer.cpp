@@ -1,10 +1,10 @@
 // The live output and the metronome without a sound server, and the frame
 // conversions they use when a device takes another format.
 
-#include "engine/LiveAudioPlayer.h"
-#include "engine/Metronome.h"
-#include "engine/PianoSampler.h"
-#include "engine/StereoPcmConverter.h"
+#include "engine/devices/LiveAudioPlayer.h"
+#include "engine/devices/Metronome.h"
+#include "engine/instruments/PianoSampler.h"
+#include "engine/devices/StereoPcmConverter.h"
 
 #include <QtTest/QtTest>
 #include <cstring>

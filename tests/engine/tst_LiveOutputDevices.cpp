@@ -1,10 +1,10 @@
 // Live notes and the metronome through the real default output: the private
 // PulseAudio null sink, recorded back from its loopback source.
 
-#include "engine/LiveAudioPlayer.h"
-#include "engine/Metronome.h"
-#include "engine/PianoSampler.h"
-#include "engine/SF2Sampler.h"
+#include "engine/devices/LiveAudioPlayer.h"
+#include "engine/devices/Metronome.h"
+#include "engine/instruments/PianoSampler.h"
+#include "engine/instruments/SF2Sampler.h"
 #include "plugins/AudioPluginBridge.h"
 
 #include "SignalChecks.h"

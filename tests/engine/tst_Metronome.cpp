@@ -1,5 +1,5 @@
-#include "engine/ClickGenerator.h"
-#include "engine/Metronome.h"
+#include "engine/devices/ClickGenerator.h"
+#include "engine/devices/Metronome.h"
 
 #include "SignalChecks.h"
 #include "TestSupport.h"

@@ -1,4 +1,4 @@
-#include "engine/MidiFileReader.h"
+#include "engine/midi/MidiFileReader.h"
 
 #include "TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "engine/MidiInput.h"
+#include "engine/midi/MidiInput.h"
 #include "engine/ui/MidiDeviceDialog.h"
 
 #include "TestSupport.h"

@@ -1,4 +1,4 @@
-#include "engine/MidiRecorder.h"
+#include "engine/midi/MidiRecorder.h"
 
 #include <QtTest/QtTest>
 

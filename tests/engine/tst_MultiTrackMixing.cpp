@@ -1,7 +1,7 @@
 // The mixing engine: offline render, the real-time block handler driven
 // through a scripted device, and slot hand-over while an audio thread runs.
 #include "FakeAudioDevice.h"
-#include "engine/MultiTrackAudioEngine.h"
+#include "engine/devices/MultiTrackAudioEngine.h"
 
 #include <QtTest/QtTest>
 

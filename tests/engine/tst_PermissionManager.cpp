@@ -1,5 +1,5 @@
 // Microphone permission on this platform: granted at once, on the caller's thread.
-#include "engine/PermissionManager.h"
+#include "engine/devices/PermissionManager.h"
 
 #include <QtTest/QtTest>
 

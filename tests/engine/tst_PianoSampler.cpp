@@ -1,4 +1,4 @@
-#include "engine/PianoSampler.h"
+#include "engine/instruments/PianoSampler.h"
 
 #include "SignalChecks.h"
 #include "TestSupport.h"

@@ -1,4 +1,4 @@
-#include "engine/SF2Sampler.h"
+#include "engine/instruments/SF2Sampler.h"
 
 #include "SignalChecks.h"
 #include "TestSupport.h"

@@ -3,11 +3,11 @@
 // engines stop calling back faster than real time, and every later start
 // fails by result. The test runs a PulseAudio server of its own, so that
 // stopping it disturbs no other test.
-#include "engine/AudioEngine.h"
-#include "engine/LiveAudioPlayer.h"
-#include "engine/Metronome.h"
-#include "engine/MultiTrackAudioEngine.h"
-#include "engine/PianoSampler.h"
+#include "engine/devices/AudioEngine.h"
+#include "engine/devices/LiveAudioPlayer.h"
+#include "engine/devices/Metronome.h"
+#include "engine/devices/MultiTrackAudioEngine.h"
+#include "engine/instruments/PianoSampler.h"
 
 #include "TestSupport.h"
 

@@ -3,7 +3,7 @@
 // announces is only a hint, capped so a forged header cannot reserve
 // gigabytes. Room is handed out uninitialised: the decoder fills it.
 
-#include "SampleMemory.h"
+#include "common/SampleMemory.h"
 
 #include <QList>
 #include <algorithm>

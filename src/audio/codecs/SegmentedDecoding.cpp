@@ -1,6 +1,6 @@
 #include "SegmentedDecoding.h"
 
-#include "ParallelRanges.h"
+#include "common/ParallelRanges.h"
 
 #include <algorithm>
 

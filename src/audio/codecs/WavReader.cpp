@@ -1,7 +1,7 @@
 #include "WavReader.h"
 
-#include "ParallelRanges.h"
-#include "SampleMemory.h"
+#include "common/ParallelRanges.h"
+#include "common/SampleMemory.h"
 
 #include <cmath>
 #include <cstring>

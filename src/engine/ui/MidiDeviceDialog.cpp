@@ -1,6 +1,6 @@
 #include "MidiDeviceDialog.h"
 
-#include "engine/MidiInput.h"
+#include "engine/midi/MidiInput.h"
 
 #include <QComboBox>
 #include <QGroupBox>

@@ -1,4 +1,4 @@
-#include "engine/RtAudioBackend.h"
+#include "engine/devices/RtAudioBackend.h"
 
 #include <rtaudio/RtAudio.h>
 

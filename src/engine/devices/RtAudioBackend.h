@@ -3,7 +3,7 @@
 // otherwise. Identifiers are the library's device indices plus one, so 0 is
 // never a device; every RtAudioError becomes a result and an error text.
 
-#include "engine/AudioDeviceBackend.h"
+#include "engine/devices/AudioDeviceBackend.h"
 
 #include <chrono>
 #include <memory>

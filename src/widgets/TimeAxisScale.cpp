@@ -1,4 +1,4 @@
-#include "editor/TimeAxisScale.h"
+#include "widgets/TimeAxisScale.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
-#include "engine/MultiTrackAudioEngine.h"
+#include "engine/devices/MultiTrackAudioEngine.h"
 
-#include "engine/RtAudioBackend.h"
+#include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
 

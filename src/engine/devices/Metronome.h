@@ -5,8 +5,8 @@
 // the moment of start, independent of the mixing engine. The clicks are made
 // at the rate the sink took and converted to its format.
 
-#include "ClickGenerator.h"
-#include "PushAudioSink.h"
+#include "engine/devices/ClickGenerator.h"
+#include "engine/devices/PushAudioSink.h"
 
 #include <QObject>
 #include <atomic>

@@ -3,8 +3,8 @@
 // mono sample list handed over by pointer and passes each microphone block
 // to a record callback. Users poll the playing flag and the position.
 
-#include "engine/AudioDeviceBackend.h"
-#include "engine/AudioThreadHandoff.h"
+#include "engine/devices/AudioDeviceBackend.h"
+#include "engine/devices/AudioThreadHandoff.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "MidiRecorder.h"
+#include "engine/midi/MidiRecorder.h"
 
 #include <QDebug>
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "engine/AudioEngine.h"
+#include "engine/devices/AudioEngine.h"
 
-#include "engine/RtAudioBackend.h"
+#include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
 

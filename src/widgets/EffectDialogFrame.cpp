@@ -1,4 +1,4 @@
-#include "editor/EffectDialogFrame.h"
+#include "widgets/EffectDialogFrame.h"
 
 #include <QDialog>
 #include <QDoubleSpinBox>

@@ -1,4 +1,4 @@
-#include "MidiFileReader.h"
+#include "engine/midi/MidiFileReader.h"
 
 #include <QDebug>
 #include <QFile>

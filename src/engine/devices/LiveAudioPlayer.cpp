@@ -1,7 +1,7 @@
-#include "LiveAudioPlayer.h"
+#include "engine/devices/LiveAudioPlayer.h"
 
-#include "PianoSampler.h"
-#include "SF2Sampler.h"
+#include "engine/instruments/PianoSampler.h"
+#include "engine/instruments/SF2Sampler.h"
 #include "plugins/AudioPluginBridge.h"
 
 #include <QDebug>

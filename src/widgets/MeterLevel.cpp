@@ -1,4 +1,4 @@
-#include "editor/MeterLevel.h"
+#include "widgets/MeterLevel.h"
 
 #include <algorithm>
 #include <cmath>

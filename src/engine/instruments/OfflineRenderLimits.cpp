@@ -1,4 +1,4 @@
-#include "OfflineRenderLimits.h"
+#include "engine/instruments/OfflineRenderLimits.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "editor/WaveformPeakIndex.h"
+#include "widgets/WaveformPeakIndex.h"
 
-#include "audio/codecs/ParallelRanges.h"
+#include "common/ParallelRanges.h"
 
 #include <algorithm>
 #include <limits>

@@ -3,7 +3,7 @@
 // converts to whatever format the device took. The live instrument output
 // and the metronome each own one and push to it from a 10 ms timer.
 
-#include "StereoPcmConverter.h"
+#include "engine/devices/StereoPcmConverter.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>

@@ -1,4 +1,4 @@
-#include "Metronome.h"
+#include "engine/devices/Metronome.h"
 
 #include <QDebug>
 #include <QMediaDevices>

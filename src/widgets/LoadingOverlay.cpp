@@ -1,4 +1,4 @@
-#include "app/shared/LoadingOverlay.h"
+#include "widgets/LoadingOverlay.h"
 
 #include <QPainter>
 #include <QTimer>

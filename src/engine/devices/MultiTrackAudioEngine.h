@@ -3,8 +3,8 @@
 // into one stereo device stream with per-track volume, pan, mute and solo, and
 // renders the same mix offline. Users poll the playing flag.
 
-#include "engine/AudioDeviceBackend.h"
-#include "engine/AudioThreadHandoff.h"
+#include "engine/devices/AudioDeviceBackend.h"
+#include "engine/devices/AudioThreadHandoff.h"
 
 #include <QList>
 #include <QObject>

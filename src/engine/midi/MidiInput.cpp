@@ -1,4 +1,4 @@
-#include "MidiInput.h"
+#include "engine/midi/MidiInput.h"
 
 #include <QDebug>
 #include <jack/jack.h>

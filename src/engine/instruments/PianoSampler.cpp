@@ -1,6 +1,6 @@
-#include "PianoSampler.h"
+#include "engine/instruments/PianoSampler.h"
 
-#include "OfflineRenderLimits.h"
+#include "engine/instruments/OfflineRenderLimits.h"
 #include "audio/AudioProcessor.h"
 
 #include <QDebug>

@@ -1,4 +1,4 @@
-#include "engine/PermissionManager.h"
+#include "engine/devices/PermissionManager.h"
 
 #include <iostream>
 

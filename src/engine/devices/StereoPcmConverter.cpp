@@ -1,4 +1,4 @@
-#include "StereoPcmConverter.h"
+#include "engine/devices/StereoPcmConverter.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "FluidSynthInstance.h"
+#include "engine/instruments/FluidSynthInstance.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "PushAudioSink.h"
+#include "engine/devices/PushAudioSink.h"
 
 #include <QAudioSink>
 

@@ -1,4 +1,4 @@
-#include "ParallelRanges.h"
+#include "common/ParallelRanges.h"
 
 #include <QThread>
 

@@ -6,7 +6,7 @@
 // converted to the sink's sample type and channel count. Note on and note off
 // go from the page to the instrument directly.
 
-#include "PushAudioSink.h"
+#include "engine/devices/PushAudioSink.h"
 
 #include <QByteArray>
 #include <QObject>

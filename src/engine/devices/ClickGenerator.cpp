@@ -1,4 +1,4 @@
-#include "ClickGenerator.h"
+#include "engine/devices/ClickGenerator.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "SF2Sampler.h"
+#include "engine/instruments/SF2Sampler.h"
 
-#include "FluidSynthInstance.h"
-#include "OfflineRenderLimits.h"
+#include "engine/instruments/FluidSynthInstance.h"
+#include "engine/instruments/OfflineRenderLimits.h"
 
 #include <QDebug>
 #include <algorithm>
