@@ -5,34 +5,19 @@
 #include "app/MainWindow.h"
 #include "app/SplashScreen.h"
 #include "app/StartUp.h"
+#include "TestSupport.h"
 
 #include <QtTest/QtTest>
 #include <QtWidgets>
 
 namespace {
 
-QString screenshotDir()
-{
-    const QByteArray binary = qgetenv("CDW_BINARY_DIR");
-    const QString base = binary.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(binary);
-    return base + QStringLiteral("/screenshots");
-}
-
-// Saves the picture and checks it is not one flat colour.
+// Saves the picture of the expected size to <build>/screenshots/.
 void save(const QPixmap& pixmap, const QString& name, const QSize& expectedSize)
 {
     QCOMPARE(pixmap.size(), expectedSize);
-    const QImage image = pixmap.toImage();
-    QSet<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 7)
-        for (int x = 0; x < image.width(); x += 7)
-            colours.insert(image.pixel(x, y));
-    QVERIFY2(colours.size() > 8, qPrintable(name));
-    QVERIFY(QDir().mkpath(screenshotDir()));
-    const QString path = screenshotDir() + QLatin1Char('/') + name;
-    QVERIFY2(pixmap.save(path, "PNG"), qPrintable(path));
-    QVERIFY(QImage(path).size() == expectedSize);
-    qInfo("Screenshots: wrote %s", qPrintable(path));
+    QVERIFY(TestSupport::saveScreenshot(pixmap, name));
+    QVERIFY(QImage(TestSupport::screenshotDir() + QLatin1Char('/') + name).size() == expectedSize);
 }
 
 } // namespace

@@ -2,7 +2,10 @@
 
 #include "audio/dsp/VectorState.h"
 
+#include <QDir>
+#include <QImage>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <cmath>
 
@@ -67,6 +70,38 @@ QString sourceDir()
 {
     const QString dir = qEnvironmentVariable("CDW_SOURCE_DIR");
     return dir.isEmpty() ? QStringLiteral(".") : dir;
+}
+
+QString screenshotDir()
+{
+    const QByteArray binary = qgetenv("CDW_BINARY_DIR");
+    const QString base = binary.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(binary);
+    return base + QStringLiteral("/screenshots");
+}
+
+bool saveScreenshot(const QPixmap& pixmap, const QString& fileName)
+{
+    if (pixmap.isNull()) {
+        QTest::qFail(qPrintable(QStringLiteral("empty screenshot ") + fileName), __FILE__, __LINE__);
+        return false;
+    }
+    // A picture of one flat colour means nothing was drawn.
+    const QImage image = pixmap.toImage();
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 7)
+        for (int x = 0; x < image.width(); x += 7)
+            colours.insert(image.pixel(x, y));
+    if (colours.size() <= 8) {
+        QTest::qFail(qPrintable(QStringLiteral("flat screenshot ") + fileName), __FILE__, __LINE__);
+        return false;
+    }
+    const QString path = screenshotDir() + QLatin1Char('/') + fileName;
+    if (!QDir().mkpath(screenshotDir()) || !pixmap.save(path, "PNG")) {
+        QTest::qFail(qPrintable(QStringLiteral("cannot write ") + path), __FILE__, __LINE__);
+        return false;
+    }
+    qInfo("Screenshots: wrote %s", qPrintable(path));
+    return true;
 }
 
 } // namespace TestSupport

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPixmap>
 #include <QString>
 #include <QStringList>
 #include <QtTest/QtTest>
@@ -25,6 +26,12 @@ bool jackServerRunning();
 bool serversRequired();
 
 QString sourceDir();
+
+// <build>/screenshots/, where the test run leaves pictures of pages and dialogs.
+QString screenshotDir();
+// Saves a picture there as PNG; false (with a test failure message) when the
+// picture is empty, one flat colour or cannot be written.
+bool saveScreenshot(const QPixmap& pixmap, const QString& fileName);
 
 } // namespace TestSupport
 
