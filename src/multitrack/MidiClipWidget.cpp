@@ -1,0 +1,309 @@
+#include "multitrack/MidiClipWidget.h"
+
+#include "multitrack/ClipLanePainting.h"
+
+#include <QCursor>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QColor PreviewTextColor(0xC8, 0xC8, 0xC8);
+constexpr int Band = ClipLaneEnvelope::BandMargin;
+// Shapes are cut to the lane plus this margin before they reach the painter.
+constexpr double DrawMargin = 16.0;
+
+// r limited horizontally to the drawable span, so far-off clips never hand
+// huge coordinates to the painter.
+QRectF visiblePart(const QRectF& r, int width)
+{
+    const double left = std::max(r.left(), -DrawMargin);
+    const double right = std::min(r.right(), width + DrawMargin);
+    return QRectF(QPointF(left, r.top()), QPointF(std::max(left, right), r.bottom()));
+}
+
+} // namespace
+
+MidiClipWidget::MidiClipWidget(QWidget* parent)
+    : QWidget(parent)
+{
+    setFixedHeight(LaneHeight);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::ClickFocus);
+    setStyleSheet(QStringLiteral(
+        "background-color: #14141e; border-top: 1px solid #333; border-bottom: 1px solid #333;"));
+}
+
+// ---- view fields ----
+
+void MidiClipWidget::setTrackData(TrackData* value)
+{
+    track = value;
+    if (track)
+        wave = track->color;
+    else
+        endGestures();
+    update();
+}
+
+void MidiClipWidget::setViewStartSec(double seconds)
+{
+    mapping.setViewStartSec(seconds);
+    update();
+}
+
+void MidiClipWidget::setZoomLevel(double value)
+{
+    mapping.setZoom(value);
+    update();
+}
+
+void MidiClipWidget::setPlayheadPosition(double seconds)
+{
+    playhead = seconds;
+    update();
+}
+
+void MidiClipWidget::setWaveColor(const QColor& color)
+{
+    wave = color;
+    update();
+}
+
+void MidiClipWidget::setToolMode(int mode)
+{
+    tool = mode;
+    moveDragging = false;
+    moveDragClip = -1;
+    trimClip = -1;
+    creating = false;
+    envelope.cancel();
+    setCursor(Qt::ArrowCursor);
+}
+
+void MidiClipWidget::setShowEnvelope(bool show)
+{
+    envelopeShown = show;
+    if (!show)
+        envelope.cancel();
+    update();
+}
+
+void MidiClipWidget::setSnapEnabled(bool enabled)
+{
+    snap = enabled;
+}
+
+void MidiClipWidget::setSnapBpm(double bpm)
+{
+    if (bpm > 0.0)
+        snapTempo = bpm;
+}
+
+void MidiClipWidget::endGestures()
+{
+    creating = false;
+    trimClip = -1;
+    moveDragging = false;
+    moveDragClip = -1;
+    bodyMoved = false;
+    bodyDragClip = -1;
+    envelope.cancel();
+}
+
+// ---- geometry ----
+
+int MidiClipWidget::secondsToX(double seconds) const
+{
+    return mapping.secondsToX(seconds);
+}
+
+double MidiClipWidget::xToSeconds(int x) const
+{
+    return mapping.xToSeconds(x);
+}
+
+double MidiClipWidget::snapToGrid(double seconds) const
+{
+    return TimelineMapping::snapToBeat(seconds, snapTempo);
+}
+
+double MidiClipWidget::valueToY(float value) const
+{
+    return ClipLaneEnvelope::valueToY(value, height());
+}
+
+float MidiClipWidget::yToValue(int y) const
+{
+    return ClipLaneEnvelope::yToValue(y, height());
+}
+
+MidiClip* MidiClipWidget::clipAt(int index) const
+{
+    if (!track || index < 0 || index >= int(track->midiClips.size()))
+        return nullptr;
+    return &track->midiClips[size_t(index)];
+}
+
+int MidiClipWidget::hitTestClip(const QPoint& pos) const
+{
+    if (!track || pos.y() < Band || pos.y() > height() - Band)
+        return -1;
+    for (size_t i = 0; i < track->midiClips.size(); ++i) {
+        const MidiClip& clip = track->midiClips[i];
+        const int x1 = secondsToX(clip.start);
+        const int x2 = secondsToX(clip.start + clip.duration);
+        if (x1 <= pos.x() && pos.x() <= x2)
+            return int(i);
+    }
+    return -1;
+}
+
+int MidiClipWidget::hitTestClipEdge(const QPoint& pos) const
+{
+    if (!track || pos.y() < Band || pos.y() > height() - Band)
+        return -1;
+    for (size_t i = 0; i < track->midiClips.size(); ++i) {
+        const MidiClip& clip = track->midiClips[i];
+        const long long x1 = secondsToX(clip.start);
+        const long long x2 = secondsToX(clip.start + clip.duration);
+        if (std::llabs(pos.x() - x1) <= 6)
+            return int(2 * i);
+        if (std::llabs(pos.x() - x2) <= 6)
+            return int(2 * i + 1);
+    }
+    return -1;
+}
+
+int MidiClipWidget::hitTestEnvelopePoint(const QPoint& pos) const
+{
+    if (!track)
+        return -1;
+    return ClipLaneEnvelope::hitTestPoint(track->volumeEnvelope, mapping, height(), pos);
+}
+
+// ---- painting ----
+
+void MidiClipWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    ClipLanePainting::drawBackground(painter, rect());
+    if (track && !track->midiClips.empty())
+        drawClips(painter);
+    else
+        drawEmptyState(painter);
+    if (envelopeShown && track)
+        drawEnvelope(painter);
+    drawPlayhead(painter);
+    if (creating)
+        drawDragPreview(painter);
+}
+
+void MidiClipWidget::drawBackground(QPainter& painter)
+{
+    ClipLanePainting::drawBackground(painter, rect());
+}
+
+void MidiClipWidget::drawEmptyState(QPainter& painter)
+{
+    ClipLanePainting::drawEmptyState(painter, rect(),
+                                     QStringLiteral("MIDI轨道 - 按住Alt键拖拽创建MIDI块"));
+}
+
+void MidiClipWidget::drawClips(QPainter& painter)
+{
+    const int w = width();
+    const int h = height();
+    // The clip under the mouse shows its trim handles.
+    const int hovered = hitTestClip(mapFromGlobal(QCursor::pos()));
+    for (size_t i = 0; i < track->midiClips.size(); ++i) {
+        const MidiClip& clip = track->midiClips[i];
+        const int x1 = secondsToX(clip.start);
+        const int x2 = secondsToX(clip.start + clip.duration);
+        if (x2 < 0 || x1 > w)
+            continue;
+        const QRectF r(x1, Band, double(x2) - x1, h - 2 * Band);
+        const bool isSelected = int(i) == selected;
+        QColor fill = wave;
+        fill.setAlpha(isSelected ? 90 : 60);
+        painter.setBrush(fill);
+        painter.setPen(isSelected ? QPen(Qt::white, 2.5) : QPen(wave, 1.5));
+        painter.drawRoundedRect(visiblePart(r, w), 6, 6);
+
+        drawClipThumbnail(painter, r, clip);
+
+        if (int(i) == trimClip || int(i) == hovered)
+            ClipLanePainting::drawTrimHandles(painter, x1, x2, w, h);
+    }
+}
+
+void MidiClipWidget::drawClipThumbnail(QPainter& painter, const QRectF& clipRect,
+                                       const MidiClip& clip)
+{
+    if (clip.notes.empty() || !(clip.duration > 0.0))
+        return;
+    int lo = 127;
+    int hi = 0;
+    for (const MidiNote& note : clip.notes) {
+        lo = std::min(lo, note.pitch);
+        hi = std::max(hi, note.pitch);
+    }
+    const double x0 = clipRect.x() + 4;
+    const double y0 = clipRect.y() + 4;
+    const double iw = clipRect.width() - 8;
+    const double ih = clipRect.height() - 8;
+    const int rows = std::max(hi - lo, 0) + 1;
+    const double rowHeight = std::max(ih / rows, 2.0);
+    const int w = width();
+
+    QColor fill = wave;
+    fill.setAlpha(180);
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    for (const MidiNote& note : clip.notes) {
+        const double left = x0 + (note.start / clip.duration) * iw;
+        const double top = y0 + (double(hi - note.pitch) / rows) * ih;
+        const double noteWidth = std::max(iw * note.duration / clip.duration, 2.0);
+        if (!std::isfinite(left) || !std::isfinite(noteWidth) || left > w + DrawMargin
+            || left + noteWidth < -DrawMargin)
+            continue;
+        painter.drawRect(visiblePart(QRectF(left, top, noteWidth, rowHeight), w));
+    }
+    painter.restore();
+}
+
+void MidiClipWidget::drawEnvelope(QPainter& painter)
+{
+    ClipLaneEnvelope::draw(painter, *track, mapping, width(), height(), envelope.dragPoint());
+}
+
+void MidiClipWidget::drawPlayhead(QPainter& painter)
+{
+    ClipLanePainting::drawPlayhead(painter, secondsToX(playhead), width(), height());
+}
+
+void MidiClipWidget::drawDragPreview(QPainter& painter)
+{
+    const double lo = std::min(creationStart, creationEnd);
+    const double hi = std::max(creationStart, creationEnd);
+    const int x1 = secondsToX(lo);
+    const int x2 = secondsToX(hi);
+    const QRectF r = visiblePart(QRectF(x1, Band, double(x2) - x1, height() - 2 * Band), width());
+    painter.save();
+    QColor fill = wave;
+    fill.setAlpha(30);
+    painter.setBrush(fill);
+    painter.setPen(QPen(wave, 1, Qt::DashLine));
+    painter.drawRoundedRect(r, 6, 6);
+    if (hi - lo >= MinCreatedSeconds) {
+        painter.setPen(PreviewTextColor);
+        painter.setFont(QFont(QStringLiteral("sans-serif"), 10));
+        painter.drawText(r, Qt::AlignCenter, QStringLiteral("%1s").arg(hi - lo, 0, 'f', 1));
+    }
+    painter.restore();
+}
