@@ -67,6 +67,7 @@ void AudioEditorPage::loadAudioSamples(const QList<float>& list, int rate)
     samples = list;
     sampleRate = rate;
     stereoSamples.clear();
+    forceMono = 0; // new material is exported as it is
     qDebug() << "[Import] copy samples:" << timer.elapsed() << "ms, count:" << list.size();
 
     timer.restart();
@@ -83,6 +84,7 @@ void AudioEditorPage::loadStereoAudioSamples(const QList<float>& interleaved, in
     // list stays exactly two values per mono sample, which every edit relies on.
     stereoSamples = interleaved.size() == 2 * frames ? interleaved : interleaved.first(2 * frames);
     sampleRate = rate;
+    forceMono = 0;
 
     samples = StereoLists::mixToMono(stereoSamples);
     qDebug() << "[Import] stereo samples:" << timer.elapsed() << "ms, frames:" << frames;

@@ -58,7 +58,7 @@ public:
     QList<float> stereoSamples; // interleaved L, R; empty for mono material
     int sampleRate = 44100;
     int bitDepth = 16;
-    int forceMono = 0;          // 1 after a conversion to mono, 0 after one to stereo
+    int forceMono = 0;          // 1 after a conversion to mono; 0 after one to stereo or a load
     QUndoStack* undoStack = nullptr;
 
     void loadAudioSamples(const QList<float>& samples, int sampleRate);

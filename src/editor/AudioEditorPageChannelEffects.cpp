@@ -8,6 +8,7 @@
 #include "editor/EffectPreviewState.h"
 #include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"
+#include "project/SampleListCommands.h"
 
 #include <QButtonGroup>
 #include <QDialog>
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -250,6 +252,7 @@ void AudioEditorPage::showChannelConvertDialog()
         showLoading(tr("声道转换中..."));
         const QList<float> monoBefore = samples;
         const QList<float> stereoBefore = stereoSamples;
+        const int forceMonoBefore = forceMono;
         if (toMono) {
             stereoSamples.clear();
             forceMono = 1;
@@ -257,7 +260,9 @@ void AudioEditorPage::showChannelConvertDialog()
             stereoSamples = StereoLists::duplicate(samples);
             forceMono = 0;
         }
-        pushListChange(monoBefore, stereoBefore, tr("声道转换"));
+        undoStack->push(new ChannelConversionCommand(&samples, &stereoSamples, monoBefore,
+                                                     stereoBefore, &forceMono, forceMonoBefore,
+                                                     tr("声道转换")));
         syncWaveforms();
         hideLoading();
         setStatus(toMono ? tr("已转为单声道") : tr("已转为立体声"));

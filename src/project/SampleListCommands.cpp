@@ -221,3 +221,29 @@ void SamplesReplaceCommand::redo()
     if (second)
         *second = newSecond;
 }
+
+ChannelConversionCommand::ChannelConversionCommand(QList<float>* mono, QList<float>* stereo,
+                                                   QList<float> oldMono, QList<float> oldStereo,
+                                                   int* forceMono, int oldForceMono,
+                                                   const QString& text)
+    : SamplesReplaceCommand(mono, stereo, std::move(oldMono), std::move(oldStereo),
+                            mono ? *mono : QList<float>(), stereo ? *stereo : QList<float>(), text),
+      flag(forceMono),
+      oldFlag(oldForceMono),
+      newFlag(forceMono ? *forceMono : 0)
+{
+}
+
+void ChannelConversionCommand::undo()
+{
+    SamplesReplaceCommand::undo();
+    if (flag)
+        *flag = oldFlag;
+}
+
+void ChannelConversionCommand::redo()
+{
+    SamplesReplaceCommand::redo();
+    if (flag)
+        *flag = newFlag;
+}

@@ -105,3 +105,22 @@ private:
     QList<float> newFirst;
     QList<float> newSecond;
 };
+
+// A channel conversion: replaces the lists as SamplesReplaceCommand does and
+// carries the page's mono-export flag with them, so that after an undo or a
+// redo the flag again matches the lists an export reads. The lists and the
+// flag already hold the result when the command is made.
+class ChannelConversionCommand : public SamplesReplaceCommand {
+public:
+    ChannelConversionCommand(QList<float>* mono, QList<float>* stereo, QList<float> oldMono,
+                             QList<float> oldStereo, int* forceMono, int oldForceMono,
+                             const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    int* flag;
+    int oldFlag;
+    int newFlag;
+};

@@ -496,14 +496,26 @@ void TestAudioEditorPageEffects::channelConversion()
     QCOMPARE(page.samples, tone);
     QCOMPARE(page.forceMono, 1);
     QCOMPARE(status(page), QStringLiteral("已转为单声道"));
+    // The flag goes with the lists, so an export after undo or redo matches
+    // what the page shows.
     page.undoStack->undo();
     QCOMPARE(page.stereoSamples.size(), 2 * tone.size());
+    QCOMPARE(page.forceMono, 0);
+    page.undoStack->redo();
+    QVERIFY(page.stereoSamples.isEmpty());
     QCOMPARE(page.forceMono, 1);
 
     // Cancelling converts nothing.
     page.showChannelConvertDialog();
     button(openDialog(page, QStringLiteral("声道转换")), QStringLiteral("取消"))->click();
     QCOMPARE(page.undoStack->count(), 2);
+
+    // New material starts without the flag, whichever loader brings it.
+    page.loadStereoAudioSamples(StereoLists::duplicate(tone), Rate);
+    QCOMPARE(page.forceMono, 0);
+    page.forceMono = 1;
+    page.loadAudioSamples(tone, Rate);
+    QCOMPARE(page.forceMono, 0);
 }
 
 void TestAudioEditorPageEffects::outsideDialogResults_data()
