@@ -283,6 +283,7 @@ void AudioEditorPage::stopRecording()
     samplesBeforeRecording.clear();
     takeFramesShown = 0;
     if (take.isEmpty()) {
+        updateTimeLabel(); // the playhead time again, not the take's count
         setStatus(tr("录音已停止"));
         return;
     }
@@ -296,6 +297,6 @@ void AudioEditorPage::stopRecording()
     undoStack->push(new InsertRecordCommand(&samples, before, tr("插入录音"), &stereoSamples));
     syncWaveforms();
     recordInsertPos = int(at + take.size());
-    setPlayheadAll(sampleRate > 0 ? double(recordInsertPos) / sampleRate : 0.0);
+    movePlayheads(sampleRate > 0 ? double(recordInsertPos) / sampleRate : 0.0);
     setStatus(tr("录音完成，共 %1 秒，已插入 %2 个样本").arg(recordSeconds).arg(take.size()));
 }

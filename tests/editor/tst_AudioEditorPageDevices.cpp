@@ -198,6 +198,12 @@ void TestAudioEditorPageDevices::takeIsInsertedAtPlayheadAsOneStep()
     QCOMPARE(page.stereoSamples[2 * insertAt + 1], page.samples[insertAt]);
     QCOMPARE(page.waveform(0)->getPlayheadPosition(), double(insertAt + inserted) / Rate);
     QCOMPARE(page.waveform(0)->getDuration(), double(page.samples.size()) / Rate);
+    // The time label follows the playhead again, not the take's second count.
+    const int endMs = int(double(insertAt + inserted) / Rate * 1000.0);
+    QCOMPARE(page.findChild<QLabel*>(QStringLiteral("TimeLabel"))->text(),
+             QStringLiteral("00:00:%1.%2")
+                 .arg(endMs / 1000, 2, 10, QLatin1Char('0'))
+                 .arg(endMs % 1000, 3, 10, QLatin1Char('0')));
 
     const QList<float> withTake = page.samples;
     QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier);
