@@ -253,10 +253,11 @@ QList<float> AudioProcessor::extractSegment(qint64 startMs, qint64 endMs) const
     if (samples.isEmpty() || channels < 1)
         return {};
     const qint64 frames = samples.size() / channels;
-    if (frames < 1)
-        return {};
-    const qint64 start = std::clamp<qint64>(msToFrameCount(startMs, sampleRate), 0, frames - 1);
+    // A start at or past the end gives an empty range, not the last frame.
+    const qint64 start = std::clamp<qint64>(msToFrameCount(startMs, sampleRate), 0, frames);
     const qint64 end = std::clamp<qint64>(msToFrameCount(endMs, sampleRate), start, frames);
+    if (end <= start)
+        return {};
     return samples.mid(start * channels, (end - start) * channels);
 }
 
@@ -279,11 +280,11 @@ void AudioProcessor::deleteSegment(qint64 startMs, qint64 endMs)
     if (samples.isEmpty() || channels < 1)
         return;
     const qint64 frames = samples.size() / channels;
-    if (frames >= 1) {
-        const qint64 start = std::clamp<qint64>(msToFrameCount(startMs, sampleRate), 0, frames - 1);
-        const qint64 end = std::clamp<qint64>(msToFrameCount(endMs, sampleRate), start, frames);
+    // As in extractSegment: a range past the end removes nothing.
+    const qint64 start = std::clamp<qint64>(msToFrameCount(startMs, sampleRate), 0, frames);
+    const qint64 end = std::clamp<qint64>(msToFrameCount(endMs, sampleRate), start, frames);
+    if (end > start)
         samples.remove(start * channels, (end - start) * channels);
-    }
     emit audioProcessed();
 }
 

@@ -181,7 +181,14 @@ private slots:
             p.samples[i] = float(i);
         QCOMPARE(p.extractSegment(500, 1000).size(), 22050);
         QCOMPARE(p.extractSegment(500, 1000).first(), 22050.0f);
-        QCOMPARE(p.extractSegment(5000, 9000).size(), 1); // start clamps to the last frame
+        // A range wholly past the end holds nothing: not even the last frame.
+        QVERIFY(p.extractSegment(5000, 9000).isEmpty());
+        QVERIFY(p.extractSegment(2000, 3000).isEmpty());
+        p.deleteSegment(5000, 9000);
+        p.deleteSegment(2000, 2001);
+        QCOMPARE(p.samples.size(), 2 * 44100);
+        QCOMPARE(p.samples.last(), float(2 * 44100 - 1));
+        QCOMPARE(p.extractSegment(1999, 5000).size(), 45); // frames 88155 up to the end
 
         p.deleteSegment(0, 1000);
         QCOMPARE(p.samples.size(), 44100);
