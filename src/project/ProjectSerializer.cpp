@@ -192,8 +192,12 @@ void serializeMetadata(JsonStreamWriter& w)
 void serializeMarker(JsonStreamWriter& w, const TimelineMarker& marker)
 {
     w.beginObject();
-    w.key("color");
-    w.writeString(marker.color.name());
+    // As for tracks: an unset colour is left out so the marker reopens with
+    // the default colour rather than black.
+    if (marker.color.isValid()) {
+        w.key("color");
+        w.writeString(marker.color.name());
+    }
     w.key("label");
     w.writeString(marker.label);
     w.key("time");

@@ -111,7 +111,8 @@ inline std::vector<TrackData> sampleTracks()
 inline std::vector<TimelineMarker> sampleMarkers()
 {
     return {{3.5, QStringLiteral("副歌"), QColor(255, 0, 0)},
-            {0.1, QStringLiteral("intro\n\ttab"), QColor(1, 2, 3, 100)}};
+            {0.1, QStringLiteral("intro\n\ttab"), QColor(1, 2, 3, 100)},
+            {7.25, QStringLiteral("colour that did not parse"), QColor()}};
 }
 
 } // namespace ProjectTestData

@@ -106,7 +106,9 @@ void compareLoadedProject(const ProjectData& loaded, const std::vector<TrackData
     for (size_t m = 0; m < markers.size(); ++m) {
         QCOMPARE(loaded.markers[m].time, markers[m].time);
         QCOMPARE(loaded.markers[m].label, markers[m].label);
-        QCOMPARE(loaded.markers[m].color, QColor(markers[m].color.rgb())); // alpha dropped
+        // Alpha is dropped; a marker without a valid colour reopens with the default.
+        QCOMPARE(loaded.markers[m].color,
+                 markers[m].color.isValid() ? QColor(markers[m].color.rgb()) : TimelineMarker().color);
     }
 }
 
@@ -224,6 +226,13 @@ private slots:
 
         // A track without a colour has no "color" key and reopens with the default.
         QVERIFY(!jsonTracks.at(2).toObject().contains("color"));
+
+        // So has a marker (and is not saved as black).
+        const QJsonArray jsonMarkers =
+            ProjectSerializer::saveProject("m", {}, {}, 0, 1, sampleMarkers()).object().value("markers").toArray();
+        QCOMPARE(jsonMarkers.size(), 3);
+        QCOMPARE(jsonMarkers.at(0).toObject().value("color").toString(), QStringLiteral("#ff0000"));
+        QVERIFY(!jsonMarkers.at(2).toObject().contains("color"));
     }
 
     void everySaveHasItsOwnId()
