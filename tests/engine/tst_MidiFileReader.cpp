@@ -281,9 +281,20 @@ private slots:
         QVERIFY(p.ok);
         QCOMPARE(p.tracks.size(), 1);
         QCOMPARE(p.tracks[0].notes[0].pitch, 60);
+        // A header that counts no tracks does not hide the one chunk, nor
+        // its tempo (80 BPM, so the note lasts 0.75 s).
+        p = parse(header(0, 0, 96) + chunk(tempo(0, 750000) + ev(0, {0x90, 64, 1}) + ev(96, {0x80, 64, 0})));
+        QVERIFY(p.ok);
+        QCOMPARE(p.tracks.size(), 1);
+        QCOMPARE(p.tracks[0].name, QStringLiteral("Track 1"));
+        QCOMPARE(p.tracks[0].notes[0].pitch, 64);
+        QCOMPARE(p.tracks[0].notes[0].duration, 0.75);
+        QCOMPARE(p.bpm, 80.0);
         // A format-0 file whose first chunk is not a track chunk is refused.
         p = parse(header(0, 2, 96) + chunk("junk", "XFIR") + a);
         QVERIFY(!p.ok);
+        // In format 1 a count of zero still means no tracks.
+        QVERIFY(!parse(header(1, 0, 96) + a).ok);
         // In format 1 the foreign chunk is skipped but counts as chunk 1.
         p = parse(header(1, 3, 96) + a + chunk("junk", "XFIR") + b);
         QVERIFY(p.ok);

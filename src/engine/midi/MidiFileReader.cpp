@@ -224,7 +224,9 @@ bool parseMidiData(const QByteArray& bytes, QList<ImportedMidiTrack>& tracks,
     std::vector<TrackChunk> chunks;
     bool firstChunkIsTrack = false;
     quint64 offset = 8 + quint64(headerLength);
-    for (int t = 0; t < trackCount && offset + 8 <= size; ++t) {
+    // A format-0 file has its one track chunk whatever the header counts.
+    const int chunksToRead = format == 0 ? std::max(trackCount, 1) : trackCount;
+    for (int t = 0; t < chunksToRead && offset + 8 <= size; ++t) {
         const quint64 length = readBigEndian(data + offset + 4, 4);
         if (std::memcmp(data + offset, "MTrk", 4) == 0) {
             const quint64 begin = offset + 8;
