@@ -1,6 +1,7 @@
 #include "audio/dsp/CalderwynDSP.h"
 
 #include <QtTest/QtTest>
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -196,6 +197,64 @@ private slots:
         QCOMPARE(dsp.getGainDB(), -96.0f);
         dsp.setPan(-3.0f);
         QCOMPARE(dsp.getPan(), -1.0f);
+    }
+
+    // The filter and the delay work at the facade's rate, set before or
+    // after their own settings.
+    void filterAndDelayRunAtTheFacadesRate()
+    {
+        constexpr int rate = 96000;
+        CalderwynDSP filtered;
+        filtered.setFilterFrequency(1000.0f);
+        filtered.initialize(rate, 512);
+        filtered.setFilterFrequency(1000.0f); // initialize opened it up again
+        filtered.setFilterEnabled(true);
+        std::vector<float> tone(rate / 10);
+        for (std::size_t i = 0; i < tone.size(); ++i)
+            tone[i] = float(std::sin(2.0 * M_PI * 1000.0 * double(i) / rate));
+        const float* in = tone.data();
+        std::vector<float> out(tone.size());
+        float* outPointer = out.data();
+        filtered.processNonInterleaved(&in, &outPointer, tone.size(), 1);
+        float peak = 0.0f;
+        for (std::size_t i = tone.size() / 2; i < tone.size(); ++i)
+            peak = std::max(peak, std::abs(out[i]));
+        // A Q of 0.707 passes its corner frequency at 0.707.
+        QVERIFY2(std::abs(peak - 0.707f) < 0.01f, qPrintable(QString::number(peak)));
+
+        CalderwynDSP delayed;
+        delayed.setDelayTime(0.01f); // lines sized at the default rate first
+        delayed.initialize(rate, 512);
+        delayed.setDelayMix(0.5f);
+        delayed.setDelayFeedback(0.0f);
+        delayed.setDelayEnabled(true);
+        AudioBlock impulse;
+        impulse.resize(2, 2000);
+        impulse.channels[0][0] = 1.0f;
+        AudioBlock echo;
+        delayed.processBlock(impulse, echo);
+        const auto first = std::find_if(echo.channels[0].begin() + 1, echo.channels[0].end(),
+                                        [](float v) { return v != 0.0f; });
+        QCOMPARE(first - echo.channels[0].begin(), 960); // 10 ms at 96 kHz
+
+        // Opened up to the new Nyquist frequency, the low-pass still passes
+        // noise without blowing up.
+        CalderwynDSP open;
+        open.initialize(22050, 256);
+        open.setFilterEnabled(true);
+        const std::vector<float> hiss = noise(22050, 12);
+        in = hiss.data();
+        out.assign(hiss.size(), 0.0f);
+        outPointer = out.data();
+        open.processNonInterleaved(&in, &outPointer, hiss.size(), 1);
+        double inEnergy = 0.0, outEnergy = 0.0;
+        for (std::size_t i = 0; i < hiss.size(); ++i) {
+            QVERIFY(std::isfinite(out[i]));
+            inEnergy += double(hiss[i]) * hiss[i];
+            outEnergy += double(out[i]) * out[i];
+        }
+        QVERIFY2(outEnergy > 0.8 * inEnergy && outEnergy < 1.1 * inEnergy,
+                 qPrintable(QString::number(outEnergy / inEnergy)));
     }
 
     void processBlockSizesItsOutput()

@@ -18,7 +18,15 @@ void CalderwynDSP::initialize(int sampleRate, int blockSize)
 {
     m_sampleRate = sampleRate;
     m_blockSize = blockSize;
+    // The filter and the delay run at the facade's rate, as the reverb does.
+    m_filter->setSampleRate(static_cast<float>(sampleRate));
     m_filter->setFrequency(std::clamp(static_cast<float>(sampleRate) * 0.5f, 20.0f, 20000.0f));
+    if (sampleRate >= 1) {
+        m_delay->setSampleRate(static_cast<float>(sampleRate));
+        // Lines that exist already are resized for the same delay time.
+        if (m_delay->lineLength() > 0)
+            m_delay->setDelayTime(m_delay->getDelayTime());
+    }
     m_reverb->initialize(sampleRate);
 }
 

@@ -10,6 +10,8 @@
 class DelayProcessor {
 public:
     void setSampleRate(float rate);     // takes effect at the next setDelayTime
+    // Samples per line; 0 until setDelayTime has sized the lines.
+    std::size_t lineLength() const { return m_length; }
     void setDelayTime(float seconds);   // clamped to [0, 5]; lines hold twice the delay
     float getDelayTime() const { return m_delayTime; }
     void setFeedback(float feedback);   // clamped to [0, 0.95]

@@ -32,9 +32,19 @@ void FilterProcessor::setGain(float dB)
     calculateCoefficients();
 }
 
+void FilterProcessor::setSampleRate(float rate)
+{
+    if (!(rate >= 1.0f) || !std::isfinite(rate))
+        return;
+    m_sampleRate = rate;
+    calculateCoefficients();
+}
+
 void FilterProcessor::calculateCoefficients()
 {
-    const float w = 2.0f * static_cast<float>(M_PI) * m_frequency / m_sampleRate;
+    // At the Nyquist frequency the poles would sit on the unit circle.
+    const float frequency = std::min(m_frequency, 0.499f * m_sampleRate);
+    const float w = 2.0f * static_cast<float>(M_PI) * frequency / m_sampleRate;
     const float cosw = std::cos(w);
     const float alpha = std::sin(w) / (2.0f * m_q);
     const float a0 = 1.0f + alpha;

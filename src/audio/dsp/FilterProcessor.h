@@ -1,6 +1,6 @@
 #pragma once
 // Biquad low-pass, high-pass, band-pass (0 dB peak) or notch, direct form I,
-// with coefficients for a fixed 44100 Hz rate.
+// with coefficients for its sample rate (44100 Hz unless set).
 
 #include "audio/dsp/AudioBlock.h"
 
@@ -21,6 +21,10 @@ public:
     float getQ() const { return m_q; }
     void setGain(float dB);       // clamped to [-12, 12]; no type uses it
     float getGain() const { return m_gain; }
+    // Rates below 1 Hz are ignored. A frequency at or above the rate's
+    // Nyquist frequency is designed just below it.
+    void setSampleRate(float rate);
+    float getSampleRate() const { return m_sampleRate; }
 
     void calculateCoefficients();
 
