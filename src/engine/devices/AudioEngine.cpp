@@ -7,13 +7,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// Playback reaches the playback-process callback in pieces of at most this
-// many frames, so the audio thread never allocates.
-
-} // namespace
-
 AudioEngine::AudioEngine()
 {
     std::string error;

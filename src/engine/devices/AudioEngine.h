@@ -99,5 +99,4 @@ private:
     AudioCallbackSlot<ProcessCallback> processCallback;
     AudioCallbackSlot<RecordCallback> recordCallback;
     AudioCallbackSlot<PlaybackProcessCallback> playbackProcessCallback;
-    // Where the playback-process callback works on the samples of a block.
 };
