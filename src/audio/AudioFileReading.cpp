@@ -25,7 +25,8 @@ namespace {
 constexpr qint64 kFramesPerThread = 1 << 18;
 
 // Writes the per-frame mean of all channels to `mono` and, when `joined` is
-// given, the parts one after another to `joined`.
+// given, the parts one after another to `joined`. The sums are taken in
+// double, so loud float files whose values are finite stay finite.
 void joinAndMix(const DecodedAudio& audio, float* mono, float* joined)
 {
     struct Slice {
@@ -56,13 +57,13 @@ void joinAndMix(const DecodedAudio& audio, float* mono, float* joined)
                 std::memcpy(dst, src, size_t(count) * sizeof(float));
             } else if (n == 2) {
                 for (qint64 i = 0; i < count; ++i)
-                    dst[i] = (src[2 * i] + src[2 * i + 1]) * 0.5f;
+                    dst[i] = float((double(src[2 * i]) + double(src[2 * i + 1])) * 0.5);
             } else {
                 for (qint64 i = 0; i < count; ++i, src += n) {
-                    float sum = 0.0f;
+                    double sum = 0.0;
                     for (int c = 0; c < n; ++c)
                         sum += src[c];
-                    dst[i] = sum / float(n);
+                    dst[i] = float(sum / n);
                 }
             }
         }

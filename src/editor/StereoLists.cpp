@@ -47,7 +47,7 @@ QList<float> mixToMono(const QList<float>& interleaved)
     ParallelRanges::run(frames, ParallelRanges::partsFor(frames, kFramesPerThread),
                         [in, out](int, qint64 first, qint64 last) {
                             for (qint64 i = first; i < last; ++i)
-                                out[i] = (in[2 * i] + in[2 * i + 1]) * 0.5f;
+                                out[i] = float((double(in[2 * i]) + double(in[2 * i + 1])) * 0.5);
                         });
     return mono;
 }

@@ -15,7 +15,7 @@ struct Channels {
 
 Channels split(const QList<float>& interleaved);
 QList<float> interleave(const QList<float>& left, const QList<float>& right);
-// (L + R) * 0.5 per frame, in single precision.
+// (L + R) * 0.5 per frame, summed in double so that loud finite values stay finite.
 QList<float> mixToMono(const QList<float>& interleaved);
 // Both channels equal to the mono list.
 QList<float> duplicate(const QList<float>& mono);

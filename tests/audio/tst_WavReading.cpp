@@ -230,6 +230,19 @@ private slots:
         QCOMPARE(p.samples[0], (300 + 600 + 900) / 32768.0f / 3.0f);
         QVERIFY(std::abs(p.samples[1] - (-32768 + 32767) / 32768.0f / 3.0f) < 1e-7f);
 
+        // Loud float files stay finite: the channels are summed in double.
+        const float loud = 3.0e38f;
+        QByteArray floats;
+        for (float v : {loud, loud, loud, -loud, -loud, loud}) {
+            quint32 bits;
+            std::memcpy(&bits, &v, 4);
+            putU32(floats, bits);
+        }
+        QVERIFY(p.loadAudioFile(writeFile(m_dir, "loud3.wav", simpleWav(3, 3, 8000, 32, floats))));
+        QCOMPARE(p.samples, QList<float>({loud, -loud / 3.0f}));
+        QVERIFY(p.loadAudioFile(writeFile(m_dir, "loud2.wav", simpleWav(3, 2, 8000, 32, floats))));
+        QCOMPARE(p.samples, QList<float>({loud, 0.0f, 0.0f}));
+
         // Duration: 12345 frames at 8000 Hz is 1543 ms (truncated).
         QVERIFY(p.loadAudioFile(writeFile(m_dir, "long.wav", simpleWav(1, 1, 8000, 8, QByteArray(12345, '\x80')))));
         QCOMPARE(loaded.last().at(3).toLongLong(), 12345LL * 1000 / 8000);
