@@ -83,6 +83,8 @@ void MainWindow::createStatusBar()
     statusBar()->showMessage(tr("就绪"));
     statusLabel = new QLabel(this);
     statusBar()->addPermanentWidget(statusLabel);
+    // One status bar: the editor page reports in the window's.
+    audioEditorPage->useWindowStatusBar(statusBar());
 }
 
 void MainWindow::setupConnections()

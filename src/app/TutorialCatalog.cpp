@@ -40,7 +40,7 @@ const TutorialEntry Entries[] = {
      {
       QT_TRANSLATE_NOOP("WelcomePage", "在欢迎页点击“+多轨工程”创建多轨项目"),
       QT_TRANSLATE_NOOP("WelcomePage", "点击“+添加轨道”增加音频轨道，支持单声道和立体声"),
-      QT_TRANSLATE_NOOP("WelcomePage", "拖劥音频片段到不同轨道，调整时间位置"),
+      QT_TRANSLATE_NOOP("WelcomePage", "拖动音频片段到不同轨道，调整时间位置"),
       QT_TRANSLATE_NOOP("WelcomePage", "使用混音器调整每轨音量、平衡和效果，导出混合音频")}},
     {QT_TRANSLATE_NOOP("WelcomePage", "MIDI 音乐制作"),
      QT_TRANSLATE_NOOP("WelcomePage", "导入MIDI文件，使用钢琴卷帘和SF2采样器创作音乐"),

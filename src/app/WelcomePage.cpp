@@ -43,6 +43,9 @@ const char* const CardStyle =
     "  border: 1px solid rgba(255,255,255,0.08);  border-radius: 10px;  padding: 16px;}"
     "QFrame#TutorialCard:hover {  background-color: rgba(42,130,218,0.10);"
     "  border: 1px solid rgba(42,130,218,0.30);}";
+const char* const CardScrollStyle =
+    "QScrollArea#TutorialCardScroll { background: transparent; border: none; }"
+    "QWidget#TutorialCards { background: transparent; }";
 const char* const CardIconStyle =
     "color: #2a82da; font-size: 16px; background: transparent; border: none;";
 const char* const CardTitleStyle =
@@ -58,9 +61,11 @@ const char* const ScrollAreaStyle =
     "QScrollArea { background: transparent; border: none; }"
     "QScrollBar:vertical { background: rgba(255,255,255,0.05); width: 6px; border-radius: 3px; }"
     "QScrollBar::handle:vertical { background: rgba(255,255,255,0.15); border-radius: 3px; }";
+// Scoped to the row by name: a bare QFrame selector would also give the
+// labels inside (QLabel is a QFrame) the row's padding and border.
 const char* const StepRowStyle =
-    "QFrame {  background-color: rgba(255,255,255,0.04);  border: 1px solid rgba(255,255,255,0.06);"
-    "  border-radius: 8px;  padding: 12px;}";
+    "QFrame#TutorialStepRow {  background-color: rgba(255,255,255,0.04);"
+    "  border: 1px solid rgba(255,255,255,0.06);  border-radius: 8px;  padding: 12px;}";
 const char* const StepNumberStyle =
     "color: #2a82da; font-size: 16px; font-weight: bold; min-width: 24px; max-width: 24px;"
     "background: transparent; border: none;";
@@ -145,9 +150,17 @@ void WelcomePage::setupUi()
     auto* tutorialLabel = new QLabel(tr("教程"), content);
     tutorialLabel->setStyleSheet(QString::fromUtf8(TutorialSectionStyle));
     right->addWidget(tutorialLabel);
-    auto* cards = new QWidget(content);
+    // The cards scroll, so that the page (and the window) fits a small screen.
+    auto* cardScroll = new QScrollArea(content);
+    cardScroll->setObjectName(QStringLiteral("TutorialCardScroll"));
+    cardScroll->setWidgetResizable(true);
+    cardScroll->setFrameShape(QFrame::NoFrame);
+    cardScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    cardScroll->setStyleSheet(QString::fromUtf8(CardScrollStyle));
+    auto* cards = new QWidget;
+    cards->setObjectName(QStringLiteral("TutorialCards"));
     auto* cardLayout = new QVBoxLayout(cards);
-    cardLayout->setContentsMargins(0, 0, 0, 0);
+    cardLayout->setContentsMargins(0, 0, 8, 0);   // room between the cards and the scroll bar
     cardLayout->setSpacing(10);
     for (const TutorialEntry& entry : tutorialEntries()) {
         QStringList steps;
@@ -155,10 +168,10 @@ void WelcomePage::setupUi()
             steps << tr(step);
         cardLayout->addWidget(createTutorialCard(tr(entry.title), tr(entry.description), steps));
     }
-    right->addWidget(cards);
-    right->addStretch();
+    cardLayout->addStretch();
+    cardScroll->setWidget(cards);
+    right->addWidget(cardScroll, 1);
     columns->addLayout(right, 1);
-    columns->setAlignment(right, Qt::AlignTop);
 }
 
 QWidget* WelcomePage::createTutorialCard(const QString& title, const QString& description,
@@ -176,6 +189,8 @@ QWidget* WelcomePage::createTutorialCard(const QString& title, const QString& de
     layout->setSpacing(6);
     auto* icon = new QLabel(card);
     icon->setStyleSheet(QString::fromUtf8(CardIconStyle));
+    // No card has an icon yet: shown empty, the label would only leave a gap above the title.
+    icon->hide();
     layout->addWidget(icon);
     auto* titleText = new QLabel(title, card);
     titleText->setStyleSheet(QString::fromUtf8(CardTitleStyle));
@@ -250,6 +265,7 @@ void WelcomePage::showTutorialDialog(const QString& title, const QStringList& st
     stepLayout->setSpacing(12);
     for (int i = 0; i < steps.size(); ++i) {
         auto* row = new QFrame(stepList);
+        row->setObjectName(QStringLiteral("TutorialStepRow"));
         row->setStyleSheet(QString::fromUtf8(StepRowStyle));
         auto* rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(0, 0, 0, 0);

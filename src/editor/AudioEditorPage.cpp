@@ -189,6 +189,14 @@ void AudioEditorPage::hideLoading()
 void AudioEditorPage::setStatus(const QString& text)
 {
     statusBar->showMessage(text, 0);
+    if (windowStatusBar)
+        windowStatusBar->showMessage(text, 0);
+}
+
+void AudioEditorPage::useWindowStatusBar(QStatusBar* windowBar)
+{
+    windowStatusBar = windowBar;
+    statusBar->setVisible(!windowBar);
 }
 
 QString AudioEditorPage::statusText() const

@@ -18,6 +18,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QWidget>
@@ -95,6 +96,10 @@ public:
         return index == 0 ? spectrumView : spectrumView2;
     }
     QStatusBar* statusLine() const { return statusBar; }
+    // Reports in `windowBar` (the main window's status bar) and hides the
+    // page's own, so that a window shows one status bar. The page's own bar
+    // keeps the messages for statusText().
+    void useWindowStatusBar(QStatusBar* windowBar);
     // Frames recorded in the take that runs (0 when none runs).
     int recordedFrames() const { return recordTake.size(); }
 
@@ -256,6 +261,7 @@ private:
     QProgressBar* meterLeft = nullptr;
     QProgressBar* meterRight = nullptr;
     QStatusBar* statusBar = nullptr;
+    QPointer<QStatusBar> windowStatusBar;
     LoadingOverlay* loadingOverlay = nullptr;
     VideoPlayerDialog* videoPlayerDialog = nullptr;
     QMetaObject::Connection videoDestroyedConnection;

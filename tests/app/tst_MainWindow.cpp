@@ -2,6 +2,7 @@
 #include "app/StartUp.h"
 #include "app/WelcomePage.h"
 #include "app/WindowPlacement.h"
+#include "editor/AudioEditorPage.h"
 #include "widgets/LoadingOverlay.h"
 
 #include <QtTest/QtTest>
@@ -14,6 +15,7 @@ namespace {
 // Opens the protected state to the test and stands in for the project save.
 class ProbeWindow : public MainWindow {
 public:
+    using MainWindow::audioEditorPage;
     using MainWindow::currentProjectPath;
     using MainWindow::loadingOverlay;
     using MainWindow::loadSettings;
@@ -256,6 +258,34 @@ private slots:
         // Settings are written only when the window really closes.
         QCOMPARE(QSettings().contains(QStringLiteral("window/geometry")), closes);
         QVERIFY(window.projectOpen);
+    }
+
+    // A 1366 x 768 screen leaves about 740 px under the title bar: every
+    // page fits there, down to the editor's transport and the one status bar.
+    void fitsSmallScreenWithOneStatusBar()
+    {
+        ProbeWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QSize minimum = window.minimumSize().expandedTo(window.minimumSizeHint());
+        QVERIFY2(minimum.width() <= 1366 && minimum.height() < 740,
+                 qPrintable(QStringLiteral("%1 x %2").arg(minimum.width()).arg(minimum.height())));
+        window.resize(1366, 738);
+        QCOMPARE(window.size(), QSize(1366, 738));
+
+        window.stackedWidget->setCurrentIndex(MainWindow::AudioEditorPageIndex);
+        QCoreApplication::processEvents();
+        QList<QStatusBar*> shown;
+        for (QStatusBar* bar : window.findChildren<QStatusBar*>())
+            if (bar->isVisible())
+                shown << bar;
+        QCOMPARE(shown, QList<QStatusBar*>{window.statusBar()});
+        auto* time = window.audioEditorPage->findChild<QLabel*>(QStringLiteral("TimeLabel"));
+        QVERIFY(time->isVisible());
+        QVERIFY(time->mapTo(&window, QPoint(0, time->height())).y() <= window.statusBar()->y());
+        // The page's messages appear in the window's status bar.
+        window.audioEditorPage->onTogglePcmCast();
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("音频流转已关闭"));
     }
 
     void loadingOverlayCoversPageStack()

@@ -189,6 +189,66 @@ private slots:
         QVERIFY(near(image.pixelColor(image.width() / 2, 3), QColor(0x2a, 0x82, 0xda), 2));
         app->setStyleSheet(QString());
     }
+
+    // The combo box shows a downward arrow in its drop-down and the radio
+    // buttons show their state on the dark background.
+    void comboArrowAndRadioIndicatorsShow()
+    {
+        auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+        StartUp::applyStyleSheet(*app);
+        QWidget host;
+        auto* layout = new QVBoxLayout(&host);
+        auto* combo = new QComboBox;
+        combo->addItems({QStringLiteral("波形"), QStringLiteral("频谱")});
+        auto* on = new QRadioButton(QStringLiteral("单声道"));
+        auto* off = new QRadioButton(QStringLiteral("立体声"));
+        on->setChecked(true);
+        layout->addWidget(combo);
+        layout->addWidget(on);
+        layout->addWidget(off);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+
+        // Arrow ink in the 20 px drop-down: rows that narrow downwards to a
+        // tip, about 8 px wide at the top and 6 px high.
+        const QImage comboImage = combo->grab().toImage();
+        const QRect dropDown(comboImage.width() - 20, 0, 19, comboImage.height());
+        QList<int> rowWidths;
+        for (int y = 0; y < comboImage.height(); ++y) {
+            int ink = 0;
+            for (int x = dropDown.left(); x <= dropDown.right(); ++x)
+                ink += near(comboImage.pixelColor(x, y), QColor(0xaa, 0xaa, 0xaa), 40);
+            if (ink > 0)
+                rowWidths << ink;
+        }
+        QVERIFY2(rowWidths.size() >= 4 && rowWidths.size() <= 7,
+                 qPrintable(QStringLiteral("%1 rows").arg(rowWidths.size())));
+        QVERIFY(rowWidths.first() >= 6 && rowWidths.first() <= 9);
+        QVERIFY(rowWidths.last() <= 2);
+        for (int i = 1; i < rowWidths.size(); ++i)
+            QVERIFY(rowWidths[i] <= rowWidths[i - 1]);
+
+        const auto indicator = [](QRadioButton* radio) {
+            QStyleOptionButton option;
+            option.initFrom(radio);
+            const QRect box = radio->style()->subElementRect(QStyle::SE_RadioButtonIndicator,
+                                                             &option, radio);
+            return radio->grab().toImage().copy(box);
+        };
+        const QImage checked = indicator(on);
+        const QImage unchecked = indicator(off);
+        // The checked one has an accent dot in its centre, the other a ring
+        // that stands out from the background.
+        QVERIFY(near(checked.pixelColor(checked.width() / 2, checked.height() / 2),
+                     QColor(0x2a, 0x82, 0xda), 12));
+        QVERIFY(!near(unchecked.pixelColor(unchecked.width() / 2, unchecked.height() / 2),
+                      QColor(0x2a, 0x82, 0xda), 60));
+        int ring = 0;
+        for (int x = 0; x < unchecked.width(); ++x)
+            ring += unchecked.pixelColor(x, unchecked.height() / 2).lightness() >= 110;
+        QVERIFY2(ring >= 2, qPrintable(QString::number(ring)));
+        app->setStyleSheet(QString());
+    }
 };
 
 QTEST_MAIN(StartUpTest)

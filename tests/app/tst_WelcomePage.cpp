@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+#include "app/StartUp.h"
 #include "app/WelcomePage.h"
 
 #include <QtTest/QtTest>
@@ -40,6 +42,10 @@ struct DialogReport {
     QString title;
     QStringList numbers;
     QStringList texts;
+    QList<int> rowHeights;
+    QList<bool> oneLine;      // the step's text fits one line of its label
+    int numberLineHeight = 0;
+    bool numbersFit = true;   // every number has the room its digits need
 };
 
 // Reads the tutorial dialog once it runs, then closes it with its own button.
@@ -55,6 +61,8 @@ void readAndCloseNextDialog(DialogReport* report)
         poll->stop();
         report->seen = true;
         report->title = dialog->windowTitle();
+        if (report->title == QStringLiteral("快捷键指南"))
+            TestSupport::saveScreenshot(dialog->grab(), QStringLiteral("tutorial-dialog.png"));
         auto* scroll = dialog->findChild<QScrollArea*>();
         QList<QFrame*> rows;
         for (QObject* child : scroll->widget()->children())
@@ -62,8 +70,17 @@ void readAndCloseNextDialog(DialogReport* report)
                 rows << row;
         for (QFrame* row : rows) {
             const auto labels = row->findChildren<QLabel*>();
-            report->numbers << labels.value(0)->text();
+            QLabel* number = labels.value(0);
+            report->numbers << number->text();
             report->texts << labels.value(1)->text();
+            QLabel* text = labels.value(1);
+            report->rowHeights << row->height();
+            report->oneLine << (text->fontMetrics().horizontalAdvance(text->text())
+                                <= text->contentsRect().width());
+            report->numberLineHeight = number->fontMetrics().height();
+            if (number->contentsRect().width()
+                < number->fontMetrics().horizontalAdvance(number->text()))
+                report->numbersFit = false;
         }
         buttonWithText(*dialog, QStringLiteral("关闭"))->click();
     });
@@ -75,6 +92,12 @@ void readAndCloseNextDialog(DialogReport* report)
 class WelcomePageTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        // The program's look, so that sizes and screenshots are what users see.
+        StartUp::applyStyleSheet(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    }
+
     void buttonsEmitOnce_data()
     {
         QTest::addColumn<QString>("text");
@@ -154,6 +177,15 @@ private slots:
         QCOMPARE(report.texts.size(), stepCount);
         for (int i = 0; i < stepCount; ++i)
             QCOMPARE(report.numbers.at(i), QString::number(i + 1));
+        // A one-line row is its number's line, the row's padding (12 px
+        // each side) and border, nothing inherited by the labels inside.
+        QVERIFY(report.numbersFit);
+        for (int i = 0; i < stepCount; ++i) {
+            if (!report.oneLine.at(i))
+                continue;
+            QVERIFY2(report.rowHeights.at(i) <= report.numberLineHeight + 2 * 12 + 2 + 4,
+                     qPrintable(QStringLiteral("row %1: %2 px").arg(i + 1).arg(report.rowHeights.at(i))));
+        }
         if (card == 0) {
             QCOMPARE(report.texts.at(0), QStringLiteral("Ctrl+N — 创建新工程"));
             QCOMPARE(report.texts.at(9), QString());
@@ -161,6 +193,36 @@ private slots:
         }
         // The dialog is released after it ran.
         QTRY_VERIFY(page.findChildren<QDialog*>().isEmpty());
+    }
+
+    // On a short window the cards scroll (the page no longer needs the
+    // height of all seven), and a card's title starts at its top.
+    void cardsScrollOnAShortPage()
+    {
+        WelcomePage page;
+        QVERIFY2(page.minimumSizeHint().height() < 600,
+                 qPrintable(QString::number(page.minimumSizeHint().height())));
+        page.resize(1200, 560);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        const QList<QFrame*> cards = tutorialCards(page);
+        auto* scroll = page.findChild<QScrollArea*>();
+        QVERIFY(scroll && scroll->isAncestorOf(cards.last()));
+        QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
+        scroll->ensureWidgetVisible(cards.last());
+        const QRect shown = scroll->viewport()->rect();
+        QVERIFY(shown.contains(QRect(cards.last()->mapTo(scroll->viewport(), QPoint(0, 0)),
+                                     cards.last()->size())));
+        for (QFrame* card : cards) {
+            const auto labels = card->findChildren<QLabel*>();
+            QLabel* title = nullptr;
+            for (QLabel* label : labels)
+                if (label->text() == card->property("tutorialTitle").toString())
+                    title = label;
+            QVERIFY(title);
+            QVERIFY2(title->y() - card->contentsRect().top() <= 2,
+                     qPrintable(QString::number(title->y() - card->contentsRect().top())));
+        }
     }
 
     void otherEventsAreLeftAlone()
