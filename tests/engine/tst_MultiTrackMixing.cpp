@@ -6,10 +6,40 @@
 #include <QtTest/QtTest>
 
 #include <atomic>
+#include <cstdlib>
+#include <new>
 #include <set>
 #include <thread>
 
 using TrackSlot = MultiTrackAudioEngine::TrackSlot;
+
+// Heap calls made on this thread while counting is on: the audio thread's
+// block must make none.
+namespace {
+thread_local bool countHeapCalls = false;
+thread_local int heapCalls = 0;
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (countHeapCalls)
+        ++heapCalls;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept
+{
+    if (countHeapCalls && p)
+        ++heapCalls;
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    operator delete(p);
+}
 
 namespace {
 
@@ -314,6 +344,35 @@ private slots:
         QVERIFY(!engine.isPlaying());
         if (device)
             QVERIFY(!device->open);
+    }
+
+    // New slots, with ids long enough to live on the heap, reach the audio
+    // thread without it allocating or freeing anything.
+    void newSlotsReachTheAudioThreadWithoutHeapCalls()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackAudioEngine engine(FakeAudioDevice::make(device));
+        const std::vector<float> s(4096, 0.5f);
+        std::vector<TrackSlot> tracks{slotOf(s), slotOf(s, 0.0, 1.0f, 1.0f)};
+        for (TrackSlot& slot : tracks)
+            slot.id = "a track identifier far too long for the string's own buffer";
+        engine.setTracks(tracks);
+        QVERIFY(engine.startPlayback(0.0));
+        std::vector<float> out(2 * 64);
+        for (int round = 0; round < 3; ++round) {
+            if (round == 1)
+                engine.setTracks({tracks[0]});
+            if (round == 2)
+                engine.updateTrackSlot(0, tracks[1]);
+            countHeapCalls = true;
+            heapCalls = 0;
+            engine.processBlock(out.data(), 64);
+            countHeapCalls = false;
+            QCOMPARE(heapCalls, 0);
+        }
+        QCOMPARE(out[0], 0.0f); // the hard-right slot alone
+        QCOMPARE(out[1], 0.707f * 0.5f);
+        engine.stopPlayback();
     }
 
     // Slot sets swapped and edited while an audio thread mixes: every block is

@@ -1,11 +1,12 @@
 #pragma once
 // Safe hand-over between the GUI thread and an audio callback thread without
 // locking the audio thread: a fence that lets the GUI wait until the block
-// that is running has ended, and a callback slot built on it.
+// that is running has ended, and a value and a callback slot built on it.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -47,32 +48,52 @@ private:
     std::atomic<std::uint64_t> counter{0};
 };
 
-// A function object that the GUI thread replaces while the audio thread may
-// be calling it: a block sees the old or the new one whole, and the old one is
-// destroyed only after the block that may be calling it has ended, so its
-// owner may free what it used once replace() returns.
-template <typename Function>
-class AudioCallbackSlot {
+// A value that the GUI thread replaces while the audio thread may be reading
+// it: the new one is built on the GUI thread and published by swapping a
+// pointer, so the audio thread neither allocates nor frees. A block sees the
+// old or the new value whole; the old one is destroyed on the GUI thread
+// only after the block that may be reading it has ended, so its owner may
+// free what it referred to once replace() returns.
+template <typename Value>
+class AudioThreadValue {
 public:
-    AudioCallbackSlot() = default;
-    AudioCallbackSlot(const AudioCallbackSlot&) = delete;
-    AudioCallbackSlot& operator=(const AudioCallbackSlot&) = delete;
-    ~AudioCallbackSlot() { delete current.load(); }
+    AudioThreadValue() = default;
+    AudioThreadValue(const AudioThreadValue&) = delete;
+    AudioThreadValue& operator=(const AudioThreadValue&) = delete;
+    ~AudioThreadValue() { delete current.load(); }
 
-    // GUI thread; an empty function clears the slot.
-    void replace(Function function, const AudioBlockFence& fence)
+    // GUI thread; null clears the value.
+    void replace(std::unique_ptr<Value> value, const AudioBlockFence& fence)
     {
-        Function* fresh = function ? new Function(std::move(function)) : nullptr;
-        Function* old = current.exchange(fresh);
+        Value* old = current.exchange(value.release());
         if (old) {
             fence.waitForRunningBlock();
             delete old;
         }
     }
 
-    // Audio thread, inside a block: the function to call, or null.
-    const Function* get() const noexcept { return current.load(); }
+    // Audio thread, inside a block: the value, or null. It stays valid until
+    // the block ends.
+    const Value* get() const noexcept { return current.load(); }
 
 private:
-    std::atomic<Function*> current{nullptr};
+    std::atomic<Value*> current{nullptr};
+};
+
+// A function object that the GUI thread replaces while the audio thread may
+// be calling it (see AudioThreadValue).
+template <typename Function>
+class AudioCallbackSlot {
+public:
+    // GUI thread; an empty function clears the slot.
+    void replace(Function function, const AudioBlockFence& fence)
+    {
+        value.replace(function ? std::make_unique<Function>(std::move(function)) : nullptr, fence);
+    }
+
+    // Audio thread, inside a block: the function to call, or null.
+    const Function* get() const noexcept { return value.get(); }
+
+private:
+    AudioThreadValue<Function> value;
 };

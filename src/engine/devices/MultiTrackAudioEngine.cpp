@@ -116,18 +116,23 @@ bool MultiTrackAudioEngine::initialize(int rate, int frames)
 
 void MultiTrackAudioEngine::setTracks(const std::vector<TrackSlot>& tracks)
 {
-    std::lock_guard<std::mutex> lock(slotMutex);
-    pendingSlots = tracks;
-    dirty = true;
+    trackSlots = tracks;
+    publishSlots();
 }
 
 void MultiTrackAudioEngine::updateTrackSlot(int index, const TrackSlot& slot)
 {
-    std::lock_guard<std::mutex> lock(slotMutex);
-    if (index < 0 || index >= int(pendingSlots.size()))
+    if (index < 0 || index >= int(trackSlots.size()))
         return;
-    pendingSlots[std::size_t(index)] = slot;
-    dirty = true;
+    trackSlots[std::size_t(index)] = slot;
+    publishSlots();
+}
+
+void MultiTrackAudioEngine::publishSlots()
+{
+    // Copied here, with the ids, so the audio thread only swaps a pointer;
+    // the list it leaves is freed here too.
+    liveSlots.replace(std::make_unique<std::vector<TrackSlot>>(trackSlots), fence);
 }
 
 bool MultiTrackAudioEngine::startPlayback(double startSeconds)
@@ -251,16 +256,11 @@ void MultiTrackAudioEngine::processBlock(float* output, int frames)
         std::fill(output, output + 2 * std::size_t(frames), 0.0f);
         return;
     }
-    if (dirty.exchange(false)) {
-        // Never wait for the GUI thread: if it holds the lock, take the
-        // slots at the next block.
-        std::unique_lock<std::mutex> lock(slotMutex, std::try_to_lock);
-        if (lock.owns_lock())
-            activeSlots = pendingSlots;
-        else
-            dirty = true;
-    }
+    const std::vector<TrackSlot>* tracks = liveSlots.get();
     const std::int64_t first = position;
-    mixFrames(activeSlots, soloMode(activeSlots), first, frames, sampleRate, masterVolume, output);
+    if (tracks)
+        mixFrames(*tracks, soloMode(*tracks), first, frames, sampleRate, masterVolume, output);
+    else
+        std::fill(output, output + 2 * std::size_t(frames), 0.0f);
     position += frames;
 }

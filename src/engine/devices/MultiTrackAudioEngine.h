@@ -12,7 +12,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,9 +37,8 @@ public:
 
     bool initialize(int sampleRate, int bufferSize);
 
-    // The audio thread takes the new slots at its next block. Buffers that
-    // slots point to stay valid until newer slots have been taken or the
-    // engine is paused or stopped.
+    // The audio thread takes the new slots at its next block: once the call
+    // returns, no block reads the previous slots or their buffers any more.
     void setTracks(const std::vector<TrackSlot>& tracks);
     void updateTrackSlot(int index, const TrackSlot& slot);
 
@@ -65,15 +63,17 @@ private:
     static int streamCallback(void* output, void* input, unsigned int frames, double streamTime,
                               unsigned int status, void* userData);
 
+    void publishSlots();
+
     std::unique_ptr<AudioDeviceBackend> audio;
-    std::vector<TrackSlot> pendingSlots;
-    std::vector<TrackSlot> activeSlots;
-    std::atomic<bool> dirty{true};
+    // The GUI thread's copy, which updateTrackSlot edits; each change hands
+    // a fresh copy of it to the audio thread.
+    std::vector<TrackSlot> trackSlots;
+    AudioThreadValue<std::vector<TrackSlot>> liveSlots;
     float masterVolume = 1.0f;
     std::atomic<bool> playing{false};
     std::atomic<std::int64_t> position{0};
     int sampleRate = 44100;
     int bufferSize = 512;
-    std::mutex slotMutex;
     AudioBlockFence fence;
 };
