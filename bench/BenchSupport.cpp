@@ -83,4 +83,17 @@ QString workDir()
     return dir;
 }
 
+bool ensureInput(const QString& path, const QString& program, const QStringList& args)
+{
+    if (QFile::exists(path))
+        return true;
+    std::printf("making %s\n", qPrintable(path));
+    std::fflush(stdout);
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(program, args);
+    return p.waitForStarted() && p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit
+           && p.exitCode() == 0;
+}
+
 } // namespace Bench

@@ -26,4 +26,8 @@ bool report(const QString& name, double ours, double reference, const QString& r
 // A folder for generated inputs, kept between runs under the build folder.
 QString workDir();
 
+// Makes an input once: runs the program unless `path` exists already; false
+// when the program fails.
+bool ensureInput(const QString& path, const QString& program, const QStringList& args);
+
 } // namespace Bench

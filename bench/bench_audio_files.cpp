@@ -9,31 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QProcess>
 #include <cstdio>
-
-namespace {
-
-bool run(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(program, args);
-    return p.waitForStarted() && p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit
-           && p.exitCode() == 0;
-}
-
-// Made once and kept in the work folder between runs.
-bool ensure(const QString& path, const QString& program, const QStringList& args)
-{
-    if (QFile::exists(path))
-        return true;
-    std::printf("making %s\n", qPrintable(path));
-    std::fflush(stdout);
-    return run(program, args);
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -46,15 +22,16 @@ int main(int argc, char** argv)
     const QString flac = dir + "/long10min.flac";
     const QString ogg = dir + "/long10min.ogg";
     // Music-like material: two gliding tones over pink noise, a different mix per channel.
-    if (!ensure(wav, "sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "600",
-                             "sine", "110-1760", "sine", "220-880", "pinknoise", "mix", "vol", "0.5"})
-        && !ensure(wav, "sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "600",
-                                "pinknoise", "vol", "0.5"}))
+    if (!Bench::ensureInput(wav, "sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth",
+                                         "600", "sine", "110-1760", "sine", "220-880", "pinknoise",
+                                         "mix", "vol", "0.5"})
+        && !Bench::ensureInput(wav, "sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth",
+                                            "600", "pinknoise", "vol", "0.5"}))
         return 1;
-    if (!ensure(monoWav, "sox", {wav, monoWav, "remix", "1-2"})
-        || !ensure(mp3, "lame", {"--quiet", "-b", "192", wav, mp3})
-        || !ensure(flac, "flac", {"-s", "-f", "-o", flac, wav})
-        || !ensure(ogg, "oggenc", {"-Q", "-q", "5", wav, "-o", ogg}))
+    if (!Bench::ensureInput(monoWav, "sox", {wav, monoWav, "remix", "1-2"})
+        || !Bench::ensureInput(mp3, "lame", {"--quiet", "-b", "192", wav, mp3})
+        || !Bench::ensureInput(flac, "flac", {"-s", "-f", "-o", flac, wav})
+        || !Bench::ensureInput(ogg, "oggenc", {"-Q", "-q", "5", wav, "-o", ogg}))
         return 1;
 
     bool allOk = true;

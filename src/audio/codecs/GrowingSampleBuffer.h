@@ -34,6 +34,9 @@ public:
     void shrinkBy(qsizetype count) { m_size -= count; }
 
     qsizetype size() const { return m_size; }
+    // The room held so far, used or not.
+    float* data() { return m_values.data(); }
+    qsizetype capacity() const { return m_values.size(); }
 
     QList<float> take()
     {
