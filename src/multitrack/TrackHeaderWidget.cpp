@@ -17,9 +17,14 @@ constexpr int HeaderWidth = 180;
 constexpr int HeaderHeight = 120;
 constexpr int DefaultVolumePercent = 80;
 
+// The frame styles apply to the header alone (not cascading onto its
+// labels and slider), so only the header shows the selection's left edge.
 const char* const UnselectedHeaderStyle =
-    "background: #1c1c28; border-top: 1px solid #2a2a3a; border-bottom: 1px solid #2a2a3a;"
-    "border-left: 3px solid transparent;";
+    "TrackHeaderWidget { background: #1c1c28; border-top: 1px solid #2a2a3a; "
+    "border-bottom: 1px solid #2a2a3a;border-left: 3px solid transparent; }";
+const char* const SelectedHeaderStyle =
+    "TrackHeaderWidget { background: #252540; border-top: 1px solid #2a2a3a; "
+    "border-bottom: 1px solid #2a2a3a;border-left: 3px solid #00f2ff; }";
 
 // R, M and S share their shape; VST3 and VID theirs.
 const char* const FlagShape =
@@ -75,8 +80,8 @@ TrackHeaderWidget::TrackHeaderWidget(QWidget* parent)
     : QWidget(parent)
 {
     setFixedSize(HeaderWidth, HeaderHeight);
-    setStyleSheet(QLatin1String(UnselectedHeaderStyle));
-    setProperty("trackSelected", false);
+    setAttribute(Qt::WA_StyledBackground, true);
+    setSelectedLook(false);
     buildLayout();
 
     connect(nameField, &QLineEdit::textChanged, this, &TrackHeaderWidget::nameChanged);
@@ -177,6 +182,12 @@ void TrackHeaderWidget::buildLayout()
     volumeRow->addWidget(volumeLabel);
     column->addLayout(volumeRow);
     column->addStretch();
+}
+
+void TrackHeaderWidget::setSelectedLook(bool selected)
+{
+    setStyleSheet(QLatin1String(selected ? SelectedHeaderStyle : UnselectedHeaderStyle));
+    setProperty("trackSelected", selected);
 }
 
 void TrackHeaderWidget::setName(const QString& text)

@@ -36,6 +36,8 @@ public:
     void setVst3ButtonVisible(bool visible);
     void setVst3ButtonChecked(bool checked);
     void setVideoButtonVisible(bool visible);
+    // The frame of a selected row's header: lighter, with a cyan left edge.
+    void setSelectedLook(bool selected);
 
     bool isMuted() const { return muted; }
     bool isSolo() const { return solo; }

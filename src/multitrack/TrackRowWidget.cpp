@@ -1,0 +1,251 @@
+#include "multitrack/TrackRowWidget.h"
+
+#include "engine/instruments/PianoSampler.h"
+#include "engine/instruments/SF2Sampler.h"
+#include "multitrack/AudioClipWidget.h"
+#include "multitrack/MidiClipWidget.h"
+#include "multitrack/TrackHeaderWidget.h"
+#include "plugins/AudioPluginBridge.h"
+
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+
+namespace {
+
+// The instrument plug-ins the bridge has loaded, in id order. The bridge
+// hosts no plug-ins yet, so it offers none.
+std::vector<TrackInstrumentList::Plugin> loadedInstrumentPlugins(AudioPluginBridge* bridge)
+{
+    Q_UNUSED(bridge);
+    return {};
+}
+
+} // namespace
+
+TrackRowWidget::TrackRowWidget(QWidget* parent)
+    : QWidget(parent)
+{
+    trackHeader = new TrackHeaderWidget(this);
+}
+
+TrackRowWidget::~TrackRowWidget() = default;
+
+QWidget* TrackRowWidget::lane() const
+{
+    if (midiClipLane)
+        return midiClipLane;
+    return audioClipLane;
+}
+
+void TrackRowWidget::setTrackData(TrackData* value, int index, SF2Sampler* sf2,
+                                  PianoSampler* piano, AudioPluginBridge* bridge)
+{
+    track = value;
+    trackIndex = index;
+    sf2Sampler = sf2;
+    pianoSampler = piano;
+    pluginBridge = bridge;
+    if (track) {
+        trackHeader->setName(track->name);
+        trackHeader->setColor(track->color);
+        trackHeader->setVolume(track->volume);
+        trackHeader->setMuted(track->muted);
+        trackHeader->setSolo(track->solo);
+        trackHeader->setArmed(track->armed);
+    }
+    connectHeader();
+    if (track && track->isMidi())
+        bindMidiLane();
+    else
+        bindAudioLane();
+}
+
+void TrackRowWidget::connectHeader()
+{
+    // Each writes only while a track is bound and reports the change either way.
+    connect(trackHeader, &TrackHeaderWidget::nameChanged, this, [this](const QString& name) {
+        if (track)
+            track->name = name;
+        emit trackChanged();
+    });
+    connect(trackHeader, &TrackHeaderWidget::volumeChanged, this, [this](float volume) {
+        if (track)
+            track->volume = volume;
+        emit trackChanged();
+    });
+    connect(trackHeader, &TrackHeaderWidget::muteToggled, this, [this](bool muted) {
+        if (track)
+            track->muted = muted;
+        emit trackChanged();
+    });
+    connect(trackHeader, &TrackHeaderWidget::soloToggled, this, [this](bool solo) {
+        if (track)
+            track->solo = solo;
+        emit trackChanged();
+    });
+    connect(trackHeader, &TrackHeaderWidget::armToggled, this, [this](bool armed) {
+        if (track)
+            track->armed = armed;
+        emit trackChanged();
+    });
+    connect(trackHeader, &TrackHeaderWidget::removeRequested, this,
+            [this] { emit removeRequested(trackIndex); });
+}
+
+template <typename Lane>
+void TrackRowWidget::connectLane(Lane* lane)
+{
+    connect(lane, &Lane::playheadMoved, this, &TrackRowWidget::playheadMoved);
+    connect(lane, &Lane::clicked, this, [this] { emit trackSelected(trackIndex); });
+    connect(lane, &Lane::clipTrimmed, this, &TrackRowWidget::trackChanged);
+    connect(lane, &Lane::scissorClicked, this, &TrackRowWidget::scissorClicked);
+    connect(lane, &Lane::clipDragStarted, this, &TrackRowWidget::clipDragStarted);
+    connect(lane, &Lane::clipDragMoved, this, &TrackRowWidget::clipDragMoved);
+    connect(lane, &Lane::clipDragFinished, this, &TrackRowWidget::clipDragFinished);
+}
+
+void TrackRowWidget::bindAudioLane()
+{
+    // An audio row never shows the instrument list or the VST3 button.
+    audioClipLane = new AudioClipWidget(this);
+    audioClipLane->setTrackData(track);
+    connectLane(audioClipLane);
+    connect(audioClipLane, &AudioClipWidget::clipDoubleClicked, this,
+            &TrackRowWidget::clipDoubleClicked);
+    connect(audioClipLane, &AudioClipWidget::deleteAudioClip, this,
+            &TrackRowWidget::deleteAudioClip);
+}
+
+void TrackRowWidget::bindMidiLane()
+{
+    trackHeader->setInstrumentVisible(true);
+    fillInstrumentList();
+
+    midiClipLane = new MidiClipWidget(this);
+    midiClipLane->setTrackData(track);
+
+    connect(trackHeader, &TrackHeaderWidget::instrumentChanged, this,
+            &TrackRowWidget::onInstrumentChanged);
+    connect(trackHeader, &TrackHeaderWidget::vst3EditorToggled, this,
+            [this](bool open) { emit vst3EditorToggled(trackIndex, open); });
+    connectLane(midiClipLane);
+    connect(midiClipLane, &MidiClipWidget::clipDoubleClicked, this,
+            &TrackRowWidget::onMidiClipDoubleClicked);
+    connect(midiClipLane, &MidiClipWidget::deleteClipRequested, this,
+            &TrackRowWidget::deleteMidiClip);
+    connect(midiClipLane, &MidiClipWidget::clipCreated, this, &TrackRowWidget::onMidiClipCreated);
+}
+
+void TrackRowWidget::fillInstrumentList()
+{
+    TrackInstrumentList::Sources sources;
+    sources.plugins = loadedInstrumentPlugins(pluginBridge);
+    sources.soundFontLoaded = sf2Sampler && sf2Sampler->isLoaded();
+    if (sources.soundFontLoaded)
+        sources.presetNames = sf2Sampler->getPresetNames();
+    sources.pianoAvailable = pianoSampler && pianoSampler->sampleCount() > 0;
+    instruments = std::make_unique<TrackInstrumentList>(sources);
+
+    trackHeader->setInstrumentList(instruments->entries(), instruments->currentEntry(*track));
+    if (track->pluginId >= 0)
+        trackHeader->setVst3ButtonVisible(true);
+    else if (sources.soundFontLoaded)
+        sf2Sampler->selectPreset(track->midiChannel, track->instrumentIndex);
+}
+
+void TrackRowWidget::onInstrumentChanged(int entry)
+{
+    if (!track || !instruments)
+        return;
+    const TrackInstrumentList::Choice choice = instruments->choose(entry);
+    if (!choice.valid)
+        return;
+    track->pluginId = choice.pluginId;
+    track->instrumentIndex = choice.instrumentIndex;
+    if (choice.pluginId >= 0) {
+        trackHeader->setVst3ButtonVisible(true);
+    } else {
+        trackHeader->setVst3ButtonVisible(false);
+        trackHeader->setVst3ButtonChecked(false);
+        if (sf2Sampler && sf2Sampler->isLoaded())
+            sf2Sampler->selectPreset(track->midiChannel, track->instrumentIndex);
+    }
+    emit trackChanged();
+}
+
+void TrackRowWidget::onMidiClipCreated(double startSec, double durationSec)
+{
+    if (!track)
+        return;
+    MidiClip clip;
+    clip.id = int(track->midiClips.size());
+    clip.start = startSec;
+    clip.duration = durationSec;
+    track->midiClips.push_back(clip);
+    if (midiClipLane)
+        midiClipLane->update();
+    emit trackChanged();
+}
+
+void TrackRowWidget::onMidiClipDoubleClicked(int clipIndex)
+{
+    if (!track || clipIndex < 0 || clipIndex >= int(track->midiClips.size()))
+        return;
+    // The piano roll opens over track->midiClips[clipIndex] here once it exists.
+}
+
+void TrackRowWidget::updateIndex(int index)
+{
+    trackIndex = index;
+}
+
+void TrackRowWidget::rebindTrackData(TrackData* value)
+{
+    track = value;
+    if (midiClipLane)
+        midiClipLane->setTrackData(track);
+    if (audioClipLane)
+        audioClipLane->setTrackData(track);
+}
+
+void TrackRowWidget::setSelected(bool value)
+{
+    selected = value;
+    trackHeader->setSelectedLook(value);
+    if (value) {
+        setFocusPolicy(Qt::StrongFocus);
+        setFocus(Qt::OtherFocusReason);
+    } else {
+        setFocusPolicy(Qt::NoFocus);
+    }
+}
+
+void TrackRowWidget::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        emit trackSelected(trackIndex);
+    QWidget::mousePressEvent(event);
+}
+
+void TrackRowWidget::keyPressEvent(QKeyEvent* event)
+{
+    const bool removeKey = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
+    if (removeKey && (event->modifiers() & Qt::ShiftModifier)) {
+        emit removeRequested(trackIndex);
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TrackRowWidget::contextMenuEvent(QContextMenuEvent* event)
+{
+    emit trackSelected(trackIndex);
+    QMenu menu(this);
+    QAction* remove = menu.addAction(QStringLiteral("删除轨道"));
+    if (menu.exec(event->globalPos()) == remove)
+        emit removeRequested(trackIndex);
+    event->accept();
+}
