@@ -4,6 +4,7 @@
 #include "app/WindowPlacement.h"
 #include "widgets/LoadingOverlay.h"
 #include "editor/AudioEditorPage.h"
+#include "multitrack/MultiTrackEditorPage.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -60,7 +61,7 @@ void MainWindow::setupUi()
 
     welcomePage = new WelcomePage(this);
     audioEditorPage = new AudioEditorPage(this);
-    multiTrackPage = new QWidget(this);
+    multiTrackPage = new MultiTrackEditorPage(this);
     mixerPage = new QWidget(this);
     // The mixer page takes the multitrack page's track list and plug-in bridge here.
 

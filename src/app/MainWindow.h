@@ -8,6 +8,7 @@
 
 class AudioEditorPage;
 class LoadingOverlay;
+class MultiTrackEditorPage;
 class QLabel;
 class QStackedWidget;
 class QTimer;
@@ -41,8 +42,8 @@ protected:
     QStackedWidget* stackedWidget = nullptr;
     WelcomePage* welcomePage = nullptr;
     AudioEditorPage* audioEditorPage = nullptr;
-    // The multitrack page and the mixer stand as plain pages until their classes join.
-    QWidget* multiTrackPage = nullptr;
+    MultiTrackEditorPage* multiTrackPage = nullptr;
+    // The mixer stands as a plain page until its class joins.
     QWidget* mixerPage = nullptr;
     LoadingOverlay* loadingOverlay = nullptr;
     QLabel* statusLabel = nullptr;

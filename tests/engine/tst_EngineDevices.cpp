@@ -1,6 +1,7 @@
 // The engines on real devices: the private PulseAudio server's null sink as
 // output and the loopback source fed from its monitor as input, so what is
 // played is recorded back.
+#include "LoopbackCapture.h"
 #include "TestSupport.h"
 #include "engine/devices/AudioEngine.h"
 #include "engine/devices/MultiTrackAudioEngine.h"
@@ -12,71 +13,16 @@
 #include <functional>
 #include <mutex>
 
+using namespace LoopbackCapture;
+
 namespace {
 
 constexpr int kRate = 48000; // the null sink's own rate: no resampling on the way
-
-// Samples collected on the audio thread, read on the test thread.
-struct Capture {
-    std::mutex mutex;
-    std::vector<float> data;
-
-    void append(const float* in, std::size_t count)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        data.insert(data.end(), in, in + count);
-    }
-    std::size_t size()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return data.size();
-    }
-    std::vector<float> take()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return data;
-    }
-};
-
-// Streams start slowly: wait for data, not for a fixed time.
-bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
 
 std::vector<float> tone(double frequency, double seconds, int rate, float amplitude)
 {
     const QList<float> wave = TestSupport::sineWave(frequency, seconds, rate, amplitude);
     return std::vector<float>(wave.begin(), wave.end());
-}
-
-// Amplitude of one frequency in x[0], x[stride], ... (n values), by Goertzel.
-double amplitudeAt(const float* x, int n, int stride, double frequency, int rate)
-{
-    const double w = 2.0 * M_PI * frequency / rate;
-    double re = 0.0;
-    double im = 0.0;
-    for (int i = 0; i < n; ++i) {
-        re += x[std::size_t(i) * stride] * std::cos(w * i);
-        im -= x[std::size_t(i) * stride] * std::sin(w * i);
-    }
-    return 2.0 * std::hypot(re, im) / n;
-}
-
-// First index at which |x| exceeds the threshold, or -1.
-int onset(const std::vector<float>& x, float threshold, int stride = 1, int from = 0)
-{
-    for (std::size_t i = std::size_t(from) * stride; i < x.size(); i += stride)
-        if (std::abs(x[i]) > threshold)
-            return int(i / stride);
-    return -1;
 }
 
 } // namespace
@@ -248,20 +194,9 @@ private slots:
     {
         CDW_REQUIRE_PULSE();
         // A stereo recorder on the loopback source, through the same back end.
-        auto recorder = RtAudioBackend::create();
-        QVERIFY(recorder);
         Capture capture;
-        AudioDeviceBackend::StreamParameters input;
-        input.deviceId = recorder->getDefaultInputDevice();
-        input.nChannels = 2;
-        unsigned int frames = 512;
-        auto record = [](void*, void* in, unsigned int n, double, unsigned int, void* user) {
-            static_cast<Capture*>(user)->append(static_cast<const float*>(in), 2 * std::size_t(n));
-            return 0;
-        };
-        QCOMPARE(recorder->openStream(nullptr, &input, kRate, &frames, record, &capture),
-                 AudioDeviceBackend::Result::NoError);
-        QCOMPARE(recorder->startStream(), AudioDeviceBackend::Result::NoError);
+        StereoRecorder recorder;
+        QVERIFY(recorder.start(kRate, &capture));
         QVERIFY(waitFor([&] { return capture.size() > 2 * kRate / 10; }));
 
         // 500 Hz hard left and 1200 Hz half right, both 0.5 at volume 1.
@@ -285,8 +220,7 @@ private slots:
         QVERIFY(waitFor([&] { return capture.size() / 2 > before + 2 * kRate; }));
         QVERIFY(engine.isPlaying()); // silence past the end keeps it playing
         engine.stopPlayback();
-        recorder->stopStream();
-        recorder->closeStream();
+        recorder.stop();
 
         const std::vector<float> recorded = capture.take();
         const int start = onset(recorded, 0.1f, 2, int(before));

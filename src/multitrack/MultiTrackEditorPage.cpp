@@ -1,0 +1,170 @@
+#include "multitrack/MultiTrackEditorPage.h"
+
+#include "engine/devices/AudioEngine.h"
+#include "engine/devices/LiveAudioPlayer.h"
+#include "engine/devices/Metronome.h"
+#include "engine/midi/MidiInput.h"
+#include "engine/midi/MidiRecorder.h"
+#include "engine/instruments/OfflineRenderLimits.h"
+#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "plugins/AudioPluginBridge.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QPushButton>
+#include <QTimer>
+#include <QUndoStack>
+
+namespace {
+
+constexpr int PlaybackTickMs = 50;
+constexpr int MidiConnectIntervalMs = 1000;
+
+} // namespace
+
+MultiTrackEditorPage::MultiTrackEditorPage(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("MultiTrackEditorPage"));
+    setFocusPolicy(Qt::StrongFocus);
+
+    undoStack = new QUndoStack(this);
+    // The commands refresh no view: after every undo and redo the lanes,
+    // the ruler and its markers show the tracks again.
+    connect(undoStack, &QUndoStack::indexChanged, this, [this] {
+        updateRuler();
+        forEachLane([](QWidget* lane) { lane->update(); });
+    });
+    engine = new MultiTrackAudioEngine();
+    engine->initialize(projectSampleRate, EngineBufferFrames);
+    pluginBridge = new AudioPluginBridge();
+    pluginBridge->initialize(projectSampleRate, EngineBufferFrames);
+
+    playbackTimer = new QTimer(this);
+    playbackTimer->setInterval(PlaybackTickMs);
+    connect(playbackTimer, &QTimer::timeout, this, &MultiTrackEditorPage::onPlaybackTimer);
+
+    midiInput = new MidiInput(this);
+    liveAudioPlayer = new LiveAudioPlayer(this);
+    midiRecorder = new MidiRecorder(this);
+    // The note handlers of the recording join these signals (queued from the MIDI thread).
+
+    metronome = new Metronome(this);
+    metronomeEnabled = false;
+
+    setupUi();
+    loadPiano();
+
+    midiConnectTimer = new QTimer(this);
+    connect(midiConnectTimer, &QTimer::timeout, this, [this] {
+        if (!midiConnected && midiInput->autoConnect())
+            midiConnected = true;
+        if (midiConnected)
+            midiConnectTimer->stop();
+    });
+    midiConnectTimer->start(MidiConnectIntervalMs);
+}
+
+MultiTrackEditorPage::~MultiTrackEditorPage()
+{
+    // The stack's clearing when Qt deletes it must not reach a page half gone.
+    undoStack->disconnect(this);
+    if (recordEngine) {
+        recordEngine->stopRecording();
+        recordEngine->shutdown();
+        delete recordEngine;
+        recordEngine = nullptr;
+    }
+    engine->stopPlayback();
+    engine->shutdown();
+    delete engine;
+    engine = nullptr;
+    pluginBridge->shutdown();
+    delete pluginBridge;
+    pluginBridge = nullptr;
+    // Rows point into `tracks`: they go before it (their widgets with Qt parenthood).
+    for (TrackRowWidget* row : rows)
+        row->rebindTrackData(nullptr);
+}
+
+void MultiTrackEditorPage::loadPiano()
+{
+    const QString resourceDir = QStringLiteral(":/piano");
+    if (QDir(resourceDir).exists()) {
+        qDebug() << "PianoSampler: loading from Qt resources :/piano";
+        pianoSampler.loadSampleLibraryFromResources(resourceDir);
+    }
+    if (pianoSampler.sampleCount() == 0) {
+        const QString appDir = QCoreApplication::applicationDirPath();
+        qDebug() << "PianoSampler: app dir =" << appDir;
+        const QStringList candidates = {
+            appDir + QStringLiteral("/rawfile/piano"),
+            appDir + QStringLiteral("/../rawfile/piano"),
+            appDir + QStringLiteral("/resources/piano"),
+            QDir(appDir + QStringLiteral("/../../entry/src/main/cpp/resources/piano")).absolutePath(),
+            QDir(appDir + QStringLiteral("/../../entry/src/main/resources/rawfile/piano")).absolutePath(),
+        };
+        for (const QString& dir : candidates) {
+            const QDir folder(dir);
+            const bool exists = folder.exists();
+            qDebug() << "PianoSampler: trying" << dir << "exists=" << (exists ? "true" : "false");
+            if (!exists || folder.entryList({QStringLiteral("*.mp3")}, QDir::Files).isEmpty())
+                continue;
+            qDebug() << "PianoSampler: loading from" << dir;
+            pianoSampler.loadSampleLibrary(dir);
+            break;
+        }
+    }
+    qDebug() << "PianoSampler: pianoLoaded=" << (pianoSampler.sampleCount() > 0 ? "true" : "false");
+}
+
+void MultiTrackEditorPage::setSampleRate(int rate)
+{
+    if (rate == projectSampleRate)
+        return;
+    if (rate < OfflineRender::kMinSampleRate || rate > OfflineRender::kMaxSampleRate) {
+        qWarning() << "MultiTrackEditorPage: ignoring sample rate" << rate;
+        return;
+    }
+    // The engine goes away: stop the transport that drives it first.
+    if (isPlaying)
+        onStop();
+    projectSampleRate = rate;
+    engine->stopPlayback();
+    engine->shutdown();
+    delete engine;
+    engine = new MultiTrackAudioEngine();
+    engine->initialize(rate, EngineBufferFrames);
+    pluginBridge->shutdown();
+    pluginBridge->initialize(rate, EngineBufferFrames);
+}
+
+void MultiTrackEditorPage::restyleToggle(QPushButton* button, bool checked)
+{
+    button->setStyleSheet(QLatin1String(checked ? MultiTrackPageStyle::ToolActive : MultiTrackPageStyle::ToolIdle));
+}
+
+void MultiTrackEditorPage::onToolChanged(ToolMode mode)
+{
+    toolMode = mode;
+    restyleToggle(scissorsButton, mode == Scissors);
+    restyleToggle(moveButton, mode == Move);
+    scissorsButton->setChecked(mode == Scissors);
+    moveButton->setChecked(mode == Move);
+    forEachLane([mode](auto* lane) { lane->setToolMode(int(mode)); });
+}
+
+void MultiTrackEditorPage::onTogglePcmCast()
+{
+    const bool checked = castButton->isChecked();
+    castButton->setStyleSheet(QLatin1String(checked ? MultiTrackPageStyle::CastActive : MultiTrackPageStyle::CastIdle));
+    castButton->setText(checked ? QStringLiteral("流转中") : QStringLiteral("音频流转"));
+}
+
+TrackRowBinding* MultiTrackEditorPage::trackRowAt(int index) const
+{
+    if (index < 0 || index >= int(rows.size()))
+        return nullptr;
+    return rows[size_t(index)];
+}

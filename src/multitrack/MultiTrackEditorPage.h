@@ -1,0 +1,249 @@
+#pragma once
+// The multitrack editor: page 2 of the main window's stack. It owns the open
+// multitrack project (tracks, markers, undo history), the mixing engine, the
+// plug-in bridge, one SoundFont instrument, one sampled piano, MIDI input,
+// the live instrument output, the MIDI recorder and the metronome.
+//
+// Track i is shown by rows[i]: its header in the left column, its clip lane
+// in the right one. Rows hold plain pointers into `tracks`; whenever the
+// vector may have moved every row is re-pointed (TrackRowHost). The undo
+// commands reach the page through the TrackRowHost interface.
+//
+// One project sample rate: sampleRate() is the rate of the mixing engine,
+// of every render and of recordings; it changes only through setSampleRate,
+// which replaces the engine. Clips of other rates are resampled when tracks
+// are flattened for playback.
+//
+// The mixing engine reads the cached track renders by pointer while it
+// plays: the caches are rebuilt only while it is stopped or paused, and
+// anything that removes tracks stops playback first.
+//
+// The member definitions are split by concern: MultiTrackEditorPage.cpp
+// (members, construction, rate, tools, row host), MultiTrackEditorPageLayout.cpp
+// (widget tree and the page's own controls), MultiTrackEditorPageTracks.cpp
+// (track list, rows, ruler, playhead and zoom push), MultiTrackEditorPageTimeline.cpp
+// (zoom, time read-out, snapping, markers) and MultiTrackEditorPagePlayback.cpp
+// (transport and track rendering).
+
+#include "engine/devices/MultiTrackAudioEngine.h"
+#include "engine/instruments/PianoSampler.h"
+#include "engine/instruments/SF2Sampler.h"
+#include "multitrack/TrackRenderCache.h"
+#include "project/TrackRowHost.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QPoint>
+#include <QPointer>
+#include <QWidget>
+
+#include <map>
+#include <vector>
+
+class AudioEngine;
+class AudioPluginBridge;
+class LiveAudioPlayer;
+class Metronome;
+class MidiInput;
+class MidiRecorder;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QScrollBar;
+class QTimer;
+class QToolBar;
+class QUndoStack;
+class QVBoxLayout;
+class TimelineRulerWidget;
+class TrackRowWidget;
+class VideoPlayerDialog;
+class VST3EditorWindow;
+
+class MultiTrackEditorPage : public QWidget, public TrackRowHost {
+    Q_OBJECT
+public:
+    enum ToolMode { Normal = 0, Scissors = 1, Move = 2 };
+
+    static constexpr int EngineBufferFrames = 512;
+    static constexpr double MaxZoom = 512.0;
+    // The ruler spans at least this much without clips.
+    static constexpr double MinRulerSeconds = 300.0;
+
+    explicit MultiTrackEditorPage(QWidget* parent = nullptr);
+    ~MultiTrackEditorPage() override;
+
+    // ---- the project, read and written by the main window, mixer and piano roll ----
+    std::vector<TrackData> tracks;
+    std::vector<TimelineMarker> markers;
+    QUndoStack* undoStack = nullptr;
+    int bitDepth = 16;
+    bool mono = false;
+    double bpm = 120.0;
+    double midiSourceBpm = 120.0;
+    QDoubleSpinBox* bpmSpinBox = nullptr;
+    TimelineRulerWidget* ruler = nullptr;
+    std::vector<TrackRowWidget*> rows;
+    AudioPluginBridge* pluginBridge = nullptr;
+
+    // ---- construction and layout ----
+    int sampleRate() const { return projectSampleRate; }
+    // Replaces the mixing engine (stopping playback) and re-initialises the
+    // bridge when the rate changes; rates outside 1 .. 192000 Hz are ignored.
+    void setSampleRate(int rate);
+    void setupUi();
+    void setupToolBar();
+    void setupTransportBar();
+    void onToolChanged(ToolMode mode);
+    void onTogglePcmCast();
+
+    // ---- track list and rows ----
+    void addTrack(TrackType type, const QList<float>& samples, int sampleRate,
+                  const QString& name = QString(), const QList<float>& stereoSamples = {});
+    void addMidiTrack(const QString& name, std::vector<MidiNote> notes, double clipLength);
+    void removeTrack(int index);
+    void clearTracks();
+    int countTracksOfType(TrackType type) const;
+    void createTrackRow(int index) override;
+    void destroyTrackRow(int index) override;
+    void updateRuler() override;
+    void syncPlayheadAll(double sec);
+    void syncZoomAll();
+    void syncVerticalScroll();
+    void setVideoPlayerDialog(VideoPlayerDialog* dialog);
+    void showVideoButtonOnTrack(int index);
+    // The latest clip end over all tracks, 0 without clips.
+    double projectLength() const;
+
+    // ---- zoom, time display, snapping and markers ----
+    void applyZoom(double zoom, int anchorX);
+    void updateTimeLabel(double sec);
+    double snapToGrid(double sec) const;
+    void setMarkers(const std::vector<TimelineMarker>& list);
+    void syncMarkersToRuler();
+    void addMarkerAtPlayhead();
+    void removeMarker(int index);
+
+    // ---- playback ----
+    void onPlayPause();
+    void onStop();
+    void onRewind();
+    void onPlaybackTimer();
+    TrackData tempoScaledTrack(const TrackData& track) const;
+    void updateEngineTrackSlot(int index);
+
+    // ---- TrackRowHost ----
+    std::vector<TrackData>& trackList() override { return tracks; }
+    int trackRowCount() const override { return int(rows.size()); }
+    TrackRowBinding* trackRowAt(int index) const override;
+    std::vector<TimelineMarker>& markerList() override { return markers; }
+
+    // ---- state read by the shell, the other pages and tests ----
+    MultiTrackAudioEngine* mixingEngine() const { return engine; }
+    bool playing() const { return isPlaying; }
+    int tool() const { return toolMode; }
+    int selectedTrackIndex() const { return selectedTrack; }
+    double zoom() const { return zoomLevel; }
+    double viewStart() const { return viewStartSec; }
+    // The playhead the first row's lane shows; 0 without rows.
+    double playheadPosition() const;
+    SF2Sampler& soundFont() { return sf2Sampler; }
+    PianoSampler& piano() { return pianoSampler; }
+    QLabel* timeReadout() const { return timeLabel; }
+    QComboBox* rulerModeSelector() const { return rulerModeCombo; }
+    QScrollBar* horizontalScrollBar() const { return hScrollBar; }
+    QScrollArea* laneScrollArea() const { return clipScrollArea; }
+
+signals:
+    void backToWelcome(); // reserved; nothing emits it yet
+
+private:
+    void loadPiano();
+    void connectPageControls();
+    void connectRow(TrackRowWidget* row);
+    void onRowSelected(int index);
+    // The lane of row i (audio or MIDI), for the setters both kinds share.
+    template <typename Visit>
+    void forEachLane(Visit visit) const;
+    // Hands the caches' buffers to the engine; none may change until the next start.
+    std::vector<MultiTrackAudioEngine::TrackSlot> buildTrackSlots();
+    MultiTrackAudioEngine::TrackSlot slotFor(int index) const;
+    double minimumZoom() const;
+    int laneViewportWidth() const;
+    void restyleToggle(QPushButton* button, bool checked);
+
+    int projectSampleRate = 44100;
+    double zoomLevel = 1.0;
+    double viewStartSec = 0.0;
+    MultiTrackAudioEngine* engine = nullptr;
+    QTimer* playbackTimer = nullptr;
+    bool isPlaying = false;
+    bool scrollSyncGuard = false;
+    double playStartSec = 0.0;
+    QElapsedTimer playClock;
+    SF2Sampler sf2Sampler;
+    PianoSampler pianoSampler;
+    std::vector<QList<float>> midiRenderCache;
+    std::vector<QList<float>> audioRenderCache;
+    // What each cached render was made from: a render whose inputs have not
+    // changed since is reused.
+    std::vector<TrackRenderSource> renderSources;
+
+    // Recording (audio and MIDI takes).
+    AudioEngine* recordEngine = nullptr;
+    bool isRecording = false;
+    int recordTrack = -1;
+    std::vector<AudioClip> recordBeforeClips;
+
+    QToolBar* toolBar = nullptr;
+    int toolMode = Normal;
+    QPushButton* scissorsButton = nullptr;
+    QPushButton* moveButton = nullptr;
+    QPushButton* envelopeButton = nullptr;
+    QPushButton* snapButton = nullptr;
+    bool snapEnabled = false;
+
+    // Clip dragging between tracks.
+    bool isDraggingClip = false;
+    int dragSourceTrack = -1;
+    int dragClipIndex = -1;
+    bool dragIsMidi = false;
+    QWidget* dragGhost = nullptr;
+    double dragClipStart = 0.0;
+    QPoint dragStartPos;
+
+    QScrollArea* headerScrollArea = nullptr;
+    QWidget* headerContainer = nullptr;
+    QVBoxLayout* headerLayout = nullptr;
+    QScrollArea* clipScrollArea = nullptr;
+    QWidget* clipContainer = nullptr;
+    QVBoxLayout* clipLayout = nullptr;
+    QPushButton* addTrackButton = nullptr;
+    int selectedTrack = -1;
+    QScrollBar* hScrollBar = nullptr;
+    QPushButton* playButton = nullptr;
+    QPushButton* stopButton = nullptr;
+    QPushButton* rewindButton = nullptr;
+    QPushButton* forwardButton = nullptr;
+    QPushButton* recordButton = nullptr;
+    QPushButton* castButton = nullptr;
+    QLabel* timeLabel = nullptr;
+    QComboBox* rulerModeCombo = nullptr;
+    MidiInput* midiInput = nullptr;
+    LiveAudioPlayer* liveAudioPlayer = nullptr;
+    MidiRecorder* midiRecorder = nullptr;
+    bool midiConnected = false;
+    QTimer* midiConnectTimer = nullptr;
+    bool isMidiRecording = false;
+    int midiRecordTrack = -1;
+    // The clip receiving a MIDI take, as an index into the take track's MIDI
+    // clips (an address would not survive the vector moving).
+    int recordingMidiClip = -1;
+    double midiRecordStartSec = 0.0;
+    Metronome* metronome = nullptr;
+    QPushButton* metronomeButton = nullptr;
+    bool metronomeEnabled = false;
+    QPointer<VideoPlayerDialog> videoDialog;
+    std::map<int, VST3EditorWindow*> vst3Editors;
+};

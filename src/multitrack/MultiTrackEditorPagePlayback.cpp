@@ -1,0 +1,188 @@
+// Playback of the multitrack page: every track rendered into one buffer
+// (audio tracks flattened, MIDI tracks rendered by the SoundFont or the
+// piano), handed to the mixing engine as slots, and a wall-clock playhead.
+
+#include "multitrack/MultiTrackEditorPage.h"
+
+#include "engine/devices/Metronome.h"
+#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/TrackFlattening.h"
+#include "video/VideoPlayerDialog.h"
+
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+constexpr int MetronomeBeatsPerBar = 4;
+constexpr float MetronomeVolume = 0.5f;
+
+} // namespace
+
+TrackData MultiTrackEditorPage::tempoScaledTrack(const TrackData& track) const
+{
+    return ::tempoScaledTrack(track, midiSourceBpm, bpm);
+}
+
+std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSlots()
+{
+    // Only while the engine reads no slot: it is paused or stopped here.
+    const size_t count = tracks.size();
+    audioRenderCache.resize(count);
+    midiRenderCache.resize(count);
+    renderSources.resize(count);
+    std::vector<MultiTrackAudioEngine::TrackSlot> trackSlots;
+    trackSlots.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        const TrackData& track = tracks[i];
+        QList<float>& audio = audioRenderCache[i];
+        QList<float>& midi = midiRenderCache[i];
+        TrackRenderSource& rendered = renderSources[i];
+        if (!track.isMidi()) {
+            midi = QList<float>();
+            if (track.audioClips.empty()) {
+                audio = QList<float>();
+                rendered = TrackRenderSource();
+            } else {
+                TrackRenderSource source = TrackRenderSource::forAudio(track, projectSampleRate);
+                if (source != rendered) {
+                    audio = QList<float>(); // the old buffer goes before the new one is made
+                    audio = flattenAudioTrack(track, projectSampleRate);
+                    rendered = std::move(source);
+                }
+            }
+        } else {
+            audio = QList<float>();
+            const bool soundFont = sf2Sampler.isLoaded();
+            const bool piano = pianoSampler.sampleCount() > 0;
+            if (!soundFont && !piano) {
+                midi = QList<float>();
+                rendered = TrackRenderSource();
+            } else {
+                const TrackData scaled = tempoScaledTrack(track);
+                const QString instrument = soundFont
+                    ? QStringLiteral("sf2:") + sf2Sampler.soundFontPath()
+                    : QStringLiteral("piano:%1").arg(pianoSampler.sampleCount());
+                TrackRenderSource source = TrackRenderSource::forMidi(scaled, projectSampleRate, instrument);
+                if (source != rendered) {
+                    midi = QList<float>();
+                    midi = soundFont ? sf2Sampler.renderTrack(scaled, projectSampleRate)
+                                     : pianoSampler.renderTrack(scaled, projectSampleRate);
+                    if (source.appliesEnvelope())
+                        applyEnvelope(midi.data(), midi.size(), projectSampleRate, track.volumeEnvelope);
+                    rendered = std::move(source);
+                }
+            }
+        }
+        trackSlots.push_back(slotFor(int(i)));
+    }
+    return trackSlots;
+}
+
+MultiTrackAudioEngine::TrackSlot MultiTrackEditorPage::slotFor(int index) const
+{
+    MultiTrackAudioEngine::TrackSlot slot;
+    if (index < 0 || index >= int(tracks.size()))
+        return slot;
+    const TrackData& track = tracks[size_t(index)];
+    const bool cached = index < int(renderSources.size());
+    // A render with the envelope in it plays at unity; an envelope without
+    // points leaves the track's volume in force.
+    slot.volume = cached && renderSources[size_t(index)].appliesEnvelope() ? 1.0f : track.volume;
+    slot.pan = track.pan;
+    slot.muted = track.muted;
+    slot.solo = track.solo;
+    slot.startTime = 0.0;
+    const std::vector<QList<float>>& cache = track.isMidi() ? midiRenderCache : audioRenderCache;
+    if (index < int(cache.size()) && !cache[size_t(index)].isEmpty()) {
+        const QList<float>& samples = cache[size_t(index)];
+        slot.samples = samples.constData();
+        slot.sampleCount = int(std::min<qsizetype>(samples.size(), INT_MAX));
+    }
+    return slot;
+}
+
+void MultiTrackEditorPage::onPlayPause()
+{
+    if (tracks.empty())
+        return;
+    if (isPlaying) {
+        metronome->stop();
+        engine->pausePlayback();
+        isPlaying = false;
+        playButton->setText(QStringLiteral(">"));
+        playbackTimer->stop();
+        if (videoDialog)
+            videoDialog->syncPause();
+        return;
+    }
+    engine->setTracks(buildTrackSlots());
+    const double start = playheadPosition();
+    playStartSec = start;
+    playClock.start();
+    if (!engine->startPlayback(start))
+        return;
+    isPlaying = true;
+    playButton->setText(QStringLiteral("||"));
+    playbackTimer->start();
+    if (metronomeEnabled && !metronome->isRunning()) {
+        metronome->start(projectSampleRate, bpm, MetronomeBeatsPerBar);
+        metronome->setVolume(MetronomeVolume);
+    }
+    if (videoDialog)
+        videoDialog->syncPlay();
+}
+
+void MultiTrackEditorPage::onStop()
+{
+    metronome->stop();
+    engine->stopPlayback();
+    isPlaying = false;
+    playButton->setText(QStringLiteral(">"));
+    playbackTimer->stop();
+    syncPlayheadAll(playStartSec);
+    if (videoDialog)
+        videoDialog->syncPause();
+}
+
+void MultiTrackEditorPage::onRewind()
+{
+    syncPlayheadAll(0.0);
+}
+
+void MultiTrackEditorPage::onPlaybackTimer()
+{
+    const double elapsed = playClock.isValid() ? playClock.elapsed() / 1000.0 : 0.0;
+    if (isMidiRecording) {
+        const double playhead = playStartSec + elapsed;
+        syncPlayheadAll(playhead);
+        // The take's clip grows ahead of the playhead in half-second steps.
+        if (midiRecordTrack >= 0 && midiRecordTrack < int(tracks.size())) {
+            std::vector<MidiClip>& clips = tracks[size_t(midiRecordTrack)].midiClips;
+            if (recordingMidiClip >= 0 && recordingMidiClip < int(clips.size())) {
+                MidiClip& clip = clips[size_t(recordingMidiClip)];
+                const double relative = playhead - midiRecordStartSec;
+                if (relative > clip.duration) {
+                    clip.duration = relative + 0.5;
+                    if (midiRecordTrack < int(rows.size()) && rows[size_t(midiRecordTrack)]->lane())
+                        rows[size_t(midiRecordTrack)]->lane()->update();
+                }
+            }
+        }
+        return;
+    }
+    if (engine->isPlaying()) {
+        syncPlayheadAll(playStartSec + elapsed);
+        return;
+    }
+    // The engine stopped, was replaced or never started.
+    if (!isRecording)
+        onStop();
+}
+
+void MultiTrackEditorPage::updateEngineTrackSlot(int index)
+{
+    if (index < 0 || index >= int(tracks.size()) || !engine || !isPlaying)
+        return;
+    engine->updateTrackSlot(index, slotFor(index));
+}

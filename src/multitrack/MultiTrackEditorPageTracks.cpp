@@ -1,0 +1,320 @@
+// The multitrack page's track list: adding, removing and clearing tracks,
+// the rows that show them, and pushing the ruler range, playhead and zoom
+// to every row.
+
+#include "multitrack/MultiTrackEditorPage.h"
+
+#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/TimelineRulerWidget.h"
+#include "multitrack/TrackHeaderWidget.h"
+#include "project/TrackCommands.h"
+#include "video/VideoPlayerDialog.h"
+
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QUndoStack>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+const QColor TrackColorPalette[] = {QColor(0x3a, 0x86, 0xff), QColor(0xff, 0x00, 0x55),
+                                    QColor(0x00, 0xf2, 0xff), QColor(0xff, 0xcc, 0x00),
+                                    QColor(0x72, 0x09, 0xb7), QColor(0xff, 0x9f, 0x1c),
+                                    QColor(0x00, 0xd2, 0x6a), QColor(0xff, 0x66, 0xcc)};
+constexpr double MinZoom = 0.01;
+// The lane viewport counts as laid out from this width.
+constexpr int MinViewportWidth = 101;
+// Where the view jumps to when the playhead leaves its middle 80 %.
+constexpr double FollowMargin = 0.1;
+constexpr double FollowLead = 0.3;
+
+int clampedMilliseconds(double seconds)
+{
+    const double ms = seconds * 1000.0;
+    if (!(ms > 0.0))
+        return 0;
+    return ms >= double(INT_MAX) ? INT_MAX : int(ms);
+}
+
+} // namespace
+
+int MultiTrackEditorPage::countTracksOfType(TrackType type) const
+{
+    return int(std::count_if(tracks.begin(), tracks.end(),
+                             [type](const TrackData& t) { return t.type == type; }));
+}
+
+void MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples, int rate,
+                                   const QString& name, const QList<float>& stereoSamples)
+{
+    const int count = int(tracks.size());
+    TrackData track;
+    track.type = type;
+    track.name = name.isEmpty() ? QStringLiteral("轨道 %1").arg(count + 1) : name;
+    track.color = TrackColorPalette[count & 7];
+    track.volume = 0.8f;
+    track.midiChannel = type == MidiTrack ? countTracksOfType(MidiTrack) & 15 : 0;
+    track.pluginId = -1;
+    if (!samples.isEmpty()) {
+        AudioClip clip;
+        clip.samples = samples;
+        clip.stereoSamples = stereoSamples;
+        clip.sampleRate = rate;
+        track.audioClips.push_back(clip);
+        // The project takes the material's rate, and the engine with it.
+        setSampleRate(rate);
+    }
+    tracks.push_back(std::move(track));
+    rebindTrackRows();
+    createTrackRow(int(tracks.size()) - 1);
+    updateRuler();
+    undoStack->push(new AddTrackCommand(this, QStringLiteral("添加轨道")));
+}
+
+void MultiTrackEditorPage::addMidiTrack(const QString& name, std::vector<MidiNote> notes,
+                                        double clipLength)
+{
+    const int count = int(tracks.size());
+    const int midiCount = countTracksOfType(MidiTrack);
+    TrackData track;
+    track.type = MidiTrack;
+    track.name = name.isEmpty() ? QStringLiteral("MIDI轨 %1").arg(midiCount + 1) : name;
+    track.color = TrackColorPalette[count & 7];
+    track.volume = 0.8f;
+    track.midiChannel = midiCount & 15;
+    track.pluginId = -1;
+    MidiClip clip;
+    clip.id = 0;
+    clip.notes = std::move(notes);
+    clip.start = 0.0;
+    clip.duration = clipLength;
+    track.midiClips.push_back(std::move(clip));
+    tracks.push_back(std::move(track));
+    rebindTrackRows();
+    createTrackRow(int(tracks.size()) - 1);
+    updateRuler();
+    undoStack->push(new AddTrackCommand(this, QStringLiteral("添加MIDI轨道")));
+}
+
+void MultiTrackEditorPage::removeTrack(int index)
+{
+    if (index < 0 || index >= int(tracks.size()))
+        return;
+    if (isPlaying)
+        onStop();
+    const TrackData copy = tracks[size_t(index)];
+    destroyTrackRow(index);
+    tracks.erase(tracks.begin() + index);
+    rebindTrackRows();
+    updateRuler();
+    undoStack->push(new RemoveTrackCommand(this, index, copy, QStringLiteral("删除轨道")));
+}
+
+void MultiTrackEditorPage::clearTracks()
+{
+    if (isPlaying)
+        onStop();
+    for (int i = int(rows.size()) - 1; i >= 0; --i)
+        destroyTrackRow(i);
+    tracks.clear();
+    midiRenderCache.clear();
+    audioRenderCache.clear();
+    renderSources.clear();
+    markers.clear();
+    selectedTrack = -1;
+    undoStack->clear();
+    updateRuler();
+}
+
+void MultiTrackEditorPage::createTrackRow(int index)
+{
+    if (index < 0 || index >= int(tracks.size()) || index > int(rows.size()))
+        return;
+    // Rows below move down: the engine's slots would no longer match them.
+    if (isPlaying && index < int(rows.size()))
+        onStop();
+    const double playhead = playheadPosition();
+
+    auto* row = new TrackRowWidget(this);
+    // The row itself only takes keys; its header and lane live in the columns.
+    row->setGeometry(0, 0, 0, 0);
+    row->setTrackData(&tracks[size_t(index)], index, &sf2Sampler, &pianoSampler, pluginBridge);
+    headerLayout->insertWidget(index, row->header());
+    clipLayout->insertWidget(index, row->lane());
+    rows.insert(rows.begin() + index, row);
+    if (selectedTrack >= index)
+        ++selectedTrack;
+    connectRow(row);
+
+    syncZoomAll();
+    auto prepare = [&](auto* lane) {
+        lane->setShowEnvelope(envelopeButton->isChecked());
+        lane->setViewStartSec(viewStartSec);
+        lane->setPlayheadPosition(playhead);
+        lane->setToolMode(toolMode);
+        lane->setSnapEnabled(snapEnabled);
+        lane->setSnapBpm(bpm);
+    };
+    if (MidiClipWidget* midi = row->midiLane())
+        prepare(midi);
+    else if (AudioClipWidget* audio = row->audioLane())
+        prepare(audio);
+}
+
+void MultiTrackEditorPage::connectRow(TrackRowWidget* row)
+{
+    connect(row, &TrackRowWidget::playheadMoved, this, &MultiTrackEditorPage::syncPlayheadAll);
+    connect(row, &TrackRowWidget::removeRequested, this, &MultiTrackEditorPage::removeTrack);
+    connect(row, &TrackRowWidget::trackSelected, this, &MultiTrackEditorPage::onRowSelected);
+    connect(row, &TrackRowWidget::trackChanged, this, [this, row] {
+        updateRuler();
+        updateEngineTrackSlot(row->index());
+    });
+}
+
+void MultiTrackEditorPage::onRowSelected(int index)
+{
+    if (index < 0 || index >= int(rows.size()))
+        return;
+    for (size_t j = 0; j < rows.size(); ++j)
+        rows[j]->setSelected(int(j) == index);
+    selectedTrack = index;
+}
+
+void MultiTrackEditorPage::destroyTrackRow(int index)
+{
+    if (index < 0 || index >= int(rows.size()))
+        return;
+    // Every removal passes here: the engine must not play a track that goes.
+    if (isPlaying)
+        onStop();
+    TrackRowWidget* row = rows[size_t(index)];
+    QWidget* header = row->header();
+    QWidget* lane = row->lane();
+    headerLayout->removeWidget(header);
+    if (lane)
+        clipLayout->removeWidget(lane);
+    delete header;
+    delete lane;
+    rows.erase(rows.begin() + index);
+    delete row;
+    if (selectedTrack == index)
+        selectedTrack = -1;
+    else if (selectedTrack > index)
+        --selectedTrack;
+}
+
+double MultiTrackEditorPage::projectLength() const
+{
+    double length = 0.0;
+    for (const TrackData& track : tracks) {
+        for (const AudioClip& clip : track.audioClips) {
+            const double end = clip.end();
+            if (std::isfinite(end))
+                length = std::max(length, end);
+        }
+        for (const MidiClip& clip : track.midiClips) {
+            const double end = clip.end();
+            if (std::isfinite(end))
+                length = std::max(length, end);
+        }
+    }
+    return length;
+}
+
+int MultiTrackEditorPage::laneViewportWidth() const
+{
+    return clipScrollArea ? clipScrollArea->viewport()->width() : 0;
+}
+
+void MultiTrackEditorPage::updateRuler()
+{
+    const double duration = std::max(projectLength(), MinRulerSeconds);
+    ruler->setDuration(duration);
+    ruler->setViewStartSec(viewStartSec);
+    ruler->setZoomLevel(zoomLevel);
+
+    // The view start can reach the end of the project less the visible span.
+    const int width = laneViewportWidth();
+    const int visibleMs = std::max(1, clampedMilliseconds(width / (zoomLevel * 100.0)));
+    const int durationMs = clampedMilliseconds(duration);
+    const QSignalBlocker blocker(hScrollBar);
+    hScrollBar->setMinimum(0);
+    hScrollBar->setPageStep(visibleMs);
+    hScrollBar->setSingleStep(std::max(1, visibleMs / 10));
+    hScrollBar->setMaximum(std::max(0, durationMs - visibleMs));
+    ruler->setMarkers(markers);
+}
+
+void MultiTrackEditorPage::syncPlayheadAll(double sec)
+{
+    forEachLane([sec](auto* lane) { lane->setPlayheadPosition(sec); });
+    ruler->setPlayheadPosition(sec);
+    updateTimeLabel(sec);
+    if (videoDialog)
+        videoDialog->syncPosition(sec);
+
+    const int width = laneViewportWidth();
+    if (!isPlaying || width < MinViewportWidth)
+        return;
+    const double visible = width / (zoomLevel * 100.0);
+    const double viewStart = hScrollBar->value() / 1000.0;
+    if (sec < viewStart + FollowMargin * visible || sec > viewStart + visible - FollowMargin * visible) {
+        const int target = clampedMilliseconds(std::max(sec - FollowLead * visible, 0.0));
+        hScrollBar->setValue(std::clamp(target, 0, hScrollBar->maximum()));
+    }
+}
+
+double MultiTrackEditorPage::minimumZoom() const
+{
+    const int width = laneViewportWidth();
+    if (width < MinViewportWidth)
+        return MinZoom;
+    return std::max(MinZoom, width / (std::max(projectLength(), MinRulerSeconds) * 100.0));
+}
+
+void MultiTrackEditorPage::syncZoomAll()
+{
+    zoomLevel = std::max(minimumZoom(), std::min(zoomLevel, MaxZoom));
+    forEachLane([this](auto* lane) { lane->setZoomLevel(zoomLevel); });
+    ruler->setZoomLevel(zoomLevel);
+    updateRuler();
+}
+
+void MultiTrackEditorPage::syncVerticalScroll()
+{
+    if (scrollSyncGuard)
+        return;
+    scrollSyncGuard = true;
+    clipScrollArea->verticalScrollBar()->setValue(headerScrollArea->verticalScrollBar()->value());
+    scrollSyncGuard = false;
+}
+
+void MultiTrackEditorPage::setVideoPlayerDialog(VideoPlayerDialog* dialog)
+{
+    // A QPointer forgets the window by itself when it is destroyed.
+    videoDialog = dialog;
+}
+
+void MultiTrackEditorPage::showVideoButtonOnTrack(int index)
+{
+    if (index < 0 || index >= int(rows.size()))
+        return;
+    rows[size_t(index)]->header()->setVideoButtonVisible(true);
+}
+
+double MultiTrackEditorPage::playheadPosition() const
+{
+    if (rows.empty())
+        return 0.0;
+    if (MidiClipWidget* midi = rows.front()->midiLane())
+        return midi->playheadPosition();
+    if (AudioClipWidget* audio = rows.front()->audioLane())
+        return audio->playheadPosition();
+    return 0.0;
+}

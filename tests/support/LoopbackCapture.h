@@ -1,0 +1,111 @@
+#pragma once
+// Recording what the engines play: a capture buffer filled on an audio
+// thread, an RtAudio stereo recorder on the default input (the loopback of
+// the test servers' null sink), and measurements on what was recorded.
+
+#include "engine/devices/RtAudioBackend.h"
+
+#include <QElapsedTimer>
+#include <QtTest/QtTest>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace LoopbackCapture {
+
+// Samples collected on the audio thread, read on the test thread.
+struct Capture {
+    std::mutex mutex;
+    std::vector<float> data;
+
+    void append(const float* in, std::size_t count)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        data.insert(data.end(), in, in + count);
+    }
+    std::size_t size()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return data.size();
+    }
+    std::vector<float> take()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return data;
+    }
+};
+
+// Streams start slowly: wait for data, not for a fixed time.
+inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+// Amplitude of one frequency in x[0], x[stride], ... (n values), by Goertzel.
+inline double amplitudeAt(const float* x, int n, int stride, double frequency, int rate)
+{
+    const double w = 2.0 * M_PI * frequency / rate;
+    double re = 0.0;
+    double im = 0.0;
+    for (int i = 0; i < n; ++i) {
+        re += x[std::size_t(i) * stride] * std::cos(w * i);
+        im -= x[std::size_t(i) * stride] * std::sin(w * i);
+    }
+    return 2.0 * std::hypot(re, im) / n;
+}
+
+// First frame at or after `from` at which |x| exceeds the threshold, or -1.
+inline int onset(const std::vector<float>& x, float threshold, int stride = 1, int from = 0)
+{
+    for (std::size_t i = std::size_t(from) * stride; i < x.size(); i += stride)
+        if (std::abs(x[i]) > threshold)
+            return int(i / stride);
+    return -1;
+}
+
+// Records the default input as interleaved stereo into `capture` until stopped.
+class StereoRecorder {
+public:
+    bool start(int rate, Capture* target)
+    {
+        backend = RtAudioBackend::create();
+        if (!backend)
+            return false;
+        AudioDeviceBackend::StreamParameters input;
+        input.deviceId = backend->getDefaultInputDevice();
+        input.nChannels = 2;
+        unsigned int frames = 512;
+        auto record = [](void*, void* in, unsigned int n, double, unsigned int, void* user) {
+            static_cast<Capture*>(user)->append(static_cast<const float*>(in), 2 * std::size_t(n));
+            return 0;
+        };
+        return backend->openStream(nullptr, &input, unsigned(rate), &frames, record, target)
+                == AudioDeviceBackend::Result::NoError
+            && backend->startStream() == AudioDeviceBackend::Result::NoError;
+    }
+    void stop()
+    {
+        if (!backend)
+            return;
+        if (backend->isStreamRunning())
+            backend->stopStream();
+        if (backend->isStreamOpen())
+            backend->closeStream();
+    }
+    ~StereoRecorder() { stop(); }
+
+private:
+    std::unique_ptr<AudioDeviceBackend> backend;
+};
+
+} // namespace LoopbackCapture
