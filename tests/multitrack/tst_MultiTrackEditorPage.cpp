@@ -60,6 +60,10 @@ class MultiTrackEditorPageTest : public QObject {
 private slots:
     void initTestCase()
     {
+        // No sound server for this program: the page is built and used
+        // without any audio device (the sound libraries read this once).
+        qputenv("PULSE_SERVER", "unix:/nonexistent/cdw-no-server");
+        qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
         auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
         StartUp::applyStyleSheet(*app);
@@ -296,15 +300,17 @@ private slots:
         QCOMPARE(page.markers.size(), size_t(1));
     }
 
-    void flattenedPlaybackSlots()
+    void playWithoutADeviceStaysStopped()
     {
-        // Without a device play fails by result: the page stays stopped.
         MultiTrackEditorPage page;
         page.addTrack(AudioTrack, tone(1.0, 44100), 44100);
-        page.tracks[0].muted = true;
         page.onPlayPause();
+        if (page.mixingEngine()->isPlaying())
+            QSKIP("an audio device was found after all");
         QVERIFY(!page.playing());
         QCOMPARE(child<QPushButton>(page, ">")->text(), QStringLiteral(">"));
+        page.onStop();
+        QCOMPARE(page.playheadPosition(), 0.0);
     }
 
     void picture()

@@ -1,0 +1,100 @@
+// Multitrack playback through the real default output (the private
+// PulseAudio null sink), recorded back from its loopback source: the
+// playhead runs, both tracks are heard with their pan, pause keeps the
+// position and stop returns to where playback started.
+
+#include "LoopbackCapture.h"
+#include "TestSupport.h"
+#include "multitrack/MultiTrackEditorPage.h"
+
+#include <QtTest/QtTest>
+#include <QtWidgets>
+
+using namespace LoopbackCapture;
+
+namespace {
+
+constexpr int kRate = 48000; // the null sink's own rate
+
+QPushButton* button(QWidget& page, const QString& text)
+{
+    for (QPushButton* b : page.findChildren<QPushButton*>()) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class MultiTrackPlaybackTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        CDW_REQUIRE_PULSE();
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    }
+
+    void twoTracksAreHeardWithTheirPan()
+    {
+        Capture capture;
+        StereoRecorder recorder;
+        QVERIFY(recorder.start(kRate, &capture));
+        QVERIFY(waitFor([&] { return capture.size() > 2 * kRate / 10; }));
+
+        MultiTrackEditorPage page;
+        page.setSampleRate(kRate);
+        // 500 Hz hard left, and 1200 Hz half right.
+        page.addTrack(AudioTrack, TestSupport::sineWave(500.0, 3.0, kRate, 0.5f), kRate);
+        page.addTrack(AudioTrack, TestSupport::sineWave(1200.0, 3.0, kRate, 0.5f), kRate);
+        page.tracks[0].volume = 1.0f;
+        page.tracks[0].pan = -1.0f;
+        page.tracks[1].volume = 1.0f;
+        page.tracks[1].pan = 0.5f;
+
+        const std::size_t before = capture.size() / 2;
+        page.onPlayPause();
+        QVERIFY(page.playing());
+        QVERIFY(button(page, QStringLiteral("||")));
+        QVERIFY(waitFor([&] { return page.playheadPosition() > 1.5; }));
+        QVERIFY(waitFor([&] { return capture.size() / 2 > before + 2 * kRate; }));
+
+        // Pause keeps the position; play continues from it.
+        page.onPlayPause();
+        QVERIFY(!page.playing());
+        const double paused = page.playheadPosition();
+        QVERIFY(paused > 1.5);
+        QTest::qWait(200);
+        QCOMPARE(page.playheadPosition(), paused);
+        page.onPlayPause();
+        QVERIFY(page.playing());
+        QVERIFY(waitFor([&] { return page.playheadPosition() > paused + 0.2; }));
+        // Stop returns to where this playback started.
+        page.onStop();
+        QCOMPARE(page.playheadPosition(), paused);
+        QVERIFY(!page.playing());
+        recorder.stop();
+
+        const std::vector<float> recorded = capture.take();
+        const int start = onset(recorded, 0.1f, 2, int(before));
+        QVERIFY2(start >= 0, "the mix was not recorded");
+        const int n = kRate / 2;
+        QVERIFY(2 * std::size_t(start + kRate / 4 + n) <= recorded.size());
+        const float* l = recorded.data() + 2 * std::size_t(start + kRate / 4);
+        const float* r = l + 1;
+        // Pan law: the panned-away side keeps 1 - |pan|, both sides x 0.707.
+        const double lowLeft = amplitudeAt(l, n, 2, 500.0, kRate);
+        const double lowRight = amplitudeAt(r, n, 2, 500.0, kRate);
+        const double highLeft = amplitudeAt(l, n, 2, 1200.0, kRate);
+        const double highRight = amplitudeAt(r, n, 2, 1200.0, kRate);
+        const QString levels = QStringLiteral("500 Hz L %1 R %2, 1200 Hz L %3 R %4")
+                                   .arg(lowLeft).arg(lowRight).arg(highLeft).arg(highRight);
+        QVERIFY2(std::abs(lowLeft - 0.5 * 0.707) < 0.03 && lowRight < 0.01, qPrintable(levels));
+        QVERIFY2(std::abs(highRight - 0.5 * 0.707) < 0.03 && std::abs(highLeft - 0.25 * 0.707) < 0.03,
+                 qPrintable(levels));
+    }
+};
+
+QTEST_MAIN(MultiTrackPlaybackTest)
+#include "tst_MultiTrackPlayback.moc"
