@@ -11,7 +11,6 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest/QtTest>
 
 #include <cstring>
@@ -62,16 +61,13 @@ QString lastError(const QSignalSpy& spy)
 
 } // namespace
 
-class TestVideoDemuxer : public QObject {
+class TestVideoDemuxer : public QObject, public MediaFolder {
     Q_OBJECT
-    QTemporaryDir dir;
-    QString path(const QString& name) const { return dir.filePath(name); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(dir.isValid());
-        QVERIFY2(TestSupport::hasCommand("ffmpeg"), "ffmpeg makes the test videos");
+        QVERIFY2(mediaReady(), "a temporary folder and ffmpeg make the test videos");
         // Video first, so the audio is the second stream.
         const QStringList videoThenTone = pattern("320x240", 2) + stereoTone(2)
                                           + QStringList{"-map", "0:v", "-map", "1:a", "-c:v", "mpeg4"};

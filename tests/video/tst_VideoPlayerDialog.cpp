@@ -12,7 +12,6 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QTemporaryDir>
 #include <QtTest/QtTest>
 
 #include <atomic>
@@ -43,16 +42,13 @@ void watchForStopDeadline(QtMsgType type, const QMessageLogContext& context, con
 
 } // namespace
 
-class TestVideoPlayerDialog : public QObject {
+class TestVideoPlayerDialog : public QObject, public MediaFolder {
     Q_OBJECT
-    QTemporaryDir dir;
-    QString path(const QString& name) const { return dir.filePath(name); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(dir.isValid());
-        QVERIFY2(TestSupport::hasCommand("ffmpeg"), "ffmpeg makes the test videos");
+        QVERIFY2(mediaReady(), "a temporary folder and ffmpeg make the test videos");
         QVERIFY(makeColourFiles(dir.path()));
         QVERIFY(make(path("pattern.mkv"), pattern("320x240", 1) + QStringList{"-c:v", "mpeg4", "-q:v", "2"}));
         QVERIFY(make(path("hd.mkv"), pattern("1920x1080", 2) + QStringList{"-c:v", "mpeg4"}));

@@ -9,8 +9,18 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace VideoTestMedia {
+
+// The folder a test makes its media in; test classes derive from it.
+class MediaFolder {
+protected:
+    QTemporaryDir dir;
+    QString path(const QString& name) const { return dir.filePath(name); }
+    // The folder exists and ffmpeg is there to fill it.
+    bool mediaReady() const { return dir.isValid() && TestSupport::hasCommand("ffmpeg"); }
+};
 
 // ffmpeg quietly writing `output` from `inputs` (everything before the output name).
 inline bool make(const QString& output, const QStringList& inputs)

@@ -1,0 +1,102 @@
+#include "app/VideoImportCommand.h"
+
+#include "editor/AudioEditorPage.h"
+#include "video/VideoDemuxer.h"
+#include "video/VideoPlayerDialog.h"
+
+#include <QFileInfo>
+#include <QWidget>
+
+VideoImportTarget VideoImportTarget::audioEditor(AudioEditorPage* page)
+{
+    VideoImportTarget target;
+    target.placeAudio = [page](const QList<float>& mono, const QList<float>& stereo, int sampleRate,
+                               const QString&) {
+        if (stereo.isEmpty())
+            page->loadAudioSamples(mono, sampleRate);
+        else
+            page->loadStereoAudioSamples(stereo, sampleRate);
+    };
+    target.attachPreview = [page](VideoPlayerDialog* dialog) { page->setVideoPlayerDialog(dialog); };
+    return target;
+}
+
+VideoImportCommand::VideoImportCommand(QWidget* window, CommandFeedback feedback)
+    : QObject(window)
+    , window(window)
+    , feedback(std::move(feedback))
+{
+}
+
+VideoImportCommand::~VideoImportCommand()
+{
+    // The window's other children may be deleted after this one; the preview
+    // must not outlive the demuxer it reads.
+    release();
+}
+
+VideoDemuxer* VideoImportCommand::demuxer() const
+{
+    return videoDemuxer;
+}
+
+VideoPlayerDialog* VideoImportCommand::preview() const
+{
+    return videoPlayerDialog;
+}
+
+void VideoImportCommand::release()
+{
+    if (videoPlayerDialog) {
+        videoPlayerDialog->close();
+        // Destroyed now, not later: its thread stops before the demuxer goes.
+        delete videoPlayerDialog;
+    }
+    delete videoDemuxer;
+}
+
+void VideoImportCommand::fail(const QString& text)
+{
+    feedback.hideLoading();
+    if (!text.isEmpty())
+        feedback.warn(tr("导入失败"), text);
+    release();
+}
+
+bool VideoImportCommand::importFile(const QString& path, const VideoImportTarget& target)
+{
+    feedback.showLoading(tr("导入视频..."));
+    release();
+
+    auto* demuxer = new VideoDemuxer(window);
+    videoDemuxer = demuxer;
+    connect(demuxer, &VideoDemuxer::errorOccurred, this,
+            [this](const QString& message) { feedback.warn(tr("视频导入失败"), message); });
+    if (!demuxer->open(path)) {
+        fail(QString());
+        return false;
+    }
+    if (!demuxer->hasAudio()) {
+        fail(tr("该视频文件没有音频轨道"));
+        return false;
+    }
+    QList<float> mono;
+    QList<float> stereo;
+    int sampleRate = 0;
+    if (!demuxer->extractAudio(mono, stereo, sampleRate)) {
+        fail(tr("无法提取视频中的音频"));
+        return false;
+    }
+
+    const QFileInfo file(path);
+    target.placeAudio(mono, stereo, sampleRate, file.baseName());
+    feedback.showStatus(tr("已导入视频音频: %1").arg(file.fileName()), 3000);
+    if (demuxer->hasVideo()) {
+        auto* dialog = new VideoPlayerDialog(demuxer, window);
+        videoPlayerDialog = dialog;
+        target.attachPreview(dialog);
+        dialog->show();
+    }
+    feedback.hideLoading();
+    return true;
+}
