@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include "app/CommandFeedback.h"
+#include "app/VideoImportCommand.h"
 #include "app/WelcomePage.h"
 #include "app/WindowPlacement.h"
 #include "widgets/LoadingOverlay.h"
@@ -72,6 +74,9 @@ void MainWindow::setupUi()
     stackedWidget->setCurrentIndex(WelcomePageIndex);
 
     loadingOverlay = new LoadingOverlay(stackedWidget);
+    // Made after the pages, so the window deletes it, and with it the
+    // preview window and then the demuxer, after the pages that drive them.
+    videoImport = new VideoImportCommand(this, CommandFeedback::of(this));
 }
 
 void MainWindow::createMenus()
@@ -152,6 +157,13 @@ void MainWindow::showLoading(const QString& text)
     loadingOverlay->setGeometry(0, 0, stackedWidget->width(), stackedWidget->height());
     loadingOverlay->show(text);
     QCoreApplication::processEvents();
+}
+
+void MainWindow::importVideoFile(const QString& path)
+{
+    const bool multiTrackShowing = stackedWidget->currentIndex() == MultiTrackPageIndex;
+    videoImport->importFile(path, VideoImportTarget::forPages(audioEditorPage, multiTrackPage,
+                                                              multiTrackShowing));
 }
 
 void MainWindow::hideLoading()

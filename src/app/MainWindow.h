@@ -12,6 +12,7 @@ class MultiTrackEditorPage;
 class QLabel;
 class QStackedWidget;
 class QTimer;
+class VideoImportCommand;
 class WelcomePage;
 
 class MainWindow : public QMainWindow {
@@ -27,6 +28,11 @@ public:
     // the caller blocks.
     void showLoading(const QString& text);
     void hideLoading();
+
+    // Takes the sound of a video file into the page that shows (a new track
+    // on the multitrack page, else the single-track page) and opens the
+    // preview window for its picture, replacing an earlier one.
+    void importVideoFile(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -48,6 +54,8 @@ protected:
     LoadingOverlay* loadingOverlay = nullptr;
     QLabel* statusLabel = nullptr;
     QTimer* statusTimer = nullptr;
+    // Holds the demuxer and the preview window of the last video import.
+    VideoImportCommand* videoImport = nullptr;
 
     bool projectOpen = false;
     QString projectType = QStringLiteral("single");

@@ -1,23 +1,37 @@
 #include "app/VideoImportCommand.h"
 
 #include "editor/AudioEditorPage.h"
+#include "multitrack/MultiTrackEditorPage.h"
 #include "video/VideoDemuxer.h"
 #include "video/VideoPlayerDialog.h"
 
 #include <QFileInfo>
 #include <QWidget>
 
-VideoImportTarget VideoImportTarget::audioEditor(AudioEditorPage* page)
+VideoImportTarget VideoImportTarget::forPages(AudioEditorPage* audioEditor,
+                                              MultiTrackEditorPage* multiTrack, bool multiTrackShowing)
 {
     VideoImportTarget target;
-    target.placeAudio = [page](const QList<float>& mono, const QList<float>& stereo, int sampleRate,
-                               const QString&) {
-        if (stereo.isEmpty())
-            page->loadAudioSamples(mono, sampleRate);
-        else
-            page->loadStereoAudioSamples(stereo, sampleRate);
+    if (multiTrackShowing) {
+        target.placeAudio = [multiTrack](const QList<float>& mono, const QList<float>& stereo,
+                                         int sampleRate, const QString& name) {
+            multiTrack->addTrack(TrackType::AudioTrack, mono, sampleRate, name, stereo);
+        };
+    } else {
+        target.placeAudio = [audioEditor](const QList<float>& mono, const QList<float>& stereo,
+                                          int sampleRate, const QString&) {
+            if (stereo.isEmpty())
+                audioEditor->loadAudioSamples(mono, sampleRate);
+            else
+                audioEditor->loadStereoAudioSamples(stereo, sampleRate);
+        };
+    }
+    target.attachPreview = [audioEditor, multiTrack, multiTrackShowing](VideoPlayerDialog* dialog) {
+        audioEditor->setVideoPlayerDialog(dialog);
+        multiTrack->setVideoPlayerDialog(dialog);
+        if (multiTrackShowing)
+            multiTrack->showVideoButtonOnTrack(int(multiTrack->tracks.size()) - 1);
     };
-    target.attachPreview = [page](VideoPlayerDialog* dialog) { page->setVideoPlayerDialog(dialog); };
     return target;
 }
 

@@ -13,6 +13,7 @@
 #include <functional>
 
 class AudioEditorPage;
+class MultiTrackEditorPage;
 class VideoDemuxer;
 class VideoPlayerDialog;
 class QWidget;
@@ -28,8 +29,12 @@ struct VideoImportTarget {
     // Hands the new preview window to the editors.
     std::function<void(VideoPlayerDialog* dialog)> attachPreview;
 
-    // The sound into the single-track page, stereo when there is stereo.
-    static VideoImportTarget audioEditor(AudioEditorPage* page);
+    // The sound into the page that shows: a new audio track of the multitrack
+    // page, or the single-track page's lists (stereo when there is stereo).
+    // The preview goes to both pages; on the multitrack page the new track
+    // shows its video button.
+    static VideoImportTarget forPages(AudioEditorPage* audioEditor, MultiTrackEditorPage* multiTrack,
+                                      bool multiTrackShowing);
 };
 
 class VideoImportCommand : public QObject {

@@ -20,6 +20,7 @@ public:
     void syncPlay();
     void syncPause();
 
+    double syncedPosition() const { return lastSyncedPosition; }
     VideoDecodeThread* decodeThread() const { return thread; }
 
 protected:

@@ -3,10 +3,14 @@
 // failure shows, and that a SoundFont that does not load leaves the loaded
 // one in place.
 
+#include "app/MainWindow.h"
 #include "app/SoundFontLoadCommand.h"
 #include "app/VideoImportCommand.h"
 #include "editor/AudioEditorPage.h"
 #include "engine/instruments/SF2Sampler.h"
+#include "multitrack/MultiTrackEditorPage.h"
+#include "multitrack/TrackHeaderWidget.h"
+#include "multitrack/TrackRowWidget.h"
 #include "video/VideoDecodeThread.h"
 #include "video/VideoDemuxer.h"
 #include "video/VideoPlayerDialog.h"
@@ -15,6 +19,10 @@
 #include "VideoTestMedia.h"
 
 #include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QStatusBar>
 #include <QtTest/QtTest>
 
 using namespace VideoTestMedia;
@@ -22,6 +30,15 @@ using namespace VideoTestMedia;
 namespace {
 
 const QString kFont = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+
+// Opens the window's pages and its video import to the test.
+class VideoWindow : public MainWindow {
+public:
+    using MainWindow::audioEditorPage;
+    using MainWindow::multiTrackPage;
+    using MainWindow::stackedWidget;
+    using MainWindow::videoImport;
+};
 
 // Everything a command showed, in order.
 struct Shown {
@@ -49,6 +66,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(mediaReady(), "a temporary folder and ffmpeg make the test videos");
+        // The window's settings go to this run's folder.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
         QVERIFY(make(path("first.mkv"), pattern("320x240", 1) + stereoTone(1)
                                             + QStringList{"-c:v", "mpeg4", "-c:a", "flac"}));
         QVERIFY(make(path("second.mkv"), pattern("160x120", 1) + stereoTone(0.5)
@@ -58,55 +77,55 @@ private slots:
         QVERIFY(writeFile(path("broken.mov"), QByteArray(5000, '\x11')));
     }
 
-    void importsSoundAndHandsThePreviewOver()
+    void importsIntoThePageThatShows()
     {
-        QWidget window;
-        AudioEditorPage page(&window);
-        Shown shown;
-        auto* command = new VideoImportCommand(&window, shown.feedback());
-        QList<VideoPlayerDialog*> handed;
-        VideoImportTarget target = VideoImportTarget::audioEditor(&page);
-        const auto toPage = target.attachPreview;
-        target.attachPreview = [&](VideoPlayerDialog* dialog) {
-            handed << dialog;
-            toPage(dialog);
-        };
-
-        QVERIFY(command->importFile(path("first.mkv"), target));
-        QCOMPARE(shown.lines, (QStringList{"loading 导入视频...",
-                                           "status 已导入视频音频: first.mkv (3000)", "hidden"}));
-        QCOMPARE(page.sampleRate, 44100);
-        QCOMPARE(page.stereoSamples.size(), 2 * 44100);
-        QCOMPARE(page.samples.size(), 44100);
-        QPointer<VideoPlayerDialog> first = command->preview();
-        QPointer<VideoDemuxer> firstDemuxer = command->demuxer();
+        VideoWindow window;
+        AudioEditorPage* editor = window.audioEditorPage;
+        MultiTrackEditorPage* multiTrack = window.multiTrackPage;
+        window.stackedWidget->setCurrentIndex(MainWindow::AudioEditorPageIndex);
+        window.importVideoFile(path("first.mkv"));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导入视频音频: first.mkv"));
+        QCOMPARE(editor->sampleRate, 44100);
+        QCOMPARE(editor->stereoSamples.size(), 2 * 44100);
+        QCOMPARE(editor->samples.size(), 44100);
+        QVERIFY(multiTrack->tracks.empty());
+        QPointer<VideoPlayerDialog> first = window.videoImport->preview();
+        QPointer<VideoDemuxer> firstDemuxer = window.videoImport->demuxer();
         QPointer<VideoDecodeThread> firstThread = first->decodeThread();
-        QCOMPARE(handed, QList<VideoPlayerDialog*>{first});
         QVERIFY(first->isVisible());
         QCOMPARE(first->parentWidget(), &window);
+        QCOMPARE(firstDemuxer->parent(), &window);
+        // Both editors drive the preview.
+        QVERIFY(QMetaObject::invokeMethod(editor, "onFastForwardClicked"));
+        QCOMPARE(first->syncedPosition(), 1.0);
+        multiTrack->syncPlayheadAll(0.5);
+        QCOMPARE(first->syncedPosition(), 0.5);
 
-        // A second import removes the first preview, its thread and its demuxer.
-        QVERIFY(command->importFile(path("second.mkv"), target));
+        // A second import, on the multitrack page, removes the first preview,
+        // its thread and its demuxer, and adds a track with its video button.
+        window.stackedWidget->setCurrentIndex(MainWindow::MultiTrackPageIndex);
+        window.importVideoFile(path("second.mkv"));
         QVERIFY(first.isNull() && firstThread.isNull() && firstDemuxer.isNull());
-        QCOMPARE(page.samples.size(), 22050);
-        QCOMPARE(handed.size(), 2);
-        QCOMPARE(command->preview()->size(), QSize(160, 120));
+        QCOMPARE(multiTrack->tracks.size(), size_t(1));
+        QCOMPARE(multiTrack->tracks[0].name, QStringLiteral("second"));
+        QCOMPARE(multiTrack->tracks[0].audioClips.at(0).stereoSamples.size(), 2 * 22050);
+        QCOMPARE(editor->samples.size(), 44100);
+        QVERIFY(!multiTrack->rows[0]->header()->videoButton()->isHidden());
+        QPointer<VideoPlayerDialog> second = window.videoImport->preview();
+        QCOMPARE(second->size(), QSize(160, 120));
 
-        // A preview the user closed is gone by the next import.
-        QPointer<VideoPlayerDialog> second = command->preview();
+        // A preview the user closed is gone by the next import; sound without
+        // a picture opens none and its track shows no video button.
         second->close();
         QTRY_VERIFY(second.isNull());
-        QVERIFY(command->importFile(path("first.mkv"), target));
-        QCOMPARE(handed.size(), 3);
+        window.importVideoFile(path("sound.mp4"));
+        QVERIFY(!window.videoImport->preview());
+        QCOMPARE(multiTrack->tracks.size(), size_t(2));
+        QVERIFY(multiTrack->rows[1]->header()->videoButton()->isHidden());
 
-        // Sound without a picture: imported, no preview.
-        QVERIFY(command->importFile(path("sound.mp4"), target));
-        QVERIFY(!command->preview());
-        QCOMPARE(handed.size(), 3);
-        QVERIFY(command->demuxer());
-
-        // The window's destruction removes the preview before the demuxer.
-        QVERIFY(command->importFile(path("first.mkv"), target));
+        // The window goes with a preview open: the preview before its demuxer.
+        window.importVideoFile(path("first.mkv"));
+        QVERIFY(window.videoImport->preview());
     }
 
     void failuresChangeNothing_data()
