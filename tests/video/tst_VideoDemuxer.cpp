@@ -83,7 +83,6 @@ private slots:
                                                          "sine=frequency=300:sample_rate=22050:duration=1",
                                                          "-c:v", "mpeg4", "-c:a", "pcm_s16le"}));
         QVERIFY(make(path("video-only.mp4"), pattern("160x120", 1) + QStringList{"-c:v", "mpeg4"}));
-        QVERIFY(make(path("audio-only.mp4"), stereoTone(1) + QStringList{"-c:a", "aac"}));
         QVERIFY(makeColourFiles(dir.path()));
     }
 
@@ -111,11 +110,6 @@ private slots:
         for (qsizetype i = 0; i < mono.size(); ++i)
             QCOMPARE(mono[i], (stereo[2 * i] + stereo[2 * i + 1]) * 0.5f);
         QVERIFY(std::abs(demuxer.getDuration() - 2.0) < 0.1);
-
-        // A second extraction gives the same samples again.
-        QList<float> mono2, stereo2;
-        QVERIFY(demuxer.extractAudio(mono2, stereo2, rate));
-        QVERIFY(sameBits(stereo2, stereo));
     }
 
     void downmixesToTwoChannelsAndKeepsMonoAlone()
@@ -183,19 +177,6 @@ private slots:
         QVERIFY2(lastError(errors).startsWith(error), qPrintable(lastError(errors)));
         QVERIFY(!demuxer.hasAudio());
         QVERIFY(demuxer.decodeFrameAt(0.0).isNull() == !demuxer.hasVideo());
-    }
-
-    void audioOnlyFileHasNoPicture()
-    {
-        VideoDemuxer demuxer;
-        QVERIFY(demuxer.open(path("audio-only.mp4")));
-        QVERIFY(!demuxer.hasVideo());
-        QCOMPARE(demuxer.getVideoWidth(), 0);
-        QVERIFY(demuxer.decodeFrameAt(0.5).isNull());
-        QList<float> mono, stereo;
-        int rate = 0;
-        QVERIFY(demuxer.extractAudio(mono, stereo, rate));
-        QVERIFY(std::abs(mono.size() - 44100) < 2048);
     }
 
     void decodesFramesTimedFromTheStreamStart_data()
