@@ -213,6 +213,25 @@ private slots:
         QVERIFY(qAbs(SignalChecks::dominantFrequency(sound.mid(4800), 48000, 300, 2000) - 880.0) < 8.0);
     }
 
+    // Live output faster than FluidSynth goes keeps its pitch, and a change
+    // between such rates leaves the sounding note alone.
+    void liveOutputAbove96kHz()
+    {
+        SF2Sampler s;
+        QVERIFY(s.loadSoundFont(kFont));
+        s.selectPreset(0, flute);
+        s.setSampleRate(96000);
+        s.noteOn(0, 81, 100);
+        liveSeconds(s, 0.1, 96000);
+        for (int rate : {192000, 176400}) {
+            s.setSampleRate(rate);
+            QCOMPARE(s.sampleRate(), rate);
+            const QList<float> sound = liveSeconds(s, 0.25, rate);
+            QVERIFY2(SignalChecks::rms(sound) > 0.005, qPrintable(QString::number(rate)));
+            QVERIFY(qAbs(SignalChecks::dominantFrequency(sound, rate, 300, 2000) - 880.0) < 8.0);
+        }
+    }
+
     void renderLengths_data()
     {
         QTest::addColumn<int>("type");
@@ -329,13 +348,19 @@ private slots:
         QTest::newRow("44100") << 44100;
         QTest::newRow("48000") << 48000;
         QTest::newRow("22050") << 22050;
+        // Above FluidSynth's 96 kHz the track is rendered lower and resampled.
+        QTest::newRow("176400") << 176400;
+        QTest::newRow("192000") << 192000;
     }
 
     void renderedPitchFollowsTheRate()
     {
         QFETCH(int, rate);
         const QList<float> out = sampler.renderTrack(midiTrack({note(69, 0, 0.6)}, 0, 0.6, flute), rate);
+        QCOMPARE(out.size(), qsizetype(rate + qint64(0.6 * rate)));
         QVERIFY(qAbs(SignalChecks::dominantFrequency(out.mid(rate / 10, rate / 2), rate, 200, 2000) - 440.0) < 5.0);
+        // The note still ends on time.
+        QVERIFY(SignalChecks::rms(out, qsizetype(0.62 * rate)) < 1e-4);
     }
 
     void hostileNoteValuesRenderNothing()

@@ -3,6 +3,8 @@
 #include "engine/instruments/FluidSynthInstance.h"
 #include "engine/instruments/OfflineRenderLimits.h"
 
+#include "audio/dsp/SincResampler.h"
+
 #include <QDebug>
 #include <algorithm>
 #include <cmath>
@@ -18,15 +20,18 @@ constexpr int kLiveBlockFrames = 256;
 // whole number of FluidSynth blocks).
 constexpr int kOfflineChunkFrames = 64 * FluidSynthInstance::kBlockFrames;
 
-int liveRate(int rate)
+// The rate FluidSynth runs at for an output rate: the output rate itself
+// when FluidSynth takes it, else the nearest rate it takes, from which the
+// output is resampled (so all rates above 96 kHz share one synthesiser).
+int synthRate(int outputRate)
 {
-    if (rate < 1)
-        return 44100;
-    if (rate < kMinSynthRate || rate > kMaxSynthRate) {
-        qWarning() << "SF2Sampler: sample rate" << rate << "out of range, clamped";
-        return std::clamp(rate, kMinSynthRate, kMaxSynthRate);
-    }
-    return rate;
+    return outputRate < 1 ? 44100 : std::clamp(outputRate, kMinSynthRate, kMaxSynthRate);
+}
+
+short toPcm16(float value)
+{
+    const float v = value * 32767.0f;
+    return v >= 32767.0f ? short(32767) : v <= -32768.0f ? short(-32768) : short(v);
 }
 
 qint64 roundUpToBlock(qint64 frames)
@@ -59,7 +64,8 @@ bool SF2Sampler::loadSoundFont(const QString& fontPath)
     channelSustain.fill(false);
     path = fontPath;
 
-    std::unique_ptr<FluidSynthInstance> instance = FluidSynthInstance::create(liveRate(rate));
+    restartLiveResampling();
+    std::unique_ptr<FluidSynthInstance> instance = FluidSynthInstance::create(synthRate(rate));
     if (!instance || !instance->loadFont(fontPath)) {
         qWarning() << "SF2Sampler: failed to load SoundFont:" << fontPath;
         return false;
@@ -98,15 +104,20 @@ void SF2Sampler::setSampleRate(int newRate)
     if (newRate == rate)
         return;
     rate = newRate;
-    if (!synth)
+    restartLiveResampling();
+    const int wanted = synthRate(rate);
+    // The synthesiser keeps running (and its notes sounding) when only the
+    // resampling to the output changes.
+    if (!synth || int(synth->sampleRate()) == wanted)
         return;
     // A FluidSynth rate is fixed at creation: move the font to a new synthesiser
     // and carry the channel state over. Sounding voices end.
-    std::unique_ptr<FluidSynthInstance> replacement = FluidSynthInstance::create(liveRate(rate));
+    std::unique_ptr<FluidSynthInstance> replacement = FluidSynthInstance::create(wanted);
     if (!replacement || !replacement->takeFont(*synth)) {
         qWarning() << "SF2Sampler: cannot change the sample rate to" << rate;
         return;
     }
+    qDebug() << "SF2Sampler: synthesiser now runs at" << wanted << "Hz; sounding notes end";
     synth = std::move(replacement);
     for (int channel = 0; channel < FluidSynthInstance::kChannels; ++channel) {
         applyChannelPreset(channel, channelPresets[size_t(channel)]);
@@ -217,16 +228,51 @@ void SF2Sampler::renderLive(short* out, int frames)
         std::fill(out, out + 2 * qsizetype(frames), short(0));
         return;
     }
+    if (int(synth->sampleRate()) != (rate < 1 ? 44100 : rate)) {
+        renderLiveResampled(out, frames);
+        return;
+    }
     for (int done = 0; done < frames;) {
         const int n = std::min(frames - done, kLiveBlockFrames);
         synth->render(scratch, n);
         short* target = out + 2 * qsizetype(done);
-        for (int i = 0; i < 2 * n; ++i) {
-            const float v = scratch[i] * 32767.0f;
-            target[i] = v >= 32767.0f ? short(32767) : v <= -32768.0f ? short(-32768) : short(v);
-        }
+        for (int i = 0; i < 2 * n; ++i)
+            target[i] = toPcm16(scratch[i]);
         done += n;
     }
+}
+
+void SF2Sampler::renderLiveResampled(short* out, int frames)
+{
+    // Linear interpolation between FluidSynth's frames, rendered a block
+    // ahead into the scratch buffer; nothing is allocated.
+    const double step = synth->sampleRate() / double(rate < 1 ? 44100 : rate);
+    for (int i = 0; i < frames; ++i) {
+        const float t = float(livePhase);
+        out[2 * i] = toPcm16(livePrevious[0] + t * (liveNext[0] - livePrevious[0]));
+        out[2 * i + 1] = toPcm16(livePrevious[1] + t * (liveNext[1] - livePrevious[1]));
+        for (livePhase += step; livePhase >= 1.0; livePhase -= 1.0) {
+            if (scratchNext == scratchFrames) {
+                synth->render(scratch, kLiveBlockFrames);
+                scratchFrames = kLiveBlockFrames;
+                scratchNext = 0;
+            }
+            livePrevious[0] = liveNext[0];
+            livePrevious[1] = liveNext[1];
+            liveNext[0] = scratch[2 * scratchNext];
+            liveNext[1] = scratch[2 * scratchNext + 1];
+            ++scratchNext;
+        }
+    }
+}
+
+void SF2Sampler::restartLiveResampling()
+{
+    scratchFrames = 0;
+    scratchNext = 0;
+    livePhase = 0.0;
+    livePrevious[0] = livePrevious[1] = 0.0f;
+    liveNext[0] = liveNext[1] = 0.0f;
 }
 
 std::unique_ptr<FluidSynthInstance> SF2Sampler::offlineSynth(int sampleRate) const
@@ -242,24 +288,39 @@ QList<float> SF2Sampler::renderTrack(const TrackData& track, int sampleRate) con
     const qint64 frames = OfflineRender::trackFrames(track, sampleRate);
     if (frames < 1)
         return {};
-    if (sampleRate < kMinSynthRate || sampleRate > kMaxSynthRate) {
-        qWarning() << "SF2Sampler: cannot render at" << sampleRate << "Hz";
+    // At a rate FluidSynth does not take, the track is rendered at one it
+    // does and resampled afterwards.
+    const int renderRate = synthRate(sampleRate);
+    const qint64 renderFrames =
+        renderRate == sampleRate ? frames : OfflineRender::trackFrames(track, renderRate);
+    if (renderFrames < 1)
         return {};
+    QList<float> mono(renderFrames, 0.0f);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!synth || presets.empty())
+            return {};
+        std::unique_ptr<FluidSynthInstance> offline = offlineSynth(renderRate);
+        if (!offline)
+            return {};
+        // The track's own preset: the live channel may be shared with another track.
+        const Preset& preset =
+            presets[size_t(std::clamp(track.instrumentIndex, 0, int(presets.size()) - 1))];
+        offline->selectProgram(0, preset.bank, preset.program);
+        renderNotes(*offline, track, renderRate, renderFrames, mono.data());
     }
-    QList<float> mono(frames, 0.0f);
+    if (renderRate == sampleRate)
+        return mono;
+    QList<float> resampled(frames);
+    SincResampler().resample(mono.constData(), size_t(renderFrames), resampled.data(), size_t(frames),
+                             double(renderRate) / sampleRate);
+    return resampled;
+}
 
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!synth || presets.empty())
-        return {};
-    std::unique_ptr<FluidSynthInstance> offline = offlineSynth(sampleRate);
-    if (!offline)
-        return {};
-    // The track's own preset: the live channel may be shared with another track.
-    const Preset& preset = presets[size_t(std::clamp(track.instrumentIndex, 0, int(presets.size()) - 1))];
-    offline->selectProgram(0, preset.bank, preset.program);
-
+void SF2Sampler::renderNotes(FluidSynthInstance& offline, const TrackData& track, int sampleRate,
+                             qint64 frames, float* target) const
+{
     std::vector<float> chunk(2 * size_t(kOfflineChunkFrames));
-    float* target = mono.data();
     for (const MidiClip& clip : track.midiClips) {
         for (const MidiNote& note : clip.notes) {
             const double start = OfflineRender::noteStartSeconds(clip.start, note);
@@ -275,12 +336,12 @@ QList<float> SF2Sampler::renderTrack(const TrackData& track, int sampleRate) con
 
             // Every note starts on a block boundary of a silent synthesiser and is
             // rendered in whole blocks, so nothing of one note reaches the next.
-            offline->silence();
-            fluid_synth_noteon(offline->synth(), 0, note.pitch, std::min(note.velocity, 127));
+            offline.silence();
+            fluid_synth_noteon(offline.synth(), 0, note.pitch, std::min(note.velocity, 127));
             const qint64 toRender = roundUpToBlock(count);
             for (qint64 done = 0; done < toRender;) {
                 const int n = int(std::min<qint64>(toRender - done, kOfflineChunkFrames));
-                offline->render(chunk.data(), n);
+                offline.render(chunk.data(), n);
                 const qint64 used = std::min<qint64>(n, count - done);
                 float* dst = target + startFrame + done;
                 for (qint64 i = 0; i < used; ++i)
@@ -289,7 +350,6 @@ QList<float> SF2Sampler::renderTrack(const TrackData& track, int sampleRate) con
             }
         }
     }
-    return mono;
 }
 
 QList<float> SF2Sampler::renderNotePreview(int note, int velocity, double seconds, int sampleRate) const

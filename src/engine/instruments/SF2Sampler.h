@@ -35,7 +35,10 @@ public:
     bool isLoaded() const;
     QString soundFontPath() const;
 
-    // Output rate of live rendering (44100 when below 1).
+    // Output rate of live rendering (44100 when below 1). FluidSynth runs
+    // between 8 and 96 kHz; outside that range it runs at the nearest rate
+    // it takes and live and offline output are resampled to the rate asked
+    // for. Sounding notes end only when FluidSynth's own rate has to change.
     void setSampleRate(int rate);
     int sampleRate() const;
 
@@ -72,6 +75,12 @@ private:
     void ensureChannel(int channel);
     // A synthesiser of its own at `rate` sharing the loaded font; null on failure.
     std::unique_ptr<FluidSynthInstance> offlineSynth(int rate) const;
+    // The track's notes mixed to mono into `frames` values at `rate`.
+    void renderNotes(FluidSynthInstance& offline, const TrackData& track, int rate, qint64 frames,
+                     float* target) const;
+    // Live output when FluidSynth runs at another rate than the output.
+    void renderLiveResampled(short* out, int frames);
+    void restartLiveResampling();
 
     std::unique_ptr<FluidSynthInstance> synth;
     std::atomic<bool> loaded{false};
@@ -82,4 +91,12 @@ private:
     std::array<int, 16> channelPresets; // -1: channel not initialised
     std::array<bool, 16> channelSustain;
     float scratch[512];
+    // Live resampling: FluidSynth's frames in `scratch` from scratchNext to
+    // scratchFrames not yet used; the output lies `livePhase` of the way
+    // from frame livePrevious to frame liveNext.
+    int scratchFrames = 0;
+    int scratchNext = 0;
+    double livePhase = 0.0;
+    float livePrevious[2] = {0.0f, 0.0f};
+    float liveNext[2] = {0.0f, 0.0f};
 };
