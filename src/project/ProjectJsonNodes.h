@@ -12,6 +12,8 @@
 #include <QJsonValue>
 #include <QString>
 
+#include "JsonTextNormalizer.h"
+
 #include <rapidjson/document.h>
 
 #include <climits>
@@ -123,7 +125,8 @@ public:
     bool boolean() const { return isBool() && m_value->GetBool(); }
     QString string() const
     {
-        return isString() ? QString::fromUtf8(m_value->GetString(), m_value->GetStringLength())
+        return isString() ? JsonTextNormalizer::decodeString(m_value->GetString(),
+                                                             m_value->GetStringLength())
                           : QString();
     }
     QByteArrayView bytes(QByteArray&) const

@@ -1,6 +1,7 @@
 #include "ProjectSerializer.h"
 
 #include "JsonStreamWriter.h"
+#include "JsonTextNormalizer.h"
 #include "ProjectJsonNodes.h"
 #include "ProjectJsonReading.h"
 
@@ -260,7 +261,8 @@ public:
             m_numberOutOfRange = true;
             return false;
         }
-        return m_document.Double(value);
+        // Qt keeps integral numbers as integers, so "-0.0" reads as 0 there.
+        return m_document.Double(value == 0.0 ? 0.0 : value);
     }
 
 private:
@@ -384,23 +386,17 @@ ProjectSerializer::ParseResult ProjectSerializer::readProject(QByteArray& jsonTe
                                                               QString* errorText)
 {
     // In-place parsing: the long Base64 strings stay in the caller's buffer
-    // instead of being copied into the document. UTF-8 is checked in one
-    // vectorised pass up front, which lets the parser skip over string
-    // contents sixteen bytes at a time.
+    // instead of being copied into the document.
     constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag
                                 | rapidjson::kParseNumbersAsStringsFlag;
-    if (!QByteArrayView(jsonText).isValidUtf8()) {
-        if (errorText)
-            *errorText = syntaxErrorText(rapidjson::kParseErrorStringInvalidEncoding);
+    // Whatever Qt's parser takes is put in a form RapidJSON takes (usually
+    // the text as it is); what Qt refuses, including a NUL outside strings
+    // where the in-place parser would stop short, is refused here. This also
+    // checks the UTF-8 in one vectorised pass, which lets the parser skip
+    // over string contents sixteen bytes at a time.
+    qsizetype start = 0;
+    if (JsonTextNormalizer::normalize(jsonText, start, errorText) == JsonTextNormalizer::Outcome::Refused)
         return ParseResult::SyntaxError;
-    }
-    // The in-place parser stops at a NUL byte; one inside the text would
-    // silently cut the document short.
-    if (std::memchr(jsonText.constData(), 0, size_t(jsonText.size()))) {
-        if (errorText)
-            *errorText = syntaxErrorText(rapidjson::kParseErrorValueInvalid);
-        return ParseResult::SyntaxError;
-    }
     // The vectorised scan reads aligned sixteen-byte blocks; keep them inside
     // the allocation. (Also detaches shared data before it is parsed in place.)
     jsonText.reserve(jsonText.size() + 16);
@@ -409,7 +405,7 @@ ProjectSerializer::ParseResult ProjectSerializer::readProject(QByteArray& jsonTe
     rapidjson::ParseResult parsed;
     auto parse = [&](rapidjson::Document&) {
         rapidjson::Reader reader;
-        rapidjson::InsituStringStream stream(jsonText.data());
+        rapidjson::InsituStringStream stream(jsonText.data() + start);
         parsed = reader.Parse<kFlags>(stream, handler);
         return !parsed.IsError();
     };

@@ -4,10 +4,13 @@
 #include "project/Base64Floats.h"
 #include "project/ProjectSerializer.h"
 
+#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QtTest/QtTest>
+#include <cstring>
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -38,8 +41,83 @@ struct Loaded {
     ProjectData data;
 };
 
+// Bit patterns, so that NaN samples compare equal to themselves.
+template <class T> bool sameBits(const T& a, const T& b)
+{
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+bool sameSamples(const QList<float>& a, const QList<float>& b)
+{
+    return a.size() == b.size()
+           && (a.isEmpty() || std::memcmp(a.constData(), b.constData(), size_t(a.size()) * 4) == 0);
+}
+
+// Everything a load fills in, compared bit for bit.
+void compareProjects(const ProjectData& a, const ProjectData& b)
+{
+    QCOMPARE(a.name, b.name);
+    QCOMPARE(a.version, b.version);
+    QCOMPARE(a.id, b.id);
+    QVERIFY(sameBits(a.currentTime, b.currentTime) && sameBits(a.zoom, b.zoom));
+    QCOMPARE(a.settings.sampleRate, b.settings.sampleRate);
+    QCOMPARE(a.settings.bitDepth, b.settings.bitDepth);
+    QCOMPARE(a.settings.channels, b.settings.channels);
+    QVERIFY(sameBits(a.settings.tempo, b.settings.tempo));
+    QCOMPARE(a.settings.timeSignature, b.settings.timeSignature);
+    QCOMPARE(a.tracks.size(), b.tracks.size());
+    for (size_t t = 0; t < a.tracks.size(); ++t) {
+        const TrackData& x = a.tracks[t];
+        const TrackData& y = b.tracks[t];
+        QCOMPARE(x.type, y.type);
+        QCOMPARE(x.name, y.name);
+        QCOMPARE(x.color, y.color);
+        QVERIFY(sameBits(x.volume, y.volume) && sameBits(x.pan, y.pan));
+        QCOMPARE(x.muted, y.muted);
+        QCOMPARE(x.solo, y.solo);
+        QCOMPARE(x.instrumentIndex, y.instrumentIndex);
+        QCOMPARE(x.midiChannel, y.midiChannel);
+        QCOMPARE(x.envelopeEnabled, y.envelopeEnabled);
+        QCOMPARE(x.volumeEnvelope.size(), y.volumeEnvelope.size());
+        for (size_t p = 0; p < x.volumeEnvelope.size(); ++p)
+            QVERIFY(sameBits(x.volumeEnvelope[p].time, y.volumeEnvelope[p].time)
+                    && sameBits(x.volumeEnvelope[p].value, y.volumeEnvelope[p].value));
+        QCOMPARE(x.audioClips.size(), y.audioClips.size());
+        for (size_t c = 0; c < x.audioClips.size(); ++c) {
+            const AudioClip& u = x.audioClips[c];
+            const AudioClip& v = y.audioClips[c];
+            QVERIFY(sameSamples(u.samples, v.samples) && sameSamples(u.stereoSamples, v.stereoSamples));
+            QCOMPARE(u.sampleRate, v.sampleRate);
+            QVERIFY(sameBits(u.start, v.start) && sameBits(u.audioStart, v.audioStart)
+                    && sameBits(u.audioEnd, v.audioEnd) && sameBits(u.fadeIn, v.fadeIn)
+                    && sameBits(u.fadeOut, v.fadeOut));
+            QCOMPARE(u.fadeInCurve, v.fadeInCurve);
+            QCOMPARE(u.fadeOutCurve, v.fadeOutCurve);
+        }
+        QCOMPARE(x.midiClips.size(), y.midiClips.size());
+        for (size_t c = 0; c < x.midiClips.size(); ++c) {
+            const MidiClip& u = x.midiClips[c];
+            const MidiClip& v = y.midiClips[c];
+            QVERIFY(sameBits(u.start, v.start) && sameBits(u.duration, v.duration));
+            QCOMPARE(u.notes.size(), v.notes.size());
+            for (size_t n = 0; n < u.notes.size(); ++n) {
+                QCOMPARE(u.notes[n].pitch, v.notes[n].pitch);
+                QCOMPARE(u.notes[n].velocity, v.notes[n].velocity);
+                QVERIFY(sameBits(u.notes[n].start, v.notes[n].start)
+                        && sameBits(u.notes[n].duration, v.notes[n].duration));
+            }
+        }
+    }
+    QCOMPARE(a.markers.size(), b.markers.size());
+    for (size_t m = 0; m < a.markers.size(); ++m) {
+        QVERIFY(sameBits(a.markers[m].time, b.markers[m].time));
+        QCOMPARE(a.markers[m].label, b.markers[m].label);
+        QCOMPARE(a.markers[m].color, b.markers[m].color);
+    }
+}
+
 // Loads `json` through both readers; fails the test when they disagree on
-// anything the checks look at.
+// whether it opens or on anything it fills in.
 Loaded loadBoth(const QByteArray& json)
 {
     Loaded viaDocument;
@@ -55,27 +133,40 @@ Loaded loadBoth(const QByteArray& json)
 
     [&] {
         QCOMPARE(viaText.ok, viaDocument.ok);
-        QCOMPARE(viaText.data.tracks.size(), viaDocument.data.tracks.size());
-        for (size_t t = 0; t < viaText.data.tracks.size(); ++t) {
-            const TrackData& a = viaText.data.tracks[t];
-            const TrackData& b = viaDocument.data.tracks[t];
-            QCOMPARE(a.type, b.type);
-            QCOMPARE(a.color, b.color);
-            QCOMPARE(a.volume, b.volume);
-            QCOMPARE(a.audioClips.size(), b.audioClips.size());
-            for (size_t c = 0; c < a.audioClips.size(); ++c) {
-                QCOMPARE(a.audioClips[c].samples, b.audioClips[c].samples);
-                QCOMPARE(a.audioClips[c].stereoSamples, b.audioClips[c].stereoSamples);
-                QCOMPARE(a.audioClips[c].start, b.audioClips[c].start);
-                QCOMPARE(a.audioClips[c].sampleRate, b.audioClips[c].sampleRate);
-            }
-            QCOMPARE(a.midiClips.size(), b.midiClips.size());
-        }
-        QCOMPARE(viaText.data.settings.sampleRate, viaDocument.data.settings.sampleRate);
-        QCOMPARE(viaText.data.settings.tempo, viaDocument.data.settings.tempo);
-        QCOMPARE(viaText.data.markers.size(), viaDocument.data.markers.size());
+        if (viaText.ok)
+            compareProjects(viaText.data, viaDocument.data);
     }();
     return viaText;
+}
+
+// A small saved project with every kind of record, as the corpus's seed.
+QByteArray smallProjectText()
+{
+    TrackData audio;
+    audio.name = QStringLiteral("人声");
+    audio.color = QColor(0x12, 0xab, 0xef);
+    audio.volumeEnvelope = {{0.5, 0.25f}, {1.5, 1.0f}};
+    AudioClip clip;
+    clip.samples = {0.5f, -0.25f, 1.0f, 0.125f};
+    clip.stereoSamples = {0.5f, 0.5f, -0.25f, 0.75f};
+    clip.sampleRate = 48000;
+    clip.start = 1.25;
+    clip.fadeIn = 0.01;
+    audio.audioClips.push_back(clip);
+    TrackData midi;
+    midi.type = TrackType::MidiTrack;
+    midi.name = QStringLiteral("piano");
+    MidiClip notes;
+    notes.notes = {MidiNote{60, 0.0, 0.5, 100}, MidiNote{64, 0.25, 1.0, 90}};
+    midi.midiClips.push_back(notes);
+    ProjectSettings settings;
+    settings.tempo = 97.5;
+    QByteArray text;
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::WriteOnly);
+    ProjectSerializer::writeProject(&buffer, QStringLiteral("demo"), {audio, midi}, settings, 0.0, 1.0,
+                                    {{2.5, QStringLiteral("副歌"), QColor(255, 0, 0)}});
+    return text;
 }
 
 } // namespace
@@ -397,6 +488,101 @@ private slots:
         QVERIFY(clip.audioStart == 1.2345678901234568e29);
     }
 
+    // Text that Qt's parser reads more leniently than strict JSON, and text
+    // that it refuses although RapidJSON alone would take it.
+    void readsWhatQtReads_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("opens");
+        const QByteArray head = "{\"version\":\"1\",\"tracks\":[],";
+        auto named = [&](const QByteArray& name) { return head + "\"name\":\"" + name + "\"}"; };
+        QTest::newRow("byte-order mark") << "\xEF\xBB\xBF" + head + "\"name\":\"x\"}" << true;
+        QTest::newRow("mark, then spaces") << "\xEF\xBB\xBF \n" + head + "\"zoom\":2}" << true;
+        QTest::newRow("mark after a space") << " \xEF\xBB\xBF" + head + "\"zoom\":2}" << false;
+        QTest::newRow("raw tab, newline, 0x01") << named("a\tb\nc\x01" "d\x1f") << true;
+        QTest::newRow("raw NUL in a string") << named(QByteArray("a\0b", 3)) << true;
+        QTest::newRow("raw control in a key") << head + "\"na\x02me\":\"x\",\"name\":\"y\"}" << true;
+        QTest::newRow("numbers 2. .5 -.5 2.e1 0.")
+            << head + "\"zoom\":2.,\"currentTime\":.5,\"settings\":{\"sampleRate\":48000.,\"tempo\":-.5,"
+                      "\"bitDepth\":2.e1,\"channels\":0.}}" << true;
+        QTest::newRow("numbers .5e1 -0. 1.E+2")
+            << head + "\"markers\":[{\"time\":.5e1},{\"time\":-0.},{\"time\":1.E+2}]}" << true;
+        QTest::newRow("number . alone") << head + "\"zoom\":.}" << false;
+        QTest::newRow("number .e5") << head + "\"zoom\":.e5}" << false;
+        QTest::newRow("number 2.5.") << head + "\"zoom\":2.5.}" << false;
+        QTest::newRow("number 2..5") << head + "\"zoom\":2..5}" << false;
+        QTest::newRow("number 1 .5") << head + "\"zoom\":1 .5}" << false;
+        QTest::newRow("any character escaped") << named("\\q\\'\\a\\ \\%") << true;
+        QTest::newRow("control character escaped") << named("a\\\x01" "b") << true;
+        QTest::newRow("non-ASCII escaped") << named("\\\xC3\xA9") << false;
+        QTest::newRow("lead byte escaped, then ASCII") << named("\\\xE8" "d") << true;
+        QTest::newRow("zeros with huge exponents") << head + "\"zoom\":0e400,\"currentTime\":-0.e99999}" << true;
+        QTest::newRow("lone high surrogate") << named("x\\ud800y") << true;
+        QTest::newRow("lone high surrogate at the end") << named("x\\uDBFF") << true;
+        QTest::newRow("lone low surrogate") << named("\\udc00") << true;
+        QTest::newRow("two high surrogates, then a pair") << named("\\ud800\\ud83d\\ude00") << true;
+        QTest::newRow("escaped key") << QByteArray("{\"\\u0076ersion\":\"1\",\"tr\\acks\":[]}") << true;
+        QTest::newRow("a scalar root") << QByteArray("17") << false;
+        QTest::newRow("nothing") << QByteArray() << false;
+        QTest::newRow("NUL after the root") << QByteArray("{\"version\":\"1\",\"tracks\":[]}\0", 28) << false;
+        QTest::newRow("NUL between values") << QByteArray("{\"version\":\"1\",\0\"tracks\":[]}", 28) << false;
+        const QByteArray deep = QByteArray(1023, '[') + QByteArray(1023, ']'); // the root is level 1
+        QTest::newRow("1024 levels") << head + "\"x\":" + deep + "}" << true;
+        QTest::newRow("1025 levels") << head + "\"x\":[" + deep + "]}" << false;
+    }
+
+    void readsWhatQtReads()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, opens);
+        QCOMPARE(loadBoth(json).ok, opens);
+    }
+
+    // A seeded corpus of damaged copies of a saved project, with the damage
+    // drawn from what the two parsers treat differently: both readers open
+    // the same ones and read the same things from them.
+    void mutatedProjectsReadAlike()
+    {
+        const QByteArray seed = smallProjectText();
+        QVERIFY(seed.size() > 500);
+        const QList<QByteArray> pieces = {"\xEF\xBB\xBF", QByteArray(1, '\0'), "\x01", "\t", "\n", "\x1f",
+                                          "\\", "\\u", "\\ud800", "\\udc00", "\\q", "\"", ".", "-.", "0.",
+                                          ".5", "e", "E+", "[", "]", "{", "}", ",", ":", " ", "\xC3\xA9",
+                                          "1", "00", "-", "true", "null"};
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        std::mt19937 random(20261207);
+        int opened = 0;
+        for (int round = 0; round < 4000; ++round) {
+            QByteArray text = seed;
+            for (int edits = 1 + int(random() % 3); edits > 0; --edits) {
+                const qsizetype at = qsizetype(random() % quint32(text.size()));
+                switch (random() % 4) {
+                case 0:
+                    text.insert(at, pieces[qsizetype(random() % quint32(pieces.size()))]);
+                    break;
+                case 1:
+                    text.replace(at, 1, pieces[qsizetype(random() % quint32(pieces.size()))]);
+                    break;
+                case 2:
+                    text.remove(at, 1 + qsizetype(random() % 3));
+                    break;
+                default:
+                    text[at] = char(random());
+                    break;
+                }
+            }
+            const Loaded result = loadBoth(text);
+            if (QTest::currentTestFailed()) {
+                qInstallMessageHandler(previous);
+                QFAIL(qPrintable("the readers differ on " + text.toPercentEncoding()));
+            }
+            opened += result.ok ? 1 : 0;
+        }
+        qInstallMessageHandler(previous);
+        QVERIFY2(opened > 400, qPrintable(QString::number(opened)));
+    }
+
     void syntaxErrorsUseQtWording_data()
     {
         QTest::addColumn<QByteArray>("json");
@@ -412,6 +598,7 @@ private slots:
         QTest::newRow("zeros below the double range")
             << "{\"version\":\"1\",\"zoom\":0." + QByteArray(400, '0') + "1}";
         QTest::newRow("nul inside") << QByteArray("{\"version\":\"1\",\"tracks\":[]}\0junk", 33);
+        QTest::newRow("too deep") << QByteArray(1025, '[') + QByteArray(1025, ']');
     }
 
     void syntaxErrorsUseQtWording()
@@ -430,7 +617,7 @@ private slots:
                                      "missing name separator", "unterminated array",
                                      "invalid escape sequence", "illegal value", "unterminated object",
                                      "illegal number", "invalid UTF8 string",
-                                     "object is missing after a comma"};
+                                     "object is missing after a comma", "too deeply nested document"};
         QVERIFY2(qtTexts.contains(ours), qPrintable(ours));
     }
 };
