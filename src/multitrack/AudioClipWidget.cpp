@@ -1,12 +1,10 @@
 #include "multitrack/AudioClipWidget.h"
 
-#include <QCursor>
 #include <cmath>
 #include <cstdlib>
 
 namespace {
 
-constexpr int LaneHeight = 120;
 constexpr int Band = ClipLaneEnvelope::BandMargin;
 // Presses within this many pixels of a clip's head or tail grab the edge.
 constexpr int EdgeGrab = 6;
@@ -16,115 +14,20 @@ constexpr int FadeHandleSize = 12;
 } // namespace
 
 AudioClipWidget::AudioClipWidget(QWidget* parent)
-    : QWidget(parent)
+    : ClipLaneWidget(parent)
 {
-    setFixedHeight(LaneHeight);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setMouseTracking(true);
-    setFocusPolicy(Qt::ClickFocus);
-    setStyleSheet(QStringLiteral(
-        "background-color: #14141e; border-top: 1px solid #333; border-bottom: 1px solid #333;"));
 }
 
 AudioClipWidget::~AudioClipWidget() = default;
 
-// ---- view fields ----
-
 void AudioClipWidget::setTrackData(TrackData* newTrack)
 {
-    track = newTrack;
-    if (track)
-        wave = track->color;
-    else
+    if (!newTrack)
         peaks.clear();
-    // A gesture survives a re-pointing to the same track at a new address;
-    // one whose clip or point is gone ends here.
-    dropStaleGestures();
-    update();
+    bindTrack(newTrack);
 }
 
-void AudioClipWidget::setViewStartSec(double sec)
-{
-    mapping.setViewStartSec(sec);
-    update();
-}
-
-void AudioClipWidget::setZoomLevel(double zoom)
-{
-    mapping.setZoom(zoom);
-    update();
-}
-
-void AudioClipWidget::setPlayheadPosition(double sec)
-{
-    if (!std::isnan(sec))
-        playhead = sec;
-    update();
-}
-
-void AudioClipWidget::setWaveColor(const QColor& color)
-{
-    wave = color;
-    update();
-}
-
-void AudioClipWidget::setToolMode(int mode)
-{
-    tool = mode;
-    moveDragging = false;
-    moveDragClip = -1;
-    trimClip = -1;
-    fadeDragKind = 0;
-    fadeDragClip = -1;
-    envelopeEditor.cancel();
-    setCursor(Qt::ArrowCursor);
-}
-
-void AudioClipWidget::setShowEnvelope(bool show)
-{
-    envelopeShown = show;
-    if (!show)
-        envelopeEditor.cancel();
-    update();
-}
-
-void AudioClipWidget::setSnapEnabled(bool enabled)
-{
-    snapEnabled = enabled;
-}
-
-void AudioClipWidget::setSnapBpm(double bpm)
-{
-    if (std::isfinite(bpm) && bpm > 0.0)
-        snapTempo = bpm;
-}
-
-// ---- geometry ----
-
-int AudioClipWidget::secondsToX(double sec) const
-{
-    return mapping.secondsToX(sec);
-}
-
-double AudioClipWidget::xToSeconds(int x) const
-{
-    return mapping.xToSeconds(x);
-}
-
-double AudioClipWidget::snapToGrid(double sec) const
-{
-    return TimelineMapping::snapToBeat(sec, snapTempo);
-}
-
-double AudioClipWidget::valueToY(float value) const
-{
-    return ClipLaneEnvelope::valueToY(value, height());
-}
-
-float AudioClipWidget::yToValue(int y) const
-{
-    return ClipLaneEnvelope::yToValue(y, height());
-}
+// ---- clips ----
 
 bool AudioClipWidget::hasMaterial(const AudioClip& clip)
 {
@@ -137,15 +40,49 @@ double AudioClipWidget::visibleLength(const AudioClip& clip)
     return hasMaterial(clip) ? clip.playableLength() : 0.0;
 }
 
+AudioClip* AudioClipWidget::clipAt(int index) const
+{
+    return validClip(index) ? &track->audioClips[std::size_t(index)] : nullptr;
+}
+
+int AudioClipWidget::clipCount() const
+{
+    return track ? int(track->audioClips.size()) : 0;
+}
+
+double AudioClipWidget::clipStart(int index) const
+{
+    return track->audioClips[std::size_t(index)].start;
+}
+
+void AudioClipWidget::setClipStart(int index, double start)
+{
+    track->audioClips[std::size_t(index)].start = start;
+}
+
+void AudioClipWidget::endLaneGestures(bool staleOnly)
+{
+    if (!staleOnly || !validClip(trimClip))
+        trimClip = -1;
+    if (!staleOnly || !validClip(fadeDragClip)) {
+        fadeDragKind = 0;
+        fadeDragClip = -1;
+    }
+}
+
+// ---- hit tests ----
+
+std::pair<int, int> AudioClipWidget::clipEdgesX(const AudioClip& clip) const
+{
+    return {secondsToX(clip.start), secondsToX(clip.start + visibleLength(clip))};
+}
+
 int AudioClipWidget::hitTestClip(const QPoint& pos) const
 {
-    if (!track || pos.y() < Band || pos.y() > height() - Band)
+    if (!inClipBand(pos.y()))
         return -1;
-    const std::vector<AudioClip>& clips = track->audioClips;
-    for (std::size_t i = 0; i < clips.size(); ++i) {
-        const AudioClip& clip = clips[i];
-        const int x1 = secondsToX(clip.start);
-        const int x2 = secondsToX(clip.start + visibleLength(clip));
+    for (std::size_t i = 0; i < track->audioClips.size(); ++i) {
+        const auto [x1, x2] = clipEdgesX(track->audioClips[i]);
         if (x1 <= pos.x() && pos.x() <= x2)
             return int(i);
     }
@@ -154,15 +91,13 @@ int AudioClipWidget::hitTestClip(const QPoint& pos) const
 
 int AudioClipWidget::hitTestClipEdge(const QPoint& pos) const
 {
-    if (!track || pos.y() < Band || pos.y() > height() - Band)
+    if (!inClipBand(pos.y()))
         return -1;
-    const std::vector<AudioClip>& clips = track->audioClips;
-    for (std::size_t i = 0; i < clips.size(); ++i) {
-        const AudioClip& clip = clips[i];
+    for (std::size_t i = 0; i < track->audioClips.size(); ++i) {
+        const AudioClip& clip = track->audioClips[i];
         if (!hasMaterial(clip))
             continue;
-        const int x1 = secondsToX(clip.start);
-        const int x2 = secondsToX(clip.start + visibleLength(clip));
+        const auto [x1, x2] = clipEdgesX(clip);
         if (std::abs(pos.x() - x1) <= EdgeGrab)
             return int(2 * i);
         if (std::abs(pos.x() - x2) <= EdgeGrab)
@@ -174,15 +109,13 @@ int AudioClipWidget::hitTestClipEdge(const QPoint& pos) const
 int AudioClipWidget::hitTestFadeHandle(const QPoint& pos, int& clipIndex) const
 {
     clipIndex = -1;
-    if (!track || pos.y() < Band || pos.y() > Band + FadeHandleSize)
+    if (!inClipBand(pos.y()) || pos.y() > Band + FadeHandleSize)
         return 0;
-    const std::vector<AudioClip>& clips = track->audioClips;
-    for (std::size_t i = 0; i < clips.size(); ++i) {
-        const AudioClip& clip = clips[i];
+    for (std::size_t i = 0; i < track->audioClips.size(); ++i) {
+        const AudioClip& clip = track->audioClips[i];
         if (!hasMaterial(clip))
             continue;
-        const int x1 = secondsToX(clip.start);
-        const int x2 = secondsToX(clip.start + visibleLength(clip));
+        const auto [x1, x2] = clipEdgesX(clip);
         if (x1 <= pos.x() && pos.x() <= x1 + FadeHandleSize) {
             clipIndex = int(i);
             return 1;
@@ -193,52 +126,4 @@ int AudioClipWidget::hitTestFadeHandle(const QPoint& pos, int& clipIndex) const
         }
     }
     return 0;
-}
-
-int AudioClipWidget::hitTestEnvelopePoint(const QPoint& pos) const
-{
-    if (!track)
-        return -1;
-    return ClipLaneEnvelope::hitTestPoint(track->volumeEnvelope, mapping, height(), pos);
-}
-
-AudioClip* AudioClipWidget::clipAt(int index) const
-{
-    if (!track || index < 0 || index >= int(track->audioClips.size()))
-        return nullptr;
-    return &track->audioClips[std::size_t(index)];
-}
-
-void AudioClipWidget::dropStaleGestures()
-{
-    const auto stale = [this](int index) { return index >= 0 && !clipAt(index); };
-    if (stale(trimClip))
-        trimClip = -1;
-    if (stale(fadeDragClip)) {
-        fadeDragKind = 0;
-        fadeDragClip = -1;
-    }
-    if (stale(bodyDragClip)) {
-        bodyDragClip = -1;
-        bodyMoved = false;
-    }
-    if (stale(moveDragClip)) {
-        // The page holds the drag; its release still reaches it.
-        moveDragClip = -1;
-    }
-    if (envelopeEditor.dragging()
-        && (!track || envelopeEditor.dragPoint() >= int(track->volumeEnvelope.size())))
-        envelopeEditor.cancel();
-}
-
-void AudioClipWidget::endGestures()
-{
-    trimClip = -1;
-    fadeDragKind = 0;
-    fadeDragClip = -1;
-    moveDragging = false;
-    moveDragClip = -1;
-    bodyMoved = false;
-    bodyDragClip = -1;
-    envelopeEditor.cancel();
 }

@@ -58,28 +58,6 @@ void AudioClipWidget::contextMenuEvent(QContextMenuEvent* event)
     QWidget::contextMenuEvent(event);
 }
 
-bool AudioClipWidget::showEnvelopePointMenu(const QPoint& pos, const QPoint& globalPos)
-{
-    if (!envelopeShown || !track || track->volumeEnvelope.empty())
-        return false;
-    const int point = hitTestEnvelopePoint(pos);
-    if (point < 0)
-        return false;
-    // No parent: the menu must outlive nothing but this call, even when the
-    // lane is deleted while it is open.
-    QMenu menu;
-    QAction* erase = menu.addAction(QStringLiteral("删除包络点"));
-    const QPointer<AudioClipWidget> alive(this);
-    QAction* chosen = menu.exec(globalPos);
-    // The menu ran the event loop: the lane or its track may have changed.
-    if (!alive || chosen != erase || !track)
-        return true;
-    ClipLaneEnvelopeEditor::Edit edit;
-    if (ClipLaneEnvelopeEditor::erasePoint(*track, point, edit))
-        commitEnvelopeEdit(edit);
-    return true;
-}
-
 bool AudioClipWidget::showFadeCurveMenu(const QPoint& pos, const QPoint& globalPos)
 {
     const int hit = hitTestClip(pos);
@@ -90,6 +68,7 @@ bool AudioClipWidget::showFadeCurveMenu(const QPoint& pos, const QPoint& globalP
     const QMenu* fadeInMenu = addCurveMenu(menu, QStringLiteral("淡入曲线"), clip.fadeInCurve);
     addCurveMenu(menu, QStringLiteral("淡出曲线"), clip.fadeOutCurve);
     const QPointer<AudioClipWidget> alive(this);
+    // The menu ran the event loop: the lane or its clips may have changed.
     QAction* chosen = menu.exec(globalPos);
     if (!alive || !chosen)
         return true;

@@ -12,6 +12,7 @@
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -34,13 +35,40 @@ QRectF cutToLane(const QRectF& r, int width)
     return QRectF(left, r.top(), std::max(0.0, right - left), r.height());
 }
 
+// Bit for bit, so fields that are not numbers still compare equal.
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
 } // namespace
 
 void AudioClipWidget::paintEvent(QPaintEvent* event)
 {
+    const QPoint cursor = mapFromGlobal(QCursor::pos());
+    hoverAtPaint = rect().contains(cursor) ? hitTestClip(cursor) : -1;
+    std::vector<double> key = pictureKey();
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (!sameBits(key, pictureKeyValues) || picture.size() != pixels
+        || picture.devicePixelRatio() != ratio) {
+        // Opaque: the lane fill covers it, and copying it needs no blending.
+        picture = QImage(pixels, QImage::Format_RGB32);
+        picture.setDevicePixelRatio(ratio);
+        drawPicture();
+        pictureKeyValues = std::move(key);
+    }
     QPainter painter(this);
+    painter.drawImage(event->rect(), picture, QRectF(QPointF(event->rect().topLeft()) * ratio,
+                                                     QSizeF(event->rect().size()) * ratio));
     painter.setRenderHint(QPainter::Antialiasing);
-    exposed = event->rect();
+    drawPlayhead(painter);
+}
+
+void AudioClipWidget::drawPicture()
+{
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
     drawBackground(painter);
     if (track && !track->audioClips.empty())
         drawClips(painter);
@@ -48,8 +76,46 @@ void AudioClipWidget::paintEvent(QPaintEvent* event)
         drawEmptyState(painter);
     if (envelopeShown && track)
         drawEnvelope(painter);
-    drawPlayhead(painter);
     dropUnusedPeaks();
+}
+
+std::vector<double> AudioClipWidget::pictureKey() const
+{
+    // Doubles hold every value exactly (addresses included: they stay
+    // below 2^53).
+    std::vector<double> key = {double(width()),
+                               double(height()),
+                               mapping.viewStartSec(),
+                               mapping.zoom(),
+                               double(wave.rgba()),
+                               double(envelopeShown),
+                               double(selected),
+                               double(trimClip),
+                               double(fadeDragClip),
+                               double(hoverAtPaint),
+                               double(envelope.dragPoint()),
+                               double(quintptr(track))};
+    if (!track)
+        return key;
+    key.push_back(track->volume);
+    for (const AudioClip& clip : track->audioClips) {
+        key.insert(key.end(), {clip.start, clip.audioStart, clip.audioEnd, clip.fadeIn,
+                               clip.fadeOut, double(clip.fadeInCurve), double(clip.fadeOutCurve),
+                               double(clip.sampleRate)});
+        ClipPeakCache::appendSignature(ClipPeakCache::monoChannel(clip.samples), key);
+        if (!clip.stereoSamples.isEmpty()) {
+            ClipPeakCache::appendSignature(ClipPeakCache::stereoChannel(clip.stereoSamples, 0), key);
+            ClipPeakCache::appendSignature(ClipPeakCache::stereoChannel(clip.stereoSamples, 1), key);
+        } else {
+            key.push_back(0.0);
+        }
+    }
+    key.push_back(-1.0);
+    if (envelopeShown) {
+        for (const EnvelopePoint& point : track->volumeEnvelope)
+            key.insert(key.end(), {point.time, double(point.value)});
+    }
+    return key;
 }
 
 void AudioClipWidget::drawBackground(QPainter& painter)
@@ -67,9 +133,6 @@ void AudioClipWidget::drawClips(QPainter& painter)
 {
     const int w = width();
     const int h = height();
-    // The clip under the mouse shows its trim handles.
-    const QPoint cursor = mapFromGlobal(QCursor::pos());
-    const int underCursor = rect().contains(cursor) ? hitTestClip(cursor) : -1;
 
     const std::vector<AudioClip>& clips = track->audioClips;
     for (std::size_t n = 0; n < clips.size(); ++n) {
@@ -89,7 +152,7 @@ void AudioClipWidget::drawClips(QPainter& painter)
         drawClipWaveform(painter, r, clip);
         drawClipFades(painter, r, clip);
 
-        if (i == trimClip || i == fadeDragClip || i == underCursor)
+        if (i == trimClip || i == fadeDragClip || i == hoverAtPaint)
             ClipLanePainting::drawTrimHandles(painter, x1, x2, w, h);
 
         if (i == selected) {
@@ -153,7 +216,7 @@ void AudioClipWidget::drawClipFades(QPainter& painter, const QRectF& r, const Au
 void AudioClipWidget::drawEnvelope(QPainter& painter)
 {
     ClipLaneEnvelope::draw(painter, *track, mapping, width(), height(),
-                           envelopeEditor.dragPoint());
+                           envelope.dragPoint());
 }
 
 void AudioClipWidget::drawPlayhead(QPainter& painter)

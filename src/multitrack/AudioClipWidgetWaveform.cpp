@@ -17,12 +17,9 @@ namespace {
 const QColor LaneLineColor(0x3c, 0x3c, 0x50);
 const QColor LaneLabelColor(0x78, 0x78, 0x8c);
 
-// The part of the inner width that a paint covers: the clip's inner area
-// within the lane (visibleLeft, visibleRight), narrowed to the exposed
-// columns (paintLeft, paintRight).
+// The part of the clip's inner area within the lane.
 struct Span {
     double visibleLeft, visibleRight;
-    double paintLeft, paintRight;
 };
 
 // One channel of the clip laid out in the inner area.
@@ -45,24 +42,24 @@ double sampleY(const ChannelLane& lane, float value)
 // Columns p of the inner area: the frames first + trunc(f*p) up to
 // first + trunc(f*(p+1)); each line runs from the largest to the smallest
 // value, both starting at 0, so a column always reaches the centre line.
-void drawColumns(QPainter& painter, const ChannelLane& lane, const WaveformPeakIndex& peaks,
+void drawColumns(QPainter& painter, const ChannelLane& lane, ClipPeakCache& peaks,
                  const Span& span, const QColor& colour)
 {
-    const double f = double(lane.frames) / lane.iw;
-    const qint64 from = qint64(std::trunc(span.paintLeft - lane.x0));
-    const qint64 to = qint64(std::min(std::trunc(span.paintRight - lane.x0), std::trunc(lane.iw)));
+    ClipPeakCache::Columns layout;
+    layout.first = lane.first;
+    layout.limit = lane.limit;
+    layout.framesPerColumn = double(lane.frames) / lane.iw;
+    const qint64 from = qint64(std::trunc(span.visibleLeft - lane.x0));
+    const qint64 to = qint64(std::min(std::trunc(span.visibleRight - lane.x0), std::trunc(lane.iw)));
     if (from >= to)
         return;
+    const ClipPeakCache::Extremes extremes = peaks.columnExtremes(lane.channel, layout, from, to);
     QVector<QLineF> lines;
     lines.reserve(int(to - from));
     for (qint64 p = from; p < to; ++p) {
-        const qsizetype begin = lane.first + qsizetype(f * double(p));
-        const qsizetype end = std::min(lane.first + qsizetype(f * double(p + 1)), lane.limit);
-        float lo = 0.0f, hi = 0.0f;
-        if (begin < end)
-            peaks.rangeMinMax(lane.channel.values, begin, end, lo, hi);
         const double x = lane.x0 + double(p);
-        lines.append(QLineF(x, sampleY(lane, hi), x, sampleY(lane, lo)));
+        lines.append(QLineF(x, sampleY(lane, extremes.hi[p - from]), x,
+                            sampleY(lane, extremes.lo[p - from])));
     }
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
@@ -86,15 +83,15 @@ void drawSegments(QPainter& painter, const ChannelLane& lane, const Span& span,
         const qsizetype frame = lane.first + k;
         return frame < lane.limit ? lane.channel.values[frame * lane.channel.stride] : 0.0f;
     };
-    // Start a segment before the first one that can reach the painted span.
-    const double left = std::max(span.visibleLeft, span.paintLeft);
+    // Start a segment before the first one that can reach the span.
+    const double left = span.visibleLeft;
     qsizetype k = qsizetype(std::max(0.0, std::floor((left - lane.x0) / step) - 1.0));
     QPolygonF line;
     for (; k + 1 < n; ++k) {
         const double xRight = xAt(k + 1);
         if (xRight < left)
             continue;
-        if (xRight > span.visibleRight || xAt(k) > span.paintRight)
+        if (xRight > span.visibleRight)
             break;
         if (line.isEmpty())
             line.append(QPointF(xAt(k), sampleY(lane, value(k))));
@@ -147,9 +144,7 @@ void AudioClipWidget::drawClipWaveform(QPainter& painter, const QRectF& r, const
     Span span;
     span.visibleLeft = std::max(0.0, x0);
     span.visibleRight = std::min(x0 + iw, double(width()));
-    span.paintLeft = std::max(span.visibleLeft, double(exposed.left()));
-    span.paintRight = std::min(span.visibleRight, double(exposed.left() + exposed.width()));
-    if (span.paintLeft >= span.paintRight)
+    if (span.visibleLeft >= span.visibleRight)
         return;
 
     QColor colour = wave;
@@ -163,7 +158,7 @@ void AudioClipWidget::drawClipWaveform(QPainter& painter, const QRectF& r, const
         lane.iw = iw;
         lane.limit = std::min({last, frames, lane.channel.count});
         if (columns)
-            drawColumns(painter, lane, peaks.index(lane.channel), span, colour);
+            drawColumns(painter, lane, peaks, span, colour);
         else
             drawSegments(painter, lane, span, colour);
     };

@@ -27,130 +27,47 @@ QRectF visiblePart(const QRectF& r, int width)
 } // namespace
 
 MidiClipWidget::MidiClipWidget(QWidget* parent)
-    : QWidget(parent)
+    : ClipLaneWidget(parent)
 {
-    setFixedHeight(LaneHeight);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setMouseTracking(true);
-    setFocusPolicy(Qt::ClickFocus);
-    setStyleSheet(QStringLiteral(
-        "background-color: #14141e; border-top: 1px solid #333; border-bottom: 1px solid #333;"));
 }
-
-// ---- view fields ----
 
 void MidiClipWidget::setTrackData(TrackData* value)
 {
-    track = value;
-    if (track)
-        wave = track->color;
-    else
-        endGestures();
-    update();
+    bindTrack(value);
 }
 
-void MidiClipWidget::setViewStartSec(double seconds)
+int MidiClipWidget::clipCount() const
 {
-    mapping.setViewStartSec(seconds);
-    update();
+    return track ? int(track->midiClips.size()) : 0;
 }
 
-void MidiClipWidget::setZoomLevel(double value)
+double MidiClipWidget::clipStart(int index) const
 {
-    mapping.setZoom(value);
-    update();
+    return track->midiClips[size_t(index)].start;
 }
 
-void MidiClipWidget::setPlayheadPosition(double seconds)
+void MidiClipWidget::setClipStart(int index, double start)
 {
-    playhead = seconds;
-    update();
+    // The notes keep their clip-relative times, so they move with it.
+    track->midiClips[size_t(index)].start = start;
 }
 
-void MidiClipWidget::setWaveColor(const QColor& color)
+void MidiClipWidget::endLaneGestures(bool staleOnly)
 {
-    wave = color;
-    update();
-}
-
-void MidiClipWidget::setToolMode(int mode)
-{
-    tool = mode;
-    moveDragging = false;
-    moveDragClip = -1;
-    trimClip = -1;
-    creating = false;
-    envelope.cancel();
-    setCursor(Qt::ArrowCursor);
-}
-
-void MidiClipWidget::setShowEnvelope(bool show)
-{
-    envelopeShown = show;
-    if (!show)
-        envelope.cancel();
-    update();
-}
-
-void MidiClipWidget::setSnapEnabled(bool enabled)
-{
-    snap = enabled;
-}
-
-void MidiClipWidget::setSnapBpm(double bpm)
-{
-    if (bpm > 0.0)
-        snapTempo = bpm;
-}
-
-void MidiClipWidget::endGestures()
-{
-    creating = false;
-    trimClip = -1;
-    moveDragging = false;
-    moveDragClip = -1;
-    bodyMoved = false;
-    bodyDragClip = -1;
-    envelope.cancel();
-}
-
-// ---- geometry ----
-
-int MidiClipWidget::secondsToX(double seconds) const
-{
-    return mapping.secondsToX(seconds);
-}
-
-double MidiClipWidget::xToSeconds(int x) const
-{
-    return mapping.xToSeconds(x);
-}
-
-double MidiClipWidget::snapToGrid(double seconds) const
-{
-    return TimelineMapping::snapToBeat(seconds, snapTempo);
-}
-
-double MidiClipWidget::valueToY(float value) const
-{
-    return ClipLaneEnvelope::valueToY(value, height());
-}
-
-float MidiClipWidget::yToValue(int y) const
-{
-    return ClipLaneEnvelope::yToValue(y, height());
+    if (!staleOnly)
+        creating = false;
+    if (!staleOnly || !validClip(trimClip))
+        trimClip = -1;
 }
 
 MidiClip* MidiClipWidget::clipAt(int index) const
 {
-    if (!track || index < 0 || index >= int(track->midiClips.size()))
-        return nullptr;
-    return &track->midiClips[size_t(index)];
+    return validClip(index) ? &track->midiClips[size_t(index)] : nullptr;
 }
 
 int MidiClipWidget::hitTestClip(const QPoint& pos) const
 {
-    if (!track || pos.y() < Band || pos.y() > height() - Band)
+    if (!inClipBand(pos.y()))
         return -1;
     for (size_t i = 0; i < track->midiClips.size(); ++i) {
         const MidiClip& clip = track->midiClips[i];
@@ -164,7 +81,7 @@ int MidiClipWidget::hitTestClip(const QPoint& pos) const
 
 int MidiClipWidget::hitTestClipEdge(const QPoint& pos) const
 {
-    if (!track || pos.y() < Band || pos.y() > height() - Band)
+    if (!inClipBand(pos.y()))
         return -1;
     for (size_t i = 0; i < track->midiClips.size(); ++i) {
         const MidiClip& clip = track->midiClips[i];
@@ -176,13 +93,6 @@ int MidiClipWidget::hitTestClipEdge(const QPoint& pos) const
             return int(2 * i + 1);
     }
     return -1;
-}
-
-int MidiClipWidget::hitTestEnvelopePoint(const QPoint& pos) const
-{
-    if (!track)
-        return -1;
-    return ClipLaneEnvelope::hitTestPoint(track->volumeEnvelope, mapping, height(), pos);
 }
 
 // ---- painting ----

@@ -1,4 +1,6 @@
-// Mouse, key and context-menu handling of the MIDI clip lane.
+// Mouse, key and context-menu handling of the MIDI clip lane. The envelope,
+// the Move and Scissors tools and body drags are ClipLaneWidget's; here are
+// the Alt-drag creation, trims, Delete and the clip menu.
 
 #include "multitrack/MidiClipWidget.h"
 
@@ -6,149 +8,44 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
-namespace {
-
-// A body drag waits until the mouse has moved more than this.
-constexpr int DragThresholdPixels = 5;
-
-QPoint localPos(const QMouseEvent* event)
+bool MidiClipWidget::pressNormalTool(QMouseEvent* event, const QPoint& pos)
 {
-    return event->position().toPoint();
-}
-
-QPoint globalPos(const QMouseEvent* event)
-{
-    return event->globalPosition().toPoint();
-}
-
-} // namespace
-
-void MidiClipWidget::emitEnvelopeEdit(const ClipLaneEnvelopeEditor::Edit& edit)
-{
-    emit envelopeEditCommitted(edit.before, edit.after);
-    emit envelopeChanged();
-}
-
-void MidiClipWidget::movePlayheadTo(int x)
-{
-    playhead = std::max(0.0, xToSeconds(x));
-    emit playheadMoved(playhead);
-}
-
-void MidiClipWidget::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton) {
-        QWidget::mousePressEvent(event);
-        return;
+    if (event->modifiers() & Qt::AltModifier) {
+        // Wherever the press lands, over clips too.
+        creating = true;
+        creationStart = creationEnd = xToSeconds(pos.x());
+        update();
+        return true;
     }
-    const QPoint pos = localPos(event);
-    const bool alt = event->modifiers() & Qt::AltModifier;
-
-    if (envelopeShown && track) {
-        // A point under the mouse wins in every tool; Alt adds one at 0 s or later.
-        ClipLaneEnvelopeEditor::Edit added;
-        if (envelope.grab(*track, mapping, height(), pos)) {
-            update();
-            event->accept();
-            return;
-        }
-        if (alt && ClipLaneEnvelopeEditor::addPoint(*track, xToSeconds(pos.x()), yToValue(pos.y()),
-                                                    added)) {
-            emitEnvelopeEdit(added);
-            update();
-            event->accept();
-            return;
-        }
+    const int edge = hitTestClipEdge(pos);
+    if (const MidiClip* clip = clipAt(edge >= 0 ? edge / 2 : -1)) {
+        trimClip = edge / 2;
+        trimLeftEdge = edge % 2 == 0;
+        trimAnchorStart = clip->start;
+        trimAnchorDuration = clip->duration;
+        emit clicked();
+        update();
+        return true;
     }
-
     const int hit = hitTestClip(pos);
-    if (tool == MoveTool) {
-        if (hit >= 0) {
-            moveDragging = true;
-            moveDragClip = hit;
-            emit clipDragStarted(hit, globalPos(event));
-            event->accept();
-            return;
-        }
-        QWidget::mousePressEvent(event);
-        return;
+    if (hit >= 0) {
+        pressBody(hit, pos);
+        return true;
     }
-    if (tool == ScissorsTool && hit >= 0) {
-        emit scissorClicked(hit);
-        event->accept();
-        return;
-    }
-    if (tool != ScissorsTool) {
-        if (alt) {
-            creating = true;
-            creationStart = creationEnd = xToSeconds(pos.x());
-            update();
-            event->accept();
-            return;
-        }
-        const int edge = hitTestClipEdge(pos);
-        if (const MidiClip* clip = clipAt(edge >= 0 ? edge / 2 : -1)) {
-            trimClip = edge / 2;
-            trimLeftEdge = edge % 2 == 0;
-            trimAnchorStart = clip->start;
-            trimAnchorDuration = clip->duration;
-            emit clicked();
-            event->accept();
-            return;
-        }
-        if (const MidiClip* clip = clipAt(hit)) {
-            bodyMoved = false;
-            bodyDragClip = hit;
-            bodyDragAnchor = clip->start;
-            pressX = pos.x();
-            selected = hit;
-            setFocus(Qt::MouseFocusReason);
-            emit clicked();
-            update();
-            event->accept();
-            return;
-        }
-        selected = -1;
-    }
-    movePlayheadTo(pos.x());
-    emit clicked();
-    update();
-    QWidget::mousePressEvent(event);
-}
-
-bool MidiClipWidget::dragBody(int x)
-{
-    MidiClip* clip = clipAt(bodyDragClip);
-    if (!clip) {
-        bodyDragClip = -1;
-        bodyMoved = false;
-        return false;
-    }
-    const int dx = x - pressX;
-    if (!bodyMoved && std::abs(dx) <= DragThresholdPixels)
-        return false;
-    bodyMoved = true;
-    double start = std::max(0.0, bodyDragAnchor + dx / mapping.pixelsPerSecond());
-    if (snap)
-        start = snapToGrid(start);
-    clip->start = start;
-    setCursor(Qt::ClosedHandCursor);
-    update();
-    return true;
+    selected = -1;
+    return false;
 }
 
 bool MidiClipWidget::dragTrim(int x)
 {
     MidiClip* clip = clipAt(trimClip);
-    if (!clip) {
-        trimClip = -1;
+    if (!clip)
         return false;
-    }
     const double t = xToSeconds(x);
     if (trimLeftEdge) {
         // The clip's end stays put; the notes keep their times from the new start.
@@ -174,54 +71,19 @@ void MidiClipWidget::hover(const QPoint& pos)
         setCursor(Qt::ArrowCursor);
 }
 
-void MidiClipWidget::mouseMoveEvent(QMouseEvent* event)
+bool MidiClipWidget::moveNormalTool(const QPoint& pos)
 {
-    if (!track) {
-        QWidget::mouseMoveEvent(event);
-        return;
-    }
-    const QPoint pos = localPos(event);
-    if (envelope.dragging() && envelope.dragTo(*track, xToSeconds(pos.x()), yToValue(pos.y()))) {
-        setCursor(Qt::SizeAllCursor);
-        update();
-        event->accept();
-        return;
-    }
-    if (moveDragging) {
-        emit clipDragMoved(globalPos(event));
-        event->accept();
-        return;
-    }
-    if (tool == MoveTool || tool == ScissorsTool) {
-        const bool overClip = hitTestClip(pos) >= 0;
-        const Qt::CursorShape overShape = tool == MoveTool ? Qt::OpenHandCursor : Qt::CrossCursor;
-        setCursor(overClip ? overShape : Qt::ArrowCursor);
-        update();
-        QWidget::mouseMoveEvent(event);
-        return;
-    }
-    if (bodyDragClip >= 0 && dragBody(pos.x())) {
-        event->accept();
-        return;
-    }
+    if (dragBody(pos))
+        return true;
     if (creating) {
         creationEnd = xToSeconds(pos.x());
         update();
-        event->accept();
-        return;
+        return true;
     }
-    if (trimClip >= 0 && dragTrim(pos.x())) {
-        event->accept();
-        return;
-    }
+    if (dragTrim(pos.x()))
+        return true;
     hover(pos);
-    // Repaint so the trim handles follow the mouse.
-    update();
-    if (envelopeShown && hitTestEnvelopePoint(pos) >= 0) {
-        event->accept();
-        return;
-    }
-    QWidget::mouseMoveEvent(event);
+    return envelopeShown && hitTestEnvelopePoint(pos) >= 0;
 }
 
 void MidiClipWidget::finishCreation()
@@ -239,75 +101,22 @@ void MidiClipWidget::finishCreation()
         emit clipCreated(lo, hi - lo);
 }
 
-void MidiClipWidget::mouseReleaseEvent(QMouseEvent* event)
+bool MidiClipWidget::releaseNormalTool(const QPoint& pos)
 {
-    if (event->button() != Qt::LeftButton) {
-        QWidget::mouseReleaseEvent(event);
-        return;
-    }
-    const QPoint pos = localPos(event);
-    if (envelope.dragging()) {
-        // A point that vanished under the drag (undo, rebinding) ends it quietly.
-        ClipLaneEnvelopeEditor::Edit edit;
-        const bool pointExists = track && envelope.dragPoint() < int(track->volumeEnvelope.size());
-        if (!pointExists)
-            envelope.cancel();
-        else if (envelope.release(*track, edit))
-            emitEnvelopeEdit(edit);
-        setCursor(Qt::ArrowCursor);
-        update();
-        event->accept();
-        return;
-    }
-    if (moveDragging) {
-        moveDragging = false;
-        moveDragClip = -1;
-        emit clipDragFinished(globalPos(event));
-        setCursor(Qt::ArrowCursor);
-        event->accept();
-        return;
-    }
     if (trimClip >= 0) {
         trimClip = -1;
         emit clipTrimmed();
         update();
-        event->accept();
-        return;
+        return true;
     }
-    if (bodyDragClip >= 0) {
-        const bool moved = bodyMoved;
-        bodyMoved = false;
-        bodyDragClip = -1;
-        if (moved) {
-            setCursor(Qt::ArrowCursor);
-            emit clipTrimmed();
-        } else {
-            movePlayheadTo(pos.x());
-        }
-        update();
-        event->accept();
-        return;
-    }
+    if (releaseBody(pos))
+        return true;
     if (creating) {
         finishCreation();
         update();
-        event->accept();
-        return;
+        return true;
     }
-    QWidget::mouseReleaseEvent(event);
-}
-
-void MidiClipWidget::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton) {
-        const int hit = hitTestClip(localPos(event));
-        if (hit >= 0) {
-            emit clipDoubleClicked(hit);
-            event->accept();
-            return;
-        }
-    }
-    QWidget::mouseDoubleClickEvent(event);
+    return false;
 }
 
 void MidiClipWidget::keyPressEvent(QKeyEvent* event)
@@ -325,16 +134,7 @@ void MidiClipWidget::keyPressEvent(QKeyEvent* event)
 void MidiClipWidget::contextMenuEvent(QContextMenuEvent* event)
 {
     const QPoint pos = event->pos();
-    const int point = envelopeShown && track ? hitTestEnvelopePoint(pos) : -1;
-    if (point >= 0) {
-        QMenu menu(this);
-        QAction* remove = menu.addAction(QStringLiteral("删除包络点"));
-        if (menu.exec(event->globalPos()) == remove) {
-            ClipLaneEnvelopeEditor::Edit edit;
-            if (track && ClipLaneEnvelopeEditor::erasePoint(*track, point, edit))
-                emitEnvelopeEdit(edit);
-            update();
-        }
+    if (showEnvelopePointMenu(pos, event->globalPos())) {
         event->accept();
         return;
     }
@@ -343,10 +143,11 @@ void MidiClipWidget::contextMenuEvent(QContextMenuEvent* event)
         selected = hit;
         setFocus(Qt::MouseFocusReason);
         update();
-        QMenu menu(this);
+        QMenu menu;
         QAction* remove = menu.addAction(QStringLiteral("删除MIDI块"));
-        // The menu runs its own loop: the clip list may change meanwhile.
-        if (menu.exec(event->globalPos()) == remove && clipAt(hit))
+        const QPointer<MidiClipWidget> alive(this);
+        // The menu runs its own loop: the lane or its clips may change meanwhile.
+        if (menu.exec(event->globalPos()) == remove && alive && clipAt(hit))
             emit deleteClipRequested(hit);
         event->accept();
         return;

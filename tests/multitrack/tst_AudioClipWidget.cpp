@@ -104,6 +104,26 @@ void contextMenu(AudioClipWidget& widget, QPoint pos, int submenu, int entry)
     QApplication::sendEvent(&widget, &event);
 }
 
+// c over `under` at alpha a, as the raster engine blends it.
+QColor over(QColor c, int a, QColor under)
+{
+    const auto mix = [&](int top, int bottom) { return (top * a + bottom * (255 - a)) / 255; };
+    return QColor(mix(c.red(), under.red()), mix(c.green(), under.green()),
+                  mix(c.blue(), under.blue()));
+}
+
+bool near(QColor a, QColor b, int tolerance = 3)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+           && std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+#define CHECK_PIXEL(image, x, y, colour)                                                     \
+    QVERIFY2(near((image).pixelColor(x, y), colour),                                         \
+             qPrintable(QStringLiteral("(%1, %2) is %3, not %4")                             \
+                            .arg(x).arg(y).arg((image).pixelColor(x, y).name(),              \
+                                               QColor(colour).name())))
+
 } // namespace
 
 class AudioClipWidgetTest : public QObject {
@@ -128,6 +148,14 @@ private slots:
         lane.setZoomLevel(0);
         lane.setZoomLevel(std::numeric_limits<double>::infinity());
         QCOMPARE(lane.zoomLevel(), 512.0);
+
+        // The track's colour becomes the wave colour, unless it has none.
+        TrackData track;
+        lane.setTrackData(&track);
+        QCOMPARE(lane.waveColor(), Wave);
+        track.color = Qt::red;
+        lane.setTrackData(&track);
+        QCOMPARE(lane.waveColor(), QColor(Qt::red));
 
         // The envelope scale: 1.5 at y 8, 0 at y 112.
         QCOMPARE(lane.valueToY(1.5f), 8.0);
@@ -365,6 +393,165 @@ private slots:
         contextMenu(lane.widget, {200, 60}, 0, -1);
         QCOMPARE(trimmed.count(), 2);
         QCOMPARE(lane.widget.selectedClip(), -1);
+    }
+
+    void picture()
+    {
+        Lane lane;
+        QCursor::setPos(lane.widget.mapToGlobal(QPoint(790, 116))); // no hover handles
+        const QColor background(0x14, 0x14, 0x1e);
+        const QColor body = over(Wave, 60, background);
+        const QColor trace = over(Wave, 160, body);
+
+        // Mono, 3.5 s at 8 kHz with 0.5 s trimmed off the head, at 0.5 s:
+        // x 50..350, inner x0 54, iw 292, 24000 frames, 82.19 a column.
+        // A spike in the trimmed head must not show; column 50 holds +0.8,
+        // column 100 holds -0.4.
+        AudioClip mono = clip(0.5, 3.5, 8000, 0.0f);
+        mono.audioStart = 0.5;
+        mono.samples[2000] = 1.0f;
+        const auto frameOf = [](int column) { return 4000 + qsizetype(24000.0 / 292 * column) + 1; };
+        mono.samples[frameOf(50)] = 0.8f;
+        mono.samples[frameOf(100)] = -0.4f;
+        mono.fadeIn = 0.4;                            // x 50..90
+        // Stereo, 2 s at 4 s (x 400..600): left +0.5, right -0.5.
+        AudioClip stereo = clip(4.0, 2.0, 1000, 0.0f);
+        stereo.stereoSamples = frames(4000, [](qsizetype i) { return i % 2 ? -0.5f : 0.5f; });
+        lane.track.audioClips = {mono, stereo};
+        lane.track.volumeEnvelope = {point(0.5, 1.0f), point(7.0, 0.5f)};
+        lane.widget.setShowEnvelope(true);
+        lane.widget.setPlayheadPosition(7.5);
+        lane.press({500, 60});                        // selects the stereo clip
+        lane.release({500, 60});
+        lane.widget.setPlayheadPosition(7.5);
+        const QImage image = lane.picture();
+
+        // Mono columns: centre 60, scale 48; every column reaches the centre.
+        CHECK_PIXEL(image, 104, 25, trace);
+        CHECK_PIXEL(image, 104, 59, trace);
+        CHECK_PIXEL(image, 104, 65, body);
+        CHECK_PIXEL(image, 105, 25, body);
+        CHECK_PIXEL(image, 154, 75, trace);
+        CHECK_PIXEL(image, 154, 55, body);
+        for (int x = 200; x < 340; x += 10)
+            CHECK_PIXEL(image, x, 30, body);
+        // The fade-in shades the head (black at alpha 120 at its start) and
+        // its linear curve crosses the band's middle halfway.
+        QVERIFY(near(image.pixelColor(51, 90), over(Qt::black, 120, body), 6));
+        int curve = 0;                                // y 86 at x 60
+        for (int y = 84; y <= 88; ++y)
+            curve = std::max(curve, image.pixelColor(60, y).lightness());
+        QVERIFY(curve > body.lightness() + 20);
+        QVERIFY(image.pixelColor(70, 90).lightness() < body.lightness());
+        CHECK_PIXEL(image, 92, 90, body);
+
+        // Stereo lanes: left centre 36 up to 24, right centre 84 down to 96,
+        // divider at 60.
+        CHECK_PIXEL(image, 500, 28, trace);
+        CHECK_PIXEL(image, 500, 20, body);
+        CHECK_PIXEL(image, 500, 90, trace);
+        CHECK_PIXEL(image, 500, 76, body);
+        CHECK_PIXEL(image, 500, 60, QColor(0x3c, 0x3c, 0x50));
+        // The selection outline runs 1 px inside the body's.
+        QVERIFY(near(image.pixelColor(500, 9), over(QColor(0x00, 0xf2, 0xff), 200, body), 40));
+
+        // Envelope: flat at y 42 up to the first point, its circle there.
+        // (1.5 px wide on the row boundary: three quarters of rows 41 and 42)
+        for (int y : {41, 42})
+            QVERIFY(near(image.pixelColor(20, y), over(QColor(0x00, 0xff, 0x80), 135, background), 8));
+        CHECK_PIXEL(image, 20, 44, background);
+        CHECK_PIXEL(image, 50, 42, QColor(0x00, 0xff, 0x80));
+        // Playhead at 7.5 s.
+        CHECK_PIXEL(image, 750, 5, Qt::white);
+        CHECK_PIXEL(image, 751, 5, background);
+
+        // The playhead moves alone; the clip under the mouse shows its trim bars.
+        lane.widget.setPlayheadPosition(7.6);
+        QCursor::setPos(lane.widget.mapToGlobal(QPoint(200, 60)));
+        const QImage moved = lane.picture();
+        CHECK_PIXEL(moved, 750, 5, background);
+        CHECK_PIXEL(moved, 760, 5, Qt::white);
+        CHECK_PIXEL(moved, 347, 100, over(Qt::white, 60, body));
+        CHECK_PIXEL(moved, 343, 100, body);
+        CHECK_PIXEL(image, 347, 100, body);
+
+        // A replaced sample list is drawn afresh, not from the old peaks.
+        lane.track.audioClips[1].stereoSamples = frames(4000, [](qsizetype) { return 0.0f; });
+        CHECK_PIXEL(lane.picture(), 500, 28, body);
+    }
+
+    void peakCache()
+    {
+        ClipPeakCache cache;
+        QList<float> list(1000, 0.25f);
+        list.reserve(100000);
+        list[500] = 0.75f;
+        const auto peakOf = [&](qsizetype first, qsizetype end) {
+            float lo = 0.0f, hi = 0.0f;
+            cache.index(ClipPeakCache::monoChannel(list)).rangeMinMax(list.constData(), first, end, lo, hi);
+            return hi;
+        };
+        QCOMPARE(peakOf(0, 1000), 0.75f);
+        QCOMPARE(cache.fullBuilds(), 1);
+        // A take growing in place is summarised past its old end only.
+        list.append(QList<float>(50000, 0.5f));
+        list[40000] = 0.9f;
+        QCOMPARE(peakOf(1000, 51000), 0.9f);
+        QCOMPARE(peakOf(0, 1000), 0.75f);
+        QCOMPARE(cache.fullBuilds(), 1);
+        // A list rewritten where it is (its first value changed) is rebuilt.
+        list[0] = 1.0f;
+        QCOMPARE(peakOf(0, 100), 1.0f);
+        QCOMPARE(cache.fullBuilds(), 2);
+        QCOMPARE(cache.entryCount(), 1);
+        cache.retain({});
+        QCOMPARE(cache.entryCount(), 0);
+    }
+
+    void screenshot()
+    {
+        Lane lane;
+        lane.widget.resize(1000, 120);
+        QCursor::setPos(lane.widget.mapToGlobal(QPoint(990, 116)));
+        lane.track.color = QColor(0x3a, 0x86, 0xff);
+        lane.widget.setTrackData(&lane.track);
+        const int rate = 8000;
+        AudioClip voice;
+        voice.sampleRate = rate;
+        voice.start = 0.4;
+        voice.samples = frames(qsizetype(2.6 * rate), [&](qsizetype i) {
+            const double t = double(i) / rate;
+            return float(0.7 * std::sin(2 * M_PI * 3 * t) * std::sin(2 * M_PI * 220 * t)
+                         * std::exp(-0.4 * t));
+        });
+        voice.fadeIn = 0.5;
+        voice.fadeOut = 0.8;
+        voice.fadeOutCurve = FadeSmoothStep;
+        AudioClip music;
+        music.sampleRate = rate;
+        music.start = 3.4;
+        const qsizetype count = qsizetype(4.0 * rate);
+        music.stereoSamples = frames(2 * count, [&](qsizetype i) {
+            const double t = double(i / 2) / rate;
+            const double beat = std::exp(-8.0 * std::fmod(t, 0.5));
+            return float((i % 2 ? 0.5 : 0.8) * beat * std::sin(2 * M_PI * (i % 2 ? 330 : 110) * t));
+        });
+        music.samples = frames(count, [&](qsizetype i) {
+            return 0.5f * (music.stereoSamples[2 * i] + music.stereoSamples[2 * i + 1]);
+        });
+        music.audioStart = 0.7;                       // trimmed head
+        music.audioEnd = 0.5;
+        music.fadeIn = 0.3;
+        music.fadeInCurve = FadeSquareRoot;
+        lane.track.audioClips = {voice, music, clip(6.6, 2.4, rate, 0.0f)};
+        lane.track.audioClips[2].samples = TestSupport::sineWave(3, 2.4, rate, 0.6f);
+        lane.track.volumeEnvelope = {point(0.3, 0.8f), point(2.5, 1.2f), point(5.0, 0.5f),
+                                     point(8.2, 1.0f)};
+        lane.widget.setShowEnvelope(true);
+        lane.press({500, 60});
+        lane.release({500, 60});
+        lane.widget.setPlayheadPosition(5.6);
+        QVERIFY(TestSupport::saveScreenshot(lane.widget.grab(), QStringLiteral("audio-clip-lane.png")));
     }
 
     void trackChangesUnderGestures()

@@ -1,0 +1,148 @@
+#pragma once
+// What the audio and MIDI clip lanes of the multitrack timeline share: the
+// view fields the page sets (track, colour, view start, zoom, playhead,
+// tool, envelope, snapping), the timeline mapping and envelope scale, the
+// signals both report, and the gestures that work alike on either kind of
+// clip: envelope points, the Move and Scissors tools, a Normal-tool body
+// press that drags the clip or moves the playhead, and the double-click.
+//
+// A lane holds a plain pointer to a TrackData in the page's track vector and
+// clip / point indices, never addresses: setTrackData re-points it when the
+// vector moves, even in mid-gesture, and a gesture whose clip or point has
+// gone ends without a signal.
+
+#include "multitrack/ClipLaneEnvelope.h"
+#include "multitrack/TimelineMapping.h"
+#include "project/ProjectTypes.h"
+
+#include <QColor>
+#include <QPoint>
+#include <QWidget>
+#include <vector>
+
+class ClipLaneWidget : public QWidget {
+    Q_OBJECT
+public:
+    // The page's MultiTrackEditorPage::ToolMode values.
+    enum Tool { NormalTool = 0, ScissorsTool = 1, MoveTool = 2 };
+    static constexpr int LaneHeight = 120;
+
+    // View fields, set by the page and the track row.
+    void setViewStartSec(double sec);
+    void setZoomLevel(double zoom);
+    void setPlayheadPosition(double sec);
+    void setWaveColor(const QColor& color);
+    // Ends a Move drag, an envelope drag and the lane's own edge gestures.
+    void setToolMode(int mode);
+    void setShowEnvelope(bool show);
+    void setSnapEnabled(bool enabled);
+    void setSnapBpm(double bpm);
+
+    TrackData* trackData() const { return track; }
+    double viewStartSec() const { return mapping.viewStartSec(); }
+    double zoomLevel() const { return mapping.zoom(); }
+    double playheadPosition() const { return playhead; }
+    QColor waveColor() const { return wave; }
+    int toolMode() const { return tool; }
+    bool isEnvelopeShown() const { return envelopeShown; }
+    bool isSnapEnabled() const { return snap; }
+    double snapBpm() const { return snapTempo; }
+    // The clip that Delete removes, -1 for none.
+    int selectedClip() const { return selected; }
+
+    // Timeline mapping and the envelope's gain scale.
+    int secondsToX(double sec) const;
+    double xToSeconds(int x) const;
+    double snapToGrid(double sec) const;
+    double valueToY(float value) const;
+    float yToValue(int y) const;
+    int hitTestEnvelopePoint(const QPoint& pos) const;
+    // The first clip whose body spans pos, -1 for none.
+    virtual int hitTestClip(const QPoint& pos) const = 0;
+
+signals:
+    void playheadMoved(double sec);
+    void clipDoubleClicked(int clipIndex);
+    void clicked();
+    void clipTrimmed();
+    void scissorClicked(int clipIndex);
+    void clipDragStarted(int clipIndex, QPoint globalPos);
+    void clipDragMoved(QPoint globalPos);
+    void clipDragFinished(QPoint globalPos);
+    void envelopeChanged();
+    void envelopeEditCommitted(std::vector<EnvelopePoint> oldPoints,
+                               std::vector<EnvelopePoint> newPoints);
+
+protected:
+    explicit ClipLaneWidget(QWidget* parent);
+
+    // Stores the track and takes its colour (a track without a valid one
+    // keeps the lane's); ends the gestures whose clip or point is gone.
+    void bindTrack(TrackData* newTrack);
+
+    // The bound track's clips of the lane's kind, for the shared gestures.
+    virtual int clipCount() const = 0;
+    virtual double clipStart(int index) const = 0;
+    virtual void setClipStart(int index, double start) = 0;
+    // Ends the lane's own gestures (trims, fades, creation); `stale` only
+    // those whose clip index is no longer valid.
+    virtual void endLaneGestures(bool staleOnly) = 0;
+    void dropStaleGestures();
+
+    // The mouse handlers run the gestures both lanes share (envelope
+    // points first, then the Move and Scissors tools) and hand the Normal
+    // tool's to the lane; a press that nothing takes moves the playhead.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    // A left press in the Normal tool that no envelope point took; true
+    // when the lane handled it.
+    virtual bool pressNormalTool(QMouseEvent* event, const QPoint& pos) = 0;
+    // A move in the Normal tool, with a track bound; true accepts the event.
+    virtual bool moveNormalTool(const QPoint& pos) = 0;
+    // The release of a Normal-tool gesture; true when one was running.
+    virtual bool releaseNormalTool(const QPoint& pos) = 0;
+
+    // Normal tool, a clip body pressed: select it and wait for a drag.
+    void pressBody(int clip, const QPoint& pos);
+    // playhead = max(0, time at x); playheadMoved; repaint.
+    void movePlayheadTo(int x);
+    // Normal-tool body drag past the 5 px threshold, snapped when asked.
+    bool dragBody(const QPoint& pos);
+    bool releaseBody(const QPoint& pos);
+    // The envelope-point menu at pos; false when no point is there.
+    bool showEnvelopePointMenu(const QPoint& pos, const QPoint& globalPos);
+    void commitEnvelopeEdit(const ClipLaneEnvelopeEditor::Edit& edit);
+    bool validClip(int index) const { return index >= 0 && index < clipCount(); }
+    // Whether y lies in the clip band (8 to H - 8), where clips answer.
+    bool inClipBand(int y) const;
+
+    TrackData* track = nullptr;
+    QColor wave = QColor(0x3a, 0x86, 0xff);
+    TimelineMapping mapping;
+    double playhead = 0.0;
+    int tool = NormalTool;
+    bool envelopeShown = false;
+    bool snap = false;
+    double snapTempo = 120.0;
+
+    // Interaction state; every gesture returns it to idle at its release.
+    bool moveDragging = false;
+    int moveDragClip = -1;
+    bool bodyMoved = false;
+    int bodyDragClip = -1;
+    double bodyDragAnchor = 0.0;
+    int pressX = 0;
+    int selected = -1;
+    int hoveredClip = -1;
+    ClipLaneEnvelopeEditor envelope;
+
+private:
+    bool pressEnvelope(QMouseEvent* event, const QPoint& pos);
+    bool pressMoveOrScissors(QMouseEvent* event, const QPoint& pos);
+    bool moveShared(QMouseEvent* event, const QPoint& pos);
+    bool releaseShared(QMouseEvent* event);
+    // Repaints when the clip under the mouse changes (it shows trim bars).
+    void updateHoveredClip(const QPoint& pos);
+};
