@@ -144,9 +144,12 @@ std::shared_ptr<VST3Module> VST3Module::open(const std::string& path, std::strin
 
     std::shared_ptr<VST3Module> module(new VST3Module);
     module->binaryFile = binary;
-    const fs::path bundle = fs::path(stripTrailingSlashes(path));
-    const fs::path named = hasExtension(bundle, ".vst3") ? bundle : fs::path(binary).parent_path().parent_path().parent_path();
-    module->moduleName = hasExtension(named, ".vst3") ? named.stem().string() : fs::path(binary).stem().string();
+    // Named after the bundle: the path given, or the folder three levels
+    // above a binary inside a bundle; else after the binary itself.
+    const fs::path given = fs::path(stripTrailingSlashes(path));
+    const fs::path bundle =
+        hasExtension(given, ".vst3") ? given : fs::path(binary).parent_path().parent_path().parent_path();
+    module->moduleName = hasExtension(bundle, ".vst3") ? bundle.stem().string() : fs::path(binary).stem().string();
 
     bool entered = false;
     try {

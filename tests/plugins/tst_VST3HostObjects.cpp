@@ -33,8 +33,8 @@ private slots:
         QCOMPARE(bytesOf(FUnknown::iid), QByteArray::fromHex("0000000000000000C000000000000046"));
         QCOMPARE(VST3Text::uidToString(IComponent::iid), std::string("E831FF31F2D54301928EBBEE25697802"));
         QCOMPARE(VST3Text::uidToString(IPlugView::iid), std::string("5BC32507D06049EAA6151B522B755B29"));
-        QCOMPARE(VST3Text::uidToString(Uid::fromBytes("\x01\xab\x00\xff\x10\x20\x30\x40\x50\x60\x70\x80\x90\xa0\xb0\xc0")),
-                 std::string("01AB00FF102030405060708090A0B0C0"));
+        const char raw[] = "\x01\xab\x00\xff\x10\x20\x30\x40\x50\x60\x70\x80\x90\xa0\xb0\xc0";
+        QCOMPARE(VST3Text::uidToString(Uid::fromBytes(raw)), std::string("01AB00FF102030405060708090A0B0C0"));
         // The fields a plug-in fills are read up to their size when it leaves out the zero.
         char name[8];
         std::memset(name, 'x', sizeof name);

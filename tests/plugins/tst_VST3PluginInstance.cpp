@@ -245,10 +245,10 @@ private slots:
         QCOMPARE(out.data[0][0], 0.4f);
         QCOMPARE(out.data[1][299], 0.4f);
         QCOMPARE(out.data[2][5], 0.1f);
-        QCOMPARE(log.lines().filter("process").join('|'),
-                 QStringLiteral("process mode=0 size=0 n=128 ins=1 outs=1 in0=2 out0=2 events=0 aliased=0 state=2 rate=44100|"
-                                "process mode=0 size=0 n=128 ins=1 outs=1 in0=2 out0=2 events=0 aliased=0 state=2 rate=44100|"
-                                "process mode=0 size=0 n=44 ins=1 outs=1 in0=2 out0=2 events=0 aliased=0 state=2 rate=44100"));
+        const QString rest = QStringLiteral(" ins=1 outs=1 in0=2 out0=2 events=0 aliased=0 state=2 rate=44100");
+        QCOMPARE(log.lines().filter("process"), (QStringList{"process mode=0 size=0 n=128" + rest,
+                                                             "process mode=0 size=0 n=128" + rest,
+                                                             "process mode=0 size=0 n=44" + rest}));
         log.clear();
         gain.process(in.get(), out.get(), 4, 0);
         gain.process(in.get(), out.get(), 4, -5);

@@ -8,6 +8,11 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <cmath>
+#include <csignal>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace TestSupport {
 
@@ -70,6 +75,66 @@ QString sourceDir()
 {
     const QString dir = qEnvironmentVariable("CDW_SOURCE_DIR");
     return dir.isEmpty() ? QStringLiteral(".") : dir;
+}
+
+namespace {
+
+// The Xvfb of this process, stopped when the process ends.
+struct PrivateXServer {
+    pid_t pid = -1;
+    ~PrivateXServer()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+} // namespace
+
+bool startPrivateXServer()
+{
+    static PrivateXServer server;
+    if (server.pid > 0)
+        return true;
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty())
+        return false;
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return false;
+    const QByteArray program = xvfb.toLocal8Bit();
+    const QByteArray displayFd = QByteArray::number(pipeFds[1]);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(pipeFds[0]);
+        // The server goes with this process, even when a test crashes.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        // The server writes its display number to the pipe once it accepts clients.
+        execl(program.constData(), "Xvfb", "-displayfd", displayFd.constData(), "-screen", "0", "1280x1024x24",
+              "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    if (pid < 0) {
+        close(pipeFds[0]);
+        return false;
+    }
+    server.pid = pid;
+    QByteArray number;
+    pollfd readable{pipeFds[0], POLLIN, 0};
+    while (!number.endsWith('\n') && poll(&readable, 1, 15000) > 0) {
+        char c = 0;
+        if (read(pipeFds[0], &c, 1) != 1)
+            break;
+        number.append(c);
+    }
+    close(pipeFds[0]);
+    if (number.trimmed().isEmpty())
+        return false;
+    qputenv("DISPLAY", ":" + number.trimmed());
+    return true;
 }
 
 QString screenshotDir()

@@ -27,6 +27,11 @@ bool serversRequired();
 
 QString sourceDir();
 
+// Starts a private X server (Xvfb) for the rest of this process and points
+// DISPLAY at it; call before the application object exists, then choose the
+// "xcb" platform. False when Xvfb is missing or does not start.
+bool startPrivateXServer();
+
 // <build>/screenshots/, where the test run leaves pictures of pages and dialogs.
 QString screenshotDir();
 // Saves a picture there as PNG; false (with a test failure message) when the

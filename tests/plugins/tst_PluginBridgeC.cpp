@@ -1,0 +1,285 @@
+// The bridge's C interface, loaded with dlopen as a foreign program would:
+// what the library exports, the record it fills, blocks of every shape and
+// handles that do not name a bridge.
+
+#include "PluginTestSupport.h"
+#include "TestSupport.h"
+
+#include "plugins/capi/PluginBridgeC.h"
+
+#include <QtTest/QtTest>
+
+#include <dlfcn.h>
+#include <vector>
+
+using namespace PluginTestSupport;
+
+namespace {
+
+// The library's functions, looked up by name.
+struct Api {
+    void* library = nullptr;
+#define CDW_FUNCTION(name) decltype(&::name) name = nullptr;
+    CDW_FUNCTION(create_bridge)
+    CDW_FUNCTION(destroy_bridge)
+    CDW_FUNCTION(bridge_initialize)
+    CDW_FUNCTION(bridge_shutdown)
+    CDW_FUNCTION(bridge_get_plugin_count)
+    CDW_FUNCTION(bridge_get_plugin_info)
+    CDW_FUNCTION(bridge_scan_plugins)
+    CDW_FUNCTION(bridge_get_scanned_plugin_count)
+    CDW_FUNCTION(bridge_get_scanned_plugin_info)
+    CDW_FUNCTION(bridge_load_plugin)
+    CDW_FUNCTION(bridge_unload_plugin)
+    CDW_FUNCTION(bridge_activate_plugin)
+    CDW_FUNCTION(bridge_deactivate_plugin)
+    CDW_FUNCTION(bridge_set_parameter)
+    CDW_FUNCTION(bridge_get_parameter)
+    CDW_FUNCTION(bridge_process)
+    CDW_FUNCTION(bridge_save_preset)
+    CDW_FUNCTION(bridge_load_preset)
+    CDW_FUNCTION(bridge_show_editor)
+    CDW_FUNCTION(bridge_hide_editor)
+    CDW_FUNCTION(bridge_is_editor_open_by_id)
+    CDW_FUNCTION(bridge_add_plugin_to_track)
+    CDW_FUNCTION(bridge_remove_plugin_from_track)
+    CDW_FUNCTION(bridge_set_track_plugin_bypass)
+    CDW_FUNCTION(bridge_process_track)
+    CDW_FUNCTION(bridge_clear_track_plugins)
+    CDW_FUNCTION(bridge_schedule_midi_sequence)
+    CDW_FUNCTION(bridge_render_offline)
+#undef CDW_FUNCTION
+};
+
+QString libraryPath()
+{
+    return QString::fromLocal8Bit(qgetenv("CDW_BINARY_DIR")) + QStringLiteral("/libcalderwynbridge.so");
+}
+
+const QStringList kExports = {
+    "create_bridge", "destroy_bridge", "bridge_initialize", "bridge_shutdown", "bridge_get_plugin_count",
+    "bridge_get_plugin_info", "bridge_scan_plugins", "bridge_get_scanned_plugin_count",
+    "bridge_get_scanned_plugin_info", "bridge_load_plugin", "bridge_unload_plugin", "bridge_activate_plugin",
+    "bridge_deactivate_plugin", "bridge_set_parameter", "bridge_get_parameter", "bridge_process",
+    "bridge_save_preset", "bridge_load_preset", "bridge_show_editor", "bridge_hide_editor",
+    "bridge_is_editor_open_by_id", "bridge_add_plugin_to_track", "bridge_remove_plugin_from_track",
+    "bridge_set_track_plugin_bypass", "bridge_process_track", "bridge_clear_track_plugins",
+    "bridge_get_program_count", "bridge_set_program", "bridge_get_current_program", "bridge_is_editor_open",
+    "bridge_render_offline", "bridge_schedule_midi_sequence", "bridge_hide_editor_window", "bridge_send_note_on",
+    "bridge_send_note_off", "bridge_stop_midi_sequence"};
+
+} // namespace
+
+class PluginBridgeCTest : public QObject {
+    Q_OBJECT
+
+    Api api;
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase()
+    {
+        api.library = dlopen(qPrintable(libraryPath()), RTLD_NOW | RTLD_LOCAL);
+        QVERIFY2(api.library, dlerror());
+#define CDW_LOOKUP(name)                                                            \
+    api.name = reinterpret_cast<decltype(api.name)>(dlsym(api.library, #name));     \
+    QVERIFY2(api.name, #name);
+        CDW_LOOKUP(create_bridge)
+        CDW_LOOKUP(destroy_bridge)
+        CDW_LOOKUP(bridge_initialize)
+        CDW_LOOKUP(bridge_shutdown)
+        CDW_LOOKUP(bridge_get_plugin_count)
+        CDW_LOOKUP(bridge_get_plugin_info)
+        CDW_LOOKUP(bridge_scan_plugins)
+        CDW_LOOKUP(bridge_get_scanned_plugin_count)
+        CDW_LOOKUP(bridge_get_scanned_plugin_info)
+        CDW_LOOKUP(bridge_load_plugin)
+        CDW_LOOKUP(bridge_unload_plugin)
+        CDW_LOOKUP(bridge_activate_plugin)
+        CDW_LOOKUP(bridge_deactivate_plugin)
+        CDW_LOOKUP(bridge_set_parameter)
+        CDW_LOOKUP(bridge_get_parameter)
+        CDW_LOOKUP(bridge_process)
+        CDW_LOOKUP(bridge_save_preset)
+        CDW_LOOKUP(bridge_load_preset)
+        CDW_LOOKUP(bridge_show_editor)
+        CDW_LOOKUP(bridge_hide_editor)
+        CDW_LOOKUP(bridge_is_editor_open_by_id)
+        CDW_LOOKUP(bridge_add_plugin_to_track)
+        CDW_LOOKUP(bridge_remove_plugin_from_track)
+        CDW_LOOKUP(bridge_set_track_plugin_bypass)
+        CDW_LOOKUP(bridge_process_track)
+        CDW_LOOKUP(bridge_clear_track_plugins)
+        CDW_LOOKUP(bridge_schedule_midi_sequence)
+        CDW_LOOKUP(bridge_render_offline)
+#undef CDW_LOOKUP
+    }
+
+    void exportsExactlyTheInterface()
+    {
+        QByteArray symbols;
+        QVERIFY(TestSupport::runCommand("nm", {"-D", "--defined-only", libraryPath()}, &symbols));
+        QStringList exported;
+        for (const QByteArray& line : symbols.split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() == 3 && (fields[1] == "T" || fields[1] == "D" || fields[1] == "B"))
+                exported << QString::fromLatin1(fields[2]);
+        }
+        exported.sort();
+        QStringList expected = kExports;
+        expected.sort();
+        QCOMPARE(exported, expected);
+        QCOMPARE(sizeof(BridgePluginInfo), size_t(1332));
+        QCOMPARE(offsetof(BridgePluginInfo, format), size_t(1280));
+        QCOMPARE(offsetof(BridgePluginInfo, isInstrument), size_t(1328));
+        QCOMPARE(sizeof(BridgeAudioBuffer), size_t(16));
+    }
+
+    void pluginsThroughTheInterface()
+    {
+        BridgeHandle h = api.create_bridge();
+        QVERIFY(h);
+        QCOMPARE(api.bridge_load_plugin(h, bundle("CdwGain").c_str()), -1); // not initialised
+        QCOMPARE(api.bridge_initialize(h, 44100, 512), 1);
+        QCOMPARE(api.bridge_load_plugin(h, bundle("CdwSynth").c_str()), 0);
+        QCOMPARE(api.bridge_load_plugin(h, bundle("CdwGain").c_str()), 1);
+        QCOMPARE(api.bridge_load_plugin(h, nullptr), -1);
+        QCOMPARE(api.bridge_unload_plugin(h, 0), 1);
+        BridgePluginInfo info;
+        QCOMPARE(api.bridge_get_plugin_info(h, 0, &info), 1); // position 0 is now id 1
+        QCOMPARE(QString(info.name), QStringLiteral("Cdw Gain"));
+        QCOMPARE(QString(info.uid), QStringLiteral("CD000001111111112222222233333333"));
+        QCOMPARE(info.numParameters, 2);
+        QCOMPARE(info.isInstrument, 0u);
+        QCOMPARE(api.bridge_get_plugin_info(h, 1, &info), 0);
+        QCOMPARE(api.bridge_get_plugin_info(h, 0, nullptr), 0);
+
+        // A preset of gain 0.5, then 2 x 256 frames into a 2 x 512 output.
+        const QString preset = dir.filePath("half.preset");
+        const float half = 0.5f;
+        QFile file(preset);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char*>(&half), 4);
+        file.close();
+        QCOMPARE(api.bridge_load_preset(h, 1, qPrintable(preset)), 1);
+        QCOMPARE(api.bridge_activate_plugin(h, 1), 1);
+        std::vector<float> input(2 * 256, 0.8f), output(2 * 512, 9.0f);
+        BridgeAudioBuffer in{input.data(), 2, 256};
+        BridgeAudioBuffer out{output.data(), 2, 512};
+        api.bridge_process(h, &in, &out);
+        QCOMPARE(output[0], 0.4f);
+        QCOMPARE(output[255], 0.4f);
+        QCOMPARE(output[256], 0.0f);
+        QCOMPARE(output[512 + 255], 0.4f);
+        QCOMPARE(output[1023], 0.0f);
+
+        // Blocks that claim what they cannot hold are empty: nothing is read or written.
+        const std::vector<float> before = output;
+        BridgeAudioBuffer negative{output.data(), -2, 512};
+        BridgeAudioBuffer overflow{output.data(), 1 << 16, 1 << 16};
+        BridgeAudioBuffer nullData{nullptr, 2, 512};
+        api.bridge_process(h, &in, &negative);
+        api.bridge_process(h, &in, &overflow);
+        api.bridge_process(h, &in, &nullData);
+        QVERIFY(output == before);
+        api.bridge_process(h, &nullData, &out); // an empty input: the output is silence
+        QCOMPARE(output[0], 0.0f);
+        api.bridge_process_track(h, "t", input.data(), output.data(), -1, 256);
+        api.bridge_process_track(h, "t", input.data(), output.data(), 1 << 16, 1 << 16);
+        QCOMPARE(output[1], 0.0f);
+
+        // Track chains: a track without one passes its audio through.
+        api.bridge_process_track(h, "t", input.data(), output.data(), 2, 256);
+        QCOMPARE(output[511], 0.8f);
+        QCOMPARE(api.bridge_add_plugin_to_track(h, "t", bundle("CdwGain").c_str()), 0);
+        QCOMPARE(api.bridge_set_track_plugin_bypass(h, "t", 0, 1), 1);
+        QCOMPARE(api.bridge_remove_plugin_from_track(h, "t", 0), 1);
+        QCOMPARE(api.bridge_remove_plugin_from_track(h, "t", 0), 0);
+        api.bridge_clear_track_plugins(h, "t");
+
+        // An editor for a loaded path loads one more instance with a headless view.
+        const int count = api.bridge_get_plugin_count(h);
+        QCOMPARE(api.bridge_show_editor(h, "/no/such/Plugin.vst3"), 0);
+        QCOMPARE(api.bridge_get_plugin_count(h), count);
+        QCOMPARE(api.bridge_show_editor(h, bundle("CdwGain").c_str()), 1);
+        QCOMPARE(api.bridge_get_plugin_count(h), count + 1);
+        QCOMPARE(api.bridge_schedule_midi_sequence(h, 1, nullptr, 0), -1);
+        QCOMPARE(api.bridge_render_offline(h, 1, nullptr, 0, 16, nullptr), 0);
+        api.destroy_bridge(h);
+    }
+
+    void longTextsAreCut()
+    {
+        // A vendor of 300 characters and a path of more than 600.
+        QString folder = dir.filePath("long");
+        while (folder.size() < 600)
+            folder += QStringLiteral("/") + QString(60, QLatin1Char('d'));
+        const QString bundlePath = folder + "/Wide.vst3";
+        QVERIFY(QDir().mkpath(bundlePath + "/Contents"));
+        QFile plist(bundlePath + "/Contents/Info.plist");
+        QVERIFY(plist.open(QIODevice::WriteOnly));
+        plist.write("<vendor>" + QByteArray(300, 'v') + "</vendor>");
+        plist.close();
+
+        BridgeHandle h = api.create_bridge();
+        QCOMPARE(api.bridge_scan_plugins(h, qPrintable(dir.filePath("long"))), 1);
+        QCOMPARE(api.bridge_get_scanned_plugin_count(h), 1);
+        BridgePluginInfo info;
+        std::memset(&info, 0x55, sizeof info);
+        QCOMPARE(api.bridge_get_scanned_plugin_info(h, 0, &info), 1);
+        QCOMPARE(qstrlen(info.vendor), size_t(255));
+        QCOMPARE(qstrlen(info.path), size_t(511));
+        QCOMPARE(QByteArray(info.path), bundlePath.toUtf8().left(511));
+        QCOMPARE(QString(info.format), QStringLiteral("vst3"));
+        QCOMPARE(info.format[31], '\0');
+        QCOMPARE(info.reserved, 0);
+        QCOMPARE(api.bridge_get_scanned_plugin_info(h, 1, &info), 0);
+        api.destroy_bridge(h);
+    }
+
+    void unknownHandlesTouchNothing()
+    {
+        BridgeHandle destroyed = api.create_bridge();
+        api.bridge_initialize(destroyed, 44100, 512);
+        api.destroy_bridge(destroyed);
+        for (BridgeHandle h : {destroyed, BridgeHandle(reinterpret_cast<void*>(0x1234)), BridgeHandle(nullptr)}) {
+            BridgePluginInfo info;
+            std::memset(&info, 0x55, sizeof info);
+            std::vector<float> output(8, 9.0f);
+            std::vector<float> input(8, 1.0f);
+            BridgeAudioBuffer in{input.data(), 2, 4};
+            BridgeAudioBuffer out{output.data(), 2, 4};
+            QCOMPARE(api.bridge_initialize(h, 44100, 512), 0);
+            QCOMPARE(api.bridge_get_plugin_count(h), 0);
+            QCOMPARE(api.bridge_get_plugin_info(h, 0, &info), 0);
+            QCOMPARE(api.bridge_get_scanned_plugin_info(h, 0, &info), 0);
+            QCOMPARE(api.bridge_scan_plugins(h, nullptr), 0);
+            QCOMPARE(api.bridge_load_plugin(h, bundle("CdwGain").c_str()), -1);
+            QCOMPARE(api.bridge_unload_plugin(h, 0), 0);
+            QCOMPARE(api.bridge_activate_plugin(h, 0), 0);
+            QCOMPARE(api.bridge_deactivate_plugin(h, 0), 0);
+            QCOMPARE(api.bridge_set_parameter(h, 0, 0, 1.0f), 0);
+            QCOMPARE(api.bridge_get_parameter(h, 0, 0), 0.0f);
+            QCOMPARE(api.bridge_save_preset(h, 0, qPrintable(dir.filePath("x"))), 0);
+            QCOMPARE(api.bridge_load_preset(h, 0, qPrintable(dir.filePath("x"))), 0);
+            QCOMPARE(api.bridge_show_editor(h, bundle("CdwGain").c_str()), 0);
+            QCOMPARE(api.bridge_hide_editor(h, 0), 0);
+            QCOMPARE(api.bridge_is_editor_open_by_id(h, 0), 0);
+            QCOMPARE(api.bridge_add_plugin_to_track(h, "t", bundle("CdwGain").c_str()), -1);
+            QCOMPARE(api.bridge_remove_plugin_from_track(h, "t", 0), 0);
+            QCOMPARE(api.bridge_set_track_plugin_bypass(h, "t", 0, 1), 0);
+            api.bridge_process(h, &in, &out);
+            api.bridge_process_track(h, "t", input.data(), output.data(), 2, 4);
+            api.bridge_clear_track_plugins(h, "t");
+            api.bridge_shutdown(h);
+            api.destroy_bridge(h);
+            QCOMPARE(info.uid[0], char(0x55));
+            QCOMPARE(info.isInstrument, 0x55555555u);
+            QCOMPARE(output, std::vector<float>(8, 9.0f));
+        }
+        QVERIFY(!QFile::exists(dir.filePath("x")));
+    }
+};
+
+QTEST_GUILESS_MAIN(PluginBridgeCTest)
+#include "tst_PluginBridgeC.moc"
