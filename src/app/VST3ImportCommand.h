@@ -1,11 +1,11 @@
 #pragma once
-// The Tools menu's VST3 import: the user chooses a bundle folder (or the .so
-// inside one), which is loaded into the multitrack page's plug-in bridge and
-// activated. The window hands in its overlay, status bar and bridge; tests
-// replace the dialog and the message box.
+// Loads a VST3 plug-in chosen by the user into the multitrack page's plug-in
+// bridge and activates it. A bundle is a folder: the dialog lets the user
+// choose the *.vst3 folder itself (or the .so inside it).
+
+#include "app/CommandFeedback.h"
 
 #include <QObject>
-#include <QString>
 
 #include <functional>
 
@@ -15,24 +15,15 @@ class QWidget;
 class VST3ImportCommand : public QObject {
     Q_OBJECT
 public:
-    struct Hooks {
-        std::function<AudioPluginBridge*()> bridge; // null while the page has none
-        std::function<void(const QString& text)> showLoading;
-        std::function<void()> hideLoading;
-        std::function<void(const QString& text, int milliseconds)> showStatus;
-    };
+    // `bridge` gives the multitrack page's bridge, or null while it has none.
+    VST3ImportCommand(CommandFeedback feedback, std::function<AudioPluginBridge*()> bridge, QObject* parent);
 
-    VST3ImportCommand(QWidget* window, Hooks hooks);
-
-    // Seams: the path chooser and the warning box.
-    std::function<QString(QWidget* parent)> choosePath;
-    std::function<void(QWidget* parent, const QString& title, const QString& text)> warn;
-
-public slots:
-    // The id of the loaded plug-in, or -1 (cancelled or failed).
-    int run();
+    // Asks for a bundle; nothing happens when none is chosen.
+    void chooseAndLoad(QWidget* dialogParent);
+    // The loaded and activated plug-in's id, or -1; failures have been shown.
+    int load(const QString& path);
 
 private:
-    QWidget* window;
-    Hooks hooks;
+    CommandFeedback feedback;
+    std::function<AudioPluginBridge*()> bridge;
 };

@@ -30,23 +30,16 @@ class VST3ImportCommandTest : public QObject {
         QStringList status;
     };
 
-    // A command on a window, with the given bridge and chosen path.
+    // The command on the given bridge, loading a path as if chosen.
     static int runCommand(AudioPluginBridge* bridge, const QString& chosen, Run& run)
     {
-        QWidget window;
-        VST3ImportCommand::Hooks hooks;
-        hooks.bridge = [bridge] { return bridge; };
-        hooks.showLoading = [&](const QString& text) { run.overlay << text; };
-        hooks.hideLoading = [&] { run.overlay << "hidden"; };
-        hooks.showStatus = [&](const QString& text, int ms) { run.status << text + " " + QString::number(ms); };
-        VST3ImportCommand command(&window, hooks);
-        command.choosePath = [&](QWidget* parent) {
-            return parent == &window ? chosen : QString();
-        };
-        command.warn = [&](QWidget*, const QString& title, const QString& text) {
-            run.warnings << title + ": " + text;
-        };
-        return command.run();
+        CommandFeedback feedback;
+        feedback.showLoading = [&](const QString& text) { run.overlay << text; };
+        feedback.hideLoading = [&] { run.overlay << "hidden"; };
+        feedback.warn = [&](const QString& title, const QString& text) { run.warnings << title + ": " + text; };
+        feedback.showStatus = [&](const QString& text, int ms) { run.status << text + " " + QString::number(ms); };
+        VST3ImportCommand command(feedback, [bridge] { return bridge; }, nullptr);
+        return command.load(chosen);
     }
 
 private slots:
