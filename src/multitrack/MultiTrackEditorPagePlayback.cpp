@@ -4,6 +4,7 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
+#include "common/ParallelRanges.h"
 #include "engine/devices/Metronome.h"
 #include "multitrack/MultiTrackEditorPageInternal.h"
 #include "multitrack/TrackFlattening.h"
@@ -31,8 +32,7 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
     audioRenderCache.resize(count);
     midiRenderCache.resize(count);
     renderSources.resize(count);
-    std::vector<MultiTrackAudioEngine::TrackSlot> trackSlots;
-    trackSlots.reserve(count);
+    std::vector<size_t> toFlatten;
     for (size_t i = 0; i < count; ++i) {
         const TrackData& track = tracks[i];
         QList<float>& audio = audioRenderCache[i];
@@ -43,39 +43,53 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
             if (track.audioClips.empty()) {
                 audio = QList<float>();
                 rendered = TrackRenderSource();
-            } else {
-                TrackRenderSource source = TrackRenderSource::forAudio(track, projectSampleRate);
-                if (source != rendered) {
-                    audio = QList<float>(); // the old buffer goes before the new one is made
-                    audio = flattenAudioTrack(track, projectSampleRate);
-                    rendered = std::move(source);
-                }
+                continue;
             }
-        } else {
-            audio = QList<float>();
-            const bool soundFont = sf2Sampler.isLoaded();
-            const bool piano = pianoSampler.sampleCount() > 0;
-            if (!soundFont && !piano) {
-                midi = QList<float>();
-                rendered = TrackRenderSource();
-            } else {
-                const TrackData scaled = tempoScaledTrack(track);
-                const QString instrument = soundFont
-                    ? QStringLiteral("sf2:") + sf2Sampler.soundFontPath()
-                    : QStringLiteral("piano:%1").arg(pianoSampler.sampleCount());
-                TrackRenderSource source = TrackRenderSource::forMidi(scaled, projectSampleRate, instrument);
-                if (source != rendered) {
-                    midi = QList<float>();
-                    midi = soundFont ? sf2Sampler.renderTrack(scaled, projectSampleRate)
-                                     : pianoSampler.renderTrack(scaled, projectSampleRate);
-                    if (source.appliesEnvelope())
-                        applyEnvelope(midi.data(), midi.size(), projectSampleRate, track.volumeEnvelope);
-                    rendered = std::move(source);
-                }
+            TrackRenderSource source = TrackRenderSource::forAudio(track, projectSampleRate);
+            if (source != rendered) {
+                audio = QList<float>(); // the old buffer goes before the new one is made
+                rendered = std::move(source);
+                toFlatten.push_back(i);
             }
+            continue;
         }
-        trackSlots.push_back(slotFor(int(i)));
+        audio = QList<float>();
+        const bool soundFont = sf2Sampler.isLoaded();
+        const bool piano = pianoSampler.sampleCount() > 0;
+        if (!soundFont && !piano) {
+            midi = QList<float>();
+            rendered = TrackRenderSource();
+            continue;
+        }
+        const TrackData scaled = tempoScaledTrack(track);
+        const QString instrument = soundFont
+            ? QStringLiteral("sf2:") + sf2Sampler.soundFontPath()
+            : QStringLiteral("piano:%1").arg(pianoSampler.sampleCount());
+        TrackRenderSource source = TrackRenderSource::forMidi(scaled, projectSampleRate, instrument);
+        if (source == rendered)
+            continue;
+        midi = QList<float>();
+        midi = soundFont ? sf2Sampler.renderTrack(scaled, projectSampleRate)
+                         : pianoSampler.renderTrack(scaled, projectSampleRate);
+        if (source.appliesEnvelope())
+            applyEnvelope(midi.data(), midi.size(), projectSampleRate, track.volumeEnvelope);
+        rendered = std::move(source);
     }
+
+    // Audio tracks do not depend on each other: flatten them side by side.
+    const qint64 flattenCount = qint64(toFlatten.size());
+    ParallelRanges::run(flattenCount, ParallelRanges::partsFor(flattenCount, 1),
+                        [&](int, qint64 begin, qint64 end) {
+                            for (qint64 k = begin; k < end; ++k) {
+                                const size_t i = toFlatten[size_t(k)];
+                                audioRenderCache[i] = flattenAudioTrack(tracks[i], projectSampleRate);
+                            }
+                        });
+
+    std::vector<MultiTrackAudioEngine::TrackSlot> trackSlots;
+    trackSlots.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        trackSlots.push_back(slotFor(int(i)));
     return trackSlots;
 }
 

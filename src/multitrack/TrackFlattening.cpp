@@ -1,6 +1,7 @@
 #include "multitrack/TrackFlattening.h"
 
 #include "audio/dsp/SincResampler.h"
+#include "common/SampleMemory.h"
 #include "engine/instruments/OfflineRenderLimits.h"
 
 #include <QtGlobal>
@@ -120,10 +121,12 @@ qint64 fadeFrames(double seconds, int rate)
 }
 
 // out[o0 + j] += the clip's sample j with its fades and crossfades, for the
-// frames that fall inside the buffer. Stretches without a fade or crossfade
-// are plain additions.
+// frames that fall inside the buffer. `written` is how far the buffer holds
+// values: clips come in start order, so the buffer is zeroed up to the clip
+// and frames past `written` are stored rather than added, which writes each
+// fresh frame once. Stretches without a fade or crossfade take no gain.
 void addClip(const PlacedClip& placed, size_t index, const std::vector<Crossfade>& crossfades,
-             int rate, float* out, qint64 total)
+             int rate, float* out, qint64 total, qint64& written)
 {
     const AudioClip& clip = *placed.clip;
     const qint64 c = placed.count;
@@ -140,6 +143,10 @@ void addClip(const PlacedClip& placed, size_t index, const std::vector<Crossfade
     const qint64 end = std::min(c, total - o0);
     if (first >= end)
         return;
+    if (written < o0 + first) {
+        std::fill(out + written, out + o0 + first, 0.0f);
+        written = o0 + first;
+    }
 
     auto gainAt = [&](qint64 j) {
         double gain = 1.0;
@@ -165,6 +172,7 @@ void addClip(const PlacedClip& placed, size_t index, const std::vector<Crossfade
             cuts.push_back(j);
     };
     cut(fi);
+    cut(written - o0); // where adding turns into storing
     if (fo >= 1)
         cut(c - fo);
     for (const Crossfade* fade : mine) {
@@ -183,14 +191,20 @@ void addClip(const PlacedClip& placed, size_t index, const std::vector<Crossfade
         const bool faded = from < fi || (fo >= 1 && from >= c - fo)
             || std::any_of(mine.begin(), mine.end(),
                            [x](const Crossfade* f) { return x >= f->from && x < f->to; });
-        if (!faded) {
+        const bool fresh = x >= written;
+        if (!faded && fresh)
+            std::copy(source + from, source + to, target + from);
+        else if (!faded)
             for (qint64 j = from; j < to; ++j)
                 target[j] += source[j];
-            continue;
-        }
-        for (qint64 j = from; j < to; ++j)
-            target[j] += source[j] * float(gainAt(j));
+        else if (fresh)
+            for (qint64 j = from; j < to; ++j)
+                target[j] = source[j] * float(gainAt(j));
+        else
+            for (qint64 j = from; j < to; ++j)
+                target[j] += source[j] * float(gainAt(j));
     }
+    written = std::max(written, o0 + end);
 }
 
 } // namespace
@@ -203,7 +217,8 @@ QList<float> flattenAudioTrack(const TrackData& track, int sampleRate)
     if (!(length > 0.0))
         return {};
     const qint64 total = sampleRate + qint64(length * sampleRate);
-    QList<float> out(total, 0.0f);
+    // Every value is written below: zeros where no clip plays.
+    QList<float> out = SampleMemory::uninitialized(total);
 
     std::vector<const AudioClip*> order;
     for (const AudioClip& clip : track.audioClips) {
@@ -224,10 +239,12 @@ QList<float> flattenAudioTrack(const TrackData& track, int sampleRate)
         if (placed[k].outEnd > placed[k + 1].outStart)
             crossfades.push_back({k, k + 1, placed[k + 1].outStart, placed[k].outEnd});
     }
+    qint64 written = 0;
     for (size_t k = 0; k < placed.size(); ++k) {
         if (placed[k].count >= 1)
-            addClip(placed[k], k, crossfades, sampleRate, out.data(), total);
+            addClip(placed[k], k, crossfades, sampleRate, out.data(), total, written);
     }
+    std::fill(out.begin() + written, out.end(), 0.0f);
 
     if (track.envelopeEnabled && !track.volumeEnvelope.empty())
         applyEnvelope(out.data(), out.size(), sampleRate, track.volumeEnvelope);
@@ -271,8 +288,9 @@ void applyEnvelope(float* out, qsizetype count, int sampleRate,
                      [](const EnvelopePoint& a, const EnvelopePoint& b) { return a.time < b.time; });
     // Walk the segments alongside the samples instead of searching per sample.
     size_t segment = 0;
+    const double secondsPerFrame = 1.0 / sampleRate;
     for (qsizetype i = 0; i < count; ++i) {
-        const double t = double(i) / sampleRate;
+        const double t = double(i) * secondsPerFrame;
         while (segment < sorted.size() && sorted[segment].time < t)
             ++segment;
         float gain;

@@ -69,9 +69,14 @@ private slots:
 
     void overlapsCrossfadeLinearly()
     {
-        // Two clips of 1.0 overlapping from 2 s to 3 s.
-        const QList<float> out =
-            flattenAudioTrack(audioTrack({constant(2.0, 1.0, 0.8f), constant(3.0, 2.0)}), R);
+        // Two clips overlapping from 2 s to 3 s, and one after a gap.
+        const QList<float> out = flattenAudioTrack(
+            audioTrack({constant(1.0, 7.0, 0.5f), constant(2.0, 1.0, 0.8f), constant(3.0, 2.0)}), R);
+        QCOMPARE(out.size(), qsizetype(9 * R));
+        QCOMPARE(out[500], 0.0f);
+        QCOMPARE(out[6000], 0.0f);
+        QCOMPARE(out[7500], 0.5f);
+        QCOMPARE(out[8500], 0.0f);
         QCOMPARE(out[1500], 0.8f);
         // q = (x - from) / (to - from); earlier x (1 - q), later x q.
         const double q = 250.0 / 1000.0;
