@@ -73,6 +73,39 @@ inline int onset(const std::vector<float>& x, float threshold, int stride = 1, i
     return -1;
 }
 
+// Each of two tones' amplitude on each side of a stereo recording.
+struct ToneLevels {
+    double lowLeft = 0.0;
+    double lowRight = 0.0;
+    double highLeft = 0.0;
+    double highRight = 0.0;
+
+    QString text(double low, double high) const
+    {
+        return QStringLiteral("%1 Hz L %2 R %3, %4 Hz L %5 R %6")
+            .arg(low).arg(lowLeft).arg(lowRight).arg(high).arg(highLeft).arg(highRight);
+    }
+};
+
+// Measures two tones in interleaved stereo over half a second, starting a
+// quarter second after sound first appears at or after frame `from`; false
+// when nothing was recorded there or the recording is too short.
+inline bool measureTones(const std::vector<float>& recorded, int from, int rate, double low,
+                         double high, ToneLevels* levels)
+{
+    const int start = onset(recorded, 0.1f, 2, from);
+    const int n = rate / 2;
+    if (start < 0 || 2 * std::size_t(start + rate / 4 + n) > recorded.size())
+        return false;
+    const float* l = recorded.data() + 2 * std::size_t(start + rate / 4);
+    const float* r = l + 1;
+    levels->lowLeft = amplitudeAt(l, n, 2, low, rate);
+    levels->lowRight = amplitudeAt(r, n, 2, low, rate);
+    levels->highLeft = amplitudeAt(l, n, 2, high, rate);
+    levels->highRight = amplitudeAt(r, n, 2, high, rate);
+    return true;
+}
+
 // Records the default input as interleaved stereo into `capture` until stopped.
 class StereoRecorder {
 public:
