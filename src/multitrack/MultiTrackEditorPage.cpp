@@ -6,7 +6,9 @@
 #include "engine/midi/MidiInput.h"
 #include "engine/midi/MidiRecorder.h"
 #include "engine/instruments/OfflineRenderLimits.h"
-#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/ClipLaneWidget.h"
+#include "multitrack/MultiTrackEditorPageStyles.h"
+#include "multitrack/TrackRowWidget.h"
 #include "plugins/AudioPluginBridge.h"
 
 #include <QCoreApplication>
@@ -34,7 +36,7 @@ MultiTrackEditorPage::MultiTrackEditorPage(QWidget* parent)
     // the ruler and its markers show the tracks again.
     connect(undoStack, &QUndoStack::indexChanged, this, [this] {
         updateRuler();
-        forEachLane([](QWidget* lane) { lane->update(); });
+        forEachLane([](ClipLaneWidget* lane) { lane->update(); });
     });
     engine = new MultiTrackAudioEngine();
     engine->initialize(projectSampleRate, EngineBufferFrames);
@@ -138,6 +140,14 @@ void MultiTrackEditorPage::setSampleRate(int rate)
     engine->initialize(rate, EngineBufferFrames);
     pluginBridge->shutdown();
     pluginBridge->initialize(rate, EngineBufferFrames);
+}
+
+void MultiTrackEditorPage::forEachLane(const std::function<void(ClipLaneWidget*)>& visit) const
+{
+    for (TrackRowWidget* row : rows) {
+        if (ClipLaneWidget* lane = row->lane())
+            visit(lane);
+    }
 }
 
 void MultiTrackEditorPage::restyleToggle(QPushButton* button, bool checked)

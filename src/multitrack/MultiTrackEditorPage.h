@@ -37,11 +37,13 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <map>
 #include <vector>
 
 class AudioEngine;
 class AudioPluginBridge;
+class ClipLaneWidget;
 class LiveAudioPlayer;
 class Metronome;
 class MidiInput;
@@ -163,9 +165,8 @@ private:
     void connectPageControls();
     void connectRow(TrackRowWidget* row);
     void onRowSelected(int index);
-    // The lane of row i (audio or MIDI), for the setters both kinds share.
-    template <typename Visit>
-    void forEachLane(Visit visit) const;
+    // Calls visit with each row's clip lane (audio or MIDI), in row order.
+    void forEachLane(const std::function<void(ClipLaneWidget*)>& visit) const;
     // Hands the caches' buffers to the engine; none may change until the next start.
     std::vector<MultiTrackAudioEngine::TrackSlot> buildTrackSlots();
     MultiTrackAudioEngine::TrackSlot slotFor(int index) const;

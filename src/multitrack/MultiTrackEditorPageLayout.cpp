@@ -4,7 +4,9 @@
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include "engine/devices/Metronome.h"
-#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/ClipLaneWidget.h"
+#include "multitrack/MultiTrackEditorPageStyles.h"
+#include "multitrack/TrackRowWidget.h"
 #include "multitrack/TimelineRulerWidget.h"
 
 #include <QComboBox>

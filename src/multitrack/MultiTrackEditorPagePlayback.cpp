@@ -6,7 +6,8 @@
 
 #include "common/ParallelRanges.h"
 #include "engine/devices/Metronome.h"
-#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/ClipLaneWidget.h"
+#include "multitrack/TrackRowWidget.h"
 #include "multitrack/TrackFlattening.h"
 #include "video/VideoPlayerDialog.h"
 

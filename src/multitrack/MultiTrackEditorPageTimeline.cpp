@@ -3,7 +3,8 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
-#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/ClipLaneWidget.h"
+#include "multitrack/TrackRowWidget.h"
 #include "multitrack/TimelineMapping.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "project/TrackCommands.h"

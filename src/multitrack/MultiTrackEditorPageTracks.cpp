@@ -4,7 +4,8 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
-#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/ClipLaneWidget.h"
+#include "multitrack/TrackRowWidget.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "project/TrackCommands.h"
@@ -152,18 +153,13 @@ void MultiTrackEditorPage::createTrackRow(int index)
     connectRow(row);
 
     syncZoomAll();
-    auto prepare = [&](auto* lane) {
-        lane->setShowEnvelope(envelopeButton->isChecked());
-        lane->setViewStartSec(viewStartSec);
-        lane->setPlayheadPosition(playhead);
-        lane->setToolMode(toolMode);
-        lane->setSnapEnabled(snapEnabled);
-        lane->setSnapBpm(bpm);
-    };
-    if (MidiClipWidget* midi = row->midiLane())
-        prepare(midi);
-    else if (AudioClipWidget* audio = row->audioLane())
-        prepare(audio);
+    ClipLaneWidget* lane = row->lane();
+    lane->setShowEnvelope(envelopeButton->isChecked());
+    lane->setViewStartSec(viewStartSec);
+    lane->setPlayheadPosition(playhead);
+    lane->setToolMode(toolMode);
+    lane->setSnapEnabled(snapEnabled);
+    lane->setSnapBpm(bpm);
 }
 
 void MultiTrackEditorPage::connectRow(TrackRowWidget* row)
@@ -310,11 +306,7 @@ void MultiTrackEditorPage::showVideoButtonOnTrack(int index)
 
 double MultiTrackEditorPage::playheadPosition() const
 {
-    if (rows.empty())
+    if (rows.empty() || !rows.front()->lane())
         return 0.0;
-    if (MidiClipWidget* midi = rows.front()->midiLane())
-        return midi->playheadPosition();
-    if (AudioClipWidget* audio = rows.front()->audioLane())
-        return audio->playheadPosition();
-    return 0.0;
+    return rows.front()->lane()->playheadPosition();
 }

@@ -32,7 +32,7 @@ TrackRowWidget::TrackRowWidget(QWidget* parent)
 
 TrackRowWidget::~TrackRowWidget() = default;
 
-QWidget* TrackRowWidget::lane() const
+ClipLaneWidget* TrackRowWidget::lane() const
 {
     if (midiClipLane)
         return midiClipLane;
@@ -94,16 +94,15 @@ void TrackRowWidget::connectHeader()
             [this] { emit removeRequested(trackIndex); });
 }
 
-template <typename Lane>
-void TrackRowWidget::connectLane(Lane* lane)
+void TrackRowWidget::connectLane(ClipLaneWidget* lane)
 {
-    connect(lane, &Lane::playheadMoved, this, &TrackRowWidget::playheadMoved);
-    connect(lane, &Lane::clicked, this, [this] { emit trackSelected(trackIndex); });
-    connect(lane, &Lane::clipTrimmed, this, &TrackRowWidget::trackChanged);
-    connect(lane, &Lane::scissorClicked, this, &TrackRowWidget::scissorClicked);
-    connect(lane, &Lane::clipDragStarted, this, &TrackRowWidget::clipDragStarted);
-    connect(lane, &Lane::clipDragMoved, this, &TrackRowWidget::clipDragMoved);
-    connect(lane, &Lane::clipDragFinished, this, &TrackRowWidget::clipDragFinished);
+    connect(lane, &ClipLaneWidget::playheadMoved, this, &TrackRowWidget::playheadMoved);
+    connect(lane, &ClipLaneWidget::clicked, this, [this] { emit trackSelected(trackIndex); });
+    connect(lane, &ClipLaneWidget::clipTrimmed, this, &TrackRowWidget::trackChanged);
+    connect(lane, &ClipLaneWidget::scissorClicked, this, &TrackRowWidget::scissorClicked);
+    connect(lane, &ClipLaneWidget::clipDragStarted, this, &TrackRowWidget::clipDragStarted);
+    connect(lane, &ClipLaneWidget::clipDragMoved, this, &TrackRowWidget::clipDragMoved);
+    connect(lane, &ClipLaneWidget::clipDragFinished, this, &TrackRowWidget::clipDragFinished);
 }
 
 void TrackRowWidget::bindAudioLane()

@@ -18,6 +18,7 @@
 
 class AudioClipWidget;
 class AudioPluginBridge;
+class ClipLaneWidget;
 class MidiClipWidget;
 class PianoSampler;
 class SF2Sampler;
@@ -42,7 +43,7 @@ public:
     MidiClipWidget* midiLane() const { return midiClipLane; }
     AudioClipWidget* audioLane() const { return audioClipLane; }
     // The lane of either kind, null before setTrackData.
-    QWidget* lane() const;
+    ClipLaneWidget* lane() const;
     TrackData* trackData() const { return track; }
     int index() const { return trackIndex; }
     bool isSelected() const { return selected; }
@@ -76,8 +77,7 @@ private:
     void onMidiClipCreated(double startSec, double durationSec);
     void onMidiClipDoubleClicked(int clipIndex);
     // Forwards the signals both lane kinds share.
-    template <typename Lane>
-    void connectLane(Lane* lane);
+    void connectLane(ClipLaneWidget* lane);
 
     TrackHeaderWidget* trackHeader = nullptr;
     MidiClipWidget* midiClipLane = nullptr;

@@ -1,11 +1,6 @@
 #pragma once
-// Shared by the MultiTrackEditorPage*.cpp files only: the page's control
-// styles and the walk over the clip lanes of both kinds.
-
-#include "multitrack/AudioClipWidget.h"
-#include "multitrack/MidiClipWidget.h"
-#include "multitrack/MultiTrackEditorPage.h"
-#include "multitrack/TrackRowWidget.h"
+// The styles of the multitrack page's checkable tool-bar and transport
+// buttons, for the MultiTrackEditorPage*.cpp files.
 
 namespace MultiTrackPageStyle {
 
@@ -29,16 +24,3 @@ inline const char* const MetronomeActive =
     "border-radius: 4px; font-size: 12px; padding: 2px 8px;";
 
 } // namespace MultiTrackPageStyle
-
-// Calls visit(lane) with each row's lane, a MidiClipWidget* or an
-// AudioClipWidget*, in row order; the setters both kinds share.
-template <typename Visit>
-void MultiTrackEditorPage::forEachLane(Visit visit) const
-{
-    for (TrackRowWidget* row : rows) {
-        if (MidiClipWidget* midi = row->midiLane())
-            visit(midi);
-        else if (AudioClipWidget* audio = row->audioLane())
-            visit(audio);
-    }
-}
