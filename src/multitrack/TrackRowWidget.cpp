@@ -14,12 +14,15 @@
 
 namespace {
 
-// The instrument plug-ins the bridge has loaded, in id order. The bridge
-// hosts no plug-ins yet, so it offers none.
+// The plug-ins the bridge has loaded, in id order, with their names.
 std::vector<TrackInstrumentList::Plugin> loadedInstrumentPlugins(AudioPluginBridge* bridge)
 {
-    Q_UNUSED(bridge);
-    return {};
+    std::vector<TrackInstrumentList::Plugin> plugins;
+    if (!bridge)
+        return plugins;
+    for (int id : bridge->loadedPluginIds())
+        plugins.emplace_back(id, QString::fromStdString(bridge->pluginName(id)));
+    return plugins;
 }
 
 } // namespace
@@ -165,6 +168,8 @@ void TrackRowWidget::onInstrumentChanged(int entry)
     track->instrumentIndex = choice.instrumentIndex;
     if (choice.pluginId >= 0) {
         trackHeader->setVst3ButtonVisible(true);
+        if (pluginBridge)
+            pluginBridge->activatePlugin(choice.pluginId);
     } else {
         trackHeader->setVst3ButtonVisible(false);
         trackHeader->setVst3ButtonChecked(false);

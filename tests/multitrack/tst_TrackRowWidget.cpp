@@ -10,6 +10,8 @@
 #include "multitrack/TrackInstrumentList.h"
 #include "multitrack/TrackRowWidget.h"
 #include "app/StartUp.h"
+#include "plugins/AudioPluginBridge.h"
+#include "../plugins/PluginTestSupport.h"
 #include "TestSupport.h"
 
 #include <QtTest/QtTest>
@@ -130,6 +132,48 @@ private slots:
         header->instrumentCombo()->setCurrentIndex(-1); // cleared: ignored
         QCOMPARE(changed.count(), 1);
         QCOMPARE(tracks[0].instrumentIndex, 9);
+    }
+
+    void instrumentPluginsFromTheBridge()
+    {
+        PluginTestSupport::CallLog calls;
+        AudioPluginBridge bridge;
+        bridge.initialize(44100, 512);
+        const int gain = bridge.loadPlugin(PluginTestSupport::bundle("CdwGain"));
+        const int synth = bridge.loadPlugin(PluginTestSupport::bundle("CdwSynth"));
+        QVERIFY(gain >= 0 && synth >= 0);
+        std::vector<TrackData> tracks{track(MidiTrack, "m"), track(AudioTrack, "a")};
+        tracks[0].pluginId = 77; // no longer loaded
+        TrackRowWidget midiRow;
+        midiRow.setTrackData(&tracks[0], 0, nullptr, nullptr, &bridge);
+        TrackHeaderWidget* header = midiRow.header();
+        QCOMPARE(header->instrumentCombo()->count(), 4);
+        QCOMPARE(header->instrumentCombo()->itemText(1),
+                 QStringLiteral("[VST3] ") + QString::fromStdString(bridge.pluginName(synth)));
+        QCOMPARE(header->instrumentCombo()->itemText(2), QString());
+        QCOMPARE(header->instrumentCombo()->itemText(3), QStringLiteral("(未加载音色库)"));
+        QCOMPARE(header->currentInstrumentIndex(), 0);
+        QVERIFY(header->vst3Button()->isVisibleTo(header));
+
+        QSignalSpy toggled(&midiRow, &TrackRowWidget::vst3EditorToggled);
+        tracks[0].instrumentIndex = 3;
+        header->instrumentCombo()->setCurrentIndex(1);
+        QCOMPARE(tracks[0].pluginId, synth);
+        QCOMPARE(tracks[0].instrumentIndex, 0);
+        QCOMPARE(calls.count(QStringLiteral("setActive 1")), 1);
+        header->setVst3ButtonChecked(true);
+        QCOMPARE(toggled.count(), 1);
+        QCOMPARE(toggled.at(0).at(0).toInt(), 0);
+        header->instrumentCombo()->setCurrentIndex(3);
+        QCOMPARE(tracks[0].pluginId, -1);
+        QVERIFY(!header->vst3Button()->isVisibleTo(header) && !header->vst3Button()->isChecked());
+
+        // An audio row shows neither, whatever is loaded.
+        TrackRowWidget audioRow;
+        audioRow.setTrackData(&tracks[1], 1, nullptr, nullptr, &bridge);
+        QVERIFY(!audioRow.header()->instrumentCombo()->isVisibleTo(audioRow.header()));
+        QVERIFY(!audioRow.header()->vst3Button()->isVisibleTo(audioRow.header()));
+        bridge.shutdown();
     }
 
     void midiRowWithoutInstruments()
