@@ -1,8 +1,8 @@
 #include "app/CommandFeedback.h"
 
 #include "app/MainWindow.h"
+#include "app/ShellPrompts.h"
 
-#include <QMessageBox>
 #include <QStatusBar>
 
 CommandFeedback CommandFeedback::of(MainWindow* window)
@@ -11,7 +11,7 @@ CommandFeedback CommandFeedback::of(MainWindow* window)
     feedback.showLoading = [window](const QString& text) { window->showLoading(text); };
     feedback.hideLoading = [window] { window->hideLoading(); };
     feedback.warn = [window](const QString& title, const QString& text) {
-        QMessageBox::warning(window, title, text);
+        window->prompts().warning(window, title, text);
     };
     feedback.showStatus = [window](const QString& text, int timeoutMs) {
         window->statusBar()->showMessage(text, timeoutMs);

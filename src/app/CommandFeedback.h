@@ -15,6 +15,6 @@ struct CommandFeedback {
     std::function<void(const QString& title, const QString& text)> warn;
     std::function<void(const QString& text, int timeoutMs)> showStatus;
 
-    // The window's overlay, modal warning boxes over it and its status bar.
+    // The window's overlay, warning boxes through its prompts and its status bar.
     static CommandFeedback of(MainWindow* window);
 };

@@ -2,6 +2,7 @@
 
 #include "app/CommandFeedback.h"
 #include "app/VideoImportCommand.h"
+#include "app/ShellPrompts.h"
 #include "app/WelcomePage.h"
 #include "app/WindowPlacement.h"
 #include "widgets/LoadingOverlay.h"
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QMessageBox>
 #include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
@@ -34,6 +34,7 @@ constexpr int StatusClockIntervalMs = 1000;
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
+    , shellPrompts(std::make_shared<ShellPrompts>())
 {
     setupUi();
     createMenus();
@@ -79,11 +80,6 @@ void MainWindow::setupUi()
     videoImport = new VideoImportCommand(this, CommandFeedback::of(this));
 }
 
-void MainWindow::createMenus()
-{
-    // The menu bar and its actions are built here once the commands exist.
-}
-
 void MainWindow::createStatusBar()
 {
     statusBar()->showMessage(tr("就绪"));
@@ -91,12 +87,6 @@ void MainWindow::createStatusBar()
     statusBar()->addPermanentWidget(statusLabel);
     // One status bar: the editor page reports in the window's.
     audioEditorPage->useWindowStatusBar(statusBar());
-}
-
-void MainWindow::setupConnections()
-{
-    // The actions, the mixer's strip changes and the welcome page's requests
-    // are wired here once their handlers exist.
 }
 
 void MainWindow::setupUpdateChecker()
@@ -172,25 +162,17 @@ void MainWindow::hideLoading()
         loadingOverlay->hide();
 }
 
-bool MainWindow::saveCurrentProject()
+void MainWindow::setPrompts(std::shared_ptr<ShellPrompts> prompts)
 {
-    // Project saving joins with the project commands; until then nothing is written.
-    qWarning() << "MainWindow: no project save available";
-    return false;
+    if (prompts)
+        shellPrompts = std::move(prompts);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (projectOpen) {
-        const auto answer = QMessageBox::question(
-            this, tr("关闭项目"), tr("当前有打开的项目，是否在关闭前保存？"),
-            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
-        if (answer == QMessageBox::Cancel) {
-            event->ignore();
-            return;
-        }
-        // A save that failed or was cancelled must not lose the project.
-        if (answer == QMessageBox::Save && !saveCurrentProject()) {
+        // A save that failed or was cancelled keeps the window open.
+        if (!settleOpenProject()) {
             event->ignore();
             return;
         }

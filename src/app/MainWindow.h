@@ -1,10 +1,23 @@
 #pragma once
 // The program's top-level window: the page stack (welcome, single-track,
-// multitrack, mixer) with the loading overlay over it, the status bar with its
-// clock, the window settings and the state of the open project.
+// multitrack, mixer) with the loading overlay over it, the menus, the status
+// bar with its clock, the window settings and the state of the open project.
+//
+// The member definitions are split by concern: MainWindow.cpp (construction,
+// settings, status bar, overlay, closing), MainWindowMenus.cpp (menus and
+// their routing to the pages), MainWindowProject.cpp (new, open, save),
+// MainWindowImportExport.cpp (audio and MIDI import, export),
+// MainWindowVideo.cpp (SoundFonts), MainWindowPlugins.cpp (VST3 import) and
+// MainWindowHelp.cpp (about, preferences, update check); the video import
+// lives in VideoImportCommand.
+
+#include "app/AudioExport.h"
+#include "app/ShellActions.h"
 
 #include <QMainWindow>
 #include <QString>
+
+#include <memory>
 
 class AudioEditorPage;
 class LoadingOverlay;
@@ -12,6 +25,7 @@ class MultiTrackEditorPage;
 class QLabel;
 class QStackedWidget;
 class QTimer;
+class ShellPrompts;
 class VideoImportCommand;
 class WelcomePage;
 
@@ -24,6 +38,9 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // Stores the choices of the new-project dialog and creates the project.
+    void openNewProject(const QString& type, int sampleRate, int bitDepth, bool mono);
+
     // Covers the page stack with the overlay and lets it paint once before
     // the caller blocks.
     void showLoading(const QString& text);
@@ -34,13 +51,15 @@ public:
     // preview window for its picture, replacing an earlier one.
     void importVideoFile(const QString& path);
 
+    const ShellActions& menuActions() const { return actions; }
+
+    // The file choosers and message boxes the window asks through. Windows
+    // that this window opens share them.
+    void setPrompts(std::shared_ptr<ShellPrompts> prompts);
+    ShellPrompts& prompts() const { return *shellPrompts; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
-
-    // Saves the open project before the window closes: to its file, or
-    // through the save-as dialog when it has none. True only when the project
-    // was written; a failed or cancelled save keeps the window open.
-    virtual bool saveCurrentProject();
 
     void loadSettings();
     void saveSettings();
@@ -52,6 +71,7 @@ protected:
     // The mixer stands as a plain page until its class joins.
     QWidget* mixerPage = nullptr;
     LoadingOverlay* loadingOverlay = nullptr;
+    ShellActions actions;
     QLabel* statusLabel = nullptr;
     QTimer* statusTimer = nullptr;
     // Holds the demuxer and the preview window of the last video import.
@@ -65,6 +85,13 @@ protected:
     bool newMono = false;
 
 private slots:
+    void createNewProject();
+    void closeProject();
+    // True only when the project was written (a cancelled save-as writes nothing).
+    bool saveProject(const QString& path = QString());
+    bool saveProjectAs();
+    void showPreferences();
+    void showAbout();
     void updateStatusBar();
 
 private:
@@ -75,4 +102,29 @@ private:
     void setupUpdateChecker();
     void loadKeptSoundFont();
     void placeOnScreen();
+
+    // ---- menus (MainWindowMenus.cpp) ----
+    void hideCommandsNotBuilt();
+    void connectEditorCommands();
+    void routeUndo(bool redo);
+    void setProjectActionsEnabled(bool enabled);
+    bool multiTrackShowing() const;
+
+    // ---- project commands (MainWindowProject.cpp) ----
+    void showNewProjectDialog(const QString& type);
+    // With a project open: the close question; true when the caller may go
+    // on (saved or discarded), false on cancel or a failed save.
+    bool settleOpenProject();
+    void showStatus(const QString& text, int timeoutMs = 3000);
+
+    // ---- import and export (MainWindowImportExport.cpp) ----
+    void importAudio();
+    void importMidi();
+    void exportAudio(AudioExport::Format format);
+
+    // ---- video, SoundFont and plug-in commands ----
+    void loadSoundFont();
+    void importVst3Plugin();
+
+    std::shared_ptr<ShellPrompts> shellPrompts;
 };

@@ -4,6 +4,7 @@
 #include "app/WindowPlacement.h"
 #include "editor/AudioEditorPage.h"
 #include "widgets/LoadingOverlay.h"
+#include "ShellTestSupport.h"
 
 #include <QtTest/QtTest>
 #include <QtWidgets>
@@ -12,54 +13,7 @@
 
 namespace {
 
-// Opens the protected state to the test and stands in for the project save.
-class ProbeWindow : public MainWindow {
-public:
-    using MainWindow::audioEditorPage;
-    using MainWindow::currentProjectPath;
-    using MainWindow::loadingOverlay;
-    using MainWindow::loadSettings;
-    using MainWindow::projectOpen;
-    using MainWindow::projectType;
-    using MainWindow::saveSettings;
-    using MainWindow::stackedWidget;
-    using MainWindow::statusLabel;
-    using MainWindow::statusTimer;
-
-    bool saveSucceeds = true;
-    int saveCalls = 0;
-
-protected:
-    bool saveCurrentProject() override
-    {
-        ++saveCalls;
-        return saveSucceeds;
-    }
-};
-
-// Answers the next modal message box with `button` once it is up; records its texts.
-struct BoxAnswerer {
-    QString title;
-    QString text;
-    bool seen = false;
-    QTimer poll;
-
-    void answerNext(QMessageBox::StandardButton button)
-    {
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [this, button] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            poll.stop();
-            seen = true;
-            title = box->windowTitle();
-            text = box->text();
-            box->button(button)->click();
-        });
-        poll.start();
-    }
-};
+using ProbeWindow = ShellProbeWindow;
 
 QString clockText()
 {
@@ -76,10 +30,7 @@ private slots:
     void initTestCase()
     {
         // Settings of this run only, apart from the user's and other tests'.
-        QVERIFY(settingsDir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-        StartUp::applyIdentity(*qobject_cast<QApplication*>(QCoreApplication::instance()));
-        QVERIFY(QSettings().fileName().startsWith(settingsDir.path()));
+        ShellTestSupport::prepareApplication(settingsDir, false);
     }
 
     void init()
@@ -215,45 +166,51 @@ private slots:
     {
         ProbeWindow window;
         window.show();
-        BoxAnswerer answerer;
-        answerer.answerNext(QMessageBox::Cancel);
         QVERIFY(window.close());
-        QVERIFY(!answerer.seen);
-        QCOMPARE(window.saveCalls, 0);
+        QVERIFY(window.prompts->shown.isEmpty());
         QVERIFY(QSettings().contains(QStringLiteral("window/geometry")));
     }
 
+    // The close question's Save writes the project through the save-as
+    // chooser; only a written project lets the window close.
     void closeWithProjectOpen_data()
     {
         QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("saveSucceeds");
+        QTest::addColumn<QString>("chosenFile");
         QTest::addColumn<bool>("closes");
-        QTest::addColumn<int>("saveCalls");
-        QTest::newRow("save succeeds") << int(QMessageBox::Save) << true << true << 1;
-        QTest::newRow("save fails") << int(QMessageBox::Save) << false << false << 1;
-        QTest::newRow("discard") << int(QMessageBox::Discard) << true << true << 0;
-        QTest::newRow("cancel") << int(QMessageBox::Cancel) << true << false << 0;
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("save succeeds") << int(QMessageBox::Save) << "song" << true << "";
+        QTest::newRow("save fails") << int(QMessageBox::Save) << "missing/song.cdw" << false
+                                    << "保存失败";
+        QTest::newRow("save as cancelled") << int(QMessageBox::Save) << "" << false << "";
+        QTest::newRow("discard") << int(QMessageBox::Discard) << "" << true << "";
+        QTest::newRow("cancel") << int(QMessageBox::Cancel) << "" << false << "";
     }
     void closeWithProjectOpen()
     {
         QFETCH(int, answer);
-        QFETCH(bool, saveSucceeds);
+        QFETCH(QString, chosenFile);
         QFETCH(bool, closes);
-        QFETCH(int, saveCalls);
+        QFETCH(QString, warning);
+        QTemporaryDir dir;
         ProbeWindow window;
-        window.projectOpen = true;
-        window.saveSucceeds = saveSucceeds;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QSettings().clear();
 
-        BoxAnswerer answerer;
-        answerer.answerNext(QMessageBox::StandardButton(answer));
+        window.prompts->answers << QMessageBox::StandardButton(answer);
+        if (!chosenFile.isEmpty())
+            window.prompts->files << dir.filePath(chosenFile);
         QCOMPARE(window.close(), closes);
-        QVERIFY(answerer.seen);
-        QCOMPARE(answerer.title, QStringLiteral("关闭项目"));
-        QCOMPARE(answerer.text, QStringLiteral("当前有打开的项目，是否在关闭前保存？"));
-        QCOMPARE(window.saveCalls, saveCalls);
+        const auto question = window.prompts->only(QStringLiteral("question"));
+        QCOMPARE(question.title, QStringLiteral("关闭项目"));
+        QCOMPARE(question.text, QStringLiteral("当前有打开的项目，是否在关闭前保存？"));
+        QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).size(), warning.isEmpty() ? 0 : 1);
+        if (!warning.isEmpty())
+            QCOMPARE(window.prompts->only(QStringLiteral("warning")).title, warning);
+        if (answer == QMessageBox::Save && closes)
+            QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("song.cdw"))));
         QCOMPARE(window.isVisible(), !closes);
         // Settings are written only when the window really closes.
         QCOMPARE(QSettings().contains(QStringLiteral("window/geometry")), closes);

@@ -2,41 +2,19 @@
 // damaged files and a project far larger than a typical session.
 
 #include "ProjectTestData.h"
+#include "TestSupport.h"
 #include "project/ProjectFile.h"
 #include "project/ProjectSerializer.h"
 
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
-#include <csignal>
 #include <random>
-#include <sys/resource.h>
 
 using namespace ProjectTestData;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Makes every write beyond `bytes` fail as on a full disk, for this scope.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
-
-private:
-    rlimit m_saved{};
-};
+using TestSupport::FileSizeLimit;
 
 } // namespace
 
@@ -51,7 +29,7 @@ private slots:
         QCOMPARE(ProjectFile::save(path, "song", tracks, {}, 0.0, 1.0, sampleMarkers()),
                  ProjectFile::SaveResult::Saved);
         // Exactly the indented text Qt writes for the same document.
-        const QByteArray text = readAll(path);
+        const QByteArray text = TestSupport::fileBytes(path);
         QCOMPARE(QJsonDocument::fromJson(text).toJson(QJsonDocument::Indented), text);
 
         ProjectData data;
@@ -69,7 +47,7 @@ private slots:
         const QString path = dir.filePath("keep.cdw");
         QVERIFY(ProjectFile::save(path, "keep", sampleTracks(), {}, 0, 1, {})
                 == ProjectFile::SaveResult::Saved);
-        const QByteArray before = readAll(path);
+        const QByteArray before = TestSupport::fileBytes(path);
 
         std::vector<TrackData> big(1);
         AudioClip clip;
@@ -80,7 +58,7 @@ private slots:
             QCOMPARE(ProjectFile::save(path, "keep", big, {}, 0, 1, {}),
                      ProjectFile::SaveResult::Incomplete);
         }
-        QCOMPARE(readAll(path), before);
+        QCOMPARE(TestSupport::fileBytes(path), before);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.cdw"});
 
         QCOMPARE(ProjectFile::save(dir.filePath("missing/folder/x.cdw"), "x", {}, {}, 0, 1, {}),

@@ -31,6 +31,22 @@ QString sourceDir();
 // DISPLAY at it; call before the application object exists, then choose the
 // "xcb" platform. False when Xvfb is missing or does not start.
 bool startPrivateXServer();
+// The whole content of a file; empty when it cannot be read.
+QByteArray fileBytes(const QString& path);
+
+// Makes every write of this process beyond `bytes` fail as on a full disk,
+// for the life of the object.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    qint64 savedLimit = 0;
+    void (*savedHandler)(int) = nullptr;
+};
 
 // <build>/screenshots/, where the test run leaves pictures of pages and dialogs.
 QString screenshotDir();

@@ -1,0 +1,54 @@
+#include "app/AudioExport.h"
+
+#include "editor/StereoLists.h"
+
+#include <QCoreApplication>
+
+namespace AudioExport {
+
+Request fromSingleTrack(Format format, const QList<float>& mono, const QList<float>& stereo,
+                        int bitDepth, bool forceMono)
+{
+    if (format == Format::Mp3)
+        return {mono, 1, 16};
+    if (!stereo.isEmpty() && !forceMono)
+        return {stereo, 2, bitDepth};
+    return {mono, 1, bitDepth};
+}
+
+Request fromMixdown(Format format, const QList<float>& interleaved, int bitDepth, bool mono)
+{
+    if (format == Format::Mp3)
+        return {StereoLists::mixToMono(interleaved), 1, 16};
+    if (mono)
+        return {StereoLists::mixToMono(interleaved), 1, bitDepth};
+    return {interleaved, 2, bitDepth};
+}
+
+QString dialogTitle(Format format)
+{
+    switch (format) {
+    case Format::Wav:
+        return QCoreApplication::translate("MainWindow", "导出WAV");
+    case Format::Mp3:
+        return QCoreApplication::translate("MainWindow", "导出MP3");
+    case Format::Flac:
+        break;
+    }
+    return QCoreApplication::translate("MainWindow", "导出FLAC");
+}
+
+QString dialogFilter(Format format)
+{
+    switch (format) {
+    case Format::Wav:
+        return QCoreApplication::translate("MainWindow", "WAV文件 (*.wav)");
+    case Format::Mp3:
+        return QCoreApplication::translate("MainWindow", "MP3文件 (*.mp3)");
+    case Format::Flac:
+        break;
+    }
+    return QCoreApplication::translate("MainWindow", "FLAC文件 (*.flac)");
+}
+
+} // namespace AudioExport

@@ -1,0 +1,59 @@
+// The Help menu: about box and preferences.
+
+#include "app/MainWindow.h"
+
+#include "app/AppInfo.h"
+#include "app/ShellPrompts.h"
+
+#include <QMessageBox>
+#include <QPixmap>
+
+namespace {
+
+QString aboutText()
+{
+    struct Component {
+        const char* name;
+        const char* licence;
+    };
+    static const Component components[] = {
+        {"Qt", "LGPL v3"},
+        {"FFmpeg", "LGPL v2.1 / GPL v2"},
+        {"LAME", "LGPL v2.1"},
+        {"VST3 SDK", "Steinberg VST3 License"},
+        {"RtAudio", "MIT License"},
+        {"RtMidi", "MIT License"},
+        {"iPlug2", "ISC License"},
+        {"dr_libs", "MIT / Public Domain"},
+        {"TSF", "MIT License"},
+    };
+    QString html = QStringLiteral("<h2>卡德文Studio</h2>"
+                                  "<p>版本 %1</p>"
+                                  "<p>专业音频编辑与处理软件</p>"
+                                  "<p>© 卡德文Studio 开发团队，保留所有权利。</p>"
+                                  "<hr>"
+                                  "<h3>开源组件</h3>")
+                       .arg(QString::fromLatin1(AppInfo::Version));
+    for (const Component& component : components)
+        html += QStringLiteral("<p><b>%1</b> — %2</p>")
+                    .arg(QString::fromLatin1(component.name), QString::fromLatin1(component.licence));
+    return html;
+}
+
+} // namespace
+
+void MainWindow::showAbout()
+{
+    QMessageBox box(this);
+    box.setWindowTitle(tr("关于卡德文Studio"));
+    box.setTextFormat(Qt::RichText);
+    box.setText(aboutText());
+    box.setIconPixmap(QPixmap(QString::fromLatin1(AppInfo::IconPath))
+                          .scaled(64, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    prompts().exec(&box);
+}
+
+void MainWindow::showPreferences()
+{
+    prompts().information(this, tr("偏好设置"), tr("偏好设置对话框将在后续版本中实现。"));
+}

@@ -1,0 +1,109 @@
+// File menu imports and exports: audio (and video) files, Standard MIDI
+// Files, and WAV, MP3 and FLAC exports of the page that shows.
+
+#include "app/MainWindow.h"
+
+#include "app/ShellPrompts.h"
+#include "app/VideoFiles.h"
+#include "audio/AudioProcessor.h"
+#include "editor/AudioEditorPage.h"
+#include "engine/midi/MidiFileReader.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const char* const AudioImportFilter =
+    "音视频文件 (*.wav *.mp3 *.flac *.ogg *.mp4 *.mkv *.avi *.mov *.flv *.ts);;"
+    "音频文件 (*.wav *.mp3 *.flac *.ogg);;"
+    "视频文件 (*.mp4 *.mkv *.avi *.mov *.flv *.ts);;所有文件 (*)";
+const char* const MidiImportFilter = "MIDI 文件 (*.mid *.midi);;所有文件 (*)";
+
+// The first error a processor reports, shown once the overlay is gone.
+class ProcessorErrors {
+public:
+    explicit ProcessorErrors(AudioProcessor& processor)
+    {
+        QObject::connect(&processor, &AudioProcessor::errorOccurred, &processor,
+                         [this](const QString& message) {
+                             if (first.isEmpty())
+                                 first = message;
+                         });
+    }
+    QString first;
+};
+
+} // namespace
+
+void MainWindow::importAudio()
+{
+    const QString path = prompts().openFileName(this, tr("导入音频/视频"), tr(AudioImportFilter));
+    if (path.isEmpty())
+        return;
+    if (VideoFiles::isVideoFile(path)) {
+        importVideoFile(path);
+        return;
+    }
+
+    showLoading(tr("导入音频..."));
+    AudioProcessor processor;
+    ProcessorErrors errors(processor);
+    if (!processor.loadAudioFile(path)) {
+        hideLoading();
+        prompts().warning(this, tr("导入失败"), errors.first);
+        return;
+    }
+    if (processor.stereoSamples.isEmpty())
+        audioEditorPage->loadAudioSamples(processor.samples, processor.sampleRate);
+    else
+        audioEditorPage->loadStereoAudioSamples(processor.stereoSamples, processor.sampleRate);
+    hideLoading();
+    showStatus(tr("已导入: %1").arg(QFileInfo(path).fileName()));
+}
+
+void MainWindow::importMidi()
+{
+    const QString path = prompts().openFileName(this, tr("导入MIDI"), tr(MidiImportFilter));
+    if (path.isEmpty())
+        return;
+
+    showLoading(tr("导入MIDI..."));
+    QList<ImportedMidiTrack> tracks;
+    double durationSeconds = 0.0;
+    double bpm = 120.0;
+    if (!parseMidiFile(path, tracks, durationSeconds, bpm)) {
+        hideLoading();
+        prompts().warning(this, tr("导入失败"),
+                          tr("无法解析MIDI文件: %1").arg(QFileInfo(path).fileName()));
+        return;
+    }
+    hideLoading();
+    prompts().information(this, tr("导入MIDI"), tr("请先创建多轨项目再导入MIDI文件"));
+}
+
+void MainWindow::exportAudio(AudioExport::Format format)
+{
+    const AudioEditorPage* page = audioEditorPage;
+    const AudioExport::Request request = AudioExport::fromSingleTrack(
+        format, page->samples, page->stereoSamples, page->bitDepth, page->forceMono != 0);
+    if (request.data.isEmpty()) {
+        prompts().information(this, tr("导出"), tr("没有可导出的音频数据"));
+        return;
+    }
+    const QString path = prompts().saveFileName(this, AudioExport::dialogTitle(format),
+                                                AudioExport::dialogFilter(format));
+    if (path.isEmpty())
+        return;
+
+    showLoading(tr("导出中..."));
+    AudioProcessor processor;
+    ProcessorErrors errors(processor);
+    const bool saved = processor.saveAudioFile(path, request.data, page->sampleRate,
+                                               request.channels, request.bits);
+    hideLoading();
+    if (!saved) {
+        prompts().warning(this, tr("导出失败"), errors.first);
+        return;
+    }
+    showStatus(tr("已导出: %1").arg(QFileInfo(path).fileName()));
+}

@@ -1,0 +1,235 @@
+// The File menu's imports and exports: where imported audio goes, what each
+// export writes, MIDI timing on import, and the failures a user sees.
+
+#include "app/AudioExport.h"
+#include "app/MainWindow.h"
+#include "app/MidiImport.h"
+#include "app/StartUp.h"
+#include "app/VideoFiles.h"
+#include "audio/AudioProcessor.h"
+#include "editor/AudioEditorPage.h"
+#include "ShellTestSupport.h"
+#include "TestSupport.h"
+
+#include <QtTest/QtTest>
+#include <QtWidgets>
+
+namespace {
+
+using ProbeWindow = ShellProbeWindow;
+
+struct Decoded {
+    bool ok = false;
+    QList<float> mono;
+    QList<float> stereo;
+    int rate = 0;
+};
+
+Decoded decode(const QString& path)
+{
+    AudioProcessor processor;
+    Decoded out;
+    out.ok = processor.loadAudioFile(path);
+    out.mono = processor.samples;
+    out.stereo = processor.stereoSamples;
+    out.rate = processor.sampleRate;
+    return out;
+}
+
+// A stereo ramp whose channels differ, so that a mix is told from either side.
+QList<float> stereoRamp(int frames)
+{
+    QList<float> list;
+    for (int i = 0; i < frames; ++i)
+        list << float(i % 200) / 400.0f << -float(i % 50) / 100.0f;
+    return list;
+}
+
+// A one-track Standard MIDI File at `bpm`, 96 ticks a beat: middle C from
+// beat 1 for half a beat.
+QString writeMidiFile(const QString& path, double bpm)
+{
+    const quint32 micros = quint32(60000000.0 / bpm);
+    QByteArray track = QByteArray::fromHex("00ff5103");
+    track += char(micros >> 16);
+    track += char(micros >> 8);
+    track += char(micros);
+    track += QByteArray::fromHex("6090" "3c64" "3080" "3c00" "00ff2f00");
+    QByteArray file = QByteArray::fromHex("4d546864" "00000006" "0000" "0001" "0060" "4d54726b");
+    const quint32 size = quint32(track.size());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        file += char(size >> shift);
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(file + track) != file.size() + track.size())
+        return {};
+    return path;
+}
+
+} // namespace
+
+class ImportExportCommandsTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir settingsDir;
+    QTemporaryDir files;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(files.isValid());
+        ShellTestSupport::prepareApplication(settingsDir, false);
+    }
+
+    // Audio goes to the single-track page whichever page shows, without
+    // switching pages; a file that cannot be read says why.
+    void importAudio()
+    {
+        const QString wav = files.filePath(QStringLiteral("tone.wav"));
+        AudioProcessor writer;
+        QVERIFY(writer.saveAudioFile(wav, stereoRamp(2205), 22050, 2, 16));
+
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        window.stackedWidget->setCurrentIndex(MainWindow::MixerPageIndex);
+        window.prompts->files << wav;
+        window.menuActions().importAudio->trigger();
+        QCOMPARE(window.stackedWidget->currentIndex(), int(MainWindow::MixerPageIndex));
+        const Decoded expected = decode(wav);
+        QCOMPARE(window.audioEditorPage->stereoSamples, expected.stereo);
+        QCOMPARE(window.audioEditorPage->samples, expected.mono);
+        QCOMPARE(window.audioEditorPage->sampleRate, 22050);
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导入: tone.wav"));
+        QCOMPARE(window.prompts->only(QStringLiteral("open")).title, QStringLiteral("导入音频/视频"));
+
+        const QString bad = files.filePath(QStringLiteral("notes.txt"));
+        window.prompts->files << bad;
+        window.menuActions().importAudio->trigger();
+        const auto failure = window.prompts->only(QStringLiteral("warning"));
+        QCOMPARE(failure.title, QStringLiteral("导入失败"));
+        QCOMPARE(failure.text, QStringLiteral("不支持的音频格式: txt"));
+        QCOMPARE(window.audioEditorPage->stereoSamples, expected.stereo);
+    }
+
+    void videoSuffixes()
+    {
+        for (const char* name : {"a.mp4", "b.MKV", "c.Avi", "d.mov", "e.flv", "f.ts", "g.WEBM"})
+            QVERIFY2(VideoFiles::isVideoFile(QString::fromLatin1(name)), name);
+        for (const char* name : {"a.wav", "b.mp3", "mp4", "c.mp4.wav", "d.tsx"})
+            QVERIFY2(!VideoFiles::isVideoFile(QString::fromLatin1(name)), name);
+    }
+
+    // Single-track exports: stereo to WAV and FLAC unless the page was made
+    // mono, MP3 from the mono list; each file has the material's length.
+    void exportSingleTrack()
+    {
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(window.prompts->only(QStringLiteral("information")).text,
+                 QStringLiteral("没有可导出的音频数据"));
+        QVERIFY(window.prompts->boxes(QStringLiteral("save")).isEmpty());
+
+        const QList<float> stereo = stereoRamp(4410);
+        window.audioEditorPage->loadStereoAudioSamples(stereo, 44100);
+        window.audioEditorPage->bitDepth = 24;
+        const QString wav = files.filePath(QStringLiteral("out.wav"));
+        window.prompts->files << wav;
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: out.wav"));
+        Decoded written = decode(wav);
+        QVERIFY(written.ok);
+        QCOMPARE(written.stereo.size(), stereo.size());
+        for (int i = 0; i < stereo.size(); ++i)
+            QVERIFY(std::abs(written.stereo[i] - stereo[i]) < 1e-6f);
+
+        window.audioEditorPage->forceMono = 1;
+        const QString flac = files.filePath(QStringLiteral("mono.flac"));
+        window.prompts->files << flac;
+        window.menuActions().exportFlac->trigger();
+        written = decode(flac);
+        QVERIFY(written.stereo.isEmpty());
+        QCOMPARE(written.mono.size(), window.audioEditorPage->samples.size());
+
+        const QString mp3 = files.filePath(QStringLiteral("out.mp3"));
+        window.prompts->files << mp3;
+        window.menuActions().exportMp3->trigger();
+        written = decode(mp3);
+        QVERIFY(written.ok);
+        QCOMPARE(written.mono.size(), 4410);
+
+        const QString unwritable = files.filePath(QStringLiteral("missing/out.wav"));
+        window.prompts->files << unwritable;
+        window.menuActions().exportWav->trigger();
+        const auto failure = window.prompts->only(QStringLiteral("warning"));
+        QCOMPARE(failure.title, QStringLiteral("导出失败"));
+        QCOMPARE(failure.text, QStringLiteral("无法创建文件: %1").arg(unwritable));
+    }
+
+    // One-channel exports of a stereo mixdown are its mix, not its
+    // interleaved values read as mono.
+    void mixdownChannels()
+    {
+        const QList<float> mixdown = {0.2f, 0.4f, -1.0f, 0.0f, 0.5f, 0.5f};
+        const QList<float> mixed = {0.3f, -0.5f, 0.5f};
+        using AudioExport::Format;
+        const auto mp3 = AudioExport::fromMixdown(Format::Mp3, mixdown, 24, false);
+        QCOMPARE(mp3.data, mixed);
+        QCOMPARE(mp3.channels, 1);
+        QCOMPARE(mp3.bits, 16);
+        const auto monoWav = AudioExport::fromMixdown(Format::Wav, mixdown, 24, true);
+        QCOMPARE(monoWav.data, mixed);
+        QCOMPARE(monoWav.bits, 24);
+        const auto flac = AudioExport::fromMixdown(Format::Flac, mixdown, 16, false);
+        QCOMPARE(flac.data, mixdown);
+        QCOMPARE(flac.channels, 2);
+    }
+
+    // Times at the file's tempo become times on the 120 BPM source axis.
+    void midiTiming()
+    {
+        ImportedMidiTrack track;
+        track.name = QStringLiteral("Lead");
+        track.notes = {{60, 1.2, 0.6, 90}, {64, 0.0, 0.12, 100}};
+        ImportedMidiTrack shortTrack;
+        shortTrack.notes = {{70, 0.1, 0.1, 80}};
+        const auto out = MidiImport::toSourceAxis({track, shortTrack}, 100.0, 120.0);
+        QCOMPARE(out.size(), size_t(2));
+        QCOMPARE(out[0].name, QStringLiteral("Lead"));
+        QCOMPARE(out[0].notes[0].start, 1.0);
+        QCOMPARE(out[0].notes[0].duration, 0.5);
+        QCOMPARE(out[0].notes[0].velocity, 90);
+        QCOMPARE(out[0].notes[1].duration, 0.1);
+        QCOMPARE(out[0].clipLength, 1.5);
+        QCOMPARE(out[1].clipLength, 0.5);
+        QCOMPARE(MidiImport::toSourceAxis({track}, 0.0, 120.0)[0].notes[0].start, 1.2);
+        QVERIFY(!MidiImport::tempoDiffers(120.1, 120.0));
+        QVERIFY(MidiImport::tempoDiffers(119.8, 120.0));
+    }
+
+    // Outside the multitrack page a MIDI file is refused; an unreadable one
+    // is named.
+    void midiImportOutsideMultitrack()
+    {
+        QTemporaryDir dir;
+        const QString bad = dir.filePath(QStringLiteral("broken.mid"));
+        QFile file(bad);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("MThd nothing");
+        file.close();
+
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        window.prompts->files << bad;
+        window.menuActions().importMidi->trigger();
+        QCOMPARE(window.prompts->only(QStringLiteral("warning")).text,
+                 QStringLiteral("无法解析MIDI文件: broken.mid"));
+
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("good.mid")), 100.0);
+        window.menuActions().importMidi->trigger();
+        const auto refusal = window.prompts->only(QStringLiteral("information"));
+        QCOMPARE(refusal.title, QStringLiteral("导入MIDI"));
+        QCOMPARE(refusal.text, QStringLiteral("请先创建多轨项目再导入MIDI文件"));
+    }
+};
+
+QTEST_MAIN(ImportExportCommandsTest)
+#include "tst_ImportExportCommands.moc"
