@@ -1,6 +1,7 @@
 #include "OggDecoder.h"
 
 #include "GrowingSampleBuffer.h"
+#include "OggSeekCheck.h"
 #include "SegmentedDecoding.h"
 #include "StbVorbisAllowance.h"
 #include "VorbisCodebookCheck.h"
@@ -34,9 +35,12 @@ Vorbis openVorbis(const QByteArray& bytes, int& error)
 {
     error = 0;
     const std::lock_guard<std::mutex> lock(pageSearchMutex());
-    stbVorbisAllowAllocation(STB_VORBIS_DEFAULT_ALLOWANCE);
-    return Vorbis(stb_vorbis_open_memory(reinterpret_cast<const unsigned char*>(bytes.constData()),
+    // A failed open leaves some of its allocations behind; they are freed here.
+    stbVorbisBeginOpen(STB_VORBIS_DEFAULT_ALLOWANCE);
+    Vorbis vorbis(stb_vorbis_open_memory(reinterpret_cast<const unsigned char*>(bytes.constData()),
                                          int(bytes.size()), &error, nullptr));
+    stbVorbisEndOpen(vorbis != nullptr);
+    return vorbis;
 }
 
 // The comment and setup headers (the second and third packets) as
@@ -207,7 +211,9 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
             part = buffer.take();
             return true;
         };
-        if (count > 1 && SegmentedDecoding::decode(announced, count, channels, decodeSegment, out.parts))
+        // Segments seek, which only a stream with sound page positions allows.
+        if (count > 1 && OggSeekCheck::seekable(bytes)
+            && SegmentedDecoding::decode(announced, count, channels, decodeSegment, out.parts))
             return true;
         main = openVorbis(bytes, error);
         if (!main) {

@@ -1,0 +1,18 @@
+#pragma once
+// Whether stb_vorbis can seek in an Ogg Vorbis file without trusting what it
+// cannot check. Its seeking bisects the file by the granule positions of the
+// pages it finds (any checksum-valid page, also one hidden in another page's
+// body) and asserts, or with assertions off reads out of bounds, when they
+// do not rise through the stream. So a file is seekable only when it is one
+// run of well-formed pages from its first byte to its last, with no other
+// valid page inside them, its headers ending a page, and granule positions
+// that rise strictly on every page where a packet ends (and only there).
+// Anything else is decoded in one pass instead.
+
+#include <QByteArray>
+
+namespace OggSeekCheck {
+
+bool seekable(const QByteArray& bytes);
+
+} // namespace OggSeekCheck

@@ -1,0 +1,196 @@
+// Seeded mutations of Ogg Vorbis files whose pages are rewritten with valid
+// checksums, so stb_vorbis takes them in: forged granule positions and page
+// flags, changed segment lengths, pages dropped, repeated, moved or hidden
+// inside another page, then some raw damage. Each file decodes in parallel
+// segments (which seek) and whole; it loads or fails by result, never faults
+// (the sanitizers watch), and a failed open keeps no memory.
+
+#include "audio/codecs/OggDecoder.h"
+#include "audio/codecs/StbVorbisAllowance.h"
+
+#include "OggPages.h"
+#include "TestSupport.h"
+
+#include <QRandomGenerator>
+#include <QtTest/QtTest>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void setGranule(OggPage& page, quint64 granule)
+{
+    for (int i = 0; i < 8; ++i)
+        page.header[6 + i] = char((granule >> (8 * i)) & 0xFF);
+}
+
+quint64 granuleOf(const OggPage& page)
+{
+    quint64 granule = 0;
+    for (int i = 7; i >= 0; --i)
+        granule = granule << 8 | quint8(page.header[6 + i]);
+    return granule;
+}
+
+// One forged change to the pages, the checksums kept valid.
+void mutatePages(QList<OggPage>& pages, QRandomGenerator& random)
+{
+    const qsizetype count = pages.size();
+    // The header pages are changed less often: most damage goes to audio.
+    const qsizetype at = random.bounded(8) == 0 ? random.bounded(count) : 2 + random.bounded(count - 2);
+    OggPage& page = pages[at];
+    switch (random.bounded(9)) {
+    case 8: {
+        // Positions that still rise but no longer match the audio.
+        const double scale = 0.25 + random.bounded(4.0);
+        const quint64 shift = random.bounded(20000);
+        for (OggPage& each : pages)
+            if (granuleOf(each) != ~quint64(0) && granuleOf(each) > 0)
+                setGranule(each, quint64(double(granuleOf(each)) * scale) + shift);
+        break;
+    }
+    case 0:
+    case 1: {
+        const quint64 own = granuleOf(page);
+        const quint64 choices[] = {random.generate64(), random.generate(), granuleOf(pages[random.bounded(count)]),
+                                   own + random.bounded(600) - 300, 0, ~quint64(0), own | quint64(1) << 32,
+                                   0xFFFFFFFFu};
+        setGranule(page, choices[random.bounded(8)]);
+        break;
+    }
+    case 2:
+        page.header[5] = char(quint8(page.header[5]) ^ (1 << random.bounded(3)));
+        break;
+    case 3:
+        if (!page.lacing.isEmpty()) {
+            const qsizetype s = random.bounded(page.lacing.size());
+            const int length = random.bounded(256);
+            qsizetype offset = 0;
+            for (qsizetype i = 0; i < s; ++i)
+                offset += page.lacing[i];
+            const int old = page.lacing[s];
+            if (length > old)
+                page.body.insert(offset + old, QByteArray(length - old, char(random.bounded(256))));
+            else
+                page.body.remove(offset + length, old - length);
+            page.lacing[s] = quint8(length);
+        }
+        break;
+    case 4:
+        pages.removeAt(at);
+        break;
+    case 5:
+        pages.insert(at, pages[random.bounded(count)]);
+        break;
+    case 6:
+        pages.swapItemsAt(at, random.bounded(count));
+        break;
+    default: {
+        // A whole page, forged granule and all, hidden in another's body.
+        OggPage hidden = pages[random.bounded(count)];
+        setGranule(hidden, random.bounded(2) ? random.generate64() : granuleOf(hidden) / 2);
+        const QByteArray bytes = pageBytes(hidden);
+        page.body += bytes;
+        appendLacing(page.lacing, bytes.size());
+        while (page.lacing.size() > 255)
+            page.lacing.removeLast();
+        break;
+    }
+    }
+}
+
+QByteArray mutated(const QByteArray& base, QRandomGenerator& random)
+{
+    QList<OggPage> pages = oggPages(base);
+    for (int n = 1 + random.bounded(3); n > 0 && pages.size() > 3; --n)
+        mutatePages(pages, random);
+    QByteArray bytes;
+    for (const OggPage& page : pages)
+        bytes += pageBytes(page);
+    switch (random.bounded(4)) {
+    case 0:
+        bytes[random.bounded(bytes.size())] = char(random.bounded(256));
+        break;
+    case 1:
+        bytes.truncate(random.bounded(bytes.size()));
+        break;
+    default:
+        break;
+    }
+    return bytes;
+}
+
+} // namespace
+
+class OggMutationTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QByteArray m_short; // one second, a page every 20 ms
+    QByteArray m_long;  // long enough that seeking searches by bisection
+
+private slots:
+    void initTestCase()
+    {
+        if (!TestSupport::hasCommand("ffmpeg"))
+            QSKIP("ffmpeg is needed to make the inputs");
+        // Noise takes more bytes than a tone: the long file spans more than
+        // the 64 kB that stb_vorbis searches linearly.
+        const QString tone = QStringLiteral("sine=frequency=440:duration=1:sample_rate=8000");
+        const QString noise = QStringLiteral("anoisesrc=duration=24:sample_rate=16000:amplitude=0.3:seed=7");
+        for (auto [file, source] : {std::pair{&m_short, tone}, std::pair{&m_long, noise}}) {
+            const QString path = m_dir.filePath(QStringLiteral("in.ogg"));
+            QVERIFY(TestSupport::runCommand("ffmpeg", {"-v", "quiet", "-y", "-f", "lavfi", "-i", source, "-ac", "1",
+                                                       "-c:a", "libvorbis", "-q:a", "0", "-page_duration",
+                                                       "20000", path}));
+            *file = readFile(path);
+            QVERIFY(oggPages(*file).size() > 30);
+        }
+        QVERIFY(m_long.size() > 80000);
+    }
+
+    // The unchanged files decode alike in segments and whole.
+    void segmentsMatchWholeOnSoundFiles()
+    {
+        for (const QByteArray* file : {&m_short, &m_long}) {
+            DecodedAudio whole, parts;
+            int error = 0;
+            QVERIFY(OggDecoder::decode(*file, whole, error, 1));
+            QVERIFY(OggDecoder::decode(*file, parts, error, 4));
+            QCOMPARE(parts.parts.size(), size_t(4));
+            QList<float> joined;
+            for (const QList<float>& part : parts.parts)
+                joined += part;
+            QCOMPARE(joined, whole.parts.at(0));
+        }
+    }
+
+    void forgedPagesNeverFault()
+    {
+        const quint64 heldBefore = stbVorbisBlocksHeld();
+        int loaded = 0;
+        int failed = 0;
+        for (quint32 seed = 1; seed <= 3000; ++seed) {
+            QRandomGenerator random(seed);
+            const QByteArray& base = seed % 16 == 0 ? m_long : m_short;
+            const QByteArray bytes = mutated(base, random);
+            DecodedAudio out;
+            int error = 0;
+            if (OggDecoder::decode(bytes, out, error, 2 + random.bounded(4))) {
+                ++loaded;
+                QCOMPARE(out.channels, 1);
+            } else {
+                ++failed;
+            }
+            QCOMPARE(stbVorbisBlocksHeld(), heldBefore);
+        }
+        QVERIFY(loaded > 100);
+        QVERIFY(failed > 100);
+    }
+};
+
+QTEST_GUILESS_MAIN(OggMutationTest)
+#include "tst_OggMutation.moc"
