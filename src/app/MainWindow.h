@@ -13,6 +13,7 @@
 
 #include "app/AudioExport.h"
 #include "app/ShellActions.h"
+#include "project/ProjectTypes.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -86,10 +87,12 @@ protected:
 
 private slots:
     void createNewProject();
+    void importProject();
     void closeProject();
     // True only when the project was written (a cancelled save-as writes nothing).
     bool saveProject(const QString& path = QString());
     bool saveProjectAs();
+    void loadProject(const QString& path);
     void showPreferences();
     void showAbout();
     void updateStatusBar();
@@ -116,6 +119,11 @@ private:
     // on (saved or discarded), false on cancel or a failed save.
     bool settleOpenProject();
     void showStatus(const QString& text, int timeoutMs = 3000);
+    ProjectSettings multiTrackSettings() const;
+    // Replaces the multitrack page's project with the one read from a file.
+    void restoreMultiTrackProject(ProjectData& data);
+    // The page's tempo, its tempo box and its ruler.
+    void setMultiTrackTempo(double bpm);
 
     // ---- import and export (MainWindowImportExport.cpp) ----
     void importAudio();

@@ -3,11 +3,13 @@
 
 #include "app/MainWindow.h"
 
+#include "app/MidiImport.h"
 #include "app/ShellPrompts.h"
 #include "app/VideoFiles.h"
 #include "audio/AudioProcessor.h"
 #include "editor/AudioEditorPage.h"
 #include "engine/midi/MidiFileReader.h"
+#include "multitrack/MultiTrackEditorPage.h"
 
 #include <QFileInfo>
 
@@ -53,7 +55,10 @@ void MainWindow::importAudio()
         prompts().warning(this, tr("导入失败"), errors.first);
         return;
     }
-    if (processor.stereoSamples.isEmpty())
+    if (multiTrackShowing())
+        multiTrackPage->addTrack(TrackType::AudioTrack, processor.samples, processor.sampleRate,
+                                 QFileInfo(path).baseName(), processor.stereoSamples);
+    else if (processor.stereoSamples.isEmpty())
         audioEditorPage->loadAudioSamples(processor.samples, processor.sampleRate);
     else
         audioEditorPage->loadStereoAudioSamples(processor.stereoSamples, processor.sampleRate);
@@ -78,11 +83,37 @@ void MainWindow::importMidi()
         return;
     }
     hideLoading();
-    prompts().information(this, tr("导入MIDI"), tr("请先创建多轨项目再导入MIDI文件"));
+    if (!multiTrackShowing()) {
+        prompts().information(this, tr("导入MIDI"), tr("请先创建多轨项目再导入MIDI文件"));
+        return;
+    }
+
+    MultiTrackEditorPage* page = multiTrackPage;
+    if (MidiImport::tempoDiffers(bpm, page->bpm)) {
+        const QString question =
+            tr("MIDI文件的 tempo 为 %1 BPM，当前项目 tempo 为 %2 BPM。\n是否将项目 tempo 设为 %1 BPM？")
+                .arg(QString::number(bpm, 'f', 1), QString::number(page->bpm, 'f', 1));
+        if (prompts().question(this, tr("导入MIDI"), question, QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::Yes)
+            == QMessageBox::Yes)
+            setMultiTrackTempo(bpm);
+    }
+    // The notes keep the file's timing on the page's MIDI axis, whatever
+    // tempo earlier imports had.
+    std::vector<MidiImport::Track> imported = MidiImport::toSourceAxis(tracks, bpm, page->midiSourceBpm);
+    for (MidiImport::Track& track : imported)
+        page->addMidiTrack(track.name, std::move(track.notes), track.clipLength);
+    showStatus(tr("已导入MIDI: %1 (%2条轨道)").arg(QFileInfo(path).fileName()).arg(imported.size()));
 }
 
 void MainWindow::exportAudio(AudioExport::Format format)
 {
+    if (multiTrackShowing()) {
+        // The multitrack page cannot mix down yet; its tracks are not the
+        // single-track page's audio, so nothing else is exported in their place.
+        prompts().information(this, tr("导出"), tr("多轨项目的混音导出尚未提供"));
+        return;
+    }
     const AudioEditorPage* page = audioEditorPage;
     const AudioExport::Request request = AudioExport::fromSingleTrack(
         format, page->samples, page->stereoSamples, page->bitDepth, page->forceMono != 0);

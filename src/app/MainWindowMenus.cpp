@@ -5,6 +5,9 @@
 
 #include "app/WelcomePage.h"
 #include "editor/AudioEditorPage.h"
+#include "multitrack/MultiTrackEditorPage.h"
+#include "multitrack/ClipLaneWidget.h"
+#include "multitrack/TrackRowWidget.h"
 
 #include <QAction>
 #include <QMenu>
@@ -98,9 +101,8 @@ void MainWindow::hideCommandsNotBuilt()
 {
     // Entries whose command has not joined the program yet stay out of the
     // menus (and their shortcuts stay off) until it does.
-    for (QAction* action : {actions.newMultiProject, actions.openProject, actions.mixer,
-                            actions.midiDevices, actions.loadSoundFont, actions.importVst3,
-                            actions.checkUpdates})
+    for (QAction* action : {actions.mixer, actions.midiDevices, actions.loadSoundFont,
+                            actions.importVst3, actions.checkUpdates})
         action->setVisible(false);
 }
 
@@ -110,6 +112,7 @@ void MainWindow::setupConnections()
             [this] { showNewProjectDialog(QStringLiteral("single")); });
     connect(actions.newMultiProject, &QAction::triggered, this,
             [this] { showNewProjectDialog(QStringLiteral("multi")); });
+    connect(actions.openProject, &QAction::triggered, this, &MainWindow::importProject);
     connect(actions.saveProject, &QAction::triggered, this, [this] { saveProject(); });
     connect(actions.saveProjectAs, &QAction::triggered, this, &MainWindow::saveProjectAs);
     connect(actions.importAudio, &QAction::triggered, this, &MainWindow::importAudio);
@@ -130,10 +133,8 @@ void MainWindow::setupConnections()
     connect(actions.about, &QAction::triggered, this, &MainWindow::showAbout);
     connect(actions.preferences, &QAction::triggered, this, &MainWindow::showPreferences);
 
-    connect(welcomePage, &WelcomePage::createProject, this, [this](const QString& type) {
-        if (actions.newMultiProject->isVisible() || type == QLatin1String("single"))
-            showNewProjectDialog(type);
-    });
+    connect(welcomePage, &WelcomePage::createProject, this, &MainWindow::showNewProjectDialog);
+    connect(welcomePage, &WelcomePage::importProject, this, &MainWindow::importProject);
 }
 
 void MainWindow::connectEditorCommands()
@@ -162,12 +163,21 @@ void MainWindow::connectEditorCommands()
 
 void MainWindow::routeUndo(bool redo)
 {
-    if (stackedWidget->currentWidget() == audioEditorPage) {
+    const auto step = [redo](QUndoStack* stack) {
         if (redo)
-            audioEditorPage->undoStack->redo();
+            stack->redo();
         else
-            audioEditorPage->undoStack->undo();
+            stack->undo();
+    };
+    if (stackedWidget->currentWidget() == audioEditorPage) {
+        step(audioEditorPage->undoStack);
         audioEditorPage->syncWaveforms();
+    } else if (multiTrackShowing()) {
+        step(multiTrackPage->undoStack);
+        // The commands change the tracks in place; the lanes show them again.
+        for (TrackRowWidget* row : multiTrackPage->rows)
+            row->lane()->update();
+        multiTrackPage->updateRuler();
     }
 }
 

@@ -8,14 +8,20 @@
 #include "app/ShellPrompts.h"
 #include "app/WelcomePage.h"
 #include "editor/AudioEditorPage.h"
+#include "multitrack/MultiTrackEditorPage.h"
+#include "multitrack/TimelineRulerWidget.h"
 
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QUndoStack>
 
 namespace {
 
 const char* const ProjectFilter = "卡德文项目 (*.cdw);;所有文件 (*)";
+// A MIDI track saved without clips opens with one empty clip of this length.
+constexpr double EmptyMidiClipSeconds = 4.0;
 
 } // namespace
 
@@ -77,7 +83,10 @@ void MainWindow::createNewProject()
         stackedWidget->setCurrentWidget(audioEditorPage);
         showStatus(tr("已创建新单轨项目 (%1 Hz)").arg(newSampleRate));
     } else {
-        stackedWidget->setCurrentIndex(MultiTrackPageIndex);
+        multiTrackPage->setSampleRate(newSampleRate);
+        multiTrackPage->bitDepth = newBitDepth;
+        multiTrackPage->mono = newMono;
+        stackedWidget->setCurrentWidget(multiTrackPage);
         showStatus(tr("已创建新多轨项目 (%1 Hz)").arg(newSampleRate));
     }
     setProjectActionsEnabled(true);
@@ -93,12 +102,18 @@ bool MainWindow::saveProject(const QString& path)
         return saveProjectAs();
 
     showLoading(tr("保存中..."));
-    const ProjectDocument::Content content = ProjectDocument::fromSingleTrack(
-        ProjectDocument::projectName(target), audioEditorPage->samples,
-        audioEditorPage->stereoSamples, audioEditorPage->sampleRate, audioEditorPage->bitDepth,
-        audioEditorPage->forceMono != 0);
-    const QString failure =
-        ProjectDocument::save(target, content.tracks, content.settings, content.markers);
+    QString failure;
+    if (projectType == QLatin1String("single")) {
+        const ProjectDocument::Content content = ProjectDocument::fromSingleTrack(
+            ProjectDocument::projectName(target), audioEditorPage->samples,
+            audioEditorPage->stereoSamples, audioEditorPage->sampleRate,
+            audioEditorPage->bitDepth, audioEditorPage->forceMono != 0);
+        failure = ProjectDocument::save(target, content.tracks, content.settings, content.markers);
+    } else {
+        // The page's own lists are written as they are, without a copy.
+        failure = ProjectDocument::save(target, multiTrackPage->tracks, multiTrackSettings(),
+                                        multiTrackPage->markers);
+    }
     hideLoading();
     if (!failure.isEmpty()) {
         prompts().warning(this, tr("保存失败"), failure);
@@ -116,6 +131,92 @@ bool MainWindow::saveProjectAs()
     if (path.isEmpty())
         return false;
     return saveProject(ProjectDocument::withProjectSuffix(path));
+}
+
+ProjectSettings MainWindow::multiTrackSettings() const
+{
+    ProjectSettings settings;
+    settings.sampleRate = multiTrackPage->sampleRate();
+    settings.bitDepth = multiTrackPage->bitDepth;
+    settings.channels = multiTrackPage->mono ? 1 : 2;
+    settings.tempo = multiTrackPage->bpm;
+    return settings;
+}
+
+void MainWindow::importProject()
+{
+    const QString path = prompts().openFileName(this, tr("打开卡德文项目"), tr(ProjectFilter));
+    if (!path.isEmpty())
+        loadProject(path);
+}
+
+void MainWindow::loadProject(const QString& path)
+{
+    showLoading(tr("加载中..."));
+    ProjectData data;
+    const QString failure = ProjectDocument::load(path, data);
+    hideLoading();
+    if (!failure.isEmpty()) {
+        prompts().warning(this, tr("打开失败"), failure);
+        return;
+    }
+    // The file is good: only now may the open project make way for it.
+    if (!settleOpenProject())
+        return;
+
+    showLoading(tr("加载中..."));
+    const int trackCount = int(data.tracks.size());
+    restoreMultiTrackProject(data);
+    projectType = QStringLiteral("multi");
+    projectOpen = true;
+    currentProjectPath = path;
+    stackedWidget->setCurrentWidget(multiTrackPage);
+    setProjectActionsEnabled(true);
+    hideLoading();
+    showStatus(tr("已加载项目: %1 (%2条轨道)").arg(ProjectDocument::projectName(path)).arg(trackCount));
+    updateStatusBar();
+}
+
+void MainWindow::restoreMultiTrackProject(ProjectData& data)
+{
+    MultiTrackEditorPage* page = multiTrackPage;
+    page->clearTracks();
+    page->setSampleRate(data.settings.sampleRate);
+    page->bitDepth = data.settings.bitDepth;
+    page->mono = data.settings.channels == 1;
+    setMultiTrackTempo(data.settings.tempo);
+
+    // Each track is restored whole (clips, trims, fades, envelope, MIDI
+    // channel, preset) before its row is built, so the row shows it and its
+    // instrument takes the track's preset on the track's channel.
+    page->tracks.reserve(data.tracks.size());
+    for (TrackData& track : data.tracks) {
+        if (track.isMidi() && track.midiClips.empty()) {
+            MidiClip empty;
+            empty.duration = EmptyMidiClipSeconds;
+            track.midiClips.push_back(empty);
+        }
+        for (size_t i = 0; i < track.midiClips.size(); ++i)
+            track.midiClips[i].id = int(i);
+        page->tracks.push_back(std::move(track));
+        page->rebindTrackRows();
+        page->createTrackRow(int(page->tracks.size()) - 1);
+    }
+    page->updateRuler();
+    page->setMarkers(data.markers);
+    page->undoStack->clear();
+}
+
+void MainWindow::setMultiTrackTempo(double bpm)
+{
+    MultiTrackEditorPage* page = multiTrackPage;
+    page->bpm = bpm;
+    if (page->bpmSpinBox) {
+        // The box tells the lanes' snapping; a tempo beyond its range is held at its limit.
+        page->bpmSpinBox->setValue(bpm);
+        page->bpm = page->bpmSpinBox->value();
+    }
+    page->ruler->setBpm(page->bpm);
 }
 
 void MainWindow::closeProject()

@@ -8,6 +8,7 @@
 #include "app/VideoFiles.h"
 #include "audio/AudioProcessor.h"
 #include "editor/AudioEditorPage.h"
+#include "multitrack/MultiTrackEditorPage.h"
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
 
@@ -203,6 +204,74 @@ private slots:
         QCOMPARE(MidiImport::toSourceAxis({track}, 0.0, 120.0)[0].notes[0].start, 1.2);
         QVERIFY(!MidiImport::tempoDiffers(120.1, 120.0));
         QVERIFY(MidiImport::tempoDiffers(119.8, 120.0));
+    }
+
+    // On the multitrack page audio becomes a new track named after the file.
+    void importAudioAsTrack()
+    {
+        const QString wav = files.filePath(QStringLiteral("drums.wav"));
+        AudioProcessor writer;
+        QVERIFY(writer.saveAudioFile(wav, stereoRamp(4800), 48000, 2, 16));
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 48000, 16, false);
+        window.prompts->files << wav;
+        window.menuActions().importAudio->trigger();
+        MultiTrackEditorPage* page = window.multiTrackPage;
+        QCOMPARE(page->tracks.size(), size_t(1));
+        QCOMPARE(page->tracks[0].name, QStringLiteral("drums"));
+        const Decoded expected = decode(wav);
+        QCOMPARE(page->tracks[0].audioClips[0].stereoSamples, expected.stereo);
+        QCOMPARE(page->tracks[0].audioClips[0].samples, expected.mono);
+        QVERIFY(window.audioEditorPage->samples.isEmpty());
+
+        // Exporting from this page never writes the single-track page's audio.
+        window.audioEditorPage->loadAudioSamples({0.5f, 0.5f}, 48000);
+        window.prompts->files << files.filePath(QStringLiteral("mix.wav"));
+        window.menuActions().exportWav->trigger();
+        QVERIFY(!QFileInfo::exists(files.filePath(QStringLiteral("mix.wav"))));
+    }
+
+    // Each imported file keeps its own timing: a second import at another
+    // tempo does not re-time the first, and the tempo question names both.
+    void midiImportKeepsEachFilesTiming()
+    {
+        QTemporaryDir dir;
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        MultiTrackEditorPage* page = window.multiTrackPage;
+
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("a.mid")), 100.0);
+        window.prompts->answers << QMessageBox::No;
+        window.menuActions().importMidi->trigger();
+        const auto question = window.prompts->only(QStringLiteral("question"));
+        QCOMPARE(question.title, QStringLiteral("导入MIDI"));
+        QCOMPARE(question.text, QStringLiteral("MIDI文件的 tempo 为 100.0 BPM，当前项目 tempo 为 120.0 BPM。\n"
+                                               "是否将项目 tempo 设为 100.0 BPM？"));
+        QCOMPARE(page->bpm, 120.0);
+        QCOMPARE(page->midiSourceBpm, 120.0);
+        // Beat 1 of the file (0.6 s at 100 BPM) is beat 1 of the 120 BPM axis.
+        QCOMPARE(page->tracks[0].midiClips[0].notes[0].start, 0.5);
+        QCOMPARE(page->tracks[0].midiClips[0].notes[0].duration, 0.25);
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导入MIDI: a.mid (1条轨道)"));
+
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("b.mid")), 60.0);
+        window.prompts->answers << QMessageBox::Yes;
+        window.menuActions().importMidi->trigger();
+        QCOMPARE(page->bpm, 60.0);
+        QCOMPARE(page->bpmSpinBox->value(), 60.0);
+        QCOMPARE(page->tracks.size(), size_t(2));
+        QCOMPARE(page->tracks[0].midiClips[0].notes[0].start, 0.5);
+        QCOMPARE(page->tracks[1].midiClips[0].notes[0].start, 0.5);
+        // At 60 BPM both play their beat 1 one second in, where the second
+        // file has it.
+        QCOMPARE(page->tempoScaledTrack(page->tracks[1]).midiClips[0].notes[0].start, 1.0);
+        QCOMPARE(page->tempoScaledTrack(page->tracks[0]).midiClips[0].notes[0].start, 1.0);
+
+        // A tempo within 0.1 BPM asks nothing.
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("c.mid")), 60.05);
+        window.menuActions().importMidi->trigger();
+        QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 2);
+        QCOMPARE(page->tracks.size(), size_t(3));
     }
 
     // Outside the multitrack page a MIDI file is refused; an unreadable one

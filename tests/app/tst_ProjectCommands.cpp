@@ -1,11 +1,14 @@
 // The window's project commands: new projects, save and save as of the
 // single-track page, and the failures that must lose nothing.
 
+#include "../project/ProjectTestData.h"
 #include "app/MainWindow.h"
 #include "app/NewProjectDialog.h"
 #include "app/ProjectDocument.h"
 #include "app/StartUp.h"
 #include "editor/AudioEditorPage.h"
+#include "multitrack/MultiTrackEditorPage.h"
+#include "multitrack/TrackRowWidget.h"
 #include "project/ProjectFile.h"
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
@@ -15,6 +18,67 @@
 
 using ProbeWindow = ShellProbeWindow;
 using TestSupport::FileSizeLimit;
+
+namespace {
+
+const QString TestSoundFont = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+
+// A multitrack project at 48 kHz and 100 BPM that uses every saved field.
+void buildProject(MultiTrackEditorPage* page)
+{
+    page->addTrack(TrackType::AudioTrack, TestSupport::sineWave(220, 0.5, 48000), 48000,
+                   QStringLiteral("人声"));
+    TrackData& voice = page->tracks[0];
+    AudioClip& first = voice.audioClips[0];
+    first.start = 0.25;
+    first.audioStart = 0.01;
+    first.audioEnd = 0.02;
+    first.fadeIn = 0.05;
+    first.fadeOut = 0.1;
+    first.fadeInCurve = FadeSmoothStep;
+    first.fadeOutCurve = FadeSquareRoot;
+    AudioClip second;
+    second.samples = TestSupport::sineWave(330, 0.3, 44100);
+    for (float value : second.samples)
+        second.stereoSamples << value << -value;
+    second.sampleRate = 44100;
+    second.start = 2.5;
+    second.fadeOutCurve = FadeSquare;
+    voice.audioClips.push_back(second);
+    voice.envelopeEnabled = true;
+    voice.volumeEnvelope = {{0.0, 0.5f}, {1.25, 1.2f}, {3.0, 0.0f}};
+    voice.volume = 0.65f;
+    voice.pan = -0.4f;
+    voice.muted = true;
+
+    page->addTrack(TrackType::AudioTrack, TestSupport::sineWave(440, 0.2, 48000), 48000, QString());
+    page->tracks[1].solo = true;
+
+    page->addMidiTrack(QStringLiteral("Piano"), {{60, 0.0, 0.5, 100}, {67, 0.75, 0.25, 64}}, 2.0);
+    TrackData& piano = page->tracks[2];
+    piano.midiChannel = 3;
+    piano.instrumentIndex = 5;
+    MidiClip later;
+    later.start = 6.0;
+    later.duration = 1.5;
+    later.notes = {{72, 0.125, 1.0, 127}};
+    piano.midiClips.push_back(later);
+    page->rebindTrackRows();
+
+    page->setMarkers({{1.0, QStringLiteral("主歌"), QColor(255, 0, 0)},
+                      {4.5, QStringLiteral("副歌"), QColor(0, 128, 255)}});
+    page->bpmSpinBox->setValue(100.0);
+}
+
+QString writeText(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return {};
+    return path;
+}
+
+} // namespace
 
 class ProjectCommandsTest : public QObject {
     Q_OBJECT
@@ -178,6 +242,93 @@ private slots:
         QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().text,
                  QStringLiteral("无法写入文件: %1").arg(missing));
         QCOMPARE(window.currentProjectPath, path);
+    }
+
+    // A multitrack project saved from one window opens in a fresh one with
+    // every saved field; the MIDI track's preset sounds on its channel.
+    void multiTrackRoundTrip()
+    {
+        QVERIFY2(QFile::exists(TestSoundFont), "the test SoundFont comes with timgm6mb-soundfont");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("song.cdw"));
+        std::vector<TrackData> saved;
+        std::vector<TimelineMarker> markers;
+        {
+            ProbeWindow window;
+            window.openNewProject(QStringLiteral("multi"), 48000, 24, false);
+            QCOMPARE(window.stackedWidget->currentWidget(), window.multiTrackPage);
+            QCOMPARE(window.multiTrackPage->sampleRate(), 48000);
+            buildProject(window.multiTrackPage);
+            window.prompts->files << dir.filePath(QStringLiteral("song"));
+            window.menuActions().saveProject->trigger();
+            QCOMPARE(window.currentProjectPath, path);
+            saved = window.multiTrackPage->tracks;
+            markers = window.multiTrackPage->markers;
+        }
+
+        ProbeWindow reopened;
+        MultiTrackEditorPage* page = reopened.multiTrackPage;
+        QVERIFY(page->soundFont().loadSoundFont(TestSoundFont));
+        reopened.prompts->files << path;
+        reopened.menuActions().openProject->trigger();
+        QCOMPARE(reopened.prompts->only(QStringLiteral("open")).title, QStringLiteral("打开卡德文项目"));
+        QVERIFY(reopened.prompts->boxes(QStringLiteral("question")).isEmpty());
+        QCOMPARE(reopened.stackedWidget->currentWidget(), page);
+        QCOMPARE(reopened.projectType, QStringLiteral("multi"));
+        QCOMPARE(reopened.currentProjectPath, path);
+        QVERIFY(reopened.menuActions().saveProject->isEnabled());
+        QCOMPARE(reopened.statusBar()->currentMessage(), QStringLiteral("已加载项目: song (3条轨道)"));
+        QCOMPARE(page->sampleRate(), 48000);
+        QCOMPARE(page->bitDepth, 24);
+        QVERIFY(!page->mono);
+        QCOMPARE(page->bpm, 100.0);
+        QCOMPARE(page->bpmSpinBox->value(), 100.0);
+        ProjectTestData::compareTracks(page->tracks, saved);
+        ProjectTestData::compareMarkers(page->markers, markers);
+        QCOMPARE(page->rows.size(), saved.size());
+        QCOMPARE(page->undoStack->count(), 0);
+        QCOMPARE(page->soundFont().currentPresetIndex(3), 5);
+    }
+
+    // A failed open changes nothing; a good file asks the close question
+    // first, and Cancel keeps the open project.
+    void openingReplacesOnlyWhenAllowed()
+    {
+        QTemporaryDir dir;
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        window.multiTrackPage->addTrack(TrackType::AudioTrack, {0.1f, 0.2f}, 44100, QStringLiteral("keep"));
+
+        const QString noVersion = writeText(dir.filePath(QStringLiteral("nv.cdw")), R"({"tracks": []})");
+        window.prompts->files << noVersion;
+        window.menuActions().openProject->trigger();
+        QCOMPARE(window.prompts->only(QStringLiteral("warning")).title, QStringLiteral("打开失败"));
+        QCOMPARE(window.prompts->only(QStringLiteral("warning")).text, QStringLiteral("无法解析工程文件"));
+        QCOMPARE(window.multiTrackPage->tracks.size(), size_t(1));
+        QVERIFY(window.currentProjectPath.isEmpty());
+
+        const QString good = writeText(
+            dir.filePath(QStringLiteral("good.cdw")),
+            R"({"version": "1.0.0", "settings": {"sampleRate": 22050, "tempo": 90},
+                "tracks": [{"type": "midi", "name": "M"}]})");
+        window.prompts->files << good;
+        window.prompts->answers << QMessageBox::Cancel;
+        window.menuActions().openProject->trigger();
+        QCOMPARE(window.prompts->only(QStringLiteral("question")).text,
+                 QStringLiteral("当前有打开的项目，是否在关闭前保存？"));
+        QCOMPARE(window.multiTrackPage->tracks[0].name, QStringLiteral("keep"));
+
+        window.prompts->files << good;
+        window.prompts->answers << QMessageBox::Discard;
+        window.menuActions().openProject->trigger();
+        QCOMPARE(window.multiTrackPage->tracks.size(), size_t(1));
+        const TrackData& midi = window.multiTrackPage->tracks[0];
+        QVERIFY(midi.isMidi());
+        QCOMPARE(midi.midiClips.size(), size_t(1));
+        QCOMPARE(midi.midiClips[0].duration, 4.0);
+        QCOMPARE(window.multiTrackPage->sampleRate(), 22050);
+        QCOMPARE(window.multiTrackPage->bpm, 90.0);
+        QCOMPARE(window.currentProjectPath, good);
     }
 
     void projectFileHelpers()

@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "app/StartUp.h"
 #include "editor/AudioEditorPage.h"
+#include "multitrack/MultiTrackEditorPage.h"
 #include "project/SampleListCommands.h"
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
@@ -139,7 +140,20 @@ private slots:
         window.menuActions().redo->trigger();
         QCOMPARE(page->samples, QList<float>{0.5f});
 
+        MultiTrackEditorPage* multi = window.multiTrackPage;
+        multi->addTrack(TrackType::AudioTrack, {0.1f}, 44100, QStringLiteral("t"));
+        window.stackedWidget->setCurrentWidget(multi);
+        window.menuActions().undo->trigger();
+        QVERIFY(multi->tracks.empty());
+        QVERIFY(multi->rows.empty());
+        QCOMPARE(page->samples, QList<float>{0.5f});
+        window.menuActions().redo->trigger();
+        QCOMPARE(multi->tracks.size(), size_t(1));
+        QCOMPARE(multi->rows.size(), size_t(1));
+
         window.stackedWidget->setCurrentIndex(MainWindow::MixerPageIndex);
+        window.menuActions().undo->trigger();
+        QCOMPARE(multi->tracks.size(), size_t(1));
         const double zoom = page->zoom();
         window.menuActions().zoomIn->trigger();
         QCOMPARE(page->zoom(), zoom * 1.5);

@@ -4,6 +4,7 @@
 #include "project/ProjectTypes.h"
 
 #include <QtEndian>
+#include <QtTest/QtTest>
 #include <cstring>
 #include <limits>
 
@@ -113,6 +114,94 @@ inline std::vector<TimelineMarker> sampleMarkers()
     return {{3.5, QStringLiteral("副歌"), QColor(255, 0, 0)},
             {0.1, QStringLiteral("intro\n\ttab"), QColor(1, 2, 3, 100)},
             {7.25, QStringLiteral("colour that did not parse"), QColor()}};
+}
+
+// Bit patterns, so that NaN samples compare equal to themselves.
+template <class T> inline bool sameBits(const T& a, const T& b)
+{
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+inline bool sameSamples(const QList<float>& a, const QList<float>& b)
+{
+    return a.size() == b.size()
+           && (a.isEmpty() || std::memcmp(a.constData(), b.constData(), size_t(a.size()) * 4) == 0);
+}
+
+// Every saved field of two track lists, compared bit for bit.
+inline void compareTracks(const std::vector<TrackData>& a, const std::vector<TrackData>& b)
+{
+    QCOMPARE(a.size(), b.size());
+    for (size_t t = 0; t < a.size(); ++t) {
+        const TrackData& x = a[t];
+        const TrackData& y = b[t];
+        QCOMPARE(x.type, y.type);
+        QCOMPARE(x.name, y.name);
+        QCOMPARE(x.color, y.color);
+        QVERIFY(sameBits(x.volume, y.volume) && sameBits(x.pan, y.pan));
+        QCOMPARE(x.muted, y.muted);
+        QCOMPARE(x.solo, y.solo);
+        QCOMPARE(x.instrumentIndex, y.instrumentIndex);
+        QCOMPARE(x.midiChannel, y.midiChannel);
+        QCOMPARE(x.envelopeEnabled, y.envelopeEnabled);
+        QCOMPARE(x.volumeEnvelope.size(), y.volumeEnvelope.size());
+        for (size_t p = 0; p < x.volumeEnvelope.size(); ++p)
+            QVERIFY(sameBits(x.volumeEnvelope[p].time, y.volumeEnvelope[p].time)
+                    && sameBits(x.volumeEnvelope[p].value, y.volumeEnvelope[p].value));
+        QCOMPARE(x.audioClips.size(), y.audioClips.size());
+        for (size_t c = 0; c < x.audioClips.size(); ++c) {
+            const AudioClip& u = x.audioClips[c];
+            const AudioClip& v = y.audioClips[c];
+            QVERIFY(sameSamples(u.samples, v.samples) && sameSamples(u.stereoSamples, v.stereoSamples));
+            QCOMPARE(u.sampleRate, v.sampleRate);
+            QVERIFY(sameBits(u.start, v.start) && sameBits(u.audioStart, v.audioStart)
+                    && sameBits(u.audioEnd, v.audioEnd) && sameBits(u.fadeIn, v.fadeIn)
+                    && sameBits(u.fadeOut, v.fadeOut));
+            QCOMPARE(u.fadeInCurve, v.fadeInCurve);
+            QCOMPARE(u.fadeOutCurve, v.fadeOutCurve);
+        }
+        QCOMPARE(x.midiClips.size(), y.midiClips.size());
+        for (size_t c = 0; c < x.midiClips.size(); ++c) {
+            const MidiClip& u = x.midiClips[c];
+            const MidiClip& v = y.midiClips[c];
+            QVERIFY(sameBits(u.start, v.start) && sameBits(u.duration, v.duration));
+            QCOMPARE(u.notes.size(), v.notes.size());
+            for (size_t n = 0; n < u.notes.size(); ++n) {
+                QCOMPARE(u.notes[n].pitch, v.notes[n].pitch);
+                QCOMPARE(u.notes[n].velocity, v.notes[n].velocity);
+                QVERIFY(sameBits(u.notes[n].start, v.notes[n].start)
+                        && sameBits(u.notes[n].duration, v.notes[n].duration));
+            }
+        }
+    }
+}
+
+inline void compareMarkers(const std::vector<TimelineMarker>& a, const std::vector<TimelineMarker>& b)
+{
+    QCOMPARE(a.size(), b.size());
+    for (size_t m = 0; m < a.size(); ++m) {
+        QVERIFY(sameBits(a[m].time, b[m].time));
+        QCOMPARE(a[m].label, b[m].label);
+        QCOMPARE(a[m].color, b[m].color);
+    }
+}
+
+// Everything a load fills in, compared bit for bit.
+inline void compareProjects(const ProjectData& a, const ProjectData& b)
+{
+    QCOMPARE(a.name, b.name);
+    QCOMPARE(a.version, b.version);
+    QCOMPARE(a.id, b.id);
+    QVERIFY(sameBits(a.currentTime, b.currentTime) && sameBits(a.zoom, b.zoom));
+    QCOMPARE(a.settings.sampleRate, b.settings.sampleRate);
+    QCOMPARE(a.settings.bitDepth, b.settings.bitDepth);
+    QCOMPARE(a.settings.channels, b.settings.channels);
+    QVERIFY(sameBits(a.settings.tempo, b.settings.tempo));
+    QCOMPARE(a.settings.timeSignature, b.settings.timeSignature);
+    compareTracks(a.tracks, b.tracks);
+    if (QTest::currentTestFailed())
+        return;
+    compareMarkers(a.markers, b.markers);
 }
 
 } // namespace ProjectTestData

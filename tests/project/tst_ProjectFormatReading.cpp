@@ -1,6 +1,7 @@
 // The reading rules for hand-made and damaged documents, checked on both
 // readers (a QJsonDocument and text parsed in place) so they never drift apart.
 
+#include "ProjectTestData.h"
 #include "project/Base64Floats.h"
 #include "project/ProjectSerializer.h"
 
@@ -11,6 +12,10 @@
 #include <cstring>
 #include <limits>
 #include <random>
+
+using ProjectTestData::compareProjects;
+using ProjectTestData::sameBits;
+using ProjectTestData::sameSamples;
 
 namespace {
 
@@ -40,81 +45,6 @@ struct Loaded {
     bool ok = false;
     ProjectData data;
 };
-
-// Bit patterns, so that NaN samples compare equal to themselves.
-template <class T> bool sameBits(const T& a, const T& b)
-{
-    return std::memcmp(&a, &b, sizeof(T)) == 0;
-}
-
-bool sameSamples(const QList<float>& a, const QList<float>& b)
-{
-    return a.size() == b.size()
-           && (a.isEmpty() || std::memcmp(a.constData(), b.constData(), size_t(a.size()) * 4) == 0);
-}
-
-// Everything a load fills in, compared bit for bit.
-void compareProjects(const ProjectData& a, const ProjectData& b)
-{
-    QCOMPARE(a.name, b.name);
-    QCOMPARE(a.version, b.version);
-    QCOMPARE(a.id, b.id);
-    QVERIFY(sameBits(a.currentTime, b.currentTime) && sameBits(a.zoom, b.zoom));
-    QCOMPARE(a.settings.sampleRate, b.settings.sampleRate);
-    QCOMPARE(a.settings.bitDepth, b.settings.bitDepth);
-    QCOMPARE(a.settings.channels, b.settings.channels);
-    QVERIFY(sameBits(a.settings.tempo, b.settings.tempo));
-    QCOMPARE(a.settings.timeSignature, b.settings.timeSignature);
-    QCOMPARE(a.tracks.size(), b.tracks.size());
-    for (size_t t = 0; t < a.tracks.size(); ++t) {
-        const TrackData& x = a.tracks[t];
-        const TrackData& y = b.tracks[t];
-        QCOMPARE(x.type, y.type);
-        QCOMPARE(x.name, y.name);
-        QCOMPARE(x.color, y.color);
-        QVERIFY(sameBits(x.volume, y.volume) && sameBits(x.pan, y.pan));
-        QCOMPARE(x.muted, y.muted);
-        QCOMPARE(x.solo, y.solo);
-        QCOMPARE(x.instrumentIndex, y.instrumentIndex);
-        QCOMPARE(x.midiChannel, y.midiChannel);
-        QCOMPARE(x.envelopeEnabled, y.envelopeEnabled);
-        QCOMPARE(x.volumeEnvelope.size(), y.volumeEnvelope.size());
-        for (size_t p = 0; p < x.volumeEnvelope.size(); ++p)
-            QVERIFY(sameBits(x.volumeEnvelope[p].time, y.volumeEnvelope[p].time)
-                    && sameBits(x.volumeEnvelope[p].value, y.volumeEnvelope[p].value));
-        QCOMPARE(x.audioClips.size(), y.audioClips.size());
-        for (size_t c = 0; c < x.audioClips.size(); ++c) {
-            const AudioClip& u = x.audioClips[c];
-            const AudioClip& v = y.audioClips[c];
-            QVERIFY(sameSamples(u.samples, v.samples) && sameSamples(u.stereoSamples, v.stereoSamples));
-            QCOMPARE(u.sampleRate, v.sampleRate);
-            QVERIFY(sameBits(u.start, v.start) && sameBits(u.audioStart, v.audioStart)
-                    && sameBits(u.audioEnd, v.audioEnd) && sameBits(u.fadeIn, v.fadeIn)
-                    && sameBits(u.fadeOut, v.fadeOut));
-            QCOMPARE(u.fadeInCurve, v.fadeInCurve);
-            QCOMPARE(u.fadeOutCurve, v.fadeOutCurve);
-        }
-        QCOMPARE(x.midiClips.size(), y.midiClips.size());
-        for (size_t c = 0; c < x.midiClips.size(); ++c) {
-            const MidiClip& u = x.midiClips[c];
-            const MidiClip& v = y.midiClips[c];
-            QVERIFY(sameBits(u.start, v.start) && sameBits(u.duration, v.duration));
-            QCOMPARE(u.notes.size(), v.notes.size());
-            for (size_t n = 0; n < u.notes.size(); ++n) {
-                QCOMPARE(u.notes[n].pitch, v.notes[n].pitch);
-                QCOMPARE(u.notes[n].velocity, v.notes[n].velocity);
-                QVERIFY(sameBits(u.notes[n].start, v.notes[n].start)
-                        && sameBits(u.notes[n].duration, v.notes[n].duration));
-            }
-        }
-    }
-    QCOMPARE(a.markers.size(), b.markers.size());
-    for (size_t m = 0; m < a.markers.size(); ++m) {
-        QVERIFY(sameBits(a.markers[m].time, b.markers[m].time));
-        QCOMPARE(a.markers[m].label, b.markers[m].label);
-        QCOMPARE(a.markers[m].color, b.markers[m].color);
-    }
-}
 
 // Loads `json` through both readers; fails the test when they disagree on
 // whether it opens or on anything it fills in.

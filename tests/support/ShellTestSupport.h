@@ -18,6 +18,7 @@ public:
     using MainWindow::currentProjectPath;
     using MainWindow::loadingOverlay;
     using MainWindow::loadSettings;
+    using MainWindow::multiTrackPage;
     using MainWindow::projectOpen;
     using MainWindow::projectType;
     using MainWindow::saveSettings;
