@@ -56,6 +56,7 @@ MultiTrackEditorPage::MultiTrackEditorPage(QWidget* parent)
     metronomeEnabled = false;
 
     setupUi();
+    connectEditingControls();
     loadPiano();
 
     midiConnectTimer = new QTimer(this);

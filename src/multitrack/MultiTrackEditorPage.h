@@ -22,8 +22,11 @@
 // (members, construction, rate, tools, row host), MultiTrackEditorPageLayout.cpp
 // (widget tree and the page's own controls), MultiTrackEditorPageTracks.cpp
 // (track list, rows, ruler, playhead and zoom push), MultiTrackEditorPageTimeline.cpp
-// (zoom, time read-out, snapping, markers) and MultiTrackEditorPagePlayback.cpp
-// (transport and track rendering).
+// (zoom, time read-out, snapping, markers), MultiTrackEditorPagePlayback.cpp
+// (transport and track rendering), MultiTrackEditorPageClipEditing.cpp (splits
+// and the Move tool's drags), MultiTrackEditorPageKeys.cpp (keys, zoom input,
+// undo and redo) and MultiTrackEditorPageCallbacks.cpp with
+// MultiTrackEditorPageClipDialog.cpp (the handlers of the rows and the ruler).
 
 #include "engine/devices/MultiTrackAudioEngine.h"
 #include "engine/instruments/PianoSampler.h"
@@ -50,6 +53,7 @@ class MidiInput;
 class MidiRecorder;
 class QComboBox;
 class QDoubleSpinBox;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 class QScrollArea;
@@ -135,6 +139,28 @@ public:
     TrackData tempoScaledTrack(const TrackData& track) const;
     void updateEngineTrackSlot(int index);
 
+    // ---- clip splitting, dragging and page keys ----
+    // Splits a clip at the playhead its row shows, as one undo step.
+    void splitClipAtPlayhead(int trackIndex, int clipIndex);
+    // The same for the first clip of the selected track under the playhead.
+    void onSplitClip();
+    void onClipDragStarted(int trackIndex, int clipIndex, QPoint globalPos);
+    void onClipDragMoved(QPoint globalPos);
+    void onClipDragFinished(int trackIndex, QPoint globalPos);
+    // The first row whose lane covers globalY, -1 for none.
+    int findTrackIndexAtGlobalY(int globalY) const;
+    // The multitrack history, for the keys and the main window's menu: the
+    // lanes and the ruler follow. Refused while a take records.
+    void undo();
+    void redo();
+    bool clipDragActive() const { return isDraggingClip; }
+    QWidget* clipDragGhost() const { return dragGhost; }
+
+    // ---- the running take, which edits must not redirect ----
+    bool takeRunning() const { return isRecording || isMidiRecording; }
+    // Whether a running take writes into track `index`.
+    bool takeWritesTo(int index) const;
+
     // ---- TrackRowHost ----
     std::vector<TrackData>& trackList() override { return tracks; }
     int trackRowCount() const override { return int(rows.size()); }
@@ -160,7 +186,29 @@ public:
 signals:
     void backToWelcome(); // reserved; nothing emits it yet
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // The handlers of the rows, lanes, headers and ruler
+    // (MultiTrackEditorPageCallbacks.cpp).
+    void connectRowActions(TrackRowWidget* row);
+    void connectEditingControls();
+    void onRowTrackChanged(int index);
+    void renameMarker(int index);
+    void deleteClip(int trackIndex, int clipIndex, bool midi);
+    void commitEnvelopeEdit(int trackIndex, const std::vector<EnvelopePoint>& before,
+                            const std::vector<EnvelopePoint>& after);
+    void editAudioClip(int trackIndex, int clipIndex);
+    void renderMidiClipInPlace(int trackIndex, int clipIndex);
+    void repaintLane(int trackIndex);
+    // Logs and answers true when a running take writes into the track.
+    bool refusedWhileRecording(int trackIndex, const char* action) const;
+    // Zoom requests of the wheel and gestures over the lanes and the ruler.
+    bool zoomFromInput(QObject* watched, QEvent* event);
+    void endClipDrag();
+
     void loadPiano();
     void connectPageControls();
     void connectRow(TrackRowWidget* row);

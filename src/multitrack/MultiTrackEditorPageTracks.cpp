@@ -167,10 +167,7 @@ void MultiTrackEditorPage::connectRow(TrackRowWidget* row)
     connect(row, &TrackRowWidget::playheadMoved, this, &MultiTrackEditorPage::syncPlayheadAll);
     connect(row, &TrackRowWidget::removeRequested, this, &MultiTrackEditorPage::removeTrack);
     connect(row, &TrackRowWidget::trackSelected, this, &MultiTrackEditorPage::onRowSelected);
-    connect(row, &TrackRowWidget::trackChanged, this, [this, row] {
-        updateRuler();
-        updateEngineTrackSlot(row->index());
-    });
+    connectRowActions(row);
 }
 
 void MultiTrackEditorPage::onRowSelected(int index)

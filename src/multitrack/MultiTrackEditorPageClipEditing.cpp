@@ -1,0 +1,256 @@
+// Clip edits of the multitrack page that are undo steps of their own: the
+// scissors tool's split at the playhead and the Move tool's drag of a clip
+// to a new time on its track or onto another track of the same kind.
+
+#include "multitrack/MultiTrackEditorPage.h"
+
+#include "multitrack/ClipSplitting.h"
+#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/TimelineMapping.h"
+#include "project/TrackCommands.h"
+
+#include <QDebug>
+#include <QPainter>
+#include <QUndoStack>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString SplitText = QStringLiteral("拆分片段");
+const QString MoveText = QStringLiteral("移动片段");
+constexpr int GhostWidth = 140;
+constexpr int GhostHeight = 100;
+const QPoint GhostOffset(GhostWidth / 2, GhostHeight / 2);
+
+// The floating picture of a dragged clip, centred on the pointer.
+class ClipDragGhost : public QWidget {
+public:
+    ClipDragGhost(const QColor& color, QWidget* parent)
+        : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), color(color)
+    {
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setFixedSize(GhostWidth, GhostHeight);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor fill = color;
+        fill.setAlpha(110);
+        painter.setPen(QPen(color.lighter(130), 2));
+        painter.setBrush(fill);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(2, 2, -2, -2), 6, 6);
+        painter.setPen(Qt::white);
+        painter.drawText(rect(), Qt::AlignCenter, MoveText);
+    }
+
+private:
+    QColor color;
+};
+
+} // namespace
+
+bool MultiTrackEditorPage::takeWritesTo(int index) const
+{
+    return index >= 0
+        && ((isRecording && index == recordTrack) || (isMidiRecording && index == midiRecordTrack));
+}
+
+bool MultiTrackEditorPage::refusedWhileRecording(int trackIndex, const char* action) const
+{
+    if (!takeWritesTo(trackIndex))
+        return false;
+    qDebug() << "MultiTrackEditorPage:" << action << "refused: track" << trackIndex << "is recording";
+    return true;
+}
+
+void MultiTrackEditorPage::splitClipAtPlayhead(int trackIndex, int clipIndex)
+{
+    if (trackIndex < 0 || trackIndex >= int(tracks.size()) || clipIndex < 0)
+        return;
+    if (refusedWhileRecording(trackIndex, "split"))
+        return;
+    TrackData& track = tracks[size_t(trackIndex)];
+    TrackRowWidget* row = trackIndex < int(rows.size()) ? rows[size_t(trackIndex)] : nullptr;
+    const auto* lane = row ? qobject_cast<const ClipLaneWidget*>(row->lane()) : nullptr;
+    const double at = lane ? lane->playheadPosition() : 0.0;
+
+    if (track.isMidi()) {
+        if (clipIndex >= int(track.midiClips.size()))
+            return;
+        MidiClip first;
+        MidiClip second;
+        if (!ClipSplitting::splitMidiClip(track.midiClips[size_t(clipIndex)], at, first, second))
+            return;
+        std::vector<MidiClip> before = track.midiClips;
+        track.midiClips[size_t(clipIndex)] = std::move(first);
+        track.midiClips.insert(track.midiClips.begin() + clipIndex + 1, std::move(second));
+        undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, std::move(before),
+                                                                 track.midiClips, SplitText));
+    } else {
+        if (clipIndex >= int(track.audioClips.size()))
+            return;
+        AudioClip first;
+        AudioClip second;
+        if (!ClipSplitting::splitAudioClip(track.audioClips[size_t(clipIndex)], at, first, second))
+            return;
+        std::vector<AudioClip> before = track.audioClips;
+        track.audioClips[size_t(clipIndex)] = std::move(first);
+        track.audioClips.insert(track.audioClips.begin() + clipIndex + 1, std::move(second));
+        undoStack->push(new TrackClipsSnapshotCommand(this, trackIndex, std::move(before),
+                                                      track.audioClips, SplitText));
+    }
+    repaintLane(trackIndex);
+    updateRuler();
+    updateEngineTrackSlot(trackIndex);
+}
+
+void MultiTrackEditorPage::onSplitClip()
+{
+    if (selectedTrack < 0 || selectedTrack >= int(tracks.size()))
+        return;
+    const TrackData& track = tracks[size_t(selectedTrack)];
+    const TrackRowWidget* row = selectedTrack < int(rows.size()) ? rows[size_t(selectedTrack)] : nullptr;
+    const auto* lane = row ? qobject_cast<const ClipLaneWidget*>(row->lane()) : nullptr;
+    const double at = lane ? lane->playheadPosition() : 0.0;
+    int hit = -1;
+    if (track.isMidi()) {
+        for (size_t i = 0; i < track.midiClips.size() && hit < 0; ++i) {
+            if (track.midiClips[i].start < at && at < track.midiClips[i].end())
+                hit = int(i);
+        }
+    } else {
+        for (size_t i = 0; i < track.audioClips.size() && hit < 0; ++i) {
+            if (track.audioClips[i].start < at && at < track.audioClips[i].end())
+                hit = int(i);
+        }
+    }
+    if (hit >= 0)
+        splitClipAtPlayhead(selectedTrack, hit);
+}
+
+void MultiTrackEditorPage::onClipDragStarted(int trackIndex, int clipIndex, QPoint globalPos)
+{
+    if (trackIndex < 0 || trackIndex >= int(tracks.size()))
+        return;
+    if (refusedWhileRecording(trackIndex, "clip drag"))
+        return;
+    endClipDrag(); // a drag whose release never came
+    const TrackData& track = tracks[size_t(trackIndex)];
+    isDraggingClip = true;
+    dragSourceTrack = trackIndex;
+    dragClipIndex = clipIndex;
+    dragStartPos = globalPos;
+    dragIsMidi = track.isMidi();
+    dragClipStart = 0.0;
+    if (dragIsMidi && clipIndex >= 0 && clipIndex < int(track.midiClips.size()))
+        dragClipStart = track.midiClips[size_t(clipIndex)].start;
+    else if (!dragIsMidi && clipIndex >= 0 && clipIndex < int(track.audioClips.size()))
+        dragClipStart = track.audioClips[size_t(clipIndex)].start;
+    const QColor color = track.color.isValid() ? track.color : QColor(0x3a, 0x86, 0xff);
+    dragGhost = new ClipDragGhost(color, this);
+    dragGhost->move(globalPos - GhostOffset);
+    dragGhost->show();
+}
+
+void MultiTrackEditorPage::onClipDragMoved(QPoint globalPos)
+{
+    if (isDraggingClip && dragGhost)
+        dragGhost->move(globalPos - GhostOffset);
+}
+
+void MultiTrackEditorPage::endClipDrag()
+{
+    if (dragGhost) {
+        dragGhost->close();
+        dragGhost->deleteLater();
+        dragGhost = nullptr;
+    }
+    isDraggingClip = false;
+}
+
+int MultiTrackEditorPage::findTrackIndexAtGlobalY(int globalY) const
+{
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const QWidget* lane = rows[i]->lane();
+        if (!lane)
+            continue;
+        const int top = lane->mapToGlobal(QPoint(0, 0)).y();
+        if (globalY >= top && globalY < top + lane->height())
+            return int(i);
+    }
+    return -1;
+}
+
+void MultiTrackEditorPage::onClipDragFinished(int trackIndex, QPoint globalPos)
+{
+    Q_UNUSED(trackIndex); // the drag's own source is what counts
+    if (!isDraggingClip)
+        return;
+    endClipDrag();
+    const int source = dragSourceTrack;
+    const int clipIndex = dragClipIndex;
+    dragSourceTrack = -1;
+    dragClipIndex = -1;
+    const int target = findTrackIndexAtGlobalY(globalPos.y());
+    const int count = int(tracks.size());
+    if (target < 0 || target >= count || source < 0 || source >= count)
+        return;
+    if (refusedWhileRecording(source, "clip drag") || refusedWhileRecording(target, "clip drag"))
+        return;
+    TrackData& from = tracks[size_t(source)];
+    const int clips = dragIsMidi ? int(from.midiClips.size()) : int(from.audioClips.size());
+    const bool validClip = clipIndex >= 0 && clipIndex < clips && from.isMidi() == dragIsMidi;
+
+    if (target == source) {
+        double start = std::max(0.0, dragClipStart + (globalPos.x() - dragStartPos.x()) / (zoomLevel * 100.0));
+        if (snapEnabled)
+            start = TimelineMapping::snapToBeat(start, bpm);
+        if (!validClip || !std::isfinite(start))
+            return;
+        if (dragIsMidi) {
+            MidiClip& clip = from.midiClips[size_t(clipIndex)];
+            if (clip.start == start)
+                return; // a press without a move is no edit
+            std::vector<MidiClip> before = from.midiClips;
+            clip.start = start;
+            undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, source, std::move(before),
+                                                                     from.midiClips, MoveText));
+        } else {
+            AudioClip& clip = from.audioClips[size_t(clipIndex)];
+            if (clip.start == start)
+                return;
+            std::vector<AudioClip> before = from.audioClips;
+            clip.start = start;
+            undoStack->push(new TrackClipsSnapshotCommand(this, source, std::move(before),
+                                                          from.audioClips, MoveText));
+        }
+        repaintLane(source);
+    } else {
+        // Clips only move between tracks of their own kind.
+        if (tracks[size_t(target)].isMidi() != dragIsMidi || !validClip)
+            return;
+        const AudioClip audio = dragIsMidi ? AudioClip() : from.audioClips[size_t(clipIndex)];
+        const MidiClip midi = dragIsMidi ? from.midiClips[size_t(clipIndex)] : MidiClip();
+        undoStack->push(new MoveClipCommand(this, source, target, clipIndex, dragIsMidi, audio, midi, MoveText));
+        repaintLane(source);
+        repaintLane(target);
+        updateEngineTrackSlot(target);
+    }
+    updateRuler();
+    updateEngineTrackSlot(source);
+}
+
+void MultiTrackEditorPage::repaintLane(int trackIndex)
+{
+    if (trackIndex < 0 || trackIndex >= int(rows.size()))
+        return;
+    if (QWidget* lane = rows[size_t(trackIndex)]->lane())
+        lane->update();
+}

@@ -1,0 +1,243 @@
+// The multitrack page's own clip edits and keys, driven by gestures on a
+// shown page without audio devices: scissors splits of audio and MIDI
+// clips, Move-tool drags within and between tracks, the page keys and the
+// Ctrl+wheel zoom.
+
+#include "MultiTrackPageTesting.h"
+#include "TestSupport.h"
+#include "app/StartUp.h"
+#include "multitrack/TrackFlattening.h"
+#include "multitrack/TrackHeaderWidget.h"
+
+#include <QtTest/QtTest>
+#include <QtWidgets>
+
+using namespace PageTesting;
+
+namespace {
+
+constexpr int Rate = 8000;
+
+void key(MultiTrackEditorPage& page, Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QTest::keyClick(&page, k, modifiers);
+}
+
+} // namespace
+
+class MultiTrackClipEditingTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // Only the Space test opens a device: the null sink of the test run.
+        qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        StartUp::applyStyleSheet(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    }
+
+    void scissorsSplitAudioAndMidiClips()
+    {
+        MultiTrackEditorPage page;
+        showPage(page);
+        page.setSampleRate(Rate);
+        page.addTrack(AudioTrack, {}, Rate);
+        AudioClip clip = rampClip(10.0, Rate, 2.0);
+        clip.stereoSamples = QList<float>(2 * clip.samples.size(), 0.25f);
+        clip.fadeIn = 0.5;
+        clip.fadeInCurve = FadeSquare;
+        clip.fadeOut = 1.0;
+        clip.fadeOutCurve = FadeSquareRoot;
+        page.tracks[0].audioClips.push_back(clip);
+        const QList<float> flatBefore = flattenAudioTrack(page.tracks[0], Rate);
+        const int commands = page.undoStack->count();
+
+        QTest::mouseClick(button(page, QStringLiteral("剪刀")), Qt::LeftButton);
+        page.syncPlayheadAll(2.0); // at the clip's head: no split
+        QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 4.0));
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
+        page.syncPlayheadAll(5.0);
+        QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 4.0));
+
+        const std::vector<AudioClip>& parts = page.tracks[0].audioClips;
+        QCOMPARE(parts.size(), size_t(2));
+        QCOMPARE(page.undoStack->count(), commands + 1);
+        QCOMPARE(page.undoStack->undoText(), QStringLiteral("拆分片段"));
+        QCOMPARE(parts[0].start, 2.0);
+        QCOMPARE(parts[0].end(), 5.0);
+        QCOMPARE(parts[1].start, 5.0);
+        QCOMPARE(parts[1].end(), 12.0);
+        // One buffer behind both parts, the stereo copy too.
+        QCOMPARE(parts[0].samples.constData(), parts[1].samples.constData());
+        QCOMPARE(parts[1].samples.constData(), clip.samples.constData());
+        QCOMPARE(parts[1].stereoSamples.constData(), clip.stereoSamples.constData());
+        // The fade-in stays at the head, the fade-out moves to the new end.
+        QCOMPARE(parts[0].fadeIn, 0.5);
+        QCOMPARE(parts[0].fadeOut, 0.0);
+        QCOMPARE(parts[1].fadeIn, 0.0);
+        QCOMPARE(parts[1].fadeOut, 1.0);
+        QCOMPARE(parts[1].fadeOutCurve, int(FadeSquareRoot));
+        QCOMPARE(flattenAudioTrack(page.tracks[0], Rate), flatBefore);
+
+        key(page, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
+        QCOMPARE(page.tracks[0].audioClips[0].end(), 12.0);
+        QCOMPARE(page.tracks[0].audioClips[0].fadeOut, 1.0);
+
+        // MIDI: a note across the cut sounds whole from the first part; the
+        // later ones move to the second, relative to its start.
+        std::vector<MidiNote> notes = {{60, 0.2, 0.3, 90}, {62, 0.8, 1.0, 80}, {64, 2.0, 0.5, 70}};
+        page.addMidiTrack(QStringLiteral("keys"), notes, 4.0);
+        page.tracks[1].midiClips[0].start = 1.0;
+        page.syncPlayheadAll(2.5);
+        QTest::mouseClick(lane(page, 1), Qt::LeftButton, Qt::NoModifier, at(page, 1, 3.0));
+        const std::vector<MidiClip>& midi = page.tracks[1].midiClips;
+        QCOMPARE(midi.size(), size_t(2));
+        QCOMPARE(midi[0].duration, 1.5);
+        QCOMPARE(midi[0].notes.size(), size_t(2));
+        QCOMPARE(midi[0].notes[1].pitch, 62);
+        QCOMPARE(midi[0].notes[1].duration, 1.0);
+        QCOMPARE(midi[1].start, 2.5);
+        QCOMPARE(midi[1].duration, 2.5);
+        QCOMPARE(midi[1].id, midi[0].id + 1);
+        QCOMPARE(midi[1].notes.size(), size_t(1));
+        QCOMPARE(midi[1].notes[0].pitch, 64);
+        QCOMPARE(midi[1].notes[0].start, 0.5);
+        QCOMPARE(midi[1].notes[0].velocity, 70);
+        page.undo();
+        QCOMPARE(page.tracks[1].midiClips.size(), size_t(1));
+        QCOMPARE(page.tracks[1].midiClips[0].notes.size(), size_t(3));
+    }
+
+    void moveToolDrags()
+    {
+        MultiTrackEditorPage page;
+        showPage(page);
+        page.setSampleRate(Rate);
+        page.addTrack(AudioTrack, {}, Rate, QStringLiteral("a"));
+        page.addTrack(AudioTrack, {}, Rate, QStringLiteral("b"));
+        page.addMidiTrack(QStringLiteral("m"), {}, 2.0);
+        page.tracks[0].audioClips = {rampClip(1.0, Rate, 2.0), rampClip(1.0, Rate, 6.0)};
+        page.tracks[1].audioClips = {rampClip(0.5, Rate, 0.0)};
+        page.applyZoom(1.5, 0);
+        QCOMPARE(page.zoom(), 1.5);
+        QTest::mouseClick(button(page, QStringLiteral("移动")), Qt::LeftButton);
+        const int commands = page.undoStack->count();
+        auto firstStart = [&] { return page.tracks[0].audioClips[0].start; };
+
+        // 150 px at zoom 1.5 is one second; the ghost lives as long as the drag.
+        const QPoint grip = at(page, 0, 2.5);
+        QTest::mousePress(lane(page, 0), Qt::LeftButton, Qt::NoModifier, grip);
+        QVERIFY(page.clipDragActive() && page.clipDragGhost() && page.clipDragGhost()->isVisible());
+        QTest::mouseRelease(lane(page, 0), Qt::LeftButton, Qt::NoModifier, grip + QPoint(150, 0));
+        QVERIFY(!page.clipDragActive() && !page.clipDragGhost());
+        QCOMPARE(firstStart(), 3.0);
+        QCOMPARE(page.undoStack->count(), commands + 1);
+        QCOMPARE(page.undoStack->undoText(), QStringLiteral("移动片段"));
+
+        // Snapping at 120 BPM: 1.26 s lands on 1.5 s, 1.24 s on 1.0 s.
+        key(page, Qt::Key_J);
+        QVERIFY(button(page, QStringLiteral("吸附"))->isChecked());
+        QVERIFY(lane(page, 0)->isSnapEnabled());
+        drag(page, 0, at(page, 0, 3.5), at(page, 0, 3.5) - QPoint(261, 0));
+        QCOMPARE(firstStart(), 1.5);
+        drag(page, 0, at(page, 0, 2.0), at(page, 0, 2.0) - QPoint(39, 0));
+        QCOMPARE(firstStart(), 1.0);
+        key(page, Qt::Key_J);
+        QVERIFY(!lane(page, 0)->isSnapEnabled());
+        // Dragged past the timeline's start, the clip stops at 0.
+        drag(page, 0, at(page, 0, 1.5), at(page, 0, 1.5) - QPoint(600, 0));
+        QCOMPARE(firstStart(), 0.0);
+
+        // An audio clip dropped on a MIDI track stays where it was.
+        const int beforeMidiDrop = page.undoStack->count();
+        drag(page, 0, at(page, 0, 6.5), overRow(page, 0, 2, at(page, 0, 6.5).x()));
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
+        QCOMPARE(page.tracks[2].midiClips.size(), size_t(1));
+        QCOMPARE(page.undoStack->count(), beforeMidiDrop);
+
+        // Onto the other audio track: one step, undone back to its old index.
+        const AudioClip moved = page.tracks[0].audioClips[0];
+        drag(page, 0, at(page, 0, 0.5), overRow(page, 0, 1, at(page, 0, 0.5).x()));
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
+        QCOMPARE(page.tracks[1].audioClips.size(), size_t(2));
+        QCOMPARE(page.tracks[1].audioClips[1].start, moved.start);
+        QCOMPARE(page.tracks[1].audioClips[1].samples.constData(), moved.samples.constData());
+        key(page, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(page.tracks[1].audioClips.size(), size_t(1));
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
+        QCOMPARE(page.tracks[0].audioClips[0].samples.constData(), moved.samples.constData());
+        QCOMPARE(page.tracks[0].audioClips[1].start, 6.0);
+        key(page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(page.tracks[1].audioClips.size(), size_t(2));
+    }
+
+    void pageKeysAndWheelZoom()
+    {
+        MultiTrackEditorPage page;
+        showPage(page);
+        page.addTrack(AudioTrack, {}, 44100);
+        page.addTrack(AudioTrack, {}, 44100);
+
+        // Shift+Delete needs a selected track.
+        key(page, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(page.tracks.size(), size_t(2));
+        emit page.rows[1]->trackSelected(1);
+        page.setFocus();
+        key(page, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(page.tracks.size(), size_t(1));
+        key(page, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(page.tracks.size(), size_t(2));
+
+        // Ctrl+M adds a marker at the playhead, once; undo and redo follow.
+        page.syncPlayheadAll(3.0);
+        key(page, Qt::Key_M, Qt::ControlModifier);
+        key(page, Qt::Key_M, Qt::ControlModifier);
+        QCOMPARE(page.markers.size(), size_t(1));
+        QCOMPARE(page.markers[0].time, 3.0);
+        key(page, Qt::Key_M); // without Ctrl: nothing
+        key(page, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(page.markers.empty());
+        QVERIFY(page.ruler->markerList().empty());
+        key(page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(page.markers.size(), size_t(1));
+
+        // Ctrl+wheel over a lane zooms by 1.15 about the pointer.
+        page.applyZoom(1.0, 0);
+        ClipLaneWidget* widget = lane(page, 0);
+        const QPoint pointer(300, LaneY);
+        const int viewportX = widget->mapTo(page.laneScrollArea()->viewport(), pointer).x();
+        const double under = page.viewStart() + viewportX / (page.zoom() * 100.0);
+        auto wheel = [&](int angle, Qt::KeyboardModifiers modifiers) {
+            QWheelEvent event(pointer, widget->mapToGlobal(pointer), QPoint(), QPoint(0, angle),
+                              Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(widget, &event);
+        };
+        wheel(120, Qt::ControlModifier);
+        QCOMPARE(page.zoom(), 1.15);
+        QVERIFY(std::abs(page.viewStart() + viewportX / (page.zoom() * 100.0) - under) < 0.001);
+        wheel(-120, Qt::ControlModifier);
+        QVERIFY(std::abs(page.zoom() - 1.0) < 1e-12);
+        wheel(120, Qt::NoModifier); // a plain mouse wheel scrolls
+        QVERIFY(std::abs(page.zoom() - 1.0) < 1e-12);
+    }
+
+    void spaceStartsAndPausesPlayback()
+    {
+        // Without a device the transport stays stopped: this one plays into
+        // the test run's null sink.
+        CDW_REQUIRE_PULSE();
+        MultiTrackEditorPage page;
+        showPage(page);
+        page.addTrack(AudioTrack, TestSupport::sineWave(440.0, 1.0, 48000, 0.1f), 48000);
+        key(page, Qt::Key_Space);
+        QVERIFY(page.playing());
+        key(page, Qt::Key_Space);
+        QVERIFY(!page.playing());
+        key(page, Qt::Key_Space, Qt::ShiftModifier); // not the play key
+        QVERIFY(!page.playing());
+    }
+};
+
+QTEST_MAIN(MultiTrackClipEditingTest)
+#include "tst_MultiTrackClipEditing.moc"
