@@ -26,7 +26,8 @@
 // (transport and track rendering), MultiTrackEditorPageClipEditing.cpp (splits
 // and the Move tool's drags), MultiTrackEditorPageKeys.cpp (keys, zoom input,
 // undo and redo) and MultiTrackEditorPageCallbacks.cpp with
-// MultiTrackEditorPageClipDialog.cpp (the handlers of the rows and the ruler).
+// MultiTrackEditorPageClipDialog.cpp and MultiTrackEditorPagePluginEditors.cpp
+// (the handlers of the rows and the ruler).
 
 #include "engine/devices/MultiTrackAudioEngine.h"
 #include "engine/instruments/PianoSampler.h"
@@ -41,7 +42,6 @@
 #include <QWidget>
 
 #include <functional>
-#include <map>
 #include <vector>
 
 class AudioEngine;
@@ -51,6 +51,7 @@ class LiveAudioPlayer;
 class Metronome;
 class MidiInput;
 class MidiRecorder;
+class PluginEditorWindows;
 class QComboBox;
 class QDoubleSpinBox;
 class QKeyEvent;
@@ -65,7 +66,6 @@ class QVBoxLayout;
 class TimelineRulerWidget;
 class TrackRowWidget;
 class VideoPlayerDialog;
-class VST3EditorWindow;
 
 class MultiTrackEditorPage : public QWidget, public TrackRowHost {
     Q_OBJECT
@@ -155,6 +155,8 @@ public:
     void redo();
     bool clipDragActive() const { return isDraggingClip; }
     QWidget* clipDragGhost() const { return dragGhost; }
+    // The plug-in editor windows the tracks' VST3 buttons opened; null before the first.
+    PluginEditorWindows* pluginEditors() const { return vst3Editors; }
 
     // ---- the running take, which edits must not redirect ----
     bool takeRunning() const { return isRecording || isMidiRecording; }
@@ -203,11 +205,14 @@ private:
     void editAudioClip(int trackIndex, int clipIndex);
     void renderMidiClipInPlace(int trackIndex, int clipIndex);
     void repaintLane(int trackIndex);
+    // The track's instrument plug-in editor window, opened or closed.
+    void toggleVst3Editor(int trackIndex, bool open);
     // Logs and answers true when a running take writes into the track.
     bool refusedWhileRecording(int trackIndex, const char* action) const;
     // Zoom requests of the wheel and gestures over the lanes and the ruler.
     bool zoomFromInput(QObject* watched, QEvent* event);
     void endClipDrag();
+    void stepHistory(bool forward);
 
     void loadPiano();
     void connectPageControls();
@@ -294,5 +299,6 @@ private:
     QPushButton* metronomeButton = nullptr;
     bool metronomeEnabled = false;
     QPointer<VideoPlayerDialog> videoDialog;
-    std::map<int, VST3EditorWindow*> vst3Editors;
+    // Open plug-in editor windows by plug-in id, made at the first opening.
+    PluginEditorWindows* vst3Editors = nullptr;
 };

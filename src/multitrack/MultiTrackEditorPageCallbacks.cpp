@@ -8,7 +8,8 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
-#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/ClipLaneWidget.h"
+#include "multitrack/TrackRowWidget.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "project/TrackCommands.h"
@@ -74,8 +75,9 @@ void MultiTrackEditorPage::connectRowActions(TrackRowWidget* row)
             [this, row](int clip) { editAudioClip(row->index(), clip); });
     connect(row, &TrackRowWidget::renderMidiInPlace, this,
             [this, row](int clip) { renderMidiClipInPlace(row->index(), clip); });
+    connect(row, &TrackRowWidget::vst3EditorToggled, this, &MultiTrackEditorPage::toggleVst3Editor);
 
-    if (auto* lane = qobject_cast<ClipLaneWidget*>(row->lane())) {
+    if (auto* lane = row->lane()) {
         connect(lane, &ClipLaneWidget::envelopeChanged, this,
                 [this, row] { updateEngineTrackSlot(row->index()); });
         connect(lane, &ClipLaneWidget::envelopeEditCommitted, this,

@@ -6,7 +6,8 @@
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include "editor/AudioEditorPage.h"
-#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/ClipLaneWidget.h"
+#include "multitrack/TrackRowWidget.h"
 #include "project/TrackCommands.h"
 
 #include <QDebug>
@@ -66,6 +67,7 @@ void MultiTrackEditorPage::editAudioClip(int trackIndex, int clipIndex)
         editor->loadAudioSamples(original.samples, original.sampleRate);
     layout->addWidget(editor, 1);
     auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(12, 8, 12, 10);
     buttons->addStretch();
     QPushButton* ok = dialogButton(QStringLiteral("确定"), &dialog);
     QPushButton* cancel = dialogButton(QStringLiteral("取消"), &dialog);

@@ -5,7 +5,8 @@
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include "multitrack/ClipSplitting.h"
-#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/ClipLaneWidget.h"
+#include "multitrack/TrackRowWidget.h"
 #include "multitrack/TimelineMapping.h"
 #include "project/TrackCommands.h"
 
@@ -54,6 +55,24 @@ private:
     QColor color;
 };
 
+// Splits clips[index] at `at` into itself and a new clip right after it;
+// `before` gets the list as it was. False, with nothing changed, when the
+// index or the time does not allow a split.
+template <class Clip, class Split>
+bool splitInPlace(std::vector<Clip>& clips, int index, double at, Split split, std::vector<Clip>& before)
+{
+    if (index < 0 || index >= int(clips.size()))
+        return false;
+    Clip first;
+    Clip second;
+    if (!split(clips[size_t(index)], at, first, second))
+        return false;
+    before = clips;
+    clips[size_t(index)] = std::move(first);
+    clips.insert(clips.begin() + index + 1, std::move(second));
+    return true;
+}
+
 } // namespace
 
 bool MultiTrackEditorPage::takeWritesTo(int index) const
@@ -78,31 +97,19 @@ void MultiTrackEditorPage::splitClipAtPlayhead(int trackIndex, int clipIndex)
         return;
     TrackData& track = tracks[size_t(trackIndex)];
     TrackRowWidget* row = trackIndex < int(rows.size()) ? rows[size_t(trackIndex)] : nullptr;
-    const auto* lane = row ? qobject_cast<const ClipLaneWidget*>(row->lane()) : nullptr;
+    const auto* lane = row ? row->lane() : nullptr;
     const double at = lane ? lane->playheadPosition() : 0.0;
 
     if (track.isMidi()) {
-        if (clipIndex >= int(track.midiClips.size()))
+        std::vector<MidiClip> before;
+        if (!splitInPlace(track.midiClips, clipIndex, at, ClipSplitting::splitMidiClip, before))
             return;
-        MidiClip first;
-        MidiClip second;
-        if (!ClipSplitting::splitMidiClip(track.midiClips[size_t(clipIndex)], at, first, second))
-            return;
-        std::vector<MidiClip> before = track.midiClips;
-        track.midiClips[size_t(clipIndex)] = std::move(first);
-        track.midiClips.insert(track.midiClips.begin() + clipIndex + 1, std::move(second));
         undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, std::move(before),
                                                                  track.midiClips, SplitText));
     } else {
-        if (clipIndex >= int(track.audioClips.size()))
+        std::vector<AudioClip> before;
+        if (!splitInPlace(track.audioClips, clipIndex, at, ClipSplitting::splitAudioClip, before))
             return;
-        AudioClip first;
-        AudioClip second;
-        if (!ClipSplitting::splitAudioClip(track.audioClips[size_t(clipIndex)], at, first, second))
-            return;
-        std::vector<AudioClip> before = track.audioClips;
-        track.audioClips[size_t(clipIndex)] = std::move(first);
-        track.audioClips.insert(track.audioClips.begin() + clipIndex + 1, std::move(second));
         undoStack->push(new TrackClipsSnapshotCommand(this, trackIndex, std::move(before),
                                                       track.audioClips, SplitText));
     }
@@ -117,7 +124,7 @@ void MultiTrackEditorPage::onSplitClip()
         return;
     const TrackData& track = tracks[size_t(selectedTrack)];
     const TrackRowWidget* row = selectedTrack < int(rows.size()) ? rows[size_t(selectedTrack)] : nullptr;
-    const auto* lane = row ? qobject_cast<const ClipLaneWidget*>(row->lane()) : nullptr;
+    const auto* lane = row ? row->lane() : nullptr;
     const double at = lane ? lane->playheadPosition() : 0.0;
     int hit = -1;
     if (track.isMidi()) {

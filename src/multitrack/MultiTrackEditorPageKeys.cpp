@@ -4,7 +4,8 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
-#include "multitrack/MultiTrackEditorPageInternal.h"
+#include "multitrack/ClipLaneWidget.h"
+#include "multitrack/TrackRowWidget.h"
 #include "multitrack/TimelineRulerWidget.h"
 
 #include <QDebug>
@@ -29,25 +30,27 @@ constexpr int WheelNotch = 120;
 
 void MultiTrackEditorPage::undo()
 {
-    // A take's stop snapshot and its clip are found by track and clip
-    // index: an undo would move them under it.
-    if (takeRunning()) {
-        qDebug() << "MultiTrackEditorPage: undo refused while recording";
-        return;
-    }
-    undoStack->undo();
-    forEachLane([](QWidget* lane) { lane->update(); });
-    updateRuler();
+    stepHistory(false);
 }
 
 void MultiTrackEditorPage::redo()
 {
+    stepHistory(true);
+}
+
+void MultiTrackEditorPage::stepHistory(bool forward)
+{
+    // A take's stop snapshot and its clip are found by track and clip
+    // index: an undo or redo would move them under it.
     if (takeRunning()) {
-        qDebug() << "MultiTrackEditorPage: redo refused while recording";
+        qDebug() << "MultiTrackEditorPage:" << (forward ? "redo" : "undo") << "refused while recording";
         return;
     }
-    undoStack->redo();
-    forEachLane([](QWidget* lane) { lane->update(); });
+    if (forward)
+        undoStack->redo();
+    else
+        undoStack->undo();
+    forEachLane([](ClipLaneWidget* lane) { lane->update(); });
     updateRuler();
 }
 

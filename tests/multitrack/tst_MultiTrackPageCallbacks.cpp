@@ -6,10 +6,12 @@
 
 #include "MultiTrackPageTesting.h"
 #include "TestSupport.h"
-#include "app/StartUp.h"
 #include "editor/AudioEditorPage.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackHeaderWidget.h"
+#include "plugins/AudioPluginBridge.h"
+#include "plugins/ui/PluginEditorWindows.h"
+#include "plugins/ui/VST3EditorWindow.h"
 
 #include <QtTest/QtTest>
 #include <QtWidgets>
@@ -53,9 +55,7 @@ private slots:
     void initTestCase()
     {
         qputenv("PULSE_SERVER", "unix:/nonexistent/cdw-no-server");
-        qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-        StartUp::applyStyleSheet(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+        prepareApplication();
     }
 
     void addTrackMenuAndExclusiveArm()
@@ -125,10 +125,10 @@ private slots:
         // An envelope point added by Alt+click is one step with the flag.
         QTest::mouseClick(button(page, QStringLiteral("包络")), Qt::LeftButton);
         QVERIFY(page.tracks[0].envelopeEnabled);
-        const int beforeEnvelope = page.undoStack->count();
+        const int beforeEnvelope = page.undoStack->index();
         QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::AltModifier, at(page, 0, 1.5));
         QCOMPARE(page.tracks[0].volumeEnvelope.size(), size_t(1));
-        QCOMPARE(page.undoStack->count(), beforeEnvelope + 1);
+        QCOMPARE(page.undoStack->index(), beforeEnvelope + 1);
         QCOMPARE(page.undoStack->undoText(), QStringLiteral("编辑包络"));
         page.tracks[0].envelopeEnabled = false; // the command puts back the flag it saw
         page.undo();
@@ -136,7 +136,7 @@ private slots:
         QVERIFY(page.tracks[0].envelopeEnabled);
         page.redo();
         QCOMPARE(page.tracks[0].volumeEnvelope.size(), size_t(1));
-        QCOMPARE(page.undoStack->count(), commands + 3);
+        QCOMPARE(page.undoStack->index(), commands + 1);
     }
 
     void markerRenaming()
@@ -239,6 +239,41 @@ private slots:
         QCOMPARE(page.tracks.size(), size_t(2));
         QCOMPARE(page.tracks[1].name, QStringLiteral("after"));
         QCOMPARE(page.rows[1]->trackData(), &page.tracks[1]);
+    }
+
+    void pluginEditorWindows()
+    {
+        MultiTrackEditorPage page;
+        const QString bundle = qEnvironmentVariable("CDW_BINARY_DIR") + QStringLiteral("/testplugins/CdwGain.vst3");
+        const int id = page.pluginBridge->loadPlugin(bundle.toStdString());
+        QVERIFY(id >= 0);
+        page.addMidiTrack(QStringLiteral("synth"), {}, 1.0);
+        page.addMidiTrack(QStringLiteral("piano"), {}, 1.0);
+        page.tracks[0].pluginId = id;
+        QPushButton* vst3 = page.rows[0]->header()->vst3Button();
+        page.rows[1]->header()->vst3Button()->click(); // no plug-in on that track
+        QVERIFY(!page.pluginEditors() || !page.pluginEditors()->isOpen(id));
+
+        vst3->click();
+        PluginEditorWindows* editors = page.pluginEditors();
+        QVERIFY(editors && editors->isOpen(id));
+        QPointer<VST3EditorWindow> window = editors->window(id);
+        QCOMPARE(window->title(), QStringLiteral("Cdw Gain"));
+        QSignalSpy deleted(window.data(), &QObject::destroyed);
+        // Closed by its title bar: out of the map at once, deleted once, later.
+        window->close();
+        QVERIFY(!editors->isOpen(id));
+        QTRY_VERIFY(!window);
+        QCOMPARE(deleted.count(), 1);
+        QVERIFY(vst3->isChecked());
+        vst3->click(); // unchecked: there is no window to close
+        QVERIFY(!editors->isOpen(id));
+        vst3->click(); // checked again: a new window
+        QVERIFY(editors->isOpen(id));
+        QPointer<VST3EditorWindow> second = editors->window(id);
+        vst3->click();
+        QVERIFY(!editors->isOpen(id));
+        QTRY_VERIFY(!second);
     }
 
     void staleIndexesAreIgnored()

@@ -2,6 +2,7 @@
 // Gestures on a shown multitrack page for the page's editing tests: clicks
 // and drags on a row's lane at timeline times, keys sent to the page.
 
+#include "app/StartUp.h"
 #include "multitrack/AudioClipWidget.h"
 #include "multitrack/MidiClipWidget.h"
 #include "multitrack/MultiTrackEditorPage.h"
@@ -17,7 +18,7 @@ constexpr int LaneY = 60;
 
 inline ClipLaneWidget* lane(MultiTrackEditorPage& page, int row)
 {
-    return qobject_cast<ClipLaneWidget*>(page.rows[size_t(row)]->lane());
+    return page.rows[size_t(row)]->lane();
 }
 
 inline QPoint at(MultiTrackEditorPage& page, int row, double seconds)
@@ -52,6 +53,15 @@ inline QPoint overRow(MultiTrackEditorPage& page, int row, int target, int x)
     return lane(page, row)->mapFromGlobal(lane(page, target)->mapToGlobal(QPoint(x, LaneY)));
 }
 
+// The program's look, quiet debug output, and no JACK server for the page's
+// MIDI input to find.
+inline void prepareApplication()
+{
+    qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    StartUp::applyStyleSheet(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+}
+
 inline void showPage(MultiTrackEditorPage& page)
 {
     page.resize(1400, 900);
@@ -59,6 +69,14 @@ inline void showPage(MultiTrackEditorPage& page)
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     page.activateWindow();
     page.setFocus();
+}
+
+// Lets the page lay out rows added since it was shown, so that global
+// positions find the right lane.
+inline void layOut(MultiTrackEditorPage& page)
+{
+    QApplication::processEvents();
+    QVERIFY(page.rows.empty() || page.rows.back()->lane()->width() > 200);
 }
 
 // An audio clip of `seconds` of a ramp at `rate`, placed at `start`.
