@@ -6,8 +6,6 @@
 #include "app/WelcomePage.h"
 #include "editor/AudioEditorPage.h"
 #include "multitrack/MultiTrackEditorPage.h"
-#include "multitrack/ClipLaneWidget.h"
-#include "multitrack/TrackRowWidget.h"
 
 #include <QAction>
 #include <QMenu>
@@ -163,21 +161,18 @@ void MainWindow::connectEditorCommands()
 
 void MainWindow::routeUndo(bool redo)
 {
-    const auto step = [redo](QUndoStack* stack) {
-        if (redo)
-            stack->redo();
-        else
-            stack->undo();
-    };
     if (stackedWidget->currentWidget() == audioEditorPage) {
-        step(audioEditorPage->undoStack);
+        if (redo)
+            audioEditorPage->undoStack->redo();
+        else
+            audioEditorPage->undoStack->undo();
         audioEditorPage->syncWaveforms();
     } else if (multiTrackShowing()) {
-        step(multiTrackPage->undoStack);
-        // The commands change the tracks in place; the lanes show them again.
-        for (TrackRowWidget* row : multiTrackPage->rows)
-            row->lane()->update();
-        multiTrackPage->updateRuler();
+        // The page repaints its lanes and ruler, and refuses while a take records.
+        if (redo)
+            multiTrackPage->redo();
+        else
+            multiTrackPage->undo();
     }
 }
 
