@@ -50,13 +50,16 @@ MultiTrackEditorPage::MultiTrackEditorPage(QWidget* parent)
     midiInput = new MidiInput(this);
     liveAudioPlayer = new LiveAudioPlayer(this);
     midiRecorder = new MidiRecorder(this);
-    // The note handlers of the recording join these signals (queued from the MIDI thread).
+    // Emitted on the MIDI thread: delivered queued, in order, on this one.
+    connect(midiInput, &MidiInput::noteOnReceived, this, &MultiTrackEditorPage::onMidiNoteOn);
+    connect(midiInput, &MidiInput::noteOffReceived, this, &MultiTrackEditorPage::onMidiNoteOff);
 
     metronome = new Metronome(this);
     metronomeEnabled = false;
 
     setupUi();
     connectEditingControls();
+    connectRecordingControls();
     loadPiano();
 
     midiConnectTimer = new QTimer(this);

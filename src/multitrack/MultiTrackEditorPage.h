@@ -25,9 +25,12 @@
 // (zoom, time read-out, snapping, markers), MultiTrackEditorPagePlayback.cpp
 // (transport and track rendering), MultiTrackEditorPageClipEditing.cpp (splits
 // and the Move tool's drags), MultiTrackEditorPageKeys.cpp (keys, zoom input,
-// undo and redo) and MultiTrackEditorPageCallbacks.cpp with
+// undo and redo), MultiTrackEditorPageCallbacks.cpp with
 // MultiTrackEditorPageClipDialog.cpp and MultiTrackEditorPagePluginEditors.cpp
-// (the handlers of the rows and the ruler).
+// (the handlers of the rows and the ruler), MultiTrackEditorPageRecording.cpp
+// (audio and MIDI takes), MultiTrackEditorPageMixdown.cpp (offline mix for
+// export) and MultiTrackEditorPageInstruments.cpp (SoundFont folder, live
+// MIDI, MIDI device dialog).
 
 #include "engine/devices/MultiTrackAudioEngine.h"
 #include "engine/instruments/PianoSampler.h"
@@ -42,6 +45,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class AudioEngine;
@@ -63,6 +67,7 @@ class QTimer;
 class QToolBar;
 class QUndoStack;
 class QVBoxLayout;
+class RecordTakeQueue;
 class TimelineRulerWidget;
 class TrackRowWidget;
 class VideoPlayerDialog;
@@ -163,6 +168,45 @@ public:
     // Whether a running take writes into track `index`.
     bool takeWritesTo(int index) const;
 
+    // ---- recording and live MIDI ----
+    // The record button: starts a take on the first armed audio track and
+    // the first armed MIDI track, or ends the running take.
+    void onRecord();
+    void startRecordingOnTrack(int index);
+    void startMidiRecording();
+    void stopMidiRecording();
+    // Hands the engine every track for playback during a take, the take
+    // clips left out: the last clip of this track's kind and those of the
+    // takes that run.
+    void buildPlaybackSlotsForRecording(int recordTrackIndex);
+    void onRecordedNoteCompleted(const MidiNote& note);
+    void onMidiNoteOn(int channel, int pitch, int velocity);
+    void onMidiNoteOff(int channel, int pitch);
+    // Where each take's duplex engine finds its device; empty: the real
+    // devices. Tests script one.
+    using AudioDeviceFactory = std::function<std::unique_ptr<AudioDeviceBackend>()>;
+    void setRecordDeviceFactory(AudioDeviceFactory factory);
+    bool recording() const { return isRecording; }
+    bool midiRecording() const { return isMidiRecording; }
+    RecordTakeQueue* recordQueue() const { return takeQueue; }
+
+    // ---- mixdown, SoundFonts and MIDI devices ----
+    // The whole project as interleaved stereo at the project rate, for
+    // export; false when there is nothing to render.
+    bool renderMixdown(QList<float>& out, int& sampleRate);
+    // Copies a SoundFont into the SoundFont folder and loads it; a file that
+    // does not load is not copied and leaves the loaded font in place.
+    bool copyAndLoadSoundFont(const QString& path);
+    // Loads the newest SoundFont of the folder that loads.
+    void scanAndLoadExistingSf2();
+    bool loadSoundFont(const QString& path);
+    // "soundfonts" beside the program, unless setSoundFontFolder chose another.
+    QString sf2Directory() const;
+    void setSoundFontFolder(const QString& folder);
+    void showMidiDeviceDialog();
+    bool midiDeviceConnected() const { return midiConnected; }
+    LiveAudioPlayer* livePlayer() const { return liveAudioPlayer; }
+
     // ---- TrackRowHost ----
     std::vector<TrackData>& trackList() override { return tracks; }
     int trackRowCount() const override { return int(rows.size()); }
@@ -223,6 +267,29 @@ private:
     // Hands the caches' buffers to the engine; none may change until the next start.
     std::vector<MultiTrackAudioEngine::TrackSlot> buildTrackSlots();
     MultiTrackAudioEngine::TrackSlot slotFor(int index) const;
+    // Recording (MultiTrackEditorPageRecording.cpp).
+    void connectRecordingControls();
+    void stopTake();
+    // Ends the take after a failed start: the message, then idle again.
+    void failRecordingStart(const QString& reason);
+    void appendTakeSamples(const float* samples, qsizetype count);
+    AudioClip* audioTakeClip();
+    MidiClip* midiTakeClip();
+    // Stops the recorder (held notes end at stopSec) and leaves the note handler.
+    void endMidiNotes(double stopSec);
+    // Keeps a MIDI take that holds notes as one undo step, else removes its clip.
+    void commitMidiTake();
+    bool commitAudioTake();
+    void pauseTakePlayback();
+    void setRecordButtonIdle();
+    // The take's time now: the wall clock while playing, else the MIDI take's lane.
+    double recordingClockSec() const;
+    // Grows the MIDI take's clip ahead of the playhead (the playback tick).
+    void growMidiTakeClip(double playhead);
+    // Played seconds to the seconds MIDI clips are held in (bpm / midiSourceBpm).
+    double toMidiSourceTime() const;
+    // The track as the engine plays it: without a take clip that is recording.
+    const TrackData& playbackView(size_t index, TrackData& withoutTake) const;
     double minimumZoom() const;
     int laneViewportWidth() const;
     void restyleToggle(QPushButton* button, bool checked);
@@ -249,6 +316,18 @@ private:
     bool isRecording = false;
     int recordTrack = -1;
     std::vector<AudioClip> recordBeforeClips;
+    // Carries the audio take's input from the record engine's thread.
+    RecordTakeQueue* takeQueue = nullptr;
+    AudioDeviceFactory recordDeviceFactory;
+    // The take clip is the last clip of recordTrack and holds exactly
+    // takeFrames samples; anything else means an edit replaced it, and the
+    // take stops writing.
+    qsizetype takeFrames = 0;
+    std::vector<MidiClip> midiRecordBeforeClips;
+    int midiTakeId = 0;
+    // The track whose last clip buildPlaybackSlotsForRecording leaves out.
+    int takeLeftOut = -1;
+    QString soundFontFolder;
 
     QToolBar* toolBar = nullptr;
     int toolMode = Normal;

@@ -35,7 +35,8 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
     renderSources.resize(count);
     std::vector<size_t> toFlatten;
     for (size_t i = 0; i < count; ++i) {
-        const TrackData& track = tracks[i];
+        TrackData withoutTake;
+        const TrackData& track = playbackView(i, withoutTake);
         QList<float>& audio = audioRenderCache[i];
         QList<float>& midi = midiRenderCache[i];
         TrackRenderSource& rendered = renderSources[i];
@@ -83,7 +84,9 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
                         [&](int, qint64 begin, qint64 end) {
                             for (qint64 k = begin; k < end; ++k) {
                                 const size_t i = toFlatten[size_t(k)];
-                                audioRenderCache[i] = flattenAudioTrack(tracks[i], projectSampleRate);
+                                TrackData withoutTake;
+                                audioRenderCache[i] = flattenAudioTrack(playbackView(i, withoutTake),
+                                                                        projectSampleRate);
                             }
                         });
 
@@ -168,22 +171,11 @@ void MultiTrackEditorPage::onRewind()
 void MultiTrackEditorPage::onPlaybackTimer()
 {
     const double elapsed = playClock.isValid() ? playClock.elapsed() / 1000.0 : 0.0;
-    if (isMidiRecording) {
+    // A take runs its playhead from the wall clock, with or without output.
+    if (isMidiRecording || isRecording) {
         const double playhead = playStartSec + elapsed;
         syncPlayheadAll(playhead);
-        // The take's clip grows ahead of the playhead in half-second steps.
-        if (midiRecordTrack >= 0 && midiRecordTrack < int(tracks.size())) {
-            std::vector<MidiClip>& clips = tracks[size_t(midiRecordTrack)].midiClips;
-            if (recordingMidiClip >= 0 && recordingMidiClip < int(clips.size())) {
-                MidiClip& clip = clips[size_t(recordingMidiClip)];
-                const double relative = playhead - midiRecordStartSec;
-                if (relative > clip.duration) {
-                    clip.duration = relative + 0.5;
-                    if (midiRecordTrack < int(rows.size()) && rows[size_t(midiRecordTrack)]->lane())
-                        rows[size_t(midiRecordTrack)]->lane()->update();
-                }
-            }
-        }
+        growMidiTakeClip(playhead);
         return;
     }
     if (engine->isPlaying()) {
@@ -191,8 +183,7 @@ void MultiTrackEditorPage::onPlaybackTimer()
         return;
     }
     // The engine stopped, was replaced or never started.
-    if (!isRecording)
-        onStop();
+    onStop();
 }
 
 void MultiTrackEditorPage::updateEngineTrackSlot(int index)

@@ -253,7 +253,7 @@ void MultiTrackEditorPage::syncPlayheadAll(double sec)
         videoDialog->syncPosition(sec);
 
     const int width = laneViewportWidth();
-    if (!isPlaying || width < MinViewportWidth)
+    if (!(isPlaying || isRecording) || width < MinViewportWidth)
         return;
     const double visible = width / (zoomLevel * 100.0);
     const double viewStart = hScrollBar->value() / 1000.0;

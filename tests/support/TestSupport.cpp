@@ -97,6 +97,12 @@ bool serversRequired()
     return qEnvironmentVariableIntValue("CDW_REQUIRE_SERVERS") == 1;
 }
 
+void withoutSoundServers()
+{
+    qputenv("PULSE_SERVER", "unix:/nonexistent/cdw-no-server");
+    qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
+}
+
 QString sourceDir()
 {
     const QString dir = qEnvironmentVariable("CDW_SOURCE_DIR");

@@ -24,6 +24,10 @@ bool pulseServerRunning();
 bool jackServerRunning();
 // tests/run-tests.sh exports CDW_REQUIRE_SERVERS=1: then a missing server fails the test.
 bool serversRequired();
+// Points the sound and MIDI libraries at servers that do not exist (they read
+// this once): the program runs as on a machine without audio or MIDI
+// devices. Call it first, in initTestCase.
+void withoutSoundServers();
 
 QString sourceDir();
 

@@ -41,6 +41,8 @@ public:
     // returns, no block reads the previous slots or their buffers any more.
     void setTracks(const std::vector<TrackSlot>& tracks);
     void updateTrackSlot(int index, const TrackSlot& slot);
+    // The slots as last set or updated (GUI thread).
+    const std::vector<TrackSlot>& currentSlots() const { return trackSlots; }
 
     bool startPlayback(double startSeconds);
     void stopPlayback();

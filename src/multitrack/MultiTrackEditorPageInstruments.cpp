@@ -1,0 +1,168 @@
+// The instruments of the multitrack page: the SoundFont kept in a
+// "soundfonts" folder beside the program, the MIDI keyboard heard at once
+// through the SoundFont or the piano (and handed to a running MIDI take),
+// and the MIDI device dialog.
+
+#include "multitrack/MultiTrackEditorPage.h"
+
+#include "engine/devices/LiveAudioPlayer.h"
+#include "engine/midi/MidiInput.h"
+#include "engine/midi/MidiRecorder.h"
+#include "engine/ui/MidiDeviceDialog.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+constexpr qint64 CopyChunkBytes = 1 << 20;
+
+// Copies a file through a temporary file in the destination's folder and a
+// rename, so the destination is the old file or the whole new one.
+bool copyReplacing(const QString& from, const QString& to)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile target(to);
+    if (!target.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray chunk;
+    while (!(chunk = source.read(CopyChunkBytes)).isEmpty()) {
+        if (target.write(chunk) != chunk.size()) {
+            target.cancelWriting();
+            break;
+        }
+    }
+    if (source.error() != QFileDevice::NoError)
+        target.cancelWriting();
+    return target.commit();
+}
+
+const char* flag(bool value)
+{
+    return value ? "true" : "false";
+}
+
+} // namespace
+
+QString MultiTrackEditorPage::sf2Directory() const
+{
+    if (!soundFontFolder.isEmpty())
+        return soundFontFolder;
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/soundfonts");
+}
+
+void MultiTrackEditorPage::setSoundFontFolder(const QString& folder)
+{
+    soundFontFolder = folder;
+}
+
+bool MultiTrackEditorPage::loadSoundFont(const QString& path)
+{
+    return sf2Sampler.loadSoundFont(path);
+}
+
+bool MultiTrackEditorPage::copyAndLoadSoundFont(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    // Loading unloads the current font first: a file that does not load is
+    // tried on its own, and neither reaches the folder nor the instrument.
+    if (!SF2Sampler().loadSoundFont(path))
+        return false;
+
+    const QString folder = sf2Directory();
+    QDir().mkpath(folder);
+    const QString destination = folder + QLatin1Char('/') + QFileInfo(path).fileName();
+    const QString chosen = QFileInfo(path).canonicalFilePath();
+    if (!chosen.isEmpty() && chosen == QFileInfo(destination).canonicalFilePath()) {
+        // Already the folder's copy. It becomes the newest, the one that
+        // loads at the next start.
+        QFile file(path);
+        if (file.open(QIODevice::ReadWrite))
+            file.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime);
+        return loadSoundFont(path);
+    }
+    QString loadPath = path;
+    if (copyReplacing(path, destination)) {
+        qDebug() << "MultiTrackEditorPage: SF2 copied to" << destination;
+        loadPath = destination;
+    } else {
+        qWarning() << "MultiTrackEditorPage: failed to copy SF2 to app dir:" << path << "->" << destination;
+    }
+    return loadSoundFont(loadPath);
+}
+
+void MultiTrackEditorPage::scanAndLoadExistingSf2()
+{
+    const QDir folder(sf2Directory());
+    if (!folder.exists())
+        return;
+    // The newest is the one the user chose last; an unreadable one is passed over.
+    const QFileInfoList fonts = folder.entryInfoList({QStringLiteral("*.sf2")}, QDir::Files, QDir::Time);
+    for (const QFileInfo& font : fonts) {
+        qDebug() << "MultiTrackEditorPage: auto-loading SF2 from app dir:" << font.absoluteFilePath();
+        if (loadSoundFont(font.absoluteFilePath()))
+            return;
+    }
+}
+
+void MultiTrackEditorPage::showMidiDeviceDialog()
+{
+    MidiDeviceDialog dialog(midiInput, this);
+    connect(&dialog, &MidiDeviceDialog::deviceSelected, this, [this] {
+        if (sf2Sampler.isLoaded())
+            liveAudioPlayer->setSf2Sampler(&sf2Sampler);
+        else
+            liveAudioPlayer->setPianoSampler(&pianoSampler);
+        liveAudioPlayer->start(projectSampleRate);
+        midiConnected = true;
+    });
+    connect(&dialog, &MidiDeviceDialog::disconnected, this, [this] {
+        liveAudioPlayer->stop();
+        midiConnected = false;
+    });
+    dialog.exec();
+}
+
+void MultiTrackEditorPage::onMidiNoteOn(int channel, int pitch, int velocity)
+{
+    const bool soundFont = sf2Sampler.isLoaded();
+    qDebug() << "onMidiNoteOn: ch=" << channel << "pitch=" << pitch << "vel=" << velocity
+             << "sf2Loaded=" << flag(soundFont) << "pianoLoaded=" << flag(pianoSampler.sampleCount() > 0)
+             << "pianoSamples=" << pianoSampler.sampleCount()
+             << "playerRunning=" << flag(liveAudioPlayer->isRunning());
+    if (!liveAudioPlayer->isRunning()) {
+        if (soundFont) {
+            qDebug() << "onMidiNoteOn: using SF2 sampler";
+            liveAudioPlayer->setSf2Sampler(&sf2Sampler);
+        } else {
+            qDebug() << "onMidiNoteOn: using Piano sampler, samples=" << pianoSampler.sampleCount();
+            liveAudioPlayer->setPianoSampler(&pianoSampler);
+        }
+        liveAudioPlayer->start(projectSampleRate);
+        midiConnected = true;
+    }
+    if (soundFont)
+        sf2Sampler.noteOn(channel, pitch, velocity);
+    else
+        pianoSampler.noteOn(pitch, velocity);
+    if (isMidiRecording)
+        midiRecorder->handleNoteOn(pitch, velocity, recordingClockSec());
+}
+
+void MultiTrackEditorPage::onMidiNoteOff(int channel, int pitch)
+{
+    if (sf2Sampler.isLoaded())
+        sf2Sampler.noteOff(channel, pitch);
+    else
+        pianoSampler.noteOff(pitch);
+    if (isMidiRecording)
+        midiRecorder->handleNoteOff(pitch, recordingClockSec());
+}

@@ -1,0 +1,499 @@
+// Recording on the multitrack page: an audio take from the default input
+// into the first armed audio track and a MIDI take from the keyboard into
+// the first armed MIDI track, both in one press of the record button, while
+// the other tracks play. Each take that recorded something is one undo step.
+//
+// The audio input reaches the take only through a RecordTakeQueue: the
+// record engine's callback copies each block into its ring, and the GUI
+// thread drains it into the take clip, the only thread that touches tracks.
+
+#include "multitrack/MultiTrackEditorPage.h"
+
+#include "engine/devices/AudioEngine.h"
+#include "engine/devices/Metronome.h"
+#include "engine/devices/PermissionManager.h"
+#include "engine/devices/RecordTakeQueue.h"
+#include "engine/midi/MidiRecorder.h"
+#include "multitrack/AudioClipWidget.h"
+#include "multitrack/MidiClipWidget.h"
+#include "multitrack/TrackHeaderWidget.h"
+#include "multitrack/TrackRowWidget.h"
+#include "project/TrackCommands.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QUndoStack>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int RecordBufferFrames = 512;
+// The ring holds this much input for a GUI thread that is busy (rendering
+// the other tracks, painting) before a block is lost.
+constexpr int TakeQueueSeconds = 60;
+constexpr int MetronomeBeatsPerBar = 4;
+constexpr float MetronomeVolume = 0.5f;
+// A new MIDI take clip's length, and how far it runs ahead of the playhead.
+constexpr double MidiTakeLead = 0.5;
+
+const char* const RecordButtonRecording = "background-color: #ff2222; color: white; font-weight: bold;";
+const char* const RecordButtonStarted = "background-color: #ff0055; color: white;";
+
+const QString TakeCommandText = QStringLiteral("录音");
+
+} // namespace
+
+void MultiTrackEditorPage::connectRecordingControls()
+{
+    takeQueue = new RecordTakeQueue(this);
+    connect(recordButton, &QPushButton::clicked, this, &MultiTrackEditorPage::onRecord);
+}
+
+void MultiTrackEditorPage::setRecordDeviceFactory(AudioDeviceFactory factory)
+{
+    recordDeviceFactory = std::move(factory);
+}
+
+double MultiTrackEditorPage::toMidiSourceTime() const
+{
+    if (!(bpm > 0.0) || !(midiSourceBpm > 0.0) || !std::isfinite(bpm) || !std::isfinite(midiSourceBpm))
+        return 1.0;
+    return bpm / midiSourceBpm;
+}
+
+void MultiTrackEditorPage::onRecord()
+{
+    if (isRecording) {
+        stopTake();
+        return;
+    }
+    if (tracks.empty()) {
+        QMessageBox::information(this, TakeCommandText, QStringLiteral("请先添加轨道。"));
+        return;
+    }
+    int audioTarget = -1;
+    int midiTarget = -1;
+    for (size_t i = 0; i < rows.size() && i < tracks.size(); ++i) {
+        if (!rows[i]->header() || !rows[i]->header()->isArmed())
+            continue;
+        if (!tracks[i].isMidi() && audioTarget < 0)
+            audioTarget = int(i);
+        if (tracks[i].isMidi() && midiTarget < 0)
+            midiTarget = int(i);
+    }
+    if (audioTarget < 0 && midiTarget < 0) {
+        QMessageBox::information(this, TakeCommandText,
+                                 QStringLiteral("没有预位的轨道，请先点击 R 按钮预位一条轨道。"));
+        return;
+    }
+
+    isRecording = true;
+    if (audioTarget >= 0) {
+        tracks[size_t(audioTarget)].armed = true;
+        PermissionManager& permission = PermissionManager::getInstance();
+        if (permission.checkMicrophonePermission()) {
+            startRecordingOnTrack(audioTarget);
+        } else {
+            QPointer<MultiTrackEditorPage> page(this);
+            permission.requestMicrophonePermission([page, audioTarget](bool granted) {
+                if (!page)
+                    return;
+                // Never inside the permission call itself: queued to the page.
+                QMetaObject::invokeMethod(page, [page, audioTarget, granted] {
+                    if (!page || !page->isRecording || page->recordEngine)
+                        return;
+                    if (granted)
+                        page->startRecordingOnTrack(audioTarget);
+                    else
+                        page->failRecordingStart(QStringLiteral("麦克风权限被拒绝，无法录音。"));
+                }, Qt::QueuedConnection);
+            });
+        }
+        if (!isRecording)
+            return; // the audio take could not start: idle again
+    }
+    if (midiTarget >= 0) {
+        midiRecordTrack = midiTarget;
+        startMidiRecording();
+    }
+    recordButton->setText(QStringLiteral("停止"));
+    recordButton->setStyleSheet(QLatin1String(RecordButtonRecording));
+}
+
+void MultiTrackEditorPage::startRecordingOnTrack(int index)
+{
+    if (index < 0 || index >= int(tracks.size()) || tracks[size_t(index)].isMidi() || recordEngine)
+        return;
+    if (isPlaying)
+        pauseTakePlayback();
+
+    recordEngine = recordDeviceFactory ? new AudioEngine(recordDeviceFactory()) : new AudioEngine();
+    if (!recordEngine->initialize(projectSampleRate, RecordBufferFrames)) {
+        qWarning() << "MultiTrack: failed to init record engine";
+        delete recordEngine;
+        recordEngine = nullptr;
+        failRecordingStart(QStringLiteral("无法初始化录音引擎。"));
+        return;
+    }
+
+    const TrackRowWidget* row = index < int(rows.size()) ? rows[size_t(index)] : nullptr;
+    const double start = row && row->audioLane() ? row->audioLane()->playheadPosition() : 0.0;
+    recordTrack = index;
+    TrackData& track = tracks[size_t(index)];
+    recordBeforeClips = track.audioClips;
+    AudioClip take;
+    take.sampleRate = projectSampleRate;
+    take.start = start;
+    track.audioClips.push_back(take);
+    takeFrames = 0;
+
+    takeQueue->start(qsizetype(projectSampleRate) * TakeQueueSeconds,
+                     [this](const float* samples, qsizetype count) { appendTakeSamples(samples, count); });
+    RecordTakeQueue* queue = takeQueue;
+    recordEngine->setRecordCallback([queue](const float* input, int frames) { queue->push(input, frames); });
+
+    // The other tracks are rendered before the input opens, so that the take
+    // and their playback start together.
+    buildPlaybackSlotsForRecording(index);
+
+    if (!recordEngine->startRecording()) {
+        qWarning() << "MultiTrack: failed to start recording";
+        recordEngine->shutdown();
+        delete recordEngine;
+        recordEngine = nullptr;
+        takeQueue->finish();
+        if (audioTakeClip())
+            track.audioClips.pop_back();
+        recordTrack = -1;
+        recordBeforeClips.clear();
+        if (row && row->lane())
+            row->lane()->update();
+        failRecordingStart(QStringLiteral("无法打开音频输入设备，录音未开始。"));
+        return;
+    }
+    isRecording = true;
+    recordButton->setText(QStringLiteral("停止"));
+    recordButton->setStyleSheet(QLatin1String(RecordButtonStarted));
+
+    playStartSec = start;
+    playClock.start();
+    isPlaying = engine->startPlayback(start);
+    if (isPlaying)
+        playButton->setText(QStringLiteral("||"));
+    playbackTimer->start();
+    if (metronomeEnabled && !metronome->isRunning()) {
+        metronome->start(projectSampleRate, bpm, MetronomeBeatsPerBar);
+        metronome->setVolume(MetronomeVolume);
+    }
+    if (row && row->lane())
+        row->lane()->update();
+    qDebug() << "MultiTrack: recording started on track" << index << "at" << start << "s";
+}
+
+void MultiTrackEditorPage::appendTakeSamples(const float* samples, qsizetype count)
+{
+    AudioClip* take = audioTakeClip();
+    if (!take || count < 1)
+        return;
+    QList<float>& list = take->samples;
+    const qsizetype old = list.size();
+    if (list.capacity() < old + count)
+        list.reserve(std::max(old + count, 2 * list.capacity()));
+    list.resize(old + count);
+    std::copy(samples, samples + count, list.data() + old);
+    takeFrames = list.size();
+    if (recordTrack < int(rows.size()) && rows[size_t(recordTrack)]->audioLane())
+        rows[size_t(recordTrack)]->audioLane()->update();
+}
+
+AudioClip* MultiTrackEditorPage::audioTakeClip()
+{
+    if (recordTrack < 0 || recordTrack >= int(tracks.size()))
+        return nullptr;
+    TrackData& track = tracks[size_t(recordTrack)];
+    if (track.isMidi() || track.audioClips.empty())
+        return nullptr;
+    AudioClip& take = track.audioClips.back();
+    // Moves, trims and fades leave the take recording; a clip list that an
+    // undo or an edit replaced does not hold exactly what was appended.
+    if (take.samples.size() != takeFrames)
+        return nullptr;
+    return &take;
+}
+
+MidiClip* MultiTrackEditorPage::midiTakeClip()
+{
+    if (!isMidiRecording || midiRecordTrack < 0 || midiRecordTrack >= int(tracks.size()))
+        return nullptr;
+    std::vector<MidiClip>& clips = tracks[size_t(midiRecordTrack)].midiClips;
+    if (recordingMidiClip < 0 || recordingMidiClip >= int(clips.size()))
+        return nullptr;
+    MidiClip& take = clips[size_t(recordingMidiClip)];
+    return take.id == midiTakeId ? &take : nullptr;
+}
+
+void MultiTrackEditorPage::pauseTakePlayback()
+{
+    engine->pausePlayback();
+    playbackTimer->stop();
+    metronome->stop();
+    isPlaying = false;
+    playButton->setText(QStringLiteral(">"));
+}
+
+void MultiTrackEditorPage::setRecordButtonIdle()
+{
+    isRecording = false;
+    recordButton->setText(QStringLiteral("录制"));
+    recordButton->setStyleSheet(QString());
+}
+
+void MultiTrackEditorPage::failRecordingStart(const QString& reason)
+{
+    // Nothing of the take stays: a MIDI take that started with it goes too.
+    if (isMidiRecording) {
+        endMidiNotes(recordingClockSec());
+        if (MidiClip* take = midiTakeClip()) {
+            std::vector<MidiClip>& clips = tracks[size_t(midiRecordTrack)].midiClips;
+            clips.erase(clips.begin() + (take - clips.data()));
+        }
+        isMidiRecording = false;
+        recordingMidiClip = -1;
+        midiRecordTrack = -1;
+    }
+    if (isPlaying)
+        pauseTakePlayback();
+    setRecordButtonIdle();
+    forEachLane([](ClipLaneWidget* lane) { lane->update(); });
+    updateRuler();
+    QMessageBox::warning(this, QStringLiteral("录音失败"), reason);
+}
+
+bool MultiTrackEditorPage::commitAudioTake()
+{
+    if (recordTrack < 0)
+        return false;
+    bool pushed = false;
+    if (AudioClip* take = audioTakeClip()) {
+        if (take->samples.isEmpty()) {
+            tracks[size_t(recordTrack)].audioClips.pop_back(); // nothing was recorded
+        } else {
+            undoStack->push(new TrackClipsSnapshotCommand(this, recordTrack, recordBeforeClips,
+                                                          tracks[size_t(recordTrack)].audioClips,
+                                                          TakeCommandText));
+            pushed = true;
+        }
+    } else {
+        qWarning() << "MultiTrack: the take clip was replaced during recording; no take kept";
+    }
+    if (recordTrack < int(rows.size()) && rows[size_t(recordTrack)]->lane())
+        rows[size_t(recordTrack)]->lane()->update();
+    recordBeforeClips.clear();
+    recordTrack = -1;
+    return pushed;
+}
+
+void MultiTrackEditorPage::stopTake()
+{
+    const double stopSec = recordingClockSec();
+    if (recordEngine) {
+        recordEngine->stopRecording();
+        recordEngine->shutdown();
+        delete recordEngine;
+        recordEngine = nullptr;
+    }
+    // The input stream is closed: what is still queued goes into the take now.
+    if (takeQueue->isActive())
+        takeQueue->finish();
+    const bool midiTake = isMidiRecording;
+    if (midiTake)
+        endMidiNotes(stopSec);
+
+    const AudioClip* audioTake = audioTakeClip();
+    const MidiClip* midiTakeNow = midiTakeClip();
+    const bool bothKept = audioTake && !audioTake->samples.isEmpty() && midiTakeNow
+        && !midiTakeNow->notes.empty();
+    if (bothKept)
+        undoStack->beginMacro(TakeCommandText); // one press, one undo step
+    commitAudioTake();
+    if (midiTake)
+        commitMidiTake();
+    if (bothKept)
+        undoStack->endMacro();
+    updateRuler();
+
+    // After a MIDI take the playback goes on until it is stopped.
+    if (!midiTake) {
+        if (isPlaying) {
+            pauseTakePlayback();
+        } else {
+            playbackTimer->stop();
+            metronome->stop();
+        }
+    }
+    setRecordButtonIdle();
+}
+
+void MultiTrackEditorPage::startMidiRecording()
+{
+    if (midiRecordTrack < 0 || midiRecordTrack >= int(tracks.size())
+        || !tracks[size_t(midiRecordTrack)].isMidi() || isMidiRecording)
+        return;
+    const TrackRowWidget* row = midiRecordTrack < int(rows.size()) ? rows[size_t(midiRecordTrack)] : nullptr;
+    const double start = row && row->midiLane() ? row->midiLane()->playheadPosition() : 0.0;
+    isMidiRecording = true;
+    midiRecordStartSec = start;
+
+    connect(midiRecorder, &MidiRecorder::noteCompleted, this,
+            &MultiTrackEditorPage::onRecordedNoteCompleted, Qt::UniqueConnection);
+    midiRecorder->startRecording(start, bpm);
+
+    // MIDI clips are held at the MIDI source tempo: the take is too, so that
+    // it plays where it was played at any later tempo.
+    std::vector<MidiClip>& clips = tracks[size_t(midiRecordTrack)].midiClips;
+    midiRecordBeforeClips = clips;
+    MidiClip take;
+    take.id = int(clips.size()) + 1;
+    take.start = start * toMidiSourceTime();
+    take.duration = MidiTakeLead * toMidiSourceTime();
+    clips.push_back(take);
+    recordingMidiClip = int(clips.size()) - 1;
+    midiTakeId = take.id;
+
+    if (metronomeEnabled && !metronome->isRunning()) {
+        metronome->start(projectSampleRate, bpm, MetronomeBeatsPerBar);
+        metronome->setVolume(MetronomeVolume);
+    }
+    if (!isPlaying) {
+        buildPlaybackSlotsForRecording(midiRecordTrack);
+        playStartSec = start;
+        playClock.start();
+        engine->startPlayback(start);
+        // The take's clock runs even without an output device.
+        isPlaying = true;
+        playbackTimer->start();
+        playButton->setText(QStringLiteral("||"));
+    }
+    if (row && row->lane())
+        row->lane()->update();
+    updateRuler();
+    qDebug() << "MIDI recording started at" << start << "s";
+}
+
+void MultiTrackEditorPage::endMidiNotes(double stopSec)
+{
+    // Notes still held end at the stop and arrive through noteCompleted.
+    midiRecorder->stopRecording(stopSec);
+    disconnect(midiRecorder, &MidiRecorder::noteCompleted, this,
+               &MultiTrackEditorPage::onRecordedNoteCompleted);
+}
+
+void MultiTrackEditorPage::commitMidiTake()
+{
+    const int index = midiRecordTrack;
+    if (MidiClip* take = midiTakeClip()) {
+        std::vector<MidiClip>& clips = tracks[size_t(index)].midiClips;
+        if (take->notes.empty()) {
+            clips.erase(clips.begin() + (take - clips.data())); // no key was pressed
+        } else {
+            // Undoable like an audio take: otherwise undoing an older edit of
+            // this track would silently wipe it.
+            undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, index, midiRecordBeforeClips,
+                                                                     clips, TakeCommandText));
+        }
+    }
+    isMidiRecording = false;
+    recordingMidiClip = -1;
+    midiRecordBeforeClips.clear();
+    if (index >= 0 && index < int(rows.size()) && rows[size_t(index)]->lane()) {
+        rows[size_t(index)]->lane()->update();
+        updateRuler();
+    }
+    midiRecordTrack = -1;
+    qDebug() << "MIDI recording stopped";
+}
+
+void MultiTrackEditorPage::stopMidiRecording()
+{
+    if (!isMidiRecording)
+        return;
+    endMidiNotes(recordingClockSec());
+    commitMidiTake();
+}
+
+double MultiTrackEditorPage::recordingClockSec() const
+{
+    if (isPlaying && playClock.isValid())
+        return playStartSec + playClock.elapsed() / 1000.0;
+    if (midiRecordTrack >= 0 && midiRecordTrack < int(rows.size()) && rows[size_t(midiRecordTrack)]->midiLane())
+        return rows[size_t(midiRecordTrack)]->midiLane()->playheadPosition();
+    return playheadPosition();
+}
+
+void MultiTrackEditorPage::onRecordedNoteCompleted(const MidiNote& note)
+{
+    MidiClip* take = midiTakeClip();
+    if (!take) {
+        qDebug() << "onRecordedNoteCompleted: targetClip is NULL!";
+        return;
+    }
+    const double toSource = toMidiSourceTime();
+    MidiNote held = note;
+    held.start *= toSource;
+    held.duration *= toSource;
+    take->notes.push_back(held);
+    const double end = held.start + held.duration;
+    if (end > take->duration)
+        take->duration = end + MidiTakeLead * toSource;
+    qDebug() << "Real-time note: pitch=" << held.pitch << "start=" << held.start << "dur=" << held.duration
+             << "clipDur=" << take->duration << "notes=" << take->notes.size();
+    if (midiRecordTrack < int(rows.size()) && rows[size_t(midiRecordTrack)]->lane())
+        rows[size_t(midiRecordTrack)]->lane()->update();
+}
+
+void MultiTrackEditorPage::growMidiTakeClip(double playhead)
+{
+    MidiClip* take = midiTakeClip();
+    if (!take)
+        return;
+    const double played = (playhead - midiRecordStartSec) * toMidiSourceTime();
+    if (played > take->duration) {
+        take->duration = played + MidiTakeLead * toMidiSourceTime();
+        if (midiRecordTrack < int(rows.size()) && rows[size_t(midiRecordTrack)]->lane())
+            rows[size_t(midiRecordTrack)]->lane()->update();
+    }
+}
+
+void MultiTrackEditorPage::buildPlaybackSlotsForRecording(int recordTrackIndex)
+{
+    takeLeftOut = recordTrackIndex;
+    engine->setTracks(buildTrackSlots());
+    takeLeftOut = -1;
+}
+
+const TrackData& MultiTrackEditorPage::playbackView(size_t index, TrackData& withoutTake) const
+{
+    const TrackData& track = tracks[index];
+    const int i = int(index);
+    const bool audioTake = !track.isMidi() && !track.audioClips.empty()
+        && (i == takeLeftOut || (i == recordTrack && isRecording));
+    const bool midiTake = track.isMidi() && !track.midiClips.empty()
+        && (i == takeLeftOut || (i == midiRecordTrack && isMidiRecording));
+    if (!audioTake && !midiTake)
+        return track;
+    withoutTake = track;
+    if (audioTake)
+        withoutTake.audioClips.pop_back();
+    if (midiTake) {
+        const bool running = i == midiRecordTrack && isMidiRecording && recordingMidiClip >= 0
+            && recordingMidiClip < int(withoutTake.midiClips.size());
+        withoutTake.midiClips.erase(withoutTake.midiClips.begin()
+                                    + (running ? recordingMidiClip : int(withoutTake.midiClips.size()) - 1));
+    }
+    return withoutTake;
+}

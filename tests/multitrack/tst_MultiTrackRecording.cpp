@@ -1,0 +1,252 @@
+// Recording on the multitrack page with a scripted input device: the take
+// lands at the playhead holding what a foreign thread fed it, in order; it is
+// one undo step; playback during the take leaves the take out; a start that
+// fails or a take that recorded nothing leaves no clip; the refusals.
+
+#include "../engine/FakeAudioDevice.h"
+#include "TestSupport.h"
+#include "app/StartUp.h"
+#include "engine/devices/RecordTakeQueue.h"
+#include "engine/ui/MidiDeviceDialog.h"
+#include "multitrack/MultiTrackEditorPage.h"
+#include "multitrack/TrackHeaderWidget.h"
+#include "multitrack/TrackRowWidget.h"
+
+#include <QtTest/QtTest>
+#include <QtWidgets>
+#include <thread>
+
+namespace {
+
+constexpr int kRate = 44100;
+
+QPushButton* recordButton(QWidget& page)
+{
+    for (QPushButton* b : page.findChildren<QPushButton*>()) {
+        if (b->objectName() == QLatin1String("TransportRecordButton"))
+            return b;
+    }
+    return nullptr;
+}
+
+// Closes the next modal message box and keeps its title and text.
+class MessageBoxWatcher {
+public:
+    MessageBoxWatcher()
+    {
+        QObject::connect(&poll, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                title = box->windowTitle();
+                text = box->text();
+                poll.stop();
+                box->accept();
+            }
+        });
+        poll.start(10);
+    }
+    QString title;
+    QString text;
+
+private:
+    QTimer poll;
+};
+
+// Arms a track's header without the page hearing of it (arming by click
+// disarms the other tracks).
+void arm(MultiTrackEditorPage& page, int index)
+{
+    TrackHeaderWidget* header = page.rows[size_t(index)]->header();
+    const QSignalBlocker quiet(header);
+    header->setArmed(true);
+}
+
+} // namespace
+
+class MultiTrackRecordingTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // The output and the MIDI side have no device here: only the
+        // scripted input records.
+        TestSupport::withoutSoundServers();
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        StartUp::applyStyleSheet(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    }
+
+    void noTracksOrNoArmedTrackStartsNothing()
+    {
+        MultiTrackEditorPage page;
+        {
+            MessageBoxWatcher box;
+            page.onRecord();
+            QCOMPARE(box.title, QStringLiteral("录音"));
+            QCOMPARE(box.text, QStringLiteral("请先添加轨道。"));
+        }
+        page.addTrack(AudioTrack, {}, kRate);
+        page.addTrack(MidiTrack, {}, kRate);
+        {
+            MessageBoxWatcher box;
+            page.onRecord();
+            QCOMPARE(box.text, QStringLiteral("没有预位的轨道，请先点击 R 按钮预位一条轨道。"));
+        }
+        QVERIFY(!page.recording());
+        QCOMPARE(recordButton(page)->text(), QStringLiteral("录制"));
+        QVERIFY(page.tracks[0].audioClips.empty());
+        QVERIFY(page.tracks[1].midiClips.empty());
+    }
+
+    void scriptedTakeLandsAtThePlayheadInOrderAsOneUndoStep()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackEditorPage page;
+        page.resize(1400, 700);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+        page.addTrack(AudioTrack, TestSupport::sineWave(300.0, 1.0, kRate), kRate); // 1 s at 0 s
+        page.addTrack(AudioTrack, TestSupport::sineWave(300.0, 1.0, kRate), kRate);
+        arm(page, 0);
+        arm(page, 1); // only the upper armed audio track records
+        page.syncPlayheadAll(12.0);
+        const std::vector<AudioClip> before = page.tracks[0].audioClips;
+        const int undoCount = page.undoStack->count();
+
+        page.onRecord();
+        QVERIFY(page.recording());
+        QCOMPARE(recordButton(page)->text(), QStringLiteral("停止"));
+        QVERIFY(device->open && device->hasInput);
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
+        QCOMPARE(page.tracks[1].audioClips.size(), size_t(1));
+        const AudioClip& take = page.tracks[0].audioClips.back();
+        QCOMPARE(take.start, 12.0);
+        QCOMPARE(take.sampleRate, kRate);
+        QVERIFY(take.samples.isEmpty());
+        // Playback during the take: the track plays its old clip (1 s and the
+        // second of tail), not the take.
+        const auto& engineSlots = page.mixingEngine()->currentSlots();
+        QCOMPARE(engineSlots.size(), size_t(2));
+        QCOMPARE(engineSlots[0].sampleCount, 2 * kRate);
+
+        constexpr int kBlocks = 10;
+        constexpr int kFrames = 512;
+        std::thread audioThread([device] {
+            std::vector<float> block(kFrames);
+            for (int b = 0; b < kBlocks; ++b) {
+                for (int i = 0; i < kFrames; ++i)
+                    block[size_t(i)] = float(b * kFrames + i) / (kBlocks * kFrames);
+                device->runBlock(kFrames, block.data());
+            }
+        });
+        audioThread.join();
+        QTRY_COMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(kBlocks * kFrames));
+        page.applyZoom(10.0, -1); // the take in view (the playhead follows)
+        QTest::qWait(150);
+        QVERIFY(TestSupport::saveScreenshot(page.grab(), QStringLiteral("multitrack-recording.png")));
+
+        page.onRecord();
+        QVERIFY(!page.recording());
+        QCOMPARE(recordButton(page)->text(), QStringLiteral("录制"));
+        QVERIFY(!device->open);
+        const QList<float> recorded = page.tracks[0].audioClips.back().samples;
+        QCOMPARE(recorded.size(), qsizetype(kBlocks * kFrames));
+        for (int i = 0; i < kBlocks * kFrames; ++i)
+            QCOMPARE(recorded[i], float(i) / (kBlocks * kFrames));
+        QCOMPARE(page.undoStack->count(), undoCount + 1);
+        QCOMPARE(page.undoStack->text(undoCount), QStringLiteral("录音"));
+
+        page.undoStack->undo();
+        QCOMPARE(page.tracks[0].audioClips.size(), before.size());
+        QCOMPARE(page.tracks[0].audioClips[0].samples, before[0].samples);
+        page.undoStack->redo();
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
+        QCOMPARE(page.tracks[0].audioClips.back().samples, recorded);
+
+        // Playback now takes the take in: 12 s + 5120 frames + the tail.
+        page.buildPlaybackSlotsForRecording(-1);
+        QVERIFY(std::abs(page.mixingEngine()->currentSlots()[0].sampleCount - (13 * kRate + kBlocks * kFrames)) <= 1);
+    }
+
+    void aFailedStartOrAnEmptyTakeLeavesNothing()
+    {
+        MultiTrackEditorPage page;
+        auto noInput = FakeDeviceState::withDevices(false);
+        page.setRecordDeviceFactory([noInput] { return FakeAudioDevice::make(noInput); });
+        page.addTrack(AudioTrack, {}, kRate);
+        page.addTrack(MidiTrack, {}, kRate);
+        arm(page, 0);
+        arm(page, 1);
+        const int undoCount = page.undoStack->count();
+        {
+            MessageBoxWatcher box;
+            page.onRecord();
+            QCOMPARE(box.title, QStringLiteral("录音失败"));
+        }
+        QVERIFY(!page.recording());
+        QVERIFY(!page.midiRecording());
+        QCOMPARE(recordButton(page)->text(), QStringLiteral("录制"));
+        QVERIFY(page.tracks[0].audioClips.empty());
+        QVERIFY(page.tracks[1].midiClips.empty());
+        QVERIFY(!page.recordQueue()->isActive());
+
+        // With an input that delivers nothing, stop leaves no clip and no step.
+        auto device = FakeDeviceState::withDevices();
+        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+        page.onRecord();
+        QVERIFY(page.recording() && page.midiRecording());
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
+        QCOMPARE(page.tracks[1].midiClips.size(), size_t(1));
+        page.onRecord();
+        QVERIFY(!page.recording() && !page.midiRecording());
+        QVERIFY(page.tracks[0].audioClips.empty());
+        QVERIFY(page.tracks[1].midiClips.empty());
+        QCOMPARE(page.undoStack->count(), undoCount);
+    }
+
+    void anEditThatReplacesTheTakeStopsItsWriting()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackEditorPage page;
+        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+        page.addTrack(AudioTrack, TestSupport::sineWave(300.0, 1.0, kRate), kRate);
+        arm(page, 0);
+        page.onRecord();
+        std::vector<float> block(512, 0.25f);
+        device->runBlock(512, block.data());
+        QTRY_COMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(512));
+        // An undo during the take (here of the track's earlier state) puts
+        // back a clip list without the take: the input must not land in the
+        // user's own clip.
+        const QList<float> own = page.tracks[0].audioClips.front().samples;
+        page.tracks[0].audioClips.pop_back();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("take clip was replaced"));
+        device->runBlock(512, block.data());
+        page.onRecord();
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
+        QCOMPARE(page.tracks[0].audioClips.front().samples, own);
+    }
+
+    void midiDeviceDialogSetsTheConnection()
+    {
+        MultiTrackEditorPage page;
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<MidiDeviceDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            emit dialog->deviceSelected(0);
+            dialog->reject();
+        });
+        page.showMidiDeviceDialog();
+        QVERIFY(page.midiDeviceConnected());
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<MidiDeviceDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            emit dialog->disconnected();
+            dialog->reject();
+        });
+        page.showMidiDeviceDialog();
+        QVERIFY(!page.midiDeviceConnected());
+    }
+};
+
+QTEST_MAIN(MultiTrackRecordingTest)
+#include "tst_MultiTrackRecording.moc"

@@ -1,0 +1,179 @@
+// Takes through real devices: an audio take from the PulseAudio null sink's
+// loopback while another track plays a tone into the sink, and MIDI takes
+// from a virtual keyboard port on the JACK dummy server.
+
+#include "LoopbackCapture.h"
+#include "TestSupport.h"
+#include "engine/midi/MidiInput.h"
+#include "multitrack/MultiTrackEditorPage.h"
+#include "multitrack/TrackFlattening.h"
+#include "multitrack/TrackHeaderWidget.h"
+#include "multitrack/TrackRowWidget.h"
+
+#include <QtTest/QtTest>
+#include <QtWidgets>
+#include <rtmidi/RtMidi.h>
+
+using namespace LoopbackCapture;
+
+namespace {
+
+constexpr int kRate = 48000; // the null sink's own rate
+
+void arm(MultiTrackEditorPage& page, int index)
+{
+    TrackHeaderWidget* header = page.rows[size_t(index)]->header();
+    const QSignalBlocker quiet(header);
+    header->setArmed(true);
+}
+
+void send(RtMidiOut& keyboard, std::vector<unsigned char> message)
+{
+    keyboard.sendMessage(&message);
+}
+
+} // namespace
+
+class MultiTrackRecordingDevicesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
+
+    void audioTakeOfATonePlayedIntoTheSink()
+    {
+        CDW_REQUIRE_PULSE();
+        MultiTrackEditorPage page;
+        page.setSampleRate(kRate);
+        // Track 0 plays 1 kHz into the sink during the take; track 1 records
+        // it back from the loopback source.
+        page.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 30.0, kRate, 0.5f), kRate);
+        page.tracks[0].volume = 1.0f;
+        page.addTrack(AudioTrack, {}, kRate);
+        arm(page, 1);
+        page.syncPlayheadAll(2.0);
+
+        page.onRecord();
+        QVERIFY(page.recording());
+        QCOMPARE(page.tracks[1].audioClips.size(), size_t(1));
+        QCOMPARE(page.tracks[1].audioClips[0].start, 2.0);
+        // Streams start slowly: wait for the tone in the take, then a second more of it.
+        const auto takeSize = [&] { return page.tracks[1].audioClips[0].samples.size(); };
+        QVERIFY(waitFor([&] {
+            const QList<float>& take = page.tracks[1].audioClips[0].samples;
+            return take.size() > kRate / 10 && onset(std::vector<float>(take.begin(), take.end()), 0.1f) >= 0;
+        }));
+        const qsizetype heard = takeSize();
+        QVERIFY(waitFor([&] { return takeSize() > heard + kRate; }));
+        page.onRecord();
+        QVERIFY(!page.recording());
+        QVERIFY(!page.playing());
+
+        const AudioClip take = page.tracks[1].audioClips[0];
+        QCOMPARE(take.start, 2.0);
+        QCOMPARE(take.sampleRate, kRate);
+        const int n = kRate / 2;
+        const float* last = take.samples.constData() + take.samples.size() - n;
+        const double level = amplitudeAt(last, n, 1, 1000.0, kRate);
+        QVERIFY2(level > 0.2 && level < 0.6, qPrintable(QString::number(level)));
+
+        // The mixdown of the take alone holds it where it lies.
+        page.removeTrack(0);
+        QList<float> mix;
+        int rate = 0;
+        QVERIFY(page.renderMixdown(mix, rate));
+        QCOMPARE(rate, kRate);
+        const qsizetype takeEnd = 2 * kRate + take.samples.size();
+        QVERIFY(std::abs(mix.size() / 2 - takeEnd) <= 1);
+        const float* mixLeft = mix.constData() + mix.size() - 2 * n;
+        const double mixed = amplitudeAt(mixLeft, n, 2, 1000.0, kRate);
+        QVERIFY2(std::abs(mixed - level * 0.8 * 0.707) < 0.01, qPrintable(QString::number(mixed)));
+        QVERIFY(amplitudeAt(mix.constData(), kRate, 2, 1000.0, kRate) < 1e-6); // before the take
+    }
+
+    void midiTakesFromAJackKeyboard()
+    {
+        CDW_REQUIRE_JACK();
+        if (QFile::exists(QStringLiteral("/dev/snd/seq")))
+            QSKIP("this machine has an ALSA sequencer: MIDI input uses it instead of JACK");
+        RtMidiOut keyboard(RtMidi::UNIX_JACK, "CdwRecordingKeyboard");
+        keyboard.openVirtualPort("keys");
+
+        MultiTrackEditorPage page;
+        auto* input = page.findChild<MidiInput*>();
+        QVERIFY(input);
+        const int port = input->availableDevices().indexOf(QStringLiteral("CdwRecordingKeyboard:keys"));
+        QVERIFY(port >= 0);
+        QVERIFY(input->openDevice(port));
+        page.addMidiTrack(QString(), {}, 2.0); // an older clip, 0 .. 2 s
+        arm(page, 0);
+        const std::vector<MidiClip> before = page.tracks[0].midiClips;
+        const int undoCount = page.undoStack->count();
+        page.syncPlayheadAll(1.0);
+
+        // A take without keys leaves nothing.
+        page.onRecord();
+        QVERIFY(page.midiRecording());
+        QCOMPARE(page.tracks[0].midiClips.size(), size_t(2));
+        page.onRecord();
+        QVERIFY(!page.midiRecording());
+        QCOMPARE(page.tracks[0].midiClips.size(), size_t(1));
+        QCOMPARE(page.undoStack->count(), undoCount);
+        page.onStop();
+
+        // Pitch 60 for about 0.4 s, then 64 held across the stop.
+        page.syncPlayheadAll(3.0);
+        page.onRecord();
+        const QElapsedTimer sinceStart = [] { QElapsedTimer t; t.start(); return t; }();
+        QTest::qWait(200);
+        const double onAt = sinceStart.elapsed() / 1000.0;
+        send(keyboard, {0x90, 60, 90});
+        QTest::qWait(400);
+        send(keyboard, {0x80, 60, 0});
+        QTRY_COMPARE_WITH_TIMEOUT(page.tracks[0].midiClips.back().notes.size(), size_t(1), 10000);
+        send(keyboard, {0x90, 64, 70});
+        QTest::qWait(300);
+        const double stopAt = sinceStart.elapsed() / 1000.0;
+        page.onRecord();
+        const MidiClip& take = page.tracks[0].midiClips.back();
+        QCOMPARE(take.start, 3.0);
+        QCOMPARE(take.notes.size(), size_t(2));
+        const MidiNote& first = take.notes[0];
+        const MidiNote& held = take.notes[1];
+        QCOMPARE(first.pitch, 60);
+        QCOMPARE(first.velocity, 90);
+        QVERIFY2(std::abs(first.start - onAt) < 0.15, qPrintable(QString::number(first.start)));
+        QVERIFY2(std::abs(first.duration - 0.4) < 0.15, qPrintable(QString::number(first.duration)));
+        QCOMPARE(held.pitch, 64);
+        // The held note ends at the stop, not at its own note-on.
+        QVERIFY2(std::abs(held.start + held.duration - stopAt) < 0.15,
+                 qPrintable(QStringLiteral("%1 + %2").arg(held.start).arg(held.duration)));
+        QVERIFY(take.duration >= held.start + held.duration);
+        QCOMPARE(page.undoStack->count(), undoCount + 1);
+        QCOMPARE(page.undoStack->text(undoCount), QStringLiteral("录音"));
+        page.undoStack->undo();
+        QCOMPARE(page.tracks[0].midiClips.size(), before.size());
+        page.onStop();
+
+        // At 60 BPM with the clips held at 120 the take is held at half its
+        // played times and plays back where it was played.
+        page.bpm = 60.0;
+        page.syncPlayheadAll(3.0);
+        page.onRecord();
+        send(keyboard, {0x90, 67, 100});
+        QTest::qWait(600);
+        send(keyboard, {0x80, 67, 0});
+        QTRY_COMPARE_WITH_TIMEOUT(page.tracks[0].midiClips.back().notes.size(), size_t(1), 10000);
+        page.onRecord();
+        const MidiClip& slow = page.tracks[0].midiClips.back();
+        QCOMPARE(slow.start, 1.5);
+        QVERIFY2(std::abs(slow.notes[0].duration - 0.3) < 0.1, qPrintable(QString::number(slow.notes[0].duration)));
+        const TrackData played = page.tempoScaledTrack(page.tracks[0]);
+        QCOMPARE(played.midiClips.back().start, 3.0);
+        QVERIFY(std::abs(played.midiClips.back().notes[0].duration - 0.6) < 0.2);
+        page.onStop();
+        input->closeDevice();
+    }
+};
+
+QTEST_MAIN(MultiTrackRecordingDevicesTest)
+#include "tst_MultiTrackRecordingDevices.moc"
