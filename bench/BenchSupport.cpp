@@ -46,16 +46,36 @@ double timeCommand(const QString& program, const QStringList& args, int repeats)
     return best;
 }
 
-qint64 peakResidentBytes()
+namespace {
+
+qint64 statusBytes(const QByteArray& key)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong() * 1024;
     }
     return -1;
+}
+
+} // namespace
+
+qint64 peakResidentBytes()
+{
+    return statusBytes("VmHWM:");
+}
+
+qint64 residentBytes()
+{
+    return statusBytes("VmRSS:");
+}
+
+bool resetPeakResidentBytes()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
 }
 
 bool report(const QString& name, double ours, double reference, const QString& referenceName,

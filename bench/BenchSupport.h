@@ -17,6 +17,11 @@ double timeCommand(const QString& program, const QStringList& args, int repeats 
 
 // Peak resident memory of this process so far, in bytes (VmHWM).
 qint64 peakResidentBytes();
+// Resident memory now, in bytes (VmRSS).
+qint64 residentBytes();
+// Starts the peak over from the resident memory now; false where the
+// system does not allow it.
+bool resetPeakResidentBytes();
 
 // Prints "name: ours X s | reference Y s (what) | ratio R (goal <= G) OK/SLOW"
 // and returns whether the goal was met.
