@@ -10,5 +10,8 @@ inline constexpr char OrganizationName[] = "Calderwyn";
 inline constexpr char OrganizationDomain[] = "calderwyn.example";
 inline constexpr char IconPath[] = ":/app-icon.png";
 inline constexpr char StyleSheetPath[] = ":/theme.qss";
+// Where the update check asks for the newest version: a host of the reserved
+// ".example" domain, so a check on a machine without that host fails quietly.
+inline constexpr char UpdateUrl[] = "https://updates.calderwyn.example/update.json";
 
 } // namespace AppInfo

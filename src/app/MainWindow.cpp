@@ -89,11 +89,6 @@ void MainWindow::createStatusBar()
     audioEditorPage->useWindowStatusBar(statusBar());
 }
 
-void MainWindow::setupUpdateChecker()
-{
-    // The update checker is created here, with its silent check 3 s after start.
-}
-
 void MainWindow::loadKeptSoundFont()
 {
     // The multitrack page reloads the SoundFont kept from an earlier run here.

@@ -13,6 +13,7 @@
 
 #include "app/AudioExport.h"
 #include "app/ShellActions.h"
+#include "app/UpdateInfo.h"
 #include "project/ProjectTypes.h"
 
 #include <QMainWindow>
@@ -27,6 +28,7 @@ class QLabel;
 class QStackedWidget;
 class QTimer;
 class ShellPrompts;
+class UpdateChecker;
 class VideoImportCommand;
 class WelcomePage;
 
@@ -75,6 +77,8 @@ protected:
     ShellActions actions;
     QLabel* statusLabel = nullptr;
     QTimer* statusTimer = nullptr;
+    UpdateChecker* updateChecker = nullptr;
+    QTimer* startUpCheckTimer = nullptr; // the silent check shortly after start
     // Holds the demuxer and the preview window of the last video import.
     VideoImportCommand* videoImport = nullptr;
 
@@ -95,6 +99,9 @@ private slots:
     void loadProject(const QString& path);
     void showPreferences();
     void showAbout();
+    void checkForUpdates();
+    void onAutoUpdateCheck();
+    void onAutoUpdateAvailable(const UpdateInfo& info);
     void updateStatusBar();
 
 private:
@@ -134,5 +141,11 @@ private:
     void loadSoundFont();
     void importVst3Plugin();
 
+    // ---- help (MainWindowHelp.cpp) ----
+    // Ends the manual check that waits for an answer, if one does.
+    void endManualUpdateCheck();
+
     std::shared_ptr<ShellPrompts> shellPrompts;
+    QList<QMetaObject::Connection> manualCheckConnections;
+    bool updateDialogShowing = false;
 };

@@ -1,14 +1,20 @@
-// The Help menu: about box and preferences.
+// The Help menu: about box, preferences and the update check, with the
+// silent check shortly after start.
 
 #include "app/MainWindow.h"
 
 #include "app/AppInfo.h"
 #include "app/ShellPrompts.h"
+#include "app/UpdateChecker.h"
+#include "app/UpdateDialog.h"
 
 #include <QMessageBox>
 #include <QPixmap>
+#include <QTimer>
 
 namespace {
+
+constexpr int StartUpCheckDelayMs = 3000;
 
 QString aboutText()
 {
@@ -56,4 +62,60 @@ void MainWindow::showAbout()
 void MainWindow::showPreferences()
 {
     prompts().information(this, tr("偏好设置"), tr("偏好设置对话框将在后续版本中实现。"));
+}
+
+void MainWindow::setupUpdateChecker()
+{
+    updateChecker = new UpdateChecker(this);
+    updateChecker->setUpdateUrl(QString::fromLatin1(AppInfo::UpdateUrl));
+    // Queued, so a manual check has ended before the dialog runs its own loop.
+    connect(updateChecker, &UpdateChecker::updateAvailable, this,
+            &MainWindow::onAutoUpdateAvailable, Qt::QueuedConnection);
+    startUpCheckTimer = new QTimer(this);
+    startUpCheckTimer->setSingleShot(true);
+    startUpCheckTimer->setInterval(StartUpCheckDelayMs);
+    connect(startUpCheckTimer, &QTimer::timeout, this, &MainWindow::onAutoUpdateCheck);
+    startUpCheckTimer->start();
+}
+
+void MainWindow::onAutoUpdateCheck()
+{
+    updateChecker->checkForUpdates(true);
+}
+
+void MainWindow::onAutoUpdateAvailable(const UpdateInfo& info)
+{
+    // One update dialog at a time, however many checks found the update.
+    if (updateDialogShowing)
+        return;
+    updateDialogShowing = true;
+    UpdateDialog dialog(info, this);
+    dialog.setPrompts(shellPrompts);
+    prompts().exec(&dialog);
+    updateDialogShowing = false;
+}
+
+void MainWindow::checkForUpdates()
+{
+    endManualUpdateCheck();
+    manualCheckConnections << connect(updateChecker, &UpdateChecker::noUpdateAvailable, this, [this] {
+        endManualUpdateCheck();
+        prompts().information(this, tr("检查更新"), tr("当前已是最新版本。"));
+    });
+    manualCheckConnections << connect(updateChecker, &UpdateChecker::checkFailed, this,
+                                      [this](const QString& error) {
+                                          endManualUpdateCheck();
+                                          prompts().warning(this, tr("检查更新"), error);
+                                      });
+    // The lasting connection shows the dialog; the check just ends.
+    manualCheckConnections << connect(updateChecker, &UpdateChecker::updateAvailable, this,
+                                      [this] { endManualUpdateCheck(); });
+    updateChecker->checkForUpdates(false);
+}
+
+void MainWindow::endManualUpdateCheck()
+{
+    for (const QMetaObject::Connection& connection : manualCheckConnections)
+        disconnect(connection);
+    manualCheckConnections.clear();
 }

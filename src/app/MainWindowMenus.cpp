@@ -100,7 +100,7 @@ void MainWindow::hideCommandsNotBuilt()
     // Entries whose command has not joined the program yet stay out of the
     // menus (and their shortcuts stay off) until it does.
     for (QAction* action : {actions.mixer, actions.midiDevices, actions.loadSoundFont,
-                            actions.importVst3, actions.checkUpdates})
+                            actions.importVst3})
         action->setVisible(false);
 }
 
@@ -128,6 +128,7 @@ void MainWindow::setupConnections()
     connect(actions.loadSoundFont, &QAction::triggered, this, &MainWindow::loadSoundFont);
     connect(actions.importVst3, &QAction::triggered, this, &MainWindow::importVst3Plugin);
 
+    connect(actions.checkUpdates, &QAction::triggered, this, &MainWindow::checkForUpdates);
     connect(actions.about, &QAction::triggered, this, &MainWindow::showAbout);
     connect(actions.preferences, &QAction::triggered, this, &MainWindow::showPreferences);
 

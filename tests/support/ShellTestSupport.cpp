@@ -1,10 +1,18 @@
 #include "ShellTestSupport.h"
 
 #include "app/StartUp.h"
+#include "app/UpdateChecker.h"
+#include "LocalHttpServer.h"
 
 #include <QApplication>
 #include <QSettings>
 #include <QtTest/QtTest>
+
+ShellProbeWindow::ShellProbeWindow()
+{
+    setPrompts(prompts);
+    updateChecker->setUpdateUrl(LocalHttpServer::refusedUrl(QStringLiteral("/update.json")));
+}
 
 namespace ShellTestSupport {
 

@@ -12,7 +12,8 @@
 // answered by `prompts`.
 class ShellProbeWindow : public MainWindow {
 public:
-    ShellProbeWindow() { setPrompts(prompts); }
+    // Its update checks go to a closed local port, never to the network.
+    ShellProbeWindow();
 
     using MainWindow::audioEditorPage;
     using MainWindow::currentProjectPath;
@@ -25,6 +26,8 @@ public:
     using MainWindow::stackedWidget;
     using MainWindow::statusLabel;
     using MainWindow::statusTimer;
+    using MainWindow::startUpCheckTimer;
+    using MainWindow::updateChecker;
 
     std::shared_ptr<ScriptedPrompts> prompts = std::make_shared<ScriptedPrompts>();
 };

@@ -1,0 +1,201 @@
+#include "app/InstallerDownload.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+InstallerDownload::InstallerDownload(QObject* parent)
+    : QObject(parent)
+    , network(new QNetworkAccessManager(this))
+{
+}
+
+InstallerDownload::~InstallerDownload()
+{
+    cancel();
+}
+
+bool InstallerDownload::isAllowedUrl(const QUrl& url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("https"))
+        return true;
+    if (scheme != QLatin1String("http"))
+        return false;
+    // Plain http only to this machine (a local test server); nothing else
+    // may hand us an installer unprotected.
+    const QHostAddress address(url.host());
+    return url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+           || (!address.isNull() && address.isLoopback());
+}
+
+QString InstallerDownload::fileNameFor(const QString& url)
+{
+    const QString name = url.mid(url.lastIndexOf(QLatin1Char('/')) + 1);
+    // A name that could leave the folder, or mean nothing, is not used.
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")
+        || name.contains(QLatin1Char('\\')))
+        return QString::fromLatin1(DefaultFileName);
+    return name;
+}
+
+QString InstallerDownload::downloadFolder()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return folder.isEmpty() ? QDir::tempPath() : folder;
+}
+
+void InstallerDownload::start(const QString& url, const QString& folder)
+{
+    cancel();
+    writeFailed = false;
+    redirectRefused = false;
+    received = 0;
+    const QUrl address(url);
+    if (!isAllowedUrl(address)) {
+        fail(tr("只允许通过 HTTPS 下载安装包"));
+        return;
+    }
+    if (!QDir().mkpath(folder)) {
+        fail(tr("无法创建下载文件夹: %1").arg(folder));
+        return;
+    }
+    folderPath = folder;
+    fileName = fileNameFor(url);
+    partFile = std::make_unique<QTemporaryFile>(folder + QLatin1String("/.CalderwynStudio-XXXXXX.part"));
+    if (!partFile->open()) {
+        fail(tr("无法写入文件: %1").arg(folder));
+        return;
+    }
+
+    QNetworkRequest request(address);
+    request.setTransferTimeout(TransferTimeoutMs);
+    // Every redirect is checked like the first address.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    reply = network->get(request);
+    connect(reply, &QNetworkReply::redirected, this, [this](const QUrl& target) {
+        if (isAllowedUrl(target)) {
+            emit reply->redirectAllowed();
+            return;
+        }
+        redirectRefused = true;
+        reply->abort();
+    });
+    connect(reply, &QNetworkReply::readyRead, this, &InstallerDownload::onReadyRead);
+    connect(reply, &QNetworkReply::finished, this, &InstallerDownload::onFinished);
+}
+
+void InstallerDownload::onReadyRead()
+{
+    if (!reply || !partFile || writeFailed)
+        return;
+    const QByteArray chunk = reply->readAll();
+    if (partFile->write(chunk) != chunk.size()) {
+        qWarning() << "InstallerDownload: write failed" << partFile->errorString();
+        writeFailed = true;
+        reply->abort();
+        return;
+    }
+    // Counted here rather than taken from the reply's progress signal, which
+    // Qt thins out and so may never report the last bytes before a pause.
+    received += chunk.size();
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    emit progress(received, length.isValid() ? length.toLongLong() : -1);
+}
+
+void InstallerDownload::onFinished()
+{
+    QNetworkReply* done = reply;
+    if (!done)
+        return;
+    reply = nullptr;
+    done->deleteLater();
+    if (writeFailed) {
+        fail(tr("无法写入文件: %1").arg(folderPath));
+        return;
+    }
+    if (redirectRefused) {
+        fail(tr("只允许通过 HTTPS 下载安装包"));
+        return;
+    }
+    if (done->error() != QNetworkReply::NoError) {
+        fail(done->errorString());
+        return;
+    }
+    // What arrived with the last signal.
+    if (done->bytesAvailable() > 0) {
+        reply = done;
+        onReadyRead();
+        reply = nullptr;
+        if (writeFailed) {
+            fail(tr("无法写入文件: %1").arg(folderPath));
+            return;
+        }
+    }
+    if (!partFile->flush()) {
+        fail(tr("无法写入文件: %1").arg(folderPath));
+        return;
+    }
+    const QString target = uniqueTarget();
+    // rename() never replaces an existing file.
+    if (!partFile->rename(target)) {
+        fail(tr("无法保存文件: %1").arg(target));
+        return;
+    }
+    partFile->setAutoRemove(false);
+    partFile.reset();
+    qDebug() << "InstallerDownload: saved" << target;
+    emit finished(target);
+}
+
+QString InstallerDownload::uniqueTarget() const
+{
+    const QString first = folderPath + QLatin1Char('/') + fileName;
+    if (!QFileInfo::exists(first))
+        return first;
+    const QFileInfo info(fileName);
+    const QString base = info.completeBaseName().isEmpty() ? fileName : info.completeBaseName();
+    const QString suffix = info.completeBaseName().isEmpty() || info.suffix().isEmpty()
+                               ? QString()
+                               : QLatin1Char('.') + info.suffix();
+    for (int n = 1;; ++n) {
+        const QString candidate =
+            QStringLiteral("%1/%2 (%3)%4").arg(folderPath, base).arg(n).arg(suffix);
+        if (!QFileInfo::exists(candidate))
+            return candidate;
+    }
+}
+
+void InstallerDownload::fail(const QString& error)
+{
+    discard();
+    qWarning() << "InstallerDownload:" << error;
+    emit failed(error);
+}
+
+void InstallerDownload::cancel()
+{
+    if (reply) {
+        QNetworkReply* running = reply;
+        reply = nullptr;
+        running->disconnect(this);
+        running->abort();
+        running->deleteLater();
+    }
+    discard();
+}
+
+void InstallerDownload::discard()
+{
+    // The temporary file removes itself.
+    partFile.reset();
+}

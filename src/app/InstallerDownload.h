@@ -1,0 +1,64 @@
+#pragma once
+// Downloads an installer into a folder, safely: only https addresses (and
+// http to this machine, for tests) are fetched, also across redirects; the
+// body streams into a temporary file beside the target, which becomes the
+// target only when the transfer completed; an existing file is never
+// overwritten (the name gets a number); a cancelled or failed download
+// leaves no file behind.
+
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+
+class QNetworkAccessManager;
+class QTemporaryFile;
+
+class InstallerDownload : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int TransferTimeoutMs = 15000;
+    static constexpr char DefaultFileName[] = "CalderwynStudio-Setup.exe";
+
+    explicit InstallerDownload(QObject* parent = nullptr);
+    ~InstallerDownload() override;
+
+    static bool isAllowedUrl(const QUrl& url);
+    // Everything after the address's last "/" (a query stays part of it), or
+    // the default name when that is empty.
+    static QString fileNameFor(const QString& url);
+    // The user's download folder, or the temporary folder when there is none.
+    static QString downloadFolder();
+
+    // Starts the download of `url` into `folder` (created when missing).
+    // Refusals and failures arrive as failed().
+    void start(const QString& url, const QString& folder);
+    // Stops a running download and removes what it had written; silent.
+    void cancel();
+    bool isRunning() const { return reply != nullptr; }
+
+signals:
+    // Bytes saved so far and the announced length (-1 when none was given).
+    void progress(qint64 received, qint64 total);
+    void finished(const QString& path);
+    void failed(const QString& error);
+
+private:
+    void onReadyRead();
+    void onFinished();
+    void fail(const QString& error);
+    void discard();
+    QString uniqueTarget() const;
+
+    QNetworkAccessManager* network = nullptr;
+    QPointer<QNetworkReply> reply;
+    std::unique_ptr<QTemporaryFile> partFile;
+    QString folderPath;
+    QString fileName;
+    bool writeFailed = false;
+    bool redirectRefused = false;
+    qint64 received = 0;
+};
