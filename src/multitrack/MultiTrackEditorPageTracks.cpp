@@ -106,6 +106,9 @@ void MultiTrackEditorPage::removeTrack(int index)
 {
     if (index < 0 || index >= int(tracks.size()))
         return;
+    // A take finds its clip by track index: it ends before tracks move.
+    if (isRecording)
+        stopTake();
     if (isPlaying)
         onStop();
     const TrackData copy = tracks[size_t(index)];
@@ -118,6 +121,8 @@ void MultiTrackEditorPage::removeTrack(int index)
 
 void MultiTrackEditorPage::clearTracks()
 {
+    if (isRecording)
+        stopTake();
     if (isPlaying)
         onStop();
     for (int i = int(rows.size()) - 1; i >= 0; --i)

@@ -53,11 +53,11 @@ private:
 
 // Arms a track's header without the page hearing of it (arming by click
 // disarms the other tracks).
-void arm(MultiTrackEditorPage& page, int index)
+void arm(MultiTrackEditorPage& page, int index, bool armed = true)
 {
     TrackHeaderWidget* header = page.rows[size_t(index)]->header();
     const QSignalBlocker quiet(header);
-    header->setArmed(true);
+    header->setArmed(armed);
 }
 
 } // namespace
@@ -203,7 +203,7 @@ private slots:
         QCOMPARE(page.undoStack->count(), undoCount);
     }
 
-    void anEditThatReplacesTheTakeStopsItsWriting()
+    void editsAroundATakeLeaveTheUsersClipsAlone()
     {
         auto device = FakeDeviceState::withDevices();
         MultiTrackEditorPage page;
@@ -224,6 +224,18 @@ private slots:
         page.onRecord();
         QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
         QCOMPARE(page.tracks[0].audioClips.front().samples, own);
+
+        // Removing a track above the take ends the take first, kept where it was recorded.
+        page.addTrack(AudioTrack, {}, kRate);
+        arm(page, 0, false);
+        arm(page, 1);
+        page.onRecord();
+        device->runBlock(512, block.data());
+        page.removeTrack(0);
+        QVERIFY(!page.recording());
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
+        QCOMPARE(page.tracks[0].audioClips[0].samples.size(), qsizetype(512));
+        QCOMPARE(page.undoStack->text(page.undoStack->count() - 2), QStringLiteral("录音"));
     }
 
     void midiDeviceDialogSetsTheConnection()
