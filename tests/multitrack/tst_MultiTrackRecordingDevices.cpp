@@ -20,11 +20,11 @@ namespace {
 
 constexpr int kRate = 48000; // the null sink's own rate
 
-void arm(MultiTrackEditorPage& page, int index)
+// Arms the track without the page hearing of it (a click disarms the others).
+void arm(TrackRowWidget* row)
 {
-    TrackHeaderWidget* header = page.rows[size_t(index)]->header();
-    const QSignalBlocker quiet(header);
-    header->setArmed(true);
+    const QSignalBlocker quiet(row->header());
+    row->header()->setArmed(true);
 }
 
 } // namespace
@@ -44,7 +44,7 @@ private slots:
         page.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 30.0, kRate, 0.5f), kRate);
         page.tracks[0].volume = 1.0f;
         page.addTrack(AudioTrack, {}, kRate);
-        arm(page, 1);
+        arm(page.rows[1]);
         page.syncPlayheadAll(2.0);
 
         page.onRecord();
@@ -100,7 +100,7 @@ private slots:
         QVERIFY(port >= 0);
         QVERIFY(input->openDevice(port));
         page.addMidiTrack(QString(), {}, 2.0); // an older clip, 0 .. 2 s
-        arm(page, 0);
+        arm(page.rows[0]);
         const std::vector<MidiClip> before = page.tracks[0].midiClips;
         const int undoCount = page.undoStack->count();
 
