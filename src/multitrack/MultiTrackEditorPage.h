@@ -251,7 +251,8 @@ private:
     void repaintLane(int trackIndex);
     // The track's instrument plug-in editor window, opened or closed.
     void toggleVst3Editor(int trackIndex, bool open);
-    // Logs and answers true when a running take writes into the track.
+    // Logs and answers true when a running take writes into the track
+    // (MultiTrackEditorPageTakeGuard.cpp).
     bool refusedWhileRecording(int trackIndex, const char* action) const;
     // Zoom requests of the wheel and gestures over the lanes and the ruler.
     bool zoomFromInput(QObject* watched, QEvent* event);

@@ -75,20 +75,6 @@ bool splitInPlace(std::vector<Clip>& clips, int index, double at, Split split, s
 
 } // namespace
 
-bool MultiTrackEditorPage::takeWritesTo(int index) const
-{
-    return index >= 0
-        && ((isRecording && index == recordTrack) || (isMidiRecording && index == midiRecordTrack));
-}
-
-bool MultiTrackEditorPage::refusedWhileRecording(int trackIndex, const char* action) const
-{
-    if (!takeWritesTo(trackIndex))
-        return false;
-    qDebug() << "MultiTrackEditorPage:" << action << "refused: track" << trackIndex << "is recording";
-    return true;
-}
-
 void MultiTrackEditorPage::splitClipAtPlayhead(int trackIndex, int clipIndex)
 {
     if (trackIndex < 0 || trackIndex >= int(tracks.size()) || clipIndex < 0)

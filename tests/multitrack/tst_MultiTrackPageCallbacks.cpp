@@ -1,9 +1,11 @@
 // The handlers the multitrack page attaches to its rows, lanes, headers and
 // ruler, driven by gestures on a shown page: the add-track menu, exclusive
 // record arm, clip deletion and envelope edits as undo steps, marker
-// renaming, the clip-edit dialog, rendering a MIDI clip in place, and stale
-// indexes from the rows' signals.
+// renaming, the clip-edit dialog, rendering a MIDI clip in place, plug-in
+// editor windows, stale indexes from the rows' signals, and the edits
+// refused while a take (on a scripted input device) records.
 
+#include "../engine/FakeAudioDevice.h"
 #include "MultiTrackPageTesting.h"
 #include "TestSupport.h"
 #include "editor/AudioEditorPage.h"
@@ -54,7 +56,7 @@ class MultiTrackPageCallbacksTest : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("PULSE_SERVER", "unix:/nonexistent/cdw-no-server");
+        TestSupport::withoutSoundServers();
         prepareApplication();
     }
 
@@ -274,6 +276,90 @@ private slots:
         vst3->click();
         QVERIFY(!editors->isOpen(id));
         QTRY_VERIFY(!second);
+    }
+
+    void editsThatWouldMoveATakeAreRefused()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackEditorPage page;
+        showPage(page);
+        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+        page.setSampleRate(8000);
+        page.addTrack(AudioTrack, {}, 8000, QStringLiteral("vox"));
+        page.addTrack(AudioTrack, {}, 8000, QStringLiteral("gtr"));
+        page.tracks[0].audioClips = {rampClip(2.0, 8000, 0.0)};
+        page.tracks[1].audioClips = {rampClip(1.0, 8000, 0.0)};
+        layOut(page);
+        page.syncPlayheadAll(3.0);
+        page.addMarkerAtPlayhead(); // something to undo
+        QTest::mouseClick(page.rows[0]->header()->armButton(), Qt::LeftButton);
+        page.onRecord();
+        QVERIFY(page.recording() && page.takeWritesTo(0) && !page.takeWritesTo(1));
+        const std::vector<float> block(512, 0.25f);
+        device->runBlock(512, block.data());
+        QTRY_COMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(512));
+        const AudioClip own = page.tracks[0].audioClips.front();
+
+        // Scissors: the other track still splits, the recorded one does not.
+        QTest::mouseClick(button(page, QStringLiteral("剪刀")), Qt::LeftButton);
+        page.syncPlayheadAll(0.5);
+        QTest::mouseClick(lane(page, 1), Qt::LeftButton, Qt::NoModifier, at(page, 1, 0.25));
+        QCOMPARE(page.tracks[1].audioClips.size(), size_t(2));
+        page.syncPlayheadAll(1.0);
+        QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 0.25));
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
+        const int undoIndex = page.undoStack->index();
+
+        // Move tool: nothing leaves, reaches or moves on the recorded track.
+        QTest::mouseClick(button(page, QStringLiteral("移动")), Qt::LeftButton);
+        drag(page, 1, at(page, 1, 0.25), overRow(page, 1, 0, at(page, 1, 0.25).x()));
+        drag(page, 0, at(page, 0, 0.25), at(page, 0, 0.25) + QPoint(100, 0));
+        drag(page, 0, at(page, 0, 0.25), overRow(page, 0, 1, at(page, 0, 0.25).x()));
+        QVERIFY(!page.clipDragGhost());
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
+        QCOMPARE(page.tracks[0].audioClips[0].start, 0.0);
+        QCOMPARE(page.tracks[1].audioClips.size(), size_t(2));
+
+        // Delete, the clip dialog, undo and redo are refused as well.
+        QTest::mouseClick(button(page, QStringLiteral("移动")), Qt::LeftButton);
+        QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 0.5));
+        QTest::keyClick(lane(page, 0), Qt::Key_Delete);
+        emit page.rows[0]->clipDoubleClicked(0); // would block in a modal dialog
+        QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier);
+        page.undo();
+        page.redo();
+        QCOMPARE(page.undoStack->index(), undoIndex);
+        QCOMPARE(page.tracks.size(), size_t(2));
+        QCOMPARE(page.markers.size(), size_t(1));
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
+        QCOMPARE(page.tracks[0].audioClips.front().samples.constData(), own.samples.constData());
+
+        // The take goes on into its own clip and stops as one step.
+        device->runBlock(512, block.data());
+        QTRY_COMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(1024));
+        page.onRecord();
+        QVERIFY(!page.recording());
+        QCOMPARE(page.undoStack->undoText(), QStringLiteral("录音"));
+        page.undo();
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
+
+        // Removing a track ends the take first, keeping it; so does clearing.
+        page.redo();
+        page.onRecord();
+        QVERIFY(page.recording());
+        device->runBlock(512, block.data());
+        QTRY_COMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(512));
+        emit page.rows[1]->trackSelected(1);
+        QTest::keyClick(&page, Qt::Key_Delete, Qt::ShiftModifier);
+        QVERIFY(!page.recording());
+        QCOMPARE(page.tracks.size(), size_t(1));
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(3));
+        QCOMPARE(page.undoStack->text(page.undoStack->index() - 2), QStringLiteral("录音"));
+        page.onRecord();
+        QVERIFY(page.recording());
+        page.clearTracks();
+        QVERIFY(!page.recording() && !device->open);
+        QVERIFY(page.tracks.empty());
     }
 
     void staleIndexesAreIgnored()
