@@ -38,6 +38,8 @@ QPushButton* toolButton(const QString& text, const QSize& size, const QString& t
 {
     auto* button = new QPushButton(text, parent);
     button->setCheckable(true);
+    // Keys stay with the page: Space plays rather than pressing the last tool.
+    button->setFocusPolicy(Qt::NoFocus);
     button->setFixedSize(size);
     button->setToolTip(tip);
     button->setStyleSheet(QLatin1String(MultiTrackPageStyle::ToolIdle));
@@ -48,6 +50,7 @@ QPushButton* transportButton(const QString& text, const QString& objectName, QWi
 {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(objectName);
+    button->setFocusPolicy(Qt::NoFocus);
     button->setFixedSize(48, 32);
     return button;
 }
@@ -218,6 +221,7 @@ void MultiTrackEditorPage::setupTransportBar()
     recordButton = transportButton(QStringLiteral("录制"), QStringLiteral("TransportRecordButton"), frame);
     metronomeButton = new QPushButton(QStringLiteral("节拍器"), frame);
     metronomeButton->setCheckable(true);
+    metronomeButton->setFocusPolicy(Qt::NoFocus);
     metronomeButton->setFixedSize(64, 32);
     metronomeButton->setToolTip(QStringLiteral("播放/录音时开启节拍器"));
     metronomeButton->setStyleSheet(QLatin1String(MultiTrackPageStyle::MetronomeIdle));

@@ -198,6 +198,13 @@ private slots:
         key(page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(page.markers.size(), size_t(1));
 
+        // A tool button clicked keeps no focus: the keys still reach the page.
+        QTest::mouseClick(button(page, QStringLiteral("吸附")), Qt::LeftButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QVERIFY(button(page, QStringLiteral("吸附"))->isChecked());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_J);
+        QVERIFY(!button(page, QStringLiteral("吸附"))->isChecked());
+
         // Ctrl+wheel over the lanes zooms by 1.15 about the pointer. (A wheel
         // event a test sends is not passed on to parents the way a real one
         // is: it goes to the lane viewport itself.)
