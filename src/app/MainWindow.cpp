@@ -78,6 +78,7 @@ void MainWindow::setupUi()
     // Made after the pages, so the window deletes it, and with it the
     // preview window and then the demuxer, after the pages that drive them.
     videoImport = new VideoImportCommand(this, CommandFeedback::of(this));
+    setupInstrumentCommands();
 }
 
 void MainWindow::createStatusBar()
@@ -87,11 +88,6 @@ void MainWindow::createStatusBar()
     statusBar()->addPermanentWidget(statusLabel);
     // One status bar: the editor page reports in the window's.
     audioEditorPage->useWindowStatusBar(statusBar());
-}
-
-void MainWindow::loadKeptSoundFont()
-{
-    // The multitrack page reloads the SoundFont kept from an earlier run here.
 }
 
 void MainWindow::placeOnScreen()

@@ -7,9 +7,10 @@
 // settings, status bar, overlay, closing), MainWindowMenus.cpp (menus and
 // their routing to the pages), MainWindowProject.cpp (new, open, save),
 // MainWindowImportExport.cpp (audio and MIDI import, export),
-// MainWindowVideo.cpp (SoundFonts), MainWindowPlugins.cpp (VST3 import) and
-// MainWindowHelp.cpp (about, preferences, update check); the video import
-// lives in VideoImportCommand.
+// MainWindowInstruments.cpp (SoundFonts, VST3 import, MIDI devices) and
+// MainWindowHelp.cpp (about, preferences, update check). The video, SoundFont
+// and VST3 commands are classes of their own (VideoImportCommand,
+// SoundFontLoadCommand, VST3ImportCommand).
 
 #include "app/AudioExport.h"
 #include "app/ShellActions.h"
@@ -28,6 +29,8 @@ class QLabel;
 class QStackedWidget;
 class QTimer;
 class ShellPrompts;
+class SoundFontLoadCommand;
+class VST3ImportCommand;
 class UpdateChecker;
 class VideoImportCommand;
 class WelcomePage;
@@ -79,6 +82,8 @@ protected:
     QTimer* statusTimer = nullptr;
     UpdateChecker* updateChecker = nullptr;
     QTimer* startUpCheckTimer = nullptr; // the silent check shortly after start
+    SoundFontLoadCommand* soundFontCommand = nullptr;
+    VST3ImportCommand* vst3Command = nullptr;
     // Holds the demuxer and the preview window of the last video import.
     VideoImportCommand* videoImport = nullptr;
 
@@ -110,6 +115,7 @@ private:
     void createStatusBar();
     void setupConnections();
     void setupUpdateChecker();
+    void setupInstrumentCommands();
     void loadKeptSoundFont();
     void placeOnScreen();
 
@@ -136,6 +142,8 @@ private:
     void importAudio();
     void importMidi();
     void exportAudio(AudioExport::Format format);
+    // The multitrack page's mixdown, one channel for MP3 and mono projects.
+    void exportMixdown(AudioExport::Format format);
 
     // ---- video, SoundFont and plug-in commands ----
     void loadSoundFont();

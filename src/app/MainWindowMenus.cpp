@@ -99,9 +99,7 @@ void MainWindow::hideCommandsNotBuilt()
 {
     // Entries whose command has not joined the program yet stay out of the
     // menus (and their shortcuts stay off) until it does.
-    for (QAction* action : {actions.mixer, actions.midiDevices, actions.loadSoundFont,
-                            actions.importVst3})
-        action->setVisible(false);
+    actions.mixer->setVisible(false);
 }
 
 void MainWindow::setupConnections()
@@ -127,6 +125,9 @@ void MainWindow::setupConnections()
 
     connect(actions.loadSoundFont, &QAction::triggered, this, &MainWindow::loadSoundFont);
     connect(actions.importVst3, &QAction::triggered, this, &MainWindow::importVst3Plugin);
+    // The device dialog belongs to the multitrack page, whichever page shows.
+    connect(actions.midiDevices, &QAction::triggered, multiTrackPage,
+            &MultiTrackEditorPage::showMidiDeviceDialog);
 
     connect(actions.checkUpdates, &QAction::triggered, this, &MainWindow::checkForUpdates);
     connect(actions.about, &QAction::triggered, this, &MainWindow::showAbout);

@@ -1,6 +1,8 @@
 #include "app/ShellPrompts.h"
 
 #include <QDialog>
+#include "plugins/ui/VST3BundleDialog.h"
+
 #include <QFileDialog>
 
 QString ShellPrompts::openFileName(QWidget* parent, const QString& title, const QString& filter)
@@ -16,6 +18,12 @@ QString ShellPrompts::saveFileName(QWidget* parent, const QString& title, const 
 QString ShellPrompts::existingDirectory(QWidget* parent, const QString& title)
 {
     return QFileDialog::getExistingDirectory(parent, title);
+}
+
+QString ShellPrompts::pluginBundle(QWidget* parent, const QString& title)
+{
+    Q_UNUSED(title); // the bundle dialog has its own title
+    return VST3BundleDialog::choose(parent);
 }
 
 void ShellPrompts::warning(QWidget* parent, const QString& title, const QString& text)

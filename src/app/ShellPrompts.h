@@ -19,6 +19,8 @@ public:
     virtual QString saveFileName(QWidget* parent, const QString& title, const QString& filter);
     // An existing folder; empty when the user cancelled.
     virtual QString existingDirectory(QWidget* parent, const QString& title);
+    // A VST3 bundle folder (or the library inside one); empty when cancelled.
+    virtual QString pluginBundle(QWidget* parent, const QString& title);
 
     virtual void warning(QWidget* parent, const QString& title, const QString& text);
     virtual void information(QWidget* parent, const QString& title, const QString& text);

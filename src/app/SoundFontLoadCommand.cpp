@@ -2,7 +2,6 @@
 
 #include "engine/instruments/SF2Sampler.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
 
 SoundFontLoadCommand::SoundFontLoadCommand(CommandFeedback feedback,
@@ -12,14 +11,6 @@ SoundFontLoadCommand::SoundFontLoadCommand(CommandFeedback feedback,
     , feedback(std::move(feedback))
     , install(std::move(load))
 {
-}
-
-void SoundFontLoadCommand::chooseAndLoad(QWidget* dialogParent)
-{
-    const QString path = QFileDialog::getOpenFileName(dialogParent, tr("加载 SF2 音色库"), QString(),
-                                                      tr("SoundFont 文件 (*.sf2);;所有文件 (*)"));
-    if (!path.isEmpty())
-        load(path);
 }
 
 bool SoundFontLoadCommand::load(const QString& path)

@@ -9,7 +9,6 @@
 
 #include <functional>
 
-class QWidget;
 
 class SoundFontLoadCommand : public QObject {
     Q_OBJECT
@@ -19,8 +18,6 @@ public:
     SoundFontLoadCommand(CommandFeedback feedback, std::function<bool(const QString& path)> load,
                          QObject* parent);
 
-    // Asks for a file; nothing happens when none is chosen.
-    void chooseAndLoad(QWidget* dialogParent);
     // True when the SoundFont was loaded; failures have been shown.
     bool load(const QString& path);
 

@@ -1,7 +1,6 @@
 #include "app/VST3ImportCommand.h"
 
 #include "plugins/AudioPluginBridge.h"
-#include "plugins/ui/VST3BundleDialog.h"
 
 #include <QFileInfo>
 
@@ -11,13 +10,6 @@ VST3ImportCommand::VST3ImportCommand(CommandFeedback commandFeedback, std::funct
     , feedback(std::move(commandFeedback))
     , bridge(std::move(pageBridge))
 {
-}
-
-void VST3ImportCommand::chooseAndLoad(QWidget* dialogParent)
-{
-    const QString path = VST3BundleDialog::choose(dialogParent);
-    if (!path.isEmpty())
-        load(path);
 }
 
 int VST3ImportCommand::load(const QString& path)

@@ -1,7 +1,7 @@
 #pragma once
 // Loads a VST3 plug-in chosen by the user into the multitrack page's plug-in
-// bridge and activates it. A bundle is a folder: the dialog lets the user
-// choose the *.vst3 folder itself (or the .so inside it).
+// bridge and activates it. A bundle is a folder: the window lets the user
+// choose the *.vst3 folder itself (or the .so inside it) in VST3BundleDialog.
 
 #include "app/CommandFeedback.h"
 
@@ -10,7 +10,6 @@
 #include <functional>
 
 class AudioPluginBridge;
-class QWidget;
 
 class VST3ImportCommand : public QObject {
     Q_OBJECT
@@ -18,8 +17,6 @@ public:
     // `bridge` gives the multitrack page's bridge, or null while it has none.
     VST3ImportCommand(CommandFeedback feedback, std::function<AudioPluginBridge*()> bridge, QObject* parent);
 
-    // Asks for a bundle; nothing happens when none is chosen.
-    void chooseAndLoad(QWidget* dialogParent);
     // The loaded and activated plug-in's id, or -1; failures have been shown.
     int load(const QString& path);
 

@@ -7,8 +7,10 @@
 #include "app/StartUp.h"
 #include "app/VideoFiles.h"
 #include "audio/AudioProcessor.h"
+#include "audio/codecs/SampleConversion.h"
 #include "editor/AudioEditorPage.h"
 #include "multitrack/MultiTrackEditorPage.h"
+#include "widgets/LoadingOverlay.h"
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
 
@@ -223,12 +225,66 @@ private slots:
         QCOMPARE(page->tracks[0].audioClips[0].stereoSamples, expected.stereo);
         QCOMPARE(page->tracks[0].audioClips[0].samples, expected.mono);
         QVERIFY(window.audioEditorPage->samples.isEmpty());
+    }
 
-        // Exporting from this page never writes the single-track page's audio.
-        window.audioEditorPage->loadAudioSamples({0.5f, 0.5f}, 48000);
-        window.prompts->files << files.filePath(QStringLiteral("mix.wav"));
+    // The mixdown of a 1 s clip at 0.5 s, as 16-bit WAV: 1.5 s of frames,
+    // silence, then the clip at track volume 0.8 and the centre pan gain
+    // 0.707 on both sides. MP3 and mono exports are its mix, at its length.
+    void exportMixdown()
+    {
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        MultiTrackEditorPage* page = window.multiTrackPage;
         window.menuActions().exportWav->trigger();
-        QVERIFY(!QFileInfo::exists(files.filePath(QStringLiteral("mix.wav"))));
+        QCOMPARE(window.prompts->only(QStringLiteral("information")).text,
+                 QStringLiteral("没有可导出的音频数据"));
+
+        QList<float> clip(44100);
+        for (int i = 0; i < clip.size(); ++i)
+            clip[i] = float(i % 441) / 441.0f - 0.5f;
+        page->addTrack(TrackType::AudioTrack, clip, 44100, QStringLiteral("c"));
+        page->tracks[0].audioClips[0].start = 0.5;
+        const QString wav = files.filePath(QStringLiteral("mix.wav"));
+        window.prompts->files << wav;
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: mix.wav"));
+        const QByteArray bytes = TestSupport::fileBytes(wav);
+        const int dataAt = bytes.indexOf("data") + 8;
+        QVERIFY(dataAt > 8);
+        QCOMPARE(bytes.size() - dataAt, 66150 * 2 * 2);
+        const auto* pcm = reinterpret_cast<const qint16*>(bytes.constData() + dataAt);
+        for (int frame = 0; frame < 66150; ++frame) {
+            const float value = frame < 22050 ? 0.0f : clip[frame - 22050] * 0.8f * 0.707f;
+            const qint32 expected = SampleConversion::toPcm16(value);
+            if (pcm[2 * frame] != expected || pcm[2 * frame + 1] != expected)
+                QFAIL(qPrintable(QStringLiteral("frame %1: %2 %3, expected %4")
+                                     .arg(frame).arg(pcm[2 * frame]).arg(pcm[2 * frame + 1]).arg(expected)));
+        }
+
+        page->tracks[0].pan = 1.0f; // the right side only, so the mix is half of it
+        const QString mp3 = files.filePath(QStringLiteral("mix.mp3"));
+        window.prompts->files << mp3;
+        window.menuActions().exportMp3->trigger();
+        const Decoded decoded = decode(mp3);
+        QVERIFY(decoded.ok);
+        QCOMPARE(decoded.mono.size(), 66150);
+        QVERIFY(decoded.stereo.isEmpty());
+
+        page->mono = true;
+        const QString flac = files.filePath(QStringLiteral("mono.flac"));
+        window.prompts->files << flac;
+        window.menuActions().exportFlac->trigger();
+        const Decoded mono = decode(flac);
+        QVERIFY(mono.stereo.isEmpty());
+        QCOMPARE(mono.mono.size(), 66150);
+        // (0 + right) / 2 at a frame of the clip.
+        const float right = clip[1000] * 0.8f * 0.707f;
+        QVERIFY(std::abs(mono.mono[22050 + 1000] - right / 2.0f) < 1e-4f);
+
+        // A cancelled chooser writes nothing and leaves no overlay.
+        window.menuActions().exportWav->trigger();
+        QVERIFY(!window.loadingOverlay->isVisible());
+        QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).size(), 0);
     }
 
     // Each imported file keeps its own timing: a second import at another

@@ -162,6 +162,45 @@ private slots:
         QCOMPARE(page->statusLine()->currentMessage(), QStringLiteral("没有音频数据"));
     }
 
+    // The Tools entries reach the multitrack page whichever page shows; what
+    // cannot be loaded is said and changes nothing.
+    void toolsReachTheMultitrackPage()
+    {
+        QTemporaryDir dir;
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        const QString font = dir.filePath(QStringLiteral("broken.sf2"));
+        QFile file(font);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("RIFF....sfbk not really");
+        file.close();
+        window.prompts->files << font;
+        window.menuActions().loadSoundFont->trigger();
+        QCOMPARE(window.prompts->only(QStringLiteral("open")).title, QStringLiteral("加载 SF2 音色库"));
+        QCOMPARE(window.prompts->only(QStringLiteral("warning")).title, QStringLiteral("加载失败"));
+        QVERIFY(!window.multiTrackPage->soundFont().isLoaded());
+        QVERIFY(!QFileInfo::exists(window.multiTrackPage->sf2Directory() + QStringLiteral("/broken.sf2")));
+
+        const QString bundle = dir.filePath(QStringLiteral("Missing.vst3"));
+        window.prompts->files << bundle;
+        window.menuActions().importVst3->trigger();
+        QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().text,
+                 QStringLiteral("无法加载插件: %1").arg(bundle));
+
+        QString shown;
+        QTimer closer; // gone with the test, should no dialog come up
+        closer.setSingleShot(true);
+        closer.callOnTimeout([&shown] {
+            QWidget* modal = QApplication::activeModalWidget();
+            shown = modal ? QString::fromLatin1(modal->metaObject()->className()) : QString();
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+        });
+        closer.start(0);
+        window.menuActions().midiDevices->trigger();
+        QCOMPARE(shown, QStringLiteral("MidiDeviceDialog"));
+    }
+
     void menuScreenshots()
     {
         ProbeWindow window;

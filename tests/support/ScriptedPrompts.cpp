@@ -43,6 +43,11 @@ QString ScriptedPrompts::existingDirectory(QWidget*, const QString& title)
     return nextFile(QStringLiteral("folder"), title, QString());
 }
 
+QString ScriptedPrompts::pluginBundle(QWidget*, const QString& title)
+{
+    return nextFile(QStringLiteral("bundle"), title, QString());
+}
+
 void ScriptedPrompts::warning(QWidget*, const QString& title, const QString& text)
 {
     shown.append({QStringLiteral("warning"), title, text});

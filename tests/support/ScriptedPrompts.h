@@ -17,7 +17,7 @@
 class ScriptedPrompts : public ShellPrompts {
 public:
     struct Shown {
-        QString kind; // "warning", "information", "question", "open", "save", "folder", "dialog"
+        QString kind; // "warning", "information", "question", "open", "save", "folder", "bundle", "dialog"
         QString title;
         QString text; // the message, the chooser's filter, or the dialog's class name
     };
@@ -38,6 +38,7 @@ public:
     QString openFileName(QWidget*, const QString& title, const QString& filter) override;
     QString saveFileName(QWidget*, const QString& title, const QString& filter) override;
     QString existingDirectory(QWidget*, const QString& title) override;
+    QString pluginBundle(QWidget*, const QString& title) override;
     void warning(QWidget*, const QString& title, const QString& text) override;
     void information(QWidget*, const QString& title, const QString& text) override;
     QMessageBox::StandardButton question(QWidget*, const QString& title, const QString& text,
