@@ -144,6 +144,8 @@ private:
     void exportAudio(AudioExport::Format format);
     // The multitrack page's mixdown, one channel for MP3 and mono projects.
     void exportMixdown(AudioExport::Format format);
+    // Writes the file under the overlay; a failure shows the writer's message.
+    void writeExport(const QString& path, const AudioExport::Request& request, int sampleRate);
 
     // ---- video, SoundFont and plug-in commands ----
     void loadSoundFont();

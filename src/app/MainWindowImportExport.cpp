@@ -121,20 +121,8 @@ void MainWindow::exportAudio(AudioExport::Format format)
     }
     const QString path = prompts().saveFileName(this, AudioExport::dialogTitle(format),
                                                 AudioExport::dialogFilter(format));
-    if (path.isEmpty())
-        return;
-
-    showLoading(tr("导出中..."));
-    AudioProcessor processor;
-    ProcessorErrors errors(processor);
-    const bool saved = processor.saveAudioFile(path, request.data, page->sampleRate,
-                                               request.channels, request.bits);
-    hideLoading();
-    if (!saved) {
-        prompts().warning(this, tr("导出失败"), errors.first);
-        return;
-    }
-    showStatus(tr("已导出: %1").arg(QFileInfo(path).fileName()));
+    if (!path.isEmpty())
+        writeExport(path, request, page->sampleRate);
 }
 
 void MainWindow::exportMixdown(AudioExport::Format format)
@@ -152,11 +140,14 @@ void MainWindow::exportMixdown(AudioExport::Format format)
                                                 AudioExport::dialogFilter(format));
     if (path.isEmpty())
         return;
+    writeExport(path,
+                AudioExport::fromMixdown(format, mixdown, multiTrackPage->bitDepth, multiTrackPage->mono),
+                sampleRate);
+}
 
+void MainWindow::writeExport(const QString& path, const AudioExport::Request& request, int sampleRate)
+{
     showLoading(tr("导出中..."));
-    const AudioExport::Request request = AudioExport::fromMixdown(
-        format, mixdown, multiTrackPage->bitDepth, multiTrackPage->mono);
-    mixdown.clear(); // a mono request holds its own list; the stereo one shares it
     AudioProcessor processor;
     ProcessorErrors errors(processor);
     const bool saved =
