@@ -52,6 +52,9 @@ void MainWindow::showNewProjectDialog(const QString& type)
 
 void MainWindow::openNewProject(const QString& type, int sampleRate, int bitDepth, bool mono)
 {
+    // The project that is open is saved or given up first, never dropped unasked.
+    if (!settleOpenProject())
+        return;
     projectType = type;
     newSampleRate = sampleRate;
     newBitDepth = bitDepth;

@@ -317,6 +317,13 @@ private slots:
         QCOMPARE(window.prompts->only(QStringLiteral("question")).text,
                  QStringLiteral("当前有打开的项目，是否在关闭前保存？"));
         QCOMPARE(window.multiTrackPage->tracks[0].name, QStringLiteral("keep"));
+        QCOMPARE(window.stackedWidget->currentWidget(), window.multiTrackPage);
+
+        // Creating a project asks the same question.
+        window.prompts->answers << QMessageBox::Cancel;
+        window.openNewProject(QStringLiteral("single"), 22050, 16, false);
+        QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 2);
+        QCOMPARE(window.projectType, QStringLiteral("multi"));
 
         window.prompts->files << good;
         window.prompts->answers << QMessageBox::Discard;

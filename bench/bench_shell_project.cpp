@@ -1,0 +1,113 @@
+// Saving and opening a 10-minute stereo multitrack project through the main
+// window's commands against the project file's own save and load of the same
+// tracks in the same run: the window adds no copies of the audio.
+
+#include "BenchSupport.h"
+#include "app/MainWindow.h"
+#include "app/ShellPrompts.h"
+#include "multitrack/MultiTrackEditorPage.h"
+#include "project/ProjectFile.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// Gives up the open project whenever the window asks, so loads can repeat.
+class DiscardingPrompts : public ShellPrompts {
+public:
+    QMessageBox::StandardButton question(QWidget*, const QString&, const QString&,
+                                         QMessageBox::StandardButtons,
+                                         QMessageBox::StandardButton) override
+    {
+        return QMessageBox::Discard;
+    }
+    void warning(QWidget*, const QString& title, const QString& text) override
+    {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+        failed = true;
+    }
+    bool failed = false;
+};
+
+class BenchWindow : public MainWindow {
+public:
+    MultiTrackEditorPage* page() const { return multiTrackPage; }
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    auto prompts = std::make_shared<DiscardingPrompts>();
+
+    const qsizetype frames = qsizetype(600.0 * 44100);
+    QList<float> mono(frames);
+    QList<float> stereo(frames * 2);
+    for (qsizetype i = 0; i < frames; ++i) {
+        const float l = 0.5f * float(std::sin(double(i) * 0.0627));
+        const float r = 0.4f * float(std::sin(double(i) * 0.0314 + 1.0));
+        stereo[2 * i] = l;
+        stereo[2 * i + 1] = r;
+        mono[i] = (l + r) * 0.5f;
+    }
+
+    BenchWindow source;
+    source.setPrompts(prompts);
+    source.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+    source.page()->addTrack(TrackType::AudioTrack, mono, 44100, QStringLiteral("take"), stereo);
+    mono.clear();
+    stereo.clear();
+
+    const QString dir = Bench::workDir();
+    const QString windowFile = dir + QStringLiteral("/shell-window.cdw");
+    const QString directFile = dir + QStringLiteral("/shell-direct.cdw");
+    ProjectSettings settings;
+    settings.bitDepth = 16;
+
+    // Turn about, best of several: a busy machine slows both alike.
+    constexpr int Rounds = 5;
+    double windowSave = 1e9, directSave = 1e9, windowLoad = 1e9, directLoad = 1e9;
+    BenchWindow target;
+    target.setPrompts(prompts);
+    for (int round = 0; round < Rounds; ++round) {
+        directSave = std::min(directSave, Bench::timeBest([&] {
+            if (ProjectFile::save(directFile, QStringLiteral("shell-direct"), source.page()->tracks,
+                                  settings, 0.0, 1.0, source.page()->markers)
+                != ProjectFile::SaveResult::Saved)
+                prompts->failed = true;
+        }, 1));
+        windowSave = std::min(windowSave, Bench::timeBest([&] {
+            bool saved = false;
+            QMetaObject::invokeMethod(&source, "saveProject", Q_RETURN_ARG(bool, saved),
+                                      Q_ARG(QString, windowFile));
+            if (!saved)
+                prompts->failed = true;
+        }, 1));
+        directLoad = std::min(directLoad, Bench::timeBest([&] {
+            ProjectData data;
+            if (ProjectFile::load(directFile, data) != ProjectFile::LoadResult::Loaded)
+                prompts->failed = true;
+        }, 1));
+        windowLoad = std::min(windowLoad, Bench::timeBest([&] {
+            QMetaObject::invokeMethod(&target, "loadProject", Q_ARG(QString, windowFile));
+        }, 1));
+    }
+    const bool loaded = target.page()->tracks.size() == 1
+                        && target.page()->tracks[0].audioClips[0].samples.size() == frames;
+
+    bool ok = !prompts->failed && loaded;
+    ok &= Bench::report(QStringLiteral("save 10 min stereo project from the window"), windowSave, directSave,
+                        QStringLiteral("ProjectFile::save"), 1.2);
+    ok &= Bench::report(QStringLiteral("open 10 min stereo project in the window"), windowLoad, directLoad,
+                        QStringLiteral("ProjectFile::load"), 1.2);
+    QFile::remove(windowFile);
+    QFile::remove(directFile);
+    return ok ? 0 : 1;
+}
