@@ -133,6 +133,19 @@ private slots:
         QVERIFY(second->isVisible());
         QCOMPARE(window.audioEditorPage->sampleRate, 48000);
         QVERIFY(window.projectOpen);
+        // The welcome page's buttons reach the same commands.
+        ProbeWindow fresh;
+        const int dialogs = window.prompts->boxes(QStringLiteral("dialog")).size();
+        fresh.prompts->onDialog = [](QDialog*) { return int(QDialog::Accepted); };
+        QVERIFY(QMetaObject::invokeMethod(fresh.stackedWidget->widget(MainWindow::WelcomePageIndex),
+                                          "createProject", Q_ARG(QString, QStringLiteral("multi"))));
+        QCOMPARE(fresh.projectType, QStringLiteral("multi"));
+        QCOMPARE(fresh.stackedWidget->currentWidget(), fresh.multiTrackPage);
+        QVERIFY(QMetaObject::invokeMethod(fresh.stackedWidget->widget(MainWindow::WelcomePageIndex),
+                                          "importProject"));
+        QCOMPARE(fresh.prompts->only(QStringLiteral("open")).title, QStringLiteral("打开卡德文项目"));
+        QCOMPARE(window.prompts->boxes(QStringLiteral("dialog")).size(), dialogs);
+
         // The second window asks through the same prompts: its close question is answered.
         window.prompts->answers << QMessageBox::Discard;
         second->close();
