@@ -315,6 +315,24 @@ private slots:
         QCOMPARE(TestSupport::fileBytes(downloads() + QStringLiteral("/CalderwynStudio-Setup.exe")), body);
     }
 
+    // A disk that fills up mid-download: a failure, never "下载完成", no file.
+    void fullDisk()
+    {
+        LocalHttpServer server;
+        server.respond(QStringLiteral("/setup.exe"), {200, pattern(3 << 20)});
+        auto prompts = std::make_shared<ScriptedPrompts>();
+        UpdateDialog dialog(updateTo(server.url(QStringLiteral("/setup.exe"))));
+        dialog.setPrompts(prompts);
+        {
+            TestSupport::FileSizeLimit limit(1 << 20);
+            dialog.downloadButton()->click();
+            QTRY_COMPARE_WITH_TIMEOUT(prompts->shown.size(), 1, 20000);
+        }
+        QCOMPARE(prompts->only(QStringLiteral("warning")).title, QStringLiteral("下载失败"));
+        QCOMPARE(dialog.downloadButton()->text(), QStringLiteral("重试下载"));
+        QVERIFY(QDir(downloads()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
     // Only https (and http to this machine) is fetched, also after a redirect.
     void unsafeAddressesRefused()
     {
@@ -326,6 +344,26 @@ private slots:
             QCOMPARE(prompts->only(QStringLiteral("warning")).title, QStringLiteral("下载失败"));
         }
         QVERIFY(!QFileInfo::exists(downloads() + QStringLiteral("/hostname")));
+
+        LocalHttpServer server;
+        const QByteArray body = pattern(1000);
+        server.respond(QStringLiteral("/away"), {302, {}, true, -1, "Location: http://example.org/x.exe\r\n"});
+        server.respond(QStringLiteral("/here"), {302, {}, true, -1,
+                                                 "Location: " + server.url(QStringLiteral("/x.exe")).toLatin1() + "\r\n"});
+        server.respond(QStringLiteral("/x.exe"), {200, body});
+        auto prompts = std::make_shared<ScriptedPrompts>();
+        UpdateDialog away(updateTo(server.url(QStringLiteral("/away"))));
+        away.setPrompts(prompts);
+        away.downloadButton()->click();
+        QTRY_COMPARE(prompts->shown.size(), 1);
+        QCOMPARE(prompts->only(QStringLiteral("warning")).text,
+                 QStringLiteral("下载失败: 只允许通过 HTTPS 下载安装包"));
+        UpdateDialog here(updateTo(server.url(QStringLiteral("/here"))));
+        here.setPrompts(prompts);
+        here.downloadButton()->click();
+        QTRY_COMPARE(prompts->shown.size(), 2);
+        // Named after the address the dialog was given.
+        QCOMPARE(TestSupport::fileBytes(downloads() + QStringLiteral("/here")), body);
         QVERIFY(InstallerDownload::isAllowedUrl(QUrl(QStringLiteral("https://h.example/a"))));
         QVERIFY(InstallerDownload::isAllowedUrl(QUrl(QStringLiteral("http://localhost:8/a"))));
         QVERIFY(InstallerDownload::isAllowedUrl(QUrl(QStringLiteral("http://[::1]:8/a"))));

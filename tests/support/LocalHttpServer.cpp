@@ -11,6 +11,8 @@ QByteArray reason(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 302:
+        return "Found";
     case 404:
         return "Not Found";
     case 500:
@@ -84,7 +86,7 @@ void LocalHttpServer::answer(QTcpSocket* socket, const QByteArray& head)
                        + reason(response.status) + "\r\nConnection: close\r\n";
     if (response.sendLength)
         reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-    reply += "\r\n";
+    reply += response.headers + "\r\n";
     const bool stalls = response.stallAfter >= 0;
     reply += stalls ? response.body.left(response.stallAfter) : response.body;
     socket->write(reply);

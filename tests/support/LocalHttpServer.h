@@ -25,6 +25,8 @@ public:
         // Bytes of the body sent before the server stops writing and holds
         // the connection open; -1 sends all of it.
         qint64 stallAfter = -1;
+        // Further header lines, each ending in "\r\n" (a redirect's Location).
+        QByteArray headers;
     };
 
     LocalHttpServer();
