@@ -192,7 +192,9 @@ bool VideoDemuxer::extractAudio(QList<float>& mono, QList<float>& stereo, int& s
     av_frame_free(&frame);
     if (prefaulter.joinable())
         prefaulter.join();
-    for (unsigned i = 0; i < formatContext->nb_streams; ++i)
+    // Reading may have added streams (a damaged or changing transport
+    // stream); those keep the setting they were made with.
+    for (size_t i = 0; i < discards.size(); ++i)
         formatContext->streams[i]->discard = discards[i];
     // The reads above moved the input; the next frame decode seeks first.
     videoInputEnded = false;
