@@ -97,19 +97,11 @@ bool VideoDemuxer::openInput(const QString& path)
     // The input is opened here with the file protocol alone, and demuxers may
     // open nothing further: a playlist or concat list under a video suffix
     // can reach neither the network nor other files.
-    const QFileInfo file(path);
-    const QByteArray url = "file:" + file.absoluteFilePath().toUtf8();
+    const QByteArray url = "file:" + QFileInfo(path).absoluteFilePath().toUtf8();
     AVDictionary* options = nullptr;
-    int result = 0;
-    // Only a regular file is read: opening a named pipe would block the
-    // import until something writes to it.
-    if (file.exists() && !file.isFile()) {
-        result = AVERROR(file.isDir() ? EISDIR : EINVAL);
-    } else {
-        av_dict_set(&options, "protocol_whitelist", "file", 0);
-        result = avio_open2(&input, url.constData(), AVIO_FLAG_READ, nullptr, &options);
-        av_dict_free(&options);
-    }
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    int result = avio_open2(&input, url.constData(), AVIO_FLAG_READ, nullptr, &options);
+    av_dict_free(&options);
     if (result >= 0) {
         formatContext = avformat_alloc_context();
         if (!formatContext)
