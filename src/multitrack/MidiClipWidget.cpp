@@ -156,17 +156,19 @@ void MidiClipWidget::drawClipThumbnail(QPainter& painter, const QRectF& clipRect
 {
     if (clip.notes.empty() || !(clip.duration > 0.0))
         return;
-    int lo = 127;
-    int hi = 0;
+    // Wide enough for the span of any two ints: a corrupt file may hold
+    // pitches far outside 0..127.
+    long long lo = 127;
+    long long hi = 0;
     for (const MidiNote& note : clip.notes) {
-        lo = std::min(lo, note.pitch);
-        hi = std::max(hi, note.pitch);
+        lo = std::min<long long>(lo, note.pitch);
+        hi = std::max<long long>(hi, note.pitch);
     }
     const double x0 = clipRect.x() + 4;
     const double y0 = clipRect.y() + 4;
     const double iw = clipRect.width() - 8;
     const double ih = clipRect.height() - 8;
-    const int rows = std::max(hi - lo, 0) + 1;
+    const double rows = double(std::max(hi - lo, 0LL) + 1);
     const double rowHeight = std::max(ih / rows, 2.0);
     const int w = width();
 

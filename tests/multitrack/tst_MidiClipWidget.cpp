@@ -6,6 +6,7 @@
 
 #include <QtTest/QtTest>
 #include <QtWidgets>
+#include <climits>
 
 namespace {
 
@@ -271,6 +272,14 @@ private slots:
         // Outside every clip, between 7.5 and 9 s, no clip draws.
         QCOMPARE(image.pixel(850, 30), background);
         QVERIFY(TestSupport::saveScreenshot(QPixmap::fromImage(image), QStringLiteral("midi-lane.png")));
+
+        // Pitches of a corrupt file, far outside 0..127, still draw: the
+        // highest at the top of the inner area, the lowest at its bottom.
+        lane.track.midiClips = {clip(0.5, 2.0, {MidiNote{INT_MIN, 0.0, 1.0, 100},
+                                                MidiNote{INT_MAX, 1.0, 1.0, 100}})};
+        image = lane.widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QVERIFY(image.pixel(200, 12) != image.pixel(200, 60));
+        QVERIFY(image.pixel(100, 108) != image.pixel(100, 60));
 
         // No clips: the empty-state text, and nothing else.
         Lane empty;
