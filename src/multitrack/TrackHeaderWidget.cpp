@@ -202,6 +202,10 @@ QString TrackHeaderWidget::name() const
 
 void TrackHeaderWidget::setColor(const QColor& color)
 {
+    // A track without a colour keeps the strip's, as its lane keeps its
+    // clips' colour, rather than turning black.
+    if (!color.isValid())
+        return;
     colorLabel->setStyleSheet(
         QStringLiteral("background-color: %1; border-radius: 2px;").arg(color.name()));
 }

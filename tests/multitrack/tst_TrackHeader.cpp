@@ -115,7 +115,12 @@ private slots:
         QTest::keyClicks(header.nameEdit(), QStringLiteral("bass"));
         QCOMPARE(spy.count(), 6);
         QCOMPARE(spy.last().at(0).toString(), QStringLiteral("bass"));
+        QCOMPARE(header.colorStrip()->styleSheet(),
+                 QStringLiteral("background-color: #3a86ff; border-radius: 2px;"));
         header.setColor(QColor(0xff, 0x00, 0x55));
+        QCOMPARE(header.colorStrip()->styleSheet(),
+                 QStringLiteral("background-color: #ff0055; border-radius: 2px;"));
+        header.setColor(QColor()); // a track without a colour: the strip keeps its own
         QVERIFY(header.colorStrip()->styleSheet().contains("#ff0055"));
     }
 
