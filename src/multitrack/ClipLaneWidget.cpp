@@ -379,6 +379,13 @@ void ClipLaneWidget::updateHoveredClip(const QPoint& pos)
     }
 }
 
+void ClipLaneWidget::leaveEvent(QEvent* event)
+{
+    hoveredClip = -1;
+    update();
+    QWidget::leaveEvent(event);
+}
+
 void ClipLaneWidget::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton) {

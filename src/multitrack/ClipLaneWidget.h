@@ -96,6 +96,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    // The clip under the mouse loses its trim bars once the mouse is gone.
+    void leaveEvent(QEvent* event) override;
     // A left press in the Normal tool that no envelope point took; true
     // when the lane handled it.
     virtual bool pressNormalTool(QMouseEvent* event, const QPoint& pos) = 0;

@@ -129,7 +129,8 @@ void MidiClipWidget::drawClips(QPainter& painter)
     const int w = width();
     const int h = height();
     // The clip under the mouse shows its trim handles.
-    const int hovered = hitTestClip(mapFromGlobal(QCursor::pos()));
+    const QPoint cursor = mapFromGlobal(QCursor::pos());
+    const int hovered = rect().contains(cursor) ? hitTestClip(cursor) : -1;
     for (size_t i = 0; i < track->midiClips.size(); ++i) {
         const MidiClip& clip = track->midiClips[i];
         const int x1 = secondsToX(clip.start);

@@ -273,6 +273,35 @@ private slots:
         QCOMPARE(image.pixel(850, 30), background);
         QVERIFY(TestSupport::saveScreenshot(QPixmap::fromImage(image), QStringLiteral("midi-lane.png")));
 
+        // Trim bars only for a clip under the mouse inside the lane: with the
+        // mouse beside it (over the header column), the clip reaching in from
+        // the left (x -300..20) shows none; under the mouse it does.
+        const auto trimBar = [&](QPoint mouse) {
+            QCursor::setPos(lane.widget.mapToGlobal(mouse));
+            const QImage shot = lane.widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            return shot.pixel(17, 100) != shot.pixel(10, 100);
+        };
+        QVERIFY(!trimBar(QPoint(-50, 60)));
+        QVERIFY(trimBar(QPoint(5, 60)));
+        // Leaving the lane repaints it, so the bars go with the mouse.
+        int paints = 0;
+        QWidget& widget = lane.widget;
+        struct PaintCounter : QObject {
+            int* count;
+            explicit PaintCounter(int* c) : count(c) {}
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                *count += e->type() == QEvent::Paint;
+                return false;
+            }
+        } counter(&paints);
+        widget.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&widget));
+        widget.installEventFilter(&counter);
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&widget, &leave);
+        QTRY_VERIFY(paints > 0);
+
         // Pitches of a corrupt file, far outside 0..127, still draw: the
         // highest at the top of the inner area, the lowest at its bottom.
         lane.track.midiClips = {clip(0.5, 2.0, {MidiNote{INT_MIN, 0.0, 1.0, 100},
