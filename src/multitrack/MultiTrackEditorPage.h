@@ -96,6 +96,8 @@ public:
     QDoubleSpinBox* bpmSpinBox = nullptr;
     TimelineRulerWidget* ruler = nullptr;
     std::vector<TrackRowWidget*> rows;
+    // The same rows under the name the track commands know them by.
+    std::vector<TrackRowWidget*>& trackRows = rows;
     AudioPluginBridge* pluginBridge = nullptr;
 
     // ---- construction and layout ----
@@ -329,6 +331,9 @@ private:
     // The track whose last clip buildPlaybackSlotsForRecording leaves out.
     int takeLeftOut = -1;
     QString soundFontFolder;
+    // Counts the fonts loaded: a font reloaded from the same path (a newer
+    // copy under the same name) must not reuse renders of the old one.
+    quint64 soundFontLoads = 0;
 
     QToolBar* toolBar = nullptr;
     int toolMode = Normal;

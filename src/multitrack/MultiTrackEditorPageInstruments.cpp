@@ -65,6 +65,7 @@ void MultiTrackEditorPage::setSoundFontFolder(const QString& folder)
 
 bool MultiTrackEditorPage::loadSoundFont(const QString& path)
 {
+    ++soundFontLoads;
     return sf2Sampler.loadSoundFont(path);
 }
 

@@ -81,7 +81,12 @@ void MultiTrackEditorPage::keyPressEvent(QKeyEvent* event)
 
 bool MultiTrackEditorPage::eventFilter(QObject* watched, QEvent* event)
 {
-    const bool zoomSource = (clipScrollArea && watched == clipScrollArea->viewport()) || watched == ruler;
+    const bool viewport = clipScrollArea && watched == clipScrollArea->viewport();
+    // The visible span, and with it the scroll range and the ruler's width,
+    // follows the lanes' width.
+    if (viewport && event->type() == QEvent::Resize)
+        updateRuler();
+    const bool zoomSource = viewport || watched == ruler;
     if (zoomSource && zoomFromInput(watched, event))
         return true;
     return QWidget::eventFilter(watched, event);

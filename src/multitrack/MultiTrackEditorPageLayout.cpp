@@ -314,11 +314,13 @@ void MultiTrackEditorPage::connectPageControls()
         ruler->setRulerMode(i == 1 ? TimelineRulerWidget::Beats : TimelineRulerWidget::Time);
         bpmSpinBox->setVisible(i == 1);
         updateRuler();
+        updateTimeLabel(playheadPosition()); // the read-out takes the new form at once
     });
     connect(bpmSpinBox, qOverload<double>(&QDoubleSpinBox::valueChanged), this, [this](double value) {
         bpm = value;
         ruler->setBpm(value);
         forEachLane([value](auto* lane) { lane->setSnapBpm(value); });
         updateRuler();
+        updateTimeLabel(playheadPosition());
     });
 }

@@ -65,7 +65,7 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
         }
         const TrackData scaled = tempoScaledTrack(track);
         const QString instrument = soundFont
-            ? QStringLiteral("sf2:") + sf2Sampler.soundFontPath()
+            ? QStringLiteral("sf2:%1:").arg(soundFontLoads) + sf2Sampler.soundFontPath()
             : QStringLiteral("piano:%1").arg(pianoSampler.sampleCount());
         TrackRenderSource source = TrackRenderSource::forMidi(scaled, projectSampleRate, instrument);
         if (source == rendered)

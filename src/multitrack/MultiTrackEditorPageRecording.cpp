@@ -377,7 +377,7 @@ void MultiTrackEditorPage::startMidiRecording()
         // The take's clock runs even without an output device.
         isPlaying = true;
         playbackTimer->start();
-        playButton->setText(QStringLiteral("||"));
+        playButton->setText(QStringLiteral("暂停"));
     }
     if (row && row->lane())
         row->lane()->update();

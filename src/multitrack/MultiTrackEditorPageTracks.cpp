@@ -237,8 +237,12 @@ void MultiTrackEditorPage::updateRuler()
     ruler->setViewStartSec(viewStartSec);
     ruler->setZoomLevel(zoomLevel);
 
-    // The view start can reach the end of the project less the visible span.
+    // The ruler ends where the lanes do, not under their vertical scroll bar.
     const int width = laneViewportWidth();
+    if (width >= MinViewportWidth)
+        ruler->setMaximumWidth(width);
+
+    // The view start can reach the end of the project less the visible span.
     const int visibleMs = std::max(1, clampedMilliseconds(width / (zoomLevel * 100.0)));
     const int durationMs = clampedMilliseconds(duration);
     const QSignalBlocker blocker(hScrollBar);

@@ -226,6 +226,18 @@ private slots:
         bar->setValue(bar->maximum());
         QCOMPARE(page.viewStart(), bar->maximum() / 1000.0);
 
+        // The range follows the lanes' width, and the ruler ends where they
+        // do when their vertical scroll bar shows.
+        QScrollArea* lanes = page.laneScrollArea();
+        page.resize(1600, 300);
+        QVERIFY(QTest::qWaitFor([&] { return lanes->viewport()->width() > width; }));
+        QCOMPARE(bar->pageStep(), lanes->viewport()->width() * 10);
+        for (int i = 0; i < 8; ++i)
+            page.addTrack(AudioTrack, {}, 44100);
+        QVERIFY(QTest::qWaitFor([&] { return lanes->verticalScrollBar()->isVisible(); }));
+        QVERIFY(QTest::qWaitFor([&] { return page.ruler->width() == lanes->viewport()->width(); }));
+        QCOMPARE(bar->pageStep(), lanes->viewport()->width() * 10);
+
         AudioClip clip;
         clip.samples = QList<float>(1000, 0.1f);
         clip.sampleRate = 10;
@@ -250,10 +262,15 @@ private slots:
         QCOMPARE(page.timeReadout()->text(), QStringLiteral("01:02:05.500"));
         page.updateTimeLabel(360000.0);
         QCOMPARE(page.timeReadout()->text(), QStringLiteral("100:00:00.000"));
+        // The read-out takes the ruler's form as soon as it changes, and the tempo too.
+        page.syncPlayheadAll(2.25);
         page.rulerModeSelector()->setCurrentIndex(1);
-        page.updateTimeLabel(2.25);
         QCOMPARE(page.timeReadout()->text(), QStringLiteral("第 2.1 小节  50拍"));
+        page.bpmSpinBox->setValue(60.0);
+        QCOMPARE(page.timeReadout()->text(), QStringLiteral("第 1.3 小节  25拍"));
+        page.bpmSpinBox->setValue(120.0);
         page.rulerModeSelector()->setCurrentIndex(0);
+        QCOMPARE(page.timeReadout()->text(), QStringLiteral("00:00:02.250"));
 
         // Zooming in about pixel 300 keeps the time under it.
         page.applyZoom(1.0, 0);

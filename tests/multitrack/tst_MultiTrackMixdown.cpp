@@ -34,6 +34,29 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// The font with every sample silenced: it still loads, and sounds nothing.
+QByteArray silenced(QByteArray font)
+{
+    const qsizetype at = font.indexOf("smpl");
+    if (at < 0 || at + 8 > font.size())
+        return {};
+    const auto* size = reinterpret_cast<const uchar*>(font.constData() + at + 4);
+    const qsizetype bytes = qsizetype(size[0]) | qsizetype(size[1]) << 8 | qsizetype(size[2]) << 16
+        | qsizetype(size[3]) << 24;
+    if (at + 8 + bytes > font.size())
+        return {};
+    std::fill(font.begin() + at + 8, font.begin() + at + 8 + bytes, '\0');
+    return font;
+}
+
+float slotPeak(const MultiTrackAudioEngine::TrackSlot& slot)
+{
+    float peak = 0.0f;
+    for (int i = 0; i < slot.sampleCount; ++i)
+        peak = std::max(peak, std::abs(slot.samples[i]));
+    return peak;
+}
+
 void setAge(const QString& path, int secondsAgo)
 {
     QFile file(path);
@@ -133,6 +156,30 @@ private slots:
             QSKIP("needs Debian's timgm6mb-soundfont");
         QVERIFY(page.loadSoundFont(kFont));
         QVERIFY(matches(page.soundFont().renderTrack(played, kRate)));
+    }
+
+    void aFontReloadedUnderItsNameIsHeard()
+    {
+        if (!QFile::exists(kFont))
+            QSKIP("needs Debian's timgm6mb-soundfont");
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("gm.sf2"));
+        QVERIFY(QFile::copy(kFont, path));
+        MultiTrackEditorPage page;
+        MidiNote note;
+        note.duration = 0.5;
+        page.addMidiTrack(QString(), {note}, 1.0);
+        QVERIFY(page.loadSoundFont(path));
+        page.buildPlaybackSlotsForRecording(-1);
+        QVERIFY(slotPeak(page.mixingEngine()->currentSlots().at(0)) > 0.01f);
+
+        // A new font under the same name: the next start renders with it.
+        const QByteArray quiet = silenced(contents(kFont));
+        QVERIFY(!quiet.isEmpty());
+        QVERIFY(writeFile(path, quiet));
+        QVERIFY(page.loadSoundFont(path));
+        page.buildPlaybackSlotsForRecording(-1);
+        QCOMPARE(slotPeak(page.mixingEngine()->currentSlots().at(0)), 0.0f);
     }
 
     void soundFontFolder()

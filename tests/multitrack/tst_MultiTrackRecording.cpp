@@ -29,6 +29,15 @@ QPushButton* recordButton(QWidget& page)
     return nullptr;
 }
 
+QPushButton* buttonWithText(QWidget& page, const QString& text)
+{
+    for (QPushButton* b : page.findChildren<QPushButton*>()) {
+        if (b->text() == text && b->objectName() == QLatin1String("TransportPlayButton"))
+            return b;
+    }
+    return nullptr;
+}
+
 // Closes the next modal message box and keeps its title and text.
 class MessageBoxWatcher {
 public:
@@ -201,6 +210,15 @@ private slots:
         QVERIFY(page.tracks[0].audioClips.empty());
         QVERIFY(page.tracks[1].midiClips.empty());
         QCOMPARE(page.undoStack->count(), undoCount);
+
+        // A MIDI take starts the playback and the play button offers the pause.
+        arm(page, 0, false);
+        page.onRecord();
+        QVERIFY(page.midiRecording() && page.playing());
+        QVERIFY(buttonWithText(page, QStringLiteral("暂停")));
+        page.onRecord();
+        page.onStop();
+        QVERIFY(buttonWithText(page, QStringLiteral(">")));
     }
 
     void editsAroundATakeLeaveTheUsersClipsAlone()
