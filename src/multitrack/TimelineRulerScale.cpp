@@ -135,7 +135,9 @@ std::vector<RulerTick> TimelineRulerScale::beatTicks(double viewStart, double zo
         tick.lineTop = barStart ? 0 : (onBeat ? 4 : 8);
         tick.lineBottom = barStart ? 16 : 14;
         if (beats < MaxLabelledBeats) {
-            const long long bar = static_cast<long long>(beats / 4.0) + 1;
+            // Counted from the same nudged beat as the beat in bar: a tick
+            // time a rounding error short of a bar line still starts that bar.
+            const long long bar = static_cast<long long>(shifted / 4.0) + 1;
             if (!fine) {
                 tick.label = barStart ? QString::number(bar) : barBeatLabel(bar, beatInBar);
             } else if (barStart || onBeat) {
