@@ -21,6 +21,8 @@ constexpr double LabelPixels = 60.0;
 constexpr double SubBeatLabelPixels = 30.0;
 constexpr double BeatEpsilon = 1e-9;
 constexpr double OnGridEpsilon = 1e-6;
+// Index tolerance for a view start that lies on a tick.
+constexpr double OnTickTolerance = 1e-9;
 // Whole bars above this are not labelled (no such project exists).
 constexpr double MaxLabelledBeats = 1e12;
 
@@ -33,7 +35,9 @@ void forEachTick(double viewStart, double visibleEnd, double step, int width, Vi
     if (!(step > 0.0) || !std::isfinite(step) || !std::isfinite(viewStart)
         || !std::isfinite(visibleEnd))
         return;
-    const double firstIndex = std::max(std::ceil(viewStart / step), 0.0);
+    // A view start on a tick keeps that tick, even when the division lands
+    // a rounding error above its index (0.07 / 0.01 = 7.000000000000001).
+    const double firstIndex = std::max(std::ceil(viewStart / step - OnTickTolerance), 0.0);
     if (!std::isfinite(firstIndex))
         return;
     const long long cap = 4LL * std::max(width, 0) + 16;
