@@ -91,14 +91,16 @@ void MidiClipWidget::finishCreation()
     creating = false;
     double lo = std::min(creationStart, creationEnd);
     double hi = std::max(creationStart, creationEnd);
+    double duration = hi - lo;
     if (snap) {
         lo = snapToGrid(lo);
         hi = snapToGrid(hi);
-        if (hi <= lo)
-            hi = lo + MinCreatedSeconds;
+        // Both ends on one beat: the shortest clip from that beat. Its length
+        // is set, not measured: (0.2 + 0.5) - 0.2 falls short of 0.5.
+        duration = hi <= lo ? MinCreatedSeconds : hi - lo;
     }
-    if (hi - lo >= MinCreatedSeconds)
-        emit clipCreated(lo, hi - lo);
+    if (duration >= MinCreatedSeconds)
+        emit clipCreated(lo, duration);
 }
 
 bool MidiClipWidget::releaseNormalTool(const QPoint& pos)

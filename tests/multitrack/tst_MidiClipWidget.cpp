@@ -83,13 +83,20 @@ private slots:
         QCOMPARE(created.count(), 2);
         QCOMPARE(created.at(1).at(0).toDouble(), 1.0);
         QCOMPARE(created.at(1).at(1).toDouble(), 0.5);
+        // At 300 BPM too, where 0.2 + 0.5 - 0.2 is a rounding error short of 0.5.
+        lane.widget.setSnapBpm(300.0);
+        drag(lane.widget, QPoint(19, 60), QPoint(21, 60), Qt::AltModifier);
+        QCOMPARE(created.count(), 3);
+        QCOMPARE(created.at(2).at(0).toDouble(), 0.2);
+        QCOMPARE(created.at(2).at(1).toDouble(), 0.5);
+        lane.widget.setSnapBpm(120.0);
 
         // Changing the tool cancels a creation without a clip.
         press(lane.widget, QPoint(300, 60), Qt::AltModifier);
         move(lane.widget, QPoint(600, 60));
         lane.widget.setToolMode(0);
         release(lane.widget, QPoint(600, 60));
-        QCOMPARE(created.count(), 2);
+        QCOMPARE(created.count(), 3);
     }
 
     void trimsStopATenthOfASecondShort()
