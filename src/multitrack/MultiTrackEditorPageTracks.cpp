@@ -135,6 +135,11 @@ void MultiTrackEditorPage::clearTracks()
     selectedTrack = -1;
     undoStack->clear();
     updateRuler();
+    // The next project starts at its beginning: the ruler, the read-out and
+    // the lanes to come agree on the playhead, and stop returns there.
+    playStartSec = 0.0;
+    hScrollBar->setValue(0);
+    syncPlayheadAll(0.0);
 }
 
 void MultiTrackEditorPage::createTrackRow(int index)

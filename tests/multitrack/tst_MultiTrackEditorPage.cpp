@@ -180,9 +180,17 @@ private slots:
                 page.rows[random() % unsigned(count)]->header()->setName(QStringLiteral("t%1").arg(step));
             checkRows(page);
         }
+        page.syncPlayheadAll(30.0);
         page.clearTracks();
         checkRows(page);
         QCOMPARE(page.undoStack->count(), 0);
+        // An emptied page starts at the beginning, the ruler and read-out too.
+        QCOMPARE(page.ruler->playheadPosition(), 0.0);
+        QCOMPARE(page.timeReadout()->text(), QStringLiteral("00:00:00.000"));
+        page.addTrack(AudioTrack, {}, 44100);
+        page.onStop();
+        QCOMPARE(page.playheadPosition(), 0.0);
+        QCOMPARE(page.ruler->playheadPosition(), 0.0);
     }
 
     void removingKeepsTheSelectionRight()
