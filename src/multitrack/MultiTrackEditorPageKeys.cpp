@@ -82,10 +82,10 @@ void MultiTrackEditorPage::keyPressEvent(QKeyEvent* event)
 bool MultiTrackEditorPage::eventFilter(QObject* watched, QEvent* event)
 {
     const bool viewport = clipScrollArea && watched == clipScrollArea->viewport();
-    // The visible span, and with it the scroll range and the ruler's width,
-    // follows the lanes' width.
+    // The visible span, and with it the zoom range, the scroll range and the
+    // ruler's width, follows the lanes' width.
     if (viewport && event->type() == QEvent::Resize)
-        updateRuler();
+        syncZoomAll();
     const bool zoomSource = viewport || watched == ruler;
     if (zoomSource && zoomFromInput(watched, event))
         return true;

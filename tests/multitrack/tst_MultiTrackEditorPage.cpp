@@ -245,6 +245,12 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return lanes->verticalScrollBar()->isVisible(); }));
         QVERIFY(QTest::qWaitFor([&] { return page.ruler->width() == lanes->viewport()->width(); }));
         QCOMPARE(bar->pageStep(), lanes->viewport()->width() * 10);
+        // Zoomed all the way out, a wider window still shows no more than 300 s.
+        page.applyZoom(0.0, 0);
+        const int narrower = lanes->viewport()->width();
+        page.resize(1800, 300);
+        QVERIFY(QTest::qWaitFor([&] { return lanes->viewport()->width() > narrower; }));
+        QVERIFY(std::abs(page.zoom() - lanes->viewport()->width() / 30000.0) < 1e-9);
 
         AudioClip clip;
         clip.samples = QList<float>(1000, 0.1f);
