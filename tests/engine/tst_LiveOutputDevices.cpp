@@ -146,17 +146,38 @@ private slots:
 
     void metronomeClicksAreHeard()
     {
+        // The clicks are pushed from a GUI timer, so a machine starved of CPU
+        // can underrun the sink and shift a click: measure up to three runs
+        // and accept the first one heard without a gap.
+        QString problem;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            problem = measureMetronomeRun();
+            if (problem.isEmpty())
+                return;
+            qWarning("metronome run %d: %s", attempt + 1, qPrintable(problem));
+        }
+        QFAIL(qPrintable(problem));
+    }
+
+private:
+    // One run of four clicks; an empty text when they were heard half a
+    // second apart as plain, plain, plain, accented, else what was wrong.
+    QString measureMetronomeRun()
+    {
         LoopbackRecorder recorder;
-        QVERIFY(recorder.start());
+        if (!recorder.start())
+            return QStringLiteral("recorder did not start");
         const qsizetype from = recorder.samples.size();
         Metronome metronome;
-        QVERIFY(metronome.start(44100, 120.0, 4));
+        if (!metronome.start(44100, 120.0, 4))
+            return QStringLiteral("metronome did not start");
         const qsizetype first = recorder.waitForSound(from, 0.01f);
-        QVERIFY(first >= 0);
-        QVERIFY(recorder.waitForLength(first + 2 * recorder.rate));
+        if (first < 0)
+            return QStringLiteral("no click heard");
+        if (!recorder.waitForLength(first + 2 * recorder.rate))
+            return QStringLiteral("recording stalled");
         metronome.stop();
 
-        // Four clicks half a second apart: plain, plain, plain, accented.
         const int rate = recorder.rate;
         const QList<float> take = recorder.samples.mid(first, 2 * rate);
         std::vector<qsizetype> onsets;
@@ -167,17 +188,19 @@ private slots:
             onsets.push_back(onset);
             i = onset + rate / 5;
         }
-        QVERIFY2(onsets.size() >= 4, qPrintable(QString::number(onsets.size())));
+        if (onsets.size() < 4)
+            return QStringLiteral("%1 clicks").arg(onsets.size());
         for (size_t k = 0; k < 4; ++k) {
-            if (k > 0)
-                QVERIFY(qAbs(onsets[k] - onsets[k - 1] - rate / 2) < rate / 100);
+            if (k > 0 && qAbs(onsets[k] - onsets[k - 1] - rate / 2) >= rate / 100)
+                return QStringLiteral("click %1 spaced %2 frames").arg(k).arg(onsets[k] - onsets[k - 1]);
             const QList<float> click = take.mid(onsets[k], rate / 25);
             const double frequency = SignalChecks::dominantFrequency(click, rate, 400, 1000);
-            QVERIFY2(qAbs(frequency - (k == 3 ? 800.0 : 600.0)) < 30.0, qPrintable(QString::number(frequency)));
+            if (qAbs(frequency - (k == 3 ? 800.0 : 600.0)) >= 30.0)
+                return QStringLiteral("click %1 at %2 Hz").arg(k).arg(frequency);
         }
+        return {};
     }
 
-private:
     template <typename NoteOn, typename Attach>
     void playAndCheck(NoteOn noteOn, Attach attach, double expectedFrequency, int requestedRate = 44100)
     {
