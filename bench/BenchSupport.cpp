@@ -78,6 +78,24 @@ bool resetPeakResidentBytes()
     return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
 }
 
+bool reportMemory(const QString& name, qint64 ours, qint64 reference,
+                  const QString& referenceName, double goalRatio)
+{
+    const double mb = 1048576.0;
+    if (ours < 0 || reference <= 0) {
+        std::printf("%-48s memory could not be measured\n", qPrintable(name));
+        std::fflush(stdout);
+        return false;
+    }
+    const double ratio = double(ours) / double(reference);
+    const bool ok = ratio <= goalRatio;
+    std::printf("%-48s ours %7.0f MB | %-28s %7.0f MB | ratio %6.2f (goal <= %.2f) %s\n",
+                qPrintable(name), ours / mb, qPrintable(referenceName), reference / mb, ratio,
+                goalRatio, ok ? "OK" : "TOO MUCH");
+    std::fflush(stdout);
+    return ok;
+}
+
 bool report(const QString& name, double ours, double reference, const QString& referenceName,
             double goalRatio)
 {

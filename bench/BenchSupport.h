@@ -23,6 +23,11 @@ qint64 residentBytes();
 // system does not allow it.
 bool resetPeakResidentBytes();
 
+// Prints "name: ours X MB | reference Y MB (what) | ratio R (goal <= G) OK/TOO MUCH"
+// and returns whether the goal was met.
+bool reportMemory(const QString& name, qint64 ours, qint64 reference,
+                  const QString& referenceName, double goalRatio);
+
 // Prints "name: ours X s | reference Y s (what) | ratio R (goal <= G) OK/SLOW"
 // and returns whether the goal was met.
 bool report(const QString& name, double ours, double reference, const QString& referenceName,

@@ -123,6 +123,27 @@ bool AudioEditorPage::takesDataNow(QWidget* view)
     return true;
 }
 
+void AudioEditorPage::followVisibleRange(WaveformWidget* view, double zoom, double start)
+{
+    setVisibleRange(view, zoom, start);
+}
+
+void AudioEditorPage::followVisibleRange(SpectrumAnalyzerWidget* view, double zoom, double start)
+{
+    setVisibleRange(view, zoom, start);
+}
+
+template <typename View>
+void AudioEditorPage::setVisibleRange(View* view, double zoom, double start)
+{
+    if (followingVisibleRange)
+        return;
+    followingVisibleRange = true;
+    view->setZoomLevel(zoom);
+    view->setViewStartSec(start);
+    followingVisibleRange = false;
+}
+
 void AudioEditorPage::refreshView(WaveformWidget* view, const char* label)
 {
     if (takesDataNow(view))
@@ -131,8 +152,19 @@ void AudioEditorPage::refreshView(WaveformWidget* view, const char* label)
 
 void AudioEditorPage::refreshView(SpectrumAnalyzerWidget* view, const char* label)
 {
-    if (takesDataNow(view))
+    if (!takesDataNow(view))
+        return;
+    if (view != spectrumView2) {
         setViewData(view, label);
+        return;
+    }
+    // New data starts the spectrogram at time 0; in the combined view it
+    // keeps the waveform's time axis instead.
+    followingVisibleRange = true;
+    setViewData(view, label);
+    followingVisibleRange = false;
+    followVisibleRange(spectrumView2, waveformView2->getZoomLevel(),
+                       waveformView2->getViewStartSec());
 }
 
 template <typename View>

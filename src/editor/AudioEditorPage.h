@@ -156,6 +156,12 @@ private:
     template <typename View>
     void setViewData(View* view, const char* label);
     void refreshShownViews();
+    // The combined view's other half takes a zoom and view start.
+    void followVisibleRange(WaveformWidget* view, double zoom, double start);
+    void followVisibleRange(SpectrumAnalyzerWidget* view, double zoom, double start);
+    template <typename View>
+    void setVisibleRange(View* view, double zoom, double start);
+    bool followingVisibleRange = false;
 
     // ---- transport ----
     void movePlayheads(double seconds);

@@ -74,10 +74,10 @@ void AudioEditorPage::onSpectralErase(SpectrumAnalyzerWidget* source)
     }
     const QList<float> oldMono = samples;
     const QList<float> oldStereo = stereoSamples;
+    // Stereo material stays stereo: the erase changed the channel of the
+    // band it was painted on, and the mono list follows as their mix.
     samples = source->sampleList();
-    // The erase worked on the mono list only: the stereo list no longer
-    // matches it and goes in the same step.
-    stereoSamples.clear();
+    stereoSamples = source->stereoList();
     undoStack->push(new SamplesReplaceCommand(&samples, &stereoSamples, oldMono, oldStereo, samples,
                                               stereoSamples, tr("频谱擦除")));
     refreshView(waveformView, "waveform1 setAudioData:");
@@ -86,7 +86,18 @@ void AudioEditorPage::onSpectralErase(SpectrumAnalyzerWidget* source)
         refreshView(spectrumView, "spectrum1 setAudioData:");
     else
         refreshView(spectrumView2, "spectrum2 setAudioData:");
-    setStatus(tr("频谱擦除完成"));
+
+    const SpectrumAnalyzerWidget::EraseSummary& erased = source->lastErase();
+    QString where;
+    if (!oldStereo.isEmpty())
+        where = erased.left && erased.right ? tr("左右声道") : erased.left ? tr("左声道") : tr("右声道");
+    const QString region = tr("%1 - %2 秒，%3 - %4 Hz")
+                               .arg(erased.start, 0, 'f', 2)
+                               .arg(erased.end, 0, 'f', 2)
+                               .arg(erased.low, 0, 'f', 0)
+                               .arg(erased.high, 0, 'f', 0);
+    setStatus(where.isEmpty() ? tr("频谱擦除完成：%1").arg(region)
+                              : tr("频谱擦除完成（%1）：%2").arg(where, region));
 }
 
 void AudioEditorPage::keyPressEvent(QKeyEvent* event)
@@ -187,6 +198,12 @@ void AudioEditorPage::onViewTabChanged(int index)
 {
     viewStack->setCurrentIndex(index);
     refreshShownViews();
+    // The two spectrograms show the same lists: the one now shown takes the
+    // other's computation rather than holding and computing its own.
+    if (isShown(spectrumView2))
+        spectrumView2->takeSpectrogramFrom(*spectrumView);
+    else if (isShown(spectrumView))
+        spectrumView->takeSpectrogramFrom(*spectrumView2);
     applyZoom(zoomLevel);
 }
 

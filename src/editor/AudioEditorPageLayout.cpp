@@ -209,6 +209,14 @@ QWidget* AudioEditorPage::createEditorRow()
     spectrumView2->setDisplayMode(SpectrumAnalyzerWidget::Spectrogram);
     bothLayout->addWidget(waveformView2, 1);
     bothLayout->addWidget(spectrumView2, 1);
+    // One time axis for the two: the trace spans the spectrogram's plot
+    // columns, and zooming or scrolling either moves both.
+    const QMargins plot = SpectrumAnalyzerWidget::plotMargins();
+    waveformView2->setHorizontalMargins(plot.left(), plot.right());
+    connect(waveformView2, &WaveformWidget::visibleRangeChanged, this,
+            [this](double zoom, double start) { followVisibleRange(spectrumView2, zoom, start); });
+    connect(spectrumView2, &SpectrumAnalyzerWidget::visibleRangeChanged, this,
+            [this](double zoom, double start) { followVisibleRange(waveformView2, zoom, start); });
 
     viewStack->addWidget(waveformView);
     viewStack->addWidget(spectrumView);

@@ -34,11 +34,12 @@ SpectralEraser::SpectralEraser(int fftSize)
     }
 }
 
-bool SpectralEraser::erase(const float* samples, qsizetype count, int sampleRate,
-                           double startSec, double endSec, float lowHz, float highHz,
-                           float strength, Result& result) const
+bool SpectralEraser::erase(const SampleChannel& channel, int sampleRate, double startSec,
+                           double endSec, float lowHz, float highHz, float strength,
+                           Result& result) const
 {
-    if (!samples || count <= 0 || sampleRate < 1)
+    const qsizetype count = channel.count;
+    if (channel.isEmpty() || sampleRate < 1)
         return false;
     const double t0 = std::max(startSec, 0.0);
     const double t1 = std::min(endSec, double(count) / sampleRate);
@@ -82,7 +83,7 @@ bool SpectralEraser::erase(const float* samples, qsizetype count, int sampleRate
             const float gain = 1.0f - strength * static_cast<float>(overlap) / static_cast<float>(n);
             for (int i = 0; i < n; ++i) {
                 const qsizetype j = s + i;
-                block[i] = (j >= 0 && j < count) ? finiteOrZero(samples[j]) * window[i] : 0.0f;
+                block[i] = (j >= 0 && j < count) ? finiteOrZero(channel.at(j)) * window[i] : 0.0f;
             }
             transform.forward(block.data(), block.data());
             for (int bin = kLow; bin <= kHigh; ++bin) {
@@ -94,7 +95,7 @@ bool SpectralEraser::erase(const float* samples, qsizetype count, int sampleRate
                 accumulated[i + offset] += block[i] * window[i];
         } else {
             for (int i = iBegin; i < iEnd; ++i)
-                accumulated[i + offset] += finiteOrZero(samples[s + i]) * windowSquared[i];
+                accumulated[i + offset] += finiteOrZero(channel.at(s + i)) * windowSquared[i];
         }
         for (int i = iBegin; i < iEnd; ++i)
             norm[i + offset] += windowSquared[i];
@@ -104,7 +105,7 @@ bool SpectralEraser::erase(const float* samples, qsizetype count, int sampleRate
     result.samples.resize(length);
     for (qsizetype j = 0; j < length; ++j)
         result.samples[j] = norm[j] > 1e-8f ? accumulated[j] / norm[j]
-                                            : finiteOrZero(samples[r0 + j]);
+                                            : finiteOrZero(channel.at(r0 + j));
     return true;
 }
 

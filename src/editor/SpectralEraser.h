@@ -1,5 +1,5 @@
 #pragma once
-// Attenuates a time and frequency rectangle of a mono sample list by
+// Attenuates a time and frequency rectangle of one channel by
 // short-time Fourier analysis and overlap-add resynthesis with a periodic
 // Hann window at a hop of a quarter of the block.
 //
@@ -10,6 +10,7 @@
 // length of the erased range, not the length of the recording.
 
 #include "audio/dsp/Fft.h"
+#include "common/SampleChannel.h"
 
 #include <QtGlobal>
 #include <vector>
@@ -31,8 +32,14 @@ public:
     // that overlap partly are attenuated in proportion). Returns false when
     // nothing would change: no samples, an empty range after clamping to the
     // material and to half the sample rate, or zero strength.
+    bool erase(const SampleChannel& channel, int sampleRate, double startSec, double endSec,
+               float lowHz, float highHz, float strength, Result& result) const;
     bool erase(const float* samples, qsizetype count, int sampleRate, double startSec,
-               double endSec, float lowHz, float highHz, float strength, Result& result) const;
+               double endSec, float lowHz, float highHz, float strength, Result& result) const
+    {
+        return erase(SampleChannel{samples, count, 1}, sampleRate, startSec, endSec, lowHz, highHz,
+                     strength, result);
+    }
 
     // In-place inverse transform of n complex values stored as interleaved
     // real and imaginary parts, scaled by 1/n. n must be a power of two.

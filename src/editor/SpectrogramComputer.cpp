@@ -1,5 +1,8 @@
 #include "editor/SpectrogramComputer.h"
 
+#include "audio/dsp/VectorState.h"
+#include "common/ParallelRanges.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -153,10 +156,25 @@ float SpectrogramComputer::fastLog10(float x)
     return log10Approx(x);
 }
 
-void SpectrogramComputer::computeListColumn(const float* samples, qsizetype frame, float* values,
-                                            float* magnitudes) const
+void SpectrogramComputer::loadListBlock(const SampleChannel& channel, qsizetype frame) const
 {
-    loadBlock(samples + frame * hopSize, n);
+    const float* in = channel.values + frame * hopSize * channel.stride;
+    const float* w = windowValues.data();
+    float* out = block.data();
+    if (channel.stride == 1) {
+        for (int i = 0; i < n; ++i)
+            out[i] = finiteOrZero(in[i]) * w[i];
+        return;
+    }
+    const qsizetype stride = channel.stride;
+    for (int i = 0; i < n; ++i)
+        out[i] = finiteOrZero(in[i * stride]) * w[i];
+}
+
+void SpectrogramComputer::computeListColumn(const SampleChannel& channel, qsizetype frame,
+                                            float* values, float* magnitudes) const
+{
+    loadListBlock(channel, frame);
     const int columnSize = n / 2;
     transformBlock();
     const float* __restrict bins = spectrum.data();
@@ -182,53 +200,78 @@ void SpectrogramComputer::computeListColumn(const float* samples, qsizetype fram
     }
 }
 
-void SpectrogramComputer::appendListColumns(const float* samples, qsizetype sampleCount,
-                                            SpectrogramColumns& columns,
-                                            std::vector<double>* sums) const
+void SpectrogramComputer::computeListCells(const SampleChannel& channel, SpectrogramGrid& grid,
+                                           std::vector<double>* sums) const
 {
-    const qsizetype blocks = wholeBlockCount(sampleCount);
-    std::vector<float> magnitudes(n / 2 + 1);
+    const qsizetype blocks = channel.isEmpty() ? 0 : wholeBlockCount(channel.count);
+    grid.reset(n / 2);
+    grid.resize(blocks);
+    const int bins = n / 2 + 1;
     if (sums)
-        sums->resize(n / 2 + 1, 0.0);
-    for (qsizetype f = 0; f < blocks; ++f) {
-        QList<float> column(n / 2);
-        computeListColumn(samples, f, column.data(), sums ? magnitudes.data() : nullptr);
-        if (sums) {
-            double* s = sums->data();
-            for (int k = 0; k <= n / 2; ++k)
-                s[k] += magnitudes[k];
+        sums->resize(bins, 0.0);
+    if (blocks == 0)
+        return;
+    // Columns are independent: each part computes its own with its own
+    // scratch buffers and magnitude sums, added up in part order afterwards.
+    constexpr qint64 ColumnsPerPart = 2048;
+    const int parts = ParallelRanges::partsFor(blocks, ColumnsPerPart);
+    std::vector<std::vector<double>> partSums(sums ? parts : 0, std::vector<double>(bins, 0.0));
+    ParallelRanges::run(blocks, parts, [&](int part, qint64 begin, qint64 end) {
+        clearUpperVectorState();
+        const SpectrogramComputer local(*this);
+        std::vector<float> values(n / 2);
+        std::vector<float> magnitudes(sums ? bins : 0);
+        for (qint64 f = begin; f < end; ++f) {
+            local.computeListColumn(channel, f, values.data(), sums ? magnitudes.data() : nullptr);
+            SpectrogramGrid::Cell* cells = grid.column(f);
+            for (int k = 0; k < n / 2; ++k)
+                cells[k] = SpectrogramGrid::cellFor(values[k]);
+            if (sums) {
+                double* s = partSums[part].data();
+                for (int k = 0; k < bins; ++k)
+                    s[k] += magnitudes[k];
+            }
         }
-        columns.push_back(std::move(column));
+    });
+    if (sums) {
+        for (const std::vector<double>& partial : partSums)
+            for (int k = 0; k < bins; ++k)
+                (*sums)[k] += partial[k];
     }
 }
 
-void SpectrogramComputer::subtractListMagnitudes(const float* samples, qsizetype first,
+void SpectrogramComputer::subtractListMagnitudes(const SampleChannel& channel, qsizetype first,
                                                  qsizetype last, std::vector<double>& sums) const
 {
     if (qsizetype(sums.size()) != n / 2 + 1)
         return;
+    last = std::min(last, wholeBlockCount(channel.count) - 1);
     std::vector<float> magnitudes(n / 2 + 1);
     std::vector<float> values(n / 2);
     for (qsizetype f = std::max<qsizetype>(first, 0); f <= last; ++f) {
-        computeListColumn(samples, f, values.data(), magnitudes.data());
+        computeListColumn(channel, f, values.data(), magnitudes.data());
         for (int k = 0; k <= n / 2; ++k)
             sums[k] -= magnitudes[k];
     }
 }
 
-void SpectrogramComputer::recomputeListColumns(const float* samples, qsizetype first,
-                                               qsizetype last, SpectrogramColumns& columns,
-                                               std::vector<double>* sums) const
+void SpectrogramComputer::recomputeListCells(const SampleChannel& channel, qsizetype first,
+                                             qsizetype last, SpectrogramGrid& grid,
+                                             std::vector<double>* sums) const
 {
     first = std::max<qsizetype>(first, 0);
-    last = std::min<qsizetype>(last, qsizetype(columns.size()) - 1);
+    last = std::min({last, grid.columnCount() - 1, wholeBlockCount(channel.count) - 1});
+    if (grid.height() != n / 2)
+        return;
     if (sums && qsizetype(sums->size()) != n / 2 + 1)
         sums = nullptr;
     std::vector<float> magnitudes(n / 2 + 1);
+    std::vector<float> values(n / 2);
     for (qsizetype f = first; f <= last; ++f) {
-        QList<float>& column = columns[f];
-        column.resize(n / 2);
-        computeListColumn(samples, f, column.data(), sums ? magnitudes.data() : nullptr);
+        computeListColumn(channel, f, values.data(), sums ? magnitudes.data() : nullptr);
+        SpectrogramGrid::Cell* cells = grid.column(f);
+        for (int k = 0; k < n / 2; ++k)
+            cells[k] = SpectrogramGrid::cellFor(values[k]);
         if (sums) {
             for (int k = 0; k <= n / 2; ++k)
                 (*sums)[k] += magnitudes[k];

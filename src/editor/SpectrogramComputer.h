@@ -8,13 +8,12 @@
 // not finite count as silence.
 
 #include "audio/dsp/Fft.h"
+#include "common/SampleChannel.h"
+#include "editor/SpectrogramGrid.h"
 
 #include <QList>
 #include <complex>
-#include <deque>
 #include <vector>
-
-using SpectrogramColumns = std::deque<QList<float>>;
 
 class SpectrogramComputer {
 public:
@@ -39,27 +38,27 @@ public:
     // One live column: the first min(N, count) samples windowed, zero padded.
     QList<float> computeColumn(const float* data, int count) const;
 
-    // Whole-list analysis: column f covers samples [f*hop, f*hop + N). Only
-    // whole blocks are analysed, while the divisor of the averages is
-    // count / hop (frameCount).
+    // Whole-list analysis of one channel: column f covers values
+    // [f*hop, f*hop + N). Only whole blocks are analysed, while the divisor
+    // of the averages is count / hop (frameCount).
     qsizetype frameCount(qsizetype sampleCount) const;
     qsizetype wholeBlockCount(qsizetype sampleCount) const;
     // Computes column `frame` into values (N/2 entries) and, when given, the
     // bin magnitudes |X[k]| for k <= N/2 into magnitudes (N/2 + 1 entries).
-    void computeListColumn(const float* samples, qsizetype frame, float* values,
+    void computeListColumn(const SampleChannel& channel, qsizetype frame, float* values,
                            float* magnitudes) const;
-    // Appends the columns of every whole block; adds each |X[k]| to sums
-    // (N/2 + 1 entries) when given.
-    void appendListColumns(const float* samples, qsizetype sampleCount,
-                           SpectrogramColumns& columns, std::vector<double>* sums) const;
+    // Fills grid (reset to N/2 bins) with the cells of every whole block,
+    // on all cores; adds each |X[k]| to sums (N/2 + 1 entries) when given.
+    void computeListCells(const SampleChannel& channel, SpectrogramGrid& grid,
+                          std::vector<double>* sums) const;
     // Subtracts the magnitudes of columns [first, last] from sums: called
-    // before the samples under those columns change.
-    void subtractListMagnitudes(const float* samples, qsizetype first, qsizetype last,
+    // before the values under those columns change.
+    void subtractListMagnitudes(const SampleChannel& channel, qsizetype first, qsizetype last,
                                 std::vector<double>& sums) const;
-    // Recomputes columns [first, last] (clamped to the sequence) of a sequence
-    // computed by appendListColumns; adds their magnitudes to sums when given.
-    void recomputeListColumns(const float* samples, qsizetype first, qsizetype last,
-                              SpectrogramColumns& columns, std::vector<double>* sums) const;
+    // Recomputes columns [first, last] (clamped to the grid) of a grid
+    // computed by computeListCells; adds their magnitudes to sums when given.
+    void recomputeListCells(const SampleChannel& channel, qsizetype first, qsizetype last,
+                            SpectrogramGrid& grid, std::vector<double>* sums) const;
 
     // Value of one bin in [0, 1] from its magnitude already divided by N.
     static float columnValue(float relativeMagnitude);
@@ -69,6 +68,7 @@ public:
 
 private:
     void loadBlock(const float* data, int count) const;
+    void loadListBlock(const SampleChannel& channel, qsizetype frame) const;
     void buildWindow();
 
     int n = 2048;

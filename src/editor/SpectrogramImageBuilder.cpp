@@ -26,10 +26,17 @@ std::uint8_t toByte(float c)
     return static_cast<std::uint8_t>(std::clamp(std::lround(c * 255.0f), 0L, 255L));
 }
 
-QRgb tableRgb(int index)
+// The table as opaque pixels, built once.
+const std::array<QRgb, 256>& palette()
 {
-    const SpectrogramImageBuilder::ColorEntry& e = SpectrogramImageBuilder::colorTable()[index];
-    return qRgb(e.red, e.green, e.blue);
+    static const std::array<QRgb, 256> pixels = [] {
+        std::array<QRgb, 256> out{};
+        const SpectrogramImageBuilder::ColorTable& table = SpectrogramImageBuilder::colorTable();
+        for (int i = 0; i < 256; ++i)
+            out[i] = qRgb(table[i].red, table[i].green, table[i].blue);
+        return out;
+    }();
+    return pixels;
 }
 
 } // namespace
@@ -60,17 +67,17 @@ const SpectrogramImageBuilder::ColorTable& SpectrogramImageBuilder::colorTable()
 
 int SpectrogramImageBuilder::colorIndex(float value)
 {
-    const float scaled = value * 255.0f + 0.5f;
-    if (!(scaled >= 1.0f))          // below one step, or not a number
-        return 0;
-    if (scaled >= 255.0f)
-        return 255;
-    return static_cast<int>(scaled);
+    return SpectrogramGrid::cellFor(value);
 }
 
 QRgb SpectrogramImageBuilder::color(float value)
 {
-    return tableRgb(colorIndex(value));
+    return palette()[colorIndex(value)];
+}
+
+QRgb SpectrogramImageBuilder::cellColor(SpectrogramGrid::Cell cell)
+{
+    return palette()[cell];
 }
 
 int SpectrogramImageBuilder::rowToBin(int y, int height)
@@ -82,66 +89,46 @@ int SpectrogramImageBuilder::rowToBin(int y, int height)
     return std::clamp(static_cast<int>(std::floor(position)), 0, height - 1);
 }
 
-QImage SpectrogramImageBuilder::build(const SpectrogramColumns& columns)
+int SpectrogramImageBuilder::bandRowToBin(int y, int bandHeight, int height)
 {
-    if (columns.empty() || columns.front().isEmpty())
+    if (bandHeight < 1 || height < 1)
+        return 0;
+    const int row = static_cast<int>(std::floor((y + 0.5) * height / bandHeight));
+    return rowToBin(std::clamp(row, 0, height - 1), height);
+}
+
+QImage SpectrogramImageBuilder::build(const SpectrogramGrid& grid)
+{
+    if (grid.isEmpty() || grid.height() < 1)
         return QImage();
-    const qsizetype width = qsizetype(columns.size());
-    const int height = int(columns.front().size());
-    QImage image(int(std::min<qsizetype>(width, INT_MAX)), height, QImage::Format_RGB32);
+    return render(grid, QSize(int(std::min<qsizetype>(grid.columnCount(), INT_MAX)), grid.height()),
+                  0.0, 1.0);
+}
+
+QImage SpectrogramImageBuilder::render(const SpectrogramGrid& grid, QSize size, double firstColumn,
+                                       double columnsPerPixel)
+{
+    if (grid.isEmpty() || grid.height() < 1 || size.isEmpty())
+        return QImage();
+    QImage image(size, QImage::Format_RGB32);
     if (image.isNull())
         return image;
-    updateColumns(image, columns, 0, width - 1);
-    return image;
-}
-
-void SpectrogramImageBuilder::updateColumns(QImage& image, const SpectrogramColumns& columns,
-                                            qsizetype first, qsizetype last)
-{
-    if (image.isNull() || columns.empty())
-        return;
-    updateCells(image, columns, first, last, 0, image.height() - 1);
-}
-
-void SpectrogramImageBuilder::updateCells(QImage& image, const SpectrogramColumns& columns,
-                                          qsizetype firstColumn, qsizetype lastColumn,
-                                          int firstBin, int lastBin)
-{
-    if (image.isNull() || columns.empty())
-        return;
-    const int height = image.height();
-    firstColumn = std::max<qsizetype>(firstColumn, 0);
-    lastColumn = std::min<qsizetype>({lastColumn, qsizetype(columns.size()) - 1,
-                                      qsizetype(image.width()) - 1});
-    if (firstColumn > lastColumn)
-        return;
-    QRgb palette[256];
-    for (int i = 0; i < 256; ++i)
-        palette[i] = tableRgb(i);
-    std::vector<int> rowBins(height);
-    for (int y = 0; y < height; ++y)
-        rowBins[y] = rowToBin(y, height);
-    const qsizetype stride = image.bytesPerLine() / qsizetype(sizeof(QRgb));
-    QRgb* pixels = reinterpret_cast<QRgb*>(image.bits());
-
-    // Blocks of columns keep the source columns of one block in cache while
-    // each image row of the block is written.
-    constexpr qsizetype BlockWidth = 32;
-    const float* sources[BlockWidth];
-    qsizetype sizes[BlockWidth];
-    for (qsizetype x0 = firstColumn; x0 <= lastColumn; x0 += BlockWidth) {
-        const qsizetype count = std::min(BlockWidth, lastColumn - x0 + 1);
-        for (qsizetype i = 0; i < count; ++i) {
-            sources[i] = columns[x0 + i].constData();
-            sizes[i] = columns[x0 + i].size();
-        }
-        for (int y = 0; y < height; ++y) {
-            const int bin = rowBins[y];
-            if (bin < firstBin || bin > lastBin)
-                continue;
-            QRgb* row = pixels + qsizetype(y) * stride + x0;
-            for (qsizetype i = 0; i < count; ++i)
-                row[i] = palette[colorIndex(bin < sizes[i] ? sources[i][bin] : 0.0f)];
-        }
+    const int width = size.width();
+    const int rows = size.height();
+    const qsizetype lastColumn = grid.columnCount() - 1;
+    std::vector<const SpectrogramGrid::Cell*> columns(width);
+    for (int x = 0; x < width; ++x) {
+        const double position = std::floor(firstColumn + (x + 0.5) * columnsPerPixel);
+        const qsizetype index =
+            std::isnan(position) ? 0 : qsizetype(std::clamp(position, 0.0, double(lastColumn)));
+        columns[x] = grid.column(index);
     }
+    const std::array<QRgb, 256>& pixels = palette();
+    for (int y = 0; y < rows; ++y) {
+        const int bin = bandRowToBin(y, rows, grid.height());
+        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = pixels[columns[x][bin]];
+    }
+    return image;
 }

@@ -1,12 +1,14 @@
 #pragma once
-// Turns spectrogram columns into a picture of one pixel per column and bin
-// (highest bin on the top row) through a 256-entry colour table running from
-// dark violet through red to light orange.
+// Colours spectrogram cells through a 256-entry colour table running from
+// dark violet through red to light orange: a whole picture (one pixel per
+// column and bin, highest bin on the top row) or the part of it that one
+// band of the view shows, at the band's size.
 
-#include "editor/SpectrogramComputer.h"
+#include "editor/SpectrogramGrid.h"
 
 #include <QImage>
 #include <QRgb>
+#include <QSize>
 #include <array>
 #include <cstdint>
 
@@ -26,19 +28,19 @@ public:
     // a value that is not a number is silence (0).
     static int colorIndex(float value);
     static QRgb color(float value);
+    static QRgb cellColor(SpectrogramGrid::Cell cell);
 
-    // Bin shown on image row y of a picture H rows high (row 0 = top bin).
+    // Bin shown on picture row y of a picture H rows high (row 0 = top bin).
     static int rowToBin(int y, int height);
+    // Bin shown on row y of a band `bandHeight` pixels high that shows the
+    // whole picture of H bins: the picture row under the pixel's centre.
+    static int bandRowToBin(int y, int bandHeight, int height);
 
-    // Null image when there are no columns; the height is the oldest
-    // column's size.
-    static QImage build(const SpectrogramColumns& columns);
-    // Redraws columns [first, last] of an image built from the same sequence.
-    static void updateColumns(QImage& image, const SpectrogramColumns& columns, qsizetype first,
-                              qsizetype last);
-    // Redraws the rows whose bin lies in [firstBin, lastBin], columns
-    // [firstColumn, lastColumn].
-    static void updateCells(QImage& image, const SpectrogramColumns& columns,
-                            qsizetype firstColumn, qsizetype lastColumn, int firstBin,
-                            int lastBin);
+    // The whole picture; null when the grid is empty.
+    static QImage build(const SpectrogramGrid& grid);
+    // A picture of `size` pixels: pixel column x shows grid column
+    // floor(firstColumn + (x + 0.5) * columnsPerPixel), clamped to the grid,
+    // and every row the bin of bandRowToBin. Null when the grid is empty.
+    static QImage render(const SpectrogramGrid& grid, QSize size, double firstColumn,
+                         double columnsPerPixel);
 };

@@ -30,6 +30,10 @@ double clampZoom(double value)
     return std::clamp(value, MinZoom, MaxZoom);
 }
 
+// The level of a cell in dB: cells run from -100 dB (0) to -30 dB (255).
+constexpr float CellFloorDb = -100.0f;
+constexpr float CellRangeDb = 70.0f;
+
 inline float finiteOrZero(float x)
 {
     return (x - x == 0.0f) ? x : 0.0f;
@@ -73,41 +77,26 @@ void SpectrumAnalyzerWidget::setAudioData(const QList<float>& left, int sampleRa
 {
     {
         QMutexLocker lock(&dataLock);
-        // An own, unshared list: an erase then edits it in place.
-        samples = QList<float>(left.cbegin(), left.cend());
+        // Shared copies: nothing is copied until an erase writes the lists.
+        samples = left;
         rate = sampleRate;
-        leftFrames.clear();
-        leftImageStale = true;
+        leftCells.clear();
+        rightCells.clear();
         computed = false;
         columnsFollowSamples = false;
         resetDimmedRanges();
-        hasRight = !right.isEmpty();
-        if (hasRight) {
-            const qsizetype frames = right.size() / 2;
-            rightSamples.resize(frames);
-            for (qsizetype i = 0; i < frames; ++i)
-                rightSamples[i] = right[2 * i + 1];
-        } else {
-            rightSamples.clear();
-        }
-        rightFrames.clear();
-        rightImageStale = true;
-
+        hasRight = !right.isEmpty() && !left.isEmpty();
+        stereoSamples = hasRight ? right : QList<float>();
         if (left.isEmpty()) {
             samples.clear();
-            rightSamples.clear();
             levels.clear();
-            hasRight = false;
-            leftImage = QImage();
-            rightImage = QImage();
-            leftImageStale = false;
-            rightImageStale = false;
         } else {
             levels.reset(computer.fftSize(), rate, dbFloor);
             viewStart = 0.0;
         }
     }
     updateScrollBar();
+    notifyVisibleRange();
     update();
 }
 
@@ -116,15 +105,11 @@ void SpectrumAnalyzerWidget::clearAudioData()
     {
         QMutexLocker lock(&dataLock);
         samples.clear();
-        rightSamples.clear();
+        stereoSamples.clear();
         levels.clear();
         hasRight = false;
-        leftFrames.clear();
-        rightFrames.clear();
-        leftImage = QImage();
-        rightImage = QImage();
-        leftImageStale = true;
-        rightImageStale = true;
+        leftCells.clear();
+        rightCells.clear();
         computed = false;
         columnsFollowSamples = false;
         resetDimmedRanges();
@@ -132,6 +117,7 @@ void SpectrumAnalyzerWidget::clearAudioData()
         viewStart = 0.0;
     }
     updateScrollBar();
+    notifyVisibleRange();
     update();
 }
 
@@ -163,8 +149,15 @@ void SpectrumAnalyzerWidget::setFrequencyRange(float minFreq, float maxFreq)
 
 void SpectrumAnalyzerWidget::resetDimmedRanges()
 {
-    dimmedLeftFirst = dimmedLeftLast = -1;
-    dimmedRightFirst = dimmedRightLast = -1;
+    dimmedFirst[0] = dimmedLast[0] = -1;
+    dimmedFirst[1] = dimmedLast[1] = -1;
+}
+
+SampleChannel SpectrumAnalyzerWidget::bandChannel(int band) const
+{
+    if (!hasRight)
+        return band == 0 ? SampleChannel::mono(samples) : SampleChannel();
+    return SampleChannel::ofInterleaved(stereoSamples, band);
 }
 
 // ---- computation ----
@@ -214,65 +207,84 @@ void SpectrumAnalyzerWidget::ensureSpectrumComputed()
     QElapsedTimer timer;
     timer.start();
     clearUpperVectorState();
-    // The sequences are rebuilt from the lists as they are now; live columns
+    // The grids are rebuilt from the lists as they are now; live columns
     // appended meanwhile would otherwise stand before them twice.
-    leftFrames.clear();
-    rightFrames.clear();
-    const int bins = computer.fftSize() / 2 + 1;
-    magnitudeSums.assign(bins, 0.0);
-    listFrames = computer.frameCount(samples.size());
-    computer.appendListColumns(samples.constData(), samples.size(), leftFrames, &magnitudeSums);
-    if (levels.levels.size() != bins)
+    magnitudeSums.assign(computer.fftSize() / 2 + 1, 0.0);
+    const SampleChannel upper = bandChannel(0);
+    listFrames = computer.frameCount(upper.count);
+    computer.computeListCells(upper, leftCells, &magnitudeSums);
+    if (hasRight)
+        computer.computeListCells(bandChannel(1), rightCells, &magnitudeSums);
+    else
+        rightCells.clear();
+    if (levels.levels.size() != computer.fftSize() / 2 + 1)
         levels.reset(computer.fftSize(), rate, dbFloor);
-    levels.setAverages(magnitudeSums, listFrames, dbFloor, dbCeiling);
-    if (hasRight && !rightSamples.isEmpty())
-        computer.appendListColumns(rightSamples.constData(), rightSamples.size(), rightFrames,
-                                   nullptr);
+    // Stereo: the average over both channels' columns.
+    levels.setAverages(magnitudeSums, listFrames * (hasRight ? 2 : 1), dbFloor, dbCeiling);
     columnsFollowSamples = true;
     resetDimmedRanges();
-    leftImageStale = true;
-    rightImageStale = true;
     qDebug() << "[Spectrum] total:" << timer.elapsed() << "ms, frames:" << listFrames;
-}
-
-void SpectrumAnalyzerWidget::rebuildSpectrogramImage()
-{
-    clearUpperVectorState();
-    if (!colorTableBuilt)
-        buildColorLUT();
-    if (leftFrames.empty()) {
-        leftImage = QImage();
-        leftImageStale = false;
-        return;
-    }
-    leftImage = SpectrogramImageBuilder::build(leftFrames);
-    leftImageStale = false;
-    if (hasRight && !rightFrames.empty())
-        rightImage = SpectrogramImageBuilder::build(rightFrames);
-    else
-        rightImage = QImage();
-    rightImageStale = false;
 }
 
 qsizetype SpectrumAnalyzerWidget::spectrogramColumnCount(bool rightChannel) const
 {
     QMutexLocker lock(&dataLock);
-    return qsizetype(rightChannel ? rightFrames.size() : leftFrames.size());
+    return (rightChannel ? rightCells : leftCells).columnCount();
 }
 
 QList<float> SpectrumAnalyzerWidget::spectrogramColumn(qsizetype index, bool rightChannel) const
 {
     QMutexLocker lock(&dataLock);
-    const SpectrogramColumns& frames = rightChannel ? rightFrames : leftFrames;
-    if (index < 0 || index >= qsizetype(frames.size()))
-        return {};
-    return frames[index];
+    return (rightChannel ? rightCells : leftCells).columnValues(index);
 }
 
 QImage SpectrumAnalyzerWidget::spectrogramImage(bool rightChannel) const
 {
     QMutexLocker lock(&dataLock);
-    return rightChannel ? rightImage : leftImage;
+    return SpectrogramImageBuilder::build(rightChannel ? rightCells : leftCells);
+}
+
+qsizetype SpectrumAnalyzerWidget::spectrogramByteSize() const
+{
+    QMutexLocker lock(&dataLock);
+    return leftCells.byteSize() + rightCells.byteSize();
+}
+
+bool SpectrumAnalyzerWidget::takeSpectrogramFrom(SpectrumAnalyzerWidget& other)
+{
+    if (&other == this)
+        return false;
+    {
+        QMutexLocker lock(&dataLock);
+        QMutexLocker otherLock(&other.dataLock);
+        const bool sameLists = samples.constData() == other.samples.constData()
+                               && samples.size() == other.samples.size()
+                               && stereoSamples.constData() == other.stereoSamples.constData()
+                               && stereoSamples.size() == other.stereoSamples.size()
+                               && hasRight == other.hasRight && rate == other.rate
+                               && computer.fftSize() == other.computer.fftSize()
+                               && computer.windowType() == other.computer.windowType();
+        if (!sameLists || computed || !other.computed || !other.columnsFollowSamples
+            || samples.isEmpty())
+            return false;
+        leftCells = std::move(other.leftCells);
+        rightCells = std::move(other.rightCells);
+        magnitudeSums = std::move(other.magnitudeSums);
+        listFrames = other.listFrames;
+        levels = other.levels;
+        computed = true;
+        columnsFollowSamples = true;
+        resetDimmedRanges();
+        other.leftCells.clear();
+        other.rightCells.clear();
+        other.magnitudeSums.clear();
+        other.computed = false;
+        other.columnsFollowSamples = false;
+        other.resetDimmedRanges();
+    }
+    update();
+    other.update();
+    return true;
 }
 
 // ---- live path ----
@@ -303,11 +315,16 @@ void SpectrumAnalyzerWidget::processAudioFrame(const float* data, int count)
             QMutexLocker lock(&dataLock);
             samples.append(QList<float>(liveBuffer.cbegin(), liveBuffer.cbegin() + hop));
             playhead = rate >= 1 ? double(samples.size()) / rate : 0.0;
-            leftFrames.push_back(std::move(column));
-            if (qsizetype(leftFrames.size()) > liveHistoryLimit)
-                leftFrames.pop_front();
+            if (leftCells.height() != n / 2)
+                leftCells.reset(n / 2);
+            // The oldest column goes first when the new one would pass the
+            // limit: the same sequence, without growing the storage.
+            if (leftCells.columnCount() >= liveHistoryLimit)
+                leftCells.dropFrontColumn();
+            SpectrogramGrid::Cell* cells = leftCells.appendColumn();
+            for (int k = 0; k < n / 2 && k < column.size(); ++k)
+                cells[k] = SpectrogramGrid::cellFor(column[k]);
             computeSpectrum(fft);
-            leftImageStale = true;
             columnsFollowSamples = false;
         }
         std::copy(liveBuffer.begin() + hop, liveBuffer.end(), liveBuffer.begin());
@@ -338,130 +355,169 @@ void SpectrumAnalyzerWidget::inverseFFT(float* data, int n)
 
 void SpectrumAnalyzerWidget::performVisualErase(const QPoint& point, const QRect& rect)
 {
+    // The brush works on the cells the paint shows; they are computed there.
+    ensureSpectrumComputed();
     {
         QMutexLocker lock(&dataLock);
-        bool leftTarget = true;
-        QRect band = rect;
-        if (hasRight && !rightImage.isNull()) {
-            const QRect upper(rect.left(), rect.top(), rect.width(), rect.height() / 2);
-            const QRect lower(rect.left(), rect.top() + rect.height() / 2, rect.width(),
-                              rect.height() - rect.height() / 2);
-            leftTarget = point.y() < lower.top();
-            band = leftTarget ? upper : lower;
-        }
-        QImage& image = leftTarget ? leftImage : rightImage;
-        SpectrogramColumns& frames = leftTarget ? leftFrames : rightFrames;
-        if (image.isNull() || frames.empty() || rect.width() <= 0 || band.height() <= 0
-            || rate < 1)
+        if (!rect.contains(point) || rate < 1)
             return;
-
-        const int height = int(frames.front().size());
-        const qsizetype count = qsizetype(frames.size());
-        const double columnSeconds = double(computer.hop()) / rate;
-        const double t = viewStart
-                         + (columnSeconds * double(count) / zoom) * double(point.x() - rect.left())
-                               / double(rect.width());
-        const qsizetype c = std::clamp<qsizetype>(static_cast<qsizetype>(t / columnSeconds), 0,
-                                                  count - 1);
-        const int b = std::clamp(
-            static_cast<int>((1.0 - double(point.y() - band.top()) / band.height()) * height), 0,
-            height - 1);
+        const CellReading cell = cellAtLocked(point);
+        if (!cell.valid)
+            return;
+        const int band = cell.channel;
+        SpectrogramGrid& grid = bandCells(band);
+        const int height = grid.height();
+        const qsizetype count = grid.columnCount();
+        const qsizetype c = cell.column;
+        const int b = cell.bin;
         const float keep = 1.0f - eraseStrength;
         for (int dx = -BrushRadius; dx <= BrushRadius; ++dx) {
             const qsizetype column = c + dx;
             if (column < 0 || column >= count)
                 continue;
-            QList<float>& values = frames[column];
+            SpectrogramGrid::Cell* cells = grid.column(column);
             for (int dy = -BrushRadius; dy <= BrushRadius; ++dy) {
                 const int bin = b + dy;
-                if (dx * dx + dy * dy > BrushRadius * BrushRadius || bin < 0 || bin >= height
-                    || bin >= values.size())
+                if (dx * dx + dy * dy > BrushRadius * BrushRadius || bin < 0 || bin >= height)
                     continue;
-                values[bin] *= keep;
+                cells[bin] = SpectrogramGrid::cellFor(SpectrogramGrid::cellValue(cells[bin]) * keep);
             }
         }
-        bool& stale = leftTarget ? leftImageStale : rightImageStale;
-        // A stale picture is rebuilt from the dimmed columns at the next paint.
-        if (!stale)
-            SpectrogramImageBuilder::updateCells(image, frames, c - BrushRadius, c + BrushRadius,
-                                                 b - BrushRadius, b + BrushRadius);
-        if (leftTarget)
-            widenRange(dimmedLeftFirst, dimmedLeftLast, std::max<qsizetype>(c - BrushRadius, 0),
-                       std::min(c + BrushRadius, count - 1));
-        else
-            widenRange(dimmedRightFirst, dimmedRightLast, std::max<qsizetype>(c - BrushRadius, 0),
-                       std::min(c + BrushRadius, count - 1));
+        widenRange(dimmedFirst[band], dimmedLast[band], std::max<qsizetype>(c - BrushRadius, 0),
+                   std::min(c + BrushRadius, count - 1));
 
-        if (leftTarget) {
-            // The same axis as the picture, so the dab erases what it covers.
-            const double bandHeight = band.height();
-            const double top = spectrogramTopFrequency();
-            const float fa = static_cast<float>(
-                (1.0 - (point.y() - band.top() + BrushRadius) / bandHeight) * top);
-            const float fb = static_cast<float>(
-                (1.0 - (point.y() - band.top() - BrushRadius) / bandHeight) * top);
-            EraseStroke stroke;
-            stroke.start = t - BrushRadius * columnSeconds;
-            stroke.end = t + BrushRadius * columnSeconds;
-            stroke.low = std::min(fa, fb);
-            stroke.high = std::max(fa, fb);
-            strokes.append(stroke);
-        }
+        // The frequencies of the dab's 16 rows on the band's linear axis (the
+        // labels' axis), so that the dab erases what it covers.
+        const QRect bandRect = bandRects().value(band);
+        const double columnSeconds = double(computer.hop()) / rate;
+        const double bandHeight = bandRect.height();
+        const double top = spectrogramTopFrequency();
+        const float fa = static_cast<float>(
+            (1.0 - (point.y() - bandRect.top() + BrushRadius) / bandHeight) * top);
+        const float fb = static_cast<float>(
+            (1.0 - (point.y() - bandRect.top() - BrushRadius) / bandHeight) * top);
+        EraseStroke stroke;
+        stroke.start = cell.seconds - BrushRadius * columnSeconds;
+        stroke.end = cell.seconds + BrushRadius * columnSeconds;
+        stroke.low = std::min(fa, fb);
+        stroke.high = std::max(fa, fb);
+        stroke.channel = band;
+        strokes.append(stroke);
     }
     update();
 }
 
 void SpectrumAnalyzerWidget::applySpectralErase(double startSec, double endSec, float lowHz,
-                                                float highHz, float strength)
+                                                float highHz, float strength, EraseChannel channel)
 {
-    clearUpperVectorState();
+    EraseRegion regions[2];
+    EraseStroke box;
+    box.start = startSec;
+    box.end = endSec;
+    box.low = lowHz;
+    box.high = highHz;
+    for (int band = 0; band < 2; ++band) {
+        regions[band].box = box;
+        regions[band].box.channel = band;
+    }
+    // Mono material has one list, which every erase changes.
     {
         QMutexLocker lock(&dataLock);
-        SpectralEraser::Result result;
-        if (!eraser.erase(samples.constData(), samples.size(), rate, startSec, endSec, lowHz,
-                          highHz, strength, result))
-            return;
-        const qsizetype r0 = result.first;
-        const qsizetype r1 = r0 + qsizetype(result.samples.size());
-        const int n = computer.fftSize();
-        const int hop = computer.hop();
-        if (computed && columnsFollowSamples && !leftFrames.empty()) {
-            // Columns whose blocks reach into [r0, r1), plus any the brush dimmed.
-            qsizetype first = r0 >= n ? (r0 - n) / hop + 1 : 0;
-            qsizetype last = std::min<qsizetype>(qsizetype(leftFrames.size()) - 1, (r1 - 1) / hop);
-            if (dimmedLeftFirst >= 0) {
-                first = std::min(first, dimmedLeftFirst);
-                last = std::max(last, dimmedLeftLast);
-            }
-            computer.subtractListMagnitudes(samples.constData(), first, last, magnitudeSums);
-            std::copy(result.samples.begin(), result.samples.end(), samples.data() + r0);
-            computer.recomputeListColumns(samples.constData(), first, last, leftFrames,
-                                          &magnitudeSums);
-            levels.setAverages(magnitudeSums, listFrames, dbFloor, dbCeiling);
-            if (!leftImageStale)
-                SpectrogramImageBuilder::updateColumns(leftImage, leftFrames, first, last);
-            if (dimmedRightFirst >= 0 && !rightSamples.isEmpty()) {
-                computer.recomputeListColumns(rightSamples.constData(), dimmedRightFirst,
-                                              dimmedRightLast, rightFrames, nullptr);
-                if (!rightImageStale)
-                    SpectrogramImageBuilder::updateColumns(rightImage, rightFrames,
-                                                           dimmedRightFirst, dimmedRightLast);
-            }
-            resetDimmedRanges();
-        } else {
-            std::copy(result.samples.begin(), result.samples.end(), samples.data() + r0);
-            leftFrames.clear();
-            rightFrames.clear();
-            computed = false;
-            columnsFollowSamples = false;
-            resetDimmedRanges();
-            leftImageStale = true;
-            rightImageStale = true;
+        regions[0].used = !hasRight || channel != RightChannel;
+        regions[1].used = hasRight && channel != LeftChannel;
+    }
+    if (eraseRegions(regions, strength)) {
+        // Emitted unlocked: a receiver may read the lists or reload this view.
+        emit audioDataChanged();
+    }
+    update();
+}
+
+bool SpectrumAnalyzerWidget::eraseRegions(const EraseRegion (&regions)[2], float strength)
+{
+    clearUpperVectorState();
+    QMutexLocker lock(&dataLock);
+    EraseSummary summary;
+    bool changed = false;
+    for (int band = 0; band < 2; ++band) {
+        if (!regions[band].used || !eraseBand(band, regions[band].box, strength))
+            continue;
+        const EraseStroke& box = regions[band].box;
+        (band == 0 ? summary.left : summary.right) = true;
+        summary.start = changed ? std::min(summary.start, box.start) : box.start;
+        summary.end = changed ? std::max(summary.end, box.end) : box.end;
+        summary.low = changed ? std::min(summary.low, box.low) : box.low;
+        summary.high = changed ? std::max(summary.high, box.high) : box.high;
+        changed = true;
+    }
+    // Cells the brush dimmed where nothing was erased show the audio again.
+    if (computed && columnsFollowSamples) {
+        for (int band = 0; band < 2; ++band) {
+            if (dimmedFirst[band] >= 0)
+                computer.recomputeListCells(bandChannel(band), dimmedFirst[band], dimmedLast[band],
+                                            bandCells(band), nullptr);
+        }
+        if (changed)
+            levels.setAverages(magnitudeSums, listFrames * (hasRight ? 2 : 1), dbFloor, dbCeiling);
+    }
+    resetDimmedRanges();
+    if (changed) {
+        summary.start = std::max(summary.start, 0.0);
+        summary.end = std::min(summary.end, sampleDuration());
+        summary.low = std::max(summary.low, 0.0f);
+        summary.high = std::min(summary.high, float(rate / 2));
+        lastEraseSummary = summary;
+    }
+    return changed;
+}
+
+bool SpectrumAnalyzerWidget::eraseBand(int band, const EraseStroke& box, float strength)
+{
+    const SampleChannel channel = bandChannel(band);
+    SpectralEraser::Result result;
+    if (!eraser.erase(channel, rate, box.start, box.end, box.low, box.high, strength, result))
+        return false;
+    const qsizetype r0 = result.first;
+    const qsizetype r1 = r0 + qsizetype(result.samples.size());
+    const int n = computer.fftSize();
+    const int hop = computer.hop();
+    SpectrogramGrid& grid = bandCells(band);
+    const bool partial = computed && columnsFollowSamples && !grid.isEmpty();
+    // Columns whose blocks reach into [r0, r1), plus any the brush dimmed.
+    qsizetype first = r0 >= n ? (r0 - n) / hop + 1 : 0;
+    qsizetype last = std::min<qsizetype>(grid.columnCount() - 1, (r1 - 1) / hop);
+    if (dimmedFirst[band] >= 0) {
+        first = std::min(first, dimmedFirst[band]);
+        last = std::max(last, dimmedLast[band]);
+        dimmedFirst[band] = dimmedLast[band] = -1;
+    }
+    if (partial)
+        computer.subtractListMagnitudes(channel, first, last, magnitudeSums);
+
+    if (!hasRight) {
+        std::copy(result.samples.begin(), result.samples.end(), samples.data() + r0);
+    } else {
+        // The channel's values, then the mono list as the loaders make it.
+        float* stereo = stereoSamples.data();
+        float* mono = samples.data();
+        const qsizetype monoCount = samples.size();
+        for (qsizetype j = r0; j < r1; ++j) {
+            stereo[2 * j + band] = result.samples[size_t(j - r0)];
+            if (j < monoCount)
+                mono[j] = (stereo[2 * j] + stereo[2 * j + 1]) * 0.5f;
         }
     }
-    // Emitted unlocked: a receiver may read the list or reload this view.
-    emit audioDataChanged();
-    update();
+
+    if (partial) {
+        computer.recomputeListCells(bandChannel(band), first, last, grid, &magnitudeSums);
+    } else {
+        leftCells.clear();
+        rightCells.clear();
+        computed = false;
+        columnsFollowSamples = false;
+        resetDimmedRanges();
+    }
+    return true;
 }
 
 // ---- view ----
@@ -469,7 +525,6 @@ void SpectrumAnalyzerWidget::applySpectralErase(double startSec, double endSec, 
 void SpectrumAnalyzerWidget::setDisplayMode(DisplayMode mode)
 {
     displayMode = mode;
-    leftImageStale = true;
     update();
 }
 
@@ -484,7 +539,7 @@ double SpectrumAnalyzerWidget::spectrogramDuration() const
 {
     if (rate < 1)
         return 0.0;
-    return double(computer.hop()) / rate * double(leftFrames.size());
+    return double(computer.hop()) / rate * double(leftCells.columnCount());
 }
 
 double SpectrumAnalyzerWidget::contentDuration() const
@@ -494,7 +549,25 @@ double SpectrumAnalyzerWidget::contentDuration() const
 
 QRect SpectrumAnalyzerWidget::plotRect() const
 {
-    return QRect(QPoint(55, 5), QPoint(width() - 6, height() - 26));
+    return rect().marginsRemoved(plotMargins());
+}
+
+QRect SpectrumAnalyzerWidget::spectrogramRect() const
+{
+    const QRect plot = plotRect();
+    if (displayMode != SpectrogramWithWaveform)
+        return plot;
+    const int spectrumHeight = (height() - 30) * 60 / 100;
+    return QRect(QPoint(plot.left(), plot.top()), QPoint(plot.right(), spectrumHeight + 4));
+}
+
+QList<QRect> SpectrumAnalyzerWidget::bandRects() const
+{
+    const QRect r = spectrogramRect();
+    if (!twoBands())
+        return {r};
+    return {QRect(r.left(), r.top(), r.width(), r.height() / 2),
+            QRect(r.left(), r.top() + r.height() / 2, r.width(), r.height() - r.height() / 2)};
 }
 
 void SpectrumAnalyzerWidget::setPlayheadPosition(double seconds)
@@ -521,6 +594,7 @@ void SpectrumAnalyzerWidget::setZoomLevel(double value)
     zoom = clampZoom(value);
     clampViewStart();
     updateScrollBar();
+    notifyVisibleRange();
     update();
 }
 
@@ -528,7 +602,17 @@ void SpectrumAnalyzerWidget::setViewStartSec(double seconds)
 {
     viewStart = clampedViewStart(seconds);
     updateScrollBar();
+    notifyVisibleRange();
     update();
+}
+
+void SpectrumAnalyzerWidget::notifyVisibleRange()
+{
+    if (zoom == notifiedZoom && viewStart == notifiedViewStart)
+        return;
+    notifiedZoom = zoom;
+    notifiedViewStart = viewStart;
+    emit visibleRangeChanged(zoom, viewStart);
 }
 
 void SpectrumAnalyzerWidget::updateScrollBar()
@@ -552,6 +636,7 @@ void SpectrumAnalyzerWidget::updateScrollBar()
 void SpectrumAnalyzerWidget::onScrollBarValueChanged(int value)
 {
     viewStart = clampedViewStart(value / 1000.0);
+    notifyVisibleRange();
     update();
 }
 
@@ -590,7 +675,7 @@ void SpectrumAnalyzerWidget::setTextColor(const QColor& color)
 
 double SpectrumAnalyzerWidget::pixelToTime(int x, const QRect& r) const
 {
-    return viewStart + double(x - r.left()) / r.width() * spectrogramDuration() / zoom;
+    return viewStart + double(x - r.left()) / r.width() * visibleSeconds();
 }
 
 float SpectrumAnalyzerWidget::spectrogramTopFrequency() const
@@ -629,16 +714,80 @@ float SpectrumAnalyzerWidget::magnitudeToY(float dB, const QRect& r) const
     return (1.0f - (dB - dbFloor) / (dbCeiling - dbFloor)) * float(r.height());
 }
 
-float SpectrumAnalyzerWidget::pointerFrequency(const QPointF& position) const
+SpectrumAnalyzerWidget::CellReading SpectrumAnalyzerWidget::cellAt(const QPoint& point) const
 {
-    const float lo = std::log10(lowestFrequency), hi = std::log10(highestFrequency);
-    return std::pow(10.0f, lo + (hi - lo) * float(position.x() - 55.0) / float(width() - 60));
+    QMutexLocker lock(&dataLock);
+    return cellAtLocked(point);
 }
 
-float SpectrumAnalyzerWidget::pointerLevel(const QPointF& position) const
+SpectrumAnalyzerWidget::CellReading SpectrumAnalyzerWidget::cellAtLocked(const QPoint& point) const
 {
-    return dbFloor
-           + (dbCeiling - dbFloor) * (1.0f - float(position.y() - 5.0) / float(height() - 30));
+    CellReading reading;
+    const QList<QRect> bands = bandRects();
+    for (int band = 0; band < bands.size(); ++band) {
+        const QRect& r = bands[band];
+        if (!r.contains(point))
+            continue;
+        const SpectrogramGrid& grid = bandCells(band);
+        const double visible = visibleSeconds();
+        if (grid.isEmpty() || rate < 1 || !(visible > 0.0))
+            return reading;
+        // The column and bin drawn at this pixel (as SpectrogramImageBuilder::render).
+        const double columnSeconds = double(computer.hop()) / rate;
+        const double x = point.x() - r.left() + 0.5;
+        const double position = std::floor((viewStart + x / r.width() * visible) / columnSeconds);
+        reading.valid = true;
+        reading.channel = band;
+        reading.column = qsizetype(std::clamp(position, 0.0, double(grid.columnCount() - 1)));
+        reading.bin = SpectrogramImageBuilder::bandRowToBin(point.y() - r.top(), r.height(),
+                                                            grid.height());
+        reading.seconds = pixelToTime(point.x(), r);
+        reading.frequency = float(reading.bin) * float(rate) / float(computer.fftSize());
+        reading.level = CellFloorDb
+                        + CellRangeDb * SpectrogramGrid::cellValue(
+                              grid.column(reading.column)[reading.bin]);
+        return reading;
+    }
+    return reading;
+}
+
+QFont SpectrumAnalyzerWidget::readoutFont() const
+{
+    QFont readout = font();
+    readout.setPointSize(8);
+    return readout;
+}
+
+QString SpectrumAnalyzerWidget::pointerReadoutText() const
+{
+    if (!pointerInside)
+        return {};
+    const CellReading cell = cellAt(pointerPosition);
+    if (!cell.valid)
+        return {};
+    const int millis = int(std::lround(std::max(cell.seconds, 0.0) * 1000.0));
+    const QString time = QStringLiteral("%1:%2.%3")
+                             .arg(millis / 60000, 2, 10, QLatin1Char('0'))
+                             .arg(millis / 1000 % 60, 2, 10, QLatin1Char('0'))
+                             .arg(millis % 1000, 3, 10, QLatin1Char('0'));
+    const QString frequency =
+        cell.frequency < 1000.0f
+            ? QStringLiteral("%1 Hz").arg(QString::number(cell.frequency, 'f', 0))
+            : QStringLiteral("%1 kHz").arg(QString::number(cell.frequency / 1000.0f, 'f', 2));
+    return QStringLiteral("%1  %2  %3 dB").arg(time, frequency, QString::number(cell.level, 'f', 1));
+}
+
+QRect SpectrumAnalyzerWidget::pointerReadoutRect() const
+{
+    const QString text = pointerReadoutText();
+    if (text.isEmpty())
+        return {};
+    const int boxWidth = QFontMetrics(readoutFont()).horizontalAdvance(text) + 12;
+    const int x = pointerPosition.x(), y = pointerPosition.y();
+    // To the right of the pointer, or to its left where that would pass the edge.
+    if (x + 8 + boxWidth > width() - 5)
+        return QRect(x - 8 - boxWidth, y - 22, boxWidth, 22);
+    return QRect(x + 8, y - 22, boxWidth, 22);
 }
 
 // ---- input ----
@@ -650,8 +799,9 @@ void SpectrumAnalyzerWidget::mousePressEvent(QMouseEvent* event)
     if (toolMode == Erase) {
         if (event->button() == Qt::LeftButton && !samples.isEmpty()) {
             erasing = true;
-            if (plot.contains(position.toPoint()))
-                performVisualErase(position.toPoint(), plot);
+            const QRect bands = spectrogramRect();
+            if (bands.contains(position.toPoint()))
+                performVisualErase(position.toPoint(), bands);
             event->accept();
             return;
         }
@@ -660,9 +810,8 @@ void SpectrumAnalyzerWidget::mousePressEvent(QMouseEvent* event)
     }
     if (event->button() == Qt::LeftButton && !samples.isEmpty()
         && plot.contains(position.toPoint())) {
-        const double dn = sampleDuration();
-        const double t = viewStart + dn / zoom * (position.x() - plot.left()) / plot.width();
-        emit playheadRequested(std::clamp(t, 0.0, dn));
+        const double t = viewStart + visibleSeconds() * (position.x() - plot.left()) / plot.width();
+        emit playheadRequested(std::clamp(t, 0.0, sampleDuration()));
         event->accept();
         return;
     }
@@ -675,14 +824,17 @@ void SpectrumAnalyzerWidget::mouseMoveEvent(QMouseEvent* event)
     pointerPosition = position.toPoint();
     pointerInside = true;
     if (toolMode == Erase && erasing && (event->buttons() & Qt::LeftButton)) {
-        const QRect plot = plotRect();
-        if (plot.contains(pointerPosition))
-            performVisualErase(pointerPosition, plot);
+        const QRect bands = spectrogramRect();
+        if (bands.contains(pointerPosition))
+            performVisualErase(pointerPosition, bands);
         event->accept();
         return;
     }
-    emit frequencySelected(pointerFrequency(position));
-    emit magnitudeSelected(pointerLevel(position));
+    const CellReading cell = cellAt(pointerPosition);
+    if (cell.valid) {
+        emit frequencySelected(cell.frequency);
+        emit magnitudeSelected(cell.level);
+    }
     update();
     QWidget::mouseMoveEvent(event);
 }
@@ -692,15 +844,24 @@ void SpectrumAnalyzerWidget::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton && erasing) {
         erasing = false;
         if (!strokes.isEmpty()) {
-            EraseStroke region = strokes.first();
+            // Each band's dabs become one rectangle of that band's audio.
+            EraseRegion regions[2];
             for (const EraseStroke& stroke : std::as_const(strokes)) {
-                region.start = std::min(region.start, stroke.start);
-                region.end = std::max(region.end, stroke.end);
-                region.low = std::min(region.low, stroke.low);
-                region.high = std::max(region.high, stroke.high);
+                EraseRegion& region = regions[stroke.channel == RightChannel ? 1 : 0];
+                if (!region.used) {
+                    region.used = true;
+                    region.box = stroke;
+                    continue;
+                }
+                region.box.start = std::min(region.box.start, stroke.start);
+                region.box.end = std::max(region.box.end, stroke.end);
+                region.box.low = std::min(region.box.low, stroke.low);
+                region.box.high = std::max(region.box.high, stroke.high);
             }
             strokes.clear();
-            applySpectralErase(region.start, region.end, region.low, region.high, eraseStrength);
+            if (eraseRegions(regions, eraseStrength))
+                emit audioDataChanged();
+            update();
         }
         event->accept();
         return;
@@ -728,6 +889,7 @@ void SpectrumAnalyzerWidget::wheelEvent(QWheelEvent* event)
         viewStart = clampedViewStart(angleY >= 1 ? viewStart - step : viewStart + step);
     }
     updateScrollBar();
+    notifyVisibleRange();
     update();
     event->accept();
 }
@@ -739,6 +901,7 @@ bool SpectrumAnalyzerWidget::event(QEvent* event)
         if (auto* pinch = static_cast<QPinchGesture*>(gestureEvent->gesture(Qt::PinchGesture))) {
             zoomBy(pinch->scaleFactor());
             updateScrollBar();
+            notifyVisibleRange();
             update();
             gestureEvent->accept(pinch);
             return true;
@@ -749,6 +912,7 @@ bool SpectrumAnalyzerWidget::event(QEvent* event)
             || native->gestureType() == Qt::SmartZoomNativeGesture) {
             zoomBy(native->value() + 1.0);
             updateScrollBar();
+            notifyVisibleRange();
             update();
             return true;
         }
@@ -766,7 +930,6 @@ void SpectrumAnalyzerWidget::leaveEvent(QEvent* event)
 void SpectrumAnalyzerWidget::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    leftImageStale = true;
     placeScrollBar();
     update();
 }

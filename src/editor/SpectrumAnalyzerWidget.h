@@ -1,21 +1,32 @@
 #pragma once
-// Spectrogram view of the single-track editor: the mono working list (and,
-// for stereo material, the right channel) as a time-frequency picture with
-// frequency and time labels, playhead, zoom and scrolling, a pointer
-// read-out, and an erase tool that attenuates a painted region of the audio.
+// Spectrogram view of the single-track editor: the mono working list, or for
+// stereo material the left channel over the right one, as time-frequency
+// pictures with frequency and time labels, playhead, zoom and scrolling, a
+// read-out of the cell under the pointer, and an erase tool that attenuates
+// a painted region of the audio of the band it is painted on.
 //
 // The columns are computed at the first paint after the data changed and
-// cached as one picture per channel; a spectral erase recomputes only the
-// columns over the samples it changed. The live path adds one column per
-// hop of recorded input. Everything runs on the GUI thread.
+// kept as one byte per cell (SpectrogramGrid); the pictures are coloured
+// from the cells when they are drawn. A spectral erase recomputes only the
+// columns over the samples it changed. The live path adds one column per hop
+// of recorded input. Everything runs on the GUI thread.
+//
+// The time axis runs from the view start over the content duration divided
+// by the zoom across the plot, for the pictures, the labels, the playhead,
+// the pointer and the brush alike, so a waveform view with the same plot
+// columns, zoom and view start shows the same time at the same x.
 
+#include "common/SampleChannel.h"
 #include "editor/SpectralEraser.h"
 #include "editor/SpectrogramComputer.h"
+#include "editor/SpectrogramGrid.h"
 #include "editor/SpectrogramImageBuilder.h"
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QList>
+#include <QMargins>
 #include <QMutex>
 #include <QPoint>
 #include <QRect>
@@ -33,14 +44,44 @@ public:
     enum ToolMode { Normal = 0, Erase = 1 };
     enum WindowType { Rectangular = 0, Hann = 1, Hamming = 2 };
 
-    // One brush dab: a time range (dab centre +- 8 column durations) and a
-    // frequency range.
+    // Which audio an erase changes: the mono list of mono material, or one
+    // or both channels of stereo material (the mono list follows as their mix).
+    enum EraseChannel { BothChannels = -1, LeftChannel = 0, RightChannel = 1 };
+
+    // One brush dab: a time range (dab centre +- 8 column durations), a
+    // frequency range and the band it was painted on (0 upper, 1 lower).
     struct EraseStroke {
         double start = 0.0;
         double end = 0.0;
         float low = 0.0f;
         float high = 0.0f;
+        int channel = LeftChannel;
     };
+
+    // What the last erase changed, for the owner's status line.
+    struct EraseSummary {
+        bool left = false;    // the left channel, or the mono list of mono material
+        bool right = false;
+        double start = 0.0;
+        double end = 0.0;
+        float low = 0.0f;
+        float high = 0.0f;
+    };
+
+    // The cell under a point of the spectrogram.
+    struct CellReading {
+        bool valid = false;
+        int channel = 0;          // 0 upper band, 1 lower band
+        qsizetype column = 0;
+        int bin = 0;
+        double seconds = 0.0;     // time under the pointer
+        float frequency = 0.0f;   // the bin's frequency
+        float level = 0.0f;       // the cell's level in dB
+    };
+
+    // Margins of the plot inside the widget: room for the frequency labels
+    // on the left and the time labels at the bottom.
+    static QMargins plotMargins() { return QMargins(55, 5, 5, 25); }
 
     explicit SpectrumAnalyzerWidget(QWidget* parent = nullptr);
     ~SpectrumAnalyzerWidget() override;
@@ -61,11 +102,11 @@ public:
     void computeSpectrum(const std::vector<std::complex<float>>& fft);
     void buildColorLUT();
     QRgb spectrogramColor(float value) const;
-    void rebuildSpectrogramImage();
 
-    // The mono working list; after audioDataChanged() it holds the erased audio.
+    // The mono working list and the interleaved stereo list (empty for mono
+    // material); after audioDataChanged() they hold the erased audio.
     const QList<float>& sampleList() const { return samples; }
-    const QList<float>& rightChannelList() const { return rightSamples; }
+    const QList<float>& stereoList() const { return stereoSamples; }
     bool hasRightChannel() const { return hasRight; }
     int getSampleRate() const { return rate; }
     int fftSize() const { return computer.fftSize(); }
@@ -73,7 +114,16 @@ public:
     bool isSpectrumComputed() const { return computed; }
     qsizetype spectrogramColumnCount(bool rightChannel = false) const;
     QList<float> spectrogramColumn(qsizetype index, bool rightChannel = false) const;
+    // The whole picture of a band, one pixel per column and bin (built on
+    // request; the view itself colours only what it shows).
     QImage spectrogramImage(bool rightChannel = false) const;
+    // Bytes held by the cells of both bands.
+    qsizetype spectrogramByteSize() const;
+    // Takes over the computed spectrogram of another view that shows the
+    // same lists (the same shared data), so that two views of one page hold
+    // and compute it once; the other view computes it again if shown.
+    // False (nothing moves) when the lists differ or it is not computed.
+    bool takeSpectrogramFrom(SpectrumAnalyzerWidget& other);
     const QList<float>& levelList() const { return levels.levels; }
     const QList<float>& binFrequencyList() const { return levels.frequencies; }
     const QList<float>& peakLevelList() const { return levels.peaks; }
@@ -97,9 +147,28 @@ public:
     void setTextColor(const QColor& color);
 
     QRect plotRect() const;
-    double contentDuration() const;       // D: bounds zoom and scrolling
-    double spectrogramDuration() const;   // Ds: time labels and the picture crop
-    double sampleDuration() const;        // Dn: playhead, waveform strip, click
+    // The spectrogram's part of the plot (all of it in Spectrogram mode) and
+    // its bands: one, or the upper (left) and lower (right) for stereo.
+    QRect spectrogramRect() const;
+    QList<QRect> bandRects() const;
+    double contentDuration() const;       // D: the time axis, zoom and scrolling
+    double spectrogramDuration() const;   // Ds: the time the columns cover
+    double sampleDuration() const;        // Dn: the playhead's range
+
+    // Frequency labels of a band: value, row from the band's top and text;
+    // spaced so that they do not overlap, and inside the band.
+    struct FrequencyMark {
+        float frequency = 0.0f;
+        int y = 0;
+        QString text;
+    };
+    QList<FrequencyMark> frequencyMarks(int bandHeight) const;
+
+    CellReading cellAt(const QPoint& point) const;
+    // The pointer read-out: its text and where its box is drawn (empty when
+    // the pointer is not over a cell).
+    QString pointerReadoutText() const;
+    QRect pointerReadoutRect() const;
 
     // Frequency of the picture's top row, (N/2 - 1) * rate / N: the vertical
     // axis of the spectrogram runs linearly from 0 Hz to it, for the labels
@@ -128,16 +197,21 @@ public:
     void setEraseStrength(float strength);
     float getEraseStrength() const { return eraseStrength; }
     void performVisualErase(const QPoint& point, const QRect& plotRect);
+    // Erases the region from the mono list of mono material, or from the
+    // given channels of stereo material (the mono list follows as their mix).
     void applySpectralErase(double startSec, double endSec, float lowHz, float highHz,
-                            float strength);
+                            float strength, EraseChannel channel = BothChannels);
     static void inverseFFT(float* data, int n);
     const QList<EraseStroke>& eraseStrokes() const { return strokes; }
+    const EraseSummary& lastErase() const { return lastEraseSummary; }
 
 signals:
     void frequencySelected(float frequency);
     void magnitudeSelected(float magnitudeDB);
     void audioDataChanged();
     void playheadRequested(double seconds);
+    // The zoom or the view start changed (by any means).
+    void visibleRangeChanged(double zoom, double viewStartSec);
 
 protected:
     bool event(QEvent* event) override;
@@ -150,30 +224,42 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    struct EraseRegion {
+        bool used = false;
+        EraseStroke box;
+    };
+
     void onScrollBarValueChanged(int value);
     void placeScrollBar();
     void zoomBy(double factor);
     double clampedViewStart(double seconds) const;
-    float pointerFrequency(const QPointF& position) const;
-    float pointerLevel(const QPointF& position) const;
+    void notifyVisibleRange();
     void resetDimmedRanges();
+    double visibleSeconds() const { return contentDuration() / zoom; }
+    // The audio of band 0 (the mono list, or the left channel) or band 1.
+    SampleChannel bandChannel(int band) const;
+    SpectrogramGrid& bandCells(int band) { return band == 0 ? leftCells : rightCells; }
+    const SpectrogramGrid& bandCells(int band) const { return band == 0 ? leftCells : rightCells; }
+    bool twoBands() const { return hasRight && !rightCells.isEmpty(); }
+    CellReading cellAtLocked(const QPoint& point) const;
+    QFont readoutFont() const;
+    // Erases each used region from its band's audio; true when any changed.
+    bool eraseRegions(const EraseRegion (&regions)[2], float strength);
+    bool eraseBand(int band, const EraseStroke& box, float strength);
 
     // Painting (SpectrumAnalyzerWidgetPainting.cpp).
     void drawEmptyState(QPainter& painter);
-    void drawSpectrogram(QPainter& painter, const QRect& rect);
-    void drawSpectrogram(QPainter& painter, const QRect& rect, const QImage& image,
-                         qsizetype frames);
-    void drawSpectrogramImage(QPainter& painter, const QRect& rect, const QImage& image);
+    void drawSpectrogramBand(QPainter& painter, const QRect& rect, int band);
     void drawSpectrogramFreqLabels(QPainter& painter, const QRect& rect);
     void drawSpectrogramTimeLabels(QPainter& painter, const QRect& rect);
     void drawPlayhead(QPainter& painter, const QRect& rect);
-    void drawWaveform(QPainter& painter, const QRect& rect);
-    void drawWaveform(QPainter& painter, const QRect& rect, const QList<float>& list);
+    void drawWaveform(QPainter& painter, const QRect& rect, const SampleChannel& channel);
     void drawCursorInfo(QPainter& painter);
 
     DisplayMode displayMode = Spectrogram;
+    // Shared with the owner's lists; an erase writes (and so detaches) them.
     QList<float> samples;
-    QList<float> rightSamples;
+    QList<float> stereoSamples;
     bool hasRight = false;
     int rate = 44100;
     double playhead = 0.0;
@@ -186,20 +272,16 @@ private:
     float highestFrequency = 20000.0f;
     std::vector<float> liveBuffer;
     int liveFill = 0;
-    SpectrogramColumns leftFrames;
-    SpectrogramColumns rightFrames;
+    SpectrogramGrid leftCells;    // the upper band: the mono list or the left channel
+    SpectrogramGrid rightCells;   // the lower band: the right channel
     int liveHistoryLimit = 512;
-    QImage leftImage;
-    QImage rightImage;
-    bool leftImageStale = true;
-    bool rightImageStale = true;
     bool computed = false;
     // Whole-list state kept so that an erase can update only its columns.
     bool columnsFollowSamples = false;
-    std::vector<double> magnitudeSums;
-    qsizetype listFrames = 0;
-    qsizetype dimmedLeftFirst = -1, dimmedLeftLast = -1;
-    qsizetype dimmedRightFirst = -1, dimmedRightLast = -1;
+    std::vector<double> magnitudeSums;   // over both bands' columns
+    qsizetype listFrames = 0;            // per band
+    qsizetype dimmedFirst[2] = {-1, -1};
+    qsizetype dimmedLast[2] = {-1, -1};
     QColor spectrumColor{0, 242, 255};
     QColor backgroundColor{20, 20, 30};
     QColor gridColor{80, 80, 80};
@@ -211,10 +293,13 @@ private:
     bool pointerInside = false;
     double zoom = 1.0;
     double viewStart = 0.0;
+    double notifiedZoom = 1.0;
+    double notifiedViewStart = 0.0;
     QScrollBar* scrollBar = nullptr;
     mutable QMutex dataLock;
     ToolMode toolMode = Normal;
     float eraseStrength = 0.8f;
     bool erasing = false;
     QList<EraseStroke> strokes;
+    EraseSummary lastEraseSummary;
 };

@@ -30,16 +30,6 @@ QFont sizedFont(const QPainter& painter, int pointSize)
     return font;
 }
 
-QRect upperBand(const QRect& r)
-{
-    return QRect(r.left(), r.top(), r.width(), r.height() / 2);
-}
-
-QRect lowerBand(const QRect& r)
-{
-    return QRect(r.left(), r.top() + r.height() / 2, r.width(), r.height() - r.height() / 2);
-}
-
 } // namespace
 
 void SpectrumAnalyzerWidget::paintEvent(QPaintEvent*)
@@ -52,24 +42,14 @@ void SpectrumAnalyzerWidget::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), backgroundColor);
 
     qsizetype leftCount = 0, sampleCount = 0, levelCount = 0;
+    QList<QRect> bands;
     {
         QMutexLocker lock(&dataLock);
-        leftCount = qsizetype(leftFrames.size());
+        leftCount = leftCells.columnCount();
         sampleCount = samples.size();
         levelCount = levels.levels.size();
+        bands = bandRects();
     }
-    const int w = width(), h = height();
-    const QRect plot = plotRect();
-    QRect spectrumRect = plot;
-    QRect waveRect;
-    if (displayMode == SpectrogramWithWaveform) {
-        const int available = h - 30;
-        const int spectrumHeight = available * 60 / 100;
-        const int waveHeight = available * 40 / 100;
-        spectrumRect = QRect(QPoint(55, 5), QPoint(w - 6, spectrumHeight + 4));
-        waveRect = QRect(QPoint(55, spectrumHeight + 8), QPoint(w - 6, spectrumHeight + 7 + waveHeight));
-    }
-
     const bool knownMode = displayMode == Spectrogram || displayMode == SpectrogramWithWaveform;
     const bool empty = levelCount == 0 && leftCount == 0
                        && (displayMode == Spectrogram || sampleCount == 0);
@@ -79,63 +59,51 @@ void SpectrumAnalyzerWidget::paintEvent(QPaintEvent*)
     }
 
     if (knownMode) {
-        QImage left, right;
-        qsizetype rightCount = 0;
-        bool twoBands = false;
-        {
-            QMutexLocker lock(&dataLock);
-            // Build both pictures before choosing the layout, so stereo data
-            // shows its two bands from the first paint on.
-            if (hasRight && (leftImageStale || rightImageStale))
-                rebuildSpectrogramImage();
-            twoBands = hasRight && !rightImage.isNull();
-            if (twoBands) {
-                left = leftImage;
-                right = rightImage;
-                leftCount = qsizetype(leftFrames.size());
-                rightCount = qsizetype(rightFrames.size());
-            }
+        const QRect spectrumRect = spectrogramRect();
+        for (int band = 0; band < bands.size(); ++band) {
+            drawSpectrogramBand(painter, bands[band], band);
+            drawSpectrogramFreqLabels(painter, bands[band]);
         }
-        if (!twoBands) {
-            drawSpectrogram(painter, spectrumRect);
-            drawSpectrogramFreqLabels(painter, spectrumRect);
-            drawSpectrogramTimeLabels(painter, spectrumRect);
-            drawPlayhead(painter, spectrumRect);
-            if (displayMode == SpectrogramWithWaveform) {
-                drawWaveform(painter, waveRect);
-                drawPlayhead(painter, waveRect);
-            }
-        } else {
-            const QRect upper = upperBand(spectrumRect);
-            const QRect lower = lowerBand(spectrumRect);
-            drawSpectrogram(painter, upper, left, leftCount);
-            drawSpectrogramFreqLabels(painter, upper);
-            drawSpectrogram(painter, lower, right, rightCount);
-            drawSpectrogramTimeLabels(painter, lower);
+        if (bands.size() == 2) {
             // Separator and letters go over both pictures, so the lower one
             // cannot cover them.
+            const QRect& upper = bands[0];
+            const QRect& lower = bands[1];
             painter.setPen(QPen(SeparatorColor, 1));
             painter.drawLine(spectrumRect.left(), lower.top(), spectrumRect.right(), lower.top());
             painter.setPen(BandLetterColor);
             painter.setFont(QFont(QStringLiteral("Arial"), 8));
             painter.drawText(upper.left() + 4, upper.top() + 12, QStringLiteral("L"));
             painter.drawText(lower.left() + 4, lower.top() + 12, QStringLiteral("R"));
-            drawPlayhead(painter, spectrumRect);
-            if (displayMode == SpectrogramWithWaveform) {
-                const QRect waveUpper = upperBand(waveRect);
-                const QRect waveLower = lowerBand(waveRect);
-                drawWaveform(painter, waveUpper, samples);
-                drawWaveform(painter, waveLower, rightSamples);
+        }
+        drawSpectrogramTimeLabels(painter, spectrumRect);
+        drawPlayhead(painter, spectrumRect);
+        if (displayMode == SpectrogramWithWaveform) {
+            const QRect plot = plotRect();
+            const int spectrumHeight = (height() - 30) * 60 / 100;
+            const int waveHeight = (height() - 30) * 40 / 100;
+            const QRect waveRect(QPoint(plot.left(), spectrumHeight + 8),
+                                 QPoint(plot.right(), spectrumHeight + 7 + waveHeight));
+            if (bands.size() == 2) {
+                const QRect waveUpper(waveRect.left(), waveRect.top(), waveRect.width(),
+                                      waveRect.height() / 2);
+                const QRect waveLower(waveRect.left(), waveRect.top() + waveRect.height() / 2,
+                                      waveRect.width(), waveRect.height() - waveRect.height() / 2);
+                drawWaveform(painter, waveUpper, bandChannel(0));
+                drawWaveform(painter, waveLower, bandChannel(1));
                 painter.setPen(QPen(SeparatorColor, 1));
                 painter.drawLine(waveRect.left(), waveLower.top(), waveRect.right(), waveLower.top());
-                drawPlayhead(painter, waveRect);
+            } else {
+                drawWaveform(painter, waveRect, SampleChannel::mono(samples));
+                drawSpectrogramTimeLabels(painter, waveRect);
             }
+            drawPlayhead(painter, waveRect);
         }
     }
 
     if (pointerInside)
         drawCursorInfo(painter);
-    if (toolMode == Erase && pointerInside && plot.contains(pointerPosition)) {
+    if (toolMode == Erase && pointerInside && spectrogramRect().contains(pointerPosition)) {
         painter.setPen(QPen(BrushOutline, 1.5));
         painter.setBrush(Qt::NoBrush);
         painter.drawEllipse(QRect(QPoint(pointerPosition.x() - 8, pointerPosition.y() - 8),
@@ -150,80 +118,85 @@ void SpectrumAnalyzerWidget::drawEmptyState(QPainter& painter)
     painter.drawText(rect(), Qt::AlignCenter, tr("暂无音频数据\n请录制或导入文件"));
 }
 
-void SpectrumAnalyzerWidget::drawSpectrogram(QPainter& painter, const QRect& rect)
+void SpectrumAnalyzerWidget::drawSpectrogramBand(QPainter& painter, const QRect& rect, int band)
 {
     if (!rect.isValid())
         return;
     QImage image;
     {
         QMutexLocker lock(&dataLock);
-        if (leftFrames.empty()) {
-            lock.unlock();
-            painter.setPen(textColor);
-            painter.drawText(rect, Qt::AlignCenter, tr("暂无频谱数据"));
-            return;
+        const SpectrogramGrid& grid = bandCells(band);
+        const double visible = visibleSeconds();
+        if (!grid.isEmpty() && rate >= 1 && visible > 0.0) {
+            // Coloured at the band's size: pixel column x shows the column
+            // under the time at its centre on the view's axis.
+            const double columnSeconds = double(computer.hop()) / rate;
+            image = SpectrogramImageBuilder::render(grid, rect.size(), viewStart / columnSeconds,
+                                                    visible / columnSeconds / rect.width());
         }
-        if (leftImageStale)
-            rebuildSpectrogramImage();
-        image = leftImage;
     }
-    drawSpectrogramImage(painter, rect, image);
-}
-
-void SpectrumAnalyzerWidget::drawSpectrogram(QPainter& painter, const QRect& rect,
-                                             const QImage& image, qsizetype frames)
-{
-    if (!rect.isValid())
-        return;
-    if (image.isNull() || frames == 0) {
+    if (image.isNull()) {
         painter.setPen(textColor);
         painter.drawText(rect, Qt::AlignCenter, tr("暂无频谱数据"));
         return;
     }
-    drawSpectrogramImage(painter, rect, image);
-}
-
-void SpectrumAnalyzerWidget::drawSpectrogramImage(QPainter& painter, const QRect& rect,
-                                                  const QImage& image)
-{
-    if (image.isNull() || rate < 1)
-        return;
-    const int imageWidth = image.width();
-    const int imageHeight = image.height();
-    const double imageSeconds = double(computer.hop()) / rate * imageWidth;
-    const int sourceX = std::clamp(static_cast<int>(viewStart / imageSeconds * imageWidth), 0,
-                                   imageWidth - 1);
-    const int sourceWidth = std::clamp(
-        static_cast<int>((imageSeconds / zoom) / imageSeconds * imageWidth), 1, imageWidth - sourceX);
-    painter.drawImage(rect, image, QRect(sourceX, 0, sourceWidth, imageHeight));
+    painter.drawImage(rect.topLeft(), image);
     painter.setPen(QPen(gridColor, 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(rect);
+}
+
+QList<SpectrumAnalyzerWidget::FrequencyMark> SpectrumAnalyzerWidget::frequencyMarks(int bandHeight) const
+{
+    // A label is 16 px high, centred on its row; 20 px apart they never touch.
+    constexpr int LabelAbove = 8, LabelBelow = 7, MinSpacing = 20;
+    const float top = spectrogramTopFrequency();
+    QList<FrequencyMark> marks;
+    if (!(top > 0.0f) || bandHeight < LabelAbove + LabelBelow + 1)
+        return marks;
+    const float steps[] = {500, 1000, 2000, 5000, 10000, 20000};
+    float step = 0.0f;
+    for (float candidate : steps) {
+        if (candidate / top * bandHeight >= MinSpacing) {
+            step = candidate;
+            break;
+        }
+    }
+    if (step <= 0.0f)
+        return marks;
+    for (float f = step; f <= top; f += step) {
+        if (f < lowestFrequency || f > highestFrequency)
+            continue;
+        const int y = static_cast<int>((1.0f - f / top) * bandHeight);
+        if (y - LabelAbove < 0 || y + LabelBelow > bandHeight - 1)
+            continue;
+        QString text;
+        if (f < 1000.0f)
+            text = QStringLiteral("%1Hz").arg(static_cast<int>(f));
+        else
+            text = QStringLiteral("%1k").arg(f / 1000.0f, 0, 'f', std::fmod(f, 1000.0f) == 0.0f ? 0 : 1);
+        marks.append({f, y, text});
+    }
+    return marks;
 }
 
 void SpectrumAnalyzerWidget::drawSpectrogramFreqLabels(QPainter& painter, const QRect& rect)
 {
     painter.setPen(textColor);
     painter.setFont(sizedFont(painter, 7));
-    // Placed on the picture's own axis (0 Hz to the top row's frequency).
-    const float top = spectrogramTopFrequency();
-    const float marks[] = {500, 1000, 2000, 4000, 8000, 16000};
-    for (float f : marks) {
-        if (f < lowestFrequency || f > highestFrequency || f > top)
-            continue;
-        const int y = rect.top() + static_cast<int>((1.0f - f / top) * rect.height());
-        const QString label = f < 1000.0f ? QStringLiteral("%1Hz").arg(static_cast<int>(f))
-                                          : QStringLiteral("%1k").arg(f / 1000.0f, 0, 'f', 0);
+    // On the picture's own axis (0 Hz to the top row's frequency).
+    for (const FrequencyMark& mark : frequencyMarks(rect.height())) {
+        const int y = rect.top() + mark.y;
         painter.drawText(QRect(QPoint(2, y - 8), QPoint(51, y + 7)),
-                         Qt::AlignRight | Qt::AlignVCenter, label);
+                         Qt::AlignRight | Qt::AlignVCenter, mark.text);
     }
 }
 
 void SpectrumAnalyzerWidget::drawSpectrogramTimeLabels(QPainter& painter, const QRect& rect)
 {
-    if (leftFrames.empty())
+    if (leftCells.isEmpty())
         return;
-    const double visible = spectrogramDuration() / zoom;
+    const double visible = visibleSeconds();
     if (!(visible > 0.0))
         return;
     painter.setPen(textColor);
@@ -241,7 +214,7 @@ void SpectrumAnalyzerWidget::drawSpectrogramTimeLabels(QPainter& painter, const 
 
 void SpectrumAnalyzerWidget::drawPlayhead(QPainter& painter, const QRect& rect)
 {
-    const double visible = sampleDuration() / zoom;
+    const double visible = visibleSeconds();
     if (samples.isEmpty() || !(visible > 0.0))
         return;
     const int x = static_cast<int>(std::clamp((playhead - viewStart) / visible * rect.width(), -1.0e9, 1.0e9));
@@ -258,15 +231,10 @@ void SpectrumAnalyzerWidget::drawPlayhead(QPainter& painter, const QRect& rect)
     painter.setBrush(Qt::NoBrush);
 }
 
-void SpectrumAnalyzerWidget::drawWaveform(QPainter& painter, const QRect& rect)
-{
-    drawWaveform(painter, rect, samples);
-}
-
 void SpectrumAnalyzerWidget::drawWaveform(QPainter& painter, const QRect& rect,
-                                          const QList<float>& list)
+                                          const SampleChannel& channel)
 {
-    if (list.isEmpty() || rate < 1) {
+    if (channel.isEmpty() || rate < 1) {
         painter.setPen(textColor);
         painter.drawText(rect, Qt::AlignCenter, tr("暂无波形数据"));
         return;
@@ -276,9 +244,9 @@ void SpectrumAnalyzerWidget::drawWaveform(QPainter& painter, const QRect& rect,
     painter.setPen(QPen(gridColor, 1, Qt::DotLine));
     painter.drawLine(rect.left(), centreY, rect.right(), centreY);
 
-    const qsizetype n = list.size();
+    const qsizetype n = channel.count;
     const double start = viewStart * rate;
-    const double visibleSamples = (double(n) / rate / zoom) * rate;
+    const double visibleSamples = visibleSeconds() * rate;
     const int columns = rect.width();
     QPainterPath upper, lower;
     std::vector<QPointF> lowerPoints;
@@ -291,7 +259,7 @@ void SpectrumAnalyzerWidget::drawWaveform(QPainter& painter, const QRect& rect,
             static_cast<qsizetype>(start + visibleSamples * (c + 1) / columns), s0 + 1, n);
         float mn = 1.0f, mx = -1.0f;
         for (qsizetype i = s0; i < s1; ++i) {
-            const float v = list[i];
+            const float v = channel.at(i);
             mn = v < mn ? v : mn;
             mx = v > mx ? v : mx;
         }
@@ -325,28 +293,20 @@ void SpectrumAnalyzerWidget::drawWaveform(QPainter& painter, const QRect& rect,
     painter.drawPath(lower);
     painter.setPen(QPen(gridColor, 1));
     painter.drawRect(rect);
-    if (&list == &samples)
-        drawSpectrogramTimeLabels(painter, rect);
 }
 
 void SpectrumAnalyzerWidget::drawCursorInfo(QPainter& painter)
 {
-    const QPointF position(pointerPosition);
-    const float frequency = pointerFrequency(position);
-    const float level = pointerLevel(position);
-    const QString levelText = QString::number(level, 'f', 1);
-    const QString text = frequency < 1000.0f
-        ? QStringLiteral("%1 Hz  %2 dB").arg(QString::number(frequency, 'f', 0), levelText)
-        : QStringLiteral("%1 kHz  %2 dB").arg(QString::number(frequency / 1000.0f, 'f', 2), levelText);
-    const int x = pointerPosition.x(), y = pointerPosition.y();
-    QRect box(QPoint(x + 8, y - 22), QPoint(x + 137, y - 1));
-    if (x + 137 > width() - 5)
-        box = QRect(QPoint(x - 137, y - 22), QPoint(x - 8, y - 1));
+    const QString text = pointerReadoutText();
+    if (text.isEmpty())
+        return;
+    const QRect box = pointerReadoutRect();
     painter.setPen(QPen(ReadoutOutline, 1));
     painter.setBrush(ReadoutFill);
     painter.drawRoundedRect(box, 3, 3);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(Qt::white);
+    painter.setFont(readoutFont());
     painter.drawText(box, Qt::AlignCenter, text);
 }
 

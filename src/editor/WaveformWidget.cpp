@@ -82,6 +82,7 @@ void WaveformWidget::setAudioData(const QList<float>& list, int rate,
     selectionShown = false;
     // Zoom and view start are kept; a shorter clip only pulls the start in.
     clampViewStart();
+    notifyVisibleRange();
 
     // The summaries of the lanes are built side by side; each channel of a
     // stereo list is read in place from the interleaved list (shared, not copied).
@@ -143,6 +144,7 @@ void WaveformWidget::clearAudioData()
     viewStartSec = 0.0;
     autoScroll = true;
     updateScrollBar();
+    notifyVisibleRange();
     update();
 }
 
@@ -164,6 +166,7 @@ void WaveformWidget::setPlayheadPosition(double seconds)
         if (paged) {
             buildPeaks();
             updateScrollBar();
+            notifyVisibleRange();
         }
     }
     update();
@@ -240,12 +243,22 @@ void WaveformWidget::viewChanged()
 {
     buildPeaks();
     updateScrollBar();
+    notifyVisibleRange();
     update();
+}
+
+void WaveformWidget::notifyVisibleRange()
+{
+    if (zoomLevel == notifiedZoom && viewStartSec == notifiedViewStart)
+        return;
+    notifiedZoom = zoomLevel;
+    notifiedViewStart = viewStartSec;
+    emit visibleRangeChanged(zoomLevel, viewStartSec);
 }
 
 void WaveformWidget::zoomAbout(double newZoom, int anchorX)
 {
-    const bool anchored = width() > 0 && duration > 0.0;
+    const bool anchored = traceWidth() > 0 && duration > 0.0;
     const double before = anchored ? xToSeconds(anchorX) : 0.0;
     zoomLevel = clampZoom(newZoom);
     clampViewStart();
@@ -261,6 +274,7 @@ void WaveformWidget::onScrollBarValueChanged(int value)
     viewStartSec = clampedViewStart(value / 1000.0);
     autoScroll = false;
     buildPeaks();
+    notifyVisibleRange();
     update();
 }
 
@@ -285,31 +299,46 @@ void WaveformWidget::updateScrollBar()
 
 void WaveformWidget::placeScrollBar()
 {
-    scrollBar->setGeometry(0, std::max(height() - ScrollBarHeight, 0), width(), ScrollBarHeight);
+    scrollBar->setGeometry(leftMargin, std::max(height() - ScrollBarHeight, 0), traceWidth(),
+                           ScrollBarHeight);
+}
+
+void WaveformWidget::setHorizontalMargins(int left, int right)
+{
+    leftMargin = std::max(left, 0);
+    rightMargin = std::max(right, 0);
+    placeScrollBar();
+    buildPeaks();
+    update();
+}
+
+int WaveformWidget::traceWidth() const
+{
+    return std::max(width() - leftMargin - rightMargin, 0);
 }
 
 // ---- conversions ----
 
 double WaveformWidget::xToSeconds(int x) const
 {
-    const int w = width();
+    const int w = traceWidth();
     if (w <= 0 || duration <= 0.0)
         return 0.0;
-    return std::clamp(viewStartSec + (double(x) / w) * visibleSeconds(), 0.0, duration);
+    return std::clamp(viewStartSec + (double(x - leftMargin) / w) * visibleSeconds(), 0.0, duration);
 }
 
 int WaveformWidget::secondsToX(double seconds) const
 {
     const double visible = visibleSeconds();
     if (!(visible > 0.0))
-        return 0;
-    const double x = (seconds - viewStartSec) / visible * width();
-    return static_cast<int>(std::clamp(x, -1.0e9, 1.0e9));
+        return leftMargin;
+    const double x = (seconds - viewStartSec) / visible * traceWidth();
+    return leftMargin + static_cast<int>(std::clamp(x, -1.0e9, 1.0e9));
 }
 
 QRect WaveformWidget::waveformArea() const
 {
-    QRect area = rect();
+    QRect area = rect().adjusted(leftMargin, 0, -rightMargin, 0);
     if (!scrollBar->isHidden())
         area.setBottom(area.bottom() - ScrollBarHeight);
     return area;
@@ -355,7 +384,7 @@ WaveformWidget::ChannelData WaveformWidget::stereoChannel(int channel) const
 void WaveformWidget::buildPeaksForChannel(const ChannelData& data, const WaveformPeakIndex& index,
                                           QList<float>& mins, QList<float>& maxs)
 {
-    const int w = width();
+    const int w = traceWidth();
     if (w <= 0 || data.count == 0) {
         mins.clear();
         maxs.clear();
@@ -479,6 +508,11 @@ void WaveformWidget::drawLane(QPainter& painter, const QRect& area, const Channe
     QVector<QLine> played, ahead;
     played.reserve(columns);
     ahead.reserve(columns);
+    // Rows of the previous column, so that each column reaches the last:
+    // zoomed in far, a column holds one or two samples and would otherwise
+    // stand apart from its neighbours as a dash.
+    bool joined = false;
+    int previousTop = 0, previousBottom = 0;
     for (int c = 0; c < columns; ++c) {
         float mn = 1.0f, mx = -1.0f;
         if (direct) {
@@ -489,15 +523,22 @@ void WaveformWidget::drawLane(QPainter& painter, const QRect& area, const Channe
                 std::max(std::min(raw + static_cast<qsizetype>(samplesPerPixel) + 1, size), first + 1);
             WaveformPeakIndex::scan(values, first, end, mn, mx, data.stride);
         } else {
-            if (c >= mins.size() || c >= maxs.size())
+            if (c >= mins.size() || c >= maxs.size()) {
+                joined = false;
                 continue;
+            }
             mn = mins[c];
             mx = maxs[c];
         }
         const int x = area.left() + c;
-        const QLine line(x, valueToRow(mx, centre, half, rowTop, rowBottom), x,
-                         valueToRow(mn, centre, half, rowTop, rowBottom));
+        const int top = valueToRow(mx, centre, half, rowTop, rowBottom);
+        const int bottom = valueToRow(mn, centre, half, rowTop, rowBottom);
+        const QLine line(x, joined ? std::min(top, previousBottom) : top, x,
+                         joined ? std::max(bottom, previousTop) : bottom);
         (x < playheadX ? played : ahead).append(line);
+        joined = true;
+        previousTop = top;
+        previousBottom = bottom;
     }
     painter.setPen(QPen(progressColor, 1));
     painter.drawLines(played);
@@ -591,7 +632,7 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
     } else if (selecting) {
         selectionStart = xToSeconds(std::min(pressX, x));
         selectionEnd = xToSeconds(std::max(pressX, x));
-        const int w = width();
+        const int w = traceWidth();
         const double threshold = w > 0 ? 2.0 * visibleSeconds() / w : 0.001;
         selectionShown = (selectionEnd - selectionStart) > threshold;
         if (selectionShown)

@@ -4,12 +4,14 @@
 // selection band and a draggable playhead. Zooms from 1x to 512x with its own
 // horizontal scroll bar, by wheel, trackpad and pinch.
 //
-// Each pixel column shows the minimum and maximum of the samples under it.
+// Each pixel column shows the minimum and maximum of the samples under it,
+// joined to its neighbours so that the trace stays one line at any zoom.
 // Those come from a per-column cache of the visible range, rebuilt on data,
 // size, zoom and scroll changes; the cache reads a peak index built when the
 // data is set, so painting and rebuilding cost the same for a minute as for
 // an hour of audio.
 
+#include "common/SampleChannel.h"
 #include "widgets/WaveformPeakIndex.h"
 
 #include <QColor>
@@ -60,6 +62,11 @@ public:
     bool isStereo() const { return stereo; }
     QScrollBar* horizontalScrollBar() const { return scrollBar; }
 
+    // Room left of and right of the trace, so that its time axis can line up
+    // with a view beside it whose plot is inset (0, 0 by default: the trace
+    // uses the whole width).
+    void setHorizontalMargins(int left, int right);
+
     double xToSeconds(int x) const;
     int secondsToX(double seconds) const;
     QRect waveformArea() const;
@@ -77,6 +84,8 @@ signals:
     void playheadMoved(double seconds);
     void selectionChanged(double startSec, double endSec);
     void clicked(double seconds);
+    // The zoom or the view start changed (by any means).
+    void visibleRangeChanged(double zoom, double viewStartSec);
 
 protected:
     bool event(QEvent* event) override;
@@ -88,12 +97,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // One channel's values: value i at values[i * stride].
-    struct ChannelData {
-        const float* values = nullptr;
-        qsizetype count = 0;
-        qsizetype stride = 1;
-    };
+    using ChannelData = SampleChannel;
     ChannelData monoChannel() const;
     ChannelData stereoChannel(int channel) const; // 0 left, 1 right
 
@@ -108,6 +112,8 @@ private:
     double clampedViewStart(double seconds) const;
     void zoomAbout(double newZoom, int anchorX);
     void viewChanged();
+    void notifyVisibleRange();
+    int traceWidth() const;
 
     void drawBackground(QPainter& painter);
     void drawSelection(QPainter& painter);
@@ -139,6 +145,10 @@ private:
     double viewStartSec = 0.0;
     bool autoScroll = true;
     bool wheelZoomEnabled = true;
+    double notifiedZoom = 1.0;
+    double notifiedViewStart = 0.0;
+    int leftMargin = 0;
+    int rightMargin = 0;
     QScrollBar* scrollBar = nullptr;
     QColor waveColor{0x00, 0xf2, 0xff};
     QColor progressColor{0xff, 0x00, 0x55};

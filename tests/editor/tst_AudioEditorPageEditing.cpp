@@ -1,5 +1,5 @@
 // Editing on the single-track page: deleting a dragged selection, the
-// spectral-erase result, the page's keys, the tools, zoom limits, and a
+// page's keys, the tools, zoom limits, and a
 // transport without a sound server (playback ends at once, a take fails to
 // start and leaves the page idle).
 
@@ -65,7 +65,6 @@ private slots:
     void deleteKeepsStereoInStep();
     void deleteRefusedCases();
     void undoRedoKeys();
-    void spectralEraseIsOneStepAndDropsStereo();
     void eKeyCyclesTools();
     void eraseStrengthReachesViews();
     void zoomLimits();
@@ -180,36 +179,6 @@ void TestAudioEditorPageEditing::undoRedoKeys()
     // Redo on an empty side changes nothing.
     QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(page.samples, edited);
-}
-
-void TestAudioEditorPageEditing::spectralEraseIsOneStepAndDropsStereo()
-{
-    AudioEditorPage page;
-    QList<float> stereo;
-    const QList<float> tone = TestSupport::sineWave(1000.0, 1.0, Rate);
-    for (float v : tone)
-        stereo << v << v * 0.5f;
-    page.loadStereoAudioSamples(stereo, Rate);
-    const QList<float> mono = page.samples;
-    page.findChild<QComboBox*>()->setCurrentIndex(2); // both views
-
-    page.spectrum(1)->applySpectralErase(0.2, 0.6, 800.0f, 1200.0f, 1.0f);
-    QCOMPARE(page.samples, page.spectrum(1)->sampleList());
-    QVERIFY(page.samples != mono);
-    // The erase changed the mono list only: the stale stereo list goes in the same step.
-    QVERIFY(page.stereoSamples.isEmpty());
-    QCOMPARE(page.undoStack->count(), 1);
-    QCOMPARE(page.undoStack->undoText(), QStringLiteral("频谱擦除"));
-    QCOMPARE(status(page), QStringLiteral("频谱擦除完成"));
-    QCOMPARE(page.waveform(0)->isStereo(), false);
-    QCOMPARE(page.waveform(1)->isStereo(), false);
-    page.findChild<QComboBox*>()->setCurrentIndex(1);
-    QCOMPARE(page.spectrum(0)->sampleList(), page.samples);
-
-    page.undoStack->undo();
-    page.syncWaveforms();
-    QCOMPARE(page.samples, mono);
-    QCOMPARE(page.stereoSamples, stereo);
 }
 
 void TestAudioEditorPageEditing::eKeyCyclesTools()

@@ -221,14 +221,12 @@ private slots:
         widget.resize(600, 300);
         widget.setAudioData(input, Rate);
         widget.ensureSpectrumComputed();
-        widget.rebuildSpectrogramImage();
         widget.applySpectralErase(0.7, 1.1, 5000.0f, 7000.0f, 0.9f);
         QVERIFY(widget.isSpectrumComputed());
 
         SpectrumAnalyzerWidget fresh;
         fresh.setAudioData(widget.sampleList(), Rate);
         fresh.ensureSpectrumComputed();
-        fresh.rebuildSpectrogramImage();
         QCOMPARE(widget.spectrogramColumnCount(), fresh.spectrogramColumnCount());
         for (qsizetype c = 0; c < fresh.spectrogramColumnCount(); ++c)
             QCOMPARE(widget.spectrogramColumn(c), fresh.spectrogramColumn(c));
@@ -245,23 +243,26 @@ private slots:
         widget.resize(660, 330);                // plot rect 600 x 300 from (55, 5)
         widget.setAudioData(input, Rate);
         widget.ensureSpectrumComputed();
-        widget.rebuildSpectrogramImage();
         widget.setToolMode(SpectrumAnalyzerWidget::Erase);
         widget.setEraseStrength(1.0f);
         const QRect plot = widget.plotRect();
         QCOMPARE(plot, QRect(55, 5, 600, 300));
 
         // The picture's top row shows bin 1023, i.e. 1023 * rate / 2048 Hz;
-        // the row 164 px down shows bin (int)((1 - 164/300) * 1024) = 464,
-        // where the 10 kHz tone is (10000 / 21.53 = 464.4).
+        // the row 164 px down (its centre 164.5 / 300 of the way) shows bin
+        // 1023 - floor(164.5 / 300 * 1024) = 462, two bins under the 10 kHz
+        // tone (10000 / 21.53 = 464.4), well inside the brush.
         const double topFrequency = 1023.0 * Rate / 2048.0;
         const int y = 164;
         const QPoint pointer(plot.left() + 200, plot.top() + y);
+        QCOMPARE(widget.cellAt(pointer).bin, 462);
         const qsizetype far = 200;
         const QList<float> farColumn = widget.spectrogramColumn(far);
         const double columnSeconds = 512.0 / Rate;
-        const double t = (columnSeconds * widget.spectrogramColumnCount()) * 200.0 / 600.0;
-        const qsizetype column = qsizetype(t / columnSeconds);
+        // The time axis spans the 3 s of samples across the 600 px.
+        const double t = 3.0 * 200.0 / 600.0;
+        const qsizetype column = qsizetype(3.0 * 200.5 / 600.0 / columnSeconds);
+        QCOMPARE(widget.cellAt(pointer).column, column);
         QVERIFY(widget.spectrogramColumn(column)[464] > 0.9f);
 
         QSignalSpy changed(&widget, &SpectrumAnalyzerWidget::audioDataChanged);
@@ -290,28 +291,56 @@ private slots:
         QCOMPARE(widget.spectrogramColumn(far), farColumn);
     }
 
-    void dabsOnTheRightBandChangeNothing()
+    void eachBandErasesItsOwnChannel()
     {
+        // Left 3 kHz, right 3 kHz at another level: a dab on a band erases
+        // that band's channel only, and the mono list follows as the mix.
         SpectrumAnalyzerWidget widget;
         widget.resize(660, 330);
-        QList<float> stereo(2 * Rate);
-        const QList<float> mono = tone(3000.0, Rate, 0.4f);
+        const QList<float> left = tone(3000.0, Rate, 0.4f);
+        const QList<float> right = tone(3000.0, Rate, 0.2f);
+        QList<float> stereo(2 * Rate), mono(Rate);
         for (qsizetype i = 0; i < Rate; ++i) {
-            stereo[2 * i] = mono[i];
-            stereo[2 * i + 1] = mono[i];
+            stereo[2 * i] = left[i];
+            stereo[2 * i + 1] = right[i];
+            mono[i] = (left[i] + right[i]) * 0.5f;
         }
         widget.setAudioData(mono, Rate, stereo);
-        widget.ensureSpectrumComputed();
-        widget.rebuildSpectrogramImage();
-        QVERIFY(!widget.spectrogramImage(true).isNull());
         widget.setToolMode(SpectrumAnalyzerWidget::Erase);
+        widget.setEraseStrength(1.0f);
         QSignalSpy changed(&widget, &SpectrumAnalyzerWidget::audioDataChanged);
-        const QRect plot = widget.plotRect();
-        const QPoint lower(plot.left() + 100, plot.top() + 250);
-        QTest::mousePress(&widget, Qt::LeftButton, Qt::NoModifier, lower);
-        QTest::mouseRelease(&widget, Qt::LeftButton, Qt::NoModifier, lower);
-        QCOMPARE(changed.count(), 0);
-        QCOMPARE(widget.sampleList(), mono);
+        widget.ensureSpectrumComputed();
+        const QList<QRect> bands = widget.bandRects();
+        QCOMPARE(bands.size(), 2);
+        const QRect lower = bands[1];
+        const int y = lower.top() + int((1.0 - 3000.0 / widget.spectrogramTopFrequency()) * lower.height());
+        const QPoint pointer(lower.left() + lower.width() / 2, y);
+        QTest::mousePress(&widget, Qt::LeftButton, Qt::NoModifier, pointer);
+        QCOMPARE(widget.eraseStrokes().size(), 1);
+        QCOMPARE(widget.eraseStrokes().first().channel, int(SpectrumAnalyzerWidget::RightChannel));
+        QTest::mouseRelease(&widget, Qt::LeftButton, Qt::NoModifier, pointer);
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(widget.lastErase().right && !widget.lastErase().left);
+
+        const QList<float>& after = widget.stereoList();
+        QCOMPARE(after.size(), stereo.size());
+        QList<float> afterLeft(Rate), afterRight(Rate);
+        for (qsizetype i = 0; i < Rate; ++i) {
+            afterLeft[i] = after[2 * i];
+            afterRight[i] = after[2 * i + 1];
+            QCOMPARE(widget.sampleList()[i], (after[2 * i] + after[2 * i + 1]) * 0.5f);
+        }
+        QCOMPARE(afterLeft, left);
+        const auto stroke = widget.lastErase();
+        const qsizetype a = qsizetype(stroke.start * Rate), e = qsizetype(stroke.end * Rate);
+        QVERIFY(amplitudeAt(afterRight, 3000.0, a + 2048, e - 2048) < 0.2 * 0.01);
+        // The lists given were not written (the owner keeps them for undo).
+        QCOMPARE(stereo[2 * (a + 3000) + 1], right[a + 3000]);
+
+        // Without a channel, an erase takes both.
+        widget.applySpectralErase(0.0, 1.0, 2000.0f, 4000.0f, 1.0f);
+        QVERIFY(widget.lastErase().left && widget.lastErase().right);
+        QVERIFY(amplitudeAt(widget.sampleList(), 3000.0, Rate / 4, 3 * Rate / 4) < 0.3 * 0.01);
     }
 
     void strengthIsClamped()

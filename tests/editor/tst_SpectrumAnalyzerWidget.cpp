@@ -3,6 +3,7 @@
 #include "widgets/TimeAxisScale.h"
 
 #include <QtTest/QtTest>
+#include <QPainter>
 #include <QPointingDevice>
 #include <QScrollBar>
 #include <cmath>
@@ -172,12 +173,19 @@ private slots:
     {
         SpectrumAnalyzerWidget widget;
         widget.resize(660, 330);
-        const QImage empty = grab(widget, QStringLiteral("empty"));
-        int lit = 0;
-        for (int y = 0; y < empty.height(); ++y)
-            for (int x = 0; x < empty.width(); ++x)
-                lit += empty.pixel(x, y) != qRgb(20, 20, 30);
-        QVERIFY(lit > 20);
+        // Empty: the two lines centred over the whole widget in Arial 12 pt,
+        // in the empty-state colour, and nothing else.
+        QImage expected(widget.size(), QImage::Format_RGB32);
+        expected.fill(qRgb(20, 20, 30));
+        {
+            QPainter painter(&expected);
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            painter.setPen(QColor(100, 100, 120));
+            painter.setFont(QFont(QStringLiteral("Arial"), 12));
+            painter.drawText(expected.rect(), Qt::AlignCenter,
+                             QStringLiteral("暂无音频数据\n请录制或导入文件"));
+        }
+        QCOMPARE(grab(widget, QStringLiteral("empty")), expected);
 
         widget.setAudioData(tone(300.0, 80000, 8000, 0.3f), 8000);
         widget.setPlayheadPosition(5.0);          // x = 5 / 10 * 600 = 300
@@ -226,22 +234,79 @@ private slots:
         QVERIFY(bar->isHidden());
     }
 
+    // The read-out names the time, the frequency of the picture's row and
+    // the level of the cell under the pointer, in a box beside the pointer
+    // (to its left near the right edge).
     void pointerReadout()
     {
+        const int rate = 44100;
         SpectrumAnalyzerWidget widget;
-        widget.resize(660, 330);
-        widget.setAudioData(tone(300.0, 8000, 8000, 0.3f), 8000);
+        widget.resize(660, 330);                    // plot 600 x 300 from (55, 5)
+        widget.setAudioData(tone(4500.0, 2 * rate, rate, 0.5f), rate);
+        const QImage plain = grab(widget, QStringLiteral("readout-none"));
+
+        // The row where the tone is drawn, a third of the way across.
+        const int x = 55 + 200;
+        int toneRow = -1;
+        float loudest = -1000.0f;
+        for (int y = 5; y < 305; ++y) {
+            const auto cell = widget.cellAt(QPoint(x, y));
+            if (cell.valid && cell.level > loudest) {
+                loudest = cell.level;
+                toneRow = y;
+            }
+        }
         QSignalSpy frequency(&widget, &SpectrumAnalyzerWidget::frequencySelected);
         QSignalSpy magnitude(&widget, &SpectrumAnalyzerWidget::magnitudeSelected);
-        QMouseEvent move(QEvent::MouseMove, QPointF(355, 155), QPointF(355, 155), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&widget, &move);
+        const auto moveTo = [&](QPoint point) {
+            QMouseEvent move(QEvent::MouseMove, point, widget.mapToGlobal(QPointF(point)),
+                             Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(&widget, &move);
+        };
+        moveTo(QPoint(x, toneRow));
+        const auto cell = widget.cellAt(QPoint(x, toneRow));
+        QVERIFY(std::abs(cell.frequency - 4500.0f) <= float(rate) / 2048);
+        // The cell's own level: -100 dB at 0 to -30 dB at 1.
+        const float value = widget.spectrogramColumn(cell.column)[cell.bin];
+        QVERIFY(value > 0.9f);
+        QVERIFY(std::abs(cell.level - (-100.0f + 70.0f * value)) < 1e-4f);
         QCOMPARE(frequency.count(), 1);
-        // Halfway along the logarithmic 20 Hz..20 kHz axis: sqrt(20 * 20000).
-        QVERIFY(std::abs(frequency.first().at(0).toFloat() - 632.456f) < 0.05f);
-        // Halfway up the -100..-30 dB axis.
-        QVERIFY(std::abs(magnitude.first().at(0).toFloat() + 65.0f) < 1e-4f);
-        QVERIFY(!grab(widget, QStringLiteral("readout")).isNull());
+        QCOMPARE(frequency.first().at(0).toFloat(), cell.frequency);
+        QCOMPARE(magnitude.first().at(0).toFloat(), cell.level);
+        // 2 s over 600 px: 200 px is 0.667 s.
+        const QString expectedText =
+            QStringLiteral("00:00.667  %1 kHz  %2 dB")
+                .arg(QString::number(cell.frequency / 1000.0f, 'f', 2), QString::number(cell.level, 'f', 1));
+        QCOMPARE(widget.pointerReadoutText(), expectedText);
+        QVERIFY(expectedText.contains(QStringLiteral(" 4.4")) || expectedText.contains(QStringLiteral(" 4.5")));
+
+        const auto changedPixels = [&](const QImage& image) {
+            QRect changed;
+            for (int py = 0; py < image.height(); ++py)
+                for (int px = 0; px < image.width(); ++px)
+                    if (image.pixel(px, py) != plain.pixel(px, py))
+                        changed |= QRect(px, py, 1, 1);
+            return changed;
+        };
+        QRect box = widget.pointerReadoutRect();
+        QCOMPARE(box.left(), x + 8);
+        QCOMPARE(box.bottom(), toneRow - 1);
+        QRect drawn = changedPixels(grab(widget, QStringLiteral("readout-right")));
+        QVERIFY(!drawn.isEmpty() && box.adjusted(-1, -1, 1, 1).contains(drawn));
+        QVERIFY(drawn.width() >= box.width() - 2);
+
+        // Near the right edge the box goes to the pointer's left.
+        const int nearEdge = 640;
+        moveTo(QPoint(nearEdge, toneRow));
+        box = widget.pointerReadoutRect();
+        QCOMPARE(box.right(), nearEdge - 9);
+        drawn = changedPixels(grab(widget, QStringLiteral("readout-left")));
+        QVERIFY(!drawn.isEmpty() && box.adjusted(-1, -1, 1, 1).contains(drawn));
+
+        // Outside the bands there is no cell and no read-out.
+        moveTo(QPoint(20, 100));
+        QVERIFY(widget.pointerReadoutText().isEmpty());
+        QCOMPARE(grab(widget, QStringLiteral("readout-outside")), plain);
     }
 };
 

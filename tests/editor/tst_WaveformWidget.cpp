@@ -2,6 +2,7 @@
 #include "editor/WaveformWidget.h"
 
 #include <QtTest/QtTest>
+#include <QPainter>
 #include <QScrollBar>
 #include <cmath>
 #include <random>
@@ -111,14 +112,74 @@ private slots:
 
     void emptyStateIsPainted()
     {
+        // The two lines centred in the widget, Arial 13 in #646478, on the
+        // background, and nothing else.
         WaveformWidget widget;
         widget.resize(300, 150);
-        const QImage image = grab(widget, QStringLiteral("empty"));
-        int text = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                text += image.pixel(x, y) != Background;
-        QVERIFY(text > 20);
+        QImage expected(widget.size(), QImage::Format_RGB32);
+        expected.fill(Background);
+        {
+            QPainter painter(&expected);
+            painter.setPen(QColor(0x64, 0x64, 0x78));
+            painter.setFont(QFont(QStringLiteral("Arial"), 13));
+            painter.drawText(expected.rect(), Qt::AlignCenter,
+                             QStringLiteral("暂无音频数据\n请录制或导入文件"));
+        }
+        QCOMPARE(grab(widget, QStringLiteral("empty")), expected);
+    }
+
+    // At the highest zoom a column holds two or three samples; each column
+    // still reaches the rows of the one before, so the trace is one line.
+    void traceJoinedAtHighestZoom_data()
+    {
+        QTest::addColumn<double>("zoom");
+        QTest::newRow("512x") << 512.0;
+        QTest::newRow("100x") << 100.0;
+        QTest::newRow("whole") << 1.0;
+    }
+    void traceJoinedAtHighestZoom()
+    {
+        QFETCH(double, zoom);
+        const int rate = 44100;
+        QList<float> tone(30 * rate);
+        for (qsizetype i = 0; i < tone.size(); ++i)
+            tone[i] = 0.9f * float(std::sin(2.0 * M_PI * 3000.0 * double(i) / rate));
+        WaveformWidget widget;
+        widget.resize(1000, 200);
+        widget.setAudioData(tone, rate);
+        widget.setZoomLevel(zoom);
+        widget.setViewStartSec(12.3456);
+        widget.setPlayheadPosition(widget.getViewStartSec() + 1.0e-3);
+        const QImage image = grab(widget, QStringLiteral("joined-%1").arg(zoom));
+        const QRect area = widget.waveformArea();
+        const int centre = area.top() + area.height() / 2;
+        int previousTop = -1, previousBottom = -1;
+        for (int x = area.left() + 20; x <= area.right(); ++x) {
+            const auto trace = [&](int y) {
+                const QRgb pixel = image.pixel(x, y);
+                return pixel == Wave || pixel == Progress;
+            };
+            int top = -1, bottom = -1;
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                if (trace(y)) {
+                    top = top < 0 ? y : top;
+                    bottom = y;
+                }
+            }
+            // The centre line is drawn over the trace: a column that only
+            // touches the centre row shows no trace colour at all.
+            if (top < 0 && image.pixel(x, centre) == LaneLine)
+                top = bottom = centre;
+            else if (top >= 0 && (top == centre + 1 || bottom == centre - 1))
+                (top == centre + 1 ? top : bottom) = centre;
+            QVERIFY2(top >= 0, qPrintable(QStringLiteral("column %1 is empty").arg(x)));
+            if (previousTop >= 0)
+                QVERIFY2(top <= previousBottom + 1 && bottom >= previousTop - 1,
+                         qPrintable(QStringLiteral("column %1 rows %2-%3, before %4-%5")
+                                        .arg(x).arg(top).arg(bottom).arg(previousTop).arg(previousBottom)));
+            previousTop = top;
+            previousBottom = bottom;
+        }
     }
 
     void columnPeaksFollowTheColumnRule_data()
