@@ -608,11 +608,8 @@ void SpectrumAnalyzerWidget::setViewStartSec(double seconds)
 
 void SpectrumAnalyzerWidget::notifyVisibleRange()
 {
-    if (zoom == notifiedZoom && viewStart == notifiedViewStart)
-        return;
-    notifiedZoom = zoom;
-    notifiedViewStart = viewStart;
-    emit visibleRangeChanged(zoom, viewStart);
+    if (reportedRange.changed(zoom, viewStart))
+        emit visibleRangeChanged(zoom, viewStart);
 }
 
 void SpectrumAnalyzerWidget::updateScrollBar()

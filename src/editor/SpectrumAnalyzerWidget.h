@@ -22,6 +22,8 @@
 #include "editor/SpectrogramGrid.h"
 #include "editor/SpectrogramImageBuilder.h"
 
+#include "widgets/VisibleRangeTracker.h"
+
 #include <QColor>
 #include <QFont>
 #include <QImage>
@@ -293,8 +295,7 @@ private:
     bool pointerInside = false;
     double zoom = 1.0;
     double viewStart = 0.0;
-    double notifiedZoom = 1.0;
-    double notifiedViewStart = 0.0;
+    VisibleRangeTracker reportedRange;
     QScrollBar* scrollBar = nullptr;
     mutable QMutex dataLock;
     ToolMode toolMode = Normal;

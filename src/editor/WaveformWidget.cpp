@@ -249,11 +249,8 @@ void WaveformWidget::viewChanged()
 
 void WaveformWidget::notifyVisibleRange()
 {
-    if (zoomLevel == notifiedZoom && viewStartSec == notifiedViewStart)
-        return;
-    notifiedZoom = zoomLevel;
-    notifiedViewStart = viewStartSec;
-    emit visibleRangeChanged(zoomLevel, viewStartSec);
+    if (reportedRange.changed(zoomLevel, viewStartSec))
+        emit visibleRangeChanged(zoomLevel, viewStartSec);
 }
 
 void WaveformWidget::zoomAbout(double newZoom, int anchorX)

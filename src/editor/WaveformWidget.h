@@ -14,6 +14,8 @@
 #include "common/SampleChannel.h"
 #include "widgets/WaveformPeakIndex.h"
 
+#include "widgets/VisibleRangeTracker.h"
+
 #include <QColor>
 #include <QList>
 #include <QRect>
@@ -145,8 +147,7 @@ private:
     double viewStartSec = 0.0;
     bool autoScroll = true;
     bool wheelZoomEnabled = true;
-    double notifiedZoom = 1.0;
-    double notifiedViewStart = 0.0;
+    VisibleRangeTracker reportedRange;
     int leftMargin = 0;
     int rightMargin = 0;
     QScrollBar* scrollBar = nullptr;

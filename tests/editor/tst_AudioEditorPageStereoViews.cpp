@@ -41,18 +41,6 @@ QList<float> channel(const QList<float>& interleaved, int which)
     return out;
 }
 
-// Amplitude of the component at `frequency` in x[first, end).
-double amplitudeAt(const QList<float>& x, double frequency, qsizetype first, qsizetype end)
-{
-    double s = 0.0, c = 0.0;
-    for (qsizetype i = first; i < end; ++i) {
-        const double phase = 2.0 * M_PI * frequency * double(i) / Rate;
-        s += x[i] * std::sin(phase);
-        c += x[i] * std::cos(phase);
-    }
-    return 2.0 * std::sqrt(s * s + c * c) / double(end - first);
-}
-
 // The loudest bin of a spectrogram column.
 int loudestBin(const QList<float>& column)
 {
@@ -182,9 +170,9 @@ void TestAudioEditorPageStereoViews::strokeErasesOneChannelInOneStep()
     QCOMPARE(channel(page.stereoSamples, 1), right);
     const QList<float> erasedLeft = channel(page.stereoSamples, 0);
     const qsizetype a = qsizetype(0.6 * Rate), e = qsizetype(1.4 * Rate);
-    QVERIFY2(amplitudeAt(erasedLeft, 1000.0, a, e) < 0.5 * 0.01,
-             qPrintable(QString::number(amplitudeAt(erasedLeft, 1000.0, a, e))));
-    QVERIFY(amplitudeAt(erasedLeft, 1000.0, Rate / 20, Rate / 4) > 0.49);
+    QVERIFY2(TestSupport::amplitudeAt(erasedLeft, 1000.0, Rate, a, e) < 0.5 * 0.01,
+             qPrintable(QString::number(TestSupport::amplitudeAt(erasedLeft, 1000.0, Rate, a, e))));
+    QVERIFY(TestSupport::amplitudeAt(erasedLeft, 1000.0, Rate, Rate / 20, Rate / 4) > 0.49);
     for (qsizetype i = 0; i < page.samples.size(); ++i)
         QCOMPARE(page.samples[i], (page.stereoSamples[2 * i] + page.stereoSamples[2 * i + 1]) * 0.5f);
     QVERIFY(page.waveform(0)->isStereo());

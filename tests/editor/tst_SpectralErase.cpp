@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "editor/SpectralEraser.h"
 #include "editor/SpectrumAnalyzerWidget.h"
 
@@ -25,20 +26,6 @@ QList<float> mix(const QList<float>& a, const QList<float>& b)
     for (qsizetype i = 0; i < a.size(); ++i)
         out[i] = a[i] + b[i];
     return out;
-}
-
-// Amplitude of the component at `frequency` in x[first, end) by projection
-// on a sine and a cosine (the range holds many periods).
-double amplitudeAt(const QList<float>& x, double frequency, qsizetype first, qsizetype end)
-{
-    double s = 0.0, c = 0.0;
-    for (qsizetype i = first; i < end; ++i) {
-        const double phase = 2.0 * M_PI * frequency * double(i) / Rate;
-        s += x[i] * std::sin(phase);
-        c += x[i] * std::cos(phase);
-    }
-    const double length = double(end - first);
-    return 2.0 * std::sqrt(s * s + c * c) / length;
 }
 
 // The blocks of the hop grid (k * 512, 2048 long) that overlap [a, e) cover
@@ -78,14 +65,14 @@ private slots:
 
         // Samples whose every block lies inside [1 s, 2 s).
         const qsizetype inFirst = Rate + 2048, inEnd = 2 * Rate - 2048;
-        const double before = amplitudeAt(input, 5000.0, inFirst, inEnd);
+        const double before = TestSupport::amplitudeAt(input, 5000.0, Rate, inFirst, inEnd);
         QList<float> residual(out.size());
         double lowError = 0.0;
         for (qsizetype i = inFirst; i < inEnd; ++i) {
             residual[i] = out[i] - low[i];
             lowError = std::max(lowError, double(std::abs(residual[i])));
         }
-        const double after = amplitudeAt(residual, 5000.0, inFirst, inEnd);
+        const double after = TestSupport::amplitudeAt(residual, 5000.0, Rate, inFirst, inEnd);
         QVERIFY2(20.0 * std::log10(after / before) <= -40.0,
                  qPrintable(QString("5 kHz %1 -> %2").arg(before).arg(after)));
         QVERIFY2(lowError <= 1e-3, qPrintable(QString("1 kHz error %1").arg(lowError)));
@@ -112,7 +99,7 @@ private slots:
         QList<float> out = input;
         std::copy(result.samples.begin(), result.samples.end(), out.begin() + result.first);
         const qsizetype inFirst = Rate / 2 + 2048, inEnd = 3 * Rate / 2 - 2048;
-        const double ratio = amplitudeAt(out, 3000.0, inFirst, inEnd) / 0.5;
+        const double ratio = TestSupport::amplitudeAt(out, 3000.0, Rate, inFirst, inEnd) / 0.5;
         QVERIFY2(std::abs(ratio - 0.5) < 0.01, qPrintable(QString::number(ratio)));
     }
 
@@ -285,7 +272,7 @@ private slots:
         // The tone is gone where the dab's blocks lie wholly inside its time
         // range, and the columns show it again only where it is left.
         const qsizetype a = qsizetype(stroke.start * Rate), e = qsizetype(stroke.end * Rate);
-        const double after = amplitudeAt(widget.sampleList(), 10000.0, a + 2048, e - 2048);
+        const double after = TestSupport::amplitudeAt(widget.sampleList(), 10000.0, Rate, a + 2048, e - 2048);
         QVERIFY2(after < 0.5 * 0.01, qPrintable(QString::number(after)));
         QVERIFY(widget.spectrogramColumn(column)[464] < 0.1f);
         QCOMPARE(widget.spectrogramColumn(far), farColumn);
@@ -333,14 +320,14 @@ private slots:
         QCOMPARE(afterLeft, left);
         const auto stroke = widget.lastErase();
         const qsizetype a = qsizetype(stroke.start * Rate), e = qsizetype(stroke.end * Rate);
-        QVERIFY(amplitudeAt(afterRight, 3000.0, a + 2048, e - 2048) < 0.2 * 0.01);
+        QVERIFY(TestSupport::amplitudeAt(afterRight, 3000.0, Rate, a + 2048, e - 2048) < 0.2 * 0.01);
         // The lists given were not written (the owner keeps them for undo).
         QCOMPARE(stereo[2 * (a + 3000) + 1], right[a + 3000]);
 
         // Without a channel, an erase takes both.
         widget.applySpectralErase(0.0, 1.0, 2000.0f, 4000.0f, 1.0f);
         QVERIFY(widget.lastErase().left && widget.lastErase().right);
-        QVERIFY(amplitudeAt(widget.sampleList(), 3000.0, Rate / 4, 3 * Rate / 4) < 0.3 * 0.01);
+        QVERIFY(TestSupport::amplitudeAt(widget.sampleList(), 3000.0, Rate, Rate / 4, 3 * Rate / 4) < 0.3 * 0.01);
     }
 
     void strengthIsClamped()

@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "widgets/WaveformPeakIndex.h"
 #include "editor/WaveformWidget.h"
 
@@ -141,9 +142,7 @@ private slots:
     {
         QFETCH(double, zoom);
         const int rate = 44100;
-        QList<float> tone(30 * rate);
-        for (qsizetype i = 0; i < tone.size(); ++i)
-            tone[i] = 0.9f * float(std::sin(2.0 * M_PI * 3000.0 * double(i) / rate));
+        const QList<float> tone = TestSupport::sineWave(3000.0, 30.0, rate, 0.9f);
         WaveformWidget widget;
         widget.resize(1000, 200);
         widget.setAudioData(tone, rate);

@@ -51,6 +51,18 @@ QList<float> sineWave(double frequency, double seconds, int sampleRate, float am
     return out;
 }
 
+double amplitudeAt(const QList<float>& x, double frequency, int sampleRate, qsizetype first,
+                   qsizetype end)
+{
+    double s = 0.0, c = 0.0;
+    for (qsizetype i = first; i < end; ++i) {
+        const double phase = 2.0 * M_PI * frequency * double(i) / sampleRate;
+        s += x[i] * std::sin(phase);
+        c += x[i] * std::cos(phase);
+    }
+    return end > first ? 2.0 * std::sqrt(s * s + c * c) / double(end - first) : 0.0;
+}
+
 bool runCommand(const QString& program, const QStringList& args, QByteArray* standardOutput,
                 int timeoutMs)
 {

@@ -12,6 +12,10 @@
 namespace TestSupport {
 
 QList<float> sineWave(double frequency, double seconds, int sampleRate, float amplitude = 0.5f);
+// Amplitude of the component at `frequency` in x[first, end), by projection
+// on a sine and a cosine (the range should hold many periods).
+double amplitudeAt(const QList<float>& x, double frequency, int sampleRate, qsizetype first,
+                   qsizetype end);
 
 // Runs a program to completion; false when it cannot start, times out or exits non-zero.
 bool runCommand(const QString& program, const QStringList& args,
