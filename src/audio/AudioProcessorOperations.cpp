@@ -4,6 +4,7 @@
 
 #include "AudioProcessor.h"
 #include "CompressorCurve.h"
+#include "EqualiserBands.h"
 #include "dsp/VectorState.h"
 
 #include <algorithm>
@@ -39,87 +40,6 @@ float clampParam(float value, float low, float high)
     if (!(value >= low))
         return low;
     return value > high ? high : value;
-}
-
-struct Biquad {
-    float b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-};
-
-// RBJ cookbook coefficients for one equaliser band, already divided by a0.
-// Returns false for a type code the equaliser does not know.
-bool equaliserBand(int type, float freq, float gainDb, float q, int sampleRate, Biquad& out)
-{
-    q = std::max(q, 0.1f);
-    const float w0 = 2.0f * static_cast<float>(M_PI) * freq / static_cast<float>(sampleRate);
-    const float cs = std::cos(w0);
-    const float sn = std::sin(w0);
-    const float A = std::pow(10.0f, gainDb / 40.0f);
-    const float alpha = sn / (2.0f * q);
-    const float sqrtA2Alpha = 2.0f * std::sqrt(A) * alpha;
-
-    float b0, b1, b2, a0, a1, a2;
-    switch (type) {
-    case 0: // bell
-        b0 = 1 + alpha * A;
-        b1 = -2 * cs;
-        b2 = 1 - alpha * A;
-        a0 = 1 + alpha / A;
-        a1 = -2 * cs;
-        a2 = 1 - alpha / A;
-        break;
-    case 1: // low shelf
-        b0 = A * ((A + 1) - (A - 1) * cs + sqrtA2Alpha);
-        b1 = 2 * A * ((A - 1) - (A + 1) * cs);
-        b2 = A * ((A + 1) - (A - 1) * cs - sqrtA2Alpha);
-        a0 = (A + 1) + (A - 1) * cs + sqrtA2Alpha;
-        a1 = -2 * ((A - 1) + (A + 1) * cs);
-        a2 = (A + 1) + (A - 1) * cs - sqrtA2Alpha;
-        break;
-    case 2: // high shelf
-        b0 = A * ((A + 1) + (A - 1) * cs + sqrtA2Alpha);
-        b1 = -2 * A * ((A - 1) + (A + 1) * cs);
-        b2 = A * ((A + 1) + (A - 1) * cs - sqrtA2Alpha);
-        a0 = (A + 1) - (A - 1) * cs + sqrtA2Alpha;
-        a1 = 2 * ((A - 1) - (A + 1) * cs);
-        a2 = (A + 1) - (A - 1) * cs - sqrtA2Alpha;
-        break;
-    case 3: // low-pass
-        b0 = (1 - cs) / 2;
-        b1 = 1 - cs;
-        b2 = (1 - cs) / 2;
-        a0 = 1 + alpha;
-        a1 = -2 * cs;
-        a2 = 1 - alpha;
-        break;
-    case 4: // high-pass
-        b0 = (1 + cs) / 2;
-        b1 = -(1 + cs);
-        b2 = (1 + cs) / 2;
-        a0 = 1 + alpha;
-        a1 = -2 * cs;
-        a2 = 1 - alpha;
-        break;
-    case 5: // notch
-        b0 = 1;
-        b1 = -2 * cs;
-        b2 = 1;
-        a0 = 1 + alpha;
-        a1 = -2 * cs;
-        a2 = 1 - alpha;
-        break;
-    case 6: // band-pass, 0 dB peak
-        b0 = alpha;
-        b1 = 0;
-        b2 = -alpha;
-        a0 = 1 + alpha;
-        a1 = -2 * cs;
-        a2 = 1 - alpha;
-        break;
-    default:
-        return false;
-    }
-    out = {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
-    return true;
 }
 
 } // namespace
@@ -508,43 +428,16 @@ void AudioProcessor::applyParametricEQ(const float* freqs, const float* gainsDb,
 {
     if (samples.isEmpty() || sampleRate < 1)
         return;
-    std::vector<Biquad> bands;
-    if (count >= 1 && freqs && gainsDb && qs && types && enabled) {
-        for (int b = 0; b < count; ++b) {
-            const float f = freqs[b];
-            if (!enabled[b] || !(f >= 20.0f) || !(f <= 0.49f * sampleRate))
-                continue;
-            Biquad band;
-            if (equaliserBand(types[b], f, gainsDb[b], qs[b], sampleRate, band))
-                bands.push_back(band);
-        }
-    }
+    const std::vector<BiquadCoefficients> bands = EqualiserBands::appliedBands(
+        freqs, gainsDb, qs, types, enabled, count, static_cast<float>(sampleRate));
     if (!bands.empty() && channels >= 1) {
-        // The cascade runs band after band on each sample: each band sees
-        // exactly the output of the one before, and the independent band
-        // recursions overlap in the processor's pipeline.
-        struct State {
-            float z1 = 0, z2 = 0;
-        };
-        std::vector<State> states(bands.size());
+        std::vector<BiquadState> states(bands.size());
         const qint64 frames = samples.size() / channels;
         float* data = samples.data();
-        const size_t bandCount = bands.size();
         for (int c = 0; c < channels; ++c) {
-            std::fill(states.begin(), states.end(), State{});
-            for (qint64 i = 0; i < frames; ++i) {
-                float& v = data[i * channels + c];
-                float x = v;
-                for (size_t b = 0; b < bandCount; ++b) {
-                    const Biquad& q = bands[b];
-                    State& s = states[b];
-                    const float y = q.b0 * x + s.z1;
-                    s.z1 = q.b1 * x - q.a1 * y + s.z2;
-                    s.z2 = q.b2 * x - q.a2 * y;
-                    x = y;
-                }
-                v = x;
-            }
+            std::fill(states.begin(), states.end(), BiquadState{});
+            EqualiserBands::runCascade(bands.data(), states.data(), bands.size(), data + c, frames,
+                                       channels);
         }
     }
     emit audioProcessed();

@@ -259,6 +259,11 @@ void AudioEngine::setPlaybackProcessCallback(PlaybackProcessCallback callback)
     playbackProcessCallback.replace(std::move(callback), fence);
 }
 
+AudioEngine::PlaybackProcessCallback AudioEngine::currentPlaybackProcessCallback() const
+{
+    return playbackProcessCallback.copy();
+}
+
 int AudioEngine::streamCallback(void* output, void* input, unsigned int frames, double, unsigned int,
                                 void* userData)
 {

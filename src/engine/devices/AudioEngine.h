@@ -61,12 +61,18 @@ public:
     void setProcessCallback(ProcessCallback callback);
     void setRecordCallback(RecordCallback callback);
     void setPlaybackProcessCallback(PlaybackProcessCallback callback);
+    // The playback-process callback set now (empty when none), so that a
+    // temporary one can pass blocks on to it and put it back afterwards.
+    PlaybackProcessCallback currentPlaybackProcessCallback() const;
 
     bool isInitialized() const { return initialised.load(); }
     bool isRunning() const { return running.load(); }
     bool isRecording() const { return recording.load(); }
     bool isPlaying() const { return playing.load(); }
     int getPosition() const { return position.load(); }
+    // The list that playback reads (null when stopped): lets a user of a
+    // shared engine tell whether the playback running is its own.
+    const float* playbackData() const { return source; }
     int getSampleRate() const { return sampleRate; }
     int getBufferSize() const { return bufferSize; }
 

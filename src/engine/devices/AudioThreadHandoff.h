@@ -94,6 +94,14 @@ public:
     // Audio thread, inside a block: the function to call, or null.
     const Function* get() const noexcept { return value.get(); }
 
+    // GUI thread (the thread that replaces): a copy of the function set now,
+    // empty when none is.
+    Function copy() const
+    {
+        const Function* function = value.get();
+        return function ? *function : Function();
+    }
+
 private:
     AudioThreadValue<Function> value;
 };
