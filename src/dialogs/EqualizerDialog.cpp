@@ -1,20 +1,28 @@
 #include "dialogs/EqualizerDialog.h"
 
 #include "audio/AudioProcessor.h"
+#include "dialogs/EqualizerPreviewFilter.h"
+#include "dialogs/ParametricEQWidget.h"
 
-#include <QDoubleSpinBox>
-#include <QGridLayout>
+#include <QDebug>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace {
 
-constexpr int BandCount = 5;
-const float BandFrequencies[BandCount] = {80.0f, 250.0f, 1000.0f, 4000.0f, 12000.0f};
-constexpr float BandQ = 1.0f;
-constexpr int BellType = 0;
+constexpr int BandCount = ParametricEQWidget::BandCount;
+constexpr int EngineChannels = 2; // the engine's output blocks are interleaved stereo
+constexpr int FallbackRate = 44100;
+
+QPushButton* makeButton(const QString& text, const char* style, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setFixedWidth(80);
+    button->setStyleSheet(QLatin1String(style));
+    return button;
+}
 
 } // namespace
 
@@ -22,34 +30,164 @@ EqualizerDialog::EqualizerDialog(AudioProcessor* processor, AudioEngine* engine,
     : QDialog(parent)
     , processor(processor)
     , engine(engine)
+    , filter(std::make_shared<EqualizerPreviewFilter>())
 {
-    setWindowTitle(tr("参数均衡器 (Parametric EQ)"));
-    auto* layout = new QVBoxLayout(this);
-    auto* grid = new QGridLayout;
-    for (int band = 0; band < BandCount; ++band) {
-        auto* gain = new QDoubleSpinBox(this);
-        gain->setDecimals(1);
-        gain->setRange(-24, 24);
-        gain->setSingleStep(0.5);
-        gain->setSuffix(QStringLiteral(" dB"));
-        grid->addWidget(new QLabel(QStringLiteral("%1 Hz").arg(BandFrequencies[band]), this), 0, band);
-        grid->addWidget(gain, 1, band);
-        gainSpins.append(gain);
-    }
-    layout->addLayout(grid);
+    // The material's own rate: the engine may still be set to the rate of
+    // whatever it played last, and the preview must sound at the right speed.
+    if (processor && processor->sampleRate > 0)
+        sampleRate = processor->sampleRate;
+    else if (engine && engine->getSampleRate() > 0)
+        sampleRate = engine->getSampleRate();
+    else
+        sampleRate = FallbackRate;
 
-    auto* buttons = new QHBoxLayout;
-    auto* apply = new QPushButton(tr("应用"), this);
-    auto* cancel = new QPushButton(tr("取消"), this);
-    buttons->addStretch();
-    buttons->addWidget(apply);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    setWindowTitle(tr("参数均衡器 (Parametric EQ)"));
+    setMinimumSize(700, 380);
+    setupUI();
+    if (engine)
+        connect(engine, &QObject::destroyed, this, &EqualizerDialog::onEngineDestroyed);
+    else
+        previewButton->setEnabled(false);
+    if (processor) {
+        sourceSamples = processor->samples;
+        eqWidget->setAudioData(sourceSamples, sampleRate);
+    }
+    updateBiquadCoeffs();
+}
+
+EqualizerDialog::~EqualizerDialog()
+{
+    // The engine must neither read the copy nor call into the dialog once it is gone.
+    stopPreview();
+}
+
+void EqualizerDialog::setupUI()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(8);
+    layout->setContentsMargins(12, 12, 12, 12);
+
+    eqWidget = new ParametricEQWidget(this);
+    eqWidget->setMinimumHeight(260);
+    layout->addWidget(eqWidget, 1);
+    connect(eqWidget, &ParametricEQWidget::bandChanged, this, &EqualizerDialog::onBandChanged);
+
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    auto* reset = makeButton(tr("重置"),
+                             "QPushButton { background: #444; color: #ccc; border: 1px solid #666; "
+                             "border-radius: 4px; padding: 6px; }QPushButton:hover { background: #555; }",
+                             this);
+    previewButton = makeButton(tr("试听"),
+                               "QPushButton { background: #1565c0; color: #fff; border: none; "
+                               "border-radius: 4px; padding: 6px; }QPushButton:hover { background: "
+                               "#1976d2; }QPushButton:checked { background: #0d47a1; }"
+                               "QPushButton:disabled { background: #37474f; color: #90a4ae; }",
+                               this);
+    previewButton->setCheckable(true);
+    auto* apply = makeButton(tr("应用"),
+                             "QPushButton { background: #2e7d32; color: #fff; border: none; "
+                             "border-radius: 4px; padding: 6px; }QPushButton:hover { background: #388e3c; }",
+                             this);
+    auto* cancel = makeButton(tr("取消"),
+                              "QPushButton { background: #555; color: #ccc; border: 1px solid #666; "
+                              "border-radius: 4px; padding: 6px; }QPushButton:hover { background: #666; }",
+                              this);
+    for (QPushButton* button : {reset, previewButton, apply, cancel})
+        row->addWidget(button);
+    layout->addLayout(row);
+
+    connect(reset, &QPushButton::clicked, this, &EqualizerDialog::onReset);
+    connect(previewButton, &QPushButton::toggled, this, &EqualizerDialog::onPreview);
     connect(apply, &QPushButton::clicked, this, &EqualizerDialog::onApply);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
 
-    if (processor)
-        sourceSamples = processor->samples;
+void EqualizerDialog::updateBiquadCoeffs()
+{
+    EqualizerPreviewFilter::Band bands[BandCount];
+    for (int i = 0; i < BandCount; ++i) {
+        const ParametricEQWidget::EQBand b = eqWidget->band(i);
+        bands[i] = {b.enabled, b.frequency, b.gain, b.q, int(b.type)};
+    }
+    filter->setBands(bands, BandCount, float(sampleRate));
+}
+
+void EqualizerDialog::processAudioChunk(float* buffer, int frames, int channels)
+{
+    filter->process(buffer, frames, channels);
+}
+
+void EqualizerDialog::onBandChanged(int)
+{
+    updateBiquadCoeffs();
+}
+
+void EqualizerDialog::onReset()
+{
+    const float frequencies[BandCount] = {80.0f, 250.0f, 1000.0f, 4000.0f, 12000.0f};
+    for (int i = 0; i < BandCount; ++i) {
+        ParametricEQWidget::EQBand band;
+        band.frequency = frequencies[i];
+        eqWidget->setBand(i, band);
+    }
+    eqWidget->update();
+    updateBiquadCoeffs();
+}
+
+void EqualizerDialog::onPreview(bool checked)
+{
+    if (!checked) {
+        stopPreview();
+        return;
+    }
+    if (!engine || sourceSamples.isEmpty() || previewing) {
+        const QSignalBlocker blocker(previewButton);
+        previewButton->setChecked(previewing);
+        return;
+    }
+    updateBiquadCoeffs();
+    filter->resetState(); // no block runs through the filter before the callback below
+    previousCallback = engine->currentPlaybackProcessCallback();
+    engine->setPlaybackProcessCallback(
+        [shared = filter, previous = previousCallback](float* buffer, int frames) {
+            shared->process(buffer, frames, EngineChannels);
+            if (previous)
+                previous(buffer, frames);
+        });
+    previewing = true;
+    if (!engine->startPlayback(sourceSamples.constData(), int(sourceSamples.size()), sampleRate, 0)) {
+        qWarning() << "EqualizerDialog: preview playback could not start";
+        stopPreview();
+        const QSignalBlocker blocker(previewButton);
+        previewButton->setChecked(false);
+    }
+}
+
+void EqualizerDialog::stopPreview()
+{
+    if (!previewing)
+        return;
+    previewing = false;
+    if (!engine) {
+        previousCallback = {};
+        return;
+    }
+    // Only our own playback is stopped: the editor may have started its own since.
+    if (engine->playbackData() == sourceSamples.constData())
+        engine->stopPlayback();
+    engine->setPlaybackProcessCallback(std::move(previousCallback));
+    previousCallback = {};
+}
+
+void EqualizerDialog::onEngineDestroyed()
+{
+    // The engine cleared its callbacks and let go of the copy as it went.
+    previewing = false;
+    previousCallback = {};
+    const QSignalBlocker blocker(previewButton);
+    previewButton->setChecked(false);
+    previewButton->setEnabled(false);
 }
 
 void EqualizerDialog::applyEQ()
@@ -58,21 +196,23 @@ void EqualizerDialog::applyEQ()
         return;
     processor->samples = sourceSamples;
     processor->channels = 1;
-    float gains[BandCount];
-    float qs[BandCount];
+    float freqs[BandCount], gains[BandCount], qs[BandCount];
     int types[BandCount];
     bool enabled[BandCount];
-    for (int band = 0; band < BandCount; ++band) {
-        gains[band] = float(gainSpins[band]->value());
-        qs[band] = BandQ;
-        types[band] = BellType;
-        enabled[band] = true;
+    for (int i = 0; i < BandCount; ++i) {
+        const ParametricEQWidget::EQBand b = eqWidget->band(i);
+        freqs[i] = b.frequency;
+        gains[i] = b.gain;
+        qs[i] = b.q;
+        types[i] = int(b.type);
+        enabled[i] = b.enabled;
     }
-    processor->applyParametricEQ(BandFrequencies, gains, qs, types, enabled, BandCount);
+    processor->applyParametricEQ(freqs, gains, qs, types, enabled, BandCount);
 }
 
 void EqualizerDialog::onApply()
 {
+    stopPreview();
     applyEQ();
     accept();
 }

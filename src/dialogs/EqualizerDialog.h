@@ -1,28 +1,66 @@
 #pragma once
-// Five-band equaliser over the single-track editor's mono audio. The editor
-// hands over an AudioProcessor holding a copy of its list (and its engine,
-// possibly null) and, on accepted(), reads the processor's samples back.
+// Five-band parametric equaliser over the single-track editor's mono audio:
+// the EQ curve editor over a spectrum of the audio, a live preview on the
+// editor's engine and "应用", which equalises the processor's list. The
+// editor hands over an AudioProcessor holding a copy of its list (and its
+// engine, possibly null) and, on accepted(), reads the processor's samples
+// back. The dialog changes nothing in the editor.
+//
+// The preview runs on the engine's audio thread: the engine passes every
+// output block through its playback-process callback, where the dialog's
+// filter works on it and then hands it on to the callback that was set
+// before (the editor's level meters), which it puts back when the preview
+// ends. The engine may be deleted while the dialog is open (the editor
+// replaces it for a recording take): the dialog then forgets it.
+
+#include "engine/devices/AudioEngine.h"
 
 #include <QDialog>
 #include <QList>
+#include <QPointer>
 
-class AudioEngine;
+#include <memory>
+
 class AudioProcessor;
-class QDoubleSpinBox;
+class EqualizerPreviewFilter;
+class ParametricEQWidget;
+class QPushButton;
 
 class EqualizerDialog : public QDialog {
     Q_OBJECT
 public:
     EqualizerDialog(AudioProcessor* processor, AudioEngine* engine, QWidget* parent);
+    ~EqualizerDialog() override;
+
+    ParametricEQWidget* curveEditor() const { return eqWidget; }
+    bool isPreviewing() const { return previewing; }
+    int previewSampleRate() const { return sampleRate; }
+
+    // The preview filter over `frames` frames of `channels` interleaved values,
+    // as the audio thread runs it.
+    void processAudioChunk(float* buffer, int frames, int channels = 1);
 
 public slots:
     void onApply();
+    void onPreview(bool checked);
+    void onReset();
+    void onBandChanged(int index);
 
 private:
+    void setupUI();
+    void updateBiquadCoeffs();
     void applyEQ();
+    void stopPreview();
+    void onEngineDestroyed();
 
     AudioProcessor* processor = nullptr; // not owned, may be null
-    AudioEngine* engine = nullptr;       // not owned, may be null
-    QList<float> sourceSamples;
-    QList<QDoubleSpinBox*> gainSpins;    // one per band, in band order
+    QPointer<AudioEngine> engine;        // not owned, may be null or go away
+    ParametricEQWidget* eqWidget = nullptr;
+    QPushButton* previewButton = nullptr;
+    QList<float> sourceSamples; // the engine reads it while the preview plays
+    bool previewing = false;
+    int sampleRate = 44100;
+    std::shared_ptr<EqualizerPreviewFilter> filter;
+    // The callback the engine had before the preview, put back after it.
+    AudioEngine::PlaybackProcessCallback previousCallback;
 };

@@ -82,6 +82,8 @@ void AudioEditorPage::showEqualizerDialog()
 {
     if (!effectAllowed(true))
         return;
+    // The equaliser previews on the page's engine: make sure there is one.
+    ensurePlaybackEngine();
     AudioProcessor* processor = createEffectProcessor();
     auto* dialog = new EqualizerDialog(processor, engine, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
