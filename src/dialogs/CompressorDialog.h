@@ -2,30 +2,72 @@
 // Dynamic-range compression of the single-track editor's mono audio. The
 // editor hands over an AudioProcessor holding a copy of its list and, on
 // accepted(), reads the processor's samples back as the compressed list.
+//
+// Every preview and the applied result start again from the copy taken at
+// construction, so nothing compounds; a preview left in the processor when
+// the dialog goes is undone. The level read-out is a static estimate from
+// the peak of the audio through the same curve the compressor applies
+// (compressorGainReductionDb), drawn beside it as a transfer curve.
 
 #include <QDialog>
 #include <QList>
 
 class AudioProcessor;
+class CompressorCurveWidget;
 class QDoubleSpinBox;
+class QGridLayout;
+class QLabel;
+class QSlider;
 
 class CompressorDialog : public QDialog {
     Q_OBJECT
 public:
     CompressorDialog(AudioProcessor* processor, QWidget* parent);
+    ~CompressorDialog() override;
+
+    // 20·log10 of the largest |x|, -96 for silence.
+    static double peakDb(const QList<float>& samples);
 
 public slots:
     void onApply();
+    void onPreview();
+    void onReset();
+    void updateGainReductionDisplay();
 
 private:
+    struct Parameter {
+        QSlider* slider = nullptr;
+        QDoubleSpinBox* spin = nullptr;
+    };
+
+    void setupUI();
+    void connectSignals();
     void applyParameters();
+    void restoreSource();
+    Parameter addParameter(QGridLayout* grid, int row, const QString& name,
+                           const QString& suffix, double minimum, double maximum, double value,
+                           double step);
+    static void setReadout(QLabel* label, double db);
 
     AudioProcessor* processor = nullptr; // not owned, may be null
     QList<float> sourceSamples;
+    bool previewing = false;
+    double sourcePeakDb = -96.0;
+
     QDoubleSpinBox* thresholdSpin = nullptr;
     QDoubleSpinBox* ratioSpin = nullptr;
     QDoubleSpinBox* attackSpin = nullptr;
     QDoubleSpinBox* releaseSpin = nullptr;
     QDoubleSpinBox* makeupSpin = nullptr;
     QDoubleSpinBox* kneeSpin = nullptr;
+    QSlider* thresholdSlider = nullptr;
+    QSlider* ratioSlider = nullptr;
+    QSlider* attackSlider = nullptr;
+    QSlider* releaseSlider = nullptr;
+    QSlider* makeupSlider = nullptr;
+    QSlider* kneeSlider = nullptr;
+    QLabel* gainReductionLabel = nullptr;
+    QLabel* inputLevelLabel = nullptr;
+    QLabel* outputLevelLabel = nullptr;
+    CompressorCurveWidget* curveView = nullptr;
 };
