@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QImage>
 #include <QProcess>
+#include <QPushButton>
 #include <QSet>
 #include <QStandardPaths>
 #include <cmath>
@@ -211,6 +212,14 @@ bool saveScreenshot(const QPixmap& pixmap, const QString& fileName)
     }
     qInfo("Screenshots: wrote %s", qPrintable(path));
     return true;
+}
+
+QPushButton* buttonWithText(const QWidget& parent, const QString& text)
+{
+    for (QPushButton* button : parent.findChildren<QPushButton*>())
+        if (button->text() == text)
+            return button;
+    return nullptr;
 }
 
 } // namespace TestSupport

@@ -9,6 +9,9 @@
 #include <QStringList>
 #include <QtTest/QtTest>
 
+class QPushButton;
+class QWidget;
+
 namespace TestSupport {
 
 QList<float> sineWave(double frequency, double seconds, int sampleRate, float amplitude = 0.5f);
@@ -61,6 +64,9 @@ QString screenshotDir();
 // Saves a picture there as PNG; false (with a test failure message) when the
 // picture is empty, one flat colour or cannot be written.
 bool saveScreenshot(const QPixmap& pixmap, const QString& fileName);
+
+// The first push button below `parent` showing exactly `text`, or null.
+QPushButton* buttonWithText(const QWidget& parent, const QString& text);
 
 } // namespace TestSupport
 

@@ -1,0 +1,143 @@
+// Pitch correction: a sung note found and pulled onto its note, the audio
+// outside the notes left alone, and the targets as the user moves them.
+
+#include "TestSupport.h"
+#include "audio/dsp/YinPitchDetector.h"
+#include "dialogs/PitchCorrectionDialog.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QtTest/QtTest>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int Rate = 44100;
+
+// Silence, 0.6 s of a tone, silence.
+QList<float> toneInSilence(double frequency)
+{
+    QList<float> out(Rate / 4, 0.0f);
+    out += TestSupport::sineWave(frequency, 0.6, Rate, 0.5f);
+    out += QList<float>(Rate / 4, 0.0f);
+    return out;
+}
+
+double medianPitch(const QList<float>& samples, qsizetype from, qsizetype to)
+{
+    YinPitchDetector yin;
+    yin.configure(Rate, 40, 10, 0.15f);
+    const auto frames = yin.detect(samples.constData() + from, size_t(to - from));
+    std::vector<double> found;
+    for (const PitchFrame& f : frames)
+        if (f.frequency > 0)
+            found.push_back(f.frequency);
+    if (found.empty())
+        return 0.0;
+    std::nth_element(found.begin(), found.begin() + long(found.size() / 2), found.end());
+    return found[found.size() / 2];
+}
+
+} // namespace
+
+class PitchCorrectionTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sharpNoteIsPulledOntoA4()
+    {
+        const QList<float> input = toneInSilence(450.0);
+        PitchCorrectionDialog dialog(input, Rate, nullptr);
+        const auto& segments = dialog.session().noteSegments();
+        QCOMPARE(segments.size(), size_t(1));
+        QCOMPARE(segments[0].targetMidi, 69);
+        QVERIFY(std::fabs(segments[0].shiftSemitones + 0.389f) < 0.01f);
+        QCOMPARE(dialog.infoText(), QStringLiteral("1 个音高段"));
+        QCOMPARE(dialog.correctedSamples, input); // until applied
+
+        QSignalSpy accepted(&dialog, &QDialog::accepted);
+        TestSupport::buttonWithText(dialog, QStringLiteral("应用"))->click();
+        QCOMPARE(accepted.count(), 1);
+        const QList<float>& out = dialog.correctedSamples;
+        QCOMPARE(out.size(), input.size());
+        const qsizetype hop = dialog.session().hopSize();
+        const qsizetype s0 = segments[0].startFrame * hop, s1 = segments[0].endFrame * hop;
+        QVERIFY(std::fabs(medianPitch(out, s0 + 4410, s1 - 4410) - 440.0) < 1.0);
+        // Outside the segment nothing changed, and the crossfade's ends meet the input.
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            if (i <= s0 || i >= s1 - 1)
+                QVERIFY2(out[i] == input[i], qPrintable(QString::number(i)));
+        }
+    }
+
+    void silenceHasNoSegments()
+    {
+        const QList<float> silence(Rate, 0.0f);
+        PitchCorrectionDialog dialog(silence, Rate, nullptr);
+        QCOMPARE(dialog.infoText(), QStringLiteral("0 个音高段"));
+        QCOMPARE(dialog.geometry().scrollSeconds, 0.0);
+        dialog.runCorrection();
+        QCOMPARE(dialog.correctedSamples, silence);
+    }
+
+    void crossfadeIsSymmetric()
+    {
+        const float expected[] = {0, 1 / 3.0f, 2 / 3.0f, 1, 1, 1, 1, 2 / 3.0f, 1 / 3.0f, 0};
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(PitchCorrectionSession::crossfadeGain(i, 10, 3), expected[i]);
+            QCOMPARE(PitchCorrectionSession::crossfadeGain(i, 10, 3),
+                     PitchCorrectionSession::crossfadeGain(9 - i, 10, 3));
+            QCOMPARE(PitchCorrectionSession::crossfadeGain(i, 10, 0), 1.0f);
+        }
+        // Longer fades than half the segment never step above the ramps.
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(PitchCorrectionSession::crossfadeGain(i, 10, 8) <= 4.5f / 8);
+    }
+
+    void targetsFollowTheUser()
+    {
+        PitchCorrectionDialog dialog(toneInSilence(450.0), Rate, nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const PitchCorrectionSegment& segment = dialog.session().noteSegments()[0];
+        const PitchRollGeometry& view = dialog.geometry();
+        const double middle = dialog.session().frameTime((segment.startFrame + segment.endFrame) / 2);
+        const QPoint on(view.secToX(middle), int(view.rowCentre(69)));
+        QCOMPARE(dialog.hitTestSegment(on), 0);
+
+        // 100 px up at 24 px a row: 4.17 rows, so four semitones.
+        QTest::mousePress(&dialog, Qt::LeftButton, {}, on);
+        QMouseEvent move(QEvent::MouseMove, on - QPoint(0, 100), dialog.mapToGlobal(on - QPoint(0, 100)),
+                         Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(&dialog, &move);
+        QTest::mouseRelease(&dialog, Qt::LeftButton, {}, on - QPoint(0, 100));
+        QCOMPARE(segment.targetMidi, 73);
+        QVERIFY(segment.manual);
+        QCOMPARE(dialog.infoText(), QStringLiteral("1 个音高段 | 目标: 73"));
+
+        // A manual target keeps its note whatever the strength did meanwhile.
+        auto* strength = dialog.findChild<QSlider*>();
+        strength->setValue(50);
+        QVERIFY(segment.targetFreq < YinPitchDetector::midiToFrequency(73));
+        strength->setValue(100);
+        QCOMPARE(segment.targetMidi, 73);
+        QVERIFY(std::fabs(segment.targetFreq - YinPitchDetector::midiToFrequency(73)) < 0.01);
+
+        // Up and Down on the selected segment; the ends hold.
+        QTest::keyClick(&dialog, Qt::Key_Down);
+        QCOMPARE(segment.targetMidi, 72);
+        for (int i = 0; i < 60; ++i)
+            QTest::keyClick(&dialog, Qt::Key_Up);
+        QCOMPARE(segment.targetMidi, 127);
+
+        // The ruler places the playhead.
+        QTest::mouseClick(&dialog, Qt::LeftButton, {}, QPoint(48 + 150, 10));
+        QCOMPARE(dialog.playhead(), view.scrollSeconds + 1.5);
+    }
+};
+
+QTEST_MAIN(PitchCorrectionTest)
+#include "tst_PitchCorrection.moc"
