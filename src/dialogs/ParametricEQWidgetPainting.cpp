@@ -10,25 +10,28 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPolygonF>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
-QPainterPath responsePath(const std::vector<double>& frequencies, const std::vector<float>& values,
-                          const QRect& graph)
+constexpr float FlatDb = 0.01f;
+
+// A polyline rather than a path: the curves have two points a pixel, and
+// polylines stroke much faster.
+QPolygonF responseLine(const std::vector<double>& frequencies, const std::vector<float>& values,
+                       const QRect& graph)
 {
-    QPainterPath path;
+    QPolygonF line(qsizetype(frequencies.size()));
     for (size_t i = 0; i < frequencies.size(); ++i) {
         const double x = EqualizerCurve::freqToX(frequencies[i], graph);
         const double y = std::clamp(EqualizerCurve::dbToY(values[i], graph), double(graph.top()),
                                     double(graph.bottom()));
-        if (i == 0)
-            path.moveTo(x, y);
-        else
-            path.lineTo(x, y);
+        line[qsizetype(i)] = QPointF(x, y);
     }
-    return path;
+    return line;
 }
 
 } // namespace
@@ -59,24 +62,43 @@ void ParametricEQWidget::drawEQCurve(QPainter& painter)
 {
     const int n = std::max(128, 2 * graphRect.width());
     const std::vector<double> frequencies = EqualizerCurve::logFrequencies(n);
-    const QList<float> curve = computeEQCurve(n);
-    const QPainterPath path =
-        responsePath(frequencies, std::vector<float>(curve.begin(), curve.end()), graphRect);
-
-    CurveFill::fillUnder(painter, path, graphRect.left(), graphRect.right(), graphRect.top(),
-                         graphRect.bottom(), curveColor, 30, 3);
-
-    painter.setPen(QPen(curveColor, 2));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawPath(path);
-
-    for (const EQBand& b : bands) {
+    // Each band's response once: for its own curve and for the sum.
+    std::vector<std::vector<float>> responses(BandCount);
+    std::vector<float> sum(size_t(n), masterGain);
+    for (int i = 0; i < BandCount; ++i) {
+        const EQBand& b = bands[size_t(i)];
         if (!b.enabled)
             continue;
-        const std::vector<float> own = EqualizerCurve::bandResponse(
+        responses[size_t(i)] = EqualizerCurve::bandResponse(
             {b.enabled, b.frequency, b.gain, b.q, int(b.type)}, frequencies, sampleRate());
-        painter.setPen(QPen(CurveFill::withAlpha(b.color, 100), 1, Qt::DashLine));
-        painter.drawPath(responsePath(frequencies, own, graphRect));
+        for (size_t k = 0; k < sum.size(); ++k)
+            sum[k] += responses[size_t(i)][k];
+    }
+
+    const QPolygonF line = responseLine(frequencies, sum, graphRect);
+    QPainterPath path;
+    path.addPolygon(line);
+    CurveFill::fillUnder(painter, path, graphRect.left(), graphRect.right(), graphRect.top(),
+                         graphRect.bottom(), curveColor, 30, 3);
+    painter.setPen(QPen(curveColor, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPolyline(line);
+
+    for (int i = 0; i < BandCount; ++i) {
+        const std::vector<float>& own = responses[size_t(i)];
+        if (own.empty())
+            continue;
+        painter.setPen(QPen(CurveFill::withAlpha(bands[size_t(i)].color, 100), 1, Qt::DashLine));
+        // Dashing is costly per segment: a band's own curve is drawn only
+        // where it leaves 0 dB (the rest lies on the 0 dB line).
+        const QPolygonF bandLine = responseLine(frequencies, own, graphRect);
+        qsizetype first = 0, last = bandLine.size() - 1;
+        while (first < last && std::fabs(own[size_t(first)]) < FlatDb)
+            ++first;
+        while (last > first && std::fabs(own[size_t(last)]) < FlatDb)
+            --last;
+        if (last > first)
+            painter.drawPolyline(bandLine.constData() + first, int(last - first + 1));
     }
 
     const int zeroY = int(graphRect.top() + graphRect.height() * 0.5);
@@ -135,10 +157,11 @@ void ParametricEQWidget::drawBandLabel(QPainter& painter, int index, const QPoin
     painter.setBrush(QColor(0, 0, 0, 160));
     painter.drawRoundedRect(box, 3, 3);
     const QRectF inner = box.adjusted(4, 2, -2, -2);
+    // Drawn at their baselines: the text layout of a rectangle is the slow path.
     painter.setPen(b.color);
-    painter.drawText(inner, Qt::AlignLeft | Qt::AlignTop, lines.first());
+    painter.drawText(QPointF(inner.left(), inner.top() + metrics.ascent()), lines.first());
     painter.setPen(QColor(200, 200, 200));
-    painter.drawText(inner, Qt::AlignLeft | Qt::AlignBottom, lines.last());
+    painter.drawText(QPointF(inner.left(), inner.bottom() - metrics.descent()), lines.last());
 }
 
 void ParametricEQWidget::drawBypassOverlay(QPainter& painter)

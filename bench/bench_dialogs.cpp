@@ -1,0 +1,158 @@
+// Speed of the equaliser dialog's graphics, each against one 60 Hz frame
+// (16 ms) and printed beside a plain double-precision loop doing the same
+// arithmetic in the same run:
+// - the analyser's 4096-point spectrum (window, transform, levels);
+// - one paint of the EQ curve editor 1920 px wide (analyser backdrop,
+//   combined curve and the five band curves).
+
+#include "BenchSupport.h"
+
+#include "dialogs/FrequencyAnalysis.h"
+#include "dialogs/FrequencyAnalyzerWidget.h"
+#include "dialogs/ParametricEQWidget.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QLoggingCategory>
+#include <QPainter>
+
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int Rate = 44100;
+constexpr double FrameSeconds = 1.0 / 60.0;
+
+// Hann window, radix-2 transform and levels, all in double.
+std::vector<double> referenceSpectrum(const std::vector<float>& input)
+{
+    const size_t n = input.size();
+    std::vector<std::complex<double>> a(n);
+    for (size_t i = 0; i < n; ++i)
+        a[i] = input[i] * 0.5 * (1.0 - std::cos(2.0 * M_PI * double(i) / double(n - 1)));
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(a[i], a[j]);
+    }
+    for (size_t len = 2; len <= n; len <<= 1) {
+        const std::complex<double> step = std::polar(1.0, -2.0 * M_PI / double(len));
+        for (size_t i = 0; i < n; i += len) {
+            std::complex<double> w = 1.0;
+            for (size_t j = 0; j < len / 2; ++j, w *= step) {
+                const std::complex<double> u = a[i + j], v = a[i + j + len / 2] * w;
+                a[i + j] = u + v;
+                a[i + j + len / 2] = u - v;
+            }
+        }
+    }
+    std::vector<double> levels(n / 2 + 1);
+    for (size_t k = 0; k <= n / 2; ++k)
+        levels[k] = 20.0 * std::log10(std::max(std::abs(a[k]) / double(n / 2), 1e-10));
+    return levels;
+}
+
+// The six curves of a paint (sum and five bands), cookbook magnitudes in double.
+double referenceCurves(int points)
+{
+    const double f0[] = {80, 250, 1000, 4000, 12000};
+    const double gain[] = {4, -3, 6, -5, 3};
+    double checksum = 0.0;
+    std::vector<double> sum(size_t(points), 0.0);
+    for (int b = 0; b < 5; ++b) {
+        const double w0 = 2 * M_PI * f0[b] / Rate, c = std::cos(w0), alpha = std::sin(w0) / 2;
+        const double A = std::pow(10.0, gain[b] / 40);
+        const double b0 = 1 + alpha * A, b1 = -2 * c, b2 = 1 - alpha * A;
+        const double a0 = 1 + alpha / A, a1 = -2 * c, a2 = 1 - alpha / A;
+        for (int i = 0; i < points; ++i) {
+            const double f = std::pow(10.0, 3.0 * i / (points - 1) + 1.30103);
+            const std::complex<double> z = std::polar(1.0, -2 * M_PI * f / Rate);
+            const double db = 20 * std::log10(std::abs((b0 + b1 * z + b2 * z * z) / (a0 + a1 * z + a2 * z * z)));
+            sum[size_t(i)] += db;
+            checksum += db;
+        }
+    }
+    for (double v : sum)
+        checksum += v;
+    return checksum;
+}
+
+bool reportFrame(const char* name, double ours, double reference)
+{
+    const bool ok = ours <= FrameSeconds;
+    std::printf("%-48s ours %8.3f ms | plain double loop %8.3f ms | ratio %6.2f | goal <= 16.7 ms %s\n",
+                name, ours * 1e3, reference * 1e3, ours / reference, ok ? "OK" : "SLOW");
+    std::fflush(stdout);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    bool allOk = true;
+
+    // ---- analyser spectrum ----
+    {
+        std::vector<float> block(4096);
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = float(0.5 * std::sin(0.031 * double(i)) + 0.1 * std::sin(0.77 * double(i)));
+        FrequencyAnalysis analysis;
+        QList<float> levels;
+        constexpr int Runs = 200;
+        const double ours = Bench::timeBest([&] {
+            for (int r = 0; r < Runs; ++r)
+                analysis.computeSpectrumFromBuffer(block.data(), int(block.size()), levels);
+        }) / Runs;
+        double sink = 0.0;
+        const double reference = Bench::timeBest([&] {
+            for (int r = 0; r < Runs; ++r)
+                sink += referenceSpectrum(block)[100];
+        }) / Runs;
+        allOk &= reportFrame("analyser spectrum, 4096 points", ours, reference);
+        if (sink == 1.0)
+            std::printf(" ");
+    }
+
+    // ---- EQ curve paint ----
+    {
+        ParametricEQWidget eq;
+        eq.resize(1920, 600);
+        const float gains[] = {4, -3, 6, -5, 3};
+        for (int b = 0; b < 5; ++b)
+            eq.setBandGain(b, gains[b]);
+        QList<float> music(Rate * 2);
+        for (qsizetype i = 0; i < music.size(); ++i)
+            music[i] = float(0.4 * std::sin(0.05 * double(i)) + 0.1 * std::sin(0.9 * double(i)));
+        eq.setAudioData(music, Rate);
+        FrequencyAnalysis& analysis = eq.analyzerWidget()->analyser();
+        for (int i = 0; i < 6; ++i) {
+            analysis.feedStep();
+            analysis.updateSpectrum();
+        }
+        QImage target(eq.size(), QImage::Format_ARGB32_Premultiplied);
+        constexpr int Runs = 20;
+        const double ours = Bench::timeBest([&] {
+            for (int r = 0; r < Runs; ++r)
+                eq.render(&target);
+        }) / Runs;
+        const int points = 2 * ParametricEQWidget::graphRectFor(eq.size()).width();
+        double sink = 0.0;
+        const double reference = Bench::timeBest([&] {
+            for (int r = 0; r < Runs; ++r)
+                sink += referenceCurves(points);
+        }) / Runs;
+        allOk &= reportFrame("EQ curve paint, 1920 px", ours, reference);
+        if (sink == 1.0)
+            std::printf(" ");
+    }
+    return allOk ? 0 : 1;
+}
