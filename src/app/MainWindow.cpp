@@ -7,6 +7,7 @@
 #include "app/WindowPlacement.h"
 #include "widgets/LoadingOverlay.h"
 #include "editor/AudioEditorPage.h"
+#include "multitrack/MixerPage.h"
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include <QCloseEvent>
@@ -65,8 +66,9 @@ void MainWindow::setupUi()
     welcomePage = new WelcomePage(this);
     audioEditorPage = new AudioEditorPage(this);
     multiTrackPage = new MultiTrackEditorPage(this);
-    mixerPage = new QWidget(this);
-    // The mixer page takes the multitrack page's track list and plug-in bridge here.
+    mixerPage = new MixerPage(this);
+    mixerPage->setTracks(&multiTrackPage->tracks);
+    mixerPage->setPluginBridge(multiTrackPage->pluginBridge);
 
     stackedWidget->addWidget(welcomePage);
     stackedWidget->addWidget(audioEditorPage);

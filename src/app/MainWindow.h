@@ -24,6 +24,7 @@
 
 class AudioEditorPage;
 class LoadingOverlay;
+class MixerPage;
 class MultiTrackEditorPage;
 class QLabel;
 class QStackedWidget;
@@ -74,8 +75,7 @@ protected:
     WelcomePage* welcomePage = nullptr;
     AudioEditorPage* audioEditorPage = nullptr;
     MultiTrackEditorPage* multiTrackPage = nullptr;
-    // The mixer stands as a plain page until its class joins.
-    QWidget* mixerPage = nullptr;
+    MixerPage* mixerPage = nullptr;
     LoadingOverlay* loadingOverlay = nullptr;
     ShellActions actions;
     QLabel* statusLabel = nullptr;

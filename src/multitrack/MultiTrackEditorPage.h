@@ -29,8 +29,9 @@
 // MultiTrackEditorPageClipDialog.cpp and MultiTrackEditorPagePluginEditors.cpp
 // (the handlers of the rows and the ruler), MultiTrackEditorPageRecording.cpp
 // (audio and MIDI takes), MultiTrackEditorPageMixdown.cpp (offline mix for
-// export) and MultiTrackEditorPageInstruments.cpp (SoundFont folder, live
-// MIDI, MIDI device dialog).
+// export), MultiTrackEditorPageInstruments.cpp (SoundFont folder, live MIDI,
+// MIDI device dialog) and MultiTrackEditorPagePianoRolls.cpp (the piano rolls
+// the rows open).
 
 #include "engine/devices/MultiTrackAudioEngine.h"
 #include "engine/instruments/PianoSampler.h"
@@ -128,6 +129,15 @@ public:
     void showVideoButtonOnTrack(int index);
     // The latest clip end over all tracks, 0 without clips.
     double projectLength() const;
+
+    // ---- piano rolls (MultiTrackEditorPagePianoRolls.cpp) ----
+    // Closes and deletes the piano rolls open on track `index`'s MIDI clips
+    // (an index out of range does nothing). Call it before anything adds,
+    // removes, moves or replaces that track's MIDI clips: the rolls edit
+    // the clips through their addresses.
+    void closePianoRollsForTrack(int index);
+    // The undo commands announce their MIDI clip changes here.
+    void midiClipsAboutToChange(int index) override;
 
     // ---- zoom, time display, snapping and markers ----
     void applyZoom(double zoom, int anchorX);

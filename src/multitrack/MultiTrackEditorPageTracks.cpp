@@ -261,6 +261,8 @@ void MultiTrackEditorPage::updateRuler()
 void MultiTrackEditorPage::syncPlayheadAll(double sec)
 {
     forEachLane([sec](auto* lane) { lane->setPlayheadPosition(sec); });
+    for (TrackRowWidget* row : rows)
+        row->setPianoRollPlayhead(sec);
     ruler->setPlayheadPosition(sec);
     updateTimeLabel(sec);
     if (videoDialog)

@@ -4,6 +4,7 @@
 #include "engine/instruments/SF2Sampler.h"
 #include "multitrack/AudioClipWidget.h"
 #include "multitrack/MidiClipWidget.h"
+#include "multitrack/PianoRollDialog.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "plugins/AudioPluginBridge.h"
 
@@ -11,6 +12,8 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+
+#include <algorithm>
 
 namespace {
 
@@ -33,7 +36,10 @@ TrackRowWidget::TrackRowWidget(QWidget* parent)
     trackHeader = new TrackHeaderWidget(this);
 }
 
-TrackRowWidget::~TrackRowWidget() = default;
+TrackRowWidget::~TrackRowWidget()
+{
+    closePianoRolls();
+}
 
 ClipLaneWidget* TrackRowWidget::lane() const
 {
@@ -183,6 +189,8 @@ void TrackRowWidget::onMidiClipCreated(double startSec, double durationSec)
 {
     if (!track)
         return;
+    // The append may move the clips the open rolls edit.
+    closePianoRolls();
     MidiClip clip;
     clip.id = int(track->midiClips.size());
     clip.start = startSec;
@@ -197,7 +205,59 @@ void TrackRowWidget::onMidiClipDoubleClicked(int clipIndex)
 {
     if (!track || clipIndex < 0 || clipIndex >= int(track->midiClips.size()))
         return;
-    // The piano roll opens over track->midiClips[clipIndex] here once it exists.
+    auto* roll = new PianoRollDialog(&track->midiClips[size_t(clipIndex)], track->color, sf2Sampler,
+                                     pianoSampler, this);
+    // A closed roll goes at once: it must not outlive the clip it edits.
+    roll->setAttribute(Qt::WA_DeleteOnClose);
+    openRolls.emplace_back(roll);
+    connect(roll, &QDialog::finished, this, [this, roll] {
+        roll->detachClip();
+        forgetPianoRoll(roll);
+        if (midiClipLane)
+            midiClipLane->update();
+        emit trackChanged();
+    });
+    roll->show();
+}
+
+void TrackRowWidget::forgetPianoRoll(PianoRollDialog* roll)
+{
+    openRolls.erase(std::remove_if(openRolls.begin(), openRolls.end(),
+                                   [roll](const QPointer<PianoRollDialog>& open) {
+                                       return open.isNull() || open == roll;
+                                   }),
+                    openRolls.end());
+}
+
+std::vector<PianoRollDialog*> TrackRowWidget::pianoRolls() const
+{
+    std::vector<PianoRollDialog*> rolls;
+    for (const QPointer<PianoRollDialog>& roll : openRolls) {
+        if (roll)
+            rolls.push_back(roll);
+    }
+    return rolls;
+}
+
+void TrackRowWidget::closePianoRolls()
+{
+    const std::vector<QPointer<PianoRollDialog>> rolls = std::move(openRolls);
+    openRolls.clear();
+    for (const QPointer<PianoRollDialog>& roll : rolls) {
+        if (!roll)
+            continue;
+        roll->disconnect(this);
+        roll->detachClip();
+        delete roll.data();
+    }
+}
+
+void TrackRowWidget::setPianoRollPlayhead(double sec)
+{
+    for (const QPointer<PianoRollDialog>& roll : openRolls) {
+        if (roll)
+            roll->setPlayheadPosition(sec);
+    }
 }
 
 void TrackRowWidget::updateIndex(int index)
@@ -207,6 +267,8 @@ void TrackRowWidget::updateIndex(int index)
 
 void TrackRowWidget::rebindTrackData(TrackData* value)
 {
+    if (!value)
+        closePianoRolls();
     track = value;
     if (midiClipLane)
         midiClipLane->setTrackData(track);

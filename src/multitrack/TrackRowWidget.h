@@ -8,18 +8,27 @@
 // The row owns its header and lane through Qt parenthood until the page
 // moves them into its columns. It holds a plain pointer into the page's
 // track vector, re-pointed by rebindTrackData whenever the vector moves.
+//
+// A double-clicked MIDI clip opens in a piano roll, a child dialog of the
+// row that edits the clip through its address. Moving the track vector
+// keeps that address (the clip vector's storage moves with it); anything
+// that adds, removes or replaces the track's MIDI clips must first close
+// the row's rolls (closePianoRolls, or the page's closePianoRollsForTrack).
 
 #include "multitrack/TrackInstrumentList.h"
 #include "project/TrackRowHost.h"
 
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 class AudioClipWidget;
 class AudioPluginBridge;
 class ClipLaneWidget;
 class MidiClipWidget;
+class PianoRollDialog;
 class PianoSampler;
 class SF2Sampler;
 class TrackHeaderWidget;
@@ -35,7 +44,8 @@ public:
     void setTrackData(TrackData* track, int index, SF2Sampler* sf2, PianoSampler* piano,
                       AudioPluginBridge* bridge);
     void updateIndex(int index) override;
-    // Re-points the row and its lane; the header is not refreshed.
+    // Re-points the row and its lane; the header is not refreshed. A row
+    // left without a track closes its piano rolls.
     void rebindTrackData(TrackData* track) override;
     void setSelected(bool selected);
 
@@ -47,6 +57,14 @@ public:
     TrackData* trackData() const { return track; }
     int index() const { return trackIndex; }
     bool isSelected() const { return selected; }
+
+    // The piano rolls open on this row's clips, oldest first.
+    std::vector<PianoRollDialog*> pianoRolls() const;
+    // Closes and deletes every open piano roll at once, without reporting
+    // the track as changed: the caller is about to change its MIDI clips.
+    void closePianoRolls();
+    // Hands the timeline playhead to the open piano rolls.
+    void setPianoRollPlayhead(double sec);
 
 signals:
     void playheadMoved(double sec);
@@ -76,6 +94,7 @@ private:
     void onInstrumentChanged(int entry);
     void onMidiClipCreated(double startSec, double durationSec);
     void onMidiClipDoubleClicked(int clipIndex);
+    void forgetPianoRoll(PianoRollDialog* roll);
     // Forwards the signals both lane kinds share.
     void connectLane(ClipLaneWidget* lane);
 
@@ -89,4 +108,5 @@ private:
     PianoSampler* pianoSampler = nullptr;
     AudioPluginBridge* pluginBridge = nullptr;
     std::unique_ptr<TrackInstrumentList> instruments;
+    std::vector<QPointer<PianoRollDialog>> openRolls;
 };

@@ -65,10 +65,12 @@ void TrackClipsSnapshotCommand::apply(bool useAfter)
     TrackData* track = page ? page->trackAt(trackIndex) : nullptr;
     if (!track)
         return;
-    if (isMidi)
+    if (isMidi) {
+        page->midiClipsAboutToChange(trackIndex);
         track->midiClips = useAfter ? midiAfter : midiBefore;
-    else
+    } else {
         track->audioClips = useAfter ? audioAfter : audioBefore;
+    }
 }
 
 void TrackClipsSnapshotCommand::undo() { apply(false); }
@@ -97,6 +99,8 @@ void MoveClipCommand::redo()
     TrackData* to = page ? page->trackAt(toIndex) : nullptr;
     if (!from || !to)
         return;
+    if (isMidi)
+        announceMidiChange();
     moved = isMidi ? takeAndAppend(from->midiClips, to->midiClips, clipIndex, midiClip)
                    : takeAndAppend(from->audioClips, to->audioClips, clipIndex, audioClip);
 }
@@ -111,9 +115,18 @@ void MoveClipCommand::undo()
     if (!from || !to)
         return;
     if (isMidi)
+        announceMidiChange();
+    if (isMidi)
         putBack(from->midiClips, to->midiClips, clipIndex, midiClip);
     else
         putBack(from->audioClips, to->audioClips, clipIndex, audioClip);
+}
+
+void MoveClipCommand::announceMidiChange()
+{
+    page->midiClipsAboutToChange(fromIndex);
+    if (toIndex != fromIndex)
+        page->midiClipsAboutToChange(toIndex);
 }
 
 // ---- AddTrackCommand
@@ -284,12 +297,16 @@ MidiClip* MidiNoteSnapshotCommand::clip() const
 
 void MidiNoteSnapshotCommand::undo()
 {
-    if (MidiClip* target = clip())
+    if (MidiClip* target = clip()) {
+        page->midiClipsAboutToChange(trackIndex);
         target->notes = before;
+    }
 }
 
 void MidiNoteSnapshotCommand::redo()
 {
-    if (MidiClip* target = clip())
+    if (MidiClip* target = clip()) {
+        page->midiClipsAboutToChange(trackIndex);
         target->notes = after;
+    }
 }

@@ -73,6 +73,8 @@ public:
     void redo() override;
 
 private:
+    void announceMidiChange();
+
     TrackRowHost* page;
     int fromIndex;
     int toIndex;

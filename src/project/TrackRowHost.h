@@ -35,6 +35,10 @@ public:
     virtual void destroyTrackRow(int index) = 0;
     // Recomputes the project length and the ruler's range.
     virtual void updateRuler() = 0;
+    // Called right before a command adds, removes or replaces MIDI clips of
+    // track `index` (or their notes): whatever edits those clips through
+    // their addresses must let go of them now.
+    virtual void midiClipsAboutToChange(int index) { (void)index; }
 
     // Track `index`, or null when the index is out of range. The address is
     // good only until the track list next changes size.

@@ -5,25 +5,18 @@
 #include "engine/devices/Metronome.h"
 #include "engine/instruments/PianoSampler.h"
 #include "engine/devices/StereoPcmConverter.h"
+#include "NoSoundServer.h"
 
 #include <QtTest/QtTest>
 #include <cstring>
 
 class LiveAudioPlayerTest : public QObject {
     Q_OBJECT
-
-    QTemporaryDir config;
-
 private slots:
     void initTestCase()
     {
         // No sound server for this process, and none started on its behalf.
-        QFile conf(config.filePath("client.conf"));
-        QVERIFY(conf.open(QIODevice::WriteOnly));
-        conf.write("autospawn = no\ndefault-server = unix:/nonexistent/pulse\n");
-        conf.close();
-        qputenv("PULSE_CLIENTCONFIG", conf.fileName().toUtf8());
-        qputenv("PULSE_SERVER", "unix:/nonexistent/pulse");
+        QVERIFY(TestSupport::disconnectFromSoundServers());
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     }
 

@@ -1,0 +1,309 @@
+#include "multitrack/PianoRollDialog.h"
+
+#include "engine/devices/PushAudioSink.h"
+#include "engine/instruments/PianoSampler.h"
+#include "engine/instruments/SF2Sampler.h"
+#include "multitrack/PreviewPlaybackDevice.h"
+
+#include <QAudioSink>
+#include <QDebug>
+#include <QMediaDevices>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int DefaultPreviewRate = 44100;
+
+} // namespace
+
+PianoRollDialog::PianoRollDialog(MidiClip* editedClip, const QColor& color, SF2Sampler* sf2,
+                                 PianoSampler* piano, QWidget* parent)
+    : QDialog(parent), clip(editedClip), clipColor(color), sampler(sf2), pianoSampler(piano)
+{
+    setWindowTitle(tr("Piano Roll"));
+    resize(960, 640);
+    setMinimumSize(600, 400);
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    startPreviewRenderer();
+}
+
+PianoRollDialog::~PianoRollDialog()
+{
+    stopPreviewRenderer();
+    if (sampler)
+        sampler->allNotesOff();
+    if (pianoSampler)
+        pianoSampler->allNotesOff();
+}
+
+void PianoRollDialog::setPlayheadPosition(double seconds)
+{
+    playheadSeconds = seconds;
+    update();
+}
+
+void PianoRollDialog::detachClip()
+{
+    clip = nullptr;
+    dragMode = NoDrag;
+    moveNoteIndex = -1;
+    resizeNoteIndex = -1;
+    velocityDragging = false;
+    selectedNotes.clear();
+    stopPreviewRenderer();
+    if (sampler)
+        sampler->allNotesOff();
+    if (pianoSampler)
+        pianoSampler->allNotesOff();
+    soundingKey = -1;
+    update();
+}
+
+// ---- geometry
+
+QRect PianoRollDialog::rulerArea() const
+{
+    return QRect(QPoint(KeyColumnWidth, 0), QPoint(width() - 1, RulerHeight - 1));
+}
+
+QRect PianoRollDialog::gridArea() const
+{
+    return QRect(QPoint(KeyColumnWidth, RulerHeight),
+                 QPoint(width() - 1, height() - VelocityPanelHeight - BottomStripHeight - 1));
+}
+
+QRect PianoRollDialog::pianoKeyArea() const
+{
+    return QRect(QPoint(0, RulerHeight),
+                 QPoint(KeyColumnWidth - 1, height() - VelocityPanelHeight - BottomStripHeight - 1));
+}
+
+QRect PianoRollDialog::velocityArea() const
+{
+    return QRect(QPoint(KeyColumnWidth, height() - VelocityPanelHeight - BottomStripHeight),
+                 QPoint(width() - 1, height() - BottomStripHeight - 1));
+}
+
+int PianoRollDialog::beatToX(double beat) const
+{
+    return int(zoomX * (beat - scrollBeat) * PixelsPerBeat) + KeyColumnWidth;
+}
+
+double PianoRollDialog::xToBeat(int x) const
+{
+    return scrollBeat + (x - KeyColumnWidth) / (PixelsPerBeat * zoomX);
+}
+
+int PianoRollDialog::pitchToY(int pitch) const
+{
+    return int(zoomY * (TopPitch - pitch) * PixelsPerRow) - scrollY + RulerHeight;
+}
+
+int PianoRollDialog::rowHeight() const
+{
+    return int(PixelsPerRow * zoomY);
+}
+
+int PianoRollDialog::yToPitch(int y) const
+{
+    const int row = rowHeight();
+    if (row == 0)
+        return 0;
+    return TopPitch - (y + scrollY - RulerHeight) / row;
+}
+
+void PianoRollDialog::snapToGrid(double& beat)
+{
+    beat = std::round(beat * 4.0) / 4.0;
+}
+
+double PianoRollDialog::visibleBeats() const
+{
+    return (width() - KeyColumnWidth) / (PixelsPerBeat * zoomX);
+}
+
+void PianoRollDialog::clampScroll()
+{
+    if (!clip)
+        return;
+    const double clipBeats = secondsToBeats(clip->duration);
+    scrollBeat = std::max(0.0, std::min(scrollBeat, clipBeats - visibleBeats()));
+}
+
+int PianoRollDialog::noteLeft(const MidiNote& note) const
+{
+    return beatToX(secondsToBeats(note.start));
+}
+
+int PianoRollDialog::noteRight(const MidiNote& note) const
+{
+    return beatToX(secondsToBeats(note.start + note.duration));
+}
+
+bool PianoRollDialog::validNote(int index) const
+{
+    return clip && index >= 0 && index < int(clip->notes.size());
+}
+
+std::vector<int> PianoRollDialog::notesInRowAt(int y) const
+{
+    std::vector<int> found;
+    if (!clip)
+        return found;
+    const int row = rowHeight();
+    // Last first: the note drawn on top answers first.
+    for (int i = int(clip->notes.size()) - 1; i >= 0; --i) {
+        const int top = pitchToY(clip->notes[size_t(i)].pitch);
+        if (y >= top && y < top + row)
+            found.push_back(i);
+    }
+    return found;
+}
+
+int PianoRollDialog::hitTestNote(const QPoint& pos) const
+{
+    for (int i : notesInRowAt(pos.y())) {
+        const MidiNote& note = clip->notes[size_t(i)];
+        if (pos.x() >= noteLeft(note) && pos.x() <= noteRight(note))
+            return i;
+    }
+    return -1;
+}
+
+int PianoRollDialog::hitTestNoteEdge(const QPoint& pos) const
+{
+    for (int i : notesInRowAt(pos.y())) {
+        const MidiNote& note = clip->notes[size_t(i)];
+        if (std::abs(pos.x() - noteRight(note)) <= EdgeGrabPixels)
+            return 2 * i + 1;
+        if (std::abs(pos.x() - noteLeft(note)) <= EdgeGrabPixels)
+            return 2 * i;
+    }
+    return -1;
+}
+
+int PianoRollDialog::velocityAt(int y) const
+{
+    const int panelTop = height() - VelocityPanelHeight - BottomStripHeight;
+    const double fraction = 1.0 - double(y - panelTop) / VelocityPanelHeight;
+    return std::clamp(int(fraction * 127.0), 1, 127);
+}
+
+// ---- auditions
+
+bool PianoRollDialog::hasAuditionInstrument() const
+{
+    return (sampler && sampler->isLoaded()) || (pianoSampler && pianoSampler->sampleCount() > 0);
+}
+
+void PianoRollDialog::keepInstrumentAtOutputRate()
+{
+    // Only the instrument heard here, and only when its rate differs: the
+    // live output shares it and must not be retuned by an open roll.
+    if (outputRate <= 0)
+        return;
+    if (sampler && sampler->isLoaded()) {
+        if (sampler->sampleRate() != outputRate)
+            sampler->setSampleRate(outputRate);
+    } else if (pianoSampler && pianoSampler->sampleCount() > 0) {
+        if (pianoSampler->sampleRate() != outputRate)
+            pianoSampler->setSampleRate(outputRate);
+    }
+}
+
+void PianoRollDialog::auditionOn(int pitch, int velocity)
+{
+    keepInstrumentAtOutputRate();
+    if (sampler && sampler->isLoaded())
+        sampler->noteOn(0, pitch, velocity);
+    else if (pianoSampler && pianoSampler->sampleCount() > 0)
+        pianoSampler->noteOn(pitch, velocity);
+}
+
+void PianoRollDialog::auditionOff(int pitch)
+{
+    if (sampler && sampler->isLoaded())
+        sampler->noteOff(0, pitch);
+    else if (pianoSampler && pianoSampler->sampleCount() > 0)
+        pianoSampler->noteOff(pitch);
+}
+
+// ---- preview output
+
+int PianoRollDialog::previewSampleRate() const
+{
+    return audioSink ? outputRate : 0;
+}
+
+void PianoRollDialog::startPreviewRenderer()
+{
+    if (audioSink)
+        return;
+    const bool pianoLoaded = pianoSampler && pianoSampler->sampleCount() > 0;
+    qDebug() << "PianoRollDialog: starting preview renderer"
+             << "sampler=" << (sampler ? "yes" : "no") << "pianoSampler=" << (pianoSampler ? "yes" : "no")
+             << "pianoLoaded=" << (pianoLoaded ? "true" : "false");
+
+    // Ask for the rate the heard instrument already runs at, so that notes
+    // the live output is sounding with it keep their pitch.
+    int wanted = DefaultPreviewRate;
+    if (sampler && sampler->isLoaded())
+        wanted = sampler->sampleRate();
+    else if (pianoSampler)
+        wanted = pianoSampler->sampleRate();
+    else if (sampler)
+        wanted = sampler->sampleRate();
+
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (device.isNull()) {
+        qWarning() << "PianoRollDialog: no audio output device, preview is silent";
+        return;
+    }
+    bool preferred = false;
+    const QAudioFormat format = PushAudioSink::chooseFormat(device, wanted, &preferred);
+    if (!format.isValid() || !StereoPcmConverter(format).isValid()) {
+        qWarning() << "PianoRollDialog: the output offers no usable format, preview is silent";
+        return;
+    }
+    if (preferred)
+        qDebug() << "PianoRollDialog: format not supported, using the device's" << format.sampleRate() << "Hz,"
+                 << format.channelCount() << "ch";
+    outputRate = format.sampleRate();
+    keepInstrumentAtOutputRate();
+
+    audioSink = new QAudioSink(device, format, this);
+    audioSink->setVolume(1.0);
+    previewDevice = new PreviewPlaybackDevice(sampler, pianoSampler, format);
+    // Unbuffered: what the sink reads is rendered at that moment, not ahead.
+    previewDevice->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    audioSink->start(previewDevice);
+    if (audioSink->error() != QAudio::NoError || audioSink->state() == QAudio::StoppedState) {
+        qWarning() << "PianoRollDialog: the audio output did not start, preview is silent";
+        stopPreviewRenderer();
+        return;
+    }
+    qDebug() << "PianoRollDialog: preview renderer started";
+}
+
+void PianoRollDialog::stopPreviewRenderer()
+{
+    if (audioSink) {
+        audioSink->stop();
+        delete audioSink;
+        audioSink = nullptr;
+    }
+    if (previewDevice) {
+        previewDevice->close();
+        delete previewDevice;
+        previewDevice = nullptr;
+    }
+    outputRate = 0;
+}

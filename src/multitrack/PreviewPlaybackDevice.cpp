@@ -1,0 +1,57 @@
+#include "multitrack/PreviewPlaybackDevice.h"
+
+#include "engine/instruments/PianoSampler.h"
+#include "engine/instruments/SF2Sampler.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Frames rendered per step; the block lives on the stack, so the audio
+// thread never allocates.
+constexpr int kChunkFrames = 512;
+
+} // namespace
+
+PreviewPlaybackDevice::PreviewPlaybackDevice(SF2Sampler* sf2, PianoSampler* piano,
+                                             const QAudioFormat& format, QObject* parent)
+    : QIODevice(parent), sampler(sf2), pianoSampler(piano), converter(format)
+{
+}
+
+PreviewPlaybackDevice::~PreviewPlaybackDevice() = default;
+
+qint64 PreviewPlaybackDevice::readData(char* data, qint64 maxSize)
+{
+    if (maxSize <= 0)
+        return 0;
+    std::memset(data, 0, size_t(maxSize));
+    if (!converter.isValid())
+        return maxSize;
+    SF2Sampler* sf2 = sampler && sampler->isLoaded() ? sampler : nullptr;
+    PianoSampler* piano = !sf2 && pianoSampler && pianoSampler->sampleCount() > 0 ? pianoSampler : nullptr;
+    if (!sf2 && !piano)
+        return maxSize;
+
+    const int frameBytes = converter.bytesPerFrame();
+    const qint64 frames = maxSize / frameBytes;
+    short block[2 * kChunkFrames];
+    for (qint64 done = 0; done < frames;) {
+        const int count = int(std::min<qint64>(kChunkFrames, frames - done));
+        if (sf2)
+            sf2->renderLive(block, count);
+        else
+            piano->renderLive(block, count);
+        converter.convert(block, count, data + done * frameBytes);
+        done += count;
+    }
+    return maxSize;
+}
+
+qint64 PreviewPlaybackDevice::writeData(const char* data, qint64 maxSize)
+{
+    Q_UNUSED(data);
+    Q_UNUSED(maxSize);
+    return 0;
+}

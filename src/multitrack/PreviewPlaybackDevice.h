@@ -1,0 +1,39 @@
+#pragma once
+// What the piano roll's audio output pulls: the live voices of the page's
+// shared instruments (the SoundFont when one is loaded, else the sampled
+// piano), rendered on demand as 16-bit stereo and written in the format the
+// sink took, through the same conversion the live output uses. It never
+// reaches an end: without a voice, or without a usable instrument, it reads
+// silence.
+//
+// readData runs on the thread on which the audio sink pulls. It holds no
+// mutable state: the instruments serialise rendering with note calls by
+// their own mutexes, and both must outlive the device.
+
+#include "engine/devices/StereoPcmConverter.h"
+
+#include <QAudioFormat>
+#include <QIODevice>
+
+class PianoSampler;
+class SF2Sampler;
+
+class PreviewPlaybackDevice : public QIODevice {
+    Q_OBJECT
+public:
+    PreviewPlaybackDevice(SF2Sampler* sf2, PianoSampler* piano, const QAudioFormat& format,
+                          QObject* parent = nullptr);
+    ~PreviewPlaybackDevice() override;
+
+    // Fills all maxSize bytes: whole frames rendered, the rest zero; returns maxSize.
+    qint64 readData(char* data, qint64 maxSize) override;
+    // Nothing is written: returns 0.
+    qint64 writeData(const char* data, qint64 maxSize) override;
+
+    int bytesPerFrame() const { return converter.bytesPerFrame(); }
+
+private:
+    SF2Sampler* sampler;
+    PianoSampler* pianoSampler;
+    StereoPcmConverter converter;
+};
