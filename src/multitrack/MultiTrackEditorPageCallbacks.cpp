@@ -126,6 +126,7 @@ void MultiTrackEditorPage::deleteClip(int trackIndex, int clipIndex, bool midi)
     if (refusedWhileRecording(trackIndex, "clip deletion"))
         return;
     if (midi) {
+        closePianoRollsForTrack(trackIndex);
         std::vector<MidiClip> before = track.midiClips;
         track.midiClips.erase(track.midiClips.begin() + clipIndex);
         undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, std::move(before),

@@ -87,6 +87,7 @@ void MultiTrackEditorPage::splitClipAtPlayhead(int trackIndex, int clipIndex)
     const double at = lane ? lane->playheadPosition() : 0.0;
 
     if (track.isMidi()) {
+        closePianoRollsForTrack(trackIndex);
         std::vector<MidiClip> before;
         if (!splitInPlace(track.midiClips, clipIndex, at, ClipSplitting::splitMidiClip, before))
             return;

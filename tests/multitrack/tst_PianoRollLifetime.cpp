@@ -98,14 +98,11 @@ private slots:
         QVERIFY(other && other->editedClip());
         QCOMPARE(a.midiClips.size(), size_t(3));
 
-        // Deleting clip 0 the way the page does, then undoing and redoing it.
-        roll = openRoll(page, 0, 0);
-        const std::vector<MidiClip> before = a.midiClips;
-        page.closePianoRollsForTrack(0);
+        // Deleting clip 0 from its lane, then undoing and redoing that.
+        roll = openRoll(page, 0, 2);
+        emit page.rows[0]->deleteMidiClip(0);
         QVERIFY(roll.isNull());
-        a.midiClips.erase(a.midiClips.begin());
-        page.undoStack->push(TrackClipsSnapshotCommand::createForMidi(&page, 0, before, a.midiClips,
-                                                                      QStringLiteral("删除MIDI块")));
+        QCOMPARE(a.midiClips.size(), size_t(2));
         roll = openRoll(page, 0, 1);
         page.undoStack->undo();
         QVERIFY(roll.isNull());
@@ -123,6 +120,13 @@ private slots:
         roll = openRoll(page, 1, 1);
         page.undoStack->undo();
         QVERIFY(roll.isNull());
+
+        // The scissors at 1 s split clip 0 of track 1.
+        roll = openRoll(page, 1, 0);
+        page.syncPlayheadAll(1.0);
+        page.splitClipAtPlayhead(1, 0);
+        QVERIFY(roll.isNull());
+        QCOMPARE(page.tracks[1].midiClips.size(), size_t(2));
 
         // Notes replaced by a command.
         roll = openRoll(page, 1, 0);
