@@ -1,7 +1,8 @@
 #pragma once
-// Cuts the test process off from every sound server, and keeps the
-// PulseAudio client from spawning one: audio devices then look absent, as
-// on a machine without sound. Call before anything opens an audio device.
+// Cuts the test process off from every sound server (PulseAudio and JACK)
+// and keeps the clients from spawning one: audio and JACK MIDI devices then
+// look absent, as on a machine without sound. Call before anything opens a
+// device.
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -19,6 +20,8 @@ inline bool disconnectFromSoundServers()
     conf.close();
     qputenv("PULSE_CLIENTCONFIG", conf.fileName().toUtf8());
     qputenv("PULSE_SERVER", "unix:/nonexistent/pulse");
+    qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
+    qputenv("JACK_NO_START_SERVER", "1");
     return true;
 }
 
