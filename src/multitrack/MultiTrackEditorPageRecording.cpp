@@ -355,6 +355,7 @@ void MultiTrackEditorPage::startMidiRecording()
 
     // MIDI clips are held at the MIDI source tempo: the take is too, so that
     // it plays where it was played at any later tempo.
+    closePianoRollsForTrack(midiRecordTrack);
     std::vector<MidiClip>& clips = tracks[size_t(midiRecordTrack)].midiClips;
     midiRecordBeforeClips = clips;
     MidiClip take;
@@ -399,7 +400,9 @@ void MultiTrackEditorPage::commitMidiTake()
     if (MidiClip* take = midiTakeClip()) {
         std::vector<MidiClip>& clips = tracks[size_t(index)].midiClips;
         if (take->notes.empty()) {
-            clips.erase(clips.begin() + (take - clips.data())); // no key was pressed
+            const auto position = clips.begin() + (take - clips.data());
+            closePianoRollsForTrack(index);
+            clips.erase(position); // no key was pressed
         } else {
             // Undoable like an audio take: otherwise undoing an older edit of
             // this track would silently wipe it.
