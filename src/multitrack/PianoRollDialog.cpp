@@ -8,7 +8,6 @@
 #include <QAudioSink>
 #include <QDebug>
 #include <QMediaDevices>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -204,10 +203,19 @@ bool PianoRollDialog::hasAuditionInstrument() const
     return (sampler && sampler->isLoaded()) || (pianoSampler && pianoSampler->sampleCount() > 0);
 }
 
+int PianoRollDialog::heardInstrumentRate() const
+{
+    if (sampler && sampler->isLoaded())
+        return sampler->sampleRate();
+    if (pianoSampler && pianoSampler->sampleCount() > 0)
+        return pianoSampler->sampleRate();
+    return 0;
+}
+
 void PianoRollDialog::keepInstrumentAtOutputRate()
 {
-    // Only the instrument heard here, and only when its rate differs: the
-    // live output shares it and must not be retuned by an open roll.
+    // Only when the device refused the instrument's own rate: the live
+    // output on the same device then runs at that rate too.
     if (outputRate <= 0)
         return;
     if (sampler && sampler->isLoaded()) {
@@ -219,9 +227,22 @@ void PianoRollDialog::keepInstrumentAtOutputRate()
     }
 }
 
+void PianoRollDialog::followInstrumentRate()
+{
+    // The live output may have moved the shared instrument to its own rate
+    // since this output started: reopen at that rate rather than retune the
+    // notes the live output is sounding.
+    const int rate = heardInstrumentRate();
+    if (!audioSink || rate <= 0 || rate == outputRate)
+        return;
+    qDebug() << "PianoRollDialog: instrument now at" << rate << "Hz, reopening the preview output";
+    stopPreviewRenderer();
+    startPreviewRenderer();
+}
+
 void PianoRollDialog::auditionOn(int pitch, int velocity)
 {
-    keepInstrumentAtOutputRate();
+    followInstrumentRate();
     if (sampler && sampler->isLoaded())
         sampler->noteOn(0, pitch, velocity);
     else if (pianoSampler && pianoSampler->sampleCount() > 0)
@@ -254,13 +275,9 @@ void PianoRollDialog::startPreviewRenderer()
 
     // Ask for the rate the heard instrument already runs at, so that notes
     // the live output is sounding with it keep their pitch.
-    int wanted = DefaultPreviewRate;
-    if (sampler && sampler->isLoaded())
-        wanted = sampler->sampleRate();
-    else if (pianoSampler)
-        wanted = pianoSampler->sampleRate();
-    else if (sampler)
-        wanted = sampler->sampleRate();
+    int wanted = heardInstrumentRate();
+    if (wanted <= 0)
+        wanted = pianoSampler ? pianoSampler->sampleRate() : (sampler ? sampler->sampleRate() : DefaultPreviewRate);
 
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) {

@@ -124,8 +124,13 @@ private:
     bool hasAuditionInstrument() const;
     void auditionOn(int pitch, int velocity);
     void auditionOff(int pitch);
-    // Keeps the sounding instrument at the output's rate.
+    // The rate of the instrument auditions sound through, 0 for none.
+    int heardInstrumentRate() const;
+    // Moves the sounding instrument to the output's rate (a device that
+    // refused the instrument's own rate).
     void keepInstrumentAtOutputRate();
+    // Reopens the output when the instrument was moved to another rate.
+    void followInstrumentRate();
 
     bool pressVelocity(const QPoint& pos);
     bool pressKey(const QPoint& pos);

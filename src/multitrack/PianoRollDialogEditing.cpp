@@ -2,7 +2,8 @@
 // into the clip's notes at once; the dialog pushes no undo command.
 //
 // A drag keeps the index of its note from the press, while Delete may erase
-// notes in mid-drag: every handler checks its index against the notes first.
+// notes in mid-drag: the deletion drops the drag's note index (it would name
+// another note), and every handler checks its index against the notes first.
 
 #include "multitrack/PianoRollDialog.h"
 
@@ -358,6 +359,9 @@ bool PianoRollDialog::handleEditKey(QKeyEvent* event)
                     clip->notes.erase(clip->notes.begin() + index);
             }
             selectedNotes.clear();
+            // A drag's note index from the press now names another note, or none.
+            moveNoteIndex = -1;
+            resizeNoteIndex = -1;
             update();
         }
         return true;

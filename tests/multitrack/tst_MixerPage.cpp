@@ -228,6 +228,45 @@ private slots:
         QCOMPARE(mixer->channelStrips()[1].nameLabel->text(), QStringLiteral("B"));
     }
 
+    void fitsTheMainWindowOnCommonScreens()
+    {
+        // As a user sees it: the main window at a small and a large screen
+        // size, the mixer showing four tracks; every strip's lowest controls
+        // stay inside the visible page.
+        StartUp::applyStyleSheet(*qApp);
+        MainWindow window;
+        auto* stack = window.findChild<QStackedWidget*>();
+        auto* mixer = qobject_cast<MixerPage*>(stack->widget(MainWindow::MixerPageIndex));
+        auto* multiTrack = qobject_cast<MultiTrackEditorPage*>(stack->widget(MainWindow::MultiTrackPageIndex));
+        QVERIFY(mixer && multiTrack);
+        multiTrack->addTrack(AudioTrack, {}, 44100, QStringLiteral("人声"));
+        multiTrack->addMidiTrack(QStringLiteral("钢琴"), {}, 4.0);
+        multiTrack->addTrack(AudioTrack, {}, 44100, QStringLiteral("吉他"));
+        multiTrack->addMidiTrack(QStringLiteral("贝斯"), {}, 4.0);
+        multiTrack->tracks[1].pan = -0.4f;
+        multiTrack->tracks[2].muted = true;
+        mixer->refreshFromData();
+        stack->setCurrentIndex(MainWindow::MixerPageIndex);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (const QSize& size : {QSize(1366, 768), QSize(1920, 1080)}) {
+            window.resize(size);
+            QTRY_COMPARE(window.size(), size);
+            QCoreApplication::processEvents();
+            const QRect visible = mixer->rect();
+            auto inside = [&](const QWidget* w) {
+                return w && visible.contains(QRect(w->mapTo(mixer, QPoint(0, 0)), w->size()));
+            };
+            for (const MixerPage::ChannelStrip& strip : mixer->channelStrips()) {
+                QVERIFY(inside(strip.muteButton) && inside(strip.soloButton) && inside(strip.fader));
+                QVERIFY(inside(strip.inserts.back().row));
+            }
+            QVERIFY(inside(mixer->masterChannelStrip().fader));
+            QVERIFY(TestSupport::saveScreenshot(
+                window.grab(), QStringLiteral("mixer-page-%1x%2.png").arg(size.width()).arg(size.height())));
+        }
+    }
+
     void screenshot()
     {
         StartUp::applyStyleSheet(*qApp);

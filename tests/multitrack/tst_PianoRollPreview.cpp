@@ -130,6 +130,16 @@ private slots:
         PianoRollDialog roll(&clip, Qt::blue, nullptr, &piano);
         QCOMPARE(roll.previewSampleRate(), 32000);
         QCOMPARE(piano.sampleRate(), 32000);
+        // The live output started later moves the piano to its rate; the
+        // roll's next audition follows it instead of pulling it back.
+        QVERIFY(live.start(48000));
+        QCOMPARE(piano.sampleRate(), 48000);
+        pressKey(roll, 110, QEvent::MouseButtonPress);
+        pressKey(roll, 110, QEvent::MouseButtonRelease);
+        QCOMPARE(piano.sampleRate(), 48000);
+        QVERIFY(roll.isPreviewRunning());
+        QCOMPARE(roll.previewSampleRate(), 48000);
+        live.stop();
         roll.stopPreviewRenderer();
         QVERIFY(!roll.isPreviewRunning());
         piano.setSampleRate(44100);
