@@ -166,6 +166,9 @@ void AddTrackCommand::undo()
     std::vector<TrackData>& tracks = page->trackList();
     if (tracks.empty())
         return;
+    // Renames, mixer settings, trims and fades are made in place without an
+    // undo step of their own: the track comes back as it leaves.
+    snapshot = tracks.back();
     page->destroyTrackRow(static_cast<int>(tracks.size()) - 1);
     tracks.pop_back();
     page->rebindTrackRows();
@@ -191,6 +194,8 @@ void RemoveTrackCommand::redo()
     std::vector<TrackData>& tracks = page->trackList();
     if (index < 0 || static_cast<size_t>(index) >= tracks.size())
         return;
+    // In-place edits made since the last undo come back with the next one.
+    snapshot = tracks[static_cast<size_t>(index)];
     page->destroyTrackRow(index);
     tracks.erase(tracks.begin() + index);
     page->rebindTrackRows();

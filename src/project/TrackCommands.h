@@ -87,8 +87,8 @@ private:
 
 // Push right after the page appended a track and created its row. Keeps a
 // copy of the last track; the push's redo does nothing. Undo removes the
-// last track and its row; a later redo appends the copy again. Made on a
-// page without tracks, it does nothing.
+// last track and its row, keeping a copy of it as it was then; a later redo
+// appends that copy again. Made on a page without tracks, it does nothing.
 class AddTrackCommand : public QUndoCommand {
 public:
     AddTrackCommand(TrackRowHost* page, const QString& text);
@@ -106,7 +106,7 @@ private:
 // Push right after the page removed track `index` (and its row); `track` is
 // a copy of the removed track. The push's redo does nothing. Undo inserts
 // the copy at `index` with a row at the same place; a later redo removes it
-// again.
+// again and keeps it as it was then for the next undo.
 class RemoveTrackCommand : public QUndoCommand {
 public:
     RemoveTrackCommand(TrackRowHost* page, int index, TrackData track, const QString& text);

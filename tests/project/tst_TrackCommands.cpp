@@ -209,6 +209,40 @@ private slots:
         }
     }
 
+    // Header and trim edits have no undo step of their own: a track that
+    // leaves through undo or redo comes back as it left, not as it was made.
+    void inPlaceEditsSurviveUndoAndRedo()
+    {
+        FakePage page;
+        QUndoStack stack;
+        page.appendTrack(track(QStringLiteral("T0")));
+        stack.push(new AddTrackCommand(&page, QStringLiteral("添加轨道")));
+        page.tracks[0].name = QStringLiteral("人声");
+        page.tracks[0].muted = true;
+        page.tracks[0].audioClips[0].audioStart = 0.25;
+        stack.undo();
+        QVERIFY(page.tracks.empty());
+        stack.redo();
+        QCOMPARE(page.names(), QStringList{"人声"});
+        QVERIFY(page.tracks[0].muted);
+        QCOMPARE(page.tracks[0].audioClips[0].audioStart, 0.25);
+
+        page.appendTrack(track(QStringLiteral("T1")));
+        stack.push(new AddTrackCommand(&page, QStringLiteral("添加轨道")));
+        const TrackData removed = page.removeTrack(0);
+        stack.push(new RemoveTrackCommand(&page, 0, removed, QStringLiteral("删除轨道")));
+        stack.undo();
+        page.tracks[0].pan = -0.5f;
+        page.tracks[0].audioClips[0].fadeIn = 0.1;
+        stack.redo();
+        QCOMPARE(page.names(), QStringList{"T1"});
+        stack.undo();
+        QCOMPARE(page.names(), (QStringList{"人声", "T1"}));
+        QCOMPARE(page.tracks[0].pan, -0.5f);
+        QCOMPARE(page.tracks[0].audioClips[0].fadeIn, 0.1);
+        VERIFY_IN_STEP(page);
+    }
+
     void trackCommandsWithoutTracksDoNothing()
     {
         FakePage page;
