@@ -87,6 +87,7 @@ void MultiTrackEditorPage::setupUi()
     headerLayout->setSpacing(0);
     addTrackButton = new QPushButton(QStringLiteral("+ 添加轨道"), headerContainer);
     addTrackButton->setFixedHeight(36);
+    addTrackButton->setFocusPolicy(Qt::NoFocus); // the page keeps Space and the other keys
     addTrackButton->setStyleSheet(QStringLiteral(
         "QPushButton { background: transparent; color: #6a6a8a; border: 1px dashed #3a3a50; "
         "border-radius: 4px; font-size: 13px; text-align: left; padding-left: 12px; }"
@@ -229,6 +230,7 @@ void MultiTrackEditorPage::setupTransportBar()
     rulerModeCombo = new QComboBox(frame);
     rulerModeCombo->addItems({QStringLiteral("时间"), QStringLiteral("节拍")});
     rulerModeCombo->setFixedSize(64, 32);
+    rulerModeCombo->setFocusPolicy(Qt::TabFocus); // a mouse choice leaves Space to the page
     rulerModeCombo->setStyleSheet(QLatin1String(InputStyle));
     bpmSpinBox = new QDoubleSpinBox(frame);
     bpmSpinBox->setSuffix(QStringLiteral(" BPM"));

@@ -71,6 +71,9 @@ QPushButton* smallButton(const QString& text, int width, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
     button->setFixedSize(width, 24);
+    // A click must not take the keys: Space after a click on M or S plays
+    // rather than toggling the button again.
+    button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
 
@@ -148,6 +151,7 @@ void TrackHeaderWidget::buildLayout()
     instrumentRow->setContentsMargins(8, 2, 8, 2);
     instrumentList = new QComboBox(this);
     instrumentList->setFixedHeight(24);
+    instrumentList->setFocusPolicy(Qt::TabFocus); // a mouse choice leaves Space to the page
     instrumentList->setStyleSheet(QStringLiteral(
         "QComboBox { background: #25253a; color: #c0c0d0; border: 1px solid #3a3a50; "
         "border-radius: 4px; padding: 2px 6px; font-size: 11px; min-height: 0; }"

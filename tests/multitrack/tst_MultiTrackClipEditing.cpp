@@ -204,6 +204,15 @@ private slots:
         QVERIFY(button(page, QStringLiteral("吸附"))->isChecked());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_J);
         QVERIFY(!button(page, QStringLiteral("吸附"))->isChecked());
+        // So does a header's solo button: Space after the click does not
+        // toggle it back.
+        QPushButton* solo = page.rows[0]->header()->soloButtonWidget();
+        QTest::mouseClick(solo, Qt::LeftButton);
+        QVERIFY(page.tracks[0].solo);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QVERIFY(page.tracks[0].solo);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_J);
+        QVERIFY(button(page, QStringLiteral("吸附"))->isChecked());
 
         // Ctrl+wheel over the lanes zooms by 1.15 about the pointer. (A wheel
         // event a test sends is not passed on to parents the way a real one
