@@ -5,7 +5,8 @@
 //
 // The member definitions are split by concern: MainWindow.cpp (construction,
 // settings, status bar, overlay, closing), MainWindowMenus.cpp (menus and
-// their routing to the pages), MainWindowProject.cpp (new, open, save),
+// their routing to the pages), MainWindowMixer.cpp (the mixer page's
+// toggle and its writes into the tracks), MainWindowProject.cpp (new, open, save),
 // MainWindowImportExport.cpp (audio and MIDI import, export),
 // MainWindowInstruments.cpp (SoundFonts, VST3 import, MIDI devices) and
 // MainWindowHelp.cpp (about, preferences, update check). The video, SoundFont
@@ -20,6 +21,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class AudioEditorPage;
@@ -120,11 +122,20 @@ private:
     void placeOnScreen();
 
     // ---- menus (MainWindowMenus.cpp) ----
-    void hideCommandsNotBuilt();
     void connectEditorCommands();
     void routeUndo(bool redo);
     void setProjectActionsEnabled(bool enabled);
     bool multiTrackShowing() const;
+
+    // ---- mixer (MainWindowMixer.cpp) ----
+    void connectMixer();
+    // Shows the mixer with strips built from the tracks as they are now, or
+    // leaves it for the multitrack page.
+    void toggleMixer();
+    // Writes one strip's change into its track (an index outside the track
+    // list is ignored), keeps the track's header in step and refreshes the
+    // track's slot in the mixing engine.
+    void applyMixerChange(int trackIndex, const std::function<void(TrackData&)>& write);
 
     // ---- project commands (MainWindowProject.cpp) ----
     void showNewProjectDialog(const QString& type);

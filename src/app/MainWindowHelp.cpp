@@ -22,16 +22,20 @@ QString aboutText()
         const char* name;
         const char* licence;
     };
+    // What this build links or compiles in, with each one's licence.
     static const Component components[] = {
         {"Qt", "LGPL v3"},
         {"FFmpeg", "LGPL v2.1 / GPL v2"},
         {"LAME", "LGPL v2.1"},
-        {"VST3 SDK", "Steinberg VST3 License"},
+        {"libmpg123", "LGPL v2.1"},
+        {"libFLAC", "BSD 3-Clause License"},
+        {"FluidSynth", "LGPL v2.1"},
+        {"stb_vorbis", "MIT / Public Domain"},
         {"RtAudio", "MIT License"},
         {"RtMidi", "MIT License"},
-        {"iPlug2", "ISC License"},
-        {"dr_libs", "MIT / Public Domain"},
-        {"TSF", "MIT License"},
+        {"JACK", "LGPL v2.1"},
+        {"RapidJSON", "MIT License"},
+        {"VST3 接口", "本程序自行声明的二进制接口，不含 SDK 源码"},
     };
     QString html = QStringLiteral("<h2>卡德文Studio</h2>"
                                   "<p>版本 %1</p>"
@@ -42,7 +46,7 @@ QString aboutText()
                        .arg(QString::fromLatin1(AppInfo::Version));
     for (const Component& component : components)
         html += QStringLiteral("<p><b>%1</b> — %2</p>")
-                    .arg(QString::fromLatin1(component.name), QString::fromLatin1(component.licence));
+                    .arg(QString::fromUtf8(component.name), QString::fromUtf8(component.licence));
     return html;
 }
 

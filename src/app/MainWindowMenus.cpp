@@ -91,15 +91,6 @@ void MainWindow::createMenus()
     help->addSeparator();
     actions.about = addEntry(help, tr("关于卡德文Studio(&A)"), none, on);
     actions.preferences = addEntry(help, tr("偏好设置(&P)"), none, on);
-
-    hideCommandsNotBuilt();
-}
-
-void MainWindow::hideCommandsNotBuilt()
-{
-    // Entries whose command has not joined the program yet stay out of the
-    // menus (and their shortcuts stay off) until it does.
-    actions.mixer->setVisible(false);
 }
 
 void MainWindow::setupConnections()
@@ -122,6 +113,7 @@ void MainWindow::setupConnections()
     connect(actions.redo, &QAction::triggered, this, [this] { routeUndo(true); });
 
     connectEditorCommands();
+    connectMixer();
 
     connect(actions.loadSoundFont, &QAction::triggered, this, &MainWindow::loadSoundFont);
     connect(actions.importVst3, &QAction::triggered, this, &MainWindow::importVst3Plugin);

@@ -110,6 +110,16 @@ private slots:
         QCOMPARE(failure.title, QStringLiteral("导入失败"));
         QCOMPARE(failure.text, QStringLiteral("不支持的音频格式: txt"));
         QCOMPARE(window.audioEditorPage->stereoSamples, expected.stereo);
+
+        // A video suffix in any case goes to the video import, not the audio reader.
+        const QString video = files.filePath(QStringLiteral("clip.WEBM"));
+        QFile junk(video);
+        QVERIFY(junk.open(QIODevice::WriteOnly) && junk.write(QByteArray(4000, '\x11')) == 4000);
+        junk.close();
+        window.prompts->files << video;
+        window.menuActions().importAudio->trigger();
+        QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().title, QStringLiteral("视频导入失败"));
+        QCOMPARE(window.audioEditorPage->stereoSamples, expected.stereo);
     }
 
     void videoSuffixes()

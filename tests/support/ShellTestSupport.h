@@ -19,6 +19,7 @@ public:
     using MainWindow::currentProjectPath;
     using MainWindow::loadingOverlay;
     using MainWindow::loadSettings;
+    using MainWindow::mixerPage;
     using MainWindow::multiTrackPage;
     using MainWindow::projectOpen;
     using MainWindow::projectType;
