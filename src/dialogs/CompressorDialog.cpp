@@ -2,7 +2,6 @@
 
 #include "audio/AudioProcessor.h"
 #include "audio/CompressorCurve.h"
-#include "dialogs/CompressorCurveWidget.h"
 
 #include <QDoubleSpinBox>
 #include <QGridLayout>
@@ -155,9 +154,6 @@ void CompressorDialog::setupUI()
     p = addParameter(grid, 5, tr("拐点 (Knee)"), dB, 0.0, 30.0, 6.0, 1.0);
     kneeSlider = p.slider, kneeSpin = p.spin;
 
-    // The transfer curve beside the rows shows where the peak sits on it.
-    curveView = new CompressorCurveWidget(parameters);
-    grid->addWidget(curveView, 0, 3, 6, 1);
     grid->setColumnStretch(1, 1);
     layout->addWidget(parameters);
 
@@ -237,24 +233,18 @@ void CompressorDialog::setReadout(QLabel* label, double db)
 
 void CompressorDialog::updateGainReductionDisplay()
 {
-    const double threshold = thresholdSpin->value();
-    const double ratio = ratioSpin->value();
-    const double knee = kneeSpin->value();
-    const double makeup = makeupSpin->value();
-    curveView->setParameters(threshold, ratio, knee, makeup);
     if (!processor || sourceSamples.isEmpty())
         return;
-    curveView->setInputPeak(sourcePeakDb);
-
-    double reduction = compressorGainReductionDb(float(sourcePeakDb), float(threshold),
-                                                 float(ratio), float(knee));
+    double reduction =
+        compressorGainReductionDb(float(sourcePeakDb), float(thresholdSpin->value()),
+                                  float(ratioSpin->value()), float(kneeSpin->value()));
     if (reduction == 0.0)
         reduction = 0.0; // never "-0.0"
     setReadout(inputLevelLabel, sourcePeakDb);
     setReadout(gainReductionLabel, reduction);
     gainReductionLabel->setStyleSheet(
         readoutStyle(reduction >= WarnBelowDb ? ReadoutColour : WarningColour));
-    setReadout(outputLevelLabel, sourcePeakDb + reduction + makeup);
+    setReadout(outputLevelLabel, sourcePeakDb + reduction + makeupSpin->value());
 }
 
 void CompressorDialog::restoreSource()

@@ -7,13 +7,12 @@
 // construction, so nothing compounds; a preview left in the processor when
 // the dialog goes is undone. The level read-out is a static estimate from
 // the peak of the audio through the same curve the compressor applies
-// (compressorGainReductionDb), drawn beside it as a transfer curve.
+// (compressorGainReductionDb).
 
 #include <QDialog>
 #include <QList>
 
 class AudioProcessor;
-class CompressorCurveWidget;
 class QDoubleSpinBox;
 class QGridLayout;
 class QLabel;
@@ -69,5 +68,4 @@ private:
     QLabel* gainReductionLabel = nullptr;
     QLabel* inputLevelLabel = nullptr;
     QLabel* outputLevelLabel = nullptr;
-    CompressorCurveWidget* curveView = nullptr;
 };

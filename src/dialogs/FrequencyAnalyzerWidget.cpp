@@ -81,8 +81,10 @@ void FrequencyAnalyzerWidget::onPlaybackFeedTimer()
 
 void FrequencyAnalyzerWidget::onRefreshTimer()
 {
-    if (analysis.updateSpectrum())
+    if (analysis.updateSpectrum()) {
         update();
+        emit spectrumUpdated();
+    }
 }
 
 void FrequencyAnalyzerWidget::setFFTSize(int size)

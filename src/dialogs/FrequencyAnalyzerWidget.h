@@ -62,6 +62,9 @@ public:
 
 signals:
     void frequencySelected(float frequency, float magnitudeDB);
+    // A refresh computed a new spectrum (also while the widget is hidden, so
+    // a widget that draws it as its backdrop can follow).
+    void spectrumUpdated();
 
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;

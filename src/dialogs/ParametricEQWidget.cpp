@@ -34,6 +34,11 @@ ParametricEQWidget::ParametricEQWidget(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     analyzer = new FrequencyAnalyzerWidget(this);
     analyzer->hide();
+    // The hidden analyser repaints nothing itself: its spectrum is this
+    // widget's backdrop, which would otherwise keep its empty state
+    // ("暂无音频数据") over loaded audio until the next band edit.
+    connect(analyzer, &FrequencyAnalyzerWidget::spectrumUpdated, this,
+            qOverload<>(&QWidget::update));
 
     bandColors = {QColor(255, 100, 100), QColor(255, 200, 50), QColor(100, 255, 100),
                   QColor(100, 200, 255), QColor(200, 100, 255)};

@@ -18,6 +18,7 @@
 namespace {
 
 constexpr int PlaybackTimerIntervalMs = 50;
+constexpr int MeterIdleMs = 250;
 
 } // namespace
 
@@ -32,6 +33,14 @@ AudioEditorPage::AudioEditorPage(QWidget* parent)
     playbackTimer = new QTimer(this);
     playbackTimer->setInterval(PlaybackTimerIntervalMs);
     connect(playbackTimer, &QTimer::timeout, this, &AudioEditorPage::onPlaybackTimer);
+
+    meterIdleTimer = new QTimer(this);
+    meterIdleTimer->setSingleShot(true);
+    meterIdleTimer->setInterval(MeterIdleMs);
+    connect(meterIdleTimer, &QTimer::timeout, this, [this] {
+        if (!isPlaying && !isRecording)
+            setMeterLevel(0);
+    });
 
     setupUi();
 

@@ -243,6 +243,9 @@ private:
     // The latest playback level and whether a GUI update for it is queued.
     std::atomic<int> playbackLevel{0};
     std::atomic<bool> levelPosted{false};
+    // Zeroes the meters once playback the page did not start (the equaliser's
+    // preview on its engine) stops sending levels.
+    QTimer* meterIdleTimer = nullptr;
 
     // Views that are hidden and not yet given the current lists.
     QSet<QWidget*> staleViews;

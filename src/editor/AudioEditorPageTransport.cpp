@@ -55,8 +55,13 @@ bool AudioEditorPage::ensurePlaybackEngine()
                 this,
                 [this] {
                     levelPosted.store(false);
-                    if (isPlaying)
+                    if (isPlaying) {
                         setMeterLevel(playbackLevel.load());
+                    } else if (!isRecording && engine && engine->isPlaying()) {
+                        // The equaliser previews on this engine: show its level too.
+                        setMeterLevel(playbackLevel.load());
+                        meterIdleTimer->start();
+                    }
                 },
                 Qt::QueuedConnection);
         }

@@ -39,17 +39,20 @@ private slots:
         QVERIFY(dialog);
         AudioEngine* engine = page.audioEngine();
         QVERIFY(engine); // the page made one for the preview
+        const auto meters = page.findChildren<QProgressBar*>();
+        QCOMPARE(meters.size(), 2);
         TestSupport::buttonWithText(*dialog, QStringLiteral("试听"))->click();
         QVERIFY(dialog->isPreviewing());
-        QTRY_VERIFY_WITH_TIMEOUT(engine->getPosition() > Rate / 10, 5000);
+        // The page's meters show the preview (flat bands: the sine's RMS, 35).
+        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 5000);
+        QCOMPARE(meters[1]->value(), meters[0]->value());
 
         // Destroyed while the audio thread runs its blocks through the dialog.
         delete dialog;
         QVERIFY(!engine->isPlaying());
         QVERIFY(engine->currentPlaybackProcessCallback()); // the page's own is back
+        QTRY_COMPARE_WITH_TIMEOUT(meters[0]->value(), 0, 5000);
 
-        const auto meters = page.findChildren<QProgressBar*>();
-        QCOMPARE(meters.size(), 2);
         page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->click();
         QVERIFY(page.playing());
         QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 5000);

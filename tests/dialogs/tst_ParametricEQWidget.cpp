@@ -2,6 +2,7 @@
 // reference, the default flat curve, and editing by pointer and menu.
 
 #include "dialogs/EqualizerCurve.h"
+#include "dialogs/FrequencyAnalyzerWidget.h"
 #include "dialogs/ParametricEQWidget.h"
 
 #include <QMenu>
@@ -41,6 +42,25 @@ double referenceDb(double f, double f0, double gainDb, double q, int type, doubl
     const auto h = (b[0] + b[1] * z + b[2] * z * z) / (a[0] + a[1] * z + a[2] * z * z);
     return 20 * std::log10(std::abs(h));
 }
+
+// Notes whether the widget was painted while the analyser held a spectrum.
+class BackdropWatcher : public QObject {
+public:
+    explicit BackdropWatcher(ParametricEQWidget& eq) : eq(eq) { eq.installEventFilter(this); }
+    bool paintedWithSpectrum = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint
+            && !eq.analyzerWidget()->analyser().snapshot().smoothedLeft.isEmpty())
+            paintedWithSpectrum = true;
+        return false;
+    }
+
+private:
+    ParametricEQWidget& eq;
+};
 
 QPoint pointOf(const ParametricEQWidget& eq, int band)
 {
@@ -101,6 +121,22 @@ private slots:
         const QList<float> curve = eq.computeEQCurve(301); // 2 kHz is point 200 of 301
         QVERIFY(std::fabs(curve[200] - 6.0f) < 0.01f);
         QCOMPARE(changed.count(), 2);
+    }
+
+    void backdropFollowsTheAnalyser()
+    {
+        // No edit after the audio arrives: the spectrum must still show up
+        // behind the curve, not the analyser's empty state.
+        ParametricEQWidget eq;
+        eq.resize(600, 320);
+        eq.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&eq));
+        BackdropWatcher watcher(eq);
+        QList<float> tone(44100);
+        for (qsizetype i = 0; i < tone.size(); ++i)
+            tone[i] = float(0.5 * std::sin(0.1 * double(i)));
+        eq.setAudioData(tone, 44100);
+        QTRY_VERIFY_WITH_TIMEOUT(watcher.paintedWithSpectrum, 5000);
     }
 
     void bandLabels()
