@@ -114,6 +114,21 @@ bool report(const QString& name, double ours, double reference, const QString& r
     return ok;
 }
 
+bool writeRawFloats(const QString& path, const QList<float>& data)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const auto bytes = qint64(data.size() * qsizetype(sizeof(float)));
+    return file.write(reinterpret_cast<const char*>(data.constData()), bytes) == bytes;
+}
+
+QStringList soxRawMonoInput(const QString& path, int sampleRate)
+{
+    return {"-t", "raw", "-e", "floating-point", "-b", "32", "-r", QString::number(sampleRate),
+            "-c", "1", path};
+}
+
 QString workDir()
 {
     const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/bench-data");

@@ -2,6 +2,7 @@
 // Timing helpers for the benchmark programs: time our code, time an outside
 // reference command in the same run, print both with the ratio and the goal.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -32,6 +33,11 @@ bool reportMemory(const QString& name, qint64 ours, qint64 reference,
 // and returns whether the goal was met.
 bool report(const QString& name, double ours, double reference, const QString& referenceName,
             double goalRatio);
+
+// Writes mono 32-bit floats as they lie in memory; false when the file cannot be written.
+bool writeRawFloats(const QString& path, const QList<float>& data);
+// sox's arguments that read such a file at `sampleRate`.
+QStringList soxRawMonoInput(const QString& path, int sampleRate);
 
 // A folder for generated inputs, kept between runs under the build folder.
 QString workDir();

@@ -78,17 +78,12 @@ QList<float> melody(qsizetype count)
 
 bool writeRaw(const QString& path, const QList<float>& data)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const auto bytes = qint64(data.size() * sizeof(float));
-    return file.write(reinterpret_cast<const char*>(data.constData()), bytes) == bytes;
+    return Bench::writeRawFloats(path, data);
 }
 
 QStringList rawInput(const QString& path)
 {
-    return {"-t", "raw", "-e", "floating-point", "-b", "32", "-r", QString::number(kRate),
-            "-c", "1", path};
+    return Bench::soxRawMonoInput(path, kRate);
 }
 
 // Writes the list as a 32-bit float WAV through sox, for tools that need a
