@@ -133,7 +133,11 @@ void MultiTrackEditorPage::setSampleRate(int rate)
         qWarning() << "MultiTrackEditorPage: ignoring sample rate" << rate;
         return;
     }
-    // The engine goes away: stop the transport that drives it first.
+    // The engine goes away: stop the transport that drives it first. A take
+    // ends too, kept at the rate it was recorded at (its playback and its
+    // playhead stop with the engine).
+    if (isRecording)
+        stopTake();
     if (isPlaying)
         onStop();
     projectSampleRate = rate;

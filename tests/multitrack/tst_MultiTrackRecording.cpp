@@ -254,6 +254,18 @@ private slots:
         QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
         QCOMPARE(page.tracks[0].audioClips[0].samples.size(), qsizetype(512));
         QCOMPARE(page.undoStack->text(page.undoStack->count() - 2), QStringLiteral("录音"));
+
+        // Material of another rate changes the project's rate and replaces
+        // the engine: the take ends first, at the rate it was recorded at.
+        page.onRecord();
+        device->runBlock(512, block.data());
+        QTRY_COMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(512));
+        page.addTrack(AudioTrack, TestSupport::sineWave(300.0, 0.5, 22050), 22050);
+        QVERIFY(!page.recording());
+        QCOMPARE(page.sampleRate(), 22050);
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
+        QCOMPARE(page.tracks[0].audioClips.back().sampleRate, kRate);
+        QCOMPARE(page.undoStack->text(page.undoStack->count() - 2), QStringLiteral("录音"));
     }
 
     void midiDeviceDialogSetsTheConnection()
