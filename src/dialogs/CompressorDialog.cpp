@@ -255,13 +255,29 @@ void CompressorDialog::restoreSource()
     processor->channels = 1;
 }
 
+void CompressorDialog::compress(AudioProcessor& target) const
+{
+    target.applyCompression(float(thresholdSpin->value()), float(ratioSpin->value()),
+                            float(attackSpin->value()), float(releaseSpin->value()),
+                            float(makeupSpin->value()), float(kneeSpin->value()));
+}
+
 void CompressorDialog::applyParameters()
+{
+    if (processor)
+        compress(*processor);
+}
+
+void CompressorDialog::applyTo(QList<float>& list) const
 {
     if (!processor)
         return;
-    processor->applyCompression(float(thresholdSpin->value()), float(ratioSpin->value()),
-                                float(attackSpin->value()), float(releaseSpin->value()),
-                                float(makeupSpin->value()), float(kneeSpin->value()));
+    AudioProcessor channel;
+    channel.sampleRate = processor->sampleRate;
+    channel.channels = 1;
+    channel.samples = std::move(list);
+    compress(channel);
+    list = std::move(channel.samples);
 }
 
 void CompressorDialog::onPreview()

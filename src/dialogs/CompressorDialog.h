@@ -27,6 +27,11 @@ public:
     // 20·log10 of the largest |x|, -96 for silence.
     static double peakDb(const QList<float>& samples);
 
+    // Compresses another mono list at the processor's rate with the current
+    // settings, as "应用" compresses the processor's list (the editor's other
+    // channels).
+    void applyTo(QList<float>& list) const;
+
 public slots:
     void onApply();
     void onPreview();
@@ -42,6 +47,7 @@ private:
     void setupUI();
     void connectSignals();
     void applyParameters();
+    void compress(AudioProcessor& target) const;
     void restoreSource();
     Parameter addParameter(QGridLayout* grid, int row, const QString& name,
                            const QString& suffix, double minimum, double maximum, double value,

@@ -196,6 +196,23 @@ void EqualizerDialog::applyEQ()
         return;
     processor->samples = sourceSamples;
     processor->channels = 1;
+    equalise(*processor);
+}
+
+void EqualizerDialog::applyTo(QList<float>& list) const
+{
+    if (!processor)
+        return;
+    AudioProcessor channel;
+    channel.sampleRate = processor->sampleRate;
+    channel.channels = 1;
+    channel.samples = std::move(list);
+    equalise(channel);
+    list = std::move(channel.samples);
+}
+
+void EqualizerDialog::equalise(AudioProcessor& target) const
+{
     float freqs[BandCount], gains[BandCount], qs[BandCount];
     int types[BandCount];
     bool enabled[BandCount];
@@ -207,7 +224,7 @@ void EqualizerDialog::applyEQ()
         types[i] = int(b.type);
         enabled[i] = b.enabled;
     }
-    processor->applyParametricEQ(freqs, gains, qs, types, enabled, BandCount);
+    target.applyParametricEQ(freqs, gains, qs, types, enabled, BandCount);
 }
 
 void EqualizerDialog::onApply()

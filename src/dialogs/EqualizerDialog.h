@@ -40,6 +40,11 @@ public:
     // as the audio thread runs it.
     void processAudioChunk(float* buffer, int frames, int channels = 1);
 
+    // Equalises another mono list at the processor's rate with the current
+    // bands, as "应用" equalises the processor's list (the editor's other
+    // channels).
+    void applyTo(QList<float>& list) const;
+
 public slots:
     void onApply();
     void onPreview(bool checked);
@@ -50,6 +55,7 @@ private:
     void setupUI();
     void updateBiquadCoeffs();
     void applyEQ();
+    void equalise(AudioProcessor& target) const;
     void stopPreview();
     void onEngineDestroyed();
 

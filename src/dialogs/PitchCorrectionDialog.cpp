@@ -169,6 +169,11 @@ void PitchCorrectionDialog::runCorrection()
     correctedSamples = analysis->corrected();
 }
 
+void PitchCorrectionDialog::applyTo(QList<float>& list) const
+{
+    list = analysis->corrected(list);
+}
+
 void PitchCorrectionDialog::onStrengthChanged(int value)
 {
     strengthLabel->setText(tr("修正力度: %1%").arg(value));

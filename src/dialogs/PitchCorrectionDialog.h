@@ -30,6 +30,11 @@ public:
 
     QList<float> correctedSamples;
 
+    // Corrects another list of the same length (the editor's other channels)
+    // with the segments and targets found here: the same shifts at the same
+    // times as "应用".
+    void applyTo(QList<float>& list) const;
+
     const PitchCorrectionSession& session() const { return *analysis; }
     const PitchRollGeometry& geometry() const { return view; }
     double playhead() const { return playheadSeconds; }

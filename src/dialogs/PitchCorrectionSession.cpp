@@ -88,9 +88,14 @@ float PitchCorrectionSession::crossfadeGain(int i, int n, int fade)
 
 QList<float> PitchCorrectionSession::corrected() const
 {
-    QList<float> result = samples;
+    return corrected(samples);
+}
+
+QList<float> PitchCorrectionSession::corrected(const QList<float>& source) const
+{
+    QList<float> result = source;
     const int fade = int(rate * FadeSeconds);
-    const qsizetype count = samples.size();
+    const qsizetype count = source.size();
     const qsizetype hop = detector.hopSize;
     std::vector<float> shifted;
     for (const PitchCorrectionSegment& segment : segments) {
@@ -106,10 +111,10 @@ QList<float> PitchCorrectionSession::corrected() const
         shifter.setSampleRate(float(rate));
         shifter.setPitch(segment.shiftSemitones);
         shifted.assign(size_t(n), 0.0f);
-        shifter.processOffline(samples.constData() + s0, shifted.data(), size_t(n));
+        shifter.processOffline(source.constData() + s0, shifted.data(), size_t(n));
         // Crossfaded against the untouched input, never another segment's result.
         float* out = result.data() + s0;
-        const float* original = samples.constData() + s0;
+        const float* original = source.constData() + s0;
         for (int i = 0; i < n; ++i) {
             const float g = crossfadeGain(i, n, fade);
             out[i] = g * shifted[size_t(i)] + (1.0f - g) * original[i];

@@ -49,6 +49,10 @@ public:
 
     // The input with every segment that needs it shifted to its target.
     QList<float> corrected() const;
+    // Another list (another channel of the same audio) with the same shifts
+    // at the same times; a list of another length is covered as far as it
+    // reaches.
+    QList<float> corrected(const QList<float>& list) const;
 
     // Weight of the shifted audio at sample i of n with a crossfade of
     // `fade` samples at both ends: min(1, i/fade, (n-1-i)/fade); 1 when the

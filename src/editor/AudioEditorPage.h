@@ -201,10 +201,14 @@ private:
                               const std::function<QString()>& previewStatus,
                               const QString& applyText, const QString& commandText,
                               const std::function<QString()>& applyStatus);
-    // An outside dialog's mono result as one undoable step.
-    void takeDialogResult(QList<float> result, const QString& applyText,
-                          const QString& commandText, const QString& status,
-                          const QString& recordingRefusal = QString());
+    // An outside dialog's result as one undoable step: its mono result for
+    // mono material; for stereo material `applyToChannel` (the dialog's
+    // accepted settings) runs over each channel and the mono list becomes
+    // their mix.
+    void takeDialogResult(QList<float> result,
+                          const std::function<void(QList<float>&)>& applyToChannel,
+                          const QString& applyText, const QString& commandText,
+                          const QString& status, const QString& recordingRefusal = QString());
     // True (with a status message) while a take runs.
     bool refusedWhileRecording(const QString& message = QString());
     AudioProcessor* createEffectProcessor();

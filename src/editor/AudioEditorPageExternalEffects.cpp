@@ -1,7 +1,9 @@
 // The effects whose dialogs live outside the page (pitch correction,
-// compressor, equaliser) and the tempo measurement. The outside dialogs hand
-// back one mono list: it replaces the mono list and, being mono by nature,
-// empties the stereo list in the same undoable step.
+// compressor, equaliser) and the tempo measurement. The outside dialogs work
+// on the mono list and hand back one mono result. Mono material takes that
+// result; stereo material stays stereo: the dialog's accepted settings run
+// over each channel (as the page's own effects do) and the mono list becomes
+// their mix, all in one undoable step.
 
 #include "editor/AudioEditorPage.h"
 
@@ -9,23 +11,33 @@
 #include "dialogs/CompressorDialog.h"
 #include "dialogs/EqualizerDialog.h"
 #include "dialogs/PitchCorrectionDialog.h"
+#include "editor/StereoLists.h"
 #include "editor/TempoDetectionDialog.h"
 
 #include <QDialog>
 
-void AudioEditorPage::takeDialogResult(QList<float> result, const QString& applyText,
-                                       const QString& commandText, const QString& status,
-                                       const QString& recordingRefusal)
+void AudioEditorPage::takeDialogResult(QList<float> result,
+                                       const std::function<void(QList<float>&)>& applyToChannel,
+                                       const QString& applyText, const QString& commandText,
+                                       const QString& status, const QString& recordingRefusal)
 {
     if (refusedWhileRecording(recordingRefusal))
         return;
-    // `result` is our own copy: the overlay lets events run, and the dialog
-    // that held it may be deleted then.
+    // The channels are processed before the overlay: it lets events run, and
+    // the dialog behind `applyToChannel` may be deleted then. `result` is our
+    // own copy for the same reason.
+    QList<float> mono = std::move(result);
+    QList<float> stereo = stereoSamples;
+    if (!stereo.isEmpty())
+        StereoLists::processMaterial(mono, stereo, [&applyToChannel](QList<float>& channel) {
+            applyToChannel(channel);
+            return true;
+        });
     showLoading(applyText);
     const QList<float> monoBefore = samples;
     const QList<float> stereoBefore = stereoSamples;
-    samples = std::move(result);
-    stereoSamples.clear();
+    samples = std::move(mono);
+    stereoSamples = std::move(stereo);
     pushListChange(monoBefore, stereoBefore, commandText);
     syncWaveforms();
     hideLoading();
@@ -47,8 +59,9 @@ void AudioEditorPage::showPitchCorrectionDialog()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     hideLoading();
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
-        takeDialogResult(dialog->correctedSamples, tr("应用音高修正..."), tr("音高修正"),
-                         tr("已应用音高修正"), tr("录音中无法应用效果"));
+        takeDialogResult(
+            dialog->correctedSamples, [dialog](QList<float>& list) { dialog->applyTo(list); },
+            tr("应用音高修正..."), tr("音高修正"), tr("已应用音高修正"), tr("录音中无法应用效果"));
     });
     showDialog(dialog);
 }
@@ -71,9 +84,10 @@ void AudioEditorPage::showCompressorDialog()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     // The processor goes with its dialog rather than staying with the page.
     connect(dialog, &QObject::destroyed, processor, &QObject::deleteLater);
-    connect(dialog, &QDialog::accepted, this, [this, processor] {
-        takeDialogResult(processor->samples, tr("应用压缩器..."), tr("压缩器"),
-                         tr("已应用压缩器效果"));
+    connect(dialog, &QDialog::accepted, this, [this, processor, dialog] {
+        takeDialogResult(
+            processor->samples, [dialog](QList<float>& list) { dialog->applyTo(list); },
+            tr("应用压缩器..."), tr("压缩器"), tr("已应用压缩器效果"));
     });
     showDialog(dialog);
 }
@@ -88,9 +102,10 @@ void AudioEditorPage::showEqualizerDialog()
     auto* dialog = new EqualizerDialog(processor, engine, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QObject::destroyed, processor, &QObject::deleteLater);
-    connect(dialog, &QDialog::accepted, this, [this, processor] {
-        takeDialogResult(processor->samples, tr("应用均衡器..."), tr("均衡器"),
-                         tr("已应用均衡器效果"));
+    connect(dialog, &QDialog::accepted, this, [this, processor, dialog] {
+        takeDialogResult(
+            processor->samples, [dialog](QList<float>& list) { dialog->applyTo(list); },
+            tr("应用均衡器..."), tr("均衡器"), tr("已应用均衡器效果"));
     });
     showDialog(dialog);
 }

@@ -4,6 +4,11 @@
 // lists stay in step: a stereo list is processed too or goes in the same step.
 
 #include "TestSupport.h"
+#include "audio/AudioProcessor.h"
+#include "dialogs/CompressorDialog.h"
+#include "dialogs/EqualizerDialog.h"
+#include "dialogs/ParametricEQWidget.h"
+#include "dialogs/PitchCorrectionSession.h"
 #include "editor/AudioEditorPage.h"
 #include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"
@@ -539,18 +544,68 @@ void TestAudioEditorPageEffects::outsideDialogResults()
     QFETCH(QString, command);
     QFETCH(QString, message);
     AudioEditorPage page;
-    const QList<float> stereo = stereoTone();
+    // A loud tone left, a quiet one an octave up right: different channels
+    // whose mix still has one clear pitch, 450 Hz, for the pitch correction.
+    const QList<float> left = TestSupport::sineWave(450.0, 0.5, Rate, 0.8f);
+    const QList<float> right = TestSupport::sineWave(900.0, 0.5, Rate, 0.1f);
+    const QList<float> stereo = StereoLists::interleave(left, right);
     page.loadStereoAudioSamples(stereo, Rate);
     const QList<float> mono = page.samples;
     QVERIFY(!page.audioEngine()); // the equaliser gets a null engine
     QVERIFY(QMetaObject::invokeMethod(&page, slot.toLatin1().constData()));
     QDialog* dialog = openDialog(page, title);
     QVERIFY(dialog);
-    if (!spins(dialog).isEmpty())
-        spins(dialog).last()->setValue(spins(dialog).last()->maximum() / 2);
+
+    // What the dialog's settings do to one channel on its own, computed
+    // without the dialog.
+    std::function<QList<float>(const QList<float>&)> alone;
+    auto throughProcessor = [](const QList<float>& channel, auto operation) {
+        AudioProcessor processor;
+        processor.sampleRate = Rate;
+        processor.channels = 1;
+        processor.samples = channel;
+        operation(processor);
+        return processor.samples;
+    };
+    if (auto* eq = qobject_cast<EqualizerDialog*>(dialog)) {
+        eq->curveEditor()->setBandGain(2, 9.0f);
+        eq->curveEditor()->setBandFrequency(2, 900.0f);
+        alone = [=](const QList<float>& channel) {
+            return throughProcessor(channel, [eq](AudioProcessor& p) {
+                float f[5], g[5], q[5];
+                int t[5];
+                bool on[5];
+                for (int i = 0; i < 5; ++i) {
+                    const ParametricEQWidget::EQBand b = eq->curveEditor()->band(i);
+                    f[i] = b.frequency, g[i] = b.gain, q[i] = b.q, t[i] = int(b.type);
+                    on[i] = b.enabled;
+                }
+                p.applyParametricEQ(f, g, q, t, on, 5);
+            });
+        };
+    } else if (qobject_cast<CompressorDialog*>(dialog)) {
+        spins(dialog)[0]->setValue(-30.0); // threshold
+        spins(dialog)[1]->setValue(8.0);   // ratio
+        alone = [=](const QList<float>& channel) {
+            return throughProcessor(channel, [](AudioProcessor& p) {
+                p.applyCompression(-30.0f, 8.0f, 10.0f, 100.0f, 0.0f, 6.0f);
+            });
+        };
+    } else {
+        // The segments and targets found on the mono list, applied to the channel.
+        const PitchCorrectionSession session(mono, Rate);
+        QCOMPARE(session.noteSegments().size(), size_t(1));
+        alone = [=](const QList<float>& channel) { return session.corrected(channel); };
+    }
+    const QList<float> expectedLeft = alone(left);
+    const QList<float> expectedRight = alone(right);
+    QVERIFY(expectedLeft != left && expectedRight != right); // the settings do change the audio
+
     button(dialog, QStringLiteral("应用"))->click();
-    QCOMPARE(page.samples.size(), mono.size());
-    QVERIFY(page.stereoSamples.isEmpty());
+    const StereoLists::Channels channels = StereoLists::split(page.stereoSamples);
+    QCOMPARE(channels.left, expectedLeft);
+    QCOMPARE(channels.right, expectedRight);
+    QCOMPARE(page.samples, StereoLists::mixToMono(page.stereoSamples));
     QCOMPARE(page.undoStack->count(), 1);
     QCOMPARE(page.undoStack->undoText(), command);
     QCOMPARE(status(page), message);
