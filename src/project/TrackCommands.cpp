@@ -73,7 +73,18 @@ void TrackClipsSnapshotCommand::apply(bool useAfter)
     }
 }
 
-void TrackClipsSnapshotCommand::undo() { apply(false); }
+void TrackClipsSnapshotCommand::undo()
+{
+    // Trims, fades and piano-roll edits made since are no undo steps of
+    // their own: a later redo brings the clips back with them.
+    if (const TrackData* track = page ? page->trackAt(trackIndex) : nullptr) {
+        if (isMidi)
+            midiAfter = track->midiClips;
+        else
+            audioAfter = track->audioClips;
+    }
+    apply(false);
+}
 void TrackClipsSnapshotCommand::redo() { apply(true); }
 
 // ---- MoveClipCommand

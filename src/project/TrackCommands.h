@@ -30,7 +30,8 @@
 
 // A whole clip vector of one track before and after an edit (split, delete,
 // move within the track, recording). The audio variant touches only the
-// track's audioClips, the MIDI variant only its midiClips.
+// track's audioClips, the MIDI variant only its midiClips. Undo keeps the
+// clips as they are then (with edits made in place since) for the next redo.
 class TrackClipsSnapshotCommand : public QUndoCommand {
 public:
     // Audio variant: page->trackList()[trackIndex].audioClips.

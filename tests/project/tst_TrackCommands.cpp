@@ -241,6 +241,20 @@ private slots:
         QCOMPARE(page.tracks[0].pan, -0.5f);
         QCOMPARE(page.tracks[0].audioClips[0].fadeIn, 0.1);
         VERIFY_IN_STEP(page);
+
+        // The same for a clip list step: a split undone and redone keeps the
+        // fade set on its second part afterwards.
+        const std::vector<AudioClip> whole = page.tracks[1].audioClips;
+        std::vector<AudioClip> parts = whole;
+        parts.push_back(audioClip(QStringLiteral("T1/c1"), 2.0));
+        page.tracks[1].audioClips = parts;
+        stack.push(new TrackClipsSnapshotCommand(&page, 1, whole, parts, QStringLiteral("拆分片段")));
+        page.tracks[1].audioClips[1].fadeOut = 0.5;
+        stack.undo();
+        QCOMPARE(page.tracks[1].audioClips.size(), size_t(1));
+        stack.redo();
+        QCOMPARE(page.tracks[1].audioClips.size(), size_t(2));
+        QCOMPARE(page.tracks[1].audioClips[1].fadeOut, 0.5);
     }
 
     void trackCommandsWithoutTracksDoNothing()
