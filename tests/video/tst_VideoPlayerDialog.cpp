@@ -187,6 +187,20 @@ private slots:
         dialog->syncPosition(1000.0);
         feeder.join();
         QTRY_VERIFY_WITH_TIMEOUT(thread->latestFrameTime() >= 11.0, 20000);
+        // The frames near the end may still be on their way; only when no new
+        // frame has come for a while is the thread waiting in its read.
+        QElapsedTimer steady;
+        steady.start();
+        double lastSeen = thread->latestFrameTime();
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                     const double now = thread->latestFrameTime();
+                                     if (now != lastSeen) {
+                                         lastSeen = now;
+                                         steady.restart();
+                                     }
+                                     return steady.elapsed() >= 500;
+                                 }()),
+                                 20000);
 
         // Only once the window has given up waiting is the pipe closed.
         std::atomic<bool> destroyed{false};
