@@ -36,6 +36,12 @@ void MidiClipWidget::setTrackData(TrackData* value)
     bindTrack(value);
 }
 
+void MidiClipWidget::setTimeScale(double factor)
+{
+    scale = std::isfinite(factor) && factor > 0.0 ? factor : 1.0;
+    update();
+}
+
 int MidiClipWidget::clipCount() const
 {
     return track ? int(track->midiClips.size()) : 0;
@@ -43,13 +49,13 @@ int MidiClipWidget::clipCount() const
 
 double MidiClipWidget::clipStart(int index) const
 {
-    return track->midiClips[size_t(index)].start;
+    return timelineStart(track->midiClips[size_t(index)]);
 }
 
 void MidiClipWidget::setClipStart(int index, double start)
 {
     // The notes keep their clip-relative times, so they move with it.
-    track->midiClips[size_t(index)].start = start;
+    track->midiClips[size_t(index)].start = start / scale;
 }
 
 void MidiClipWidget::endLaneGestures(bool staleOnly)
@@ -71,8 +77,8 @@ int MidiClipWidget::hitTestClip(const QPoint& pos) const
         return -1;
     for (size_t i = 0; i < track->midiClips.size(); ++i) {
         const MidiClip& clip = track->midiClips[i];
-        const int x1 = secondsToX(clip.start);
-        const int x2 = secondsToX(clip.start + clip.duration);
+        const int x1 = secondsToX(timelineStart(clip));
+        const int x2 = secondsToX(timelineEnd(clip));
         if (x1 <= pos.x() && pos.x() <= x2)
             return int(i);
     }
@@ -85,8 +91,8 @@ int MidiClipWidget::hitTestClipEdge(const QPoint& pos) const
         return -1;
     for (size_t i = 0; i < track->midiClips.size(); ++i) {
         const MidiClip& clip = track->midiClips[i];
-        const long long x1 = secondsToX(clip.start);
-        const long long x2 = secondsToX(clip.start + clip.duration);
+        const long long x1 = secondsToX(timelineStart(clip));
+        const long long x2 = secondsToX(timelineEnd(clip));
         if (std::llabs(pos.x() - x1) <= 6)
             return int(2 * i);
         if (std::llabs(pos.x() - x2) <= 6)
@@ -133,8 +139,8 @@ void MidiClipWidget::drawClips(QPainter& painter)
     const int hovered = rect().contains(cursor) ? hitTestClip(cursor) : -1;
     for (size_t i = 0; i < track->midiClips.size(); ++i) {
         const MidiClip& clip = track->midiClips[i];
-        const int x1 = secondsToX(clip.start);
-        const int x2 = secondsToX(clip.start + clip.duration);
+        const int x1 = secondsToX(timelineStart(clip));
+        const int x2 = secondsToX(timelineEnd(clip));
         if (x2 < 0 || x1 > w)
             continue;
         const QRectF r(x1, Band, double(x2) - x1, h - 2 * Band);

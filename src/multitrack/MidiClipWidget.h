@@ -11,6 +11,13 @@
 // when the vector moves, even in mid-gesture, and a gesture whose clip or
 // point has gone ends without a signal.
 //
+// MIDI times are held at the page's MIDI source tempo and play scaled by
+// the tempo factor (timeline seconds per held second): the lane draws and
+// hit-tests held times times the factor and writes timeline times divided
+// by it, so a clip shows, and is edited, where it is heard. clipCreated
+// reports held times; the playhead, the envelope and the drag preview are
+// timeline seconds.
+//
 // Definitions: MidiClipWidget.cpp (state, geometry, painting) and
 // MidiClipWidgetEditing.cpp (mouse, keys, context menu).
 
@@ -27,6 +34,10 @@ public:
 
     void setTrackData(TrackData* track);
     bool isCreating() const { return creating; }
+    // Timeline seconds per held MIDI second; anything but a positive
+    // finite number means 1.
+    void setTimeScale(double factor);
+    double timeScale() const { return scale; }
 
     int hitTestClip(const QPoint& pos) const override;
     // 2i for clip i's head edge, 2i + 1 for its tail edge, -1 for none.
@@ -58,6 +69,9 @@ protected:
     void drawDragPreview(QPainter& painter);
 
 private:
+    // A clip's span on the timeline.
+    double timelineStart(const MidiClip& clip) const { return clip.start * scale; }
+    double timelineEnd(const MidiClip& clip) const { return clip.end() * scale; }
     // Clip `index` of the bound track, or null when it no longer exists.
     MidiClip* clipAt(int index) const;
     // The trim step of a Normal-tool move.
@@ -72,4 +86,5 @@ private:
     bool trimLeftEdge = false;
     double trimAnchorStart = 0.0;
     double trimAnchorDuration = 0.0;
+    double scale = 1.0;
 };

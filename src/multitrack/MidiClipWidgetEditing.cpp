@@ -26,8 +26,9 @@ bool MidiClipWidget::pressNormalTool(QMouseEvent* event, const QPoint& pos)
     if (const MidiClip* clip = clipAt(edge >= 0 ? edge / 2 : -1)) {
         trimClip = edge / 2;
         trimLeftEdge = edge % 2 == 0;
-        trimAnchorStart = clip->start;
-        trimAnchorDuration = clip->duration;
+        // Anchors in timeline seconds, where the edge is dragged.
+        trimAnchorStart = timelineStart(*clip);
+        trimAnchorDuration = clip->duration * scale;
         emit clicked();
         update();
         return true;
@@ -46,16 +47,18 @@ bool MidiClipWidget::dragTrim(int x)
     MidiClip* clip = clipAt(trimClip);
     if (!clip)
         return false;
+    // Worked out on the timeline, written back as held times.
     const double t = xToSeconds(x);
     if (trimLeftEdge) {
         // The clip's end stays put; the notes keep their times from the new start.
         const double end = trimAnchorStart + trimAnchorDuration;
         double start = std::min(t, end - MinTrimmedSeconds);
         start = std::max(start, 0.0);
-        clip->start = start;
-        clip->duration = end - start;
+        clip->start = start / scale;
+        clip->duration = (end - start) / scale;
     } else {
-        clip->duration = std::max(t, clip->start + MinTrimmedSeconds) - clip->start;
+        const double start = timelineStart(*clip);
+        clip->duration = (std::max(t, start + MinTrimmedSeconds) - start) / scale;
     }
     update();
     return true;
@@ -100,7 +103,7 @@ void MidiClipWidget::finishCreation()
         duration = hi <= lo ? MinCreatedSeconds : hi - lo;
     }
     if (duration >= MinCreatedSeconds)
-        emit clipCreated(lo, duration);
+        emit clipCreated(lo / scale, duration / scale);
 }
 
 bool MidiClipWidget::releaseNormalTool(const QPoint& pos)

@@ -127,7 +127,8 @@ public:
     void syncVerticalScroll();
     void setVideoPlayerDialog(VideoPlayerDialog* dialog);
     void showVideoButtonOnTrack(int index);
-    // The latest clip end over all tracks, 0 without clips.
+    // The latest clip end over all tracks as they play (MIDI clips
+    // tempo-scaled), 0 without clips.
     double projectLength() const;
 
     // ---- piano rolls (MultiTrackEditorPagePianoRolls.cpp) ----
@@ -154,6 +155,14 @@ public:
     void onRewind();
     void onPlaybackTimer();
     TrackData tempoScaledTrack(const TrackData& track) const;
+    // Timeline seconds per held MIDI second (midiSourceBpm / bpm), the
+    // factor playback scales MIDI times by; 1 when the tempi agree.
+    double midiTimeScale() const;
+    // Sets the tempo the MIDI times are held at and resyncs the lanes.
+    void setMidiSourceBpm(double sourceBpm);
+    // Hands every MIDI lane the current factor and re-spans the ruler;
+    // after any change of bpm or midiSourceBpm.
+    void syncMidiTimeScale();
     void updateEngineTrackSlot(int index);
 
     // ---- clip splitting, dragging and page keys ----

@@ -89,7 +89,9 @@ void MultiTrackEditorPage::splitClipAtPlayhead(int trackIndex, int clipIndex)
     if (track.isMidi()) {
         closePianoRollsForTrack(trackIndex);
         std::vector<MidiClip> before;
-        if (!splitInPlace(track.midiClips, clipIndex, at, ClipSplitting::splitMidiClip, before))
+        // The playhead is timeline time; MIDI clips hold source-tempo times.
+        const double heldAt = at / midiTimeScale();
+        if (!splitInPlace(track.midiClips, clipIndex, heldAt, ClipSplitting::splitMidiClip, before))
             return;
         undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, std::move(before),
                                                                  track.midiClips, SplitText));
@@ -115,8 +117,9 @@ void MultiTrackEditorPage::onSplitClip()
     const double at = lane ? lane->playheadPosition() : 0.0;
     int hit = -1;
     if (track.isMidi()) {
+        const double heldAt = at / midiTimeScale();
         for (size_t i = 0; i < track.midiClips.size() && hit < 0; ++i) {
-            if (track.midiClips[i].start < at && at < track.midiClips[i].end())
+            if (track.midiClips[i].start < heldAt && heldAt < track.midiClips[i].end())
                 hit = int(i);
         }
     } else {
@@ -143,8 +146,9 @@ void MultiTrackEditorPage::onClipDragStarted(int trackIndex, int clipIndex, QPoi
     dragStartPos = globalPos;
     dragIsMidi = track.isMidi();
     dragClipStart = 0.0;
+    // On the timeline, where the pointer moves it.
     if (dragIsMidi && clipIndex >= 0 && clipIndex < int(track.midiClips.size()))
-        dragClipStart = track.midiClips[size_t(clipIndex)].start;
+        dragClipStart = track.midiClips[size_t(clipIndex)].start * midiTimeScale();
     else if (!dragIsMidi && clipIndex >= 0 && clipIndex < int(track.audioClips.size()))
         dragClipStart = track.audioClips[size_t(clipIndex)].start;
     const QColor color = track.color.isValid() ? track.color : QColor(0x3a, 0x86, 0xff);
@@ -210,6 +214,7 @@ void MultiTrackEditorPage::onClipDragFinished(int trackIndex, QPoint globalPos)
             return;
         if (dragIsMidi) {
             MidiClip& clip = from.midiClips[size_t(clipIndex)];
+            start /= midiTimeScale();
             if (clip.start == start)
                 return; // a press without a move is no edit
             std::vector<MidiClip> before = from.midiClips;

@@ -322,7 +322,7 @@ void MultiTrackEditorPage::connectPageControls()
         bpm = value;
         ruler->setBpm(value);
         forEachLane([value](auto* lane) { lane->setSnapBpm(value); });
-        updateRuler();
+        syncMidiTimeScale(); // MIDI clips move with the tempo; updates the ruler
         updateTimeLabel(playheadPosition());
     });
 }

@@ -7,6 +7,7 @@
 #include "common/ParallelRanges.h"
 #include "engine/devices/Metronome.h"
 #include "multitrack/ClipLaneWidget.h"
+#include "multitrack/MidiClipWidget.h"
 #include "multitrack/TrackRowWidget.h"
 #include "multitrack/TrackFlattening.h"
 #include "video/VideoPlayerDialog.h"
@@ -24,6 +25,27 @@ constexpr float MetronomeVolume = 0.5f;
 TrackData MultiTrackEditorPage::tempoScaledTrack(const TrackData& track) const
 {
     return ::tempoScaledTrack(track, midiSourceBpm, bpm);
+}
+
+double MultiTrackEditorPage::midiTimeScale() const
+{
+    return midiTempoFactor(midiSourceBpm, bpm);
+}
+
+void MultiTrackEditorPage::setMidiSourceBpm(double sourceBpm)
+{
+    midiSourceBpm = sourceBpm;
+    syncMidiTimeScale();
+}
+
+void MultiTrackEditorPage::syncMidiTimeScale()
+{
+    const double factor = midiTimeScale();
+    for (TrackRowWidget* row : rows) {
+        if (MidiClipWidget* lane = row->midiLane())
+            lane->setTimeScale(factor);
+    }
+    updateRuler();
 }
 
 std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSlots()

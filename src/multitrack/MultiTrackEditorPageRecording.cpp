@@ -61,9 +61,9 @@ void MultiTrackEditorPage::setRecordDeviceFactory(AudioDeviceFactory factory)
 
 double MultiTrackEditorPage::toMidiSourceTime() const
 {
-    if (!(bpm > 0.0) || !(midiSourceBpm > 0.0) || !std::isfinite(bpm) || !std::isfinite(midiSourceBpm))
-        return 1.0;
-    return bpm / midiSourceBpm;
+    // The inverse of what the lanes and playback apply, so a take shows and
+    // plays where it was played.
+    return 1.0 / midiTimeScale();
 }
 
 void MultiTrackEditorPage::onRecord()

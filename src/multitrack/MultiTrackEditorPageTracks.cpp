@@ -5,6 +5,7 @@
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include "multitrack/ClipLaneWidget.h"
+#include "multitrack/MidiClipWidget.h"
 #include "multitrack/TrackRowWidget.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackHeaderWidget.h"
@@ -170,6 +171,8 @@ void MultiTrackEditorPage::createTrackRow(int index)
     lane->setToolMode(toolMode);
     lane->setSnapEnabled(snapEnabled);
     lane->setSnapBpm(bpm);
+    if (MidiClipWidget* midiLane = row->midiLane())
+        midiLane->setTimeScale(midiTimeScale());
 }
 
 void MultiTrackEditorPage::connectRow(TrackRowWidget* row)
@@ -215,6 +218,7 @@ void MultiTrackEditorPage::destroyTrackRow(int index)
 double MultiTrackEditorPage::projectLength() const
 {
     double length = 0.0;
+    const double midiScale = midiTimeScale();
     for (const TrackData& track : tracks) {
         for (const AudioClip& clip : track.audioClips) {
             const double end = clip.end();
@@ -222,7 +226,7 @@ double MultiTrackEditorPage::projectLength() const
                 length = std::max(length, end);
         }
         for (const MidiClip& clip : track.midiClips) {
-            const double end = clip.end();
+            const double end = clip.end() * midiScale;
             if (std::isfinite(end))
                 length = std::max(length, end);
         }

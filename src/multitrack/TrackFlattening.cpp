@@ -309,13 +309,21 @@ void applyEnvelope(float* out, qsizetype count, int sampleRate,
     }
 }
 
+double midiTempoFactor(double sourceBpm, double bpm)
+{
+    if (!(sourceBpm > 0.0) || !(bpm > 0.0) || !std::isfinite(sourceBpm) || !std::isfinite(bpm)
+        || qFuzzyCompare(sourceBpm, bpm))
+        return 1.0;
+    const double factor = sourceBpm / bpm;
+    return std::isfinite(factor) && factor > 0.0 ? factor : 1.0;
+}
+
 TrackData tempoScaledTrack(const TrackData& track, double sourceBpm, double bpm)
 {
     TrackData copy = track;
-    if (!track.isMidi() || !(sourceBpm > 0.0) || !(bpm > 0.0) || !std::isfinite(sourceBpm)
-        || !std::isfinite(bpm) || qFuzzyCompare(sourceBpm, bpm))
+    const double factor = midiTempoFactor(sourceBpm, bpm);
+    if (!track.isMidi() || factor == 1.0)
         return copy;
-    const double factor = sourceBpm / bpm;
     for (MidiClip& clip : copy.midiClips) {
         clip.start *= factor;
         // The clip keeps its notes: a slower tempo lengthens it with them.

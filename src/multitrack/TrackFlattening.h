@@ -28,6 +28,11 @@ float envelopeValueAt(const std::vector<EnvelopePoint>& points, double t);
 void applyEnvelope(float* out, qsizetype count, int sampleRate,
                    const std::vector<EnvelopePoint>& points);
 
+// Timeline seconds per held MIDI second: sourceBpm / bpm, or exactly 1 when
+// the tempi agree (within qFuzzyCompare) or either is not a positive finite
+// number. Every view of MIDI times on the timeline uses this same factor.
+double midiTempoFactor(double sourceBpm, double bpm);
+
 // A MIDI track's clip starts, clip durations and note times, held at
 // sourceBpm, rescaled to play at bpm (factor sourceBpm / bpm). Anything else,
 // or tempi that are not positive finite numbers, comes back unchanged.

@@ -254,9 +254,10 @@ void TrackRowWidget::closePianoRolls()
 
 void TrackRowWidget::setPianoRollPlayhead(double sec)
 {
+    const double held = midiClipLane ? sec / midiClipLane->timeScale() : sec;
     for (const QPointer<PianoRollDialog>& roll : openRolls) {
         if (roll)
-            roll->setPlayheadPosition(sec);
+            roll->setPlayheadPosition(held);
     }
 }
 

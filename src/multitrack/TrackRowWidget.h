@@ -63,7 +63,8 @@ public:
     // Closes and deletes every open piano roll at once, without reporting
     // the track as changed: the caller is about to change its MIDI clips.
     void closePianoRolls();
-    // Hands the timeline playhead to the open piano rolls.
+    // Hands the timeline playhead to the open piano rolls, which show the
+    // clip's held MIDI times (the lane's time scale undone).
     void setPianoRollPlayhead(double sec);
 
 signals:

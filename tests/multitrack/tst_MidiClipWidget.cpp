@@ -144,6 +144,24 @@ private slots:
         QCOMPARE(trimmed.count(), 2);
     }
 
+    void editsAtATimeScaleWriteHeldTimes()
+    {
+        // Factor 2: the clip held at 1 s for 2 s lies from x 200 to x 600.
+        Lane lane;
+        lane.widget.setTimeScale(2.0);
+        lane.track.midiClips = {clip(1.0, 2.0)};
+        drag(lane.widget, QPoint(599, 60), QPoint(800, 60)); // tail to 8 s
+        QVERIFY(qAbs(lane.track.midiClips[0].duration - 3.0) < 1e-9);
+        drag(lane.widget, QPoint(201, 60), QPoint(400, 60)); // head to 4 s, end stays at 8 s
+        QVERIFY(qAbs(lane.track.midiClips[0].start - 2.0) < 1e-9);
+        QVERIFY(qAbs(lane.track.midiClips[0].end() - 4.0) < 1e-9);
+        lane.widget.setSnapEnabled(true);
+        lane.widget.setSnapBpm(60.0); // the beats of the timeline's tempo
+        drag(lane.widget, QPoint(500, 60), QPoint(570, 60)); // 4.7 s snaps to 5 s
+        QCOMPARE(lane.track.midiClips[0].start, 2.5);
+        QCOMPARE(lane.widget.hitTestClipEdge(QPoint(500, 60)), 0);
+    }
+
     void deleteKeepsTheSelectionAndScissorsAndMoveReport()
     {
         Lane lane;

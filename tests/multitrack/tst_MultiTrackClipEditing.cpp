@@ -235,6 +235,67 @@ private slots:
         QVERIFY(std::abs(page.zoom() - 1.0) < 1e-12);
     }
 
+    void midiLaneFollowsTheTempo()
+    {
+        // Held at 120 BPM, played at 60: every MIDI time counts double on the
+        // timeline, in the lane as in playback.
+        MultiTrackEditorPage page;
+        showPage(page);
+        std::vector<MidiNote> notes = {{60, 0.0, 0.5, 90}, {62, 0.5, 1.5, 80}};
+        page.addMidiTrack(QStringLiteral("keys"), notes, 2.0);
+        page.tracks[0].midiClips[0].start = 1.0;
+        page.bpmSpinBox->setValue(60.0);
+        layOut(page);
+        auto* midiLane = page.rows[0]->midiLane();
+        QCOMPARE(midiLane->timeScale(), 2.0);
+
+        // Drawn and hit from 2 s to 6 s, where it plays (on bar 1 beat 3 to bar 2 beat 3).
+        QCOMPARE(midiLane->hitTestClipEdge(at(page, 0, 2.0)), 0);
+        QCOMPARE(midiLane->hitTestClipEdge(at(page, 0, 6.0)), 1);
+        QCOMPARE(midiLane->hitTestClip(at(page, 0, 1.5)), -1);
+        QCOMPARE(midiLane->hitTestClip(at(page, 0, 5.5)), 0);
+        const QImage picture = midiLane->grab().toImage();
+        const QRgb background = picture.pixel(at(page, 0, 1.5));
+        QVERIFY(picture.pixel(at(page, 0, 5.5)) != background);
+        QCOMPARE(picture.pixel(at(page, 0, 6.5)), background);
+        // The project ends where the clip stops sounding.
+        QCOMPARE(page.projectLength(), 6.0);
+        QTest::mouseClick(button(page, QStringLiteral("快进")), Qt::LeftButton);
+        QCOMPARE(midiLane->playheadPosition(), 6.0);
+
+        // A split at the playhead's 3 s cuts where the second note starts sounding.
+        page.syncPlayheadAll(3.0);
+        emit page.rows[0]->trackSelected(0);
+        page.onSplitClip();
+        const std::vector<MidiClip>& parts = page.tracks[0].midiClips;
+        QCOMPARE(parts.size(), size_t(2));
+        QCOMPARE(parts[0].notes.size(), size_t(1));
+        QCOMPARE(parts[1].notes.size(), size_t(1));
+        QCOMPARE(parts[1].notes[0].pitch, 62);
+        QCOMPARE(parts[1].notes[0].start, 0.0);
+        QCOMPARE(page.tempoScaledTrack(page.tracks[0]).midiClips[1].start, 3.0);
+
+        // An Alt-drag over beats 2 and 3 of the 60 BPM grid, snapped, plays there.
+        key(page, Qt::Key_J);
+        const QPoint from = at(page, 0, 1.2);
+        const QPoint to = at(page, 0, 2.8);
+        QTest::mousePress(midiLane, Qt::LeftButton, Qt::AltModifier, from);
+        QMouseEvent move(QEvent::MouseMove, to, midiLane->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                         Qt::AltModifier);
+        QApplication::sendEvent(midiLane, &move);
+        QTest::mouseRelease(midiLane, Qt::LeftButton, Qt::AltModifier, to);
+        QCOMPARE(page.tracks[0].midiClips.size(), size_t(3));
+        const MidiClip created = page.tempoScaledTrack(page.tracks[0]).midiClips[2];
+        QCOMPARE(created.start, 1.0);
+        QCOMPARE(created.duration, 2.0);
+
+        // At the default tempo the held times are the timeline's again.
+        page.bpmSpinBox->setValue(120.0);
+        QCOMPARE(midiLane->timeScale(), 1.0);
+        QCOMPARE(midiLane->hitTestClipEdge(at(page, 0, 1.0)), 0);
+        QCOMPARE(page.projectLength(), 3.0);
+    }
+
     void spaceStartsAndPausesPlayback()
     {
         // Without a device the transport stays stopped: this one plays into
