@@ -1,5 +1,6 @@
 #include "VST3Module.h"
 
+#include "plugins/ElfLibraryCheck.h"
 #include "plugins/PluginLog.h"
 #include "plugins/VST3Text.h"
 
@@ -123,6 +124,8 @@ std::shared_ptr<VST3Module> VST3Module::open(const std::string& path, std::strin
     if (auto shared = registry()[key].lock())
         return shared;
 
+    if (!ElfLibraryCheck::isLoadable(binary, error))
+        return nullptr;
     void* library = dlopen(binary.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!library) {
         const char* reason = dlerror();

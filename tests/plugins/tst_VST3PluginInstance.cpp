@@ -133,12 +133,26 @@ private slots:
         QVERIFY(QDir().mkpath(root + "/NoArch.vst3/Contents/i386-linux"));
         QVERIFY(QDir().mkpath(root + "/Text.vst3/Contents/x86_64-linux"));
         QVERIFY(writeFile(root + "/Text.vst3/Contents/x86_64-linux/Text.so", "not a library\n"));
+        // A real library cut short (the loader would fault mapping it) and
+        // one marked for another processor.
+        QFile good(QString::fromStdString(binary("CdwGain")));
+        QVERIFY(good.open(QIODevice::ReadOnly));
+        const QByteArray library = good.readAll();
+        QVERIFY(QDir().mkpath(root + "/Cut.vst3/Contents/x86_64-linux"));
+        QVERIFY(writeFile(root + "/Cut.vst3/Contents/x86_64-linux/Cut.so", library.left(library.size() / 3)));
+        QByteArray arm = library;
+        arm[18] = char(183); // e_machine: AArch64
+        arm[19] = 0;
+        QVERIFY(QDir().mkpath(root + "/Arm.vst3/Contents/x86_64-linux"));
+        QVERIFY(writeFile(root + "/Arm.vst3/Contents/x86_64-linux/Arm.so", arm));
         const QList<QPair<QString, QString>> cases = {
             {root + "/Missing.vst3", "no such file or folder"},
             {root + "/NoContents.vst3", "no Contents folder"},
             {root + "/NoArch.vst3/", "no x86_64-linux folder"},
             {root + "/Text.vst3", "Text.so"},
             {root + "/Text.vst3/Contents/x86_64-linux/Text.so", "Text.so"},
+            {root + "/Cut.vst3", "Cut.so: the file is cut short"},
+            {root + "/Arm.vst3", "Arm.so: a library for another processor"},
         };
         for (const auto& [path, reason] : cases) {
             VST3PluginInstance instance;
