@@ -171,5 +171,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
         }
     }
     saveSettings();
+    // Plug-in editors are windows of their own: left open they would keep
+    // the program running with the main window gone.
+    multiTrackPage->closePluginEditors();
     event->accept();
 }

@@ -34,6 +34,7 @@ void MainWindow::loadSoundFont()
 void MainWindow::importVst3Plugin()
 {
     const QString path = prompts().pluginBundle(this, tr("导入VST3插件"));
-    if (!path.isEmpty())
-        vst3Command->load(path);
+    // The MIDI tracks may choose the new plug-in at once.
+    if (!path.isEmpty() && vst3Command->load(path) >= 0)
+        multiTrackPage->refreshInstrumentLists();
 }

@@ -148,6 +148,12 @@ void MultiTrackEditorPage::setSampleRate(int rate)
     engine->initialize(rate, EngineBufferFrames);
     pluginBridge->shutdown();
     pluginBridge->initialize(rate, EngineBufferFrames);
+    // The plug-ins went with the old bridge: their editors close, and no
+    // track names a plug-in that is gone.
+    closePluginEditors();
+    for (TrackData& track : tracks)
+        track.pluginId = -1;
+    refreshInstrumentLists();
 }
 
 void MultiTrackEditorPage::forEachLane(const std::function<void(ClipLaneWidget*)>& visit) const

@@ -183,6 +183,11 @@ public:
     QWidget* clipDragGhost() const { return dragGhost; }
     // The plug-in editor windows the tracks' VST3 buttons opened; null before the first.
     PluginEditorWindows* pluginEditors() const { return vst3Editors; }
+    // Closes every open plug-in editor window (they are windows of their own
+    // and would outlive the main window).
+    void closePluginEditors();
+    // The MIDI rows list the SoundFont's presets and the loaded plug-ins again.
+    void refreshInstrumentLists();
 
     // ---- the running take, which edits must not redirect ----
     bool takeRunning() const { return isRecording || isMidiRecording; }

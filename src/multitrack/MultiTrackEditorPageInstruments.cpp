@@ -66,7 +66,10 @@ void MultiTrackEditorPage::setSoundFontFolder(const QString& folder)
 bool MultiTrackEditorPage::loadSoundFont(const QString& path)
 {
     ++soundFontLoads;
-    return sf2Sampler.loadSoundFont(path);
+    const bool loaded = sf2Sampler.loadSoundFont(path);
+    // The tracks choose among the new font's presets (or the piano without one).
+    refreshInstrumentLists();
+    return loaded;
 }
 
 bool MultiTrackEditorPage::copyAndLoadSoundFont(const QString& path)

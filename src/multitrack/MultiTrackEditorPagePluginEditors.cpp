@@ -6,10 +6,23 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
+#include "multitrack/TrackRowWidget.h"
 #include "plugins/AudioPluginBridge.h"
 #include "plugins/ui/PluginEditorWindows.h"
 
 #include <QDebug>
+
+void MultiTrackEditorPage::closePluginEditors()
+{
+    if (vst3Editors)
+        vst3Editors->closeAll();
+}
+
+void MultiTrackEditorPage::refreshInstrumentLists()
+{
+    for (TrackRowWidget* row : rows)
+        row->refreshInstrumentList();
+}
 
 void MultiTrackEditorPage::toggleVst3Editor(int trackIndex, bool open)
 {

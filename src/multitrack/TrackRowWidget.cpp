@@ -163,6 +163,19 @@ void TrackRowWidget::fillInstrumentList()
         sf2Sampler->selectPreset(track->midiChannel, track->instrumentIndex);
 }
 
+void TrackRowWidget::refreshInstrumentList()
+{
+    if (!track || !midiClipLane)
+        return;
+    // Refilling the list must not read as a choice of the user's.
+    const QSignalBlocker quiet(trackHeader);
+    if (track->pluginId < 0) {
+        trackHeader->setVst3ButtonVisible(false);
+        trackHeader->setVst3ButtonChecked(false);
+    }
+    fillInstrumentList();
+}
+
 void TrackRowWidget::onInstrumentChanged(int entry)
 {
     if (!track || !instruments)

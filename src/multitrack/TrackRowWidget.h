@@ -63,6 +63,9 @@ public:
     // Closes and deletes every open piano roll at once, without reporting
     // the track as changed: the caller is about to change its MIDI clips.
     void closePianoRolls();
+    // Fills a MIDI row's instrument list again from what is loaded now (a
+    // SoundFont or plug-in loaded since), keeping the track's instrument.
+    void refreshInstrumentList();
     // Hands the timeline playhead to the open piano rolls, which show the
     // clip's held MIDI times (the lane's time scale undone).
     void setPianoRollPlayhead(double sec);

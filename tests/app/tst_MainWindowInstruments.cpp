@@ -1,0 +1,124 @@
+// The Tools menu's SoundFont and VST3 commands as they reach the multitrack
+// page's tracks: MIDI tracks that exist already can choose what was just
+// loaded, plug-in editor windows close with the main window, and a change of
+// the project rate (which unloads the plug-ins) leaves no track on a gone one.
+
+#include "ShellTestSupport.h"
+
+#include "multitrack/MultiTrackEditorPage.h"
+#include "multitrack/TrackHeaderWidget.h"
+#include "multitrack/TrackRowWidget.h"
+#include "plugins/AudioPluginBridge.h"
+#include "plugins/ui/PluginEditorWindows.h"
+#include "plugins/ui/VST3EditorWindow.h"
+
+#include <QtTest/QtTest>
+#include <QtWidgets>
+
+namespace {
+
+const QString kFont = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+
+QString testBundle(const char* name)
+{
+    return QString::fromLocal8Bit(qgetenv("CDW_BINARY_DIR")) + "/testplugins/" + name + ".vst3";
+}
+
+QStringList entries(const QComboBox* combo)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    return texts;
+}
+
+int visibleEditorWindows()
+{
+    int count = 0;
+    for (QWindow* window : QGuiApplication::topLevelWindows())
+        count += qobject_cast<VST3EditorWindow*>(window) && window->isVisible() ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+class MainWindowInstrumentsTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir settings;
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        ShellTestSupport::prepareApplication(settings);
+    }
+
+    void loadedInstrumentsReachExistingTracksAndEditorsCloseWithTheWindow()
+    {
+        if (!QFile::exists(kFont))
+            QSKIP("needs timgm6mb-soundfont");
+        auto window = std::make_unique<ShellProbeWindow>();
+        MultiTrackEditorPage* page = window->multiTrackPage;
+        page->setSoundFontFolder(settings.filePath("fonts"));
+        window->show();
+        window->openNewProject("multi", 44100, 16, false);
+        page->addTrack(TrackType(1), {}, 44100, "MIDI");
+        QComboBox* list = page->rows[0]->header()->instrumentCombo();
+        QCOMPARE(entries(list), QStringList{"内置钢琴"});
+
+        // A SoundFont loaded afterwards: the track lists its presets, on preset 0.
+        window->prompts->files << kFont;
+        window->menuActions().loadSoundFont->trigger();
+        const QStringList presets = page->soundFont().getPresetNames();
+        QVERIFY(presets.size() > 100);
+        QCOMPARE(entries(list), presets);
+        QCOMPARE(list->currentIndex(), 0);
+
+        // So does a plug-in imported afterwards, the track keeping its preset.
+        page->tracks[0].instrumentIndex = 5;
+        window->prompts->files << testBundle("CdwSynth");
+        window->menuActions().importVst3->trigger();
+        QCOMPARE(list->itemText(0), QStringLiteral("[VST3] Cdw Synth"));
+        QCOMPARE(list->itemText(1), QString());
+        QCOMPARE(list->currentIndex(), 2 + 5);
+        QCOMPARE(page->tracks[0].pluginId, -1);
+        QCOMPARE(page->tracks[0].instrumentIndex, 5);
+        QVERIFY(window->prompts->boxes("warning").isEmpty());
+
+        // Chosen, its editor opens in a window of its own.
+        list->setCurrentIndex(0);
+        QCOMPARE(page->tracks[0].pluginId, 0);
+        QPushButton* editorButton = page->rows[0]->header()->vst3Button();
+        QVERIFY(editorButton->isVisible());
+        editorButton->click();
+        QVERIFY(page->pluginEditors() && page->pluginEditors()->isOpen(0));
+        QCOMPARE(visibleEditorWindows(), 1);
+
+        // A project of another rate replaces the bridge: the editor closes and
+        // the track goes back to the SoundFont (on preset 0, as the plug-in
+        // choice left it).
+        page->addTrack(TrackType(0), QList<float>(4800, 0.1f), 48000, "48k");
+        QCOMPARE(page->sampleRate(), 48000);
+        QCOMPARE(visibleEditorWindows(), 0);
+        QCOMPARE(page->tracks[0].pluginId, -1);
+        QCOMPARE(entries(list), presets);
+        QCOMPARE(list->currentIndex(), 0);
+        QVERIFY(editorButton->isHidden());
+
+        // Editors left open close with the main window.
+        window->prompts->files << testBundle("CdwSynth");
+        window->menuActions().importVst3->trigger();
+        list->setCurrentIndex(0);
+        editorButton->click();
+        QCOMPARE(visibleEditorWindows(), 1);
+        window->prompts->answers << QMessageBox::Discard;
+        QVERIFY(window->close());
+        QCOMPARE(visibleEditorWindows(), 0);
+        window.reset();
+        QCOMPARE(visibleEditorWindows(), 0);
+    }
+};
+
+QTEST_MAIN(MainWindowInstrumentsTest)
+#include "tst_MainWindowInstruments.moc"
