@@ -214,6 +214,44 @@ private slots:
         QCOMPARE(input.currentPort(), -1);
     }
 
+    void aKeyboardThatGoesIsNoLongerShownConnected()
+    {
+        CDW_REQUIRE_JACK();
+        if (alsaSequencerPresent())
+            QSKIP("this machine has an ALSA sequencer: MidiInput uses it instead of JACK");
+        RtMidiOut before(RtMidi::UNIX_JACK, "CdwAaa");
+        before.openVirtualPort("a");
+        auto keyboard = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "CdwKeys");
+        keyboard->openVirtualPort("keys");
+        RtMidiOut after(RtMidi::UNIX_JACK, "CdwZzz");
+        after.openVirtualPort("z");
+
+        MidiInput input;
+        const int keys = input.availableDevices().indexOf("CdwKeys:keys");
+        QVERIFY(keys >= 0);
+        QVERIFY(input.openDevice(keys));
+        MidiDeviceDialog dialog(&input);
+        QCOMPARE(statusText(dialog), QStringLiteral("已连接: CdwKeys:keys"));
+
+        // Unplugged: the port after it moves into its place in the list,
+        // and must not be shown as the one connected.
+        keyboard.reset();
+        QTRY_VERIFY(!input.availableDevices().contains("CdwKeys:keys"));
+        QVERIFY(!input.isOpen());
+        QCOMPARE(input.currentPort(), -1);
+        dialog.refreshDeviceList();
+        QCOMPARE(statusText(dialog), QStringLiteral("未连接"));
+        QVERIFY(button(dialog, "连接")->isEnabled());
+
+        // Another device can be connected in its place.
+        auto* combo = dialog.findChild<QComboBox*>();
+        const int other = input.availableDevices().indexOf("CdwZzz:z");
+        combo->setCurrentIndex(other);
+        button(dialog, "连接")->click();
+        QCOMPARE(input.currentPort(), other);
+        QCOMPARE(statusText(dialog), QStringLiteral("已连接: CdwZzz:z"));
+    }
+
 private:
     static QString statusText(QDialog& dialog)
     {

@@ -88,14 +88,17 @@ bool MidiInput::openDevice(int index)
             qWarning() << "MidiInput: open error:" << "no input port" << index;
             return false;
         }
+        openDeviceName = QString::fromStdString(input->getPortName(unsigned(index)));
         input->openPort(unsigned(index), "RtMidi Input");
     } catch (const RtMidiError& e) {
         qWarning() << "MidiInput: open error:" << QString::fromStdString(e.getMessage());
+        openDeviceName.clear();
         return false;
     }
-    if (!input->isPortOpen())
+    if (!input->isPortOpen()) {
+        openDeviceName.clear();
         return false;
-    currentPort_ = index;
+    }
     qDebug() << "MidiInput: Opened device" << index;
     return true;
 }
@@ -108,12 +111,19 @@ void MidiInput::closeDevice()
         input->closePort();
         qDebug() << "MidiInput: Device closed";
     }
-    currentPort_ = -1;
+    openDeviceName.clear();
 }
 
 bool MidiInput::isOpen() const
 {
-    return input && input->isPortOpen();
+    return currentPort() >= 0;
+}
+
+int MidiInput::currentPort() const
+{
+    if (!input || !input->isPortOpen() || openDeviceName.isEmpty())
+        return -1;
+    return int(availableDevices().indexOf(openDeviceName));
 }
 
 bool MidiInput::autoConnect()

@@ -27,9 +27,13 @@ public:
     // Closes the open port, then opens port `index`.
     bool openDevice(int index);
     void closeDevice();
+    // True while a port is open on a device that is still there: a
+    // keyboard unplugged (or a port gone) leaves the input not connected.
     bool isOpen() const;
-    // Index of the open port, -1 when none.
-    int currentPort() const { return currentPort_; }
+    // Where the open port's device is listed now in availableDevices(), -1
+    // when no port is open or its device has gone (a device that goes
+    // moves the ones after it up the list).
+    int currentPort() const;
     // True when a port is open; otherwise opens the first port that is not the
     // system's "Midi Through" port nor one of this program's own.
     bool autoConnect();
@@ -46,5 +50,6 @@ signals:
 
 private:
     std::unique_ptr<RtMidiIn> input;
-    int currentPort_ = -1;
+    // The name of the device the open port was opened on.
+    QString openDeviceName;
 };
