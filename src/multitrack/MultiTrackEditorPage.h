@@ -286,6 +286,8 @@ private:
     void stepHistory(bool forward);
 
     void loadPiano();
+    // The live player sounds the SoundFont when one is loaded, else the piano.
+    void useLiveInstrument();
     void connectPageControls();
     void connectRow(TrackRowWidget* row);
     void onRowSelected(int index);

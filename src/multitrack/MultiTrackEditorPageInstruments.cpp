@@ -69,6 +69,9 @@ bool MultiTrackEditorPage::loadSoundFont(const QString& path)
     const bool loaded = sf2Sampler.loadSoundFont(path);
     // The tracks choose among the new font's presets (or the piano without one).
     refreshInstrumentLists();
+    // The keys sound where onMidiNoteOn sends them from now on.
+    if (liveAudioPlayer->isRunning())
+        useLiveInstrument();
     return loaded;
 }
 
@@ -117,14 +120,19 @@ void MultiTrackEditorPage::scanAndLoadExistingSf2()
     }
 }
 
+void MultiTrackEditorPage::useLiveInstrument()
+{
+    if (sf2Sampler.isLoaded())
+        liveAudioPlayer->setSf2Sampler(&sf2Sampler);
+    else
+        liveAudioPlayer->setPianoSampler(&pianoSampler);
+}
+
 void MultiTrackEditorPage::showMidiDeviceDialog()
 {
     MidiDeviceDialog dialog(midiInput, this);
     connect(&dialog, &MidiDeviceDialog::deviceSelected, this, [this] {
-        if (sf2Sampler.isLoaded())
-            liveAudioPlayer->setSf2Sampler(&sf2Sampler);
-        else
-            liveAudioPlayer->setPianoSampler(&pianoSampler);
+        useLiveInstrument();
         liveAudioPlayer->start(projectSampleRate);
         midiConnected = true;
     });

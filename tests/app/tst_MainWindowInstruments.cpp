@@ -4,7 +4,9 @@
 // the project rate (which unloads the plug-ins) leaves no track on a gone one.
 
 #include "ShellTestSupport.h"
+#include "TestSupport.h"
 
+#include "engine/devices/LiveAudioPlayer.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "multitrack/TrackRowWidget.h"
@@ -117,6 +119,35 @@ private slots:
         QCOMPARE(visibleEditorWindows(), 0);
         window.reset();
         QCOMPARE(visibleEditorWindows(), 0);
+    }
+
+    void liveKeysSoundTheSoundFontLoadedWhilePlaying()
+    {
+        CDW_REQUIRE_PULSE();
+        if (!QFile::exists(kFont))
+            QSKIP("needs timgm6mb-soundfont");
+        ShellProbeWindow window;
+        MultiTrackEditorPage* page = window.multiTrackPage;
+        page->setSoundFontFolder(settings.filePath("live-fonts"));
+        window.openNewProject("multi", 44100, 16, false);
+        // A key played before any SoundFont starts the live output on the piano.
+        page->onMidiNoteOn(0, 60, 100);
+        page->onMidiNoteOff(0, 60);
+        LiveAudioPlayer* live = page->livePlayer();
+        QVERIFY(live->isRunning());
+        QCOMPARE(live->pianoSource(), &page->piano());
+
+        // The keys go to the SoundFont from now on: the output must sound it,
+        // at the output's rate (whatever rate the instrument had before).
+        page->soundFont().setSampleRate(22050);
+        window.prompts->files << kFont;
+        window.menuActions().loadSoundFont->trigger();
+        QVERIFY(page->soundFont().isLoaded());
+        QCOMPARE(live->soundFontSource(), &page->soundFont());
+        QCOMPARE(page->soundFont().sampleRate(), live->outputSampleRate());
+        page->onMidiNoteOn(0, 64, 100);
+        page->onMidiNoteOff(0, 64);
+        live->stop();
     }
 };
 

@@ -28,6 +28,8 @@ void LiveAudioPlayer::setSf2Sampler(SF2Sampler* sampler)
     sf2 = sampler;
     piano = nullptr;
     pluginInstrumentIndex = -1;
+    if (running && sf2)
+        sf2->setSampleRate(sampleRate);
 }
 
 void LiveAudioPlayer::setPianoSampler(PianoSampler* sampler)
@@ -35,6 +37,8 @@ void LiveAudioPlayer::setPianoSampler(PianoSampler* sampler)
     piano = sampler;
     sf2 = nullptr;
     pluginInstrumentIndex = -1;
+    if (running && piano)
+        piano->setSampleRate(sampleRate);
 }
 
 void LiveAudioPlayer::setPluginInstrument(AudioPluginBridge* bridge, int instrumentIndex)

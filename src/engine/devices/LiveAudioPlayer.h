@@ -25,10 +25,14 @@ public:
     explicit LiveAudioPlayer(QObject* parent = nullptr);
     ~LiveAudioPlayer() override;
 
-    // The SoundFont instrument becomes the source (the piano and plug-in are dropped).
+    // The SoundFont instrument becomes the source (the piano and plug-in are
+    // dropped); while running it renders at the output's rate from now on.
     void setSf2Sampler(SF2Sampler* sampler);
-    // The piano becomes the source (the SoundFont and plug-in are dropped).
+    // The piano becomes the source (the SoundFont and plug-in are dropped),
+    // likewise at the output's rate while running.
     void setPianoSampler(PianoSampler* sampler);
+    SF2Sampler* soundFontSource() const { return sf2; }
+    PianoSampler* pianoSource() const { return piano; }
     // The plug-in chain of `bridge` becomes the source while instrumentIndex >= 0.
     void setPluginInstrument(AudioPluginBridge* bridge, int instrumentIndex);
 
