@@ -141,10 +141,14 @@ private:
     void showNewProjectDialog(const QString& type);
     // With a project open: the close question; true when the caller may go
     // on (saved or discarded), false on cancel or a failed save.
-    bool settleOpenProject();
+    // Asks the close question for an open project; false when the user
+    // cancelled or the save failed. `saved` tells whether the project was saved.
+    bool settleOpenProject(bool* saved = nullptr);
     void showStatus(const QString& text, int timeoutMs = 3000);
     ProjectSettings multiTrackSettings() const;
     // Replaces the multitrack page's project with the one read from a file.
+    // Reads a project file, showing the failure; false when it cannot be opened.
+    bool readProjectFile(const QString& path, ProjectData& data);
     void restoreMultiTrackProject(ProjectData& data);
     // The page's tempo, its tempo box and its ruler.
     void setMultiTrackTempo(double bpm);

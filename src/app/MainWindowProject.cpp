@@ -7,6 +7,7 @@
 #include "app/ProjectDocument.h"
 #include "app/ShellPrompts.h"
 #include "app/WelcomePage.h"
+#include "audio/codecs/WavWriter.h"
 #include "editor/AudioEditorPage.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TimelineRulerWidget.h"
@@ -62,8 +63,10 @@ void MainWindow::openNewProject(const QString& type, int sampleRate, int bitDept
     createNewProject();
 }
 
-bool MainWindow::settleOpenProject()
+bool MainWindow::settleOpenProject(bool* saved)
 {
+    if (saved)
+        *saved = false;
     if (!projectOpen)
         return true;
     const auto answer = prompts().question(
@@ -71,9 +74,11 @@ bool MainWindow::settleOpenProject()
         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
     if (answer == QMessageBox::Discard)
         return true;
-    if (answer == QMessageBox::Save)
-        return saveProject();
-    return false;
+    if (answer != QMessageBox::Save || !saveProject())
+        return false;
+    if (saved)
+        *saved = true;
+    return true;
 }
 
 void MainWindow::createNewProject()
@@ -153,18 +158,30 @@ void MainWindow::importProject()
         loadProject(path);
 }
 
-void MainWindow::loadProject(const QString& path)
+bool MainWindow::readProjectFile(const QString& path, ProjectData& data)
 {
     showLoading(tr("加载中..."));
-    ProjectData data;
+    data = ProjectData();
     const QString failure = ProjectDocument::load(path, data);
     hideLoading();
-    if (!failure.isEmpty()) {
-        prompts().warning(this, tr("打开失败"), failure);
+    if (failure.isEmpty())
+        return true;
+    prompts().warning(this, tr("打开失败"), failure);
+    return false;
+}
+
+void MainWindow::loadProject(const QString& path)
+{
+    ProjectData data;
+    if (!readProjectFile(path, data))
         return;
-    }
     // The file is good: only now may the open project make way for it.
-    if (!settleOpenProject())
+    bool saved = false;
+    if (!settleOpenProject(&saved))
+        return;
+    // Saving the open project may just have rewritten this very file: what
+    // opens is what it holds now, not the copy read before the save.
+    if (saved && QFileInfo(currentProjectPath) == QFileInfo(path) && !readProjectFile(path, data))
         return;
 
     showLoading(tr("加载中..."));
@@ -185,7 +202,10 @@ void MainWindow::restoreMultiTrackProject(ProjectData& data)
     MultiTrackEditorPage* page = multiTrackPage;
     page->clearTracks();
     page->setSampleRate(data.settings.sampleRate);
-    page->bitDepth = data.settings.bitDepth;
+    // A bit depth no export can write (a damaged file) would fail every
+    // export; it reads as the format's default.
+    page->bitDepth = WavWriter::supportsBits(data.settings.bitDepth) ? data.settings.bitDepth
+                                                                    : ProjectSettings().bitDepth;
     page->mono = data.settings.channels == 1;
     setMultiTrackTempo(data.settings.tempo);
 

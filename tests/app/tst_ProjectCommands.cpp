@@ -351,6 +351,52 @@ private slots:
         QCOMPARE(window.currentProjectPath, good);
     }
 
+    // Opening the file that is open and answering Save writes the edits and
+    // then opens what the save wrote, not the copy read before it.
+    void reopeningTheOpenFileAfterSaving()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("song.cdw"));
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        MultiTrackEditorPage* page = window.multiTrackPage;
+        page->addTrack(TrackType::AudioTrack, {0.1f, 0.2f}, 44100, QStringLiteral("one"));
+        window.prompts->files << path;
+        window.menuActions().saveProject->trigger();
+        page->addTrack(TrackType::AudioTrack, {0.3f}, 44100, QStringLiteral("two"));
+
+        window.prompts->files << path;
+        window.prompts->answers << QMessageBox::Save;
+        window.menuActions().openProject->trigger();
+        QCOMPARE(page->tracks.size(), size_t(2));
+        QCOMPARE(page->tracks[1].name, QStringLiteral("two"));
+        window.menuActions().saveProject->trigger();
+        ProjectData data;
+        QVERIFY(ProjectDocument::load(path, data).isEmpty());
+        QCOMPARE(data.tracks.size(), size_t(2));
+    }
+
+    // A bit depth no export writes (a damaged file) opens as the default, so
+    // the exports still work.
+    void unsupportedBitDepthOpensAsDefault()
+    {
+        QTemporaryDir dir;
+        const QString path = writeText(
+            dir.filePath(QStringLiteral("damaged.cdw")),
+            R"({"version": "1.0.0", "settings": {"bitDepth": 99999},
+                "tracks": [{"type": "midi", "name": "M"}]})");
+        ProbeWindow window;
+        window.prompts->files << path;
+        window.menuActions().openProject->trigger();
+        MultiTrackEditorPage* page = window.multiTrackPage;
+        QCOMPARE(page->tracks.size(), size_t(1));
+        QCOMPARE(page->bitDepth, 32);
+        window.prompts->files << dir.filePath(QStringLiteral("out.wav"));
+        window.menuActions().exportWav->trigger();
+        QVERIFY(window.prompts->boxes(QStringLiteral("warning")).isEmpty());
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: out.wav"));
+    }
+
     void projectFileHelpers()
     {
         QCOMPARE(ProjectDocument::withProjectSuffix(QStringLiteral("/d/a")), QStringLiteral("/d/a.cdw"));
