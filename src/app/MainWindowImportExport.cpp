@@ -12,6 +12,7 @@
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include <QFileInfo>
+#include <QUndoStack>
 
 namespace {
 
@@ -55,13 +56,17 @@ void MainWindow::importAudio()
         prompts().warning(this, tr("导入失败"), errors.first);
         return;
     }
-    if (multiTrackShowing())
+    if (multiTrackShowing()) {
         multiTrackPage->addTrack(TrackType::AudioTrack, processor.samples, processor.sampleRate,
                                  QFileInfo(path).baseName(), processor.stereoSamples);
-    else if (processor.stereoSamples.isEmpty())
-        audioEditorPage->loadAudioSamples(processor.samples, processor.sampleRate);
-    else
-        audioEditorPage->loadStereoAudioSamples(processor.stereoSamples, processor.sampleRate);
+    } else {
+        // The page's undo steps were made on the material this replaces.
+        audioEditorPage->undoStack->clear();
+        if (processor.stereoSamples.isEmpty())
+            audioEditorPage->loadAudioSamples(processor.samples, processor.sampleRate);
+        else
+            audioEditorPage->loadStereoAudioSamples(processor.stereoSamples, processor.sampleRate);
+    }
     hideLoading();
     showStatus(tr("已导入: %1").arg(QFileInfo(path).fileName()));
 }

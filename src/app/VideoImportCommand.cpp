@@ -6,6 +6,7 @@
 #include "video/VideoPlayerDialog.h"
 
 #include <QFileInfo>
+#include <QUndoStack>
 #include <QWidget>
 
 VideoImportTarget VideoImportTarget::forPages(AudioEditorPage* audioEditor,
@@ -20,6 +21,8 @@ VideoImportTarget VideoImportTarget::forPages(AudioEditorPage* audioEditor,
     } else {
         target.placeAudio = [audioEditor](const QList<float>& mono, const QList<float>& stereo,
                                           int sampleRate, const QString&) {
+            // The page's undo steps were made on the material this replaces.
+            audioEditor->undoStack->clear();
             if (stereo.isEmpty())
                 audioEditor->loadAudioSamples(mono, sampleRate);
             else

@@ -10,6 +10,7 @@
 #include "audio/codecs/SampleConversion.h"
 #include "editor/AudioEditorPage.h"
 #include "multitrack/MultiTrackEditorPage.h"
+#include "project/SampleListCommands.h"
 #include "widgets/LoadingOverlay.h"
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
@@ -120,6 +121,28 @@ private slots:
         window.menuActions().importAudio->trigger();
         QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().title, QStringLiteral("视频导入失败"));
         QCOMPARE(window.audioEditorPage->stereoSamples, expected.stereo);
+    }
+
+    // Imported audio replaces the page's material and its history: undoing
+    // an edit of the earlier material must not cut into the new one.
+    void importStartsANewHistory()
+    {
+        const QString wav = files.filePath(QStringLiteral("new.wav"));
+        AudioProcessor writer;
+        QVERIFY(writer.saveAudioFile(wav, stereoRamp(3000), 44100, 2, 16));
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        AudioEditorPage* page = window.audioEditorPage;
+        page->loadStereoAudioSamples(stereoRamp(2000), 44100);
+        page->undoStack->push(new DeleteSelectionCommand(&page->samples, 100, 200, QStringLiteral("删除选区"),
+                                                         &page->stereoSamples));
+        window.prompts->files << wav;
+        window.menuActions().importAudio->trigger();
+        page->undoStack->undo();
+        const Decoded expected = decode(wav);
+        QCOMPARE(page->samples, expected.mono);
+        QCOMPARE(page->stereoSamples, expected.stereo);
+        QCOMPARE(page->undoStack->count(), 0);
     }
 
     void videoSuffixes()

@@ -23,6 +23,7 @@
 #include <QSettings>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QUndoStack>
 #include <QtTest/QtTest>
 
 using namespace VideoTestMedia;
@@ -83,7 +84,10 @@ private slots:
         AudioEditorPage* editor = window.audioEditorPage;
         MultiTrackEditorPage* multiTrack = window.multiTrackPage;
         window.stackedWidget->setCurrentIndex(MainWindow::AudioEditorPageIndex);
+        editor->undoStack->push(new QUndoCommand(QStringLiteral("an edit of earlier material")));
         window.importVideoFile(path("first.mkv"));
+        // The new material starts a new history.
+        QCOMPARE(editor->undoStack->count(), 0);
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导入视频音频: first.mkv"));
         QCOMPARE(editor->sampleRate, 44100);
         QCOMPARE(editor->stereoSamples.size(), 2 * 44100);
