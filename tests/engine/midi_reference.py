@@ -77,7 +77,7 @@ def expected_notes(midi):
         for msg in track:
             tick += msg.time
             events.append((tick, msg))
-            if msg.type == 'set_tempo':
+            if msg.type == 'set_tempo' and msg.tempo != 0:
                 tempo_map.append((tick, msg.tempo))
         absolute.append(events)
     tempo_map.sort(key=lambda entry: entry[0])  # stable

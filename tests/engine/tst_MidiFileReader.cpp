@@ -130,6 +130,8 @@ private slots:
         QTest::newRow("tick-0 default") << 0 << 500000 << 120.0 << 1.0;
         QTest::newRow("tick-0 600000") << 0 << 600000 << 100.0 << 1.2;
         QTest::newRow("later change") << 480 << 1000000 << 120.0 << 1.5;
+        // A tempo of 0 would stop the clock; it is ignored.
+        QTest::newRow("tick-0 zero") << 0 << 0 << 120.0 << 1.0;
     }
 
     void bpmRules()

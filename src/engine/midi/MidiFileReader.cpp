@@ -112,7 +112,9 @@ void readTrackChunk(const uchar* data, qsizetype begin, qsizetype end, TrackChun
             quint32 length = 0;
             if (!readQuantity(length) || quint64(end - pos) < length)
                 break;
-            if (type == 0x51 && length == 3)
+            // A tempo of 0 µs a beat would stop the clock: every later note
+            // would start at the same instant. It is ignored.
+            if (type == 0x51 && length == 3 && readBigEndian(data + pos, 3) != 0)
                 tempoMap.push_back({tick, readBigEndian(data + pos, 3)});
             else if (type == 0x03 && length > 0)
                 chunk.name = QString::fromUtf8(reinterpret_cast<const char*>(data + pos), length);
