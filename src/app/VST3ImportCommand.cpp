@@ -29,7 +29,13 @@ int VST3ImportCommand::load(const QString& path)
         feedback.warn(tr("加载失败"), tr("无法加载插件: %1").arg(path));
         return -1;
     }
-    target->activatePlugin(id);
+    // A plug-in that refuses to start would sit in the bridge doing nothing.
+    if (!target->activatePlugin(id)) {
+        target->unloadPlugin(id);
+        feedback.hideLoading();
+        feedback.warn(tr("加载失败"), tr("无法加载插件: %1").arg(path));
+        return -1;
+    }
     feedback.hideLoading();
     feedback.showStatus(tr("已加载VST3插件: %1").arg(QFileInfo(path).fileName()), 5000);
     return id;

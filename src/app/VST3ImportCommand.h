@@ -17,7 +17,8 @@ public:
     // `bridge` gives the multitrack page's bridge, or null while it has none.
     VST3ImportCommand(CommandFeedback feedback, std::function<AudioPluginBridge*()> bridge, QObject* parent);
 
-    // The loaded and activated plug-in's id, or -1; failures have been shown.
+    // The loaded and activated plug-in's id, or -1; failures (a plug-in that
+    // does not load or does not activate, which is then unloaded) have been shown.
     int load(const QString& path);
 
 private:

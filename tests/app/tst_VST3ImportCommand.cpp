@@ -74,6 +74,18 @@ private slots:
         QCOMPARE(broken.overlay.last(), QStringLiteral("hidden"));
         QVERIFY(bridge.loadedPluginIds().empty());
 
+        // Loaded but refusing to activate: unloaded again, reported as a failure.
+        qputenv("CDW_TEST_PLUGIN_REFUSE_ACTIVE", "1");
+        Run refused;
+        const QString gain = testBundle("CdwGain");
+        const int refusedId = runCommand(&bridge, gain, refused);
+        qunsetenv("CDW_TEST_PLUGIN_REFUSE_ACTIVE");
+        QCOMPARE(refusedId, -1);
+        QCOMPARE(refused.warnings, QStringList{"加载失败: 无法加载插件: " + gain});
+        QVERIFY(refused.status.isEmpty());
+        QCOMPARE(refused.overlay.last(), QStringLiteral("hidden"));
+        QVERIFY(bridge.loadedPluginIds().empty());
+
         Run noBridge;
         QCOMPARE(runCommand(nullptr, testBundle("CdwGain"), noBridge), -1);
         QCOMPARE(noBridge.warnings, QStringList{"错误: 插件桥接未初始化"});

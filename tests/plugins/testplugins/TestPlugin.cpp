@@ -2,7 +2,8 @@
 // interface declarations. One source gives every variant (CDW_TEST_PLUGIN_KIND):
 // a gain effect with a separate controller and an editor view, an instrument,
 // and broken modules. Each appends the calls it receives, with their
-// arguments, to the file named by CDW_TEST_PLUGIN_LOG, one line each.
+// arguments, to the file named by CDW_TEST_PLUGIN_LOG, one line each. With
+// CDW_TEST_PLUGIN_REFUSE_ACTIVE set, every variant refuses to be activated.
 
 #include "plugins/VST3Interfaces.h"
 
@@ -384,6 +385,8 @@ public:
     tresult setActive(TBool state) override
     {
         logLine("setActive %d", int(state));
+        if (state && std::getenv("CDW_TEST_PLUGIN_REFUSE_ACTIVE"))
+            return kResultFalse;
         if (!state)
             level = 0.0f;
         return kResultOk;
