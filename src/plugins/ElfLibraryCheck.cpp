@@ -71,7 +71,9 @@ bool checkSegments(std::ifstream& file, std::uint64_t fileSize, std::string& rea
         return false;
     }
     for (const ProgramHeader& segment : segments) {
-        if (segment.p_type == PT_LOAD && !within(segment.p_offset, segment.p_filesz, fileSize)) {
+        // A segment with nothing from the file (only zeroed memory) maps none of it.
+        if (segment.p_type == PT_LOAD && segment.p_filesz > 0 &&
+            !within(segment.p_offset, segment.p_filesz, fileSize)) {
             reason = "the file is cut short (a segment ends past its end)";
             return false;
         }
