@@ -17,6 +17,9 @@ namespace {
 
 constexpr int DefaultPreviewRate = 44100;
 
+// The roll whose output renders the shared instruments' voices (GUI thread only).
+PianoRollDialog* voicesRoll = nullptr;
+
 } // namespace
 
 PianoRollDialog::PianoRollDialog(MidiClip* editedClip, const QColor& color, SF2Sampler* sf2,
@@ -36,6 +39,8 @@ PianoRollDialog::PianoRollDialog(MidiClip* editedClip, const QColor& color, SF2S
 
 PianoRollDialog::~PianoRollDialog()
 {
+    if (voicesRoll == this)
+        voicesRoll = nullptr;
     stopPreviewRenderer();
     if (sampler)
         sampler->allNotesOff();
@@ -240,9 +245,24 @@ void PianoRollDialog::followInstrumentRate()
     startPreviewRenderer();
 }
 
+void PianoRollDialog::takeVoices()
+{
+    if (voicesRoll && voicesRoll != this && voicesRoll->previewDevice)
+        voicesRoll->previewDevice->setDrawingVoices(false);
+    voicesRoll = this;
+    if (previewDevice)
+        previewDevice->setDrawingVoices(true);
+}
+
+bool PianoRollDialog::previewDrawsVoices() const
+{
+    return previewDevice && previewDevice->drawsVoices();
+}
+
 void PianoRollDialog::auditionOn(int pitch, int velocity)
 {
     followInstrumentRate();
+    takeVoices();
     if (sampler && sampler->isLoaded())
         sampler->noteOn(0, pitch, velocity);
     else if (pianoSampler && pianoSampler->sampleCount() > 0)
@@ -299,6 +319,8 @@ void PianoRollDialog::startPreviewRenderer()
     audioSink = new QAudioSink(device, format, this);
     audioSink->setVolume(1.0);
     previewDevice = new PreviewPlaybackDevice(sampler, pianoSampler, format);
+    // An open roll stays silent until it auditions something itself.
+    previewDevice->setDrawingVoices(voicesRoll == this);
     // Unbuffered: what the sink reads is rendered at that moment, not ahead.
     previewDevice->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     audioSink->start(previewDevice);

@@ -98,6 +98,9 @@ public:
     bool isPreviewRunning() const { return audioSink != nullptr; }
     // The rate of the running output (and of the instruments it renders), 0 when none runs.
     int previewSampleRate() const;
+    // Whether this roll's output renders the instruments' voices: only the
+    // roll that auditioned last does, so open rolls never share them out.
+    bool previewDrawsVoices() const;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -131,6 +134,8 @@ private:
     void keepInstrumentAtOutputRate();
     // Reopens the output when the instrument was moved to another rate.
     void followInstrumentRate();
+    // This roll's output becomes the one that renders the voices.
+    void takeVoices();
 
     bool pressVelocity(const QPoint& pos);
     bool pressKey(const QPoint& pos);

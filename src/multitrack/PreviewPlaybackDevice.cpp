@@ -27,7 +27,7 @@ qint64 PreviewPlaybackDevice::readData(char* data, qint64 maxSize)
     if (maxSize <= 0)
         return 0;
     std::memset(data, 0, size_t(maxSize));
-    if (!converter.isValid())
+    if (!converter.isValid() || !drawing)
         return maxSize;
     SF2Sampler* sf2 = sampler && sampler->isLoaded() ? sampler : nullptr;
     PianoSampler* piano = !sf2 && pianoSampler && pianoSampler->sampleCount() > 0 ? pianoSampler : nullptr;

@@ -6,14 +6,21 @@
 // reaches an end: without a voice, or without a usable instrument, it reads
 // silence.
 //
-// readData runs on the thread on which the audio sink pulls. It holds no
-// mutable state: the instruments serialise rendering with note calls by
-// their own mutexes, and both must outlive the device.
+// Rendering takes the voices it renders: two outputs drawing on the same
+// voices would each play every other block. A device told not to draw
+// reads silence and leaves the voices to whichever output draws them.
+//
+// readData runs on the thread on which the audio sink pulls. Its only
+// mutable state is the atomic draw switch: the instruments serialise
+// rendering with note calls by their own mutexes, and both must outlive
+// the device.
 
 #include "engine/devices/StereoPcmConverter.h"
 
 #include <QAudioFormat>
 #include <QIODevice>
+
+#include <atomic>
 
 class PianoSampler;
 class SF2Sampler;
@@ -31,9 +38,13 @@ public:
     qint64 writeData(const char* data, qint64 maxSize) override;
 
     int bytesPerFrame() const { return converter.bytesPerFrame(); }
+    // Whether reads render the instruments' voices (on from the start).
+    void setDrawingVoices(bool draw) { drawing = draw; }
+    bool drawsVoices() const { return drawing; }
 
 private:
     SF2Sampler* sampler;
     PianoSampler* pianoSampler;
     StereoPcmConverter converter;
+    std::atomic<bool> drawing{true};
 };

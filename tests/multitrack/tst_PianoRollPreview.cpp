@@ -1,6 +1,6 @@
 // The piano roll's audio output: what its device reads in each sink format,
 // silence without an instrument, one instrument rate shared with the live
-// output, and a clicked key heard through the PulseAudio null sink.
+// output, one roll at a time drawing the voices, and a clicked key heard through the PulseAudio null sink.
 
 #include "engine/devices/LiveAudioPlayer.h"
 #include "engine/devices/StereoPcmConverter.h"
@@ -143,6 +143,51 @@ private slots:
         roll.stopPreviewRenderer();
         QVERIFY(!roll.isPreviewRunning());
         piano.setSampleRate(44100);
+    }
+
+    // Every render takes the voices it renders, so two outputs drawing on
+    // them would each play every other block. Only the roll that auditioned
+    // last draws them; an output that does not reads silence and leaves the
+    // voices as they were.
+    void onlyTheAuditioningRollDrawsTheVoices()
+    {
+        PreviewPlaybackDevice device(nullptr, &piano, format(QAudioFormat::Int16, 2));
+        QVERIFY(device.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+        for (PianoSampler* p : {&piano, &twin}) {
+            p->allNotesOff();
+            p->noteOn(69, 120);
+        }
+        device.setDrawingVoices(false);
+        QByteArray bytes(4096, char(0x55));
+        QCOMPARE(device.read(bytes.data(), bytes.size()), qint64(4096));
+        QCOMPARE(bytes, QByteArray(4096, 0));
+        std::vector<short> heard(2 * 3000), reference(2 * 3000);
+        piano.renderLive(heard.data(), 3000);
+        twin.renderLive(reference.data(), 3000);
+        QVERIFY(std::count(reference.begin(), reference.end(), short(0)) < 3000);
+        QVERIFY(heard == reference);
+        piano.allNotesOff();
+        twin.allNotesOff();
+
+        CDW_REQUIRE_PULSE();
+        MidiClip firstClip;
+        MidiClip secondClip;
+        PianoRollDialog first(&firstClip, Qt::blue, nullptr, &piano);
+        auto* second = new PianoRollDialog(&secondClip, Qt::red, nullptr, &piano);
+        QVERIFY(first.isPreviewRunning() && second->isPreviewRunning());
+        QVERIFY(!first.previewDrawsVoices() && !second->previewDrawsVoices());
+        pressKey(first, 69, QEvent::MouseButtonPress);
+        pressKey(first, 69, QEvent::MouseButtonRelease);
+        QVERIFY(first.previewDrawsVoices() && !second->previewDrawsVoices());
+        pressKey(*second, 71, QEvent::MouseButtonPress);
+        pressKey(*second, 71, QEvent::MouseButtonRelease);
+        QVERIFY(!first.previewDrawsVoices() && second->previewDrawsVoices());
+        // The roll that drew them goes; the next audition takes them back.
+        delete second;
+        pressKey(first, 72, QEvent::MouseButtonPress);
+        pressKey(first, 72, QEvent::MouseButtonRelease);
+        QVERIFY(first.previewDrawsVoices());
+        piano.allNotesOff();
     }
 
     void clickedKeyIsHeard()
