@@ -3,6 +3,7 @@
 // selection band.
 
 #include "multitrack/PianoRollDialog.h"
+#include "widgets/PianoKeyColumn.h"
 
 #include <QLinearGradient>
 #include <QPainter>
@@ -13,19 +14,11 @@
 
 namespace {
 
-bool isBlackKey(int pitch)
-{
-    static const bool black[12] = {false, true, false, true, false, false, true, false, true, false, true, false};
-    return black[((pitch % 12) + 12) % 12];
-}
-
 const QColor KeyColumnFill(30, 30, 40);
 const QColor GridFill(25, 25, 35);
 const QColor VelocityFill(20, 20, 28);
 const QColor BottomFill(30, 30, 40);
 const QColor RulerFill(35, 35, 45);
-const QColor BlackRowFill(22, 22, 32);
-const QColor RowLine(42, 42, 52);
 const QColor SeparatorLine(55, 55, 65);
 const QColor NoteOutline(29, 78, 216);
 const QColor SelectionOutline(250, 204, 21);
@@ -63,16 +56,8 @@ void PianoRollDialog::paintEvent(QPaintEvent* event)
 void PianoRollDialog::paintGrid(QPainter& painter)
 {
     const QRect grid = gridArea();
-    const int row = rowHeight();
-    for (int pitch = TopPitch; pitch >= BottomPitch; --pitch) {
-        const int top = pitchToY(pitch);
-        if (top + row < grid.top() || top > grid.bottom())
-            continue;
-        if (isBlackKey(pitch))
-            painter.fillRect(QRect(grid.left(), top, grid.width(), row), BlackRowFill);
-        painter.setPen(QPen(RowLine, 1));
-        painter.drawLine(grid.left(), top, grid.right(), top);
-    }
+    PianoKeyColumn::paintRows(painter, grid, [this](int pitch) { return double(pitchToY(pitch)); },
+                              rowHeight(), BottomPitch, TopPitch);
     const double lastBeat = scrollBeat + visibleBeats() + 0.25;
     for (double beat = std::floor(scrollBeat * 4.0) / 4.0; beat <= lastBeat; beat += 0.25) {
         const int x = beatToX(beat);
@@ -91,37 +76,9 @@ void PianoRollDialog::paintGrid(QPainter& painter)
 
 void PianoRollDialog::paintKeys(QPainter& painter)
 {
-    const QRect keys = pianoKeyArea();
-    const int row = rowHeight();
-    painter.save();
-    painter.setClipRect(keys);
-    QFont font(QStringLiteral("monospace"));
-    font.setPointSize(8);
-    painter.setFont(font);
-    for (int pitch = TopPitch; pitch >= BottomPitch; --pitch) {
-        const int top = pitchToY(pitch);
-        if (top + row < keys.top() || top > keys.bottom())
-            continue;
-        QLinearGradient gradient(0, top, 0, top + row);
-        if (isBlackKey(pitch)) {
-            gradient.setColorAt(0, QColor(40, 40, 50));
-            gradient.setColorAt(1, QColor(30, 30, 38));
-        } else {
-            gradient.setColorAt(0, QColor(90, 90, 100));
-            gradient.setColorAt(1, QColor(75, 75, 85));
-        }
-        painter.fillRect(QRect(0, top, KeyColumnWidth, row), gradient);
-        painter.setPen(QPen(QColor(50, 50, 60), 1));
-        painter.drawLine(0, top + row, KeyColumnWidth, top + row);
-        if (pitch % 12 == 0) {
-            painter.setPen(QColor(200, 200, 210));
-            painter.drawText(QRect(4, top, KeyColumnWidth - 6, row), Qt::AlignLeft | Qt::AlignVCenter,
-                             QStringLiteral("C%1").arg(pitch / 12 - 1));
-        }
-    }
-    painter.restore();
-    painter.setPen(QPen(SeparatorLine, 1));
-    painter.drawLine(KeyColumnWidth, RulerHeight, KeyColumnWidth, keys.bottom());
+    PianoKeyColumn::paintKeys(painter, pianoKeyArea(),
+                              [this](int pitch) { return double(pitchToY(pitch)); }, rowHeight(),
+                              BottomPitch, TopPitch);
 }
 
 void PianoRollDialog::paintNotes(QPainter& painter)
