@@ -13,6 +13,7 @@
 #include "dialogs/PitchCorrectionDialog.h"
 #include "editor/StereoLists.h"
 #include "editor/TempoDetectionDialog.h"
+#include "widgets/EffectDialogFrame.h"
 
 #include <QDialog>
 
@@ -56,7 +57,7 @@ void AudioEditorPage::showPitchCorrectionDialog()
     }
     showLoading(tr("分析音高..."));
     auto* dialog = new PitchCorrectionDialog(samples, sampleRate, this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    EffectDialogFrame::deleteWhenFinished(dialog);
     hideLoading();
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         takeDialogResult(
@@ -81,7 +82,7 @@ void AudioEditorPage::showCompressorDialog()
         return;
     AudioProcessor* processor = createEffectProcessor();
     auto* dialog = new CompressorDialog(processor, this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    EffectDialogFrame::deleteWhenFinished(dialog);
     // The processor goes with its dialog rather than staying with the page.
     connect(dialog, &QObject::destroyed, processor, &QObject::deleteLater);
     connect(dialog, &QDialog::accepted, this, [this, processor, dialog] {
@@ -100,7 +101,7 @@ void AudioEditorPage::showEqualizerDialog()
     ensurePlaybackEngine();
     AudioProcessor* processor = createEffectProcessor();
     auto* dialog = new EqualizerDialog(processor, engine, this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    EffectDialogFrame::deleteWhenFinished(dialog);
     connect(dialog, &QObject::destroyed, processor, &QObject::deleteLater);
     connect(dialog, &QDialog::accepted, this, [this, processor, dialog] {
         takeDialogResult(

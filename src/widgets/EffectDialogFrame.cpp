@@ -12,11 +12,16 @@ namespace EffectDialogFrame {
 QDialog* create(QWidget* page, const QString& title, int minimumWidth)
 {
     auto* dialog = new QDialog(page);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    deleteWhenFinished(dialog);
     dialog->setWindowTitle(title);
     dialog->setMinimumWidth(minimumWidth);
     new QVBoxLayout(dialog);
     return dialog;
+}
+
+void deleteWhenFinished(QDialog* dialog)
+{
+    QObject::connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
 }
 
 QGroupBox* addGroup(QDialog* dialog, const QString& title, QWidget* content)

@@ -1,6 +1,6 @@
 #pragma once
-// The common frame of the page's built-in effect dialogs: a modeless,
-// delete-on-close QDialog with a vertical layout of group boxes and a button
+// The common frame of the page's built-in effect dialogs: a modeless
+// QDialog, deleted once closed, with a vertical layout of group boxes and a button
 // row ("预览", stretch, "应用", "取消", or without the preview button).
 
 #include <QString>
@@ -21,6 +21,10 @@ struct Buttons {
 };
 
 QDialog* create(QWidget* page, const QString& title, int minimumWidth);
+// Deletes the dialog once it has finished, rather than on close: a handler of
+// accepted() that lets events run (the busy overlay does) then still has a
+// live dialog under it, and QDialog emits finished() on it afterwards.
+void deleteWhenFinished(QDialog* dialog);
 // A group box with its own layout around the given widget, appended to the dialog.
 QGroupBox* addGroup(QDialog* dialog, const QString& title, QWidget* content);
 QGroupBox* addGroup(QDialog* dialog, const QString& title, QLayout* content);

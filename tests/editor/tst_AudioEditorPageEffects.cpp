@@ -18,10 +18,12 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QStatusBar>
+#include <QTimer>
 #include <QUndoStack>
 #include <QtTest/QtTest>
 
@@ -109,6 +111,8 @@ private slots:
     void outsideDialogResults_data();
     void outsideDialogResults();
     void outsideDialogCancelPushesNothing();
+    void acceptedDialogOutlivesItsApply_data();
+    void acceptedDialogOutlivesItsApply();
 };
 
 void TestAudioEditorPageEffects::initTestCase()
@@ -626,6 +630,53 @@ void TestAudioEditorPageEffects::outsideDialogCancelPushesNothing()
         ->click();
     QCOMPARE(page.undoStack->count(), 0);
     QCOMPARE(page.samples, tone);
+}
+
+void TestAudioEditorPageEffects::acceptedDialogOutlivesItsApply_data()
+{
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("applyText");
+    QTest::newRow("gain") << "showGainDialog" << "增益调整" << "应用";
+    QTest::newRow("centre") << "showCenterExtractionDialog" << "中置声道提取" << "应用";
+    QTest::newRow("reverb") << "showReverbDialog" << "混响" << "应用";
+    QTest::newRow("delay") << "showDelayDialog" << "延迟" << "应用";
+    QTest::newRow("channels") << "showChannelConvertDialog" << "声道转换" << "转为单声道";
+    QTest::newRow("pitch") << "showPitchCorrectionDialog" << "音高修正" << "应用";
+    QTest::newRow("compressor") << "showCompressorDialog" << "动态压缩器" << "应用";
+    QTest::newRow("equaliser") << "showEqualizerDialog" << "参数均衡器 (Parametric EQ)" << "应用";
+}
+
+void TestAudioEditorPageEffects::acceptedDialogOutlivesItsApply()
+{
+    // Applying from a click in the running event loop, as a user does: the
+    // busy overlay lets events run inside the apply, and the dialog, which
+    // QDialog still signals on afterwards, must not be deleted meanwhile.
+    QFETCH(QString, slot);
+    QFETCH(QString, title);
+    QFETCH(QString, applyText);
+    AudioEditorPage page;
+    page.show();
+    page.loadStereoAudioSamples(stereoTone(), Rate);
+    QVERIFY(QMetaObject::invokeMethod(&page, slot.toLatin1().constData()));
+    QPointer<QDialog> dialog = openDialog(page, title);
+    QVERIFY(dialog);
+    bool applying = false;
+    bool deletedWhileApplying = false;
+    connect(dialog, &QObject::destroyed, &page, [&] { deletedWhileApplying |= applying; });
+    QPushButton* apply = button(dialog, applyText);
+    QVERIFY(apply);
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&] {
+        applying = true;
+        apply->click();
+        applying = false;
+        loop.quit();
+    });
+    loop.exec();
+    QVERIFY(!deletedWhileApplying);
+    QCOMPARE(page.undoStack->count(), 1);
+    QTRY_VERIFY(dialog.isNull()); // still deleted once closed
 }
 
 QTEST_MAIN(TestAudioEditorPageEffects)
