@@ -146,6 +146,13 @@ void MultiTrackEditorPage::onPlayPause()
 {
     if (tracks.empty())
         return;
+    // A pause would leave the input recording against a frozen transport, and
+    // the resumed playback would no longer line up with the take: play/pause
+    // ends an audio take instead, as the record button does.
+    if (isRecording && recordTrack >= 0) {
+        stopTake();
+        return;
+    }
     if (isPlaying) {
         metronome->stop();
         engine->pausePlayback();
@@ -175,6 +182,10 @@ void MultiTrackEditorPage::onPlayPause()
 
 void MultiTrackEditorPage::onStop()
 {
+    // Stopping the transport ends a running take too; the input never goes
+    // on recording unseen behind a stopped transport.
+    if (isRecording)
+        stopTake();
     metronome->stop();
     engine->stopPlayback();
     isPlaying = false;

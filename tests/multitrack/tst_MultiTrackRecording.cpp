@@ -1,7 +1,8 @@
 // Recording on the multitrack page with a scripted input device: the take
 // lands at the playhead holding what a foreign thread fed it, in order; it is
 // one undo step; playback during the take leaves the take out; a start that
-// fails or a take that recorded nothing leaves no clip; the refusals.
+// fails or a take that recorded nothing leaves no clip; Space or stop ends a take;
+// the refusals.
 
 #include "../engine/FakeAudioDevice.h"
 #include "TestSupport.h"
@@ -266,6 +267,49 @@ private slots:
         QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
         QCOMPARE(page.tracks[0].audioClips.back().sampleRate, kRate);
         QCOMPARE(page.undoStack->text(page.undoStack->count() - 2), QStringLiteral("录音"));
+    }
+
+    void spaceOrStopEndsTheTake()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackEditorPage page;
+        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+        page.addTrack(AudioTrack, TestSupport::sineWave(300.0, 1.0, kRate), kRate);
+        page.addTrack(MidiTrack, {}, kRate);
+        const std::vector<float> block(512, 0.25f);
+        const int undoCount = page.undoStack->count();
+
+        // Space ends an audio take with what it recorded, as one step.
+        arm(page, 0);
+        page.syncPlayheadAll(3.0);
+        page.onRecord();
+        device->runBlock(512, block.data());
+        QTest::keyClick(&page, Qt::Key_Space);
+        QVERIFY(!page.recording() && !page.playing());
+        QVERIFY(!device->open);
+        QCOMPARE(recordButton(page)->text(), QStringLiteral("录制"));
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
+        QCOMPARE(page.tracks[0].audioClips.back().start, 3.0);
+        QCOMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(512));
+        QCOMPARE(page.undoStack->count(), undoCount + 1);
+
+        // So does the stop button, for an audio and for a MIDI take.
+        page.syncPlayheadAll(5.0);
+        page.onRecord();
+        device->runBlock(512, block.data());
+        page.onStop();
+        QVERIFY(!page.recording());
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(3));
+        QCOMPARE(page.undoStack->count(), undoCount + 2);
+        QCOMPARE(page.playheadPosition(), 5.0);
+        arm(page, 0, false);
+        arm(page, 1);
+        page.onRecord();
+        QVERIFY(page.midiRecording());
+        page.onStop();
+        QVERIFY(!page.recording() && !page.midiRecording() && !page.playing());
+        QVERIFY(page.tracks[1].midiClips.empty());
+        QCOMPARE(recordButton(page)->text(), QStringLiteral("录制"));
     }
 
     void midiDeviceDialogSetsTheConnection()
