@@ -139,11 +139,12 @@ private:
 
     // ---- project commands (MainWindowProject.cpp) ----
     void showNewProjectDialog(const QString& type);
-    // With a project open: the close question; true when the caller may go
-    // on (saved or discarded), false on cancel or a failed save.
     // Asks the close question for an open project; false when the user
     // cancelled or the save failed. `saved` tells whether the project was saved.
     bool settleOpenProject(bool* saved = nullptr);
+    // Ends a running take (it lands in its page) and stops playback on both
+    // project pages.
+    void stopProjectTransports();
     void showStatus(const QString& text, int timeoutMs = 3000);
     ProjectSettings multiTrackSettings() const;
     // Replaces the multitrack page's project with the one read from a file.

@@ -72,13 +72,31 @@ bool MainWindow::settleOpenProject(bool* saved)
     const auto answer = prompts().question(
         this, tr("关闭项目"), tr("当前有打开的项目，是否在关闭前保存？"),
         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer != QMessageBox::Save && answer != QMessageBox::Discard)
+        return false;
+    // A take still running belongs to the project: it ends and lands in its
+    // page before the save, and nothing records or plays on for a project
+    // that is given up.
+    stopProjectTransports();
     if (answer == QMessageBox::Discard)
         return true;
-    if (answer != QMessageBox::Save || !saveProject())
+    if (!saveProject())
         return false;
     if (saved)
         *saved = true;
     return true;
+}
+
+void MainWindow::stopProjectTransports()
+{
+    if (audioEditorPage->recording())
+        audioEditorPage->stopRecording();
+    if (audioEditorPage->playing())
+        audioEditorPage->stopPlayback();
+    if (multiTrackPage->recording())
+        multiTrackPage->onRecord(); // ends the audio and MIDI take alike
+    if (multiTrackPage->playing())
+        multiTrackPage->onStop();
 }
 
 void MainWindow::createNewProject()
