@@ -60,8 +60,9 @@ void MainWindow::importAudio()
         multiTrackPage->addTrack(TrackType::AudioTrack, processor.samples, processor.sampleRate,
                                  QFileInfo(path).baseName(), processor.stereoSamples);
     } else {
-        // The page's undo steps were made on the material this replaces.
-        audioEditorPage->undoStack->clear();
+        // The page's undo steps (and a running take) belong to the material
+        // this replaces.
+        audioEditorPage->startNewHistory();
         if (processor.stereoSamples.isEmpty())
             audioEditorPage->loadAudioSamples(processor.samples, processor.sampleRate);
         else

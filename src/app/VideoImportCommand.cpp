@@ -21,8 +21,9 @@ VideoImportTarget VideoImportTarget::forPages(AudioEditorPage* audioEditor,
     } else {
         target.placeAudio = [audioEditor](const QList<float>& mono, const QList<float>& stereo,
                                           int sampleRate, const QString&) {
-            // The page's undo steps were made on the material this replaces.
-            audioEditor->undoStack->clear();
+            // The page's undo steps (and a running take) belong to the
+            // material this replaces.
+            audioEditor->startNewHistory();
             if (stereo.isEmpty())
                 audioEditor->loadAudioSamples(mono, sampleRate);
             else

@@ -82,6 +82,9 @@ public:
     void stopPlayback();
     void startRecording();
     void stopRecording();
+    // Before new material replaces the page's: ends a running take (it
+    // belongs to the material it was recorded into) and clears the history.
+    void startNewHistory();
     void updateTimeLabel();
 
     // ---- state read by tests and by the dialogs ----

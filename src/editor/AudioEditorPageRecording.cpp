@@ -254,6 +254,15 @@ void AudioEditorPage::refreshTakeViews(bool force)
     takeRefreshIntervalMs = std::max(MinTakeRefreshMs, TakeRefreshCostFactor * cost.elapsed());
 }
 
+void AudioEditorPage::startNewHistory()
+{
+    // Left running, the take would land in the new material at stop and
+    // bring back the rate it was recorded at.
+    if (isRecording)
+        stopRecording();
+    undoStack->clear();
+}
+
 void AudioEditorPage::stopRecording()
 {
     if (engine) {

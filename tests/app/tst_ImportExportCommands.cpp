@@ -145,6 +145,31 @@ private slots:
         QCOMPARE(page->undoStack->count(), 0);
     }
 
+    // A take running on the page when audio is imported ends with the
+    // material it was recorded into: the new file keeps its frames and rate.
+    void importDuringATakeEndsIt()
+    {
+        CDW_REQUIRE_PULSE();
+        const QString wav = files.filePath(QStringLiteral("during-take.wav"));
+        AudioProcessor writer;
+        QVERIFY(writer.saveAudioFile(wav, stereoRamp(3000), 22050, 2, 16));
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        AudioEditorPage* page = window.audioEditorPage;
+        page->loadStereoAudioSamples(stereoRamp(2000), 44100);
+        page->startRecording();
+        QVERIFY(page->recording());
+        QTRY_VERIFY_WITH_TIMEOUT(page->recordedFrames() > 0, 10000);
+        window.prompts->files << wav;
+        window.menuActions().importAudio->trigger();
+        QVERIFY(!page->recording());
+        const Decoded expected = decode(wav);
+        QCOMPARE(page->samples, expected.mono);
+        QCOMPARE(page->stereoSamples, expected.stereo);
+        QCOMPARE(page->sampleRate, 22050);
+        QCOMPARE(page->undoStack->count(), 0);
+    }
+
     void videoSuffixes()
     {
         for (const char* name : {"a.mp4", "b.MKV", "c.Avi", "d.mov", "e.flv", "f.ts", "g.WEBM"})
