@@ -40,23 +40,11 @@ void PitchCorrectionDialog::drawGrid(QPainter& painter)
                               Geometry::TopPitch);
 
     // Quarter-beat lines; bars and beats stronger.
-    const QRect grid = gridArea();
     const double beatsPerSecond = bpm / 60.0;
-    const double lastBeat = beatsPerSecond * (view.scrollSeconds + view.visibleSeconds()) + 0.25;
-    for (double beat = std::floor(view.scrollSeconds * beatsPerSecond * 4.0) / 4.0; beat <= lastBeat;
-         beat += 0.25) {
-        const int x = view.secToX(beat / beatsPerSecond);
-        if (x < grid.left() || x > grid.right())
-            continue;
-        const long k = std::lround(beat * 4.0);
-        if (k % 16 == 0)
-            painter.setPen(QPen(QColor(80, 80, 90), 1.5));
-        else if (k % 4 == 0)
-            painter.setPen(QPen(QColor(55, 55, 65), 1));
-        else
-            painter.setPen(QPen(QColor(38, 38, 48), 0.5));
-        painter.drawLine(x, grid.top(), x, grid.bottom());
-    }
+    PianoKeyColumn::paintBeatLines(
+        painter, gridArea(), view.scrollSeconds * beatsPerSecond,
+        beatsPerSecond * (view.scrollSeconds + view.visibleSeconds()) + 0.25,
+        [this, beatsPerSecond](double beat) { return view.secToX(beat / beatsPerSecond); });
 
     PianoKeyColumn::paintKeys(painter, pianoKeyArea(), rowTop, rowHeight, Geometry::BottomPitch,
                               Geometry::TopPitch);

@@ -58,20 +58,8 @@ void PianoRollDialog::paintGrid(QPainter& painter)
     const QRect grid = gridArea();
     PianoKeyColumn::paintRows(painter, grid, [this](int pitch) { return double(pitchToY(pitch)); },
                               rowHeight(), BottomPitch, TopPitch);
-    const double lastBeat = scrollBeat + visibleBeats() + 0.25;
-    for (double beat = std::floor(scrollBeat * 4.0) / 4.0; beat <= lastBeat; beat += 0.25) {
-        const int x = beatToX(beat);
-        if (x < grid.left() || x > grid.right())
-            continue;
-        const long k = std::lround(beat * 4.0);
-        if (k % 16 == 0)
-            painter.setPen(QPen(QColor(80, 80, 90), 1.5));
-        else if (k % 4 == 0)
-            painter.setPen(QPen(QColor(55, 55, 65), 1.0));
-        else
-            painter.setPen(QPen(QColor(38, 38, 48), 0.5));
-        painter.drawLine(x, grid.top(), x, grid.bottom());
-    }
+    PianoKeyColumn::paintBeatLines(painter, grid, scrollBeat, scrollBeat + visibleBeats() + 0.25,
+                                   [this](double beat) { return beatToX(beat); });
 }
 
 void PianoRollDialog::paintKeys(QPainter& painter)

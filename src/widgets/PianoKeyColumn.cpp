@@ -3,6 +3,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 
+#include <cmath>
+
 namespace PianoKeyColumn {
 
 bool isBlackKey(int pitch)
@@ -64,6 +66,24 @@ void paintKeys(QPainter& painter, const QRect& column, const std::function<doubl
     painter.restore();
     painter.setPen(QColor(55, 55, 65));
     painter.drawLine(column.right() + 1, column.top(), column.right() + 1, column.bottom());
+}
+
+void paintBeatLines(QPainter& painter, const QRect& grid, double firstBeat, double lastBeat,
+                    const std::function<int(double)>& beatToX)
+{
+    for (double beat = std::floor(firstBeat * 4.0) / 4.0; beat <= lastBeat; beat += 0.25) {
+        const int x = beatToX(beat);
+        if (x < grid.left() || x > grid.right())
+            continue;
+        const long k = std::lround(beat * 4.0);
+        if (k % 16 == 0)
+            painter.setPen(QPen(QColor(80, 80, 90), 1.5));
+        else if (k % 4 == 0)
+            painter.setPen(QPen(QColor(55, 55, 65), 1.0));
+        else
+            painter.setPen(QPen(QColor(38, 38, 48), 0.5));
+        painter.drawLine(x, grid.top(), x, grid.bottom());
+    }
 }
 
 } // namespace PianoKeyColumn

@@ -21,4 +21,10 @@ void paintRows(QPainter& painter, const QRect& grid, const std::function<double(
 void paintKeys(QPainter& painter, const QRect& column, const std::function<double(int)>& rowTop,
                double rowHeight, int lowPitch, int highPitch);
 
+// Quarter-beat lines across `grid`, from the quarter at or before
+// `firstBeat` through `lastBeat`, beats and bars (four beats) stronger;
+// `beatToX` places a beat.
+void paintBeatLines(QPainter& painter, const QRect& grid, double firstBeat, double lastBeat,
+                    const std::function<int(double)>& beatToX);
+
 } // namespace PianoKeyColumn
