@@ -203,33 +203,18 @@ int PianoRollDialog::velocityAt(int y) const
 
 // ---- auditions
 
-bool PianoRollDialog::hasAuditionInstrument() const
+AuditionInstrument PianoRollDialog::heardInstrument() const
 {
-    return (sampler && sampler->isLoaded()) || (pianoSampler && pianoSampler->sampleCount() > 0);
-}
-
-int PianoRollDialog::heardInstrumentRate() const
-{
-    if (sampler && sampler->isLoaded())
-        return sampler->sampleRate();
-    if (pianoSampler && pianoSampler->sampleCount() > 0)
-        return pianoSampler->sampleRate();
-    return 0;
+    return AuditionInstrument(sampler, pianoSampler);
 }
 
 void PianoRollDialog::keepInstrumentAtOutputRate()
 {
     // Only when the device refused the instrument's own rate: the live
     // output on the same device then runs at that rate too.
-    if (outputRate <= 0)
-        return;
-    if (sampler && sampler->isLoaded()) {
-        if (sampler->sampleRate() != outputRate)
-            sampler->setSampleRate(outputRate);
-    } else if (pianoSampler && pianoSampler->sampleCount() > 0) {
-        if (pianoSampler->sampleRate() != outputRate)
-            pianoSampler->setSampleRate(outputRate);
-    }
+    const AuditionInstrument heard = heardInstrument();
+    if (outputRate > 0 && heard.isUsable() && heard.sampleRate() != outputRate)
+        heard.setSampleRate(outputRate);
 }
 
 void PianoRollDialog::followInstrumentRate()
@@ -237,7 +222,7 @@ void PianoRollDialog::followInstrumentRate()
     // The live output may have moved the shared instrument to its own rate
     // since this output started: reopen at that rate rather than retune the
     // notes the live output is sounding.
-    const int rate = heardInstrumentRate();
+    const int rate = heardInstrument().sampleRate();
     if (!audioSink || rate <= 0 || rate == outputRate)
         return;
     qDebug() << "PianoRollDialog: instrument now at" << rate << "Hz, reopening the preview output";
@@ -263,18 +248,12 @@ void PianoRollDialog::auditionOn(int pitch, int velocity)
 {
     followInstrumentRate();
     takeVoices();
-    if (sampler && sampler->isLoaded())
-        sampler->noteOn(0, pitch, velocity);
-    else if (pianoSampler && pianoSampler->sampleCount() > 0)
-        pianoSampler->noteOn(pitch, velocity);
+    heardInstrument().noteOn(pitch, velocity);
 }
 
 void PianoRollDialog::auditionOff(int pitch)
 {
-    if (sampler && sampler->isLoaded())
-        sampler->noteOff(0, pitch);
-    else if (pianoSampler && pianoSampler->sampleCount() > 0)
-        pianoSampler->noteOff(pitch);
+    heardInstrument().noteOff(pitch);
 }
 
 // ---- preview output
@@ -295,7 +274,7 @@ void PianoRollDialog::startPreviewRenderer()
 
     // Ask for the rate the heard instrument already runs at, so that notes
     // the live output is sounding with it keep their pitch.
-    int wanted = heardInstrumentRate();
+    int wanted = heardInstrument().sampleRate();
     if (wanted <= 0)
         wanted = pianoSampler ? pianoSampler->sampleRate() : (sampler ? sampler->sampleRate() : DefaultPreviewRate);
 

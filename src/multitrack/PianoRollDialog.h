@@ -17,6 +17,7 @@
 // output), PianoRollDialogEditing.cpp (mouse, wheel, keys) and
 // PianoRollDialogPainting.cpp.
 
+#include "multitrack/AuditionInstrument.h"
 #include "project/ProjectTypes.h"
 
 #include <QColor>
@@ -122,13 +123,9 @@ private:
     std::vector<int> notesInRowAt(int y) const;
     // Velocity from a y inside the velocity panel, 1..127.
     int velocityAt(int y) const;
-    // The instrument that auditions sound through (the loaded SoundFont,
-    // else the piano with samples); false when neither is usable.
-    bool hasAuditionInstrument() const;
+    AuditionInstrument heardInstrument() const;
     void auditionOn(int pitch, int velocity);
     void auditionOff(int pitch);
-    // The rate of the instrument auditions sound through, 0 for none.
-    int heardInstrumentRate() const;
     // Moves the sounding instrument to the output's rate (a device that
     // refused the instrument's own rate).
     void keepInstrumentAtOutputRate();

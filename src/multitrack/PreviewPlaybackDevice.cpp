@@ -1,7 +1,6 @@
 #include "multitrack/PreviewPlaybackDevice.h"
 
-#include "engine/instruments/PianoSampler.h"
-#include "engine/instruments/SF2Sampler.h"
+#include "multitrack/AuditionInstrument.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,9 +28,8 @@ qint64 PreviewPlaybackDevice::readData(char* data, qint64 maxSize)
     std::memset(data, 0, size_t(maxSize));
     if (!converter.isValid() || !drawing)
         return maxSize;
-    SF2Sampler* sf2 = sampler && sampler->isLoaded() ? sampler : nullptr;
-    PianoSampler* piano = !sf2 && pianoSampler && pianoSampler->sampleCount() > 0 ? pianoSampler : nullptr;
-    if (!sf2 && !piano)
+    const AuditionInstrument heard(sampler, pianoSampler);
+    if (!heard.isUsable())
         return maxSize;
 
     const int frameBytes = converter.bytesPerFrame();
@@ -39,10 +37,7 @@ qint64 PreviewPlaybackDevice::readData(char* data, qint64 maxSize)
     short block[2 * kChunkFrames];
     for (qint64 done = 0; done < frames;) {
         const int count = int(std::min<qint64>(kChunkFrames, frames - done));
-        if (sf2)
-            sf2->renderLive(block, count);
-        else
-            piano->renderLive(block, count);
+        heard.renderLive(block, count);
         converter.convert(block, count, data + done * frameBytes);
         done += count;
     }

@@ -1,0 +1,25 @@
+#pragma once
+// The instrument the piano roll sounds through, chosen afresh at each use
+// from the page's shared instruments: the SoundFont when one is loaded,
+// else the piano once it has samples, else none (every call does nothing).
+
+class PianoSampler;
+class SF2Sampler;
+
+class AuditionInstrument {
+public:
+    AuditionInstrument(SF2Sampler* sf2, PianoSampler* piano);
+
+    bool isUsable() const { return sf2 || piano; }
+    // 0 without a usable instrument.
+    int sampleRate() const;
+    void setSampleRate(int rate) const;
+    void noteOn(int pitch, int velocity) const;
+    void noteOff(int pitch) const;
+    // Live voices as 16-bit interleaved stereo.
+    void renderLive(short* out, int frames) const;
+
+private:
+    SF2Sampler* sf2 = nullptr;
+    PianoSampler* piano = nullptr;
+};
