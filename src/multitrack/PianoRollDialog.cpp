@@ -196,8 +196,7 @@ int PianoRollDialog::hitTestNoteEdge(const QPoint& pos) const
 
 int PianoRollDialog::velocityAt(int y) const
 {
-    const int panelTop = height() - VelocityPanelHeight - BottomStripHeight;
-    const double fraction = 1.0 - double(y - panelTop) / VelocityPanelHeight;
+    const double fraction = 1.0 - double(y - velocityArea().top()) / VelocityPanelHeight;
     return std::clamp(int(fraction * 127.0), 1, 127);
 }
 

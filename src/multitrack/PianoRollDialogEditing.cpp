@@ -333,8 +333,7 @@ void PianoRollDialog::wheelEvent(QWheelEvent* event)
                 scrollY -= dy;
             else
                 scrollY += int(-dy / AngleUnitsPerNotch * PixelsPerNotch);
-            const int gridHeight = height() - (RulerHeight + VelocityPanelHeight + BottomStripHeight);
-            const int maxScroll = std::max(0, int(RowCount * PixelsPerRow * zoomY) - gridHeight);
+            const int maxScroll = std::max(0, int(RowCount * PixelsPerRow * zoomY) - gridArea().height());
             scrollY = std::clamp(scrollY, 0, maxScroll);
         }
     }

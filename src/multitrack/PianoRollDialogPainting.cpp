@@ -22,8 +22,11 @@ const QColor RulerFill(35, 35, 45);
 const QColor SeparatorLine(55, 55, 65);
 const QColor NoteOutline(29, 78, 216);
 const QColor SelectionOutline(250, 204, 21);
+// Notes and their velocity bars: a selected note shades from light to
+// mid blue, any other from mid to dark.
 const QColor SelectedBar(96, 165, 250);
 const QColor NoteBar(59, 130, 246);
+const QColor NoteShade(37, 99, 235);
 const QColor PlayheadColor(255, 60, 60);
 
 } // namespace
@@ -39,7 +42,7 @@ void PianoRollDialog::paintEvent(QPaintEvent* event)
     painter.fillRect(gridArea(), GridFill);
     painter.fillRect(velocityArea(), VelocityFill);
     painter.fillRect(QRect(0, h - BottomStripHeight, w, BottomStripHeight), BottomFill);
-    painter.fillRect(rulerArea(), RulerFill);
+    // The ruler fills its own background: it is painted over the grid.
 
     paintGrid(painter);
     paintKeys(painter);
@@ -87,8 +90,8 @@ void PianoRollDialog::paintNotes(QPainter& painter)
         const int w = std::max(2, x2 - x1);
         const bool selected = selectedNotes.contains(i);
         QLinearGradient gradient(0, top + 1, 0, top + row - 1);
-        gradient.setColorAt(0, selected ? QColor(96, 165, 250) : QColor(59, 130, 246));
-        gradient.setColorAt(1, selected ? QColor(59, 130, 246) : QColor(37, 99, 235));
+        gradient.setColorAt(0, selected ? SelectedBar : NoteBar);
+        gradient.setColorAt(1, selected ? NoteBar : NoteShade);
         painter.setBrush(gradient);
         painter.setPen(QPen(NoteOutline, 1));
         painter.drawRoundedRect(QRectF(x1 + 1, top + 1, w - 2, row - 2), 2, 2);
