@@ -23,6 +23,18 @@ constexpr double ZoomStep = 1.15;
 constexpr int BrushRadius = 8;
 constexpr int ScrollBarHeight = 12;
 
+// With the waveform strip, the spectrogram takes 60 % and the strip 40 % of
+// the height above the 30 px of labels and scroll bar.
+int spectrumStripHeight(int widgetHeight)
+{
+    return (widgetHeight - 30) * 60 / 100;
+}
+
+int waveStripHeight(int widgetHeight)
+{
+    return (widgetHeight - 30) * 40 / 100;
+}
+
 double clampZoom(double value)
 {
     if (std::isnan(value))
@@ -557,8 +569,20 @@ QRect SpectrumAnalyzerWidget::spectrogramRect() const
     const QRect plot = plotRect();
     if (displayMode != SpectrogramWithWaveform)
         return plot;
-    const int spectrumHeight = (height() - 30) * 60 / 100;
-    return QRect(QPoint(plot.left(), plot.top()), QPoint(plot.right(), spectrumHeight + 4));
+    return QRect(QPoint(plot.left(), plot.top()), QPoint(plot.right(), spectrumStripHeight(height()) + 4));
+}
+
+QRect SpectrumAnalyzerWidget::waveformStripRect() const
+{
+    const QRect plot = plotRect();
+    const int top = spectrumStripHeight(height()) + 8;
+    return QRect(QPoint(plot.left(), top), QPoint(plot.right(), top - 1 + waveStripHeight(height())));
+}
+
+QList<QRect> SpectrumAnalyzerWidget::stackedHalves(const QRect& r)
+{
+    return {QRect(r.left(), r.top(), r.width(), r.height() / 2),
+            QRect(r.left(), r.top() + r.height() / 2, r.width(), r.height() - r.height() / 2)};
 }
 
 QList<QRect> SpectrumAnalyzerWidget::bandRects() const
@@ -566,8 +590,7 @@ QList<QRect> SpectrumAnalyzerWidget::bandRects() const
     const QRect r = spectrogramRect();
     if (!twoBands())
         return {r};
-    return {QRect(r.left(), r.top(), r.width(), r.height() / 2),
-            QRect(r.left(), r.top() + r.height() / 2, r.width(), r.height() - r.height() / 2)};
+    return stackedHalves(r);
 }
 
 void SpectrumAnalyzerWidget::setPlayheadPosition(double seconds)
@@ -673,6 +696,12 @@ void SpectrumAnalyzerWidget::setTextColor(const QColor& color)
 double SpectrumAnalyzerWidget::pixelToTime(int x, const QRect& r) const
 {
     return viewStart + double(x - r.left()) / r.width() * visibleSeconds();
+}
+
+int SpectrumAnalyzerWidget::timeToPixel(double t, const QRect& r) const
+{
+    const double offset = (t - viewStart) / visibleSeconds() * r.width();
+    return r.left() + static_cast<int>(std::clamp(offset, -1.0e9, 1.0e9));
 }
 
 float SpectrumAnalyzerWidget::spectrogramTopFrequency() const

@@ -153,6 +153,10 @@ public:
     // its bands: one, or the upper (left) and lower (right) for stereo.
     QRect spectrogramRect() const;
     QList<QRect> bandRects() const;
+    // The waveform strip under the spectrogram (SpectrogramWithWaveform).
+    QRect waveformStripRect() const;
+    // r split into an upper and a lower half (the lower takes an odd row).
+    static QList<QRect> stackedHalves(const QRect& r);
     double contentDuration() const;       // D: the time axis, zoom and scrolling
     double spectrogramDuration() const;   // Ds: the time the columns cover
     double sampleDuration() const;        // Dn: the playhead's range
@@ -178,6 +182,8 @@ public:
     float spectrogramTopFrequency() const;
 
     double pixelToTime(int x, const QRect& r) const;
+    // The column of time t in r (visibleSeconds() must be positive).
+    int timeToPixel(double t, const QRect& r) const;
     float pixelToFreq(int y, const QRect& r) const;
     float xToFrequency(int x, const QRect& r) const;
     float yToMagnitude(int y, const QRect& r) const;

@@ -79,16 +79,11 @@ void SpectrumAnalyzerWidget::paintEvent(QPaintEvent*)
         drawSpectrogramTimeLabels(painter, spectrumRect);
         drawPlayhead(painter, spectrumRect);
         if (displayMode == SpectrogramWithWaveform) {
-            const QRect plot = plotRect();
-            const int spectrumHeight = (height() - 30) * 60 / 100;
-            const int waveHeight = (height() - 30) * 40 / 100;
-            const QRect waveRect(QPoint(plot.left(), spectrumHeight + 8),
-                                 QPoint(plot.right(), spectrumHeight + 7 + waveHeight));
+            const QRect waveRect = waveformStripRect();
             if (bands.size() == 2) {
-                const QRect waveUpper(waveRect.left(), waveRect.top(), waveRect.width(),
-                                      waveRect.height() / 2);
-                const QRect waveLower(waveRect.left(), waveRect.top() + waveRect.height() / 2,
-                                      waveRect.width(), waveRect.height() - waveRect.height() / 2);
+                const QList<QRect> halves = stackedHalves(waveRect);
+                const QRect& waveUpper = halves[0];
+                const QRect& waveLower = halves[1];
                 drawWaveform(painter, waveUpper, bandChannel(0));
                 drawWaveform(painter, waveLower, bandChannel(1));
                 painter.setPen(QPen(SeparatorColor, 1));
@@ -203,10 +198,9 @@ void SpectrumAnalyzerWidget::drawSpectrogramTimeLabels(QPainter& painter, const 
     painter.setFont(sizedFont(painter, 7));
     const double step = TimeAxisScale::stepFor(visible, rect.width());
     for (double t : TimeAxisScale::tickTimes(viewStart, visible, step)) {
-        const int x = static_cast<int>((t - viewStart) / visible * rect.width());
-        if (x < 0 || rect.left() + x > rect.right())
+        const int centre = timeToPixel(t, rect);
+        if (centre < rect.left() || centre > rect.right())
             continue;
-        const int centre = rect.left() + x;
         painter.drawText(QRect(QPoint(centre - 20, rect.bottom() + 2), QPoint(centre + 19, rect.bottom() + 17)),
                          Qt::AlignCenter, TimeAxisScale::spectrogramLabel(t, step));
     }
@@ -217,10 +211,9 @@ void SpectrumAnalyzerWidget::drawPlayhead(QPainter& painter, const QRect& rect)
     const double visible = visibleSeconds();
     if (samples.isEmpty() || !(visible > 0.0))
         return;
-    const int x = static_cast<int>(std::clamp((playhead - viewStart) / visible * rect.width(), -1.0e9, 1.0e9));
-    if (x < 0 || rect.left() + x > rect.right())
+    const int px = timeToPixel(playhead, rect);
+    if (px < rect.left() || px > rect.right())
         return;
-    const int px = rect.left() + x;
     painter.setPen(QPen(PlayheadColor, 2));
     painter.drawLine(px, rect.top(), px, rect.bottom());
     const QPoint triangle[3] = {QPoint(px - 6, rect.top()), QPoint(px + 6, rect.top()),
