@@ -19,7 +19,8 @@ namespace {
 const QColor MasterColor(0x88, 0x88, 0x88);
 const QColor UnknownTrackColor(0x3a, 0x86, 0xff);
 constexpr float DefaultVolume = 0.8f;
-constexpr int FaderMaximum = 150;
+// The fader runs in percent up to the full scale its dB scale is drawn for.
+constexpr int FaderMaximum = int(FaderScale::FullScale * 100);
 constexpr int FaderHeight = 200;
 // The track an insert slot's buttons speak for, kept on its name button.
 const char* const SlotTrackProperty = "cdwSlotTrack";
