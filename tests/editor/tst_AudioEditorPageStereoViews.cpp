@@ -7,6 +7,7 @@
 #include "app/StartUp.h"
 #include "editor/AudioEditorPage.h"
 #include "editor/SpectrumAnalyzerWidget.h"
+#include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"
 
 #include <QComboBox>
@@ -23,22 +24,12 @@ namespace {
 
 constexpr int Rate = 44100;
 
-QList<float> interleave(const QList<float>& left, const QList<float>& right)
-{
-    QList<float> out(2 * left.size());
-    for (qsizetype i = 0; i < left.size(); ++i) {
-        out[2 * i] = left[i];
-        out[2 * i + 1] = right[i];
-    }
-    return out;
-}
+using StereoLists::interleave;
 
 QList<float> channel(const QList<float>& interleaved, int which)
 {
-    QList<float> out(interleaved.size() / 2);
-    for (qsizetype i = 0; i < out.size(); ++i)
-        out[i] = interleaved[2 * i + which];
-    return out;
+    const StereoLists::Channels channels = StereoLists::split(interleaved);
+    return which == 0 ? channels.left : channels.right;
 }
 
 // The loudest bin of a spectrogram column.
