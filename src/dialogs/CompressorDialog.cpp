@@ -1,6 +1,7 @@
 #include "dialogs/CompressorDialog.h"
 
 #include "audio/AudioProcessor.h"
+#include "audio/MonoListProcessing.h"
 #include "audio/CompressorCurve.h"
 
 #include <QDoubleSpinBox>
@@ -270,14 +271,9 @@ void CompressorDialog::applyParameters()
 
 void CompressorDialog::applyTo(QList<float>& list) const
 {
-    if (!processor)
-        return;
-    AudioProcessor channel;
-    channel.sampleRate = processor->sampleRate;
-    channel.channels = 1;
-    channel.samples = std::move(list);
-    compress(channel);
-    list = std::move(channel.samples);
+    if (processor)
+        processMonoList(list, processor->sampleRate,
+                        [this](AudioProcessor& channel) { compress(channel); });
 }
 
 void CompressorDialog::onPreview()

@@ -1,6 +1,7 @@
 #include "dialogs/EqualizerDialog.h"
 
 #include "audio/AudioProcessor.h"
+#include "audio/MonoListProcessing.h"
 #include "dialogs/EqualizerPreviewFilter.h"
 #include "dialogs/ParametricEQWidget.h"
 
@@ -201,14 +202,9 @@ void EqualizerDialog::applyEQ()
 
 void EqualizerDialog::applyTo(QList<float>& list) const
 {
-    if (!processor)
-        return;
-    AudioProcessor channel;
-    channel.sampleRate = processor->sampleRate;
-    channel.channels = 1;
-    channel.samples = std::move(list);
-    equalise(channel);
-    list = std::move(channel.samples);
+    if (processor)
+        processMonoList(list, processor->sampleRate,
+                        [this](AudioProcessor& channel) { equalise(channel); });
 }
 
 void EqualizerDialog::equalise(AudioProcessor& target) const
