@@ -199,21 +199,29 @@ void FrequencyAnalysis::copyNewest(const std::vector<float>& ring, std::vector<f
     }
 }
 
-void FrequencyAnalysis::spectrumOf(const float* buffer, QList<float>& out) const
+void FrequencyAnalysis::transformWindowed(const float* buffer) const
 {
     const size_t n = size_t(size);
     fftScratch.resize(n + 2);
     for (size_t i = 0; i < n; ++i)
         fftScratch[i] = buffer[i] * window[i];
     fft.forward(fftScratch.data(), fftScratch.data());
+}
+
+float FrequencyAnalysis::binMagnitude(int k) const
+{
+    const float re = fftScratch[2 * size_t(k)];
+    const float im = fftScratch[2 * size_t(k) + 1];
+    return std::sqrt(re * re + im * im) / float(size / 2);
+}
+
+void FrequencyAnalysis::spectrumOf(const float* buffer, QList<float>& out) const
+{
+    transformWindowed(buffer);
     const int bins = size / 2 + 1;
-    const float half = float(size / 2);
     out.resize(bins);
-    for (int k = 0; k < bins; ++k) {
-        const float re = fftScratch[2 * size_t(k)];
-        const float im = fftScratch[2 * size_t(k) + 1];
-        out[k] = dbFromMagnitude(std::sqrt(re * re + im * im) / half);
-    }
+    for (int k = 0; k < bins; ++k)
+        out[k] = dbFromMagnitude(binMagnitude(k));
 }
 
 void FrequencyAnalysis::computeSpectrumFromBuffer(const float* buffer, int count,
@@ -238,19 +246,10 @@ void FrequencyAnalysis::computeSpectrumFromData(const QList<float>& data, QList<
     const int bins = size / 2 + 1;
     std::vector<double> sums(size_t(bins), 0.0);
     int frames = 0;
-    QList<float> levels;
-    const size_t n = size_t(size);
-    const float half = float(size / 2);
     for (qsizetype start = 0; start + size <= data.size(); start += hop, ++frames) {
-        fftScratch.resize(n + 2);
-        for (size_t i = 0; i < n; ++i)
-            fftScratch[i] = data[start + qsizetype(i)] * window[i];
-        fft.forward(fftScratch.data(), fftScratch.data());
-        for (int k = 0; k < bins; ++k) {
-            const float re = fftScratch[2 * size_t(k)];
-            const float im = fftScratch[2 * size_t(k) + 1];
-            sums[size_t(k)] += std::sqrt(re * re + im * im) / half;
-        }
+        transformWindowed(data.constData() + start);
+        for (int k = 0; k < bins; ++k)
+            sums[size_t(k)] += binMagnitude(k);
     }
     out.resize(bins);
     const double divisor = std::max(frames, 1);

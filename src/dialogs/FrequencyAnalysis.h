@@ -98,6 +98,10 @@ private:
     void startList(const QList<float>& left, const QList<float>& right, bool stereo, int rate);
     void writeFrame(float left, float right);
     void copyNewest(const std::vector<float>& ring, std::vector<float>& out) const;
+    // Windows `size` values into the scratch and transforms them; then
+    // binMagnitude(k) is bin k's magnitude, 1 for a full-scale sine on it.
+    void transformWindowed(const float* buffer) const;
+    float binMagnitude(int k) const;
     void spectrumOf(const float* buffer, QList<float>& out) const;
     void averageInto(std::deque<QList<float>>& history, QList<float>& spectrum) const;
     void smoothAndHold(const QList<float>& spectrum, QList<float>& smoothed, QList<float>& peak);
