@@ -107,10 +107,8 @@ void EqualizerDialog::setupUI()
 void EqualizerDialog::updateBiquadCoeffs()
 {
     EqualizerPreviewFilter::Band bands[BandCount];
-    for (int i = 0; i < BandCount; ++i) {
-        const ParametricEQWidget::EQBand b = eqWidget->band(i);
-        bands[i] = {b.enabled, b.frequency, b.gain, b.q, int(b.type)};
-    }
+    for (int i = 0; i < BandCount; ++i)
+        bands[i] = eqWidget->band(i).settings();
     filter->setBands(bands, BandCount, float(sampleRate));
 }
 

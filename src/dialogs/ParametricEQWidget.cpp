@@ -228,7 +228,7 @@ QList<float> ParametricEQWidget::computeEQCurve(int numPoints) const
 {
     std::vector<EqualizerCurve::Band> curveBands;
     for (const EQBand& b : bands)
-        curveBands.push_back({b.enabled, b.frequency, b.gain, b.q, int(b.type)});
+        curveBands.push_back(b.settings());
     const std::vector<float> values = EqualizerCurve::combinedResponse(
         curveBands, masterGain, EqualizerCurve::logFrequencies(numPoints), sampleRate());
     return QList<float>(values.begin(), values.end());

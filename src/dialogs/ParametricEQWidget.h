@@ -8,6 +8,8 @@
 // Painting is in ParametricEQWidgetPainting.cpp, the arithmetic in
 // EqualizerCurve.
 
+#include "audio/EqualiserBands.h"
+
 #include <QColor>
 #include <QList>
 #include <QRect>
@@ -34,6 +36,9 @@ public:
         float q = 1.0f;
         FilterType type = Bell;
         QColor color = Qt::white;
+
+        // What the equaliser itself takes of the band.
+        EqualiserBandSettings settings() const { return {enabled, frequency, gain, q, int(type)}; }
     };
 
     static constexpr int BandCount = 5;

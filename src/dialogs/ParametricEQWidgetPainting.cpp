@@ -69,8 +69,7 @@ void ParametricEQWidget::drawEQCurve(QPainter& painter)
         const EQBand& b = bands[size_t(i)];
         if (!b.enabled)
             continue;
-        responses[size_t(i)] = EqualizerCurve::bandResponse(
-            {b.enabled, b.frequency, b.gain, b.q, int(b.type)}, frequencies, sampleRate());
+        responses[size_t(i)] = EqualizerCurve::bandResponse(b.settings(), frequencies, sampleRate());
         for (size_t k = 0; k < sum.size(); ++k)
             sum[k] += responses[size_t(i)][k];
     }
