@@ -79,6 +79,10 @@ private:
 
     // ---- painting ----
     void drawGrid(QPainter& painter, const QRect& plot);
+    // One channel's spectrum with, when held, its falling peaks.
+    void drawChannel(QPainter& painter, const QRect& plot, const QList<float>& frequencies,
+                     const QList<float>& smoothed, const QList<float>& peak, const QColor& color,
+                     bool fill);
     void drawCurve(QPainter& painter, const QRect& plot, const QList<float>& frequencies,
                    const QList<float>& levels, const QColor& color, bool fill);
     void drawPeakCurve(QPainter& painter, const QRect& plot, const QList<float>& frequencies,

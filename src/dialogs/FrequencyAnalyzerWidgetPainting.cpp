@@ -60,14 +60,11 @@ void FrequencyAnalyzerWidget::paintEvent(QPaintEvent*)
         const int half = plot.height() / 2 - 2;
         const QRect upper(plot.left(), plot.top(), plot.width(), half);
         const QRect lower(plot.left(), plot.top() + plot.height() / 2 + 2, plot.width(), half);
-        drawCurve(painter, upper, data.frequencies, data.smoothedLeft, colorLeft, true);
-        if (peakHoldEnabled)
-            drawPeakCurve(painter, upper, data.frequencies, data.peakLeft, colorPeak);
-        if (stereoRight) {
-            drawCurve(painter, lower, data.frequencies, data.smoothedRight, colorRight, true);
-            if (peakHoldEnabled)
-                drawPeakCurve(painter, lower, data.frequencies, data.peakRight, colorPeak);
-        }
+        drawChannel(painter, upper, data.frequencies, data.smoothedLeft, data.peakLeft, colorLeft,
+                    true);
+        if (stereoRight)
+            drawChannel(painter, lower, data.frequencies, data.smoothedRight, data.peakRight,
+                        colorRight, true);
         const int middle = plot.top() + plot.height() / 2;
         painter.setPen(QPen(colorGrid, 1));
         painter.drawLine(plot.left(), middle, plot.right(), middle);
@@ -78,14 +75,11 @@ void FrequencyAnalyzerWidget::paintEvent(QPaintEvent*)
         painter.drawText(lower.adjusted(4, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
                          QStringLiteral("R"));
     } else {
-        if (channelMode == StereoOverlay && stereoRight) {
-            drawCurve(painter, plot, data.frequencies, data.smoothedRight, colorRight, false);
-            if (peakHoldEnabled)
-                drawPeakCurve(painter, plot, data.frequencies, data.peakRight, colorPeak);
-        }
-        drawCurve(painter, plot, data.frequencies, data.smoothedLeft, colorLeft, true);
-        if (peakHoldEnabled)
-            drawPeakCurve(painter, plot, data.frequencies, data.peakLeft, colorPeak);
+        if (channelMode == StereoOverlay && stereoRight)
+            drawChannel(painter, plot, data.frequencies, data.smoothedRight, data.peakRight,
+                        colorRight, false);
+        drawChannel(painter, plot, data.frequencies, data.smoothedLeft, data.peakLeft, colorLeft,
+                    true);
     }
 
     drawFrequencyLabels(painter, plot);
@@ -136,6 +130,16 @@ QPainterPath FrequencyAnalyzerWidget::curvePath(const QRect& plot, const QList<f
         first = false;
     }
     return path;
+}
+
+void FrequencyAnalyzerWidget::drawChannel(QPainter& painter, const QRect& plot,
+                                          const QList<float>& frequencies,
+                                          const QList<float>& smoothed, const QList<float>& peak,
+                                          const QColor& color, bool fill)
+{
+    drawCurve(painter, plot, frequencies, smoothed, color, fill);
+    if (peakHoldEnabled)
+        drawPeakCurve(painter, plot, frequencies, peak, colorPeak);
 }
 
 void FrequencyAnalyzerWidget::drawCurve(QPainter& painter, const QRect& plot,
