@@ -141,7 +141,6 @@ private slots:
 
     void bandLabels()
     {
-        ParametricEQWidget eq;
         QCOMPARE(EqualizerCurve::bandLabel(2, ParametricEQWidget::typeLabel(Type::Bell), 1000, 0, 1),
                  QStringLiteral("B3 Bell 1.0kHz\n0.0dB Q=1.0"));
         QCOMPARE(EqualizerCurve::bandLabel(0, ParametricEQWidget::typeLabel(Type::LowShelf), 80.7f, -3.24f, 0.71f),
