@@ -34,11 +34,6 @@ double PitchCorrectionSession::frequencyToPitch(double frequency)
     return 12.0 * std::log2(frequency / 440.0) + 69.0;
 }
 
-double PitchCorrectionSession::pitchToFrequency(double pitch)
-{
-    return 440.0 * std::pow(2.0, (pitch - 69.0) / 12.0);
-}
-
 double PitchCorrectionSession::frameTime(int frame) const
 {
     return frame >= 0 && frame < int(frames.size()) ? frames[size_t(frame)].time : 0.0;
@@ -64,7 +59,7 @@ bool PitchCorrectionSession::setSegmentTarget(int index, int midi)
         return false;
     PitchCorrectionSegment& segment = segments[size_t(index)];
     segment.targetMidi = std::clamp(midi, 0, 127);
-    segment.targetFreq = float(pitchToFrequency(segment.targetMidi));
+    segment.targetFreq = float(YinPitchDetector::midiToFrequency(segment.targetMidi));
     segment.manual = true;
     updateShift(segment);
     return true;

@@ -60,7 +60,6 @@ public:
     static float crossfadeGain(int i, int n, int fade);
 
     static double frequencyToPitch(double frequency); // fractional MIDI pitch
-    static double pitchToFrequency(double pitch);
 
 private:
     void updateShift(PitchCorrectionSegment& segment) const;
