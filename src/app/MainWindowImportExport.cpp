@@ -3,6 +3,7 @@
 
 #include "app/MainWindow.h"
 
+#include "app/ImportedAudioPlacement.h"
 #include "app/MidiImport.h"
 #include "app/ShellPrompts.h"
 #include "app/VideoFiles.h"
@@ -12,7 +13,6 @@
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include <QFileInfo>
-#include <QUndoStack>
 
 namespace {
 
@@ -56,18 +56,8 @@ void MainWindow::importAudio()
         prompts().warning(this, tr("导入失败"), errors.first);
         return;
     }
-    if (multiTrackShowing()) {
-        multiTrackPage->addTrack(TrackType::AudioTrack, processor.samples, processor.sampleRate,
-                                 QFileInfo(path).baseName(), processor.stereoSamples);
-    } else {
-        // The page's undo steps (and a running take) belong to the material
-        // this replaces.
-        audioEditorPage->startNewHistory();
-        if (processor.stereoSamples.isEmpty())
-            audioEditorPage->loadAudioSamples(processor.samples, processor.sampleRate);
-        else
-            audioEditorPage->loadStereoAudioSamples(processor.stereoSamples, processor.sampleRate);
-    }
+    ImportedAudioPlacement::place(audioEditorPage, multiTrackPage, multiTrackShowing(), processor.samples,
+                                  processor.stereoSamples, processor.sampleRate, QFileInfo(path).baseName());
     hideLoading();
     showStatus(tr("已导入: %1").arg(QFileInfo(path).fileName()));
 }

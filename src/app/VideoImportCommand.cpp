@@ -1,35 +1,24 @@
 #include "app/VideoImportCommand.h"
 
+#include "app/ImportedAudioPlacement.h"
 #include "editor/AudioEditorPage.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "video/VideoDemuxer.h"
 #include "video/VideoPlayerDialog.h"
 
 #include <QFileInfo>
-#include <QUndoStack>
 #include <QWidget>
 
 VideoImportTarget VideoImportTarget::forPages(AudioEditorPage* audioEditor,
                                               MultiTrackEditorPage* multiTrack, bool multiTrackShowing)
 {
     VideoImportTarget target;
-    if (multiTrackShowing) {
-        target.placeAudio = [multiTrack](const QList<float>& mono, const QList<float>& stereo,
-                                         int sampleRate, const QString& name) {
-            multiTrack->addTrack(TrackType::AudioTrack, mono, sampleRate, name, stereo);
-        };
-    } else {
-        target.placeAudio = [audioEditor](const QList<float>& mono, const QList<float>& stereo,
-                                          int sampleRate, const QString&) {
-            // The page's undo steps (and a running take) belong to the
-            // material this replaces.
-            audioEditor->startNewHistory();
-            if (stereo.isEmpty())
-                audioEditor->loadAudioSamples(mono, sampleRate);
-            else
-                audioEditor->loadStereoAudioSamples(stereo, sampleRate);
-        };
-    }
+    target.placeAudio = [audioEditor, multiTrack, multiTrackShowing](
+                            const QList<float>& mono, const QList<float>& stereo, int sampleRate,
+                            const QString& name) {
+        ImportedAudioPlacement::place(audioEditor, multiTrack, multiTrackShowing, mono, stereo,
+                                      sampleRate, name);
+    };
     target.attachPreview = [audioEditor, multiTrack, multiTrackShowing](VideoPlayerDialog* dialog) {
         audioEditor->setVideoPlayerDialog(dialog);
         multiTrack->setVideoPlayerDialog(dialog);
