@@ -49,6 +49,14 @@ QList<float> stereoRamp(int frames)
     return list;
 }
 
+// `frames` of stereoRamp as a 16-bit stereo WAV at `rate`; the path, or empty
+// when it could not be written.
+QString writeRampWav(const QString& path, int frames, int rate)
+{
+    AudioProcessor writer;
+    return writer.saveAudioFile(path, stereoRamp(frames), rate, 2, 16) ? path : QString();
+}
+
 // A one-track Standard MIDI File at `bpm`, 96 ticks a beat: middle C from
 // beat 1 for half a beat.
 QString writeMidiFile(const QString& path, double bpm)
@@ -87,9 +95,8 @@ private slots:
     // switching pages; a file that cannot be read says why.
     void importAudio()
     {
-        const QString wav = files.filePath(QStringLiteral("tone.wav"));
-        AudioProcessor writer;
-        QVERIFY(writer.saveAudioFile(wav, stereoRamp(2205), 22050, 2, 16));
+        const QString wav = writeRampWav(files.filePath(QStringLiteral("tone.wav")), 2205, 22050);
+        QVERIFY(!wav.isEmpty());
 
         ProbeWindow window;
         window.openNewProject(QStringLiteral("single"), 44100, 16, false);
@@ -127,9 +134,8 @@ private slots:
     // an edit of the earlier material must not cut into the new one.
     void importStartsANewHistory()
     {
-        const QString wav = files.filePath(QStringLiteral("new.wav"));
-        AudioProcessor writer;
-        QVERIFY(writer.saveAudioFile(wav, stereoRamp(3000), 44100, 2, 16));
+        const QString wav = writeRampWav(files.filePath(QStringLiteral("new.wav")), 3000, 44100);
+        QVERIFY(!wav.isEmpty());
         ProbeWindow window;
         window.openNewProject(QStringLiteral("single"), 44100, 16, false);
         AudioEditorPage* page = window.audioEditorPage;
@@ -150,9 +156,8 @@ private slots:
     void importDuringATakeEndsIt()
     {
         CDW_REQUIRE_PULSE();
-        const QString wav = files.filePath(QStringLiteral("during-take.wav"));
-        AudioProcessor writer;
-        QVERIFY(writer.saveAudioFile(wav, stereoRamp(3000), 22050, 2, 16));
+        const QString wav = writeRampWav(files.filePath(QStringLiteral("during-take.wav")), 3000, 22050);
+        QVERIFY(!wav.isEmpty());
         ProbeWindow window;
         window.openNewProject(QStringLiteral("single"), 44100, 16, false);
         AudioEditorPage* page = window.audioEditorPage;
@@ -269,9 +274,8 @@ private slots:
     // On the multitrack page audio becomes a new track named after the file.
     void importAudioAsTrack()
     {
-        const QString wav = files.filePath(QStringLiteral("drums.wav"));
-        AudioProcessor writer;
-        QVERIFY(writer.saveAudioFile(wav, stereoRamp(4800), 48000, 2, 16));
+        const QString wav = writeRampWav(files.filePath(QStringLiteral("drums.wav")), 4800, 48000);
+        QVERIFY(!wav.isEmpty());
         ProbeWindow window;
         window.openNewProject(QStringLiteral("multi"), 48000, 16, false);
         window.prompts->files << wav;
