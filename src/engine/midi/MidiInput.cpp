@@ -116,7 +116,12 @@ void MidiInput::closeDevice()
 
 bool MidiInput::isOpen() const
 {
-    return currentPort() >= 0;
+    return !connectedDevice().isEmpty();
+}
+
+QString MidiInput::connectedDevice() const
+{
+    return currentPort() >= 0 ? openDeviceName : QString();
 }
 
 int MidiInput::currentPort() const

@@ -34,6 +34,8 @@ public:
     // when no port is open or its device has gone (a device that goes
     // moves the ones after it up the list).
     int currentPort() const;
+    // The name of the open port's device while it is still listed, else empty.
+    QString connectedDevice() const;
     // True when a port is open; otherwise opens the first port that is not the
     // system's "Midi Through" port nor one of this program's own.
     bool autoConnect();

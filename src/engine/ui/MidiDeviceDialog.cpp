@@ -71,18 +71,15 @@ void MidiDeviceDialog::refreshDeviceList()
 
 void MidiDeviceDialog::updateStatus()
 {
-    if (!midiInput || !midiInput->isOpen()) {
+    const QString connected = midiInput ? midiInput->connectedDevice() : QString();
+    if (connected.isEmpty()) {
         statusLabel->setText(QStringLiteral("未连接"));
         statusLabel->setStyleSheet(QStringLiteral("color: #888888; padding: 12px; font-size: 13px;"));
         connectButton->setEnabled(true);
         disconnectButton->setEnabled(false);
         return;
     }
-    const QStringList devices = midiInput->availableDevices();
-    const int current = midiInput->currentPort();
-    const QString name = current >= 0 && current < devices.size() ? devices[current]
-                                                                   : QStringLiteral("设备 %1").arg(current);
-    statusLabel->setText(QStringLiteral("已连接: ") + name);
+    statusLabel->setText(QStringLiteral("已连接: ") + connected);
     statusLabel->setStyleSheet(
         QStringLiteral("color: #4CAF50; padding: 12px; font-size: 13px; font-weight: bold;"));
     connectButton->setEnabled(false);
