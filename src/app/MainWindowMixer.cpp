@@ -38,7 +38,7 @@ void MainWindow::toggleMixer()
         stackedWidget->setCurrentWidget(multiTrackPage);
         return;
     }
-    mixerPage->setTracks(&multiTrackPage->tracks);
+    // The mixer reads the page's track list (given once, at start-up).
     mixerPage->refreshFromData();
     stackedWidget->setCurrentWidget(mixerPage);
 }
