@@ -125,12 +125,12 @@ void MoveClipCommand::undo()
     TrackData* to = page ? page->trackAt(toIndex) : nullptr;
     if (!from || !to)
         return;
-    if (isMidi)
+    if (isMidi) {
         announceMidiChange();
-    if (isMidi)
         putBack(from->midiClips, to->midiClips, clipIndex, midiClip);
-    else
+    } else {
         putBack(from->audioClips, to->audioClips, clipIndex, audioClip);
+    }
 }
 
 void MoveClipCommand::announceMidiChange()
