@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs the whole test suite of a build folder offscreen, with the private
 # PulseAudio and JACK servers running. Exits non-zero when any test fails.
+# Arguments after the build folder go to ctest (for example -R tst_Name).
 set -u
 build_dir=${1:-build-tests}
+[[ $# -gt 0 ]] && shift
 here=$(cd "$(dirname "$0")" && pwd)
 
 export QT_QPA_PLATFORM=offscreen
@@ -23,4 +25,4 @@ export JACK_DEFAULT_SERVER="cdw-$(basename "$CDW_SOUND_DIR")"
 trap '"$here/audio-servers.sh" stop; rm -rf "$CDW_SOUND_DIR"' EXIT
 
 jobs=$(nproc 2>/dev/null || echo 2)
-ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
+ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" "$@"
