@@ -69,7 +69,14 @@ vst::tresult VST3ComponentHandler::performEdit(vst::ParamID id, vst::ParamValue 
 }
 
 vst::tresult VST3ComponentHandler::endEdit(vst::ParamID) { return vst::kResultOk; }
-vst::tresult VST3ComponentHandler::restartComponent(vst::int32) { return vst::kResultOk; }
+vst::tresult VST3ComponentHandler::restartComponent(vst::int32 flags)
+{
+    vst::IEditController* editController = controller;
+    if ((flags & vst::kParamValuesChanged) && editController && pending)
+        for (vst::ParamID id : pending->parameterIds())
+            pending->setIfChanged(id, std::clamp(editController->getParamNormalized(id), 0.0, 1.0));
+    return vst::kResultOk;
+}
 
 // ---- memory stream ------------------------------------------------------
 

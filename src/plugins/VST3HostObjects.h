@@ -61,10 +61,16 @@ public:
 };
 
 // Receives the edits a plug-in's editor reports and hands each value on to
-// the processor with the next block. One per plug-in instance.
+// the processor with the next block; when the controller says its values
+// changed (a program was loaded), passes on those that moved. One per
+// plug-in instance.
 class VST3ComponentHandler final : public VST3HostObject<vst::IComponentHandler> {
 public:
     explicit VST3ComponentHandler(std::shared_ptr<VST3PendingParameters> pending);
+
+    // The controller whose values are read after a program change; not
+    // owned (it holds this handler), so detached before it is released.
+    void attach(vst::IEditController* editController) { controller = editController; }
 
     vst::tresult beginEdit(vst::ParamID id) override;
     vst::tresult performEdit(vst::ParamID id, vst::ParamValue valueNormalized) override;
@@ -73,6 +79,7 @@ public:
 
 private:
     std::shared_ptr<VST3PendingParameters> pending;
+    std::atomic<vst::IEditController*> controller{nullptr};
 };
 
 // Plug-in state in memory. Writes always append at the end; reads start at

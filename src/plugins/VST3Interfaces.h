@@ -51,6 +51,9 @@ enum : int32 { kSample32 = 0, kSample64 = 1 };
 enum : uint16 { kNoteOnEvent = 0, kNoteOffEvent = 1 };
 // Stream seek modes.
 enum : int32 { kIBSeekSet = 0, kIBSeekCur = 1, kIBSeekEnd = 2 };
+// IComponentHandler::restartComponent flag: the controller's parameter
+// values changed (a program was loaded).
+enum : int32 { kParamValuesChanged = 1 << 2 };
 // ProcessContext state bit: the transport is playing.
 enum : uint32 { kPlaying = 2 };
 

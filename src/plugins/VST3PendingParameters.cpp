@@ -14,17 +14,39 @@ VST3PendingParameters::VST3PendingParameters(std::vector<vst::ParamID> parameter
     std::sort(order.begin(), order.end());
 }
 
-bool VST3PendingParameters::set(vst::ParamID id, double normalized)
+VST3PendingParameters::Slot* VST3PendingParameters::find(vst::ParamID id) const
 {
     const auto found = std::lower_bound(order.begin(), order.end(), std::make_pair(id, 0));
     if (found == order.end() || found->first != id)
+        return nullptr;
+    return &entries[size_t(found->second)];
+}
+
+bool VST3PendingParameters::set(vst::ParamID id, double normalized)
+{
+    Slot* slot = find(id);
+    if (!slot)
         return false;
-    Slot& slot = entries[size_t(found->second)];
+    slot->known.store(normalized, std::memory_order_relaxed);
     // The value before the flag: whoever sees the flag reads this value or a later one.
-    slot.value.store(normalized, std::memory_order_relaxed);
-    slot.changed.store(true, std::memory_order_release);
+    slot->value.store(normalized, std::memory_order_relaxed);
+    slot->changed.store(true, std::memory_order_release);
     anyChanged.store(true, std::memory_order_release);
     return true;
+}
+
+bool VST3PendingParameters::setIfChanged(vst::ParamID id, double normalized)
+{
+    Slot* slot = find(id);
+    if (!slot || slot->known.load(std::memory_order_relaxed) == normalized)
+        return false;
+    return set(id, normalized);
+}
+
+void VST3PendingParameters::remember(vst::ParamID id, double normalized)
+{
+    if (Slot* slot = find(id))
+        slot->known.store(normalized, std::memory_order_relaxed);
 }
 
 void VST3PendingParameters::discard()

@@ -166,8 +166,10 @@ bool VST3PluginInstance::load(const std::string& bundlePath, int rate, int block
         }
         setUpParameters();
         if (controller) {
+            componentHandler->attach(controller.get());
             controller->setComponentHandler(componentHandler.get());
             connectController();
+            rememberControllerValues();
         }
 
         setupBusses();
@@ -233,6 +235,15 @@ void VST3PluginInstance::setUpParameters()
     outputChanges.resize(int(ids.size()));
     pendingParameters = std::make_shared<VST3PendingParameters>(std::move(ids));
     componentHandler.reset(new VST3ComponentHandler(pendingParameters));
+}
+
+void VST3PluginInstance::rememberControllerValues()
+{
+    // What the controller shows now is what the processor has.
+    if (!controller || !pendingParameters)
+        return;
+    for (vst::ParamID id : pendingParameters->parameterIds())
+        pendingParameters->remember(id, controller->getParamNormalized(id));
 }
 
 bool VST3PluginInstance::connectController()
@@ -335,6 +346,8 @@ void VST3PluginInstance::terminateAll()
         }
         componentConnection.reset();
         controllerConnection.reset();
+        if (componentHandler)
+            componentHandler->attach(nullptr);
         if (controller) {
             controller->setComponentHandler(nullptr);
             // A single-component plug-in is terminated once, as the component;
@@ -548,8 +561,11 @@ void VST3PluginInstance::forwardOutputChanges()
         const vst::int32 points = queue ? queue->getPointCount() : 0;
         vst::int32 offset = 0;
         vst::ParamValue value = 0.0;
-        if (points > 0 && queue->getPoint(points - 1, offset, value) == vst::kResultOk)
+        if (points > 0 && queue->getPoint(points - 1, offset, value) == vst::kResultOk) {
             controller->setParamNormalized(queue->getParameterId(), value);
+            if (pendingParameters)
+                pendingParameters->remember(queue->getParameterId(), value);
+        }
     }
 }
 
@@ -648,6 +664,7 @@ bool VST3PluginInstance::loadState(const std::string& filePath)
     if (controller) {
         state->seek(0, vst::kIBSeekSet, nullptr);
         controller->setComponentState(state.get());
+        rememberControllerValues();
     }
     return true;
 }

@@ -91,6 +91,7 @@ private:
     // Disconnects and terminates what was initialised, before it is released.
     void terminateAll();
     void setUpParameters();
+    void rememberControllerValues();
     void forwardOutputChanges();
     void startProcessing();
     void stopProcessing();

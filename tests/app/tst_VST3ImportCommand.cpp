@@ -97,6 +97,14 @@ private slots:
         QCOMPARE(refused.overlay.last(), QStringLiteral("hidden"));
         QVERIFY(bridge.loadedPluginIds().empty());
 
+        // A project at a rate plug-ins cannot run at (one sample a second).
+        AudioPluginBridge slow;
+        QVERIFY(!slow.initialize(1, 512));
+        Run rate;
+        QCOMPARE(runCommand(&slow, gain, rate), -1);
+        QCOMPARE(rate.warnings, QStringList{"加载失败: 无法加载插件: " + gain +
+                                            "\nplug-ins cannot run at 1 Hz with blocks of 512 frames"});
+
         Run noBridge;
         QCOMPARE(runCommand(nullptr, testBundle("CdwGain"), noBridge), -1);
         QCOMPARE(noBridge.warnings, QStringList{"错误: 插件桥接未初始化"});

@@ -56,6 +56,19 @@ bool editInPluginEditor(const char* plugin, uint32_t id, double value)
     return done;
 }
 
+// Chooses a program in the loaded test plug-in's editor: its controller
+// takes the program's gain and tells the host its values changed.
+bool loadProgramInPluginEditor(const char* plugin, double gain)
+{
+    void* library = dlopen(binary(plugin).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!library)
+        return false;
+    auto load = reinterpret_cast<bool (*)(double)>(dlsym(library, "CdwTestLoadProgram"));
+    const bool done = load && load(gain);
+    dlclose(library);
+    return done;
+}
+
 } // namespace
 
 class VST3PluginInstanceTest : public QObject {
@@ -332,6 +345,14 @@ private slots:
         QVERIFY(editInPluginEditor("CdwGain", 100, 0.75));
         gain.process(in.get(), out.get(), 2, 100);
         QCOMPARE(out.data[0][50], 0.75f);
+
+        // A program loaded by the controller: the values it moved follow,
+        // and only those.
+        log.clear();
+        QVERIFY(loadProgramInPluginEditor("CdwGain", 0.5));
+        gain.process(in.get(), out.get(), 2, 10);
+        QCOMPARE(out.data[0][0], 0.5f);
+        QCOMPARE(log.lines().filter("parameter ").join(','), QStringLiteral("parameter 100=0.5000 at 0"));
 
         // Values out of range are clamped; NaN is ignored.
         gain.setParameter(0, 7.0f);

@@ -201,6 +201,24 @@ private slots:
                  qPrintable(QString("level %1 -> %2 dB, state %3 dB").arg(before).arg(after).arg(gainDb)));
     }
 
+    void programChangeReachesTheProcessor()
+    {
+        // The controller loads the program and says its values changed; the
+        // processor then takes on the settings it moved (the default
+        // program has its threshold at 0 dB, the last one below).
+        VST3PluginInstance compressor;
+        QVERIFY(compressor.load((kFolder + "/ZamComp.vst3").toStdString(), 44100, 512));
+        QCOMPARE(compressor.getParameterName(2), std::string("Current Program"));
+        QVERIFY(compressor.activate());
+        compressor.setParameter(2, 1.0f);
+        levelDb(compressor, 2);
+        const QString state = dir.filePath("program.state");
+        QVERIFY(compressor.saveState(state.toStdString()));
+        double threshold = 0.0;
+        QVERIFY(stateValue(state, "thr", threshold));
+        QVERIFY2(threshold < -1.0, qPrintable(QString::number(threshold)));
+    }
+
     void classesOfAModule()
     {
         std::string error;

@@ -65,8 +65,11 @@ void logLine(const char* format, ...)
     std::fclose(file);
 }
 
-// The handler the controller reports edits to, for CdwTestEdit.
+// The handler the controller reports edits to, for CdwTestEdit and
+// CdwTestLoadProgram.
 std::atomic<IComponentHandler*> editHandler{nullptr};
+class ParameterController;
+std::atomic<ParameterController*> programTarget{nullptr};
 
 bool sameId(const char* a, const Uid& b)
 {
@@ -229,7 +232,15 @@ public:
     {
         logLine("%s setComponentHandler %s", role, handler ? "set" : "null");
         editHandler = handler;
+        programTarget = handler ? this : nullptr;
         return kResultOk;
+    }
+    // A program of the controller's own: new values, then the host is told.
+    void loadProgram(double gain)
+    {
+        values[0] = gain;
+        if (IComponentHandler* handler = editHandler)
+            handler->restartComponent(kParamValuesChanged);
     }
     IPlugView* createView(FIDString name) override
     {
@@ -772,6 +783,16 @@ CDW_EXPORT bool CdwTestEdit(ParamID id, ParamValue value)
     const tresult result = handler->performEdit(id, value);
     handler->endEdit(id);
     return result == kResultOk;
+}
+
+// A program chosen in the plug-in's editor: the controller takes its gain.
+CDW_EXPORT bool CdwTestLoadProgram(ParamValue gain)
+{
+    ParameterController* controller = programTarget;
+    if (!controller)
+        return false;
+    controller->loadProgram(gain);
+    return true;
 }
 
 CDW_EXPORT bool ModuleExit()
