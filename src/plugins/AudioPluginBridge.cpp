@@ -465,6 +465,8 @@ bool AudioPluginBridge::renderOffline(int id, const OfflineMidiEvent* events, in
     AudioBuffer out;
     in.allocate(2, kOfflineBlock);
     out.allocate(2, kOfflineBlock);
+    if (!in.data || !out.data)
+        return false;
     int next = 0;
     for (int position = 0; position < numFrames;) {
         const int block = std::min(kOfflineBlock, numFrames - position);
