@@ -7,9 +7,9 @@
 #include <QString>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
