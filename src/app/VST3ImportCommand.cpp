@@ -25,8 +25,14 @@ int VST3ImportCommand::load(const QString& path)
     }
     const int id = target->loadPlugin(path.toUtf8().toStdString());
     if (id < 0) {
+        // The reason (often the dynamic loader's own words) tells the user
+        // what the plug-in is missing.
+        QString message = tr("无法加载插件: %1").arg(path);
+        const QString reason = QString::fromStdString(target->lastLoadError());
+        if (!reason.isEmpty())
+            message += QLatin1Char('\n') + reason;
         feedback.hideLoading();
-        feedback.warn(tr("加载失败"), tr("无法加载插件: %1").arg(path));
+        feedback.warn(tr("加载失败"), message);
         return -1;
     }
     // A plug-in that refuses to start would sit in the bridge doing nothing.

@@ -16,7 +16,8 @@ struct AudioBuffer {
     AudioBuffer& operator=(const AudioBuffer&) = delete;
 
     // Frees what the buffer holds, then, when both counts are 1 or more,
-    // allocates zeroed channels; otherwise the buffer ends empty.
+    // allocates zeroed channels; otherwise, and when memory runs out, the
+    // buffer ends empty.
     void allocate(int channels, int frames);
     void deallocate();
 };

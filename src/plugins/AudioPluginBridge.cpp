@@ -48,6 +48,15 @@ bool AudioPluginBridge::initialize(int rate, int block)
     std::lock_guard<std::mutex> lock(mutex);
     if (initialized)
         return true;
+    // Plug-ins trust the host's rate and block size: absurd values make them
+    // allocate without limit or fail inside their processing.
+    if (rate < kMinSampleRate || rate > kMaxSampleRate || block < 1 || block > kMaxBlockSize) {
+        loadError = "plug-ins cannot run at " + std::to_string(rate) + " Hz with blocks of " +
+                    std::to_string(block) + " frames";
+        PluginLog::error("AudioPluginBridge: Refused SR=" + std::to_string(rate) + " BS=" + std::to_string(block));
+        return false;
+    }
+    loadError.clear();
     sampleRate = rate;
     blockSize = block;
     initialized = true;
@@ -91,14 +100,20 @@ int AudioPluginBridge::loadPlugin(const std::string& path)
     int block = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!initialized)
+        if (!initialized) {
+            if (loadError.empty())
+                loadError = "the plug-in host is not running";
             return -1;
+        }
         rate = sampleRate;
         block = blockSize;
     }
     auto instance = std::make_shared<VST3PluginInstance>();
-    if (!instance->load(path, rate, block))
+    if (!instance->load(path, rate, block)) {
+        std::lock_guard<std::mutex> lock(mutex);
+        loadError = instance->lastLoadError();
         return -1;
+    }
     int id = -1;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -110,6 +125,12 @@ int AudioPluginBridge::loadPlugin(const std::string& path)
     }
     logInfo("Loaded plugin id=" + std::to_string(id));
     return id;
+}
+
+std::string AudioPluginBridge::lastLoadError() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return loadError;
 }
 
 std::shared_ptr<VST3PluginInstance> AudioPluginBridge::findLocked(int id) const
@@ -203,6 +224,8 @@ std::shared_ptr<VST3PluginInstance> AudioPluginBridge::getPluginInstance(int id)
 
 bool AudioPluginBridge::setParameter(int id, int index, float value)
 {
+    if (std::isnan(value))
+        return false;
     return withInstance(id, false, [&](VST3PluginInstance& plugin) {
         plugin.setParameter(index, value);
         return true;
@@ -335,6 +358,12 @@ void AudioPluginBridge::runInSeries(const std::vector<VST3PluginInstance*>& plug
         if (!plugin->isActive())
             continue;
         // The first reads the input; every later one works on the output in place.
+        // Channels past the first one's outputs come through as they went in,
+        // as they do when the chain works in place.
+        if (!processed)
+            for (int c = plugin->outputChannelCount(); c < channels; ++c)
+                if (in[size_t(c)] && out[size_t(c)] && in[size_t(c)] != out[size_t(c)])
+                    std::memmove(out[size_t(c)], in[size_t(c)], size_t(frames) * sizeof(float));
         plugin->process(processed ? out.data() : in.data(), out.data(), channels, frames);
         processed = true;
     }
@@ -436,6 +465,8 @@ bool AudioPluginBridge::renderOffline(int id, const OfflineMidiEvent* events, in
     AudioBuffer out;
     in.allocate(2, kOfflineBlock);
     out.allocate(2, kOfflineBlock);
+    if (!in.data || !out.data)
+        return false;
     int next = 0;
     for (int position = 0; position < numFrames;) {
         const int block = std::min(kOfflineBlock, numFrames - position);

@@ -48,12 +48,19 @@ public:
     using ParameterCallback = std::function<void(const ParameterValue&)>;
     using MidiCallback = std::function<void(const unsigned char* data, int length)>;
 
+    // What plug-ins are run at: a rate or block size outside these is refused.
+    static constexpr int kMinSampleRate = 8000;
+    static constexpr int kMaxSampleRate = 384000;
+    static constexpr int kMaxBlockSize = 16384;
+
     AudioPluginBridge();
     ~AudioPluginBridge();
     AudioPluginBridge(const AudioPluginBridge&) = delete;
     AudioPluginBridge& operator=(const AudioPluginBridge&) = delete;
 
-    // Always true; a second call while initialised changes nothing.
+    // False for a rate or block size outside the ranges above (the bridge
+    // then stays uninitialised); a second call while initialised changes
+    // nothing and is true.
     bool initialize(int sampleRate, int blockSize);
     // Releases every plug-in and chain; ids keep counting on afterwards.
     void shutdown();
@@ -64,6 +71,8 @@ public:
 
     // The new plug-in's id (not yet active), or -1.
     int loadPlugin(const std::string& path);
+    // Why the last refused load failed, for the user.
+    std::string lastLoadError() const;
     bool unloadPlugin(int id);
     bool activatePlugin(int id);
     bool deactivatePlugin(int id);
@@ -74,6 +83,7 @@ public:
     std::string pluginName(int id) const;
     std::shared_ptr<VST3PluginInstance> getPluginInstance(int id) const;
 
+    // True when the id is loaded and the value is a number (clamped to 0..1).
     bool setParameter(int id, int index, float value);
     float getParameter(int id, int index) const;
     std::vector<std::string> getParameterNames(int id) const;
@@ -138,4 +148,5 @@ private:
     MidiCallback midiCallback;
     int32_t nextId = 0;
     std::map<std::string, std::vector<TrackPluginSlot>> trackChains;
+    std::string loadError;
 };

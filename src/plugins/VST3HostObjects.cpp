@@ -1,6 +1,10 @@
 #include "VST3HostObjects.h"
 
+#include "plugins/VST3Message.h"
+#include "plugins/VST3PendingParameters.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 // ---- host application ---------------------------------------------------
@@ -23,27 +27,56 @@ vst::tresult VST3HostApplication::getName(vst::String128 name)
     return vst::kResultOk;
 }
 
-vst::tresult VST3HostApplication::createInstance(vst::TUID, vst::TUID, void** obj)
+vst::tresult VST3HostApplication::createInstance(vst::TUID cid, vst::TUID iid, void** obj)
 {
-    // The host makes no message or attribute objects for plug-ins.
-    if (obj)
-        *obj = nullptr;
-    return vst::kResultFalse;
+    if (!obj)
+        return vst::kInvalidArgument;
+    *obj = nullptr;
+    if (!cid || !iid)
+        return vst::kInvalidArgument;
+    // Messages and attribute lists are the objects plug-ins ask the host for;
+    // the new object's one reference goes to the caller.
+    vst::FUnknown* created = nullptr;
+    if (vst::IMessage::iid.matches(cid))
+        created = new VST3Message;
+    else if (vst::IAttributeList::iid.matches(cid))
+        created = new VST3AttributeList;
+    else
+        return vst::kResultFalse;
+    const vst::tresult result = created->queryInterface(iid, obj);
+    created->release();
+    return result == vst::kResultOk ? vst::kResultOk : vst::kNoInterface;
 }
 
 // ---- component handler --------------------------------------------------
 
-VST3ComponentHandler* VST3ComponentHandler::instance()
+VST3ComponentHandler::VST3ComponentHandler(std::shared_ptr<VST3PendingParameters> pendingParameters)
+    : pending(std::move(pendingParameters))
 {
-    static VST3ComponentHandler* const handler = new VST3ComponentHandler;
-    return handler;
 }
 
-// Edits made in a plug-in's own editor are neither recorded nor forwarded.
+// The controller already holds the edited value; only the processor needs
+// to hear it. The gesture's begin and end carry no value.
 vst::tresult VST3ComponentHandler::beginEdit(vst::ParamID) { return vst::kResultOk; }
-vst::tresult VST3ComponentHandler::performEdit(vst::ParamID, vst::ParamValue) { return vst::kResultOk; }
+
+vst::tresult VST3ComponentHandler::performEdit(vst::ParamID id, vst::ParamValue valueNormalized)
+{
+    if (std::isnan(valueNormalized))
+        return vst::kInvalidArgument;
+    if (!pending || !pending->set(id, std::clamp(valueNormalized, 0.0, 1.0)))
+        return vst::kResultFalse;
+    return vst::kResultOk;
+}
+
 vst::tresult VST3ComponentHandler::endEdit(vst::ParamID) { return vst::kResultOk; }
-vst::tresult VST3ComponentHandler::restartComponent(vst::int32) { return vst::kResultOk; }
+vst::tresult VST3ComponentHandler::restartComponent(vst::int32 flags)
+{
+    vst::IEditController* editController = controller;
+    if ((flags & vst::kParamValuesChanged) && editController && pending)
+        for (vst::ParamID id : pending->parameterIds())
+            pending->setIfChanged(id, std::clamp(editController->getParamNormalized(id), 0.0, 1.0));
+    return vst::kResultOk;
+}
 
 // ---- memory stream ------------------------------------------------------
 

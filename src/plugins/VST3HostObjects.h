@@ -6,7 +6,10 @@
 #include "plugins/VST3Interfaces.h"
 
 #include <atomic>
+#include <memory>
 #include <vector>
+
+class VST3PendingParameters;
 
 // Reference counting and interface lookup shared by the host objects.
 // A program-wide object (DeleteAtZero false) survives a plug-in that gives
@@ -57,14 +60,26 @@ public:
     vst::tresult createInstance(vst::TUID cid, vst::TUID iid, void** obj) override;
 };
 
-class VST3ComponentHandler final : public VST3HostObject<vst::IComponentHandler, false> {
+// Receives the edits a plug-in's editor reports and hands each value on to
+// the processor with the next block; when the controller says its values
+// changed (a program was loaded), passes on those that moved. One per
+// plug-in instance.
+class VST3ComponentHandler final : public VST3HostObject<vst::IComponentHandler> {
 public:
-    static VST3ComponentHandler* instance();
+    explicit VST3ComponentHandler(std::shared_ptr<VST3PendingParameters> pending);
+
+    // The controller whose values are read after a program change; not
+    // owned (it holds this handler), so detached before it is released.
+    void attach(vst::IEditController* editController) { controller = editController; }
 
     vst::tresult beginEdit(vst::ParamID id) override;
     vst::tresult performEdit(vst::ParamID id, vst::ParamValue valueNormalized) override;
     vst::tresult endEdit(vst::ParamID id) override;
     vst::tresult restartComponent(vst::int32 flags) override;
+
+private:
+    std::shared_ptr<VST3PendingParameters> pending;
+    std::atomic<vst::IEditController*> controller{nullptr};
 };
 
 // Plug-in state in memory. Writes always append at the end; reads start at

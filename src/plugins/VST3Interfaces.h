@@ -51,6 +51,9 @@ enum : int32 { kSample32 = 0, kSample64 = 1 };
 enum : uint16 { kNoteOnEvent = 0, kNoteOffEvent = 1 };
 // Stream seek modes.
 enum : int32 { kIBSeekSet = 0, kIBSeekCur = 1, kIBSeekEnd = 2 };
+// IComponentHandler::restartComponent flag: the controller's parameter
+// values changed (a program was loaded).
+enum : int32 { kParamValuesChanged = 1 << 2 };
 // ProcessContext state bit: the transport is playing.
 enum : uint32 { kPlaying = 2 };
 
@@ -319,7 +322,28 @@ public:
     virtual IPlugView* createView(FIDString name) = 0;
 };
 
-class IMessage; // passed through notify(); this host sends none
+class IAttributeList : public FUnknown {
+public:
+    using AttrID = const char*;
+    static constexpr Uid iid = Uid::fromWords(0x1E5F0AEB, 0xCC7F4533, 0xA2544011, 0x38AD5EE4);
+    virtual tresult setInt(AttrID id, int64 value) = 0;
+    virtual tresult getInt(AttrID id, int64& value) = 0;
+    virtual tresult setFloat(AttrID id, double value) = 0;
+    virtual tresult getFloat(AttrID id, double& value) = 0;
+    virtual tresult setString(AttrID id, const TChar* string) = 0;
+    virtual tresult getString(AttrID id, TChar* string, uint32 sizeInBytes) = 0;
+    virtual tresult setBinary(AttrID id, const void* data, uint32 sizeInBytes) = 0;
+    virtual tresult getBinary(AttrID id, const void*& data, uint32& sizeInBytes) = 0;
+};
+
+// What controller and processor send each other through notify().
+class IMessage : public FUnknown {
+public:
+    static constexpr Uid iid = Uid::fromWords(0x936F033B, 0xC6C047DB, 0xBB0882F8, 0x13C1E613);
+    virtual FIDString getMessageID() = 0;
+    virtual void setMessageID(FIDString id) = 0;
+    virtual IAttributeList* getAttributes() = 0;
+};
 
 class IConnectionPoint : public FUnknown {
 public:
@@ -388,6 +412,24 @@ public:
     virtual int32 getEventCount() = 0;
     virtual tresult getEvent(int32 index, Event& e) = 0;
     virtual tresult addEvent(Event& e) = 0;
+};
+
+// The points of one parameter within a block: sample offsets and normalised values.
+class IParamValueQueue : public FUnknown {
+public:
+    static constexpr Uid iid = Uid::fromWords(0x01263A18, 0xED074F6F, 0x98C9D356, 0x4686F9BA);
+    virtual ParamID getParameterId() = 0;
+    virtual int32 getPointCount() = 0;
+    virtual tresult getPoint(int32 index, int32& sampleOffset, ParamValue& value) = 0;
+    virtual tresult addPoint(int32 sampleOffset, ParamValue value, int32& index) = 0;
+};
+
+class IParameterChanges : public FUnknown {
+public:
+    static constexpr Uid iid = Uid::fromWords(0xA4779663, 0x0BB64A56, 0xB44384A8, 0x466FEB9D);
+    virtual int32 getParameterCount() = 0;
+    virtual IParamValueQueue* getParameterData(int32 index) = 0;
+    virtual IParamValueQueue* addParameterData(const ParamID& id, int32& index) = 0;
 };
 
 // ---- layout checks --------------------------------------------------------

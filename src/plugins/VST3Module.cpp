@@ -5,6 +5,7 @@
 #include "plugins/VST3Text.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <dlfcn.h>
 #include <filesystem>
 #include <map>
@@ -26,10 +27,19 @@ std::recursive_mutex& registryMutex()
 }
 
 // Open modules by binary path, so each library is entered once at a time.
+// An entry stays until its module has left the library: one whose last
+// holder let go but which has not yet run ModuleExit reads as expired.
 std::map<std::string, std::weak_ptr<VST3Module>>& registry()
 {
     static std::map<std::string, std::weak_ptr<VST3Module>> modules;
     return modules;
+}
+
+// Signalled whenever a module has left its library.
+std::condition_variable_any& moduleClosed()
+{
+    static std::condition_variable_any closed;
+    return closed;
 }
 
 std::string architectureFolder()
@@ -120,13 +130,24 @@ std::shared_ptr<VST3Module> VST3Module::open(const std::string& path, std::strin
     std::error_code ec;
     const std::string key = fs::weakly_canonical(binary, ec).string();
 
-    std::lock_guard<std::recursive_mutex> lock(registryMutex());
-    if (auto shared = registry()[key].lock())
-        return shared;
+    std::unique_lock<std::recursive_mutex> lock(registryMutex());
+    for (;;) {
+        const auto found = registry().find(key);
+        if (found == registry().end())
+            break;
+        if (auto shared = found->second.lock())
+            return shared;
+        // The last holder is closing this library: entering it again now
+        // would run ModuleExit and dlclose under the new module.
+        moduleClosed().wait(lock);
+    }
 
     if (!ElfLibraryCheck::isLoadable(binary, error))
         return nullptr;
-    void* library = dlopen(binary.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    // Every symbol is resolved now: a library that needs one the system
+    // lacks is refused with the loader's reason, instead of the loader
+    // ending the program at the first call that needs it.
+    void* library = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         const char* reason = dlerror();
         error = reason ? reason : "the library cannot be opened";
@@ -182,6 +203,7 @@ std::shared_ptr<VST3Module> VST3Module::open(const std::string& path, std::strin
         error = "the factory failed while listing its classes";
         return nullptr;
     }
+    module->registryKey = key;
     registry()[key] = module;
     return module;
 }
@@ -201,6 +223,10 @@ VST3Module::~VST3Module()
     }
     if (library)
         dlclose(library);
+    if (!registryKey.empty()) {
+        registry().erase(registryKey);
+        moduleClosed().notify_all();
+    }
 }
 
 void VST3Module::readClasses()

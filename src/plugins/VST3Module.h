@@ -57,5 +57,6 @@ private:
     VST3Ptr<vst::IPluginFactory> factory;
     std::string moduleName;
     std::string binaryFile;
+    std::string registryKey; // set once the module is registered
     std::vector<VST3ClassInfo> classes;
 };

@@ -3,12 +3,16 @@
 #include "plugins/PluginLog.h"
 #include "plugins/VST3Text.h"
 
-#include <QFile>
 #include <QSaveFile>
 #include <QString>
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +32,42 @@ void logInfo(const std::string& text)
 void logError(const std::string& text)
 {
     PluginLog::error(kLogPrefix + text);
+}
+
+// Reads a preset file of at most limit bytes. Only a regular file: a
+// device or a FIFO could be read without end or block the open, so the file
+// is opened without blocking and checked through its descriptor, and the
+// limit is held while reading (the file may grow meanwhile).
+bool readRegularFile(const std::string& path, vst::int64 limit, std::vector<char>& bytes)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status {};
+    bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    if (!ok)
+        logError("Not a regular file: " + path);
+    bytes.clear();
+    char buffer[65536];
+    while (ok) {
+        // Never more than one byte past the limit.
+        const vst::int64 wanted = std::min<vst::int64>(sizeof buffer, limit + 1 - vst::int64(bytes.size()));
+        const ssize_t count = ::read(fd, buffer, size_t(wanted));
+        if (count == 0)
+            break;
+        if (count < 0) {
+            ok = errno == EINTR;
+            continue;
+        }
+        if (vst::int64(bytes.size()) + count > limit) {
+            logError("State file too large: " + path);
+            ok = false;
+            break;
+        }
+        bytes.insert(bytes.end(), buffer, buffer + count);
+    }
+    ::close(fd);
+    return ok;
 }
 
 bool hasSubCategory(const VST3ClassInfo& info, const char* wanted)
@@ -50,9 +90,10 @@ VST3PluginInstance::~VST3PluginInstance()
 bool VST3PluginInstance::load(const std::string& bundlePath, int rate, int block)
 {
     if (loaded) {
-        logError("Already loaded");
+        failLoad("Already loaded");
         return false;
     }
+    loadError.clear();
     path = bundlePath;
     sampleRate = rate > 0 ? rate : 44100;
     blockSize = block > 0 ? block : 512;
@@ -60,7 +101,7 @@ bool VST3PluginInstance::load(const std::string& bundlePath, int rate, int block
     std::string reason;
     module = VST3Module::open(path, reason);
     if (!module) {
-        logError("Failed to load module: " + path + " error: " + reason);
+        failLoad("Failed to load module: " + path + " error: " + reason, reason);
         return false;
     }
     try {
@@ -79,7 +120,7 @@ bool VST3PluginInstance::load(const std::string& bundlePath, int rate, int block
                 controllerClass = &entry;
         }
         if (!audioClass) {
-            logError("No AudioEffect class found");
+            failLoad("No AudioEffect class found");
             releaseAll();
             return false;
         }
@@ -91,15 +132,16 @@ bool VST3PluginInstance::load(const std::string& bundlePath, int rate, int block
 
         component = module->createInstance<vst::IComponent>(audioClass->id);
         if (!component) {
-            logError("Failed to create IComponent");
+            failLoad("Failed to create IComponent");
             releaseAll();
             return false;
         }
         if (component->initialize(VST3HostApplication::instance()) != vst::kResultOk) {
-            logError("Failed to initialize IComponent");
+            failLoad("Failed to initialize IComponent");
             releaseAll();
             return false;
         }
+        componentInitialized = true;
 
         controller = VST3Ptr<vst::IEditController>::query(component.get());
         if (controller) {
@@ -122,9 +164,12 @@ bool VST3PluginInstance::load(const std::string& bundlePath, int rate, int block
                 }
             }
         }
+        setUpParameters();
         if (controller) {
-            controller->setComponentHandler(VST3ComponentHandler::instance());
+            componentHandler->attach(controller.get());
+            controller->setComponentHandler(componentHandler.get());
             connectController();
+            rememberControllerValues();
         }
 
         setupBusses();
@@ -140,20 +185,28 @@ bool VST3PluginInstance::load(const std::string& bundlePath, int rate, int block
         info.numOutputChannels = numOutputChannels;
         info.numParameters = getParameterCount();
         info.path = path;
+
+        context = vst::ProcessContext{};
+        context.state = vst::kPlaying;
+        context.sampleRate = double(sampleRate);
+        inputScratch.assign(size_t(blockSize), 0.0f);
+        outputScratch.assign(size_t(blockSize), 0.0f);
     } catch (...) {
-        logError("Plugin failed while loading: " + path);
+        failLoad("Plugin failed while loading: " + path);
+        terminateAll();
         releaseAll();
         return false;
     }
-    context = vst::ProcessContext{};
-    context.state = vst::kPlaying;
-    context.sampleRate = double(sampleRate);
-    inputScratch.assign(size_t(blockSize), 0.0f);
-    outputScratch.assign(size_t(blockSize), 0.0f);
 
     loaded = true;
     logInfo("Plugin loaded: " + info.name);
     return true;
+}
+
+void VST3PluginInstance::failLoad(const std::string& text, const std::string& reason)
+{
+    loadError = reason.empty() ? text : reason;
+    logError(text);
 }
 
 VST3Ptr<vst::IEditController> VST3PluginInstance::createController(const vst::Uid& classId)
@@ -165,6 +218,32 @@ VST3Ptr<vst::IEditController> VST3PluginInstance::createController(const vst::Ui
         created.reset();
     }
     return created;
+}
+
+void VST3PluginInstance::setUpParameters()
+{
+    // Every parameter the controller lists can be handed to the processor.
+    std::vector<vst::ParamID> ids;
+    const int count = getParameterCount();
+    ids.reserve(size_t(count));
+    for (int index = 0; index < count; ++index) {
+        vst::ParameterInfo parameter;
+        if (parameterInfo(index, parameter))
+            ids.push_back(parameter.id);
+    }
+    inputChanges.resize(int(ids.size()));
+    outputChanges.resize(int(ids.size()));
+    pendingParameters = std::make_shared<VST3PendingParameters>(std::move(ids));
+    componentHandler.reset(new VST3ComponentHandler(pendingParameters));
+}
+
+void VST3PluginInstance::rememberControllerValues()
+{
+    // What the controller shows now is what the processor has.
+    if (!controller || !pendingParameters)
+        return;
+    for (vst::ParamID id : pendingParameters->parameterIds())
+        pendingParameters->remember(id, controller->getParamNormalized(id));
 }
 
 bool VST3PluginInstance::connectController()
@@ -245,16 +324,19 @@ void VST3PluginInstance::releaseAll()
     controller.reset();
     processor.reset();
     component.reset();
+    componentHandler.reset();
+    pendingParameters.reset();
+    inputChanges.resize(0);
+    outputChanges.resize(0);
     module.reset();
     singleComponent = false;
+    componentInitialized = false;
     viewAttached = false;
     active = false;
 }
 
-void VST3PluginInstance::unload()
+void VST3PluginInstance::terminateAll()
 {
-    if (!loaded)
-        return;
     try {
         hideEditor();
         deactivate();
@@ -264,21 +346,31 @@ void VST3PluginInstance::unload()
         }
         componentConnection.reset();
         controllerConnection.reset();
+        if (componentHandler)
+            componentHandler->attach(nullptr);
         if (controller) {
             controller->setComponentHandler(nullptr);
-            // A single-component plug-in is terminated once, as the component.
+            // A single-component plug-in is terminated once, as the component;
+            // a separate controller is kept only once it was initialised.
             if (!singleComponent)
                 controller->terminate();
             controller.reset();
         }
         processor.reset();
-        if (component) {
+        if (component && componentInitialized)
             component->terminate();
-            component.reset();
-        }
+        component.reset();
+        componentInitialized = false;
     } catch (...) {
         logError("Plugin failed while unloading: " + path);
     }
+}
+
+void VST3PluginInstance::unload()
+{
+    if (!loaded)
+        return;
+    terminateAll();
     releaseAll();
     loaded = false;
     path.clear();
@@ -417,6 +509,10 @@ void VST3PluginInstance::processChunk(float** inputs, float** outputs, int numCh
         std::fill(inputScratch.begin(), inputScratch.begin() + frames, 0.0f);
 
     events->clear();
+    inputChanges.clear();
+    outputChanges.clear();
+    if (withEvents && pendingParameters)
+        pendingParameters->takeInto(inputChanges);
     if (withEvents) {
         std::lock_guard<std::mutex> lock(midiMutex);
         for (const PendingMidiEvent& pending : midiQueue) {
@@ -447,9 +543,30 @@ void VST3PluginInstance::processChunk(float** inputs, float** outputs, int numCh
     data.numOutputs = numOutputBusses;
     data.inputs = inputBusses.empty() ? nullptr : inputBusses.data();
     data.outputs = outputBusses.empty() ? nullptr : outputBusses.data();
+    data.inputParameterChanges = &inputChanges;
+    data.outputParameterChanges = &outputChanges;
     data.inputEvents = events->getEventCount() > 0 ? events.get() : nullptr;
     data.processContext = &context;
     processor->process(data);
+    forwardOutputChanges();
+}
+
+void VST3PluginInstance::forwardOutputChanges()
+{
+    // The controller follows what the processor reports: its last value in the block.
+    if (!controller)
+        return;
+    for (vst::int32 i = 0; i < outputChanges.getParameterCount(); ++i) {
+        vst::IParamValueQueue* queue = outputChanges.getParameterData(i);
+        const vst::int32 points = queue ? queue->getPointCount() : 0;
+        vst::int32 offset = 0;
+        vst::ParamValue value = 0.0;
+        if (points > 0 && queue->getPoint(points - 1, offset, value) == vst::kResultOk) {
+            controller->setParamNormalized(queue->getParameterId(), value);
+            if (pendingParameters)
+                pendingParameters->remember(queue->getParameterId(), value);
+        }
+    }
 }
 
 // ---- parameters -------------------------------------------------------------------
@@ -479,9 +596,15 @@ std::string VST3PluginInstance::getParameterName(int index) const
 
 void VST3PluginInstance::setParameter(int index, float value)
 {
+    if (std::isnan(value))
+        return;
+    const double normalized = std::clamp(double(value), 0.0, 1.0);
     vst::ParameterInfo parameter;
-    if (parameterInfo(index, parameter))
-        controller->setParamNormalized(parameter.id, value);
+    if (!parameterInfo(index, parameter))
+        return;
+    controller->setParamNormalized(parameter.id, normalized);
+    if (pendingParameters)
+        pendingParameters->set(parameter.id, normalized);
 }
 
 float VST3PluginInstance::getParameter(int index) const
@@ -503,6 +626,11 @@ bool VST3PluginInstance::saveState(const std::string& filePath)
         logError("The plugin did not give its state");
         return false;
     }
+    struct stat existing {};
+    if (::stat(filePath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        logError("Not a regular file: " + filePath);
+        return false;
+    }
     // Written beside the old file and renamed over it, so a failed save
     // leaves the earlier preset whole.
     QSaveFile file(QString::fromStdString(filePath));
@@ -522,17 +650,13 @@ bool VST3PluginInstance::loadState(const std::string& filePath)
 {
     if (!component)
         return false;
-    QFile file(QString::fromStdString(filePath));
-    if (!file.open(QIODevice::ReadOnly))
+    std::vector<char> bytes;
+    if (!readRegularFile(filePath, VST3MemoryStream::kMaxBytes, bytes))
         return false;
-    if (file.size() > VST3MemoryStream::kMaxBytes) {
-        logError("State file too large: " + filePath);
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (bytes.size() != file.size())
-        return false;
-    VST3Ptr<VST3MemoryStream> state(new VST3MemoryStream(std::vector<char>(bytes.begin(), bytes.end())));
+    VST3Ptr<VST3MemoryStream> state(new VST3MemoryStream(std::move(bytes)));
+    // Values set before the state was loaded must not override it afterwards.
+    if (pendingParameters)
+        pendingParameters->discard();
     if (component->setState(state.get()) != vst::kResultOk) {
         logError("The plugin refused the state in " + filePath);
         return false;
@@ -540,6 +664,7 @@ bool VST3PluginInstance::loadState(const std::string& filePath)
     if (controller) {
         state->seek(0, vst::kIBSeekSet, nullptr);
         controller->setComponentState(state.get());
+        rememberControllerValues();
     }
     return true;
 }

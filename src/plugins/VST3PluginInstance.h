@@ -8,6 +8,8 @@
 #include "plugins/VST3HostObjects.h"
 #include "plugins/VST3Interfaces.h"
 #include "plugins/VST3Module.h"
+#include "plugins/VST3ParameterChanges.h"
+#include "plugins/VST3PendingParameters.h"
 #include "plugins/VST3Ptr.h"
 
 #include <memory>
@@ -37,6 +39,9 @@ public:
     bool load(const std::string& path, int sampleRate, int blockSize);
     void unload();
     bool isLoaded() const { return loaded; }
+    // Why the last load failed (the loader's own words where it refused the
+    // library); empty after a load that succeeded.
+    const std::string& lastLoadError() const { return loadError; }
 
     bool activate();
     void deactivate();
@@ -49,6 +54,8 @@ public:
 
     int getParameterCount() const;
     std::string getParameterName(int index) const;
+    // Tells the controller and, with the next block, the processor. NaN is
+    // ignored; other values are clamped to 0..1.
     void setParameter(int index, float value);
     float getParameter(int index) const;
 
@@ -78,8 +85,14 @@ public:
     bool setupBusses();
 
 private:
+    void failLoad(const std::string& text, const std::string& reason = {});
     VST3Ptr<vst::IEditController> createController(const vst::Uid& classId);
     void releaseAll();
+    // Disconnects and terminates what was initialised, before it is released.
+    void terminateAll();
+    void setUpParameters();
+    void rememberControllerValues();
+    void forwardOutputChanges();
     void startProcessing();
     void stopProcessing();
     void passThrough(float** inputs, float** outputs, int numChannels, int numFrames) const;
@@ -92,6 +105,7 @@ private:
     bool parameterInfo(int index, vst::ParameterInfo& out) const;
 
     std::string path;
+    std::string loadError;
     PluginInfo info;
     int sampleRate = 44100;
     int blockSize = 512;
@@ -111,6 +125,7 @@ private:
     VST3Ptr<vst::IConnectionPoint> componentConnection;
     VST3Ptr<vst::IConnectionPoint> controllerConnection;
     bool singleComponent = false; // the component is its own controller
+    bool componentInitialized = false;
     bool viewAttached = false;
 
     std::vector<PendingMidiEvent> midiQueue;
@@ -128,5 +143,12 @@ private:
     std::vector<float> inputScratch;
     std::vector<float> outputScratch;
     VST3Ptr<VST3EventList> events;
+    // Parameter values waiting for the processor, shared with the component
+    // handler that the controller reports its editor's edits to; and the
+    // changes passed in and out of each block.
+    std::shared_ptr<VST3PendingParameters> pendingParameters;
+    VST3Ptr<VST3ComponentHandler> componentHandler;
+    VST3ParameterChanges inputChanges;
+    VST3ParameterChanges outputChanges;
     vst::ProcessContext context{};
 };

@@ -180,7 +180,7 @@ private slots:
         window.prompts->files << bundle;
         window.menuActions().importVst3->trigger();
         QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().text,
-                 QStringLiteral("无法加载插件: %1").arg(bundle));
+                 QStringLiteral("无法加载插件: %1\nno such file or folder").arg(bundle));
 
         QString shown;
         QTimer closer; // gone with the test, should no dialog come up

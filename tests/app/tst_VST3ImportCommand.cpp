@@ -70,7 +70,18 @@ private slots:
         Run broken;
         const QString path = testBundle("CdwNoEntry");
         QCOMPARE(runCommand(&bridge, path, broken), -1);
-        QCOMPARE(broken.warnings, QStringList{"加载失败: 无法加载插件: " + path});
+        QCOMPARE(broken.warnings, QStringList{"加载失败: 无法加载插件: " + path + "\nModuleEntry failed"});
+
+        // A library needing a symbol nobody defines is refused with the
+        // loader's reason, instead of the loader ending the program.
+        Run unresolved;
+        const QString needy = testBundle("CdwUnresolved");
+        QCOMPARE(runCommand(&bridge, needy, unresolved), -1);
+        QCOMPARE(unresolved.warnings.size(), 1);
+        QVERIFY2(unresolved.warnings[0].startsWith("加载失败: 无法加载插件: " + needy + "\n"),
+                 qPrintable(unresolved.warnings[0]));
+        QVERIFY2(unresolved.warnings[0].contains("undefined symbol: cdwSymbolNobodyDefines"),
+                 qPrintable(unresolved.warnings[0]));
         QCOMPARE(broken.overlay.last(), QStringLiteral("hidden"));
         QVERIFY(bridge.loadedPluginIds().empty());
 
@@ -85,6 +96,14 @@ private slots:
         QVERIFY(refused.status.isEmpty());
         QCOMPARE(refused.overlay.last(), QStringLiteral("hidden"));
         QVERIFY(bridge.loadedPluginIds().empty());
+
+        // A project at a rate plug-ins cannot run at (one sample a second).
+        AudioPluginBridge slow;
+        QVERIFY(!slow.initialize(1, 512));
+        Run rate;
+        QCOMPARE(runCommand(&slow, gain, rate), -1);
+        QCOMPARE(rate.warnings, QStringList{"加载失败: 无法加载插件: " + gain +
+                                            "\nplug-ins cannot run at 1 Hz with blocks of 512 frames"});
 
         Run noBridge;
         QCOMPARE(runCommand(nullptr, testBundle("CdwGain"), noBridge), -1);

@@ -3,6 +3,47 @@
 
 #include <QtTest/QtTest>
 
+#include <cstdlib>
+#include <new>
+
+// Array allocations of this program can be made to fail after a number of
+// successes, and those made while counting are tallied until freed.
+namespace {
+bool counting = false;
+int allocationsLeft = -1; // below 0: never fail
+int outstanding = 0;
+
+void* allocateArray(std::size_t size)
+{
+    if (counting) {
+        if (allocationsLeft == 0)
+            return nullptr;
+        if (allocationsLeft > 0)
+            --allocationsLeft;
+        ++outstanding;
+    }
+    return std::malloc(size ? size : 1);
+}
+
+void freeArray(void* pointer)
+{
+    if (counting && pointer)
+        --outstanding;
+    std::free(pointer);
+}
+} // namespace
+
+void* operator new[](std::size_t size)
+{
+    if (void* pointer = allocateArray(size))
+        return pointer;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocateArray(size); }
+void operator delete[](void* pointer) noexcept { freeArray(pointer); }
+void operator delete[](void* pointer, std::size_t) noexcept { freeArray(pointer); }
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept { freeArray(pointer); }
+
 class AudioBufferTest : public QObject {
     Q_OBJECT
 private slots:
@@ -20,6 +61,27 @@ private slots:
         buffer.allocate(3, 8); // the old arrays go, values are not carried over
         QCOMPARE(buffer.numChannels, 3);
         QCOMPARE(buffer.data[1][3], 0.0f);
+    }
+
+    void runningOutOfMemoryLeaksNothing()
+    {
+        // The third channel cannot be made: the two before it and the
+        // pointer array are given back and the buffer stays empty.
+        AudioBuffer buffer;
+        counting = true;
+        allocationsLeft = 3;
+        try {
+            buffer.allocate(4, 16);
+        } catch (const std::bad_alloc&) {
+        }
+        counting = false;
+        allocationsLeft = -1;
+        QCOMPARE(outstanding, 0);
+        QVERIFY(buffer.data == nullptr);
+        QCOMPARE(buffer.numChannels, 0);
+        QCOMPARE(buffer.numFrames, 0);
+        buffer.allocate(2, 4);
+        QCOMPARE(buffer.numChannels, 2);
     }
 
     void emptyShapesLeaveAnEmptyBuffer_data()

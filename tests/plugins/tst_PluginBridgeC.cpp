@@ -9,7 +9,12 @@
 
 #include <QtTest/QtTest>
 
+#include <atomic>
+#include <climits>
+#include <cmath>
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 using namespace PluginTestSupport;
@@ -206,6 +211,90 @@ private slots:
         QCOMPARE(api.bridge_schedule_midi_sequence(h, 1, nullptr, 0), -1);
         QCOMPARE(api.bridge_render_offline(h, 1, nullptr, 0, 16, nullptr), 0);
         api.destroy_bridge(h);
+    }
+
+    void callersAreNotTrusted()
+    {
+        // Rates and block sizes plug-ins cannot run at are refused.
+        BridgeHandle h = api.create_bridge();
+        QCOMPARE(api.bridge_initialize(h, 1, 512), 0);
+        QCOMPARE(api.bridge_initialize(h, INT_MAX, 512), 0);
+        QCOMPARE(api.bridge_initialize(h, 44100, INT_MAX), 0);
+        QCOMPARE(api.bridge_initialize(h, 44100, 0), 0);
+        QCOMPARE(api.bridge_load_plugin(h, bundle("CdwGain").c_str()), -1);
+        QCOMPARE(api.bridge_initialize(h, 44100, 512), 1);
+
+        // A one-channel plug-in in a stereo chain: the right channel comes
+        // back as it went in, as it does when the chain works in place.
+        qputenv("CDW_TEST_PLUGIN_MONO", "1");
+        const int id = api.bridge_load_plugin(h, bundle("CdwGain").c_str());
+        qunsetenv("CDW_TEST_PLUGIN_MONO");
+        QCOMPARE(id, 0);
+        QCOMPARE(api.bridge_activate_plugin(h, id), 1);
+        QCOMPARE(api.bridge_set_parameter(h, id, 0, 0.5f), 1); // the gain, heard by the processor
+        std::vector<float> input(2 * 64, 0.8f), output(2 * 64, 9.0f);
+        BridgeAudioBuffer in{input.data(), 2, 64};
+        BridgeAudioBuffer out{output.data(), 2, 64};
+        api.bridge_process(h, &in, &out);
+        QCOMPARE(output[63], 0.4f);
+        QCOMPARE(output[64], 0.8f);
+        QCOMPARE(output[127], 0.8f);
+
+        // Parameter values: NaN refused, the rest clamped to 0..1.
+        QCOMPARE(api.bridge_set_parameter(h, id, 0, std::nanf("")), 0);
+        QCOMPARE(api.bridge_get_parameter(h, id, 0), 0.5f);
+        QCOMPARE(api.bridge_set_parameter(h, id, 0, INFINITY), 1);
+        QCOMPARE(api.bridge_get_parameter(h, id, 0), 1.0f);
+        QCOMPARE(api.bridge_set_parameter(h, id, 0, -3.0f), 1);
+        QCOMPARE(api.bridge_get_parameter(h, id, 0), 0.0f);
+
+        // Shapes with no samples, or too many channels, are empty: nothing
+        // is allocated, read or written.
+        const std::vector<float> before = output;
+        BridgeAudioBuffer noFrames{output.data(), INT_MAX, 0};
+        BridgeAudioBuffer manyChannels{output.data(), 100000000, 1};
+        api.bridge_process(h, &noFrames, &noFrames);
+        api.bridge_process(h, &manyChannels, &manyChannels);
+        api.bridge_process(h, &in, &manyChannels);
+        api.bridge_process_track(h, "t", input.data(), output.data(), INT_MAX, 0);
+        api.bridge_process_track(h, "t", input.data(), output.data(), 100000000, 1);
+        QVERIFY(output == before);
+
+        // Presets are regular files: a device or a FIFO is not read.
+        QCOMPARE(api.bridge_load_preset(h, id, "/dev/zero"), 0);
+        const QString fifo = dir.filePath("c.fifo");
+        QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0);
+        QCOMPARE(api.bridge_load_preset(h, id, qPrintable(fifo)), 0);
+        api.destroy_bridge(h);
+    }
+
+    void destroyedWhileInUse()
+    {
+        // A bridge destroyed by one thread while another is inside a call on
+        // it lives until that call returns (sanitizers watch).
+        for (int round = 0; round < 20; ++round) {
+            BridgeHandle h = api.create_bridge();
+            QCOMPARE(api.bridge_initialize(h, 44100, 64), 1);
+            QCOMPARE(api.bridge_activate_plugin(h, api.bridge_load_plugin(h, bundle("CdwGain").c_str())), 1);
+            std::atomic<bool> started{false};
+            std::atomic<bool> stop{false};
+            std::thread user([&] {
+                std::vector<float> input(2 * 256, 0.5f), output(2 * 256);
+                BridgeAudioBuffer in{input.data(), 2, 256};
+                BridgeAudioBuffer out{output.data(), 2, 256};
+                while (!stop) {
+                    api.bridge_process(h, &in, &out);
+                    api.bridge_get_parameter(h, 0, 0);
+                    started = true;
+                }
+            });
+            while (!started)
+                std::this_thread::yield();
+            api.destroy_bridge(h);
+            stop = true;
+            user.join();
+            QCOMPARE(api.bridge_get_plugin_count(h), 0);
+        }
     }
 
     void longTextsAreCut()

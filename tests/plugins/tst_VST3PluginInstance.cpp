@@ -4,10 +4,15 @@
 
 #include "PluginTestSupport.h"
 
+#include "plugins/VST3Module.h"
 #include "plugins/VST3PluginInstance.h"
 
 #include <QtTest/QtTest>
 
+#include <cmath>
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 using namespace PluginTestSupport;
@@ -36,6 +41,32 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 QByteArray floatBytes(float value)
 {
     return QByteArray(reinterpret_cast<const char*>(&value), 4);
+}
+
+// Turns a knob in the editor of the loaded test plug-in: its controller
+// reports the edit to the host's component handler.
+bool editInPluginEditor(const char* plugin, uint32_t id, double value)
+{
+    void* library = dlopen(binary(plugin).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!library)
+        return false;
+    auto edit = reinterpret_cast<bool (*)(uint32_t, double)>(dlsym(library, "CdwTestEdit"));
+    const bool done = edit && edit(id, value);
+    dlclose(library);
+    return done;
+}
+
+// Chooses a program in the loaded test plug-in's editor: its controller
+// takes the program's gain and tells the host its values changed.
+bool loadProgramInPluginEditor(const char* plugin, double gain)
+{
+    void* library = dlopen(binary(plugin).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!library)
+        return false;
+    auto load = reinterpret_cast<bool (*)(double)>(dlsym(library, "CdwTestLoadProgram"));
+    const bool done = load && load(gain);
+    dlclose(library);
+    return done;
 }
 
 } // namespace
@@ -105,6 +136,9 @@ private slots:
         QTest::newRow("null instance") << "CdwNullInstance" << "VST3PluginInstance: Failed to create IComponent"
                                        << true;
         QTest::newRow("throws") << "CdwThrows" << "VST3PluginInstance: Plugin failed while loading" << true;
+        QTest::newRow("throws once initialised")
+            << "CdwThrowsLate" << "VST3PluginInstance: Plugin failed while loading" << true;
+        QTest::newRow("unresolved symbol") << "CdwUnresolved" << "undefined symbol: cdwSymbolNobodyDefines" << false;
     }
 
     void brokenModulesFailWithNothingLoaded()
@@ -122,6 +156,16 @@ private slots:
         QVERIFY(!isMapped(binary(qPrintable(plugin))));
         QCOMPARE(log.count("ModuleExit"), entered ? 1 : 0);
         QCOMPARE(log.count("component created"), log.count("component destroyed"));
+        if (plugin == "CdwThrowsLate") {
+            // What was initialised is terminated before it is released.
+            const QString missing = log.missingInOrder({"component initialize", "controller initialize",
+                                                        "setupProcessing", "controller terminate",
+                                                        "controller destroyed", "component terminate",
+                                                        "component destroyed", "ModuleExit"});
+            QVERIFY2(missing.isEmpty(), qPrintable(missing + " in\n" + log.lines().join('\n')));
+        }
+        if (plugin == "CdwUnresolved")
+            QVERIFY(instance.lastLoadError().find("cdwSymbolNobodyDefines") != std::string::npos);
         // The instance may be used again.
         QVERIFY(instance.load(bundle("CdwGain"), 44100, 512));
     }
@@ -273,10 +317,101 @@ private slots:
         Channels mono(1, 64, 1.0f), monoOut(1, 64);
         gain.process(mono.get(), monoOut.get(), 1, 64);
         QCOMPARE(monoOut.data[0][63], 0.5f);
-        QVERIFY(log.lines().last().contains("aliased=0"));
+        QVERIFY(log.lines().filter("process").last().contains("aliased=0"));
         gain.process(out.get(), out.get(), 2, 64);
-        QVERIFY(log.lines().last().contains("aliased=2"));
+        QVERIFY(log.lines().filter("process").last().contains("aliased=2"));
         QCOMPARE(out.data[0][0], 0.2f);
+    }
+
+    void parametersReachTheProcessor()
+    {
+        CallLog log;
+        VST3PluginInstance gain;
+        QVERIFY(gain.load(bundle("CdwGain"), 44100, 64));
+        // The component's greeting, in a message the host made, reached the controller.
+        QCOMPARE(log.count("controller notify hello 42"), 1);
+        gain.setParameter(0, 0.25f); // before activation: heard with the first block
+        QVERIFY(gain.activate());
+        Channels in(2, 100, 1.0f), out(2, 100);
+        gain.process(in.get(), out.get(), 2, 100);
+        QCOMPARE(out.data[0][0], 0.25f);
+        QCOMPARE(out.data[1][99], 0.25f);
+        QCOMPARE(log.count("parameter 100=0.2500 at 0"), 1); // once, not again in the second chunk
+        QCOMPARE(log.count("no output parameter changes"), 0);
+        // The controller follows what the processor reported (half the gain).
+        QCOMPARE(gain.getParameter(1), 0.125f);
+
+        // A knob turned in the plug-in's own editor.
+        QVERIFY(editInPluginEditor("CdwGain", 100, 0.75));
+        gain.process(in.get(), out.get(), 2, 100);
+        QCOMPARE(out.data[0][50], 0.75f);
+
+        // A program loaded by the controller: the values it moved follow,
+        // and only those.
+        log.clear();
+        QVERIFY(loadProgramInPluginEditor("CdwGain", 0.5));
+        gain.process(in.get(), out.get(), 2, 10);
+        QCOMPARE(out.data[0][0], 0.5f);
+        QCOMPARE(log.lines().filter("parameter ").join(','), QStringLiteral("parameter 100=0.5000 at 0"));
+
+        // Values out of range are clamped; NaN is ignored.
+        gain.setParameter(0, 7.0f);
+        gain.process(in.get(), out.get(), 2, 10);
+        QCOMPARE(out.data[0][0], 1.0f);
+        QCOMPARE(gain.getParameter(0), 1.0f);
+        log.clear();
+        gain.setParameter(0, std::nanf(""));
+        gain.setParameter(0, -INFINITY);
+        gain.setParameter(0, std::nanf(""));
+        gain.process(in.get(), out.get(), 2, 10);
+        QCOMPARE(log.lines().filter("parameter 100").join(','), QStringLiteral("parameter 100=0.0000 at 0"));
+        QCOMPARE(out.data[0][0], 0.0f);
+
+        // A state loaded after a value was set is not overridden by that value.
+        gain.setParameter(0, 0.9f);
+        const QString state = dir.filePath("tenth.state");
+        QVERIFY(writeFile(state, floatBytes(0.1f)));
+        QVERIFY(gain.loadState(state.toStdString()));
+        gain.process(in.get(), out.get(), 2, 10);
+        QCOMPARE(out.data[0][0], 0.1f);
+    }
+
+    void presetsAreRegularFiles()
+    {
+        VST3PluginInstance gain;
+        QVERIFY(gain.load(bundle("CdwGain"), 44100, 512));
+        // A device would be read without end, a FIFO would block the open.
+        QVERIFY(!gain.loadState("/dev/zero"));
+        const QString fifo = dir.filePath("preset.fifo");
+        QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0);
+        QVERIFY(!gain.loadState(fifo.toStdString()));
+        QVERIFY(!gain.saveState(fifo.toStdString()));
+        QVERIFY(QFileInfo(fifo).isFile() == false && QFileInfo::exists(fifo));
+    }
+
+    void reopeningFromTwoThreads()
+    {
+        // The library is left (ModuleExit) before anyone enters it again.
+        // A third thread failing to open another module (it exports no
+        // factory, and logs nothing) keeps the registry busy, so a closing
+        // module often waits to be let in.
+        CallLog log;
+        auto cycle = [](const char* plugin) {
+            for (int i = 0; i < 600; ++i) {
+                std::string error;
+                auto module = VST3Module::open(binary(plugin), error);
+            }
+        };
+        std::thread first(cycle, "CdwGain"), second(cycle, "CdwGain"), other(cycle, "CdwNoFactory");
+        first.join();
+        second.join();
+        other.join();
+        const QStringList calls = log.lines().filter(QRegularExpression("^Module(Entry|Exit)$"));
+        QVERIFY(!calls.isEmpty());
+        for (int i = 0; i < calls.size(); ++i)
+            QVERIFY2(calls[i] == (i % 2 == 0 ? "ModuleEntry" : "ModuleExit"),
+                     qPrintable(QString::number(i) + ": " + calls.mid(std::max(0, i - 3), 6).join(',')));
+        QCOMPARE(calls.last(), QStringLiteral("ModuleExit"));
     }
 
     void notesAndMessages()

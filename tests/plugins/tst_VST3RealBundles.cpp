@@ -1,6 +1,7 @@
 // Real third-party VST3 bundles (Debian's zam-plugins under /usr/lib/vst3):
 // they load, list their classes, process a sine, keep their state through a
-// file and leave nothing mapped when unloaded.
+// file, obey a parameter set through the host and leave nothing mapped when
+// unloaded.
 
 #include "PluginTestSupport.h"
 
@@ -40,6 +41,43 @@ std::vector<float> processSine(VST3PluginInstance& instance)
         result.insert(result.end(), out.right.begin(), out.right.end());
     }
     return result;
+}
+
+// A quiet 1 kHz sine through a mono or stereo plug-in in 512-frame blocks;
+// the level of the left output over the second half, in dB.
+double levelDb(VST3PluginInstance& instance, int blocks)
+{
+    double sum = 0.0;
+    int counted = 0;
+    for (int block = 0; block < blocks; ++block) {
+        Block in(512, false), out(512, false);
+        for (int i = 0; i < 512; ++i)
+            in.left[size_t(i)] = in.right[size_t(i)] =
+                0.02f * float(std::sin(2.0 * M_PI * 1000.0 * (block * 512 + i) / 44100.0));
+        instance.process(in.pointers, out.pointers, 2, 512);
+        if (block < blocks / 2)
+            continue;
+        for (float v : out.left)
+            sum += double(v) * v;
+        counted += 512;
+    }
+    return 10.0 * std::log10(sum / counted);
+}
+
+// The plain value the plug-in keeps for a key of its state, which these
+// plug-ins write as NUL-separated key and value texts.
+bool stateValue(const QString& path, const QByteArray& key, double& value)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> fields = file.readAll().split('\0');
+    const qsizetype at = fields.indexOf(key);
+    if (at < 0 || at + 1 >= fields.size())
+        return false;
+    bool ok = false;
+    value = fields[at + 1].toDouble(&ok);
+    return ok;
 }
 
 } // namespace
@@ -114,6 +152,71 @@ private slots:
         for (size_t i = 0; i < first.size(); ++i)
             difference = std::max(difference, double(std::fabs(first[i] - second[i])));
         QVERIFY2(difference < 1e-4, qPrintable(QString::number(difference)));
+    }
+
+    void parametersSetByTheHostReachTheSound_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<float>("value");
+        QTest::addColumn<QByteArray>("key");
+        QTest::newRow("ZamGEQ31 master") << "ZamGEQ31" << 3 << "Master Gain" << 1.0f << QByteArray("master");
+        QTest::newRow("ZamEQ2 master") << "ZamEQ2" << 13 << "Master Gain" << 0.25f << QByteArray("master");
+        QTest::newRow("ZamGate makeup") << "ZamGate" << 6 << "Makeup" << 0.8f << QByteArray("mak");
+        QTest::newRow("ZamComp makeup") << "ZamComp" << 8 << "Makeup" << 0.5f << QByteArray("mak");
+    }
+
+    void parametersSetByTheHostReachTheSound()
+    {
+        // The level changes by the gain the plug-in's own state then holds.
+        QFETCH(QString, name);
+        QFETCH(int, index);
+        QFETCH(QString, title);
+        QFETCH(float, value);
+        QFETCH(QByteArray, key);
+        const std::string path = (kFolder + '/' + name + ".vst3").toStdString();
+        VST3PluginInstance plain;
+        QVERIFY(plain.load(path, 44100, 512));
+        QVERIFY(plain.activate());
+        const double before = levelDb(plain, 40);
+
+        VST3PluginInstance changed;
+        QVERIFY(changed.load(path, 44100, 512));
+        QCOMPARE(QString::fromStdString(changed.getParameterName(index)), title);
+        QVERIFY(changed.activate());
+        changed.setParameter(index, value);
+        PluginTestSupport::ErrorCapture errors;
+        const double after = levelDb(changed, 40);
+        // The processor had somewhere to report to: no complaint per block.
+        QVERIFY2(!errors.text().contains("nullptr"), qPrintable(name));
+        QCOMPARE(changed.getParameter(index), value);
+
+        const QString state = dir.filePath(name + ".gain.state");
+        QVERIFY(changed.saveState(state.toStdString()));
+        double gainDb = 0.0;
+        QVERIFY(stateValue(state, key, gainDb));
+        QVERIFY2(std::fabs(gainDb) >= 3.0, qPrintable(QString("%1 dB in the state").arg(gainDb)));
+        QVERIFY2(std::fabs((after - before) - gainDb) < 0.1,
+                 qPrintable(QString("level %1 -> %2 dB, state %3 dB").arg(before).arg(after).arg(gainDb)));
+    }
+
+    void programChangeReachesTheProcessor()
+    {
+        // The controller loads the program and says its values changed; the
+        // processor then takes on the settings it moved (the default
+        // program has its threshold at 0 dB, the last one below).
+        VST3PluginInstance compressor;
+        QVERIFY(compressor.load((kFolder + "/ZamComp.vst3").toStdString(), 44100, 512));
+        QCOMPARE(compressor.getParameterName(2), std::string("Current Program"));
+        QVERIFY(compressor.activate());
+        compressor.setParameter(2, 1.0f);
+        levelDb(compressor, 2);
+        const QString state = dir.filePath("program.state");
+        QVERIFY(compressor.saveState(state.toStdString()));
+        double threshold = 0.0;
+        QVERIFY(stateValue(state, "thr", threshold));
+        QVERIFY2(threshold < -1.0, qPrintable(QString::number(threshold)));
     }
 
     void classesOfAModule()

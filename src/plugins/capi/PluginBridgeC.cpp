@@ -15,14 +15,19 @@
 
 namespace {
 
-std::mutex registryMutex;
-std::map<BridgeHandle, std::unique_ptr<AudioPluginBridge>> registry;
+// Most channels a caller's block may have.
+constexpr int kMaxChannels = 256;
 
-AudioPluginBridge* lookup(BridgeHandle h)
+std::mutex registryMutex;
+std::map<BridgeHandle, std::shared_ptr<AudioPluginBridge>> registry;
+
+// A call holds its own reference, so a bridge destroyed by another thread
+// meanwhile goes only when that call has returned.
+std::shared_ptr<AudioPluginBridge> lookup(BridgeHandle h)
 {
     std::lock_guard<std::mutex> lock(registryMutex);
     const auto it = registry.find(h);
-    return it == registry.end() ? nullptr : it->second.get();
+    return it == registry.end() ? nullptr : it->second;
 }
 
 void copyText(char* field, size_t size, const std::string& text)
@@ -54,8 +59,8 @@ int fillFrom(const std::vector<PluginInfo>& list, int index, BridgePluginInfo* o
 }
 
 // A caller's planar block as channels and frames; an empty block (0, 0) when
-// a count is negative, the sample count does not fit in 32 bits, or the data
-// pointer is null while samples are claimed.
+// a count is 0 or negative, there are more than kMaxChannels channels, the
+// sample count does not fit in 32 bits, or the data pointer is null.
 struct Shape {
     int channels = 0;
     int frames = 0;
@@ -64,7 +69,7 @@ struct Shape {
 Shape shapeOf(const void* data, int channels, int frames)
 {
     const long long samples = (long long)channels * frames;
-    if (channels < 0 || frames < 0 || samples > INT_MAX || (!data && samples > 0))
+    if (channels < 1 || frames < 1 || channels > kMaxChannels || samples > INT_MAX || !data)
         return {};
     return {channels, frames};
 }
@@ -110,7 +115,7 @@ template <class Result, class Body>
 Result withBridge(BridgeHandle h, Result failure, Body body)
 {
     return guarded(failure, [&] {
-        AudioPluginBridge* bridge = lookup(h);
+        const std::shared_ptr<AudioPluginBridge> bridge = lookup(h);
         return bridge ? Result(body(*bridge)) : failure;
     });
 }
@@ -132,7 +137,7 @@ BridgeHandle create_bridge(void)
 {
     return guarded<BridgeHandle>(nullptr, [] {
         std::lock_guard<std::mutex> lock(registryMutex);
-        auto bridge = std::make_unique<AudioPluginBridge>();
+        auto bridge = std::make_shared<AudioPluginBridge>();
         BridgeHandle handle = bridge.get();
         registry[handle] = std::move(bridge);
         return handle;
@@ -142,14 +147,17 @@ BridgeHandle create_bridge(void)
 void destroy_bridge(BridgeHandle h)
 {
     guardedVoid([h] {
-        std::unique_ptr<AudioPluginBridge> bridge;
-        std::lock_guard<std::mutex> lock(registryMutex);
-        const auto it = registry.find(h);
-        if (it == registry.end())
-            return;
-        bridge = std::move(it->second);
-        registry.erase(it);
-        bridge.reset(); // shuts down and releases its plug-ins
+        std::shared_ptr<AudioPluginBridge> bridge;
+        {
+            std::lock_guard<std::mutex> lock(registryMutex);
+            const auto it = registry.find(h);
+            if (it == registry.end())
+                return;
+            bridge = std::move(it->second);
+            registry.erase(it);
+        }
+        // Shut down and released here, or by the last call still using it.
+        bridge.reset();
     });
 }
 
@@ -161,7 +169,7 @@ int bridge_initialize(BridgeHandle h, int sampleRate, int blockSize)
 void bridge_shutdown(BridgeHandle h)
 {
     guardedVoid([&] {
-        if (AudioPluginBridge* bridge = lookup(h))
+        if (const auto bridge = lookup(h))
             bridge->shutdown();
     });
 }
@@ -216,6 +224,7 @@ int bridge_deactivate_plugin(BridgeHandle h, int id)
 
 int bridge_set_parameter(BridgeHandle h, int id, int index, float value)
 {
+    // NaN is refused; other values are clamped to 0..1 on the way in.
     return withBridge(h, 0, [&](AudioPluginBridge& b) { return b.setParameter(id, index, value) ? 1 : 0; });
 }
 
@@ -227,7 +236,7 @@ float bridge_get_parameter(BridgeHandle h, int id, int index)
 void bridge_process(BridgeHandle h, const BridgeAudioBuffer* in, BridgeAudioBuffer* out)
 {
     guardedVoid([&] {
-        AudioPluginBridge* bridge = lookup(h);
+        const auto bridge = lookup(h);
         if (!bridge || !in || !out)
             return;
         const Shape inShape = shapeOf(in->data, in->numChannels, in->numFrames);
@@ -311,7 +320,7 @@ void bridge_process_track(BridgeHandle h, const char* trackId, const float* inpu
                           int numFrames)
 {
     guardedVoid([&] {
-        AudioPluginBridge* bridge = lookup(h);
+        const auto bridge = lookup(h);
         if (!bridge || !trackId || !input || !output)
             return;
         const Shape shape = shapeOf(input, numChannels, numFrames);
@@ -327,7 +336,7 @@ void bridge_process_track(BridgeHandle h, const char* trackId, const float* inpu
 void bridge_clear_track_plugins(BridgeHandle h, const char* trackId)
 {
     guardedVoid([&] {
-        AudioPluginBridge* bridge = lookup(h);
+        const auto bridge = lookup(h);
         if (bridge && trackId)
             bridge->clearTrackPlugins(trackId);
     });

@@ -3,7 +3,11 @@
 // a gain effect with a separate controller and an editor view, an instrument,
 // and broken modules. Each appends the calls it receives, with their
 // arguments, to the file named by CDW_TEST_PLUGIN_LOG, one line each. With
-// CDW_TEST_PLUGIN_REFUSE_ACTIVE set, every variant refuses to be activated.
+// CDW_TEST_PLUGIN_REFUSE_ACTIVE set, every variant refuses to be activated;
+// with CDW_TEST_PLUGIN_MONO set, the main busses have one channel.
+// The gain effect's processor takes its gain from the parameter changes of
+// each block (parameter 100), reports parameter 101 back as half of it, and
+// on connection greets the controller with a message made by the host.
 
 #include "plugins/VST3Interfaces.h"
 
@@ -34,6 +38,8 @@ enum Kind {
     NullInstance,
     Hostile,
     Throws,
+    Unresolved,
+    ThrowsLate,
 };
 constexpr int kKind = CDW_TEST_PLUGIN_KIND;
 constexpr bool kInstrument = kKind == Synth;
@@ -58,6 +64,12 @@ void logLine(const char* format, ...)
     std::fputc('\n', file);
     std::fclose(file);
 }
+
+// The handler the controller reports edits to, for CdwTestEdit and
+// CdwTestLoadProgram.
+std::atomic<IComponentHandler*> editHandler{nullptr};
+class ParameterController;
+std::atomic<ParameterController*> programTarget{nullptr};
 
 bool sameId(const char* a, const Uid& b)
 {
@@ -219,7 +231,16 @@ public:
     tresult setComponentHandler(IComponentHandler* handler) override
     {
         logLine("%s setComponentHandler %s", role, handler ? "set" : "null");
+        editHandler = handler;
+        programTarget = handler ? this : nullptr;
         return kResultOk;
+    }
+    // A program of the controller's own: new values, then the host is told.
+    void loadProgram(double gain)
+    {
+        values[0] = gain;
+        if (IComponentHandler* handler = editHandler)
+            handler->restartComponent(kParamValuesChanged);
     }
     IPlugView* createView(FIDString name) override
     {
@@ -288,7 +309,17 @@ public:
         logLine("controller disconnect");
         return kResultOk;
     }
-    tresult notify(IMessage*) override { return kResultOk; }
+    tresult notify(IMessage* message) override
+    {
+        int64 answer = 0;
+        IAttributeList* attributes = message ? message->getAttributes() : nullptr;
+        const char* id = message ? message->getMessageID() : nullptr;
+        if (!attributes || !id || attributes->getInt("answer", answer) != kResultOk)
+            logLine("controller notify broken");
+        else
+            logLine("controller notify %s %lld", id, (long long)answer);
+        return kResultOk;
+    }
 };
 
 // ---- audio component ------------------------------------------------------------
@@ -327,6 +358,8 @@ public:
     tresult initialize(FUnknown* context) override
     {
         logLine("component initialize %s", context ? "host" : "null");
+        if (context)
+            context->queryInterface(IHostApplication::iid.bytes, reinterpret_cast<void**>(&host));
         if (kKind == Throws)
             throw std::runtime_error("initialize");
         return kKind == InitFails ? kResultFalse : kResultOk;
@@ -334,6 +367,9 @@ public:
     tresult terminate() override
     {
         logLine("component terminate");
+        if (host)
+            host->release();
+        host = nullptr;
         return kResultOk;
     }
 
@@ -369,7 +405,8 @@ public:
         if (index < 0 || index >= getBusCount(type, dir))
             return kInvalidArgument;
         bus.busType = index == 0 ? kMain : kAux;
-        bus.channelCount = type == kEvent ? 16 : (index == 0 ? 2 : 1);
+        const int mainChannels = std::getenv("CDW_TEST_PLUGIN_MONO") ? 1 : 2;
+        bus.channelCount = type == kEvent ? 16 : (index == 0 ? mainChannels : 1);
         bus.flags = index == 0 ? uint32(kDefaultActive) : 0u;
         copyText16(bus.name, index == 0 ? u"Main" : u"Side");
         return kResultOk;
@@ -441,6 +478,8 @@ public:
     {
         logLine("setupProcessing mode=%d size=%d max=%d rate=%.0f", setup.processMode, setup.symbolicSampleSize,
                 setup.maxSamplesPerBlock, setup.sampleRate);
+        if (kKind == ThrowsLate)
+            throw std::runtime_error("setupProcessing");
         return kResultOk;
     }
     tresult setProcessing(TBool state) override
@@ -451,6 +490,8 @@ public:
     tresult process(ProcessData& data) override
     {
         logProcess(data);
+        if (!kInstrument)
+            exchangeParameters(data);
         if (kInstrument)
             renderLevel(data);
         else
@@ -463,6 +504,16 @@ public:
     tresult connect(IConnectionPoint* other) override
     {
         logLine("component connect %s", other == static_cast<IConnectionPoint*>(this) ? "self" : "other");
+        IMessage* message = nullptr;
+        if (host && other &&
+            host->createInstance(const_cast<char*>(IMessage::iid.bytes), const_cast<char*>(IMessage::iid.bytes),
+                                 reinterpret_cast<void**>(&message)) == kResultOk &&
+            message) {
+            message->setMessageID("hello");
+            message->getAttributes()->setInt("answer", 42);
+            other->notify(message);
+            message->release();
+        }
         return kResultOk;
     }
     tresult disconnect(IConnectionPoint*) override
@@ -485,6 +536,30 @@ private:
         const int32 count = input ? data.numInputs : data.numOutputs;
         const AudioBusBuffers* busses = input ? data.inputs : data.outputs;
         return bus < count && busses ? int(busses[bus].numChannels) : -1;
+    }
+
+    // Gain from parameter 100's last point; parameter 101 reported as half the gain.
+    void exchangeParameters(ProcessData& data)
+    {
+        IParameterChanges* in = data.inputParameterChanges;
+        for (int32 i = 0; in && i < in->getParameterCount(); ++i) {
+            IParamValueQueue* queue = in->getParameterData(i);
+            int32 offset = 0;
+            ParamValue value = 0.0;
+            const int32 points = queue ? queue->getPointCount() : 0;
+            if (points < 1 || queue->getPoint(points - 1, offset, value) != kResultOk)
+                continue;
+            logLine("parameter %u=%.4f at %d", queue->getParameterId(), value, offset);
+            if (queue->getParameterId() == 100)
+                gain = float(value);
+        }
+        if (!data.outputParameterChanges) {
+            logLine("no output parameter changes");
+            return;
+        }
+        int32 index = 0;
+        if (IParamValueQueue* queue = data.outputParameterChanges->addParameterData(101, index))
+            queue->addPoint(0, gain / 2.0, index);
     }
 
     void logProcess(const ProcessData& data)
@@ -548,6 +623,7 @@ private:
 
     float gain = 1.0f;
     float level = 0.0f;
+    IHostApplication* host = nullptr;
 };
 
 // ---- factory ----------------------------------------------------------------------
@@ -682,10 +758,41 @@ public:
 
 } // namespace
 
+#if CDW_TEST_PLUGIN_KIND == 13
+// Defined nowhere: like a library built against a newer system library.
+extern "C" void cdwSymbolNobodyDefines();
+#endif
+
 CDW_EXPORT bool ModuleEntry(void*)
 {
     logLine("ModuleEntry");
+#if CDW_TEST_PLUGIN_KIND == 13
+    cdwSymbolNobodyDefines();
+#endif
     return kKind != NoEntry;
+}
+
+// A knob turned in the plug-in's editor: the controller takes the value
+// and reports the edit to the host as one gesture.
+CDW_EXPORT bool CdwTestEdit(ParamID id, ParamValue value)
+{
+    IComponentHandler* handler = editHandler;
+    if (!handler)
+        return false;
+    handler->beginEdit(id);
+    const tresult result = handler->performEdit(id, value);
+    handler->endEdit(id);
+    return result == kResultOk;
+}
+
+// A program chosen in the plug-in's editor: the controller takes its gain.
+CDW_EXPORT bool CdwTestLoadProgram(ParamValue gain)
+{
+    ParameterController* controller = programTarget;
+    if (!controller)
+        return false;
+    controller->loadProgram(gain);
+    return true;
 }
 
 CDW_EXPORT bool ModuleExit()

@@ -1,0 +1,51 @@
+#pragma once
+// Parameter values set outside the audio thread (by the host, or by the
+// plug-in's own editor through the component handler) that the processor
+// has not heard yet. Any thread may set a value; the thread that processes
+// takes them into the next block's input changes without locking or
+// allocating. Only the latest value of each parameter is kept. The value
+// the processor was last given or reported is remembered too, so that after
+// a program change only what the controller moved is passed on.
+
+#include "plugins/VST3Interfaces.h"
+
+#include <atomic>
+#include <memory>
+#include <utility>
+#include <vector>
+
+class VST3ParameterChanges;
+
+class VST3PendingParameters {
+public:
+    // The parameters that can be set; only while nothing sets or takes values.
+    explicit VST3PendingParameters(std::vector<vst::ParamID> ids);
+
+    // False for a parameter not in the list.
+    bool set(vst::ParamID id, double normalized);
+    // set() only when the value differs from the one remembered.
+    bool setIfChanged(vst::ParamID id, double normalized);
+    // Remembers a value the processor already has.
+    void remember(vst::ParamID id, double normalized);
+    const std::vector<vst::ParamID>& parameterIds() const { return ids; }
+    // Forgets what was set and not yet taken.
+    void discard();
+    // Adds one point at offset 0 for each parameter set since the last take.
+    void takeInto(VST3ParameterChanges& changes);
+    int size() const { return int(order.size()); }
+
+private:
+    struct Slot;
+    Slot* find(vst::ParamID id) const;
+
+    struct Slot {
+        std::atomic<double> value{0.0};
+        std::atomic<bool> changed{false};
+        std::atomic<double> known{-1.0};
+    };
+    // (id, slot) sorted by id, for lookups that allocate nothing.
+    std::vector<std::pair<vst::ParamID, int>> order;
+    std::vector<vst::ParamID> ids;
+    std::unique_ptr<Slot[]> entries;
+    std::atomic<bool> anyChanged{false};
+};
