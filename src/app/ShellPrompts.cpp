@@ -26,14 +26,32 @@ QString ShellPrompts::pluginBundle(QWidget* parent, const QString& title)
     return VST3BundleDialog::choose(parent);
 }
 
+namespace {
+
+// Messages often carry text from outside (file names, network errors and
+// reason phrases): shown as written, never interpreted as rich text.
+QMessageBox::StandardButton showBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                    const QString& text, QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox box(icon, title, text, buttons, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(defaultButton);
+    if (box.exec() == -1)
+        return QMessageBox::Cancel;
+    return box.standardButton(box.clickedButton());
+}
+
+} // namespace
+
 void ShellPrompts::warning(QWidget* parent, const QString& title, const QString& text)
 {
-    QMessageBox::warning(parent, title, text);
+    showBox(parent, QMessageBox::Warning, title, text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 void ShellPrompts::information(QWidget* parent, const QString& title, const QString& text)
 {
-    QMessageBox::information(parent, title, text);
+    showBox(parent, QMessageBox::Information, title, text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 QMessageBox::StandardButton ShellPrompts::question(QWidget* parent, const QString& title,
@@ -41,7 +59,7 @@ QMessageBox::StandardButton ShellPrompts::question(QWidget* parent, const QStrin
                                                    QMessageBox::StandardButtons buttons,
                                                    QMessageBox::StandardButton defaultButton)
 {
-    return QMessageBox::question(parent, title, text, buttons, defaultButton);
+    return showBox(parent, QMessageBox::Question, title, text, buttons, defaultButton);
 }
 
 int ShellPrompts::exec(QDialog* dialog)

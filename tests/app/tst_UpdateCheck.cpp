@@ -369,6 +369,52 @@ private slots:
         QVERIFY(InstallerDownload::isAllowedUrl(QUrl(QStringLiteral("http://[::1]:8/a"))));
     }
 
+    // Text from the network is shown as written: a version or a reason
+    // phrase holding markup neither draws it nor blows up the windows.
+    void networkTextIsPlain()
+    {
+        const QString markup = QStringLiteral("<img src=\"x.png\" width=3000 height=3000>");
+        UpdateInfo info = updateTo(QStringLiteral("https://h.example/s.exe"));
+        info.version = QStringLiteral("0.2.0") + markup;
+        UpdateDialog dialog(info);
+        dialog.show();
+        QVERIFY(dialog.height() < 1000);
+        bool versionShown = false;
+        for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+            QVERIFY(label->sizeHint().height() < 1000);
+            versionShown = versionShown || label->text().endsWith(markup);
+        }
+        QVERIFY(versionShown);
+
+        // The boxes the window shows its warnings, answers and questions in.
+        ShellPrompts prompts;
+        QList<Qt::TextFormat> formats;
+        QList<QSize> sizes;
+        const auto answerBox = [&] {
+            QTimer::singleShot(0, [&] {
+                QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                formats << box->textFormat();
+                sizes << box->sizeHint();
+                box->button(box->defaultButton() ? box->standardButton(box->defaultButton())
+                                                 : QMessageBox::Ok)
+                    ->click();
+            });
+        };
+        answerBox();
+        prompts.warning(nullptr, QStringLiteral("下载失败"), QStringLiteral("下载失败: %1").arg(markup));
+        answerBox();
+        prompts.information(nullptr, QStringLiteral("检查更新"), QStringLiteral("网络错误: %1").arg(markup));
+        answerBox();
+        QCOMPARE(prompts.question(nullptr, QStringLiteral("q"), markup, QMessageBox::Yes | QMessageBox::No,
+                                  QMessageBox::No),
+                 QMessageBox::No);
+        QCOMPARE(formats, QList<Qt::TextFormat>(3, Qt::PlainText));
+        for (const QSize& size : sizes)
+            QVERIFY2(size.width() < 1500 && size.height() < 1000,
+                     qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
+    }
+
     void aboutAndPreferences()
     {
         ShellProbeWindow window;
