@@ -93,7 +93,7 @@ void UpdateDialog::startDownload()
     bar->resetFormat();
     bar->show();
     laterBtn->setText(tr("取消"));
-    download->start(info.downloadUrl, InstallerDownload::downloadFolder());
+    download->start(info.downloadUrl, InstallerDownload::downloadFolder(), info.fileSize);
 }
 
 void UpdateDialog::onDownloadProgress(qint64 received, qint64 total)

@@ -333,6 +333,65 @@ private slots:
         QVERIFY(QDir(downloads()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 
+    // Only a whole body is an installer: a status other than 200, a body
+    // shorter than its announced length or than the descriptor's size, or
+    // a broken chunked body fails with a message and leaves no file.
+    void incompleteDownloadsFail()
+    {
+        LocalHttpServer server;
+        const QByteArray whole = pattern(4096);
+        const QByteArray chunkedHead = "Transfer-Encoding: chunked\r\n";
+        struct Case {
+            const char* name;
+            LocalHttpServer::Response response;
+            qint64 fileSize;
+        };
+        const QList<Case> cases = {
+            {"partial", {206, whole.left(100), true, -1, "Content-Range: bytes 0-99/4096\r\n"}, 4096},
+            {"no content", {204, {}}, 0},
+            {"not modified", {304, {}}, 0},
+            {"multiple choices", {300, whole}, 0},
+            {"continue", {100, whole}, 0},
+            {"short of its length", {200, whole.left(100), false, -1, "Content-Length: 4096\r\n"}, 0},
+            {"short of the descriptor's size", {200, whole.left(1000)}, 4096},
+            {"bad chunk size", {200, "zz\r\n" + whole.left(100) + "\r\n0\r\n\r\n", false, -1, chunkedHead}, 0},
+            {"bad second chunk size", {200, "64\r\n" + whole.left(100) + "\r\nzz\r\n" + whole.mid(100) + "\r\n0\r\n\r\n",
+                                       false, -1, chunkedHead}, 4096},
+        };
+        auto prompts = std::make_shared<ScriptedPrompts>();
+        for (const Case& c : cases) {
+            const QString path = QStringLiteral("/%1.exe").arg(QString::fromLatin1(c.name).replace(' ', '-'));
+            server.respond(path, c.response);
+            UpdateInfo info = updateTo(server.url(path));
+            info.fileSize = c.fileSize;
+            UpdateDialog dialog(info);
+            dialog.setPrompts(prompts);
+            const int before = prompts->shown.size();
+            dialog.downloadButton()->click();
+            QTRY_COMPARE_WITH_TIMEOUT(prompts->shown.size(), before + 1, 20000);
+            QVERIFY2(prompts->shown.last().kind == QStringLiteral("warning"), c.name);
+            QCOMPARE(prompts->shown.last().title, QStringLiteral("下载失败"));
+            QVERIFY2(QDir(downloads()).entryList(QDir::Files | QDir::Hidden).isEmpty(), c.name);
+            QCOMPARE(dialog.downloadButton()->text(), QStringLiteral("重试下载"));
+        }
+
+        // A whole body of the descriptor's size, chunked or not, completes.
+        server.respond(QStringLiteral("/whole.exe"), {200, whole});
+        QByteArray chunks = "800\r\n" + whole.left(2048) + "\r\n800\r\n" + whole.mid(2048) + "\r\n0\r\n\r\n";
+        server.respond(QStringLiteral("/chunked.exe"), {200, chunks, false, -1, chunkedHead});
+        for (const QString name : {QStringLiteral("whole.exe"), QStringLiteral("chunked.exe")}) {
+            UpdateInfo info = updateTo(server.url(QLatin1Char('/') + name));
+            info.fileSize = whole.size();
+            UpdateDialog dialog(info);
+            dialog.setPrompts(prompts);
+            const int before = prompts->shown.size();
+            dialog.downloadButton()->click();
+            QTRY_COMPARE_WITH_TIMEOUT(prompts->shown.size(), before + 1, 20000);
+            QCOMPARE(prompts->shown.last().title, QStringLiteral("下载完成"));
+            QCOMPARE(TestSupport::fileBytes(downloads() + QLatin1Char('/') + name), whole);
+        }
+    }
+
     // Only https (and http to this machine) is fetched, also after a redirect.
     void unsafeAddressesRefused()
     {
