@@ -4,29 +4,17 @@
 #include "plugins/ui/VST3BundleDialog.h"
 
 #include <QFileDialog>
-
-QString ShellPrompts::openFileName(QWidget* parent, const QString& title, const QString& filter)
-{
-    return QFileDialog::getOpenFileName(parent, title, QString(), filter);
-}
-
-QString ShellPrompts::saveFileName(QWidget* parent, const QString& title, const QString& filter)
-{
-    return QFileDialog::getSaveFileName(parent, title, QString(), filter);
-}
-
-QString ShellPrompts::existingDirectory(QWidget* parent, const QString& title)
-{
-    return QFileDialog::getExistingDirectory(parent, title);
-}
-
-QString ShellPrompts::pluginBundle(QWidget* parent, const QString& title)
-{
-    Q_UNUSED(title); // the bundle dialog has its own title
-    return VST3BundleDialog::choose(parent);
-}
+#include <QRegularExpression>
 
 namespace {
+
+// "wav" of "WAV文件 (*.wav);;所有文件 (*)"; empty when the first filter names no suffix.
+QString firstFilterSuffix(const QString& filter)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[^;(]*\\(\\*\\.([A-Za-z0-9]+)[ )]"));
+    const QRegularExpressionMatch match = pattern.match(filter);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
 
 // Messages often carry text from outside (file names, network errors and
 // reason phrases): shown as written, never interpreted as rich text.
@@ -43,6 +31,35 @@ QMessageBox::StandardButton showBox(QWidget* parent, QMessageBox::Icon icon, con
 }
 
 } // namespace
+
+QString ShellPrompts::openFileName(QWidget* parent, const QString& title, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+}
+
+QString ShellPrompts::saveFileName(QWidget* parent, const QString& title, const QString& filter)
+{
+    QFileDialog dialog(parent, title, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // A name typed without a suffix gets the first filter's, before the
+    // dialog asks whether to replace an existing file of that name.
+    dialog.setDefaultSuffix(firstFilterSuffix(filter));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+QString ShellPrompts::existingDirectory(QWidget* parent, const QString& title)
+{
+    return QFileDialog::getExistingDirectory(parent, title);
+}
+
+QString ShellPrompts::pluginBundle(QWidget* parent, const QString& title)
+{
+    Q_UNUSED(title); // the bundle dialog has its own title
+    return VST3BundleDialog::choose(parent);
+}
 
 void ShellPrompts::warning(QWidget* parent, const QString& title, const QString& text)
 {

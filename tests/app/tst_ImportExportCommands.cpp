@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "app/MidiImport.h"
 #include "app/StartUp.h"
+#include "app/ShellPrompts.h"
 #include "app/VideoFiles.h"
 #include "audio/AudioProcessor.h"
 #include "audio/codecs/SampleConversion.h"
@@ -228,6 +229,47 @@ private slots:
         const auto failure = window.prompts->only(QStringLiteral("warning"));
         QCOMPARE(failure.title, QStringLiteral("导出失败"));
         QCOMPARE(failure.text, QStringLiteral("无法创建文件: %1").arg(unwritable));
+    }
+
+    // A name typed without a suffix gets the format's in the chooser, so
+    // the export is written and the replace question names the real file.
+    void exportNameWithoutSuffix()
+    {
+        QTemporaryDir dir;
+        ProbeWindow window;
+        window.setPrompts(std::make_shared<ShellPrompts>());
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        window.audioEditorPage->loadStereoAudioSamples(stereoRamp(4410), 44100);
+        const QString typed = dir.filePath(QStringLiteral("gain6"));
+        const QString written = typed + QStringLiteral(".wav");
+        QStringList replaceQuestions;
+        const auto typeName = [&] {
+            QTimer::singleShot(0, [&] {
+                QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+                auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
+                // The replace question, when there is one, is answered Yes.
+                QTimer::singleShot(0, [&] {
+                    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                        replaceQuestions << box->text();
+                        box->button(QMessageBox::Yes)->click();
+                    }
+                });
+                static_cast<QDialog*>(chooser)->accept();
+            });
+        };
+        typeName();
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
+        QVERIFY(decode(written).ok);
+        QVERIFY(!QFileInfo::exists(typed));
+        QVERIFY(replaceQuestions.isEmpty());
+
+        typeName();
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(replaceQuestions.size(), 1);
+        QVERIFY2(replaceQuestions[0].contains(QStringLiteral("gain6.wav")), qPrintable(replaceQuestions[0]));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
     }
 
     // One-channel exports of a stereo mixdown are its mix, not its
