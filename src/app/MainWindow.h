@@ -142,9 +142,12 @@ private:
     // Asks the close question for an open project; false when the user
     // cancelled or the save failed. `saved` tells whether the project was saved.
     bool settleOpenProject(bool* saved = nullptr);
-    // Ends a running take (it lands in its page) and stops playback on both
-    // project pages.
+    // Ends a running take on either project page; it lands in its page.
+    void endRunningTakes();
+    // Ends a running take and stops playback on both project pages.
     void stopProjectTransports();
+    // The save-as chooser's file with the project suffix; empty when cancelled.
+    QString chooseProjectPath();
     void showStatus(const QString& text, int timeoutMs = 3000);
     ProjectSettings multiTrackSettings() const;
     // Replaces the multitrack page's project with the one read from a file.
