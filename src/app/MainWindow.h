@@ -130,7 +130,7 @@ private:
     // ---- mixer (MainWindowMixer.cpp) ----
     void connectMixer();
     // Shows the mixer with strips built from the tracks as they are now, or
-    // leaves it for the multitrack page.
+    // leaves it for the project's own page (single-track or multitrack).
     void toggleMixer();
     // Writes one strip's change into its track (an index outside the track
     // list is ignored), keeps the track's header in step and refreshes the
