@@ -78,6 +78,22 @@ QString writeMidiFile(const QString& path, double bpm)
     return path;
 }
 
+// A format-1 file of `count` tracks at 120 BPM, each with one note.
+QString writeManyTrackMidiFile(const QString& path, int count)
+{
+    QByteArray file = QByteArray::fromHex("4d546864" "00000006" "0001");
+    file += char(count >> 8);
+    file += char(count);
+    file += QByteArray::fromHex("0060");
+    const QByteArray track = QByteArray::fromHex("00903c64" "30803c00" "00ff2f00");
+    for (int i = 0; i < count; ++i)
+        file += QByteArray::fromHex("4d54726b" "0000000c") + track;
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size())
+        return {};
+    return path;
+}
+
 } // namespace
 
 class ImportExportCommandsTest : public QObject {
@@ -432,6 +448,61 @@ private slots:
         window.menuActions().importMidi->trigger();
         QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 2);
         QCOMPARE(page->tracks.size(), size_t(3));
+    }
+
+    // A file tempo the tempo box cannot hold is offered as the tempo the
+    // project takes, and at that tempo the file plays at its own speed.
+    void midiTempoBeyondTheBox()
+    {
+        QTemporaryDir dir;
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        MultiTrackEditorPage* page = window.multiTrackPage;
+
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("fast.mid")), 400.0);
+        window.prompts->answers << QMessageBox::Yes;
+        window.menuActions().importMidi->trigger();
+        QCOMPARE(window.prompts->only(QStringLiteral("question")).text,
+                 QStringLiteral("MIDI文件的 tempo 为 400.0 BPM，当前项目 tempo 为 120.0 BPM。\n"
+                                "是否将项目 tempo 设为 300.0 BPM？"));
+        QCOMPARE(page->bpm, 300.0);
+        // Beat 1 of the file is 0.15 s in, for an eighth of a second.
+        MidiNote played = page->tempoScaledTrack(page->tracks[0]).midiClips[0].notes[0];
+        QVERIFY2(std::abs(played.start - 0.15) < 1e-6, qPrintable(QString::number(played.start)));
+        QVERIFY(std::abs(played.duration - 0.075) < 1e-6);
+
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slow.mid")), 10.0);
+        window.prompts->answers << QMessageBox::Yes;
+        window.menuActions().importMidi->trigger();
+        QVERIFY(window.prompts->boxes(QStringLiteral("question")).last().text.endsWith(
+            QStringLiteral("是否将项目 tempo 设为 20.0 BPM？")));
+        QCOMPARE(page->bpm, 20.0);
+        played = page->tempoScaledTrack(page->tracks[1]).midiClips[0].notes[0];
+        QVERIFY2(std::abs(played.start - 6.0) < 1e-6, qPrintable(QString::number(played.start)));
+
+        // Already at the tempo it would take: no question, its own speed.
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slower.mid")), 5.0);
+        window.menuActions().importMidi->trigger();
+        QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 2);
+        played = page->tempoScaledTrack(page->tracks[2]).midiClips[0].notes[0];
+        QVERIFY2(std::abs(played.start - 12.0) < 1e-6, qPrintable(QString::number(played.start)));
+    }
+
+    // A file of thousands of tracks adds the first ones only, and says so.
+    void midiTrackCap()
+    {
+        QTemporaryDir dir;
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        window.prompts->files << writeManyTrackMidiFile(dir.filePath(QStringLiteral("many.mid")), 2000);
+        window.menuActions().importMidi->trigger();
+        const int cap = MidiImport::MaximumTracksPerFile;
+        QCOMPARE(window.multiTrackPage->tracks.size(), size_t(cap));
+        QCOMPARE(window.multiTrackPage->tracks.back().midiClips[0].notes.size(), size_t(1));
+        const auto told = window.prompts->only(QStringLiteral("information"));
+        QCOMPARE(told.title, QStringLiteral("导入MIDI"));
+        QCOMPARE(told.text, QStringLiteral("MIDI文件有 2000 条轨道，一个文件最多导入 %1 条；只导入了前 %1 条。").arg(cap));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导入MIDI: many.mid (%1条轨道)").arg(cap));
     }
 
     // Outside the multitrack page a MIDI file is refused; an unreadable one
