@@ -13,7 +13,10 @@
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include <QDoubleSpinBox>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -163,13 +166,19 @@ void MainWindow::exportMixdown(AudioExport::Format format)
 void MainWindow::writeExport(const QString& path, const AudioExport::Request& request, int sampleRate)
 {
     showLoading(tr("导出中..."));
-    AudioProcessor processor;
-    ProcessorErrors errors(processor);
-    const bool saved =
-        processor.saveAudioFile(path, request.data, sampleRate, request.channels, request.bits);
+    // Encoding an hour takes many seconds: a worker writes while the
+    // overlay turns; the window takes no input until it is done.
+    QFutureWatcher<AudioExport::Outcome> watcher;
+    QEventLoop waiting;
+    connect(&watcher, &QFutureWatcherBase::finished, &waiting, &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run(&AudioExport::write, path, request, sampleRate));
+    if (!watcher.isFinished())
+        waiting.exec(QEventLoop::ExcludeUserInputEvents);
+    watcher.waitForFinished();
+    const AudioExport::Outcome written = watcher.result();
     hideLoading();
-    if (!saved) {
-        prompts().warning(this, tr("导出失败"), errors.first);
+    if (!written.saved) {
+        prompts().warning(this, tr("导出失败"), written.error);
         return;
     }
     showStatus(tr("已导出: %1").arg(QFileInfo(path).fileName()));

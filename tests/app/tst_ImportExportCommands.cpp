@@ -288,6 +288,32 @@ private slots:
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
     }
 
+    // A long export writes on a worker: the overlay turns meanwhile, and
+    // the file and the message are those of a blocking export.
+    void exportKeepsTheOverlayTurning()
+    {
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        window.audioEditorPage->loadAudioSamples(TestSupport::sineWave(440, 120.0, 44100), 44100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QSet<int> angles;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (window.loadingOverlay->isVisible())
+                angles << window.loadingOverlay->angle();
+        });
+        watch.start(10);
+        const QString mp3 = files.filePath(QStringLiteral("long.mp3"));
+        window.prompts->files << mp3;
+        window.menuActions().exportMp3->trigger();
+        watch.stop();
+        QVERIFY2(angles.size() >= 2, qPrintable(QString::number(angles.size())));
+        QVERIFY(!window.loadingOverlay->isVisible());
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: long.mp3"));
+        QCOMPARE(decode(mp3).mono.size(), 120 * 44100);
+    }
+
     // One-channel exports of a stereo mixdown are its mix, not its
     // interleaved values read as mono.
     void mixdownChannels()
