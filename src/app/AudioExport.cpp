@@ -1,5 +1,6 @@
 #include "app/AudioExport.h"
 
+#include "audio/AudioProcessor.h"
 #include "editor/StereoLists.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,19 @@ Request fromMixdown(Format format, const QList<float>& interleaved, int bitDepth
     if (mono)
         return {StereoLists::mixToMono(interleaved), 1, bitDepth};
     return {interleaved, 2, bitDepth};
+}
+
+Outcome write(const QString& path, const Request& request, int sampleRate)
+{
+    AudioProcessor processor;
+    Outcome outcome;
+    // Direct: the message is taken on the thread that writes.
+    QObject::connect(&processor, &AudioProcessor::errorOccurred, [&outcome](const QString& message) {
+        if (outcome.error.isEmpty())
+            outcome.error = message;
+    });
+    outcome.saved = processor.saveAudioFile(path, request.data, sampleRate, request.channels, request.bits);
+    return outcome;
 }
 
 QString dialogTitle(Format format)

@@ -26,6 +26,15 @@ Request fromSingleTrack(Format format, const QList<float>& mono, const QList<flo
 // the project is mono; MP3 one channel at 16 bits.
 Request fromMixdown(Format format, const QList<float>& interleaved, int bitDepth, bool mono);
 
+struct Outcome {
+    bool saved = false;
+    QString error; // the writer's first message when not saved
+};
+
+// Writes the request's list to `path` in the format of its suffix. Uses
+// nothing shared, so it may run on a worker thread.
+Outcome write(const QString& path, const Request& request, int sampleRate);
+
 QString dialogTitle(Format format);
 QString dialogFilter(Format format);
 

@@ -53,12 +53,13 @@ QString InstallerDownload::downloadFolder()
     return folder.isEmpty() ? QDir::tempPath() : folder;
 }
 
-void InstallerDownload::start(const QString& url, const QString& folder)
+void InstallerDownload::start(const QString& url, const QString& folder, qint64 expectedSize)
 {
     cancel();
     writeFailed = false;
     redirectRefused = false;
     received = 0;
+    expected = expectedSize;
     const QUrl address(url);
     if (!isAllowedUrl(address)) {
         fail(tr("只允许通过 HTTPS 下载安装包"));
@@ -141,6 +142,11 @@ void InstallerDownload::onFinished()
             return;
         }
     }
+    const QString incomplete = incompleteReason(done);
+    if (!incomplete.isEmpty()) {
+        fail(incomplete);
+        return;
+    }
     if (!partFile->flush()) {
         fail(tr("无法写入文件: %1").arg(folderPath));
         return;
@@ -155,6 +161,29 @@ void InstallerDownload::onFinished()
     partFile.reset();
     qDebug() << "InstallerDownload: saved" << target;
     emit finished(target);
+}
+
+QString InstallerDownload::incompleteReason(QNetworkReply* done) const
+{
+    // Partial content, no content, not modified, a choice of addresses or
+    // an interim answer: none of them is the installer.
+    const int status = done->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status != 200)
+        return tr("服务器未返回安装包 (HTTP 状态 %1)").arg(status);
+    // A length counts as announced for the bytes as sent; a body Qt
+    // unpacked has another length.
+    const QByteArray encoding = done->rawHeader("Content-Encoding").trimmed().toLower();
+    const QVariant length = done->header(QNetworkRequest::ContentLengthHeader);
+    if ((encoding.isEmpty() || encoding == "identity") && length.isValid()
+        && length.toLongLong() != received)
+        return tr("下载不完整: 收到 %1 字节，应为 %2 字节").arg(received).arg(length.toLongLong());
+    // No installer is empty (a chunked body whose first size is not a
+    // number ends there).
+    if (received == 0)
+        return tr("下载不完整: 没有收到任何数据");
+    if (expected > 0 && received != expected)
+        return tr("安装包大小不符: 收到 %1 字节，应为 %2 字节").arg(received).arg(expected);
+    return QString();
 }
 
 QString InstallerDownload::uniqueTarget() const

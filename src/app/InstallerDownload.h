@@ -2,7 +2,7 @@
 // Downloads an installer into a folder, safely: only https addresses (and
 // http to this machine, for tests) are fetched, also across redirects; the
 // body streams into a temporary file beside the target, which becomes the
-// target only when the transfer completed; an existing file is never
+// target only when the whole body arrived; an existing file is never
 // overwritten (the name gets a number); a cancelled or failed download
 // leaves no file behind.
 
@@ -34,8 +34,10 @@ public:
     static QString downloadFolder();
 
     // Starts the download of `url` into `folder` (created when missing).
+    // Only a status of 200 with the whole body counts: as long as the
+    // announced length and, when `expectedSize` is above 0, that long.
     // Refusals and failures arrive as failed().
-    void start(const QString& url, const QString& folder);
+    void start(const QString& url, const QString& folder, qint64 expectedSize = 0);
     // Stops a running download and removes what it had written; silent.
     void cancel();
     bool isRunning() const { return reply != nullptr; }
@@ -50,6 +52,8 @@ private:
     void onReadyRead();
     void onFinished();
     void fail(const QString& error);
+    // Why the finished reply is not a whole installer; empty when it is.
+    QString incompleteReason(QNetworkReply* done) const;
     void discard();
     QString uniqueTarget() const;
 
@@ -61,4 +65,5 @@ private:
     bool writeFailed = false;
     bool redirectRefused = false;
     qint64 received = 0;
+    qint64 expected = 0;
 };

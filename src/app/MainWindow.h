@@ -130,7 +130,7 @@ private:
     // ---- mixer (MainWindowMixer.cpp) ----
     void connectMixer();
     // Shows the mixer with strips built from the tracks as they are now, or
-    // leaves it for the multitrack page.
+    // leaves it for the project's own page (single-track or multitrack).
     void toggleMixer();
     // Writes one strip's change into its track (an index outside the track
     // list is ignored), keeps the track's header in step and refreshes the
@@ -142,9 +142,12 @@ private:
     // Asks the close question for an open project; false when the user
     // cancelled or the save failed. `saved` tells whether the project was saved.
     bool settleOpenProject(bool* saved = nullptr);
-    // Ends a running take (it lands in its page) and stops playback on both
-    // project pages.
+    // Ends a running take on either project page; it lands in its page.
+    void endRunningTakes();
+    // Ends a running take and stops playback on both project pages.
     void stopProjectTransports();
+    // The save-as chooser's file with the project suffix; empty when cancelled.
+    QString chooseProjectPath();
     void showStatus(const QString& text, int timeoutMs = 3000);
     ProjectSettings multiTrackSettings() const;
     // Replaces the multitrack page's project with the one read from a file.

@@ -12,7 +12,11 @@
 #include "engine/midi/MidiFileReader.h"
 #include "multitrack/MultiTrackEditorPage.h"
 
+#include <QDoubleSpinBox>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -85,21 +89,39 @@ void MainWindow::importMidi()
     }
 
     MultiTrackEditorPage* page = multiTrackPage;
-    if (MidiImport::tempoDiffers(bpm, page->bpm)) {
+    // A file tempo beyond what the tempo box holds is offered as the tempo
+    // the project would take, and once the project has that tempo the
+    // notes are converted for it, so the file plays at its own speed.
+    const double settable = page->bpmSpinBox ? MidiImport::settableTempo(bpm, page->bpmSpinBox->minimum(),
+                                                                          page->bpmSpinBox->maximum())
+                                             : bpm;
+    double notesBpm = settable;
+    if (MidiImport::tempoDiffers(settable, page->bpm)) {
         const QString question =
-            tr("MIDI文件的 tempo 为 %1 BPM，当前项目 tempo 为 %2 BPM。\n是否将项目 tempo 设为 %1 BPM？")
-                .arg(QString::number(bpm, 'f', 1), QString::number(page->bpm, 'f', 1));
+            tr("MIDI文件的 tempo 为 %1 BPM，当前项目 tempo 为 %2 BPM。\n是否将项目 tempo 设为 %3 BPM？")
+                .arg(QString::number(bpm, 'f', 1), QString::number(page->bpm, 'f', 1),
+                     QString::number(settable, 'f', 1));
         if (prompts().question(this, tr("导入MIDI"), question, QMessageBox::Yes | QMessageBox::No,
                                QMessageBox::Yes)
             == QMessageBox::Yes)
-            setMultiTrackTempo(bpm);
+            setMultiTrackTempo(settable);
+        else
+            notesBpm = bpm; // the file's beats on the project's beats
     }
+    const qsizetype fileTracks = tracks.size();
+    if (fileTracks > MidiImport::MaximumTracksPerFile)
+        tracks.resize(MidiImport::MaximumTracksPerFile);
     // The notes keep the file's timing on the page's MIDI axis, whatever
     // tempo earlier imports had.
-    std::vector<MidiImport::Track> imported = MidiImport::toSourceAxis(tracks, bpm, page->midiSourceBpm);
+    std::vector<MidiImport::Track> imported = MidiImport::toSourceAxis(tracks, notesBpm, page->midiSourceBpm);
     for (MidiImport::Track& track : imported)
         page->addMidiTrack(track.name, std::move(track.notes), track.clipLength);
     showStatus(tr("已导入MIDI: %1 (%2条轨道)").arg(QFileInfo(path).fileName()).arg(imported.size()));
+    if (fileTracks > MidiImport::MaximumTracksPerFile)
+        prompts().information(this, tr("导入MIDI"),
+                              tr("MIDI文件有 %1 条轨道，一个文件最多导入 %2 条；只导入了前 %2 条。")
+                                  .arg(fileTracks)
+                                  .arg(MidiImport::MaximumTracksPerFile));
 }
 
 void MainWindow::exportAudio(AudioExport::Format format)
@@ -144,13 +166,19 @@ void MainWindow::exportMixdown(AudioExport::Format format)
 void MainWindow::writeExport(const QString& path, const AudioExport::Request& request, int sampleRate)
 {
     showLoading(tr("导出中..."));
-    AudioProcessor processor;
-    ProcessorErrors errors(processor);
-    const bool saved =
-        processor.saveAudioFile(path, request.data, sampleRate, request.channels, request.bits);
+    // Encoding an hour takes many seconds: a worker writes while the
+    // overlay turns; the window takes no input until it is done.
+    QFutureWatcher<AudioExport::Outcome> watcher;
+    QEventLoop waiting;
+    connect(&watcher, &QFutureWatcherBase::finished, &waiting, &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run(&AudioExport::write, path, request, sampleRate));
+    if (!watcher.isFinished())
+        waiting.exec(QEventLoop::ExcludeUserInputEvents);
+    watcher.waitForFinished();
+    const AudioExport::Outcome written = watcher.result();
     hideLoading();
-    if (!saved) {
-        prompts().warning(this, tr("导出失败"), errors.first);
+    if (!written.saved) {
+        prompts().warning(this, tr("导出失败"), written.error);
         return;
     }
     showStatus(tr("已导出: %1").arg(QFileInfo(path).fileName()));

@@ -4,6 +4,7 @@
 
 #include "app/MainWindow.h"
 
+#include "editor/AudioEditorPage.h"
 #include "multitrack/MixerPage.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TrackHeaderWidget.h"
@@ -32,10 +33,14 @@ void MainWindow::connectMixer()
 
 void MainWindow::toggleMixer()
 {
-    // Leaving the mixer always leads to the multitrack page, wherever the
-    // mixer was opened from.
+    // Leaving the mixer leads to the page of the project, wherever the mixer
+    // was opened from: a single-track project saves only its own page, so it
+    // is kept off the multitrack page.
     if (stackedWidget->currentWidget() == mixerPage) {
-        stackedWidget->setCurrentWidget(multiTrackPage);
+        if (projectType == QLatin1String("single"))
+            stackedWidget->setCurrentWidget(audioEditorPage);
+        else
+            stackedWidget->setCurrentWidget(multiTrackPage);
         return;
     }
     // The mixer reads the page's track list (given once, at start-up).

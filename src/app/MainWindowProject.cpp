@@ -74,27 +74,40 @@ bool MainWindow::settleOpenProject(bool* saved)
         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
     if (answer != QMessageBox::Save && answer != QMessageBox::Discard)
         return false;
-    // A take still running belongs to the project: it ends and lands in its
-    // page before the save, and nothing records or plays on for a project
-    // that is given up.
-    stopProjectTransports();
-    if (answer == QMessageBox::Discard)
+    // Nothing records or plays on for a project that is given up.
+    if (answer == QMessageBox::Discard) {
+        stopProjectTransports();
         return true;
-    if (!saveProject())
+    }
+    // Where it is saved is settled first: a cancelled save-as leaves the
+    // project as it was, its take and playback still running.
+    const QString target = currentProjectPath.isEmpty() ? chooseProjectPath() : currentProjectPath;
+    if (target.isEmpty())
         return false;
+    // A take still running belongs to the project: it ends and lands in its
+    // page before the save.
+    endRunningTakes();
+    if (!saveProject(target))
+        return false;
+    stopProjectTransports();
     if (saved)
         *saved = true;
     return true;
 }
 
-void MainWindow::stopProjectTransports()
+void MainWindow::endRunningTakes()
 {
     if (audioEditorPage->recording())
         audioEditorPage->stopRecording();
-    if (audioEditorPage->playing())
-        audioEditorPage->stopPlayback();
     if (multiTrackPage->recording())
         multiTrackPage->onRecord(); // ends the audio and MIDI take alike
+}
+
+void MainWindow::stopProjectTransports()
+{
+    endRunningTakes();
+    if (audioEditorPage->playing())
+        audioEditorPage->stopPlayback();
     if (multiTrackPage->playing())
         multiTrackPage->onStop();
 }
@@ -153,10 +166,14 @@ bool MainWindow::saveProject(const QString& path)
 
 bool MainWindow::saveProjectAs()
 {
+    const QString path = chooseProjectPath();
+    return !path.isEmpty() && saveProject(path);
+}
+
+QString MainWindow::chooseProjectPath()
+{
     const QString path = prompts().saveFileName(this, tr("保存项目"), tr(ProjectFilter));
-    if (path.isEmpty())
-        return false;
-    return saveProject(ProjectDocument::withProjectSuffix(path));
+    return path.isEmpty() ? QString() : ProjectDocument::withProjectSuffix(path);
 }
 
 ProjectSettings MainWindow::multiTrackSettings() const

@@ -36,6 +36,13 @@ std::vector<Track> toSourceAxis(const QList<ImportedMidiTrack>& tracks, double f
     return out;
 }
 
+double settableTempo(double fileBpm, double minimum, double maximum)
+{
+    if (!usableTempo(fileBpm) || minimum > maximum)
+        return fileBpm;
+    return std::clamp(fileBpm, minimum, maximum);
+}
+
 bool tempoDiffers(double fileBpm, double projectBpm)
 {
     return std::abs(fileBpm - projectBpm) > 0.1;

@@ -21,6 +21,13 @@ struct Track {
 };
 
 constexpr double MinimumClipLength = 0.5;
+// The most tracks one file adds; a file with more adds its first ones.
+constexpr int MaximumTracksPerFile = 128;
+
+// The tempo a project can take for a file's tempo: held within the
+// project's [minimum, maximum]. The notes are converted for this tempo, so
+// the file plays at its own speed once the project takes it.
+double settableTempo(double fileBpm, double minimum, double maximum);
 
 // The file's tracks with note times multiplied by fileBpm / sourceBpm; the
 // clip runs to the latest note end. A tempo that is not a positive number

@@ -4,6 +4,33 @@
 #include "plugins/ui/VST3BundleDialog.h"
 
 #include <QFileDialog>
+#include <QRegularExpression>
+
+namespace {
+
+// "wav" of "WAV文件 (*.wav);;所有文件 (*)"; empty when the first filter names no suffix.
+QString firstFilterSuffix(const QString& filter)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[^;(]*\\(\\*\\.([A-Za-z0-9]+)[ )]"));
+    const QRegularExpressionMatch match = pattern.match(filter);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+// Messages often carry text from outside (file names, network errors and
+// reason phrases): shown as written, never interpreted as rich text.
+QMessageBox::StandardButton showBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                    const QString& text, QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox box(icon, title, text, buttons, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(defaultButton);
+    if (box.exec() == -1)
+        return QMessageBox::Cancel;
+    return box.standardButton(box.clickedButton());
+}
+
+} // namespace
 
 QString ShellPrompts::openFileName(QWidget* parent, const QString& title, const QString& filter)
 {
@@ -12,7 +39,15 @@ QString ShellPrompts::openFileName(QWidget* parent, const QString& title, const 
 
 QString ShellPrompts::saveFileName(QWidget* parent, const QString& title, const QString& filter)
 {
-    return QFileDialog::getSaveFileName(parent, title, QString(), filter);
+    QFileDialog dialog(parent, title, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // A name typed without a suffix gets the first filter's, before the
+    // dialog asks whether to replace an existing file of that name.
+    dialog.setDefaultSuffix(firstFilterSuffix(filter));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
 }
 
 QString ShellPrompts::existingDirectory(QWidget* parent, const QString& title)
@@ -28,12 +63,12 @@ QString ShellPrompts::pluginBundle(QWidget* parent, const QString& title)
 
 void ShellPrompts::warning(QWidget* parent, const QString& title, const QString& text)
 {
-    QMessageBox::warning(parent, title, text);
+    showBox(parent, QMessageBox::Warning, title, text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 void ShellPrompts::information(QWidget* parent, const QString& title, const QString& text)
 {
-    QMessageBox::information(parent, title, text);
+    showBox(parent, QMessageBox::Information, title, text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 QMessageBox::StandardButton ShellPrompts::question(QWidget* parent, const QString& title,
@@ -41,7 +76,7 @@ QMessageBox::StandardButton ShellPrompts::question(QWidget* parent, const QStrin
                                                    QMessageBox::StandardButtons buttons,
                                                    QMessageBox::StandardButton defaultButton)
 {
-    return QMessageBox::question(parent, title, text, buttons, defaultButton);
+    return showBox(parent, QMessageBox::Question, title, text, buttons, defaultButton);
 }
 
 int ShellPrompts::exec(QDialog* dialog)

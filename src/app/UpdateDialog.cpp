@@ -35,6 +35,8 @@ UpdateDialog::UpdateDialog(const UpdateInfo& updateInfo, QWidget* parent)
     auto* versions = new QLabel(tr("当前版本: %1  →  最新版本: %2")
                                     .arg(QLatin1String(AppInfo::Version), info.version),
                                 this);
+    // The version comes from the network as well.
+    versions->setTextFormat(Qt::PlainText);
     versions->setStyleSheet(QStringLiteral("font-size: 14px; font-weight: bold;"));
     layout->addWidget(versions);
     layout->addWidget(new QLabel(tr("更新内容:"), this));
@@ -91,7 +93,7 @@ void UpdateDialog::startDownload()
     bar->resetFormat();
     bar->show();
     laterBtn->setText(tr("取消"));
-    download->start(info.downloadUrl, InstallerDownload::downloadFolder());
+    download->start(info.downloadUrl, InstallerDownload::downloadFolder(), info.fileSize);
 }
 
 void UpdateDialog::onDownloadProgress(qint64 received, qint64 total)

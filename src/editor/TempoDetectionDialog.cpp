@@ -1,6 +1,7 @@
 #include "editor/TempoDetectionDialog.h"
 
 #include <QLabel>
+#include <QShowEvent>
 #include <QPushButton>
 #include <QThreadPool>
 #include <QVBoxLayout>
@@ -22,9 +23,14 @@ TempoDetectionDialog::TempoDetectionDialog(const QList<float>& samples, int samp
     tempo->setAlignment(Qt::AlignCenter);
     tempo->setStyleSheet(QStringLiteral(
         "font-size: 28px; font-weight: bold; color: #2a82da; margin: 12px 0;"));
-    detail = new QLabel(this);
+    detail = new QLabel(tr("置信度: 100.0%"), this);
     detail->setAlignment(Qt::AlignCenter);
     detail->setStyleSheet(QStringLiteral("font-size: 12px; color: #888;"));
+    // The line keeps the height of its result text while empty, so the
+    // dialog keeps its size and place when the result arrives.
+    detail->ensurePolished();
+    detail->setMinimumHeight(detail->sizeHint().height());
+    detail->clear();
     auto* close = new QPushButton(tr("关闭"), this);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 
@@ -40,6 +46,17 @@ TempoDetectionDialog::TempoDetectionDialog(const QList<float>& samples, int samp
             [this] { showResult(watcher->result()); });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), &TempoDetectionDialog::measure,
                                          samples, sampleRate));
+}
+
+void TempoDetectionDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Centred on the window it belongs to, whatever the platform would pick.
+    if (event->spontaneous() || !parentWidget())
+        return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(parentWidget()->window()->frameGeometry().center());
+    move(frame.topLeft());
 }
 
 AudioProcessor::TempoResult TempoDetectionDialog::measure(const QList<float>& samples,

@@ -25,6 +25,9 @@ public:
 
     static AudioProcessor::TempoResult measure(const QList<float>& samples, int sampleRate);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QLabel* status = nullptr;
     QLabel* tempo = nullptr;

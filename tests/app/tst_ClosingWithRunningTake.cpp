@@ -72,10 +72,15 @@ private slots:
         });
         audioThread.join();
 
-        // Cancel keeps the take running.
+        // Cancel keeps the take running, and so does Save whose save-as
+        // chooser is cancelled: the window stays open.
         window.prompts->answers << QMessageBox::Cancel;
         QVERIFY(!window.close());
         QVERIFY(page->recording());
+        window.prompts->answers << QMessageBox::Save;
+        QVERIFY(!window.close());
+        QVERIFY(page->recording());
+        QVERIFY(device->open);
 
         window.prompts->answers << QMessageBox::Save;
         window.prompts->files << dir.filePath(QStringLiteral("take"));
@@ -113,6 +118,10 @@ private slots:
         player.multiTrackPage->onPlayPause();
         player.audioEditorPage->loadAudioSamples(TestSupport::sineWave(220, 5.0, Rate), Rate);
         QVERIFY(QMetaObject::invokeMethod(player.audioEditorPage, "onPlayPauseClicked"));
+        QVERIFY(player.multiTrackPage->playing() && player.audioEditorPage->playing());
+        // Save with a cancelled save-as: the window and its playback go on.
+        player.prompts->answers << QMessageBox::Save;
+        QVERIFY(!player.close());
         QVERIFY(player.multiTrackPage->playing() && player.audioEditorPage->playing());
         player.prompts->answers << QMessageBox::Discard;
         QVERIFY(player.close());

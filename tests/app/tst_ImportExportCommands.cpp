@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "app/MidiImport.h"
 #include "app/StartUp.h"
+#include "app/ShellPrompts.h"
 #include "app/VideoFiles.h"
 #include "audio/AudioProcessor.h"
 #include "audio/codecs/SampleConversion.h"
@@ -73,6 +74,22 @@ QString writeMidiFile(const QString& path, double bpm)
         file += char(size >> shift);
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(file + track) != file.size() + track.size())
+        return {};
+    return path;
+}
+
+// A format-1 file of `count` tracks at 120 BPM, each with one note.
+QString writeManyTrackMidiFile(const QString& path, int count)
+{
+    QByteArray file = QByteArray::fromHex("4d546864" "00000006" "0001");
+    file += char(count >> 8);
+    file += char(count);
+    file += QByteArray::fromHex("0060");
+    const QByteArray track = QByteArray::fromHex("00903c64" "30803c00" "00ff2f00");
+    for (int i = 0; i < count; ++i)
+        file += QByteArray::fromHex("4d54726b" "0000000c") + track;
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size())
         return {};
     return path;
 }
@@ -228,6 +245,73 @@ private slots:
         const auto failure = window.prompts->only(QStringLiteral("warning"));
         QCOMPARE(failure.title, QStringLiteral("导出失败"));
         QCOMPARE(failure.text, QStringLiteral("无法创建文件: %1").arg(unwritable));
+    }
+
+    // A name typed without a suffix gets the format's in the chooser, so
+    // the export is written and the replace question names the real file.
+    void exportNameWithoutSuffix()
+    {
+        QTemporaryDir dir;
+        ProbeWindow window;
+        window.setPrompts(std::make_shared<ShellPrompts>());
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        window.audioEditorPage->loadStereoAudioSamples(stereoRamp(4410), 44100);
+        const QString typed = dir.filePath(QStringLiteral("gain6"));
+        const QString written = typed + QStringLiteral(".wav");
+        QStringList replaceQuestions;
+        const auto typeName = [&] {
+            QTimer::singleShot(0, [&] {
+                QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+                auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
+                // The replace question, when there is one, is answered Yes.
+                QTimer::singleShot(0, [&] {
+                    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                        replaceQuestions << box->text();
+                        box->button(QMessageBox::Yes)->click();
+                    }
+                });
+                static_cast<QDialog*>(chooser)->accept();
+            });
+        };
+        typeName();
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
+        QVERIFY(decode(written).ok);
+        QVERIFY(!QFileInfo::exists(typed));
+        QVERIFY(replaceQuestions.isEmpty());
+
+        typeName();
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(replaceQuestions.size(), 1);
+        QVERIFY2(replaceQuestions[0].contains(QStringLiteral("gain6.wav")), qPrintable(replaceQuestions[0]));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
+    }
+
+    // A long export writes on a worker: the overlay turns meanwhile, and
+    // the file and the message are those of a blocking export.
+    void exportKeepsTheOverlayTurning()
+    {
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        window.audioEditorPage->loadAudioSamples(TestSupport::sineWave(440, 120.0, 44100), 44100);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QSet<int> angles;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (window.loadingOverlay->isVisible())
+                angles << window.loadingOverlay->angle();
+        });
+        watch.start(10);
+        const QString mp3 = files.filePath(QStringLiteral("long.mp3"));
+        window.prompts->files << mp3;
+        window.menuActions().exportMp3->trigger();
+        watch.stop();
+        QVERIFY2(angles.size() >= 2, qPrintable(QString::number(angles.size())));
+        QVERIFY(!window.loadingOverlay->isVisible());
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: long.mp3"));
+        QCOMPARE(decode(mp3).mono.size(), 120 * 44100);
     }
 
     // One-channel exports of a stereo mixdown are its mix, not its
@@ -390,6 +474,61 @@ private slots:
         window.menuActions().importMidi->trigger();
         QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 2);
         QCOMPARE(page->tracks.size(), size_t(3));
+    }
+
+    // A file tempo the tempo box cannot hold is offered as the tempo the
+    // project takes, and at that tempo the file plays at its own speed.
+    void midiTempoBeyondTheBox()
+    {
+        QTemporaryDir dir;
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        MultiTrackEditorPage* page = window.multiTrackPage;
+
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("fast.mid")), 400.0);
+        window.prompts->answers << QMessageBox::Yes;
+        window.menuActions().importMidi->trigger();
+        QCOMPARE(window.prompts->only(QStringLiteral("question")).text,
+                 QStringLiteral("MIDI文件的 tempo 为 400.0 BPM，当前项目 tempo 为 120.0 BPM。\n"
+                                "是否将项目 tempo 设为 300.0 BPM？"));
+        QCOMPARE(page->bpm, 300.0);
+        // Beat 1 of the file is 0.15 s in, for an eighth of a second.
+        MidiNote played = page->tempoScaledTrack(page->tracks[0]).midiClips[0].notes[0];
+        QVERIFY2(std::abs(played.start - 0.15) < 1e-6, qPrintable(QString::number(played.start)));
+        QVERIFY(std::abs(played.duration - 0.075) < 1e-6);
+
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slow.mid")), 10.0);
+        window.prompts->answers << QMessageBox::Yes;
+        window.menuActions().importMidi->trigger();
+        QVERIFY(window.prompts->boxes(QStringLiteral("question")).last().text.endsWith(
+            QStringLiteral("是否将项目 tempo 设为 20.0 BPM？")));
+        QCOMPARE(page->bpm, 20.0);
+        played = page->tempoScaledTrack(page->tracks[1]).midiClips[0].notes[0];
+        QVERIFY2(std::abs(played.start - 6.0) < 1e-6, qPrintable(QString::number(played.start)));
+
+        // Already at the tempo it would take: no question, its own speed.
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slower.mid")), 5.0);
+        window.menuActions().importMidi->trigger();
+        QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 2);
+        played = page->tempoScaledTrack(page->tracks[2]).midiClips[0].notes[0];
+        QVERIFY2(std::abs(played.start - 12.0) < 1e-6, qPrintable(QString::number(played.start)));
+    }
+
+    // A file of thousands of tracks adds the first ones only, and says so.
+    void midiTrackCap()
+    {
+        QTemporaryDir dir;
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        window.prompts->files << writeManyTrackMidiFile(dir.filePath(QStringLiteral("many.mid")), 2000);
+        window.menuActions().importMidi->trigger();
+        const int cap = MidiImport::MaximumTracksPerFile;
+        QCOMPARE(window.multiTrackPage->tracks.size(), size_t(cap));
+        QCOMPARE(window.multiTrackPage->tracks.back().midiClips[0].notes.size(), size_t(1));
+        const auto told = window.prompts->only(QStringLiteral("information"));
+        QCOMPARE(told.title, QStringLiteral("导入MIDI"));
+        QCOMPARE(told.text, QStringLiteral("MIDI文件有 2000 条轨道，一个文件最多导入 %1 条；只导入了前 %1 条。").arg(cap));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导入MIDI: many.mid (%1条轨道)").arg(cap));
     }
 
     // Outside the multitrack page a MIDI file is refused; an unreadable one

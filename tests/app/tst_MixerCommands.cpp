@@ -60,7 +60,8 @@ private slots:
     }
 
     // The toggle rebuilds the strips from the tracks as they are, from
-    // either editor page, and always leaves for the multitrack page; each
+    // either editor page, and a multitrack project leaves it for the
+    // multitrack page; each
     // strip control writes its own track and that track's header.
     void toggleAndWrites()
     {
@@ -121,6 +122,23 @@ private slots:
 
         toggle->trigger();
         QCOMPARE(window.stackedWidget->currentWidget(), page);
+    }
+
+    // A single-track project saves only its page, so the mixer leads back
+    // to that page, never to the multitrack page where tracks could be
+    // built that no save would keep.
+    void singleTrackProjectLeavesForItsPage()
+    {
+        ShellProbeWindow window;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        QAction* toggle = window.menuActions().mixer;
+        toggle->trigger();
+        QCOMPARE(window.stackedWidget->currentWidget(), window.mixerPage);
+        toggle->trigger();
+        QCOMPARE(window.stackedWidget->currentWidget(), window.audioEditorPage);
+        toggle->trigger();
+        toggle->trigger();
+        QCOMPARE(window.stackedWidget->currentWidget(), window.audioEditorPage);
     }
 
     // During playback a strip's change reaches the track's slot in the

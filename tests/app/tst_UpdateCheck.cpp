@@ -333,6 +333,65 @@ private slots:
         QVERIFY(QDir(downloads()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 
+    // Only a whole body is an installer: a status other than 200, a body
+    // shorter than its announced length or than the descriptor's size, or
+    // a broken chunked body fails with a message and leaves no file.
+    void incompleteDownloadsFail()
+    {
+        LocalHttpServer server;
+        const QByteArray whole = pattern(4096);
+        const QByteArray chunkedHead = "Transfer-Encoding: chunked\r\n";
+        struct Case {
+            const char* name;
+            LocalHttpServer::Response response;
+            qint64 fileSize;
+        };
+        const QList<Case> cases = {
+            {"partial", {206, whole.left(100), true, -1, "Content-Range: bytes 0-99/4096\r\n"}, 4096},
+            {"no content", {204, {}}, 0},
+            {"not modified", {304, {}}, 0},
+            {"multiple choices", {300, whole}, 0},
+            {"continue", {100, whole}, 0},
+            {"short of its length", {200, whole.left(100), false, -1, "Content-Length: 4096\r\n"}, 0},
+            {"short of the descriptor's size", {200, whole.left(1000)}, 4096},
+            {"bad chunk size", {200, "zz\r\n" + whole.left(100) + "\r\n0\r\n\r\n", false, -1, chunkedHead}, 0},
+            {"bad second chunk size", {200, "64\r\n" + whole.left(100) + "\r\nzz\r\n" + whole.mid(100) + "\r\n0\r\n\r\n",
+                                       false, -1, chunkedHead}, 4096},
+        };
+        auto prompts = std::make_shared<ScriptedPrompts>();
+        for (const Case& c : cases) {
+            const QString path = QStringLiteral("/%1.exe").arg(QString::fromLatin1(c.name).replace(' ', '-'));
+            server.respond(path, c.response);
+            UpdateInfo info = updateTo(server.url(path));
+            info.fileSize = c.fileSize;
+            UpdateDialog dialog(info);
+            dialog.setPrompts(prompts);
+            const int before = prompts->shown.size();
+            dialog.downloadButton()->click();
+            QTRY_COMPARE_WITH_TIMEOUT(prompts->shown.size(), before + 1, 20000);
+            QVERIFY2(prompts->shown.last().kind == QStringLiteral("warning"), c.name);
+            QCOMPARE(prompts->shown.last().title, QStringLiteral("下载失败"));
+            QVERIFY2(QDir(downloads()).entryList(QDir::Files | QDir::Hidden).isEmpty(), c.name);
+            QCOMPARE(dialog.downloadButton()->text(), QStringLiteral("重试下载"));
+        }
+
+        // A whole body of the descriptor's size, chunked or not, completes.
+        server.respond(QStringLiteral("/whole.exe"), {200, whole});
+        QByteArray chunks = "800\r\n" + whole.left(2048) + "\r\n800\r\n" + whole.mid(2048) + "\r\n0\r\n\r\n";
+        server.respond(QStringLiteral("/chunked.exe"), {200, chunks, false, -1, chunkedHead});
+        for (const QString name : {QStringLiteral("whole.exe"), QStringLiteral("chunked.exe")}) {
+            UpdateInfo info = updateTo(server.url(QLatin1Char('/') + name));
+            info.fileSize = whole.size();
+            UpdateDialog dialog(info);
+            dialog.setPrompts(prompts);
+            const int before = prompts->shown.size();
+            dialog.downloadButton()->click();
+            QTRY_COMPARE_WITH_TIMEOUT(prompts->shown.size(), before + 1, 20000);
+            QCOMPARE(prompts->shown.last().title, QStringLiteral("下载完成"));
+            QCOMPARE(TestSupport::fileBytes(downloads() + QLatin1Char('/') + name), whole);
+        }
+    }
+
     // Only https (and http to this machine) is fetched, also after a redirect.
     void unsafeAddressesRefused()
     {
@@ -367,6 +426,52 @@ private slots:
         QVERIFY(InstallerDownload::isAllowedUrl(QUrl(QStringLiteral("https://h.example/a"))));
         QVERIFY(InstallerDownload::isAllowedUrl(QUrl(QStringLiteral("http://localhost:8/a"))));
         QVERIFY(InstallerDownload::isAllowedUrl(QUrl(QStringLiteral("http://[::1]:8/a"))));
+    }
+
+    // Text from the network is shown as written: a version or a reason
+    // phrase holding markup neither draws it nor blows up the windows.
+    void networkTextIsPlain()
+    {
+        const QString markup = QStringLiteral("<img src=\"x.png\" width=3000 height=3000>");
+        UpdateInfo info = updateTo(QStringLiteral("https://h.example/s.exe"));
+        info.version = QStringLiteral("0.2.0") + markup;
+        UpdateDialog dialog(info);
+        dialog.show();
+        QVERIFY(dialog.height() < 1000);
+        bool versionShown = false;
+        for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+            QVERIFY(label->sizeHint().height() < 1000);
+            versionShown = versionShown || label->text().endsWith(markup);
+        }
+        QVERIFY(versionShown);
+
+        // The boxes the window shows its warnings, answers and questions in.
+        ShellPrompts prompts;
+        QList<Qt::TextFormat> formats;
+        QList<QSize> sizes;
+        const auto answerBox = [&] {
+            QTimer::singleShot(0, [&] {
+                QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                formats << box->textFormat();
+                sizes << box->sizeHint();
+                box->button(box->defaultButton() ? box->standardButton(box->defaultButton())
+                                                 : QMessageBox::Ok)
+                    ->click();
+            });
+        };
+        answerBox();
+        prompts.warning(nullptr, QStringLiteral("下载失败"), QStringLiteral("下载失败: %1").arg(markup));
+        answerBox();
+        prompts.information(nullptr, QStringLiteral("检查更新"), QStringLiteral("网络错误: %1").arg(markup));
+        answerBox();
+        QCOMPARE(prompts.question(nullptr, QStringLiteral("q"), markup, QMessageBox::Yes | QMessageBox::No,
+                                  QMessageBox::No),
+                 QMessageBox::No);
+        QCOMPARE(formats, QList<Qt::TextFormat>(3, Qt::PlainText));
+        for (const QSize& size : sizes)
+            QVERIFY2(size.width() < 1500 && size.height() < 1000,
+                     qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
     }
 
     void aboutAndPreferences()

@@ -42,6 +42,7 @@ private slots:
     void tooShortAudio();
     void measuresClickTrack();
     void closingEarlyIsSafe();
+    void opensCentredOnTheWindow();
 };
 
 void TestTempoDialog::resultTexts()
@@ -103,6 +104,28 @@ void TestTempoDialog::closingEarlyIsSafe()
     QVERIFY(page.findChildren<TempoDetectionDialog*>().isEmpty());
     QCOMPARE(page.undoStack->count(), 0);
     QVERIFY(page.samples.isEmpty());
+}
+
+// Like every other dialog of the page it opens over the middle of the
+// window, and it stays there, at its size, when the result arrives.
+void TestTempoDialog::opensCentredOnTheWindow()
+{
+    QWidget window;
+    auto* page = new AudioEditorPage(&window);
+    window.setGeometry(60, 50, 680, 500);
+    page->setGeometry(0, 0, 680, 500);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    page->loadAudioSamples(clickTrack(120.0, 3.0, 22050), 22050);
+
+    TempoDetectionDialog* dialog = openTempoDialog(*page);
+    QVERIFY(dialog && dialog->isVisible());
+    const QRect opened = dialog->frameGeometry();
+    const QPoint offset = opened.center() - window.frameGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 2, qPrintable(QStringLiteral("%1 %2").arg(offset.x()).arg(offset.y())));
+    QTRY_COMPARE(dialog->statusLabel()->text(), QStringLiteral("检测完成"));
+    QCoreApplication::processEvents();
+    QCOMPARE(dialog->frameGeometry(), opened);
 }
 
 QTEST_MAIN(TestTempoDialog)
