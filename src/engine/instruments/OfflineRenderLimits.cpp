@@ -1,5 +1,7 @@
 #include "engine/instruments/OfflineRenderLimits.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cmath>
 
@@ -29,8 +31,10 @@ qint64 trackFrames(const TrackData& track, int sampleRate)
     if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate)
         return 0;
     const double end = trackEnd(track);
-    if (!(end > 0.0) || end > kMaxTrackSeconds)
+    if (!(end > 0.0))
         return 0;
+    if (end > kMaxTrackSeconds)
+        return qint64(kMaxTrackSeconds * sampleRate);
     return sampleRate + qint64(end * sampleRate);
 }
 
@@ -48,6 +52,28 @@ qint64 truncated(double value, qint64 limit)
     if (!(value > 0.0))
         return 0;
     return value < double(limit) ? qint64(value) : limit;
+}
+
+qint64 availableBytes()
+{
+    QFile info(QStringLiteral("/proc/meminfo"));
+    if (!info.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : info.readAll().split('\n')) {
+        if (line.startsWith("MemAvailable:")) {
+            bool ok = false;
+            const qint64 kib = line.mid(13).trimmed().split(' ').value(0).toLongLong(&ok);
+            return ok ? kib * 1024 : -1;
+        }
+    }
+    return -1;
+}
+
+bool fitsInMemory(qint64 bytes)
+{
+    const qint64 available = availableBytes();
+    // A margin stays free for the program and the system around the render.
+    return available < 0 || bytes <= available / 10 * 9;
 }
 
 } // namespace OfflineRender

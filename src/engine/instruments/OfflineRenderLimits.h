@@ -1,8 +1,9 @@
 #pragma once
-// Bounds that both instruments apply when they render a track offline. Times
-// come from project files, so they are checked before any frame count is
-// computed: a non-finite, negative or absurd time renders nothing instead of
-// allocating gigabytes, and every frame count fits the engines' int counts.
+// Bounds that every offline render applies. Times come from project files,
+// so they are checked before any frame count is computed: a non-finite or
+// negative time renders nothing, material past the longest timeline is cut
+// there (what comes before it is kept), and a render is sized before it is
+// allocated so one that the machine cannot hold is refused instead.
 
 #include "project/ProjectTypes.h"
 
@@ -10,8 +11,9 @@
 
 namespace OfflineRender {
 
-// The longest track an offline render produces, in seconds.
-constexpr double kMaxTrackSeconds = 2.0 * 3600.0;
+// The longest timeline a render covers, in seconds. Real material is far
+// shorter; only damaged or absurd values from files reach it.
+constexpr double kMaxTrackSeconds = 24.0 * 3600.0;
 // Output rates accepted for offline rendering, in Hz.
 constexpr int kMinSampleRate = 1;
 constexpr int kMaxSampleRate = 192000;
@@ -22,8 +24,9 @@ constexpr int kMaxSampleRate = 192000;
 double trackEnd(const TrackData& track);
 
 // Frames of a track render: the rate plus trunc(end × rate), one second of
-// room after the last clip. 0 when there is nothing to render: no clips, an
-// end of 0 or less, an end beyond kMaxTrackSeconds or a rate out of range.
+// room after the last clip; a track ending past kMaxTrackSeconds is cut
+// there, without the extra second. 0 when there is nothing to render: no
+// clips, an end of 0 or less or a rate out of range.
 qint64 trackFrames(const TrackData& track, int sampleRate);
 
 // Start of a note of a clip starting at clipStart, in seconds on the timeline;
@@ -38,5 +41,12 @@ inline qint64 framesAt(double seconds, int sampleRate, qint64 limit)
 {
     return truncated(seconds * sampleRate, limit);
 }
+
+// Bytes of memory this process may still take for a render: what the
+// system reports as available; -1 when it cannot tell.
+qint64 availableBytes();
+// Whether a render needing `bytes` more fits in memory (true when the
+// system cannot tell).
+bool fitsInMemory(qint64 bytes);
 
 } // namespace OfflineRender
