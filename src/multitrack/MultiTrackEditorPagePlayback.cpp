@@ -6,12 +6,14 @@
 
 #include "common/ParallelRanges.h"
 #include "engine/devices/Metronome.h"
+#include "engine/instruments/OfflineRenderLimits.h"
 #include "multitrack/ClipLaneWidget.h"
 #include "multitrack/MidiClipWidget.h"
 #include "multitrack/TrackRowWidget.h"
 #include "multitrack/TrackFlattening.h"
 #include "video/VideoPlayerDialog.h"
 
+#include <QDebug>
 #include <QPushButton>
 #include <QTimer>
 
@@ -53,6 +55,7 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
     // Only while the engine reads no slot: it is paused or stopped here.
     const size_t count = tracks.size();
     audioRenderCache.resize(count);
+    audioRenderStarts.resize(count);
     midiRenderCache.resize(count);
     renderSources.resize(count);
     std::vector<size_t> toFlatten;
@@ -93,6 +96,13 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
         if (source == rendered)
             continue;
         midi = QList<float>();
+        const qint64 bytes = OfflineRender::trackFrames(scaled, projectSampleRate) * qint64(sizeof(float));
+        if (!OfflineRender::fitsInMemory(bytes)) {
+            qWarning() << "MultiTrackEditorPage: MIDI track" << i << "needs" << bytes
+                       << "bytes to render, more than available; it stays silent";
+            rendered = TrackRenderSource();
+            continue;
+        }
         midi = soundFont ? sf2Sampler.renderTrack(scaled, projectSampleRate)
                          : pianoSampler.renderTrack(scaled, projectSampleRate);
         if (source.appliesEnvelope())
@@ -107,8 +117,9 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
                             for (qint64 k = begin; k < end; ++k) {
                                 const size_t i = toFlatten[size_t(k)];
                                 TrackData withoutTake;
-                                audioRenderCache[i] = flattenAudioTrack(playbackView(i, withoutTake),
-                                                                        projectSampleRate);
+                                audioRenderCache[i] = flattenAudioTrackFrom(
+                                    playbackView(i, withoutTake), projectSampleRate,
+                                    audioRenderStarts[i]);
                             }
                         });
 
@@ -138,6 +149,8 @@ MultiTrackAudioEngine::TrackSlot MultiTrackEditorPage::slotFor(int index) const
         const QList<float>& samples = cache[size_t(index)];
         slot.samples = samples.constData();
         slot.sampleCount = int(std::min<qsizetype>(samples.size(), INT_MAX));
+        if (!track.isMidi() && index < int(audioRenderStarts.size()))
+            slot.startTime = double(audioRenderStarts[size_t(index)]) / projectSampleRate;
     }
     return slot;
 }
