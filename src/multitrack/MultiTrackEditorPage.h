@@ -339,8 +339,9 @@ private:
     PianoSampler pianoSampler;
     std::vector<QList<float>> midiRenderCache;
     std::vector<QList<float>> audioRenderCache;
-    // The timeline frame of each audio render's first value: the silence
-    // before a track's first clip is not held.
+    // The timeline frame of each render's first value: the silence before a
+    // track's first clip or note is not held.
+    std::vector<qint64> midiRenderStarts;
     std::vector<qint64> audioRenderStarts;
     // What each cached render was made from: a render whose inputs have not
     // changed since is reused.

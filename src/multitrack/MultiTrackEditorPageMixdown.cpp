@@ -106,8 +106,10 @@ bool MultiTrackEditorPage::renderMixdown(QList<float>& out, int& rate, QString* 
     qint64 bytes = 2 * frames * qint64(sizeof(float));
     for (size_t i = 0; i < tracks.size(); ++i) {
         if (tracks[i].isMidi()) {
+            const qint64 midiFrames = OfflineRender::trackFrames(scaledMidi[i], rate);
             if (soundFont || piano)
-                bytes += OfflineRender::trackFrames(scaledMidi[i], rate) * qint64(sizeof(float));
+                bytes += (midiFrames - OfflineRender::firstNoteFrame(scaledMidi[i], rate, midiFrames))
+                    * qint64(sizeof(float));
             continue;
         }
         if (tracks[i].audioClips.empty())
@@ -142,17 +144,19 @@ bool MultiTrackEditorPage::renderMixdown(QList<float>& out, int& rate, QString* 
     for (size_t i = 0; i < tracks.size(); ++i) {
         const TrackData& track = tracks[i];
         QList<float>& render = renders[i];
+        qint64 first = 0;
         if (track.isMidi()) {
+            // Rendered from its first note: the silence before it is not held.
             if (soundFont)
-                render = sf2Sampler.renderTrack(scaledMidi[i], rate);
+                render = sf2Sampler.renderTrack(scaledMidi[i], rate, &first);
             else if (piano)
-                render = pianoSampler.renderTrack(scaledMidi[i], rate);
+                render = pianoSampler.renderTrack(scaledMidi[i], rate, &first);
             scaledMidi[i] = TrackData();
             if (track.envelopeEnabled && !track.volumeEnvelope.empty())
-                applyEnvelope(render.data(), render.size(), rate, track.volumeEnvelope);
+                applyEnvelopeFrom(render.data(), first, render.size(), rate, track.volumeEnvelope);
         }
         MultiTrackAudioEngine::TrackSlot& slot = mixSlots[i];
-        slot.startTime = 0.0;
+        slot.startTime = startTimeOf(first, rate);
         // A render with the envelope in it mixes at unity, as in playback; an
         // envelope without points leaves the track's volume in force.
         slot.volume = track.envelopeEnabled && !track.volumeEnvelope.empty() ? 1.0f : track.volume;

@@ -56,6 +56,7 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
     const size_t count = tracks.size();
     audioRenderCache.resize(count);
     audioRenderStarts.resize(count);
+    midiRenderStarts.resize(count);
     midiRenderCache.resize(count);
     renderSources.resize(count);
     std::vector<size_t> toFlatten;
@@ -96,17 +97,20 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
         if (source == rendered)
             continue;
         midi = QList<float>();
-        const qint64 bytes = OfflineRender::trackFrames(scaled, projectSampleRate) * qint64(sizeof(float));
+        const qint64 frames = OfflineRender::trackFrames(scaled, projectSampleRate);
+        const qint64 bytes = (frames - OfflineRender::firstNoteFrame(scaled, projectSampleRate, frames))
+            * qint64(sizeof(float));
         if (!OfflineRender::fitsInMemory(bytes)) {
             qWarning() << "MultiTrackEditorPage: MIDI track" << i << "needs" << bytes
                        << "bytes to render, more than available; it stays silent";
             rendered = TrackRenderSource();
             continue;
         }
-        midi = soundFont ? sf2Sampler.renderTrack(scaled, projectSampleRate)
-                         : pianoSampler.renderTrack(scaled, projectSampleRate);
+        qint64& first = midiRenderStarts[i];
+        midi = soundFont ? sf2Sampler.renderTrack(scaled, projectSampleRate, &first)
+                         : pianoSampler.renderTrack(scaled, projectSampleRate, &first);
         if (source.appliesEnvelope())
-            applyEnvelope(midi.data(), midi.size(), projectSampleRate, track.volumeEnvelope);
+            applyEnvelopeFrom(midi.data(), first, midi.size(), projectSampleRate, track.volumeEnvelope);
         rendered = std::move(source);
     }
 
@@ -149,8 +153,9 @@ MultiTrackAudioEngine::TrackSlot MultiTrackEditorPage::slotFor(int index) const
         const QList<float>& samples = cache[size_t(index)];
         slot.samples = samples.constData();
         slot.sampleCount = int(std::min<qsizetype>(samples.size(), INT_MAX));
-        if (!track.isMidi() && index < int(audioRenderStarts.size()))
-            slot.startTime = double(audioRenderStarts[size_t(index)]) / projectSampleRate;
+        const std::vector<qint64>& starts = track.isMidi() ? midiRenderStarts : audioRenderStarts;
+        if (index < int(starts.size()))
+            slot.startTime = double(starts[size_t(index)]) / projectSampleRate;
     }
     return slot;
 }

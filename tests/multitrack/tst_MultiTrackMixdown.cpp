@@ -284,12 +284,18 @@ private slots:
         AudioClip clip = constantClip(5.0, 6600.0, rate);
         clip.fadeIn = 1.0;
         page.tracks[0].audioClips = {clip};
+        // A MIDI note there too: its render starts with the note.
+        page.addMidiTrack(QString(), {MidiNote{60, 6601.0, 1.0, 127}}, 6602.0);
+        page.tracks[1].envelopeEnabled = true;
+        page.tracks[1].volumeEnvelope = {{6601.0, 0.2f}, {6602.0, 1.0f}};
         page.buildPlaybackSlotsForRecording(-1);
-        const MultiTrackAudioEngine::TrackSlot slot = page.mixingEngine()->currentSlots().at(0);
-        QCOMPARE(slot.sampleCount, 6 * rate);
-        QCOMPARE(std::llround(slot.startTime * rate), 6600LL * rate);
+        const std::vector<MultiTrackAudioEngine::TrackSlot> playing = page.mixingEngine()->currentSlots();
+        QCOMPARE(playing.at(0).sampleCount, 6 * rate);
+        QCOMPARE(std::llround(playing.at(0).startTime * rate), 6600LL * rate);
+        QCOMPARE(std::llround(playing.at(1).startTime * rate), 6601LL * rate);
+        QVERIFY(playing.at(1).sampleCount <= 2 * rate);
         QList<float> played;
-        page.mixingEngine()->renderOffline({slot}, 6605 * rate, rate, played);
+        page.mixingEngine()->renderOffline(playing, 6605 * rate, rate, played);
         QList<float> mixed;
         int outRate = 0;
         QVERIFY(page.renderMixdown(mixed, outRate));

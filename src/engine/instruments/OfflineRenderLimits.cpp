@@ -33,9 +33,33 @@ qint64 trackFrames(const TrackData& track, int sampleRate)
     const double end = trackEnd(track);
     if (!(end > 0.0))
         return 0;
-    if (end > kMaxTrackSeconds)
-        return qint64(kMaxTrackSeconds * sampleRate);
-    return sampleRate + qint64(end * sampleRate);
+    if (end <= kMaxTrackSeconds)
+        return sampleRate + qint64(end * sampleRate);
+    // Cut at the limit, and the silence of clips running on past it is not
+    // rendered: the render ends a second after its last note has sounded
+    // (a note sounds for at least half a second).
+    double last = 0.0;
+    for (const MidiClip& clip : track.midiClips) {
+        for (const MidiNote& note : clip.notes) {
+            const double start = noteStartSeconds(clip.start, note);
+            if (start >= 0.0 && start < kMaxTrackSeconds)
+                last = std::max(last, start + std::max(note.duration, 0.5) + 1.0);
+        }
+    }
+    return qint64(std::min(last, kMaxTrackSeconds) * sampleRate);
+}
+
+qint64 firstNoteFrame(const TrackData& track, int sampleRate, qint64 frames)
+{
+    qint64 first = frames;
+    for (const MidiClip& clip : track.midiClips) {
+        for (const MidiNote& note : clip.notes) {
+            const double start = noteStartSeconds(clip.start, note);
+            if (start >= 0.0 && note.velocity > 0)
+                first = std::min(first, framesAt(start, sampleRate, frames));
+        }
+    }
+    return first;
 }
 
 double noteStartSeconds(double clipStart, const MidiNote& note)
@@ -73,7 +97,7 @@ bool fitsInMemory(qint64 bytes)
 {
     const qint64 available = availableBytes();
     // A margin stays free for the program and the system around the render.
-    return available < 0 || bytes <= available / 10 * 9;
+    return available < 0 || bytes <= available / 4 * 3;
 }
 
 } // namespace OfflineRender

@@ -24,10 +24,16 @@ constexpr int kMaxSampleRate = 192000;
 double trackEnd(const TrackData& track);
 
 // Frames of a track render: the rate plus trunc(end × rate), one second of
-// room after the last clip; a track ending past kMaxTrackSeconds is cut
-// there, without the extra second. 0 when there is nothing to render: no
-// clips, an end of 0 or less or a rate out of range.
+// room after the last clip. A track ending past kMaxTrackSeconds is cut
+// there, and its render ends a second after its last note has sounded
+// rather than holding the silence of clips that run on. 0 when there is
+// nothing to render: no clips, an end of 0 or less or a rate out of range.
 qint64 trackFrames(const TrackData& track, int sampleRate);
+
+// The first frame at which a note of the track sounds in a render of
+// `frames` frames at sampleRate; `frames` when none does. A render may start
+// there: what comes before is silence.
+qint64 firstNoteFrame(const TrackData& track, int sampleRate, qint64 frames);
 
 // Start of a note of a clip starting at clipStart, in seconds on the timeline;
 // negative when the note renders nothing: a non-finite time, a start before 0,
