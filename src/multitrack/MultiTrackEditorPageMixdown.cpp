@@ -31,14 +31,17 @@ constexpr int kMixBlockFrames = 8192;
 
 // The latest clip end of a track as it plays (a MIDI track tempo-scaled),
 // limited to the longest render; `cut` is set when something lies past it.
-double playedEnd(const TrackData& track, bool& cut)
+// A MIDI track running on past the limit ends where its render does: a
+// second after its last note there.
+double playedEnd(const TrackData& track, int rate, bool& cut)
 {
     double end = 0.0;
+    bool past = false;
     auto take = [&](double clipStart, double clipEnd) {
         if (!std::isfinite(clipEnd))
             return;
         if (clipStart >= OfflineRender::kMaxTrackSeconds || clipEnd > OfflineRender::kMaxTrackSeconds)
-            cut = true;
+            past = true;
         if (clipStart < OfflineRender::kMaxTrackSeconds)
             end = std::max(end, std::min(clipEnd, OfflineRender::kMaxTrackSeconds));
     };
@@ -46,6 +49,9 @@ double playedEnd(const TrackData& track, bool& cut)
         take(clip.start, clip.end());
     for (const MidiClip& clip : track.midiClips)
         take(clip.start, clip.end());
+    cut = cut || past;
+    if (past && track.isMidi())
+        return double(OfflineRender::trackFrames(track, rate)) / rate;
     return end;
 }
 
@@ -82,9 +88,9 @@ bool MultiTrackEditorPage::renderMixdown(QList<float>& out, int& rate, QString* 
     for (size_t i = 0; i < tracks.size(); ++i) {
         if (tracks[i].isMidi()) {
             scaledMidi[i] = tempoScaledTrack(tracks[i]);
-            length = std::max(length, playedEnd(scaledMidi[i], cut));
+            length = std::max(length, playedEnd(scaledMidi[i], rate, cut));
         } else {
-            length = std::max(length, playedEnd(tracks[i], cut));
+            length = std::max(length, playedEnd(tracks[i], rate, cut));
         }
     }
     if (cut) {
@@ -93,8 +99,11 @@ bool MultiTrackEditorPage::renderMixdown(QList<float>& out, int& rate, QString* 
             *note = QStringLiteral("工程超出了导出的最长时长（%1 小时）：只导出了此前的部分，之后的内容未包含在内。")
                         .arg(OfflineRender::kMaxTrackSeconds / 3600.0);
     }
-    if (!(length > 0.0))
+    if (!(length > 0.0)) {
+        if (note)
+            note->clear(); // nothing before the limit either: nothing to export
         return false;
+    }
     const qint64 frames =
         OfflineRender::framesAt(length, rate, qint64(OfflineRender::kMaxTrackSeconds * rate));
 

@@ -1,6 +1,9 @@
 // Playback of the multitrack page: every track rendered into one buffer
 // (audio tracks flattened, MIDI tracks rendered by the SoundFont or the
 // piano), handed to the mixing engine as slots, and a wall-clock playhead.
+// A buffer starts at its track's first clip or note, and its slot's start
+// time places it: the silence before is not held. A render the machine
+// cannot hold is refused (the track stays silent, with a log line).
 
 #include "multitrack/MultiTrackEditorPage.h"
 

@@ -255,6 +255,21 @@ private slots:
         QCOMPARE(out.size(), qsizetype(2 * limit * slow));
         QCOMPARE(out.back(), 0.707f * (0.5f * 0.8f));
         QVERIFY(!note.isEmpty());
+
+        // A MIDI clip running on for ever: its note is mixed, then a second;
+        // a note far past the limit alone leaves nothing to export, and
+        // playback holds nothing for it.
+        MultiTrackEditorPage midi;
+        midi.setSampleRate(rate);
+        midi.addMidiTrack(QString(), {MidiNote{60, 1.0, 1.0, 127}}, 1e12);
+        QVERIFY(midi.renderMixdown(out, outRate, &note));
+        QCOMPARE(out.size(), qsizetype(2 * 3 * rate));
+        QVERIFY(!note.isEmpty());
+        midi.tracks[0].midiClips[0].notes = {MidiNote{60, 1e7, 1.0, 127}};
+        QVERIFY(!midi.renderMixdown(out, outRate, &note));
+        QVERIFY(note.isEmpty());
+        midi.buildPlaybackSlotsForRecording(-1);
+        QCOMPARE(midi.mixingEngine()->currentSlots().at(0).sampleCount, 0);
     }
 
     void aRenderTooLargeForTheMachineIsRefused()
