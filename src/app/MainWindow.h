@@ -164,7 +164,9 @@ private:
     // The multitrack page's mixdown, one channel for MP3 and mono projects.
     void exportMixdown(AudioExport::Format format);
     // Writes the file under the overlay; a failure shows the writer's message.
-    void writeExport(const QString& path, const AudioExport::Request& request, int sampleRate);
+    // `note`, when not empty, is shown with the success: what the file leaves out.
+    void writeExport(const QString& path, const AudioExport::Request& request, int sampleRate,
+                     const QString& note = QString());
 
     // ---- video, SoundFont and plug-in commands ----
     void loadSoundFont();

@@ -148,10 +148,11 @@ void MainWindow::exportMixdown(AudioExport::Format format)
     showLoading(tr("导出中..."));
     QList<float> mixdown;
     int sampleRate = 0;
-    const bool rendered = multiTrackPage->renderMixdown(mixdown, sampleRate);
+    QString note;
+    const bool rendered = multiTrackPage->renderMixdown(mixdown, sampleRate, &note);
     hideLoading();
     if (!rendered || mixdown.isEmpty()) {
-        prompts().information(this, tr("导出"), tr("没有可导出的音频数据"));
+        prompts().information(this, tr("导出"), note.isEmpty() ? tr("没有可导出的音频数据") : note);
         return;
     }
     const QString path = prompts().saveFileName(this, AudioExport::dialogTitle(format),
@@ -160,10 +161,11 @@ void MainWindow::exportMixdown(AudioExport::Format format)
         return;
     writeExport(path,
                 AudioExport::fromMixdown(format, mixdown, multiTrackPage->bitDepth, multiTrackPage->mono),
-                sampleRate);
+                sampleRate, note);
 }
 
-void MainWindow::writeExport(const QString& path, const AudioExport::Request& request, int sampleRate)
+void MainWindow::writeExport(const QString& path, const AudioExport::Request& request, int sampleRate,
+                             const QString& note)
 {
     showLoading(tr("导出中..."));
     // Encoding an hour takes many seconds: a worker writes while the
@@ -182,4 +184,6 @@ void MainWindow::writeExport(const QString& path, const AudioExport::Request& re
         return;
     }
     showStatus(tr("已导出: %1").arg(QFileInfo(path).fileName()));
+    if (!note.isEmpty())
+        prompts().information(this, tr("导出"), tr("已导出: %1\n%2").arg(QFileInfo(path).fileName(), note));
 }

@@ -218,8 +218,11 @@ public:
 
     // ---- mixdown, SoundFonts and MIDI devices ----
     // The whole project as interleaved stereo at the project rate, for
-    // export; false when there is nothing to render.
-    bool renderMixdown(QList<float>& out, int& sampleRate);
+    // export; false when there is nothing to render or the machine cannot
+    // hold the render. `note`, when given, receives what the user must be
+    // told: that material past the longest render was cut, or why nothing
+    // was rendered; empty otherwise.
+    bool renderMixdown(QList<float>& out, int& sampleRate, QString* note = nullptr);
     // Copies a SoundFont into the SoundFont folder and loads it; a file that
     // does not load is not copied and leaves the loaded font in place.
     bool copyAndLoadSoundFont(const QString& path);
@@ -336,6 +339,10 @@ private:
     PianoSampler pianoSampler;
     std::vector<QList<float>> midiRenderCache;
     std::vector<QList<float>> audioRenderCache;
+    // The timeline frame of each render's first value: the silence before a
+    // track's first clip or note is not held.
+    std::vector<qint64> midiRenderStarts;
+    std::vector<qint64> audioRenderStarts;
     // What each cached render was made from: a render whose inputs have not
     // changed since is reused.
     std::vector<TrackRenderSource> renderSources;

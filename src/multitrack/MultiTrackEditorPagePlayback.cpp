@@ -1,17 +1,22 @@
 // Playback of the multitrack page: every track rendered into one buffer
 // (audio tracks flattened, MIDI tracks rendered by the SoundFont or the
 // piano), handed to the mixing engine as slots, and a wall-clock playhead.
+// A buffer starts at its track's first clip or note, and its slot's start
+// time places it: the silence before is not held. A render the machine
+// cannot hold is refused (the track stays silent, with a log line).
 
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include "common/ParallelRanges.h"
 #include "engine/devices/Metronome.h"
+#include "engine/instruments/OfflineRenderLimits.h"
 #include "multitrack/ClipLaneWidget.h"
 #include "multitrack/MidiClipWidget.h"
 #include "multitrack/TrackRowWidget.h"
 #include "multitrack/TrackFlattening.h"
 #include "video/VideoPlayerDialog.h"
 
+#include <QDebug>
 #include <QPushButton>
 #include <QTimer>
 
@@ -53,6 +58,8 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
     // Only while the engine reads no slot: it is paused or stopped here.
     const size_t count = tracks.size();
     audioRenderCache.resize(count);
+    audioRenderStarts.resize(count);
+    midiRenderStarts.resize(count);
     midiRenderCache.resize(count);
     renderSources.resize(count);
     std::vector<size_t> toFlatten;
@@ -93,10 +100,20 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
         if (source == rendered)
             continue;
         midi = QList<float>();
-        midi = soundFont ? sf2Sampler.renderTrack(scaled, projectSampleRate)
-                         : pianoSampler.renderTrack(scaled, projectSampleRate);
+        const qint64 frames = OfflineRender::trackFrames(scaled, projectSampleRate);
+        const qint64 bytes = (frames - OfflineRender::firstNoteFrame(scaled, projectSampleRate, frames))
+            * qint64(sizeof(float));
+        if (!OfflineRender::fitsInMemory(bytes)) {
+            qWarning() << "MultiTrackEditorPage: MIDI track" << i << "needs" << bytes
+                       << "bytes to render, more than available; it stays silent";
+            rendered = TrackRenderSource();
+            continue;
+        }
+        qint64& first = midiRenderStarts[i];
+        midi = soundFont ? sf2Sampler.renderTrack(scaled, projectSampleRate, &first)
+                         : pianoSampler.renderTrack(scaled, projectSampleRate, &first);
         if (source.appliesEnvelope())
-            applyEnvelope(midi.data(), midi.size(), projectSampleRate, track.volumeEnvelope);
+            applyEnvelopeFrom(midi.data(), first, midi.size(), projectSampleRate, track.volumeEnvelope);
         rendered = std::move(source);
     }
 
@@ -107,8 +124,9 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
                             for (qint64 k = begin; k < end; ++k) {
                                 const size_t i = toFlatten[size_t(k)];
                                 TrackData withoutTake;
-                                audioRenderCache[i] = flattenAudioTrack(playbackView(i, withoutTake),
-                                                                        projectSampleRate);
+                                audioRenderCache[i] = flattenAudioTrackFrom(
+                                    playbackView(i, withoutTake), projectSampleRate,
+                                    audioRenderStarts[i]);
                             }
                         });
 
@@ -138,6 +156,9 @@ MultiTrackAudioEngine::TrackSlot MultiTrackEditorPage::slotFor(int index) const
         const QList<float>& samples = cache[size_t(index)];
         slot.samples = samples.constData();
         slot.sampleCount = int(std::min<qsizetype>(samples.size(), INT_MAX));
+        const std::vector<qint64>& starts = track.isMidi() ? midiRenderStarts : audioRenderStarts;
+        if (index < int(starts.size()))
+            slot.startTime = double(starts[size_t(index)]) / projectSampleRate;
     }
     return slot;
 }

@@ -4,23 +4,13 @@
 #include "common/SampleMemory.h"
 #include "engine/instruments/OfflineRenderLimits.h"
 
+#include <QDebug>
 #include <QtGlobal>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-// One clip placed on the output: its material at the output rate and where
-// it goes.
-struct PlacedClip {
-    const AudioClip* clip = nullptr;
-    const float* samples = nullptr; // c values at the output rate
-    qint64 count = 0;
-    qint64 outStart = 0;            // o0
-    qint64 outEnd = 0;              // o1
-    std::vector<float> resampled;   // owns samples when the clip was resampled
-};
 
 struct Crossfade {
     size_t earlier = 0;
@@ -43,34 +33,16 @@ double visibleLength(const AudioClip& clip)
     return clip.playableLength();
 }
 
-// Whether the clip may take part: a finite start and an end within the
-// longest render.
+// Whether the clip may take part: material at a rate of at least 1 Hz, a
+// finite start before the longest render and finite trims. Any rate above
+// that is resampled to the output's.
 bool placeable(const AudioClip& clip)
 {
     if (clip.samples.isEmpty() || clip.sampleRate < OfflineRender::kMinSampleRate
-        || clip.sampleRate > OfflineRender::kMaxSampleRate || !finite(clip.start)
+        || !finite(clip.start) || clip.start >= OfflineRender::kMaxTrackSeconds
         || !finite(clip.audioStart) || !finite(clip.audioEnd))
         return false;
-    const double end = clip.start + visibleLength(clip);
-    return finite(end) && end <= OfflineRender::kMaxTrackSeconds;
-}
-
-double materialEnd(const TrackData& track)
-{
-    double end = 0.0;
-    if (track.isMidi()) {
-        for (const MidiClip& clip : track.midiClips) {
-            const double clipEnd = clip.start + clip.duration;
-            if (finite(clipEnd) && clipEnd <= OfflineRender::kMaxTrackSeconds)
-                end = std::max(end, clipEnd);
-        }
-        return end;
-    }
-    for (const AudioClip& clip : track.audioClips) {
-        if (placeable(clip))
-            end = std::max(end, clip.start + visibleLength(clip));
-    }
-    return end;
+    return finite(clip.start + visibleLength(clip));
 }
 
 // trunc(seconds x rate) as a frame index, limited to +-limit (NaN gives 0).
@@ -82,36 +54,6 @@ qint64 frameAt(double seconds, int rate, qint64 limit)
     return qint64(std::clamp(frame, -double(limit), double(limit)));
 }
 
-PlacedClip place(const AudioClip& clip, int rate, qint64 limit, SincResampler& resampler)
-{
-    PlacedClip placed;
-    placed.clip = &clip;
-    const int r = clip.sampleRate;
-    const qint64 n = clip.samples.size();
-    const qint64 s0 = std::max<qint64>(OfflineRender::truncated(clip.audioStart * r, n), 0);
-    const qint64 e = std::min(n - OfflineRender::truncated(clip.audioEnd * r, n), n);
-    const qint64 c = e - s0;
-    const double visible = visibleLength(clip);
-    placed.outStart = frameAt(clip.start, rate, limit);
-    placed.outEnd = frameAt(clip.start + visible, rate, limit);
-    if (c < 1)
-        return placed;
-    const float* source = clip.samples.constData() + s0;
-    if (r == rate) {
-        placed.samples = source;
-        placed.count = c;
-        return placed;
-    }
-    // Another rate: the same seconds of material at the output rate, so the
-    // clip keeps its pitch and length.
-    const qint64 count = std::min<qint64>(std::llround(double(c) * rate / r), limit);
-    placed.resampled.resize(size_t(count));
-    resampler.resample(source, size_t(c), placed.resampled.data(), size_t(count), double(r) / rate);
-    placed.samples = placed.resampled.data();
-    placed.count = count;
-    return placed;
-}
-
 // A fade's frames; one longer than its clip never completes (a file may
 // hold any length), and absurd lengths stay within the longest render.
 qint64 fadeFrames(double seconds, int rate)
@@ -120,31 +62,160 @@ qint64 fadeFrames(double seconds, int rate)
     return seconds > 0.0 ? OfflineRender::truncated(seconds * rate, longest) : 0;
 }
 
-// out[o0 + j] += the clip's sample j with its fades and crossfades, for the
-// frames that fall inside the buffer. `written` is how far the buffer holds
-// values: clips come in start order, so the buffer is zeroed up to the clip
-// and frames past `written` are stored rather than added, which writes each
-// fresh frame once. Stretches without a fade or crossfade take no gain.
-void addClip(const PlacedClip& placed, size_t index, const std::vector<Crossfade>& crossfades,
-             int rate, float* out, qint64 total, qint64& written)
+} // namespace
+
+// One clip placed on the output: its material at the output rate and where
+// it goes.
+struct TrackFlattener::Placed {
+    const AudioClip* clip = nullptr;
+    const float* source = nullptr; // c values at the clip's rate
+    qint64 sourceCount = 0;        // c
+    const float* samples = nullptr; // count values at the output rate, once prepared
+    qint64 count = 0;
+    qint64 outStart = 0;            // o0
+    qint64 outEnd = 0;              // o1
+    qint64 fadeIn = 0;              // fi
+    qint64 fadeOut = 0;             // fo
+    std::vector<Crossfade> crossfades; // those naming this clip, at least a frame long
+    std::vector<float> resampled;   // owns samples when the clip is resampled
+};
+
+TrackFlattener::TrackFlattener(const TrackData& track, int sampleRate)
+    : rate(sampleRate)
+{
+    if (sampleRate < OfflineRender::kMinSampleRate || sampleRate > OfflineRender::kMaxSampleRate
+        || track.isMidi())
+        return;
+    std::vector<const AudioClip*> order;
+    double length = 0.0;
+    for (const AudioClip& clip : track.audioClips) {
+        if (!placeable(clip))
+            continue;
+        order.push_back(&clip);
+        length = std::max(length, clip.start + visibleLength(clip));
+    }
+    if (!(length > 0.0))
+        return;
+    if (length > OfflineRender::kMaxTrackSeconds) {
+        // Cut at the limit: what comes before it is kept.
+        cutAtLimit = true;
+        total = qint64(OfflineRender::kMaxTrackSeconds * sampleRate);
+    } else {
+        total = sampleRate + qint64(length * sampleRate);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const AudioClip* a, const AudioClip* b) { return a->start < b->start; });
+
+    placed.resize(order.size());
+    for (size_t k = 0; k < order.size(); ++k) {
+        const AudioClip& clip = *order[k];
+        Placed& p = placed[k];
+        p.clip = &clip;
+        const int r = clip.sampleRate;
+        const qint64 n = clip.samples.size();
+        const qint64 s0 = std::max<qint64>(OfflineRender::truncated(clip.audioStart * r, n), 0);
+        const qint64 e = std::min(n - OfflineRender::truncated(clip.audioEnd * r, n), n);
+        const double visible = visibleLength(clip);
+        p.outStart = frameAt(clip.start, rate, total);
+        p.outEnd = frameAt(clip.start + visible, rate, total);
+        p.fadeIn = fadeFrames(clip.fadeIn, rate);
+        p.fadeOut = fadeFrames(clip.fadeOut, rate);
+        if (e - s0 < 1)
+            continue;
+        p.source = clip.samples.constData() + s0;
+        p.sourceCount = e - s0;
+        if (r == rate) {
+            p.samples = p.source;
+            p.count = p.sourceCount;
+        } else {
+            // Another rate: the same seconds of material at the output rate,
+            // so the clip keeps its pitch and length; what would land past
+            // the buffer is not made.
+            const qint64 room = total - std::max<qint64>(p.outStart, 0);
+            p.count = std::max<qint64>(
+                std::min<qint64>(std::llround(double(p.sourceCount) * rate / r), room), 0);
+        }
+    }
+    for (size_t k = 0; k + 1 < placed.size(); ++k) {
+        if (placed[k].outEnd > placed[k + 1].outStart) {
+            const Crossfade fade{k, k + 1, placed[k + 1].outStart, placed[k].outEnd};
+            if (fade.to - fade.from >= 1) {
+                placed[k].crossfades.push_back(fade);
+                placed[k + 1].crossfades.push_back(fade);
+            }
+        }
+    }
+    envelope = track.envelopeEnabled && !track.volumeEnvelope.empty();
+    if (envelope) {
+        for (const EnvelopePoint& point : track.volumeEnvelope) {
+            if (!std::isnan(point.time))
+                points.push_back(point);
+        }
+        std::stable_sort(points.begin(), points.end(),
+                         [](const EnvelopePoint& a, const EnvelopePoint& b) { return a.time < b.time; });
+    }
+}
+
+TrackFlattener::~TrackFlattener() = default;
+
+qint64 TrackFlattener::firstSoundingFrame() const
+{
+    qint64 first = total;
+    for (const Placed& p : placed) {
+        if (p.count >= 1 && p.outStart + p.count > 0)
+            first = std::min(first, std::max<qint64>(p.outStart, 0));
+    }
+    return first;
+}
+
+qint64 TrackFlattener::preparedBytes() const
+{
+    qint64 bytes = 0;
+    for (const Placed& p : placed) {
+        if (p.source && p.clip->sampleRate != rate)
+            bytes += p.count * qint64(sizeof(float));
+    }
+    return bytes;
+}
+
+void TrackFlattener::prepare()
+{
+    SincResampler resampler;
+    for (Placed& p : placed) {
+        if (p.samples || p.count < 1)
+            continue;
+        p.resampled.resize(size_t(p.count));
+        resampler.resample(p.source, size_t(p.sourceCount), p.resampled.data(), size_t(p.count),
+                           double(p.clip->sampleRate) / rate);
+        p.samples = p.resampled.data();
+    }
+}
+
+namespace {
+
+// out[x - w0] += the clip's sample j (x = o0 + j) with its fades and
+// crossfades, for the frames x in the window [w0, w1). `written` is how far
+// the window holds values: clips come in start order, so the window is
+// zeroed up to the clip and frames past `written` are stored rather than
+// added, which writes each fresh frame once. Stretches without a fade or
+// crossfade take no gain.
+template <typename PlacedClip>
+void addClip(const PlacedClip& placed, size_t index, float* out, qint64 w0, qint64 w1,
+             qint64& written)
 {
     const AudioClip& clip = *placed.clip;
     const qint64 c = placed.count;
     const qint64 o0 = placed.outStart;
-    const qint64 fi = fadeFrames(clip.fadeIn, rate);
-    const qint64 fo = fadeFrames(clip.fadeOut, rate);
-    std::vector<const Crossfade*> mine;
-    for (const Crossfade& fade : crossfades) {
-        if ((fade.earlier == index || fade.later == index) && fade.to - fade.from >= 1)
-            mine.push_back(&fade);
-    }
-    // Frames before time 0 (a negative start) and past the buffer are left out.
-    const qint64 first = std::max<qint64>(0, -o0);
-    const qint64 end = std::min(c, total - o0);
+    const qint64 fi = placed.fadeIn;
+    const qint64 fo = placed.fadeOut;
+    const std::vector<Crossfade>& mine = placed.crossfades;
+    // Frames before time 0 (a negative start) and outside the window are left out.
+    const qint64 first = std::max({qint64(0), -o0, w0 - o0});
+    const qint64 end = std::min(c, w1 - o0);
     if (first >= end)
         return;
     if (written < o0 + first) {
-        std::fill(out + written, out + o0 + first, 0.0f);
+        std::fill(out + (written - w0), out + (o0 + first - w0), 0.0f);
         written = o0 + first;
     }
 
@@ -155,10 +226,10 @@ void addClip(const PlacedClip& placed, size_t index, const std::vector<Crossfade
         if (fo >= 1 && j >= c - fo)
             gain *= 1.0 - fadeCurveGain(clip.fadeOutCurve, double(j - (c - fo)) / double(fo));
         const qint64 x = o0 + j;
-        for (const Crossfade* fade : mine) {
-            if (x >= fade->from && x < fade->to) {
-                const double q = double(x - fade->from) / double(fade->to - fade->from);
-                gain *= fade->earlier == index ? 1.0 - q : q;
+        for (const Crossfade& fade : mine) {
+            if (x >= fade.from && x < fade.to) {
+                const double q = double(x - fade.from) / double(fade.to - fade.from);
+                gain *= fade.earlier == index ? 1.0 - q : q;
                 break;
             }
         }
@@ -175,22 +246,22 @@ void addClip(const PlacedClip& placed, size_t index, const std::vector<Crossfade
     cut(written - o0); // where adding turns into storing
     if (fo >= 1)
         cut(c - fo);
-    for (const Crossfade* fade : mine) {
-        cut(fade->from - o0);
-        cut(fade->to - o0);
+    for (const Crossfade& fade : mine) {
+        cut(fade.from - o0);
+        cut(fade.to - o0);
     }
     std::sort(cuts.begin(), cuts.end());
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
 
     const float* __restrict source = placed.samples;
-    float* __restrict target = out + o0;
+    float* __restrict target = out + (o0 - w0);
     for (size_t k = 0; k + 1 < cuts.size(); ++k) {
         const qint64 from = cuts[k];
         const qint64 to = cuts[k + 1];
         const qint64 x = o0 + from;
         const bool faded = from < fi || (fo >= 1 && from >= c - fo)
             || std::any_of(mine.begin(), mine.end(),
-                           [x](const Crossfade* f) { return x >= f->from && x < f->to; });
+                           [x](const Crossfade& f) { return x >= f.from && x < f.to; });
         const bool fresh = x >= written;
         if (!faded && fresh)
             std::copy(source + from, source + to, target + from);
@@ -207,47 +278,87 @@ void addClip(const PlacedClip& placed, size_t index, const std::vector<Crossfade
     written = std::max(written, o0 + end);
 }
 
+// The envelope's gain walked alongside the frames of [first, first + count);
+// `sorted` holds points in time order, none with a time that is not a number.
+void applySortedEnvelope(float* out, qint64 first, qsizetype count, int sampleRate,
+                         const std::vector<EnvelopePoint>& sorted)
+{
+    if (!out || count <= 0 || sampleRate < 1 || sorted.empty())
+        return;
+    // Walk the segments alongside the samples instead of searching per sample.
+    size_t segment = 0;
+    const double secondsPerFrame = 1.0 / sampleRate;
+    for (qsizetype k = 0; k < count; ++k) {
+        const double t = double(first + k) * secondsPerFrame;
+        while (segment < sorted.size() && sorted[segment].time < t)
+            ++segment;
+        float gain;
+        if (segment == 0)
+            gain = sorted.front().value;
+        else if (segment == sorted.size())
+            gain = sorted.back().value;
+        else {
+            const EnvelopePoint& before = sorted[segment - 1];
+            const EnvelopePoint& next = sorted[segment];
+            const double span = next.time - before.time;
+            gain = span > 0.0 ? float(before.value + (next.value - before.value) * ((t - before.time) / span))
+                              : next.value;
+        }
+        out[k] *= gain;
+    }
+}
+
 } // namespace
+
+void TrackFlattener::render(qint64 first, qint64 count, float* out) const
+{
+    const qint64 w0 = std::max<qint64>(first, 0);
+    const qint64 w1 = std::min(first + count, total);
+    if (!out || w1 <= w0)
+        return;
+    float* window = out + (w0 - first);
+    qint64 written = w0;
+    for (size_t k = 0; k < placed.size(); ++k) {
+        const Placed& p = placed[k];
+        if (p.samples && p.count >= 1 && p.outStart < w1 && p.outStart + p.count > w0)
+            addClip(p, k, window, w0, w1, written);
+    }
+    std::fill(window + (written - w0), window + (w1 - w0), 0.0f);
+    if (envelope)
+        applySortedEnvelope(window, w0, w1 - w0, rate, points);
+}
 
 QList<float> flattenAudioTrack(const TrackData& track, int sampleRate)
 {
-    if (sampleRate < OfflineRender::kMinSampleRate || sampleRate > OfflineRender::kMaxSampleRate)
+    TrackFlattener flattener(track, sampleRate);
+    if (flattener.frameCount() < 1)
         return {};
-    const double length = materialEnd(track);
-    if (!(length > 0.0))
+    flattener.prepare();
+    // Every value is written by render: zeros where no clip plays.
+    QList<float> out = SampleMemory::uninitialized(flattener.frameCount());
+    flattener.render(0, out.size(), out.data());
+    return out;
+}
+
+QList<float> flattenAudioTrackFrom(const TrackData& track, int sampleRate, qint64& firstFrame)
+{
+    TrackFlattener flattener(track, sampleRate);
+    firstFrame = flattener.firstSoundingFrame();
+    const qint64 frames = flattener.frameCount() - firstFrame;
+    if (frames < 1)
         return {};
-    const qint64 total = sampleRate + qint64(length * sampleRate);
-    // Every value is written below: zeros where no clip plays.
-    QList<float> out = SampleMemory::uninitialized(total);
-
-    std::vector<const AudioClip*> order;
-    for (const AudioClip& clip : track.audioClips) {
-        if (placeable(clip))
-            order.push_back(&clip);
+    if (flattener.cut())
+        qWarning() << "TrackFlattener: material past" << OfflineRender::kMaxTrackSeconds
+                   << "s left out";
+    const qint64 bytes = frames * qint64(sizeof(float)) + flattener.preparedBytes();
+    if (!OfflineRender::fitsInMemory(bytes)) {
+        qWarning() << "TrackFlattener: a track of" << frames << "frames needs" << bytes
+                   << "bytes, more than the machine has available";
+        return {};
     }
-    std::stable_sort(order.begin(), order.end(),
-                     [](const AudioClip* a, const AudioClip* b) { return a->start < b->start; });
-
-    SincResampler resampler;
-    std::vector<PlacedClip> placed;
-    placed.reserve(order.size());
-    for (const AudioClip* clip : order)
-        placed.push_back(place(*clip, sampleRate, total, resampler));
-
-    std::vector<Crossfade> crossfades;
-    for (size_t k = 0; k + 1 < placed.size(); ++k) {
-        if (placed[k].outEnd > placed[k + 1].outStart)
-            crossfades.push_back({k, k + 1, placed[k + 1].outStart, placed[k].outEnd});
-    }
-    qint64 written = 0;
-    for (size_t k = 0; k < placed.size(); ++k) {
-        if (placed[k].count >= 1)
-            addClip(placed[k], k, crossfades, sampleRate, out.data(), total, written);
-    }
-    std::fill(out.begin() + written, out.end(), 0.0f);
-
-    if (track.envelopeEnabled && !track.volumeEnvelope.empty())
-        applyEnvelope(out.data(), out.size(), sampleRate, track.volumeEnvelope);
+    flattener.prepare();
+    QList<float> out = SampleMemory::uninitialized(frames);
+    flattener.render(firstFrame, frames, out.data());
     return out;
 }
 
@@ -274,6 +385,12 @@ float envelopeValueAt(const std::vector<EnvelopePoint>& points, double t)
 void applyEnvelope(float* out, qsizetype count, int sampleRate,
                    const std::vector<EnvelopePoint>& points)
 {
+    applyEnvelopeFrom(out, 0, count, sampleRate, points);
+}
+
+void applyEnvelopeFrom(float* out, qint64 first, qsizetype count, int sampleRate,
+                       const std::vector<EnvelopePoint>& points)
+{
     if (!out || count <= 0 || sampleRate < 1)
         return;
     std::vector<EnvelopePoint> sorted;
@@ -282,31 +399,9 @@ void applyEnvelope(float* out, qsizetype count, int sampleRate,
         if (!std::isnan(point.time))
             sorted.push_back(point);
     }
-    if (sorted.empty())
-        return;
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const EnvelopePoint& a, const EnvelopePoint& b) { return a.time < b.time; });
-    // Walk the segments alongside the samples instead of searching per sample.
-    size_t segment = 0;
-    const double secondsPerFrame = 1.0 / sampleRate;
-    for (qsizetype i = 0; i < count; ++i) {
-        const double t = double(i) * secondsPerFrame;
-        while (segment < sorted.size() && sorted[segment].time < t)
-            ++segment;
-        float gain;
-        if (segment == 0)
-            gain = sorted.front().value;
-        else if (segment == sorted.size())
-            gain = sorted.back().value;
-        else {
-            const EnvelopePoint& before = sorted[segment - 1];
-            const EnvelopePoint& next = sorted[segment];
-            const double span = next.time - before.time;
-            gain = span > 0.0 ? float(before.value + (next.value - before.value) * ((t - before.time) / span))
-                              : next.value;
-        }
-        out[i] *= gain;
-    }
+    applySortedEnvelope(out, first, count, sampleRate, sorted);
 }
 
 double midiTempoFactor(double sourceBpm, double bpm)

@@ -433,6 +433,40 @@ private slots:
         QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).size(), 0);
     }
 
+    // An export that leaves something out says so in its message; one the
+    // machine cannot hold is refused with the reason, and nothing is written.
+    void exportSaysWhatTheMixLeavesOut()
+    {
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        MultiTrackEditorPage* page = window.multiTrackPage;
+        page->addMidiTrack(QStringLiteral("m"), {MidiNote{60, 1.0, 1.0, 100}}, 1e12);
+        const QString cut = files.filePath(QStringLiteral("cut.wav"));
+        window.prompts->files << cut;
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: cut.wav"));
+        const auto told = window.prompts->only(QStringLiteral("information"));
+        QCOMPARE(told.title, QStringLiteral("导出"));
+        QVERIFY2(told.text.startsWith(QStringLiteral("已导出: cut.wav\n")) && told.text.contains(QStringLiteral("24")),
+                 qPrintable(told.text));
+        QCOMPARE(decode(cut).mono.size(), 3 * 44100);
+
+        // A day of 192 kHz stereo does not fit in memory here.
+        ProbeWindow late;
+        late.openNewProject(QStringLiteral("late"), 192000, 16, false);
+        late.multiTrackPage->addTrack(TrackType::AudioTrack, QList<float>(9600, 0.5f), 192000,
+                                      QStringLiteral("late"));
+        late.multiTrackPage->tracks[0].audioClips[0].start = 23.5 * 3600.0;
+        const QString refused = files.filePath(QStringLiteral("refused.wav"));
+        late.prompts->files << refused;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^MultiTrackEditorPage: mixdown needs"));
+        late.menuActions().exportWav->trigger();
+        const auto refusal = late.prompts->only(QStringLiteral("information"));
+        QVERIFY2(refusal.text.contains(QStringLiteral("内存")), qPrintable(refusal.text));
+        QVERIFY(!QFile::exists(refused));
+        QVERIFY(!late.loadingOverlay->isVisible());
+    }
+
     // Each imported file keeps its own timing: a second import at another
     // tempo does not re-time the first, and the tempo question names both.
     void midiImportKeepsEachFilesTiming()

@@ -243,7 +243,9 @@ private slots:
         QTest::newRow("0.75 s at 22050") << int(MidiTrack) << 0.75 << 22050 << 22050 + 16537;
         QTest::newRow("no clips") << int(MidiTrack) << -1.0 << 44100 << 0;
         QTest::newRow("audio track, 1.5 s") << int(AudioTrack) << 1.5 << 44100 << 44100 + 66150;
-        QTest::newRow("absurd end") << int(MidiTrack) << 1e12 << 44100 << 0;
+        // Cut at the longest render: the note and a second after it, not
+        // the silence of the clip running on.
+        QTest::newRow("absurd end") << int(MidiTrack) << 1e12 << 44100 << 92610;
         QTest::newRow("rate 0") << int(MidiTrack) << 1.0 << 0 << 0;
     }
 

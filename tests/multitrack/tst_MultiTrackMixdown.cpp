@@ -4,8 +4,11 @@
 // themselves, the newest loaded at start, a broken one refused.
 
 #include "TestSupport.h"
+#include "engine/instruments/OfflineRenderLimits.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TrackFlattening.h"
+
+#include <cstring>
 
 #include <QtTest/QtTest>
 #include <QtWidgets>
@@ -55,6 +58,45 @@ float slotPeak(const MultiTrackAudioEngine::TrackSlot& slot)
     for (int i = 0; i < slot.sampleCount; ++i)
         peak = std::max(peak, std::abs(slot.samples[i]));
     return peak;
+}
+
+AudioClip constantClip(double seconds, double start, int rate, float value = 0.5f)
+{
+    AudioClip clip;
+    clip.samples = QList<float>(qsizetype(std::llround(seconds * rate)), value);
+    clip.sampleRate = rate;
+    clip.start = start;
+    return clip;
+}
+
+// The mix as it has always been made: every track rendered whole, then one
+// offline render of the engine over the whole length.
+QList<float> wholeTrackMix(MultiTrackEditorPage& page, int frames)
+{
+    std::vector<QList<float>> renders;
+    std::vector<MultiTrackAudioEngine::TrackSlot> mixSlots;
+    for (const TrackData& track : page.tracks) {
+        QList<float> render;
+        if (track.isMidi())
+            render = page.piano().renderTrack(page.tempoScaledTrack(track), page.sampleRate());
+        else
+            render = flattenAudioTrack(track, page.sampleRate());
+        const bool envelope = track.envelopeEnabled && !track.volumeEnvelope.empty();
+        if (track.isMidi() && envelope)
+            applyEnvelope(render.data(), render.size(), page.sampleRate(), track.volumeEnvelope);
+        MultiTrackAudioEngine::TrackSlot slot;
+        slot.samples = render.isEmpty() ? nullptr : render.constData();
+        slot.sampleCount = int(render.size());
+        slot.volume = envelope ? 1.0f : track.volume;
+        slot.pan = track.pan;
+        slot.muted = track.muted;
+        slot.solo = track.solo;
+        renders.push_back(render);
+        mixSlots.push_back(slot);
+    }
+    QList<float> out;
+    MultiTrackAudioEngine(nullptr).renderOffline(mixSlots, frames, page.sampleRate(), out);
+    return out;
 }
 
 void setAge(const QString& path, int secondsAgo)
@@ -122,6 +164,157 @@ private slots:
         page.bpm = 60.0;
         QVERIFY(page.renderMixdown(out, rate));
         QCOMPARE(out.size(), qsizetype(2 * 8 * kRate));
+    }
+
+    void blocksMixAsWholeTracksDo()
+    {
+        MultiTrackEditorPage page;
+        // Fades, a crossfade, an envelope, another rate, a late start, a
+        // mix that clips, a muted track and a MIDI track with an envelope.
+        page.addTrack(AudioTrack, {}, kRate);
+        AudioClip first;
+        for (int i = 0; i < 2 * kRate; ++i)
+            first.samples << 0.6f * std::sin(0.013f * i) + 0.2f * std::sin(0.0007f * i);
+        first.sampleRate = kRate;
+        first.fadeIn = 0.3;
+        first.fadeInCurve = 1;
+        first.fadeOut = 0.5;
+        AudioClip second = constantClip(1.7, 1.6, 48000, 0.7f);
+        second.fadeOutCurve = 3;
+        second.fadeOut = 0.4;
+        page.tracks[0].audioClips = {second, first};
+        page.tracks[0].envelopeEnabled = true;
+        page.tracks[0].volumeEnvelope = {{0.5, 0.4f}, {2.0, 1.3f}, {3.0, 0.8f}};
+        page.tracks[0].pan = -0.4f;
+        page.addTrack(AudioTrack, {}, kRate);
+        page.tracks[1].audioClips = {constantClip(2.5, 0.37, kRate, 0.9f)};
+        page.tracks[1].volume = 1.4f;
+        page.tracks[1].pan = 0.7f;
+        page.addTrack(AudioTrack, {}, kRate);
+        page.tracks[2].audioClips = {constantClip(1.0, 0.0, kRate, 0.3f)};
+        page.tracks[2].muted = true;
+        MidiNote note;
+        note.pitch = 64;
+        note.start = 0.4;
+        note.duration = 1.0;
+        note.velocity = 120;
+        page.addMidiTrack(QString(), {note, MidiNote{52, 2.2, 0.6, 90}}, 3.1);
+        page.tracks[3].envelopeEnabled = true;
+        page.tracks[3].volumeEnvelope = {{1.0, 1.0f}, {2.5, 0.5f}};
+        page.bpm = 100.0;
+
+        QList<float> out;
+        int rate = 0;
+        QString noted;
+        QVERIFY(page.renderMixdown(out, rate, &noted));
+        QVERIFY(noted.isEmpty());
+        const QList<float> expected = wholeTrackMix(page, int(out.size() / 2));
+        QCOMPARE(out.size(), expected.size());
+        QVERIFY(out.size() > 2 * 16 * 8192); // many blocks
+        QVERIFY(std::memcmp(out.constData(), expected.constData(), size_t(out.size()) * sizeof(float)) == 0);
+        QCOMPARE(*std::max_element(out.begin(), out.end()), 1.0f); // the clipped stretch
+
+        // A soloed track alone, as whole tracks would sound.
+        page.tracks[1].solo = true;
+        QVERIFY(page.renderMixdown(out, rate));
+        const QList<float> soloed = wholeTrackMix(page, int(out.size() / 2));
+        QVERIFY(std::memcmp(out.constData(), soloed.constData(), size_t(out.size()) * sizeof(float)) == 0);
+    }
+
+    void longMaterialIsMixedWhole()
+    {
+        // Past two hours: the audio clip plays to its end, the MIDI track's notes sound.
+        const int rate = 100;
+        MultiTrackEditorPage page;
+        page.setSampleRate(rate);
+        page.addTrack(AudioTrack, {}, rate);
+        page.tracks[0].audioClips = {constantClip(7300.0, 0.0, rate)};
+        page.addMidiTrack(QString(), {MidiNote{60, 7250.0, 2.0, 127}}, 7300.0);
+        QList<float> out;
+        int outRate = 0;
+        QString note;
+        QVERIFY(page.renderMixdown(out, outRate, &note));
+        QVERIFY(note.isEmpty());
+        QCOMPARE(out.size(), qsizetype(2 * 7300 * rate));
+        QCOMPARE(out[2 * 7299 * rate], 0.707f * (0.5f * 0.8f));
+        page.tracks[0].muted = true;
+        QVERIFY(page.renderMixdown(out, outRate));
+        float peak = 0.0f;
+        for (qsizetype i = 2 * 7250 * rate; i < 2 * 7252 * rate; ++i)
+            peak = std::max(peak, std::abs(out[i]));
+        QVERIFY(peak > 0.01f);
+
+        // Past the longest render: cut there, what comes before kept, and said.
+        const int slow = 10;
+        const double limit = OfflineRender::kMaxTrackSeconds;
+        MultiTrackEditorPage endless;
+        endless.setSampleRate(slow);
+        endless.addTrack(AudioTrack, {}, slow);
+        endless.tracks[0].audioClips = {constantClip(5.0, limit - 2.0, slow)};
+        QVERIFY(endless.renderMixdown(out, outRate, &note));
+        QCOMPARE(out.size(), qsizetype(2 * limit * slow));
+        QCOMPARE(out.back(), 0.707f * (0.5f * 0.8f));
+        QVERIFY(!note.isEmpty());
+
+        // A MIDI clip running on for ever: its note is mixed, then a second;
+        // a note far past the limit alone leaves nothing to export, and
+        // playback holds nothing for it.
+        MultiTrackEditorPage midi;
+        midi.setSampleRate(rate);
+        midi.addMidiTrack(QString(), {MidiNote{60, 1.0, 1.0, 127}}, 1e12);
+        QVERIFY(midi.renderMixdown(out, outRate, &note));
+        QCOMPARE(out.size(), qsizetype(2 * 3 * rate));
+        QVERIFY(!note.isEmpty());
+        midi.tracks[0].midiClips[0].notes = {MidiNote{60, 1e7, 1.0, 127}};
+        QVERIFY(!midi.renderMixdown(out, outRate, &note));
+        QVERIFY(note.isEmpty());
+        midi.buildPlaybackSlotsForRecording(-1);
+        QCOMPARE(midi.mixingEngine()->currentSlots().at(0).sampleCount, 0);
+    }
+
+    void aRenderTooLargeForTheMachineIsRefused()
+    {
+        // A twentieth of a second late on the timeline at 192 kHz: a mix of
+        // over 100 GB, refused before anything is allocated.
+        MultiTrackEditorPage page;
+        page.setSampleRate(192000);
+        page.addTrack(AudioTrack, {}, 192000);
+        page.tracks[0].audioClips = {constantClip(0.05, 23 * 3600.0, 192000)};
+        QList<float> out{1.0f};
+        int rate = 0;
+        QString note;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^MultiTrackEditorPage: mixdown needs"));
+        QVERIFY(!page.renderMixdown(out, rate, &note));
+        QVERIFY2(note.contains(QStringLiteral("内存")), qPrintable(note));
+    }
+
+    void lateMaterialPlaysFromItsOwnBuffer()
+    {
+        // One 5 s clip at 1:50:00: playback holds that clip and its second
+        // of tail, placed at its time, and sounds as the mixdown does.
+        const int rate = 1000;
+        MultiTrackEditorPage page;
+        page.setSampleRate(rate);
+        page.addTrack(AudioTrack, {}, rate);
+        AudioClip clip = constantClip(5.0, 6600.0, rate);
+        clip.fadeIn = 1.0;
+        page.tracks[0].audioClips = {clip};
+        // A MIDI note there too: its render starts with the note.
+        page.addMidiTrack(QString(), {MidiNote{60, 6601.0, 1.0, 127}}, 6602.0);
+        page.tracks[1].envelopeEnabled = true;
+        page.tracks[1].volumeEnvelope = {{6601.0, 0.2f}, {6602.0, 1.0f}};
+        page.buildPlaybackSlotsForRecording(-1);
+        const std::vector<MultiTrackAudioEngine::TrackSlot> playing = page.mixingEngine()->currentSlots();
+        QCOMPARE(playing.at(0).sampleCount, 6 * rate);
+        QCOMPARE(std::llround(playing.at(0).startTime * rate), 6600LL * rate);
+        QCOMPARE(std::llround(playing.at(1).startTime * rate), 6601LL * rate);
+        QVERIFY(playing.at(1).sampleCount <= 2 * rate);
+        QList<float> played;
+        page.mixingEngine()->renderOffline(playing, 6605 * rate, rate, played);
+        QList<float> mixed;
+        int outRate = 0;
+        QVERIFY(page.renderMixdown(mixed, outRate));
+        QCOMPARE(played, mixed);
     }
 
     void midiThroughTheSoundFontElseThePiano()

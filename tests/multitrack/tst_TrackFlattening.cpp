@@ -2,9 +2,12 @@
 // one-second tail, resampling to the project rate, MIDI tempo scaling, the
 // render cache's change detection, and bad values from files.
 
+#include "engine/instruments/OfflineRenderLimits.h"
 #include "multitrack/TrackFlattening.h"
 #include "multitrack/TrackRenderCache.h"
 #include "TestSupport.h"
+
+#include <cstring>
 
 #include <QtTest/QtTest>
 #include <cmath>
@@ -160,6 +163,73 @@ private slots:
         QVERIFY(flattenAudioTrack(audioTrack({far}), R).isEmpty());
         QVERIFY(flattenAudioTrack(audioTrack({early}), 0).isEmpty());
         QVERIFY(flattenAudioTrack(audioTrack({}), R).isEmpty());
+    }
+
+    void longLateAndOddRateMaterialIsKept()
+    {
+        // A clip running past two hours plays whole.
+        const QList<float> out = flattenAudioTrack(audioTrack({constant(3.0, 7199.0)}), R);
+        QCOMPARE(out.size(), qsizetype(R + 7202 * R));
+        QCOMPARE(out[7201 * R], 1.0f);
+        QCOMPARE(out[7199 * R - 1], 0.0f);
+
+        // Without the silence before it: the clip and its second of tail.
+        qint64 first = -1;
+        const QList<float> late = flattenAudioTrackFrom(audioTrack({constant(3.0, 7199.0)}), R, first);
+        QCOMPARE(first, qint64(7199 * R));
+        QCOMPARE(late, out.mid(7199 * R));
+
+        // A rate the project itself would refuse is resampled like any other.
+        const QList<float> fast = flattenAudioTrack(audioTrack({constant(0.5, 1.0, 0.5f, 384000)}), R);
+        QCOMPARE(fast.size(), qsizetype(R + 1.5 * R));
+        QVERIFY2(std::abs(fast[1250] - 0.5f) < 1e-3f, qPrintable(QString::number(fast[1250])));
+
+        // Past the longest render the material is cut, what comes before kept.
+        const int slow = 10;
+        const double limit = OfflineRender::kMaxTrackSeconds;
+        const QList<float> cut = flattenAudioTrack(audioTrack({constant(5.0, limit - 2.0, 1.0f, slow)}), slow);
+        QCOMPARE(cut.size(), qsizetype(limit * slow));
+        QCOMPARE(cut.back(), 1.0f);
+        QCOMPARE(cut[qsizetype((limit - 2.0) * slow) - 1], 0.0f);
+        QVERIFY(flattenAudioTrack(audioTrack({constant(5.0, limit, 1.0f, slow)}), slow).isEmpty());
+    }
+
+    void anyWindowHoldsWhatTheWholeBufferHolds()
+    {
+        // Fades of every curve, crossfades, a negative start, another rate
+        // and an envelope.
+        AudioClip early = constant(1.5, -0.5, 0.25f);
+        early.fadeOut = 0.4;
+        AudioClip ramp;
+        for (int i = 0; i < 3 * R; ++i)
+            ramp.samples << std::sin(0.01f * i);
+        ramp.sampleRate = R;
+        ramp.start = 0.8;
+        ramp.fadeIn = 0.3;
+        ramp.fadeInCurve = 1;
+        ramp.fadeOut = 0.7;
+        ramp.fadeOutCurve = 3;
+        ramp.audioStart = 0.2;
+        AudioClip other = constant(1.0, 3.0, 0.6f, 1500);
+        other.fadeIn = 0.2;
+        other.fadeInCurve = 2;
+        TrackData track = audioTrack({ramp, other, early});
+        track.envelopeEnabled = true;
+        track.volumeEnvelope = {EnvelopePoint{2.5, 1.2f}, EnvelopePoint{0.5, 0.3f}, EnvelopePoint{3.2, 0.7f}};
+        const QList<float> whole = flattenAudioTrack(track, R);
+        TrackFlattener flattener(track, R);
+        QCOMPARE(flattener.frameCount(), whole.size());
+        QCOMPARE(flattener.firstSoundingFrame(), qint64(0));
+        QVERIFY(flattener.preparedBytes() > 0);
+        flattener.prepare();
+        const qint64 windows[][2] = {{0, whole.size()}, {0, 1}, {137, 1000}, {700, 901},
+                                     {1499, 3}, {2999, 1200}, {whole.size() - 5, 5}};
+        for (const auto& window : windows) {
+            std::vector<float> part(size_t(window[1]), -7.0f);
+            flattener.render(window[0], window[1], part.data());
+            QVERIFY2(std::memcmp(part.data(), whole.constData() + window[0], part.size() * sizeof(float)) == 0,
+                     qPrintable(QStringLiteral("window %1 + %2").arg(window[0]).arg(window[1])));
+        }
     }
 
     void midiTempoScaling()

@@ -239,6 +239,19 @@ bool MultiTrackAudioEngine::renderOffline(const std::vector<TrackSlot>& tracks, 
     return true;
 }
 
+void MultiTrackAudioEngine::renderOfflineRange(const std::vector<TrackSlot>& tracks,
+                                              std::int64_t firstFrame, int frames, int rate,
+                                              float* out) const
+{
+    if (!out || frames <= 0)
+        return;
+    if (rate < 1) {
+        std::fill(out, out + 2 * std::size_t(frames), 0.0f);
+        return;
+    }
+    mixFrames(tracks, soloMode(tracks), firstFrame, frames, rate, masterVolume, out);
+}
+
 int MultiTrackAudioEngine::streamCallback(void* output, void*, unsigned int frames, double,
                                           unsigned int, void* userData)
 {

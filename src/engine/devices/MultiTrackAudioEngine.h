@@ -56,6 +56,11 @@ public:
     // Interleaved stereo, 2 x totalFrames values, frame 0 at timeline time 0.
     bool renderOffline(const std::vector<TrackSlot>& tracks, int totalFrames, int sampleRate,
                        QList<float>& out);
+    // Frames [firstFrame, firstFrame + frames) of the same mix into `out`
+    // (2 x frames values): a long mix made a block at a time is value for
+    // value the mix made at once.
+    void renderOfflineRange(const std::vector<TrackSlot>& tracks, std::int64_t firstFrame, int frames,
+                            int sampleRate, float* out) const;
 
     // The audio thread's work for one block of interleaved stereo output. The
     // device callback calls it; so may a test.

@@ -1,5 +1,7 @@
 #include "engine/instruments/OfflineRenderLimits.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cmath>
 
@@ -29,9 +31,35 @@ qint64 trackFrames(const TrackData& track, int sampleRate)
     if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate)
         return 0;
     const double end = trackEnd(track);
-    if (!(end > 0.0) || end > kMaxTrackSeconds)
+    if (!(end > 0.0))
         return 0;
-    return sampleRate + qint64(end * sampleRate);
+    if (end <= kMaxTrackSeconds)
+        return sampleRate + qint64(end * sampleRate);
+    // Cut at the limit, and the silence of clips running on past it is not
+    // rendered: the render ends a second after its last note has sounded
+    // (a note sounds for at least half a second).
+    double last = 0.0;
+    for (const MidiClip& clip : track.midiClips) {
+        for (const MidiNote& note : clip.notes) {
+            const double start = noteStartSeconds(clip.start, note);
+            if (start >= 0.0 && start < kMaxTrackSeconds)
+                last = std::max(last, start + std::max(note.duration, 0.5) + 1.0);
+        }
+    }
+    return qint64(std::min(last, kMaxTrackSeconds) * sampleRate);
+}
+
+qint64 firstNoteFrame(const TrackData& track, int sampleRate, qint64 frames)
+{
+    qint64 first = frames;
+    for (const MidiClip& clip : track.midiClips) {
+        for (const MidiNote& note : clip.notes) {
+            const double start = noteStartSeconds(clip.start, note);
+            if (start >= 0.0 && note.velocity > 0)
+                first = std::min(first, framesAt(start, sampleRate, frames));
+        }
+    }
+    return first;
 }
 
 double noteStartSeconds(double clipStart, const MidiNote& note)
@@ -48,6 +76,28 @@ qint64 truncated(double value, qint64 limit)
     if (!(value > 0.0))
         return 0;
     return value < double(limit) ? qint64(value) : limit;
+}
+
+qint64 availableBytes()
+{
+    QFile info(QStringLiteral("/proc/meminfo"));
+    if (!info.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : info.readAll().split('\n')) {
+        if (line.startsWith("MemAvailable:")) {
+            bool ok = false;
+            const qint64 kib = line.mid(13).trimmed().split(' ').value(0).toLongLong(&ok);
+            return ok ? kib * 1024 : -1;
+        }
+    }
+    return -1;
+}
+
+bool fitsInMemory(qint64 bytes)
+{
+    const qint64 available = availableBytes();
+    // A margin stays free for the program and the system around the render.
+    return available < 0 || bytes <= available / 4 * 3;
 }
 
 } // namespace OfflineRender

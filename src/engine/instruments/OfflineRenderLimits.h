@@ -1,8 +1,9 @@
 #pragma once
-// Bounds that both instruments apply when they render a track offline. Times
-// come from project files, so they are checked before any frame count is
-// computed: a non-finite, negative or absurd time renders nothing instead of
-// allocating gigabytes, and every frame count fits the engines' int counts.
+// Bounds that every offline render applies. Times come from project files,
+// so they are checked before any frame count is computed: a non-finite or
+// negative time renders nothing, material past the longest timeline is cut
+// there (what comes before it is kept), and a render is sized before it is
+// allocated so one that the machine cannot hold is refused instead.
 
 #include "project/ProjectTypes.h"
 
@@ -10,8 +11,9 @@
 
 namespace OfflineRender {
 
-// The longest track an offline render produces, in seconds.
-constexpr double kMaxTrackSeconds = 2.0 * 3600.0;
+// The longest timeline a render covers, in seconds. Real material is far
+// shorter; only damaged or absurd values from files reach it.
+constexpr double kMaxTrackSeconds = 24.0 * 3600.0;
 // Output rates accepted for offline rendering, in Hz.
 constexpr int kMinSampleRate = 1;
 constexpr int kMaxSampleRate = 192000;
@@ -22,9 +24,16 @@ constexpr int kMaxSampleRate = 192000;
 double trackEnd(const TrackData& track);
 
 // Frames of a track render: the rate plus trunc(end × rate), one second of
-// room after the last clip. 0 when there is nothing to render: no clips, an
-// end of 0 or less, an end beyond kMaxTrackSeconds or a rate out of range.
+// room after the last clip. A track ending past kMaxTrackSeconds is cut
+// there, and its render ends a second after its last note has sounded
+// rather than holding the silence of clips that run on. 0 when there is
+// nothing to render: no clips, an end of 0 or less or a rate out of range.
 qint64 trackFrames(const TrackData& track, int sampleRate);
+
+// The first frame at which a note of the track sounds in a render of
+// `frames` frames at sampleRate; `frames` when none does. A render may start
+// there: what comes before is silence.
+qint64 firstNoteFrame(const TrackData& track, int sampleRate, qint64 frames);
 
 // Start of a note of a clip starting at clipStart, in seconds on the timeline;
 // negative when the note renders nothing: a non-finite time, a start before 0,
@@ -38,5 +47,12 @@ inline qint64 framesAt(double seconds, int sampleRate, qint64 limit)
 {
     return truncated(seconds * sampleRate, limit);
 }
+
+// Bytes of memory this process may still take for a render: what the
+// system reports as available; -1 when it cannot tell.
+qint64 availableBytes();
+// Whether a render needing `bytes` more fits in memory (true when the
+// system cannot tell).
+bool fitsInMemory(qint64 bytes);
 
 } // namespace OfflineRender

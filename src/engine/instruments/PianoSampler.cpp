@@ -356,13 +356,22 @@ QList<float> PianoSampler::renderNotePreview(int note, int velocity, double seco
     return out;
 }
 
-QList<float> PianoSampler::renderTrack(const TrackData& track, int sampleRate) const
+QList<float> PianoSampler::renderTrack(const TrackData& track, int sampleRate, qint64* firstFrame) const
 {
+    if (firstFrame)
+        *firstFrame = 0;
     const qint64 frames = OfflineRender::trackFrames(track, sampleRate);
     if (frames < 1 || samples.empty())
         return {};
-    QList<float> out(frames, 0.0f);
-    float* data = out.data();
+    qint64 from = 0;
+    if (firstFrame) {
+        from = OfflineRender::firstNoteFrame(track, sampleRate, frames);
+        if (from >= frames)
+            return {};
+        *firstFrame = from;
+    }
+    QList<float> out(frames - from, 0.0f);
+    float* data = out.data(); // element k is frame from + k
     for (const MidiClip& clip : track.midiClips) {
         for (const MidiNote& note : clip.notes) {
             const double start = OfflineRender::noteStartSeconds(clip.start, note);
@@ -378,7 +387,7 @@ QList<float> PianoSampler::renderTrack(const TrackData& track, int sampleRate) c
             const float gain = float(std::min(note.velocity, 127) / 127.0);
             const qint64 length = resampleLength(*recording, pitch, note.pitch, sampleRate,
                                                  note.duration, frames - startFrame);
-            resampleInto(*recording, pitch, note.pitch, sampleRate, gain, data + startFrame, length);
+            resampleInto(*recording, pitch, note.pitch, sampleRate, gain, data + (startFrame - from), length);
         }
     }
     return out;

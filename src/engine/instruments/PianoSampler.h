@@ -65,7 +65,10 @@ public:
     // The track's MIDI clips as a mono list at sampleRate, element 0 at time 0,
     // sampleRate + trunc(end × sampleRate) values; each note lasts the shorter
     // of its duration and its transposed recording. Empty without recordings.
-    QList<float> renderTrack(const TrackData& track, int sampleRate) const;
+    // With `firstFrame`, the list starts where the first note does (element
+    // 0 at that frame, which *firstFrame receives) instead of holding the
+    // silence before it; empty when no note sounds.
+    QList<float> renderTrack(const TrackData& track, int sampleRate, qint64* firstFrame = nullptr) const;
     QList<float> renderNotePreview(int note, int velocity, double seconds, int sampleRate) const;
     // One recording of the map transposed to note at outputRate, at most `seconds` long.
     QList<float> resample(const SampleBuffer& recording, int note, int outputRate, double seconds) const;

@@ -283,19 +283,28 @@ std::unique_ptr<FluidSynthInstance> SF2Sampler::offlineSynth(int sampleRate) con
     return instance;
 }
 
-QList<float> SF2Sampler::renderTrack(const TrackData& track, int sampleRate) const
+QList<float> SF2Sampler::renderTrack(const TrackData& track, int sampleRate, qint64* firstFrame) const
 {
+    if (firstFrame)
+        *firstFrame = 0;
     const qint64 frames = OfflineRender::trackFrames(track, sampleRate);
     if (frames < 1)
         return {};
     // At a rate FluidSynth does not take, the track is rendered at one it
-    // does and resampled afterwards.
+    // does and resampled afterwards, from time 0.
     const int renderRate = synthRate(sampleRate);
     const qint64 renderFrames =
         renderRate == sampleRate ? frames : OfflineRender::trackFrames(track, renderRate);
     if (renderFrames < 1)
         return {};
-    QList<float> mono(renderFrames, 0.0f);
+    qint64 from = 0;
+    if (firstFrame && renderRate == sampleRate) {
+        from = OfflineRender::firstNoteFrame(track, sampleRate, frames);
+        if (from >= frames)
+            return {};
+        *firstFrame = from;
+    }
+    QList<float> mono(renderFrames - from, 0.0f);
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!synth || presets.empty())
@@ -307,7 +316,7 @@ QList<float> SF2Sampler::renderTrack(const TrackData& track, int sampleRate) con
         const Preset& preset =
             presets[size_t(std::clamp(track.instrumentIndex, 0, int(presets.size()) - 1))];
         offline->selectProgram(0, preset.bank, preset.program);
-        renderNotes(*offline, track, renderRate, renderFrames, mono.data());
+        renderNotes(*offline, track, renderRate, renderFrames, from, mono.data());
     }
     if (renderRate == sampleRate)
         return mono;
@@ -318,7 +327,7 @@ QList<float> SF2Sampler::renderTrack(const TrackData& track, int sampleRate) con
 }
 
 void SF2Sampler::renderNotes(FluidSynthInstance& offline, const TrackData& track, int sampleRate,
-                             qint64 frames, float* target) const
+                             qint64 frames, qint64 from, float* target) const
 {
     std::vector<float> chunk(2 * size_t(kOfflineChunkFrames));
     for (const MidiClip& clip : track.midiClips) {
@@ -343,7 +352,7 @@ void SF2Sampler::renderNotes(FluidSynthInstance& offline, const TrackData& track
                 const int n = int(std::min<qint64>(toRender - done, kOfflineChunkFrames));
                 offline.render(chunk.data(), n);
                 const qint64 used = std::min<qint64>(n, count - done);
-                float* dst = target + startFrame + done;
+                float* dst = target + (startFrame - from) + done;
                 for (qint64 i = 0; i < used; ++i)
                     dst[i] += (chunk[size_t(2 * i)] + chunk[size_t(2 * i + 1)]) * 0.5f;
                 done += n;

@@ -60,7 +60,10 @@ public:
     // sampleRate + trunc(end × sampleRate) values; each note sounds alone for
     // exactly its duration (half a second when that is under one frame) with
     // the track's preset (instrumentIndex). Empty without a font or clips.
-    QList<float> renderTrack(const TrackData& track, int sampleRate) const;
+    // With `firstFrame`, the list starts where the first note does (element
+    // 0 at that frame, which *firstFrame receives) instead of holding the
+    // silence before it; empty when no note sounds.
+    QList<float> renderTrack(const TrackData& track, int sampleRate, qint64* firstFrame = nullptr) const;
     // One note on channel 0's preset as interleaved stereo, 2 × trunc(seconds × rate) values.
     QList<float> renderNotePreview(int note, int velocity, double seconds, int sampleRate) const;
 
@@ -75,9 +78,10 @@ private:
     void ensureChannel(int channel);
     // A synthesiser of its own at `rate` sharing the loaded font; null on failure.
     std::unique_ptr<FluidSynthInstance> offlineSynth(int rate) const;
-    // The track's notes mixed to mono into `frames` values at `rate`.
+    // The track's notes mixed to mono into frames [from, frames) at `rate`;
+    // target[0] is frame `from`, and no note starts before it.
     void renderNotes(FluidSynthInstance& offline, const TrackData& track, int rate, qint64 frames,
-                     float* target) const;
+                     qint64 from, float* target) const;
     // Live output when FluidSynth runs at another rate than the output.
     void renderLiveResampled(short* out, int frames);
     void restartLiveResampling();
