@@ -89,6 +89,7 @@ bool VideoDemuxer::open(const QString& path)
         close();
         return false;
     }
+    inputAtStart = true;
     return true;
 }
 
@@ -170,6 +171,7 @@ void VideoDemuxer::close()
     videoStream = nullptr;
     audioStreamIndex = -1;
     videoStreamIndex = -1;
+    inputAtStart = false;
     videoInputEnded = false;
     lastVideoFrameSeconds = -1.0;
     pendingImage = QImage();

@@ -67,6 +67,7 @@ private:
     bool convertAudioFrame(const AVFrame* frame, GrowingSampleBuffer& out);
     void flushResampler(GrowingSampleBuffer& out);
     void decodeAudioFrames(AVFrame* frame, GrowingSampleBuffer& out);
+    void rewindAudio();
     double videoFrameSeconds(const AVFrame* frame);
     QImage decodeFrame(double& pts);
     qint64 videoTimestampFor(double seconds) const;
@@ -91,6 +92,7 @@ private:
 
     AVPacket* videoPacket = nullptr;
     AVFrame* videoFrame = nullptr;
+    bool inputAtStart = false;    // nothing was read or sought since opening
     bool videoInputEnded = false; // the decoder has been told the input ended
     double lastVideoFrameSeconds = -1.0;
     // The first frame after a seek, decoded to check where the seek landed.

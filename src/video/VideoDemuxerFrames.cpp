@@ -65,6 +65,7 @@ void VideoDemuxer::seekTo(double seconds)
     // the last one; the seek then starts ever earlier until the first frame
     // is not past the target.
     // That frame is kept for the next decodeNextFrame.
+    inputAtStart = false;
     double backoff = 0.0;
     for (int attempt = 0; attempt < MaxSeekAttempts; ++attempt) {
         const double target = seconds - backoff;
@@ -140,6 +141,7 @@ QImage VideoDemuxer::decodeFrame(double& pts)
         }
         if (received != AVERROR(EAGAIN) || videoInputEnded)
             return {};
+        inputAtStart = false;
         if (av_read_frame(formatContext, videoPacket) < 0) {
             // End of input: the decoder gives out the frames it still holds.
             videoInputEnded = true;
