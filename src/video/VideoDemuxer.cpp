@@ -83,6 +83,16 @@ bool VideoDemuxer::open(const QString& path)
         close();
         return false;
     }
+    // A picture over the size limit is not decoded, but its sound is still wanted.
+    if (videoStream
+        && qint64(videoStream->codecpar->width) * videoStream->codecpar->height
+               > VideoFrameConverter::MaxPixels) {
+        qWarning() << "[VideoDemuxer] picture too large for the preview:"
+                   << videoStream->codecpar->width << "x" << videoStream->codecpar->height;
+        videoTooLarge = true;
+        videoStream = nullptr;
+        videoStreamIndex = -1;
+    }
     if (videoStream
         && !openDecoder(videoStream, videoCodecContext, "[VideoDemuxer] 找不到视频解码器:")) {
         emit errorOccurred(tr("无法打开视频解码器"));
@@ -171,6 +181,7 @@ void VideoDemuxer::close()
     videoStream = nullptr;
     audioStreamIndex = -1;
     videoStreamIndex = -1;
+    videoTooLarge = false;
     inputAtStart = false;
     videoInputEnded = false;
     lastVideoFrameSeconds = -1.0;
@@ -181,6 +192,11 @@ void VideoDemuxer::close()
 bool VideoDemuxer::hasVideo() const
 {
     return videoCodecContext != nullptr;
+}
+
+bool VideoDemuxer::pictureTooLarge() const
+{
+    return videoTooLarge;
 }
 
 bool VideoDemuxer::hasAudio() const

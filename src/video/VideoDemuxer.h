@@ -34,7 +34,10 @@ public:
     // Frees everything; safe to call repeatedly.
     void close();
 
+    // False also when the picture is over the size limit: the sound stays usable.
     bool hasVideo() const;
+    // The file's picture exceeds VideoFrameConverter::MaxPixels and is not decoded.
+    bool pictureTooLarge() const;
     bool hasAudio() const;
 
     // The whole audio track: interleaved stereo plus its (L+R)/2 mix for
@@ -70,6 +73,7 @@ private:
     void rewindAudio();
     double videoFrameSeconds(const AVFrame* frame);
     QImage decodeFrame(double& pts);
+    bool seekToFirstPacket();
     qint64 videoTimestampFor(double seconds) const;
 
     AVFormatContext* formatContext = nullptr;
@@ -92,6 +96,7 @@ private:
 
     AVPacket* videoPacket = nullptr;
     AVFrame* videoFrame = nullptr;
+    bool videoTooLarge = false;
     bool inputAtStart = false;    // nothing was read or sought since opening
     bool videoInputEnded = false; // the decoder has been told the input ended
     double lastVideoFrameSeconds = -1.0;

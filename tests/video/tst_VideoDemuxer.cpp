@@ -242,6 +242,49 @@ private slots:
         QVERIFY(std::abs(demuxer.getDuration() - 3.0) < 0.2);
     }
 
+    void keepsTheSoundOfAPictureTooLarge()
+    {
+        // Over the size limit, but an ordinary file: its sound still comes.
+        QVERIFY(make(path("huge.mp4"),
+                     QStringList{"-f", "lavfi", "-i", "color=c=red:s=8200x4400:r=5:d=0.4"}
+                         + stereoTone(0.4)
+                         + QStringList{"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"}));
+        VideoDemuxer demuxer;
+        QSignalSpy errors(&demuxer, &VideoDemuxer::errorOccurred);
+        QVERIFY(demuxer.open(path("huge.mp4")));
+        QVERIFY(errors.isEmpty());
+        QVERIFY(demuxer.pictureTooLarge());
+        QVERIFY(!demuxer.hasVideo());
+        QVERIFY(demuxer.decodeFrameAt(0.0).isNull());
+        QList<float> mono, stereo;
+        int rate = 0;
+        QVERIFY(demuxer.extractAudio(mono, stereo, rate));
+        QVERIFY(sameBits(stereo, ffmpegAudio(path("huge.mp4"), 2)));
+
+        VideoDemuxer ordinary;
+        QVERIFY(ordinary.open(path("flac.mkv")));
+        QVERIFY(!ordinary.pictureTooLarge());
+    }
+
+    void findsTheOnlyKeyFrameOfAShortTransportStream()
+    {
+        // Ten frames in one group: the single key frame is the first packet.
+        QVERIFY(make(path("ten.ts"), QStringList{"-f", "lavfi", "-i", "testsrc=size=160x120:rate=10:duration=1",
+                                                 "-c:v", "mpeg2video", "-g", "12"}));
+        VideoDemuxer demuxer;
+        QVERIFY(demuxer.open(path("ten.ts")));
+        QVERIFY(!demuxer.decodeFrameAt(0.0).isNull());
+        double pts = -1;
+        QVERIFY(!demuxer.decodeNextFrame(pts).isNull());
+        QVERIFY2(std::abs(pts - 0.1) < 0.005, qPrintable(QString::number(pts)));
+        QVERIFY(!demuxer.decodeFrameAt(0.55).isNull());
+        demuxer.seekTo(0.85);
+        int frames = 0;
+        while (!demuxer.decodeNextFrame(pts).isNull())
+            ++frames;
+        QVERIFY2(frames >= 2 && frames <= 10, qPrintable(QString::number(frames)));
+    }
+
     void survivesDamagedAndChangingStreams()
     {
         // Cut in the middle of the file.
