@@ -157,9 +157,14 @@ bool VideoDemuxer::openDecoder(AVStream* stream, AVCodecContext*& context, const
     if (codec->type == AVMEDIA_TYPE_VIDEO) {
         // A forged size fails here instead of allocating gigabytes per frame.
         context->max_pixels = VideoFrameConverter::MaxPixels;
-        context->thread_count = std::clamp(QThread::idealThreadCount(), 1, MaxVideoDecodeThreads);
+        context->thread_count = videoDecodeThreads();
     }
     return avcodec_open2(context, codec, nullptr) >= 0;
+}
+
+int VideoDemuxer::videoDecodeThreads()
+{
+    return std::clamp(QThread::idealThreadCount(), 1, MaxVideoDecodeThreads);
 }
 
 void VideoDemuxer::close()

@@ -52,6 +52,9 @@ public:
     // measured from the stream's start, or -1 when no frame came.
     QImage decodeNextFrame(double& pts);
 
+    // Threads the video decoder is given on this machine.
+    static int videoDecodeThreads();
+
     int getAudioSampleRate() const;
     int getAudioChannels() const;
     int getVideoWidth() const;
