@@ -97,7 +97,11 @@ void VideoDemuxer::seekTo(double seconds)
 
 bool VideoDemuxer::seekToFirstPacket()
 {
-    if (!(formatContext->iformat->flags & AVFMT_NO_BYTE_SEEK)
+    // Streams whose timestamps may jump (MPEG transport and program
+    // streams) are read again from their first byte; others from their
+    // earliest indexed packet.
+    const int flags = formatContext->iformat->flags;
+    if ((flags & AVFMT_TS_DISCONT) && !(flags & AVFMT_NO_BYTE_SEEK)
         && av_seek_frame(formatContext, -1, 0, AVSEEK_FLAG_BYTE) >= 0)
         return true;
     int64_t first = streamStart(videoStream);
