@@ -34,8 +34,8 @@ void VocalIsolator::initialize(size_t size)
     smoothedMagnitudes.resize(size / 2 + 1);
     for (size_t i = 0; i < size; ++i)
         window[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * M_PI * i / (size - 1))));
-    // Analysis and synthesis both weigh by the window: overlapping frames at
-    // hop N/4 add up to the mean of the squared window summed over the hops.
+    // Analysis and synthesis both weigh by the window, so the overlapping
+    // frames add up to the squared window's sum over one hop.
     const size_t hop = std::max<size_t>(1, size / 4);
     double sum = 0.0;
     for (size_t i = 0; i < size; ++i)
