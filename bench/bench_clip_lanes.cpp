@@ -144,11 +144,11 @@ int main(int argc, char** argv)
     {
         const LaneTimes hour = laneTimes(stereoClip(3600), fitZoom(3600));
         ok &= Bench::report(QStringLiteral("lane repaint, 1 h stereo, fit zoom"), hour.fit,
-                            minute.fit, QStringLiteral("1-minute lane, fit zoom"), 2.0);
+                            minute.fit, QStringLiteral("same repaint, lane with a 1-minute clip, fit zoom"), 2.0);
         ok &= Bench::report(QStringLiteral("lane repaint, 1 h stereo, zoom 1"), hour.zoom1,
-                            minute.zoom1, QStringLiteral("1-minute lane, zoom 1"), 2.0);
+                            minute.zoom1, QStringLiteral("same repaint, lane with a 1-minute clip, zoom 1"), 2.0);
         ok &= Bench::report(QStringLiteral("lane redraw after zoom, 1 h stereo"), hour.redraw,
-                            minute.redraw, QStringLiteral("1-minute lane"), 2.0);
+                            minute.redraw, QStringLiteral("same redraw, lane with a 1-minute clip"), 2.0);
     }
     {
         LaneSet eight(stereoClip(600), 8, fitZoom(600));

@@ -1,9 +1,12 @@
-// Speed of the equaliser dialog's graphics, each against one 60 Hz frame
-// (16 ms) and printed beside a plain double-precision loop doing the same
-// arithmetic in the same run:
-// - the analyser's 4096-point spectrum (window, transform, levels);
-// - one paint of the EQ curve editor 1920 px wide (analyser backdrop,
-//   combined curve and the five band curves);
+// Speed of the equaliser dialog's graphics, each against a frame budget and
+// printed beside a plain double-precision loop doing the same arithmetic
+// (and no drawing) in the same run:
+// - the analyser's 4096-point spectrum (window, transform, levels), within
+//   one 60 Hz frame (16.7 ms);
+// - a paint of the EQ curve editor 1920 px wide after a band edit (cached
+//   analyser backdrop, combined curve and the five band curves, one point a
+//   pixel), within 10 ms, and after a new spectrum (backdrop rendered
+//   again), within one frame;
 // and the equaliser dialog's "应用" on 10 minutes of 44.1 kHz mono audio
 // against five `sox equalizer` bands on the same data, within the offline
 // equaliser's goal (no slower than sox).
@@ -89,11 +92,13 @@ double referenceCurves(int points)
     return checksum;
 }
 
-bool reportFrame(const char* name, double ours, double reference)
+bool reportFrame(const char* name, double ours, double reference, const char* referenceDoes,
+                 double goalSeconds = FrameSeconds)
 {
-    const bool ok = ours <= FrameSeconds;
-    std::printf("%-48s ours %8.3f ms | plain double loop %8.3f ms | ratio %6.2f | goal <= 16.7 ms %s\n",
-                name, ours * 1e3, reference * 1e3, ours / reference, ok ? "OK" : "SLOW");
+    const bool ok = ours <= goalSeconds;
+    std::printf("%-52s ours %8.3f ms | reference %8.3f ms (%s) | ratio %6.2f | goal <= %.1f ms %s\n",
+                name, ours * 1e3, reference * 1e3, referenceDoes, ours / reference, goalSeconds * 1e3,
+                ok ? "OK" : "SLOW");
     std::fflush(stdout);
     return ok;
 }
@@ -123,7 +128,8 @@ int main(int argc, char** argv)
             for (int r = 0; r < Runs; ++r)
                 sink += referenceSpectrum(block)[100];
         }) / Runs;
-        allOk &= reportFrame("analyser spectrum, 4096 points", ours, reference);
+        allOk &= reportFrame("analyser spectrum, 4096 points", ours, reference,
+                             "plain double loop: Hann window, radix-2 FFT, levels");
         if (sink == 1.0)
             std::printf(" ");
     }
@@ -145,18 +151,37 @@ int main(int argc, char** argv)
             analysis.updateSpectrum();
         }
         QImage target(eq.size(), QImage::Format_ARGB32_Premultiplied);
+        eq.render(&target);
         constexpr int Runs = 20;
+        // A band drag: the curves change, the spectrum does not.
+        float gain = 6.0f;
         const double ours = Bench::timeBest([&] {
-            for (int r = 0; r < Runs; ++r)
+            for (int r = 0; r < Runs; ++r) {
+                gain = -gain;
+                eq.setBandGain(2, gain);
                 eq.render(&target);
+            }
         }) / Runs;
-        const int points = 2 * ParametricEQWidget::graphRectFor(eq.size()).width();
+        // A new spectrum: the analyser's backdrop is rendered again as well.
+        const double withSpectrum = Bench::timeBest([&] {
+            for (int r = 0; r < Runs; ++r) {
+                analysis.feedStep();
+                analysis.updateSpectrum();
+                eq.render(&target);
+            }
+        }) / Runs;
+        // One curve point per pixel of the graph, as the editor draws.
+        const int points = ParametricEQWidget::graphRectFor(eq.size()).width();
         double sink = 0.0;
         const double reference = Bench::timeBest([&] {
             for (int r = 0; r < Runs; ++r)
                 sink += referenceCurves(points);
         }) / Runs;
-        allOk &= reportFrame("EQ curve paint, 1920 px", ours, reference);
+        const char* referenceDoes = "plain double loop: the six curves' values, one a pixel, no drawing";
+        allOk &= reportFrame("EQ curve paint, 1920 px, band edit", ours, reference, referenceDoes,
+                             0.010);
+        allOk &= reportFrame("EQ curve paint, 1920 px, new spectrum", withSpectrum, reference,
+                             referenceDoes);
         if (sink == 1.0)
             std::printf(" ");
     }
@@ -194,7 +219,7 @@ int main(int argc, char** argv)
             args << "equalizer" << QString::number(freqs[b]) << "1q" << QString::number(gains[b]);
         const double sox = Bench::timeCommand("sox", args);
         allOk &= Bench::report("equaliser dialog apply, five bells, 10 min", ours, sox,
-                               "sox equalizer x5", 1.0);
+                               "sox: the same five equalizer bells on the same raw floats", 1.0);
     }
     return allOk ? 0 : 1;
 }

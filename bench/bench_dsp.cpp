@@ -88,8 +88,8 @@ int main(int argc, char** argv)
             "rubberband", {"-q", "-p", QString::number(shift.semitones), input, output});
         const double sox =
             Bench::timeCommand("sox", {input, output, "pitch", QString::number(100 * shift.semitones)});
-        const bool ok = Bench::report(name, ours, rubberband, "rubberband -p", 1.0)
-            & Bench::report(name, ours, sox, "sox pitch", 1.0);
+        const bool ok = Bench::report(name, ours, rubberband, "rubberband -p: read WAV, shift, write WAV", 1.0)
+            & Bench::report(name, ours, sox, "sox pitch: read WAV, shift, write WAV", 1.0);
         if (shift.required)
             allOk &= ok;
     }
@@ -104,8 +104,8 @@ int main(int argc, char** argv)
         const QString name = QStringLiteral("time stretch x2, 60 s");
         const double rubberband = Bench::timeCommand("rubberband", {"-q", "-t", "2", input, output});
         const double sox = Bench::timeCommand("sox", {input, output, "tempo", "0.5"});
-        allOk &= Bench::report(name, ours, rubberband, "rubberband -t 2", 1.0);
-        allOk &= Bench::report(name, ours, sox, "sox tempo 0.5", 1.0);
+        allOk &= Bench::report(name, ours, rubberband, "rubberband -t 2: read WAV, stretch, write WAV", 1.0);
+        allOk &= Bench::report(name, ours, sox, "sox tempo 0.5: read WAV, stretch, write WAV", 1.0);
     }
 
     std::printf("checksum %g\n", checksum);

@@ -53,7 +53,7 @@ bool benchFile(AudioEditorPage& page, const QString& path, const QString& label)
         return false;
     }
     return Bench::report(QStringLiteral("load 10-min stereo %1 into the page").arg(label),
-                         intoPage, decodeOnly, QStringLiteral("decoding the file alone"), 1.5);
+                         intoPage, decodeOnly, QStringLiteral("our decoder alone on the same file, no page"), 1.5);
 }
 
 // The page's own peak: the file is decoded first and only its stereo list
@@ -87,7 +87,7 @@ bool benchMemory(const QString& path)
     const qint64 peak = Bench::peakResidentBytes() - before;
     const qint64 decoded = (stereo.size() + stereo.size() / 2) * qint64(sizeof(float));
     return Bench::reportMemory(QStringLiteral("page peak, 10-min stereo in all views"), peak,
-                               decoded, QStringLiteral("decoded stereo and mono lists"), 2.0);
+                               decoded, QStringLiteral("size of the decoded stereo and mono lists"), 2.0);
 }
 
 } // namespace

@@ -76,6 +76,6 @@ int main(int argc, char** argv)
     std::printf("plain loops: frame by frame %.3f s, track by track %.3f s (checksum %g)\n",
                 frameMajor, trackMajor, checksum);
     const bool ok = Bench::report(QStringLiteral("renderOffline 32 x 10 min mono"), ours, floor,
-                                  QStringLiteral("plain summing loop"), 3.0);
+                                  QStringLiteral("plain loop summing the same buffers with pan and volume into stereo"), 3.0);
     return ok ? 0 : 1;
 }

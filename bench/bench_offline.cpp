@@ -145,7 +145,7 @@ int main(int argc, char** argv)
             p.applyNoiseReduction(0.5f);
         });
         const double sox = Bench::timeCommand("sox", rawInput(raw) << "-n" << "noisered" << profile << "0.5");
-        allOk &= Bench::report("noise reduction (profile, amount 0.5)", ours, sox, "sox noisered", 1.0);
+        allOk &= Bench::report("noise reduction (profile, amount 0.5)", ours, sox, "sox noisered 0.5: profile made beforehand, raw floats in, no output", 1.0);
     }
 
     // ---- five-band equaliser ----
@@ -170,7 +170,7 @@ int main(int argc, char** argv)
             args << "equalizer" << QString::number(freqs[b]) << QString::number(qs[b]) + "q"
                  << QString::number(gains[b]);
         const double sox = Bench::timeCommand("sox", args);
-        allOk &= Bench::report("parametric EQ, five bells", ours, sox, "sox equalizer x5", 1.0);
+        allOk &= Bench::report("parametric EQ, five bells", ours, sox, "sox: the same five equalizer bells, raw floats in, no output", 1.0);
     }
 
     // ---- compressor ----
@@ -189,7 +189,7 @@ int main(int argc, char** argv)
         const double sox = Bench::timeCommand(
             "sox", rawInput(raw) << "-n" << "compand" << "0.01,0.1" << "6:-20,-20,0,-15" << "0"
                                  << "-90" << "0");
-        allOk &= Bench::report("compressor (-20 dB, 4:1, knee 6)", ours, sox, "sox compand", 1.0);
+        allOk &= Bench::report("compressor (-20 dB, 4:1, knee 6)", ours, sox, "sox compand: same curve, raw floats in, no output", 1.0);
     }
 
     // ---- tempo ----
@@ -204,7 +204,7 @@ int main(int argc, char** argv)
         const double aubio = Bench::timeCommand("aubio", {"tempo", wav});
         std::printf("  10-minute 120 BPM click track: ours %.2f BPM (confidence %.2f), aubio %.2f BPM\n",
                     result.bpm, result.confidence, aubioTempo(wav));
-        allOk &= Bench::report("tempo detection", ours, aubio, "aubio tempo", 1.0);
+        allOk &= Bench::report("tempo detection", ours, aubio, "aubio tempo: reads the WAV, prints beats", 1.0);
 
         // Where aubio itself misses the true tempo the row is shown but not
         // counted against us.
@@ -247,7 +247,7 @@ int main(int argc, char** argv)
                     (long long)((count - detector.windowSize) / detector.hopSize + 1));
         const double aubio = Bench::timeCommand("aubiopitch", {"-p", "yin", "-i", wav}, 1);
         allOk &= Bench::report("YIN pitch analysis (40 ms window, 10 ms hop)", ours, aubio,
-                               "aubiopitch -p yin", 1.0);
+                               "aubiopitch -p yin: reads the WAV, prints each frame's pitch", 1.0);
     }
 
     std::printf("peak memory: %.0f MB\n", Bench::peakResidentBytes() / 1048576.0);

@@ -121,10 +121,10 @@ void benchSpectrogram(bool& ok)
 #ifdef CDW_HAVE_FFTW
     const double reference = fftwSpectrogramSeconds(samples, 3);
     ok &= Bench::report(QStringLiteral("spectrogram, 10 min mono"), ours, reference,
-                        QStringLiteral("FFTW short-time transform"), 2.0);
+                        QStringLiteral("FFTW: same window, transform, dB mapping and bin sums"), 2.0);
 #else
     Bench::report(QStringLiteral("spectrogram, 10 min mono"), ours, -1.0,
-                  QStringLiteral("FFTW short-time transform"), 2.0);
+                  QStringLiteral("FFTW: same window, transform, dB mapping and bin sums"), 2.0);
     ok = false;
 #endif
 }
@@ -184,9 +184,9 @@ void benchWaveform(bool& ok)
         std::printf("waveform peak memory so far: %.0f MB\n", Bench::peakResidentBytes() / 1048576.0);
     }
     ok &= Bench::report(QStringLiteral("waveform paint, 1 h stereo, 1600 px"), longPaint, shortPaint,
-                        QStringLiteral("1-minute paint"), 2.0);
+                        QStringLiteral("same paint of a 1-minute waveform"), 2.0);
     Bench::report(QStringLiteral("waveform zoom + paint, 1 h stereo"), longZoom, shortZoom,
-                  QStringLiteral("1-minute zoom + paint"), 2.0);
+                  QStringLiteral("same zoom and paint, 1-minute waveform"), 2.0);
 }
 
 double eraseSeconds(qsizetype seconds, double at)
@@ -204,7 +204,7 @@ void benchErase(bool& ok)
     const double shortErase = eraseSeconds(20, 9.5);
     const double longErase = eraseSeconds(600, 299.5);
     ok &= Bench::report(QStringLiteral("spectral erase of 1 s, 10 min recording"), longErase,
-                        shortErase, QStringLiteral("same erase, 20 s recording"), 2.0);
+                        shortErase, QStringLiteral("same erase in a 20 s recording"), 2.0);
 }
 
 } // namespace

@@ -97,7 +97,11 @@ bool VideoImportCommand::importFile(const QString& path, const VideoImportTarget
 
     const QFileInfo file(path);
     target.placeAudio(mono, stereo, sampleRate, file.baseName());
-    feedback.showStatus(tr("已导入视频音频: %1").arg(file.fileName()), 3000);
+    // A picture over the size limit gets no preview; the sound is imported all the same.
+    if (demuxer->pictureTooLarge())
+        feedback.showStatus(tr("已导入视频音频: %1（画面过大，不打开预览）").arg(file.fileName()), 5000);
+    else
+        feedback.showStatus(tr("已导入视频音频: %1").arg(file.fileName()), 3000);
     if (demuxer->hasVideo()) {
         auto* dialog = new VideoPlayerDialog(demuxer, window);
         videoPlayerDialog = dialog;

@@ -9,9 +9,11 @@
 // EqualizerCurve.
 
 #include "audio/EqualiserBands.h"
+#include "dialogs/FrequencyAnalysis.h"
 
 #include <QColor>
 #include <QList>
+#include <QPixmap>
 #include <QRect>
 #include <QWidget>
 
@@ -129,4 +131,7 @@ private:
     float controlPointRadius = 8.0f;
     std::array<QColor, BandCount> bandColors;
     QRect graphRect; // as last painted; pointer events map against the current size
+    // The analyser's picture as last rendered, and the spectrum it shows.
+    QPixmap backdrop;
+    FrequencyAnalysis::Snapshot backdropData;
 };

@@ -19,7 +19,7 @@ namespace {
 
 constexpr float FlatDb = 0.01f;
 
-// A polyline rather than a path: the curves have two points a pixel, and
+// A polyline rather than a path: the curves have a point a pixel, and
 // polylines stroke much faster.
 QPolygonF responseLine(const std::vector<double>& frequencies, const std::vector<float>& values,
                        const QRect& graph)
@@ -34,18 +34,38 @@ QPolygonF responseLine(const std::vector<double>& frequencies, const std::vector
     return line;
 }
 
+// The snapshot's lists share their data with the analysis, which detaches
+// them when it changes a spectrum while a copy is held: the same data
+// pointers mean the same picture.
+bool samePicture(const FrequencyAnalysis::Snapshot& a, const FrequencyAnalysis::Snapshot& b)
+{
+    const auto same = [](const QList<float>& x, const QList<float>& y) {
+        return x.size() == y.size() && x.constData() == y.constData();
+    };
+    return same(a.frequencies, b.frequencies) && same(a.smoothedLeft, b.smoothedLeft)
+           && same(a.smoothedRight, b.smoothedRight) && same(a.peakLeft, b.peakLeft)
+           && same(a.peakRight, b.peakRight) && a.rmsLeftDb == b.rmsLeftDb
+           && a.rmsRightDb == b.rmsRightDb && a.isStereo == b.isStereo
+           && a.sampleRate == b.sampleRate;
+}
+
 } // namespace
 
 void ParametricEQWidget::paintEvent(QPaintEvent*)
 {
     graphRect = graphRectFor(size());
     // The analyser draws background, grid, labels and spectrum; it is hidden,
-    // so it is rendered here at this widget's size.
+    // so it is rendered here at this widget's size, and again only when its
+    // spectrum or the size has changed (a band drag repaints the curve alone).
     if (analyzer->size() != size())
         analyzer->setFixedSize(size());
-    QPixmap backdrop(size());
-    backdrop.fill(Qt::transparent);
-    analyzer->render(&backdrop);
+    FrequencyAnalysis::Snapshot shown = analyzer->analyser().snapshot();
+    if (backdrop.size() != size() || !samePicture(shown, backdropData)) {
+        backdrop = QPixmap(size());
+        backdrop.fill(Qt::transparent);
+        analyzer->render(&backdrop);
+        backdropData = std::move(shown);
+    }
 
     QPainter painter(this);
     painter.drawPixmap(0, 0, backdrop);
@@ -60,7 +80,7 @@ void ParametricEQWidget::paintEvent(QPaintEvent*)
 
 void ParametricEQWidget::drawEQCurve(QPainter& painter)
 {
-    const int n = std::max(128, 2 * graphRect.width());
+    const int n = std::max(128, graphRect.width());
     const std::vector<double> frequencies = EqualizerCurve::logFrequencies(n);
     // Each band's response once: for its own curve and for the sum.
     std::vector<std::vector<float>> responses(BandCount);

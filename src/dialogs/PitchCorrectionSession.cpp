@@ -10,6 +10,20 @@ namespace {
 constexpr float WindowMs = 40.0f;
 constexpr float HopMs = 10.0f;
 constexpr float YinThreshold = 0.15f;
+// The detector's own rule for a frame that carries a pitch.
+constexpr float MinVoicedConfidence = 0.3f;
+
+bool voiced(const PitchFrame& frame)
+{
+    return frame.frequency > 0.0f && frame.confidence > MinVoicedConfidence;
+}
+
+double median(std::vector<double> values)
+{
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
 
 } // namespace
 
@@ -21,7 +35,101 @@ PitchCorrectionSession::PitchCorrectionSession(const QList<float>& input, int sa
     if (sampleRate > 0)
         frames = detector.detect(samples.constData(), size_t(samples.size()));
     segments = detector.buildSegments(frames, MinSegmentFrames, MaxGapFrames);
+    splitAtNoteChanges();
     detector.computeTargets(segments, currentStrength);
+}
+
+bool PitchCorrectionSession::settlesAway(int from, int end, double pitch) const
+{
+    // The next SettleFrames voiced frames all lie more than the change
+    // threshold from `pitch` and within it of one another.
+    double low = 1e9, high = -1e9;
+    int counted = 0;
+    for (int f = from; f < end && counted < SettleFrames; ++f) {
+        if (!voiced(frames[size_t(f)]))
+            continue;
+        const double p = frequencyToPitch(frames[size_t(f)].frequency);
+        if (std::fabs(p - pitch) <= NoteChangeSemitones)
+            return false;
+        low = std::min(low, p);
+        high = std::max(high, p);
+        ++counted;
+    }
+    return counted == SettleFrames && high - low <= NoteChangeSemitones;
+}
+
+bool PitchCorrectionSession::makeSegment(int start, int end, PitchCorrectionSegment& segment) const
+{
+    // The frames near the note's own pitch only: the glide into the next
+    // note does not pull the average.
+    std::vector<double> pitches;
+    for (int f = start; f < end; ++f)
+        if (voiced(frames[size_t(f)]))
+            pitches.push_back(frequencyToPitch(frames[size_t(f)].frequency));
+    if (pitches.empty())
+        return false;
+    const double centre = median(pitches);
+    double sum = 0.0;
+    int counted = 0;
+    for (int f = start; f < end; ++f) {
+        const PitchFrame& frame = frames[size_t(f)];
+        if (voiced(frame) && std::fabs(frequencyToPitch(frame.frequency) - centre) <= NoteChangeSemitones) {
+            sum += frame.frequency;
+            ++counted;
+        }
+    }
+    const auto average = float(sum / counted);
+    const int note = YinPitchDetector::frequencyToMidi(average);
+    if (note < 1)
+        return false;
+    segment = PitchCorrectionSegment{};
+    segment.startFrame = start;
+    segment.endFrame = end;
+    segment.avgFreq = average;
+    segment.targetFreq = average;
+    segment.targetMidi = note;
+    return true;
+}
+
+void PitchCorrectionSession::splitAtNoteChanges()
+{
+    // Joined notes (legato) come as one run of voiced frames; each is cut
+    // where the pitch leaves the current note and holds another.
+    std::vector<PitchCorrectionSegment> split;
+    for (const PitchCorrectionSegment& whole : segments) {
+        std::vector<int> cuts;
+        int start = whole.startFrame;
+        double sum = 0.0;
+        int counted = 0;
+        for (int f = whole.startFrame; f < whole.endFrame; ++f) {
+            if (!voiced(frames[size_t(f)]))
+                continue;
+            const double pitch = frequencyToPitch(frames[size_t(f)].frequency);
+            if (counted >= MinSegmentFrames && std::fabs(pitch - sum / counted) > NoteChangeSemitones
+                && f - start >= MinSegmentFrames && whole.endFrame - f >= MinSegmentFrames
+                && settlesAway(f, whole.endFrame, sum / counted)) {
+                cuts.push_back(f);
+                start = f;
+                sum = 0.0;
+                counted = 0;
+            }
+            sum += pitch;
+            ++counted;
+        }
+        if (cuts.empty()) {
+            split.push_back(whole);
+            continue;
+        }
+        cuts.push_back(whole.endFrame);
+        int from = whole.startFrame;
+        for (int to : cuts) {
+            PitchCorrectionSegment piece;
+            if (makeSegment(from, to, piece))
+                split.push_back(piece);
+            from = to;
+        }
+    }
+    segments = std::move(split);
 }
 
 double PitchCorrectionSession::duration() const

@@ -1,9 +1,10 @@
 #pragma once
 // The working state of note-by-note pitch correction, apart from its view:
-// the YIN analysis of a mono list into pitch frames and note segments, each
-// segment's target (the nearest note pulled in by the strength, or a note the
-// user chose), and the correction itself: every segment that needs it is
-// pitch-shifted on its own and crossfaded into the untouched audio.
+// the YIN analysis of a mono list into pitch frames and note segments (split
+// also where joined notes move to another pitch), each segment's target (the
+// nearest note pulled in by the strength, or a note the user chose), and the
+// correction itself: every segment that needs it is pitch-shifted on its own
+// and crossfaded into the untouched audio.
 //
 // PitchRollGeometry maps the view's time and pitch axes to pixels and finds
 // the segment under a point.
@@ -20,6 +21,10 @@ class PitchCorrectionSession {
 public:
     static constexpr int MinSegmentFrames = 3;
     static constexpr int MaxGapFrames = 2;
+    // A run of voiced frames is split where the pitch moves more than this
+    // from the current note's mean and holds there for SettleFrames frames.
+    static constexpr double NoteChangeSemitones = 0.5;
+    static constexpr int SettleFrames = 4;
     static constexpr int MinShiftedSamples = 256;
     static constexpr float MinShiftSemitones = 0.01f;
     static constexpr double FadeSeconds = 0.008;
@@ -63,6 +68,10 @@ public:
 
 private:
     void updateShift(PitchCorrectionSegment& segment) const;
+    void splitAtNoteChanges();
+    bool settlesAway(int from, int end, double pitch) const;
+    // A segment of frames [start, end) with its sung average; false when it has none.
+    bool makeSegment(int start, int end, PitchCorrectionSegment& segment) const;
 
     QList<float> samples;
     int rate = 44100;

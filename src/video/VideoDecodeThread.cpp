@@ -6,6 +6,7 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -49,6 +50,10 @@ void VideoDecodeThread::requestStop()
 
 void VideoDecodeThread::requestSeek(double seconds)
 {
+    // A time that is not a number (or infinite) would reach integer
+    // conversions below; the request is dropped.
+    if (!std::isfinite(seconds))
+        return;
     QMutexLocker lock(&mutex);
     seekTarget = seconds;
     seekPending = true;
@@ -66,6 +71,9 @@ void VideoDecodeThread::setPaused(bool pause)
 
 void VideoDecodeThread::updatePlaybackTime(double seconds)
 {
+    // The clock stays where it was rather than comparing frames with NaN.
+    if (!std::isfinite(seconds))
+        return;
     playbackTime = seconds;
     QMutexLocker lock(&mutex);
     wakeUp.wakeOne();

@@ -19,6 +19,7 @@ public:
     ~VideoDecodeThread() override;
 
     void requestStop();
+    // Times that are not finite are ignored.
     void requestSeek(double seconds);
     void setPaused(bool paused);
     void updatePlaybackTime(double seconds);

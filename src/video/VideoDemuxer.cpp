@@ -83,12 +83,23 @@ bool VideoDemuxer::open(const QString& path)
         close();
         return false;
     }
+    // A picture over the size limit is not decoded, but its sound is still wanted.
+    if (videoStream
+        && qint64(videoStream->codecpar->width) * videoStream->codecpar->height
+               > VideoFrameConverter::MaxPixels) {
+        qWarning() << "[VideoDemuxer] picture too large for the preview:"
+                   << videoStream->codecpar->width << "x" << videoStream->codecpar->height;
+        videoTooLarge = true;
+        videoStream = nullptr;
+        videoStreamIndex = -1;
+    }
     if (videoStream
         && !openDecoder(videoStream, videoCodecContext, "[VideoDemuxer] 找不到视频解码器:")) {
         emit errorOccurred(tr("无法打开视频解码器"));
         close();
         return false;
     }
+    inputAtStart = true;
     return true;
 }
 
@@ -146,9 +157,14 @@ bool VideoDemuxer::openDecoder(AVStream* stream, AVCodecContext*& context, const
     if (codec->type == AVMEDIA_TYPE_VIDEO) {
         // A forged size fails here instead of allocating gigabytes per frame.
         context->max_pixels = VideoFrameConverter::MaxPixels;
-        context->thread_count = std::clamp(QThread::idealThreadCount(), 1, MaxVideoDecodeThreads);
+        context->thread_count = videoDecodeThreads();
     }
     return avcodec_open2(context, codec, nullptr) >= 0;
+}
+
+int VideoDemuxer::videoDecodeThreads()
+{
+    return std::clamp(QThread::idealThreadCount(), 1, MaxVideoDecodeThreads);
 }
 
 void VideoDemuxer::close()
@@ -170,6 +186,8 @@ void VideoDemuxer::close()
     videoStream = nullptr;
     audioStreamIndex = -1;
     videoStreamIndex = -1;
+    videoTooLarge = false;
+    inputAtStart = false;
     videoInputEnded = false;
     lastVideoFrameSeconds = -1.0;
     pendingImage = QImage();
@@ -179,6 +197,11 @@ void VideoDemuxer::close()
 bool VideoDemuxer::hasVideo() const
 {
     return videoCodecContext != nullptr;
+}
+
+bool VideoDemuxer::pictureTooLarge() const
+{
+    return videoTooLarge;
 }
 
 bool VideoDemuxer::hasAudio() const

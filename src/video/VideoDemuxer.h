@@ -34,7 +34,10 @@ public:
     // Frees everything; safe to call repeatedly.
     void close();
 
+    // False also when the picture is over the size limit: the sound stays usable.
     bool hasVideo() const;
+    // The file's picture exceeds VideoFrameConverter::MaxPixels and is not decoded.
+    bool pictureTooLarge() const;
     bool hasAudio() const;
 
     // The whole audio track: interleaved stereo plus its (L+R)/2 mix for
@@ -48,6 +51,9 @@ public:
     // The next frame from the current position; pts is its time in seconds,
     // measured from the stream's start, or -1 when no frame came.
     QImage decodeNextFrame(double& pts);
+
+    // Threads the video decoder is given on this machine.
+    static int videoDecodeThreads();
 
     int getAudioSampleRate() const;
     int getAudioChannels() const;
@@ -67,8 +73,10 @@ private:
     bool convertAudioFrame(const AVFrame* frame, GrowingSampleBuffer& out);
     void flushResampler(GrowingSampleBuffer& out);
     void decodeAudioFrames(AVFrame* frame, GrowingSampleBuffer& out);
+    void rewindAudio();
     double videoFrameSeconds(const AVFrame* frame);
     QImage decodeFrame(double& pts);
+    bool seekToFirstPacket();
     qint64 videoTimestampFor(double seconds) const;
 
     AVFormatContext* formatContext = nullptr;
@@ -91,6 +99,8 @@ private:
 
     AVPacket* videoPacket = nullptr;
     AVFrame* videoFrame = nullptr;
+    bool videoTooLarge = false;
+    bool inputAtStart = false;    // nothing was read or sought since opening
     bool videoInputEnded = false; // the decoder has been told the input ended
     double lastVideoFrameSeconds = -1.0;
     // The first frame after a seek, decoded to check where the seek landed.

@@ -7,6 +7,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -125,6 +126,30 @@ void VideoDemuxer::decodeAudioFrames(AVFrame* frame, GrowingSampleBuffer& out)
     }
 }
 
+void VideoDemuxer::rewindAudio()
+{
+    // Right after opening, reading starts with the first packet, as a plain
+    // decode of the file does. A seek to the start time would skip packets
+    // stamped before it (encoder priming) whose samples the decoder needs
+    // and then drops by the count the stream gives.
+    if (inputAtStart)
+        return;
+    int64_t target = audioStream->start_time != AV_NOPTS_VALUE ? audioStream->start_time : 0;
+    if (const AVIndexEntry* first = avformat_index_get_entry(audioStream, 0))
+        target = std::min(target, first->timestamp);
+    av_seek_frame(formatContext, audioStreamIndex, target, AVSEEK_FLAG_BACKWARD);
+    // A flushed decoder keeps state that changes its first samples; a new
+    // one decodes them as the first extraction did.
+    AVCodecContext* fresh = nullptr;
+    if (openDecoder(audioStream, fresh, "[VideoDemuxer] 找不到音频解码器:")) {
+        avcodec_free_context(&audioCodecContext);
+        audioCodecContext = fresh;
+    } else {
+        avcodec_free_context(&fresh);
+        avcodec_flush_buffers(audioCodecContext);
+    }
+}
+
 bool VideoDemuxer::extractAudio(QList<float>& mono, QList<float>& stereo, int& sampleRate)
 {
     if (!hasAudio()) {
@@ -143,7 +168,7 @@ bool VideoDemuxer::extractAudio(QList<float>& mono, QList<float>& stereo, int& s
         return false;
     }
     // A fresh decoder and resampler, and only the audio stream is read.
-    avcodec_flush_buffers(audioCodecContext);
+    rewindAudio();
     // When this fails the first frame sets the resampler up from its own parameters.
     setUpResampler(audioCodecContext->ch_layout, audioCodecContext->sample_rate,
                    audioCodecContext->sample_fmt);
@@ -153,8 +178,6 @@ bool VideoDemuxer::extractAudio(QList<float>& mono, QList<float>& stereo, int& s
         if (int(i) != audioStreamIndex)
             formatContext->streams[i]->discard = AVDISCARD_ALL;
     }
-    const int64_t start = audioStream->start_time != AV_NOPTS_VALUE ? audioStream->start_time : 0;
-    av_seek_frame(formatContext, audioStreamIndex, start, AVSEEK_FLAG_BACKWARD);
 
     GrowingSampleBuffer samples;
     QList<float> monoRoom;
@@ -176,6 +199,7 @@ bool VideoDemuxer::extractAudio(QList<float>& mono, QList<float>& stereo, int& s
             SampleMemory::prefault(mix, mixCount);
         });
     }
+    inputAtStart = false;
     while (av_read_frame(formatContext, packet) >= 0) {
         // A packet the decoder refuses is skipped.
         const bool sent = packet->stream_index == audioStreamIndex

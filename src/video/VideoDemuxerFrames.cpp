@@ -65,6 +65,7 @@ void VideoDemuxer::seekTo(double seconds)
     // the last one; the seek then starts ever earlier until the first frame
     // is not past the target.
     // That frame is kept for the next decodeNextFrame.
+    inputAtStart = false;
     double backoff = 0.0;
     for (int attempt = 0; attempt < MaxSeekAttempts; ++attempt) {
         const double target = seconds - backoff;
@@ -75,13 +76,38 @@ void VideoDemuxer::seekTo(double seconds)
         double pts = -1.0;
         pendingImage = decodeFrame(pts);
         pendingSeconds = pts;
-        // Nothing at all after a seek into the stream means it landed past the last key frame.
-        const bool landedPast = pendingImage.isNull() ? target > 0.0 : pts > seconds + SeekToleranceSeconds;
+        // Nothing at all after a seek means it landed past the last key frame.
+        const bool landedPast = pendingImage.isNull() || pts > seconds + SeekToleranceSeconds;
+        if (sought && landedPast && target <= 0.0) {
+            // Even the start was missed (a transport stream whose only key
+            // frame is its first packet): read again from the very beginning.
+            if (seekToFirstPacket()) {
+                flushVideoCodec();
+                pendingImage = decodeFrame(pts);
+                pendingSeconds = pts;
+            }
+            return;
+        }
         if (!sought || !landedPast)
             return;
         backoff = std::max({backoff * 2.0, pendingImage.isNull() ? 0.0 : pts - seconds,
                             MinSeekBackoffSeconds});
     }
+}
+
+bool VideoDemuxer::seekToFirstPacket()
+{
+    // Streams whose timestamps may jump (MPEG transport and program
+    // streams) are read again from their first byte; others from their
+    // earliest indexed packet.
+    const int flags = formatContext->iformat->flags;
+    if ((flags & AVFMT_TS_DISCONT) && !(flags & AVFMT_NO_BYTE_SEEK)
+        && av_seek_frame(formatContext, -1, 0, AVSEEK_FLAG_BYTE) >= 0)
+        return true;
+    int64_t first = streamStart(videoStream);
+    if (const AVIndexEntry* entry = avformat_index_get_entry(videoStream, 0))
+        first = std::min(first, entry->timestamp);
+    return av_seek_frame(formatContext, videoStreamIndex, first, AVSEEK_FLAG_BACKWARD) >= 0;
 }
 
 void VideoDemuxer::flushVideoCodec()
@@ -140,6 +166,7 @@ QImage VideoDemuxer::decodeFrame(double& pts)
         }
         if (received != AVERROR(EAGAIN) || videoInputEnded)
             return {};
+        inputAtStart = false;
         if (av_read_frame(formatContext, videoPacket) < 0) {
             // End of input: the decoder gives out the frames it still holds.
             videoInputEnded = true;

@@ -56,7 +56,7 @@ VideoPlayerDialog::~VideoPlayerDialog()
 
 void VideoPlayerDialog::syncPosition(double seconds)
 {
-    if (std::abs(seconds - lastSyncedPosition) < SyncThresholdSeconds)
+    if (!std::isfinite(seconds) || std::abs(seconds - lastSyncedPosition) < SyncThresholdSeconds)
         return;
     lastSyncedPosition = seconds;
     if (!thread)

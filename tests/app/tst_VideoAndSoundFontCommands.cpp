@@ -132,6 +132,30 @@ private slots:
         QVERIFY(window.videoImport->preview());
     }
 
+    void importsTheSoundOfAPictureTooLargeWithoutPreview()
+    {
+        QVERIFY(make(path("huge.mp4"),
+                     QStringList{"-f", "lavfi", "-i", "color=c=red:s=8200x4400:r=5:d=0.4"} + stereoTone(0.4)
+                         + QStringList{"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"}));
+        QWidget window;
+        Shown shown;
+        VideoImportCommand command(&window, shown.feedback());
+        qsizetype placedValues = 0;
+        int previews = 0;
+        VideoImportTarget target;
+        target.placeAudio = [&](const QList<float>&, const QList<float>& stereo, int, const QString&) {
+            placedValues = stereo.size();
+        };
+        target.attachPreview = [&](VideoPlayerDialog*) { ++previews; };
+        QVERIFY(command.importFile(path("huge.mp4"), target));
+        QVERIFY(placedValues >= 2 * 17640);
+        QCOMPARE(previews, 0);
+        QVERIFY(!command.preview());
+        QCOMPARE(shown.lines, (QStringList{"loading 导入视频...",
+                                           "status 已导入视频音频: huge.mp4（画面过大，不打开预览） (5000)",
+                                           "hidden"}));
+    }
+
     void failuresChangeNothing_data()
     {
         QTest::addColumn<QString>("file");

@@ -62,6 +62,21 @@ private:
     ParametricEQWidget& eq;
 };
 
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget& widget) { widget.installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
 QPoint pointOf(const ParametricEQWidget& eq, int band)
 {
     return eq.bandToPoint(band, ParametricEQWidget::graphRectFor(eq.size())).toPoint();
@@ -137,6 +152,37 @@ private slots:
             tone[i] = float(0.5 * std::sin(0.1 * double(i)));
         eq.setAudioData(tone, 44100);
         QTRY_VERIFY_WITH_TIMEOUT(watcher.paintedWithSpectrum, 5000);
+    }
+
+    void backdropIsRenderedOnlyWhenItChanges()
+    {
+        ParametricEQWidget eq;
+        eq.resize(600, 320);
+        QList<float> tone(44100);
+        for (qsizetype i = 0; i < tone.size(); ++i)
+            tone[i] = float(0.5 * std::sin(0.1 * double(i)));
+        eq.setAudioData(tone, 44100);
+        FrequencyAnalysis& analysis = eq.analyzerWidget()->analyser();
+        for (int i = 0; i < 5; ++i)
+            analysis.feedStep();
+        QVERIFY(analysis.updateSpectrum());
+        PaintCounter analyser(*eq.analyzerWidget());
+        QImage target(eq.size(), QImage::Format_ARGB32_Premultiplied);
+        eq.render(&target);
+        QCOMPARE(analyser.paints, 1);
+        // A band edit repaints the curve over the same backdrop.
+        eq.setBandGain(2, 6.0f);
+        eq.render(&target);
+        QCOMPARE(analyser.paints, 1);
+        // A new spectrum, and a new size, render it again.
+        analysis.feedStep();
+        QVERIFY(analysis.updateSpectrum());
+        eq.render(&target);
+        QCOMPARE(analyser.paints, 2);
+        eq.resize(640, 320);
+        target = QImage(eq.size(), QImage::Format_ARGB32_Premultiplied);
+        eq.render(&target);
+        QCOMPARE(analyser.paints, 3);
     }
 
     void bandLabels()

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "audio/dsp/YinPitchDetector.h"
 #include "dialogs/PitchCorrectionDialog.h"
+#include "dialogs/PitchCorrectionSession.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -71,6 +72,54 @@ private slots:
             if (i <= s0 || i >= s1 - 1)
                 QVERIFY2(out[i] == input[i], qPrintable(QString::number(i)));
         }
+    }
+
+    void legatoNotesAreCorrectedEachOnItsOwn()
+    {
+        // A4 39 cents sharp, C5 44 cents flat and E5 47 cents sharp, joined
+        // without a gap or a dip in level, 0.5 s each.
+        const struct {
+            int midi;
+            double cents;
+        } notes[] = {{69, 39.0}, {72, -44.0}, {76, 47.0}};
+        QList<float> input(Rate / 4, 0.0f);
+        double phase = 0.0;
+        for (const auto& note : notes) {
+            const double hz = YinPitchDetector::midiToFrequency(note.midi + note.cents / 100.0);
+            for (int i = 0; i < Rate / 2; ++i) {
+                input.append(float(0.5 * std::sin(phase)));
+                phase += 2.0 * M_PI * hz / Rate;
+            }
+        }
+        input += QList<float>(Rate / 4, 0.0f);
+
+        PitchCorrectionSession session(input, Rate);
+        const auto& segments = session.noteSegments();
+        QCOMPARE(segments.size(), size_t(3));
+        const QList<float> out = session.corrected();
+        const qsizetype hop = session.hopSize();
+        for (int n = 0; n < 3; ++n) {
+            QCOMPARE(segments[size_t(n)].targetMidi, notes[n].midi);
+            QVERIFY2(std::fabs(segments[size_t(n)].shiftSemitones + notes[n].cents / 100.0) < 0.02,
+                     qPrintable(QString::number(segments[size_t(n)].shiftSemitones)));
+            // The middle of each note now sits on it (within 3 cents).
+            const qsizetype from = segments[size_t(n)].startFrame * hop + 4410;
+            const qsizetype to = segments[size_t(n)].endFrame * hop - 4410;
+            const double cents = 1200.0 * std::log2(medianPitch(out, from, to)
+                                                    / YinPitchDetector::midiToFrequency(notes[n].midi));
+            QVERIFY2(std::fabs(cents) < 3.0, qPrintable(QStringLiteral("note %1: %2 cents").arg(n).arg(cents)));
+        }
+
+        // A steady note with slow vibrato of a quarter tone either way stays one segment.
+        QList<float> vibrato(Rate / 4, 0.0f);
+        phase = 0.0;
+        for (int i = 0; i < Rate; ++i) {
+            const double cents = 25.0 * std::sin(2.0 * M_PI * 5.0 * i / Rate);
+            phase += 2.0 * M_PI * YinPitchDetector::midiToFrequency(69 + cents / 100.0) / Rate;
+            vibrato.append(float(0.5 * std::sin(phase)));
+        }
+        vibrato += QList<float>(Rate / 4, 0.0f);
+        QCOMPARE(PitchCorrectionSession(vibrato, Rate).noteSegments().size(), size_t(1));
     }
 
     void silenceHasNoSegments()

@@ -73,6 +73,7 @@ private slots:
                                           + QStringList{"-map", "0:v", "-map", "1:a", "-c:v", "mpeg4"};
         QVERIFY(make(path("flac.mkv"), videoThenTone + QStringList{"-c:a", "flac"}));
         QVERIFY(make(path("pcm.mov"), videoThenTone + QStringList{"-c:a", "pcm_s16le"}));
+        QVERIFY(make(path("aac.mp4"), videoThenTone + QStringList{"-c:a", "aac"}));
         QVERIFY(make(path("surround.mkv"),
                      pattern("160x120", 1)
                          + QStringList{"-f", "lavfi", "-i",
@@ -89,27 +90,55 @@ private slots:
     void extractsAudioExactly_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::newRow("FLAC in Matroska") << "flac.mkv";
-        QTest::newRow("PCM in QuickTime") << "pcm.mov";
+        QTest::addColumn<int>("channels"); // of the source
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<double>("seconds");
+        QTest::newRow("FLAC in Matroska") << "flac.mkv" << 2 << 44100 << 2.0;
+        QTest::newRow("PCM in QuickTime") << "pcm.mov" << 2 << 44100 << 2.0;
+        // The first AAC packet lies before the start (encoder priming).
+        QTest::newRow("AAC in MP4") << "aac.mp4" << 2 << 44100 << 2.0;
+        QTest::newRow("5.1 FLAC in Matroska") << "surround.mkv" << 6 << 48000 << 1.0;
+        QTest::newRow("mono PCM in Matroska") << "mono.mkv" << 1 << 22050 << 1.0;
+        QTest::newRow("mono FLAC in Matroska") << "colours.mkv" << 1 << 44100 << 3.0;
+        QTest::newRow("MP2 in MPEG-TS") << "colours.ts" << 1 << 44100 << 3.0;
     }
 
     void extractsAudioExactly()
     {
         QFETCH(QString, file);
+        QFETCH(int, channels);
+        QFETCH(int, rate);
+        QFETCH(double, seconds);
+        const int outChannels = channels == 1 ? 1 : 2;
+        const QList<float> expected = ffmpegAudio(path(file), outChannels);
+        QVERIFY(expected.size() >= qsizetype(seconds * rate) * outChannels);
         VideoDemuxer demuxer;
         QVERIFY(demuxer.open(path(file)));
         QVERIFY(demuxer.hasVideo() && demuxer.hasAudio());
-        QCOMPARE(demuxer.getAudioChannels(), 2);
-        QList<float> mono, stereo;
-        int rate = 0;
-        QVERIFY(demuxer.extractAudio(mono, stereo, rate));
-        QCOMPARE(rate, 44100);
-        QCOMPARE(stereo.size(), 2 * 88200);
-        QVERIFY(sameBits(stereo, ffmpegAudio(path(file), 2)));
-        QCOMPARE(mono.size(), stereo.size() / 2);
-        for (qsizetype i = 0; i < mono.size(); ++i)
-            QCOMPARE(mono[i], (stereo[2 * i] + stereo[2 * i + 1]) * 0.5f);
-        QVERIFY(std::abs(demuxer.getDuration() - 2.0) < 0.1);
+        QCOMPARE(demuxer.getAudioChannels(), channels);
+        // Twice: the second extraction starts from wherever the first left the input.
+        for (int pass = 0; pass < 2; ++pass) {
+            QList<float> mono, stereo;
+            int extractedRate = 0;
+            QVERIFY(demuxer.extractAudio(mono, stereo, extractedRate));
+            QCOMPARE(extractedRate, rate);
+            const QList<float>& all = outChannels == 2 ? stereo : mono;
+            QCOMPARE(all.size(), expected.size());
+            qsizetype firstDifference = 0;
+            while (firstDifference < all.size() && all[firstDifference] == expected[firstDifference])
+                ++firstDifference;
+            QVERIFY2(sameBits(all, expected),
+                     qPrintable(QStringLiteral("pass %1 differs from value %2").arg(pass).arg(firstDifference)));
+            if (outChannels == 1) {
+                QVERIFY(stereo.isEmpty());
+                continue;
+            }
+            QCOMPARE(mono.size(), stereo.size() / 2);
+            for (qsizetype i = 0; i < mono.size(); ++i)
+                QCOMPARE(mono[i], (stereo[2 * i] + stereo[2 * i + 1]) * 0.5f);
+            demuxer.decodeFrameAt(seconds / 2);
+        }
+        QVERIFY(std::abs(demuxer.getDuration() - seconds) < 0.2);
     }
 
     void downmixesToTwoChannelsAndKeepsMonoAlone()
@@ -211,6 +240,49 @@ private slots:
         QCOMPARE(pts, -1.0);
         QVERIFY2(frames >= 10, qPrintable(QString::number(frames)));
         QVERIFY(std::abs(demuxer.getDuration() - 3.0) < 0.2);
+    }
+
+    void keepsTheSoundOfAPictureTooLarge()
+    {
+        // Over the size limit, but an ordinary file: its sound still comes.
+        QVERIFY(make(path("huge.mp4"),
+                     QStringList{"-f", "lavfi", "-i", "color=c=red:s=8200x4400:r=5:d=0.4"}
+                         + stereoTone(0.4)
+                         + QStringList{"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"}));
+        VideoDemuxer demuxer;
+        QSignalSpy errors(&demuxer, &VideoDemuxer::errorOccurred);
+        QVERIFY(demuxer.open(path("huge.mp4")));
+        QVERIFY(errors.isEmpty());
+        QVERIFY(demuxer.pictureTooLarge());
+        QVERIFY(!demuxer.hasVideo());
+        QVERIFY(demuxer.decodeFrameAt(0.0).isNull());
+        QList<float> mono, stereo;
+        int rate = 0;
+        QVERIFY(demuxer.extractAudio(mono, stereo, rate));
+        QVERIFY(sameBits(stereo, ffmpegAudio(path("huge.mp4"), 2)));
+
+        VideoDemuxer ordinary;
+        QVERIFY(ordinary.open(path("flac.mkv")));
+        QVERIFY(!ordinary.pictureTooLarge());
+    }
+
+    void findsTheOnlyKeyFrameOfAShortTransportStream()
+    {
+        // Ten frames in one group: the single key frame is the first packet.
+        QVERIFY(make(path("ten.ts"), QStringList{"-f", "lavfi", "-i", "testsrc=size=160x120:rate=10:duration=1",
+                                                 "-c:v", "mpeg2video", "-g", "12"}));
+        VideoDemuxer demuxer;
+        QVERIFY(demuxer.open(path("ten.ts")));
+        QVERIFY(!demuxer.decodeFrameAt(0.0).isNull());
+        double pts = -1;
+        QVERIFY(!demuxer.decodeNextFrame(pts).isNull());
+        QVERIFY2(std::abs(pts - 0.1) < 0.005, qPrintable(QString::number(pts)));
+        QVERIFY(!demuxer.decodeFrameAt(0.55).isNull());
+        demuxer.seekTo(0.85);
+        int frames = 0;
+        while (!demuxer.decodeNextFrame(pts).isNull())
+            ++frames;
+        QVERIFY2(frames >= 2 && frames <= 10, qPrintable(QString::number(frames)));
     }
 
     void survivesDamagedAndChangingStreams()

@@ -15,6 +15,7 @@
 #include <QtTest/QtTest>
 
 #include <atomic>
+#include <limits>
 #include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -127,6 +128,30 @@ private slots:
         QCOMPARE(dialog.grab().toImage(), before);
         dialog.syncPosition(2.6);
         QCOMPARE(shownColour(dialog), 'b');
+    }
+
+    void ignoresTimesThatAreNotFinite()
+    {
+        VideoDemuxer demuxer;
+        QVERIFY(demuxer.open(path("colours.mkv")));
+        VideoPlayerDialog dialog(&demuxer, nullptr);
+        VideoDecodeThread* thread = dialog.decodeThread();
+        dialog.syncPlay();
+        dialog.syncPosition(1.0);
+        QTRY_VERIFY(thread->latestFrameTime() >= 0.96);
+        // Neither the clock nor a seek moves; no frame past the clock is shown.
+        for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                           -std::numeric_limits<double>::infinity()}) {
+            thread->updatePlaybackTime(bad);
+            thread->requestSeek(bad);
+            dialog.syncPosition(bad);
+            dialog.syncPlay();
+        }
+        QTest::qWait(300);
+        QVERIFY2(thread->latestFrameTime() <= 1.005, qPrintable(QString::number(thread->latestFrameTime())));
+        dialog.syncPosition(2.0);
+        QTRY_VERIFY(thread->latestFrameTime() >= 1.96);
+        QCOMPARE(dialog.syncedPosition(), 2.0);
     }
 
     void showsADecodedFrame()

@@ -2,6 +2,23 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+
+namespace {
+
+// What is left of a bin after the subtraction, at least: a floor keeps the
+// remainder from breaking up into isolated tones.
+constexpr float SpectralFloor = 0.1f;
+
+float peakOf(const float* values, size_t count)
+{
+    float peak = 0.0f;
+    for (size_t i = 0; i < count; ++i)
+        peak = std::max(peak, std::fabs(values[i]));
+    return peak;
+}
+
+} // namespace
 
 void VocalIsolator::initialize(size_t size)
 {
@@ -12,10 +29,18 @@ void VocalIsolator::initialize(size_t size)
     fftSize = size;
     fft.setSize(size);
     fftBuffer.resize(size + 2);
+    sideBuffer.resize(size + 2);
     window.resize(size);
     smoothedMagnitudes.resize(size / 2 + 1);
     for (size_t i = 0; i < size; ++i)
         window[i] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * M_PI * i / (size - 1))));
+    // Analysis and synthesis both weigh by the window, so the overlapping
+    // frames add up to the squared window's sum over one hop.
+    const size_t hop = std::max<size_t>(1, size / 4);
+    double sum = 0.0;
+    for (size_t i = 0; i < size; ++i)
+        sum += double(window[i]) * window[i];
+    overlapGain = static_cast<float>(sum / double(hop));
     initialized = true;
 }
 
@@ -28,17 +53,10 @@ void VocalIsolator::setIsolationStrength(float strength, float smooth)
 
 float VocalIsolator::bandGain(float frequency) const
 {
-    const float s = isolationStrength;
+    // The voice band passes as it is, the rest is lowered: no bin is raised.
     if (frequency < 80.0f || frequency > 4000.0f)
-        return 1.0f - 0.7f * s;
-    float g = 1.0f + 0.5f * s;
-    if (frequency >= 200.0f && frequency <= 500.0f)
-        g *= 1.2f;
-    else if (frequency >= 800.0f && frequency <= 1200.0f)
-        g *= 1.15f;
-    else if (frequency >= 2000.0f && frequency <= 3000.0f)
-        g *= 1.1f;
-    return g;
+        return 1.0f - 0.7f * isolationStrength;
+    return 1.0f;
 }
 
 void VocalIsolator::processOffline(const float* interleavedStereo, float* monoOut, size_t frames,
@@ -48,18 +66,29 @@ void VocalIsolator::processOffline(const float* interleavedStereo, float* monoOu
         return;
     initialize(frames >= 2048 ? 2048 : 512);
     std::vector<float> mid(frames);
-    for (size_t i = 0; i < frames; ++i)
-        mid[i] = (interleavedStereo[2 * i] + interleavedStereo[2 * i + 1]) * 0.5f;
+    std::vector<float> side(frames);
+    encodeMidSide(interleavedStereo, mid.data(), side.data(), frames);
     std::vector<float> result(frames);
-    spectralSubtraction(mid.data(), result.data(), frames, sampleRate);
+    spectralSubtraction(mid.data(), side.data(), result.data(), frames, sampleRate);
+    // Changed magnitudes can line up into a higher peak than the input had
+    // (a lowered band at a hard edge overshoots): what did not clip before
+    // does not clip now.
+    const float ceiling = std::max(1.0f, peakOf(interleavedStereo, 2 * frames));
+    const float outputPeak = peakOf(result.data(), frames);
+    if (outputPeak > ceiling) {
+        const float scale = ceiling / outputPeak;
+        for (float& value : result)
+            value *= scale;
+    }
     std::copy(result.begin(), result.end(), monoOut);
 }
 
-void VocalIsolator::spectralSubtraction(const float* in, float* out, size_t n, int sampleRate)
+void VocalIsolator::spectralSubtraction(const float* mid, const float* side, float* out, size_t n,
+                                        int sampleRate)
 {
     if (!initialized)
         initialize(2048);
-    if (n == 0 || !in || !out)
+    if (n == 0 || !mid || !out)
         return;
     std::fill(out, out + n, 0.0f);
 
@@ -67,6 +96,8 @@ void VocalIsolator::spectralSubtraction(const float* in, float* out, size_t n, i
     const size_t hop = size / 4;
     const size_t bins = size / 2 + 1;
     const float a = smoothing;
+    const float alpha = isolationStrength;
+    const float normalise = 1.0f / overlapGain;
     // The band rule depends only on the bin, so it is computed once.
     std::vector<float> gains(bins);
     for (size_t k = 0; k < bins; ++k)
@@ -75,20 +106,36 @@ void VocalIsolator::spectralSubtraction(const float* in, float* out, size_t n, i
 
     // The spectrum is real-input, so only bins 0..N/2 are kept; the inverse
     // rebuilds the mirrored half as their conjugates.
+    // The frames start N - hop before the signal and run past its end, so
+    // every sample is covered by the same number of frames, the edges too.
     float* buffer = fftBuffer.data();
-    const size_t frameCount = (n + hop - 1) / hop;
-    for (size_t f = 0; f < frameCount; ++f) {
-        const size_t start = f * hop;
-        const size_t available = std::min(size, n - start);
+    float* sideBins = sideBuffer.data();
+    const std::ptrdiff_t lead = std::ptrdiff_t(size - hop);
+    const std::ptrdiff_t length = std::ptrdiff_t(n);
+    for (std::ptrdiff_t start = -lead; start < length; start += std::ptrdiff_t(hop)) {
+        const auto inside = [&](size_t k) {
+            const std::ptrdiff_t at = start + std::ptrdiff_t(k);
+            return at >= 0 && at < length;
+        };
         for (size_t k = 0; k < size; ++k)
-            buffer[k] = k < available ? in[start + k] * window[k] : 0.0f;
+            buffer[k] = inside(k) ? mid[start + std::ptrdiff_t(k)] * window[k] : 0.0f;
         fft.forward(buffer, buffer);
+        if (side) {
+            for (size_t k = 0; k < size; ++k)
+                sideBins[k] = inside(k) ? side[start + std::ptrdiff_t(k)] * window[k] : 0.0f;
+            fft.forward(sideBins, sideBins);
+        }
 
         for (size_t k = 0; k < bins; ++k) {
             const float re = buffer[2 * k];
             const float im = buffer[2 * k + 1];
             const float magnitude = std::sqrt(re * re + im * im);
-            const float smoothed = a * smoothedMagnitudes[k] + (1.0f - a) * magnitude;
+            // The side signal is the accompaniment's estimate in this bin.
+            float accompaniment = 0.0f;
+            if (side)
+                accompaniment = std::hypot(sideBins[2 * k], sideBins[2 * k + 1]);
+            const float kept = std::max(magnitude - alpha * accompaniment, SpectralFloor * magnitude);
+            const float smoothed = a * smoothedMagnitudes[k] + (1.0f - a) * kept;
             smoothedMagnitudes[k] = smoothed;
             const float amplitude = gains[k] * smoothed;
             // The new magnitude with the old phase (a zero bin has phase 0).
@@ -102,8 +149,9 @@ void VocalIsolator::spectralSubtraction(const float* in, float* out, size_t n, i
         }
         fft.inverse(buffer, buffer);
 
-        for (size_t k = 0; k < available; ++k)
-            out[start + k] += buffer[k] * window[k];
+        for (size_t k = 0; k < size; ++k)
+            if (inside(k))
+                out[start + std::ptrdiff_t(k)] += buffer[k] * window[k] * normalise;
     }
 }
 

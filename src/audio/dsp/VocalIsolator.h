@@ -1,8 +1,11 @@
 #pragma once
-// Centre-voice isolation of a stereo recording: the mid signal is reweighted
-// per frequency band in a short-time Fourier transform (voice band raised,
-// the rest lowered), with the magnitudes smoothed over time and the phases
-// kept. A plain class of the processor library; offline, caller's thread.
+// Centre-voice isolation of a stereo recording by spectral subtraction: in a
+// short-time Fourier transform the side signal's magnitude, as the estimate
+// of the accompaniment, is taken from the mid signal's (down to a floor),
+// bins outside the voice band are lowered, the magnitudes are smoothed over
+// time and the mid's phases kept. No bin is raised and the overlap-add is
+// normalised, so the result is never louder than the centre it came from.
+// A plain class of the processor library; offline, caller's thread.
 
 #include "audio/dsp/Fft.h"
 
@@ -27,8 +30,10 @@ public:
     // Interleaved stereo in, `frames` mono samples out.
     void processOffline(const float* interleavedStereo, float* monoOut, size_t frames,
                         int sampleRate);
-    // The mono short-time Fourier pass (hop N/4, no overlap normalisation).
-    void spectralSubtraction(const float* in, float* out, size_t n, int sampleRate);
+    // The short-time Fourier pass (hop N/4) over n mid samples; `side` may
+    // be null (nothing to subtract).
+    void spectralSubtraction(const float* mid, const float* side, float* out, size_t n,
+                             int sampleRate);
 
     void applyWindow(float* data, size_t n) const;
     void removeWindow(float* data, size_t n) const;
@@ -45,6 +50,8 @@ private:
     float smoothing = 0.02f;
     size_t fftSize = 2048;
     std::vector<float> fftBuffer; // the frame, then its bins 0..N/2 as (re, im) pairs
+    std::vector<float> sideBuffer; // the same for the side signal
+    float overlapGain = 1.5f;     // the squared window summed over overlapping frames
     std::vector<float> window;
     std::vector<float> smoothedMagnitudes;
     bool initialized = false;
