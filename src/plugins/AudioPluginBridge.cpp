@@ -68,6 +68,17 @@ void AudioPluginBridge::shutdown()
     logInfo("Shutdown");
 }
 
+void AudioPluginBridge::setSampleRate(int rate)
+{
+    if (rate < 1)
+        return;
+    std::lock_guard<std::mutex> lock(mutex);
+    sampleRate = rate;
+    for (const auto& instance : instances)
+        instance->changeSampleRate(rate);
+    logInfo("Sample rate " + std::to_string(sampleRate));
+}
+
 std::vector<PluginInfo> AudioPluginBridge::scanPlugins(const std::string& directory)
 {
     if (!scanner)

@@ -37,6 +37,10 @@ public:
     bool load(const std::string& path, int sampleRate, int blockSize);
     void unload();
     bool isLoaded() const { return loaded; }
+    // Sets processing up again for a new rate, deactivated around the call as
+    // plug-ins require; an active plug-in is active again afterwards.
+    void changeSampleRate(int sampleRate);
+    int processRate() const { return sampleRate; }
 
     bool activate();
     void deactivate();

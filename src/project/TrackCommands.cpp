@@ -151,6 +151,12 @@ AddTrackCommand::AddTrackCommand(TrackRowHost* page, const QString& text)
     }
 }
 
+void AddTrackCommand::setRateChange(int before, int after)
+{
+    rateBefore = before;
+    rateAfter = after;
+}
+
 void AddTrackCommand::redo()
 {
     if (!page)
@@ -161,6 +167,8 @@ void AddTrackCommand::redo()
     }
     if (!hasSnapshot)
         return;
+    if (rateAfter > 0)
+        page->changeProjectSampleRate(rateAfter);
     std::vector<TrackData>& tracks = page->trackList();
     tracks.push_back(snapshot);
     // The append may have moved every track: re-point the existing rows
@@ -183,6 +191,8 @@ void AddTrackCommand::undo()
     page->destroyTrackRow(static_cast<int>(tracks.size()) - 1);
     tracks.pop_back();
     page->rebindTrackRows();
+    if (rateBefore > 0)
+        page->changeProjectSampleRate(rateBefore);
     page->updateRuler();
 }
 

@@ -93,6 +93,9 @@ private:
 class AddTrackCommand : public QUndoCommand {
 public:
     AddTrackCommand(TrackRowHost* page, const QString& text);
+    // The add moved the project from rate `before` to `after`: undo returns
+    // to `before`, a later redo goes to `after` again.
+    void setRateChange(int before, int after);
 
     void undo() override;
     void redo() override;
@@ -102,6 +105,8 @@ private:
     TrackData snapshot;
     bool hasSnapshot = false;
     bool firstRedoPending = true;
+    int rateBefore = 0;
+    int rateAfter = 0;
 };
 
 // Push right after the page removed track `index` (and its row); `track` is
