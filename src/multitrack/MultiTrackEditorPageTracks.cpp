@@ -282,6 +282,15 @@ void MultiTrackEditorPage::updateRuler()
     hScrollBar->setPageStep(visibleMs);
     hScrollBar->setSingleStep(std::max(1, visibleMs / 10));
     hScrollBar->setMaximum(std::max(0, durationMs - visibleMs));
+    // A zoom or a shorter project must not leave the view where the scroll
+    // bar cannot reach: the view comes back within its range.
+    const double lastStart = hScrollBar->maximum() / 1000.0;
+    if (!(viewStartSec >= 0.0 && viewStartSec <= lastStart)) {
+        viewStartSec = std::clamp(std::isfinite(viewStartSec) ? viewStartSec : 0.0, 0.0, lastStart);
+        forEachLane([this](auto* lane) { lane->setViewStartSec(viewStartSec); });
+    }
+    hScrollBar->setValue(clampedMilliseconds(viewStartSec));
+
     ruler->setDuration(duration);
     ruler->setViewStartSec(viewStartSec);
     ruler->setZoomLevel(zoomLevel);

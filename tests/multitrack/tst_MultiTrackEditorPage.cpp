@@ -368,6 +368,54 @@ private slots:
         QCOMPARE(page.viewStart(), 0.0);
     }
 
+    void theViewStaysWithinTheScrollRange()
+    {
+        MultiTrackEditorPage page;
+        page.resize(1300, 700);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        page.addTrack(AudioTrack, {}, 44100);
+        QScrollBar* bar = page.horizontalScrollBar();
+        const int width = page.laneScrollArea()->viewport()->width();
+        // Every view the page shows: the scroll bar reaches it, and the
+        // ruler and lanes show the same.
+        auto checkView = [&] {
+            QVERIFY2(page.viewStart() >= 0.0 && page.viewStart() <= bar->maximum() / 1000.0,
+                     qPrintable(QStringLiteral("%1 of %2").arg(page.viewStart()).arg(bar->maximum())));
+            QCOMPARE(bar->value(), int(page.viewStart() * 1000.0));
+            QCOMPARE(page.ruler->viewStartSec(), page.viewStart());
+            QCOMPARE(page.rows[0]->lane()->viewStartSec(), page.viewStart());
+        };
+        // Zooming out about the pointer near the right edge, at the end.
+        bar->setValue(bar->maximum());
+        for (int step = 0; step < 40; ++step) {
+            page.applyZoom(page.zoom() / 1.15, width - 5);
+            checkView();
+        }
+        QCOMPARE(page.viewStart(), 0.0);
+
+        // A long track scrolled to its end, then removed.
+        AudioClip clip;
+        clip.samples = QList<float>(10000, 0.1f);
+        clip.sampleRate = 10;
+        page.tracks[0].audioClips.push_back(clip); // ends at 1000 s
+        page.applyZoom(1.0, 0);
+        bar->setValue(bar->maximum());
+        QVERIFY(page.viewStart() > 900.0);
+        page.addTrack(AudioTrack, {}, 44100);
+        page.removeTrack(0);
+        checkView();
+        QVERIFY(page.viewStart() < 300.0);
+        // The same when an undo takes the long track away.
+        page.undo();
+        bar->setValue(bar->maximum());
+        page.undo();
+        page.undo();
+        QVERIFY(page.tracks.empty());
+        QVERIFY(page.viewStart() <= bar->maximum() / 1000.0);
+        QCOMPARE(page.ruler->viewStartSec(), page.viewStart());
+    }
+
     void markers()
     {
         MultiTrackEditorPage page;
