@@ -276,6 +276,8 @@ private:
     void onRowTrackChanged(int index);
     void renameMarker(int index);
     void deleteClip(int trackIndex, int clipIndex, bool midi);
+    // The clip an Alt-drag just appended to the track, as one undo step.
+    void commitMidiClipCreation(int trackIndex);
     void commitEnvelopeEdit(int trackIndex, const std::vector<EnvelopePoint>& before,
                             const std::vector<EnvelopePoint>& after);
     void editAudioClip(int trackIndex, int clipIndex);
