@@ -256,17 +256,21 @@ private slots:
         QCOMPARE(page.tracks[0].audioClips[0].samples.size(), qsizetype(512));
         QCOMPARE(page.undoStack->text(page.undoStack->count() - 2), QStringLiteral("录音"));
 
-        // Material of another rate changes the project's rate and replaces
-        // the engine: the take ends first, at the rate it was recorded at.
+        // Material of another rate imported during a take keeps the
+        // project's rate: the take goes on at its rate.
         page.onRecord();
         device->runBlock(512, block.data());
         QTRY_COMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(512));
         page.addTrack(AudioTrack, TestSupport::sineWave(300.0, 0.5, 22050), 22050);
-        QVERIFY(!page.recording());
-        QCOMPARE(page.sampleRate(), 22050);
+        QVERIFY(page.recording());
+        QCOMPARE(page.sampleRate(), kRate);
+        device->runBlock(512, block.data());
+        QTRY_COMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(1024));
+        page.onRecord();
         QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
         QCOMPARE(page.tracks[0].audioClips.back().sampleRate, kRate);
-        QCOMPARE(page.undoStack->text(page.undoStack->count() - 2), QStringLiteral("录音"));
+        QCOMPARE(page.tracks[1].audioClips.back().sampleRate, 22050);
+        QCOMPARE(page.undoStack->undoText(), QStringLiteral("录音"));
     }
 
     void spaceOrStopEndsTheTake()
