@@ -328,6 +328,9 @@ private:
     // The track as the engine plays it: without a take clip that is recording.
     const TrackData& playbackView(size_t index, TrackData& withoutTake) const;
     double minimumZoom() const;
+    // Appends a track with its row, re-pointing the rows only when the
+    // track list moved.
+    void appendTrack(TrackData track);
     int laneViewportWidth() const;
     void restyleToggle(QPushButton* button, bool checked);
 

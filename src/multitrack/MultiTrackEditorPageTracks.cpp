@@ -94,9 +94,7 @@ void MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples,
         }
         track.audioClips.push_back(clip);
     }
-    tracks.push_back(std::move(track));
-    rebindTrackRows();
-    createTrackRow(int(tracks.size()) - 1);
+    appendTrack(std::move(track));
     updateRuler();
     auto* command = new AddTrackCommand(this, QStringLiteral("添加轨道"));
     if (projectSampleRate != rateBefore)
@@ -122,11 +120,20 @@ void MultiTrackEditorPage::addMidiTrack(const QString& name, std::vector<MidiNot
     clip.start = 0.0;
     clip.duration = clipLength;
     track.midiClips.push_back(std::move(clip));
-    tracks.push_back(std::move(track));
-    rebindTrackRows();
-    createTrackRow(int(tracks.size()) - 1);
+    appendTrack(std::move(track));
     updateRuler();
     undoStack->push(new AddTrackCommand(this, QStringLiteral("添加MIDI轨道")));
+}
+
+void MultiTrackEditorPage::appendTrack(TrackData track)
+{
+    const TrackData* oldAddress = tracks.data();
+    tracks.push_back(std::move(track));
+    // Only a reallocation moves the tracks the rows point at: re-pointing
+    // every row on each add would make adding many tracks quadratic.
+    if (tracks.data() != oldAddress)
+        rebindTrackRows();
+    createTrackRow(int(tracks.size()) - 1);
 }
 
 void MultiTrackEditorPage::removeTrack(int index)
@@ -189,8 +196,15 @@ void MultiTrackEditorPage::createTrackRow(int index)
         ++selectedTrack;
     connectRow(row);
 
-    syncZoomAll();
+    // A longer project may lower the zoom's lower bound and so the zoom of
+    // every lane; otherwise only the new lane needs it.
     ClipLaneWidget* lane = row->lane();
+    if (std::max(minimumZoom(), std::min(zoomLevel, MaxZoom)) != zoomLevel) {
+        syncZoomAll();
+    } else {
+        lane->setZoomLevel(zoomLevel);
+        updateRuler();
+    }
     lane->setShowEnvelope(envelopeButton->isChecked());
     lane->setViewStartSec(viewStartSec);
     lane->setPlayheadPosition(playhead);
