@@ -92,7 +92,11 @@ void MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples,
             // Nothing yet depends on the project's rate: it takes the material's.
             setSampleRate(rate);
         }
-        track.audioClips.push_back(clip);
+        // Material without a usable rate cannot be placed in time at all.
+        if (!clip.samples.isEmpty())
+            track.audioClips.push_back(clip);
+        else
+            qWarning() << "MultiTrackEditorPage: no clip for material at" << rate << "Hz";
     }
     appendTrack(std::move(track));
     updateRuler();
