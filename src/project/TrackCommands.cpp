@@ -5,7 +5,7 @@
 
 namespace {
 
-// Takes clips[from][index] off and appends it to `to`; returns where it
+// Takes source[index] off and appends it to the destination; returns where it
 // landed, -1 when there was no such clip.
 template <class Clip>
 int takeAndAppend(std::vector<Clip>& source, std::vector<Clip>& destination, int index)
