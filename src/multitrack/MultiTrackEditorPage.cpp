@@ -146,14 +146,14 @@ void MultiTrackEditorPage::setSampleRate(int rate)
     delete engine;
     engine = new MultiTrackAudioEngine();
     engine->initialize(rate, EngineBufferFrames);
-    pluginBridge->shutdown();
-    pluginBridge->initialize(rate, EngineBufferFrames);
-    // The plug-ins went with the old bridge: their editors close, and no
-    // track names a plug-in that is gone.
-    closePluginEditors();
-    for (TrackData& track : tracks)
-        track.pluginId = -1;
-    refreshInstrumentLists();
+    // The loaded plug-ins stay with the tracks that chose them, set up again
+    // for the new rate.
+    pluginBridge->setSampleRate(rate);
+}
+
+void MultiTrackEditorPage::changeProjectSampleRate(int rate)
+{
+    setSampleRate(rate);
 }
 
 void MultiTrackEditorPage::forEachLane(const std::function<void(ClipLaneWidget*)>& visit) const

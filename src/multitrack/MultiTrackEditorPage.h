@@ -12,7 +12,8 @@
 // One project sample rate: sampleRate() is the rate of the mixing engine,
 // of every render and of recordings; it changes only through setSampleRate,
 // which replaces the engine. Clips of other rates are resampled when tracks
-// are flattened for playback.
+// are flattened for playback. An import takes the material's rate only into
+// a project without audio clips and plug-ins, as part of its undo step.
 //
 // The mixing engine reads the cached track renders by pointer while it
 // plays: the caches are rebuilt only while it is stopped or paused, and
@@ -103,9 +104,13 @@ public:
 
     // ---- construction and layout ----
     int sampleRate() const { return projectSampleRate; }
-    // Replaces the mixing engine (stopping playback) and re-initialises the
-    // bridge when the rate changes; rates outside 1 .. 192000 Hz are ignored.
+    // Replaces the mixing engine (stopping playback) and sets the loaded
+    // plug-ins up again when the rate changes; the tracks keep their
+    // plug-ins. Rates outside 1 .. 192000 Hz are ignored.
     void setSampleRate(int rate);
+    // Whether the project holds audio clips or loaded plug-ins: imports then
+    // keep its rate.
+    bool rateSettled() const;
     void setupUi();
     void setupToolBar();
     void setupTransportBar();
@@ -241,6 +246,7 @@ public:
     int trackRowCount() const override { return int(rows.size()); }
     TrackRowBinding* trackRowAt(int index) const override;
     std::vector<TimelineMarker>& markerList() override { return markers; }
+    void changeProjectSampleRate(int rate) override;
 
     // ---- state read by the shell, the other pages and tests ----
     MultiTrackAudioEngine* mixingEngine() const { return engine; }
@@ -273,6 +279,8 @@ private:
     void onRowTrackChanged(int index);
     void renameMarker(int index);
     void deleteClip(int trackIndex, int clipIndex, bool midi);
+    // The clip an Alt-drag just appended to the track, as one undo step.
+    void commitMidiClipCreation(int trackIndex);
     void commitEnvelopeEdit(int trackIndex, const std::vector<EnvelopePoint>& before,
                             const std::vector<EnvelopePoint>& after);
     void editAudioClip(int trackIndex, int clipIndex);
@@ -323,6 +331,9 @@ private:
     // The track as the engine plays it: without a take clip that is recording.
     const TrackData& playbackView(size_t index, TrackData& withoutTake) const;
     double minimumZoom() const;
+    // Appends a track with its row, re-pointing the rows only when the
+    // track list moved.
+    void appendTrack(TrackData track);
     int laneViewportWidth() const;
     void restyleToggle(QPushButton* button, bool checked);
 

@@ -9,6 +9,7 @@
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include "multitrack/ClipLaneWidget.h"
+#include "multitrack/MidiClipWidget.h"
 #include "multitrack/TrackRowWidget.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackHeaderWidget.h"
@@ -25,6 +26,7 @@
 namespace {
 
 const QString RenderInPlaceText = QStringLiteral("就地渲染MIDI");
+const QString CreateMidiClipText = QStringLiteral("创建MIDI片段");
 
 bool samePoints(const std::vector<EnvelopePoint>& a, const std::vector<EnvelopePoint>& b)
 {
@@ -86,6 +88,11 @@ void MultiTrackEditorPage::connectRowActions(TrackRowWidget* row)
                     commitEnvelopeEdit(row->index(), before, after);
                 });
     }
+    // The row appends the clip first (it was connected before): the page
+    // makes the append an undo step of its own.
+    if (MidiClipWidget* midiLane = row->midiLane())
+        connect(midiLane, &MidiClipWidget::clipCreated, this,
+                [this, row] { commitMidiClipCreation(row->index()); });
     connect(row->header(), &TrackHeaderWidget::videoButtonClicked, this, [this] {
         if (!videoDialog)
             return;
@@ -112,6 +119,19 @@ void MultiTrackEditorPage::onRowTrackChanged(int index)
     }
     updateRuler();
     updateEngineTrackSlot(index);
+}
+
+void MultiTrackEditorPage::commitMidiClipCreation(int trackIndex)
+{
+    if (trackIndex < 0 || trackIndex >= int(tracks.size()))
+        return;
+    TrackData& track = tracks[size_t(trackIndex)];
+    if (!track.isMidi() || track.midiClips.empty())
+        return;
+    // Undoing an earlier step on this track must not take the new clip with it.
+    std::vector<MidiClip> before(track.midiClips.begin(), track.midiClips.end() - 1);
+    undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, std::move(before),
+                                                             track.midiClips, CreateMidiClipText));
 }
 
 void MultiTrackEditorPage::deleteClip(int trackIndex, int clipIndex, bool midi)

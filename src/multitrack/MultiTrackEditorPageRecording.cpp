@@ -308,8 +308,11 @@ void MultiTrackEditorPage::stopTake()
         recordEngine = nullptr;
     }
     // The input stream is closed: what is still queued goes into the take now.
-    if (takeQueue->isActive())
+    qint64 lostSamples = 0;
+    if (takeQueue->isActive()) {
         takeQueue->finish();
+        lostSamples = takeQueue->droppedSamples();
+    }
     const bool midiTake = isMidiRecording;
     if (midiTake)
         endMidiNotes(stopSec);
@@ -337,6 +340,14 @@ void MultiTrackEditorPage::stopTake()
         }
     }
     setRecordButtonIdle();
+    // Input the hand-off could not take is gone: the take is shorter than
+    // what was played, and the user must know.
+    if (lostSamples > 0) {
+        const double seconds = double(lostSamples) / std::max(projectSampleRate, 1);
+        QMessageBox::warning(this, TakeCommandText,
+                             QStringLiteral("录音时有 %1 秒的输入未能及时接收而丢失，这段录音不完整。")
+                                 .arg(seconds, 0, 'f', 2));
+    }
 }
 
 void MultiTrackEditorPage::startMidiRecording()

@@ -4,14 +4,18 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
+#include "engine/instruments/OfflineRenderLimits.h"
 #include "multitrack/ClipLaneWidget.h"
+#include "multitrack/ClipRateConversion.h"
 #include "multitrack/MidiClipWidget.h"
 #include "multitrack/TrackRowWidget.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackHeaderWidget.h"
+#include "plugins/AudioPluginBridge.h"
 #include "project/TrackCommands.h"
 #include "video/VideoPlayerDialog.h"
 
+#include <QDebug>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -51,6 +55,13 @@ int MultiTrackEditorPage::countTracksOfType(TrackType type) const
                              [type](const TrackData& t) { return t.type == type; }));
 }
 
+bool MultiTrackEditorPage::rateSettled() const
+{
+    const bool audio = std::any_of(tracks.begin(), tracks.end(),
+                                   [](const TrackData& t) { return !t.audioClips.empty(); });
+    return audio || !pluginBridge->loadedPluginIds().empty();
+}
+
 void MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples, int rate,
                                    const QString& name, const QList<float>& stereoSamples)
 {
@@ -62,20 +73,37 @@ void MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples,
     track.volume = 0.8f;
     track.midiChannel = type == MidiTrack ? countTracksOfType(MidiTrack) & 15 : 0;
     track.pluginId = -1;
+    const int rateBefore = projectSampleRate;
     if (!samples.isEmpty()) {
         AudioClip clip;
         clip.samples = samples;
         clip.stereoSamples = stereoSamples;
         clip.sampleRate = rate;
-        track.audioClips.push_back(clip);
-        // The project takes the material's rate, and the engine with it.
-        setSampleRate(rate);
+        const bool playableRate = rate >= OfflineRender::kMinSampleRate && rate <= OfflineRender::kMaxSampleRate;
+        if (!playableRate) {
+            // The project cannot play this rate: the material comes at the
+            // project's rate, or it would sound as silence.
+            qDebug() << "MultiTrackEditorPage: resampling an import from" << rate << "Hz to"
+                     << projectSampleRate << "Hz";
+            clip.samples = ClipRateConversion::resampleMono(samples, rate, projectSampleRate);
+            clip.stereoSamples = ClipRateConversion::resampleStereo(stereoSamples, rate, projectSampleRate);
+            clip.sampleRate = projectSampleRate;
+        } else if (!rateSettled()) {
+            // Nothing yet depends on the project's rate: it takes the material's.
+            setSampleRate(rate);
+        }
+        // Material without a usable rate cannot be placed in time at all.
+        if (!clip.samples.isEmpty())
+            track.audioClips.push_back(clip);
+        else
+            qWarning() << "MultiTrackEditorPage: no clip for material at" << rate << "Hz";
     }
-    tracks.push_back(std::move(track));
-    rebindTrackRows();
-    createTrackRow(int(tracks.size()) - 1);
+    appendTrack(std::move(track));
     updateRuler();
-    undoStack->push(new AddTrackCommand(this, QStringLiteral("添加轨道")));
+    auto* command = new AddTrackCommand(this, QStringLiteral("添加轨道"));
+    if (projectSampleRate != rateBefore)
+        command->setRateChange(rateBefore, projectSampleRate);
+    undoStack->push(command);
 }
 
 void MultiTrackEditorPage::addMidiTrack(const QString& name, std::vector<MidiNote> notes,
@@ -96,11 +124,20 @@ void MultiTrackEditorPage::addMidiTrack(const QString& name, std::vector<MidiNot
     clip.start = 0.0;
     clip.duration = clipLength;
     track.midiClips.push_back(std::move(clip));
-    tracks.push_back(std::move(track));
-    rebindTrackRows();
-    createTrackRow(int(tracks.size()) - 1);
+    appendTrack(std::move(track));
     updateRuler();
     undoStack->push(new AddTrackCommand(this, QStringLiteral("添加MIDI轨道")));
+}
+
+void MultiTrackEditorPage::appendTrack(TrackData track)
+{
+    const TrackData* oldAddress = tracks.data();
+    tracks.push_back(std::move(track));
+    // Only a reallocation moves the tracks the rows point at: re-pointing
+    // every row on each add would make adding many tracks quadratic.
+    if (tracks.data() != oldAddress)
+        rebindTrackRows();
+    createTrackRow(int(tracks.size()) - 1);
 }
 
 void MultiTrackEditorPage::removeTrack(int index)
@@ -163,8 +200,15 @@ void MultiTrackEditorPage::createTrackRow(int index)
         ++selectedTrack;
     connectRow(row);
 
-    syncZoomAll();
+    // A longer project may lower the zoom's lower bound and so the zoom of
+    // every lane; otherwise only the new lane needs it.
     ClipLaneWidget* lane = row->lane();
+    if (std::max(minimumZoom(), std::min(zoomLevel, MaxZoom)) != zoomLevel) {
+        syncZoomAll();
+    } else {
+        lane->setZoomLevel(zoomLevel);
+        updateRuler();
+    }
     lane->setShowEnvelope(envelopeButton->isChecked());
     lane->setViewStartSec(viewStartSec);
     lane->setPlayheadPosition(playhead);
@@ -242,9 +286,6 @@ int MultiTrackEditorPage::laneViewportWidth() const
 void MultiTrackEditorPage::updateRuler()
 {
     const double duration = std::max(projectLength(), MinRulerSeconds);
-    ruler->setDuration(duration);
-    ruler->setViewStartSec(viewStartSec);
-    ruler->setZoomLevel(zoomLevel);
 
     // The ruler ends where the lanes do, not under their vertical scroll bar.
     const int width = laneViewportWidth();
@@ -259,6 +300,18 @@ void MultiTrackEditorPage::updateRuler()
     hScrollBar->setPageStep(visibleMs);
     hScrollBar->setSingleStep(std::max(1, visibleMs / 10));
     hScrollBar->setMaximum(std::max(0, durationMs - visibleMs));
+    // A zoom or a shorter project must not leave the view where the scroll
+    // bar cannot reach: the view comes back within its range.
+    const double lastStart = hScrollBar->maximum() / 1000.0;
+    if (!(viewStartSec >= 0.0 && viewStartSec <= lastStart)) {
+        viewStartSec = std::clamp(std::isfinite(viewStartSec) ? viewStartSec : 0.0, 0.0, lastStart);
+        forEachLane([this](auto* lane) { lane->setViewStartSec(viewStartSec); });
+    }
+    hScrollBar->setValue(clampedMilliseconds(viewStartSec));
+
+    ruler->setDuration(duration);
+    ruler->setViewStartSec(viewStartSec);
+    ruler->setZoomLevel(zoomLevel);
     ruler->setMarkers(markers);
 }
 

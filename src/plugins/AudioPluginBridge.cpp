@@ -77,6 +77,20 @@ void AudioPluginBridge::shutdown()
     logInfo("Shutdown");
 }
 
+void AudioPluginBridge::setSampleRate(int rate)
+{
+    // Plug-ins are not set up at rates they were never meant to run at.
+    if (rate < kMinSampleRate || rate > kMaxSampleRate) {
+        PluginLog::error("AudioPluginBridge: Sample rate refused: " + std::to_string(rate));
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    sampleRate = rate;
+    for (const auto& instance : instances)
+        instance->changeSampleRate(rate);
+    logInfo("Sample rate " + std::to_string(sampleRate));
+}
+
 std::vector<PluginInfo> AudioPluginBridge::scanPlugins(const std::string& directory)
 {
     if (!scanner)

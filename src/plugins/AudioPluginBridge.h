@@ -65,6 +65,9 @@ public:
     // Releases every plug-in and chain; ids keep counting on afterwards.
     void shutdown();
     bool isInitialized() const { return initialized; }
+    // Later loads use the new rate, and every loaded plug-in is set up again
+    // for it; the plug-ins, their ids and the chains stay.
+    void setSampleRate(int sampleRate);
 
     std::vector<PluginInfo> scanPlugins(const std::string& directory);
     std::vector<PluginInfo> getScannedPlugins() const;

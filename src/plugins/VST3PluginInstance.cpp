@@ -209,6 +209,27 @@ void VST3PluginInstance::failLoad(const std::string& text, const std::string& re
     logError(text);
 }
 
+void VST3PluginInstance::changeSampleRate(int rate)
+{
+    if (!loaded || rate < 1 || rate == sampleRate)
+        return;
+    const bool wasActive = active;
+    deactivate();
+    sampleRate = rate;
+    context.sampleRate = double(rate);
+    try {
+        if (processor) {
+            vst::ProcessSetup setup{vst::kRealtime, vst::kSample32, blockSize, double(sampleRate)};
+            processor->setupProcessing(setup);
+        }
+    } catch (...) {
+        logError("Plugin failed while changing the sample rate: " + path);
+    }
+    if (wasActive)
+        activate();
+    logInfo("Sample rate changed to " + std::to_string(sampleRate));
+}
+
 VST3Ptr<vst::IEditController> VST3PluginInstance::createController(const vst::Uid& classId)
 {
     VST3Ptr<vst::IEditController> created = module->createInstance<vst::IEditController>(classId);

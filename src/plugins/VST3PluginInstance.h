@@ -42,6 +42,10 @@ public:
     // Why the last load failed (the loader's own words where it refused the
     // library); empty after a load that succeeded.
     const std::string& lastLoadError() const { return loadError; }
+    // Sets processing up again for a new rate, deactivated around the call as
+    // plug-ins require; an active plug-in is active again afterwards.
+    void changeSampleRate(int sampleRate);
+    int processRate() const { return sampleRate; }
 
     bool activate();
     void deactivate();

@@ -5,26 +5,29 @@
 
 namespace {
 
+// Takes source[index] off and appends it to the destination; returns where it
+// landed, -1 when there was no such clip.
 template <class Clip>
-bool takeAndAppend(std::vector<Clip>& source, std::vector<Clip>& destination, int index,
-                   const Clip& copy)
+int takeAndAppend(std::vector<Clip>& source, std::vector<Clip>& destination, int index)
 {
     if (index < 0 || static_cast<size_t>(index) >= source.size())
-        return false;
+        return -1;
+    Clip clip = std::move(source[static_cast<size_t>(index)]);
     source.erase(source.begin() + index);
-    destination.push_back(copy);
-    return true;
+    destination.push_back(std::move(clip));
+    return static_cast<int>(destination.size()) - 1;
 }
 
+// Takes destination[landed] off and puts it back at `index` of the source.
 template <class Clip>
-void putBack(std::vector<Clip>& source, std::vector<Clip>& destination, int index,
-             const Clip& copy)
+void putBack(std::vector<Clip>& source, std::vector<Clip>& destination, int index, int landed)
 {
-    if (destination.empty() || index < 0)
+    if (landed < 0 || static_cast<size_t>(landed) >= destination.size() || index < 0)
         return;
-    destination.pop_back();
+    Clip clip = std::move(destination[static_cast<size_t>(landed)]);
+    destination.erase(destination.begin() + landed);
     const size_t at = std::min(static_cast<size_t>(index), source.size());
-    source.insert(source.begin() + static_cast<std::ptrdiff_t>(at), copy);
+    source.insert(source.begin() + static_cast<std::ptrdiff_t>(at), std::move(clip));
 }
 
 } // namespace
@@ -97,39 +100,41 @@ MoveClipCommand::MoveClipCommand(TrackRowHost* page, int fromIndex, int toIndex,
       fromIndex(fromIndex),
       toIndex(toIndex),
       clipIndex(clipIndex),
-      isMidi(isMidi),
-      audioClip(audioClip),
-      midiClip(midiClip)
+      isMidi(isMidi)
 {
+    // The clip itself moves each time, with whatever edits it has by then.
+    (void)audioClip;
+    (void)midiClip;
 }
 
 void MoveClipCommand::redo()
 {
-    moved = false;
+    landed = -1;
     TrackData* from = page ? page->trackAt(fromIndex) : nullptr;
     TrackData* to = page ? page->trackAt(toIndex) : nullptr;
     if (!from || !to)
         return;
     if (isMidi)
         announceMidiChange();
-    moved = isMidi ? takeAndAppend(from->midiClips, to->midiClips, clipIndex, midiClip)
-                   : takeAndAppend(from->audioClips, to->audioClips, clipIndex, audioClip);
+    landed = isMidi ? takeAndAppend(from->midiClips, to->midiClips, clipIndex)
+                    : takeAndAppend(from->audioClips, to->audioClips, clipIndex);
 }
 
 void MoveClipCommand::undo()
 {
-    if (!moved)
+    if (landed < 0)
         return;
-    moved = false;
+    const int at = landed;
+    landed = -1;
     TrackData* from = page ? page->trackAt(fromIndex) : nullptr;
     TrackData* to = page ? page->trackAt(toIndex) : nullptr;
     if (!from || !to)
         return;
     if (isMidi) {
         announceMidiChange();
-        putBack(from->midiClips, to->midiClips, clipIndex, midiClip);
+        putBack(from->midiClips, to->midiClips, clipIndex, at);
     } else {
-        putBack(from->audioClips, to->audioClips, clipIndex, audioClip);
+        putBack(from->audioClips, to->audioClips, clipIndex, at);
     }
 }
 
@@ -151,6 +156,12 @@ AddTrackCommand::AddTrackCommand(TrackRowHost* page, const QString& text)
     }
 }
 
+void AddTrackCommand::setRateChange(int before, int after)
+{
+    rateBefore = before;
+    rateAfter = after;
+}
+
 void AddTrackCommand::redo()
 {
     if (!page)
@@ -161,6 +172,8 @@ void AddTrackCommand::redo()
     }
     if (!hasSnapshot)
         return;
+    if (rateAfter > 0)
+        page->changeProjectSampleRate(rateAfter);
     std::vector<TrackData>& tracks = page->trackList();
     tracks.push_back(snapshot);
     // The append may have moved every track: re-point the existing rows
@@ -183,6 +196,8 @@ void AddTrackCommand::undo()
     page->destroyTrackRow(static_cast<int>(tracks.size()) - 1);
     tracks.pop_back();
     page->rebindTrackRows();
+    if (rateBefore > 0)
+        page->changeProjectSampleRate(rateBefore);
     page->updateRuler();
 }
 

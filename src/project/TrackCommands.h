@@ -61,10 +61,11 @@ private:
 
 // Moves clip `clipIndex` of track `fromIndex` to the end of track `toIndex`
 // (audio clips, or MIDI clips when `isMidi`). The push performs the move; do
-// not move the clip before pushing. Both clip copies are kept; only the one
-// matching `isMidi` is used, and it is what undo puts back at `clipIndex`.
-// A redo that finds no such clip moves nothing, and the undo that follows
-// it removes nothing.
+// not move the clip before pushing. Undo takes back exactly the clip that
+// moved (from where it landed, with the edits made to it since) and puts it
+// at `clipIndex` again; redo moves it once more; no other clip is touched.
+// The clip copies given are not needed and not kept. A redo that finds no
+// such clip moves nothing, and the undo that follows it removes nothing.
 class MoveClipCommand : public QUndoCommand {
 public:
     MoveClipCommand(TrackRowHost* page, int fromIndex, int toIndex, int clipIndex, bool isMidi,
@@ -81,9 +82,7 @@ private:
     int toIndex;
     int clipIndex;
     bool isMidi;
-    AudioClip audioClip;
-    MidiClip midiClip;
-    bool moved = false; // whether the last redo moved a clip
+    int landed = -1; // where the last redo put the clip in the target, -1 for no move
 };
 
 // Push right after the page appended a track and created its row. Keeps a
@@ -93,6 +92,9 @@ private:
 class AddTrackCommand : public QUndoCommand {
 public:
     AddTrackCommand(TrackRowHost* page, const QString& text);
+    // The add moved the project from rate `before` to `after`: undo returns
+    // to `before`, a later redo goes to `after` again.
+    void setRateChange(int before, int after);
 
     void undo() override;
     void redo() override;
@@ -102,6 +104,8 @@ private:
     TrackData snapshot;
     bool hasSnapshot = false;
     bool firstRedoPending = true;
+    int rateBefore = 0;
+    int rateAfter = 0;
 };
 
 // Push right after the page removed track `index` (and its row); `track` is

@@ -39,6 +39,9 @@ public:
     // track `index` (or their notes): whatever edits those clips through
     // their addresses must let go of them now.
     virtual void midiClipsAboutToChange(int index) { (void)index; }
+    // Puts the project at another sample rate (an undo of the step that
+    // changed it); the loaded plug-ins stay.
+    virtual void changeProjectSampleRate(int rate) { (void)rate; }
 
     // Track `index`, or null when the index is out of range. The address is
     // good only until the track list next changes size.

@@ -97,21 +97,19 @@ private slots:
         QVERIFY(page->pluginEditors() && page->pluginEditors()->isOpen(0));
         QCOMPARE(visibleEditorWindows(), 1);
 
-        // A project of another rate replaces the bridge: the editor closes and
-        // the track goes back to the SoundFont (on preset 0, as the plug-in
-        // choice left it).
+        // An import at another rate keeps the project's rate with a plug-in
+        // loaded; a rate change keeps the plug-in, its editor and the choice.
         page->addTrack(TrackType(0), QList<float>(4800, 0.1f), 48000, "48k");
-        QCOMPARE(page->sampleRate(), 48000);
-        QCOMPARE(visibleEditorWindows(), 0);
-        QCOMPARE(page->tracks[0].pluginId, -1);
-        QCOMPARE(entries(list), presets);
+        QCOMPARE(page->sampleRate(), 44100);
+        page->setSampleRate(48000);
+        QCOMPARE(visibleEditorWindows(), 1);
+        QCOMPARE(page->tracks[0].pluginId, 0);
         QCOMPARE(list->currentIndex(), 0);
-        QVERIFY(editorButton->isHidden());
+        QVERIFY(!editorButton->isHidden());
+        editorButton->click();
+        QCOMPARE(visibleEditorWindows(), 0);
 
         // Editors left open close with the main window.
-        window->prompts->files << testBundle("CdwSynth");
-        window->menuActions().importVst3->trigger();
-        list->setCurrentIndex(0);
         editorButton->click();
         QCOMPARE(visibleEditorWindows(), 1);
         window->prompts->answers << QMessageBox::Discard;

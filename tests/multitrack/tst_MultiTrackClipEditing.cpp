@@ -168,6 +168,60 @@ private slots:
         QCOMPARE(page.tracks[1].audioClips.size(), size_t(2));
     }
 
+    // A clip moved to another track and one created there by Alt-drag are
+    // each their own undo step: undo and redo take back exactly those clips,
+    // the moved one with its edits since.
+    void movedAndCreatedMidiClipsSurviveUndo()
+    {
+        MultiTrackEditorPage page;
+        showPage(page);
+        page.setSampleRate(Rate);
+        page.addMidiTrack(QStringLiteral("A"), {MidiNote{60, 0.0, 0.5, 100}}, 1.0);
+        page.addMidiTrack(QStringLiteral("B"), {MidiNote{40, 0.0, 0.5, 100}}, 1.0);
+        page.tracks[1].midiClips[0].start = 6.0;
+        page.applyZoom(1.0, 0);
+        layOut(page);
+        const int commands = page.undoStack->count();
+        auto starts = [&](int t) {
+            QList<double> list;
+            for (const MidiClip& c : page.tracks[size_t(t)].midiClips)
+                list << c.start;
+            return list;
+        };
+
+        QTest::mouseClick(button(page, QStringLiteral("移动")), Qt::LeftButton);
+        drag(page, 0, at(page, 0, 0.5), overRow(page, 0, 1, at(page, 0, 0.5).x()));
+        QCOMPARE(starts(0), QList<double>{});
+        QCOMPARE(starts(1), (QList<double>{6.0, 0.0}));
+        page.tracks[1].midiClips[1].notes.push_back(MidiNote{72, 0.25, 0.25, 90}); // a piano-roll edit
+        page.tracks[1].midiClips[1].duration = 2.0;                                 // a trim
+
+        QTest::mouseClick(button(page, QStringLiteral("移动")), Qt::LeftButton); // back to the normal tool
+        QWidget* laneB = lane(page, 1);
+        QTest::mousePress(laneB, Qt::LeftButton, Qt::AltModifier, at(page, 1, 10.0));
+        QMouseEvent move(QEvent::MouseMove, at(page, 1, 11.0), laneB->mapToGlobal(at(page, 1, 11.0)),
+                         Qt::NoButton, Qt::LeftButton, Qt::AltModifier);
+        QApplication::sendEvent(laneB, &move);
+        QTest::mouseRelease(laneB, Qt::LeftButton, Qt::AltModifier, at(page, 1, 11.0));
+        QCOMPARE(starts(1).size(), 3);
+        QCOMPARE(page.undoStack->count(), commands + 2);
+        QCOMPARE(page.undoStack->undoText(), QStringLiteral("创建MIDI片段"));
+
+        page.undo(); // the creation
+        QCOMPARE(starts(1), (QList<double>{6.0, 0.0}));
+        page.undo(); // the move: the clip comes back with its edits
+        QCOMPARE(starts(0), QList<double>{0.0});
+        QCOMPARE(starts(1), QList<double>{6.0});
+        QCOMPARE(page.tracks[0].midiClips[0].notes.size(), size_t(2));
+        QCOMPARE(page.tracks[0].midiClips[0].duration, 2.0);
+        page.redo();
+        page.redo();
+        QCOMPARE(starts(0), QList<double>{});
+        QCOMPARE(starts(1).size(), 3);
+        QCOMPARE(page.tracks[1].midiClips[1].notes.size(), size_t(2));
+        QVERIFY(std::abs(page.tracks[1].midiClips[2].start - 10.0) < 0.02);
+    }
+
     void pageKeysAndWheelZoom()
     {
         MultiTrackEditorPage page;

@@ -9,6 +9,8 @@
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "multitrack/TrackRowWidget.h"
+#include "plugins/AudioPluginBridge.h"
+#include "plugins/VST3PluginInstance.h"
 #include "TestSupport.h"
 
 #include <QtTest/QtTest>
@@ -151,12 +153,74 @@ private slots:
         QCOMPARE(page.undoStack->undoText(), QStringLiteral("添加MIDI轨道"));
         checkRows(page);
 
-        // Material at another rate changes the project's rate through setSampleRate.
+        // Once the project holds audio, material at another rate keeps its
+        // own rate and leaves the project's, and its engine, alone.
+        page.addTrack(AudioTrack, tone(0.5, 44100), 44100, QStringLiteral("gtr"));
         page.addTrack(AudioTrack, tone(0.5, 48000), 48000, QStringLiteral("vox"));
-        QCOMPARE(page.sampleRate(), 48000);
-        QVERIFY(page.mixingEngine() != engine);
-        QCOMPARE(page.mixingEngine()->getSampleRate(), 48000);
+        QCOMPARE(page.sampleRate(), 44100);
+        QCOMPARE(page.mixingEngine(), engine);
         QCOMPARE(page.tracks.back().audioClips[0].sampleRate, 48000);
+    }
+
+    void importsKeepTheRateOfAProjectThatDependsOnIt()
+    {
+        MultiTrackEditorPage page;
+        page.setSampleRate(44100);
+        page.addMidiTrack(QStringLiteral("keys"), {MidiNote{}}, 2.0);
+        // Nothing depends on the rate yet: the memo's rate becomes the
+        // project's, and undoing the add takes the project back.
+        page.addTrack(AudioTrack, tone(0.5, 8000), 8000, QStringLiteral("memo"));
+        QCOMPARE(page.sampleRate(), 8000);
+        QCOMPARE(page.mixingEngine()->getSampleRate(), 8000);
+        page.undo();
+        QCOMPARE(page.tracks.size(), size_t(1));
+        QCOMPARE(page.sampleRate(), 44100);
+        QCOMPARE(page.mixingEngine()->getSampleRate(), 44100);
+        page.redo();
+        QCOMPARE(page.sampleRate(), 8000);
+        page.undo();
+
+        // A loaded plug-in keeps the project's rate, and a rate change that
+        // still happens keeps it loaded and chosen, set up for the new rate.
+        const QString bundle = qEnvironmentVariable("CDW_BINARY_DIR") + QStringLiteral("/testplugins/CdwGain.vst3");
+        const int id = page.pluginBridge->loadPlugin(bundle.toStdString());
+        QVERIFY(id >= 0);
+        QVERIFY(page.pluginBridge->activatePlugin(id));
+        page.tracks[0].pluginId = id;
+        page.addTrack(AudioTrack, tone(0.5, 8000), 8000, QStringLiteral("memo"));
+        QCOMPARE(page.sampleRate(), 44100);
+        QCOMPARE(page.tracks[1].audioClips[0].sampleRate, 8000);
+        page.setSampleRate(96000);
+        QCOMPARE(page.tracks[0].pluginId, id);
+        QCOMPARE(page.pluginBridge->loadedPluginIds(), std::vector<int>{id});
+        auto instance = page.pluginBridge->getPluginInstance(id);
+        QVERIFY(instance && instance->isActive());
+        QCOMPARE(instance->processRate(), 96000);
+    }
+
+    void materialAtARateTheProjectRefusesIsResampled()
+    {
+        MultiTrackEditorPage page;
+        page.setSampleRate(48000);
+        // One second of a 1 kHz tone at 384 kHz, mono and stereo.
+        const QList<float> mono = TestSupport::sineWave(1000.0, 1.0, 384000, 0.5f);
+        QList<float> stereo;
+        for (float v : mono)
+            stereo << v << -v;
+        page.addTrack(AudioTrack, mono, 384000, QStringLiteral("video"), stereo);
+        QCOMPARE(page.sampleRate(), 48000);
+        const AudioClip& clip = page.tracks[0].audioClips.at(0);
+        QCOMPARE(clip.sampleRate, 48000);
+        QCOMPARE(clip.samples.size(), qsizetype(48000));
+        QCOMPARE(clip.stereoSamples.size(), qsizetype(96000));
+        // The tone is still there, as loud, in both channels.
+        float peak = 0.0f;
+        for (qsizetype i = 1000; i < 47000; ++i)
+            peak = std::max(peak, std::abs(clip.samples[i]));
+        QVERIFY2(std::abs(peak - 0.5f) < 0.02f, qPrintable(QString::number(peak)));
+        QVERIFY(std::abs(clip.stereoSamples[2 * 2412] + clip.stereoSamples[2 * 2412 + 1]) < 1e-4f);
+        QVERIFY(std::abs(clip.stereoSamples[2 * 2412] - clip.samples[2412]) < 1e-4f);
+        QVERIFY(std::abs(clip.playableLength() - 1.0) < 1e-9);
     }
 
     void randomEditsKeepRowsAndTracksInStep()
@@ -302,6 +366,54 @@ private slots:
         const int width = page.laneScrollArea()->viewport()->width();
         QVERIFY(std::abs(page.zoom() - width / 30000.0) < 1e-9);
         QCOMPARE(page.viewStart(), 0.0);
+    }
+
+    void theViewStaysWithinTheScrollRange()
+    {
+        MultiTrackEditorPage page;
+        page.resize(1300, 700);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        page.addTrack(AudioTrack, {}, 44100);
+        QScrollBar* bar = page.horizontalScrollBar();
+        const int width = page.laneScrollArea()->viewport()->width();
+        // Every view the page shows: the scroll bar reaches it, and the
+        // ruler and lanes show the same.
+        auto checkView = [&] {
+            QVERIFY2(page.viewStart() >= 0.0 && page.viewStart() <= bar->maximum() / 1000.0,
+                     qPrintable(QStringLiteral("%1 of %2").arg(page.viewStart()).arg(bar->maximum())));
+            QCOMPARE(bar->value(), int(page.viewStart() * 1000.0));
+            QCOMPARE(page.ruler->viewStartSec(), page.viewStart());
+            QCOMPARE(page.rows[0]->lane()->viewStartSec(), page.viewStart());
+        };
+        // Zooming out about the pointer near the right edge, at the end.
+        bar->setValue(bar->maximum());
+        for (int step = 0; step < 40; ++step) {
+            page.applyZoom(page.zoom() / 1.15, width - 5);
+            checkView();
+        }
+        QCOMPARE(page.viewStart(), 0.0);
+
+        // A long track scrolled to its end, then removed.
+        AudioClip clip;
+        clip.samples = QList<float>(10000, 0.1f);
+        clip.sampleRate = 10;
+        page.tracks[0].audioClips.push_back(clip); // ends at 1000 s
+        page.applyZoom(1.0, 0);
+        bar->setValue(bar->maximum());
+        QVERIFY(page.viewStart() > 900.0);
+        page.addTrack(AudioTrack, {}, 44100);
+        page.removeTrack(0);
+        checkView();
+        QVERIFY(page.viewStart() < 300.0);
+        // The same when an undo takes the long track away.
+        page.undo();
+        bar->setValue(bar->maximum());
+        page.undo();
+        page.undo();
+        QVERIFY(page.tracks.empty());
+        QVERIFY(page.viewStart() <= bar->maximum() / 1000.0);
+        QCOMPARE(page.ruler->viewStartSec(), page.viewStart());
     }
 
     void markers()

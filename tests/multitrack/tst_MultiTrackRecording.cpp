@@ -256,17 +256,61 @@ private slots:
         QCOMPARE(page.tracks[0].audioClips[0].samples.size(), qsizetype(512));
         QCOMPARE(page.undoStack->text(page.undoStack->count() - 2), QStringLiteral("录音"));
 
-        // Material of another rate changes the project's rate and replaces
-        // the engine: the take ends first, at the rate it was recorded at.
+        // Material of another rate imported during a take keeps the
+        // project's rate: the take goes on at its rate.
         page.onRecord();
         device->runBlock(512, block.data());
         QTRY_COMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(512));
         page.addTrack(AudioTrack, TestSupport::sineWave(300.0, 0.5, 22050), 22050);
-        QVERIFY(!page.recording());
-        QCOMPARE(page.sampleRate(), 22050);
+        QVERIFY(page.recording());
+        QCOMPARE(page.sampleRate(), kRate);
+        device->runBlock(512, block.data());
+        QTRY_COMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(1024));
+        page.onRecord();
         QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
         QCOMPARE(page.tracks[0].audioClips.back().sampleRate, kRate);
-        QCOMPARE(page.undoStack->text(page.undoStack->count() - 2), QStringLiteral("录音"));
+        QCOMPARE(page.tracks[1].audioClips.back().sampleRate, 22050);
+        QCOMPARE(page.undoStack->undoText(), QStringLiteral("录音"));
+    }
+
+    // A GUI thread that does not come round for longer than the hand-off's
+    // ring holds loses no input; input that is lost all the same is told.
+    void aLongStallLosesNoInputAndLostInputIsTold()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackEditorPage page;
+        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+        page.addTrack(AudioTrack, {}, kRate);
+        arm(page, 0);
+        page.onRecord();
+        // 70 s of input while this thread handles no event at all.
+        std::vector<float> block(512);
+        const int blocks = 70 * kRate / 512;
+        for (int b = 0; b < blocks; ++b) {
+            block[0] = float(b);
+            device->runBlock(512, block.data());
+        }
+        {
+            MessageBoxWatcher box;
+            page.onRecord();
+            QCoreApplication::processEvents();
+            QVERIFY(box.title.isEmpty());
+        }
+        const QList<float>& take = page.tracks[0].audioClips.at(0).samples;
+        QCOMPARE(take.size(), qsizetype(blocks) * 512);
+        QCOMPARE(take[qsizetype(blocks - 1) * 512], float(blocks - 1));
+
+        // A block the hand-off cannot hold is lost; the end of the take says so.
+        page.onRecord();
+        device->runBlock(512, block.data());
+        const std::vector<float> oversized(size_t(page.recordQueue()->capacity()) + kRate, 0.1f);
+        QVERIFY(!page.recordQueue()->push(oversized.data(), int(oversized.size())));
+        MessageBoxWatcher box;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^RecordTakeQueue: dropped"));
+        page.onRecord();
+        QCOMPARE(box.title, QStringLiteral("录音"));
+        QVERIFY2(box.text.contains(QStringLiteral("61.00 秒")), qPrintable(box.text));
+        QCOMPARE(page.tracks[0].audioClips.at(1).samples.size(), qsizetype(512));
     }
 
     void spaceOrStopEndsTheTake()

@@ -384,6 +384,43 @@ private slots:
         QCOMPARE(clipsOf(page.tracks[1]), (QStringList{b0, a1}));
     }
 
+    // Undo and redo take back exactly the clip that moved, with its edits
+    // since, whatever else came to its new track in the meantime.
+    void moveUndoTakesBackTheMovedClipWithItsEdits()
+    {
+        FakePage page;
+        page.appendTrack(track("A", 0));
+        page.appendTrack(track("B", 0));
+        page.tracks[0].midiClips = {midiClip(0, 60), midiClip(1, 62), midiClip(2, 64)};
+        page.tracks[1].midiClips = {midiClip(9, 40)};
+        QUndoStack stack;
+        stack.push(new MoveClipCommand(&page, 0, 1, 1, true, AudioClip(), page.tracks[0].midiClips[1],
+                                       QStringLiteral("移动片段")));
+        // The moved clip is edited in place and a clip is added after it.
+        MidiClip& moved = page.tracks[1].midiClips[1];
+        moved.notes.push_back(MidiNote{80, 1.0, 0.5, 100});
+        moved.duration = 3.0;
+        const MidiClip edited = moved;
+        page.tracks[1].midiClips.push_back(midiClip(7, 30));
+        const auto ids = [&](int t) {
+            QList<int> list;
+            for (const MidiClip& c : page.tracks[size_t(t)].midiClips)
+                list << c.id;
+            return list;
+        };
+        stack.undo();
+        QCOMPARE(ids(0), (QList<int>{0, 1, 2}));
+        QCOMPARE(ids(1), (QList<int>{9, 7}));
+        QVERIFY(page.tracks[0].midiClips[1] == edited);
+        stack.redo();
+        QCOMPARE(ids(0), (QList<int>{0, 2}));
+        QCOMPARE(ids(1), (QList<int>{9, 7, 1}));
+        QVERIFY(page.tracks[1].midiClips[2] == edited);
+        stack.undo();
+        QCOMPARE(ids(1), (QList<int>{9, 7}));
+        QCOMPARE(ids(0), (QList<int>{0, 1, 2}));
+    }
+
     // A move that found no clip must not take a clip off the destination on undo.
     void moveOfMissingClipUndoesNothing()
     {

@@ -4,7 +4,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <new>
 
 RecordTakeQueue::RecordTakeQueue(QObject* parent)
     : QObject(parent)
@@ -13,11 +15,16 @@ RecordTakeQueue::RecordTakeQueue(QObject* parent)
     connect(timer, &QTimer::timeout, this, &RecordTakeQueue::drain);
 }
 
-RecordTakeQueue::~RecordTakeQueue() = default;
+RecordTakeQueue::~RecordTakeQueue()
+{
+    accepting.store(false);
+    stopSpill();
+}
 
 void RecordTakeQueue::start(qsizetype capacity, Sink target, int drainMs)
 {
     accepting.store(false);
+    stopSpill();
     capacity = std::max<qsizetype>(capacity, 1);
     if (capacity != size) {
         ring.reset(new float[size_t(capacity)]);
@@ -26,7 +33,14 @@ void RecordTakeQueue::start(qsizetype capacity, Sink target, int drainMs)
     written.store(0);
     read.store(0);
     dropped.store(0);
+    {
+        const std::lock_guard<std::mutex> lock(spillMutex);
+        spill.clear();
+    }
+    handing.clear();
     sink = std::move(target);
+    stopping = false;
+    spiller = std::thread([this] { runSpill(); });
     timer->start(std::max(drainMs, 1));
     accepting.store(true, std::memory_order_release);
 }
@@ -49,29 +63,73 @@ bool RecordTakeQueue::push(const float* samples, int count) noexcept
     return true;
 }
 
+void RecordTakeQueue::spillRing()
+{
+    const std::uint64_t w = written.load(std::memory_order_acquire);
+    std::uint64_t r = read.load(std::memory_order_relaxed);
+    if (r == w)
+        return;
+    const std::lock_guard<std::mutex> lock(spillMutex);
+    while (r < w) {
+        const size_t at = size_t(r % std::uint64_t(size));
+        const size_t count = size_t(std::min<std::uint64_t>(w - r, std::uint64_t(size) - at));
+        try {
+            spill.insert(spill.end(), ring.get() + at, ring.get() + at + count);
+        } catch (const std::bad_alloc&) {
+            return; // left in the ring: it fills, and what does not fit is counted
+        }
+        r += count;
+        // Only now may the producer write over what was taken.
+        read.store(r, std::memory_order_release);
+    }
+}
+
+void RecordTakeQueue::runSpill()
+{
+    std::unique_lock<std::mutex> lock(wakeMutex);
+    while (!stopping) {
+        lock.unlock();
+        spillRing();
+        lock.lock();
+        wake.wait_for(lock, std::chrono::milliseconds(kSpillIntervalMs), [this] { return stopping; });
+    }
+    lock.unlock();
+    spillRing(); // what came before the stop
+}
+
+void RecordTakeQueue::stopSpill()
+{
+    if (!spiller.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(wakeMutex);
+        stopping = true;
+    }
+    wake.notify_all();
+    spiller.join();
+}
+
 void RecordTakeQueue::drain()
 {
     if (!sink)
         return;
-    const std::uint64_t w = written.load(std::memory_order_acquire);
-    std::uint64_t r = read.load(std::memory_order_relaxed);
-    while (r < w) {
-        const size_t at = size_t(r % std::uint64_t(size));
-        const size_t count = size_t(std::min<std::uint64_t>(w - r, std::uint64_t(size) - at));
-        sink(ring.get() + at, qsizetype(count));
-        r += count;
-        // Only now may the producer write over what the sink has read.
-        read.store(r, std::memory_order_release);
+    {
+        const std::lock_guard<std::mutex> lock(spillMutex);
+        handing.swap(spill);
     }
+    if (!handing.empty())
+        sink(handing.data(), qsizetype(handing.size()));
+    handing.clear();
 }
 
 void RecordTakeQueue::finish()
 {
     accepting.store(false);
+    stopSpill();
     drain();
     timer->stop();
     if (sink && dropped.load() > 0)
         qWarning() << "RecordTakeQueue: dropped" << dropped.load()
-                   << "samples the GUI thread did not take in time";
+                   << "samples the spill thread did not take in time";
     sink = nullptr;
 }

@@ -1,12 +1,16 @@
 #pragma once
 // Hands the input blocks of a recording from the audio thread to the GUI
 // thread. The record callback copies each block into a single-producer,
-// single-consumer ring: no allocation, no lock, never a wait. A timer on the
-// GUI thread drains the ring, oldest samples first, into a sink that appends
-// them to the take and repaints; only the GUI thread touches the take.
+// single-consumer ring: no allocation, no lock, never a wait. A spill thread
+// of the queue's own empties the ring every few milliseconds into a list in
+// memory that grows as needed, so a GUI thread that stalls for any time
+// loses no input. A timer on the GUI thread drains that list, oldest samples
+// first, into a sink that appends them to the take and repaints; only the
+// GUI thread touches the take.
 //
-// A block that does not fit (the GUI stalled for longer than the ring holds)
-// is dropped whole and counted, so what arrives is always in order.
+// A block that does not fit the ring (the spill thread itself did not run
+// for as long as the ring holds) is dropped whole and counted, so what
+// arrives is always in order; the owner tells the user at the end of the take.
 //
 // Use:
 //   queue->start(rate * 60, [&](const float* s, qsizetype n) { append(s, n); });
@@ -17,9 +21,13 @@
 #include <QObject>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 class QTimer;
 
@@ -28,20 +36,25 @@ class RecordTakeQueue : public QObject {
 public:
     using Sink = std::function<void(const float* samples, qsizetype count)>;
     static constexpr int kDefaultDrainMs = 25;
+    // How often the spill thread empties the ring.
+    static constexpr int kSpillIntervalMs = 2;
 
     explicit RecordTakeQueue(QObject* parent = nullptr);
     ~RecordTakeQueue() override;
 
     // GUI thread, while no producer runs: empties the ring, makes room for
-    // `capacity` samples (at least one) and drains into `sink` every drainMs.
+    // `capacity` samples (at least one), starts the spill thread and drains
+    // into `sink` every drainMs.
     void start(qsizetype capacity, Sink sink, int drainMs = kDefaultDrainMs);
     // Producer thread: queues count samples, all or none; false when they do
     // not fit, when the queue is not started or for no samples.
     bool push(const float* samples, int count) noexcept;
-    // GUI thread: hands everything queued so far to the sink.
+    // GUI thread: hands everything the spill thread took off the ring so far
+    // to the sink.
     void drain();
-    // GUI thread, once the producer can no longer push: a last drain, then
-    // the timer stops and the sink is released.
+    // GUI thread, once the producer can no longer push: the spill thread
+    // takes the rest and ends, a last drain, then the timer stops and the
+    // sink is released.
     void finish();
 
     bool isActive() const { return sink != nullptr; }
@@ -50,13 +63,30 @@ public:
     qint64 droppedSamples() const { return dropped.load(std::memory_order_relaxed); }
 
 private:
+    // Spill thread: moves what the ring holds to the spill list.
+    void spillRing();
+    void runSpill();
+    void stopSpill();
+
     std::unique_ptr<float[]> ring;
     qsizetype size = 0;
-    // Running totals: the producer advances `written`, the consumer `read`.
+    // Running totals: the producer advances `written`, the spill thread `read`.
     std::atomic<std::uint64_t> written{0};
     std::atomic<std::uint64_t> read{0};
     std::atomic<qint64> dropped{0};
     std::atomic<bool> accepting{false};
+
+    // Taken off the ring, waiting for the GUI thread; under spillMutex.
+    std::vector<float> spill;
+    std::mutex spillMutex;
+    // The GUI thread's side of the hand-over, kept to reuse its memory.
+    std::vector<float> handing;
+
+    std::thread spiller;
+    std::mutex wakeMutex;
+    std::condition_variable wake;
+    bool stopping = false; // under wakeMutex
+
     Sink sink;
     QTimer* timer = nullptr;
 };

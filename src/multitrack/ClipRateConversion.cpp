@@ -1,0 +1,55 @@
+#include "multitrack/ClipRateConversion.h"
+
+#include "audio/dsp/SincResampler.h"
+
+#include <cmath>
+#include <vector>
+
+namespace ClipRateConversion {
+
+namespace {
+
+qsizetype convertedLength(qsizetype frames, int fromRate, int toRate)
+{
+    return qsizetype(std::llround(double(frames) * toRate / fromRate));
+}
+
+} // namespace
+
+QList<float> resampleMono(const QList<float>& samples, int fromRate, int toRate)
+{
+    if (fromRate < 1 || toRate < 1)
+        return {};
+    if (fromRate == toRate || samples.isEmpty())
+        return samples;
+    QList<float> out(convertedLength(samples.size(), fromRate, toRate));
+    SincResampler resampler;
+    resampler.resample(samples.constData(), size_t(samples.size()), out.data(), size_t(out.size()),
+                       double(fromRate) / toRate);
+    return out;
+}
+
+QList<float> resampleStereo(const QList<float>& interleaved, int fromRate, int toRate)
+{
+    if (fromRate < 1 || toRate < 1)
+        return {};
+    if (fromRate == toRate || interleaved.isEmpty())
+        return interleaved;
+    const qsizetype frames = interleaved.size() / 2;
+    const qsizetype outFrames = convertedLength(frames, fromRate, toRate);
+    std::vector<float> channel(static_cast<size_t>(frames));
+    std::vector<float> converted(static_cast<size_t>(outFrames));
+    QList<float> out(outFrames * 2);
+    SincResampler resampler;
+    for (int c = 0; c < 2; ++c) {
+        for (qsizetype i = 0; i < frames; ++i)
+            channel[size_t(i)] = interleaved[2 * i + c];
+        resampler.resample(channel.data(), channel.size(), converted.data(), converted.size(),
+                           double(fromRate) / toRate);
+        for (qsizetype i = 0; i < outFrames; ++i)
+            out[2 * i + c] = converted[size_t(i)];
+    }
+    return out;
+}
+
+} // namespace ClipRateConversion

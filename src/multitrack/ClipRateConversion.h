@@ -1,0 +1,16 @@
+#pragma once
+// Brings imported material to the project's rate: the mono list and the
+// interleaved stereo list of a clip are resampled so that the clip keeps its
+// pitch and length at the new rate.
+
+#include <QList>
+
+namespace ClipRateConversion {
+
+// The list at `toRate`, the same seconds long; a copy when the rates agree,
+// empty when either rate is below 1.
+QList<float> resampleMono(const QList<float>& samples, int fromRate, int toRate);
+// The same for interleaved left/right pairs (an odd trailing value is dropped).
+QList<float> resampleStereo(const QList<float>& interleaved, int fromRate, int toRate);
+
+} // namespace ClipRateConversion
