@@ -213,7 +213,8 @@ template <bool StopAtSpecial> qsizetype ChannelDecoder::decode(const char* text,
         const qsizetype floats = total / 4;
         if (m_grow && (m_count + floats) * m_stride > m_target.size())
             m_target.resize((m_count + floats) * m_stride);
-        const qsizetype room = std::clamp<qsizetype>((m_target.size() - m_offset + m_stride - 1) / m_stride - m_count, 0, floats);
+        const qsizetype places = (m_target.size() - m_offset + m_stride - 1) / m_stride;
+        const qsizetype room = std::clamp<qsizetype>(places - m_count, 0, floats);
         float* dst = room > 0 ? m_target.data() + m_offset + m_count * m_stride : nullptr;
         for (qsizetype k = 0; k < room; ++k) {
             quint32 bits;

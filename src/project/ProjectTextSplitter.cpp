@@ -138,8 +138,8 @@ void ProjectTextSplitter::startChannel()
     m_channels.push_back(std::move(record));
     Channel& channel = m_channels.back();
     if (channel.pairedLeft >= 0) {
-        m_decoder = std::make_unique<Base64Floats::ChannelDecoder>(m_channels[size_t(channel.pairedLeft)].floats,
-                                                                   2, 1, false);
+        QList<float>& stereo = m_channels[size_t(channel.pairedLeft)].floats;
+        m_decoder = std::make_unique<Base64Floats::ChannelDecoder>(stereo, 2, 1, false);
     } else if (channel.entry == 1) {
         // The left channel goes to the even slots; the right one may follow.
         channel.interleaved = true;
