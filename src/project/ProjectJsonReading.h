@@ -6,6 +6,10 @@
 // type. Keys read "only when present" assign 0 / empty for a present key of
 // the wrong type. A number that is not finite where a time, rate, gain or
 // tempo is expected reads as that key's default.
+//
+// Content that would otherwise vanish is not defaulted: a list of tracks,
+// clips, notes, envelope points or markers that is not an array, and a
+// clip's audio that cannot be read whole, make the file unreadable.
 
 #include "Base64Floats.h"
 #include "ProjectTypes.h"
