@@ -1,6 +1,8 @@
 // Saving and opening a 10-minute stereo multitrack project through the main
 // window's commands against the project file's own save and load of the same
-// tracks in the same run: the window adds no copies of the audio.
+// tracks in the same run: the window adds no copies of the audio. Opening in
+// a fresh window is also measured for its peak memory against the decoded
+// lists.
 
 #include "BenchSupport.h"
 #include "app/MainWindow.h"
@@ -11,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -41,11 +44,43 @@ public:
 
 } // namespace
 
+// Opens `path` in a fresh window and prints the peak resident memory the
+// opening added to the window's own.
+int openOnly(const QString& path, const std::shared_ptr<DiscardingPrompts>& prompts)
+{
+    BenchWindow window;
+    window.setPrompts(prompts);
+    const qint64 before = Bench::residentBytes();
+    if (!Bench::resetPeakResidentBytes())
+        return 1;
+    QMetaObject::invokeMethod(&window, "loadProject", Q_ARG(QString, path));
+    const qint64 peak = Bench::peakResidentBytes();
+    std::printf("opening added %lld\n", static_cast<long long>(peak - before));
+    std::fflush(stdout);
+    return prompts->failed || window.page()->tracks.empty() ? 1 : 0;
+}
+
+qint64 peakOfOpening(const QString& path)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {"--open-only", path});
+    if (!child.waitForFinished(-1) || child.exitCode() != 0)
+        return -1;
+    // The window logs to the same stream.
+    for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("opening added "))
+            return line.mid(14).trimmed().toLongLong();
+    }
+    return -1;
+}
+
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     auto prompts = std::make_shared<DiscardingPrompts>();
+    if (app.arguments().size() == 3 && app.arguments()[1] == QLatin1String("--open-only"))
+        return openOnly(app.arguments()[2], prompts);
 
     const qsizetype frames = qsizetype(600.0 * 44100);
     QList<float> mono(frames);
@@ -107,6 +142,9 @@ int main(int argc, char* argv[])
                         QStringLiteral("ProjectFile::save"), 1.2);
     ok &= Bench::report(QStringLiteral("open 10 min stereo project in the window"), windowLoad, directLoad,
                         QStringLiteral("ProjectFile::load"), 1.2);
+    const qint64 lists = qint64(frames) * 3 * qint64(sizeof(float));
+    ok &= Bench::reportMemory(QStringLiteral("peak opening it in a fresh window"), peakOfOpening(windowFile),
+                              lists, QStringLiteral("decoded lists"), 1.1);
     QFile::remove(windowFile);
     QFile::remove(directFile);
     return ok ? 0 : 1;

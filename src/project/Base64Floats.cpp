@@ -110,20 +110,38 @@ void encode(const float* data, qsizetype count, qsizetype stride, char* out)
 
 namespace {
 
-// Bits gathered from characters that did not yet make a whole byte; kept
-// between slices so text can be decoded piecewise.
-struct DecodeState {
-    quint32 buffer = 0;
-    int bits = 0;
-};
+// What the slow path does with a character outside the alphabet.
+enum : signed char { kSkip = -1, kPad = -2, kStop = -3 };
 
-qsizetype decodeSlice(const unsigned char* in, qsizetype n, unsigned char* out, DecodeState& state)
+// Per byte: its six bits, kPad for '=', kStop for what ends a run of plain
+// text (a quote, a backslash, control characters and bytes beyond ASCII) and
+// kSkip for the rest.
+struct CharKinds {
+    signed char kind[256];
+    constexpr CharKinds() : kind()
+    {
+        for (int c = 0; c < 256; ++c)
+            kind[c] = (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') ? kStop : kSkip;
+        kind[int('=')] = kPad;
+        for (int i = 0; i < 64; ++i)
+            kind[static_cast<unsigned char>(kAlphabet[i])] = static_cast<signed char>(i);
+    }
+};
+constexpr CharKinds kKinds;
+
+// Decodes n characters into out; returns the bytes written. With
+// `StopAtSpecial` it stops before the first kStop byte and reports where
+// in `consumed`; otherwise every character outside the alphabet is skipped.
+template <bool StopAtSpecial>
+qsizetype decodeSlice(const unsigned char* in, qsizetype n, unsigned char* out, DecodeState& state,
+                      qsizetype* consumed = nullptr)
 {
     qsizetype written = 0;
     qsizetype i = 0;
     for (;;) {
         // Fast path: four alphabet characters make three whole bytes.
-        if (state.bits == 0) {
+        if (state.bits == 0 && state.padding == 0) {
+            const qsizetype from = i;
             while (i + 4 <= n) {
                 const quint32 triple = kDecode.shifted[0][in[i]] | kDecode.shifted[1][in[i + 1]]
                                        | kDecode.shifted[2][in[i + 2]] | kDecode.shifted[3][in[i + 3]];
@@ -135,15 +153,27 @@ qsizetype decodeSlice(const unsigned char* in, qsizetype n, unsigned char* out, 
                 written += 3;
                 i += 4;
             }
+            state.symbols += i - from;
         }
         if (i >= n)
-            return written;
+            break;
         // Slow path for one character: skip anything outside the alphabet
-        // (padding included) and emit a byte whenever eight bits gathered.
-        const int value = kDecode.value[in[i++]];
-        if (value < 0)
+        // and emit a byte whenever eight bits gathered.
+        const int kind = StopAtSpecial ? kKinds.kind[in[i]] : kDecode.value[in[i]];
+        if (StopAtSpecial && kind == kStop)
+            break;
+        ++i;
+        if (kind < 0) {
+            // Padding may only close the text; anything else is damage.
+            if (in[i - 1] == '=')
+                state.clean &= ++state.padding <= 2;
+            else
+                state.clean = false;
             continue;
-        state.buffer = (state.buffer << 6) | quint32(value);
+        }
+        state.clean &= state.padding == 0;
+        ++state.symbols;
+        state.buffer = (state.buffer << 6) | quint32(kind);
         state.bits += 6;
         if (state.bits >= 8) {
             state.bits -= 8;
@@ -151,66 +181,108 @@ qsizetype decodeSlice(const unsigned char* in, qsizetype n, unsigned char* out, 
             state.buffer &= (1u << state.bits) - 1;
         }
     }
-}
-
-// Decodes one channel into every `stride`-th float of `dst`, at most
-// `maxCount` floats; returns how many whole floats the text held (capped).
-qsizetype decodeChannel(QByteArrayView text, float* dst, qsizetype stride, qsizetype maxCount)
-{
-    constexpr qsizetype kSliceChars = 16384;
-    unsigned char bytes[kSliceChars * 3 / 4 + 8];
-    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-    DecodeState state;
-    qsizetype pending = 0; // bytes of an unfinished float at the start of `bytes`
-    qsizetype count = 0;
-    for (qsizetype at = 0; at < text.size() && count < maxCount; at += kSliceChars) {
-        const qsizetype n = std::min(kSliceChars, text.size() - at);
-        const qsizetype total = pending + decodeSlice(in + at, n, bytes + pending, state);
-        qsizetype used = 0;
-        for (; used + 4 <= total && count < maxCount; used += 4) {
-            quint32 bits;
-            std::memcpy(&bits, bytes + used, 4);
-            bits = qFromLittleEndian(bits);
-            std::memcpy(dst + count * stride, &bits, 4);
-            ++count;
-        }
-        pending = total - used;
-        std::memmove(bytes, bytes + used, size_t(pending));
-    }
-    return count;
+    if (consumed)
+        *consumed = i;
+    return written;
 }
 
 // An upper bound of the floats a text can hold (six bits a character).
-qsizetype maxFloats(QByteArrayView text)
+qsizetype maxFloats(qsizetype characters)
 {
-    return text.size() * 3 / 4 / 4;
+    return characters * 3 / 4 / 4 + 1;
 }
 
 } // namespace
 
+ChannelDecoder::ChannelDecoder(QList<float>& target, qsizetype stride, qsizetype offset, bool grow)
+    : m_target(target), m_stride(stride), m_offset(offset), m_grow(grow)
+{
+}
+
+template <bool StopAtSpecial> qsizetype ChannelDecoder::decode(const char* text, qsizetype n)
+{
+    constexpr qsizetype kSliceChars = 16384;
+    const auto* in = reinterpret_cast<const unsigned char*>(text);
+    qsizetype at = 0;
+    while (at < n) {
+        const qsizetype sliceChars = std::min(kSliceChars, n - at);
+        qsizetype used = sliceChars;
+        const qsizetype total =
+            m_pending + decodeSlice<StopAtSpecial>(in + at, sliceChars, m_bytes + m_pending, m_state, &used);
+        at += used;
+        const qsizetype floats = total / 4;
+        if (m_grow && (m_count + floats) * m_stride > m_target.size())
+            m_target.resize((m_count + floats) * m_stride);
+        const qsizetype places = (m_target.size() - m_offset + m_stride - 1) / m_stride;
+        const qsizetype room = std::clamp<qsizetype>(places - m_count, 0, floats);
+        float* dst = room > 0 ? m_target.data() + m_offset + m_count * m_stride : nullptr;
+        for (qsizetype k = 0; k < room; ++k) {
+            quint32 bits;
+            std::memcpy(&bits, m_bytes + 4 * k, 4);
+            bits = qFromLittleEndian(bits);
+            std::memcpy(dst + k * m_stride, &bits, 4);
+        }
+        m_count += floats;
+        m_pending = total - floats * 4;
+        std::memmove(m_bytes, m_bytes + floats * 4, size_t(m_pending));
+        if (used < sliceChars)
+            break; // stopped at a special byte
+    }
+    return at;
+}
+
+void ChannelDecoder::feed(QByteArrayView text)
+{
+    decode<false>(text.data(), text.size());
+}
+
+qsizetype ChannelDecoder::feedPlain(const char* text, qsizetype n)
+{
+    return decode<true>(text, n);
+}
+
+bool ChannelDecoder::clean() const
+{
+    return m_state.clean && m_pending == 0 && (m_state.symbols + m_state.padding) % 4 == 0;
+}
+
+void ChannelDecoder::finish()
+{
+    if (m_grow)
+        m_target.resize(m_count * m_stride);
+}
+
 qsizetype decodeBytes(QByteArrayView text, unsigned char* out)
 {
     DecodeState state;
-    return decodeSlice(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out, state);
+    return decodeSlice<false>(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out, state);
 }
 
-QList<float> decodeFloats(QByteArrayView text)
+QList<float> decodeFloats(QByteArrayView text, bool* clean)
 {
-    QList<float> out(maxFloats(text));
-    out.resize(decodeChannel(text, out.data(), 1, out.size()));
+    QList<float> out;
+    out.reserve(maxFloats(text.size()));
+    ChannelDecoder decoder(out, 1, 0, true);
+    decoder.feed(text);
+    decoder.finish();
+    if (clean)
+        *clean = decoder.clean();
     return out;
 }
 
-QList<float> decodeInterleaved(QByteArrayView left, QByteArrayView right)
+QList<float> decodeInterleaved(QByteArrayView left, QByteArrayView right, bool* clean)
 {
     // Each channel goes straight to its slots; no per-channel copies.
-    const qsizetype capacity = std::min(maxFloats(left), maxFloats(right));
-    if (capacity == 0)
-        return {};  // an empty list has no data pointer to offset
-    QList<float> out(capacity * 2);
-    const qsizetype leftCount = decodeChannel(left, out.data(), 2, capacity);
-    const qsizetype rightCount = decodeChannel(right, out.data() + 1, 2, capacity);
-    out.resize(std::min(leftCount, rightCount) * 2);
+    QList<float> out;
+    out.reserve(2 * std::min(maxFloats(left.size()), maxFloats(right.size())));
+    ChannelDecoder leftDecoder(out, 2, 0, true);
+    leftDecoder.feed(left);
+    leftDecoder.finish();
+    ChannelDecoder rightDecoder(out, 2, 1, false);
+    rightDecoder.feed(right);
+    out.resize(2 * std::min(leftDecoder.count(), rightDecoder.count()));
+    if (clean)
+        *clean = leftDecoder.clean() && rightDecoder.clean() && leftDecoder.count() == rightDecoder.count();
     return out;
 }
 

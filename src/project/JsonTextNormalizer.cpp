@@ -98,6 +98,20 @@ public:
         out.append(text.constData() + copied, from - copied);
         out.append(with);
         copied = to;
+        shifts.push_back({to, with.size() - (to - from)});
+    }
+
+    // Moves offsets of the old text (sorted, none inside a replaced span)
+    // to where the same bytes lie in the new one.
+    void translate(std::vector<qsizetype>& offsets) const
+    {
+        qsizetype delta = 0;
+        size_t next = 0;
+        for (qsizetype& offset : offsets) {
+            while (next < shifts.size() && shifts[next].first <= offset)
+                delta += shifts[next++].second;
+            offset += delta;
+        }
     }
 
     bool rewrote() const { return active; }
@@ -112,6 +126,7 @@ private:
     QByteArray out;
     qsizetype copied = 0;
     bool active = false;
+    std::vector<std::pair<qsizetype, qsizetype>> shifts; // end of a replaced span, size change
 };
 
 QByteArray escapedControl(unsigned char c)
@@ -131,7 +146,7 @@ QByteArray surrogateBytes(int unit)
 
 } // namespace
 
-Outcome normalize(QByteArray& text, qsizetype& start, QString* errorText)
+Outcome normalize(QByteArray& text, qsizetype& start, QString* errorText, std::vector<qsizetype>* offsets)
 {
     const char* const data = text.constData();
     const qsizetype size = text.size();
@@ -306,6 +321,11 @@ Outcome normalize(QByteArray& text, qsizetype& start, QString* errorText)
     if (!rewriter.rewrote())
         return Outcome::Unchanged;
     // The byte-order mark is left behind with the rest of the old text.
+    if (offsets) {
+        rewriter.translate(*offsets);
+        for (qsizetype& offset : *offsets)
+            offset -= start;
+    }
     text = rewriter.finish();
     text.remove(0, start);
     start = 0;

@@ -15,6 +15,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <vector>
 
 namespace JsonTextNormalizer {
 
@@ -25,7 +26,9 @@ enum class Outcome {
 };
 
 // Text that is not UTF-8 outside such escaped bytes is refused, as Qt does.
-Outcome normalize(QByteArray& text, qsizetype& start, QString* errorText);
+// `offsets` (sorted, each at a byte that is not rewritten) follow a rewrite.
+Outcome normalize(QByteArray& text, qsizetype& start, QString* errorText,
+                  std::vector<qsizetype>* offsets = nullptr);
 
 // A parsed string's bytes as text: UTF-8 with lone surrogates as above.
 QString decodeString(const char* bytes, qsizetype length);

@@ -37,22 +37,13 @@ ProjectFile::LoadResult ProjectFile::load(const QString& path, ProjectData& proj
         qWarning() << "ProjectFile: cannot open" << path << file.errorString();
         return LoadResult::CannotRead;
     }
-    // Read into a buffer with a little room to spare, so the parser never
-    // has to grow (and copy) it.
-    const qint64 expected = file.size();
-    QByteArray text;
-    text.reserve(expected + 16);
-    text.resize(expected);
-    const qint64 got = expected > 0 ? file.read(text.data(), expected) : 0;
-    if (got != expected || file.error() != QFileDevice::NoError) {
+    // The reader touches `project` only once the whole file proved readable.
+    switch (ProjectSerializer::readProject(&file, project, errorText)) {
+    case ProjectSerializer::ParseResult::ReadError:
         qWarning() << "ProjectFile: read failed" << path << file.errorString();
         return LoadResult::CannotRead;
-    }
-    file.close();
-
-    // The reader touches `project` only once the document proved to be a project.
-    switch (ProjectSerializer::readProject(text, project, errorText)) {
     case ProjectSerializer::ParseResult::SyntaxError:
+    case ProjectSerializer::ParseResult::Damaged:
         return LoadResult::FormatError;
     case ProjectSerializer::ParseResult::InvalidProject:
         return LoadResult::InvalidProject;

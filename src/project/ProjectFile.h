@@ -1,9 +1,9 @@
 #pragma once
 // A project on disk. Saving streams the JSON text into a temporary file
 // beside the target and renames it over the target only when complete, so
-// a failed save never damages the file that was there. Loading parses the
-// text in place, so an hour of embedded audio needs little more memory than
-// the file and the decoded samples.
+// a failed save never damages the file that was there. Loading reads the
+// text as a stream and decodes the embedded audio as it arrives, so an hour
+// of audio needs little more memory than its decoded samples.
 
 #include "ProjectTypes.h"
 
@@ -25,7 +25,7 @@ public:
     enum class LoadResult {
         Loaded,
         CannotRead,     // the file could not be opened or read
-        FormatError,    // not JSON; `errorText` says why
+        FormatError,    // not JSON, or part of the content cannot be read; `errorText` says what
         InvalidProject, // JSON, but not a project
     };
     // `project` is filled only on Loaded; the caller presets its defaults.

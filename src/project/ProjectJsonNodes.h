@@ -12,13 +12,17 @@
 #include <QJsonValue>
 #include <QString>
 
+#include "Base64Floats.h"
 #include "JsonTextNormalizer.h"
+#include "ProjectTextSplitter.h"
 
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 // Qt's rule for reading an int: an integral number inside the int range.
 inline bool integralToInt(double value, int* out)
@@ -71,22 +75,54 @@ public:
     }
     bool boolean() const { return m_value.toBool(); }
     QString string() const { return m_value.toString(); }
-    // The string's bytes for Base64 decoding (non-Latin-1 characters are
-    // never Base64 and get skipped by the decoder either way).
-    QByteArrayView bytes(QByteArray& storage) const
+    // A Base64 channel string as floats; true when it was clean (see
+    // Base64Floats). Non-Latin-1 characters are never Base64 either way.
+    bool decodeChannel(QList<float>& out) const
     {
-        storage = m_value.toString().toLatin1();
-        return QByteArrayView(storage);
+        bool clean = false;
+        out = Base64Floats::decodeFloats(m_value.toString().toLatin1(), &clean);
+        return clean;
+    }
+    static bool decodeStereo(const QtJsonNode& left, const QtJsonNode& right, QList<float>& out)
+    {
+        bool clean = false;
+        out = Base64Floats::decodeInterleaved(left.m_value.toString().toLatin1(),
+                                              right.m_value.toString().toLatin1(), &clean);
+        return clean;
     }
 
 private:
     QJsonValue m_value = QJsonValue(QJsonValue::Undefined);
 };
 
+// The channel strings that ProjectTextSplitter took out of the text, found
+// by where their emptied strings lie in the parsed text.
+struct ExtractedChannels {
+    const char* text = nullptr;
+    std::vector<qsizetype> offsets; // ascending, one per channel
+    std::vector<ProjectTextSplitter::Channel>* channels = nullptr;
+
+    ProjectTextSplitter::Channel* find(const rapidjson::Value& value) const
+    {
+        if (!channels || !value.IsString() || value.GetStringLength() != 0)
+            return nullptr;
+        const qsizetype at = value.GetString() - text;
+        const auto it = std::lower_bound(offsets.begin(), offsets.end(), at);
+        return it != offsets.end() && *it == at ? &(*channels)[size_t(it - offsets.begin())] : nullptr;
+    }
+    int indexOf(const ProjectTextSplitter::Channel* channel) const
+    {
+        return int(channel - channels->data());
+    }
+};
+
 class RapidJsonNode {
 public:
     RapidJsonNode() = default;
-    explicit RapidJsonNode(const rapidjson::Value* value) : m_value(value) {}
+    explicit RapidJsonNode(const rapidjson::Value* value, const ExtractedChannels* extracted = nullptr)
+        : m_value(value), m_extracted(extracted)
+    {
+    }
 
     bool isObject() const { return m_value && m_value->IsObject(); }
     bool isArray() const { return m_value && m_value->IsArray(); }
@@ -95,19 +131,20 @@ public:
     bool isBool() const { return m_value && m_value->IsBool(); }
 
     bool has(const char* key) const { return find(key) != nullptr; }
-    RapidJsonNode member(const char* key) const { return RapidJsonNode(find(key)); }
+    RapidJsonNode member(const char* key) const { return RapidJsonNode(find(key), m_extracted); }
     qsizetype size() const { return isArray() ? qsizetype(m_value->Size()) : 0; }
     template <class F> void forEachElement(F&& f) const
     {
         if (!isArray())
             return;
         for (const rapidjson::Value& element : m_value->GetArray())
-            f(RapidJsonNode(&element));
+            f(RapidJsonNode(&element, m_extracted));
     }
     RapidJsonNode at(qsizetype index) const
     {
-        return index >= 0 && index < size() ? RapidJsonNode(&(*m_value)[rapidjson::SizeType(index)])
-                                             : RapidJsonNode();
+        return index >= 0 && index < size()
+                   ? RapidJsonNode(&(*m_value)[rapidjson::SizeType(index)], m_extracted)
+                   : RapidJsonNode();
     }
 
     double number() const { return isNumber() ? m_value->GetDouble() : 0.0; }
@@ -129,13 +166,63 @@ public:
                                                              m_value->GetStringLength())
                           : QString();
     }
-    QByteArrayView bytes(QByteArray&) const
+    // As QtJsonNode's. A channel decoded while the text was read hands its
+    // list over, so each is read once; the reading rules read entry 0 as
+    // mono and entries 1 and 2 as one stereo pair, as they were decoded.
+    bool decodeChannel(QList<float>& out) const
+    {
+        if (ProjectTextSplitter::Channel* channel = extracted()) {
+            if (channel->pairedLeft >= 0 || channel->interleaved) {
+                out.clear();
+                return false;
+            }
+            out = std::move(channel->floats);
+            return channel->clean;
+        }
+        bool clean = false;
+        out = Base64Floats::decodeFloats(bytes(), &clean);
+        return clean;
+    }
+    static bool decodeStereo(const RapidJsonNode& left, const RapidJsonNode& right, QList<float>& out)
+    {
+        ProjectTextSplitter::Channel* l = left.extracted();
+        ProjectTextSplitter::Channel* r = right.extracted();
+        if (l && r && l->interleaved && r->pairedLeft == left.m_extracted->indexOf(l)) {
+            // Both were decoded into the left one's list, L/R interleaved.
+            const qsizetype frames = std::min(l->count, r->count);
+            out = std::move(l->floats);
+            out.resize(frames * 2);
+            l->interleaved = false;
+            return l->clean && r->clean && l->count == r->count;
+        }
+        if (!l && !r) {
+            bool clean = false;
+            out = Base64Floats::decodeInterleaved(left.bytes(), right.bytes(), &clean);
+            return clean;
+        }
+        QList<float> leftFloats, rightFloats;
+        const bool leftClean = left.decodeChannel(leftFloats);
+        const bool rightClean = right.decodeChannel(rightFloats);
+        const qsizetype frames = std::min(leftFloats.size(), rightFloats.size());
+        out.resize(frames * 2);
+        for (qsizetype i = 0; i < frames; ++i) {
+            out[2 * i] = leftFloats[i];
+            out[2 * i + 1] = rightFloats[i];
+        }
+        return leftClean && rightClean && leftFloats.size() == rightFloats.size();
+    }
+
+private:
+    QByteArrayView bytes() const
     {
         return isString() ? QByteArrayView(m_value->GetString(), m_value->GetStringLength())
                           : QByteArrayView();
     }
+    ProjectTextSplitter::Channel* extracted() const
+    {
+        return m_extracted && m_value ? m_extracted->find(*m_value) : nullptr;
+    }
 
-private:
     // With repeated keys the last one counts, as in Qt's parser.
     const rapidjson::Value* find(const char* key) const
     {
@@ -152,4 +239,5 @@ private:
     }
 
     const rapidjson::Value* m_value = nullptr;
+    const ExtractedChannels* m_extracted = nullptr;
 };

@@ -6,6 +6,10 @@
 // type. Keys read "only when present" assign 0 / empty for a present key of
 // the wrong type. A number that is not finite where a time, rate, gain or
 // tempo is expected reads as that key's default.
+//
+// Content that would otherwise vanish is not defaulted: a list of tracks,
+// clips, notes, envelope points or markers that is not an array, and a
+// clip's audio that cannot be read whole, make the file unreadable.
 
 #include "Base64Floats.h"
 #include "ProjectTypes.h"
@@ -129,30 +133,64 @@ template <class Node> MidiNote deserializeNote(const Node& object)
     return note;
 }
 
-template <class Node> MidiClip deserializeMidiClip(const Node& object)
+// What could not be read, for the user; the first damage found counts.
+// Content that would vanish on opening (and with the next save) makes the
+// whole file unreadable instead.
+class Damage {
+public:
+    bool found() const { return !m_text.isEmpty(); }
+    const QString& text() const { return m_text; }
+    void note(const QString& text)
+    {
+        if (m_text.isEmpty())
+            m_text = text;
+    }
+
+private:
+    QString m_text;
+};
+
+// A list that is present must be an array; an absent one is empty.
+template <class Node> bool listReadable(const Node& object, const char* key)
+{
+    return !object.has(key) || object.member(key).isArray();
+}
+
+template <class Node>
+MidiClip deserializeMidiClip(const Node& object, int track, int index, Damage& damage)
 {
     MidiClip clip;
     clip.start = numberOr(object, "start", 0.0);
     clip.duration = numberOr(object, "duration", 4.0);
+    if (!listReadable(object, "notes"))
+        damage.note(QStringLiteral("第%1条轨道第%2个MIDI片段的音符无法读取").arg(track).arg(index));
     object.member("notes").forEachElement(
         [&](const Node& note) { clip.notes.push_back(deserializeNote(note)); });
     return clip;
 }
 
-// The mono list and the optional stereo pair of an "embedded" audio block.
-template <class Node>
-void readEmbeddedChannels(const Node& channels, bool base64, AudioClip& clip)
+// The mono list and the stereo pair of a Base64 block; false when the
+// channels are not what the writer writes (one mono entry, or mono, left
+// and right, each whole floats of the same length for the pair).
+template <class Node> bool readBase64Channels(const Node& channels, AudioClip& clip)
 {
     const qsizetype count = channels.size();
-    if (base64) {
-        QByteArray storage0, storage1, storage2;
-        if (count >= 1)
-            clip.samples = Base64Floats::decodeFloats(channels.at(0).bytes(storage0));
-        if (count >= 3)
-            clip.stereoSamples = Base64Floats::decodeInterleaved(channels.at(1).bytes(storage1),
-                                                                 channels.at(2).bytes(storage2));
-        return;
+    if (!channels.isArray() || (count != 1 && count != 3))
+        return false;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (!channels.at(i).isString())
+            return false;
     }
+    bool clean = channels.at(0).decodeChannel(clip.samples);
+    if (count == 3)
+        clean &= Node::decodeStereo(channels.at(1), channels.at(2), clip.stereoSamples);
+    return clean;
+}
+
+// Arrays of numbers: the older form of the audio block.
+template <class Node> void readNumberChannels(const Node& channels, AudioClip& clip)
+{
+    const qsizetype count = channels.size();
     if (count >= 1)
         clip.samples = numberList(channels.at(0));
     if (count >= 3)
@@ -165,7 +203,8 @@ template <class Node> bool isEmbeddedBlock(const Node& block)
     return type.isString() && type.string() == QLatin1String("embedded");
 }
 
-template <class Node> AudioClip deserializeAudioClip(const Node& object)
+template <class Node>
+AudioClip deserializeAudioClip(const Node& object, int track, int index, Damage& damage)
 {
     AudioClip clip;
     assignNumberIfPresent(object, "start", clip.start, 0.0);
@@ -176,12 +215,19 @@ template <class Node> AudioClip deserializeAudioClip(const Node& object)
     assignIntIfPresent(object, "fadeInCurve", clip.fadeInCurve);
     assignIntIfPresent(object, "fadeOutCurve", clip.fadeOutCurve);
 
+    if (!object.has("audioData"))
+        return clip;
     const Node block = object.member("audioData");
-    if (isEmbeddedBlock(block)) {
+    bool readable = isEmbeddedBlock(block);
+    if (readable) {
         clip.sampleRate = intOr(block, "sampleRate", 44100);
-        const bool base64 = stringOr(block, "format", QString()) == QLatin1String("float32_base64");
-        readEmbeddedChannels(block.member("channels"), base64, clip);
+        if (stringOr(block, "format", QString()) == QLatin1String("float32_base64"))
+            readable = readBase64Channels(block.member("channels"), clip);
+        else
+            readNumberChannels(block.member("channels"), clip);
     }
+    if (!readable)
+        damage.note(QStringLiteral("第%1条轨道第%2个音频片段的音频数据已损坏").arg(track).arg(index));
     return clip;
 }
 
@@ -192,11 +238,12 @@ template <class Node> void readLegacyAudioData(const Node& block, TrackData& tra
         return;
     AudioClip clip;
     clip.sampleRate = intOr(block, "sampleRate", 44100);
-    readEmbeddedChannels(block.member("channels"), false, clip);
+    readNumberChannels(block.member("channels"), clip);
     track.audioClips.push_back(std::move(clip));
 }
 
-template <class Node> TrackData deserializeTrack(const Node& object)
+// `number` counts from 1, for the messages.
+template <class Node> TrackData deserializeTrack(const Node& object, int number, Damage& damage)
 {
     TrackData track;
     const Node type = object.member("type");
@@ -212,6 +259,8 @@ template <class Node> TrackData deserializeTrack(const Node& object)
     track.envelopeEnabled = boolOr(object, "envelopeEnabled", false);
 
     if (object.has("volumeEnvelope")) {
+        if (!listReadable(object, "volumeEnvelope"))
+            damage.note(QStringLiteral("第%1条轨道的音量包络无法读取").arg(number));
         object.member("volumeEnvelope").forEachElement([&](const Node& element) {
             EnvelopePoint point;
             point.time = numberOr(element, "time", 0.0);
@@ -224,29 +273,74 @@ template <class Node> TrackData deserializeTrack(const Node& object)
     }
 
     if (!track.isMidi()) {
-        object.member("audioBlocks").forEachElement(
-            [&](const Node& clip) { track.audioClips.push_back(deserializeAudioClip(clip)); });
+        if (!listReadable(object, "audioBlocks"))
+            damage.note(QStringLiteral("第%1条轨道的音频片段无法读取").arg(number));
+        object.member("audioBlocks").forEachElement([&](const Node& clip) {
+            const int index = int(track.audioClips.size()) + 1;
+            track.audioClips.push_back(deserializeAudioClip(clip, number, index, damage));
+        });
         if (track.audioClips.empty() && object.has("audioData"))
             readLegacyAudioData(object.member("audioData"), track);
     } else {
-        object.member("midiClips").forEachElement(
-            [&](const Node& clip) { track.midiClips.push_back(deserializeMidiClip(clip)); });
+        if (!listReadable(object, "midiClips"))
+            damage.note(QStringLiteral("第%1条轨道的MIDI片段无法读取").arg(number));
+        object.member("midiClips").forEachElement([&](const Node& clip) {
+            const int index = int(track.midiClips.size()) + 1;
+            track.midiClips.push_back(deserializeMidiClip(clip, number, index, damage));
+        });
         track.instrumentIndex = intOr(object, "instrumentIndex", 0);
         track.midiChannel = intOr(object, "midiChannel", 0);
     }
     return track;
 }
 
-template <class Node> bool loadFromRoot(const Node& root, ProjectData& project)
+enum class LoadOutcome {
+    Loaded,
+    NotProject, // not an object, or "tracks" / "version" missing
+    Damaged,    // part of the content cannot be read; see `damage`
+};
+
+// `project` is changed only on Loaded.
+template <class Node> LoadOutcome loadFromRoot(const Node& root, ProjectData& project, QString* damageText)
 {
     if (!root.isObject()) {
         qWarning() << "ProjectSerializer: root is not an object";
-        return false;
+        return LoadOutcome::NotProject;
     }
     if (!root.has("tracks") || !root.has("version")) {
         qWarning() << "ProjectSerializer: missing required fields (tracks/version)";
-        return false;
+        return LoadOutcome::NotProject;
     }
+    Damage damage;
+    const Node trackList = root.member("tracks");
+    if (!trackList.isArray())
+        damage.note(QStringLiteral("轨道列表无法读取"));
+    std::vector<TrackData> tracks;
+    tracks.reserve(size_t(trackList.size()));
+    trackList.forEachElement([&](const Node& track) {
+        tracks.push_back(deserializeTrack(track, int(tracks.size()) + 1, damage));
+    });
+
+    std::vector<TimelineMarker> markers;
+    if (root.has("markers")) {
+        if (!listReadable(root, "markers"))
+            damage.note(QStringLiteral("标记列表无法读取"));
+        root.member("markers").forEachElement([&](const Node& element) {
+            TimelineMarker marker;
+            marker.time = numberOr(element, "time", 0.0);
+            marker.label = stringOr(element, "label", QString());
+            if (element.has("color"))
+                marker.color = colorOf(element.member("color"));
+            markers.push_back(marker);
+        });
+    }
+    if (damage.found()) {
+        qWarning() << "ProjectSerializer: damaged content:" << damage.text();
+        if (damageText)
+            *damageText = damage.text();
+        return LoadOutcome::Damaged;
+    }
+
     project.id = stringOr(root, "id", QString());
     project.name = stringOr(root, "name", QStringLiteral("Untitled"));
     project.version = stringOr(root, "version", QStringLiteral("1.0.0"));
@@ -254,26 +348,12 @@ template <class Node> bool loadFromRoot(const Node& root, ProjectData& project)
     project.zoom = numberOr(root, "zoom", 1.0);
     if (root.has("settings"))
         project.settings = deserializeSettings(root.member("settings"));
-
-    project.tracks.clear();
-    root.member("tracks").forEachElement(
-        [&](const Node& track) { project.tracks.push_back(deserializeTrack(track)); });
-
-    project.markers.clear();
-    if (root.has("markers")) {
-        root.member("markers").forEachElement([&](const Node& element) {
-            TimelineMarker marker;
-            marker.time = numberOr(element, "time", 0.0);
-            marker.label = stringOr(element, "label", QString());
-            if (element.has("color"))
-                marker.color = colorOf(element.member("color"));
-            project.markers.push_back(marker);
-        });
-    }
+    project.tracks = std::move(tracks);
+    project.markers = std::move(markers);
 
     qDebug() << "ProjectSerializer: loaded" << project.name << project.tracks.size()
              << "track(s), version" << project.version;
-    return true;
+    return LoadOutcome::Loaded;
 }
 
 } // namespace ProjectJsonReading

@@ -4,6 +4,7 @@
 #include "JsonTextNormalizer.h"
 #include "ProjectJsonNodes.h"
 #include "ProjectJsonReading.h"
+#include "ProjectTextSplitter.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -378,15 +379,39 @@ bool ProjectSerializer::loadProject(const QJsonDocument& doc, ProjectData& proje
     const QJsonValue root = doc.isObject() ? QJsonValue(doc.object())
                             : doc.isArray() ? QJsonValue(doc.array())
                                             : QJsonValue(QJsonValue::Undefined);
-    return ProjectJsonReading::loadFromRoot(QtJsonNode(root), project);
+    return ProjectJsonReading::loadFromRoot(QtJsonNode(root), project, nullptr)
+           == ProjectJsonReading::LoadOutcome::Loaded;
 }
 
 ProjectSerializer::ParseResult ProjectSerializer::readProject(QByteArray& jsonText,
                                                               ProjectData& project,
                                                               QString* errorText)
 {
-    // In-place parsing: the long Base64 strings stay in the caller's buffer
-    // instead of being copied into the document.
+    QBuffer buffer(&jsonText);
+    buffer.open(QIODevice::ReadOnly);
+    return readProject(&buffer, project, errorText);
+}
+
+ProjectSerializer::ParseResult ProjectSerializer::readProject(QIODevice* device, ProjectData& project,
+                                                              QString* errorText, qint64 blockSize)
+{
+    // The audio is decoded while the text is read; what the parser gets is
+    // the rest of the text, which is small.
+    ProjectTextSplitter splitter;
+    if (!splitter.read(device, blockSize)) {
+        if (errorText)
+            *errorText = device->errorString();
+        return ParseResult::ReadError;
+    }
+    QByteArray& jsonText = splitter.text();
+    ExtractedChannels extracted;
+    extracted.channels = &splitter.channels();
+    extracted.offsets.reserve(extracted.channels->size());
+    for (const ProjectTextSplitter::Channel& channel : *extracted.channels)
+        extracted.offsets.push_back(channel.offset);
+
+    // In-place parsing: strings stay in the text instead of being copied
+    // into the document.
     constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag
                                 | rapidjson::kParseNumbersAsStringsFlag;
     // Whatever Qt's parser takes is put in a form RapidJSON takes (usually
@@ -395,11 +420,13 @@ ProjectSerializer::ParseResult ProjectSerializer::readProject(QByteArray& jsonTe
     // checks the UTF-8 in one vectorised pass, which lets the parser skip
     // over string contents sixteen bytes at a time.
     qsizetype start = 0;
-    if (JsonTextNormalizer::normalize(jsonText, start, errorText) == JsonTextNormalizer::Outcome::Refused)
+    if (JsonTextNormalizer::normalize(jsonText, start, errorText, &extracted.offsets)
+        == JsonTextNormalizer::Outcome::Refused)
         return ParseResult::SyntaxError;
     // The vectorised scan reads aligned sixteen-byte blocks; keep them inside
-    // the allocation. (Also detaches shared data before it is parsed in place.)
+    // the allocation.
     jsonText.reserve(jsonText.size() + 16);
+    extracted.text = jsonText.constData();
     rapidjson::Document document;
     NumberConvertingHandler handler(document);
     rapidjson::ParseResult parsed;
@@ -416,7 +443,13 @@ ProjectSerializer::ParseResult ProjectSerializer::readProject(QByteArray& jsonTe
                                                                 : parsed.Code());
         return ParseResult::SyntaxError;
     }
-    return ProjectJsonReading::loadFromRoot(RapidJsonNode(&document), project)
-               ? ParseResult::Loaded
-               : ParseResult::InvalidProject;
+    switch (ProjectJsonReading::loadFromRoot(RapidJsonNode(&document, &extracted), project, errorText)) {
+    case ProjectJsonReading::LoadOutcome::Loaded:
+        return ParseResult::Loaded;
+    case ProjectJsonReading::LoadOutcome::Damaged:
+        return ParseResult::Damaged;
+    case ProjectJsonReading::LoadOutcome::NotProject:
+        break;
+    }
+    return ParseResult::InvalidProject;
 }

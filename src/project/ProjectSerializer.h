@@ -19,7 +19,8 @@ public:
                                      double zoom, const std::vector<TimelineMarker>& markers);
 
     // Fills `project` from a document; false (project untouched) when the
-    // root is not an object or lacks "tracks" or "version".
+    // root is not an object, lacks "tracks" or "version", or part of its
+    // content cannot be read (see ProjectJsonReading).
     static bool loadProject(const QJsonDocument& doc, ProjectData& project);
 
     // The same document written as indented JSON text straight to `device`
@@ -30,10 +31,20 @@ public:
                              double currentTime, double zoom,
                              const std::vector<TimelineMarker>& markers);
 
-    enum class ParseResult { Loaded, SyntaxError, InvalidProject };
+    enum class ParseResult {
+        Loaded,
+        ReadError,      // the device failed; `errorText` says why
+        SyntaxError,    // not JSON; `errorText` has the parser's message
+        InvalidProject, // JSON, but not a project
+        Damaged,        // part of the content cannot be read; `errorText` names it
+    };
 
-    // Parses JSON text in place (the bytes are modified and must stay alive
-    // only for the call) and fills `project` as loadProject does. On a
-    // syntax error `errorText` receives the parser's message.
+    // Reads the JSON text from `device` (which must be able to seek) to its
+    // end, in reads of `blockSize`, and fills `project` as loadProject does,
+    // only on Loaded. The embedded audio is decoded as it is read, so the
+    // text is never held whole.
+    static ParseResult readProject(QIODevice* device, ProjectData& project, QString* errorText,
+                                   qint64 blockSize = 1 << 20);
+    // The same for text in memory.
     static ParseResult readProject(QByteArray& jsonText, ProjectData& project, QString* errorText);
 };

@@ -320,6 +320,15 @@ private slots:
         QCOMPARE(window.multiTrackPage->tracks.size(), size_t(1));
         QVERIFY(window.currentProjectPath.isEmpty());
 
+        // Content that cannot be read whole refuses the file, named in the box.
+        window.prompts->files << writeText(dir.filePath(QStringLiteral("oops.cdw")),
+                                           R"({"version": "1.0.0", "tracks": "oops"})");
+        window.menuActions().openProject->trigger();
+        QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).size(), 2);
+        QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().text,
+                 QStringLiteral("文件格式错误: 轨道列表无法读取"));
+        QCOMPARE(window.multiTrackPage->tracks.size(), size_t(1));
+
         const QString good = writeText(
             dir.filePath(QStringLiteral("good.cdw")),
             R"({"version": "1.0.0", "settings": {"sampleRate": 22050, "tempo": 90},

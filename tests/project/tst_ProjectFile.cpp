@@ -92,6 +92,44 @@ private slots:
         QCOMPARE(data.name, QStringLiteral("untouched"));
     }
 
+    // Audio edited by hand: an escaped character is still read (the string
+    // is read again as text), a damaged channel refuses the whole file with
+    // a message that names the clip instead of opening without it.
+    void handEditedAudio()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("edited.cdw");
+        QVERIFY(ProjectFile::save(path, "edited", sampleTracks(), {}, 0, 1, {}) == ProjectFile::SaveResult::Saved);
+        const QByteArray saved = TestSupport::fileBytes(path);
+        ProjectData original;
+        QCOMPARE(ProjectFile::load(path, original), ProjectFile::LoadResult::Loaded);
+
+        const qsizetype channel = saved.indexOf("\"channels\": [");
+        const qsizetype open = saved.indexOf('"', channel + 12);
+        const qsizetype slash = saved.indexOf('/', open);
+        QVERIFY(channel > 0 && slash > open && slash < saved.indexOf('"', open + 1));
+        auto writeAndLoad = [&](const QByteArray& text, ProjectData& data, QString* error) {
+            QFile file(path);
+            file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            file.write(text);
+            file.close();
+            return ProjectFile::load(path, data, error);
+        };
+        QByteArray escaped = saved;
+        escaped.replace(slash, 1, "\\/");
+        ProjectData data;
+        QCOMPARE(writeAndLoad(escaped, data, nullptr), ProjectFile::LoadResult::Loaded);
+        ProjectTestData::compareProjects(data, original);
+
+        QByteArray damaged = saved;
+        damaged.insert(open + 40, '#');
+        data.name = QStringLiteral("untouched");
+        QString error;
+        QCOMPARE(writeAndLoad(damaged, data, &error), ProjectFile::LoadResult::FormatError);
+        QCOMPARE(error, QStringLiteral("第1条轨道第1个音频片段的音频数据已损坏"));
+        QCOMPARE(data.name, QStringLiteral("untouched"));
+    }
+
     // Thousands of damaged copies of a valid file: every one loads or fails
     // by result, never crashes (the sanitizers watch memory).
     void damagedFilesNeverCrash()
