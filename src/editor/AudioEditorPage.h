@@ -241,6 +241,13 @@ private:
     QMutex pendingMutex;
     QList<QList<float>> pendingBlocks;
     bool drainPosted = false;
+    // The device may start delivering well after the press (a sound server
+    // that wakes its source late): the take still starts at the press. Times
+    // on the steady clock; the last two are written under pendingMutex.
+    qint64 recordPressNs = 0;
+    qint64 lastBlockNs = 0;
+    qint64 framesDelivered = 0;
+    qsizetype takeLeadInFrames();
     qsizetype takeFramesShown = 0;
     bool takeAppendsToViews = false;
     qint64 lastTakeRefreshMs = 0;

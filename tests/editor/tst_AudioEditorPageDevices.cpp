@@ -52,6 +52,7 @@ private slots:
     void playbackRunsTimeAndMeters();
     void enginePlaysAtTheMaterialsRate();
     void takeIsInsertedAtPlayheadAsOneStep();
+    void takeHoldsTheWholeTimeHeld();
 
 private:
     QTemporaryDir dir;
@@ -211,6 +212,28 @@ void TestAudioEditorPageDevices::takeIsInsertedAtPlayheadAsOneStep()
     QCOMPARE(page.stereoSamples, stereo);
     QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(page.samples, withTake);
+}
+
+void TestAudioEditorPageDevices::takeHoldsTheWholeTimeHeld()
+{
+    AudioEditorPage page;
+    page.loadAudioSamples(QList<float>(Rate, 0.0f), Rate);
+    auto* record = transportButton(page, "TransportRecordButton");
+    QElapsedTimer held;
+    record->click();
+    held.start();
+    QVERIFY(page.recording());
+    QTest::qWait(3500);
+    const qint64 heldMs = held.elapsed();
+    record->click();
+    const qsizetype inserted = page.samples.size() - Rate;
+    const qint64 takeMs = inserted * 1000 / Rate;
+    // The take starts at the press, however late the device begins delivering.
+    QVERIFY2(std::abs(takeMs - heldMs) < 100,
+             qPrintable(QStringLiteral("held %1 ms, take %2 ms").arg(heldMs).arg(takeMs)));
+    QCOMPARE(status(page), QStringLiteral("录音完成，共 %1 秒，已插入 %2 个样本")
+                               .arg(QString::number(double(inserted) / Rate, 'f', 1))
+                               .arg(inserted));
 }
 
 QTEST_MAIN(TestAudioEditorPageDevices)
