@@ -82,6 +82,8 @@ void AudioEditorPage::loadAudioSamples(const QList<float>& list, int rate)
     timer.restart();
     syncWaveforms();
     qDebug() << "[Import] syncWaveforms:" << timer.elapsed() << "ms";
+    // New material is played from its start, never from the old one's position.
+    stopPlayback();
 }
 
 void AudioEditorPage::loadStereoAudioSamples(const QList<float>& interleaved, int rate)
@@ -101,6 +103,8 @@ void AudioEditorPage::loadStereoAudioSamples(const QList<float>& interleaved, in
     timer.restart();
     syncWaveforms();
     qDebug() << "[Import] syncWaveforms:" << timer.elapsed() << "ms";
+    // New material is played from its start, never from the old one's position.
+    stopPlayback();
 }
 
 void AudioEditorPage::syncWaveforms()

@@ -103,7 +103,12 @@ void AudioEditorPage::startPlayback()
 {
     if (samples.isEmpty() || !engine)
         return;
-    const int start = sampleIndexAt(waveformView->getPlayheadPosition(), sampleRate, samples.size());
+    int start = sampleIndexAt(waveformView->getPlayheadPosition(), sampleRate, samples.size());
+    if (start >= samples.size()) {
+        // At the end (after a play-through): play from the beginning.
+        start = 0;
+        movePlayheads(0.0);
+    }
     qDebug() << "[Playback] sampleRate:" << sampleRate << "totalSamples:" << samples.size()
              << "startSample:" << start
              << "duration(s):" << (sampleRate > 0 ? double(samples.size()) / sampleRate : 0.0);
@@ -134,6 +139,10 @@ void AudioEditorPage::onPlaybackTimer()
     isPlaying = false;
     playButton->setText(QStringLiteral(">"));
     setMeterLevel(0);
+    // The playhead rests where the engine stopped (the end after a
+    // play-through), not at the last tick before it.
+    if (engine && sampleRate > 0)
+        movePlayheads(double(engine->getPosition()) / sampleRate);
     setStatus(tr("播放完成"));
 }
 
