@@ -18,7 +18,7 @@
 namespace {
 
 constexpr int PlaybackTimerIntervalMs = 50;
-constexpr int MeterIdleMs = 250;
+constexpr int MeterIntervalMs = 50;
 
 } // namespace
 
@@ -34,13 +34,9 @@ AudioEditorPage::AudioEditorPage(QWidget* parent)
     playbackTimer->setInterval(PlaybackTimerIntervalMs);
     connect(playbackTimer, &QTimer::timeout, this, &AudioEditorPage::onPlaybackTimer);
 
-    meterIdleTimer = new QTimer(this);
-    meterIdleTimer->setSingleShot(true);
-    meterIdleTimer->setInterval(MeterIdleMs);
-    connect(meterIdleTimer, &QTimer::timeout, this, [this] {
-        if (!isPlaying && !isRecording)
-            setMeterLevel(0);
-    });
+    meterTimer = new QTimer(this);
+    meterTimer->setInterval(MeterIntervalMs);
+    connect(meterTimer, &QTimer::timeout, this, &AudioEditorPage::onMeterTimer);
 
     setupUi();
 
@@ -67,6 +63,7 @@ void AudioEditorPage::deleteEngine()
     engine->setPlaybackProcessCallback({});
     delete engine;
     engine = nullptr;
+    meterTimer->stop();
 }
 
 void AudioEditorPage::loadAudioSamples(const QList<float>& list, int rate)

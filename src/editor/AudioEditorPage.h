@@ -254,12 +254,13 @@ private:
     qint64 takeRefreshIntervalMs = 0;
     QTimer* takeRefreshTimer = nullptr;
 
-    // The latest playback level and whether a GUI update for it is queued.
+    // The latest output level, stored by the audio thread and read by
+    // meterTimer, which runs while the playback engine exists: the meters
+    // show it while the engine plays (the page's playback or the equaliser's
+    // preview on it) and fall to zero when nothing plays.
     std::atomic<int> playbackLevel{0};
-    std::atomic<bool> levelPosted{false};
-    // Zeroes the meters once playback the page did not start (the equaliser's
-    // preview on its engine) stops sending levels.
-    QTimer* meterIdleTimer = nullptr;
+    QTimer* meterTimer = nullptr;
+    void onMeterTimer();
 
     // Views that are hidden and not yet given the current lists.
     QSet<QWidget*> staleViews;

@@ -316,6 +316,7 @@ void AudioEditorPage::stopRecording()
     isRecording = false;
     recordButton->setText(tr("录制"));
     recordButton->setStyleSheet(QString());
+    setMeterLevel(0); // nothing is heard any more
     onToolChanged(currentTool);
     if (!wasRecording)
         return;

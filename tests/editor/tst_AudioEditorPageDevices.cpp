@@ -42,6 +42,19 @@ double windowRms(const QList<float>& list, qsizetype first, qsizetype count)
     return std::sqrt(sum / count);
 }
 
+class MetaCallCounter : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::MetaCall)
+            ++count;
+        return false;
+    }
+};
+
 } // namespace
 
 class TestAudioEditorPageDevices : public QObject {
@@ -75,6 +88,9 @@ void TestAudioEditorPageDevices::playbackRunsTimeAndMeters()
     const auto meters = page.findChildren<QProgressBar*>();
     QCOMPARE(meters.size(), 2);
 
+    // The audio thread hands levels over without posting calls to the page.
+    MetaCallCounter metaCalls;
+    page.installEventFilter(&metaCalls);
     transportButton(page, "TransportPlayButton")->click();
     QVERIFY(page.playing());
     QCOMPARE(status(page), QStringLiteral("播放中..."));
@@ -85,9 +101,12 @@ void TestAudioEditorPageDevices::playbackRunsTimeAndMeters()
     QVERIFY(page.waveform(0)->getPlayheadPosition() > 0.0);
     QCOMPARE(page.spectrum(1)->getPlayheadPosition(), page.waveform(0)->getPlayheadPosition());
 
+    QCOMPARE(metaCalls.count, 0);
     QTest::keyClick(&page, Qt::Key_Space);
     QCOMPARE(status(page), QStringLiteral("已暂停"));
     QVERIFY(!page.playing());
+    QTRY_COMPARE_WITH_TIMEOUT(meters[0]->value(), 0, 1000); // nothing plays: the meters fall
+    QCOMPARE(meters[1]->value(), 0);
     const double paused = page.waveform(0)->getPlayheadPosition();
     QTest::qWait(200);
     QCOMPARE(page.waveform(0)->getPlayheadPosition(), paused);
