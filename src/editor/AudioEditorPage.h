@@ -43,6 +43,7 @@ class QStackedWidget;
 class QStatusBar;
 class QTimer;
 class QToolBar;
+class QUndoCommand;
 class QUndoStack;
 class SpectrumAnalyzerWidget;
 class VideoPlayerDialog;
@@ -86,6 +87,12 @@ public:
     // belongs to the material it was recorded into) and clears the history.
     void startNewHistory();
     void updateTimeLabel();
+
+    // The memory the undo history may keep (bytes of sample lists beyond
+    // those the page holds now); a quarter of physical memory by default.
+    void setHistoryBudget(qint64 bytes);
+    qint64 historyBudget() const { return historyBudgetBytes; }
+    static qint64 defaultHistoryBudget();
 
     // ---- state read by tests and by the dialogs ----
     bool playing() const { return isPlaying; }
@@ -218,6 +225,16 @@ private:
 
     QString statusText() const;
     void setStatus(const QString& text);
+
+    // ---- history budget (AudioEditorPageHistory.cpp) ----
+    // Pushes one step, then drops the oldest steps beyond the budget.
+    void pushStep(QUndoCommand* command);
+    // Before a whole-list step: room in the budget for the copy it keeps.
+    void makeHistoryRoom();
+    void trimHistory(qint64 budget);
+    qint64 currentListBytes() const;
+    qint64 historyBudgetBytes = defaultHistoryBudget();
+    bool historyTrimReported = false;
 
     AudioEngine* engine = nullptr;
     QTimer* playbackTimer = nullptr;

@@ -260,9 +260,8 @@ void AudioEditorPage::showChannelConvertDialog()
             stereoSamples = StereoLists::duplicate(samples);
             forceMono = 0;
         }
-        undoStack->push(new ChannelConversionCommand(&samples, &stereoSamples, monoBefore,
-                                                     stereoBefore, &forceMono, forceMonoBefore,
-                                                     tr("声道转换")));
+        pushStep(new ChannelConversionCommand(&samples, &stereoSamples, monoBefore, stereoBefore,
+                                              &forceMono, forceMonoBefore, tr("声道转换")));
         syncWaveforms();
         hideLoading();
         setStatus(toMono ? tr("已转为单声道") : tr("已转为立体声"));

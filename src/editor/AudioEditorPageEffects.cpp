@@ -100,8 +100,8 @@ void AudioEditorPage::showDialog(QDialog* dialog)
 void AudioEditorPage::pushListChange(const QList<float>& monoBefore,
                                      const QList<float>& stereoBefore, const QString& text)
 {
-    undoStack->push(new SamplesReplaceCommand(&samples, &stereoSamples, monoBefore, stereoBefore,
-                                              samples, stereoSamples, text));
+    pushStep(new SamplesReplaceCommand(&samples, &stereoSamples, monoBefore, stereoBefore, samples,
+                                       stereoSamples, text));
 }
 
 bool AudioEditorPage::runEffect(EffectPreviewState& state, const std::function<bool()>& process)
@@ -143,6 +143,7 @@ void AudioEditorPage::applyEffect(EffectPreviewState& state, const std::function
                                   const QString& applyText, const QString& commandText)
 {
     showLoading(applyText);
+    makeHistoryRoom();
     runEffect(state, process);
     pushListChange(state.baseMono, state.baseStereo, commandText);
     state.forgetPreview();

@@ -277,6 +277,7 @@ void AudioEditorPage::startNewHistory()
     if (isRecording)
         stopRecording();
     undoStack->clear();
+    historyTrimReported = false;
 }
 
 qsizetype AudioEditorPage::takeLeadInFrames()
@@ -338,7 +339,7 @@ void AudioEditorPage::stopRecording()
     const QList<float> before = samples;
     const qsizetype at = std::clamp<qsizetype>(recordInsertPos, 0, before.size());
     samples = withTake(before, at, take);
-    undoStack->push(new InsertRecordCommand(&samples, before, tr("插入录音"), &stereoSamples));
+    pushStep(new InsertRecordCommand(&samples, before, tr("插入录音"), &stereoSamples));
     syncWaveforms();
     recordInsertPos = int(at + take.size());
     movePlayheads(sampleRate > 0 ? double(recordInsertPos) / sampleRate : 0.0);

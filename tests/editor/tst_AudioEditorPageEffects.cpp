@@ -96,6 +96,7 @@ private slots:
     void gainOnStereoScalesBothLists();
     void gainPreviewThenCancel();
     void gainPreviewsApplyOnce();
+    void historyStaysWithinItsBudget();
     void delayTimeLabel_data();
     void delayTimeLabel();
     void delayOnStereoKeepsListsInStep();
@@ -203,6 +204,54 @@ void TestAudioEditorPageEffects::gainOnStereoScalesBothLists()
     compareScaled(page.stereoSamples, stereo, std::pow(10.0, -12.0 / 20.0));
     page.undoStack->undo();
     QCOMPARE(page.stereoSamples, stereo);
+}
+
+void TestAudioEditorPageEffects::historyStaysWithinItsBudget()
+{
+    AudioEditorPage page;
+    QVERIFY(page.historyBudget() > 0);
+    const QList<float> stereo = stereoTone();
+    page.loadStereoAudioSamples(stereo, Rate);
+    const qint64 stepBytes = (page.samples.size() + stereo.size()) * qint64(sizeof(float));
+    page.setHistoryBudget(2 * stepBytes + stepBytes / 2); // room for two whole-list steps
+    QList<QList<float>> states{page.samples};
+    const auto applyGain = [&] {
+        page.showGainDialog();
+        QDialog* dialog = openDialog(page, QStringLiteral("增益调整"));
+        spins(dialog).first()->setValue(-1.0);
+        dialog->accept();
+        states << page.samples;
+    };
+    applyGain();
+    applyGain();
+    QCOMPARE(page.undoStack->count(), 2);
+    QCOMPARE(status(page), QStringLiteral("已应用增益: -1.0 dB"));
+
+    // Past the budget the oldest steps go, and the status line says so once.
+    applyGain();
+    QCOMPARE(page.undoStack->count(), 2);
+    QTRY_COMPARE(status(page), QStringLiteral("撤销历史超出内存上限，最早的撤销步骤已被丢弃"));
+    for (int i = 0; i < 3; ++i)
+        applyGain();
+    QCOMPARE(page.undoStack->count(), 2);
+    QTest::qWait(10);
+    QCOMPARE(status(page), QStringLiteral("已应用增益: -1.0 dB"));
+
+    // The steps kept undo and redo exactly.
+    page.undoStack->undo();
+    page.undoStack->undo();
+    QVERIFY(!page.undoStack->canUndo());
+    QCOMPARE(page.samples, states[states.size() - 3]);
+    page.undoStack->redo();
+    page.undoStack->redo();
+    QCOMPARE(page.samples, states.last());
+
+    // A new file starts a new history, which reports again.
+    page.startNewHistory();
+    page.loadStereoAudioSamples(stereo, Rate);
+    for (int i = 0; i < 3; ++i)
+        applyGain();
+    QTRY_COMPARE(status(page), QStringLiteral("撤销历史超出内存上限，最早的撤销步骤已被丢弃"));
 }
 
 void TestAudioEditorPageEffects::gainPreviewThenCancel()
