@@ -15,10 +15,15 @@
 #include <QTimer>
 #include <QUndoStack>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int PlaybackTimerIntervalMs = 50;
 constexpr int MeterIntervalMs = 50;
+// Below this many frames a spectrogram is computed at its first paint, in
+// well under a second; longer material is computed in the background.
+constexpr qsizetype BackgroundSpectrogramFrames = qsizetype(1) << 21;
 
 } // namespace
 
@@ -113,6 +118,29 @@ void AudioEditorPage::syncWaveforms()
     refreshView(waveformView2, "waveform2 setAudioData:");
     refreshView(spectrumView, "spectrum1 setAudioData:");
     refreshView(spectrumView2, "spectrum2 setAudioData:");
+    computeShownSpectrograms();
+}
+
+void AudioEditorPage::computeShownSpectrograms()
+{
+    for (SpectrumAnalyzerWidget* view : {spectrumView, spectrumView2}) {
+        if (!isShown(view) || view->isSpectrumComputed() || view->isComputingInBackground()
+            || view->sampleList().size() < BackgroundSpectrogramFrames)
+            continue;
+        if (!view->computeSpectrumInBackground())
+            continue;
+        if (++spectrogramJobs == 1)
+            showLoading(tr("生成频谱图..."));
+    }
+}
+
+void AudioEditorPage::onSpectrogramComputed()
+{
+    spectrogramJobs = std::max(0, spectrogramJobs - 1);
+    // A result for lists replaced meanwhile was dropped: the current ones go next.
+    computeShownSpectrograms();
+    if (spectrogramJobs == 0)
+        hideLoading();
 }
 
 bool AudioEditorPage::isShown(const QWidget* view) const
@@ -224,8 +252,13 @@ void AudioEditorPage::showLoading(const QString& message)
 
 void AudioEditorPage::hideLoading()
 {
-    if (loadingOverlay)
-        loadingOverlay->hide();
+    if (!loadingOverlay)
+        return;
+    if (spectrogramJobs > 0) {
+        loadingOverlay->show(tr("生成频谱图...")); // still computing in the background
+        return;
+    }
+    loadingOverlay->hide();
 }
 
 void AudioEditorPage::setStatus(const QString& text)

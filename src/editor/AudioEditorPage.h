@@ -166,6 +166,11 @@ private:
     template <typename View>
     void setViewData(View* view, const char* label);
     void refreshShownViews();
+    // The shown spectrograms of long material are computed on a worker
+    // thread behind the loading overlay, so that the window stays live.
+    void computeShownSpectrograms();
+    void onSpectrogramComputed();
+    int spectrogramJobs = 0;
     // The combined view's other half takes a zoom and view start.
     void followVisibleRange(WaveformWidget* view, double zoom, double start);
     void followVisibleRange(SpectrumAnalyzerWidget* view, double zoom, double start);
@@ -202,7 +207,8 @@ private:
     bool runEffect(EffectPreviewState& state, const std::function<bool()>& process);
     void previewEffect(EffectPreviewState& state, const std::function<bool()>& process,
                        const QString& status);
-    void applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
+    // False (the user told) when memory ran out; the lists are then unchanged.
+    bool applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
                      const QString& applyText, const QString& commandText);
     void cancelEffect(EffectPreviewState& state);
     void connectPreviewDialog(QDialog* dialog, QPushButton* previewButton,
@@ -232,6 +238,7 @@ private:
     // Before a whole-list step: room in the budget for the copy it keeps.
     void makeHistoryRoom();
     void trimHistory(qint64 budget);
+    void reportOutOfMemory();
     qint64 currentListBytes() const;
     qint64 historyBudgetBytes = defaultHistoryBudget();
     bool historyTrimReported = false;

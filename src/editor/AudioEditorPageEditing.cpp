@@ -204,6 +204,7 @@ void AudioEditorPage::onViewTabChanged(int index)
         spectrumView2->takeSpectrogramFrom(*spectrumView);
     else if (isShown(spectrumView))
         spectrumView->takeSpectrogramFrom(*spectrumView2);
+    computeShownSpectrograms();
     applyZoom(zoomLevel);
 }
 

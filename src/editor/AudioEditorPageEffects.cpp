@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -139,16 +140,28 @@ void AudioEditorPage::previewEffect(EffectPreviewState& state, const std::functi
     setStatus(status);
 }
 
-void AudioEditorPage::applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
+bool AudioEditorPage::applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
                                   const QString& applyText, const QString& commandText)
 {
     showLoading(applyText);
     makeHistoryRoom();
-    runEffect(state, process);
-    pushListChange(state.baseMono, state.baseStereo, commandText);
+    try {
+        runEffect(state, process);
+        pushListChange(state.baseMono, state.baseStereo, commandText);
+    } catch (const std::bad_alloc&) {
+        // The result or its undo copy did not fit: the material stays as it was.
+        samples = state.baseMono;
+        stereoSamples = state.baseStereo;
+        state.forgetPreview();
+        syncWaveforms();
+        hideLoading();
+        reportOutOfMemory();
+        return false;
+    }
     state.forgetPreview();
     syncWaveforms();
     hideLoading();
+    return true;
 }
 
 void AudioEditorPage::cancelEffect(EffectPreviewState& state)
@@ -179,8 +192,8 @@ void AudioEditorPage::connectPreviewDialog(QDialog* dialog, QPushButton* preview
             return;
         const std::function<bool()> process = makeProcess();
         const QString message = applyStatus();
-        applyEffect(*state, process, applyText, commandText);
-        setStatus(message);
+        if (applyEffect(*state, process, applyText, commandText))
+            setStatus(message);
     });
     connect(dialog, &QDialog::rejected, this, [=] { cancelEffect(*state); });
 }

@@ -8,6 +8,7 @@
 #include "project/SampleListCommands.h"
 
 #include <QDebug>
+#include <QMessageBox>
 #include <QTimer>
 #include <QUndoStack>
 
@@ -72,4 +73,14 @@ void AudioEditorPage::trimHistory(qint64 budget)
     QTimer::singleShot(0, this, [this] {
         setStatus(tr("撤销历史超出内存上限，最早的撤销步骤已被丢弃"));
     });
+}
+
+void AudioEditorPage::reportOutOfMemory()
+{
+    const QString text = tr("内存不足，无法应用效果，音频未更改");
+    qWarning() << "AudioEditorPage: out of memory for an edit and its undo step";
+    setStatus(text);
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("内存不足"), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }

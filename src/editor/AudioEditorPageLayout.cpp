@@ -232,6 +232,8 @@ QWidget* AudioEditorPage::createEditorRow()
                 [this, view] { onSpectralErase(view); });
         connect(view, &SpectrumAnalyzerWidget::playheadRequested, this,
                 &AudioEditorPage::movePlayheads);
+        connect(view, &SpectrumAnalyzerWidget::backgroundComputationFinished, this,
+                &AudioEditorPage::onSpectrogramComputed);
     }
 
     rowLayout->addWidget(viewStack, 1);
