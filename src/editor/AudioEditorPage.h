@@ -32,6 +32,7 @@ class AudioProcessor;
 struct EffectPreviewState;
 class QAction;
 class LoadingOverlay;
+class PitchCorrectionSession;
 class QComboBox;
 class QDialog;
 class QKeyEvent;
@@ -228,6 +229,9 @@ private:
     // True (with a status message) while a take runs.
     bool refusedWhileRecording(const QString& message = QString());
     AudioProcessor* createEffectProcessor();
+    // The pitch-correction dialog's analysis of the mono list, made on a
+    // worker thread while the GUI thread goes on painting.
+    std::unique_ptr<PitchCorrectionSession> analysePitch();
 
     QString statusText() const;
     void setStatus(const QString& text);

@@ -8,10 +8,12 @@
 #include "dialogs/CompressorDialog.h"
 #include "dialogs/EqualizerDialog.h"
 #include "dialogs/ParametricEQWidget.h"
+#include "dialogs/PitchCorrectionDialog.h"
 #include "dialogs/PitchCorrectionSession.h"
 #include "editor/AudioEditorPage.h"
 #include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"
+#include "widgets/LoadingOverlay.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -97,6 +99,7 @@ private slots:
     void gainPreviewThenCancel();
     void gainPreviewsApplyOnce();
     void historyStaysWithinItsBudget();
+    void pitchAnalysisLeavesTheWindowLive();
     void delayTimeLabel_data();
     void delayTimeLabel();
     void delayOnStereoKeepsListsInStep();
@@ -252,6 +255,41 @@ void TestAudioEditorPageEffects::historyStaysWithinItsBudget()
     for (int i = 0; i < 3; ++i)
         applyGain();
     QTRY_COMPARE(status(page), QStringLiteral("撤销历史超出内存上限，最早的撤销步骤已被丢弃"));
+}
+
+void TestAudioEditorPageEffects::pitchAnalysisLeavesTheWindowLive()
+{
+    AudioEditorPage page;
+    page.resize(800, 500);
+    page.show();
+    page.loadAudioSamples(TestSupport::sineWave(220.0, 60.0, Rate, 0.5f), Rate);
+    auto* overlay = page.findChild<LoadingOverlay*>();
+    QVERIFY(overlay);
+    // Timers run while the analysis does, with the overlay shown and turning.
+    QSet<int> angles;
+    QTimer probe;
+    probe.setInterval(5);
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (overlay->isVisible() && overlay->message() == QStringLiteral("分析音高..."))
+            angles.insert(overlay->angle());
+    });
+    probe.start();
+    page.showPitchCorrectionDialog();
+    probe.stop();
+    QVERIFY2(angles.size() > 1, qPrintable(QString::number(angles.size())));
+    QVERIFY(!overlay->isVisible());
+
+    auto* dialog = page.findChild<PitchCorrectionDialog*>();
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    const PitchCorrectionSession inPlace(page.samples, Rate);
+    QCOMPARE(dialog->session().pitchFrames().size(), inPlace.pitchFrames().size());
+    QCOMPARE(dialog->session().noteSegments().size(), inPlace.noteSegments().size());
+    QCOMPARE(dialog->session().noteSegments().front().avgFreq,
+             inPlace.noteSegments().front().avgFreq);
+    dialog->accept();
+    QCOMPARE(status(page), QStringLiteral("已应用音高修正"));
+    QCOMPARE(page.undoStack->undoText(), QStringLiteral("音高修正"));
 }
 
 void TestAudioEditorPageEffects::gainPreviewThenCancel()
