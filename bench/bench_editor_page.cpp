@@ -130,11 +130,13 @@ bool benchHistory()
             return false;
         dialog->findChild<QDoubleSpinBox*>()->setValue(-0.5);
         dialog->accept();
+        // The finished dialog goes, as the event loop would delete it.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
     }
     const qint64 peak = Bench::peakResidentBytes() - before;
     const qint64 decoded = 3 * Frames * qint64(sizeof(float));
-    std::printf("editor page: history after ten gain steps: %d steps kept, budget %lld MB\n",
+    std::printf("editor page: history after ten gain steps: %d kept, budget %lld MB\n",
                 page.undoStack->count(), Budget >> 20);
     // Goal: the lists, the budget and one passing copy, with a little slack.
     const double goal = (2.0 * decoded + Budget) / decoded * 1.1;
