@@ -48,9 +48,17 @@ QPoint rounded(const QPointF& p)
 
 PitchCorrectionDialog::PitchCorrectionDialog(const QList<float>& samples, int sampleRate,
                                              QWidget* parent)
+    : PitchCorrectionDialog(samples, std::make_unique<PitchCorrectionSession>(samples, sampleRate),
+                            parent)
+{
+}
+
+PitchCorrectionDialog::PitchCorrectionDialog(const QList<float>& samples,
+                                             std::unique_ptr<PitchCorrectionSession> session,
+                                             QWidget* parent)
     : QDialog(parent)
     , correctedSamples(samples)
-    , analysis(std::make_unique<PitchCorrectionSession>(samples, sampleRate))
+    , analysis(std::move(session))
 {
     setWindowTitle(tr("音高修正"));
     resize(1200, 600);

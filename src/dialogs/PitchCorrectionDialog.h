@@ -26,6 +26,9 @@ class PitchCorrectionDialog : public QDialog {
     Q_OBJECT
 public:
     PitchCorrectionDialog(const QList<float>& samples, int sampleRate, QWidget* parent);
+    // With the analysis of `samples` already made (on another thread).
+    PitchCorrectionDialog(const QList<float>& samples,
+                          std::unique_ptr<PitchCorrectionSession> session, QWidget* parent);
     ~PitchCorrectionDialog() override;
 
     QList<float> correctedSamples;

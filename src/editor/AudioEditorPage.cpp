@@ -15,10 +15,15 @@
 #include <QTimer>
 #include <QUndoStack>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int PlaybackTimerIntervalMs = 50;
-constexpr int MeterIdleMs = 250;
+constexpr int MeterIntervalMs = 50;
+// Below this many frames a spectrogram is computed at its first paint, in
+// well under a second; longer material is computed in the background.
+constexpr qsizetype BackgroundSpectrogramFrames = qsizetype(1) << 21;
 
 } // namespace
 
@@ -34,13 +39,9 @@ AudioEditorPage::AudioEditorPage(QWidget* parent)
     playbackTimer->setInterval(PlaybackTimerIntervalMs);
     connect(playbackTimer, &QTimer::timeout, this, &AudioEditorPage::onPlaybackTimer);
 
-    meterIdleTimer = new QTimer(this);
-    meterIdleTimer->setSingleShot(true);
-    meterIdleTimer->setInterval(MeterIdleMs);
-    connect(meterIdleTimer, &QTimer::timeout, this, [this] {
-        if (!isPlaying && !isRecording)
-            setMeterLevel(0);
-    });
+    meterTimer = new QTimer(this);
+    meterTimer->setInterval(MeterIntervalMs);
+    connect(meterTimer, &QTimer::timeout, this, &AudioEditorPage::onMeterTimer);
 
     setupUi();
 
@@ -67,6 +68,7 @@ void AudioEditorPage::deleteEngine()
     engine->setPlaybackProcessCallback({});
     delete engine;
     engine = nullptr;
+    meterTimer->stop();
 }
 
 void AudioEditorPage::loadAudioSamples(const QList<float>& list, int rate)
@@ -82,6 +84,8 @@ void AudioEditorPage::loadAudioSamples(const QList<float>& list, int rate)
     timer.restart();
     syncWaveforms();
     qDebug() << "[Import] syncWaveforms:" << timer.elapsed() << "ms";
+    // New material is played from its start, never from the old one's position.
+    stopPlayback();
 }
 
 void AudioEditorPage::loadStereoAudioSamples(const QList<float>& interleaved, int rate)
@@ -101,6 +105,8 @@ void AudioEditorPage::loadStereoAudioSamples(const QList<float>& interleaved, in
     timer.restart();
     syncWaveforms();
     qDebug() << "[Import] syncWaveforms:" << timer.elapsed() << "ms";
+    // New material is played from its start, never from the old one's position.
+    stopPlayback();
 }
 
 void AudioEditorPage::syncWaveforms()
@@ -112,6 +118,29 @@ void AudioEditorPage::syncWaveforms()
     refreshView(waveformView2, "waveform2 setAudioData:");
     refreshView(spectrumView, "spectrum1 setAudioData:");
     refreshView(spectrumView2, "spectrum2 setAudioData:");
+    computeShownSpectrograms();
+}
+
+void AudioEditorPage::computeShownSpectrograms()
+{
+    for (SpectrumAnalyzerWidget* view : {spectrumView, spectrumView2}) {
+        if (!isShown(view) || view->isSpectrumComputed() || view->isComputingInBackground()
+            || view->sampleList().size() < BackgroundSpectrogramFrames)
+            continue;
+        if (!view->computeSpectrumInBackground())
+            continue;
+        if (++spectrogramJobs == 1)
+            showLoading(tr("生成频谱图..."));
+    }
+}
+
+void AudioEditorPage::onSpectrogramComputed()
+{
+    spectrogramJobs = std::max(0, spectrogramJobs - 1);
+    // A result for lists replaced meanwhile was dropped: the current ones go next.
+    computeShownSpectrograms();
+    if (spectrogramJobs == 0)
+        hideLoading();
 }
 
 bool AudioEditorPage::isShown(const QWidget* view) const
@@ -223,8 +252,13 @@ void AudioEditorPage::showLoading(const QString& message)
 
 void AudioEditorPage::hideLoading()
 {
-    if (loadingOverlay)
-        loadingOverlay->hide();
+    if (!loadingOverlay)
+        return;
+    if (spectrogramJobs > 0) {
+        loadingOverlay->show(tr("生成频谱图...")); // still computing in the background
+        return;
+    }
+    loadingOverlay->hide();
 }
 
 void AudioEditorPage::setStatus(const QString& text)

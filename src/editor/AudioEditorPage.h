@@ -32,6 +32,7 @@ class AudioProcessor;
 struct EffectPreviewState;
 class QAction;
 class LoadingOverlay;
+class PitchCorrectionSession;
 class QComboBox;
 class QDialog;
 class QKeyEvent;
@@ -43,6 +44,7 @@ class QStackedWidget;
 class QStatusBar;
 class QTimer;
 class QToolBar;
+class QUndoCommand;
 class QUndoStack;
 class SpectrumAnalyzerWidget;
 class VideoPlayerDialog;
@@ -86,6 +88,12 @@ public:
     // belongs to the material it was recorded into) and clears the history.
     void startNewHistory();
     void updateTimeLabel();
+
+    // The memory the undo history may keep (bytes of sample lists beyond
+    // those the page holds now); a quarter of physical memory by default.
+    void setHistoryBudget(qint64 bytes);
+    qint64 historyBudget() const { return historyBudgetBytes; }
+    static qint64 defaultHistoryBudget();
 
     // ---- state read by tests and by the dialogs ----
     bool playing() const { return isPlaying; }
@@ -159,6 +167,11 @@ private:
     template <typename View>
     void setViewData(View* view, const char* label);
     void refreshShownViews();
+    // The shown spectrograms of long material are computed on a worker
+    // thread behind the loading overlay, so that the window stays live.
+    void computeShownSpectrograms();
+    void onSpectrogramComputed();
+    int spectrogramJobs = 0;
     // The combined view's other half takes a zoom and view start.
     void followVisibleRange(WaveformWidget* view, double zoom, double start);
     void followVisibleRange(SpectrumAnalyzerWidget* view, double zoom, double start);
@@ -195,7 +208,8 @@ private:
     bool runEffect(EffectPreviewState& state, const std::function<bool()>& process);
     void previewEffect(EffectPreviewState& state, const std::function<bool()>& process,
                        const QString& status);
-    void applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
+    // False (the user told) when memory ran out; the lists are then unchanged.
+    bool applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
                      const QString& applyText, const QString& commandText);
     void cancelEffect(EffectPreviewState& state);
     void connectPreviewDialog(QDialog* dialog, QPushButton* previewButton,
@@ -215,9 +229,23 @@ private:
     // True (with a status message) while a take runs.
     bool refusedWhileRecording(const QString& message = QString());
     AudioProcessor* createEffectProcessor();
+    // The pitch-correction dialog's analysis of the mono list, made on a
+    // worker thread while the GUI thread goes on painting.
+    std::unique_ptr<PitchCorrectionSession> analysePitch();
 
     QString statusText() const;
     void setStatus(const QString& text);
+
+    // ---- history budget (AudioEditorPageHistory.cpp) ----
+    // Pushes one step, then drops the oldest steps beyond the budget.
+    void pushStep(QUndoCommand* command);
+    // Before a whole-list step: room in the budget for the copy it keeps.
+    void makeHistoryRoom();
+    void trimHistory(qint64 budget);
+    void reportOutOfMemory();
+    qint64 currentListBytes() const;
+    qint64 historyBudgetBytes = defaultHistoryBudget();
+    bool historyTrimReported = false;
 
     AudioEngine* engine = nullptr;
     QTimer* playbackTimer = nullptr;
@@ -241,18 +269,26 @@ private:
     QMutex pendingMutex;
     QList<QList<float>> pendingBlocks;
     bool drainPosted = false;
+    // The device may start delivering well after the press (a sound server
+    // that wakes its source late): the take still starts at the press. Times
+    // on the steady clock; the last two are written under pendingMutex.
+    qint64 recordPressNs = 0;
+    qint64 lastBlockNs = 0;
+    qint64 framesDelivered = 0;
+    qsizetype takeLeadInFrames();
     qsizetype takeFramesShown = 0;
     bool takeAppendsToViews = false;
     qint64 lastTakeRefreshMs = 0;
     qint64 takeRefreshIntervalMs = 0;
     QTimer* takeRefreshTimer = nullptr;
 
-    // The latest playback level and whether a GUI update for it is queued.
+    // The latest output level, stored by the audio thread and read by
+    // meterTimer, which runs while the playback engine exists: the meters
+    // show it while the engine plays (the page's playback or the equaliser's
+    // preview on it) and fall to zero when nothing plays.
     std::atomic<int> playbackLevel{0};
-    std::atomic<bool> levelPosted{false};
-    // Zeroes the meters once playback the page did not start (the equaliser's
-    // preview on its engine) stops sending levels.
-    QTimer* meterIdleTimer = nullptr;
+    QTimer* meterTimer = nullptr;
+    void onMeterTimer();
 
     // Views that are hidden and not yet given the current lists.
     QSet<QWidget*> staleViews;

@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -192,13 +193,15 @@ void AudioEditorPage::showNoiseReductionDialog()
         const int strengthPercent = strength->value();
         const float amount = strengthPercent / 100.0f;
         showLoading(tr("降噪处理中..."));
+        makeHistoryRoom();
         const QList<float> monoBefore = samples;
         const QList<float> stereoBefore = stereoSamples;
         const int rate = sampleRate;
         QString error;
         // Each channel gets its own noise profile from the same stretch.
-        const bool done = StereoLists::processMaterial(
-            samples, stereoSamples, [&](QList<float>& list) {
+        bool done = false;
+        try {
+            done = StereoLists::processMaterial(samples, stereoSamples, [&](QList<float>& list) {
                 AudioProcessor processor;
                 connect(&processor, &AudioProcessor::errorOccurred, this,
                         [&error](const QString& message) { error = message; });
@@ -212,6 +215,13 @@ void AudioEditorPage::showNoiseReductionDialog()
                 list = processor.samples;
                 return true;
             });
+        } catch (const std::bad_alloc&) {
+            samples = monoBefore;
+            stereoSamples = stereoBefore;
+            hideLoading();
+            reportOutOfMemory();
+            return;
+        }
         if (!done) {
             hideLoading();
             setStatus(error.isEmpty() ? tr("降噪失败") : tr("降噪失败：%1").arg(error));
@@ -250,6 +260,7 @@ void AudioEditorPage::showChannelConvertDialog()
         if (!*convertRequested || refusedWhileRecording())
             return;
         showLoading(tr("声道转换中..."));
+        makeHistoryRoom();
         const QList<float> monoBefore = samples;
         const QList<float> stereoBefore = stereoSamples;
         const int forceMonoBefore = forceMono;
@@ -260,9 +271,8 @@ void AudioEditorPage::showChannelConvertDialog()
             stereoSamples = StereoLists::duplicate(samples);
             forceMono = 0;
         }
-        undoStack->push(new ChannelConversionCommand(&samples, &stereoSamples, monoBefore,
-                                                     stereoBefore, &forceMono, forceMonoBefore,
-                                                     tr("声道转换")));
+        pushStep(new ChannelConversionCommand(&samples, &stereoSamples, monoBefore, stereoBefore,
+                                              &forceMono, forceMonoBefore, tr("声道转换")));
         syncWaveforms();
         hideLoading();
         setStatus(toMono ? tr("已转为单声道") : tr("已转为立体声"));

@@ -56,8 +56,8 @@ void AudioEditorPage::deleteSelection()
         return;
 
     // The command cuts the same frames from the stereo list.
-    undoStack->push(new DeleteSelectionCommand(&samples, int(first), int(last), tr("删除选区"),
-                                               &stereoSamples));
+    pushStep(new DeleteSelectionCommand(&samples, int(first), int(last), tr("删除选区"),
+                                        &stereoSamples));
     syncWaveforms();
     waveformView->clearSelection();
     waveformView2->clearSelection();
@@ -78,8 +78,8 @@ void AudioEditorPage::onSpectralErase(SpectrumAnalyzerWidget* source)
     // band it was painted on, and the mono list follows as their mix.
     samples = source->sampleList();
     stereoSamples = source->stereoList();
-    undoStack->push(new SamplesReplaceCommand(&samples, &stereoSamples, oldMono, oldStereo, samples,
-                                              stereoSamples, tr("频谱擦除")));
+    pushStep(new SamplesReplaceCommand(&samples, &stereoSamples, oldMono, oldStereo, samples,
+                                       stereoSamples, tr("频谱擦除")));
     refreshView(waveformView, "waveform1 setAudioData:");
     refreshView(waveformView2, "waveform2 setAudioData:");
     if (source == spectrumView2)
@@ -204,6 +204,7 @@ void AudioEditorPage::onViewTabChanged(int index)
         spectrumView2->takeSpectrogramFrom(*spectrumView);
     else if (isShown(spectrumView))
         spectrumView->takeSpectrogramFrom(*spectrumView2);
+    computeShownSpectrograms();
     applyZoom(zoomLevel);
 }
 

@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -100,8 +101,8 @@ void AudioEditorPage::showDialog(QDialog* dialog)
 void AudioEditorPage::pushListChange(const QList<float>& monoBefore,
                                      const QList<float>& stereoBefore, const QString& text)
 {
-    undoStack->push(new SamplesReplaceCommand(&samples, &stereoSamples, monoBefore, stereoBefore,
-                                              samples, stereoSamples, text));
+    pushStep(new SamplesReplaceCommand(&samples, &stereoSamples, monoBefore, stereoBefore, samples,
+                                       stereoSamples, text));
 }
 
 bool AudioEditorPage::runEffect(EffectPreviewState& state, const std::function<bool()>& process)
@@ -139,15 +140,28 @@ void AudioEditorPage::previewEffect(EffectPreviewState& state, const std::functi
     setStatus(status);
 }
 
-void AudioEditorPage::applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
+bool AudioEditorPage::applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
                                   const QString& applyText, const QString& commandText)
 {
     showLoading(applyText);
-    runEffect(state, process);
-    pushListChange(state.baseMono, state.baseStereo, commandText);
+    makeHistoryRoom();
+    try {
+        runEffect(state, process);
+        pushListChange(state.baseMono, state.baseStereo, commandText);
+    } catch (const std::bad_alloc&) {
+        // The result or its undo copy did not fit: the material stays as it was.
+        samples = state.baseMono;
+        stereoSamples = state.baseStereo;
+        state.forgetPreview();
+        syncWaveforms();
+        hideLoading();
+        reportOutOfMemory();
+        return false;
+    }
     state.forgetPreview();
     syncWaveforms();
     hideLoading();
+    return true;
 }
 
 void AudioEditorPage::cancelEffect(EffectPreviewState& state)
@@ -178,8 +192,8 @@ void AudioEditorPage::connectPreviewDialog(QDialog* dialog, QPushButton* preview
             return;
         const std::function<bool()> process = makeProcess();
         const QString message = applyStatus();
-        applyEffect(*state, process, applyText, commandText);
-        setStatus(message);
+        if (applyEffect(*state, process, applyText, commandText))
+            setStatus(message);
     });
     connect(dialog, &QDialog::rejected, this, [=] { cancelEffect(*state); });
 }

@@ -56,7 +56,7 @@ void AudioEditorPage::showPitchCorrectionDialog()
         return;
     }
     showLoading(tr("分析音高..."));
-    auto* dialog = new PitchCorrectionDialog(samples, sampleRate, this);
+    auto* dialog = new PitchCorrectionDialog(samples, analysePitch(), this);
     EffectDialogFrame::deleteWhenFinished(dialog);
     hideLoading();
     connect(dialog, &QDialog::accepted, this, [this, dialog] {

@@ -106,6 +106,7 @@ QToolBar* AudioEditorPage::createToolBar()
     viewCombo = new QComboBox(toolBar);
     viewCombo->addItems({tr("波形"), tr("频谱"), tr("两者")});
     viewCombo->setStyleSheet(QLatin1String(ComboStyle));
+    viewCombo->setFocusPolicy(Qt::NoFocus); // the page keeps Space and the other keys
     connect(viewCombo, &QComboBox::currentIndexChanged, this, &AudioEditorPage::onViewTabChanged);
     toolBar->addWidget(viewCombo);
     toolBar->addSeparator();
@@ -122,6 +123,7 @@ QToolBar* AudioEditorPage::createToolBar()
         button->setFixedSize(56, ToolBarButtonHeight);
         button->setCheckable(true);
         button->setChecked(i == 0);
+        button->setFocusPolicy(Qt::NoFocus);
         button->setStyleSheet(QLatin1String(i == 0 ? ActiveToolStyle : InactiveToolStyle));
         connect(button, &QPushButton::clicked, this, [this, i] { selectTool(i); });
         toolButtons.append(button);
@@ -171,6 +173,7 @@ QToolBar* AudioEditorPage::createToolBar()
         auto* button = new QPushButton(tr(effect.text), toolBar);
         button->setFixedSize(effect.width, ToolBarButtonHeight);
         button->setStyleSheet(QLatin1String(EffectButtonStyle));
+        button->setFocusPolicy(Qt::NoFocus);
         connect(button, &QPushButton::clicked, this, effect.slot);
         toolBar->addWidget(button);
     }
@@ -180,6 +183,7 @@ QToolBar* AudioEditorPage::createToolBar()
     castButton->setToolTip(tr("将音频流转到远程设备"));
     castButton->setFixedSize(72, ToolBarButtonHeight);
     castButton->setCheckable(true);
+    castButton->setFocusPolicy(Qt::NoFocus);
     castButton->setStyleSheet(QLatin1String(CastButtonStyle));
     connect(castButton, &QPushButton::clicked, this, &AudioEditorPage::onTogglePcmCast);
     toolBar->addWidget(castButton)->setVisible(false);
@@ -228,6 +232,8 @@ QWidget* AudioEditorPage::createEditorRow()
                 [this, view] { onSpectralErase(view); });
         connect(view, &SpectrumAnalyzerWidget::playheadRequested, this,
                 &AudioEditorPage::movePlayheads);
+        connect(view, &SpectrumAnalyzerWidget::backgroundComputationFinished, this,
+                &AudioEditorPage::onSpectrogramComputed);
     }
 
     rowLayout->addWidget(viewStack, 1);
@@ -301,6 +307,7 @@ QWidget* AudioEditorPage::createBottomControls()
         auto* button = new QPushButton(text, transport);
         button->setObjectName(QLatin1String(name));
         button->setFixedSize(40, 40);
+        button->setFocusPolicy(Qt::NoFocus);
         connect(button, &QPushButton::clicked, this, slot);
         transportLayout->addWidget(button);
         return button;

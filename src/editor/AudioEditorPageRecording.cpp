@@ -15,6 +15,7 @@
 #include "project/SampleListCommands.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QMutexLocker>
@@ -24,6 +25,8 @@
 #include <QUndoStack>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -55,6 +58,13 @@ QList<float> stereoWithTake(const QList<float>& stereo, qsizetype frame, const Q
     }
     std::copy(stereo.cbegin() + 2 * frame, stereo.cend(), out);
     return result;
+}
+
+qint64 steadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -99,6 +109,7 @@ void AudioEditorPage::startRecording()
 {
     if (isRecording)
         return;
+    recordPressNs = steadyNowNs();
     // A take replaces the playing engine: the playback transport stops first
     // (keeping the playhead, where the take goes).
     if (isPlaying) {
@@ -132,14 +143,19 @@ void AudioEditorPage::startRecording()
         QMutexLocker locker(&pendingMutex);
         pendingBlocks.clear();
         drainPosted = false;
+        lastBlockNs = 0;
+        framesDelivered = 0;
     }
 
     engine->setRecordCallback([this](const float* input, int frames) {
         if (!input || frames < 1)
             return;
         QList<float> block(input, input + frames);
+        const qint64 now = steadyNowNs();
         QMutexLocker locker(&pendingMutex);
         pendingBlocks.append(std::move(block));
+        lastBlockNs = now;
+        framesDelivered += frames;
         if (drainPosted)
             return;
         drainPosted = true;
@@ -261,6 +277,23 @@ void AudioEditorPage::startNewHistory()
     if (isRecording)
         stopRecording();
     undoStack->clear();
+    historyTrimReported = false;
+}
+
+qsizetype AudioEditorPage::takeLeadInFrames()
+{
+    QMutexLocker locker(&pendingMutex);
+    if (framesDelivered < 1 || sampleRate < 1)
+        return 0;
+    // The frames delivered end at the last block: they began this long after the press.
+    const double lateSeconds = double(lastBlockNs - recordPressNs) / 1e9
+                               - double(framesDelivered) / sampleRate;
+    if (lateSeconds <= 0.0)
+        return 0;
+    const auto frames = qsizetype(std::llround(lateSeconds * sampleRate));
+    qDebug() << "AudioEditorPage: input began" << int(lateSeconds * 1000.0)
+             << "ms after the press; the take starts with that much silence";
+    return frames;
 }
 
 void AudioEditorPage::stopRecording()
@@ -284,11 +317,14 @@ void AudioEditorPage::stopRecording()
     isRecording = false;
     recordButton->setText(tr("录制"));
     recordButton->setStyleSheet(QString());
+    setMeterLevel(0); // nothing is heard any more
     onToolChanged(currentTool);
     if (!wasRecording)
         return;
 
-    const QList<float> take = std::exchange(recordTake, QList<float>());
+    QList<float> take = std::exchange(recordTake, QList<float>());
+    if (!take.isEmpty())
+        take.insert(0, takeLeadInFrames(), 0.0f);
     samplesBeforeRecording.clear();
     takeFramesShown = 0;
     if (take.isEmpty()) {
@@ -303,9 +339,13 @@ void AudioEditorPage::stopRecording()
     const QList<float> before = samples;
     const qsizetype at = std::clamp<qsizetype>(recordInsertPos, 0, before.size());
     samples = withTake(before, at, take);
-    undoStack->push(new InsertRecordCommand(&samples, before, tr("插入录音"), &stereoSamples));
+    pushStep(new InsertRecordCommand(&samples, before, tr("插入录音"), &stereoSamples));
     syncWaveforms();
     recordInsertPos = int(at + take.size());
     movePlayheads(sampleRate > 0 ? double(recordInsertPos) / sampleRate : 0.0);
-    setStatus(tr("录音完成，共 %1 秒，已插入 %2 个样本").arg(recordSeconds).arg(take.size()));
+    // The length of the take itself, not the count of timer ticks.
+    const double seconds = sampleRate > 0 ? double(take.size()) / sampleRate : 0.0;
+    setStatus(tr("录音完成，共 %1 秒，已插入 %2 个样本")
+                  .arg(QString::number(seconds, 'f', 1))
+                  .arg(take.size()));
 }

@@ -1,6 +1,6 @@
 // Playback of the single-track page: the engine plays a shared copy of the
 // mono list, a 50 ms timer moves the playheads from the engine's position,
-// and the output level reaches the meters through a queued call.
+// and the output level reaches the meters through an atomic read by a GUI timer.
 
 #include "editor/AudioEditorPage.h"
 
@@ -46,27 +46,20 @@ bool AudioEditorPage::ensurePlaybackEngine()
         deleteEngine();
         return false;
     }
+    // The audio thread only stores the level; meterTimer shows it.
     engine->setPlaybackProcessCallback([this](float* buffer, int frames) {
-        if (!buffer || frames < 1)
-            return;
-        playbackLevel.store(MeterLevel::rms(buffer, frames));
-        if (!levelPosted.exchange(true)) {
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    levelPosted.store(false);
-                    if (isPlaying) {
-                        setMeterLevel(playbackLevel.load());
-                    } else if (!isRecording && engine && engine->isPlaying()) {
-                        // The equaliser previews on this engine: show its level too.
-                        setMeterLevel(playbackLevel.load());
-                        meterIdleTimer->start();
-                    }
-                },
-                Qt::QueuedConnection);
-        }
+        if (buffer && frames > 0)
+            playbackLevel.store(MeterLevel::rms(buffer, frames));
     });
+    meterTimer->start();
     return true;
+}
+
+void AudioEditorPage::onMeterTimer()
+{
+    if (isRecording)
+        return; // the take's blocks drive the meters
+    setMeterLevel(engine && engine->isPlaying() ? playbackLevel.load() : 0);
 }
 
 void AudioEditorPage::onPlayPauseClicked()
@@ -85,6 +78,7 @@ void AudioEditorPage::onPlayPauseClicked()
         engine->pausePlayback();
         playbackTimer->stop();
         isPlaying = false;
+        setMeterLevel(0);
         playButton->setText(QStringLiteral(">"));
         setStatus(tr("已暂停"));
         if (videoPlayerDialog)
@@ -103,7 +97,12 @@ void AudioEditorPage::startPlayback()
 {
     if (samples.isEmpty() || !engine)
         return;
-    const int start = sampleIndexAt(waveformView->getPlayheadPosition(), sampleRate, samples.size());
+    int start = sampleIndexAt(waveformView->getPlayheadPosition(), sampleRate, samples.size());
+    if (start >= samples.size()) {
+        // At the end (after a play-through): play from the beginning.
+        start = 0;
+        movePlayheads(0.0);
+    }
     qDebug() << "[Playback] sampleRate:" << sampleRate << "totalSamples:" << samples.size()
              << "startSample:" << start
              << "duration(s):" << (sampleRate > 0 ? double(samples.size()) / sampleRate : 0.0);
@@ -134,6 +133,10 @@ void AudioEditorPage::onPlaybackTimer()
     isPlaying = false;
     playButton->setText(QStringLiteral(">"));
     setMeterLevel(0);
+    // The playhead rests where the engine stopped (the end after a
+    // play-through), not at the last tick before it.
+    if (engine && sampleRate > 0)
+        movePlayheads(double(engine->getPosition()) / sampleRate);
     setStatus(tr("播放完成"));
 }
 

@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QGestureEvent>
 #include <QMouseEvent>
 #include <QMutexLocker>
@@ -12,8 +13,10 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QWheelEvent>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -80,7 +83,14 @@ SpectrumAnalyzerWidget::SpectrumAnalyzerWidget(QWidget* parent)
     placeScrollBar();
 }
 
-SpectrumAnalyzerWidget::~SpectrumAnalyzerWidget() = default;
+SpectrumAnalyzerWidget::~SpectrumAnalyzerWidget()
+{
+    // The job reads its own copies, but reports to this view.
+    if (backgroundJob) {
+        backgroundJob->disconnect(this);
+        backgroundJob->waitForFinished();
+    }
+}
 
 // ---- data ----
 
@@ -95,6 +105,7 @@ void SpectrumAnalyzerWidget::setAudioData(const QList<float>& left, int sampleRa
         leftCells.clear();
         rightCells.clear();
         computed = false;
+        ++dataGeneration;
         columnsFollowSamples = false;
         resetDimmedRanges();
         hasRight = !right.isEmpty() && !left.isEmpty();
@@ -123,6 +134,7 @@ void SpectrumAnalyzerWidget::clearAudioData()
         leftCells.clear();
         rightCells.clear();
         computed = false;
+        ++dataGeneration;
         columnsFollowSamples = false;
         resetDimmedRanges();
         zoom = 1.0;
@@ -135,6 +147,7 @@ void SpectrumAnalyzerWidget::clearAudioData()
 
 void SpectrumAnalyzerWidget::setFFTSize(int size)
 {
+    ++dataGeneration;
     computer.setFftSize(size);
     liveBuffer.assign(computer.fftSize(), 0.0f);
     liveFill = 0;
@@ -142,6 +155,7 @@ void SpectrumAnalyzerWidget::setFFTSize(int size)
 
 void SpectrumAnalyzerWidget::setWindowType(int type)
 {
+    ++dataGeneration;
     computer.setWindowType(type);
 }
 
@@ -236,6 +250,71 @@ void SpectrumAnalyzerWidget::ensureSpectrumComputed()
     columnsFollowSamples = true;
     resetDimmedRanges();
     qDebug() << "[Spectrum] total:" << timer.elapsed() << "ms, frames:" << listFrames;
+}
+
+// What a background job reads and makes: its own shared copies of the lists
+// and of the computer, so the view may change meanwhile.
+struct BackgroundSpectrogram {
+    quint64 generation = 0;
+    QList<float> samples;
+    QList<float> stereo;
+    bool hasRight = false;
+    SpectrogramComputer computer;
+    SpectrogramGrid left;
+    SpectrogramGrid right;
+    std::vector<double> sums;
+    qsizetype frames = 0;
+};
+
+bool SpectrumAnalyzerWidget::computeSpectrumInBackground()
+{
+    if (backgroundJob || computed || samples.isEmpty())
+        return false;
+    auto job = std::make_shared<BackgroundSpectrogram>();
+    job->generation = dataGeneration;
+    job->samples = samples;
+    job->stereo = stereoSamples;
+    job->hasRight = hasRight;
+    job->computer = computer;
+    backgroundJob = new QFutureWatcher<void>(this);
+    connect(backgroundJob, &QFutureWatcherBase::finished, this,
+            [this, job] { finishBackgroundComputation(*job); });
+    backgroundJob->setFuture(QtConcurrent::run([job] {
+        QElapsedTimer timer;
+        timer.start();
+        BackgroundSpectrogram& j = *job;
+        j.sums.assign(j.computer.fftSize() / 2 + 1, 0.0);
+        const SampleChannel upper = j.hasRight ? SampleChannel::ofInterleaved(j.stereo, 0)
+                                               : SampleChannel::mono(j.samples);
+        j.frames = j.computer.frameCount(upper.count);
+        j.computer.computeListCells(upper, j.left, &j.sums);
+        if (j.hasRight)
+            j.computer.computeListCells(SampleChannel::ofInterleaved(j.stereo, 1), j.right, &j.sums);
+        qDebug() << "[Spectrum] background total:" << timer.elapsed() << "ms, frames:" << j.frames;
+    }));
+    return true;
+}
+
+void SpectrumAnalyzerWidget::finishBackgroundComputation(BackgroundSpectrogram& job)
+{
+    backgroundJob->deleteLater();
+    backgroundJob = nullptr;
+    if (!computed && job.generation == dataGeneration && !samples.isEmpty()) {
+        clearUpperVectorState();
+        QMutexLocker lock(&dataLock);
+        computed = true;
+        leftCells = std::move(job.left);
+        rightCells = hasRight ? std::move(job.right) : SpectrogramGrid();
+        magnitudeSums = std::move(job.sums);
+        listFrames = job.frames;
+        if (levels.levels.size() != computer.fftSize() / 2 + 1)
+            levels.reset(computer.fftSize(), rate, dbFloor);
+        levels.setAverages(magnitudeSums, listFrames * (hasRight ? 2 : 1), dbFloor, dbCeiling);
+        columnsFollowSamples = true;
+        resetDimmedRanges();
+    }
+    update();
+    emit backgroundComputationFinished();
 }
 
 qsizetype SpectrumAnalyzerWidget::spectrogramColumnCount(bool rightChannel) const
@@ -520,6 +599,7 @@ bool SpectrumAnalyzerWidget::eraseBand(int band, const EraseStroke& box, float s
         }
     }
 
+    ++dataGeneration;
     if (partial) {
         computer.recomputeListCells(bandChannel(band), first, last, grid, &magnitudeSums);
     } else {

@@ -9,7 +9,8 @@
 // kept as one byte per cell (SpectrogramGrid); the pictures are coloured
 // from the cells when they are drawn. A spectral erase recomputes only the
 // columns over the samples it changed. The live path adds one column per hop
-// of recorded input. Everything runs on the GUI thread.
+// of recorded input. Everything runs on the GUI thread, except that the
+// whole-list columns may be computed on a worker thread on request.
 //
 // The time axis runs from the view start over the content duration divided
 // by the zoom across the plot, for the pictures, the labels, the playhead,
@@ -36,6 +37,9 @@
 #include <complex>
 #include <vector>
 
+struct BackgroundSpectrogram;
+template <typename T>
+class QFutureWatcher;
 class QPainter;
 class QScrollBar;
 
@@ -98,6 +102,13 @@ public:
     void setFrequencyRange(float minFreq, float maxFreq);
     void processAudioFrame(const float* data, int count);
     void ensureSpectrumComputed();
+    // Computes the whole-list columns on a worker thread; until they are in
+    // place the paint shows the view without computing them itself. Emits
+    // backgroundComputationFinished() on the GUI thread when the job ends,
+    // its result in place, or dropped when the lists changed meanwhile.
+    // False when nothing is to be computed or a job already runs.
+    bool computeSpectrumInBackground();
+    bool isComputingInBackground() const { return backgroundJob != nullptr; }
     void computeFFT(const float* input, std::vector<std::complex<float>>& output) const;
     QList<float> computeSpectrumFrame(const float* data, int count) const;
     void applyWindow(float* data, int count) const;
@@ -217,6 +228,7 @@ signals:
     void frequencySelected(float frequency);
     void magnitudeSelected(float magnitudeDB);
     void audioDataChanged();
+    void backgroundComputationFinished();
     void playheadRequested(double seconds);
     // The zoom or the view start changed (by any means).
     void visibleRangeChanged(double zoom, double viewStartSec);
@@ -284,6 +296,11 @@ private:
     SpectrogramGrid rightCells;   // the lower band: the right channel
     int liveHistoryLimit = 512;
     bool computed = false;
+    // Increases whenever the lists or the analysis settings change, so that
+    // a background result for older lists is dropped.
+    quint64 dataGeneration = 0;
+    QFutureWatcher<void>* backgroundJob = nullptr;
+    void finishBackgroundComputation(BackgroundSpectrogram& job);
     // Whole-list state kept so that an erase can update only its columns.
     bool columnsFollowSamples = false;
     std::vector<double> magnitudeSums;   // over both bands' columns

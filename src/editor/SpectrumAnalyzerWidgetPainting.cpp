@@ -38,7 +38,8 @@ void SpectrumAnalyzerWidget::paintEvent(QPaintEvent*)
     if (!painter.isActive())
         return;
     painter.setRenderHint(QPainter::Antialiasing, true);
-    ensureSpectrumComputed();
+    if (!backgroundJob)
+        ensureSpectrumComputed();
     painter.fillRect(rect(), backgroundColor);
 
     qsizetype leftCount = 0, sampleCount = 0, levelCount = 0;

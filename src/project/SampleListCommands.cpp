@@ -1,5 +1,8 @@
 #include "SampleListCommands.h"
 
+#include <QSet>
+#include <QUndoStack>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -87,6 +90,8 @@ DeleteSelectionCommand::DeleteSelectionCommand(QList<float>* samples, int start,
 
 void DeleteSelectionCommand::redo()
 {
+    if (takeApplied())
+        return;
     if (!list || deletedSamples.isEmpty())
         return;
     const qsizetype count = deletedSamples.size();
@@ -138,6 +143,8 @@ void RecordCommand::undo()
 
 void RecordCommand::redo()
 {
+    if (takeApplied())
+        return;
     if (!list || recordedTail.isEmpty() || list->size() < startIndex)
         return;
     list->resize(startIndex);
@@ -185,6 +192,8 @@ void InsertRecordCommand::undo()
 
 void InsertRecordCommand::redo()
 {
+    if (takeApplied())
+        return;
     if (!list)
         return;
     *list = after;
@@ -216,6 +225,8 @@ void SamplesReplaceCommand::undo()
 
 void SamplesReplaceCommand::redo()
 {
+    if (takeApplied())
+        return;
     if (first)
         *first = newFirst;
     if (second)
@@ -243,7 +254,146 @@ void ChannelConversionCommand::undo()
 
 void ChannelConversionCommand::redo()
 {
+    if (takeApplied())
+        return;
     SamplesReplaceCommand::redo();
     if (flag)
         *flag = newFlag;
+}
+
+QList<QList<float>> DeleteSelectionCommand::heldLists() const
+{
+    return {deletedSamples, deletedStereo};
+}
+
+QUndoCommand* DeleteSelectionCommand::appliedCopy() const
+{
+    auto* copy = new DeleteSelectionCommand(nullptr, 0, 0, text());
+    copy->list = list;
+    copy->start = start;
+    copy->deletedSamples = deletedSamples;
+    copy->stereoList = stereoList;
+    copy->deletedStereo = deletedStereo;
+    copy->applied = true;
+    return copy;
+}
+
+QList<QList<float>> RecordCommand::heldLists() const
+{
+    return {recordedTail, recordedStereoTail};
+}
+
+QUndoCommand* RecordCommand::appliedCopy() const
+{
+    auto* copy = new RecordCommand(nullptr, 0, text());
+    copy->list = list;
+    copy->startIndex = startIndex;
+    copy->recordedTail = recordedTail;
+    copy->stereoList = stereoList;
+    copy->recordedStereoTail = recordedStereoTail;
+    copy->applied = true;
+    return copy;
+}
+
+QList<QList<float>> InsertRecordCommand::heldLists() const
+{
+    return {before, after, stereoBefore, stereoAfter};
+}
+
+QUndoCommand* InsertRecordCommand::appliedCopy() const
+{
+    auto* copy = new InsertRecordCommand(nullptr, before, text());
+    copy->list = list;
+    copy->after = after;
+    copy->stereoList = stereoList;
+    copy->stereoBefore = stereoBefore;
+    copy->stereoAfter = stereoAfter;
+    copy->applied = true;
+    return copy;
+}
+
+QList<QList<float>> SamplesReplaceCommand::heldLists() const
+{
+    return {oldFirst, oldSecond, newFirst, newSecond};
+}
+
+QUndoCommand* SamplesReplaceCommand::appliedCopy() const
+{
+    auto* copy = new SamplesReplaceCommand(first, second, oldFirst, oldSecond, newFirst,
+                                           newSecond, text());
+    copy->applied = true;
+    return copy;
+}
+
+QUndoCommand* ChannelConversionCommand::appliedCopy() const
+{
+    auto* copy = new ChannelConversionCommand(nullptr, nullptr, oldFirst, oldSecond, nullptr,
+                                              oldFlag, text());
+    copy->first = first;
+    copy->second = second;
+    copy->newFirst = newFirst;
+    copy->newSecond = newSecond;
+    copy->flag = flag;
+    copy->newFlag = newFlag;
+    copy->applied = true;
+    return copy;
+}
+
+namespace {
+
+const SampleListStep* stepAt(const QUndoStack& stack, int index)
+{
+    return dynamic_cast<const SampleListStep*>(stack.command(index));
+}
+
+// The bytes held by the steps [first, end), each storage once, `current` not counted.
+qint64 bytesOfSteps(const QUndoStack& stack, int first, int end,
+                    const QList<QList<float>>& current)
+{
+    QSet<const float*> seen;
+    for (const QList<float>& list : current)
+        seen.insert(list.constData());
+    qint64 bytes = 0;
+    for (int i = first; i < end; ++i) {
+        const SampleListStep* step = stepAt(stack, i);
+        if (!step)
+            continue;
+        for (const QList<float>& list : step->heldLists()) {
+            if (list.isEmpty() || seen.contains(list.constData()))
+                continue;
+            seen.insert(list.constData());
+            bytes += list.size() * qint64(sizeof(float));
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+qint64 SampleListHistory::heldBytes(const QUndoStack& stack, const QList<QList<float>>& current)
+{
+    return bytesOfSteps(stack, 0, stack.count(), current);
+}
+
+int SampleListHistory::trimToBudget(QUndoStack& stack, qint64 budgetBytes,
+                                    const QList<QList<float>>& current)
+{
+    const int count = stack.count();
+    for (int i = 0; i < count; ++i)
+        if (!stepAt(stack, i))
+            return 0;
+    if (bytesOfSteps(stack, 0, count, current) <= budgetBytes)
+        return 0;
+    // Steps that could be redone go first, then the oldest.
+    const int index = stack.index();
+    int drop = 0;
+    while (drop < index && bytesOfSteps(stack, drop, index, current) > budgetBytes)
+        ++drop;
+    QList<QUndoCommand*> kept;
+    for (int i = drop; i < index; ++i)
+        kept.append(stepAt(stack, i)->appliedCopy());
+    stack.clear();
+    for (QUndoCommand* command : kept)
+        stack.push(command); // a copy's first redo changes nothing
+    return drop;
 }

@@ -16,17 +16,53 @@
 #include <QString>
 #include <QUndoCommand>
 
+#include <utility>
+
+class QUndoStack;
+
+// What each command below offers the history's memory budget: the sample
+// lists it keeps, and a copy of itself that can take its place in a rebuilt
+// stack without making its change a second time.
+class SampleListStep {
+public:
+    virtual ~SampleListStep() = default;
+    virtual QList<QList<float>> heldLists() const = 0;
+    virtual QUndoCommand* appliedCopy() const = 0;
+
+protected:
+    // True on a copy until its first redo (the stack's push): the lists
+    // already hold its result.
+    bool applied = false;
+    bool takeApplied() { return std::exchange(applied, false); }
+};
+
+// The memory of a stack of SampleListSteps. Lists share storage, so each
+// storage is counted once, and what the page holds now (`current`) is not
+// counted at all.
+namespace SampleListHistory {
+
+qint64 heldBytes(const QUndoStack& stack, const QList<QList<float>>& current);
+// Drops the oldest steps (and any that could be redone) until what the rest
+// hold fits in budgetBytes; returns how many undoable steps were dropped.
+// The stack is rebuilt from copies of the steps kept, so its clean state is
+// lost. Does nothing when a command is not a SampleListStep.
+int trimToBudget(QUndoStack& stack, qint64 budgetBytes, const QList<QList<float>>& current);
+
+} // namespace SampleListHistory
+
 // Deletes the frames [start, end). The push performs the deletion: the page
 // does not remove the samples itself. An empty or out-of-range range
 // (negative start, end beyond the list, start >= end) or a null list makes
 // the command do nothing at all.
-class DeleteSelectionCommand : public QUndoCommand {
+class DeleteSelectionCommand : public QUndoCommand, public SampleListStep {
 public:
     DeleteSelectionCommand(QList<float>* samples, int start, int end, const QString& text,
                            QList<float>* stereoSamples = nullptr);
 
     void undo() override;
     void redo() override;
+    QList<QList<float>> heldLists() const override;
+    QUndoCommand* appliedCopy() const override;
 
 private:
     QList<float>* list;
@@ -42,13 +78,15 @@ private:
 // Stereo: if the stereo list already holds the take (2 x the mono length) its
 // tail is saved; if it still ends at 2 x startIndex, the take is added to it
 // with both channels equal to the mono take (on the push's redo).
-class RecordCommand : public QUndoCommand {
+class RecordCommand : public QUndoCommand, public SampleListStep {
 public:
     RecordCommand(QList<float>* samples, int startIndex, const QString& text,
                   QList<float>* stereoSamples = nullptr);
 
     void undo() override;
     void redo() override;
+    QList<QList<float>> heldLists() const override;
+    QUndoCommand* appliedCopy() const override;
 
 private:
     QList<float>* list;
@@ -67,13 +105,15 @@ private:
 // both channels equal to the mono take (on the push's redo); if it already
 // has 2 x the new length it is taken as holding the take. Otherwise, or when
 // the list changed in another way, the stereo list is left alone.
-class InsertRecordCommand : public QUndoCommand {
+class InsertRecordCommand : public QUndoCommand, public SampleListStep {
 public:
     InsertRecordCommand(QList<float>* samples, QList<float> before, const QString& text,
                         QList<float>* stereoSamples = nullptr);
 
     void undo() override;
     void redo() override;
+    QList<QList<float>> heldLists() const override;
+    QUndoCommand* appliedCopy() const override;
 
 private:
     QList<float>* list;
@@ -88,7 +128,7 @@ private:
 // oldSecond, redo sets the new ones. A null pointer skips its list both ways.
 // The single-track page passes its mono list as first and its stereo list as
 // second.
-class SamplesReplaceCommand : public QUndoCommand {
+class SamplesReplaceCommand : public QUndoCommand, public SampleListStep {
 public:
     SamplesReplaceCommand(QList<float>* first, QList<float>* second, QList<float> oldFirst,
                           QList<float> oldSecond, QList<float> newFirst, QList<float> newSecond,
@@ -96,8 +136,10 @@ public:
 
     void undo() override;
     void redo() override;
+    QList<QList<float>> heldLists() const override;
+    QUndoCommand* appliedCopy() const override;
 
-private:
+protected:
     QList<float>* first;
     QList<float>* second;
     QList<float> oldFirst;
@@ -118,6 +160,7 @@ public:
 
     void undo() override;
     void redo() override;
+    QUndoCommand* appliedCopy() const override;
 
 private:
     int* flag;

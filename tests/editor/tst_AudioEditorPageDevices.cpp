@@ -42,6 +42,19 @@ double windowRms(const QList<float>& list, qsizetype first, qsizetype count)
     return std::sqrt(sum / count);
 }
 
+class MetaCallCounter : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::MetaCall)
+            ++count;
+        return false;
+    }
+};
+
 } // namespace
 
 class TestAudioEditorPageDevices : public QObject {
@@ -52,6 +65,8 @@ private slots:
     void playbackRunsTimeAndMeters();
     void enginePlaysAtTheMaterialsRate();
     void takeIsInsertedAtPlayheadAsOneStep();
+    void takeHoldsTheWholeTimeHeld();
+    void newMaterialAndPlayAtEndStartAtZero();
 
 private:
     QTemporaryDir dir;
@@ -73,6 +88,9 @@ void TestAudioEditorPageDevices::playbackRunsTimeAndMeters()
     const auto meters = page.findChildren<QProgressBar*>();
     QCOMPARE(meters.size(), 2);
 
+    // The audio thread hands levels over without posting calls to the page.
+    MetaCallCounter metaCalls;
+    page.installEventFilter(&metaCalls);
     transportButton(page, "TransportPlayButton")->click();
     QVERIFY(page.playing());
     QCOMPARE(status(page), QStringLiteral("播放中..."));
@@ -83,9 +101,12 @@ void TestAudioEditorPageDevices::playbackRunsTimeAndMeters()
     QVERIFY(page.waveform(0)->getPlayheadPosition() > 0.0);
     QCOMPARE(page.spectrum(1)->getPlayheadPosition(), page.waveform(0)->getPlayheadPosition());
 
+    QCOMPARE(metaCalls.count, 0);
     QTest::keyClick(&page, Qt::Key_Space);
     QCOMPARE(status(page), QStringLiteral("已暂停"));
     QVERIFY(!page.playing());
+    QTRY_COMPARE_WITH_TIMEOUT(meters[0]->value(), 0, 1000); // nothing plays: the meters fall
+    QCOMPARE(meters[1]->value(), 0);
     const double paused = page.waveform(0)->getPlayheadPosition();
     QTest::qWait(200);
     QCOMPARE(page.waveform(0)->getPlayheadPosition(), paused);
@@ -211,6 +232,72 @@ void TestAudioEditorPageDevices::takeIsInsertedAtPlayheadAsOneStep()
     QCOMPARE(page.stereoSamples, stereo);
     QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(page.samples, withTake);
+}
+
+void TestAudioEditorPageDevices::takeHoldsTheWholeTimeHeld()
+{
+    AudioEditorPage page;
+    page.loadAudioSamples(QList<float>(Rate, 0.0f), Rate);
+    auto* record = transportButton(page, "TransportRecordButton");
+    QElapsedTimer held;
+    record->click();
+    held.start();
+    QVERIFY(page.recording());
+    QTest::qWait(3500);
+    const qint64 heldMs = held.elapsed();
+    record->click();
+    const qsizetype inserted = page.samples.size() - Rate;
+    const qint64 takeMs = inserted * 1000 / Rate;
+    // The take starts at the press, however late the device begins delivering.
+    QVERIFY2(std::abs(takeMs - heldMs) < 250,
+             qPrintable(QStringLiteral("held %1 ms, take %2 ms").arg(heldMs).arg(takeMs)));
+    QCOMPARE(status(page), QStringLiteral("录音完成，共 %1 秒，已插入 %2 个样本")
+                               .arg(QString::number(double(inserted) / Rate, 'f', 1))
+                               .arg(inserted));
+}
+
+void TestAudioEditorPageDevices::newMaterialAndPlayAtEndStartAtZero()
+{
+    AudioEditorPage page;
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 3.0, Rate, 0.5f), Rate);
+    auto* time = page.findChild<QLabel*>(QStringLiteral("TimeLabel"));
+    transportButton(page, "TransportPlayButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(page.waveform(0)->getPlayheadPosition() > 0.3, 5000);
+
+    // An import while it plays: the new file starts at 0 and Space plays it.
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 1.0, Rate, 0.5f), Rate);
+    QVERIFY(!page.playing());
+    for (int view = 0; view < 2; ++view) {
+        QCOMPARE(page.waveform(view)->getPlayheadPosition(), 0.0);
+        QCOMPARE(page.spectrum(view)->getPlayheadPosition(), 0.0);
+    }
+    QCOMPARE(time->text(), QStringLiteral("00:00:00.000"));
+    QTest::keyClick(&page, Qt::Key_Space);
+    QVERIFY(page.playing());
+    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 5000);
+    QVERIFY(page.audioEngine()->getPosition() < Rate);
+
+    // Played through: the playhead rests at the end, and Play starts over.
+    QTRY_COMPARE_WITH_TIMEOUT(status(page), QStringLiteral("播放完成"), 10000);
+    QCOMPARE(page.waveform(0)->getPlayheadPosition() > 0.5, true);
+    QTest::keyClick(&page, Qt::Key_Space);
+    QVERIFY(page.playing());
+    QCOMPARE(page.waveform(0)->getPlayheadPosition(), 0.0);
+    QCOMPARE(time->text(), QStringLiteral("00:00:00.000"));
+    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 5000);
+
+    // A stereo import after moving to the end starts at 0 as well.
+    transportButton(page, "TransportStopButton")->click();
+    for (QPushButton* button : page.findChildren<QPushButton*>(QStringLiteral("TransportButton")))
+        if (button->text() == QStringLiteral("快进"))
+            button->click();
+    QVERIFY(page.waveform(0)->getPlayheadPosition() > 0.9);
+    QList<float> stereo;
+    for (float v : TestSupport::sineWave(440.0, 0.5, Rate, 0.5f))
+        stereo << v << v;
+    page.loadStereoAudioSamples(stereo, Rate);
+    QCOMPARE(page.waveform(0)->getPlayheadPosition(), 0.0);
+    QCOMPARE(time->text(), QStringLiteral("00:00:00.000"));
 }
 
 QTEST_MAIN(TestAudioEditorPageDevices)

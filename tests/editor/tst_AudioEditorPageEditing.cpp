@@ -8,7 +8,9 @@
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/WaveformWidget.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -70,6 +72,7 @@ private slots:
     void zoomLimits();
     void castToggle();
     void playbackWithoutDeviceEnds();
+    void spacePlaysAfterAnyButton();
     void failedTakeLeavesPageIdle();
 };
 
@@ -281,6 +284,39 @@ void TestAudioEditorPageEditing::playbackWithoutDeviceEnds()
     QVERIFY(!page.playing());
     QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->text(),
              QStringLiteral(">"));
+}
+
+void TestAudioEditorPageEditing::spacePlaysAfterAnyButton()
+{
+    AudioEditorPage page;
+    page.show();
+    page.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&page));
+    page.setFocus();
+    page.loadAudioSamples(ramp(Rate), Rate);
+    const auto buttonNamed = [&](const QString& text) -> QPushButton* {
+        for (QPushButton* button : page.findChildren<QPushButton*>())
+            if (button->text() == text)
+                return button;
+        return nullptr;
+    };
+    // A tool, an effect (its dialog closed again) and the transport buttons.
+    for (const QString& text : {QStringLiteral("移动"), QStringLiteral("增益"),
+                                QStringLiteral("快退"), QStringLiteral("快进"),
+                                QStringLiteral("停止")}) {
+        QPushButton* button = buttonNamed(text);
+        QVERIFY2(button, qPrintable(text));
+        QTest::mouseClick(button, Qt::LeftButton);
+        if (auto* dialog = page.findChild<QDialog*>()) {
+            dialog->reject();
+            delete dialog;
+        }
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : &page, Qt::Key_Space);
+        QVERIFY2(page.playing(), qPrintable(text));
+        QVERIFY2(!page.findChild<QDialog*>(), qPrintable(text));
+        QTRY_VERIFY(!page.playing()); // no device: playback ends at once
+    }
 }
 
 void TestAudioEditorPageEditing::failedTakeLeavesPageIdle()

@@ -8,10 +8,12 @@
 #include "dialogs/CompressorDialog.h"
 #include "dialogs/EqualizerDialog.h"
 #include "dialogs/ParametricEQWidget.h"
+#include "dialogs/PitchCorrectionDialog.h"
 #include "dialogs/PitchCorrectionSession.h"
 #include "editor/AudioEditorPage.h"
 #include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"
+#include "widgets/LoadingOverlay.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -96,6 +98,8 @@ private slots:
     void gainOnStereoScalesBothLists();
     void gainPreviewThenCancel();
     void gainPreviewsApplyOnce();
+    void historyStaysWithinItsBudget();
+    void pitchAnalysisLeavesTheWindowLive();
     void delayTimeLabel_data();
     void delayTimeLabel();
     void delayOnStereoKeepsListsInStep();
@@ -203,6 +207,89 @@ void TestAudioEditorPageEffects::gainOnStereoScalesBothLists()
     compareScaled(page.stereoSamples, stereo, std::pow(10.0, -12.0 / 20.0));
     page.undoStack->undo();
     QCOMPARE(page.stereoSamples, stereo);
+}
+
+void TestAudioEditorPageEffects::historyStaysWithinItsBudget()
+{
+    AudioEditorPage page;
+    QVERIFY(page.historyBudget() > 0);
+    const QList<float> stereo = stereoTone();
+    page.loadStereoAudioSamples(stereo, Rate);
+    const qint64 stepBytes = (page.samples.size() + stereo.size()) * qint64(sizeof(float));
+    page.setHistoryBudget(2 * stepBytes + stepBytes / 2); // room for two whole-list steps
+    QList<QList<float>> states{page.samples};
+    const auto applyGain = [&] {
+        page.showGainDialog();
+        QDialog* dialog = openDialog(page, QStringLiteral("增益调整"));
+        spins(dialog).first()->setValue(-1.0);
+        dialog->accept();
+        states << page.samples;
+    };
+    applyGain();
+    applyGain();
+    QCOMPARE(page.undoStack->count(), 2);
+    QCOMPARE(status(page), QStringLiteral("已应用增益: -1.0 dB"));
+
+    // Past the budget the oldest steps go, and the status line says so once.
+    applyGain();
+    QCOMPARE(page.undoStack->count(), 2);
+    QTRY_COMPARE(status(page), QStringLiteral("撤销历史超出内存上限，最早的撤销步骤已被丢弃"));
+    for (int i = 0; i < 3; ++i)
+        applyGain();
+    QCOMPARE(page.undoStack->count(), 2);
+    QTest::qWait(10);
+    QCOMPARE(status(page), QStringLiteral("已应用增益: -1.0 dB"));
+
+    // The steps kept undo and redo exactly.
+    page.undoStack->undo();
+    page.undoStack->undo();
+    QVERIFY(!page.undoStack->canUndo());
+    QCOMPARE(page.samples, states[states.size() - 3]);
+    page.undoStack->redo();
+    page.undoStack->redo();
+    QCOMPARE(page.samples, states.last());
+
+    // A new file starts a new history, which reports again.
+    page.startNewHistory();
+    page.loadStereoAudioSamples(stereo, Rate);
+    for (int i = 0; i < 3; ++i)
+        applyGain();
+    QTRY_COMPARE(status(page), QStringLiteral("撤销历史超出内存上限，最早的撤销步骤已被丢弃"));
+}
+
+void TestAudioEditorPageEffects::pitchAnalysisLeavesTheWindowLive()
+{
+    AudioEditorPage page;
+    page.resize(800, 500);
+    page.show();
+    page.loadAudioSamples(TestSupport::sineWave(220.0, 60.0, Rate, 0.5f), Rate);
+    auto* overlay = page.findChild<LoadingOverlay*>();
+    QVERIFY(overlay);
+    // Timers run while the analysis does, with the overlay shown and turning.
+    QSet<int> angles;
+    QTimer probe;
+    probe.setInterval(5);
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (overlay->isVisible() && overlay->message() == QStringLiteral("分析音高..."))
+            angles.insert(overlay->angle());
+    });
+    probe.start();
+    page.showPitchCorrectionDialog();
+    probe.stop();
+    QVERIFY2(angles.size() > 1, qPrintable(QString::number(angles.size())));
+    QVERIFY(!overlay->isVisible());
+
+    auto* dialog = page.findChild<PitchCorrectionDialog*>();
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    const PitchCorrectionSession inPlace(page.samples, Rate);
+    QCOMPARE(dialog->session().pitchFrames().size(), inPlace.pitchFrames().size());
+    QCOMPARE(dialog->session().noteSegments().size(), inPlace.noteSegments().size());
+    QCOMPARE(dialog->session().noteSegments().front().avgFreq,
+             inPlace.noteSegments().front().avgFreq);
+    dialog->accept();
+    QCOMPARE(status(page), QStringLiteral("已应用音高修正"));
+    QCOMPARE(page.undoStack->undoText(), QStringLiteral("音高修正"));
 }
 
 void TestAudioEditorPageEffects::gainPreviewThenCancel()

@@ -9,6 +9,7 @@
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"
+#include "widgets/LoadingOverlay.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -80,6 +81,7 @@ private slots:
     void bandsShowTheirOwnChannel();
     void strokeErasesOneChannelInOneStep();
     void combinedViewSharesOneTimeAxis();
+    void longSpectrogramComputesBehindTheOverlay();
     void screenshots();
 };
 
@@ -87,6 +89,49 @@ void TestAudioEditorPageStereoViews::initTestCase()
 {
     // The program's look, for the pictures.
     StartUp::applyStyleSheet(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+}
+
+void TestAudioEditorPageStereoViews::longSpectrogramComputesBehindTheOverlay()
+{
+    // A minute of stereo: switching to the spectrogram leaves the window live
+    // with the overlay turning, and the result is the one computed in place.
+    const QList<float> stereo = interleave(TestSupport::sineWave(1000.0, 60.0, Rate),
+                                           TestSupport::sineWave(5000.0, 60.0, Rate));
+    AudioEditorPage page;
+    page.resize(1200, 700);
+    page.show();
+    page.loadStereoAudioSamples(stereo, Rate);
+    auto* overlay = page.findChild<LoadingOverlay*>();
+    QVERIFY(overlay);
+    page.findChild<QComboBox*>()->setCurrentIndex(1);
+    SpectrumAnalyzerWidget* view = page.spectrum(0);
+    QVERIFY(view->isComputingInBackground());
+    QVERIFY(overlay->isVisible());
+    QCOMPARE(overlay->message(), QStringLiteral("生成频谱图..."));
+    const int angle = overlay->angle();
+    view->repaint(); // a paint meanwhile does not compute
+    QVERIFY(!view->isSpectrumComputed());
+    QTRY_VERIFY_WITH_TIMEOUT(overlay->angle() != angle || view->isSpectrumComputed(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(view->isSpectrumComputed(), 60000);
+    QTRY_VERIFY(!overlay->isVisible());
+
+    SpectrumAnalyzerWidget inPlace;
+    inPlace.setAudioData(page.samples, Rate, page.stereoSamples);
+    inPlace.ensureSpectrumComputed();
+    QCOMPARE(view->spectrogramColumnCount(), inPlace.spectrogramColumnCount());
+    for (bool right : {false, true})
+        for (qsizetype c : {qsizetype(0), inPlace.spectrogramColumnCount() / 2})
+            QCOMPARE(view->spectrogramColumn(c, right), inPlace.spectrogramColumn(c, right));
+    QCOMPARE(view->levelList(), inPlace.levelList());
+
+    // New material while a job runs: its result is dropped, the new one shown.
+    page.loadAudioSamples(TestSupport::sineWave(300.0, 1.0, Rate), Rate);
+    page.loadStereoAudioSamples(stereo, Rate);
+    QVERIFY(view->isComputingInBackground());
+    page.loadAudioSamples(TestSupport::sineWave(300.0, 60.0, Rate), Rate);
+    QTRY_VERIFY_WITH_TIMEOUT(view->isSpectrumComputed() && !overlay->isVisible(), 60000);
+    QVERIFY(!view->hasRightChannel());
+    QCOMPARE(view->sampleList(), page.samples);
 }
 
 void TestAudioEditorPageStereoViews::bandsShowTheirOwnChannel()

@@ -273,6 +273,63 @@ private slots:
         QCOMPARE(mono, newMono);
         QCOMPARE(stereo, newStereo);
     }
+
+    // A history over its memory budget loses its oldest steps; the steps it
+    // keeps still undo and redo exactly, whatever their kind.
+    void historyKeepsWithinBudget()
+    {
+        QList<float> mono = monoFrames(1000);
+        QList<float> stereo = stereoFrames(1000);
+        int forceMono = 0;
+        QUndoStack stack;
+        QList<QList<float>> monoStates{mono};
+        const auto replaceAll = [&](float offset) {
+            const QList<float> oldMono = mono;
+            const QList<float> oldStereo = stereo;
+            mono = monoFrames(1000, offset);
+            stereo = stereoFrames(1000);
+            stack.push(new SamplesReplaceCommand(&mono, &stereo, oldMono, oldStereo, mono,
+                                                 stereo, QStringLiteral("gain")));
+            monoStates << mono;
+        };
+        for (int step = 1; step <= 4; ++step)
+            replaceAll(float(step * 10000));
+        stack.push(new DeleteSelectionCommand(&mono, 100, 200, QStringLiteral("delete"), &stereo));
+        monoStates << mono;
+        const QList<float> oldMono = mono;
+        const QList<float> oldStereo = stereo;
+        stereo.clear();
+        forceMono = 1;
+        stack.push(new ChannelConversionCommand(&mono, &stereo, oldMono, oldStereo, &forceMono, 0,
+                                                QStringLiteral("mono")));
+        monoStates << mono;
+        const QList<QList<float>> current{mono, stereo};
+
+        // Each whole-list step keeps 1000 mono and 2000 stereo values of its own.
+        const qint64 step = 3000 * qint64(sizeof(float));
+        const qint64 held = SampleListHistory::heldBytes(stack, current);
+        QVERIFY(held > 4 * step);
+        QCOMPARE(SampleListHistory::trimToBudget(stack, held, current), 0);
+        QCOMPARE(stack.count(), 6);
+
+        const int dropped = SampleListHistory::trimToBudget(stack, 2 * step, current);
+        QVERIFY(dropped >= 3);
+        QCOMPARE(stack.count(), 6 - dropped);
+        QVERIFY(SampleListHistory::heldBytes(stack, current) <= 2 * step);
+        QCOMPARE(mono, monoStates.last()); // trimming changes nothing now
+        QCOMPARE(forceMono, 1);
+
+        while (stack.canUndo())
+            stack.undo();
+        QCOMPARE(mono, monoStates[dropped]);
+        QCOMPARE(forceMono, 0);
+        QCOMPARE(stereo.size(), 2 * mono.size());
+        while (stack.canRedo())
+            stack.redo();
+        QCOMPARE(mono, monoStates.last());
+        QCOMPARE(stereo, QList<float>());
+        QCOMPARE(forceMono, 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(SampleListCommandsTest)
