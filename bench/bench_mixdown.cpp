@@ -4,14 +4,21 @@
 // stream, in the same run. Memory: the peak the mixdown adds beside the
 // interleaved stereo result it returns (goal: at most 1.2x the result),
 // and, for comparison, the peak of the former way of mixing, which kept a
-// whole flattened copy of every track before mixing.
+// whole flattened copy of every track before mixing. Last, the 8 tracks
+// exported through the main window's export commands (WAV, MP3, and WAV of
+// a mono project), whose peak beside the project's lists has the same goal.
 
 #include "BenchSupport.h"
+#include "app/MainWindow.h"
+#include "app/ShellActions.h"
+#include "app/ShellPrompts.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TrackFlattening.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <cstdio>
@@ -142,6 +149,72 @@ bool run(int count)
     return ok && memoryOk && same;
 }
 
+// Answers the export's file chooser with `path`; any message box is a failure.
+class ExportPrompts : public ShellPrompts {
+public:
+    QString saveFileName(QWidget*, const QString&, const QString&) override { return path; }
+    void warning(QWidget*, const QString& title, const QString& text) override { fail(title, text); }
+    void information(QWidget*, const QString& title, const QString& text) override { fail(title, text); }
+    QString path;
+    bool failed = false;
+
+private:
+    void fail(const QString& title, const QString& text)
+    {
+        std::printf("%s: %s\n", qPrintable(title), qPrintable(text));
+        failed = true;
+    }
+};
+
+class ExportWindow : public MainWindow {
+public:
+    MultiTrackEditorPage* page() const { return multiTrackPage; }
+};
+
+// Exports the 8-track project through the window's menu commands; the peak
+// each export adds beside the project's lists against the interleaved mix.
+bool runWindowExports()
+{
+    constexpr int Tracks = 8;
+    auto prompts = std::make_shared<ExportPrompts>();
+    ExportWindow window;
+    window.setPrompts(prompts);
+    window.openNewProject(QStringLiteral("multi"), kRate, 16, false);
+    buildProject(*window.page(), Tracks);
+    QCoreApplication::processEvents();
+    const qint64 mixBytes = qint64(kSeconds * kRate) * 2 * qint64(sizeof(float));
+    std::printf("\nexport of %d audio tracks of %.0f s from the main window\n", Tracks, kSeconds);
+
+    struct Export {
+        const char* name;
+        QAction* action;
+        const char* suffix;
+        bool mono;
+    };
+    const ShellActions& actions = window.menuActions();
+    const Export exports[] = {{"export WAV 16-bit", actions.exportWav, "wav", false},
+                              {"export MP3", actions.exportMp3, "mp3", false},
+                              {"export WAV 16-bit, mono project", actions.exportWav, "wav", true}};
+    bool ok = true;
+    for (const Export& e : exports) {
+        window.page()->mono = e.mono;
+        prompts->path = Bench::workDir() + QStringLiteral("/window-export.") + QLatin1String(e.suffix);
+        QFile::remove(prompts->path);
+        const qint64 peak = addedPeak([&] { e.action->trigger(); });
+        const bool written = QFileInfo(prompts->path).size() > 0 && !prompts->failed;
+        QFile::remove(prompts->path);
+        ok = Bench::reportMemory(QStringLiteral("%1, %2 x 5 min, peak").arg(QLatin1String(e.name)).arg(Tracks),
+                                 peak, mixBytes, QStringLiteral("interleaved mix"), 1.2)
+             && ok;
+        if (!written) {
+            std::printf("%s: nothing written\n", e.name);
+            ok = false;
+        }
+    }
+    window.page()->mono = false;
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -150,5 +223,6 @@ int main(int argc, char** argv)
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     bool ok = run(8);
     ok = run(32) && ok;
+    ok = runWindowExports() && ok;
     return ok ? 0 : 1;
 }

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <utility>
+
 namespace AudioExport {
 
 Request fromSingleTrack(Format format, const QList<float>& mono, const QList<float>& stereo,
@@ -17,13 +19,13 @@ Request fromSingleTrack(Format format, const QList<float>& mono, const QList<flo
     return {mono, 1, bitDepth};
 }
 
-Request fromMixdown(Format format, const QList<float>& interleaved, int bitDepth, bool mono)
+Request fromMixdown(Format format, QList<float> interleaved, int bitDepth, bool mono)
 {
-    if (format == Format::Mp3)
-        return {StereoLists::mixToMono(interleaved), 1, 16};
-    if (mono)
-        return {StereoLists::mixToMono(interleaved), 1, bitDepth};
-    return {interleaved, 2, bitDepth};
+    if (format == Format::Mp3 || mono) {
+        StereoLists::mixToMonoInPlace(interleaved);
+        return {std::move(interleaved), 1, format == Format::Mp3 ? 16 : bitDepth};
+    }
+    return {std::move(interleaved), 2, bitDepth};
 }
 
 Outcome write(const QString& path, const Request& request, int sampleRate)

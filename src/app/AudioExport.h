@@ -23,8 +23,10 @@ Request fromSingleTrack(Format format, const QList<float>& mono, const QList<flo
                         int bitDepth, bool forceMono);
 
 // From an interleaved stereo mixdown: two channels for WAV and FLAC unless
-// the project is mono; MP3 one channel at 16 bits.
-Request fromMixdown(Format format, const QList<float>& interleaved, int bitDepth, bool mono);
+// the project is mono; MP3 one channel at 16 bits. A one-channel request is
+// mixed in the mixdown's own memory: pass it moved when it is not needed
+// after, so that a long mix is not held twice.
+Request fromMixdown(Format format, QList<float> interleaved, int bitDepth, bool mono);
 
 struct Outcome {
     bool saved = false;

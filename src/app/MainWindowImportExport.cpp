@@ -160,7 +160,8 @@ void MainWindow::exportMixdown(AudioExport::Format format)
     if (path.isEmpty())
         return;
     writeExport(path,
-                AudioExport::fromMixdown(format, mixdown, multiTrackPage->bitDepth, multiTrackPage->mono),
+                AudioExport::fromMixdown(format, std::move(mixdown), multiTrackPage->bitDepth,
+                                         multiTrackPage->mono),
                 sampleRate, note);
 }
 

@@ -14,16 +14,19 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
 
-// Mean over the channels of each frame, as 16-bit values.
-std::vector<qint16> monoPcm16(const QList<float>& data, int channels)
+// Frames converted for the MP3 encoder at a time: whole encoder chunks, so
+// the encoder is called as for one list and the file is the same.
+constexpr qint64 kMp3BlockFrames = qint64(Mp3Encoder::ChunkSamples) * 256;
+
+// Mean over the channels of each of `frames` frames from `src`, as 16-bit values.
+void monoPcm16(const float* src, qint64 frames, int channels, std::vector<qint16>& pcm)
 {
-    const qint64 frames = data.size() / channels;
-    std::vector<qint16> pcm(size_t(frames), 0);
-    const float* src = data.constData();
+    pcm.assign(size_t(frames), 0);
     if (channels == 1) {
         for (qint64 i = 0; i < frames; ++i)
             pcm[size_t(i)] = qint16(SampleConversion::toPcm16(src[i]));
@@ -38,7 +41,6 @@ std::vector<qint16> monoPcm16(const QList<float>& data, int channels)
             pcm[size_t(i)] = qint16(SampleConversion::toPcm16(sum / float(channels)));
         }
     }
-    return pcm;
 }
 
 } // namespace
@@ -131,11 +133,19 @@ bool AudioProcessor::saveMp3File(const QString& filePath, const QList<float>& da
         return false;
 
     // The encoder is mono: several channels are mixed down first, so a
-    // stereo list never becomes a file twice as long.
-    const std::vector<qint16> pcm = monoPcm16(data, channels);
+    // stereo list never becomes a file twice as long. A block at a time: a
+    // long list is not held a second time as 16-bit values.
+    const qint64 frames = data.size() / channels;
     QByteArray encoded;
-    encoded.reserve(qsizetype(pcm.size() / 5 + 16384));
-    if (!encoder.encode(pcm.data(), qint64(pcm.size()), encoded) || !encoder.finish(encoded)) {
+    encoded.reserve(qsizetype(frames / 5 + 16384));
+    std::vector<qint16> pcm;
+    bool encodedAll = true;
+    for (qint64 first = 0; first < frames && encodedAll; first += kMp3BlockFrames) {
+        const qint64 count = std::min(kMp3BlockFrames, frames - first);
+        monoPcm16(data.constData() + first * channels, count, channels, pcm);
+        encodedAll = encoder.encode(pcm.data(), count, encoded);
+    }
+    if (!encodedAll || !encoder.finish(encoded)) {
         file.cancelWriting();
         emit errorOccurred(tr("MP3编码失败"));
         return false;

@@ -7,6 +7,15 @@
 
 namespace StereoLists {
 
+namespace {
+
+inline float monoOf(float left, float right)
+{
+    return float((double(left) + double(right)) * 0.5);
+}
+
+} // namespace
+
 Channels split(const QList<float>& interleaved)
 {
     const qsizetype frames = interleaved.size() / 2;
@@ -47,9 +56,20 @@ QList<float> mixToMono(const QList<float>& interleaved)
     ParallelRanges::run(frames, ParallelRanges::partsFor(frames, kFramesPerThread),
                         [in, out](int, qint64 first, qint64 last) {
                             for (qint64 i = first; i < last; ++i)
-                                out[i] = float((double(in[2 * i]) + double(in[2 * i + 1])) * 0.5);
+                                out[i] = monoOf(in[2 * i], in[2 * i + 1]);
                         });
     return mono;
+}
+
+void mixToMonoInPlace(QList<float>& interleaved)
+{
+    const qsizetype frames = interleaved.size() / 2;
+    // Frame i is written over value i, which frames before it have read
+    // already: one pass from the start, on one thread.
+    float* values = interleaved.data();
+    for (qsizetype i = 0; i < frames; ++i)
+        values[i] = monoOf(values[2 * i], values[2 * i + 1]);
+    interleaved.resize(frames);
 }
 
 QList<float> duplicate(const QList<float>& mono)

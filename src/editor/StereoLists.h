@@ -17,6 +17,9 @@ Channels split(const QList<float>& interleaved);
 QList<float> interleave(const QList<float>& left, const QList<float>& right);
 // (L + R) * 0.5 per frame, summed in double so that loud finite values stay finite.
 QList<float> mixToMono(const QList<float>& interleaved);
+// The same mix made in the list's own memory: it becomes the mono list (its
+// capacity stays), so a long mix needs no second buffer.
+void mixToMonoInPlace(QList<float>& interleaved);
 // Both channels equal to the mono list.
 QList<float> duplicate(const QList<float>& mono);
 

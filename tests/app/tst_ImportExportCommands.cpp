@@ -331,6 +331,17 @@ private slots:
         const auto flac = AudioExport::fromMixdown(Format::Flac, mixdown, 16, false);
         QCOMPARE(flac.data, mixdown);
         QCOMPARE(flac.channels, 2);
+
+        // A mixdown handed over is mixed in its own memory, not copied.
+        for (const bool monoProject : {false, true}) {
+            QList<float> handed = mixdown;
+            handed.detach();
+            const float* memory = handed.constData();
+            const auto request = AudioExport::fromMixdown(monoProject ? Format::Wav : Format::Mp3,
+                                                          std::move(handed), 24, monoProject);
+            QCOMPARE(request.data, mixed);
+            QCOMPARE(request.data.constData(), memory);
+        }
     }
 
     // Times at the file's tempo become times on the 120 BPM source axis.

@@ -4,6 +4,8 @@
 
 #include "audio/AudioProcessor.h"
 #include "audio/codecs/FlacEncoder.h"
+#include "audio/codecs/Mp3Encoder.h"
+#include "audio/codecs/SampleConversion.h"
 
 #include "TestSupport.h"
 
@@ -349,6 +351,30 @@ private slots:
             bb += double(back.samples[i]) * back.samples[i];
         }
         QVERIFY2(ab / std::sqrt(aa * bb) > 0.995, qPrintable(QString::number(ab / std::sqrt(aa * bb))));
+    }
+
+    // A list longer than the writer's conversion blocks gives the bytes of
+    // encoding its whole 16-bit mix in one call.
+    void mp3OfLongListSameAsOneEncode()
+    {
+        const int rate = 44100;
+        const int frames = Mp3Encoder::ChunkSamples * 512 + 777;
+        QList<float> data(2 * frames);
+        std::vector<qint16> pcm(static_cast<size_t>(frames));
+        for (int i = 0; i < frames; ++i) {
+            data[2 * i] = 0.4f * float(std::sin(2 * M_PI * 440 * i / rate));
+            data[2 * i + 1] = 0.3f * float(std::sin(2 * M_PI * 1250 * i / rate));
+            pcm[size_t(i)] = qint16(SampleConversion::toPcm16((data[2 * i] + data[2 * i + 1]) * 0.5f));
+        }
+        Mp3Encoder encoder;
+        QCOMPARE(encoder.open(rate), Mp3Encoder::Status::Ok);
+        QByteArray expected;
+        QVERIFY(encoder.encode(pcm.data(), frames, expected) && encoder.finish(expected));
+
+        AudioProcessor p;
+        const QString file = path("long.mp3");
+        QVERIFY(p.saveAudioFile(file, data, rate, 2, 16));
+        QVERIFY(readAll(file) == expected);
     }
 
     void invalidParametersCreateNothing_data()

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr int kChunkSamples = 1152;
+constexpr int kChunkSamples = Mp3Encoder::ChunkSamples;
 // LAME's worst case for one chunk: 1.25 * samples + 7200.
 constexpr int kChunkBytes = 8640;
 

@@ -11,6 +11,8 @@ struct lame_global_struct;
 class Mp3Encoder {
 public:
     enum class Status { Ok, InitFailed, ParamsFailed };
+    // Samples handed to LAME at a time by encode().
+    static constexpr int ChunkSamples = 1152;
 
     Mp3Encoder() = default;
     ~Mp3Encoder();
