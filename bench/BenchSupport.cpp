@@ -107,9 +107,13 @@ bool report(const QString& name, double ours, double reference, const QString& r
     }
     const double ratio = ours / reference;
     const bool ok = ratio <= goalRatio;
-    std::printf("%-48s ours %8.3f s | %-28s %8.3f s | ratio %6.2f (goal <= %.2f) %s\n",
-                qPrintable(name), ours, qPrintable(referenceName), reference, ratio, goalRatio,
-                ok ? "OK" : "SLOW");
+    // Short times in milliseconds, so that they do not print as zero.
+    const bool shortTimes = std::max(ours, reference) < 0.1;
+    const double scale = shortTimes ? 1e3 : 1.0;
+    const char* unit = shortTimes ? "ms" : "s";
+    std::printf("%-48s ours %8.3f %s | %-28s %8.3f %s | ratio %6.2f (goal <= %.2f) %s\n",
+                qPrintable(name), ours * scale, unit, qPrintable(referenceName), reference * scale,
+                unit, ratio, goalRatio, ok ? "OK" : "SLOW");
     std::fflush(stdout);
     return ok;
 }
