@@ -8,6 +8,7 @@
 
 #include <QProcess>
 #include <algorithm>
+
 #include <cstdio>
 #include <limits>
 
@@ -89,9 +90,11 @@ bool reportMemory(const QString& name, qint64 ours, qint64 reference,
     }
     const double ratio = double(ours) / double(reference);
     const bool ok = ratio <= goalRatio;
-    std::printf("%-48s ours %7.0f MB | %-28s %7.0f MB | ratio %6.2f (goal <= %.2f) %s\n",
-                qPrintable(name), ours / mb, qPrintable(referenceName), reference / mb, ratio,
-                goalRatio, ok ? "OK" : "TOO MUCH");
+    // Small figures with decimals, so that they do not all print as 1 MB.
+    const int decimals = std::max(ours, reference) < 100 * mb ? 2 : 0;
+    std::printf("%-48s ours %7.*f MB | %-28s %7.*f MB | ratio %6.2f (goal <= %.2f) %s\n",
+                qPrintable(name), decimals, ours / mb, qPrintable(referenceName), decimals,
+                reference / mb, ratio, goalRatio, ok ? "OK" : "TOO MUCH");
     std::fflush(stdout);
     return ok;
 }
