@@ -6,8 +6,9 @@
 // (goal: at most 1.2x the result),
 // and, for comparison, the peak of the former way of mixing, which kept a
 // whole flattened copy of every track before mixing. Last, the 8 tracks
-// exported through the main window's export commands (WAV, MP3, and WAV of
-// a mono project), whose peak beside the project's lists has the same goal.
+// exported through the main window's export commands (WAV, FLAC, MP3, and
+// WAV of a mono project), whose peak beside the project's lists has the
+// same goal.
 
 #include "BenchSupport.h"
 #include "app/MainWindow.h"
@@ -194,6 +195,7 @@ bool runWindowExports()
     };
     const ShellActions& actions = window.menuActions();
     const Export exports[] = {{"export WAV 16-bit", actions.exportWav, "wav", false},
+                              {"export FLAC 16-bit", actions.exportFlac, "flac", false},
                               {"export MP3", actions.exportMp3, "mp3", false},
                               {"export WAV 16-bit, mono project", actions.exportWav, "wav", true}};
     bool ok = true;
