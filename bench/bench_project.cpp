@@ -160,7 +160,8 @@ int main(int argc, char* argv[])
         });
         const double encode = Bench::timeCommand(
             "sh", {"-c", QString("base64 -w0 '%1' > '%2'").arg(rawPath, encodedPath)});
-        allOk &= Bench::report("save 10-minute stereo project", save, encode, "base64 encode", 2.0);
+        allOk &= Bench::report("save 10-minute stereo project", save, encode,
+                               "base64 -w0: the same audio bytes to a file", 2.0);
 
         ProjectData loaded;
         const double load = Bench::timeBest([&] {
@@ -169,7 +170,8 @@ int main(int argc, char* argv[])
         });
         const double decode = Bench::timeCommand(
             "sh", {"-c", QString("base64 -d '%1' > /dev/null").arg(encodedPath)});
-        allOk &= Bench::report("load 10-minute stereo project", load, decode, "base64 decode", 2.0);
+        allOk &= Bench::report("load 10-minute stereo project", load, decode,
+                               "base64 -d: the same audio bytes, discarded", 2.0);
         if (loaded.tracks.empty() || !sameAudio(loaded.tracks[0].audioClips[0], tracks[0].audioClips[0])) {
             std::printf("load 10-minute stereo project: audio differs after the round trip\n");
             allOk = false;
@@ -217,7 +219,7 @@ int main(int argc, char* argv[])
                     QFileInfo(eightPath).size() / 1e9, decoded / 1e9, same ? "" : " | AUDIO DIFFERS");
         allOk &= same;
         allOk &= Bench::report("open 8-track project (ProjectFile::load)", load, decode,
-                               "base64 -d, same audio bytes", 1.2);
+                               "base64 -d: the same audio bytes, discarded", 1.2);
         allOk &= Bench::reportMemory("peak while opening 8-track project", peakMemoryOfLoad(eightPath),
                                      decoded, "decoded lists", 1.1);
         // The writer holds one block of text besides the lists.
