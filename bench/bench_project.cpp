@@ -250,6 +250,8 @@ int main(int argc, char* argv[])
                     "one-hour stereo project round trip", reopened ? "exact" : "FAILED", hourSize / 1e9,
                     saveSeconds, loadSeconds, hourPeak / 1e9, hourPeak / hourSize);
         allOk &= reopened;
+        allOk &= Bench::reportMemory("peak while opening the one-hour project", hourPeak, listBytes(tracks),
+                                     "decoded lists", 1.1);
         QFile::remove(hourPath);
     }
     return allOk ? 0 : 1;
