@@ -1,7 +1,8 @@
 // Reading and writing a 10-minute stereo file against references on the
 // same audio: decoding against ffmpeg to raw float; the WAV and FLAC writers
-// (FLAC frames are stored VERBATIM, uncompressed) against a plain write of
-// the same PCM bytes; MP3 writing against `lame` at our settings.
+// (FLAC frames are stored VERBATIM, uncompressed, and encoded on every
+// core) against a plain write of the same PCM bytes on one thread; MP3
+// writing against `lame` at our settings.
 
 #include "BenchSupport.h"
 

@@ -2,9 +2,12 @@
 
 #include "SampleConversion.h"
 
+#include "common/ParallelRanges.h"
+
 #include <FLAC/format.h>
 #include <QIODevice>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -220,22 +223,37 @@ bool FlacEncoder::encode(QIODevice& out, const float* data, qint64 frames, int c
     if (out.write(head) != head.size())
         return false;
 
-    std::vector<unsigned char> frame;
+    // Frames do not depend on each other: a round of them is encoded on
+    // every core (the CRC of each byte is most of the work), then written
+    // in order.
+    constexpr qint64 kRoundBlocks = 256;
+    std::vector<std::vector<unsigned char>> round(static_cast<size_t>(kRoundBlocks));
     std::vector<unsigned char> pending;
     constexpr size_t kFlushBytes = 1 << 20;
     pending.reserve(kFlushBytes + 2 * kBlockSize * 3 * 2 + 64);
-    for (qint64 first = 0; first < frames; first += kBlockSize) {
-        const int blockSize = int(std::min<qint64>(kBlockSize, frames - first));
-        encodeFrame(frame, data, first, blockSize, channels, sampleRate, bits);
-        stats.minBlock = stats.minBlock == 0 ? blockSize : std::min(stats.minBlock, blockSize);
-        stats.maxBlock = std::max(stats.maxBlock, blockSize);
-        stats.maxFrameBytes = std::max(stats.maxFrameBytes, int(frame.size()));
-        pending.insert(pending.end(), frame.begin(), frame.end());
-        if (pending.size() >= kFlushBytes) {
-            if (out.write(reinterpret_cast<const char*>(pending.data()), qint64(pending.size()))
-                != qint64(pending.size()))
-                return false;
-            pending.clear();
+    const qint64 blocks = (frames + kBlockSize - 1) / kBlockSize;
+    for (qint64 firstBlock = 0; firstBlock < blocks; firstBlock += kRoundBlocks) {
+        const qint64 count = std::min(kRoundBlocks, blocks - firstBlock);
+        ParallelRanges::run(count, ParallelRanges::partsFor(count, 16), [&](int, qint64 begin, qint64 end) {
+            for (qint64 k = begin; k < end; ++k) {
+                const qint64 first = (firstBlock + k) * kBlockSize;
+                const int blockSize = int(std::min<qint64>(kBlockSize, frames - first));
+                encodeFrame(round[size_t(k)], data, first, blockSize, channels, sampleRate, bits);
+            }
+        });
+        for (qint64 k = 0; k < count; ++k) {
+            const std::vector<unsigned char>& frame = round[size_t(k)];
+            const int blockSize = int(std::min<qint64>(kBlockSize, frames - (firstBlock + k) * kBlockSize));
+            stats.minBlock = stats.minBlock == 0 ? blockSize : std::min(stats.minBlock, blockSize);
+            stats.maxBlock = std::max(stats.maxBlock, blockSize);
+            stats.maxFrameBytes = std::max(stats.maxFrameBytes, int(frame.size()));
+            pending.insert(pending.end(), frame.begin(), frame.end());
+            if (pending.size() >= kFlushBytes) {
+                if (out.write(reinterpret_cast<const char*>(pending.data()), qint64(pending.size()))
+                    != qint64(pending.size()))
+                    return false;
+                pending.clear();
+            }
         }
     }
     if (!pending.empty()
