@@ -294,9 +294,9 @@ void PianoRollDialog::startPreviewRenderer()
     outputRate = format.sampleRate();
     keepInstrumentAtOutputRate();
 
-    audioSink = new QAudioSink(device, format, this);
+    audioSink = new QAudioSink(device, format);
     audioSink->setVolume(1.0);
-    previewDevice = new PreviewPlaybackDevice(sampler, pianoSampler, format);
+    previewDevice = new PreviewPlaybackDevice(sampler, pianoSampler, format, audioSink);
     // An open roll stays silent until it auditions something itself.
     previewDevice->setDrawingVoices(voicesRoll == this);
     // Unbuffered: what the sink reads is rendered at that moment, not ahead.
@@ -312,14 +312,17 @@ void PianoRollDialog::startPreviewRenderer()
 
 void PianoRollDialog::stopPreviewRenderer()
 {
+    // Stopped at once, deleted from the event loop: the sink's destructor
+    // runs events itself, which must not happen inside this dialog's own key
+    // and close events (finished) nor while the dialog is being destroyed.
+    // The device is the sink's child and goes after it.
     if (audioSink) {
         audioSink->stop();
-        delete audioSink;
+        audioSink->deleteLater();
         audioSink = nullptr;
     }
     if (previewDevice) {
         previewDevice->close();
-        delete previewDevice;
         previewDevice = nullptr;
     }
     outputRate = 0;
