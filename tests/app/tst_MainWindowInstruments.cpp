@@ -211,8 +211,14 @@ private slots:
         auto* page = new MultiTrackEditorPage;
         if (QFile::exists(kFont))
             QVERIFY(page->loadSoundFont(kFont));
-        page->addMidiTrack(QStringLiteral("A"), {}, 4.0);
+        page->addMidiTrack(QStringLiteral("A"), {MidiNote{60, 0.0, 1.0, 100}}, 4.0);
         emit page->rows[0]->trackSelected(0);
+        for (QPushButton* button : page->findChildren<QPushButton*>()) {
+            if (button->text() == QStringLiteral("节拍器"))
+                button->click();
+        }
+        page->onPlayPause();
+        QVERIFY(page->playing());
         page->onMidiNoteOn(0, 60, 100);
         QVERIFY(page->livePlayer()->isRunning());
         QTest::qWait(100);
