@@ -174,7 +174,9 @@ private slots:
             page.onMidiNoteOff(keyboardChannel, 60);
             page.soundFont().allNotesOff();
             page.piano().allNotesOff();
-            return font && !piano ? QStringLiteral("font") : piano && !font ? QStringLiteral("piano") : QStringLiteral("?");
+            if (font != piano)
+                return font ? QStringLiteral("font") : QStringLiteral("piano");
+            return QStringLiteral("?");
         };
 
         // No MIDI track: the piano.
