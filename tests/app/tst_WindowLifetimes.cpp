@@ -3,6 +3,8 @@
 // again and left open (previews running) while the program quits by Quit →
 // Discard: the event loop must end, and the pages must go with their windows
 // without touching anything already gone (the sanitizers watch).
+// CDW_PLAYS_THROUGH_SERVERS: the previews sound on the test servers, so this
+// runs apart from the tests that record what plays.
 
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
