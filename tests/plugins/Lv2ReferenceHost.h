@@ -179,6 +179,15 @@ public:
 
     void setControl(uint32_t index, float value) { values[index] = value; }
 
+    // Deactivated and activated again, as a host does between renders.
+    void restart()
+    {
+        if (descriptor->deactivate)
+            descriptor->deactivate(instance);
+        if (descriptor->activate)
+            descriptor->activate(instance);
+    }
+
     // The audio ports of one direction, in index order.
     std::vector<uint32_t> audioPorts(bool input) const
     {

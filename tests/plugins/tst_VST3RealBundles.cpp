@@ -237,6 +237,7 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<float>("value");
         QTest::addColumn<int>("setAfterBlocks"); // -1: before activation
+        QTest::addColumn<bool>("inactive"); // deactivated around the setting
         const struct {
             const char* name;
             const char* title;
@@ -247,16 +248,24 @@ private slots:
             {"ZamCompX2", "Threshold", 0.625f},   {"ZamGate", "Threshold", 0.5f},
             {"ZamTube", "Tube Drive", 0.5f},      {"ZaMaximX2", "Threshold", 0.5f},
             {"ZamHeadX2", "Azimuth", 0.5f},       {"ZamVerb", "Wet / Dry", 0.25f},
-            {"ZamDynamicEQ", "Threshold", 0.5f},
+            {"ZamDynamicEQ", "Threshold", 0.5f},  {"ZamTube", "Tone Stack Model", 0.5f},
+            {"ZamPhono", "Phono Filter Type", 0.25f}, {"ZamTube", "Insane Boost", 1.0f},
         };
+        const struct {
+            int after;
+            bool inactive;
+            const char* text;
+        } moments[] = {{-1, false, "before activation"},
+                       {0, false, "before the first block"},
+                       {10, false, "between renders"},
+                       {10, true, "while deactivated between renders"}};
         for (const auto& c : cases)
-            for (int after : {-1, 0, 10})
+            for (const auto& moment : moments)
                 // The two builds of ZamHeadX2 start from different responses
                 // until the azimuth is first set; from then on they agree.
-                if (after < 10 || QByteArray(c.name) != "ZamHeadX2")
-                    QTest::addRow("%s %s, set %s", c.name, c.title,
-                              after < 0 ? "before activation" : after == 0 ? "before the first block" : "between renders")
-                    << c.name << c.title << c.value << after;
+                if (moment.after < 10 || QByteArray(c.name) != "ZamHeadX2")
+                    QTest::addRow("%s %s, set %s", c.name, c.title, moment.text)
+                        << c.name << c.title << c.value << moment.after << moment.inactive;
     }
 
     void parametersMatchTheLv2Build()
@@ -267,6 +276,7 @@ private slots:
         QFETCH(QString, title);
         QFETCH(float, value);
         QFETCH(int, setAfterBlocks);
+        QFETCH(bool, inactive);
         const QString lv2Bundle = "/usr/lib/lv2/" + name + ".lv2";
         if (!QFileInfo::exists(lv2Bundle))
             QSKIP("needs the LV2 builds of zam-plugins under /usr/lib/lv2");
@@ -307,8 +317,15 @@ private slots:
         double largest = 0.0, difference = 0.0, changeByValue = 0.0;
         for (int block = 0; block < kBlocks; ++block) {
             if (block == setAfterBlocks) {
+                if (inactive) {
+                    instance.deactivate();
+                    reference.restart();
+                    unchanged.restart();
+                }
                 instance.setParameter(index, value);
                 reference.setControl(port->index, plain);
+                if (inactive)
+                    QVERIFY(instance.activate());
             } else if (setAfterBlocks < 0 && block == 0) {
                 reference.setControl(port->index, plain);
             }
