@@ -87,6 +87,12 @@ private slots:
         QVERIFY(make(path("late-sound.mp4"),
                      pattern("320x240", 2) + QStringList{"-itsoffset", "0.5"} + stereoTone(1.5)
                          + QStringList{"-map", "0:v", "-map", "1:a", "-c:v", "mpeg4", "-c:a", "aac"}));
+        // Copies cut inside a packet (edit lists, Opus pre-skip), and sound before the picture.
+        QVERIFY(make(path("cut.mp4"), {"-ss", "0.51", "-i", path("aac.mp4"), "-c", "copy"}));
+        QVERIFY(make(path("cut.mkv"), {"-ss", "0.51", "-i", path("opus.mkv"), "-c", "copy"}));
+        QVERIFY(make(path("early-sound.ts"),
+                     pattern("320x240", 2) + QStringList{"-itsoffset", "-0.3"} + stereoTone(2)
+                         + QStringList{"-map", "0:v", "-map", "1:a", "-c:v", "mpeg2video", "-c:a", "mp2"}));
         QVERIFY(make(path("surround.mkv"),
                      pattern("160x120", 1)
                          + QStringList{"-f", "lavfi", "-i",
@@ -118,6 +124,9 @@ private slots:
         QTest::newRow("stereo MP2 in MPEG-TS") << "mp2.ts" << 2 << 44100 << 2.0 << 2.0;
         QTest::newRow("times from 5 s") << "late-start.mp4" << 2 << 44100 << 2.0 << 7.0;
         QTest::newRow("sound half a second late") << "late-sound.mp4" << 2 << 44100 << 1.5 << 2.0;
+        QTest::newRow("AAC in MP4 cut inside a packet") << "cut.mp4" << 2 << 44100 << 1.0 << 1.5;
+        QTest::newRow("Opus in Matroska cut inside a packet") << "cut.mkv" << 2 << 48000 << 1.0 << 1.5;
+        QTest::newRow("sound before the picture") << "early-sound.ts" << 2 << 44100 << 2.0 << 2.3;
         QTest::newRow("5.1 FLAC in Matroska") << "surround.mkv" << 6 << 48000 << 1.0 << 1.0;
         QTest::newRow("mono PCM in Matroska") << "mono.mkv" << 1 << 22050 << 1.0 << 1.0;
         QTest::newRow("mono FLAC in Matroska") << "colours.mkv" << 1 << 44100 << 3.0 << 3.0;
