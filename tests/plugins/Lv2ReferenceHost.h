@@ -168,16 +168,18 @@ public:
     bool isValid() const { return descriptor != nullptr; }
     const std::vector<Port>& portList() const { return ports; }
 
-    // The control input port of this name, or null.
-    const Port* control(const QString& name) const
+    // The control port of this name and direction, or null.
+    const Port* control(const QString& name, bool input = true) const
     {
         for (const Port& port : ports)
-            if (port.control && port.input && port.name == name)
+            if (port.control && port.input == input && port.name == name)
                 return &port;
         return nullptr;
     }
 
     void setControl(uint32_t index, float value) { values[index] = value; }
+    // A control port's value (output ports: what the plug-in last wrote).
+    float controlValue(uint32_t index) const { return values[index]; }
 
     // Deactivated and activated again, as a host does between renders.
     void restart()

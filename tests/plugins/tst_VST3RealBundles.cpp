@@ -419,6 +419,53 @@ private slots:
         QVERIFY2(difference < 1e-5, qPrintable(QString::number(difference)));
     }
 
+    void reportedValuesReachTheController()
+    {
+        // The gain reduction ZamComp reports while another thread processes
+        // reads back through the controller as the LV2 build's meter port
+        // shows it for the same sound.
+        const QString lv2Bundle = "/usr/lib/lv2/ZamComp.lv2";
+        if (!QFileInfo::exists(lv2Bundle))
+            QSKIP("needs the LV2 builds of zam-plugins under /usr/lib/lv2");
+        constexpr int kBlock = 512;
+        Lv2Reference::Plugin reference(lv2Bundle, "ZamComp", 44100.0, kBlock);
+        QVERIFY(reference.isValid());
+        const Lv2Reference::Port* threshold = reference.control("Threshold");
+        const Lv2Reference::Port* meter = reference.control("Gain Reduction", false);
+        QVERIFY(threshold && meter);
+        reference.setControl(threshold->index, -20.0f);
+        VST3PluginInstance instance;
+        QVERIFY(instance.load((kFolder + "/ZamComp.vst3").toStdString(), 44100, kBlock));
+        int thresholdIndex = -1, meterIndex = -1;
+        for (int i = 0; i < instance.getParameterCount(); ++i) {
+            const std::string title = instance.getParameterName(i);
+            thresholdIndex = title == "Threshold" ? i : thresholdIndex;
+            meterIndex = title == "Gain Reduction" ? i : meterIndex;
+        }
+        QVERIFY(thresholdIndex >= 0 && meterIndex >= 0);
+        instance.setParameter(thresholdIndex, 0.75f);
+        QVERIFY(instance.activate());
+        std::vector<float> input(kBlock * 20), output(input.size()), theirs(input.size());
+        for (size_t i = 0; i < input.size(); ++i)
+            input[i] = 0.5f * float(std::sin(2.0 * M_PI * 440.0 * double(i) / 44100.0));
+        std::thread audio([&] {
+            for (size_t at = 0; at < input.size(); at += kBlock) {
+                float* in = input.data() + at;
+                float* out = output.data() + at;
+                instance.process(&in, &out, 1, kBlock);
+            }
+        });
+        audio.join();
+        for (size_t at = 0; at < input.size(); at += kBlock)
+            reference.run({input.data() + at}, {theirs.data() + at}, kBlock);
+        const float reduction = reference.controlValue(meter->index);
+        // Within the meter's range, which the VST3 build clamps to.
+        QVERIFY2(reduction > 1.0f && reduction < meter->maximum, qPrintable(QString::number(reduction)));
+        const float shown = instance.getParameter(meterIndex) * (meter->maximum - meter->minimum) + meter->minimum;
+        QVERIFY2(std::fabs(shown - reduction) < 1e-3f,
+                 qPrintable(QString("controller %1 dB, LV2 meter %2 dB").arg(shown).arg(reduction)));
+    }
+
     void programChangeReachesTheProcessor()
     {
         // The controller loads the program and says its values changed; the
