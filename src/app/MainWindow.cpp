@@ -144,6 +144,7 @@ void MainWindow::showLoading(const QString& text)
 
 void MainWindow::importVideoFile(const QString& path)
 {
+    leaveMixer();
     const bool multiTrackShowing = stackedWidget->currentIndex() == MultiTrackPageIndex;
     videoImport->importFile(path, VideoImportTarget::forPages(audioEditorPage, multiTrackPage,
                                                               multiTrackShowing));

@@ -132,6 +132,10 @@ private:
     // Shows the mixer with strips built from the tracks as they are now, or
     // leaves it for the project's own page (single-track or multitrack).
     void toggleMixer();
+    // File commands act on the project's own page: one given while the
+    // mixer shows first returns there (imports and exports would otherwise
+    // reach the hidden single-track page of a multitrack project).
+    void leaveMixer();
     // Writes one strip's change into its track (an index outside the track
     // list is ignored), keeps the track's header in step and refreshes the
     // track's slot in the mixing engine.

@@ -47,6 +47,7 @@ void MainWindow::importAudio()
     const QString path = prompts().openFileName(this, tr("导入音频/视频"), tr(AudioImportFilter));
     if (path.isEmpty())
         return;
+    leaveMixer();
     if (VideoFiles::isVideoFile(path)) {
         importVideoFile(path);
         return;
@@ -76,6 +77,7 @@ void MainWindow::importMidi()
     QList<ImportedMidiTrack> tracks;
     double durationSeconds = 0.0;
     double bpm = 120.0;
+    leaveMixer();
     if (!parseMidiFile(path, tracks, durationSeconds, bpm)) {
         hideLoading();
         prompts().warning(this, tr("导入失败"),
@@ -126,6 +128,7 @@ void MainWindow::importMidi()
 
 void MainWindow::exportAudio(AudioExport::Format format)
 {
+    leaveMixer();
     if (multiTrackShowing()) {
         exportMixdown(format);
         return;

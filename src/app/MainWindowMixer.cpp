@@ -48,6 +48,12 @@ void MainWindow::toggleMixer()
     stackedWidget->setCurrentWidget(mixerPage);
 }
 
+void MainWindow::leaveMixer()
+{
+    if (stackedWidget->currentWidget() == mixerPage)
+        toggleMixer();
+}
+
 void MainWindow::applyMixerChange(int trackIndex, const std::function<void(TrackData&)>& write)
 {
     std::vector<TrackData>& tracks = multiTrackPage->tracks;
