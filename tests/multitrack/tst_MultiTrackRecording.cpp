@@ -273,6 +273,35 @@ private slots:
         QCOMPARE(page.undoStack->undoText(), QStringLiteral("录音"));
     }
 
+    // Rendering a MIDI clip in place puts its track in above the take's: the
+    // take ends first and is kept on the track it was recorded on.
+    void renderingInPlaceAboveATakeKeepsTheTake()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackEditorPage page;
+        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+        page.addMidiTrack(QStringLiteral("keys"), {MidiNote{60, 0.0, 0.5, 100}}, 1.0);
+        page.addTrack(AudioTrack, {}, kRate, QStringLiteral("vox"));
+        arm(page, 1);
+        page.onRecord();
+        std::vector<float> block(512, 0.25f);
+        device->runBlock(512, block.data());
+        QTRY_COMPARE(page.tracks[1].audioClips.back().samples.size(), qsizetype(512));
+        emit page.rows[0]->renderMidiInPlace(0);
+        device->runBlock(512, block.data());
+        if (page.recording())
+            page.onRecord();
+        QCOMPARE(page.tracks.size(), size_t(3));
+        QCOMPARE(page.tracks[2].name, QStringLiteral("vox"));
+        QCOMPARE(page.tracks[2].audioClips.size(), size_t(1));
+        QCOMPARE(page.tracks[2].audioClips[0].samples, QList<float>(512, 0.25f));
+        QVERIFY(!page.tracks[1].audioClips.empty());
+        page.undo(); // the render
+        page.undo(); // the take
+        QCOMPARE(page.tracks.size(), size_t(2));
+        QVERIFY(page.tracks[1].audioClips.empty());
+    }
+
     // A GUI thread that does not come round for longer than the hand-off's
     // ring holds loses no input; input that is lost all the same is told.
     void aLongStallLosesNoInputAndLostInputIsTold()
