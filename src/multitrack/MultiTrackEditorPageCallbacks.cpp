@@ -128,6 +128,13 @@ void MultiTrackEditorPage::commitMidiClipCreation(int trackIndex)
     TrackData& track = tracks[size_t(trackIndex)];
     if (!track.isMidi() || track.midiClips.empty())
         return;
+    // A take's undo step restores this track's list from before the take:
+    // a clip drawn in between would be lost with it, so it is refused.
+    if (refusedWhileRecording(trackIndex, "clip creation")) {
+        track.midiClips.pop_back();
+        repaintLane(trackIndex);
+        return;
+    }
     // Undoing an earlier step on this track must not take the new clip with it.
     std::vector<MidiClip> before(track.midiClips.begin(), track.midiClips.end() - 1);
     undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, std::move(before),

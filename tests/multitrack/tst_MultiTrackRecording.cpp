@@ -8,7 +8,9 @@
 #include "TestSupport.h"
 #include "app/StartUp.h"
 #include "engine/devices/RecordTakeQueue.h"
+#include "engine/midi/MidiRecorder.h"
 #include "engine/ui/MidiDeviceDialog.h"
+#include "multitrack/MidiClipWidget.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "multitrack/TrackRowWidget.h"
@@ -300,6 +302,32 @@ private slots:
         page.undo(); // the take
         QCOMPARE(page.tracks.size(), size_t(2));
         QVERIFY(page.tracks[1].audioClips.empty());
+    }
+
+    // A clip drawn (Alt-drag) on the track a MIDI take records on would sit
+    // between the take's before and after lists: undoing the take would
+    // take it away and undoing its creation would bring back the empty take
+    // clip. Like the other edits of that track, it is refused.
+    void aClipDrawnOnTheRecordingTrackIsRefused()
+    {
+        MultiTrackEditorPage page;
+        page.addMidiTrack(QStringLiteral("keys"), {MidiNote{60, 0.0, 0.5, 100}}, 1.0);
+        const int undoCount = page.undoStack->count();
+        arm(page, 0);
+        page.onRecord();
+        QVERIFY(page.midiRecording());
+        emit page.rows[0]->midiLane()->clipCreated(10.0, 1.0);
+        auto* recorder = page.findChild<MidiRecorder*>();
+        QVERIFY(recorder);
+        emit recorder->noteCompleted(MidiNote{64, 0.1, 0.2, 90});
+        page.onRecord();
+        page.onStop();
+        QCOMPARE(page.tracks[0].midiClips.size(), size_t(2));
+        QCOMPARE(page.tracks[0].midiClips[1].notes.size(), size_t(1));
+        while (page.undoStack->index() > undoCount)
+            page.undo();
+        QCOMPARE(page.tracks[0].midiClips.size(), size_t(1));
+        QCOMPARE(page.tracks[0].midiClips[0].notes.size(), size_t(1));
     }
 
     // A GUI thread that does not come round for longer than the hand-off's
