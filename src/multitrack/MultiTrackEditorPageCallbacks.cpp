@@ -135,10 +135,10 @@ void MultiTrackEditorPage::commitMidiClipCreation(int trackIndex)
         repaintLane(trackIndex);
         return;
     }
-    // Undoing an earlier step on this track must not take the new clip with it.
-    std::vector<MidiClip> before(track.midiClips.begin(), track.midiClips.end() - 1);
-    undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, std::move(before),
-                                                             track.midiClips, CreateMidiClipText));
+    // Undoing an earlier step on this track must not take the new clip with
+    // it, and undoing this one takes only the new clip.
+    undoStack->push(new AddMidiClipCommand(this, trackIndex, int(track.midiClips.size()) - 1,
+                                           CreateMidiClipText));
 }
 
 void MultiTrackEditorPage::deleteClip(int trackIndex, int clipIndex, bool midi)
