@@ -47,7 +47,6 @@ void MainWindow::importAudio()
     const QString path = prompts().openFileName(this, tr("导入音频/视频"), tr(AudioImportFilter));
     if (path.isEmpty())
         return;
-    leaveMixer();
     if (VideoFiles::isVideoFile(path)) {
         importVideoFile(path);
         return;
@@ -61,8 +60,9 @@ void MainWindow::importAudio()
         prompts().warning(this, tr("导入失败"), errors.first);
         return;
     }
-    ImportedAudioPlacement::place(audioEditorPage, multiTrackPage, multiTrackShowing(), processor.samples,
+    ImportedAudioPlacement::place(audioEditorPage, multiTrackPage, fileCommandsOnMultiTrack(), processor.samples,
                                   processor.stereoSamples, processor.sampleRate, QFileInfo(path).baseName());
+    refreshMixerIfShowing();
     hideLoading();
     showStatus(tr("已导入: %1").arg(QFileInfo(path).fileName()));
 }
@@ -77,7 +77,6 @@ void MainWindow::importMidi()
     QList<ImportedMidiTrack> tracks;
     double durationSeconds = 0.0;
     double bpm = 120.0;
-    leaveMixer();
     if (!parseMidiFile(path, tracks, durationSeconds, bpm)) {
         hideLoading();
         prompts().warning(this, tr("导入失败"),
@@ -85,7 +84,7 @@ void MainWindow::importMidi()
         return;
     }
     hideLoading();
-    if (!multiTrackShowing()) {
+    if (!fileCommandsOnMultiTrack()) {
         prompts().information(this, tr("导入MIDI"), tr("请先创建多轨项目再导入MIDI文件"));
         return;
     }
@@ -118,6 +117,7 @@ void MainWindow::importMidi()
     std::vector<MidiImport::Track> imported = MidiImport::toSourceAxis(tracks, notesBpm, page->midiSourceBpm);
     for (MidiImport::Track& track : imported)
         page->addMidiTrack(track.name, std::move(track.notes), track.clipLength);
+    refreshMixerIfShowing();
     showStatus(tr("已导入MIDI: %1 (%2条轨道)").arg(QFileInfo(path).fileName()).arg(imported.size()));
     if (fileTracks > MidiImport::MaximumTracksPerFile)
         prompts().information(this, tr("导入MIDI"),
@@ -128,8 +128,7 @@ void MainWindow::importMidi()
 
 void MainWindow::exportAudio(AudioExport::Format format)
 {
-    leaveMixer();
-    if (multiTrackShowing()) {
+    if (fileCommandsOnMultiTrack()) {
         exportMixdown(format);
         return;
     }

@@ -48,10 +48,10 @@ void MainWindow::toggleMixer()
     stackedWidget->setCurrentWidget(mixerPage);
 }
 
-void MainWindow::leaveMixer()
+void MainWindow::refreshMixerIfShowing()
 {
     if (stackedWidget->currentWidget() == mixerPage)
-        toggleMixer();
+        mixerPage->refreshFromData();
 }
 
 void MainWindow::applyMixerChange(int trackIndex, const std::function<void(TrackData&)>& write)

@@ -143,9 +143,9 @@ private slots:
     }
 
     // File commands given while the mixer shows act on the project's own
-    // page: in a multitrack project an import becomes a track there (shown
-    // again) and the export is the mixdown, never the hidden single-track
-    // page that the project's save does not hold.
+    // page: in a multitrack project an import becomes a track there, with
+    // its strip, and the export is the mixdown, never the hidden
+    // single-track page that the project's save does not hold.
     void multitrackProjectCommandsFromTheMixer()
     {
         QTemporaryDir dir;
@@ -169,15 +169,15 @@ private slots:
         QCOMPARE(page->tracks.size(), size_t(1));
         QCOMPARE(page->tracks[0].name, QStringLiteral("drums"));
         QVERIFY(window.audioEditorPage->samples.isEmpty());
-        QCOMPARE(window.stackedWidget->currentWidget(), page);
+        QCOMPARE(window.stackedWidget->currentWidget(), window.mixerPage);
+        QCOMPARE(window.mixerPage->channelStrips().size(), size_t(1));
 
-        toggle->trigger();
         window.prompts->files << mid;
         window.menuActions().importMidi->trigger();
         QCOMPARE(page->tracks.size(), size_t(2));
         QVERIFY(page->tracks[1].isMidi());
+        QCOMPARE(window.mixerPage->channelStrips().size(), size_t(2));
 
-        toggle->trigger();
         const QString mix = dir.filePath(QStringLiteral("mix.wav"));
         window.prompts->files << mix;
         window.menuActions().exportWav->trigger();
