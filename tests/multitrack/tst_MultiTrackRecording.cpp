@@ -307,8 +307,9 @@ private slots:
     // A clip drawn (Alt-drag) on the track a MIDI take records on would sit
     // between the take's before and after lists: undoing the take would
     // take it away and undoing its creation would bring back the empty take
-    // clip. Like the other edits of that track, it is refused.
-    void aClipDrawnOnTheRecordingTrackIsRefused()
+    // clip. Like the other edits of that track, it is refused. Nor does an
+    // import end the take.
+    void aMidiTakeOutlastsDrawingAndImports()
     {
         MultiTrackEditorPage page;
         page.addMidiTrack(QStringLiteral("keys"), {MidiNote{60, 0.0, 0.5, 100}}, 1.0);
@@ -328,6 +329,16 @@ private slots:
             page.undo();
         QCOMPARE(page.tracks[0].midiClips.size(), size_t(1));
         QCOMPARE(page.tracks[0].midiClips[0].notes.size(), size_t(1));
+
+        // A running take holds the project's rate as audio clips do: material
+        // of another rate imported meanwhile leaves the take recording.
+        page.onRecord();
+        QVERIFY(page.midiRecording());
+        page.addTrack(AudioTrack, TestSupport::sineWave(300.0, 0.5, 22050), 22050);
+        QVERIFY(page.midiRecording() && page.playing());
+        QCOMPARE(page.sampleRate(), kRate);
+        page.onRecord();
+        page.onStop();
     }
 
     // A GUI thread that does not come round for longer than the hand-off's
