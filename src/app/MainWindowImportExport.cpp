@@ -98,16 +98,21 @@ void MainWindow::importMidi()
                                              : bpm;
     double notesBpm = settable;
     if (MidiImport::tempoDiffers(settable, page->bpm)) {
+        // What the box will hold, to its last decimal.
+        const double offered = page->bpmSpinBox ? MidiImport::boxTempo(settable, page->bpmSpinBox->decimals())
+                                                : settable;
         const QString question =
             tr("MIDI文件的 tempo 为 %1 BPM，当前项目 tempo 为 %2 BPM。\n是否将项目 tempo 设为 %3 BPM？")
                 .arg(QString::number(bpm, 'f', 1), QString::number(page->bpm, 'f', 1),
-                     QString::number(settable, 'f', 1));
+                     QString::number(offered, 'f', 1));
         if (prompts().question(this, tr("导入MIDI"), question, QMessageBox::Yes | QMessageBox::No,
                                QMessageBox::Yes)
-            == QMessageBox::Yes)
-            setMultiTrackTempo(settable);
-        else
+            == QMessageBox::Yes) {
+            setMultiTrackTempo(offered);
+            notesBpm = page->bpm;
+        } else {
             notesBpm = bpm; // the file's beats on the project's beats
+        }
     }
     const qsizetype fileTracks = tracks.size();
     if (fileTracks > MidiImport::MaximumTracksPerFile)
