@@ -232,7 +232,7 @@ void MultiTrackEditorPage::renderMidiClipInPlace(int trackIndex, int clipIndex)
     audio.audioClips.push_back(std::move(clip));
     // The push puts the track right after the MIDI track. A take finds its
     // clip by track index: one on a track further down ends first.
-    if (isRecording && (recordTrack > trackIndex || (isMidiRecording && midiRecordTrack > trackIndex)))
+    if ((isRecording && recordTrack > trackIndex) || (isMidiRecording && midiRecordTrack > trackIndex))
         stopTake();
     undoStack->push(new InsertTrackCommand(this, trackIndex + 1, std::move(audio), RenderInPlaceText));
 }
