@@ -237,6 +237,10 @@ AudioClip deserializeAudioClip(const Node& object, int track, int index, Damage&
             readable = readBase64Channels(block.member("channels"), clip);
         else
             readable = readNumberChannels(block, clip);
+        // Audio without a rate of at least 1 Hz has no length: it would
+        // open as a clip that plays as silence.
+        if (clip.sampleRate < 1 && !clip.samples.isEmpty())
+            readable = false;
     }
     if (!readable)
         damage.note(QStringLiteral("第%1条轨道第%2个音频片段的音频数据已损坏").arg(track).arg(index));
@@ -250,7 +254,7 @@ template <class Node> void readLegacyAudioData(const Node& block, TrackData& tra
         return;
     AudioClip clip;
     clip.sampleRate = intOr(block, "sampleRate", 44100);
-    if (!readNumberChannels(block, clip))
+    if (!readNumberChannels(block, clip) || (clip.sampleRate < 1 && !clip.samples.isEmpty()))
         damage.note(QStringLiteral("第%1条轨道第1个音频片段的音频数据已损坏").arg(number));
     track.audioClips.push_back(std::move(clip));
 }

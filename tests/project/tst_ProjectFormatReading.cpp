@@ -301,6 +301,8 @@ private slots:
             << clip("{\"type\":\"embedded\",\"channels\":\"oops\"}") << firstClip;
         QTest::newRow("number channel not an array")
             << clip("{\"type\":\"embedded\",\"format\":\"raw\",\"channels\":[7]}") << firstClip;
+        QTest::newRow("audio without a usable rate")
+            << clip("{\"type\":\"embedded\",\"sampleRate\":0,\"channels\":[[0.5,0.25]]}") << firstClip;
         QTest::newRow("track audio of older files not arrays")
             << QByteArray("{\"version\":\"1\",\"tracks\":[{\"audioData\":{\"type\":\"embedded\",\"channels\":5}}]}")
             << firstClip;
