@@ -9,7 +9,8 @@
 //
 // Content that would otherwise vanish is not defaulted: a list of tracks,
 // clips, notes, envelope points or markers that is not an array, and a
-// clip's audio that cannot be read whole, make the file unreadable.
+// clip's audio that cannot be read whole or has no rate of at least 1 Hz,
+// make the file unreadable.
 
 #include "Base64Floats.h"
 #include "ProjectTypes.h"
@@ -248,7 +249,8 @@ AudioClip deserializeAudioClip(const Node& object, int track, int index, Damage&
 }
 
 // The track-level block of older files: always arrays of numbers.
-template <class Node> void readLegacyAudioData(const Node& block, TrackData& track, int number, Damage& damage)
+template <class Node>
+void readLegacyAudioData(const Node& block, TrackData& track, int number, Damage& damage)
 {
     if (!isEmbeddedBlock(block))
         return;
