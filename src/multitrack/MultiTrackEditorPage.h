@@ -109,8 +109,8 @@ public:
     // plug-ins up again when the rate changes; the tracks keep their
     // plug-ins. Rates outside 1 .. 192000 Hz are ignored.
     void setSampleRate(int rate);
-    // Whether the project holds audio clips or loaded plug-ins: imports then
-    // keep its rate.
+    // Whether the project holds audio clips or loaded plug-ins, or a take
+    // runs: imports then keep its rate.
     bool rateSettled() const;
     void setupUi();
     void setupToolBar();

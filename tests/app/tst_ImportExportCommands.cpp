@@ -555,11 +555,26 @@ private slots:
         played = page->tempoScaledTrack(page->tracks[1]).midiClips[0].notes[0];
         QVERIFY2(std::abs(played.start - 6.0) < 1e-6, qPrintable(QString::number(played.start)));
 
+        // The box holds a tenth of a BPM: the notes are converted for the
+        // tempo it takes, not for the file's unrounded one.
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("odd.mid")), 60000000.0 / 469000.0);
+        window.prompts->answers << QMessageBox::Yes;
+        window.menuActions().importMidi->trigger();
+        QVERIFY(window.prompts->boxes(QStringLiteral("question")).last().text.endsWith(
+            QStringLiteral("是否将项目 tempo 设为 127.9 BPM？")));
+        QCOMPARE(page->bpm, 127.9);
+        played = page->tempoScaledTrack(page->tracks.back()).midiClips[0].notes[0];
+        QVERIFY2(std::abs(played.start - 0.469) < 1e-6, qPrintable(QString::number(played.start, 'g', 10)));
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slow2.mid")), 10.0);
+        window.prompts->answers << QMessageBox::Yes;
+        window.menuActions().importMidi->trigger();
+        QCOMPARE(page->bpm, 20.0);
+
         // Already at the tempo it would take: no question, its own speed.
         window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slower.mid")), 5.0);
         window.menuActions().importMidi->trigger();
-        QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 2);
-        played = page->tempoScaledTrack(page->tracks[2]).midiClips[0].notes[0];
+        QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 4);
+        played = page->tempoScaledTrack(page->tracks.back()).midiClips[0].notes[0];
         QVERIFY2(std::abs(played.start - 12.0) < 1e-6, qPrintable(QString::number(played.start)));
     }
 
