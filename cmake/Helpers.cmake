@@ -46,9 +46,10 @@ function(cdw_add_test source)
     TIMEOUT 900
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CDW_SOURCE_DIR=${CMAKE_SOURCE_DIR};CDW_BINARY_DIR=${CMAKE_BINARY_DIR}")
   # Tests that play or record through the shared sound servers run one at a
-  # time, so one test never records what another plays.
+  # time, so one test never records what another plays. A test that only
+  # plays on the way (previews) names CDW_PLAYS_THROUGH_SERVERS.
   file(READ ${source} text)
-  if(text MATCHES "CDW_REQUIRE_PULSE|CDW_REQUIRE_JACK")
+  if(text MATCHES "CDW_REQUIRE_PULSE|CDW_REQUIRE_JACK|CDW_PLAYS_THROUGH_SERVERS")
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK sound-servers)
   endif()
 endfunction()

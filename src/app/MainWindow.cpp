@@ -144,9 +144,9 @@ void MainWindow::showLoading(const QString& text)
 
 void MainWindow::importVideoFile(const QString& path)
 {
-    const bool multiTrackShowing = stackedWidget->currentIndex() == MultiTrackPageIndex;
     videoImport->importFile(path, VideoImportTarget::forPages(audioEditorPage, multiTrackPage,
-                                                              multiTrackShowing));
+                                                              fileCommandsOnMultiTrack()));
+    refreshMixerIfShowing();
 }
 
 void MainWindow::hideLoading()

@@ -126,12 +126,18 @@ private:
     void routeUndo(bool redo);
     void setProjectActionsEnabled(bool enabled);
     bool multiTrackShowing() const;
+    // Where imports and exports go: the multitrack page when it shows, and
+    // when the mixer shows its tracks in a multitrack project (whose save
+    // holds that page, not the single-track one).
+    bool fileCommandsOnMultiTrack() const;
 
     // ---- mixer (MainWindowMixer.cpp) ----
     void connectMixer();
     // Shows the mixer with strips built from the tracks as they are now, or
     // leaves it for the project's own page (single-track or multitrack).
     void toggleMixer();
+    // An import made while the mixer shows gets its strip at once.
+    void refreshMixerIfShowing();
     // Writes one strip's change into its track (an index outside the track
     // list is ignored), keeps the track's header in step and refreshes the
     // track's slot in the mixing engine.

@@ -60,8 +60,9 @@ void MainWindow::importAudio()
         prompts().warning(this, tr("导入失败"), errors.first);
         return;
     }
-    ImportedAudioPlacement::place(audioEditorPage, multiTrackPage, multiTrackShowing(), processor.samples,
+    ImportedAudioPlacement::place(audioEditorPage, multiTrackPage, fileCommandsOnMultiTrack(), processor.samples,
                                   processor.stereoSamples, processor.sampleRate, QFileInfo(path).baseName());
+    refreshMixerIfShowing();
     hideLoading();
     showStatus(tr("已导入: %1").arg(QFileInfo(path).fileName()));
 }
@@ -83,7 +84,7 @@ void MainWindow::importMidi()
         return;
     }
     hideLoading();
-    if (!multiTrackShowing()) {
+    if (!fileCommandsOnMultiTrack()) {
         prompts().information(this, tr("导入MIDI"), tr("请先创建多轨项目再导入MIDI文件"));
         return;
     }
@@ -97,16 +98,21 @@ void MainWindow::importMidi()
                                              : bpm;
     double notesBpm = settable;
     if (MidiImport::tempoDiffers(settable, page->bpm)) {
+        // What the box will hold, to its last decimal.
+        const double offered = page->bpmSpinBox ? MidiImport::boxTempo(settable, page->bpmSpinBox->decimals())
+                                                : settable;
         const QString question =
             tr("MIDI文件的 tempo 为 %1 BPM，当前项目 tempo 为 %2 BPM。\n是否将项目 tempo 设为 %3 BPM？")
                 .arg(QString::number(bpm, 'f', 1), QString::number(page->bpm, 'f', 1),
-                     QString::number(settable, 'f', 1));
+                     QString::number(offered, 'f', 1));
         if (prompts().question(this, tr("导入MIDI"), question, QMessageBox::Yes | QMessageBox::No,
                                QMessageBox::Yes)
-            == QMessageBox::Yes)
-            setMultiTrackTempo(settable);
-        else
+            == QMessageBox::Yes) {
+            setMultiTrackTempo(offered);
+            notesBpm = page->bpm;
+        } else {
             notesBpm = bpm; // the file's beats on the project's beats
+        }
     }
     const qsizetype fileTracks = tracks.size();
     if (fileTracks > MidiImport::MaximumTracksPerFile)
@@ -116,6 +122,7 @@ void MainWindow::importMidi()
     std::vector<MidiImport::Track> imported = MidiImport::toSourceAxis(tracks, notesBpm, page->midiSourceBpm);
     for (MidiImport::Track& track : imported)
         page->addMidiTrack(track.name, std::move(track.notes), track.clipLength);
+    refreshMixerIfShowing();
     showStatus(tr("已导入MIDI: %1 (%2条轨道)").arg(QFileInfo(path).fileName()).arg(imported.size()));
     if (fileTracks > MidiImport::MaximumTracksPerFile)
         prompts().information(this, tr("导入MIDI"),
@@ -126,7 +133,7 @@ void MainWindow::importMidi()
 
 void MainWindow::exportAudio(AudioExport::Format format)
 {
-    if (multiTrackShowing()) {
+    if (fileCommandsOnMultiTrack()) {
         exportMixdown(format);
         return;
     }

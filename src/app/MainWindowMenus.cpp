@@ -180,3 +180,9 @@ bool MainWindow::multiTrackShowing() const
 {
     return stackedWidget->currentIndex() == MultiTrackPageIndex;
 }
+
+bool MainWindow::fileCommandsOnMultiTrack() const
+{
+    return multiTrackShowing()
+        || (stackedWidget->currentIndex() == MixerPageIndex && projectType != QLatin1String("single"));
+}

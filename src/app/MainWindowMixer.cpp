@@ -48,6 +48,12 @@ void MainWindow::toggleMixer()
     stackedWidget->setCurrentWidget(mixerPage);
 }
 
+void MainWindow::refreshMixerIfShowing()
+{
+    if (stackedWidget->currentWidget() == mixerPage)
+        mixerPage->refreshFromData();
+}
+
 void MainWindow::applyMixerChange(int trackIndex, const std::function<void(TrackData&)>& write)
 {
     std::vector<TrackData>& tracks = multiTrackPage->tracks;

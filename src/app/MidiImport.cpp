@@ -43,6 +43,14 @@ double settableTempo(double fileBpm, double minimum, double maximum)
     return std::clamp(fileBpm, minimum, maximum);
 }
 
+double boxTempo(double bpm, int decimals)
+{
+    if (!usableTempo(bpm))
+        return bpm;
+    const double step = std::pow(10.0, std::clamp(decimals, 0, 6));
+    return std::round(bpm * step) / step;
+}
+
 bool tempoDiffers(double fileBpm, double projectBpm)
 {
     return std::abs(fileBpm - projectBpm) > 0.1;

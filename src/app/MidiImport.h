@@ -28,6 +28,8 @@ constexpr int MaximumTracksPerFile = 128;
 // project's [minimum, maximum]. The notes are converted for this tempo, so
 // the file plays at its own speed once the project takes it.
 double settableTempo(double fileBpm, double minimum, double maximum);
+// A tempo as a tempo box of `decimals` decimals holds it.
+double boxTempo(double bpm, int decimals);
 
 // The file's tracks with note times multiplied by fileBpm / sourceBpm; the
 // clip runs to the latest note end. A tempo that is not a positive number

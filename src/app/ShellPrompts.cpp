@@ -4,6 +4,8 @@
 #include "plugins/ui/VST3BundleDialog.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QRegularExpression>
 
 namespace {
@@ -15,6 +17,35 @@ QString firstFilterSuffix(const QString& filter)
     const QRegularExpressionMatch match = pattern.match(filter);
     return match.hasMatch() ? match.captured(1) : QString();
 }
+
+// "take." becomes "take.wav": a name ending in a dot has no suffix either,
+// though the chooser adds its default only to names without a dot.
+QString withSuffixAfterDot(const QString& name, const QString& suffix)
+{
+    const QString fileName = QFileInfo(name).fileName();
+    if (suffix.isEmpty() || !fileName.endsWith(QLatin1Char('.'))
+        || fileName.count(QLatin1Char('.')) == fileName.size())
+        return name; // "." and ".." name folders
+    QString base = name;
+    while (base.endsWith(QLatin1Char('.')))
+        base.chop(1);
+    return base + QLatin1Char('.') + suffix;
+}
+
+// Completes such a name in the chooser itself, so that the question whether
+// to replace an existing file names the file that is written.
+class SaveFileChooser : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+protected:
+    void accept() override
+    {
+        if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            edit->setText(withSuffixAfterDot(edit->text(), defaultSuffix()));
+        QFileDialog::accept();
+    }
+};
 
 // Messages often carry text from outside (file names, network errors and
 // reason phrases): shown as written, never interpreted as rich text.
@@ -39,7 +70,7 @@ QString ShellPrompts::openFileName(QWidget* parent, const QString& title, const 
 
 QString ShellPrompts::saveFileName(QWidget* parent, const QString& title, const QString& filter)
 {
-    QFileDialog dialog(parent, title, QString(), filter);
+    SaveFileChooser dialog(parent, title, QString(), filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     // A name typed without a suffix gets the first filter's, before the
@@ -47,7 +78,8 @@ QString ShellPrompts::saveFileName(QWidget* parent, const QString& title, const 
     dialog.setDefaultSuffix(firstFilterSuffix(filter));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
-    return dialog.selectedFiles().constFirst();
+    // A platform's own chooser passes a name ending in a dot as typed.
+    return withSuffixAfterDot(dialog.selectedFiles().constFirst(), dialog.defaultSuffix());
 }
 
 QString ShellPrompts::existingDirectory(QWidget* parent, const QString& title)

@@ -11,6 +11,7 @@
 
 #include <QDialog>
 #include <QList>
+#include <QPointer>
 
 class AudioProcessor;
 class QDoubleSpinBox;
@@ -54,7 +55,9 @@ private:
                            double step);
     static void setReadout(QLabel* label, double db);
 
-    AudioProcessor* processor = nullptr; // not owned, may be null
+    // Not owned, may be null; owned by the dialog when the editor hands it
+    // over, and forgotten should its owner delete it first.
+    QPointer<AudioProcessor> processor;
     QList<float> sourceSamples;
     bool previewing = false;
     double sourcePeakDb = -96.0;

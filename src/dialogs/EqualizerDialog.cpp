@@ -11,6 +11,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <map>
+
 namespace {
 
 constexpr int BandCount = ParametricEQWidget::BandCount;
@@ -25,7 +27,21 @@ QPushButton* makeButton(const QString& text, const char* style, QWidget* parent)
     return button;
 }
 
+// The dialog whose preview holds each engine's playback callback (GUI thread only).
+std::map<const AudioEngine*, EqualizerDialog*>& previewOwners()
+{
+    static std::map<const AudioEngine*, EqualizerDialog*> owners;
+    return owners;
+}
+
 } // namespace
+
+void EqualizerDialog::endPreviewOn(const AudioEngine* engine)
+{
+    const auto owner = previewOwners().find(engine);
+    if (owner != previewOwners().end())
+        owner->second->endPreview();
+}
 
 EqualizerDialog::EqualizerDialog(AudioProcessor* processor, AudioEngine* engine, QWidget* parent)
     : QDialog(parent)
@@ -145,6 +161,10 @@ void EqualizerDialog::onPreview(bool checked)
         previewButton->setChecked(previewing);
         return;
     }
+    // Another dialog's preview on this engine ends first and puts back the
+    // callback it found, so the one saved here is the engine's own.
+    endPreviewOn(engine);
+    previewOwners()[engine] = this;
     updateBiquadCoeffs();
     filter->resetState(); // no block runs through the filter before the callback below
     previousCallback = engine->currentPlaybackProcessCallback();
@@ -163,11 +183,30 @@ void EqualizerDialog::onPreview(bool checked)
     }
 }
 
+void EqualizerDialog::endPreview()
+{
+    stopPreview();
+    const QSignalBlocker blocker(previewButton);
+    previewButton->setChecked(false);
+}
+
+void EqualizerDialog::releaseEngine()
+{
+    std::map<const AudioEngine*, EqualizerDialog*>& owners = previewOwners();
+    for (auto owner = owners.begin(); owner != owners.end();) {
+        if (owner->second == this)
+            owner = owners.erase(owner);
+        else
+            ++owner;
+    }
+}
+
 void EqualizerDialog::stopPreview()
 {
     if (!previewing)
         return;
     previewing = false;
+    releaseEngine();
     if (!engine) {
         previousCallback = {};
         return;
@@ -183,6 +222,7 @@ void EqualizerDialog::onEngineDestroyed()
 {
     // The engine cleared its callbacks and let go of the copy as it went.
     previewing = false;
+    releaseEngine();
     previousCallback = {};
     const QSignalBlocker blocker(previewButton);
     previewButton->setChecked(false);

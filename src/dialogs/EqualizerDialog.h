@@ -10,8 +10,11 @@
 // output block through its playback-process callback, where the dialog's
 // filter works on it and then hands it on to the callback that was set
 // before (the editor's level meters), which it puts back when the preview
-// ends. The engine may be deleted while the dialog is open (the editor
-// replaces it for a recording take): the dialog then forgets it.
+// ends. One preview at a time holds an engine's callback: a second dialog's
+// preview ends the first one's, and the editor ends it (endPreviewOn) before
+// it plays or pauses its own material. The engine may be deleted while the
+// dialog is open (the editor replaces it for a recording take): the dialog
+// then forgets it.
 
 #include "engine/devices/AudioEngine.h"
 
@@ -31,6 +34,9 @@ class EqualizerDialog : public QDialog {
 public:
     EqualizerDialog(AudioProcessor* processor, AudioEngine* engine, QWidget* parent);
     ~EqualizerDialog() override;
+
+    // Ends the preview running on `engine`, whichever dialog runs it.
+    static void endPreviewOn(const AudioEngine* engine);
 
     ParametricEQWidget* curveEditor() const { return eqWidget; }
     bool isPreviewing() const { return previewing; }
@@ -57,9 +63,15 @@ private:
     void applyEQ();
     void equalise(AudioProcessor& target) const;
     void stopPreview();
+    // Stops the preview and unchecks its button.
+    void endPreview();
+    // Forgets this dialog as the holder of any engine's callback.
+    void releaseEngine();
     void onEngineDestroyed();
 
-    AudioProcessor* processor = nullptr; // not owned, may be null
+    // Not owned, may be null; owned by the dialog when the editor hands it
+    // over, and forgotten should its owner delete it first.
+    QPointer<AudioProcessor> processor;
     QPointer<AudioEngine> engine;        // not owned, may be null or go away
     ParametricEQWidget* eqWidget = nullptr;
     QPushButton* previewButton = nullptr;

@@ -55,7 +55,7 @@ bool PitchCorrectionSession::settlesAway(int from, int end, double pitch) const
         high = std::max(high, p);
         ++counted;
     }
-    return counted == SettleFrames && high - low <= NoteChangeSemitones;
+    return counted == SettleFrames && high - low <= SettleSpreadSemitones;
 }
 
 bool PitchCorrectionSession::makeSegment(int start, int end, PitchCorrectionSegment& segment) const

@@ -22,9 +22,12 @@ public:
     static constexpr int MinSegmentFrames = 3;
     static constexpr int MaxGapFrames = 2;
     // A run of voiced frames is split where the pitch moves more than this
-    // from the current note's mean and holds there for SettleFrames frames.
+    // from the current note's mean and holds there for SettleFrames frames
+    // (longer than a vibrato stays on one side), swinging no wider than a
+    // vibrato does.
     static constexpr double NoteChangeSemitones = 0.5;
-    static constexpr int SettleFrames = 4;
+    static constexpr int SettleFrames = 12;
+    static constexpr double SettleSpreadSemitones = 1.0;
     static constexpr int MinShiftedSamples = 256;
     static constexpr float MinShiftSemitones = 0.01f;
     static constexpr double FadeSeconds = 0.008;

@@ -114,11 +114,16 @@ void AudioEditorPage::syncWaveforms()
     // The waveform of view 0 is always current: its playhead and selection
     // drive the transport and the edits. The other views are given the lists
     // when they are shown, so a load pays only for what is on screen.
+    const double playhead = waveformView->getPlayheadPosition();
     refreshView(waveformView, "waveform1 setAudioData:");
     refreshView(waveformView2, "waveform2 setAudioData:");
     refreshView(spectrumView, "spectrum1 setAudioData:");
     refreshView(spectrumView2, "spectrum2 setAudioData:");
     computeShownSpectrograms();
+    // A shorter list pulls the playhead in: the other views, the video and
+    // the time follow, so none shows a time past the end.
+    if (waveformView->getPlayheadPosition() != playhead)
+        movePlayheads(waveformView->getPlayheadPosition());
 }
 
 void AudioEditorPage::computeShownSpectrograms()

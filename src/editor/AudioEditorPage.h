@@ -232,6 +232,17 @@ private:
     // The pitch-correction dialog's analysis of the mono list, made on a
     // worker thread while the GUI thread goes on painting.
     std::unique_ptr<PitchCorrectionSession> analysePitch();
+    // The outside dialog owns the processor it was given.
+    static void adoptProcessor(QDialog* dialog, AudioProcessor* processor);
+    // The material an outside dialog was opened on.
+    struct Material {
+        QList<float> mono;
+        QList<float> stereo;
+        int rate = 0;
+    };
+    Material currentMaterial() const;
+    // True (with a status message) when the page no longer holds `openedOn`.
+    bool refusedAfterMaterialChange(const Material& openedOn, const QString& effectName);
 
     QString statusText() const;
     void setStatus(const QString& text);

@@ -3,7 +3,9 @@
 // on the mono list and hand back one mono result. Mono material takes that
 // result; stereo material stays stereo: the dialog's accepted settings run
 // over each channel (as the page's own effects do) and the mono list becomes
-// their mix, all in one undoable step.
+// their mix, all in one undoable step. The dialogs are modeless: a result
+// replaces only the material its dialog was opened on, and is refused once
+// the page holds other material (an import, an edit, a take, an undo).
 
 #include "editor/AudioEditorPage.h"
 
@@ -59,7 +61,9 @@ void AudioEditorPage::showPitchCorrectionDialog()
     auto* dialog = new PitchCorrectionDialog(samples, analysePitch(), this);
     EffectDialogFrame::deleteWhenFinished(dialog);
     hideLoading();
-    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+    connect(dialog, &QDialog::accepted, this, [this, dialog, openedOn = currentMaterial()] {
+        if (refusedAfterMaterialChange(openedOn, tr("音高修正")))
+            return;
         takeDialogResult(
             dialog->correctedSamples, [dialog](QList<float>& list) { dialog->applyTo(list); },
             tr("应用音高修正..."), tr("音高修正"), tr("已应用音高修正"), tr("录音中无法应用效果"));
@@ -69,11 +73,35 @@ void AudioEditorPage::showPitchCorrectionDialog()
 
 AudioProcessor* AudioEditorPage::createEffectProcessor()
 {
-    auto* processor = new AudioProcessor(this);
+    auto* processor = new AudioProcessor();
     processor->samples = samples;
     processor->sampleRate = sampleRate;
     processor->channels = 1;
     return processor;
+}
+
+void AudioEditorPage::adoptProcessor(QDialog* dialog, AudioProcessor* processor)
+{
+    // The dialog's destructor may still write into the processor (an
+    // abandoned preview is undone): as the dialog's child it goes after that,
+    // also when the page takes its children down.
+    processor->setParent(dialog);
+}
+
+AudioEditorPage::Material AudioEditorPage::currentMaterial() const
+{
+    return Material{samples, stereoSamples, sampleRate};
+}
+
+bool AudioEditorPage::refusedAfterMaterialChange(const Material& openedOn, const QString& effectName)
+{
+    // The lists are shared with the copy taken at opening until either
+    // changes, so an unchanged page compares by address. Undone back to that
+    // material, it compares equal too.
+    if (samples == openedOn.mono && stereoSamples == openedOn.stereo && sampleRate == openedOn.rate)
+        return false;
+    setStatus(tr("音频已在%1打开后更改，未应用").arg(effectName));
+    return true;
 }
 
 void AudioEditorPage::showCompressorDialog()
@@ -82,10 +110,11 @@ void AudioEditorPage::showCompressorDialog()
         return;
     AudioProcessor* processor = createEffectProcessor();
     auto* dialog = new CompressorDialog(processor, this);
+    adoptProcessor(dialog, processor);
     EffectDialogFrame::deleteWhenFinished(dialog);
-    // The processor goes with its dialog rather than staying with the page.
-    connect(dialog, &QObject::destroyed, processor, &QObject::deleteLater);
-    connect(dialog, &QDialog::accepted, this, [this, processor, dialog] {
+    connect(dialog, &QDialog::accepted, this, [this, processor, dialog, openedOn = currentMaterial()] {
+        if (refusedAfterMaterialChange(openedOn, tr("压缩器")))
+            return;
         takeDialogResult(
             processor->samples, [dialog](QList<float>& list) { dialog->applyTo(list); },
             tr("应用压缩器..."), tr("压缩器"), tr("已应用压缩器效果"));
@@ -101,9 +130,11 @@ void AudioEditorPage::showEqualizerDialog()
     ensurePlaybackEngine();
     AudioProcessor* processor = createEffectProcessor();
     auto* dialog = new EqualizerDialog(processor, engine, this);
+    adoptProcessor(dialog, processor);
     EffectDialogFrame::deleteWhenFinished(dialog);
-    connect(dialog, &QObject::destroyed, processor, &QObject::deleteLater);
-    connect(dialog, &QDialog::accepted, this, [this, processor, dialog] {
+    connect(dialog, &QDialog::accepted, this, [this, processor, dialog, openedOn = currentMaterial()] {
+        if (refusedAfterMaterialChange(openedOn, tr("均衡器")))
+            return;
         takeDialogResult(
             processor->samples, [dialog](QList<float>& list) { dialog->applyTo(list); },
             tr("应用均衡器..."), tr("均衡器"), tr("已应用均衡器效果"));

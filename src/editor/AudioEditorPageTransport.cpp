@@ -4,6 +4,7 @@
 
 #include "editor/AudioEditorPage.h"
 
+#include "dialogs/EqualizerDialog.h"
 #include "widgets/MeterLevel.h"
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/WaveformWidget.h"
@@ -73,6 +74,9 @@ void AudioEditorPage::onPlayPauseClicked()
     }
     if (!ensurePlaybackEngine())
         return;
+    // An equaliser preview gives the engine back first: the page's own
+    // material never plays through the preview's filter.
+    EqualizerDialog::endPreviewOn(engine);
 
     if (engine->isPlaying()) {
         engine->pausePlayback();

@@ -3,7 +3,12 @@
 #include "engine/instruments/PianoSampler.h"
 #include "engine/instruments/SF2Sampler.h"
 
-AuditionInstrument::AuditionInstrument(SF2Sampler* soundFont, PianoSampler* sampledPiano)
+#include <algorithm>
+
+AuditionInstrument::AuditionInstrument(SF2Sampler* soundFont, PianoSampler* sampledPiano, int trackChannel,
+                                       int trackPreset)
+    : channel(std::clamp(trackChannel, 0, 15))
+    , preset(trackPreset)
 {
     if (soundFont && soundFont->isLoaded())
         sf2 = soundFont;
@@ -28,9 +33,14 @@ void AuditionInstrument::setSampleRate(int rate) const
 
 void AuditionInstrument::noteOn(int pitch, int velocity) const
 {
-    // The SoundFont sounds on channel 0, where the roll's auditions go.
-    if (sf2)
-        sf2->noteOn(0, pitch, velocity);
+    if (sf2) {
+        // Another track may share the channel with another preset.
+        if (preset >= 0 && sf2->currentPresetIndex(channel) != preset)
+            sf2->selectPreset(channel, preset);
+        else if (sf2->currentPresetIndex(channel) < 0)
+            sf2->selectPreset(channel, 0); // a channel sounds once prepared
+        sf2->noteOn(channel, pitch, velocity);
+    }
     else if (piano)
         piano->noteOn(pitch, velocity);
 }
@@ -38,7 +48,7 @@ void AuditionInstrument::noteOn(int pitch, int velocity) const
 void AuditionInstrument::noteOff(int pitch) const
 {
     if (sf2)
-        sf2->noteOff(0, pitch);
+        sf2->noteOff(channel, pitch);
     else if (piano)
         piano->noteOff(pitch);
 }

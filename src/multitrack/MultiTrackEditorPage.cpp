@@ -47,6 +47,7 @@ MultiTrackEditorPage::MultiTrackEditorPage(QWidget* parent)
     playbackTimer->setInterval(PlaybackTickMs);
     connect(playbackTimer, &QTimer::timeout, this, &MultiTrackEditorPage::onPlaybackTimer);
 
+    liveKeyChannels.fill(-1);
     midiInput = new MidiInput(this);
     liveAudioPlayer = new LiveAudioPlayer(this);
     midiRecorder = new MidiRecorder(this);
@@ -74,6 +75,15 @@ MultiTrackEditorPage::MultiTrackEditorPage(QWidget* parent)
 
 MultiTrackEditorPage::~MultiTrackEditorPage()
 {
+    // The live output and the metronome are children, deleted last, but they
+    // play the instruments and plug-ins that go before: they stop first,
+    // while the page is whole (stopping an output lets events run, and no
+    // key that arrives meanwhile may start the output again).
+    midiInput->disconnect(this);
+    liveAudioPlayer->stop();
+    metronome->stop();
+    playbackTimer->stop();
+    midiConnectTimer->stop();
     // The stack's clearing when Qt deletes it must not reach a page half gone.
     undoStack->disconnect(this);
     if (recordEngine) {
@@ -86,6 +96,8 @@ MultiTrackEditorPage::~MultiTrackEditorPage()
     engine->shutdown();
     delete engine;
     engine = nullptr;
+    // Plug-in editor windows show plug-ins of the bridge.
+    closePluginEditors();
     pluginBridge->shutdown();
     delete pluginBridge;
     pluginBridge = nullptr;

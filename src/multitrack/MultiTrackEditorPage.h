@@ -46,6 +46,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -108,8 +109,8 @@ public:
     // plug-ins up again when the rate changes; the tracks keep their
     // plug-ins. Rates outside 1 .. 192000 Hz are ignored.
     void setSampleRate(int rate);
-    // Whether the project holds audio clips or loaded plug-ins: imports then
-    // keep its rate.
+    // Whether the project holds audio clips or loaded plug-ins, or a take
+    // runs: imports then keep its rate.
     bool rateSettled() const;
     void setupUi();
     void setupToolBar();
@@ -240,6 +241,13 @@ public:
     void showMidiDeviceDialog();
     bool midiDeviceConnected() const { return midiConnected; }
     LiveAudioPlayer* livePlayer() const { return liveAudioPlayer; }
+    // The MIDI track whose instrument the keyboard plays: the first armed
+    // MIDI track, else the selected one if MIDI, else -1 (the piano).
+    int liveKeysTrack() const;
+    // The SoundFont channel the keyboard's next note sounds on (that track's,
+    // with its preset made ready), -1 for the piano; whatever channel the
+    // keyboard itself sends on.
+    int liveKeysChannel();
 
     // ---- TrackRowHost ----
     std::vector<TrackData>& trackList() override { return tracks; }
@@ -297,8 +305,10 @@ private:
     void stepHistory(bool forward);
 
     void loadPiano();
-    // The live player sounds the SoundFont when one is loaded, else the piano.
+    // The live player sounds the instrument of liveKeysChannel().
     void useLiveInstrument();
+    // The live player sounds the SoundFont (true) or the piano.
+    void useLiveSource(bool soundFont);
     void connectPageControls();
     void connectRow(TrackRowWidget* row);
     void onRowSelected(int index);
@@ -417,6 +427,9 @@ private:
     LiveAudioPlayer* liveAudioPlayer = nullptr;
     MidiRecorder* midiRecorder = nullptr;
     bool midiConnected = false;
+    // Where each held key went (SoundFont channel, -1 the piano): its release
+    // goes there too, whatever the routing is by then.
+    std::array<int, 128> liveKeyChannels;
     QTimer* midiConnectTimer = nullptr;
     bool isMidiRecording = false;
     int midiRecordTrack = -1;

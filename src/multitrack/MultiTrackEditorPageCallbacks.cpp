@@ -128,10 +128,17 @@ void MultiTrackEditorPage::commitMidiClipCreation(int trackIndex)
     TrackData& track = tracks[size_t(trackIndex)];
     if (!track.isMidi() || track.midiClips.empty())
         return;
-    // Undoing an earlier step on this track must not take the new clip with it.
-    std::vector<MidiClip> before(track.midiClips.begin(), track.midiClips.end() - 1);
-    undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, std::move(before),
-                                                             track.midiClips, CreateMidiClipText));
+    // A take's undo step restores this track's list from before the take:
+    // a clip drawn in between would be lost with it, so it is refused.
+    if (refusedWhileRecording(trackIndex, "clip creation")) {
+        track.midiClips.pop_back();
+        repaintLane(trackIndex);
+        return;
+    }
+    // Undoing an earlier step on this track must not take the new clip with
+    // it, and undoing this one takes only the new clip.
+    undoStack->push(new AddMidiClipCommand(this, trackIndex, int(track.midiClips.size()) - 1,
+                                           CreateMidiClipText));
 }
 
 void MultiTrackEditorPage::deleteClip(int trackIndex, int clipIndex, bool midi)
@@ -223,6 +230,9 @@ void MultiTrackEditorPage::renderMidiClipInPlace(int trackIndex, int clipIndex)
     clip.sampleRate = projectSampleRate;
     clip.start = double(head) / projectSampleRate;
     audio.audioClips.push_back(std::move(clip));
-    // The push puts the track right after the MIDI track.
+    // The push puts the track right after the MIDI track. A take finds its
+    // clip by track index: one on a track further down ends first.
+    if ((isRecording && recordTrack > trackIndex) || (isMidiRecording && midiRecordTrack > trackIndex))
+        stopTake();
     undoStack->push(new InsertTrackCommand(this, trackIndex + 1, std::move(audio), RenderInPlaceText));
 }

@@ -1,7 +1,7 @@
 // The instruments of the multitrack page: the SoundFont kept in a
 // "soundfonts" folder beside the program, the MIDI keyboard heard at once
-// through the SoundFont or the piano (and handed to a running MIDI take),
-// and the MIDI device dialog.
+// through the instrument of the armed (else the selected) MIDI track or the
+// piano (and handed to a running MIDI take), and the MIDI device dialog.
 
 #include "multitrack/MultiTrackEditorPage.h"
 
@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <algorithm>
 
 namespace {
 
@@ -120,12 +122,52 @@ void MultiTrackEditorPage::scanAndLoadExistingSf2()
     }
 }
 
+int MultiTrackEditorPage::liveKeysTrack() const
+{
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        if (tracks[i].isMidi() && tracks[i].armed)
+            return int(i);
+    }
+    if (selectedTrack >= 0 && selectedTrack < int(tracks.size()) && tracks[size_t(selectedTrack)].isMidi())
+        return selectedTrack;
+    return -1;
+}
+
+int MultiTrackEditorPage::liveKeysChannel()
+{
+    if (!sf2Sampler.isLoaded())
+        return -1;
+    const int index = liveKeysTrack();
+    if (index < 0) {
+        if (pianoSampler.sampleCount() > 0)
+            return -1;
+        // No piano to fall back on: the SoundFont's first channel.
+        if (sf2Sampler.currentPresetIndex(0) < 0)
+            sf2Sampler.selectPreset(0, 0);
+        return 0;
+    }
+    const TrackData& track = tracks[size_t(index)];
+    const int channel = std::clamp(track.midiChannel, 0, 15);
+    // Another track may share the channel with another preset.
+    if (sf2Sampler.currentPresetIndex(channel) != track.instrumentIndex)
+        sf2Sampler.selectPreset(channel, track.instrumentIndex);
+    return channel;
+}
+
+void MultiTrackEditorPage::useLiveSource(bool soundFont)
+{
+    if (soundFont && liveAudioPlayer->soundFontSource() != &sf2Sampler) {
+        qDebug() << "onMidiNoteOn: using SF2 sampler";
+        liveAudioPlayer->setSf2Sampler(&sf2Sampler);
+    } else if (!soundFont && liveAudioPlayer->pianoSource() != &pianoSampler) {
+        qDebug() << "onMidiNoteOn: using Piano sampler, samples=" << pianoSampler.sampleCount();
+        liveAudioPlayer->setPianoSampler(&pianoSampler);
+    }
+}
+
 void MultiTrackEditorPage::useLiveInstrument()
 {
-    if (sf2Sampler.isLoaded())
-        liveAudioPlayer->setSf2Sampler(&sf2Sampler);
-    else
-        liveAudioPlayer->setPianoSampler(&pianoSampler);
+    useLiveSource(liveKeysChannel() >= 0);
 }
 
 void MultiTrackEditorPage::showMidiDeviceDialog()
@@ -145,36 +187,37 @@ void MultiTrackEditorPage::showMidiDeviceDialog()
 
 void MultiTrackEditorPage::onMidiNoteOn(int channel, int pitch, int velocity)
 {
-    const bool soundFont = sf2Sampler.isLoaded();
     qDebug() << "onMidiNoteOn: ch=" << channel << "pitch=" << pitch << "vel=" << velocity
-             << "sf2Loaded=" << flag(soundFont) << "pianoLoaded=" << flag(pianoSampler.sampleCount() > 0)
+             << "sf2Loaded=" << flag(sf2Sampler.isLoaded()) << "pianoLoaded=" << flag(pianoSampler.sampleCount() > 0)
              << "pianoSamples=" << pianoSampler.sampleCount()
              << "playerRunning=" << flag(liveAudioPlayer->isRunning());
+    if (pitch < 0 || pitch > 127)
+        return;
+    const int heardOn = liveKeysChannel();
+    useLiveSource(heardOn >= 0);
     if (!liveAudioPlayer->isRunning()) {
-        if (soundFont) {
-            qDebug() << "onMidiNoteOn: using SF2 sampler";
-            liveAudioPlayer->setSf2Sampler(&sf2Sampler);
-        } else {
-            qDebug() << "onMidiNoteOn: using Piano sampler, samples=" << pianoSampler.sampleCount();
-            liveAudioPlayer->setPianoSampler(&pianoSampler);
-        }
         liveAudioPlayer->start(projectSampleRate);
         midiConnected = true;
     }
-    if (soundFont)
-        sf2Sampler.noteOn(channel, pitch, velocity);
+    if (heardOn >= 0)
+        sf2Sampler.noteOn(heardOn, pitch, velocity);
     else
         pianoSampler.noteOn(pitch, velocity);
+    liveKeyChannels[size_t(pitch)] = heardOn;
     if (isMidiRecording)
         midiRecorder->handleNoteOn(pitch, velocity, recordingClockSec());
 }
 
-void MultiTrackEditorPage::onMidiNoteOff(int channel, int pitch)
+void MultiTrackEditorPage::onMidiNoteOff(int, int pitch)
 {
-    if (sf2Sampler.isLoaded())
-        sf2Sampler.noteOff(channel, pitch);
+    if (pitch < 0 || pitch > 127)
+        return;
+    const int heardOn = liveKeyChannels[size_t(pitch)];
+    if (heardOn >= 0 && sf2Sampler.isLoaded())
+        sf2Sampler.noteOff(heardOn, pitch);
     else
         pianoSampler.noteOff(pitch);
+    liveKeyChannels[size_t(pitch)] = -1;
     if (isMidiRecording)
         midiRecorder->handleNoteOff(pitch, recordingClockSec());
 }

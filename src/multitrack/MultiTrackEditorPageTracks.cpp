@@ -59,7 +59,8 @@ bool MultiTrackEditorPage::rateSettled() const
 {
     const bool audio = std::any_of(tracks.begin(), tracks.end(),
                                    [](const TrackData& t) { return !t.audioClips.empty(); });
-    return audio || !pluginBridge->loadedPluginIds().empty();
+    // A running take is recorded and played at the project's rate too.
+    return audio || takeRunning() || !pluginBridge->loadedPluginIds().empty();
 }
 
 void MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples, int rate,

@@ -34,6 +34,7 @@ PianoRollDialog::PianoRollDialog(MidiClip* editedClip, const QColor& color, SF2S
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    scrollToNotes();
     startPreviewRenderer();
 }
 
@@ -134,6 +135,40 @@ double PianoRollDialog::visibleBeats() const
     return (width() - KeyColumnWidth) / (PixelsPerBeat * zoomX);
 }
 
+void PianoRollDialog::setTrackInstrument(int channel, int preset)
+{
+    auditionChannel = std::clamp(channel, 0, 15);
+    auditionPreset = preset;
+}
+
+void PianoRollDialog::scrollToNotes()
+{
+    // Middle C for an empty clip.
+    int low = MiddleC;
+    int high = MiddleC;
+    double firstBeat = 0.0;
+    if (clip && !clip->notes.empty()) {
+        low = TopPitch;
+        high = BottomPitch;
+        firstBeat = secondsToBeats(clip->notes.front().start);
+        for (const MidiNote& note : clip->notes) {
+            low = std::min(low, std::clamp(note.pitch, BottomPitch, TopPitch));
+            high = std::max(high, std::clamp(note.pitch, BottomPitch, TopPitch));
+            firstBeat = std::min(firstBeat, secondsToBeats(note.start));
+        }
+    }
+    // The notes' rows centred in the grid; the highest at its top when they
+    // are more than it holds.
+    const int top = int(zoomY * (TopPitch - high) * PixelsPerRow);
+    const int bottom = int(zoomY * (TopPitch - low + 1) * PixelsPerRow);
+    const int gridHeight = gridArea().height();
+    const int maxScroll = std::max(0, int(RowCount * PixelsPerRow * zoomY) - gridHeight);
+    scrollY = std::clamp(std::min(top, (top + bottom - gridHeight) / 2), 0, maxScroll);
+    // From the bar of the first note.
+    scrollBeat = std::floor(std::max(0.0, firstBeat) / 4.0) * 4.0;
+    clampScroll();
+}
+
 void PianoRollDialog::clampScroll()
 {
     if (!clip)
@@ -204,7 +239,7 @@ int PianoRollDialog::velocityAt(int y) const
 
 AuditionInstrument PianoRollDialog::heardInstrument() const
 {
-    return AuditionInstrument(sampler, pianoSampler);
+    return AuditionInstrument(sampler, pianoSampler, auditionChannel, auditionPreset);
 }
 
 void PianoRollDialog::keepInstrumentAtOutputRate()
@@ -294,9 +329,9 @@ void PianoRollDialog::startPreviewRenderer()
     outputRate = format.sampleRate();
     keepInstrumentAtOutputRate();
 
-    audioSink = new QAudioSink(device, format, this);
+    audioSink = new QAudioSink(device, format);
     audioSink->setVolume(1.0);
-    previewDevice = new PreviewPlaybackDevice(sampler, pianoSampler, format);
+    previewDevice = new PreviewPlaybackDevice(sampler, pianoSampler, format, audioSink);
     // An open roll stays silent until it auditions something itself.
     previewDevice->setDrawingVoices(voicesRoll == this);
     // Unbuffered: what the sink reads is rendered at that moment, not ahead.
@@ -312,14 +347,17 @@ void PianoRollDialog::startPreviewRenderer()
 
 void PianoRollDialog::stopPreviewRenderer()
 {
+    // Stopped at once, deleted from the event loop: the sink's destructor
+    // runs events itself, which must not happen inside this dialog's own key
+    // and close events (finished) nor while the dialog is being destroyed.
+    // The device is the sink's child and goes after it.
     if (audioSink) {
         audioSink->stop();
-        delete audioSink;
+        audioSink->deleteLater();
         audioSink = nullptr;
     }
     if (previewDevice) {
         previewDevice->close();
-        delete previewDevice;
         previewDevice = nullptr;
     }
     outputRate = 0;

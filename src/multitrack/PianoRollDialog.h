@@ -48,6 +48,7 @@ public:
     static constexpr double MinZoom = 0.1;
     static constexpr double MaxZoom = 5.0;
     static constexpr int EdgeGrabPixels = 6;
+    static constexpr int MiddleC = 60;
 
     enum DragMode { NoDrag = 0, CreatingNote = 1, MovingNote = 2, ResizingNote = 3, RubberBand = 4 };
 
@@ -62,6 +63,10 @@ public:
     // here on the dialog edits and sounds nothing.
     void detachClip();
     MidiClip* editedClip() const { return clip; }
+    // The clip's track instrument: its SoundFont channel and preset (the
+    // preset is made ready on that channel before each audition), or the
+    // piano while no SoundFont is loaded.
+    void setTrackInstrument(int channel, int preset);
 
     // ---- geometry ----
     QRect rulerArea() const;
@@ -77,6 +82,8 @@ public:
     // To the nearest quarter beat.
     static void snapToGrid(double& beat);
     void clampScroll();
+    // Brings the clip's notes into view (middle C for an empty clip).
+    void scrollToNotes();
     // The topmost (last drawn) note under pos, -1 for none.
     int hitTestNote(const QPoint& pos) const;
     // 2i + 1 for note i's right edge, 2i for its left edge, -1 for none.
@@ -184,6 +191,8 @@ private:
     int soundingKey = -1;
     SF2Sampler* sampler;
     PianoSampler* pianoSampler;
+    int auditionChannel = 0;
+    int auditionPreset = -1; // -1: whatever the channel has
     double playheadSeconds = 0.0;
     QAudioSink* audioSink = nullptr;
     PreviewPlaybackDevice* previewDevice = nullptr;

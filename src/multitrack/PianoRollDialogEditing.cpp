@@ -77,7 +77,8 @@ void PianoRollDialog::pressGrid(const QPoint& pos, bool alt)
     if (alt) {
         dragMode = CreatingNote;
         createPitch = yToPitch(pos.y());
-        createStartBeat = xToBeat(pos.x());
+        // Notes start at the clip's start or later.
+        createStartBeat = std::max(0.0, xToBeat(pos.x()));
         snapToGrid(createStartBeat);
         createEndBeat = createStartBeat;
         update();
@@ -155,6 +156,7 @@ void PianoRollDialog::dragResize(const QPoint& pos)
     snapToGrid(beat);
     MidiNote& note = clip->notes[size_t(resizeNoteIndex)];
     if (resizeLeftEdge) {
+        beat = std::max(0.0, beat);
         const double endBeat = secondsToBeats(resizeOrigStart + resizeOrigDuration);
         if (beat < endBeat - MinNoteBeats) {
             note.start = beatsToSeconds(beat);
@@ -182,7 +184,7 @@ void PianoRollDialog::mouseMoveEvent(QMouseEvent* event)
         }
         break;
     case CreatingNote:
-        createEndBeat = xToBeat(pos.x());
+        createEndBeat = std::max(0.0, xToBeat(pos.x()));
         snapToGrid(createEndBeat);
         update();
         return;

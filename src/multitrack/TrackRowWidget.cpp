@@ -185,6 +185,9 @@ void TrackRowWidget::onInstrumentChanged(int entry)
         return;
     track->pluginId = choice.pluginId;
     track->instrumentIndex = choice.instrumentIndex;
+    // The open rolls audition with the track's instrument.
+    for (PianoRollDialog* roll : pianoRolls())
+        roll->setTrackInstrument(track->midiChannel, track->instrumentIndex);
     if (choice.pluginId >= 0) {
         trackHeader->setVst3ButtonVisible(true);
         if (pluginBridge)
@@ -220,6 +223,7 @@ void TrackRowWidget::onMidiClipDoubleClicked(int clipIndex)
         return;
     auto* roll = new PianoRollDialog(&track->midiClips[size_t(clipIndex)], track->color, sf2Sampler,
                                      pianoSampler, this);
+    roll->setTrackInstrument(track->midiChannel, track->instrumentIndex);
     // A closed roll goes at once: it must not outlive the clip it edits.
     roll->setAttribute(Qt::WA_DeleteOnClose);
     openRolls.emplace_back(roll);

@@ -38,7 +38,10 @@ bool VST3PendingParameters::set(vst::ParamID id, double normalized)
 bool VST3PendingParameters::setIfChanged(vst::ParamID id, double normalized)
 {
     Slot* slot = find(id);
-    if (!slot || slot->known.load(std::memory_order_relaxed) == normalized)
+    // A report the controller has not been given yet: it differs only
+    // because it is behind the processor.
+    if (!slot || slot->reportedChanged.load(std::memory_order_acquire)
+        || slot->known.load(std::memory_order_relaxed) == normalized)
         return false;
     return set(id, normalized);
 }
@@ -47,6 +50,17 @@ void VST3PendingParameters::remember(vst::ParamID id, double normalized)
 {
     if (Slot* slot = find(id))
         slot->known.store(normalized, std::memory_order_relaxed);
+}
+
+void VST3PendingParameters::report(vst::ParamID id, double normalized)
+{
+    Slot* slot = find(id);
+    if (!slot)
+        return;
+    slot->known.store(normalized, std::memory_order_relaxed);
+    slot->reported.store(normalized, std::memory_order_relaxed);
+    slot->reportedChanged.store(true, std::memory_order_release);
+    anyReported.store(true, std::memory_order_release);
 }
 
 void VST3PendingParameters::discard()

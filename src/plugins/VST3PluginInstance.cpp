@@ -574,19 +574,29 @@ void VST3PluginInstance::processChunk(float** inputs, float** outputs, int numCh
 
 void VST3PluginInstance::forwardOutputChanges()
 {
-    // The controller follows what the processor reports: its last value in the block.
-    if (!controller)
+    // What the processor reports (its last value in the block) waits for the
+    // controller's thread: the controller is not called from this one.
+    if (!pendingParameters)
         return;
     for (vst::int32 i = 0; i < outputChanges.getParameterCount(); ++i) {
         vst::IParamValueQueue* queue = outputChanges.getParameterData(i);
         const vst::int32 points = queue ? queue->getPointCount() : 0;
         vst::int32 offset = 0;
         vst::ParamValue value = 0.0;
-        if (points > 0 && queue->getPoint(points - 1, offset, value) == vst::kResultOk) {
-            controller->setParamNormalized(queue->getParameterId(), value);
-            if (pendingParameters)
-                pendingParameters->remember(queue->getParameterId(), value);
-        }
+        if (points > 0 && queue->getPoint(points - 1, offset, value) == vst::kResultOk)
+            pendingParameters->report(queue->getParameterId(), value);
+    }
+}
+
+void VST3PluginInstance::updateController() const
+{
+    if (!controller || !pendingParameters)
+        return;
+    try {
+        pendingParameters->takeReported(
+            [this](vst::ParamID id, double value) { controller->setParamNormalized(id, value); });
+    } catch (...) {
+        logError("Plugin failed while taking reported values: " + path);
     }
 }
 
@@ -633,6 +643,7 @@ float VST3PluginInstance::getParameter(int index) const
     vst::ParameterInfo parameter;
     if (!parameterInfo(index, parameter))
         return 0.0f;
+    updateController();
     return float(controller->getParamNormalized(parameter.id));
 }
 
@@ -696,6 +707,8 @@ bool VST3PluginInstance::showEditor(void* parentView, vst::IPlugFrame* frame)
 {
     if (!controller)
         return false;
+    // The view starts from what the processor last reported.
+    updateController();
     if (!active && component) {
         component->setActive(1);
         active = true;

@@ -61,7 +61,12 @@ public:
     // Tells the controller and, with the next block, the processor. NaN is
     // ignored; other values are clamped to 0..1.
     void setParameter(int index, float value);
+    // Hands the controller what the processor reported first.
     float getParameter(int index) const;
+    // Gives the controller the values the processor reported since the last
+    // call. Only on the controller's own (GUI) thread, which may do this
+    // while another thread processes; process() never calls the controller.
+    void updateController() const;
 
     // The plug-in's raw component state as a file: saved atomically, true
     // only when every byte was written; loading is true only when the

@@ -9,7 +9,8 @@
 //
 // Content that would otherwise vanish is not defaulted: a list of tracks,
 // clips, notes, envelope points or markers that is not an array, and a
-// clip's audio that cannot be read whole, make the file unreadable.
+// clip's audio that cannot be read whole or has no rate of at least 1 Hz,
+// make the file unreadable.
 
 #include "Base64Floats.h"
 #include "ProjectTypes.h"
@@ -187,14 +188,26 @@ template <class Node> bool readBase64Channels(const Node& channels, AudioClip& c
     return clean;
 }
 
-// Arrays of numbers: the older form of the audio block.
-template <class Node> void readNumberChannels(const Node& channels, AudioClip& clip)
+// Arrays of numbers: the older form of the audio block. False when the
+// block's channels are present but no list of arrays (the audio would open
+// as nothing).
+template <class Node> bool readNumberChannels(const Node& block, AudioClip& clip)
 {
+    if (!block.has("channels"))
+        return true;
+    const Node channels = block.member("channels");
     const qsizetype count = channels.size();
+    if (!channels.isArray())
+        return false;
+    for (qsizetype i = 0; i < std::min<qsizetype>(count, 3); ++i) {
+        if (!channels.at(i).isArray())
+            return false;
+    }
     if (count >= 1)
         clip.samples = numberList(channels.at(0));
     if (count >= 3)
         clip.stereoSamples = interleave(numberList(channels.at(1)), numberList(channels.at(2)));
+    return true;
 }
 
 template <class Node> bool isEmbeddedBlock(const Node& block)
@@ -224,7 +237,11 @@ AudioClip deserializeAudioClip(const Node& object, int track, int index, Damage&
         if (stringOr(block, "format", QString()) == QLatin1String("float32_base64"))
             readable = readBase64Channels(block.member("channels"), clip);
         else
-            readNumberChannels(block.member("channels"), clip);
+            readable = readNumberChannels(block, clip);
+        // Audio without a rate of at least 1 Hz has no length: it would
+        // open as a clip that plays as silence.
+        if (clip.sampleRate < 1 && !clip.samples.isEmpty())
+            readable = false;
     }
     if (!readable)
         damage.note(QStringLiteral("第%1条轨道第%2个音频片段的音频数据已损坏").arg(track).arg(index));
@@ -232,13 +249,15 @@ AudioClip deserializeAudioClip(const Node& object, int track, int index, Damage&
 }
 
 // The track-level block of older files: always arrays of numbers.
-template <class Node> void readLegacyAudioData(const Node& block, TrackData& track)
+template <class Node>
+void readLegacyAudioData(const Node& block, TrackData& track, int number, Damage& damage)
 {
     if (!isEmbeddedBlock(block))
         return;
     AudioClip clip;
     clip.sampleRate = intOr(block, "sampleRate", 44100);
-    readNumberChannels(block.member("channels"), clip);
+    if (!readNumberChannels(block, clip) || (clip.sampleRate < 1 && !clip.samples.isEmpty()))
+        damage.note(QStringLiteral("第%1条轨道第1个音频片段的音频数据已损坏").arg(number));
     track.audioClips.push_back(std::move(clip));
 }
 
@@ -280,7 +299,7 @@ template <class Node> TrackData deserializeTrack(const Node& object, int number,
             track.audioClips.push_back(deserializeAudioClip(clip, number, index, damage));
         });
         if (track.audioClips.empty() && object.has("audioData"))
-            readLegacyAudioData(object.member("audioData"), track);
+            readLegacyAudioData(object.member("audioData"), track, number, damage);
     } else {
         if (!listReadable(object, "midiClips"))
             damage.note(QStringLiteral("第%1条轨道的MIDI片段无法读取").arg(number));

@@ -145,6 +145,41 @@ void MoveClipCommand::announceMidiChange()
         page->midiClipsAboutToChange(toIndex);
 }
 
+// ---- AddMidiClipCommand
+
+AddMidiClipCommand::AddMidiClipCommand(TrackRowHost* page, int trackIndex, int clipIndex,
+                                       const QString& text)
+    : QUndoCommand(text), page(page), trackIndex(trackIndex), clipIndex(clipIndex)
+{
+}
+
+void AddMidiClipCommand::undo()
+{
+    TrackData* track = page ? page->trackAt(trackIndex) : nullptr;
+    if (out || !track || clipIndex < 0 || static_cast<size_t>(clipIndex) >= track->midiClips.size())
+        return;
+    page->midiClipsAboutToChange(trackIndex);
+    kept = std::move(track->midiClips[static_cast<size_t>(clipIndex)]);
+    track->midiClips.erase(track->midiClips.begin() + clipIndex);
+    out = true;
+}
+
+void AddMidiClipCommand::redo()
+{
+    if (firstRedoPending) {
+        firstRedoPending = false;
+        return;
+    }
+    TrackData* track = page ? page->trackAt(trackIndex) : nullptr;
+    if (!out || !track || clipIndex < 0)
+        return;
+    page->midiClipsAboutToChange(trackIndex);
+    const size_t at = std::min(static_cast<size_t>(clipIndex), track->midiClips.size());
+    track->midiClips.insert(track->midiClips.begin() + static_cast<std::ptrdiff_t>(at), std::move(kept));
+    kept = MidiClip();
+    out = false;
+}
+
 // ---- AddTrackCommand
 
 AddTrackCommand::AddTrackCommand(TrackRowHost* page, const QString& text)

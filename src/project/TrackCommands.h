@@ -85,6 +85,26 @@ private:
     int landed = -1; // where the last redo put the clip in the target, -1 for no move
 };
 
+// Push right after the page appended MIDI clip `clipIndex` to track
+// `trackIndex`; the push's redo does nothing. Undo takes exactly that clip
+// out (kept with the edits made to it since) and redo puts it back at its
+// place; the track's other clips, and their edits, are left alone.
+class AddMidiClipCommand : public QUndoCommand {
+public:
+    AddMidiClipCommand(TrackRowHost* page, int trackIndex, int clipIndex, const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    TrackRowHost* page;
+    int trackIndex;
+    int clipIndex;
+    MidiClip kept;
+    bool out = false; // the clip is in `kept`, not on the track
+    bool firstRedoPending = true;
+};
+
 // Push right after the page appended a track and created its row. Keeps a
 // copy of the last track; the push's redo does nothing. Undo removes the
 // last track and its row, keeping a copy of it as it was then; a later redo

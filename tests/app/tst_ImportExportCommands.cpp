@@ -256,21 +256,26 @@ private slots:
         window.setPrompts(std::make_shared<ShellPrompts>());
         window.openNewProject(QStringLiteral("single"), 44100, 16, false);
         window.audioEditorPage->loadStereoAudioSamples(stereoRamp(4410), 44100);
-        const QString typed = dir.filePath(QStringLiteral("gain6"));
+        QString typed = dir.filePath(QStringLiteral("gain6"));
         const QString written = typed + QStringLiteral(".wav");
         QStringList replaceQuestions;
+        // Every box is answered: the replace question Yes, any other OK.
+        QTimer boxes;
+        connect(&boxes, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                replaceQuestions << box->text();
+                if (QAbstractButton* yes = box->button(QMessageBox::Yes))
+                    yes->click();
+                else
+                    box->accept();
+            }
+        });
+        boxes.start(20);
         const auto typeName = [&] {
             QTimer::singleShot(0, [&] {
                 QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
                 auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
                 chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
-                // The replace question, when there is one, is answered Yes.
-                QTimer::singleShot(0, [&] {
-                    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                        replaceQuestions << box->text();
-                        box->button(QMessageBox::Yes)->click();
-                    }
-                });
                 static_cast<QDialog*>(chooser)->accept();
             });
         };
@@ -286,6 +291,16 @@ private slots:
         QCOMPARE(replaceQuestions.size(), 1);
         QVERIFY2(replaceQuestions[0].contains(QStringLiteral("gain6.wav")), qPrintable(replaceQuestions[0]));
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
+
+        // A name ending in a dot has no suffix either.
+        typed = dir.filePath(QStringLiteral("gain6."));
+        window.statusBar()->clearMessage();
+        typeName();
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(replaceQuestions.size(), 2);
+        QVERIFY2(replaceQuestions[1].contains(QStringLiteral("gain6.wav")), qPrintable(replaceQuestions[1]));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
+        QVERIFY(!QFileInfo::exists(typed));
     }
 
     // A long export writes on a worker: the overlay turns meanwhile, and
@@ -551,11 +566,26 @@ private slots:
         played = page->tempoScaledTrack(page->tracks[1]).midiClips[0].notes[0];
         QVERIFY2(std::abs(played.start - 6.0) < 1e-6, qPrintable(QString::number(played.start)));
 
+        // The box holds a tenth of a BPM: the notes are converted for the
+        // tempo it takes, not for the file's unrounded one.
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("odd.mid")), 60000000.0 / 469000.0);
+        window.prompts->answers << QMessageBox::Yes;
+        window.menuActions().importMidi->trigger();
+        QVERIFY(window.prompts->boxes(QStringLiteral("question")).last().text.endsWith(
+            QStringLiteral("是否将项目 tempo 设为 127.9 BPM？")));
+        QCOMPARE(page->bpm, 127.9);
+        played = page->tempoScaledTrack(page->tracks.back()).midiClips[0].notes[0];
+        QVERIFY2(std::abs(played.start - 0.469) < 1e-6, qPrintable(QString::number(played.start, 'g', 10)));
+        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slow2.mid")), 10.0);
+        window.prompts->answers << QMessageBox::Yes;
+        window.menuActions().importMidi->trigger();
+        QCOMPARE(page->bpm, 20.0);
+
         // Already at the tempo it would take: no question, its own speed.
         window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slower.mid")), 5.0);
         window.menuActions().importMidi->trigger();
-        QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 2);
-        played = page->tempoScaledTrack(page->tracks[2]).midiClips[0].notes[0];
+        QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 4);
+        played = page->tempoScaledTrack(page->tracks.back()).midiClips[0].notes[0];
         QVERIFY2(std::abs(played.start - 12.0) < 1e-6, qPrintable(QString::number(played.start)));
     }
 

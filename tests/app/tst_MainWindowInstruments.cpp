@@ -135,8 +135,11 @@ private slots:
         QVERIFY(live->isRunning());
         QCOMPARE(live->pianoSource(), &page->piano());
 
-        // The keys go to the SoundFont from now on: the output must sound it,
-        // at the output's rate (whatever rate the instrument had before).
+        // With a MIDI track selected the keys go to the SoundFont from now
+        // on: the output must sound it, at the output's rate (whatever rate
+        // the instrument had before).
+        page->addMidiTrack(QStringLiteral("Keys"), {}, 4.0);
+        emit page->rows[0]->trackSelected(0);
         page->soundFont().setSampleRate(22050);
         window.prompts->files << kFont;
         window.menuActions().loadSoundFont->trigger();
@@ -146,6 +149,86 @@ private slots:
         page->onMidiNoteOn(0, 64, 100);
         page->onMidiNoteOff(0, 64);
         live->stop();
+    }
+
+    // The keyboard plays the armed MIDI track's instrument, else the
+    // selected MIDI track's, else the piano, whatever channel it sends on.
+    void liveKeysPlayTheArmedOrSelectedTracksInstrument()
+    {
+        if (!QFile::exists(kFont))
+            QSKIP("needs timgm6mb-soundfont");
+        MultiTrackEditorPage page;
+        QVERIFY(page.loadSoundFont(kFont));
+        QVERIFY(page.piano().sampleCount() > 0);
+        auto sounds = [](auto& instrument) {
+            std::vector<short> out(2 * 8192);
+            instrument.renderLive(out.data(), 8192);
+            return std::any_of(out.begin(), out.end(), [](short v) { return v != 0; });
+        };
+        auto heardThrough = [&](int keyboardChannel) {
+            page.onMidiNoteOn(keyboardChannel, 60, 110);
+            const bool font = sounds(page.soundFont());
+            const bool piano = sounds(page.piano());
+            page.onMidiNoteOff(keyboardChannel, 60);
+            page.soundFont().allNotesOff();
+            page.piano().allNotesOff();
+            if (font != piano)
+                return font ? QStringLiteral("font") : QStringLiteral("piano");
+            return QStringLiteral("?");
+        };
+
+        // No MIDI track: the piano.
+        QCOMPARE(heardThrough(1), QStringLiteral("piano"));
+        QCOMPARE(page.livePlayer()->pianoSource(), &page.piano());
+        // One MIDI track on channel 0: not selected, the piano; selected, its preset.
+        page.addMidiTrack(QStringLiteral("A"), {}, 4.0);
+        QCOMPARE(page.tracks[0].midiChannel, 0);
+        QCOMPARE(heardThrough(2), QStringLiteral("piano"));
+        emit page.rows[0]->trackSelected(0);
+        QCOMPARE(page.liveKeysTrack(), 0);
+        QCOMPARE(heardThrough(2), QStringLiteral("font"));
+        QCOMPARE(page.livePlayer()->soundFontSource(), &page.soundFont());
+        QCOMPARE(page.liveKeysChannel(), 0);
+        // An armed MIDI track wins over the selected one, with its own preset.
+        page.addMidiTrack(QStringLiteral("B"), {}, 4.0);
+        TrackData& b = page.tracks[1];
+        b.midiChannel = 5;
+        b.instrumentIndex = 40;
+        b.armed = true;
+        emit page.rows[0]->trackSelected(0);
+        QCOMPARE(page.liveKeysTrack(), 1);
+        QCOMPARE(heardThrough(0), QStringLiteral("font"));
+        QCOMPARE(page.liveKeysChannel(), 5);
+        QCOMPARE(page.soundFont().currentPresetIndex(5), 40);
+        page.livePlayer()->stop();
+    }
+
+    // The page goes while its live output plays its instruments (and with
+    // the metronome on): the outputs stop before the instruments go.
+    void pageGoesWhileTheLiveOutputPlays()
+    {
+        CDW_REQUIRE_PULSE();
+        auto* page = new MultiTrackEditorPage;
+        if (QFile::exists(kFont))
+            QVERIFY(page->loadSoundFont(kFont));
+        page->addMidiTrack(QStringLiteral("A"), {MidiNote{60, 0.0, 1.0, 100}}, 4.0);
+        emit page->rows[0]->trackSelected(0);
+        for (QPushButton* button : page->findChildren<QPushButton*>()) {
+            if (button->text() == QStringLiteral("节拍器"))
+                button->click();
+        }
+        page->onPlayPause();
+        QVERIFY(page->playing());
+        page->onMidiNoteOn(0, 60, 100);
+        QVERIFY(page->livePlayer()->isRunning());
+        QTest::qWait(100);
+        page->onMidiNoteOn(0, 64, 100);
+        delete page;
+        page = new MultiTrackEditorPage;
+        page->onMidiNoteOn(0, 60, 100); // the piano
+        QVERIFY(page->livePlayer()->isRunning());
+        QTest::qWait(100);
+        delete page;
     }
 };
 

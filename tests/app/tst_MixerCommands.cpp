@@ -2,6 +2,7 @@
 // and its strips' changes land in the multitrack page's tracks, their
 // headers and, during playback, the mixing engine.
 
+#include "audio/AudioProcessor.h"
 #include "editor/AudioEditorPage.h"
 #include "engine/devices/MultiTrackAudioEngine.h"
 #include "multitrack/MixerPage.h"
@@ -139,6 +140,52 @@ private slots:
         toggle->trigger();
         toggle->trigger();
         QCOMPARE(window.stackedWidget->currentWidget(), window.audioEditorPage);
+    }
+
+    // File commands given while the mixer shows act on the project's own
+    // page: in a multitrack project an import becomes a track there, with
+    // its strip, and the export is the mixdown, never the hidden
+    // single-track page that the project's save does not hold.
+    void multitrackProjectCommandsFromTheMixer()
+    {
+        QTemporaryDir dir;
+        const QString wav = dir.filePath(QStringLiteral("drums.wav"));
+        QVERIFY(AudioProcessor().saveAudioFile(wav, TestSupport::sineWave(220, 1.0, 44100), 44100, 1, 16));
+        const QString mid = dir.filePath(QStringLiteral("keys.mid"));
+        {
+            QFile file(mid);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray::fromHex("4d546864000000060000000100604d54726b0000000c"
+                                           "0090 3c64 3080 3c00 00ff2f00").replace(' ', ""));
+        }
+        ShellProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        MultiTrackEditorPage* page = window.multiTrackPage;
+        QAction* toggle = window.menuActions().mixer;
+
+        toggle->trigger();
+        window.prompts->files << wav;
+        window.menuActions().importAudio->trigger();
+        QCOMPARE(page->tracks.size(), size_t(1));
+        QCOMPARE(page->tracks[0].name, QStringLiteral("drums"));
+        QVERIFY(window.audioEditorPage->samples.isEmpty());
+        QCOMPARE(window.stackedWidget->currentWidget(), window.mixerPage);
+        QCOMPARE(window.mixerPage->channelStrips().size(), size_t(1));
+
+        window.prompts->files << mid;
+        window.menuActions().importMidi->trigger();
+        QCOMPARE(page->tracks.size(), size_t(2));
+        QVERIFY(page->tracks[1].isMidi());
+        QCOMPARE(window.mixerPage->channelStrips().size(), size_t(2));
+
+        const QString mix = dir.filePath(QStringLiteral("mix.wav"));
+        window.prompts->files << mix;
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: mix.wav"));
+        AudioProcessor reader;
+        QVERIFY(reader.loadAudioFile(mix));
+        QVERIFY(reader.samples.size() >= 44100);
+        QVERIFY(window.prompts->boxes(QStringLiteral("information")).isEmpty());
     }
 
     // During playback a strip's change reaches the track's slot in the

@@ -220,6 +220,56 @@ private slots:
         TestSupport::buttonWithText(*dialog, QStringLiteral("应用"))->click();
         QCOMPARE(rig.processor.samples.size(), 20 * Block);
     }
+
+    // Two dialogs on one engine: the second preview ends the first, and
+    // when it ends the engine's own callback is back, with no filter left.
+    void onePreviewAtATimeHoldsTheEngine()
+    {
+        const QList<float> source(40 * Block, 0.25f);
+        Rig rig(source);
+        std::vector<float> seen;
+        rig.engine->setPlaybackProcessCallback(
+            [&seen](float* buffer, int frames) { seen.assign(buffer, buffer + 2 * frames); });
+        AudioProcessor other;
+        other.samples = source;
+        other.sampleRate = Rate;
+        other.channels = 1;
+        EqualizerDialog first(&rig.processor, rig.engine.get(), nullptr);
+        EqualizerDialog second(&other, rig.engine.get(), nullptr);
+        for (EqualizerDialog* dialog : {&first, &second}) {
+            for (int i = 0; i < 5; ++i)
+                dialog->curveEditor()->setBandEnabled(i, false);
+            // A high-pass stops the DC: any filter left installed shows.
+            dialog->curveEditor()->setBand(2, Band{true, 1000, 0, 1, Type::HighPass, Qt::white});
+        }
+        QPushButton* firstPreview = TestSupport::buttonWithText(first, QStringLiteral("试听"));
+        QPushButton* secondPreview = TestSupport::buttonWithText(second, QStringLiteral("试听"));
+        firstPreview->click();
+        secondPreview->click();
+        QVERIFY(!first.isPreviewing() && !firstPreview->isChecked());
+        QVERIFY(second.isPreviewing());
+        for (int i = 0; i < 6; ++i)
+            rig.device->runBlock(Block);
+        QVERIFY(std::fabs(seen.back()) < 1e-3f);
+        firstPreview->click();
+        QVERIFY(first.isPreviewing() && !second.isPreviewing() && !secondPreview->isChecked());
+        firstPreview->click();
+        QVERIFY(!first.isPreviewing());
+
+        const QList<float> own(20 * Block, 0.5f);
+        rig.engine->startPlayback(own.constData(), int(own.size()), Rate, 0);
+        rig.device->runBlock(Block);
+        QCOMPARE(seen.back(), 0.5f);
+        // The page ends a preview before it plays its own material.
+        secondPreview->click();
+        EqualizerDialog::endPreviewOn(rig.engine.get());
+        QVERIFY(!second.isPreviewing() && !secondPreview->isChecked());
+        QVERIFY(!rig.engine->isPlaying());
+        rig.engine->startPlayback(own.constData(), int(own.size()), Rate, 0);
+        rig.device->runBlock(Block);
+        QCOMPARE(seen.back(), 0.5f);
+        rig.engine->stopPlayback();
+    }
 };
 
 QTEST_MAIN(EqualizerDialogTest)

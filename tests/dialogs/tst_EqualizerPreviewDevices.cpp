@@ -4,6 +4,7 @@
 
 #include "TestSupport.h"
 #include "dialogs/EqualizerDialog.h"
+#include "dialogs/ParametricEQWidget.h"
 #include "editor/AudioEditorPage.h"
 #include "engine/devices/AudioEngine.h"
 
@@ -86,6 +87,30 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > Rate / 10, 5000);
         TestSupport::buttonWithText(*dialog, QStringLiteral("取消"))->click();
         QTRY_VERIFY(!dialog);
+        page.stopPlayback();
+    }
+
+    // The page's Play during a preview plays the page's material, unfiltered.
+    void pagePlayEndsThePreview()
+    {
+        AudioEditorPage page;
+        page.show();
+        page.loadAudioSamples(TestSupport::sineWave(440.0, 3.0, Rate, 0.5f), Rate);
+        QPointer<EqualizerDialog> dialog = openEqualizer(page);
+        QVERIFY(dialog);
+        // The tone cut by 24 dB while previewing.
+        dialog->curveEditor()->setBand(
+            2, ParametricEQWidget::EQBand{true, 440, -24, 1, ParametricEQWidget::FilterType::Bell, Qt::white});
+        const auto meters = page.findChildren<QProgressBar*>();
+        QPushButton* preview = TestSupport::buttonWithText(*dialog, QStringLiteral("试听"));
+        preview->click();
+        QVERIFY(dialog->isPreviewing());
+        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() > 0 && meters[0]->value() < 10, 5000);
+
+        page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->click();
+        QVERIFY(page.playing());
+        QVERIFY(!dialog->isPreviewing() && !preview->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 5000);
         page.stopPlayback();
     }
 };

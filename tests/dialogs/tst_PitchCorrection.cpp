@@ -110,16 +110,27 @@ private slots:
             QVERIFY2(std::fabs(cents) < 3.0, qPrintable(QStringLiteral("note %1: %2 cents").arg(n).arg(cents)));
         }
 
-        // A steady note with slow vibrato of a quarter tone either way stays one segment.
-        QList<float> vibrato(Rate / 4, 0.0f);
-        phase = 0.0;
-        for (int i = 0; i < Rate; ++i) {
-            const double cents = 25.0 * std::sin(2.0 * M_PI * 5.0 * i / Rate);
-            phase += 2.0 * M_PI * YinPitchDetector::midiToFrequency(69 + cents / 100.0) / Rate;
-            vibrato.append(float(0.5 * std::sin(phase)));
+        // A held note with vibrato stays one segment moved as a whole: a
+        // quarter tone either way, and a singer's wider one (80 cents either
+        // way at 5.5 Hz, around a note sung 30 cents sharp).
+        const struct {
+            double centre, depth, hz;
+        } vibratos[] = {{0.0, 25.0, 5.0}, {30.0, 80.0, 5.5}};
+        for (const auto& shape : vibratos) {
+            QList<float> vibrato(Rate / 4, 0.0f);
+            phase = 0.0;
+            for (int i = 0; i < 2 * Rate; ++i) {
+                const double cents = shape.centre + shape.depth * std::sin(2.0 * M_PI * shape.hz * i / Rate);
+                phase += 2.0 * M_PI * YinPitchDetector::midiToFrequency(69 + cents / 100.0) / Rate;
+                vibrato.append(float(0.5 * std::sin(phase)));
+            }
+            vibrato += QList<float>(Rate / 4, 0.0f);
+            PitchCorrectionSession held(vibrato, Rate);
+            QCOMPARE(held.noteSegments().size(), size_t(1));
+            QCOMPARE(held.noteSegments().front().targetMidi, 69);
+            QVERIFY2(std::fabs(held.noteSegments().front().shiftSemitones + shape.centre / 100.0) < 0.05,
+                     qPrintable(QString::number(held.noteSegments().front().shiftSemitones)));
         }
-        vibrato += QList<float>(Rate / 4, 0.0f);
-        QCOMPARE(PitchCorrectionSession(vibrato, Rate).noteSegments().size(), size_t(1));
     }
 
     void silenceHasNoSegments()

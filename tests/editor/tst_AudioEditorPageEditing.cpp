@@ -67,6 +67,7 @@ private slots:
     void deleteKeepsStereoInStep();
     void deleteRefusedCases();
     void undoRedoKeys();
+    void playheadFollowsAShorterList();
     void eKeyCyclesTools();
     void eraseStrengthReachesViews();
     void zoomLimits();
@@ -182,6 +183,45 @@ void TestAudioEditorPageEditing::undoRedoKeys()
     // Redo on an empty side changes nothing.
     QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(page.samples, edited);
+}
+
+// A list made shorter under the playhead (the tail deleted, a redo) pulls
+// the playhead in, and the time shown follows it: never a time past the end.
+void TestAudioEditorPageEditing::playheadFollowsAShorterList()
+{
+    AudioEditorPage page;
+    page.resize(1000, 600);
+    page.show();
+    page.loadAudioSamples(ramp(3 * Rate), Rate);
+    auto* time = page.findChild<QLabel*>(QStringLiteral("TimeLabel"));
+    QPushButton* fastForward = nullptr;
+    for (QPushButton* button : page.findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("快进"))
+            fastForward = button;
+    QVERIFY(fastForward);
+    const auto shown = [&] {
+        const int ms = int(page.waveform(0)->getPlayheadPosition() * 1000.0);
+        return QStringLiteral("00:00:%1.%2")
+            .arg(ms / 1000, 2, 10, QLatin1Char('0'))
+            .arg(ms % 1000, 3, 10, QLatin1Char('0'));
+    };
+
+    WaveformWidget* view = page.waveform(0);
+    dragSelection(view, view->width() * 2 / 3, view->width() - 1);
+    fastForward->click(); // to the selection's end, the end of the material
+    QVERIFY(view->getPlayheadPosition() > 2.9);
+    QTest::keyClick(&page, Qt::Key_Delete);
+    const double end = view->getDuration();
+    QVERIFY(end < 2.1);
+    QCOMPARE(view->getPlayheadPosition(), end);
+    QCOMPARE(time->text(), shown());
+
+    QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier);
+    fastForward->click();
+    QCOMPARE(time->text(), QStringLiteral("00:00:03.000"));
+    QTest::keyClick(&page, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(view->getPlayheadPosition(), end);
+    QCOMPARE(time->text(), shown());
 }
 
 void TestAudioEditorPageEditing::eKeyCyclesTools()

@@ -117,6 +117,10 @@ private slots:
     void outsideDialogCancelPushesNothing();
     void acceptedDialogOutlivesItsApply_data();
     void acceptedDialogOutlivesItsApply();
+    void pageGoesWithOutsideDialogsOpen_data();
+    void pageGoesWithOutsideDialogsOpen();
+    void resultRefusedOnceTheMaterialChanged_data();
+    void resultRefusedOnceTheMaterialChanged();
 };
 
 void TestAudioEditorPageEffects::initTestCase()
@@ -764,6 +768,95 @@ void TestAudioEditorPageEffects::acceptedDialogOutlivesItsApply()
     QVERIFY(!deletedWhileApplying);
     QCOMPARE(page.undoStack->count(), 1);
     QTRY_VERIFY(dialog.isNull()); // still deleted once closed
+}
+
+void TestAudioEditorPageEffects::pageGoesWithOutsideDialogsOpen_data()
+{
+    outsideDialogResults_data();
+}
+
+void TestAudioEditorPageEffects::pageGoesWithOutsideDialogsOpen()
+{
+    // A preview left in a dialog when its page goes (the clip-edit dialog
+    // closes, the program quits): the sanitizers catch a write into a
+    // processor deleted before the dialog.
+    QFETCH(QString, slot);
+    QFETCH(QString, title);
+    auto* page = new AudioEditorPage;
+    page->loadStereoAudioSamples(stereoTone(), Rate);
+    QVERIFY(QMetaObject::invokeMethod(page, slot.toLatin1().constData()));
+    QPointer<QDialog> dialog = openDialog(*page, title);
+    QVERIFY(dialog);
+    if (QPushButton* preview = button(dialog, QStringLiteral("预览")))
+        preview->click();
+    delete page;
+    QVERIFY(dialog.isNull());
+}
+
+void TestAudioEditorPageEffects::resultRefusedOnceTheMaterialChanged_data()
+{
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("change");
+    const char* dialogs[][2] = {{"showPitchCorrectionDialog", "音高修正"},
+                                {"showCompressorDialog", "动态压缩器"},
+                                {"showEqualizerDialog", "参数均衡器 (Parametric EQ)"}};
+    for (const auto& dialog : dialogs)
+        for (const char* change : {"import", "edit", "undo", "undone and redone"})
+            QTest::addRow("%s, %s", dialog[0], change) << dialog[0] << dialog[1] << change;
+}
+
+void TestAudioEditorPageEffects::resultRefusedOnceTheMaterialChanged()
+{
+    // The modeless dialogs copy the page's list when they open; their result
+    // replaces that material only, never what the page holds meanwhile.
+    QFETCH(QString, slot);
+    QFETCH(QString, title);
+    QFETCH(QString, change);
+    AudioEditorPage page;
+    page.loadAudioSamples(TestSupport::sineWave(450.0, 0.5, Rate, 0.8f), Rate);
+    // One edit on the undo stack (a halved copy) to undo or redo.
+    page.showGainDialog();
+    QDialog* gain = openDialog(page, QStringLiteral("增益调整"));
+    spins(gain)[0]->setValue(-6.0);
+    button(gain, QStringLiteral("应用"))->click();
+    QCOMPARE(page.undoStack->count(), 1);
+
+    QVERIFY(QMetaObject::invokeMethod(&page, slot.toLatin1().constData()));
+    QPointer<QDialog> dialog = openDialog(page, title);
+    QVERIFY(dialog);
+    if (auto* eq = qobject_cast<EqualizerDialog*>(dialog.data()))
+        eq->curveEditor()->setBandGain(2, 9.0f);
+    else if (qobject_cast<CompressorDialog*>(dialog.data()))
+        spins(dialog)[0]->setValue(-30.0);
+
+    const bool refused = change != QStringLiteral("undone and redone");
+    if (change == QStringLiteral("import")) {
+        page.loadAudioSamples(TestSupport::sineWave(300.0, 0.3, 2 * Rate, 0.5f), 2 * Rate);
+    } else if (change == QStringLiteral("edit")) {
+        page.showGainDialog();
+        QDialog* again = openDialog(page, QStringLiteral("增益调整"));
+        spins(again)[0]->setValue(3.0);
+        button(again, QStringLiteral("应用"))->click();
+    } else {
+        page.undoStack->undo();
+        if (!refused)
+            page.undoStack->redo();
+    }
+    const QList<float> held = page.samples;
+    const int heldRate = page.sampleRate;
+    const int commands = page.undoStack->count();
+    button(dialog, QStringLiteral("应用"))->click();
+    if (refused) {
+        QCOMPARE(page.samples, held);
+        QCOMPARE(page.sampleRate, heldRate);
+        QCOMPARE(page.undoStack->count(), commands);
+        QVERIFY2(status(page).contains(QStringLiteral("未应用")), qPrintable(status(page)));
+    } else {
+        QVERIFY(page.samples != held);
+        QCOMPARE(page.undoStack->count(), commands + 1);
+    }
+    QTRY_VERIFY(dialog.isNull());
 }
 
 QTEST_MAIN(TestAudioEditorPageEffects)

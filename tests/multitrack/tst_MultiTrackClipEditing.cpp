@@ -222,6 +222,31 @@ private slots:
         QVERIFY(std::abs(page.tracks[1].midiClips[2].start - 10.0) < 0.02);
     }
 
+    // Undoing a drawn clip takes exactly that clip away (redo brings it back
+    // with its notes): the piano-roll edits made since to the track's other
+    // clips stay.
+    void undoingADrawnClipLeavesTheOtherClipsEdits()
+    {
+        MultiTrackEditorPage page;
+        page.addMidiTrack(QStringLiteral("B"), {MidiNote{40, 0.0, 0.5, 100}}, 1.0);
+        emit page.rows[0]->midiLane()->clipCreated(4.0, 1.0);
+        QCOMPARE(page.undoStack->undoText(), QStringLiteral("创建MIDI片段"));
+        std::vector<MidiClip>& clips = page.tracks[0].midiClips;
+        QCOMPARE(clips.size(), size_t(2));
+        clips[0].notes.push_back(MidiNote{72, 0.25, 0.25, 90}); // edits in the piano roll
+        clips[0].duration = 2.0;
+        clips[1].notes.push_back(MidiNote{60, 0.0, 0.5, 80});
+        page.undo();
+        QCOMPARE(clips.size(), size_t(1));
+        QCOMPARE(clips[0].notes.size(), size_t(2));
+        QCOMPARE(clips[0].duration, 2.0);
+        page.redo();
+        QCOMPARE(clips.size(), size_t(2));
+        QCOMPARE(clips[0].notes.size(), size_t(2));
+        QCOMPARE(clips[1].start, 4.0);
+        QCOMPARE(clips[1].notes.size(), size_t(1));
+    }
+
     void pageKeysAndWheelZoom()
     {
         MultiTrackEditorPage page;

@@ -8,7 +8,9 @@
 #include "TestSupport.h"
 #include "app/StartUp.h"
 #include "engine/devices/RecordTakeQueue.h"
+#include "engine/midi/MidiRecorder.h"
 #include "engine/ui/MidiDeviceDialog.h"
+#include "multitrack/MidiClipWidget.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "multitrack/TrackRowWidget.h"
@@ -271,6 +273,72 @@ private slots:
         QCOMPARE(page.tracks[0].audioClips.back().sampleRate, kRate);
         QCOMPARE(page.tracks[1].audioClips.back().sampleRate, 22050);
         QCOMPARE(page.undoStack->undoText(), QStringLiteral("录音"));
+    }
+
+    // Rendering a MIDI clip in place puts its track in above the take's: the
+    // take ends first and is kept on the track it was recorded on.
+    void renderingInPlaceAboveATakeKeepsTheTake()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackEditorPage page;
+        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+        page.addMidiTrack(QStringLiteral("keys"), {MidiNote{60, 0.0, 0.5, 100}}, 1.0);
+        page.addTrack(AudioTrack, {}, kRate, QStringLiteral("vox"));
+        arm(page, 1);
+        page.onRecord();
+        std::vector<float> block(512, 0.25f);
+        device->runBlock(512, block.data());
+        QTRY_COMPARE(page.tracks[1].audioClips.back().samples.size(), qsizetype(512));
+        emit page.rows[0]->renderMidiInPlace(0);
+        device->runBlock(512, block.data());
+        if (page.recording())
+            page.onRecord();
+        QCOMPARE(page.tracks.size(), size_t(3));
+        QCOMPARE(page.tracks[2].name, QStringLiteral("vox"));
+        QCOMPARE(page.tracks[2].audioClips.size(), size_t(1));
+        QCOMPARE(page.tracks[2].audioClips[0].samples, QList<float>(512, 0.25f));
+        QVERIFY(!page.tracks[1].audioClips.empty());
+        page.undo(); // the render
+        page.undo(); // the take
+        QCOMPARE(page.tracks.size(), size_t(2));
+        QVERIFY(page.tracks[1].audioClips.empty());
+    }
+
+    // A clip drawn (Alt-drag) on the track a MIDI take records on would sit
+    // between the take's before and after lists: undoing the take would
+    // take it away and undoing its creation would bring back the empty take
+    // clip. Like the other edits of that track, it is refused. Nor does an
+    // import end the take.
+    void aMidiTakeOutlastsDrawingAndImports()
+    {
+        MultiTrackEditorPage page;
+        page.addMidiTrack(QStringLiteral("keys"), {MidiNote{60, 0.0, 0.5, 100}}, 1.0);
+        const int undoCount = page.undoStack->count();
+        arm(page, 0);
+        page.onRecord();
+        QVERIFY(page.midiRecording());
+        emit page.rows[0]->midiLane()->clipCreated(10.0, 1.0);
+        auto* recorder = page.findChild<MidiRecorder*>();
+        QVERIFY(recorder);
+        emit recorder->noteCompleted(MidiNote{64, 0.1, 0.2, 90});
+        page.onRecord();
+        page.onStop();
+        QCOMPARE(page.tracks[0].midiClips.size(), size_t(2));
+        QCOMPARE(page.tracks[0].midiClips[1].notes.size(), size_t(1));
+        while (page.undoStack->index() > undoCount)
+            page.undo();
+        QCOMPARE(page.tracks[0].midiClips.size(), size_t(1));
+        QCOMPARE(page.tracks[0].midiClips[0].notes.size(), size_t(1));
+
+        // A running take holds the project's rate as audio clips do: material
+        // of another rate imported meanwhile leaves the take recording.
+        page.onRecord();
+        QVERIFY(page.midiRecording());
+        page.addTrack(AudioTrack, TestSupport::sineWave(300.0, 0.5, 22050), 22050);
+        QVERIFY(page.midiRecording() && page.playing());
+        QCOMPARE(page.sampleRate(), kRate);
+        page.onRecord();
+        page.onStop();
     }
 
     // A GUI thread that does not come round for longer than the hand-off's

@@ -4,6 +4,7 @@
 
 #include "app/StartUp.h"
 #include "engine/instruments/PianoSampler.h"
+#include "engine/instruments/SF2Sampler.h"
 #include "multitrack/PianoRollDialog.h"
 #include "TestSupport.h"
 #include "NoSoundServer.h"
@@ -46,6 +47,13 @@ QPoint at(const PianoRollDialog& roll, double beat, int pitch)
     return QPoint(roll.beatToX(beat), roll.pitchToY(pitch) + roll.rowHeight() / 2);
 }
 
+// The view of the old tests: the top of the keyboard.
+void scrollToTop(PianoRollDialog& roll)
+{
+    while (roll.verticalScroll() > 0)
+        wheel(roll, QPoint(0, 120));
+}
+
 bool silent(PianoSampler& piano)
 {
     // Long enough to pass the recordings' quiet start.
@@ -71,6 +79,7 @@ private slots:
         MidiClip clip;
         PianoRollDialog roll(&clip, Qt::red, nullptr, nullptr);
         QVERIFY(!roll.isPreviewRunning());
+        scrollToTop(roll);
         QCOMPARE(roll.beatToX(0), 48);
         QCOMPARE(roll.pitchToY(119), 32);
         QCOMPARE(roll.yToPitch(56), 118);
@@ -146,6 +155,7 @@ private slots:
         MidiClip clip;
         clip.notes = {note(110, 0.0, 0.5), note(112, 1.0, 0.5), note(114, 2.0, 0.25), note(104, 0.5, 0.5)};
         PianoRollDialog roll(&clip, Qt::red, nullptr, nullptr);
+        scrollToTop(roll);
 
         // The band holds the row tops of 114 to 110 over beats 0.5 to 4.2:
         // notes 0 (by its end), 1 and 2.
@@ -210,6 +220,7 @@ private slots:
         // (sanitizers) nor go on with the note that took the erased index.
         MidiClip clip;
         PianoRollDialog roll(&clip, Qt::red, nullptr, nullptr);
+        scrollToTop(roll);
         const QPoint body = at(roll, 3, 110), edge = at(roll, 4, 110);
         const QPoint bar(roll.beatToX(3), roll.velocityArea().top() + 10);
         for (const QPoint& press : {body, edge, bar}) {
@@ -243,6 +254,7 @@ private slots:
         QVERIFY(piano.loadSampleLibraryFromResources(QStringLiteral(":/piano")));
         MidiClip clip;
         PianoRollDialog roll(&clip, Qt::red, nullptr, &piano);
+        scrollToTop(roll);
         QVERIFY(silent(piano));
         const QPoint a4(20, roll.pitchToY(105) + 5);
         mouse(roll, QEvent::MouseButtonPress, a4);
@@ -259,6 +271,72 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(silent(piano), 3000);
     }
 
+    // The roll opens on the clip's notes (middle C when it has none), and
+    // no gesture makes a note start before the clip does.
+    void opensOnTheNotesAndStartsStayAtZero()
+    {
+        auto inGrid = [](const PianoRollDialog& roll, const MidiNote& n) {
+            const QRect grid = roll.gridArea();
+            const int top = roll.pitchToY(n.pitch);
+            return grid.contains(QPoint(roll.beatToX(n.start * 2), top))
+                && grid.contains(QPoint(roll.beatToX(n.start * 2) + 1, top + roll.rowHeight() - 1));
+        };
+        MidiClip empty;
+        empty.duration = 8.0;
+        PianoRollDialog first(&empty, Qt::red, nullptr, nullptr);
+        QVERIFY(inGrid(first, note(60, 0.0, 0.5)));
+        MidiClip low;
+        low.duration = 60.0;
+        low.notes = {note(40, 21.0, 0.5), note(47, 20.0, 1.0), note(44, 22.0, 0.5)};
+        PianoRollDialog second(&low, Qt::red, nullptr, nullptr);
+        for (const MidiNote& n : low.notes)
+            QVERIFY(inGrid(second, n));
+        // More rows than the grid holds: the highest note at least.
+        MidiClip wide;
+        wide.duration = 4.0;
+        wide.notes = {note(20, 0.0, 0.5), note(100, 0.5, 0.5)};
+        PianoRollDialog third(&wide, Qt::red, nullptr, nullptr);
+        QVERIFY(inGrid(third, wide.notes[1]));
+
+        // A new note dragged from beat 1 to left of the grid; a left edge dragged there.
+        MidiClip clip;
+        clip.duration = 8.0;
+        PianoRollDialog roll(&clip, Qt::red, nullptr, nullptr);
+        drag(roll, at(roll, 1, 62), QPoint(5, at(roll, 1, 62).y()), Qt::AltModifier);
+        QCOMPARE(clip.notes.size(), size_t(1));
+        QCOMPARE(clip.notes[0].start, 0.0);
+        QCOMPARE(clip.notes[0].duration, 0.5);
+        clip.notes = {note(62, 1.0, 1.0)};
+        drag(roll, at(roll, 2, 62), QPoint(5, at(roll, 2, 62).y()));
+        QCOMPARE(clip.notes[0].start, 0.0);
+        QCOMPARE(clip.notes[0].duration, 2.0);
+    }
+
+    // Auditions sound the clip's track instrument: its SoundFont channel and preset.
+    void auditionsUseTheTracksInstrument()
+    {
+        const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+        if (!QFile::exists(font))
+            QSKIP("needs timgm6mb-soundfont");
+        SF2Sampler sf2, twin;
+        QVERIFY(sf2.loadSoundFont(font) && twin.loadSoundFont(font));
+        sf2.selectPreset(0, 0); // another track's channel, a piano
+        MidiClip clip;
+        PianoRollDialog roll(&clip, Qt::red, &sf2, nullptr);
+        roll.setTrackInstrument(3, 40);
+        const QPoint key(20, roll.pitchToY(64) + roll.rowHeight() / 2);
+        mouse(roll, QEvent::MouseButtonPress, key);
+        QCOMPARE(sf2.currentPresetIndex(3), 40);
+        twin.selectPreset(3, 40);
+        twin.noteOn(3, 64, 100);
+        std::vector<short> heard(2 * 8192), expected(2 * 8192);
+        sf2.renderLive(heard.data(), 8192);
+        twin.renderLive(expected.data(), 8192);
+        QVERIFY(std::any_of(expected.begin(), expected.end(), [](short v) { return v != 0; }));
+        QVERIFY(heard == expected);
+        mouse(roll, QEvent::MouseButtonRelease, key);
+    }
+
     void screenshot()
     {
         StartUp::applyStyleSheet(*qApp);
@@ -271,8 +349,6 @@ private slots:
         PianoRollDialog roll(&clip, Qt::red, nullptr, nullptr);
         roll.show();
         QVERIFY(QTest::qWaitForWindowExposed(&roll));
-        for (int i = 0; i < 25; ++i)
-            wheel(roll, QPoint(0, -120)); // down to the melody: 40 px a notch
         mouse(roll, QEvent::MouseButtonPress, at(roll, 5.5, 67));
         mouse(roll, QEvent::MouseButtonRelease, at(roll, 5.5, 67));
         // The playhead is drawn from the clip's start: timeline 2 s + 3 s is beat 6.

@@ -68,9 +68,9 @@ private slots:
         // Tracks added after it move the track vector, not the clip storage.
         for (int i = 0; i < 20; ++i)
             page.addTrack(AudioTrack, {}, 44100);
-        altClick(*roll, 2, 110);
+        altClick(*roll, 2, 102);
         QCOMPARE(page.tracks[0].midiClips[0].notes.size(), size_t(3));
-        QCOMPARE(page.tracks[0].midiClips[0].notes.back().pitch, 110);
+        QCOMPARE(page.tracks[0].midiClips[0].notes.back().pitch, 102);
 
         page.syncPlayheadAll(2.5);
         QCOMPARE(roll->playheadPosition(), 2.5);
@@ -154,8 +154,8 @@ private slots:
         QVERIFY(middle.isNull());
         // The first track's roll still edits its clip after the vector shifted.
         QVERIFY(first);
-        altClick(*first, 3, 111);
-        QCOMPARE(page.tracks[0].midiClips[0].notes.back().pitch, 111);
+        altClick(*first, 3, 103);
+        QCOMPARE(page.tracks[0].midiClips[0].notes.back().pitch, 103);
         page.undoStack->undo(); // the track comes back; the first roll is untouched
         QVERIFY(first);
         QCOMPARE(page.tracks[1].name, QStringLiteral("B"));

@@ -6,7 +6,10 @@
 #include "engine/devices/StereoPcmConverter.h"
 #include "engine/instruments/PianoSampler.h"
 #include "engine/instruments/SF2Sampler.h"
+#include "multitrack/MidiClipWidget.h"
+#include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/PianoRollDialog.h"
+#include "multitrack/TrackRowWidget.h"
 #include "multitrack/PreviewPlaybackDevice.h"
 #include "LoopbackCapture.h"
 #include "TestSupport.h"
@@ -216,6 +219,42 @@ private slots:
         const double off = LoopbackCapture::amplitudeAt(note, 4800, 2, 523.25, 48000);
         QVERIFY2(a4 > 0.01 && a4 > 4 * off, qPrintable(QStringLiteral("440 Hz %1, 523 Hz %2").arg(a4).arg(off)));
         recorder.stop();
+    }
+
+    // The row's roll closes by Escape and by the window's close button while
+    // its output runs: the output goes once the key or close event is done.
+    void closingWithTheOutputOpen_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Escape") << true;
+        QTest::newRow("close button") << false;
+    }
+
+    void closingWithTheOutputOpen()
+    {
+        CDW_REQUIRE_PULSE();
+        QFETCH(bool, escape);
+        MultiTrackEditorPage page;
+        page.addMidiTrack(QStringLiteral("A"), {MidiNote{60, 0.0, 0.5, 100}}, 4.0);
+        TrackRowWidget* row = page.rows[0];
+        for (int round = 0; round < 3; ++round) {
+            emit row->midiLane()->clipDoubleClicked(0);
+            QCOMPARE(row->pianoRolls().size(), size_t(1));
+            QPointer<PianoRollDialog> roll = row->pianoRolls().front();
+            QVERIFY(QTest::qWaitForWindowExposed(roll));
+            QVERIFY(roll->isPreviewRunning());
+            pressKey(*roll, 64, QEvent::MouseButtonPress);
+            QTest::qWait(30); // the output pulls while the key sounds
+            pressKey(*roll, 64, QEvent::MouseButtonRelease);
+            if (escape) {
+                QTest::keyClick(roll, Qt::Key_Escape);
+            } else {
+                QCloseEvent closing;
+                QApplication::sendEvent(roll, &closing);
+            }
+            QVERIFY(row->pianoRolls().empty());
+            QTRY_VERIFY(roll.isNull());
+        }
     }
 };
 

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -295,6 +296,100 @@ private slots:
             user.join();
             QCOMPARE(api.bridge_get_plugin_count(h), 0);
         }
+    }
+
+    void survivesRandomCallsFromThreeThreads()
+    {
+        // As a fuzzer drives it: three threads call every function in random
+        // order with hostile arguments (paths naming devices, FIFOs, link
+        // loops and folders; rates, sizes, ids, indexes and values at and past
+        // every limit; blocks that alias) on one bridge and on a handle that
+        // is none. The sanitizers watch; afterwards the bridge still works.
+        const QString fifo = dir.filePath("random.fifo");
+        QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0);
+        QVERIFY(QDir().mkpath(dir.filePath("Fifo.vst3/Contents/x86_64-linux")));
+        QCOMPARE(mkfifo(qPrintable(dir.filePath("Fifo.vst3/Contents/x86_64-linux/Fifo.so")), 0600), 0);
+        QCOMPARE(mkfifo(qPrintable(dir.filePath("Fifo.vst3/Contents/Info.plist")), 0600), 0);
+        QVERIFY(QDir().mkpath(dir.filePath("Zero.vst3/Contents/x86_64-linux")));
+        QVERIFY(QFile::link("/dev/zero", dir.filePath("Zero.vst3/Contents/x86_64-linux/Zero.so")));
+        QVERIFY(QFile::link("/dev/zero", dir.filePath("Zero.vst3/Contents/Info.plist")));
+        QVERIFY(QFile::link(dir.path(), dir.filePath("loop")));
+        const std::vector<std::string> paths = {bundle("CdwGain"), "/usr/lib/vst3/ZamComp.vst3", "", "/",
+                                                "/dev/zero", fifo.toStdString(),
+                                                dir.filePath("Fifo.vst3").toStdString(),
+                                                dir.filePath("Zero.vst3").toStdString(),
+                                                dir.filePath(QString(300, 'a')).toStdString(),
+                                                bundle("CdwGain") + "/Contents"};
+        // Presets are written only inside the test's folder.
+        const std::vector<std::string> presets = {dir.filePath("random.preset").toStdString(), fifo.toStdString(),
+                                                  dir.filePath("Fifo.vst3").toStdString(), "/dev/zero"};
+        BridgeHandle shared = api.create_bridge();
+        QCOMPARE(api.bridge_scan_plugins(shared, qPrintable(dir.path())), 2); // Fifo and Zero, by name only
+        std::atomic<int> lastId{0};
+        auto worker = [&](unsigned seed) {
+            std::mt19937 random(seed);
+            const auto pick = [&](int n) { return int(random() % unsigned(n)); };
+            const auto id = [&] { return lastId.load() - pick(4); };
+            const int ints[] = {-1, 0, 1, 2, 3, 7, 64, 512, 4096, 16384, 16385, 44100, 8000, 384000, INT_MAX, INT_MIN};
+            const float floats[] = {0.0f, 1.0f, 0.5f, -1.0f, 2.0f, NAN, INFINITY, -INFINITY, 1e-45f};
+            std::vector<float> data(2 * 8192, 0.25f), out(2 * 8192);
+            BridgePluginInfo info;
+            for (int step = 0; step < 8000; ++step) {
+                BridgeHandle h = pick(4) == 0 ? BridgeHandle(&data) : shared;
+                const int any = ints[pick(16)];
+                const std::string& path = paths[size_t(pick(int(paths.size())))];
+                const char* preset = presets[size_t(pick(int(presets.size())))].c_str();
+                float* target = pick(2) ? out.data() : data.data();
+                switch (pick(20)) {
+                case 0: api.bridge_initialize(h, pick(3) ? 44100 : any, pick(3) ? 512 : ints[pick(16)]); break;
+                case 1: if (pick(100) == 0) api.bridge_shutdown(h); break;
+                case 2: if (const int got = api.bridge_load_plugin(h, path.c_str()); got >= 0) lastId = got; break;
+                case 3: api.bridge_unload_plugin(h, id()); break;
+                case 4: api.bridge_activate_plugin(h, id()); break;
+                case 5: api.bridge_deactivate_plugin(h, id()); break;
+                case 6: api.bridge_set_parameter(h, id(), pick(3) ? pick(40) : any, floats[pick(9)]); break;
+                case 7: api.bridge_get_parameter(h, id(), any); break;
+                case 8:
+                case 9: {
+                    BridgeAudioBuffer in{data.data(), pick(3), pick(2) ? 4096 : pick(8192)};
+                    BridgeAudioBuffer to{target, pick(3), pick(2) ? 4096 : pick(8192)};
+                    if (in.numChannels * in.numFrames <= 2 * 8192 && to.numChannels * to.numFrames <= 2 * 8192)
+                        api.bridge_process(h, &in, &to);
+                    break;
+                }
+                case 10: api.bridge_save_preset(h, id(), preset); break;
+                case 11: api.bridge_load_preset(h, id(), pick(2) ? preset : path.c_str()); break;
+                case 12: api.bridge_show_editor(h, path.c_str()); break;
+                case 13: api.bridge_hide_editor(h, id()); break;
+                case 14: api.bridge_add_plugin_to_track(h, pick(2) ? "t" : "", path.c_str()); break;
+                case 15: api.bridge_remove_plugin_from_track(h, "t", pick(2) ? pick(4) : any); break;
+                case 16: api.bridge_set_track_plugin_bypass(h, "t", pick(4), any); break;
+                case 17: api.bridge_process_track(h, pick(2) ? "t" : "u", data.data(), target, pick(3), pick(4096)); break;
+                case 18: if (pick(10) == 0) api.bridge_clear_track_plugins(h, "t"); break;
+                case 19:
+                    api.bridge_get_plugin_info(h, id(), &info);
+                    api.bridge_get_scanned_plugin_info(h, any, &info);
+                    break;
+                }
+            }
+        };
+        std::thread one(worker, 1u), two(worker, 2u), three(worker, 3u);
+        one.join();
+        two.join();
+        three.join();
+
+        api.bridge_shutdown(shared);
+        QCOMPARE(api.bridge_initialize(shared, 44100, 512), 1);
+        const int id = api.bridge_load_plugin(shared, bundle("CdwGain").c_str());
+        QVERIFY(id >= 0);
+        QCOMPARE(api.bridge_activate_plugin(shared, id), 1);
+        QCOMPARE(api.bridge_set_parameter(shared, id, 0, 0.5f), 1);
+        std::vector<float> input(2 * 64, 0.8f), output(2 * 64);
+        BridgeAudioBuffer in{input.data(), 2, 64};
+        BridgeAudioBuffer out{output.data(), 2, 64};
+        api.bridge_process(shared, &in, &out);
+        QCOMPARE(output[127], 0.4f);
+        api.destroy_bridge(shared);
     }
 
     void longTextsAreCut()

@@ -1,7 +1,7 @@
 // Plug-in editor windows on a real X server: the test starts its own Xvfb
 // (CI has no display). The test plug-in's view is attached to the window's
 // X11 id; a real zam-plugins editor opens, runs through our run loop and
-// leaves nothing registered when closed.
+// leaves nothing registered when closed, and its knobs reach the processor.
 
 #include "PluginTestSupport.h"
 #include "TestSupport.h"
@@ -13,6 +13,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QtTest/QtTest>
+
+#include <dlfcn.h>
 
 using namespace PluginTestSupport;
 
@@ -35,6 +37,81 @@ int colourCount(const QImage& image)
         for (int x = 0; x < image.width(); x += 5)
             colours.insert(image.pixel(x, y));
     return colours.size();
+}
+
+// Pointer input as a user gives it, through the X server's test extension;
+// the libraries are opened at run time so the test needs no X headers.
+class FakePointer {
+public:
+    FakePointer()
+    {
+        x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+        xtst = dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+        if (!x11 || !xtst)
+            return;
+        openDisplay = reinterpret_cast<void* (*)(const char*)>(dlsym(x11, "XOpenDisplay"));
+        closeDisplay = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XCloseDisplay"));
+        flush = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XFlush"));
+        motion = reinterpret_cast<int (*)(void*, int, int, int, unsigned long)>(dlsym(xtst, "XTestFakeMotionEvent"));
+        button = reinterpret_cast<int (*)(void*, unsigned, int, unsigned long)>(dlsym(xtst, "XTestFakeButtonEvent"));
+        if (openDisplay && closeDisplay && flush && motion && button)
+            display = openDisplay(nullptr);
+    }
+    ~FakePointer()
+    {
+        if (display)
+            closeDisplay(display);
+        if (xtst)
+            dlclose(xtst);
+        if (x11)
+            dlclose(x11);
+    }
+    bool isValid() const { return display != nullptr; }
+    // The wheel turned up `steps` notches at a point of the screen.
+    void wheelUp(const QPoint& at, int steps)
+    {
+        motion(display, -1, at.x(), at.y(), 0);
+        for (int i = 0; i < steps; ++i) {
+            button(display, 4, 1, 0);
+            button(display, 4, 0, 0);
+        }
+        flush(display);
+    }
+
+private:
+    void* x11 = nullptr;
+    void* xtst = nullptr;
+    void* display = nullptr;
+    void* (*openDisplay)(const char*) = nullptr;
+    int (*closeDisplay)(void*) = nullptr;
+    int (*flush)(void*) = nullptr;
+    int (*motion)(void*, int, int, int, unsigned long) = nullptr;
+    int (*button)(void*, unsigned, int, unsigned long) = nullptr;
+};
+
+std::vector<float> parameterValues(VST3PluginInstance& instance)
+{
+    std::vector<float> values;
+    for (int i = 0; i < instance.getParameterCount(); ++i)
+        values.push_back(instance.getParameter(i));
+    return values;
+}
+
+// The plain value a zam plug-in's state holds for a key (NUL-separated
+// key and value texts).
+bool stateValue(VST3PluginInstance& instance, const QString& path, const QByteArray& key, double& value)
+{
+    if (!instance.saveState(path.toStdString()))
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> fields = file.readAll().split('\0');
+    const qsizetype at = fields.indexOf(key);
+    bool ok = false;
+    if (at >= 0 && at + 1 < fields.size())
+        value = fields[at + 1].toDouble(&ok);
+    return ok;
 }
 
 } // namespace
@@ -129,6 +206,76 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(window.plugFrame()->callCount(), calls);
         instance->unload();
+    }
+
+    void realEditorEditsReachTheProcessor()
+    {
+        // A knob of the plug-in's own editor turned with the wheel while
+        // blocks are processed: the processor takes the value the editor
+        // reports, and editor and processor talk without complaint.
+        const std::string path = "/usr/lib/vst3/ZamComp.vst3";
+        if (!QFileInfo::exists(QString::fromStdString(path))) {
+            if (TestSupport::serversRequired())
+                QFAIL("zam-plugins is not installed");
+            QSKIP("needs zam-plugins");
+        }
+        FakePointer pointer;
+        if (!pointer.isValid())
+            QSKIP("needs the X test extension (libXtst)");
+        PluginTestSupport::ErrorCapture errors;
+        auto instance = std::make_shared<VST3PluginInstance>();
+        QVERIFY(instance->load(path, 44100, 512));
+        VST3EditorWindow window(instance, "ZamComp");
+        window.show();
+        QTRY_VERIFY(window.isAttached());
+        QTRY_VERIFY_WITH_TIMEOUT(childWindows(window.winId()) >= 1, 10000);
+        QVERIFY(instance->isActive());
+        std::vector<float> left(512), right(512);
+        float* channels[2] = {left.data(), right.data()};
+        const auto processSome = [&] {
+            for (int block = 0; block < 4; ++block)
+                instance->process(channels, channels, 2, 512);
+        };
+        processSome();
+
+        // Find a control by turning the wheel over the editor until a value moves.
+        const std::vector<float> before = parameterValues(*instance);
+        int moved = -1;
+        for (int y = 10; y < window.height() && moved < 0; y += 20) {
+            for (int x = 10; x < window.width() && moved < 0; x += 20) {
+                pointer.wheelUp(window.mapToGlobal(QPoint(x, y)), 3);
+                QTest::qWait(30);
+                processSome();
+                const std::vector<float> now = parameterValues(*instance);
+                for (size_t i = 0; i < now.size() && moved < 0; ++i)
+                    moved = now[i] != before[i] ? int(i) : -1;
+            }
+        }
+        QVERIFY2(moved >= 0, "no control of the editor answered the wheel");
+        QTest::qWait(100);
+        processSome();
+        const std::string name = instance->getParameterName(moved);
+        const float normalized = instance->getParameter(moved);
+        window.close();
+
+        // The processor's own state holds the value the editor shows.
+        static const QMap<QString, QPair<QByteArray, QPair<double, double>>> ranges{
+            {"Attack", {"att", {0.1, 100}}},   {"Release", {"rel", {1, 500}}}, {"Knee", {"kn", {0, 8}}},
+            {"Ratio", {"rat", {1, 20}}},       {"Threshold", {"thr", {-80, 0}}},
+            {"Makeup", {"mak", {0, 30}}},      {"Slew", {"slew", {1, 150}}},
+        };
+        const QString title = QString::fromStdString(name);
+        QVERIFY2(ranges.contains(title), name.c_str());
+        const auto& range = ranges[title];
+        QTemporaryDir dir;
+        double plain = 0.0;
+        QVERIFY(stateValue(*instance, dir.filePath("state"), range.first, plain));
+        const double expected = range.second.first + normalized * (range.second.second - range.second.first);
+        QVERIFY2(std::fabs(plain - expected) < 1e-3 * std::max(1.0, std::fabs(expected)),
+                 qPrintable(QString("%1: state %2, editor %3").arg(title).arg(plain).arg(expected)));
+        instance->unload();
+        const QString complaints = errors.text();
+        QVERIFY2(!complaints.contains("nullptr"), qPrintable(complaints));
     }
 };
 

@@ -376,6 +376,25 @@ private slots:
         QCOMPARE(out.data[0][0], 0.1f);
     }
 
+    void controllerHearsTheProcessorOnItsOwnThread()
+    {
+        // The processor runs on an audio thread; what it reports reaches
+        // the controller only on the thread the controller belongs to.
+        CallLog log;
+        VST3PluginInstance gain;
+        QVERIFY(gain.load(bundle("CdwGain"), 44100, 64));
+        gain.setParameter(0, 0.5f);
+        QVERIFY(gain.activate());
+        std::thread audio([&] {
+            Channels in(2, 64, 1.0f), out(2, 64);
+            for (int block = 0; block < 10; ++block)
+                gain.process(in.get(), out.get(), 2, 64);
+        });
+        audio.join();
+        QCOMPARE(gain.getParameter(1), 0.25f);
+        QCOMPARE(log.count("controller setParamNormalized off the main thread"), 0);
+    }
+
     void presetsAreRegularFiles()
     {
         VST3PluginInstance gain;

@@ -297,6 +297,15 @@ private slots:
         QTest::newRow("channels not an array")
             << clip("{\"type\":\"embedded\",\"format\":\"float32_base64\",\"channels\":\"AAAA\"}") << firstClip;
         QTest::newRow("not embedded") << clip("{\"type\":\"file\",\"channels\":[[0.5]]}") << firstClip;
+        QTest::newRow("number channels not an array")
+            << clip("{\"type\":\"embedded\",\"channels\":\"oops\"}") << firstClip;
+        QTest::newRow("number channel not an array")
+            << clip("{\"type\":\"embedded\",\"format\":\"raw\",\"channels\":[7]}") << firstClip;
+        QTest::newRow("audio without a usable rate")
+            << clip("{\"type\":\"embedded\",\"sampleRate\":0,\"channels\":[[0.5,0.25]]}") << firstClip;
+        QTest::newRow("track audio of older files not arrays")
+            << QByteArray("{\"version\":\"1\",\"tracks\":[{\"audioData\":{\"type\":\"embedded\",\"channels\":5}}]}")
+            << firstClip;
         QTest::newRow("not an object") << clip("17") << firstClip;
         QTest::newRow("second clip of the second track")
             << QByteArray("{\"version\":\"1\",\"tracks\":[{},{\"audioBlocks\":[{},{\"audioData\":"

@@ -74,6 +74,25 @@ private slots:
         QVERIFY(make(path("flac.mkv"), videoThenTone + QStringList{"-c:a", "flac"}));
         QVERIFY(make(path("pcm.mov"), videoThenTone + QStringList{"-c:a", "pcm_s16le"}));
         QVERIFY(make(path("aac.mp4"), videoThenTone + QStringList{"-c:a", "aac"}));
+        QVERIFY(make(path("opus.mkv"), videoThenTone + QStringList{"-c:a", "libopus"}));
+        QVERIFY(make(path("vorbis.webm"), pattern("320x240", 2) + stereoTone(2)
+                                               + QStringList{"-c:v", "libvpx", "-c:a", "libvorbis"}));
+        QVERIFY(make(path("mp3.avi"), videoThenTone + QStringList{"-c:a", "libmp3lame"}));
+        QVERIFY(make(path("aac.flv"), pattern("320x240", 2) + stereoTone(2)
+                                           + QStringList{"-c:v", "flv1", "-c:a", "aac"}));
+        QVERIFY(make(path("mp2.ts"), videoThenTone + QStringList{"-c:a", "mp2"}));
+        // Times that begin at 5 s, and sound that begins half a second after the picture.
+        QVERIFY(make(path("late-start.mp4"),
+                     videoThenTone + QStringList{"-c:a", "aac", "-output_ts_offset", "5"}));
+        QVERIFY(make(path("late-sound.mp4"),
+                     pattern("320x240", 2) + QStringList{"-itsoffset", "0.5"} + stereoTone(1.5)
+                         + QStringList{"-map", "0:v", "-map", "1:a", "-c:v", "mpeg4", "-c:a", "aac"}));
+        // Copies cut inside a packet (edit lists, Opus pre-skip), and sound before the picture.
+        QVERIFY(make(path("cut.mp4"), {"-ss", "0.51", "-i", path("aac.mp4"), "-c", "copy"}));
+        QVERIFY(make(path("cut.mkv"), {"-ss", "0.51", "-i", path("opus.mkv"), "-c", "copy"}));
+        QVERIFY(make(path("early-sound.ts"),
+                     pattern("320x240", 2) + QStringList{"-itsoffset", "-0.3"} + stereoTone(2)
+                         + QStringList{"-map", "0:v", "-map", "1:a", "-c:v", "mpeg2video", "-c:a", "mp2"}));
         QVERIFY(make(path("surround.mkv"),
                      pattern("160x120", 1)
                          + QStringList{"-f", "lavfi", "-i",
@@ -93,14 +112,25 @@ private slots:
         QTest::addColumn<int>("channels"); // of the source
         QTest::addColumn<int>("rate");
         QTest::addColumn<double>("seconds");
-        QTest::newRow("FLAC in Matroska") << "flac.mkv" << 2 << 44100 << 2.0;
-        QTest::newRow("PCM in QuickTime") << "pcm.mov" << 2 << 44100 << 2.0;
+        QTest::addColumn<double>("duration"); // as the container gives it
+        QTest::newRow("FLAC in Matroska") << "flac.mkv" << 2 << 44100 << 2.0 << 2.0;
+        QTest::newRow("PCM in QuickTime") << "pcm.mov" << 2 << 44100 << 2.0 << 2.0;
         // The first AAC packet lies before the start (encoder priming).
-        QTest::newRow("AAC in MP4") << "aac.mp4" << 2 << 44100 << 2.0;
-        QTest::newRow("5.1 FLAC in Matroska") << "surround.mkv" << 6 << 48000 << 1.0;
-        QTest::newRow("mono PCM in Matroska") << "mono.mkv" << 1 << 22050 << 1.0;
-        QTest::newRow("mono FLAC in Matroska") << "colours.mkv" << 1 << 44100 << 3.0;
-        QTest::newRow("MP2 in MPEG-TS") << "colours.ts" << 1 << 44100 << 3.0;
+        QTest::newRow("AAC in MP4") << "aac.mp4" << 2 << 44100 << 2.0 << 2.0;
+        QTest::newRow("Opus in Matroska") << "opus.mkv" << 2 << 48000 << 2.0 << 2.0;
+        QTest::newRow("Vorbis in WebM") << "vorbis.webm" << 2 << 44100 << 2.0 << 2.0;
+        QTest::newRow("MP3 in AVI") << "mp3.avi" << 2 << 44100 << 2.0 << 2.0;
+        QTest::newRow("AAC in FLV") << "aac.flv" << 2 << 44100 << 2.0 << 2.0;
+        QTest::newRow("stereo MP2 in MPEG-TS") << "mp2.ts" << 2 << 44100 << 2.0 << 2.0;
+        QTest::newRow("times from 5 s") << "late-start.mp4" << 2 << 44100 << 2.0 << 7.0;
+        QTest::newRow("sound half a second late") << "late-sound.mp4" << 2 << 44100 << 1.5 << 2.0;
+        QTest::newRow("AAC in MP4 cut inside a packet") << "cut.mp4" << 2 << 44100 << 1.0 << 1.5;
+        QTest::newRow("Opus in Matroska cut inside a packet") << "cut.mkv" << 2 << 48000 << 1.0 << 1.5;
+        QTest::newRow("sound before the picture") << "early-sound.ts" << 2 << 44100 << 2.0 << 2.3;
+        QTest::newRow("5.1 FLAC in Matroska") << "surround.mkv" << 6 << 48000 << 1.0 << 1.0;
+        QTest::newRow("mono PCM in Matroska") << "mono.mkv" << 1 << 22050 << 1.0 << 1.0;
+        QTest::newRow("mono FLAC in Matroska") << "colours.mkv" << 1 << 44100 << 3.0 << 3.0;
+        QTest::newRow("MP2 in MPEG-TS") << "colours.ts" << 1 << 44100 << 3.0 << 3.0;
     }
 
     void extractsAudioExactly()
@@ -109,6 +139,7 @@ private slots:
         QFETCH(int, channels);
         QFETCH(int, rate);
         QFETCH(double, seconds);
+        QFETCH(double, duration);
         const int outChannels = channels == 1 ? 1 : 2;
         const QList<float> expected = ffmpegAudio(path(file), outChannels);
         QVERIFY(expected.size() >= qsizetype(seconds * rate) * outChannels);
@@ -138,7 +169,7 @@ private slots:
                 QCOMPARE(mono[i], (stereo[2 * i] + stereo[2 * i + 1]) * 0.5f);
             demuxer.decodeFrameAt(seconds / 2);
         }
-        QVERIFY(std::abs(demuxer.getDuration() - seconds) < 0.2);
+        QVERIFY(std::abs(demuxer.getDuration() - duration) < 0.2);
     }
 
     void downmixesToTwoChannelsAndKeepsMonoAlone()

@@ -12,6 +12,8 @@ namespace {
 
 constexpr int kDefaultWidth = 800;
 constexpr int kDefaultHeight = 600;
+// About the rate plug-in editors redraw their meters at.
+constexpr int kControllerUpdateMs = 30;
 
 void logInfo(const std::string& text)
 {
@@ -31,6 +33,11 @@ VST3EditorWindow::VST3EditorWindow(std::shared_ptr<VST3PluginInstance> plugin, c
     setTitle(QString::fromUtf8(title.c_str()));
     setFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
              Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    controllerUpdates.setInterval(kControllerUpdateMs);
+    connect(&controllerUpdates, &QTimer::timeout, this, [this] {
+        if (instance)
+            instance->updateController();
+    });
     resize(kDefaultWidth, kDefaultHeight);
     if (screen())
         centreOn(screen(), kDefaultWidth, kDefaultHeight);
@@ -86,6 +93,7 @@ void VST3EditorWindow::attachPluginView()
     if (!instance->showEditor(reinterpret_cast<void*>(handle), frame))
         return;
     attached = true;
+    controllerUpdates.start();
     logInfo("Plugin view attached to standalone window");
 
     int width = 0;
@@ -106,6 +114,7 @@ void VST3EditorWindow::detachPluginView()
 {
     if (!attached || !instance)
         return;
+    controllerUpdates.stop();
     instance->hideEditor();
     attached = false;
     // Whatever the plug-in left registered is dropped with the view.

@@ -3,8 +3,11 @@
 // id is handed to the plug-in the first time the window is exposed, and the
 // view is detached again when the window is closed or hidden. The window
 // offers the view a frame with the Linux run loop, so plug-in editors get
-// their X11 events and timers on the GUI thread.
+// their X11 events and timers on the GUI thread. While the view is
+// attached, the controller is given what the processor reports (meters,
+// values the plug-in moves itself) on the GUI thread.
 
+#include <QTimer>
 #include <QWindow>
 
 #include <memory>
@@ -46,4 +49,5 @@ private:
     bool attached = false;
     bool closeReported = false;
     VST3PlugFrame* frame; // one reference, given back by the destructor
+    QTimer controllerUpdates;
 };

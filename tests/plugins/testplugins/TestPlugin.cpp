@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace vst;
 
@@ -222,6 +224,9 @@ public:
     tresult setParamNormalized(ParamID id, ParamValue value) override
     {
         logLine("%s setParamNormalized %u %.4f", role, id, value);
+        // Controllers belong to the host's main thread.
+        if (syscall(SYS_gettid) != getpid())
+            logLine("%s setParamNormalized off the main thread", role);
         ParamValue* slot = find(id);
         if (!slot)
             return kInvalidArgument;

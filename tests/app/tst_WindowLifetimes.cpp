@@ -1,0 +1,264 @@
+// Every dialog and window the program opens, closed in each way a user can
+// (Escape, the window's close button, the dialog's own buttons), then opened
+// again and left open (previews running) while the program quits by Quit →
+// Discard: the event loop must end, and the pages must go with their windows
+// without touching anything already gone (the sanitizers watch).
+// CDW_PLAYS_THROUGH_SERVERS: the previews sound on the test servers, so this
+// runs apart from the tests that record what plays.
+
+#include "ShellTestSupport.h"
+#include "TestSupport.h"
+#include "VideoTestMedia.h"
+
+#include "editor/AudioEditorPage.h"
+#include "editor/WaveformWidget.h"
+#include "engine/ui/MidiDeviceDialog.h"
+#include "multitrack/MidiClipWidget.h"
+#include "multitrack/MultiTrackEditorPage.h"
+#include "multitrack/PianoRollDialog.h"
+#include "multitrack/TrackHeaderWidget.h"
+#include "multitrack/TrackRowWidget.h"
+#include "plugins/ui/VST3EditorWindow.h"
+#include "video/VideoPlayerDialog.h"
+
+#include <QtTest/QtTest>
+#include <QtWidgets>
+
+#include <memory>
+
+namespace {
+
+constexpr int Rate = 44100;
+
+enum class Closing { Escape, CloseButton, OwnButton };
+
+QString testBundle(const char* name)
+{
+    return QString::fromLocal8Bit(qgetenv("CDW_BINARY_DIR")) + "/testplugins/" + name + ".vst3";
+}
+
+void closeBy(QWidget* window, Closing way)
+{
+    switch (way) {
+    case Closing::Escape:
+        QTest::keyClick(window, Qt::Key_Escape);
+        break;
+    case Closing::CloseButton:
+        window->close(); // what the title bar's button does
+        break;
+    case Closing::OwnButton:
+        for (const QString& text : {QStringLiteral("取消"), QStringLiteral("关闭")}) {
+            if (QPushButton* button = TestSupport::buttonWithText(*window, text)) {
+                button->click();
+                return;
+            }
+        }
+        window->close();
+        break;
+    }
+}
+
+// The visible windows that keep the program running (those without a
+// transient parent), by title.
+QStringList primaryWindowsShown()
+{
+    QStringList shown;
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (window->isVisible() && !window->transientParent() && window->type() != Qt::ToolTip)
+            shown << window->title();
+    }
+    return shown;
+}
+
+// The page's dialog opened last.
+QDialog* newestDialog(QWidget& page, const QList<QDialog*>& before)
+{
+    for (QDialog* dialog : page.findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!before.contains(dialog) && dialog->isVisible())
+            return dialog;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class WindowLifetimesTest : public QObject, public VideoTestMedia::MediaFolder {
+    Q_OBJECT
+    QTemporaryDir settings;
+
+    // Quit → Discard as a user does, in the program's own event loop: it
+    // must end, with no window left that keeps it going. Then the window,
+    // its pages and their dialogs go.
+    void quitAndDestroy(std::unique_ptr<ShellProbeWindow>& window)
+    {
+        window->prompts->answers << QMessageBox::Discard;
+        QTimer::singleShot(0, window.get(), [&window] { window->menuActions().quit->trigger(); });
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+        watchdog.start(10000);
+        const int result = QApplication::exec();
+        QVERIFY2(result == 0, qPrintable(primaryWindowsShown().join(QStringLiteral(", "))));
+        QVERIFY(window->isHidden());
+        QVERIFY(primaryWindowsShown().isEmpty());
+        window.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(primaryWindowsShown().isEmpty());
+    }
+
+    std::unique_ptr<ShellProbeWindow> openWindow(const QString& projectType)
+    {
+        auto window = std::make_unique<ShellProbeWindow>();
+        window->multiTrackPage->setSoundFontFolder(settings.filePath(QStringLiteral("fonts")));
+        window->show();
+        window->openNewProject(projectType, Rate, 16, false);
+        return window;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        ShellTestSupport::prepareApplication(settings);
+        QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+    }
+
+    void effectDialogs()
+    {
+        auto window = openWindow(QStringLiteral("single"));
+        AudioEditorPage* page = window->audioEditorPage;
+        page->loadAudioSamples(TestSupport::sineWave(440.0, 2.0, Rate, 0.5f), Rate);
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        // The noise reduction learns from a selection.
+        WaveformWidget* view = page->waveform(0);
+        auto select = [view] {
+            QTest::mousePress(view, Qt::LeftButton, {}, QPoint(10, 50));
+            QTest::mouseMove(view, QPoint(view->width() / 2, 50));
+            QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(view->width() / 2, 50));
+            return view->hasSelection();
+        };
+        const char* openers[] = {"showGainDialog",         "showCenterExtractionDialog", "showNoiseReductionDialog",
+                               "showReverbDialog",       "showDelayDialog",            "showTempoDetectionDialog",
+                               "showPitchCorrectionDialog", "showChannelConvertDialog", "showCompressorDialog",
+                               "showEqualizerDialog"};
+        for (const char* slot : openers) {
+            for (Closing way : {Closing::Escape, Closing::CloseButton, Closing::OwnButton}) {
+                const QList<QDialog*> before = page->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly);
+                QVERIFY(select());
+                QVERIFY(QMetaObject::invokeMethod(page, slot));
+                QPointer<QDialog> dialog = newestDialog(*page, before);
+                QVERIFY2(dialog, slot);
+                for (const QString& preview : {QStringLiteral("预览"), QStringLiteral("试听")}) {
+                    if (QPushButton* button = TestSupport::buttonWithText(*dialog, preview))
+                        button->click();
+                }
+                closeBy(dialog, way);
+                QTRY_VERIFY2(dialog.isNull() || dialog->isHidden(), slot);
+            }
+        }
+        QCOMPARE(page->undoStack->count(), 0);
+        // All of them open at once, with their previews, when the program quits.
+        for (const char* slot : openers) {
+            const QList<QDialog*> before = page->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly);
+            QVERIFY(select());
+            QVERIFY(QMetaObject::invokeMethod(page, slot));
+            QDialog* dialog = newestDialog(*page, before);
+            QVERIFY2(dialog, slot);
+            for (const QString& preview : {QStringLiteral("预览"), QStringLiteral("试听")}) {
+                if (QPushButton* button = TestSupport::buttonWithText(*dialog, preview))
+                    button->click();
+            }
+        }
+        quitAndDestroy(window);
+    }
+
+    void pianoRollAndDeviceDialog()
+    {
+        auto window = openWindow(QStringLiteral("multi"));
+        MultiTrackEditorPage* page = window->multiTrackPage;
+        page->addMidiTrack(QStringLiteral("Keys"), {MidiNote{60, 0.0, 0.5, 100}, MidiNote{64, 0.5, 0.5, 100}}, 4.0);
+        TrackRowWidget* row = page->rows[0];
+        for (Closing way : {Closing::Escape, Closing::CloseButton, Closing::OwnButton}) {
+            emit row->midiLane()->clipDoubleClicked(0);
+            QPointer<PianoRollDialog> roll = row->pianoRolls().back();
+            QVERIFY(QTest::qWaitForWindowExposed(roll));
+            closeBy(roll, way);
+            QTRY_VERIFY(roll.isNull());
+        }
+        // The device dialog is modal: each way of closing it from inside.
+        for (Closing way : {Closing::Escape, Closing::CloseButton, Closing::OwnButton}) {
+            bool seen = false;
+            QTimer::singleShot(50, page, [&seen, way] {
+                auto* dialog = qobject_cast<MidiDeviceDialog*>(QApplication::activeModalWidget());
+                seen = dialog != nullptr;
+                if (dialog)
+                    closeBy(dialog, way);
+            });
+            page->showMidiDeviceDialog();
+            QVERIFY(seen);
+        }
+        // A key played (the live output runs), a roll left open auditioning.
+        page->onMidiNoteOn(0, 60, 100);
+        emit row->midiLane()->clipDoubleClicked(0);
+        PianoRollDialog* roll = row->pianoRolls().back();
+        const QPoint key(20, roll->pitchToY(62) + roll->rowHeight() / 2);
+        QTest::mousePress(roll, Qt::LeftButton, {}, key);
+        quitAndDestroy(window);
+    }
+
+    void pluginEditor()
+    {
+        auto window = openWindow(QStringLiteral("multi"));
+        MultiTrackEditorPage* page = window->multiTrackPage;
+        page->addTrack(TrackType(1), {}, Rate, QStringLiteral("MIDI"));
+        window->prompts->files << testBundle("CdwSynth");
+        window->menuActions().importVst3->trigger();
+        page->rows[0]->header()->instrumentCombo()->setCurrentIndex(0);
+        QCOMPARE(page->tracks[0].pluginId, 0);
+        QPushButton* editorButton = page->rows[0]->header()->vst3Button();
+        auto editor = [] {
+            for (QWindow* window : QGuiApplication::topLevelWindows()) {
+                if (auto* found = qobject_cast<VST3EditorWindow*>(window); found && found->isVisible())
+                    return found;
+            }
+            return static_cast<VST3EditorWindow*>(nullptr);
+        };
+        editorButton->click();
+        QVERIFY(editor());
+        editor()->close(); // its title bar
+        QTRY_VERIFY(!editor());
+        editorButton->click(); // the button, still checked, finds no window
+        editorButton->click();
+        QVERIFY(editor());
+        editorButton->click(); // and closes it
+        QTRY_VERIFY(!editor());
+        editorButton->click();
+        QVERIFY(editor());
+        quitAndDestroy(window);
+    }
+
+    void videoPreview()
+    {
+        QVERIFY2(mediaReady(), "a temporary folder and ffmpeg make the test video");
+        QVERIFY(VideoTestMedia::make(path("clip.mkv"), VideoTestMedia::pattern("160x120", 1)
+                                                           + VideoTestMedia::stereoTone(1)
+                                                           + QStringList{"-c:v", "mpeg4", "-c:a", "flac"}));
+        for (const QString& type : {QStringLiteral("single"), QStringLiteral("multi")}) {
+            auto window = openWindow(type);
+            for (Closing way : {Closing::Escape, Closing::CloseButton}) {
+                window->importVideoFile(path("clip.mkv"));
+                QPointer<VideoPlayerDialog> preview = window->findChild<VideoPlayerDialog*>();
+                QVERIFY(preview && preview->isVisible());
+                closeBy(preview, way);
+                QTRY_VERIFY(preview.isNull() || preview->isHidden());
+            }
+            window->importVideoFile(path("clip.mkv"));
+            QVERIFY(window->findChild<VideoPlayerDialog*>());
+            quitAndDestroy(window);
+        }
+    }
+};
+
+QTEST_MAIN(WindowLifetimesTest)
+#include "tst_WindowLifetimes.moc"
