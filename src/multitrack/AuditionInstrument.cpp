@@ -60,3 +60,10 @@ void AuditionInstrument::renderLive(short* out, int frames) const
     else if (piano)
         piano->renderLive(out, frames);
 }
+
+bool AuditionInstrument::isRenderedLive() const
+{
+    if (sf2)
+        return sf2->isRenderedLive();
+    return piano && piano->isRenderedLive();
+}

@@ -20,6 +20,8 @@ public:
     void noteOff(int pitch) const;
     // Live voices as 16-bit interleaved stereo.
     void renderLive(short* out, int frames) const;
+    // Whether a running live output renders this instrument's voices.
+    bool isRenderedLive() const;
 
 private:
     SF2Sampler* sf2 = nullptr;

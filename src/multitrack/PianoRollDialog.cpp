@@ -69,6 +69,7 @@ void PianoRollDialog::detachClip()
     if (pianoSampler)
         pianoSampler->allNotesOff();
     soundingKey = -1;
+    soundingOn.clear();
     update();
 }
 
@@ -282,12 +283,20 @@ void PianoRollDialog::auditionOn(int pitch, int velocity)
 {
     followInstrumentRate();
     takeVoices();
-    heardInstrument().noteOn(pitch, velocity);
+    const AuditionInstrument heard = heardInstrument();
+    heard.noteOn(pitch, velocity);
+    soundingOn.insert_or_assign(pitch, heard);
 }
 
 void PianoRollDialog::auditionOff(int pitch)
 {
-    heardInstrument().noteOff(pitch);
+    const auto sounding = soundingOn.find(pitch);
+    if (sounding == soundingOn.end()) {
+        heardInstrument().noteOff(pitch);
+        return;
+    }
+    sounding->second.noteOff(pitch);
+    soundingOn.erase(sounding);
 }
 
 // ---- preview output

@@ -24,6 +24,7 @@
 #include <QDialog>
 #include <QRect>
 #include <QSet>
+#include <map>
 #include <vector>
 
 class PianoSampler;
@@ -193,6 +194,9 @@ private:
     PianoSampler* pianoSampler;
     int auditionChannel = 0;
     int auditionPreset = -1; // -1: whatever the channel has
+    // The instrument each sounding audition started on, by pitch: its note-off
+    // goes there even when a SoundFont loaded meanwhile.
+    std::map<int, AuditionInstrument> soundingOn;
     double playheadSeconds = 0.0;
     QAudioSink* audioSink = nullptr;
     PreviewPlaybackDevice* previewDevice = nullptr;

@@ -29,7 +29,8 @@ qint64 PreviewPlaybackDevice::readData(char* data, qint64 maxSize)
     if (!converter.isValid() || !drawing)
         return maxSize;
     const AuditionInstrument heard(sampler, pianoSampler);
-    if (!heard.isUsable())
+    // A running live output renders the same voices, the auditions among them.
+    if (!heard.isUsable() || heard.isRenderedLive())
         return maxSize;
 
     const int frameBytes = converter.bytesPerFrame();

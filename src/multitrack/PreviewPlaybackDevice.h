@@ -8,7 +8,9 @@
 //
 // Rendering takes the voices it renders: two outputs drawing on the same
 // voices would each play every other block. A device told not to draw
-// reads silence and leaves the voices to whichever output draws them.
+// reads silence and leaves the voices to whichever output draws them; so
+// does every device while a running live output (the MIDI keyboard's)
+// renders the instrument, which then sounds the auditions too.
 //
 // readData runs on the thread on which the audio sink pulls. Its only
 // mutable state is the atomic draw switch: the instruments serialise

@@ -335,6 +335,21 @@ private slots:
         QVERIFY(std::any_of(expected.begin(), expected.end(), [](short v) { return v != 0; }));
         QVERIFY(heard == expected);
         mouse(roll, QEvent::MouseButtonRelease, key);
+
+        // A SoundFont that loads while a new note sounds on the piano: the
+        // note still ends on the piano, which got it.
+        SF2Sampler later;
+        PianoSampler piano;
+        QVERIFY(piano.loadSampleLibraryFromResources(QStringLiteral(":/piano")));
+        MidiClip pianoClip;
+        pianoClip.duration = 8.0;
+        PianoRollDialog pianoRoll(&pianoClip, Qt::red, &later, &piano);
+        mouse(pianoRoll, QEvent::MouseButtonPress, at(pianoRoll, 1, 62), Qt::AltModifier);
+        mouse(pianoRoll, QEvent::MouseButtonRelease, at(pianoRoll, 1, 62), Qt::AltModifier);
+        QCOMPARE(pianoClip.notes.size(), size_t(1));
+        QVERIFY(later.loadSoundFont(font));
+        QTest::qWait(int(pianoClip.notes[0].duration * 1000) + 200);
+        QVERIFY(silent(piano));
     }
 
     void screenshot()

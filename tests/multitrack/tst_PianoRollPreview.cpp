@@ -191,6 +191,30 @@ private slots:
         pressKey(first, 72, QEvent::MouseButtonRelease);
         QVERIFY(first.previewDrawsVoices());
         piano.allNotesOff();
+
+        // A running live output (the MIDI keyboard's) renders the
+        // instrument's voices, the roll's auditions among them: the roll's
+        // output leaves them to it, and draws them again once it stops or
+        // plays another instrument.
+        auto reads = [&device] {
+            QByteArray bytes(4096, char(0x55));
+            device.read(bytes.data(), bytes.size());
+            return bytes != QByteArray(4096, 0);
+        };
+        device.setDrawingVoices(true);
+        LiveAudioPlayer live;
+        live.setPianoSampler(&piano);
+        QVERIFY(live.start(48000));
+        piano.noteOn(69, 120);
+        QVERIFY(!reads());
+        live.setSf2Sampler(nullptr);
+        QVERIFY(reads());
+        live.setPianoSampler(&piano);
+        QVERIFY(!reads());
+        live.stop();
+        piano.noteOn(69, 120);
+        QVERIFY(reads());
+        piano.allNotesOff();
     }
 
     void clickedKeyIsHeard()

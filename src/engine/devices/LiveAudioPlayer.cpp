@@ -25,26 +25,43 @@ LiveAudioPlayer::~LiveAudioPlayer()
 
 void LiveAudioPlayer::setSf2Sampler(SF2Sampler* sampler)
 {
+    markRenderedSource(false);
     sf2 = sampler;
     piano = nullptr;
     pluginInstrumentIndex = -1;
     if (running && sf2)
         sf2->setSampleRate(sampleRate);
+    markRenderedSource(true);
 }
 
 void LiveAudioPlayer::setPianoSampler(PianoSampler* sampler)
 {
+    markRenderedSource(false);
     piano = sampler;
     sf2 = nullptr;
     pluginInstrumentIndex = -1;
     if (running && piano)
         piano->setSampleRate(sampleRate);
+    markRenderedSource(true);
 }
 
 void LiveAudioPlayer::setPluginInstrument(AudioPluginBridge* bridge, int instrumentIndex)
 {
+    markRenderedSource(false);
     pluginBridge = bridge;
     pluginInstrumentIndex = instrumentIndex;
+    markRenderedSource(true);
+}
+
+void LiveAudioPlayer::markRenderedSource(bool rendered)
+{
+    // Only while running, and only the instrument pushAudio renders.
+    if (!running || (pluginBridge && pluginInstrumentIndex >= 0))
+        return;
+    if (sf2)
+        sf2->setRenderedLive(rendered);
+    else if (piano)
+        piano->setRenderedLive(rendered);
 }
 
 bool LiveAudioPlayer::start(int requestedRate)
@@ -79,6 +96,7 @@ bool LiveAudioPlayer::start(int requestedRate)
     connect(timer, &QTimer::timeout, this, &LiveAudioPlayer::pushAudio);
     timer->start(kIntervalMs);
     running = true;
+    markRenderedSource(true);
     qDebug() << "LiveAudioPlayer: Started (push mode, SR=" << sampleRate << "buffer=" << kMaxPushFrames
              << "frames, interval=" << kIntervalMs << "ms)";
     return true;
@@ -88,6 +106,7 @@ void LiveAudioPlayer::stop()
 {
     if (!running)
         return;
+    markRenderedSource(false);
     running = false;
     if (timer) {
         timer->stop();

@@ -53,6 +53,9 @@ public:
 
 private:
     void renderPlugin(int frames);
+    // Tells the instrument that pushAudio renders, while running, whether it
+    // does (other outputs leave its voices to this one).
+    void markRenderedSource(bool rendered);
 
     PushAudioSink output;
     QTimer* timer = nullptr;

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -61,6 +62,10 @@ public:
     void sustain(bool on);
     // Writes exactly 2 × frames interleaved 16-bit values.
     void renderLive(short* out, int frames);
+    // Whether a running live output renders the voices: each render takes
+    // what it renders, so other outputs then leave them to it (any thread).
+    void setRenderedLive(bool on) { renderedLive = on; }
+    bool isRenderedLive() const { return renderedLive; }
 
     // The track's MIDI clips as a mono list at sampleRate, element 0 at time 0,
     // sampleRate + trunc(end × sampleRate) values; each note lasts the shorter
@@ -91,5 +96,6 @@ private:
     mutable std::mutex mutex;
     float mixBuffer[2048];
     bool sustainOn = false;
+    std::atomic<bool> renderedLive{false};
     std::array<int, 128> sustainedVoices; // per note: slot whose note-off the pedal deferred, -1 none
 };

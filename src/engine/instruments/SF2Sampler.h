@@ -55,6 +55,10 @@ public:
 
     // Writes exactly 2 × frames interleaved 16-bit values; zeros without a font.
     void renderLive(short* out, int frames);
+    // Whether a running live output renders the voices: each render takes
+    // what it renders, so other outputs then leave them to it (any thread).
+    void setRenderedLive(bool on) { renderedLive = on; }
+    bool isRenderedLive() const { return renderedLive; }
 
     // The track's MIDI clips as a mono list at sampleRate, element 0 at time 0,
     // sampleRate + trunc(end × sampleRate) values; each note sounds alone for
@@ -88,6 +92,7 @@ private:
 
     std::unique_ptr<FluidSynthInstance> synth;
     std::atomic<bool> loaded{false};
+    std::atomic<bool> renderedLive{false};
     QString path;
     int rate = 44100;
     mutable std::mutex mutex;
