@@ -45,6 +45,10 @@ bool placeable(const AudioClip& clip)
     return finite(clip.start + visibleLength(clip));
 }
 
+// Where a clip is placed, as a frame index, is limited to this: far beyond
+// any buffer, so a clip is never moved, yet sums of frame indices stay exact.
+constexpr qint64 kFarFrames = qint64(1) << 52;
+
 // trunc(seconds x rate) as a frame index, limited to +-limit (NaN gives 0).
 qint64 frameAt(double seconds, int rate, qint64 limit)
 {
@@ -116,8 +120,8 @@ TrackFlattener::TrackFlattener(const TrackData& track, int sampleRate)
         const qint64 s0 = std::max<qint64>(OfflineRender::truncated(clip.audioStart * r, n), 0);
         const qint64 e = std::min(n - OfflineRender::truncated(clip.audioEnd * r, n), n);
         const double visible = visibleLength(clip);
-        p.outStart = frameAt(clip.start, rate, total);
-        p.outEnd = frameAt(clip.start + visible, rate, total);
+        p.outStart = frameAt(clip.start, rate, kFarFrames);
+        p.outEnd = frameAt(clip.start + visible, rate, kFarFrames);
         p.fadeIn = fadeFrames(clip.fadeIn, rate);
         p.fadeOut = fadeFrames(clip.fadeOut, rate);
         if (e - s0 < 1)

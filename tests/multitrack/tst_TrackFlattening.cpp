@@ -163,6 +163,19 @@ private slots:
         QVERIFY(flattenAudioTrack(audioTrack({far}), R).isEmpty());
         QVERIFY(flattenAudioTrack(audioTrack({early}), 0).isEmpty());
         QVERIFY(flattenAudioTrack(audioTrack({}), R).isEmpty());
+
+        // A clip starting further before 0 than the buffer is long still
+        // plays from its own time: at 0 s its material at 10 s.
+        AudioClip longBefore;
+        for (int i = 0; i < 15 * R; ++i)
+            longBefore.samples << float(i);
+        longBefore.sampleRate = R;
+        longBefore.start = -10.0;
+        const QList<float> shifted = flattenAudioTrack(audioTrack({longBefore}), R);
+        QCOMPARE(shifted.size(), qsizetype(6 * R));
+        QCOMPARE(shifted[0], float(10 * R));
+        QCOMPARE(shifted[5 * R - 1], float(15 * R - 1));
+        QCOMPARE(shifted[5 * R], 0.0f);
     }
 
     void longLateAndOddRateMaterialIsKept()
