@@ -45,6 +45,11 @@ bool placeable(const AudioClip& clip)
     return finite(clip.start + visibleLength(clip));
 }
 
+// A clip at this many times the output's rate or more is left out: its
+// resampling filter would take gigabytes. Real material stays far below
+// (768 kHz into an 8 kHz project is 96); only damaged files reach it.
+constexpr double kMaxRateRatio = 1024.0;
+
 // Where a clip is placed, as a frame index, is limited to this: far beyond
 // any buffer, so a clip is never moved, yet sums of frame indices stay exact.
 constexpr qint64 kFarFrames = qint64(1) << 52;
@@ -93,7 +98,7 @@ TrackFlattener::TrackFlattener(const TrackData& track, int sampleRate)
     std::vector<const AudioClip*> order;
     double length = 0.0;
     for (const AudioClip& clip : track.audioClips) {
-        if (!placeable(clip))
+        if (!placeable(clip) || double(clip.sampleRate) / sampleRate >= kMaxRateRatio)
             continue;
         order.push_back(&clip);
         length = std::max(length, clip.start + visibleLength(clip));

@@ -6,10 +6,11 @@
 // buffer runs one second past the material.
 //
 // Values come from project files, so they are checked before they are
-// used: a clip with a non-finite time or a rate below 1 contributes nothing,
-// nothing is written outside the buffer, and material past
-// OfflineRender::kMaxTrackSeconds is cut there (a clip starting past it is
-// left out). A clip's own samples bound its length otherwise.
+// used: a clip with a non-finite time, a rate below 1 or one absurdly far
+// above the output's contributes nothing, nothing is written outside the
+// buffer, and material past OfflineRender::kMaxTrackSeconds is cut there (a
+// clip starting past it is left out). A clip's own samples bound its length
+// otherwise.
 
 #include "project/ProjectTypes.h"
 

@@ -176,6 +176,13 @@ private slots:
         QCOMPARE(shifted[0], float(10 * R));
         QCOMPARE(shifted[5 * R - 1], float(15 * R - 1));
         QCOMPARE(shifted[5 * R], 0.0f);
+
+        // A rate absurdly far above the output's (only a damaged file has
+        // one) would make the resampler's filter gigabytes: no part.
+        AudioClip absurd;
+        absurd.samples = QList<float>(50000, 0.5f);
+        absurd.sampleRate = std::numeric_limits<int>::max();
+        QVERIFY(flattenAudioTrack(audioTrack({absurd}), 44100).isEmpty());
     }
 
     void longLateAndOddRateMaterialIsKept()
