@@ -14,11 +14,16 @@ qsizetype convertedLength(qsizetype frames, int fromRate, int toRate)
     return qsizetype(std::llround(double(frames) * toRate / fromRate));
 }
 
+bool convertible(int fromRate, int toRate)
+{
+    return fromRate >= 1 && toRate >= 1 && double(fromRate) / toRate < MaxRateRatio;
+}
+
 } // namespace
 
 QList<float> resampleMono(const QList<float>& samples, int fromRate, int toRate)
 {
-    if (fromRate < 1 || toRate < 1)
+    if (!convertible(fromRate, toRate))
         return {};
     if (fromRate == toRate || samples.isEmpty())
         return samples;
@@ -31,7 +36,7 @@ QList<float> resampleMono(const QList<float>& samples, int fromRate, int toRate)
 
 QList<float> resampleStereo(const QList<float>& interleaved, int fromRate, int toRate)
 {
-    if (fromRate < 1 || toRate < 1)
+    if (!convertible(fromRate, toRate))
         return {};
     if (fromRate == toRate || interleaved.isEmpty())
         return interleaved;

@@ -7,8 +7,14 @@
 
 namespace ClipRateConversion {
 
+// Material at this many times the target rate or more is not converted:
+// the resampling filter would take gigabytes. Real material stays far below
+// (768 kHz into an 8 kHz project is 96); only damaged files reach it.
+constexpr double MaxRateRatio = 1024.0;
+
 // The list at `toRate`, the same seconds long; a copy when the rates agree,
-// empty when either rate is below 1.
+// empty when either rate is below 1 or fromRate is MaxRateRatio times toRate
+// or more.
 QList<float> resampleMono(const QList<float>& samples, int fromRate, int toRate);
 // The same for interleaved left/right pairs (an odd trailing value is dropped).
 QList<float> resampleStereo(const QList<float>& interleaved, int fromRate, int toRate);

@@ -3,6 +3,7 @@
 #include "audio/dsp/SincResampler.h"
 #include "common/SampleMemory.h"
 #include "engine/instruments/OfflineRenderLimits.h"
+#include "multitrack/ClipRateConversion.h"
 
 #include <QDebug>
 #include <QtGlobal>
@@ -44,11 +45,6 @@ bool placeable(const AudioClip& clip)
         return false;
     return finite(clip.start + visibleLength(clip));
 }
-
-// A clip at this many times the output's rate or more is left out: its
-// resampling filter would take gigabytes. Real material stays far below
-// (768 kHz into an 8 kHz project is 96); only damaged files reach it.
-constexpr double kMaxRateRatio = 1024.0;
 
 // Where a clip is placed, as a frame index, is limited to this: far beyond
 // any buffer, so a clip is never moved, yet sums of frame indices stay exact.
@@ -98,7 +94,8 @@ TrackFlattener::TrackFlattener(const TrackData& track, int sampleRate)
     std::vector<const AudioClip*> order;
     double length = 0.0;
     for (const AudioClip& clip : track.audioClips) {
-        if (!placeable(clip) || double(clip.sampleRate) / sampleRate >= kMaxRateRatio)
+        // Material absurdly far above the output's rate would take gigabytes to resample.
+        if (!placeable(clip) || double(clip.sampleRate) / sampleRate >= ClipRateConversion::MaxRateRatio)
             continue;
         order.push_back(&clip);
         length = std::max(length, clip.start + visibleLength(clip));

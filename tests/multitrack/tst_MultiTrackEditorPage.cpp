@@ -221,6 +221,13 @@ private slots:
         QVERIFY(std::abs(clip.stereoSamples[2 * 2412] + clip.stereoSamples[2 * 2412 + 1]) < 1e-4f);
         QVERIFY(std::abs(clip.stereoSamples[2 * 2412] - clip.samples[2412]) < 1e-4f);
         QVERIFY(std::abs(clip.playableLength() - 1.0) < 1e-9);
+
+        // A rate no real file has (a damaged header) is no material: its
+        // resampling would take gigabytes. The track comes without a clip.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^MultiTrackEditorPage: no clip for material"));
+        page.addTrack(AudioTrack, QList<float>(50000, 0.5f), std::numeric_limits<int>::max());
+        QCOMPARE(page.tracks.size(), size_t(2));
+        QVERIFY(page.tracks[1].audioClips.empty());
     }
 
     void randomEditsKeepRowsAndTracksInStep()
