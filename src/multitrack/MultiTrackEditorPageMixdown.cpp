@@ -174,7 +174,7 @@ bool MultiTrackEditorPage::renderMixdown(QList<float>& out, int& rate, QString* 
         slot.solo = track.solo;
         if (!render.isEmpty()) {
             slot.samples = render.constData();
-            slot.sampleCount = int(std::min<qsizetype>(render.size(), INT_MAX));
+            slot.sampleCount = render.size();
         }
     }
 
@@ -200,7 +200,7 @@ bool MultiTrackEditorPage::renderMixdown(QList<float>& out, int& rate, QString* 
                 float* window = windows.data() + k * size_t(kMixBlockFrames);
                 flattener.render(from, count, window);
                 slot.samples = window;
-                slot.sampleCount = int(count);
+                slot.sampleCount = count;
                 slot.startTime = startTimeOf(from, rate);
             }
             engine->renderOfflineRange(blockSlots, from, n, rate, mix + 2 * from);

@@ -155,7 +155,7 @@ MultiTrackAudioEngine::TrackSlot MultiTrackEditorPage::slotFor(int index) const
     if (index < int(cache.size()) && !cache[size_t(index)].isEmpty()) {
         const QList<float>& samples = cache[size_t(index)];
         slot.samples = samples.constData();
-        slot.sampleCount = int(std::min<qsizetype>(samples.size(), INT_MAX));
+        slot.sampleCount = samples.size();
         const std::vector<qint64>& starts = track.isMidi() ? midiRenderStarts : audioRenderStarts;
         if (index < int(starts.size()))
             slot.startTime = double(starts[size_t(index)]) / projectSampleRate;

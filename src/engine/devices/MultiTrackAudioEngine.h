@@ -20,7 +20,7 @@ class MultiTrackAudioEngine : public QObject {
 public:
     struct TrackSlot {
         const float* samples = nullptr; // not owned; mono, at the engine's rate
-        int sampleCount = 0;
+        std::int64_t sampleCount = 0; // renders of long timelines pass 2^31 frames
         double startTime = 0.0; // seconds on the timeline of samples[0]
         float volume = 0.8f;
         float pan = 0.0f; // -1 left .. +1 right
