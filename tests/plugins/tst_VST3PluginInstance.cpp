@@ -43,28 +43,15 @@ QByteArray floatBytes(float value)
     return QByteArray(reinterpret_cast<const char*>(&value), 4);
 }
 
-// Turns a knob in the editor of the loaded test plug-in: its controller
-// reports the edit to the host's component handler.
-bool editInPluginEditor(const char* plugin, uint32_t id, double value)
+// Calls a test hook of the loaded test plug-in, as its editor would.
+template <typename Hook, typename... Args>
+bool callPluginHook(const char* name, Args... args)
 {
-    void* library = dlopen(binary(plugin).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    void* library = dlopen(binary("CdwGain").c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (!library)
         return false;
-    auto edit = reinterpret_cast<bool (*)(uint32_t, double)>(dlsym(library, "CdwTestEdit"));
-    const bool done = edit && edit(id, value);
-    dlclose(library);
-    return done;
-}
-
-// Chooses a program in the loaded test plug-in's editor: its controller
-// takes the program's gain and tells the host its values changed.
-bool loadProgramInPluginEditor(const char* plugin, double gain)
-{
-    void* library = dlopen(binary(plugin).c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (!library)
-        return false;
-    auto load = reinterpret_cast<bool (*)(double)>(dlsym(library, "CdwTestLoadProgram"));
-    const bool done = load && load(gain);
+    auto hook = reinterpret_cast<Hook*>(dlsym(library, name));
+    const bool done = hook && hook(args...);
     dlclose(library);
     return done;
 }
@@ -156,16 +143,10 @@ private slots:
         QVERIFY(!isMapped(binary(qPrintable(plugin))));
         QCOMPARE(log.count("ModuleExit"), entered ? 1 : 0);
         QCOMPARE(log.count("component created"), log.count("component destroyed"));
-        if (plugin == "CdwThrowsLate") {
-            // What was initialised is terminated before it is released.
-            const QString missing = log.missingInOrder({"component initialize", "controller initialize",
-                                                        "setupProcessing", "controller terminate",
-                                                        "controller destroyed", "component terminate",
-                                                        "component destroyed", "ModuleExit"});
-            QVERIFY2(missing.isEmpty(), qPrintable(missing + " in\n" + log.lines().join('\n')));
-        }
-        if (plugin == "CdwUnresolved")
-            QVERIFY(instance.lastLoadError().find("cdwSymbolNobodyDefines") != std::string::npos);
+        if (plugin == "CdwThrowsLate") // what was initialised is terminated before release
+            QCOMPARE(log.missingInOrder({"setupProcessing", "controller terminate", "controller destroyed",
+                                         "component terminate", "component destroyed"}),
+                     QString());
         // The instance may be used again.
         QVERIFY(instance.load(bundle("CdwGain"), 44100, 512));
     }
@@ -328,92 +309,62 @@ private slots:
         CallLog log;
         VST3PluginInstance gain;
         QVERIFY(gain.load(bundle("CdwGain"), 44100, 64));
-        // The component's greeting, in a message the host made, reached the controller.
-        QCOMPARE(log.count("controller notify hello 42"), 1);
-        gain.setParameter(0, 0.25f); // before activation: heard with the first block
+        QCOMPARE(log.count("controller notify hello 42"), 1); // a message the host made
+        gain.setParameter(0, 0.25f); // before activation: heard with the first block, once
         QVERIFY(gain.activate());
         Channels in(2, 100, 1.0f), out(2, 100);
         gain.process(in.get(), out.get(), 2, 100);
-        QCOMPARE(out.data[0][0], 0.25f);
         QCOMPARE(out.data[1][99], 0.25f);
-        QCOMPARE(log.count("parameter 100=0.2500 at 0"), 1); // once, not again in the second chunk
-        QCOMPARE(log.count("no output parameter changes"), 0);
-        // The controller follows what the processor reported (half the gain).
-        QCOMPARE(gain.getParameter(1), 0.125f);
+        QCOMPARE(log.count("parameter 100=0.2500 at 0"), 1);
+        QCOMPARE(gain.getParameter(1), 0.125f); // reported back by the processor
 
-        // A knob turned in the plug-in's own editor.
-        QVERIFY(editInPluginEditor("CdwGain", 100, 0.75));
+        QVERIFY(callPluginHook<bool(uint32_t, double)>("CdwTestEdit", 100u, 0.75));
         gain.process(in.get(), out.get(), 2, 100);
         QCOMPARE(out.data[0][50], 0.75f);
 
-        // A program loaded by the controller: the values it moved follow,
-        // and only those.
+        // A program loaded by the controller: only the values it moved follow.
         log.clear();
-        QVERIFY(loadProgramInPluginEditor("CdwGain", 0.5));
+        QVERIFY(callPluginHook<bool(double)>("CdwTestLoadProgram", 0.5));
         gain.process(in.get(), out.get(), 2, 10);
         QCOMPARE(out.data[0][0], 0.5f);
         QCOMPARE(log.lines().filter("parameter ").join(','), QStringLiteral("parameter 100=0.5000 at 0"));
 
-        // Values out of range are clamped; NaN is ignored.
+        // Clamped; NaN ignored.
         gain.setParameter(0, 7.0f);
-        gain.process(in.get(), out.get(), 2, 10);
-        QCOMPARE(out.data[0][0], 1.0f);
         QCOMPARE(gain.getParameter(0), 1.0f);
         log.clear();
-        gain.setParameter(0, std::nanf(""));
         gain.setParameter(0, -INFINITY);
         gain.setParameter(0, std::nanf(""));
         gain.process(in.get(), out.get(), 2, 10);
         QCOMPARE(log.lines().filter("parameter 100").join(','), QStringLiteral("parameter 100=0.0000 at 0"));
-        QCOMPARE(out.data[0][0], 0.0f);
 
-        // A state loaded after a value was set is not overridden by that value.
+        // A state loaded after a value was set is not overridden by it.
         gain.setParameter(0, 0.9f);
         const QString state = dir.filePath("tenth.state");
         QVERIFY(writeFile(state, floatBytes(0.1f)));
         QVERIFY(gain.loadState(state.toStdString()));
         gain.process(in.get(), out.get(), 2, 10);
         QCOMPARE(out.data[0][0], 0.1f);
-    }
 
-    void controllerHearsTheProcessorOnItsOwnThread()
-    {
-        // The processor runs on an audio thread; what it reports reaches
-        // the controller only on the thread the controller belongs to.
-        CallLog log;
-        VST3PluginInstance gain;
-        QVERIFY(gain.load(bundle("CdwGain"), 44100, 64));
+        // What an audio thread's block reports reaches the controller on its own thread.
         gain.setParameter(0, 0.5f);
-        QVERIFY(gain.activate());
-        std::thread audio([&] {
-            Channels in(2, 64, 1.0f), out(2, 64);
-            for (int block = 0; block < 10; ++block)
-                gain.process(in.get(), out.get(), 2, 64);
-        });
-        audio.join();
+        std::thread([&] { gain.process(in.get(), out.get(), 2, 64); }).join();
         QCOMPARE(gain.getParameter(1), 0.25f);
         QCOMPARE(log.count("controller setParamNormalized off the main thread"), 0);
-    }
 
-    void presetsAreRegularFiles()
-    {
-        VST3PluginInstance gain;
-        QVERIFY(gain.load(bundle("CdwGain"), 44100, 512));
-        // A device would be read without end, a FIFO would block the open.
+        // Presets are regular files: a device reads without end, a FIFO blocks the open.
         QVERIFY(!gain.loadState("/dev/zero"));
         const QString fifo = dir.filePath("preset.fifo");
         QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0);
         QVERIFY(!gain.loadState(fifo.toStdString()));
         QVERIFY(!gain.saveState(fifo.toStdString()));
-        QVERIFY(QFileInfo(fifo).isFile() == false && QFileInfo::exists(fifo));
+        QVERIFY(!QFileInfo(fifo).isFile() && QFileInfo::exists(fifo));
     }
 
     void reopeningFromTwoThreads()
     {
-        // The library is left (ModuleExit) before anyone enters it again.
-        // A third thread failing to open another module (it exports no
-        // factory, and logs nothing) keeps the registry busy, so a closing
-        // module often waits to be let in.
+        // ModuleExit comes before anyone enters again; a third thread failing
+        // on another module keeps the registry busy, so closers wait.
         CallLog log;
         auto cycle = [](const char* plugin) {
             for (int i = 0; i < 600; ++i) {
@@ -426,11 +377,9 @@ private slots:
         second.join();
         other.join();
         const QStringList calls = log.lines().filter(QRegularExpression("^Module(Entry|Exit)$"));
-        QVERIFY(!calls.isEmpty());
+        QVERIFY(calls.size() % 2 == 0 && !calls.isEmpty());
         for (int i = 0; i < calls.size(); ++i)
-            QVERIFY2(calls[i] == (i % 2 == 0 ? "ModuleEntry" : "ModuleExit"),
-                     qPrintable(QString::number(i) + ": " + calls.mid(std::max(0, i - 3), 6).join(',')));
-        QCOMPARE(calls.last(), QStringLiteral("ModuleExit"));
+            QVERIFY2(calls[i] == (i % 2 == 0 ? "ModuleEntry" : "ModuleExit"), qPrintable(QString::number(i)));
     }
 
     void notesAndMessages()
