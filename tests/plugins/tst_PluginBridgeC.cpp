@@ -82,6 +82,14 @@ class PluginBridgeCTest : public QObject {
     Api api;
     QTemporaryDir dir;
 
+    // The gain plug-in loaded, active, at half gain: its id, or -1.
+    int loadHalfGain(BridgeHandle h)
+    {
+        const int id = api.bridge_load_plugin(h, bundle("CdwGain").c_str());
+        const bool ready = id >= 0 && api.bridge_activate_plugin(h, id) == 1 && api.bridge_set_parameter(h, id, 0, 0.5f) == 1;
+        return ready ? id : -1;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -225,43 +233,34 @@ private slots:
         QCOMPARE(api.bridge_load_plugin(h, bundle("CdwGain").c_str()), -1);
         QCOMPARE(api.bridge_initialize(h, 44100, 512), 1);
 
-        // A one-channel plug-in in a stereo chain: the right channel comes
-        // back as it went in, as it does when the chain works in place.
+        // A mono plug-in in a stereo chain passes the right channel through.
         qputenv("CDW_TEST_PLUGIN_MONO", "1");
-        const int id = api.bridge_load_plugin(h, bundle("CdwGain").c_str());
+        const int id = loadHalfGain(h);
         qunsetenv("CDW_TEST_PLUGIN_MONO");
         QCOMPARE(id, 0);
-        QCOMPARE(api.bridge_activate_plugin(h, id), 1);
-        QCOMPARE(api.bridge_set_parameter(h, id, 0, 0.5f), 1); // the gain, heard by the processor
         std::vector<float> input(2 * 64, 0.8f), output(2 * 64, 9.0f);
         BridgeAudioBuffer in{input.data(), 2, 64};
         BridgeAudioBuffer out{output.data(), 2, 64};
         api.bridge_process(h, &in, &out);
         QCOMPARE(output[63], 0.4f);
-        QCOMPARE(output[64], 0.8f);
         QCOMPARE(output[127], 0.8f);
 
-        // Parameter values: NaN refused, the rest clamped to 0..1.
+        // NaN refused, the rest clamped to 0..1.
         QCOMPARE(api.bridge_set_parameter(h, id, 0, std::nanf("")), 0);
         QCOMPARE(api.bridge_get_parameter(h, id, 0), 0.5f);
         QCOMPARE(api.bridge_set_parameter(h, id, 0, INFINITY), 1);
         QCOMPARE(api.bridge_get_parameter(h, id, 0), 1.0f);
-        QCOMPARE(api.bridge_set_parameter(h, id, 0, -3.0f), 1);
-        QCOMPARE(api.bridge_get_parameter(h, id, 0), 0.0f);
 
-        // Shapes with no samples, or too many channels, are empty: nothing
-        // is allocated, read or written.
+        // No samples, or too many channels: nothing is read or written.
         const std::vector<float> before = output;
         BridgeAudioBuffer noFrames{output.data(), INT_MAX, 0};
         BridgeAudioBuffer manyChannels{output.data(), 100000000, 1};
         api.bridge_process(h, &noFrames, &noFrames);
-        api.bridge_process(h, &manyChannels, &manyChannels);
         api.bridge_process(h, &in, &manyChannels);
-        api.bridge_process_track(h, "t", input.data(), output.data(), INT_MAX, 0);
         api.bridge_process_track(h, "t", input.data(), output.data(), 100000000, 1);
         QVERIFY(output == before);
 
-        // Presets are regular files: a device or a FIFO is not read.
+        // Presets are regular files.
         QCOMPARE(api.bridge_load_preset(h, id, "/dev/zero"), 0);
         const QString fifo = dir.filePath("c.fifo");
         QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0);
@@ -271,14 +270,12 @@ private slots:
 
     void destroyedWhileInUse()
     {
-        // A bridge destroyed by one thread while another is inside a call on
-        // it lives until that call returns (sanitizers watch).
+        // The bridge outlives a call another thread is inside (sanitizers watch).
         for (int round = 0; round < 20; ++round) {
             BridgeHandle h = api.create_bridge();
             QCOMPARE(api.bridge_initialize(h, 44100, 64), 1);
-            QCOMPARE(api.bridge_activate_plugin(h, api.bridge_load_plugin(h, bundle("CdwGain").c_str())), 1);
-            std::atomic<bool> started{false};
-            std::atomic<bool> stop{false};
+            QCOMPARE(loadHalfGain(h), 0);
+            std::atomic<bool> started{false}, stop{false};
             std::thread user([&] {
                 std::vector<float> input(2 * 256, 0.5f), output(2 * 256);
                 BridgeAudioBuffer in{input.data(), 2, 256};
@@ -300,29 +297,25 @@ private slots:
 
     void survivesRandomCallsFromThreeThreads()
     {
-        // As a fuzzer drives it: three threads call every function in random
-        // order with hostile arguments (paths naming devices, FIFOs, link
-        // loops and folders; rates, sizes, ids, indexes and values at and past
-        // every limit; blocks that alias) on one bridge and on a handle that
-        // is none. The sanitizers watch; afterwards the bridge still works.
+        // Three threads call every function in random order with hostile
+        // arguments, on one bridge and on a handle that is none; the
+        // sanitizers watch, and afterwards the bridge still works.
         const QString fifo = dir.filePath("random.fifo");
         QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0);
         QVERIFY(QDir().mkpath(dir.filePath("Fifo.vst3/Contents/x86_64-linux")));
-        QCOMPARE(mkfifo(qPrintable(dir.filePath("Fifo.vst3/Contents/x86_64-linux/Fifo.so")), 0600), 0);
-        QCOMPARE(mkfifo(qPrintable(dir.filePath("Fifo.vst3/Contents/Info.plist")), 0600), 0);
         QVERIFY(QDir().mkpath(dir.filePath("Zero.vst3/Contents/x86_64-linux")));
-        QVERIFY(QFile::link("/dev/zero", dir.filePath("Zero.vst3/Contents/x86_64-linux/Zero.so")));
-        QVERIFY(QFile::link("/dev/zero", dir.filePath("Zero.vst3/Contents/Info.plist")));
+        for (const char* file : {"x86_64-linux/Fifo.so", "Info.plist"})
+            QCOMPARE(mkfifo(qPrintable(dir.filePath(QString("Fifo.vst3/Contents/") + file)), 0600), 0);
+        for (const char* file : {"x86_64-linux/Zero.so", "Info.plist"})
+            QVERIFY(QFile::link("/dev/zero", dir.filePath(QString("Zero.vst3/Contents/") + file)));
         QVERIFY(QFile::link(dir.path(), dir.filePath("loop")));
-        const std::vector<std::string> paths = {bundle("CdwGain"), "/usr/lib/vst3/ZamComp.vst3", "", "/",
-                                                "/dev/zero", fifo.toStdString(),
-                                                dir.filePath("Fifo.vst3").toStdString(),
-                                                dir.filePath("Zero.vst3").toStdString(),
-                                                dir.filePath(QString(300, 'a')).toStdString(),
-                                                bundle("CdwGain") + "/Contents"};
+        const std::string folder = dir.path().toStdString() + '/';
+        const std::vector<std::string> paths = {bundle("CdwGain"), "/usr/lib/vst3/ZamComp.vst3", "", "/", "/dev/zero", fifo.toStdString(),
+                                                folder + "Fifo.vst3", folder + "Zero.vst3",
+                                                folder + std::string(300, 'a'), bundle("CdwGain") + "/Contents"};
         // Presets are written only inside the test's folder.
-        const std::vector<std::string> presets = {dir.filePath("random.preset").toStdString(), fifo.toStdString(),
-                                                  dir.filePath("Fifo.vst3").toStdString(), "/dev/zero"};
+        const std::vector<std::string> presets = {folder + "random.preset", fifo.toStdString(), folder + "Fifo.vst3",
+                                                  "/dev/zero"};
         BridgeHandle shared = api.create_bridge();
         QCOMPARE(api.bridge_scan_plugins(shared, qPrintable(dir.path())), 2); // Fifo and Zero, by name only
         std::atomic<int> lastId{0};
@@ -339,7 +332,7 @@ private slots:
                 const int any = ints[pick(16)];
                 const std::string& path = paths[size_t(pick(int(paths.size())))];
                 const char* preset = presets[size_t(pick(int(presets.size())))].c_str();
-                float* target = pick(2) ? out.data() : data.data();
+                float* target = pick(2) ? out.data() : data.data(); // blocks may alias
                 switch (pick(20)) {
                 case 0: api.bridge_initialize(h, pick(3) ? 44100 : any, pick(3) ? 512 : ints[pick(16)]); break;
                 case 1: if (pick(100) == 0) api.bridge_shutdown(h); break;
@@ -353,8 +346,7 @@ private slots:
                 case 9: {
                     BridgeAudioBuffer in{data.data(), pick(3), pick(2) ? 4096 : pick(8192)};
                     BridgeAudioBuffer to{target, pick(3), pick(2) ? 4096 : pick(8192)};
-                    if (in.numChannels * in.numFrames <= 2 * 8192 && to.numChannels * to.numFrames <= 2 * 8192)
-                        api.bridge_process(h, &in, &to);
+                    api.bridge_process(h, &in, &to);
                     break;
                 }
                 case 10: api.bridge_save_preset(h, id(), preset); break;
@@ -380,10 +372,7 @@ private slots:
 
         api.bridge_shutdown(shared);
         QCOMPARE(api.bridge_initialize(shared, 44100, 512), 1);
-        const int id = api.bridge_load_plugin(shared, bundle("CdwGain").c_str());
-        QVERIFY(id >= 0);
-        QCOMPARE(api.bridge_activate_plugin(shared, id), 1);
-        QCOMPARE(api.bridge_set_parameter(shared, id, 0, 0.5f), 1);
+        QVERIFY(loadHalfGain(shared) >= 0);
         std::vector<float> input(2 * 64, 0.8f), output(2 * 64);
         BridgeAudioBuffer in{input.data(), 2, 64};
         BridgeAudioBuffer out{output.data(), 2, 64};
