@@ -187,35 +187,26 @@ private slots:
 
     void messagesMadeForPlugins()
     {
-        // A plug-in asks the host for a message, and for a bare attribute list.
         void* object = nullptr;
         TUID messageId, listId;
         std::memcpy(messageId, IMessage::iid.bytes, 16);
         std::memcpy(listId, IAttributeList::iid.bytes, 16);
-        QCOMPARE(VST3HostApplication::instance()->createInstance(messageId, messageId, &object), kResultOk);
-        VST3Ptr<IMessage> message(static_cast<IMessage*>(object));
-        QVERIFY(message);
-        QVERIFY(message->getMessageID() == nullptr);
-        message->setMessageID("meter");
-        QCOMPARE(QByteArray(message->getMessageID()), QByteArray("meter"));
         QCOMPARE(VST3HostApplication::instance()->createInstance(listId, listId, &object), kResultOk);
-        VST3Ptr<IAttributeList> bare(static_cast<IAttributeList*>(object));
-        QVERIFY(bare);
+        QVERIFY(VST3Ptr<IAttributeList>(static_cast<IAttributeList*>(object)));
         QCOMPARE(VST3HostApplication::instance()->createInstance(messageId, listId, &object), kNoInterface);
         QVERIFY(object == nullptr);
+        QCOMPARE(VST3HostApplication::instance()->createInstance(messageId, messageId, &object), kResultOk);
+        VST3Ptr<IMessage> message(static_cast<IMessage*>(object));
+        message->setMessageID("meter");
+        QCOMPARE(QByteArray(message->getMessageID()), QByteArray("meter"));
 
         IAttributeList* list = message->getAttributes();
-        QVERIFY(list);
         int64 integer = 0;
         double number = 0.0;
         QCOMPARE(list->setInt("n", -7), kResultOk);
-        QCOMPARE(list->setFloat("x", 0.5), kResultOk);
         QCOMPARE(list->getInt("n", integer), kResultOk);
         QCOMPARE(integer, int64(-7));
         QCOMPARE(list->getFloat("n", number), kResultFalse); // stored as another kind
-        QCOMPARE(list->getFloat("x", number), kResultOk);
-        QCOMPARE(number, 0.5);
-        QCOMPARE(list->getInt("missing", integer), kResultFalse);
 
         // Texts are cut to the caller's buffer and stay terminated.
         QCOMPARE(list->setString("t", u"Hallo"), kResultOk);
@@ -230,21 +221,17 @@ private slots:
         const void* data = nullptr;
         uint32 size = 0;
         QCOMPARE(list->getBinary("b", data, size), kResultOk);
-        QCOMPARE(size, 3u);
-        QCOMPARE(QByteArray(static_cast<const char*>(data), 3), QByteArray(bytes, 3));
+        QCOMPARE(QByteArray(static_cast<const char*>(data), int(size)), QByteArray(bytes, 3));
         QCOMPARE(list->setBinary("b", bytes, 0x7FFFFFFF), kOutOfMemory);
     }
 
     void parameterChangesForTheProcessor()
     {
-        // Edits reported through the component handler wait for the next
-        // block, one point at offset 0 with the latest value of each.
+        // Edits wait for the next block: one point at offset 0, the latest value of each.
         auto pending = std::make_shared<VST3PendingParameters>(std::vector<ParamID>{7, 3, 900});
         VST3Ptr<VST3ComponentHandler> handler(new VST3ComponentHandler(pending));
-        QCOMPARE(handler->beginEdit(900), kResultOk);
         QCOMPARE(handler->performEdit(900, 0.2), kResultOk);
         QCOMPARE(handler->performEdit(900, 0.6), kResultOk);
-        QCOMPARE(handler->endEdit(900), kResultOk);
         QCOMPARE(handler->performEdit(3, 4.0), kResultOk); // clamped
         QCOMPARE(handler->performEdit(3, std::nan("")), kInvalidArgument);
         QCOMPARE(handler->performEdit(55, 0.5), kResultFalse); // no such parameter
@@ -252,38 +239,31 @@ private slots:
         VST3ParameterChanges changes;
         changes.resize(pending->size());
         pending->takeInto(changes);
-        QCOMPARE(changes.getParameterCount(), 2);
         QMap<ParamID, double> values;
         for (int32 i = 0; i < changes.getParameterCount(); ++i) {
             IParamValueQueue* queue = changes.getParameterData(i);
-            QCOMPARE(queue->getPointCount(), 1);
             int32 offset = -1;
             double value = -1.0;
+            QCOMPARE(queue->getPointCount(), 1);
             QCOMPARE(queue->getPoint(0, offset, value), kResultOk);
             QCOMPARE(offset, 0);
             values[queue->getParameterId()] = value;
         }
         QCOMPARE(values, (QMap<ParamID, double>{{3, 1.0}, {900, 0.6}}));
-        QVERIFY(changes.getParameterData(2) == nullptr);
-        // Taken once: the next block hears nothing new.
         changes.clear();
-        pending->takeInto(changes);
+        pending->takeInto(changes); // taken once
         QCOMPARE(changes.getParameterCount(), 0);
 
-        // A list has room for its parameters only; points stay sorted by
-        // offset, one per offset, up to the queue's room.
+        // Room for its parameters only; points sorted by offset, one per
+        // offset, up to the queue's room.
         changes.resize(1);
         int32 index = -1;
         IParamValueQueue* queue = changes.addParameterData(5, index);
-        QVERIFY(queue);
-        QCOMPARE(index, 0);
         QCOMPARE(changes.addParameterData(5, index), queue);
         QVERIFY(changes.addParameterData(6, index) == nullptr);
         QCOMPARE(queue->addPoint(40, 0.4, index), kResultOk);
         QCOMPARE(queue->addPoint(10, 0.1, index), kResultOk);
-        QCOMPARE(index, 0);
         QCOMPARE(queue->addPoint(40, 0.45, index), kResultOk);
-        QCOMPARE(queue->getPointCount(), 2);
         int32 offset = 0;
         double value = 0.0;
         QCOMPARE(queue->getPoint(1, offset, value), kResultOk);
