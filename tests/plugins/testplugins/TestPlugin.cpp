@@ -5,9 +5,6 @@
 // arguments, to the file named by CDW_TEST_PLUGIN_LOG, one line each. With
 // CDW_TEST_PLUGIN_REFUSE_ACTIVE set, every variant refuses to be activated;
 // with CDW_TEST_PLUGIN_MONO set, the main busses have one channel.
-// The gain effect's processor takes its gain from the parameter changes of
-// each block (parameter 100), reports parameter 101 back as half of it, and
-// on connection greets the controller with a message made by the host.
 
 #include "plugins/VST3Interfaces.h"
 
@@ -67,8 +64,7 @@ void logLine(const char* format, ...)
     std::fclose(file);
 }
 
-// The handler the controller reports edits to, for CdwTestEdit and
-// CdwTestLoadProgram.
+// For CdwTestEdit and CdwTestLoadProgram.
 std::atomic<IComponentHandler*> editHandler{nullptr};
 class ParameterController;
 std::atomic<ParameterController*> programTarget{nullptr};
@@ -240,7 +236,6 @@ public:
         programTarget = handler ? this : nullptr;
         return kResultOk;
     }
-    // A program of the controller's own: new values, then the host is told.
     void loadProgram(double gain)
     {
         values[0] = gain;
@@ -316,13 +311,11 @@ public:
     }
     tresult notify(IMessage* message) override
     {
-        int64 answer = 0;
-        IAttributeList* attributes = message ? message->getAttributes() : nullptr;
-        const char* id = message ? message->getMessageID() : nullptr;
-        if (!attributes || !id || attributes->getInt("answer", answer) != kResultOk)
-            logLine("controller notify broken");
-        else
-            logLine("controller notify %s %lld", id, (long long)answer);
+        int64 answer = -1;
+        if (message && message->getAttributes())
+            message->getAttributes()->getInt("answer", answer);
+        logLine("controller notify %s %lld", message && message->getMessageID() ? message->getMessageID() : "",
+                (long long)answer);
         return kResultOk;
     }
 };
@@ -495,12 +488,12 @@ public:
     tresult process(ProcessData& data) override
     {
         logProcess(data);
-        if (!kInstrument)
-            exchangeParameters(data);
         if (kInstrument)
             renderLevel(data);
-        else
+        else {
+            exchangeParameters(data);
             applyGain(data);
+        }
         return kResultOk;
     }
     uint32 getTailSamples() override { return 0; }
@@ -764,7 +757,7 @@ public:
 } // namespace
 
 #if CDW_TEST_PLUGIN_KIND == 13
-// Defined nowhere: like a library built against a newer system library.
+// Defined nowhere, as in a library built against a newer system library.
 extern "C" void cdwSymbolNobodyDefines();
 #endif
 
@@ -777,8 +770,7 @@ CDW_EXPORT bool ModuleEntry(void*)
     return kKind != NoEntry;
 }
 
-// A knob turned in the plug-in's editor: the controller takes the value
-// and reports the edit to the host as one gesture.
+// A knob turned, then a program chosen, in the plug-in's editor.
 CDW_EXPORT bool CdwTestEdit(ParamID id, ParamValue value)
 {
     IComponentHandler* handler = editHandler;
@@ -790,7 +782,6 @@ CDW_EXPORT bool CdwTestEdit(ParamID id, ParamValue value)
     return result == kResultOk;
 }
 
-// A program chosen in the plug-in's editor: the controller takes its gain.
 CDW_EXPORT bool CdwTestLoadProgram(ParamValue gain)
 {
     ParameterController* controller = programTarget;
