@@ -551,12 +551,9 @@ private:
             if (queue->getParameterId() == 100)
                 gain = float(value);
         }
-        if (!data.outputParameterChanges) {
-            logLine("no output parameter changes");
-            return;
-        }
         int32 index = 0;
-        if (IParamValueQueue* queue = data.outputParameterChanges->addParameterData(101, index))
+        IParameterChanges* out = data.outputParameterChanges;
+        if (IParamValueQueue* queue = out ? out->addParameterData(101, index) : nullptr)
             queue->addPoint(0, gain / 2.0, index);
     }
 
