@@ -170,10 +170,8 @@ private slots:
         // Fades, a crossfade, an envelope, another rate, a late start, a
         // mix that clips, a muted track and a MIDI track with an envelope.
         page.addTrack(AudioTrack, {}, kRate);
-        AudioClip first;
-        for (int i = 0; i < 2 * kRate; ++i)
-            first.samples << 0.6f * std::sin(0.013f * i) + 0.2f * std::sin(0.0007f * i);
-        first.sampleRate = kRate;
+        AudioClip first = constantClip(2.0, 0.0, kRate);
+        first.samples = TestSupport::sineWave(90.0, 2.0, kRate, 0.8f);
         first.fadeIn = 0.3;
         first.fadeInCurve = 1;
         first.fadeOut = 0.5;

@@ -204,13 +204,11 @@ private slots:
         QVERIFY2(std::abs(fast[1250] - 0.5f) < 1e-3f, qPrintable(QString::number(fast[1250])));
 
         // Past the longest render the material is cut, what comes before kept.
-        const int slow = 10;
         const double limit = OfflineRender::kMaxTrackSeconds;
-        const QList<float> cut = flattenAudioTrack(audioTrack({constant(5.0, limit - 2.0, 1.0f, slow)}), slow);
-        QCOMPARE(cut.size(), qsizetype(limit * slow));
+        const QList<float> cut = flattenAudioTrack(audioTrack({constant(5.0, limit - 2.0, 1.0f, 10)}), 10);
+        QCOMPARE(cut.size(), qsizetype(limit * 10));
         QCOMPARE(cut.back(), 1.0f);
-        QCOMPARE(cut[qsizetype((limit - 2.0) * slow) - 1], 0.0f);
-        QVERIFY(flattenAudioTrack(audioTrack({constant(5.0, limit, 1.0f, slow)}), slow).isEmpty());
+        QVERIFY(flattenAudioTrack(audioTrack({constant(5.0, limit, 1.0f, 10)}), 10).isEmpty());
     }
 
     void anyWindowHoldsWhatTheWholeBufferHolds()
