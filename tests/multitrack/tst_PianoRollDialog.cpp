@@ -47,7 +47,7 @@ QPoint at(const PianoRollDialog& roll, double beat, int pitch)
     return QPoint(roll.beatToX(beat), roll.pitchToY(pitch) + roll.rowHeight() / 2);
 }
 
-// The view of the old tests: the top of the keyboard.
+// The top of the keyboard, where the older cases draw.
 void scrollToTop(PianoRollDialog& roll)
 {
     while (roll.verticalScroll() > 0)
@@ -275,28 +275,22 @@ private slots:
     // no gesture makes a note start before the clip does.
     void opensOnTheNotesAndStartsStayAtZero()
     {
-        auto inGrid = [](const PianoRollDialog& roll, const MidiNote& n) {
+        auto opensOn = [](double duration, std::vector<MidiNote> notes, const std::vector<MidiNote>& shown) {
+            MidiClip opened;
+            opened.duration = duration;
+            opened.notes = std::move(notes);
+            PianoRollDialog roll(&opened, Qt::red, nullptr, nullptr);
             const QRect grid = roll.gridArea();
-            const int top = roll.pitchToY(n.pitch);
-            return grid.contains(QPoint(roll.beatToX(n.start * 2), top))
-                && grid.contains(QPoint(roll.beatToX(n.start * 2) + 1, top + roll.rowHeight() - 1));
+            return std::all_of(shown.begin(), shown.end(), [&](const MidiNote& n) {
+                const QPoint topLeft(roll.beatToX(n.start * 2), roll.pitchToY(n.pitch));
+                return grid.contains(topLeft) && grid.contains(topLeft + QPoint(1, roll.rowHeight() - 1));
+            });
         };
-        MidiClip empty;
-        empty.duration = 8.0;
-        PianoRollDialog first(&empty, Qt::red, nullptr, nullptr);
-        QVERIFY(inGrid(first, note(60, 0.0, 0.5)));
-        MidiClip low;
-        low.duration = 60.0;
-        low.notes = {note(40, 21.0, 0.5), note(47, 20.0, 1.0), note(44, 22.0, 0.5)};
-        PianoRollDialog second(&low, Qt::red, nullptr, nullptr);
-        for (const MidiNote& n : low.notes)
-            QVERIFY(inGrid(second, n));
+        QVERIFY(opensOn(8.0, {}, {note(60, 0.0, 0.5)}));
+        const std::vector<MidiNote> low = {note(40, 21.0, 0.5), note(47, 20.0, 1.0), note(44, 22.0, 0.5)};
+        QVERIFY(opensOn(60.0, low, low));
         // More rows than the grid holds: the highest note at least.
-        MidiClip wide;
-        wide.duration = 4.0;
-        wide.notes = {note(20, 0.0, 0.5), note(100, 0.5, 0.5)};
-        PianoRollDialog third(&wide, Qt::red, nullptr, nullptr);
-        QVERIFY(inGrid(third, wide.notes[1]));
+        QVERIFY(opensOn(4.0, {note(20, 0.0, 0.5), note(100, 0.5, 0.5)}, {note(100, 0.5, 0.5)}));
 
         // A new note dragged from beat 1 to left of the grid; a left edge dragged there.
         MidiClip clip;

@@ -192,10 +192,8 @@ private slots:
         QVERIFY(first.previewDrawsVoices());
         piano.allNotesOff();
 
-        // A running live output (the MIDI keyboard's) renders the
-        // instrument's voices, the roll's auditions among them: the roll's
-        // output leaves them to it, and draws them again once it stops or
-        // plays another instrument.
+        // While the MIDI keyboard's live output plays this instrument, it
+        // draws the roll's auditions too, so the roll's output leaves them.
         auto reads = [&device] {
             QByteArray bytes(4096, char(0x55));
             device.read(bytes.data(), bytes.size());
@@ -245,8 +243,7 @@ private slots:
         recorder.stop();
     }
 
-    // The row's roll closes by Escape and by the window's close button while
-    // its output runs: the output goes once the key or close event is done.
+    // The roll closes by Escape or close button while its output runs.
     void closingWithTheOutputOpen_data()
     {
         QTest::addColumn<bool>("escape");
