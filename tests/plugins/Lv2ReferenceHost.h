@@ -1,9 +1,8 @@
 #pragma once
-// A minimal LV2 host for comparing hosted VST3 plug-ins with the LV2 builds
-// of the same DSP code: it reads the ports from the bundle's description,
-// gives the plug-in the URID map and the block-length options it requires,
-// and runs it in blocks with plain control values. The LV2 interface is
-// declared here from its published C definitions.
+// A minimal LV2 host to compare hosted VST3 plug-ins with the LV2 builds of
+// the same DSP: ports from the bundle's description, the URID map and
+// block-length options the plug-in requires, plain control values. The LV2
+// interface is declared here from its published C definitions.
 
 #include <QFile>
 #include <QRegularExpression>
@@ -40,55 +39,46 @@ struct UridMap {
 };
 
 struct Option {
-    int32_t context; // 0: the instance
-    uint32_t subject;
-    uint32_t key;
-    uint32_t size;
-    uint32_t type;
+    int32_t context;
+    uint32_t subject, key, size, type;
     const void* value;
 };
 
 struct Port {
     uint32_t index = 0;
-    QString symbol;
-    QString name;
-    bool input = false;
-    bool audio = false;
-    bool control = false;
-    float defaultValue = 0.0f;
-    float minimum = 0.0f;
-    float maximum = 1.0f;
+    QString symbol, name;
+    bool input = false, audio = false, control = false;
+    float defaultValue = 0.0f, minimum = 0.0f, maximum = 1.0f;
 };
 
-// The ports a bundle's plug-in description lists, in index order; empty when
-// it cannot be read or a port is neither audio nor control.
+// The ports the description lists, in index order; empty when it cannot be
+// read or a port is neither audio nor control.
 inline std::vector<Port> readPorts(const QString& ttlPath)
 {
     QFile file(ttlPath);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QString text = QString::fromUtf8(file.readAll());
     std::map<uint32_t, Port> ports;
     // Each port is a bracketed block holding its index.
-    const QStringList blocks = text.split('[');
-    for (const QString& rawBlock : blocks) {
+    for (const QString& rawBlock : QString::fromUtf8(file.readAll()).split('[')) {
         const QString block = rawBlock.section(']', 0, 0);
-        const auto index = QRegularExpression("lv2:index (\\d+)").match(block);
+        const auto text = [&](const QString& pattern) { return QRegularExpression(pattern).match(block); };
+        const auto number = [&](const char* key, float fallback) {
+            const auto found = text(QString(key) + " (-?[0-9.eE+-]+)");
+            return found.hasMatch() ? found.captured(1).toFloat() : fallback;
+        };
+        const auto index = text("lv2:index (\\d+)");
         if (!index.hasMatch())
             continue;
         Port port;
         port.index = index.captured(1).toUInt();
-        port.symbol = QRegularExpression("lv2:symbol \"([^\"]*)\"").match(block).captured(1);
-        port.name = QRegularExpression("lv2:name \"([^\"]*)\"").match(block).captured(1);
+        port.symbol = text("lv2:symbol \"([^\"]*)\"").captured(1);
+        port.name = text("lv2:name \"([^\"]*)\"").captured(1);
         port.input = block.contains("lv2:InputPort");
         port.audio = block.contains("lv2:AudioPort");
         port.control = block.contains("lv2:ControlPort");
         if (!port.audio && !port.control)
             return {};
-        const auto number = [&](const char* key, float fallback) {
-            const auto found = QRegularExpression(QString(key) + " (-?[0-9.eE+-]+)").match(block);
-            return found.hasMatch() ? found.captured(1).toFloat() : fallback;
-        };
         port.defaultValue = number("lv2:default", 0.0f);
         port.minimum = number("lv2:minimum", 0.0f);
         port.maximum = number("lv2:maximum", 1.0f);
@@ -108,23 +98,20 @@ class Plugin {
 public:
     // bundle: e.g. /usr/lib/lv2/ZamComp.lv2; name: ZamComp.
     Plugin(const QString& bundle, const QString& name, double rate, int blockSize)
-        : block(blockSize)
+        : block(blockSize), sampleRateValue(float(rate))
     {
         ports = readPorts(bundle + '/' + name + "_dsp.ttl");
-        if (ports.empty())
-            return;
-        library = dlopen((bundle + '/' + name + "_dsp.so").toLocal8Bit().constData(), RTLD_NOW | RTLD_LOCAL);
-        if (!library)
-            return;
-        using Entry = const Descriptor* (*)(uint32_t);
-        const auto entry = reinterpret_cast<Entry>(dlsym(library, "lv2_descriptor"));
+        library = ports.empty() ? nullptr
+                                : dlopen((bundle + '/' + name + "_dsp.so").toLocal8Bit().constData(),
+                                         RTLD_NOW | RTLD_LOCAL);
+        const auto entry =
+            library ? reinterpret_cast<const Descriptor* (*)(uint32_t)>(dlsym(library, "lv2_descriptor")) : nullptr;
         const Descriptor* found = entry ? entry(0) : nullptr;
         if (!found)
             return;
         map = UridMap{this, &Plugin::mapUri};
         const uint32_t intType = mapUri(this, "http://lv2plug.in/ns/ext/atom#Int");
         const uint32_t floatType = mapUri(this, "http://lv2plug.in/ns/ext/atom#Float");
-        sampleRateValue = float(rate);
         options = {
             {0, 0, mapUri(this, "http://lv2plug.in/ns/ext/buf-size#maxBlockLength"), 4, intType, &block},
             {0, 0, mapUri(this, "http://lv2plug.in/ns/ext/buf-size#nominalBlockLength"), 4, intType, &block},
@@ -134,8 +121,7 @@ public:
         mapFeature = Feature{"http://lv2plug.in/ns/ext/urid#map", &map};
         optionsFeature = Feature{"http://lv2plug.in/ns/ext/options#options", options.data()};
         const Feature* features[] = {&mapFeature, &optionsFeature, nullptr};
-        const std::string path = (bundle + '/').toStdString();
-        instance = found->instantiate(found, rate, path.c_str(), features);
+        instance = found->instantiate(found, rate, (bundle + '/').toStdString().c_str(), features);
         if (!instance)
             return;
         descriptor = found;
@@ -143,12 +129,9 @@ public:
         buffers.resize(ports.size());
         for (const Port& port : ports) {
             values[port.index] = port.defaultValue;
-            if (port.audio) {
-                buffers[port.index].assign(size_t(block), 0.0f);
-                descriptor->connectPort(instance, port.index, buffers[port.index].data());
-            } else {
-                descriptor->connectPort(instance, port.index, &values[port.index]);
-            }
+            buffers[port.index].assign(port.audio ? size_t(block) : 0, 0.0f);
+            descriptor->connectPort(instance, port.index,
+                                    port.audio ? buffers[port.index].data() : &values[port.index]);
         }
         if (descriptor->activate)
             descriptor->activate(instance);
@@ -178,7 +161,7 @@ public:
     }
 
     void setControl(uint32_t index, float value) { values[index] = value; }
-    // A control port's value (output ports: what the plug-in last wrote).
+    // Output ports: what the plug-in last wrote.
     float controlValue(uint32_t index) const { return values[index]; }
 
     // Deactivated and activated again, as a host does between renders.
@@ -190,7 +173,6 @@ public:
             descriptor->activate(instance);
     }
 
-    // The audio ports of one direction, in index order.
     std::vector<uint32_t> audioPorts(bool input) const
     {
         std::vector<uint32_t> out;
@@ -204,13 +186,10 @@ public:
     // out[c] receives the c-th audio output.
     void run(const std::vector<const float*>& in, const std::vector<float*>& out, int frames)
     {
-        const std::vector<uint32_t> inputs = audioPorts(true);
-        const std::vector<uint32_t> outputs = audioPorts(false);
-        for (size_t c = 0; c < inputs.size(); ++c) {
-            std::vector<float>& buffer = buffers[inputs[c]];
+        const std::vector<uint32_t> inputs = audioPorts(true), outputs = audioPorts(false);
+        for (size_t c = 0; c < inputs.size(); ++c)
             for (int i = 0; i < frames; ++i)
-                buffer[size_t(i)] = c < in.size() && in[c] ? in[c][i] : 0.0f;
-        }
+                buffers[inputs[c]][size_t(i)] = c < in.size() && in[c] ? in[c][i] : 0.0f;
         descriptor->run(instance, uint32_t(frames));
         for (size_t c = 0; c < outputs.size() && c < out.size(); ++c)
             std::copy(buffers[outputs[c]].begin(), buffers[outputs[c]].begin() + frames, out[c]);
@@ -219,17 +198,12 @@ public:
 private:
     static uint32_t mapUri(void* handle, const char* uri)
     {
-        auto* self = static_cast<Plugin*>(handle);
-        const auto found = self->uris.find(uri);
-        if (found != self->uris.end())
-            return found->second;
-        const uint32_t id = uint32_t(self->uris.size() + 1);
-        self->uris.emplace(uri, id);
-        return id;
+        auto& uris = static_cast<Plugin*>(handle)->uris;
+        return uris.emplace(uri, uint32_t(uris.size() + 1)).first->second;
     }
 
     int32_t block;
-    float sampleRateValue = 0.0f;
+    float sampleRateValue;
     std::vector<Port> ports;
     void* library = nullptr;
     const Descriptor* descriptor = nullptr;
@@ -237,8 +211,7 @@ private:
     std::map<std::string, uint32_t> uris;
     UridMap map{};
     std::vector<Option> options;
-    Feature mapFeature{};
-    Feature optionsFeature{};
+    Feature mapFeature{}, optionsFeature{};
     std::vector<float> values;
     std::vector<std::vector<float>> buffers;
 };

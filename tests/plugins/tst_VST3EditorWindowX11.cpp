@@ -3,6 +3,7 @@
 // X11 id; a real zam-plugins editor opens, runs through our run loop and
 // leaves nothing registered when closed, and its knobs reach the processor.
 
+#include "Lv2ReferenceHost.h"
 #include "PluginTestSupport.h"
 #include "TestSupport.h"
 
@@ -39,17 +40,17 @@ int colourCount(const QImage& image)
     return colours.size();
 }
 
-// Pointer input as a user gives it, through the X server's test extension;
-// the libraries are opened at run time so the test needs no X headers.
+// Wheel notches as a user gives them, through the X server's test extension
+// (opened at run time, so the test needs no X headers).
 class FakePointer {
 public:
     FakePointer()
     {
-        x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-        xtst = dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+        void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+        void* xtst = dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
         if (!x11 || !xtst)
             return;
-        openDisplay = reinterpret_cast<void* (*)(const char*)>(dlsym(x11, "XOpenDisplay"));
+        const auto openDisplay = reinterpret_cast<void* (*)(const char*)>(dlsym(x11, "XOpenDisplay"));
         closeDisplay = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XCloseDisplay"));
         flush = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XFlush"));
         motion = reinterpret_cast<int (*)(void*, int, int, int, unsigned long)>(dlsym(xtst, "XTestFakeMotionEvent"));
@@ -61,28 +62,18 @@ public:
     {
         if (display)
             closeDisplay(display);
-        if (xtst)
-            dlclose(xtst);
-        if (x11)
-            dlclose(x11);
     }
     bool isValid() const { return display != nullptr; }
-    // The wheel turned up `steps` notches at a point of the screen.
     void wheelUp(const QPoint& at, int steps)
     {
         motion(display, -1, at.x(), at.y(), 0);
-        for (int i = 0; i < steps; ++i) {
-            button(display, 4, 1, 0);
-            button(display, 4, 0, 0);
-        }
+        for (int i = 0; i < 2 * steps; ++i)
+            button(display, 4, i % 2 == 0, 0);
         flush(display);
     }
 
 private:
-    void* x11 = nullptr;
-    void* xtst = nullptr;
     void* display = nullptr;
-    void* (*openDisplay)(const char*) = nullptr;
     int (*closeDisplay)(void*) = nullptr;
     int (*flush)(void*) = nullptr;
     int (*motion)(void*, int, int, int, unsigned long) = nullptr;
@@ -97,23 +88,17 @@ std::vector<float> parameterValues(VST3PluginInstance& instance)
     return values;
 }
 
-// The plain value a zam plug-in's state holds for a key (NUL-separated
-// key and value texts).
-bool stateValue(VST3PluginInstance& instance, const QString& path, const QByteArray& key, double& value)
+// The plain value a zam plug-in's saved state holds for a key (NUL-separated
+// key and value texts); NaN when missing.
+double stateValue(VST3PluginInstance& instance, const QString& path, const QByteArray& key)
 {
-    if (!instance.saveState(path.toStdString()))
-        return false;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
+    if (!instance.saveState(path.toStdString()) || !file.open(QIODevice::ReadOnly))
+        return std::nan("");
     const QList<QByteArray> fields = file.readAll().split('\0');
     const qsizetype at = fields.indexOf(key);
-    bool ok = false;
-    if (at >= 0 && at + 1 < fields.size())
-        value = fields[at + 1].toDouble(&ok);
-    return ok;
+    return at >= 0 && at + 1 < fields.size() ? fields[at + 1].toDouble() : std::nan("");
 }
-
 } // namespace
 
 class VST3EditorWindowX11Test : public QObject {
@@ -211,8 +196,8 @@ private slots:
     void realEditorEditsReachTheProcessor()
     {
         // A knob of the plug-in's own editor turned with the wheel while
-        // blocks are processed: the processor takes the value the editor
-        // reports, and editor and processor talk without complaint.
+        // blocks are processed: the processor's state takes the value the
+        // controller reports, and the two talk without complaint.
         const std::string path = "/usr/lib/vst3/ZamComp.vst3";
         if (!QFileInfo::exists(QString::fromStdString(path))) {
             if (TestSupport::serversRequired())
@@ -238,7 +223,7 @@ private slots:
         };
         processSome();
 
-        // Find a control by turning the wheel over the editor until a value moves.
+        // Turn the wheel over the editor until a value moves.
         const std::vector<float> before = parameterValues(*instance);
         int moved = -1;
         for (int y = 10; y < window.height() && moved < 0; y += 20) {
@@ -254,28 +239,21 @@ private slots:
         QVERIFY2(moved >= 0, "no control of the editor answered the wheel");
         QTest::qWait(100);
         processSome();
-        const std::string name = instance->getParameterName(moved);
+        const QString title = QString::fromStdString(instance->getParameterName(moved));
         const float normalized = instance->getParameter(moved);
         window.close();
 
-        // The processor's own state holds the value the editor shows.
-        static const QMap<QString, QPair<QByteArray, QPair<double, double>>> ranges{
-            {"Attack", {"att", {0.1, 100}}},   {"Release", {"rel", {1, 500}}}, {"Knee", {"kn", {0, 8}}},
-            {"Ratio", {"rat", {1, 20}}},       {"Threshold", {"thr", {-80, 0}}},
-            {"Makeup", {"mak", {0, 30}}},      {"Slew", {"slew", {1, 150}}},
-        };
-        const QString title = QString::fromStdString(name);
-        QVERIFY2(ranges.contains(title), name.c_str());
-        const auto& range = ranges[title];
+        // The range and state key the LV2 build of the same plug-in states.
+        const auto ports = Lv2Reference::readPorts("/usr/lib/lv2/ZamComp.lv2/ZamComp_dsp.ttl");
+        const auto port = std::find_if(ports.begin(), ports.end(), [&](const auto& p) { return p.name == title; });
+        QVERIFY2(port != ports.end(), qPrintable(title));
         QTemporaryDir dir;
-        double plain = 0.0;
-        QVERIFY(stateValue(*instance, dir.filePath("state"), range.first, plain));
-        const double expected = range.second.first + normalized * (range.second.second - range.second.first);
+        const double plain = stateValue(*instance, dir.filePath("state"), port->symbol.toUtf8());
+        const double expected = port->minimum + normalized * (port->maximum - port->minimum);
         QVERIFY2(std::fabs(plain - expected) < 1e-3 * std::max(1.0, std::fabs(expected)),
                  qPrintable(QString("%1: state %2, editor %3").arg(title).arg(plain).arg(expected)));
         instance->unload();
-        const QString complaints = errors.text();
-        QVERIFY2(!complaints.contains("nullptr"), qPrintable(complaints));
+        QVERIFY2(!errors.text().contains("nullptr"), qPrintable(errors.text()));
     }
 };
 
