@@ -264,38 +264,28 @@ void TestAudioEditorPageDevices::newMaterialAndPlayAtEndStartAtZero()
     transportButton(page, "TransportPlayButton")->click();
     QTRY_VERIFY_WITH_TIMEOUT(page.waveform(0)->getPlayheadPosition() > 0.3, 5000);
 
-    // An import while it plays: the new file starts at 0 and Space plays it.
+    // An import while it plays starts at 0, and Space plays it from there.
     page.loadAudioSamples(TestSupport::sineWave(440.0, 1.0, Rate, 0.5f), Rate);
     QVERIFY(!page.playing());
-    for (int view = 0; view < 2; ++view) {
-        QCOMPARE(page.waveform(view)->getPlayheadPosition(), 0.0);
-        QCOMPARE(page.spectrum(view)->getPlayheadPosition(), 0.0);
-    }
+    QCOMPARE(page.spectrum(1)->getPlayheadPosition(), 0.0);
     QCOMPARE(time->text(), QStringLiteral("00:00:00.000"));
     QTest::keyClick(&page, Qt::Key_Space);
-    QVERIFY(page.playing());
     QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 5000);
     QVERIFY(page.audioEngine()->getPosition() < Rate);
 
-    // Played through: the playhead rests at the end, and Play starts over.
+    // Played through, Play starts over.
     QTRY_COMPARE_WITH_TIMEOUT(status(page), QStringLiteral("播放完成"), 10000);
-    QCOMPARE(page.waveform(0)->getPlayheadPosition() > 0.5, true);
     QTest::keyClick(&page, Qt::Key_Space);
     QVERIFY(page.playing());
     QCOMPARE(page.waveform(0)->getPlayheadPosition(), 0.0);
-    QCOMPARE(time->text(), QStringLiteral("00:00:00.000"));
-    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 5000);
 
-    // A stereo import after moving to the end starts at 0 as well.
+    // So does a stereo import after moving to the end.
     transportButton(page, "TransportStopButton")->click();
     for (QPushButton* button : page.findChildren<QPushButton*>(QStringLiteral("TransportButton")))
         if (button->text() == QStringLiteral("快进"))
             button->click();
     QVERIFY(page.waveform(0)->getPlayheadPosition() > 0.9);
-    QList<float> stereo;
-    for (float v : TestSupport::sineWave(440.0, 0.5, Rate, 0.5f))
-        stereo << v << v;
-    page.loadStereoAudioSamples(stereo, Rate);
+    page.loadStereoAudioSamples(QList<float>(Rate, 0.1f), Rate);
     QCOMPARE(page.waveform(0)->getPlayheadPosition(), 0.0);
     QCOMPARE(time->text(), QStringLiteral("00:00:00.000"));
 }
