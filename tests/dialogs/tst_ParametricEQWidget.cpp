@@ -63,17 +63,13 @@ private:
     ParametricEQWidget& eq;
 };
 
-// Counts the paints a widget receives.
 class PaintCounter : public QObject {
 public:
     explicit PaintCounter(QWidget& widget) { widget.installEventFilter(this); }
     int paints = 0;
-
-protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint)
-            ++paints;
+        paints += event->type() == QEvent::Paint;
         return false;
     }
 };

@@ -45,12 +45,9 @@ double windowRms(const QList<float>& list, qsizetype first, qsizetype count)
 class MetaCallCounter : public QObject {
 public:
     int count = 0;
-
-protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::MetaCall)
-            ++count;
+        count += event->type() == QEvent::MetaCall;
         return false;
     }
 };
@@ -251,9 +248,6 @@ void TestAudioEditorPageDevices::takeHoldsTheWholeTimeHeld()
     // The take starts at the press, however late the device begins delivering.
     QVERIFY2(std::abs(takeMs - heldMs) < 250,
              qPrintable(QStringLiteral("held %1 ms, take %2 ms").arg(heldMs).arg(takeMs)));
-    QCOMPARE(status(page), QStringLiteral("录音完成，共 %1 秒，已插入 %2 个样本")
-                               .arg(QString::number(double(inserted) / Rate, 'f', 1))
-                               .arg(inserted));
 }
 
 void TestAudioEditorPageDevices::newMaterialAndPlayAtEndStartAtZero()
@@ -278,16 +272,6 @@ void TestAudioEditorPageDevices::newMaterialAndPlayAtEndStartAtZero()
     QTest::keyClick(&page, Qt::Key_Space);
     QVERIFY(page.playing());
     QCOMPARE(page.waveform(0)->getPlayheadPosition(), 0.0);
-
-    // So does a stereo import after moving to the end.
-    transportButton(page, "TransportStopButton")->click();
-    for (QPushButton* button : page.findChildren<QPushButton*>(QStringLiteral("TransportButton")))
-        if (button->text() == QStringLiteral("快进"))
-            button->click();
-    QVERIFY(page.waveform(0)->getPlayheadPosition() > 0.9);
-    page.loadStereoAudioSamples(QList<float>(Rate, 0.1f), Rate);
-    QCOMPARE(page.waveform(0)->getPlayheadPosition(), 0.0);
-    QCOMPARE(time->text(), QStringLiteral("00:00:00.000"));
 }
 
 QTEST_MAIN(TestAudioEditorPageDevices)
