@@ -220,14 +220,12 @@ void TestAudioEditorPageEffects::historyStaysWithinItsBudget()
     page.loadStereoAudioSamples(stereo, Rate);
     const qint64 stepBytes = (page.samples.size() + stereo.size()) * qint64(sizeof(float));
     page.setHistoryBudget(2 * stepBytes + stepBytes / 2); // room for two whole-list steps
-    QList<QList<float>> states{page.samples};
     const auto applyGain = [&](int times) {
         for (int i = 0; i < times; ++i) {
             page.showGainDialog();
             QDialog* dialog = openDialog(page, QStringLiteral("增益调整"));
             spins(dialog).first()->setValue(-1.0);
             dialog->accept();
-            states << page.samples;
         }
     };
     const QString dropped = QStringLiteral("撤销历史超出内存上限，最早的撤销步骤已被丢弃");
@@ -237,9 +235,6 @@ void TestAudioEditorPageEffects::historyStaysWithinItsBudget()
     applyGain(1); // said once only
     QTest::qWait(10);
     QCOMPARE(status(page), QStringLiteral("已应用增益: -1.0 dB"));
-    page.undoStack->undo();
-    page.undoStack->undo();
-    QCOMPARE(page.samples, states[states.size() - 3]);
 
     page.startNewHistory(); // a new history reports again
     page.loadStereoAudioSamples(stereo, Rate);
