@@ -81,16 +81,20 @@ private slots:
             int midi;
             double cents;
         } notes[] = {{69, 39.0}, {72, -44.0}, {76, 47.0}};
-        QList<float> input(Rate / 4, 0.0f);
-        double phase = 0.0;
-        for (const auto& note : notes) {
-            const double hz = YinPitchDetector::midiToFrequency(note.midi + note.cents / 100.0);
-            for (int i = 0; i < Rate / 2; ++i) {
-                input.append(float(0.5 * std::sin(phase)));
-                phase += 2.0 * M_PI * hz / Rate;
+        // A4 sung with the given offset in cents at each sample, between silences.
+        const auto sung = [](int frames, const auto& centsAt) {
+            QList<float> out(Rate / 4, 0.0f);
+            double phase = 0.0;
+            for (int i = 0; i < frames; ++i) {
+                out.append(float(0.5 * std::sin(phase)));
+                phase += 2.0 * M_PI * YinPitchDetector::midiToFrequency(69 + centsAt(i) / 100.0) / Rate;
             }
-        }
-        input += QList<float>(Rate / 4, 0.0f);
+            return out + QList<float>(Rate / 4, 0.0f);
+        };
+        const QList<float> input = sung(3 * Rate / 2, [&](int i) {
+            const auto& note = notes[i / (Rate / 2)];
+            return 100.0 * (note.midi - 69) + note.cents;
+        });
 
         PitchCorrectionSession session(input, Rate);
         const auto& segments = session.noteSegments();
@@ -110,15 +114,8 @@ private slots:
 
         // A held A4 sung 30 cents sharp with a wide vibrato (80 cents at
         // 5.5 Hz) stays one segment, moved as a whole.
-        QList<float> vibrato(Rate / 4, 0.0f);
-        phase = 0.0;
-        for (int i = 0; i < 2 * Rate; ++i) {
-            const double cents = 30.0 + 80.0 * std::sin(2.0 * M_PI * 5.5 * i / Rate);
-            phase += 2.0 * M_PI * YinPitchDetector::midiToFrequency(69 + cents / 100.0) / Rate;
-            vibrato.append(float(0.5 * std::sin(phase)));
-        }
-        vibrato += QList<float>(Rate / 4, 0.0f);
-        PitchCorrectionSession held(vibrato, Rate);
+        PitchCorrectionSession held(
+            sung(2 * Rate, [](int i) { return 30.0 + 80.0 * std::sin(2.0 * M_PI * 5.5 * i / Rate); }), Rate);
         QCOMPARE(held.noteSegments().size(), size_t(1));
         QCOMPARE(held.noteSegments().front().targetMidi, 69);
         QVERIFY2(std::fabs(held.noteSegments().front().shiftSemitones + 0.3) < 0.05,
