@@ -356,8 +356,7 @@ private slots:
         QVERIFY2(ab / std::sqrt(aa * bb) > 0.995, qPrintable(QString::number(ab / std::sqrt(aa * bb))));
     }
 
-    // A list longer than the writer's conversion blocks gives the bytes of
-    // encoding its whole 16-bit mix in one call.
+    // A list longer than the writer's blocks: the bytes of one whole encode.
     void mp3OfLongListSameAsOneEncode()
     {
         const int rate = 44100;

@@ -1,6 +1,7 @@
 // The EQ curve editor: band responses against a double-precision cookbook
 // reference, the default flat curve, and editing by pointer and menu.
 
+#include "TestSupport.h"
 #include "dialogs/EqualizerCurve.h"
 #include "dialogs/FrequencyAnalyzerWidget.h"
 #include "dialogs/ParametricEQWidget.h"
@@ -62,17 +63,13 @@ private:
     ParametricEQWidget& eq;
 };
 
-// Counts the paints a widget receives.
 class PaintCounter : public QObject {
 public:
     explicit PaintCounter(QWidget& widget) { widget.installEventFilter(this); }
     int paints = 0;
-
-protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint)
-            ++paints;
+        paints += event->type() == QEvent::Paint;
         return false;
     }
 };
@@ -158,10 +155,7 @@ private slots:
     {
         ParametricEQWidget eq;
         eq.resize(600, 320);
-        QList<float> tone(44100);
-        for (qsizetype i = 0; i < tone.size(); ++i)
-            tone[i] = float(0.5 * std::sin(0.1 * double(i)));
-        eq.setAudioData(tone, 44100);
+        eq.setAudioData(TestSupport::sineWave(700.0, 1.0, 44100), 44100);
         FrequencyAnalysis& analysis = eq.analyzerWidget()->analyser();
         for (int i = 0; i < 5; ++i)
             analysis.feedStep();
@@ -170,11 +164,10 @@ private slots:
         QImage target(eq.size(), QImage::Format_ARGB32_Premultiplied);
         eq.render(&target);
         QCOMPARE(analyser.paints, 1);
-        // A band edit repaints the curve over the same backdrop.
         eq.setBandGain(2, 6.0f);
         eq.render(&target);
         QCOMPARE(analyser.paints, 1);
-        // A new spectrum, and a new size, render it again.
+        // Only a new spectrum or size renders it again.
         analysis.feedStep();
         QVERIFY(analysis.updateSpectrum());
         eq.render(&target);

@@ -92,9 +92,8 @@ private slots:
         QCOMPARE(data.name, QStringLiteral("untouched"));
     }
 
-    // Audio edited by hand: an escaped character is still read (the string
-    // is read again as text), a damaged channel refuses the whole file with
-    // a message that names the clip instead of opening without it.
+    // Hand-edited audio: an escaped character still reads; a damaged channel
+    // refuses the file, naming the clip.
     void handEditedAudio()
     {
         QTemporaryDir dir;

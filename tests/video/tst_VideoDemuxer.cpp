@@ -75,12 +75,6 @@ private slots:
         QVERIFY(make(path("pcm.mov"), videoThenTone + QStringList{"-c:a", "pcm_s16le"}));
         QVERIFY(make(path("aac.mp4"), videoThenTone + QStringList{"-c:a", "aac"}));
         QVERIFY(make(path("opus.mkv"), videoThenTone + QStringList{"-c:a", "libopus"}));
-        QVERIFY(make(path("vorbis.webm"), pattern("320x240", 2) + stereoTone(2)
-                                               + QStringList{"-c:v", "libvpx", "-c:a", "libvorbis"}));
-        QVERIFY(make(path("mp3.avi"), videoThenTone + QStringList{"-c:a", "libmp3lame"}));
-        QVERIFY(make(path("aac.flv"), pattern("320x240", 2) + stereoTone(2)
-                                           + QStringList{"-c:v", "flv1", "-c:a", "aac"}));
-        QVERIFY(make(path("mp2.ts"), videoThenTone + QStringList{"-c:a", "mp2"}));
         // Times that begin at 5 s, and sound that begins half a second after the picture.
         QVERIFY(make(path("late-start.mp4"),
                      videoThenTone + QStringList{"-c:a", "aac", "-output_ts_offset", "5"}));
@@ -118,10 +112,6 @@ private slots:
         // The first AAC packet lies before the start (encoder priming).
         QTest::newRow("AAC in MP4") << "aac.mp4" << 2 << 44100 << 2.0 << 2.0;
         QTest::newRow("Opus in Matroska") << "opus.mkv" << 2 << 48000 << 2.0 << 2.0;
-        QTest::newRow("Vorbis in WebM") << "vorbis.webm" << 2 << 44100 << 2.0 << 2.0;
-        QTest::newRow("MP3 in AVI") << "mp3.avi" << 2 << 44100 << 2.0 << 2.0;
-        QTest::newRow("AAC in FLV") << "aac.flv" << 2 << 44100 << 2.0 << 2.0;
-        QTest::newRow("stereo MP2 in MPEG-TS") << "mp2.ts" << 2 << 44100 << 2.0 << 2.0;
         QTest::newRow("times from 5 s") << "late-start.mp4" << 2 << 44100 << 2.0 << 7.0;
         QTest::newRow("sound half a second late") << "late-sound.mp4" << 2 << 44100 << 1.5 << 2.0;
         QTest::newRow("AAC in MP4 cut inside a packet") << "cut.mp4" << 2 << 44100 << 1.0 << 1.5;
@@ -155,15 +145,10 @@ private slots:
             QCOMPARE(extractedRate, rate);
             const QList<float>& all = outChannels == 2 ? stereo : mono;
             QCOMPARE(all.size(), expected.size());
-            qsizetype firstDifference = 0;
-            while (firstDifference < all.size() && all[firstDifference] == expected[firstDifference])
-                ++firstDifference;
-            QVERIFY2(sameBits(all, expected),
-                     qPrintable(QStringLiteral("pass %1 differs from value %2").arg(pass).arg(firstDifference)));
-            if (outChannels == 1) {
-                QVERIFY(stereo.isEmpty());
+            QVERIFY2(sameBits(all, expected), qPrintable(QString::number(pass)));
+            QCOMPARE(stereo.isEmpty(), outChannels == 1);
+            if (outChannels == 1)
                 continue;
-            }
             QCOMPARE(mono.size(), stereo.size() / 2);
             for (qsizetype i = 0; i < mono.size(); ++i)
                 QCOMPARE(mono[i], (stereo[2 * i] + stereo[2 * i + 1]) * 0.5f);
@@ -284,17 +269,11 @@ private slots:
         QSignalSpy errors(&demuxer, &VideoDemuxer::errorOccurred);
         QVERIFY(demuxer.open(path("huge.mp4")));
         QVERIFY(errors.isEmpty());
-        QVERIFY(demuxer.pictureTooLarge());
-        QVERIFY(!demuxer.hasVideo());
-        QVERIFY(demuxer.decodeFrameAt(0.0).isNull());
+        QVERIFY(demuxer.pictureTooLarge() && !demuxer.hasVideo());
         QList<float> mono, stereo;
         int rate = 0;
         QVERIFY(demuxer.extractAudio(mono, stereo, rate));
         QVERIFY(sameBits(stereo, ffmpegAudio(path("huge.mp4"), 2)));
-
-        VideoDemuxer ordinary;
-        QVERIFY(ordinary.open(path("flac.mkv")));
-        QVERIFY(!ordinary.pictureTooLarge());
     }
 
     void findsTheOnlyKeyFrameOfAShortTransportStream()
@@ -309,11 +288,6 @@ private slots:
         QVERIFY(!demuxer.decodeNextFrame(pts).isNull());
         QVERIFY2(std::abs(pts - 0.1) < 0.005, qPrintable(QString::number(pts)));
         QVERIFY(!demuxer.decodeFrameAt(0.55).isNull());
-        demuxer.seekTo(0.85);
-        int frames = 0;
-        while (!demuxer.decodeNextFrame(pts).isNull())
-            ++frames;
-        QVERIFY2(frames >= 2 && frames <= 10, qPrintable(QString::number(frames)));
     }
 
     void survivesDamagedAndChangingStreams()
