@@ -257,9 +257,8 @@ private slots:
         window.openNewProject(QStringLiteral("single"), 44100, 16, false);
         window.audioEditorPage->loadStereoAudioSamples(stereoRamp(4410), 44100);
         QString typed = dir.filePath(QStringLiteral("gain6"));
-        const QString written = typed + QStringLiteral(".wav");
         QStringList replaceQuestions;
-        // Every box is answered: the replace question Yes, any other OK.
+        // The replace question is answered Yes, any other box OK.
         QTimer boxes;
         connect(&boxes, &QTimer::timeout, [&] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -271,40 +270,31 @@ private slots:
             }
         });
         boxes.start(20);
-        const auto typeName = [&] {
+        const auto exportTyped = [&] {
+            window.statusBar()->clearMessage();
             QTimer::singleShot(0, [&] {
                 QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
                 auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
                 chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
                 static_cast<QDialog*>(chooser)->accept();
             });
+            window.menuActions().exportWav->trigger();
+            QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
+            QVERIFY(!QFileInfo::exists(typed));
         };
-        typeName();
-        window.menuActions().exportWav->trigger();
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
-        QVERIFY(decode(written).ok);
-        QVERIFY(!QFileInfo::exists(typed));
+        exportTyped();
+        QVERIFY(decode(dir.filePath(QStringLiteral("gain6.wav"))).ok);
         QVERIFY(replaceQuestions.isEmpty());
-
-        typeName();
-        window.menuActions().exportWav->trigger();
-        QCOMPARE(replaceQuestions.size(), 1);
-        QVERIFY2(replaceQuestions[0].contains(QStringLiteral("gain6.wav")), qPrintable(replaceQuestions[0]));
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
-
+        exportTyped();
         // A name ending in a dot has no suffix either.
         typed = dir.filePath(QStringLiteral("gain6."));
-        window.statusBar()->clearMessage();
-        typeName();
-        window.menuActions().exportWav->trigger();
+        exportTyped();
         QCOMPARE(replaceQuestions.size(), 2);
-        QVERIFY2(replaceQuestions[1].contains(QStringLiteral("gain6.wav")), qPrintable(replaceQuestions[1]));
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
-        QVERIFY(!QFileInfo::exists(typed));
+        for (const QString& question : replaceQuestions)
+            QVERIFY2(question.contains(QStringLiteral("gain6.wav")), qPrintable(question));
     }
 
-    // A long export writes on a worker: the overlay turns meanwhile, and
-    // the file and the message are those of a blocking export.
+    // A long export writes on a worker: the overlay turns meanwhile.
     void exportKeepsTheOverlayTurning()
     {
         ProbeWindow window;
@@ -459,8 +449,8 @@ private slots:
         QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).size(), 0);
     }
 
-    // An export that leaves something out says so in its message; one the
-    // machine cannot hold is refused with the reason, and nothing is written.
+    // An export that leaves something out says so; one memory cannot hold
+    // is refused with the reason, and nothing is written.
     void exportSaysWhatTheMixLeavesOut()
     {
         ProbeWindow window;
@@ -544,48 +534,41 @@ private slots:
         ProbeWindow window;
         window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
         MultiTrackEditorPage* page = window.multiTrackPage;
+        // Imports a file at `fileBpm`, answering Yes to a tempo question,
+        // and gives where its beat 1 plays.
+        const auto importAt = [&](double fileBpm) {
+            window.prompts->files << writeMidiFile(dir.filePath(QString::number(fileBpm) + ".mid"), fileBpm);
+            window.prompts->answers << QMessageBox::Yes;
+            window.menuActions().importMidi->trigger();
+            return page->tempoScaledTrack(page->tracks.back()).midiClips[0].notes[0];
+        };
+        const auto asked = [&] { return window.prompts->boxes(QStringLiteral("question")).last().text; };
 
-        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("fast.mid")), 400.0);
-        window.prompts->answers << QMessageBox::Yes;
-        window.menuActions().importMidi->trigger();
-        QCOMPARE(window.prompts->only(QStringLiteral("question")).text,
-                 QStringLiteral("MIDI文件的 tempo 为 400.0 BPM，当前项目 tempo 为 120.0 BPM。\n"
-                                "是否将项目 tempo 设为 300.0 BPM？"));
+        MidiNote played = importAt(400.0);
+        QCOMPARE(asked(), QStringLiteral("MIDI文件的 tempo 为 400.0 BPM，当前项目 tempo 为 120.0 BPM。\n"
+                                         "是否将项目 tempo 设为 300.0 BPM？"));
         QCOMPARE(page->bpm, 300.0);
-        // Beat 1 of the file is 0.15 s in, for an eighth of a second.
-        MidiNote played = page->tempoScaledTrack(page->tracks[0]).midiClips[0].notes[0];
         QVERIFY2(std::abs(played.start - 0.15) < 1e-6, qPrintable(QString::number(played.start)));
         QVERIFY(std::abs(played.duration - 0.075) < 1e-6);
 
-        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slow.mid")), 10.0);
-        window.prompts->answers << QMessageBox::Yes;
-        window.menuActions().importMidi->trigger();
-        QVERIFY(window.prompts->boxes(QStringLiteral("question")).last().text.endsWith(
-            QStringLiteral("是否将项目 tempo 设为 20.0 BPM？")));
+        played = importAt(10.0);
+        QVERIFY(asked().endsWith(QStringLiteral("是否将项目 tempo 设为 20.0 BPM？")));
         QCOMPARE(page->bpm, 20.0);
-        played = page->tempoScaledTrack(page->tracks[1]).midiClips[0].notes[0];
         QVERIFY2(std::abs(played.start - 6.0) < 1e-6, qPrintable(QString::number(played.start)));
 
         // The box holds a tenth of a BPM: the notes are converted for the
         // tempo it takes, not for the file's unrounded one.
-        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("odd.mid")), 60000000.0 / 469000.0);
-        window.prompts->answers << QMessageBox::Yes;
-        window.menuActions().importMidi->trigger();
-        QVERIFY(window.prompts->boxes(QStringLiteral("question")).last().text.endsWith(
-            QStringLiteral("是否将项目 tempo 设为 127.9 BPM？")));
+        played = importAt(60000000.0 / 469000.0);
+        QVERIFY(asked().endsWith(QStringLiteral("是否将项目 tempo 设为 127.9 BPM？")));
         QCOMPARE(page->bpm, 127.9);
-        played = page->tempoScaledTrack(page->tracks.back()).midiClips[0].notes[0];
         QVERIFY2(std::abs(played.start - 0.469) < 1e-6, qPrintable(QString::number(played.start, 'g', 10)));
-        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slow2.mid")), 10.0);
-        window.prompts->answers << QMessageBox::Yes;
-        window.menuActions().importMidi->trigger();
+        importAt(10.0);
         QCOMPARE(page->bpm, 20.0);
 
         // Already at the tempo it would take: no question, its own speed.
-        window.prompts->files << writeMidiFile(dir.filePath(QStringLiteral("slower.mid")), 5.0);
-        window.menuActions().importMidi->trigger();
+        window.prompts->answers.clear();
+        played = importAt(5.0);
         QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 4);
-        played = page->tempoScaledTrack(page->tracks.back()).midiClips[0].notes[0];
         QVERIFY2(std::abs(played.start - 12.0) < 1e-6, qPrintable(QString::number(played.start)));
     }
 
