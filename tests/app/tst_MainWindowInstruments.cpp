@@ -171,14 +171,11 @@ private slots:
             page.onMidiNoteOff(keyboardChannel, 60);
             page.soundFont().allNotesOff();
             page.piano().allNotesOff();
-            if (font != piano)
-                return font ? QStringLiteral("font") : QStringLiteral("piano");
-            return QStringLiteral("?");
+            return font == piano ? QStringLiteral("?") : font ? QStringLiteral("font") : QStringLiteral("piano");
         };
 
-        // No MIDI track: the piano.
+        // No MIDI track, or one not selected: the piano; selected, its preset.
         QCOMPARE(heardThrough(1), QStringLiteral("piano"));
-        // One MIDI track on channel 0: not selected, the piano; selected, its preset.
         page.addMidiTrack(QStringLiteral("A"), {}, 4.0);
         QCOMPARE(heardThrough(2), QStringLiteral("piano"));
         emit page.rows[0]->trackSelected(0);

@@ -348,7 +348,6 @@ private slots:
         const QList<Case> cases = {
             {"partial", {206, whole.left(100), true, -1, "Content-Range: bytes 0-99/4096\r\n"}, 4096},
             {"no content", {204, {}}, 0},
-            {"not modified", {304, {}}, 0},
             {"multiple choices", {300, whole}, 0},
             {"continue", {100, whole}, 0},
             {"short of its length", {200, whole.left(100), false, -1, "Content-Length: 4096\r\n"}, 0},
@@ -430,7 +429,6 @@ private slots:
         info.version = QStringLiteral("0.2.0") + markup;
         UpdateDialog dialog(info);
         dialog.show();
-        QVERIFY(dialog.height() < 1000);
         bool versionShown = false;
         for (const QLabel* label : dialog.findChildren<QLabel*>()) {
             QVERIFY(label->sizeHint().height() < 1000);
@@ -446,9 +444,8 @@ private slots:
                 QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
                 auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
                 formats << box->textFormat();
-                box->button(box->defaultButton() ? box->standardButton(box->defaultButton())
-                                                 : QMessageBox::Ok)
-                    ->click();
+                QAbstractButton* answer = box->defaultButton();
+                (answer ? answer : box->button(QMessageBox::Ok))->click();
             });
         };
         answerBox();
