@@ -160,7 +160,7 @@ private slots:
         quitAndDestroy(window);
     }
 
-    void pianoRollAndDeviceDialog()
+    void multitrackWindows()
     {
         auto window = openWindow(QStringLiteral("multi"));
         MultiTrackEditorPage* page = window->multiTrackPage;
@@ -185,25 +185,12 @@ private slots:
             page->showMidiDeviceDialog();
             QVERIFY(seen);
         }
-        // A key played (the live output runs), a roll left open auditioning.
-        page->onMidiNoteOn(0, 60, 100);
-        emit row->midiLane()->clipDoubleClicked(0);
-        PianoRollDialog* roll = row->pianoRolls().back();
-        const QPoint key(20, roll->pitchToY(62) + roll->rowHeight() / 2);
-        QTest::mousePress(roll, Qt::LeftButton, {}, key);
-        quitAndDestroy(window);
-    }
-
-    void pluginEditor()
-    {
-        auto window = openWindow(QStringLiteral("multi"));
-        MultiTrackEditorPage* page = window->multiTrackPage;
-        page->addTrack(TrackType(1), {}, Rate, QStringLiteral("MIDI"));
+        // The plug-in editor, closed by its title bar: the button, still
+        // checked, finds no window, and opens it again.
         window->prompts->files << testBundle("CdwSynth");
         window->menuActions().importVst3->trigger();
-        page->rows[0]->header()->instrumentCombo()->setCurrentIndex(0);
+        row->header()->instrumentCombo()->setCurrentIndex(0);
         QCOMPARE(page->tracks[0].pluginId, 0);
-        QPushButton* editorButton = page->rows[0]->header()->vst3Button();
         auto editor = [] {
             for (QWindow* window : QGuiApplication::topLevelWindows()) {
                 if (auto* found = qobject_cast<VST3EditorWindow*>(window); found && found->isVisible())
@@ -211,13 +198,19 @@ private slots:
             }
             return static_cast<VST3EditorWindow*>(nullptr);
         };
-        editorButton->click();
+        row->header()->vst3Button()->click();
         QVERIFY(editor());
-        editor()->close(); // its title bar
+        editor()->close();
         QTRY_VERIFY(!editor());
-        editorButton->click(); // the button, still checked, finds no window
-        editorButton->click(); // and opens it again for the quit
+        row->header()->vst3Button()->click();
+        row->header()->vst3Button()->click();
         QVERIFY(editor());
+        // A key played (the live output runs), a roll left open auditioning.
+        page->onMidiNoteOn(0, 60, 100);
+        emit row->midiLane()->clipDoubleClicked(0);
+        PianoRollDialog* roll = row->pianoRolls().back();
+        const QPoint key(20, roll->pitchToY(62) + roll->rowHeight() / 2);
+        QTest::mousePress(roll, Qt::LeftButton, {}, key);
         quitAndDestroy(window);
     }
 
