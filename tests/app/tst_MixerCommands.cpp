@@ -146,12 +146,10 @@ private slots:
         const QString wav = dir.filePath(QStringLiteral("drums.wav"));
         QVERIFY(AudioProcessor().saveAudioFile(wav, TestSupport::sineWave(220, 1.0, 44100), 44100, 1, 16));
         const QString mid = dir.filePath(QStringLiteral("keys.mid"));
-        {
-            QFile file(mid);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(QByteArray::fromHex("4d546864000000060000000100604d54726b0000000c"
-                                           "0090 3c64 3080 3c00 00ff2f00").replace(' ', ""));
-        }
+        QFile midi(mid);
+        QVERIFY(midi.open(QIODevice::WriteOnly));
+        midi.write(QByteArray::fromHex("4d546864000000060000000100604d54726b0000000c00903c6430803c0000ff2f00"));
+        midi.close();
         ShellProbeWindow window;
         window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
         MultiTrackEditorPage* page = window.multiTrackPage;
