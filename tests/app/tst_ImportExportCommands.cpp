@@ -258,10 +258,8 @@ private slots:
         connect(&boxes, &QTimer::timeout, [&] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 replaceQuestions << box->text();
-                if (QAbstractButton* yes = box->button(QMessageBox::Yes))
-                    yes->click();
-                else
-                    box->accept();
+                QAbstractButton* yes = box->button(QMessageBox::Yes);
+                yes ? yes->click() : box->accept();
             }
         });
         boxes.start(20);
