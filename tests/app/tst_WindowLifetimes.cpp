@@ -121,7 +121,6 @@ private slots:
         qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
         ShellTestSupport::prepareApplication(settings);
-        QVERIFY(QGuiApplication::quitOnLastWindowClosed());
     }
 
     void effectDialogs()
