@@ -95,7 +95,7 @@ TrackFlattener::TrackFlattener(const TrackData& track, int sampleRate)
     double length = 0.0;
     for (const AudioClip& clip : track.audioClips) {
         // Material absurdly far above the output's rate would take gigabytes to resample.
-        if (!placeable(clip) || double(clip.sampleRate) / sampleRate >= ClipRateConversion::MaxRateRatio)
+        if (!placeable(clip) || !ClipRateConversion::convertible(clip.sampleRate, sampleRate))
             continue;
         order.push_back(&clip);
         length = std::max(length, clip.start + visibleLength(clip));
