@@ -88,8 +88,7 @@ struct TrackFlattener::Placed {
 TrackFlattener::TrackFlattener(const TrackData& track, int sampleRate)
     : rate(sampleRate)
 {
-    if (sampleRate < OfflineRender::kMinSampleRate || sampleRate > OfflineRender::kMaxSampleRate
-        || track.isMidi())
+    if (!OfflineRender::acceptsRate(sampleRate) || track.isMidi())
         return;
     std::vector<const AudioClip*> order;
     double length = 0.0;

@@ -28,7 +28,7 @@ double trackEnd(const TrackData& track)
 
 qint64 trackFrames(const TrackData& track, int sampleRate)
 {
-    if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate)
+    if (!acceptsRate(sampleRate))
         return 0;
     const double end = trackEnd(track);
     if (!(end > 0.0))

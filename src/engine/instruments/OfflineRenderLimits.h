@@ -17,6 +17,10 @@ constexpr double kMaxTrackSeconds = 24.0 * 3600.0;
 // Output rates accepted for offline rendering, in Hz.
 constexpr int kMinSampleRate = 1;
 constexpr int kMaxSampleRate = 192000;
+inline bool acceptsRate(int sampleRate)
+{
+    return sampleRate >= kMinSampleRate && sampleRate <= kMaxSampleRate;
+}
 
 // The end of a track's material in seconds: its MIDI clips for a MIDI track,
 // its audio clips (start + playable length) for an audio track. Clips with a
