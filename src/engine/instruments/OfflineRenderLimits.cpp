@@ -62,6 +62,12 @@ qint64 firstNoteFrame(const TrackData& track, int sampleRate, qint64 frames)
     return first;
 }
 
+qint64 renderBytesFromFirstNote(const TrackData& track, int sampleRate)
+{
+    const qint64 frames = trackFrames(track, sampleRate);
+    return (frames - firstNoteFrame(track, sampleRate, frames)) * qint64(sizeof(float));
+}
+
 double noteStartSeconds(double clipStart, const MidiNote& note)
 {
     const double start = clipStart + note.start;

@@ -38,6 +38,9 @@ qint64 trackFrames(const TrackData& track, int sampleRate);
 // `frames` frames at sampleRate; `frames` when none does. A render may start
 // there: what comes before is silence.
 qint64 firstNoteFrame(const TrackData& track, int sampleRate, qint64 frames);
+// Bytes of a MIDI track's mono render from its first note to the end of
+// trackFrames(): what an instrument allocates for it.
+qint64 renderBytesFromFirstNote(const TrackData& track, int sampleRate);
 
 // Start of a note of a clip starting at clipStart, in seconds on the timeline;
 // negative when the note renders nothing: a non-finite time, a start before 0,
