@@ -10,14 +10,6 @@ namespace {
 constexpr float WindowMs = 40.0f;
 constexpr float HopMs = 10.0f;
 constexpr float YinThreshold = 0.15f;
-// The detector's own rule for a frame that carries a pitch.
-constexpr float MinVoicedConfidence = 0.3f;
-
-bool voiced(const PitchFrame& frame)
-{
-    return frame.frequency > 0.0f && frame.confidence > MinVoicedConfidence;
-}
-
 double median(std::vector<double> values)
 {
     const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
@@ -46,7 +38,7 @@ bool PitchCorrectionSession::settlesAway(int from, int end, double pitch) const
     double low = 1e9, high = -1e9;
     int counted = 0;
     for (int f = from; f < end && counted < SettleFrames; ++f) {
-        if (!voiced(frames[size_t(f)]))
+        if (!YinPitchDetector::isVoiced(frames[size_t(f)]))
             continue;
         const double p = frequencyToPitch(frames[size_t(f)].frequency);
         if (std::fabs(p - pitch) <= NoteChangeSemitones)
@@ -64,7 +56,7 @@ bool PitchCorrectionSession::makeSegment(int start, int end, PitchCorrectionSegm
     // note does not pull the average.
     std::vector<double> pitches;
     for (int f = start; f < end; ++f)
-        if (voiced(frames[size_t(f)]))
+        if (YinPitchDetector::isVoiced(frames[size_t(f)]))
             pitches.push_back(frequencyToPitch(frames[size_t(f)].frequency));
     if (pitches.empty())
         return false;
@@ -73,7 +65,8 @@ bool PitchCorrectionSession::makeSegment(int start, int end, PitchCorrectionSegm
     int counted = 0;
     for (int f = start; f < end; ++f) {
         const PitchFrame& frame = frames[size_t(f)];
-        if (voiced(frame) && std::fabs(frequencyToPitch(frame.frequency) - centre) <= NoteChangeSemitones) {
+        if (YinPitchDetector::isVoiced(frame)
+            && std::fabs(frequencyToPitch(frame.frequency) - centre) <= NoteChangeSemitones) {
             sum += frame.frequency;
             ++counted;
         }
@@ -102,7 +95,7 @@ void PitchCorrectionSession::splitAtNoteChanges()
         double sum = 0.0;
         int counted = 0;
         for (int f = whole.startFrame; f < whole.endFrame; ++f) {
-            if (!voiced(frames[size_t(f)]))
+            if (!YinPitchDetector::isVoiced(frames[size_t(f)]))
                 continue;
             const double pitch = frequencyToPitch(frames[size_t(f)].frequency);
             if (counted >= MinSegmentFrames && std::fabs(pitch - sum / counted) > NoteChangeSemitones

@@ -243,13 +243,18 @@ void SpectrumAnalyzerWidget::ensureSpectrumComputed()
         computer.computeListCells(bandChannel(1), rightCells, &magnitudeSums);
     else
         rightCells.clear();
+    adoptListSpectrum();
+    qDebug() << "[Spectrum] total:" << timer.elapsed() << "ms, frames:" << listFrames;
+}
+
+void SpectrumAnalyzerWidget::adoptListSpectrum()
+{
     if (levels.levels.size() != computer.fftSize() / 2 + 1)
         levels.reset(computer.fftSize(), rate, dbFloor);
     // Stereo: the average over both channels' columns.
     levels.setAverages(magnitudeSums, listFrames * (hasRight ? 2 : 1), dbFloor, dbCeiling);
     columnsFollowSamples = true;
     resetDimmedRanges();
-    qDebug() << "[Spectrum] total:" << timer.elapsed() << "ms, frames:" << listFrames;
 }
 
 // What a background job reads and makes: its own shared copies of the lists
@@ -307,11 +312,7 @@ void SpectrumAnalyzerWidget::finishBackgroundComputation(BackgroundSpectrogram& 
         rightCells = hasRight ? std::move(job.right) : SpectrogramGrid();
         magnitudeSums = std::move(job.sums);
         listFrames = job.frames;
-        if (levels.levels.size() != computer.fftSize() / 2 + 1)
-            levels.reset(computer.fftSize(), rate, dbFloor);
-        levels.setAverages(magnitudeSums, listFrames * (hasRight ? 2 : 1), dbFloor, dbCeiling);
-        columnsFollowSamples = true;
-        resetDimmedRanges();
+        adoptListSpectrum();
     }
     update();
     emit backgroundComputationFinished();

@@ -255,6 +255,9 @@ private:
     double clampedViewStart(double seconds) const;
     void notifyVisibleRange();
     void resetDimmedRanges();
+    // With the list's grids, sums and frame count in place: the band levels
+    // from them, and the columns follow the samples again.
+    void adoptListSpectrum();
     double visibleSeconds() const { return contentDuration() / zoom; }
     // The audio of band 0 (the mono list, or the left channel) or band 1.
     SampleChannel bandChannel(int band) const;

@@ -14,12 +14,12 @@ qsizetype convertedLength(qsizetype frames, int fromRate, int toRate)
     return qsizetype(std::llround(double(frames) * toRate / fromRate));
 }
 
+} // namespace
+
 bool convertible(int fromRate, int toRate)
 {
     return fromRate >= 1 && toRate >= 1 && double(fromRate) / toRate < MaxRateRatio;
 }
-
-} // namespace
 
 QList<float> resampleMono(const QList<float>& samples, int fromRate, int toRate)
 {

@@ -12,6 +12,10 @@ namespace ClipRateConversion {
 // (768 kHz into an 8 kHz project is 96); only damaged files reach it.
 constexpr double MaxRateRatio = 1024.0;
 
+// Whether material at `fromRate` can be brought to `toRate`: both at least 1
+// and the ratio below MaxRateRatio.
+bool convertible(int fromRate, int toRate);
+
 // The list at `toRate`, the same seconds long; a copy when the rates agree,
 // empty when either rate is below 1 or fromRate is MaxRateRatio times toRate
 // or more.

@@ -141,7 +141,7 @@ void MultiTrackEditorPage::setSampleRate(int rate)
 {
     if (rate == projectSampleRate)
         return;
-    if (rate < OfflineRender::kMinSampleRate || rate > OfflineRender::kMaxSampleRate) {
+    if (!OfflineRender::acceptsRate(rate)) {
         qWarning() << "MultiTrackEditorPage: ignoring sample rate" << rate;
         return;
     }

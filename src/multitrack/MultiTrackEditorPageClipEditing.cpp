@@ -235,9 +235,7 @@ void MultiTrackEditorPage::onClipDragFinished(int trackIndex, QPoint globalPos)
         // Clips only move between tracks of their own kind.
         if (tracks[size_t(target)].isMidi() != dragIsMidi || !validClip)
             return;
-        const AudioClip audio = dragIsMidi ? AudioClip() : from.audioClips[size_t(clipIndex)];
-        const MidiClip midi = dragIsMidi ? from.midiClips[size_t(clipIndex)] : MidiClip();
-        undoStack->push(new MoveClipCommand(this, source, target, clipIndex, dragIsMidi, audio, midi, MoveText));
+        undoStack->push(new MoveClipCommand(this, source, target, clipIndex, dragIsMidi, MoveText));
         repaintLane(source);
         repaintLane(target);
         updateEngineTrackSlot(target);

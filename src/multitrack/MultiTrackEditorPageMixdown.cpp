@@ -115,10 +115,8 @@ bool MultiTrackEditorPage::renderMixdown(QList<float>& out, int& rate, QString* 
     qint64 bytes = 2 * frames * qint64(sizeof(float));
     for (size_t i = 0; i < tracks.size(); ++i) {
         if (tracks[i].isMidi()) {
-            const qint64 midiFrames = OfflineRender::trackFrames(scaledMidi[i], rate);
             if (soundFont || piano)
-                bytes += (midiFrames - OfflineRender::firstNoteFrame(scaledMidi[i], rate, midiFrames))
-                    * qint64(sizeof(float));
+                bytes += OfflineRender::renderBytesFromFirstNote(scaledMidi[i], rate);
             continue;
         }
         if (tracks[i].audioClips.empty())

@@ -100,9 +100,7 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
         if (source == rendered)
             continue;
         midi = QList<float>();
-        const qint64 frames = OfflineRender::trackFrames(scaled, projectSampleRate);
-        const qint64 bytes = (frames - OfflineRender::firstNoteFrame(scaled, projectSampleRate, frames))
-            * qint64(sizeof(float));
+        const qint64 bytes = OfflineRender::renderBytesFromFirstNote(scaled, projectSampleRate);
         if (!OfflineRender::fitsInMemory(bytes)) {
             qWarning() << "MultiTrackEditorPage: MIDI track" << i << "needs" << bytes
                        << "bytes to render, more than available; it stays silent";

@@ -80,8 +80,7 @@ void MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples,
         clip.samples = samples;
         clip.stereoSamples = stereoSamples;
         clip.sampleRate = rate;
-        const bool playableRate = rate >= OfflineRender::kMinSampleRate && rate <= OfflineRender::kMaxSampleRate;
-        if (!playableRate) {
+        if (!OfflineRender::acceptsRate(rate)) {
             // The project cannot play this rate: the material comes at the
             // project's rate, or it would sound as silence.
             qDebug() << "MultiTrackEditorPage: resampling an import from" << rate << "Hz to"

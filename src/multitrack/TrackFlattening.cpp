@@ -88,14 +88,13 @@ struct TrackFlattener::Placed {
 TrackFlattener::TrackFlattener(const TrackData& track, int sampleRate)
     : rate(sampleRate)
 {
-    if (sampleRate < OfflineRender::kMinSampleRate || sampleRate > OfflineRender::kMaxSampleRate
-        || track.isMidi())
+    if (!OfflineRender::acceptsRate(sampleRate) || track.isMidi())
         return;
     std::vector<const AudioClip*> order;
     double length = 0.0;
     for (const AudioClip& clip : track.audioClips) {
         // Material absurdly far above the output's rate would take gigabytes to resample.
-        if (!placeable(clip) || double(clip.sampleRate) / sampleRate >= ClipRateConversion::MaxRateRatio)
+        if (!placeable(clip) || !ClipRateConversion::convertible(clip.sampleRate, sampleRate))
             continue;
         order.push_back(&clip);
         length = std::max(length, clip.start + visibleLength(clip));

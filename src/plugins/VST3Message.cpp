@@ -17,15 +17,20 @@ const VST3AttributeList::Value* VST3AttributeList::find(AttrID id, Value::Kind k
     return it != values.end() && it->second.kind == kind ? &it->second : nullptr;
 }
 
-vst::tresult VST3AttributeList::setInt(AttrID id, vst::int64 value)
+vst::tresult VST3AttributeList::store(AttrID id, Value entry)
 {
     if (!id)
         return vst::kInvalidArgument;
+    values[id] = std::move(entry);
+    return vst::kResultOk;
+}
+
+vst::tresult VST3AttributeList::setInt(AttrID id, vst::int64 value)
+{
     Value entry;
     entry.kind = Value::Int;
     entry.integer = value;
-    values[id] = std::move(entry);
-    return vst::kResultOk;
+    return store(id, std::move(entry));
 }
 
 vst::tresult VST3AttributeList::getInt(AttrID id, vst::int64& value)
@@ -39,13 +44,10 @@ vst::tresult VST3AttributeList::getInt(AttrID id, vst::int64& value)
 
 vst::tresult VST3AttributeList::setFloat(AttrID id, double value)
 {
-    if (!id)
-        return vst::kInvalidArgument;
     Value entry;
     entry.kind = Value::Float;
     entry.number = value;
-    values[id] = std::move(entry);
-    return vst::kResultOk;
+    return store(id, std::move(entry));
 }
 
 vst::tresult VST3AttributeList::getFloat(AttrID id, double& value)
@@ -69,8 +71,7 @@ vst::tresult VST3AttributeList::setString(AttrID id, const vst::TChar* string)
     Value entry;
     entry.kind = Value::String;
     entry.text.assign(string, length);
-    values[id] = std::move(entry);
-    return vst::kResultOk;
+    return store(id, std::move(entry));
 }
 
 vst::tresult VST3AttributeList::getString(AttrID id, vst::TChar* string, vst::uint32 sizeInBytes)
@@ -97,8 +98,7 @@ vst::tresult VST3AttributeList::setBinary(AttrID id, const void* data, vst::uint
     entry.kind = Value::Binary;
     const char* bytes = static_cast<const char*>(data);
     entry.bytes.assign(bytes, bytes + sizeInBytes);
-    values[id] = std::move(entry);
-    return vst::kResultOk;
+    return store(id, std::move(entry));
 }
 
 vst::tresult VST3AttributeList::getBinary(AttrID id, const void*& data, vst::uint32& sizeInBytes)

@@ -36,6 +36,7 @@ private:
         std::vector<char> bytes;
     };
     const Value* find(AttrID id, Value::Kind kind) const;
+    vst::tresult store(AttrID id, Value entry);
 
     std::map<std::string, Value> values;
 };

@@ -22,16 +22,21 @@ VST3PendingParameters::Slot* VST3PendingParameters::find(vst::ParamID id) const
     return &entries[size_t(found->second)];
 }
 
+void VST3PendingParameters::mark(Slot& slot, double normalized)
+{
+    slot.known.store(normalized, std::memory_order_relaxed);
+    // The value before the flag: whoever sees the flag reads this value or a later one.
+    slot.value.store(normalized, std::memory_order_relaxed);
+    slot.changed.store(true, std::memory_order_release);
+    anyChanged.store(true, std::memory_order_release);
+}
+
 bool VST3PendingParameters::set(vst::ParamID id, double normalized)
 {
     Slot* slot = find(id);
     if (!slot)
         return false;
-    slot->known.store(normalized, std::memory_order_relaxed);
-    // The value before the flag: whoever sees the flag reads this value or a later one.
-    slot->value.store(normalized, std::memory_order_relaxed);
-    slot->changed.store(true, std::memory_order_release);
-    anyChanged.store(true, std::memory_order_release);
+    mark(*slot, normalized);
     return true;
 }
 
@@ -43,7 +48,8 @@ bool VST3PendingParameters::setIfChanged(vst::ParamID id, double normalized)
     if (!slot || slot->reportedChanged.load(std::memory_order_acquire)
         || slot->known.load(std::memory_order_relaxed) == normalized)
         return false;
-    return set(id, normalized);
+    mark(*slot, normalized);
+    return true;
 }
 
 void VST3PendingParameters::remember(vst::ParamID id, double normalized)

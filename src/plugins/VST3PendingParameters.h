@@ -45,6 +45,7 @@ public:
 private:
     struct Slot;
     Slot* find(vst::ParamID id) const;
+    void mark(Slot& slot, double normalized);
 
     struct Slot {
         std::atomic<double> value{0.0};

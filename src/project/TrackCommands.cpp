@@ -93,8 +93,7 @@ void TrackClipsSnapshotCommand::redo() { apply(true); }
 // ---- MoveClipCommand
 
 MoveClipCommand::MoveClipCommand(TrackRowHost* page, int fromIndex, int toIndex, int clipIndex,
-                                 bool isMidi, const AudioClip& audioClip,
-                                 const MidiClip& midiClip, const QString& text)
+                                 bool isMidi, const QString& text)
     : QUndoCommand(text),
       page(page),
       fromIndex(fromIndex),
@@ -102,9 +101,6 @@ MoveClipCommand::MoveClipCommand(TrackRowHost* page, int fromIndex, int toIndex,
       clipIndex(clipIndex),
       isMidi(isMidi)
 {
-    // The clip itself moves each time, with whatever edits it has by then.
-    (void)audioClip;
-    (void)midiClip;
 }
 
 void MoveClipCommand::redo()

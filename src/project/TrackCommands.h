@@ -17,8 +17,7 @@
 // Typical calls from the page (`this` is the TrackRowHost):
 //   auto before = tracks[t].audioClips;  /* split clip c of track t */
 //   undoStack->push(new TrackClipsSnapshotCommand(this, t, before, tracks[t].audioClips, "拆分片段"));
-//   undoStack->push(new MoveClipCommand(this, from, to, c, false, tracks[from].audioClips[c],
-//                                       MidiClip(), "移动片段"));  /* performs the move */
+//   undoStack->push(new MoveClipCommand(this, from, to, c, false, "移动片段"));  /* performs the move */
 //   tracks.push_back(newTrack); rebindTrackRows(); createTrackRow(last);
 //   undoStack->push(new AddTrackCommand(this, "添加轨道"));
 
@@ -64,12 +63,12 @@ private:
 // not move the clip before pushing. Undo takes back exactly the clip that
 // moved (from where it landed, with the edits made to it since) and puts it
 // at `clipIndex` again; redo moves it once more; no other clip is touched.
-// The clip copies given are not needed and not kept. A redo that finds no
-// such clip moves nothing, and the undo that follows it removes nothing.
+// A redo that finds no such clip moves nothing, and the undo that follows
+// it removes nothing.
 class MoveClipCommand : public QUndoCommand {
 public:
     MoveClipCommand(TrackRowHost* page, int fromIndex, int toIndex, int clipIndex, bool isMidi,
-                    const AudioClip& audioClip, const MidiClip& midiClip, const QString& text);
+                    const QString& text);
 
     void undo() override;
     void redo() override;

@@ -113,8 +113,7 @@ private slots:
 
         // A clip moved to the other track closes the rolls of both.
         roll = openRoll(page, 0, 0);
-        page.undoStack->push(new MoveClipCommand(&page, 0, 1, 0, true, AudioClip(), page.tracks[0].midiClips[0],
-                                                 QStringLiteral("移动片段")));
+        page.undoStack->push(new MoveClipCommand(&page, 0, 1, 0, true, QStringLiteral("移动片段")));
         QVERIFY(roll.isNull() && other.isNull());
         QCOMPARE(page.tracks[1].midiClips.size(), size_t(2));
         roll = openRoll(page, 1, 1);

@@ -308,9 +308,7 @@ private slots:
                     const int from = random.bounded(trackCount), to = random.bounded(trackCount);
                     const auto& clips = page.tracks[size_t(from)].audioClips;
                     const int clip = random.bounded(int(clips.size()) + 1); // one past: no clip
-                    const AudioClip copy = size_t(clip) < clips.size() ? clips[size_t(clip)] : AudioClip();
-                    pushed(new MoveClipCommand(&page, from, to, clip, false, copy, MidiClip(),
-                                               QStringLiteral("移动片段")));
+                    pushed(new MoveClipCommand(&page, from, to, clip, false, QStringLiteral("移动片段")));
                 }
                 break;
             case 3:
@@ -351,12 +349,7 @@ private slots:
             return ids;
         };
         const auto pushMove = [&](QUndoStack& stack, int from, int to, int clip) {
-            const TrackData& source = page.tracks[size_t(from)];
-            stack.push(new MoveClipCommand(
-                &page, from, to, clip, isMidi,
-                size_t(clip) < source.audioClips.size() ? source.audioClips[size_t(clip)] : AudioClip(),
-                size_t(clip) < source.midiClips.size() ? source.midiClips[size_t(clip)] : MidiClip(),
-                QStringLiteral("移动片段")));
+            stack.push(new MoveClipCommand(&page, from, to, clip, isMidi, QStringLiteral("移动片段")));
         };
         const QString a1 = isMidi ? "1" : "c1";
         const QString b0 = isMidi ? "9" : "c0";
@@ -394,8 +387,8 @@ private slots:
         page.tracks[0].midiClips = {midiClip(0, 60), midiClip(1, 62), midiClip(2, 64)};
         page.tracks[1].midiClips = {midiClip(9, 40)};
         QUndoStack stack;
-        stack.push(new MoveClipCommand(&page, 0, 1, 1, true, AudioClip(), page.tracks[0].midiClips[1],
-                                       QStringLiteral("移动片段")));
+        stack.push(new MoveClipCommand(&page, 0, 1, 1, true, QStringLiteral("移动片段")));
+        // The moved clip is edited in place and a clip is added after it.
         MidiClip& moved = page.tracks[1].midiClips[1];
         moved.notes.push_back(MidiNote{80, 1.0, 0.5, 100});
         moved.duration = 3.0;
@@ -426,10 +419,8 @@ private slots:
         const std::vector<TrackData> original = page.tracks;
         QUndoStack stack;
         for (int clip : {1, -1})
-            stack.push(new MoveClipCommand(&page, 0, 1, clip, false, audioClip("ghost"), MidiClip(),
-                                           QStringLiteral("移动片段")));
-        stack.push(new MoveClipCommand(&page, 0, 7, 0, false, audioClip("ghost"), MidiClip(),
-                                       QStringLiteral("移动片段")));
+            stack.push(new MoveClipCommand(&page, 0, 1, clip, false, QStringLiteral("移动片段")));
+        stack.push(new MoveClipCommand(&page, 0, 7, 0, false, QStringLiteral("移动片段")));
         while (stack.canUndo())
             stack.undo();
         for (size_t t = 0; t < 2; ++t)

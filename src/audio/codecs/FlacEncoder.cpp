@@ -232,18 +232,20 @@ bool FlacEncoder::encode(QIODevice& out, const float* data, qint64 frames, int c
     constexpr size_t kFlushBytes = 1 << 20;
     pending.reserve(kFlushBytes + 2 * kBlockSize * 3 * 2 + 64);
     const qint64 blocks = (frames + kBlockSize - 1) / kBlockSize;
+    const auto blockLength = [&](qint64 block) {
+        return int(std::min<qint64>(kBlockSize, frames - block * kBlockSize));
+    };
     for (qint64 firstBlock = 0; firstBlock < blocks; firstBlock += kRoundBlocks) {
         const qint64 count = std::min(kRoundBlocks, blocks - firstBlock);
         ParallelRanges::run(count, ParallelRanges::partsFor(count, 16), [&](int, qint64 begin, qint64 end) {
             for (qint64 k = begin; k < end; ++k) {
-                const qint64 first = (firstBlock + k) * kBlockSize;
-                const int blockSize = int(std::min<qint64>(kBlockSize, frames - first));
-                encodeFrame(round[size_t(k)], data, first, blockSize, channels, sampleRate, bits);
+                encodeFrame(round[size_t(k)], data, (firstBlock + k) * kBlockSize,
+                            blockLength(firstBlock + k), channels, sampleRate, bits);
             }
         });
         for (qint64 k = 0; k < count; ++k) {
             const std::vector<unsigned char>& frame = round[size_t(k)];
-            const int blockSize = int(std::min<qint64>(kBlockSize, frames - (firstBlock + k) * kBlockSize));
+            const int blockSize = blockLength(firstBlock + k);
             stats.minBlock = stats.minBlock == 0 ? blockSize : std::min(stats.minBlock, blockSize);
             stats.maxBlock = std::max(stats.maxBlock, blockSize);
             stats.maxFrameBytes = std::max(stats.maxFrameBytes, int(frame.size()));

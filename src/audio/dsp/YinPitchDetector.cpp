@@ -35,12 +35,12 @@ bool isConstant(const float* x, int count)
     return true;
 }
 
-bool isVoiced(const PitchFrame& frame)
+} // namespace
+
+bool YinPitchDetector::isVoiced(const PitchFrame& frame)
 {
     return frame.frequency > 0.0f && frame.confidence > 0.3f;
 }
-
-} // namespace
 
 int YinPitchDetector::frequencyToMidi(double frequency)
 {

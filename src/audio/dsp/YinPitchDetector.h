@@ -46,6 +46,9 @@ public:
     // same targets.
     void computeTargets(std::vector<PitchCorrectionSegment>& segments, float strength);
 
+    // A frame that carries a pitch: segments are built from runs of these.
+    static bool isVoiced(const PitchFrame& frame);
+
     // Nearest MIDI note (halves away from zero) and a note's frequency.
     static int frequencyToMidi(double frequency);
     static double midiToFrequency(double midi);

@@ -28,7 +28,7 @@ double trackEnd(const TrackData& track)
 
 qint64 trackFrames(const TrackData& track, int sampleRate)
 {
-    if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate)
+    if (!acceptsRate(sampleRate))
         return 0;
     const double end = trackEnd(track);
     if (!(end > 0.0))
@@ -60,6 +60,12 @@ qint64 firstNoteFrame(const TrackData& track, int sampleRate, qint64 frames)
         }
     }
     return first;
+}
+
+qint64 renderBytesFromFirstNote(const TrackData& track, int sampleRate)
+{
+    const qint64 frames = trackFrames(track, sampleRate);
+    return (frames - firstNoteFrame(track, sampleRate, frames)) * qint64(sizeof(float));
 }
 
 double noteStartSeconds(double clipStart, const MidiNote& note)

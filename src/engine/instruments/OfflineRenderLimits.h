@@ -17,6 +17,10 @@ constexpr double kMaxTrackSeconds = 24.0 * 3600.0;
 // Output rates accepted for offline rendering, in Hz.
 constexpr int kMinSampleRate = 1;
 constexpr int kMaxSampleRate = 192000;
+inline bool acceptsRate(int sampleRate)
+{
+    return sampleRate >= kMinSampleRate && sampleRate <= kMaxSampleRate;
+}
 
 // The end of a track's material in seconds: its MIDI clips for a MIDI track,
 // its audio clips (start + playable length) for an audio track. Clips with a
@@ -34,6 +38,9 @@ qint64 trackFrames(const TrackData& track, int sampleRate);
 // `frames` frames at sampleRate; `frames` when none does. A render may start
 // there: what comes before is silence.
 qint64 firstNoteFrame(const TrackData& track, int sampleRate, qint64 frames);
+// Bytes of a MIDI track's mono render from its first note to the end of
+// trackFrames(): what an instrument allocates for it.
+qint64 renderBytesFromFirstNote(const TrackData& track, int sampleRate);
 
 // Start of a note of a clip starting at clipStart, in seconds on the timeline;
 // negative when the note renders nothing: a non-finite time, a start before 0,
