@@ -57,7 +57,7 @@ void InstallerDownload::start(const QString& url, const QString& folder, qint64 
 {
     cancel();
     writeFailed = false;
-    redirectRefused = false;
+    redirects = 0;
     received = 0;
     expected = expectedSize;
     const QUrl address(url);
@@ -76,21 +76,21 @@ void InstallerDownload::start(const QString& url, const QString& folder, qint64 
         fail(tr("无法写入文件: %1").arg(folder));
         return;
     }
+    request(address);
+}
 
+void InstallerDownload::request(const QUrl& address)
+{
+    current = address;
     QNetworkRequest request(address);
     request.setTransferTimeout(TransferTimeoutMs);
-    // Every redirect is checked like the first address.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    // Redirects are followed by onFinished, each hop checked like the first
+    // address (the library's own following loses hops of longer chains).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // The body as sent, so its length can be checked against the announced
+    // one (and the library does not unpack it).
+    request.setRawHeader("Accept-Encoding", "identity");
     reply = network->get(request);
-    connect(reply, &QNetworkReply::redirected, this, [this](const QUrl& target) {
-        if (isAllowedUrl(target)) {
-            emit reply->redirectAllowed();
-            return;
-        }
-        redirectRefused = true;
-        reply->abort();
-    });
     connect(reply, &QNetworkReply::readyRead, this, &InstallerDownload::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &InstallerDownload::onFinished);
 }
@@ -100,6 +100,10 @@ void InstallerDownload::onReadyRead()
     if (!reply || !partFile || writeFailed)
         return;
     const QByteArray chunk = reply->readAll();
+    // Only the answer that carries the installer is saved (not the body of
+    // a redirect or an error page).
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+        return;
     if (partFile->write(chunk) != chunk.size()) {
         qWarning() << "InstallerDownload: write failed" << partFile->errorString();
         writeFailed = true;
@@ -113,6 +117,30 @@ void InstallerDownload::onReadyRead()
     emit progress(received, length.isValid() ? length.toLongLong() : -1);
 }
 
+bool InstallerDownload::followRedirect(QNetworkReply* done)
+{
+    const int status = done->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QVariant location = done->attribute(QNetworkRequest::RedirectionTargetAttribute);
+    if (status < 300 || status > 399 || !location.isValid())
+        return false;
+    const QUrl next = current.resolved(location.toUrl());
+    if (!isAllowedUrl(next)) {
+        fail(tr("只允许通过 HTTPS 下载安装包"));
+        return true;
+    }
+    if (++redirects > MaxRedirects) {
+        fail(tr("重定向次数过多"));
+        return true;
+    }
+    received = 0;
+    if (!partFile->resize(0) || !partFile->seek(0)) {
+        fail(tr("无法写入文件: %1").arg(folderPath));
+        return true;
+    }
+    request(next);
+    return true;
+}
+
 void InstallerDownload::onFinished()
 {
     QNetworkReply* done = reply;
@@ -122,10 +150,6 @@ void InstallerDownload::onFinished()
     done->deleteLater();
     if (writeFailed) {
         fail(tr("无法写入文件: %1").arg(folderPath));
-        return;
-    }
-    if (redirectRefused) {
-        fail(tr("只允许通过 HTTPS 下载安装包"));
         return;
     }
     if (done->error() != QNetworkReply::NoError) {
@@ -142,6 +166,8 @@ void InstallerDownload::onFinished()
             return;
         }
     }
+    if (followRedirect(done))
+        return;
     const QString incomplete = incompleteReason(done);
     if (!incomplete.isEmpty()) {
         fail(incomplete);
@@ -170,13 +196,24 @@ QString InstallerDownload::incompleteReason(QNetworkReply* done) const
     const int status = done->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status != 200)
         return tr("服务器未返回安装包 (HTTP 状态 %1)").arg(status);
-    // A length counts as announced for the bytes as sent; a body Qt
-    // unpacked has another length.
+    // The body was asked for as sent: one that is packed anyway cannot be
+    // checked against its length, nor is it the installer.
     const QByteArray encoding = done->rawHeader("Content-Encoding").trimmed().toLower();
-    const QVariant length = done->header(QNetworkRequest::ContentLengthHeader);
-    if ((encoding.isEmpty() || encoding == "identity") && length.isValid()
-        && length.toLongLong() != received)
-        return tr("下载不完整: 收到 %1 字节，应为 %2 字节").arg(received).arg(length.toLongLong());
+    if (!encoding.isEmpty() && encoding != "identity")
+        return tr("服务器返回了压缩的数据 (%1)，无法核对安装包").arg(QString::fromLatin1(encoding));
+    // Two lengths (joined by the library with ", "), or one that is not a
+    // plain number, announce nothing that can be trusted.
+    if (done->hasRawHeader("Content-Length")) {
+        const QByteArray announced = done->rawHeader("Content-Length").trimmed();
+        bool isNumber = !announced.isEmpty();
+        for (const char c : announced)
+            isNumber = isNumber && c >= '0' && c <= '9';
+        const qint64 length = isNumber ? announced.toLongLong(&isNumber) : -1;
+        if (!isNumber)
+            return tr("服务器返回的长度无效: %1").arg(QString::fromLatin1(announced.left(64)));
+        if (length != received)
+            return tr("下载不完整: 收到 %1 字节，应为 %2 字节").arg(received).arg(length);
+    }
     // No installer is empty (a chunked body whose first size is not a
     // number ends there).
     if (received == 0)

@@ -1,10 +1,11 @@
 #pragma once
 // Downloads an installer into a folder, safely: only https addresses (and
-// http to this machine, for tests) are fetched, also across redirects; the
-// body streams into a temporary file beside the target, which becomes the
-// target only when the whole body arrived; an existing file is never
-// overwritten (the name gets a number); a cancelled or failed download
-// leaves no file behind.
+// http to this machine, for tests) are fetched, also across redirects, which
+// are followed here one hop at a time; the body is asked for uncompressed and
+// streams into a temporary file beside the target, which becomes the target
+// only when the whole body arrived; an existing file is never overwritten
+// (the name gets a number); a cancelled or failed download leaves no file
+// behind.
 
 #include <QNetworkReply>
 #include <QObject>
@@ -21,6 +22,7 @@ class InstallerDownload : public QObject {
     Q_OBJECT
 public:
     static constexpr int TransferTimeoutMs = 15000;
+    static constexpr int MaxRedirects = 10;
     static constexpr char DefaultFileName[] = "CalderwynStudio-Setup.exe";
 
     explicit InstallerDownload(QObject* parent = nullptr);
@@ -49,8 +51,11 @@ signals:
     void failed(const QString& error);
 
 private:
+    void request(const QUrl& address);
     void onReadyRead();
     void onFinished();
+    // Follows a redirect answer; false when `done` is none.
+    bool followRedirect(QNetworkReply* done);
     void fail(const QString& error);
     // Why the finished reply is not a whole installer; empty when it is.
     QString incompleteReason(QNetworkReply* done) const;
@@ -62,8 +67,9 @@ private:
     std::unique_ptr<QTemporaryFile> partFile;
     QString folderPath;
     QString fileName;
+    QUrl current;
+    int redirects = 0;
     bool writeFailed = false;
-    bool redirectRefused = false;
     qint64 received = 0;
     qint64 expected = 0;
 };

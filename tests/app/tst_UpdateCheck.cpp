@@ -340,6 +340,9 @@ private slots:
         LocalHttpServer server;
         const QByteArray whole = pattern(4096);
         const QByteArray chunkedHead = "Transfer-Encoding: chunked\r\n";
+        // A packed body cut short of its announced length, and lengths that
+        // do not announce one number.
+        const QByteArray packed = qCompress(whole).mid(4);
         struct Case {
             const char* name;
             LocalHttpServer::Response response;
@@ -355,6 +358,12 @@ private slots:
             {"bad chunk size", {200, "zz\r\n" + whole.left(100) + "\r\n0\r\n\r\n", false, -1, chunkedHead}, 0},
             {"bad second chunk size", {200, "64\r\n" + whole.left(100) + "\r\nzz\r\n" + whole.mid(100) + "\r\n0\r\n\r\n",
                                        false, -1, chunkedHead}, 4096},
+            {"packed short of its length", {200, packed.left(packed.size() / 2), false, -1,
+                                            "Content-Encoding: deflate\r\nContent-Length: " + QByteArray::number(packed.size()) + "\r\n"}, 0},
+            {"two lengths", {200, whole, false, -1, "Content-Length: 4096\r\nContent-Length: 5000\r\n"}, 0},
+            {"length with letters", {200, whole, false, -1, "Content-Length: 4096abc\r\n"}, 0},
+            {"length list", {200, whole, false, -1, "Content-Length: 4096, 4096\r\n"}, 0},
+            {"hexadecimal length", {200, whole, false, -1, "Content-Length: 0x1000\r\n"}, 0},
         };
         // A whole body of the descriptor's size, chunked or not, completes.
         const QByteArray chunks = "800\r\n" + whole.left(2048) + "\r\n800\r\n" + whole.mid(2048) + "\r\n0\r\n\r\n";
@@ -384,7 +393,8 @@ private slots:
         }
     }
 
-    // Only https (and http to this machine) is fetched, also after a redirect.
+    // Only https (and http to this machine) is fetched, also after a
+    // redirect; redirects are followed hop by hop up to a bound.
     void unsafeAddressesRefused()
     {
         for (const char* address : {"http://example.org/setup.exe", "file:///etc/hostname", "ftp://h/x"}) {
@@ -415,6 +425,24 @@ private slots:
         QTRY_COMPARE(prompts->shown.size(), 2);
         // Named after the address the dialog was given.
         QCOMPARE(TestSupport::fileBytes(downloads() + QStringLiteral("/here")), body);
+
+        // A chain of hops (relative ones too) always arrives; an endless one fails.
+        for (int hop = 1; hop <= 4; ++hop)
+            server.respond(QStringLiteral("/hop%1").arg(hop),
+                           {302, "moved", true, -1, QStringLiteral("Location: /hop%1\r\n").arg(hop + 1).toLatin1()});
+        server.respond(QStringLiteral("/hop5"), {301, {}, true, -1, "Location: x.exe\r\n"});
+        server.respond(QStringLiteral("/loop"), {307, {}, true, -1, "Location: /loop\r\n"});
+        for (const QString& start : {QStringLiteral("/hop1"), QStringLiteral("/hop1"), QStringLiteral("/loop")}) {
+            UpdateDialog hops(updateTo(server.url(start)));
+            hops.setPrompts(prompts);
+            const int before = prompts->shown.size();
+            hops.downloadButton()->click();
+            QTRY_COMPARE(prompts->shown.size(), before + 1);
+            QCOMPARE(prompts->shown.last().text, start == QStringLiteral("/loop")
+                                                     ? QStringLiteral("下载失败: 重定向次数过多")
+                                                     : QStringLiteral("安装包已保存到:\n%1").arg(hops.savedPath()));
+        }
+        QCOMPARE(TestSupport::fileBytes(downloads() + QStringLiteral("/hop1 (1)")), body);
         QVERIFY(InstallerDownload::isAllowedUrl(QUrl(QStringLiteral("https://h.example/a"))));
         QVERIFY(InstallerDownload::isAllowedUrl(QUrl(QStringLiteral("http://localhost:8/a"))));
         QVERIFY(InstallerDownload::isAllowedUrl(QUrl(QStringLiteral("http://[::1]:8/a"))));
