@@ -50,7 +50,7 @@ bool AudioPluginBridge::initialize(int rate, int block)
         return true;
     // Plug-ins trust the host's rate and block size: absurd values make them
     // allocate without limit or fail inside their processing.
-    if (rate < kMinSampleRate || rate > kMaxSampleRate || block < 1 || block > kMaxBlockSize) {
+    if (rate < kMinSampleRate || rate > kMaxSampleRate || block < kMinBlockSize || block > kMaxBlockSize) {
         loadError = "plug-ins cannot run at " + std::to_string(rate) + " Hz with blocks of " +
                     std::to_string(block) + " frames";
         PluginLog::error("AudioPluginBridge: Refused SR=" + std::to_string(rate) + " BS=" + std::to_string(block));
@@ -240,10 +240,7 @@ bool AudioPluginBridge::setParameter(int id, int index, float value)
 {
     if (std::isnan(value))
         return false;
-    return withInstance(id, false, [&](VST3PluginInstance& plugin) {
-        plugin.setParameter(index, value);
-        return true;
-    });
+    return withInstance(id, false, [&](VST3PluginInstance& plugin) { return plugin.setParameter(index, value); });
 }
 
 float AudioPluginBridge::getParameter(int id, int index) const

@@ -51,6 +51,8 @@ public:
     // What plug-ins are run at: a rate or block size outside these is refused.
     static constexpr int kMinSampleRate = 8000;
     static constexpr int kMaxSampleRate = 384000;
+    // Plug-ins assert on blocks of a single frame (they keep at least two).
+    static constexpr int kMinBlockSize = 2;
     static constexpr int kMaxBlockSize = 16384;
 
     AudioPluginBridge();

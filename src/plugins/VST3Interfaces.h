@@ -54,6 +54,8 @@ enum : int32 { kIBSeekSet = 0, kIBSeekCur = 1, kIBSeekEnd = 2 };
 // IComponentHandler::restartComponent flag: the controller's parameter
 // values changed (a program was loaded).
 enum : int32 { kParamValuesChanged = 1 << 2 };
+// ParameterInfo::flags
+enum : int32 { kParameterIsReadOnly = 1 << 1 };
 // ProcessContext state bit: the transport is playing.
 enum : uint32 { kPlaying = 2 };
 

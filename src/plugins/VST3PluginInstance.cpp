@@ -625,17 +625,24 @@ std::string VST3PluginInstance::getParameterName(int index) const
     return VST3Text::asciiFromString128(parameter.title);
 }
 
-void VST3PluginInstance::setParameter(int index, float value)
+bool VST3PluginInstance::setParameter(int index, float value)
 {
     if (std::isnan(value))
-        return;
+        return false;
     const double normalized = std::clamp(double(value), 0.0, 1.0);
     vst::ParameterInfo parameter;
     if (!parameterInfo(index, parameter))
-        return;
+        return false;
+    // Meters and the plug-in's own bookkeeping (buffer size, rate) are read
+    // only: a written value breaks what the plug-in relies on.
+    if (parameter.flags & vst::kParameterIsReadOnly) {
+        logError("Parameter " + std::to_string(index) + " is read-only");
+        return false;
+    }
     controller->setParamNormalized(parameter.id, normalized);
     if (pendingParameters)
         pendingParameters->set(parameter.id, normalized);
+    return true;
 }
 
 float VST3PluginInstance::getParameter(int index) const

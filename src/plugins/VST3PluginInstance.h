@@ -58,9 +58,9 @@ public:
 
     int getParameterCount() const;
     std::string getParameterName(int index) const;
-    // Tells the controller and, with the next block, the processor. NaN is
-    // ignored; other values are clamped to 0..1.
-    void setParameter(int index, float value);
+    // Tells the controller and, with the next block, the processor. NaN and
+    // read-only parameters are refused (false); other values are clamped to 0..1.
+    bool setParameter(int index, float value);
     // Hands the controller what the processor reported first.
     float getParameter(int index) const;
     // Gives the controller the values the processor reported since the last

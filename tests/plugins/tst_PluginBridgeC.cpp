@@ -240,6 +240,7 @@ private slots:
         QCOMPARE(api.bridge_initialize(h, INT_MAX, 512), 0);
         QCOMPARE(api.bridge_initialize(h, 44100, INT_MAX), 0);
         QCOMPARE(api.bridge_initialize(h, 44100, 0), 0);
+        QCOMPARE(api.bridge_initialize(h, 44100, 1), 0);
         QCOMPARE(api.bridge_load_plugin(h, bundle("CdwGain").c_str()), -1);
         QCOMPARE(api.bridge_initialize(h, 44100, 512), 1);
 

@@ -12,6 +12,7 @@
 
 #include <QtTest/QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -376,6 +377,24 @@ private slots:
         processSine(compressor);
         const double threshold = savedValues(compressor, dir.filePath("program.state")).value("thr", 0.0);
         QVERIFY2(threshold < -1.0, qPrintable(QString::number(threshold)));
+    }
+
+    void readOnlyParametersAreNotWritten()
+    {
+        // ZamGEQ31's first two parameters are its own buffer size and rate:
+        // a write is refused and the plug-in keeps running at its rate.
+        VST3PluginInstance instance;
+        QVERIFY(instance.load((kFolder + "/ZamGEQ31.vst3").toStdString(), 44100, 512));
+        PluginTestSupport::ErrorCapture errors;
+        for (int index : {0, 1}) {
+            const float before = instance.getParameter(index);
+            QVERIFY(!instance.setParameter(index, 0.0f));
+            QCOMPARE(instance.getParameter(index), before);
+        }
+        QVERIFY(instance.activate());
+        const std::vector<float> output = processSine(instance);
+        QVERIFY(std::any_of(output.begin(), output.end(), [](float v) { return std::fabs(v) > 0.1f; }));
+        QVERIFY2(!errors.text().contains("assertion"), qPrintable(errors.text()));
     }
 
     void classesOfAModule()
