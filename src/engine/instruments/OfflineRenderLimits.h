@@ -7,6 +7,7 @@
 
 #include "project/ProjectTypes.h"
 
+#include <QString>
 #include <QtGlobal>
 
 namespace OfflineRender {
@@ -61,5 +62,7 @@ qint64 availableBytes();
 // Whether a render needing `bytes` more fits in memory (true when the
 // system cannot tell).
 bool fitsInMemory(qint64 bytes);
+// What the user is told when a render needing `bytes` is refused.
+QString tooLargeText(qint64 bytes);
 
 } // namespace OfflineRender
