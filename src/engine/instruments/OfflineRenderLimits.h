@@ -40,7 +40,8 @@ qint64 trackFrames(const TrackData& track, int sampleRate);
 // there: what comes before is silence.
 qint64 firstNoteFrame(const TrackData& track, int sampleRate, qint64 frames);
 // Bytes of a MIDI track's mono render from its first note to the end of
-// trackFrames(): what an instrument allocates for it.
+// trackFrames(): the list an instrument returns for it (a render resampled
+// from another rate holds that one too, see SF2Sampler::renderBytes).
 qint64 renderBytesFromFirstNote(const TrackData& track, int sampleRate);
 
 // Start of a note of a clip starting at clipStart, in seconds on the timeline;
