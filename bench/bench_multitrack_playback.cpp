@@ -5,9 +5,11 @@
 // the memory that playback adds stays close to the flattened tracks.
 // Then one 5 s clip at 1:50:00: the peak memory of its first press against
 // the former track buffer, which ran from 0 s to the clip's end (the
-// reference is that whole-track flatten, made in the same run).
+// reference is that whole-track flatten, made in the same run). And one
+// SoundFont note at 10:00 at 192 kHz against the size of its own render.
 #include "BenchSupport.h"
 #include "engine/devices/MultiTrackAudioEngine.h"
+#include "engine/instruments/OfflineRenderLimits.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TrackFlattening.h"
 
@@ -154,6 +156,22 @@ int main(int argc, char** argv)
     const qint64 wholePeak = addedPeak([&] { flattenAudioTrack(late.tracks[0], kRate); });
     ok = Bench::reportMemory(QStringLiteral("first play: one 5 s clip at 1:50:00"), latePeak, wholePeak,
                              QStringLiteral("buffer from 0 s (former)"), 0.01)
+        && ok;
+
+    // One SoundFont note at 10:00 in a 192 kHz project, above the rates the
+    // synthesiser takes: the first press against the note's own render.
+    const QString font = QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2");
+    MultiTrackEditorPage high;
+    if (!high.loadSoundFont(font)) {
+        std::printf("first play: one note at 10:00, 192 kHz: needs %s\n", qPrintable(font));
+        return ok ? 0 : 1;
+    }
+    high.setSampleRate(192000);
+    high.addMidiTrack(QString(), {MidiNote{60, 600.0, 0.5, 100}}, 600.5);
+    const qint64 notePeak = addedPeak([&] { press(high); });
+    const qint64 noteBytes = OfflineRender::renderBytesFromFirstNote(high.tracks[0], 192000);
+    ok = Bench::reportMemory(QStringLiteral("first play: one note at 10:00, 192 kHz"), notePeak, noteBytes,
+                             QStringLiteral("the note's render"), 2.0)
         && ok;
     return ok ? 0 : 1;
 }

@@ -317,6 +317,9 @@ private:
     // Hands the caches' buffers to the engine; none may change until the next start.
     std::vector<MultiTrackAudioEngine::TrackSlot> buildTrackSlots();
     MultiTrackAudioEngine::TrackSlot slotFor(int index) const;
+    // Bytes the instrument in use holds at once to render a (tempo-scaled)
+    // MIDI track from its first note; 0 without an instrument.
+    qint64 midiRenderBytes(const TrackData& scaledTrack, int sampleRate) const;
     // Recording (MultiTrackEditorPageRecording.cpp).
     void connectRecordingControls();
     void stopTake();

@@ -8,6 +8,7 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
+#include "engine/instruments/OfflineRenderLimits.h"
 #include "multitrack/ClipLaneWidget.h"
 #include "multitrack/MidiClipWidget.h"
 #include "multitrack/TrackRowWidget.h"
@@ -18,6 +19,7 @@
 
 #include <QDebug>
 #include <QInputDialog>
+#include <QMessageBox>
 #include <QSignalBlocker>
 #include <QUndoStack>
 
@@ -207,18 +209,28 @@ void MultiTrackEditorPage::renderMidiClipInPlace(int trackIndex, int clipIndex)
     TrackData single = track;
     single.midiClips = {track.midiClips[size_t(clipIndex)]};
     const TrackData scaled = tempoScaledTrack(single);
+    const qint64 bytes = midiRenderBytes(scaled, projectSampleRate);
+    if (!OfflineRender::fitsInMemory(bytes)) {
+        qWarning() << "MultiTrackEditorPage: rendering MIDI clip" << clipIndex << "needs" << bytes
+                   << "bytes, more than available";
+        QMessageBox::warning(this, RenderInPlaceText, OfflineRender::tooLargeText(bytes));
+        return;
+    }
+    // Rendered from the first note; the clip keeps what plays from its own start on.
     QList<float> rendered;
+    qint64 first = 0;
     if (sf2Sampler.isLoaded())
-        rendered = sf2Sampler.renderTrack(scaled, projectSampleRate);
+        rendered = sf2Sampler.renderTrack(scaled, projectSampleRate, &first);
     else if (pianoSampler.sampleCount() > 0)
-        rendered = pianoSampler.renderTrack(scaled, projectSampleRate);
-    // The render starts at time 0: the clip keeps what follows its start.
-    const double start = std::max(0.0, scaled.midiClips.front().start);
-    const qsizetype head = std::min<qsizetype>(rendered.size(), qsizetype(start * projectSampleRate));
+        rendered = pianoSampler.renderTrack(scaled, projectSampleRate, &first);
+    const qint64 clipFrame = OfflineRender::framesAt(scaled.midiClips.front().start, projectSampleRate,
+                                                     first + rendered.size());
+    const qsizetype head = qsizetype(std::max<qint64>(clipFrame - first, 0));
     if (rendered.size() <= head) {
         qDebug() << "MultiTrackEditorPage: nothing to render for MIDI clip" << clipIndex;
         return;
     }
+    rendered.remove(0, head);
     TrackData audio;
     audio.type = AudioTrack;
     audio.name = QStringLiteral("%1 (渲染)").arg(track.name);
@@ -226,9 +238,9 @@ void MultiTrackEditorPage::renderMidiClipInPlace(int trackIndex, int clipIndex)
     audio.volume = track.volume;
     audio.pan = track.pan;
     AudioClip clip;
-    clip.samples = rendered.mid(head);
+    clip.samples = std::move(rendered);
     clip.sampleRate = projectSampleRate;
-    clip.start = double(head) / projectSampleRate;
+    clip.start = double(first + head) / projectSampleRate;
     audio.audioClips.push_back(std::move(clip));
     // The push puts the track right after the MIDI track. A take finds its
     // clip by track index: one on a track further down ends first.

@@ -66,11 +66,6 @@ double startTimeOf(qint64 frame, int rate)
     return seconds;
 }
 
-QString gigabytes(qint64 bytes)
-{
-    return QString::number(double(bytes) / (1024.0 * 1024.0 * 1024.0), 'f', 1);
-}
-
 } // namespace
 
 bool MultiTrackEditorPage::renderMixdown(QList<float>& out, int& rate, QString* note)
@@ -107,16 +102,22 @@ bool MultiTrackEditorPage::renderMixdown(QList<float>& out, int& rate, QString* 
     const qint64 frames =
         OfflineRender::framesAt(length, rate, qint64(OfflineRender::kMaxTrackSeconds * rate));
 
-    // What the render takes besides the project's own lists, before any of it is allocated.
+    // What the render takes besides the project's own lists, before any of it is allocated:
+    // the renders and prepared clips held until the mix is done, then the larger of a
+    // list that an instrument frees again after its track and the mix itself.
     const bool soundFont = sf2Sampler.isLoaded();
     const bool piano = pianoSampler.sampleCount() > 0;
     std::vector<std::unique_ptr<TrackFlattener>> flatteners(tracks.size());
     std::vector<size_t> audioTracks;
-    qint64 bytes = 2 * frames * qint64(sizeof(float));
+    qint64 held = 0;
+    qint64 passing = 0;
     for (size_t i = 0; i < tracks.size(); ++i) {
         if (tracks[i].isMidi()) {
-            if (soundFont || piano)
-                bytes += OfflineRender::renderBytesFromFirstNote(scaledMidi[i], rate);
+            if (soundFont || piano) {
+                const qint64 render = OfflineRender::renderBytesFromFirstNote(scaledMidi[i], rate);
+                held += render;
+                passing = std::max(passing, midiRenderBytes(scaledMidi[i], rate) - render);
+            }
             continue;
         }
         if (tracks[i].audioClips.empty())
@@ -125,15 +126,17 @@ bool MultiTrackEditorPage::renderMixdown(QList<float>& out, int& rate, QString* 
         if (flatteners[i]->frameCount() < 1)
             continue;
         audioTracks.push_back(i);
-        bytes += flatteners[i]->preparedBytes();
+        held += flatteners[i]->preparedBytes();
     }
     const qint64 blocks = (frames + kMixBlockFrames - 1) / kMixBlockFrames;
     const int parts = ParallelRanges::partsFor(blocks, 4);
-    bytes += qint64(parts) * qint64(audioTracks.size()) * kMixBlockFrames * qint64(sizeof(float));
+    const qint64 mixing = 2 * frames * qint64(sizeof(float))
+        + qint64(parts) * qint64(audioTracks.size()) * kMixBlockFrames * qint64(sizeof(float));
+    const qint64 bytes = held + std::max(passing, mixing);
     if (!OfflineRender::fitsInMemory(bytes)) {
         qWarning() << "MultiTrackEditorPage: mixdown needs" << bytes << "bytes, more than available";
         if (note)
-            *note = QStringLiteral("导出需要约 %1 GB 内存，超出了本机可用的内存，无法导出。").arg(gigabytes(bytes));
+            *note = OfflineRender::tooLargeText(bytes);
         return false;
     }
 

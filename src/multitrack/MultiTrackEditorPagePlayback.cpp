@@ -100,7 +100,7 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
         if (source == rendered)
             continue;
         midi = QList<float>();
-        const qint64 bytes = OfflineRender::renderBytesFromFirstNote(scaled, projectSampleRate);
+        const qint64 bytes = midiRenderBytes(scaled, projectSampleRate);
         if (!OfflineRender::fitsInMemory(bytes)) {
             qWarning() << "MultiTrackEditorPage: MIDI track" << i << "needs" << bytes
                        << "bytes to render, more than available; it stays silent";
@@ -133,6 +133,15 @@ std::vector<MultiTrackAudioEngine::TrackSlot> MultiTrackEditorPage::buildTrackSl
     for (size_t i = 0; i < count; ++i)
         trackSlots.push_back(slotFor(int(i)));
     return trackSlots;
+}
+
+qint64 MultiTrackEditorPage::midiRenderBytes(const TrackData& scaledTrack, int sampleRate) const
+{
+    if (sf2Sampler.isLoaded())
+        return SF2Sampler::renderBytes(scaledTrack, sampleRate);
+    if (pianoSampler.sampleCount() > 0)
+        return OfflineRender::renderBytesFromFirstNote(scaledTrack, sampleRate);
+    return 0;
 }
 
 MultiTrackAudioEngine::TrackSlot MultiTrackEditorPage::slotFor(int index) const

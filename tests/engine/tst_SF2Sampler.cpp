@@ -365,6 +365,29 @@ private slots:
         QVERIFY(SignalChecks::rms(out, qsizetype(0.62 * rate)) < 1e-4);
     }
 
+    void highRatesRenderFromTheFirstNote()
+    {
+        // Above 96 kHz as below, a render from the first note is the whole
+        // render's sound from there on, and neither it nor the render it is
+        // resampled from holds the time before.
+        const TrackData track = midiTrack({note(69, 20.37, 0.4)}, 0, 21.0, flute);
+        for (const int rate : {176400, 192000}) {
+            const QList<float> whole = sampler.renderTrack(track, rate);
+            qint64 first = -1;
+            const QList<float> fromNote = sampler.renderTrack(track, rate, &first);
+            QCOMPARE(first, qint64(20.37 * rate));
+            QCOMPARE(fromNote.size(), whole.size() - first);
+            float difference = 0.0f;
+            for (qsizetype i = 0; i < fromNote.size(); ++i)
+                difference = std::max(difference, std::abs(fromNote[i] - whole[first + i]));
+            QVERIFY2(difference < 1e-4f, qPrintable(QString::number(difference)));
+            QVERIFY(SignalChecks::rms(fromNote, 0, rate / 4) > 0.005);
+            const qint64 listBytes = fromNote.size() * qint64(sizeof(float));
+            QVERIFY(SF2Sampler::renderBytes(track, rate) > listBytes);
+            QVERIFY(SF2Sampler::renderBytes(track, rate) < 2 * listBytes);
+        }
+    }
+
     void hostileNoteValuesRenderNothing()
     {
         std::vector<MidiNote> notes{note(60, std::nan(""), 0.5), note(60, -3.0, 0.5),

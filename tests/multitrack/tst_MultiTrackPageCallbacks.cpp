@@ -243,6 +243,41 @@ private slots:
         QCOMPARE(page.rows[1]->trackData(), &page.tracks[1]);
     }
 
+    void renderInPlaceStartsAtTheFirstNote()
+    {
+        // A note half an hour into a clip at 0:30:00: the audio begins with it,
+        // where it sounds, and holds none of the hour before.
+        const int rate = 8000;
+        MultiTrackEditorPage page;
+        page.setSampleRate(rate);
+        page.addMidiTrack(QStringLiteral("钢琴"), {MidiNote{60, 1800.0, 0.5, 100}}, 1801.0);
+        page.tracks[0].midiClips[0].start = 1800.0;
+        emit page.rows[0]->renderMidiInPlace(0);
+        QCOMPARE(page.tracks.size(), size_t(2));
+        const AudioClip& rendered = page.tracks[1].audioClips.at(0);
+        QCOMPARE(rendered.start, 3600.0);
+        QCOMPARE(rendered.samples.size(), qsizetype(2 * rate)); // to a second past the clip
+        float peak = 0.0f;
+        for (float v : rendered.samples.mid(0, rate / 10))
+            peak = std::max(peak, std::abs(v));
+        QVERIFY(peak > 0.01f);
+
+        // One that the machine cannot hold is refused, as an export is.
+        MultiTrackEditorPage huge;
+        huge.setSampleRate(192000);
+        huge.addMidiTrack(QString(), {MidiNote{60, 0.0, 23 * 3600.0, 100}}, 23 * 3600.0);
+        QString text;
+        whenModal([&text](QDialog* dialog) {
+            if (auto* box = qobject_cast<QMessageBox*>(dialog))
+                text = box->text();
+            dialog->accept();
+        });
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^MultiTrackEditorPage: rendering MIDI clip 0 needs"));
+        emit huge.rows[0]->renderMidiInPlace(0);
+        QVERIFY2(text.startsWith(QStringLiteral("导出需要约")), qPrintable(text));
+        QCOMPARE(huge.tracks.size(), size_t(1));
+    }
+
     void pluginEditorWindows()
     {
         MultiTrackEditorPage page;

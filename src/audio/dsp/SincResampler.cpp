@@ -56,7 +56,7 @@ void SincResampler::buildTable(double step)
 }
 
 void SincResampler::resample(const float* x, std::size_t xLength, float* y, std::size_t yLength,
-                             double step)
+                             double step, double start)
 {
     if (yLength == 0)
         return;
@@ -69,7 +69,7 @@ void SincResampler::resample(const float* x, std::size_t xLength, float* y, std:
     const long long half = taps / 2;
     const long long length = static_cast<long long>(xLength);
     for (std::size_t j = 0; j < yLength; ++j) {
-        const double pos = double(j) * step;
+        const double pos = start + double(j) * step;
         const long long base = static_cast<long long>(pos);
         const long long phase = std::llround((pos - double(base)) * kPhases);
         const float* row = m_table.data() + static_cast<std::size_t>(phase) * taps;

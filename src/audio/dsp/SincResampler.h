@@ -9,9 +9,10 @@
 
 class SincResampler {
 public:
-    // y[j] = x at position j * step, for j < yLength; x is 0 outside its
-    // yLength samples. step > 0. x and y must not overlap.
-    void resample(const float* x, std::size_t xLength, float* y, std::size_t yLength, double step);
+    // y[j] = x at position start + j * step, for j < yLength; x is 0 outside
+    // its xLength samples. step > 0, start >= 0. x and y must not overlap.
+    void resample(const float* x, std::size_t xLength, float* y, std::size_t yLength, double step,
+                  double start = 0.0);
 
 private:
     void buildTable(double step);

@@ -7,6 +7,7 @@
 
 #include "project/ProjectTypes.h"
 
+#include <QString>
 #include <QtGlobal>
 
 namespace OfflineRender {
@@ -39,7 +40,8 @@ qint64 trackFrames(const TrackData& track, int sampleRate);
 // there: what comes before is silence.
 qint64 firstNoteFrame(const TrackData& track, int sampleRate, qint64 frames);
 // Bytes of a MIDI track's mono render from its first note to the end of
-// trackFrames(): what an instrument allocates for it.
+// trackFrames(): the list an instrument returns for it (a render resampled
+// from another rate holds that one too, see SF2Sampler::renderBytes).
 qint64 renderBytesFromFirstNote(const TrackData& track, int sampleRate);
 
 // Start of a note of a clip starting at clipStart, in seconds on the timeline;
@@ -61,5 +63,7 @@ qint64 availableBytes();
 // Whether a render needing `bytes` more fits in memory (true when the
 // system cannot tell).
 bool fitsInMemory(qint64 bytes);
+// What the user is told when a render needing `bytes` is refused.
+QString tooLargeText(qint64 bytes);
 
 } // namespace OfflineRender

@@ -34,6 +34,28 @@ short toPcm16(float value)
     return v >= 32767.0f ? short(32767) : v <= -32768.0f ? short(-32768) : short(v);
 }
 
+// What FluidSynth renders for output frames [first, end) of a track: frames
+// [from, frames) at `rate`. Below the output's first frame no note sounds in
+// either, so the render may start at or before it.
+struct SynthRender {
+    int rate;
+    qint64 frames;
+    qint64 from;
+};
+
+SynthRender synthRender(const TrackData& track, int outputRate, qint64 first)
+{
+    const int rate = synthRate(outputRate);
+    if (rate == outputRate)
+        return {rate, OfflineRender::trackFrames(track, rate), first};
+    const qint64 frames = OfflineRender::trackFrames(track, rate);
+    // The first note's frame bounds it too: no note may start before the render.
+    const double step = double(rate) / outputRate;
+    const qint64 from = std::min(qint64(std::floor(double(first) * step)),
+                                 OfflineRender::firstNoteFrame(track, rate, frames));
+    return {rate, frames, std::max<qint64>(from, 0)};
+}
+
 qint64 roundUpToBlock(qint64 frames)
 {
     const qint64 block = FluidSynthInstance::kBlockFrames;
@@ -290,40 +312,52 @@ QList<float> SF2Sampler::renderTrack(const TrackData& track, int sampleRate, qin
     const qint64 frames = OfflineRender::trackFrames(track, sampleRate);
     if (frames < 1)
         return {};
-    // At a rate FluidSynth does not take, the track is rendered at one it
-    // does and resampled afterwards, from time 0.
-    const int renderRate = synthRate(sampleRate);
-    const qint64 renderFrames =
-        renderRate == sampleRate ? frames : OfflineRender::trackFrames(track, renderRate);
-    if (renderFrames < 1)
-        return {};
-    qint64 from = 0;
-    if (firstFrame && renderRate == sampleRate) {
-        from = OfflineRender::firstNoteFrame(track, sampleRate, frames);
-        if (from >= frames)
+    qint64 first = 0;
+    if (firstFrame) {
+        first = OfflineRender::firstNoteFrame(track, sampleRate, frames);
+        if (first >= frames)
             return {};
-        *firstFrame = from;
+        *firstFrame = first;
     }
-    QList<float> mono(renderFrames - from, 0.0f);
+    const SynthRender pass = synthRender(track, sampleRate, first);
+    if (pass.frames - pass.from < 1)
+        return {};
+    QList<float> mono(pass.frames - pass.from, 0.0f);
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!synth || presets.empty())
             return {};
-        std::unique_ptr<FluidSynthInstance> offline = offlineSynth(renderRate);
+        std::unique_ptr<FluidSynthInstance> offline = offlineSynth(pass.rate);
         if (!offline)
             return {};
         // The track's own preset: the live channel may be shared with another track.
         const Preset& preset =
             presets[size_t(std::clamp(track.instrumentIndex, 0, int(presets.size()) - 1))];
         offline->selectProgram(0, preset.bank, preset.program);
-        renderNotes(*offline, track, renderRate, renderFrames, from, mono.data());
+        renderNotes(*offline, track, pass.rate, pass.frames, pass.from, mono.data());
     }
-    if (renderRate == sampleRate)
+    if (pass.rate == sampleRate)
         return mono;
-    QList<float> resampled(frames);
-    SincResampler().resample(mono.constData(), size_t(renderFrames), resampled.data(), size_t(frames),
-                             double(renderRate) / sampleRate);
+    // Output frame first + j lies at (first + j) × step in the synthesiser's
+    // frames, of which the list holds those from pass.from on.
+    const double step = double(pass.rate) / sampleRate;
+    QList<float> resampled(frames - first);
+    SincResampler().resample(mono.constData(), size_t(mono.size()), resampled.data(),
+                             size_t(resampled.size()), step, double(first) * step - double(pass.from));
     return resampled;
+}
+
+qint64 SF2Sampler::renderBytes(const TrackData& track, int sampleRate)
+{
+    const qint64 frames = OfflineRender::trackFrames(track, sampleRate);
+    const qint64 first = OfflineRender::firstNoteFrame(track, sampleRate, frames);
+    if (first >= frames)
+        return 0;
+    const SynthRender pass = synthRender(track, sampleRate, first);
+    const qint64 passFrames = std::max<qint64>(pass.frames - pass.from, 0);
+    if (pass.rate == sampleRate)
+        return passFrames * qint64(sizeof(float));
+    return (passFrames + frames - first) * qint64(sizeof(float));
 }
 
 void SF2Sampler::renderNotes(FluidSynthInstance& offline, const TrackData& track, int sampleRate,

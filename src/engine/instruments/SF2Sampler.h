@@ -67,7 +67,12 @@ public:
     // With `firstFrame`, the list starts where the first note does (element
     // 0 at that frame, which *firstFrame receives) instead of holding the
     // silence before it; empty when no note sounds.
+    // At a rate FluidSynth does not take, it renders the same span at the
+    // nearest rate it takes, resampled into the list afterwards.
     QList<float> renderTrack(const TrackData& track, int sampleRate, qint64* firstFrame = nullptr) const;
+    // Bytes that renderTrack with `firstFrame` holds at once for the track:
+    // the list, and the render it is resampled from when there is one.
+    static qint64 renderBytes(const TrackData& track, int sampleRate);
     // One note on channel 0's preset as interleaved stereo, 2 × trunc(seconds × rate) values.
     QList<float> renderNotePreview(int note, int velocity, double seconds, int sampleRate) const;
 
