@@ -209,7 +209,17 @@ void MultiTrackEditorPage::renderMidiClipInPlace(int trackIndex, int clipIndex)
     TrackData single = track;
     single.midiClips = {track.midiClips[size_t(clipIndex)]};
     const TrackData scaled = tempoScaledTrack(single);
-    const qint64 bytes = midiRenderBytes(scaled, projectSampleRate);
+    // The audio clip starts where the MIDI clip does: silence up to its first
+    // note is put back in front of the render (a copy of the render with it).
+    const MidiClip& source = scaled.midiClips.front();
+    double firstNote = source.duration;
+    for (const MidiNote& note : source.notes)
+        if (note.velocity > 0)
+            firstNote = std::min(firstNote, note.start);
+    const qint64 padFrames = qint64(std::max(firstNote, 0.0) * projectSampleRate);
+    qint64 bytes = midiRenderBytes(scaled, projectSampleRate);
+    if (padFrames > 0)
+        bytes += padFrames * qint64(sizeof(float)) + OfflineRender::renderBytesFromFirstNote(scaled, projectSampleRate);
     if (!OfflineRender::fitsInMemory(bytes)) {
         qWarning() << "MultiTrackEditorPage: rendering MIDI clip" << clipIndex << "needs" << bytes
                    << "bytes, more than available";
@@ -231,6 +241,13 @@ void MultiTrackEditorPage::renderMidiClipInPlace(int trackIndex, int clipIndex)
         return;
     }
     rendered.remove(0, head);
+    qint64 start = first + head;
+    if (start > clipFrame) {
+        QList<float> padded(qsizetype(start - clipFrame), 0.0f);
+        padded.append(rendered);
+        rendered = std::move(padded);
+        start = clipFrame;
+    }
     TrackData audio;
     audio.type = AudioTrack;
     audio.name = QStringLiteral("%1 (渲染)").arg(track.name);
@@ -240,7 +257,7 @@ void MultiTrackEditorPage::renderMidiClipInPlace(int trackIndex, int clipIndex)
     AudioClip clip;
     clip.samples = std::move(rendered);
     clip.sampleRate = projectSampleRate;
-    clip.start = double(first + head) / projectSampleRate;
+    clip.start = double(start) / projectSampleRate;
     audio.audioClips.push_back(std::move(clip));
     // The push puts the track right after the MIDI track. A take finds its
     // clip by track index: one on a track further down ends first.

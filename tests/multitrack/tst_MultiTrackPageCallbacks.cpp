@@ -245,22 +245,26 @@ private slots:
 
     void renderInPlaceStartsAtTheFirstNote()
     {
-        // A note half an hour into a clip at 0:30:00: the audio begins with it,
-        // where it sounds, and holds none of the hour before.
+        // A note two seconds into a clip at 1:00:00: the audio starts with the
+        // clip, the note where it sounds, and holds none of the hour before.
         const int rate = 8000;
         MultiTrackEditorPage page;
         page.setSampleRate(rate);
-        page.addMidiTrack(QStringLiteral("钢琴"), {MidiNote{60, 1800.0, 0.5, 100}}, 1801.0);
-        page.tracks[0].midiClips[0].start = 1800.0;
+        page.addMidiTrack(QStringLiteral("钢琴"), {MidiNote{60, 2.0, 0.5, 100}}, 3.0);
+        page.tracks[0].midiClips[0].start = 3600.0;
         emit page.rows[0]->renderMidiInPlace(0);
         QCOMPARE(page.tracks.size(), size_t(2));
         const AudioClip& rendered = page.tracks[1].audioClips.at(0);
         QCOMPARE(rendered.start, 3600.0);
-        QCOMPARE(rendered.samples.size(), qsizetype(2 * rate)); // to a second past the clip
-        float peak = 0.0f;
-        for (float v : rendered.samples.mid(0, rate / 10))
-            peak = std::max(peak, std::abs(v));
-        QVERIFY(peak > 0.01f);
+        QCOMPARE(rendered.samples.size(), qsizetype(4 * rate)); // to a second past the clip
+        const auto peak = [&](int from, int count) {
+            float largest = 0.0f;
+            for (float v : rendered.samples.mid(from, count))
+                largest = std::max(largest, std::abs(v));
+            return largest;
+        };
+        QCOMPARE(peak(0, 2 * rate), 0.0f);
+        QVERIFY(peak(2 * rate, rate / 10) > 0.01f);
 
         // One that the machine cannot hold is refused, as an export is.
         MultiTrackEditorPage huge;
