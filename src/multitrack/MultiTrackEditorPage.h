@@ -375,7 +375,6 @@ private:
     AudioEngine* recordEngine = nullptr;
     bool isRecording = false;
     int recordTrack = -1;
-    std::vector<AudioClip> recordBeforeClips;
     // Carries the audio take's input from the record engine's thread.
     RecordTakeQueue* takeQueue = nullptr;
     AudioDeviceFactory recordDeviceFactory;
@@ -383,7 +382,6 @@ private:
     // takeFrames samples; anything else means an edit replaced it, and the
     // take stops writing.
     qsizetype takeFrames = 0;
-    std::vector<MidiClip> midiRecordBeforeClips;
     int midiTakeId = 0;
     // The track whose last clip buildPlaybackSlotsForRecording leaves out.
     int takeLeftOut = -1;

@@ -130,17 +130,17 @@ void MultiTrackEditorPage::commitMidiClipCreation(int trackIndex)
     TrackData& track = tracks[size_t(trackIndex)];
     if (!track.isMidi() || track.midiClips.empty())
         return;
-    // A take's undo step restores this track's list from before the take:
-    // a clip drawn in between would be lost with it, so it is refused.
+    // A take on this track finds its clip and its undo step by clip index:
+    // a clip drawn in between is refused.
     if (refusedWhileRecording(trackIndex, "clip creation")) {
         track.midiClips.pop_back();
         repaintLane(trackIndex);
         return;
     }
-    // Undoing an earlier step on this track must not take the new clip with
-    // it, and undoing this one takes only the new clip.
-    undoStack->push(new AddMidiClipCommand(this, trackIndex, int(track.midiClips.size()) - 1,
-                                           CreateMidiClipText));
+    // Its undo takes out the new clip and nothing else.
+    const int created = int(track.midiClips.size()) - 1;
+    undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, created, {}, 1,
+                                                             CreateMidiClipText));
 }
 
 void MultiTrackEditorPage::deleteClip(int trackIndex, int clipIndex, bool midi)
@@ -156,16 +156,16 @@ void MultiTrackEditorPage::deleteClip(int trackIndex, int clipIndex, bool midi)
         return;
     if (midi) {
         closePianoRollsForTrack(trackIndex);
-        std::vector<MidiClip> before = track.midiClips;
+        std::vector<MidiClip> before{track.midiClips[size_t(clipIndex)]};
         track.midiClips.erase(track.midiClips.begin() + clipIndex);
-        undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, std::move(before),
-                                                                 track.midiClips,
+        undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, clipIndex,
+                                                                 std::move(before), 0,
                                                                  QStringLiteral("删除MIDI块")));
     } else {
-        std::vector<AudioClip> before = track.audioClips;
+        std::vector<AudioClip> before{track.audioClips[size_t(clipIndex)]};
         track.audioClips.erase(track.audioClips.begin() + clipIndex);
-        undoStack->push(new TrackClipsSnapshotCommand(this, trackIndex, std::move(before),
-                                                      track.audioClips, QStringLiteral("删除音频块")));
+        undoStack->push(new TrackClipsSnapshotCommand(this, trackIndex, clipIndex, std::move(before), 0,
+                                                      QStringLiteral("删除音频块")));
     }
     repaintLane(trackIndex);
     updateRuler();

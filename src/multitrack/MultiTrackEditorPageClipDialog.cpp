@@ -93,13 +93,13 @@ void MultiTrackEditorPage::editAudioClip(int trackIndex, int clipIndex)
     if (editor->samples == clip.samples && editor->stereoSamples == clip.stereoSamples
         && editor->sampleRate == clip.sampleRate)
         return; // accepted unchanged
-    std::vector<AudioClip> before = clips;
+    std::vector<AudioClip> before{clip};
     clip.samples = editor->samples;
     // Mono material leaves no stereo copy behind to disagree with it.
     clip.stereoSamples = editor->stereoSamples;
     clip.sampleRate = editor->sampleRate;
     fitTrims(clip);
-    undoStack->push(new TrackClipsSnapshotCommand(this, trackIndex, std::move(before), clips,
+    undoStack->push(new TrackClipsSnapshotCommand(this, trackIndex, clipIndex, std::move(before), 1,
                                                   QStringLiteral("编辑音频")));
     updateRuler();
     repaintLane(trackIndex);

@@ -56,7 +56,7 @@ private:
 };
 
 // Splits clips[index] at `at` into itself and a new clip right after it;
-// `before` gets the list as it was. False, with nothing changed, when the
+// `before` gets the clip as it was. False, with nothing changed, when the
 // index or the time does not allow a split.
 template <class Clip, class Split>
 bool splitInPlace(std::vector<Clip>& clips, int index, double at, Split split, std::vector<Clip>& before)
@@ -67,7 +67,7 @@ bool splitInPlace(std::vector<Clip>& clips, int index, double at, Split split, s
     Clip second;
     if (!split(clips[size_t(index)], at, first, second))
         return false;
-    before = clips;
+    before = {clips[size_t(index)]};
     clips[size_t(index)] = std::move(first);
     clips.insert(clips.begin() + index + 1, std::move(second));
     return true;
@@ -93,14 +93,14 @@ void MultiTrackEditorPage::splitClipAtPlayhead(int trackIndex, int clipIndex)
         const double heldAt = at / midiTimeScale();
         if (!splitInPlace(track.midiClips, clipIndex, heldAt, ClipSplitting::splitMidiClip, before))
             return;
-        undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, std::move(before),
-                                                                 track.midiClips, SplitText));
+        undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, trackIndex, clipIndex,
+                                                                 std::move(before), 2, SplitText));
     } else {
         std::vector<AudioClip> before;
         if (!splitInPlace(track.audioClips, clipIndex, at, ClipSplitting::splitAudioClip, before))
             return;
-        undoStack->push(new TrackClipsSnapshotCommand(this, trackIndex, std::move(before),
-                                                      track.audioClips, SplitText));
+        undoStack->push(new TrackClipsSnapshotCommand(this, trackIndex, clipIndex, std::move(before),
+                                                      2, SplitText));
     }
     repaintLane(trackIndex);
     updateRuler();
@@ -212,24 +212,13 @@ void MultiTrackEditorPage::onClipDragFinished(int trackIndex, QPoint globalPos)
             start = TimelineMapping::snapToBeat(start, bpm);
         if (!validClip || !std::isfinite(start))
             return;
-        if (dragIsMidi) {
-            MidiClip& clip = from.midiClips[size_t(clipIndex)];
+        if (dragIsMidi)
             start /= midiTimeScale();
-            if (clip.start == start)
-                return; // a press without a move is no edit
-            std::vector<MidiClip> before = from.midiClips;
-            clip.start = start;
-            undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, source, std::move(before),
-                                                                     from.midiClips, MoveText));
-        } else {
-            AudioClip& clip = from.audioClips[size_t(clipIndex)];
-            if (clip.start == start)
-                return;
-            std::vector<AudioClip> before = from.audioClips;
-            clip.start = start;
-            undoStack->push(new TrackClipsSnapshotCommand(this, source, std::move(before),
-                                                          from.audioClips, MoveText));
-        }
+        const double now = dragIsMidi ? from.midiClips[size_t(clipIndex)].start
+                                      : from.audioClips[size_t(clipIndex)].start;
+        if (now == start)
+            return; // a press without a move is no edit
+        undoStack->push(new MoveClipInTrackCommand(this, source, clipIndex, dragIsMidi, start, MoveText));
         repaintLane(source);
     } else {
         // Clips only move between tracks of their own kind.

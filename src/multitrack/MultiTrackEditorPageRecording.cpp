@@ -145,7 +145,6 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
     const double start = row && row->audioLane() ? row->audioLane()->playheadPosition() : 0.0;
     recordTrack = index;
     TrackData& track = tracks[size_t(index)];
-    recordBeforeClips = track.audioClips;
     AudioClip take;
     take.sampleRate = projectSampleRate;
     take.start = start;
@@ -170,7 +169,6 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
         if (audioTakeClip())
             track.audioClips.pop_back();
         recordTrack = -1;
-        recordBeforeClips.clear();
         if (row && row->lane())
             row->lane()->update();
         failRecordingStart(QStringLiteral("无法打开音频输入设备，录音未开始。"));
@@ -283,9 +281,9 @@ bool MultiTrackEditorPage::commitAudioTake()
         if (take->samples.isEmpty()) {
             tracks[size_t(recordTrack)].audioClips.pop_back(); // nothing was recorded
         } else {
-            undoStack->push(new TrackClipsSnapshotCommand(this, recordTrack, recordBeforeClips,
-                                                          tracks[size_t(recordTrack)].audioClips,
-                                                          TakeCommandText));
+            // Its undo takes out the take alone, whatever was edited meanwhile.
+            const int at = int(tracks[size_t(recordTrack)].audioClips.size()) - 1;
+            undoStack->push(new TrackClipsSnapshotCommand(this, recordTrack, at, {}, 1, TakeCommandText));
             pushed = true;
         }
     } else {
@@ -293,7 +291,6 @@ bool MultiTrackEditorPage::commitAudioTake()
     }
     if (recordTrack < int(rows.size()) && rows[size_t(recordTrack)]->lane())
         rows[size_t(recordTrack)]->lane()->update();
-    recordBeforeClips.clear();
     recordTrack = -1;
     return pushed;
 }
@@ -368,7 +365,6 @@ void MultiTrackEditorPage::startMidiRecording()
     // it plays where it was played at any later tempo.
     closePianoRollsForTrack(midiRecordTrack);
     std::vector<MidiClip>& clips = tracks[size_t(midiRecordTrack)].midiClips;
-    midiRecordBeforeClips = clips;
     MidiClip take;
     take.id = int(clips.size()) + 1;
     take.start = start * toMidiSourceTime();
@@ -415,15 +411,14 @@ void MultiTrackEditorPage::commitMidiTake()
             closePianoRollsForTrack(index);
             clips.erase(position); // no key was pressed
         } else {
-            // Undoable like an audio take: otherwise undoing an older edit of
-            // this track would silently wipe it.
-            undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, index, midiRecordBeforeClips,
-                                                                     clips, TakeCommandText));
+            // One undo step like an audio take, taking out the take alone.
+            const int at = int(take - clips.data());
+            undoStack->push(TrackClipsSnapshotCommand::createForMidi(this, index, at, {}, 1,
+                                                                     TakeCommandText));
         }
     }
     isMidiRecording = false;
     recordingMidiClip = -1;
-    midiRecordBeforeClips.clear();
     if (index >= 0 && index < int(rows.size()) && rows[size_t(index)]->lane()) {
         rows[size_t(index)]->lane()->update();
         updateRuler();

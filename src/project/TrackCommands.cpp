@@ -1,6 +1,7 @@
 #include "TrackCommands.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -30,65 +31,108 @@ void putBack(std::vector<Clip>& source, std::vector<Clip>& destination, int inde
     source.insert(source.begin() + static_cast<std::ptrdiff_t>(at), std::move(clip));
 }
 
+// Puts `run` at `first` of the clips in place of the `count` clips there,
+// and hands those back in `run`. False, with nothing changed, when the
+// clips hold no such run.
+template <class Clip>
+bool exchangeRun(std::vector<Clip>& clips, int first, int count, std::vector<Clip>& run)
+{
+    if (first < 0 || count < 0 || size_t(first) + size_t(count) > clips.size())
+        return false;
+    const auto from = clips.begin() + first;
+    std::vector<Clip> taken(std::make_move_iterator(from), std::make_move_iterator(from + count));
+    clips.erase(from, from + count);
+    clips.insert(clips.begin() + first, std::make_move_iterator(run.begin()),
+                 std::make_move_iterator(run.end()));
+    run = std::move(taken);
+    return true;
+}
+
+// The start of clip `clipIndex` of track `trackIndex`, null when there is none.
+double* clipStart(TrackRowHost* page, int trackIndex, int clipIndex, bool isMidi)
+{
+    TrackData* track = page ? page->trackAt(trackIndex) : nullptr;
+    if (!track || clipIndex < 0)
+        return nullptr;
+    const size_t at = size_t(clipIndex);
+    if (isMidi)
+        return at < track->midiClips.size() ? &track->midiClips[at].start : nullptr;
+    return at < track->audioClips.size() ? &track->audioClips[at].start : nullptr;
+}
+
 } // namespace
 
 // ---- TrackClipsSnapshotCommand
 
-TrackClipsSnapshotCommand::TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex,
-                                                     const QString& text)
-    : QUndoCommand(text), page(page), trackIndex(trackIndex)
+TrackClipsSnapshotCommand::TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex, int first,
+                                                     int count, const QString& text)
+    : QUndoCommand(text), page(page), trackIndex(trackIndex), first(first), onTrack(count)
 {
 }
 
-TrackClipsSnapshotCommand::TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex,
-                                                     std::vector<AudioClip> before,
-                                                     std::vector<AudioClip> after,
+TrackClipsSnapshotCommand::TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex, int first,
+                                                     std::vector<AudioClip> before, int count,
                                                      const QString& text)
-    : TrackClipsSnapshotCommand(page, trackIndex, text)
+    : TrackClipsSnapshotCommand(page, trackIndex, first, count, text)
 {
-    audioBefore = std::move(before);
-    audioAfter = std::move(after);
+    audioKept = std::move(before);
 }
 
 TrackClipsSnapshotCommand* TrackClipsSnapshotCommand::createForMidi(TrackRowHost* page,
-                                                                    int trackIndex,
+                                                                    int trackIndex, int first,
                                                                     std::vector<MidiClip> before,
-                                                                    std::vector<MidiClip> after,
-                                                                    const QString& text)
+                                                                    int count, const QString& text)
 {
-    auto* command = new TrackClipsSnapshotCommand(page, trackIndex, text);
+    auto* command = new TrackClipsSnapshotCommand(page, trackIndex, first, count, text);
     command->isMidi = true;
-    command->midiBefore = std::move(before);
-    command->midiAfter = std::move(after);
+    command->midiKept = std::move(before);
     return command;
 }
 
-void TrackClipsSnapshotCommand::apply(bool useAfter)
+void TrackClipsSnapshotCommand::swapRun(bool toAfter)
 {
+    if (applied == toAfter)
+        return; // the push's redo: the page made the edit
     TrackData* track = page ? page->trackAt(trackIndex) : nullptr;
     if (!track)
         return;
-    if (isMidi) {
+    const int kept = int(isMidi ? midiKept.size() : audioKept.size());
+    if (isMidi)
         page->midiClipsAboutToChange(trackIndex);
-        track->midiClips = useAfter ? midiAfter : midiBefore;
-    } else {
-        track->audioClips = useAfter ? audioAfter : audioBefore;
-    }
+    if (!(isMidi ? exchangeRun(track->midiClips, first, onTrack, midiKept)
+                 : exchangeRun(track->audioClips, first, onTrack, audioKept)))
+        return;
+    onTrack = kept;
+    applied = toAfter;
 }
 
-void TrackClipsSnapshotCommand::undo()
+void TrackClipsSnapshotCommand::undo() { swapRun(false); }
+void TrackClipsSnapshotCommand::redo() { swapRun(true); }
+
+// ---- MoveClipInTrackCommand
+
+MoveClipInTrackCommand::MoveClipInTrackCommand(TrackRowHost* page, int trackIndex, int clipIndex,
+                                               bool isMidi, double start, const QString& text)
+    : QUndoCommand(text),
+      page(page),
+      trackIndex(trackIndex),
+      clipIndex(clipIndex),
+      isMidi(isMidi),
+      startAfter(start)
 {
-    // Trims, fades and piano-roll edits made since are no undo steps of
-    // their own: a later redo brings the clips back with them.
-    if (const TrackData* track = page ? page->trackAt(trackIndex) : nullptr) {
-        if (isMidi)
-            midiAfter = track->midiClips;
-        else
-            audioAfter = track->audioClips;
-    }
-    apply(false);
+    if (double* at = clipStart(page, trackIndex, clipIndex, isMidi))
+        startBefore = *at;
 }
-void TrackClipsSnapshotCommand::redo() { apply(true); }
+
+void MoveClipInTrackCommand::shift(double from, double to)
+{
+    // Relative to where the clip is now: a head trim since moved it too.
+    if (double* at = clipStart(page, trackIndex, clipIndex, isMidi))
+        *at = std::max(0.0, to + (*at - from));
+}
+
+void MoveClipInTrackCommand::undo() { shift(startAfter, startBefore); }
+void MoveClipInTrackCommand::redo() { shift(startBefore, startAfter); }
 
 // ---- MoveClipCommand
 
@@ -139,41 +183,6 @@ void MoveClipCommand::announceMidiChange()
     page->midiClipsAboutToChange(fromIndex);
     if (toIndex != fromIndex)
         page->midiClipsAboutToChange(toIndex);
-}
-
-// ---- AddMidiClipCommand
-
-AddMidiClipCommand::AddMidiClipCommand(TrackRowHost* page, int trackIndex, int clipIndex,
-                                       const QString& text)
-    : QUndoCommand(text), page(page), trackIndex(trackIndex), clipIndex(clipIndex)
-{
-}
-
-void AddMidiClipCommand::undo()
-{
-    TrackData* track = page ? page->trackAt(trackIndex) : nullptr;
-    if (out || !track || clipIndex < 0 || static_cast<size_t>(clipIndex) >= track->midiClips.size())
-        return;
-    page->midiClipsAboutToChange(trackIndex);
-    kept = std::move(track->midiClips[static_cast<size_t>(clipIndex)]);
-    track->midiClips.erase(track->midiClips.begin() + clipIndex);
-    out = true;
-}
-
-void AddMidiClipCommand::redo()
-{
-    if (firstRedoPending) {
-        firstRedoPending = false;
-        return;
-    }
-    TrackData* track = page ? page->trackAt(trackIndex) : nullptr;
-    if (!out || !track || clipIndex < 0)
-        return;
-    page->midiClipsAboutToChange(trackIndex);
-    const size_t at = std::min(static_cast<size_t>(clipIndex), track->midiClips.size());
-    track->midiClips.insert(track->midiClips.begin() + static_cast<std::ptrdiff_t>(at), std::move(kept));
-    kept = MidiClip();
-    out = false;
 }
 
 // ---- AddTrackCommand

@@ -10,13 +10,14 @@
 // that does not resolve makes undo() and redo() do nothing.
 //
 // Pushing: the page makes the edit itself and then pushes the command; the
-// push's redo() assigns the "after" state, which is already in place.
-// MoveClipCommand is the exception: its push performs the move. The commands
-// refresh no view; the page repaints after push, undo and redo.
+// push's redo() assigns the "after" state, which is already in place, or
+// does nothing. The two clip moves are the exception: their push performs
+// the move. The commands refresh no view; the page repaints after push,
+// undo and redo.
 //
 // Typical calls from the page (`this` is the TrackRowHost):
-//   auto before = tracks[t].audioClips;  /* split clip c of track t */
-//   undoStack->push(new TrackClipsSnapshotCommand(this, t, before, tracks[t].audioClips, "拆分片段"));
+//   std::vector<AudioClip> before{clips[c]};  /* split clip c of track t in two */
+//   undoStack->push(new TrackClipsSnapshotCommand(this, t, c, before, 2, "拆分片段"));
 //   undoStack->push(new MoveClipCommand(this, from, to, c, false, "移动片段"));  /* performs the move */
 //   tracks.push_back(newTrack); rebindTrackRows(); createTrackRow(last);
 //   undoStack->push(new AddTrackCommand(this, "添加轨道"));
@@ -27,35 +28,64 @@
 #include <QUndoCommand>
 #include <vector>
 
-// A whole clip vector of one track before and after an edit (split, delete,
-// move within the track, recording). The audio variant touches only the
-// track's audioClips, the MIDI variant only its midiClips. Undo keeps the
-// clips as they are then (with edits made in place since) for the next redo.
+// The run of clips that an edit of one track replaced: `before` were at
+// clip `first` and the `count` clips there now took their place (a split
+// puts two for one, a deletion none for one, a take one for none). Push it
+// right after the edit; the push's redo does nothing. Undo and redo swap
+// only that run and leave the track's other clips, with whatever trims,
+// fades or notes they got since, as they are. The run taken off is kept as
+// it was then for the next swap. The audio variant touches only the
+// track's audioClips, the MIDI variant only its midiClips.
 class TrackClipsSnapshotCommand : public QUndoCommand {
 public:
     // Audio variant: page->trackList()[trackIndex].audioClips.
-    TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex, std::vector<AudioClip> before,
-                              std::vector<AudioClip> after, const QString& text);
+    TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex, int first,
+                              std::vector<AudioClip> before, int count, const QString& text);
     // MIDI variant (heap-allocated; the caller pushes it).
-    static TrackClipsSnapshotCommand* createForMidi(TrackRowHost* page, int trackIndex,
-                                                    std::vector<MidiClip> before,
-                                                    std::vector<MidiClip> after,
+    static TrackClipsSnapshotCommand* createForMidi(TrackRowHost* page, int trackIndex, int first,
+                                                    std::vector<MidiClip> before, int count,
                                                     const QString& text);
 
     void undo() override;
     void redo() override;
 
 private:
-    TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex, const QString& text);
-    void apply(bool useAfter);
+    TrackClipsSnapshotCommand(TrackRowHost* page, int trackIndex, int first, int count,
+                              const QString& text);
+    void swapRun(bool toAfter);
 
     TrackRowHost* page;
     int trackIndex;
+    int first;
+    int onTrack;          // length of the run that is on the track
     bool isMidi = false;
-    std::vector<AudioClip> audioBefore;
-    std::vector<AudioClip> audioAfter;
-    std::vector<MidiClip> midiBefore;
-    std::vector<MidiClip> midiAfter;
+    bool applied = true;  // the edited run is on the track
+    std::vector<AudioClip> audioKept; // the run that is off the track
+    std::vector<MidiClip> midiKept;
+};
+
+// Moves clip `clipIndex` of track `trackIndex` along its track to `start`
+// (timeline seconds; held source-tempo seconds for MIDI clips). The push
+// performs the move. Undo moves the clip back by the same distance and redo
+// forward again, so a trim or fade made on it since stays; no other clip is
+// touched.
+class MoveClipInTrackCommand : public QUndoCommand {
+public:
+    MoveClipInTrackCommand(TrackRowHost* page, int trackIndex, int clipIndex, bool isMidi,
+                           double start, const QString& text);
+
+    void undo() override;
+    void redo() override;
+
+private:
+    void shift(double from, double to);
+
+    TrackRowHost* page;
+    int trackIndex;
+    int clipIndex;
+    bool isMidi;
+    double startBefore = 0.0;
+    double startAfter;
 };
 
 // Moves clip `clipIndex` of track `fromIndex` to the end of track `toIndex`
@@ -82,26 +112,6 @@ private:
     int clipIndex;
     bool isMidi;
     int landed = -1; // where the last redo put the clip in the target, -1 for no move
-};
-
-// Push right after the page appended MIDI clip `clipIndex` to track
-// `trackIndex`; the push's redo does nothing. Undo takes exactly that clip
-// out (kept with the edits made to it since) and redo puts it back at its
-// place; the track's other clips, and their edits, are left alone.
-class AddMidiClipCommand : public QUndoCommand {
-public:
-    AddMidiClipCommand(TrackRowHost* page, int trackIndex, int clipIndex, const QString& text);
-
-    void undo() override;
-    void redo() override;
-
-private:
-    TrackRowHost* page;
-    int trackIndex;
-    int clipIndex;
-    MidiClip kept;
-    bool out = false; // the clip is in `kept`, not on the track
-    bool firstRedoPending = true;
 };
 
 // Push right after the page appended a track and created its row. Keeps a

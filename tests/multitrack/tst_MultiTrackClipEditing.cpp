@@ -3,8 +3,10 @@
 // clips, Move-tool drags within and between tracks, the page keys and the
 // Ctrl+wheel zoom.
 
+#include "../engine/FakeAudioDevice.h"
 #include "MultiTrackPageTesting.h"
 #include "TestSupport.h"
+#include "engine/midi/MidiRecorder.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackFlattening.h"
 #include "multitrack/TrackHeaderWidget.h"
@@ -214,6 +216,78 @@ private slots:
         page.redo();
         QCOMPARE(starts(1), (QList<double>{6.0, 0.0, 10.0}));
         QCOMPARE(clipsB[2].notes.size(), size_t(1));
+    }
+
+    void stepsUndoOnlyTheirOwnClips_data()
+    {
+        QTest::addColumn<QString>("step");
+        for (const char* kind : {"audio", "midi"})
+            for (const char* step : {"move", "split", "delete", "take"})
+                QTest::addRow("%s %s", kind, step) << QString(step);
+    }
+
+    // A step on clip B (or a take) undone and redone leaves clip A's fades
+    // and notes made since, which are no steps of their own. A moved clip
+    // keeps its own later edits too.
+    void stepsUndoOnlyTheirOwnClips()
+    {
+        QFETCH(QString, step);
+        const bool midi = QByteArray(QTest::currentDataTag()).startsWith("midi");
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackEditorPage page;
+        showPage(page);
+        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+        if (midi) {
+            page.addMidiTrack(QStringLiteral("m"), {{60, 0.0, 0.5, 90}, {62, 0.5, 0.5, 90}, {64, 1.0, 0.5, 90}}, 2.0);
+            page.tracks[0].midiClips.push_back(MidiClip{1, {{67, 0.0, 0.5, 90}}, 4.0, 2.0});
+        } else {
+            page.addTrack(AudioTrack, {}, Rate);
+            page.tracks[0].audioClips = {rampClip(2.0, Rate, 0.0), rampClip(2.0, Rate, 4.0)};
+        }
+        TrackData& track = page.tracks[0];
+        layOut(page);
+        auto spans = [&] {
+            QList<double> list;
+            for (const MidiClip& c : track.midiClips)
+                list << c.start << c.end();
+            for (const AudioClip& c : track.audioClips)
+                list << c.start << c.end() << c.fadeIn;
+            return list;
+        };
+        // A fade-out dragged onto A, a note of X erased.
+        auto editA = [&] { midi ? track.midiClips[0].notes.pop_back() : void(track.audioClips[0].fadeOut += 0.25); };
+        auto editsOfA = [&] { return midi ? 3 - int(track.midiClips[0].notes.size()) : int(track.audioClips[0].fadeOut * 4); };
+        QList<double> original = spans();
+
+        if (step == "move") {
+            QTest::mouseClick(button(page, QStringLiteral("移动")), Qt::LeftButton);
+            drag(page, 0, at(page, 0, 5.0), at(page, 0, 6.0));
+        } else if (step == "split") {
+            page.syncPlayheadAll(5.0);
+            page.splitClipAtPlayhead(0, 1);
+        } else if (step == "delete") {
+            emit(midi ? page.rows[0]->deleteMidiClip(1) : page.rows[0]->deleteAudioClip(1));
+        } else {
+            page.rows[0]->header()->setArmed(true);
+            page.syncPlayheadAll(8.0);
+            page.onRecord();
+            device->runBlock(512, std::vector<float>(512, 0.1f).data());
+            emit page.findChild<MidiRecorder*>()->noteCompleted(MidiNote{72, 0.1, 0.2, 90});
+            QTRY_VERIFY(midi || track.audioClips.back().samples.size() == 512);
+            page.onRecord();
+        }
+        QList<double> stepped = spans();
+        QVERIFY(stepped != original);
+        editA();
+        if (step == "move" && !midi) // B's own fade
+            track.audioClips[1].fadeIn = stepped[5] = original[5] = 0.5;
+        page.undo();
+        QCOMPARE(spans(), original);
+        QCOMPARE(editsOfA(), 1);
+        editA();
+        page.redo();
+        QCOMPARE(spans(), stepped);
+        QCOMPARE(editsOfA(), 2);
     }
 
     void pageKeysAndWheelZoom()

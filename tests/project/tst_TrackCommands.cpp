@@ -248,7 +248,7 @@ private slots:
         std::vector<AudioClip> parts = whole;
         parts.push_back(audioClip(QStringLiteral("T1/c1"), 2.0));
         page.tracks[1].audioClips = parts;
-        stack.push(new TrackClipsSnapshotCommand(&page, 1, whole, parts, QStringLiteral("拆分片段")));
+        stack.push(new TrackClipsSnapshotCommand(&page, 1, 0, whole, int(parts.size()), QStringLiteral("拆分片段")));
         page.tracks[1].audioClips[1].fadeOut = 0.5;
         stack.undo();
         QCOMPARE(page.tracks[1].audioClips.size(), size_t(1));
@@ -448,10 +448,10 @@ private slots:
         QUndoStack stack;
         if (isMidi) {
             page.tracks[0].midiClips = midiAfter;
-            stack.push(TrackClipsSnapshotCommand::createForMidi(&page, 0, before.midiClips, midiAfter, "删除MIDI块"));
+            stack.push(TrackClipsSnapshotCommand::createForMidi(&page, 0, 0, before.midiClips, 1, "删除MIDI块"));
         } else {
             page.tracks[0].audioClips = audioAfter;
-            stack.push(new TrackClipsSnapshotCommand(&page, 0, before.audioClips, audioAfter, "拆分片段"));
+            stack.push(new TrackClipsSnapshotCommand(&page, 0, 0, before.audioClips, 2, "拆分片段"));
         }
         stack.undo();
         QVERIFY(page.tracks[0].audioClips == before.audioClips);
