@@ -230,6 +230,19 @@ void MainWindow::loadProject(const QString& path)
     hideLoading();
     showStatus(tr("已加载项目: %1 (%2条轨道)").arg(ProjectDocument::projectName(path)).arg(trackCount));
     updateStatusBar();
+    // Clips whose rate could not be used play at the default one: said once,
+    // with a long list cut short so the box stays on screen.
+    const QStringList& defaulted = data.defaultRateClips;
+    if (!defaulted.isEmpty()) {
+        constexpr int MaxNamed = 8;
+        QString names = defaulted.mid(0, MaxNamed).join(tr("、"));
+        if (defaulted.size() > MaxNamed)
+            names += tr("等共%1个片段").arg(defaulted.size());
+        prompts().information(this, tr("打开项目"),
+                              tr("以下音频片段的采样率无法使用，已按 %1 Hz 打开: %2")
+                                  .arg(AudioClip().sampleRate)
+                                  .arg(names));
+    }
 }
 
 void MainWindow::restoreMultiTrackProject(ProjectData& data)

@@ -113,15 +113,25 @@ namespace {
 // What the slow path does with a character outside the alphabet.
 enum : signed char { kSkip = -1, kPad = -2, kStop = -3 };
 
+// Line breaks, tabs and spaces: writers that wrap lines put them inside
+// the text; they are skipped without counting as damage.
+constexpr bool isSpace(unsigned char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
 // Per byte: its six bits, kPad for '=', kStop for what ends a run of plain
-// text (a quote, a backslash, control characters and bytes beyond ASCII) and
-// kSkip for the rest.
+// text (a quote, a backslash, control characters other than white space and
+// bytes beyond ASCII) and kSkip for the rest.
 struct CharKinds {
     signed char kind[256];
     constexpr CharKinds() : kind()
     {
         for (int c = 0; c < 256; ++c)
-            kind[c] = (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') ? kStop : kSkip;
+            kind[c] = ((c < 0x20 && !isSpace(static_cast<unsigned char>(c))) || c >= 0x80 || c == '"'
+                       || c == '\\')
+                          ? kStop
+                          : kSkip;
         kind[int('=')] = kPad;
         for (int i = 0; i < 64; ++i)
             kind[static_cast<unsigned char>(kAlphabet[i])] = static_cast<signed char>(i);
@@ -164,10 +174,11 @@ qsizetype decodeSlice(const unsigned char* in, qsizetype n, unsigned char* out, 
             break;
         ++i;
         if (kind < 0) {
-            // Padding may only close the text; anything else is damage.
+            // Padding may only close the text; white space may be anywhere;
+            // anything else is damage.
             if (in[i - 1] == '=')
                 state.clean &= ++state.padding <= 2;
-            else
+            else if (!isSpace(in[i - 1]))
                 state.clean = false;
             continue;
         }
@@ -243,7 +254,11 @@ qsizetype ChannelDecoder::feedPlain(const char* text, qsizetype n)
 
 bool ChannelDecoder::clean() const
 {
-    return m_state.clean && m_pending == 0 && (m_state.symbols + m_state.padding) % 4 == 0;
+    // Padding, when written, fills the last group; without it the last group
+    // needs at least two characters (a whole byte).
+    const bool groupsWhole = m_state.padding > 0 ? (m_state.symbols + m_state.padding) % 4 == 0
+                                                 : m_state.symbols % 4 != 1;
+    return m_state.clean && m_pending == 0 && groupsWhole;
 }
 
 void ChannelDecoder::finish()

@@ -22,8 +22,9 @@ void encode(const float* data, qsizetype count, qsizetype stride, char* out);
 qsizetype decodeBytes(QByteArrayView text, unsigned char* out);
 
 // Decodes Base64 text into floats, one per whole 4 bytes (leftover bytes
-// ignored). `clean` tells whether the text was exactly what the encoder
-// writes: alphabet characters, padded to whole groups, whole floats.
+// ignored). `clean` tells whether the text held whole floats written as
+// writers write them: alphabet characters, line breaks and spaces anywhere,
+// the last group padded or left short, nothing after the padding.
 QList<float> decodeFloats(QByteArrayView text, bool* clean = nullptr);
 
 // Decodes two channels and interleaves them, L then R, for min(frames)
@@ -37,7 +38,7 @@ struct DecodeState {
     int bits = 0;
     int padding = 0;      // '=' characters seen
     qsizetype symbols = 0; // alphabet characters seen
-    bool clean = true;    // nothing outside the alphabet, nothing after padding
+    bool clean = true;    // nothing outside the alphabet but white space, nothing after padding
 };
 
 // Decodes one channel that arrives in pieces: float k goes to
@@ -49,8 +50,8 @@ public:
     ChannelDecoder(QList<float>& target, qsizetype stride, qsizetype offset, bool grow);
 
     void feed(QByteArrayView text);
-    // Decodes the leading run of plain text (printable ASCII other than a
-    // quote or a backslash) and returns its length; what follows is the
+    // Decodes the leading run of plain text (printable ASCII and white space,
+    // other than a quote or a backslash) and returns its length; what follows is the
     // caller's (the end of a JSON string, or something that needs unescaping).
     qsizetype feedPlain(const char* text, qsizetype n);
     void finish();

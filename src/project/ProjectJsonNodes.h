@@ -46,6 +46,7 @@ public:
     bool isString() const { return m_value.isString(); }
     bool isNumber() const { return m_value.isDouble(); }
     bool isBool() const { return m_value.isBool(); }
+    bool isNull() const { return m_value.isNull(); }
 
     bool has(const char* key) const
     {
@@ -129,6 +130,7 @@ public:
     bool isString() const { return m_value && m_value->IsString(); }
     bool isNumber() const { return m_value && m_value->IsNumber(); }
     bool isBool() const { return m_value && m_value->IsBool(); }
+    bool isNull() const { return m_value && m_value->IsNull(); }
 
     bool has(const char* key) const { return find(key) != nullptr; }
     RapidJsonNode member(const char* key) const { return RapidJsonNode(find(key), m_extracted); }

@@ -7,16 +7,21 @@
 // the wrong type. A number that is not finite where a time, rate, gain or
 // tempo is expected reads as that key's default.
 //
-// Content that would otherwise vanish is not defaulted: a list of tracks,
-// clips, notes, envelope points or markers that is not an array, and a
-// clip's audio that cannot be read whole or has no rate of at least 1 Hz,
-// make the file unreadable.
+// `null` for an optional list or object reads as if the key were absent.
+//
+// Content that would otherwise vanish or change is not defaulted: a list of
+// tracks, clips, notes, envelope points or markers that is not an array, a
+// clip's audio that cannot be read whole or disagrees with its "length", and
+// a clip rate that names no whole number make the file unreadable. Audio
+// whose rate is whole but unusable (earlier builds saved clips at 0 Hz)
+// opens at the default rate, and the clip is named for the user.
 
 #include "Base64Floats.h"
 #include "ProjectTypes.h"
 
 #include <QColor>
 #include <QDebug>
+#include <QLocale>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -24,6 +29,12 @@
 namespace ProjectJsonReading {
 
 inline const QColor kDefaultTrackColor = QColor(QStringLiteral("#4A90D9"));
+
+// A key that is present and not null: what an optional list or object needs.
+template <class Node> bool present(const Node& object, const char* key)
+{
+    return object.has(key) && !object.member(key).isNull();
+}
 
 template <class Node> double numberOr(const Node& object, const char* key, double fallback)
 {
@@ -112,6 +123,27 @@ inline QList<float> interleave(const QList<float>& left, const QList<float>& rig
     return out;
 }
 
+// A whole number, also written as text ("48000", 48000.0). A number that is
+// not finite (only a document built in code has one) passes as whole, for
+// the caller's range check to reject; a fraction, words, digits with group
+// separators ("44,100" reads two ways) or another type fail.
+template <class Node> bool wholeNumber(const Node& value, double* out)
+{
+    if (value.isNumber()) {
+        *out = value.number();
+        return !std::isfinite(*out) || *out == std::floor(*out);
+    }
+    static const QLocale plain = [] {
+        QLocale c = QLocale::c();
+        c.setNumberOptions(QLocale::RejectGroupSeparator);
+        return c;
+    }();
+    bool ok = false;
+    if (value.isString())
+        *out = plain.toDouble(value.string(), &ok);
+    return ok && std::isfinite(*out) && *out == std::floor(*out);
+}
+
 template <class Node> ProjectSettings deserializeSettings(const Node& object)
 {
     ProjectSettings settings;
@@ -147,6 +179,9 @@ public:
             m_text = text;
     }
 
+    // Not damage: clips with audio that opened at the default rate.
+    QStringList defaultRateClips;
+
 private:
     QString m_text;
 };
@@ -154,7 +189,7 @@ private:
 // A list that is present must be an array; an absent one is empty.
 template <class Node> bool listReadable(const Node& object, const char* key)
 {
-    return !object.has(key) || object.member(key).isArray();
+    return !present(object, key) || object.member(key).isArray();
 }
 
 template <class Node>
@@ -171,14 +206,14 @@ MidiClip deserializeMidiClip(const Node& object, int track, int index, Damage& d
 }
 
 // The mono list and the stereo pair of a Base64 block; false when the
-// channels are not what the writer writes (one mono entry, or mono, left
-// and right, each whole floats of the same length for the pair).
+// channels are not one mono entry, mono and one more (which is not read), or
+// mono, left and right, each whole floats of the same length for the pair.
 template <class Node> bool readBase64Channels(const Node& channels, AudioClip& clip)
 {
     const qsizetype count = channels.size();
-    if (!channels.isArray() || (count != 1 && count != 3))
+    if (!channels.isArray() || count < 1 || count > 3)
         return false;
-    for (qsizetype i = 0; i < count; ++i) {
+    for (qsizetype i = 0; i < (count == 2 ? 1 : count); ++i) {
         if (!channels.at(i).isString())
             return false;
     }
@@ -193,7 +228,7 @@ template <class Node> bool readBase64Channels(const Node& channels, AudioClip& c
 // as nothing).
 template <class Node> bool readNumberChannels(const Node& block, AudioClip& clip)
 {
-    if (!block.has("channels"))
+    if (!present(block, "channels"))
         return true;
     const Node channels = block.member("channels");
     const qsizetype count = channels.size();
@@ -216,6 +251,32 @@ template <class Node> bool isEmbeddedBlock(const Node& block)
     return type.isString() && type.string() == QLatin1String("embedded");
 }
 
+// The block's "length", when written, is the mono count: a channel string
+// cut by whole groups of characters still decodes cleanly, to fewer samples.
+template <class Node> bool lengthAgrees(const Node& block, qsizetype count)
+{
+    double length = 0.0;
+    return !present(block, "length")
+           || (wholeNumber(block.member("length"), &length) && length == double(count));
+}
+
+// Sets the rate of a clip `name` whose audio was read: absent gives the
+// default; a rate that names no whole number is damage; a whole number below
+// 1 Hz (or beyond int) gives the default, and a clip holding audio is listed.
+template <class Node> void readRate(const Node& block, AudioClip& clip, const QString& name, Damage& damage)
+{
+    clip.sampleRate = AudioClip().sampleRate;
+    if (!present(block, "sampleRate"))
+        return;
+    double rate = 0.0;
+    if (!wholeNumber(block.member("sampleRate"), &rate))
+        damage.note(name + QStringLiteral("的采样率无法读取"));
+    else if (rate >= 1.0 && rate <= double(std::numeric_limits<int>::max()))
+        clip.sampleRate = int(rate);
+    else if (!clip.samples.isEmpty() || !clip.stereoSamples.isEmpty())
+        damage.defaultRateClips.append(name);
+}
+
 template <class Node>
 AudioClip deserializeAudioClip(const Node& object, int track, int index, Damage& damage)
 {
@@ -228,23 +289,22 @@ AudioClip deserializeAudioClip(const Node& object, int track, int index, Damage&
     assignIntIfPresent(object, "fadeInCurve", clip.fadeInCurve);
     assignIntIfPresent(object, "fadeOutCurve", clip.fadeOutCurve);
 
-    if (!object.has("audioData"))
+    if (!present(object, "audioData"))
         return clip;
     const Node block = object.member("audioData");
     bool readable = isEmbeddedBlock(block);
     if (readable) {
-        clip.sampleRate = intOr(block, "sampleRate", 44100);
         if (stringOr(block, "format", QString()) == QLatin1String("float32_base64"))
             readable = readBase64Channels(block.member("channels"), clip);
         else
             readable = readNumberChannels(block, clip);
-        // Audio without a rate of at least 1 Hz has no length: it would
-        // open as a clip that plays as silence.
-        if (clip.sampleRate < 1 && !clip.samples.isEmpty())
-            readable = false;
+        readable = readable && lengthAgrees(block, clip.samples.size());
     }
+    const QString name = QStringLiteral("第%1条轨道第%2个音频片段").arg(track).arg(index);
     if (!readable)
-        damage.note(QStringLiteral("第%1条轨道第%2个音频片段的音频数据已损坏").arg(track).arg(index));
+        damage.note(name + QStringLiteral("的音频数据已损坏"));
+    else
+        readRate(block, clip, name, damage);
     return clip;
 }
 
@@ -255,9 +315,11 @@ void readLegacyAudioData(const Node& block, TrackData& track, int number, Damage
     if (!isEmbeddedBlock(block))
         return;
     AudioClip clip;
-    clip.sampleRate = intOr(block, "sampleRate", 44100);
-    if (!readNumberChannels(block, clip) || (clip.sampleRate < 1 && !clip.samples.isEmpty()))
-        damage.note(QStringLiteral("第%1条轨道第1个音频片段的音频数据已损坏").arg(number));
+    const QString name = QStringLiteral("第%1条轨道第1个音频片段").arg(number);
+    if (!readNumberChannels(block, clip))
+        damage.note(name + QStringLiteral("的音频数据已损坏"));
+    else
+        readRate(block, clip, name, damage);
     track.audioClips.push_back(std::move(clip));
 }
 
@@ -341,7 +403,7 @@ template <class Node> LoadOutcome loadFromRoot(const Node& root, ProjectData& pr
     });
 
     std::vector<TimelineMarker> markers;
-    if (root.has("markers")) {
+    if (present(root, "markers")) {
         if (!listReadable(root, "markers"))
             damage.note(QStringLiteral("标记列表无法读取"));
         root.member("markers").forEachElement([&](const Node& element) {
@@ -365,10 +427,13 @@ template <class Node> LoadOutcome loadFromRoot(const Node& root, ProjectData& pr
     project.version = stringOr(root, "version", QStringLiteral("1.0.0"));
     project.currentTime = numberOr(root, "currentTime", 0.0);
     project.zoom = numberOr(root, "zoom", 1.0);
-    if (root.has("settings"))
+    if (present(root, "settings"))
         project.settings = deserializeSettings(root.member("settings"));
     project.tracks = std::move(tracks);
     project.markers = std::move(markers);
+    project.defaultRateClips = damage.defaultRateClips;
+    if (!project.defaultRateClips.isEmpty())
+        qWarning() << "ProjectSerializer: opened at the default rate:" << project.defaultRateClips;
 
     qDebug() << "ProjectSerializer: loaded" << project.name << project.tracks.size()
              << "track(s), version" << project.version;

@@ -35,9 +35,29 @@ qsizetype ProjectTextSplitter::process(const char* data, qsizetype n, qint64 pos
     qsizetype i = 0;
     while (i < n) {
         if (m_mode == Mode::Channel) {
+            if (m_channelEscape) {
+                // Line breaks of wrapped text are skipped, an escaped slash
+                // is Base64's own; other escapes are left to the parser.
+                m_channelEscape = false;
+                const char escaped = data[i];
+                if (escaped == '/')
+                    m_decoder->feed("/");
+                if (escaped == 'n' || escaped == 'r' || escaped == 't' || escaped == '/') {
+                    ++i;
+                    continue;
+                }
+                m_restartAt = m_plainOnly = m_channelStart;
+                abandonChannel();
+                return -1;
+            }
             i += m_decoder->feedPlain(data + i, n - i);
             if (i == n)
                 break;
+            if (data[i] == '\\') {
+                m_channelEscape = true;
+                ++i;
+                continue;
+            }
             if (data[i] != '"') {
                 // Escapes or bytes beyond ASCII: the parser reads this string.
                 m_restartAt = m_plainOnly = m_channelStart;
@@ -169,6 +189,7 @@ void ProjectTextSplitter::endChannel()
 void ProjectTextSplitter::abandonChannel()
 {
     m_decoder.reset();
+    m_channelEscape = false;
     m_channels.pop_back();
     m_mode = Mode::Outside;
 }

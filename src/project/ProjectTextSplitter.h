@@ -5,9 +5,10 @@
 // such string left empty, is kept for the JSON parser. Opening a project so
 // costs about the memory of its decoded audio, not of its text.
 //
-// Only strings of plain text are taken out (printable ASCII, no escapes);
-// any other string stays in the text as it was, so the parser sees the same
-// document apart from the emptied strings.
+// Only strings of plain text are taken out (printable ASCII and white space,
+// no escapes but those of line breaks and the slash); any other string stays
+// in the text as it was, so the parser sees the same document apart from the
+// emptied strings.
 
 #include "Base64Floats.h"
 
@@ -62,6 +63,7 @@ private:
     std::vector<Level> m_levels;
     Mode m_mode = Mode::Outside;
     bool m_escape = false;
+    bool m_channelEscape = false; // a channel string's backslash, its escape still to come
     QByteArray m_key;
     bool m_keyEscaped = false;
     qint64 m_channelStart = -1; // file position of the current channel's quote

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 // The kind of a track: the values of TrackData::type.
@@ -99,4 +100,7 @@ struct ProjectData {
     std::vector<TimelineMarker> markers;
     double currentTime = 0.0;
     double zoom = 1.0;
+    // Filled by a load: the clips ("第1条轨道第2个音频片段") whose audio had
+    // no usable rate and opened at the default one, for the user to hear of.
+    QStringList defaultRateClips;
 };

@@ -406,6 +406,20 @@ private slots:
         QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: out.wav"));
     }
 
+    // Audio saved without a usable rate opens at the default one, said once.
+    void unusableClipRateOpensAtDefault()
+    {
+        QTemporaryDir dir;
+        ProbeWindow window;
+        window.prompts->files << writeText(dir.filePath(QStringLiteral("rate.cdw")), R"({"version": "1.0.0",
+            "tracks": [{}, {"audioBlocks": [{}, {"audioData": {"type": "embedded", "sampleRate": 0,
+                                                               "channels": [[0.5, 0.25]]}}]}]})");
+        window.menuActions().openProject->trigger();
+        QCOMPARE(window.multiTrackPage->tracks.at(1).audioClips.at(1).sampleRate, 44100);
+        QCOMPARE(window.prompts->only(QStringLiteral("information")).text,
+                 QStringLiteral("以下音频片段的采样率无法使用，已按 44100 Hz 打开: 第2条轨道第2个音频片段"));
+    }
+
     void projectFileHelpers()
     {
         QCOMPARE(ProjectDocument::withProjectSuffix(QStringLiteral("/d/a")), QStringLiteral("/d/a.cdw"));

@@ -198,6 +198,7 @@ inline void compareProjects(const ProjectData& a, const ProjectData& b)
     QCOMPARE(a.settings.channels, b.settings.channels);
     QVERIFY(sameBits(a.settings.tempo, b.settings.tempo));
     QCOMPARE(a.settings.timeSignature, b.settings.timeSignature);
+    QCOMPARE(a.defaultRateClips, b.defaultRateClips);
     compareTracks(a.tracks, b.tracks);
     if (QTest::currentTestFailed())
         return;

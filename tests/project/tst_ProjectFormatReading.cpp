@@ -282,15 +282,16 @@ private slots:
             << clip(embeddedBase64({base64OfBytes(8), base64OfBytes(400), base64OfBytes(404)})) << firstClip;
         QTest::newRow("no channels") << clip(embeddedBase64({})) << firstClip;
         QTest::newRow("cut short") << clip(embeddedBase64({base64OfBytes(12).chopped(1)})) << firstClip;
-        QTest::newRow("escaped newline") << clip(embeddedBase64({"AAAAAAAA\\nAAAA"})) << firstClip;
+        QTest::newRow("line break, then part of a float") << clip(embeddedBase64({"AAAAAAAA\\nAAAA"})) << firstClip;
         QTest::newRow("data after padding") << clip(embeddedBase64({"AAA=AAAA"})) << firstClip;
         QTest::newRow("channel not a string")
             << clip("{\"type\":\"embedded\",\"format\":\"float32_base64\",\"channels\":[5]}") << firstClip;
         QTest::newRow("channels not an array")
             << clip("{\"type\":\"embedded\",\"format\":\"float32_base64\",\"channels\":\"AAAA\"}") << firstClip;
         QTest::newRow("not embedded") << clip("{\"type\":\"file\",\"channels\":[[0.5]]}") << firstClip;
-        QTest::newRow("audio without a usable rate")
-            << clip("{\"type\":\"embedded\",\"sampleRate\":0,\"channels\":[[0.5,0.25]]}") << firstClip;
+        QTest::newRow("rate of another type")
+            << clip("{\"type\":\"embedded\",\"sampleRate\":[],\"channels\":[[0.5,0.25]]}")
+            << QStringLiteral("第1条轨道第1个音频片段的采样率无法读取");
         QTest::newRow("track audio of older files not arrays")
             << QByteArray("{\"version\":\"1\",\"tracks\":[{\"audioData\":{\"type\":\"embedded\",\"channels\":5}}]}")
             << firstClip;
@@ -319,6 +320,63 @@ private slots:
         QCOMPARE(ProjectSerializer::readProject(json, data, &message), ProjectSerializer::ParseResult::Damaged);
         QCOMPARE(message, named);
         QCOMPARE(data.name, QStringLiteral("keep"));
+    }
+
+    // What earlier builds and other writers made opens with exactly its
+    // content; damage that would open changed is refused, naming what.
+    void writtenFormsOpenDamageIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QStringList>("defaulted");
+        auto block = [](const QByteArray& channels, const QByteArray& rate) {
+            return audioTrackWith("{\"type\":\"embedded\",\"format\":\"float32_base64\",\"length\":2,"
+                                  "\"sampleRate\":" + rate + ",\"channels\":[" + channels + "]}");
+        };
+        const QByteArray plain = "\"//9/PwAAgL4=\""; // 0.99999994f, -0.25f
+        const QStringList none;
+        QTest::newRow("rate 0") << block(plain, "0") << QString() << 44100 << QStringList{"第1条轨道第1个音频片段"};
+        QTest::newRow("rate as text") << block(plain, "\"48000\"") << QString() << 48000 << none;
+        QTest::newRow("wrapped lines") << block("\"//9/\\r\\nPw\\t AAgL4=\\n\"", "8000") << QString() << 8000 << none;
+        QTest::newRow("raw line break") << block("\"//9/Pw\nAAgL4=\"", "8000") << QString() << 8000 << none;
+        QTest::newRow("escaped slash") << block("\"\\/\\/9\\/PwAAgL4=\"", "8000") << QString() << 8000 << none;
+        QTest::newRow("no padding") << block("\"//9/PwAAgL4\"", "8000") << QString() << 8000 << none;
+        QTest::newRow("two entries") << block(plain + ",\"AAAA\"", "8000") << QString() << 8000 << none;
+        QTest::newRow("null lists") << QByteArray("{\"version\":\"1\",\"settings\":null,\"markers\":null,\"tracks\":["
+                                                  "{\"volumeEnvelope\":null,\"audioBlocks\":[{\"audioData\":null}]},"
+                                                  "{\"type\":\"midi\",\"midiClips\":[{\"notes\":null}]},"
+                                                  "{\"audioBlocks\":null},{\"type\":\"midi\",\"midiClips\":null}]}")
+                                    << QString() << 44100 << none;
+        const QString audio = QStringLiteral("第1条轨道第1个音频片段的音频数据已损坏");
+        const QString rate = QStringLiteral("第1条轨道第1个音频片段的采样率无法读取");
+        QTest::newRow("length disagrees") << block('"' + base64OfBytes(24).remove(8, 16) + '"', "8000") << audio << 0 << none;
+        QTest::newRow("foreign character") << block("\"//9/*PwAAgL4=\"", "8000") << audio << 0 << none;
+        QTest::newRow("rate a fraction") << block(plain, "44100.5") << rate << 0 << none;
+        QTest::newRow("rate in words") << block(plain, "\"fast\"") << rate << 0 << none;
+        QTest::newRow("rate with a group separator") << block(plain, "\"44,100\"") << rate << 0 << none;
+    }
+
+    void writtenFormsOpenDamageIsRefused()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, refusal);
+        QFETCH(int, rate);
+        QFETCH(QStringList, defaulted);
+        const QList<float> content = json.contains("AAgL4") ? QList<float>{0.99999994f, -0.25f} : QList<float>();
+        const Loaded result = loadBoth(json);
+        ProjectData data;
+        QString message;
+        QCOMPARE(ProjectSerializer::readProject(json, data, &message),
+                 refusal.isEmpty() ? ProjectSerializer::ParseResult::Loaded : ProjectSerializer::ParseResult::Damaged);
+        QCOMPARE(message, refusal);
+        if (!refusal.isEmpty())
+            return;
+        const AudioClip& clip = result.data.tracks.at(0).audioClips.at(0);
+        QCOMPARE(clip.samples, content);
+        QVERIFY(clip.stereoSamples.isEmpty());
+        QCOMPARE(clip.sampleRate, rate);
+        QCOMPARE(result.data.defaultRateClips, defaulted);
     }
 
     // The decoder treats any text the way QByteArray::fromBase64 does.
