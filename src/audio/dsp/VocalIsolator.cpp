@@ -46,16 +46,18 @@ void VocalIsolator::initialize(size_t size)
 
 void VocalIsolator::setIsolationStrength(float strength, float smooth)
 {
-    auto unit = [](float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; };
-    isolationStrength = unit(strength);
-    smoothing = unit(smooth);
+    auto upTo = [](float v, float most) { return v >= 0.0f ? std::min(v, most) : 0.0f; };
+    isolationStrength = upTo(strength, MaxIsolationStrength);
+    smoothing = upTo(smooth, 1.0f);
 }
 
 float VocalIsolator::bandGain(float frequency) const
 {
     // The voice band passes as it is, the rest is lowered: no bin is raised.
+    // Strengths above 1 only subtract more; the band rule is already at its
+    // deepest there.
     if (frequency < 80.0f || frequency > 4000.0f)
-        return 1.0f - 0.7f * isolationStrength;
+        return 1.0f - 0.7f * std::min(isolationStrength, 1.0f);
     return 1.0f;
 }
 

@@ -20,7 +20,11 @@ public:
     // Sizes the work vectors for an FFT size (a power of two); nothing when
     // already sized for it. Smoothed magnitudes present are kept.
     void initialize(size_t fftSize);
-    // Both clamped to [0, 1].
+    // Strength 1 takes the side's magnitude from the mid's once; above 1 it
+    // over-subtracts (down to the floor).
+    static constexpr float MaxIsolationStrength = 2.0f;
+
+    // Strength clamped to [0, MaxIsolationStrength], smoothing to [0, 1].
     void setIsolationStrength(float strength, float smoothing);
 
     float getIsolationStrength() const { return isolationStrength; }
