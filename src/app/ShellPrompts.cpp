@@ -18,17 +18,32 @@ QString firstFilterSuffix(const QString& filter)
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-// "take." becomes "take.wav": a name ending in a dot has no suffix either,
-// though the chooser adds its default only to names without a dot.
-QString withSuffixAfterDot(const QString& name, const QString& suffix)
+// Suffixes of the files the program reads or writes. A name typed with one
+// keeps it (take.wav typed in the FLAC chooser is still written as WAV);
+// any other text after the last dot is part of the name ("my song.v2").
+bool isKnownSuffix(const QString& suffix)
+{
+    static const QStringList known = {QStringLiteral("wav"), QStringLiteral("mp3"), QStringLiteral("flac"),
+                                      QStringLiteral("ogg"), QStringLiteral("cdw")};
+    return known.contains(suffix, Qt::CaseInsensitive);
+}
+
+// The name that is written: "take." and "my song.v2" get the chooser's
+// suffix ("take.wav", "my song.v2.flac"), a known suffix stays. The chooser
+// itself adds its default only to names without a dot.
+QString completedName(const QString& name, const QString& suffix)
 {
     const QString fileName = QFileInfo(name).fileName();
-    if (suffix.isEmpty() || !fileName.endsWith(QLatin1Char('.'))
-        || fileName.count(QLatin1Char('.')) == fileName.size())
+    if (suffix.isEmpty() || fileName.isEmpty() || fileName.count(QLatin1Char('.')) == fileName.size())
         return name; // "." and ".." name folders
     QString base = name;
     while (base.endsWith(QLatin1Char('.')))
         base.chop(1);
+    const QString typed = QFileInfo(base).suffix();
+    if (typed.isEmpty() && base.size() == name.size())
+        return name; // no dot at all: the chooser adds its default
+    if (!typed.isEmpty() && (isKnownSuffix(typed) || typed.compare(suffix, Qt::CaseInsensitive) == 0))
+        return base;
     return base + QLatin1Char('.') + suffix;
 }
 
@@ -42,7 +57,7 @@ protected:
     void accept() override
     {
         if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-            edit->setText(withSuffixAfterDot(edit->text(), defaultSuffix()));
+            edit->setText(completedName(edit->text(), defaultSuffix()));
         QFileDialog::accept();
     }
 };
@@ -78,8 +93,8 @@ QString ShellPrompts::saveFileName(QWidget* parent, const QString& title, const 
     dialog.setDefaultSuffix(firstFilterSuffix(filter));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
-    // A platform's own chooser passes a name ending in a dot as typed.
-    return withSuffixAfterDot(dialog.selectedFiles().constFirst(), dialog.defaultSuffix());
+    // A platform's own chooser passes such names as typed.
+    return completedName(dialog.selectedFiles().constFirst(), dialog.defaultSuffix());
 }
 
 QString ShellPrompts::existingDirectory(QWidget* parent, const QString& title)

@@ -242,8 +242,10 @@ private slots:
         QCOMPARE(failure.text, QStringLiteral("无法创建文件: %1").arg(unwritable));
     }
 
-    // A name typed without a suffix gets the format's in the chooser, so
-    // the export is written and the replace question names the real file.
+    // A name typed without a suffix, or whose text after the last dot is no
+    // audio suffix ("my song.v2"), gets the format's in the chooser, so the
+    // export is written and the replace question names the real file. A
+    // known audio suffix decides the format as typed.
     void exportNameWithoutSuffix()
     {
         QTemporaryDir dir;
@@ -251,7 +253,6 @@ private slots:
         window.setPrompts(std::make_shared<ShellPrompts>());
         window.openNewProject(QStringLiteral("single"), 44100, 16, false);
         window.audioEditorPage->loadStereoAudioSamples(stereoRamp(4410), 44100);
-        QString typed = dir.filePath(QStringLiteral("gain6"));
         QStringList replaceQuestions;
         // The replace question is answered Yes, any other box OK.
         QTimer boxes;
@@ -263,28 +264,31 @@ private slots:
             }
         });
         boxes.start(20);
-        const auto exportTyped = [&] {
+        const auto exportTyped = [&](const QString& typed, QAction* command, const QString& written) {
             window.statusBar()->clearMessage();
             QTimer::singleShot(0, [&] {
                 QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
                 auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
+                chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(dir.filePath(typed));
                 static_cast<QDialog*>(chooser)->accept();
             });
-            window.menuActions().exportWav->trigger();
-            QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: gain6.wav"));
-            QVERIFY(!QFileInfo::exists(typed));
+            command->trigger();
+            QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导出: %1").arg(written));
+            QVERIFY(decode(dir.filePath(written)).ok);
         };
-        exportTyped();
-        QVERIFY(decode(dir.filePath(QStringLiteral("gain6.wav"))).ok);
+        const ShellActions& actions = window.menuActions();
+        exportTyped(QStringLiteral("gain6"), actions.exportWav, QStringLiteral("gain6.wav"));
         QVERIFY(replaceQuestions.isEmpty());
-        exportTyped();
+        exportTyped(QStringLiteral("gain6"), actions.exportWav, QStringLiteral("gain6.wav"));
         // A name ending in a dot has no suffix either.
-        typed = dir.filePath(QStringLiteral("gain6."));
-        exportTyped();
+        exportTyped(QStringLiteral("gain6."), actions.exportWav, QStringLiteral("gain6.wav"));
         QCOMPARE(replaceQuestions.size(), 2);
         for (const QString& question : replaceQuestions)
             QVERIFY2(question.contains(QStringLiteral("gain6.wav")), qPrintable(question));
+        exportTyped(QStringLiteral("my song.v2"), actions.exportFlac, QStringLiteral("my song.v2.flac"));
+        exportTyped(QStringLiteral("mix 2024.05.01"), actions.exportMp3, QStringLiteral("mix 2024.05.01.mp3"));
+        exportTyped(QStringLiteral("gain6.WAV"), actions.exportFlac, QStringLiteral("gain6.WAV"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 4);
     }
 
     // A long export writes on a worker: the overlay turns meanwhile.
