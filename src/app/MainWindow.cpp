@@ -144,6 +144,8 @@ void MainWindow::showLoading(const QString& text)
 
 void MainWindow::importVideoFile(const QString& path)
 {
+    if (importRefusedDuringTake())
+        return;
     videoImport->importFile(path, VideoImportTarget::forPages(audioEditorPage, multiTrackPage,
                                                               fileCommandsOnMultiTrack()));
     refreshMixerIfShowing();

@@ -165,6 +165,9 @@ private:
 
     // ---- import and export (MainWindowImportExport.cpp) ----
     void importAudio();
+    // An import would replace the single-track page's material under its
+    // running take: refused with a message, the take and history kept.
+    bool importRefusedDuringTake();
     void importMidi();
     void exportAudio(AudioExport::Format format);
     // The multitrack page's mixdown, one channel for MP3 and mono projects.

@@ -42,8 +42,19 @@ public:
 
 } // namespace
 
+bool MainWindow::importRefusedDuringTake()
+{
+    if (fileCommandsOnMultiTrack() || !audioEditorPage->recording())
+        return false;
+    hideLoading();
+    prompts().information(this, tr("导入"), tr("录音中无法导入音频，请先停止录音"));
+    return true;
+}
+
 void MainWindow::importAudio()
 {
+    if (importRefusedDuringTake())
+        return;
     const QString path = prompts().openFileName(this, tr("导入音频/视频"), tr(AudioImportFilter));
     if (path.isEmpty())
         return;
@@ -60,6 +71,9 @@ void MainWindow::importAudio()
         prompts().warning(this, tr("导入失败"), errors.first);
         return;
     }
+    // The overlay let events run: a take may have started meanwhile.
+    if (importRefusedDuringTake())
+        return;
     ImportedAudioPlacement::place(audioEditorPage, multiTrackPage, fileCommandsOnMultiTrack(), processor.samples,
                                   processor.stereoSamples, processor.sampleRate, QFileInfo(path).baseName());
     refreshMixerIfShowing();

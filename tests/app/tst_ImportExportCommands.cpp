@@ -163,9 +163,10 @@ private slots:
         QCOMPARE(page->undoStack->count(), 0);
     }
 
-    // A take running on the page when audio is imported ends with the
-    // material it was recorded into: the new file keeps its frames and rate.
-    void importDuringATakeEndsIt()
+    // An import would replace the material a take is recorded into: it is
+    // refused with a message, the take runs on and lands, and the earlier
+    // history stays.
+    void importDuringATakeIsRefused()
     {
         CDW_REQUIRE_PULSE();
         const QString wav = writeRampWav(files.filePath(QStringLiteral("during-take.wav")), 3000, 22050);
@@ -174,17 +175,23 @@ private slots:
         window.openNewProject(QStringLiteral("single"), 44100, 16, false);
         AudioEditorPage* page = window.audioEditorPage;
         page->loadStereoAudioSamples(stereoRamp(2000), 44100);
+        page->undoStack->push(new DeleteSelectionCommand(&page->samples, 100, 200, QStringLiteral("删除选区"),
+                                                         &page->stereoSamples));
         page->startRecording();
         QVERIFY(page->recording());
         QTRY_VERIFY_WITH_TIMEOUT(page->recordedFrames() > 0, 10000);
         window.prompts->files << wav;
         window.menuActions().importAudio->trigger();
-        QVERIFY(!page->recording());
-        const Decoded expected = decode(wav);
-        QCOMPARE(page->samples, expected.mono);
-        QCOMPARE(page->stereoSamples, expected.stereo);
-        QCOMPARE(page->sampleRate, 22050);
-        QCOMPARE(page->undoStack->count(), 0);
+        QCOMPARE(window.prompts->only(QStringLiteral("information")).text,
+                 QStringLiteral("录音中无法导入音频，请先停止录音"));
+        QVERIFY(page->recording());
+        QCOMPARE(page->samples.size(), 1900);
+        page->stopRecording();
+        QCOMPARE(page->undoStack->count(), 2);
+        QVERIFY(page->samples.size() > 1900);
+        page->undoStack->undo();
+        page->undoStack->undo();
+        QCOMPARE(page->stereoSamples, stereoRamp(2000));
     }
 
     void videoSuffixes()
