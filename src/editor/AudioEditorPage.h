@@ -199,8 +199,10 @@ private:
     // ---- effects ----
     // Refuses (status message, false) while recording or playing or without audio.
     bool effectAllowed(bool refuseWhilePlaying);
+    // Clamps an effect's result into the sample bound (common/SampleBound.h).
+    void boundMaterial();
     // Puts the page's lists back to those given and pushes one command from
-    // `monoBefore`/`stereoBefore` to the page's current lists.
+    // `monoBefore`/`stereoBefore` to the page's current lists, bounded.
     void pushListChange(const QList<float>& monoBefore, const QList<float>& stereoBefore,
                         const QString& text);
     void showDialog(QDialog* dialog);

@@ -1,10 +1,11 @@
 // The built-in effects with a preview: gain, reverb and delay, and the steps
 // every effect of the page shares (refusal, preview, apply as one undoable
-// step, cancel).
+// step within the sample bound, cancel).
 
 #include "editor/AudioEditorPage.h"
 
 #include "audio/AudioProcessor.h"
+#include "common/SampleBound.h"
 #include "widgets/EffectDialogFrame.h"
 #include "editor/EffectPreviewState.h"
 #include "editor/StereoLists.h"
@@ -98,9 +99,16 @@ void AudioEditorPage::showDialog(QDialog* dialog)
     dialog->activateWindow();
 }
 
+void AudioEditorPage::boundMaterial()
+{
+    SampleBound::apply(samples);
+    SampleBound::apply(stereoSamples);
+}
+
 void AudioEditorPage::pushListChange(const QList<float>& monoBefore,
                                      const QList<float>& stereoBefore, const QString& text)
 {
+    boundMaterial();
     pushStep(new SamplesReplaceCommand(&samples, &stereoSamples, monoBefore, stereoBefore, samples,
                                        stereoSamples, text));
 }
@@ -134,6 +142,7 @@ void AudioEditorPage::previewEffect(EffectPreviewState& state, const std::functi
         return;
     showLoading(tr("预览中..."));
     runEffect(state, process);
+    boundMaterial();
     state.markShown(samples, stereoSamples);
     syncWaveforms();
     hideLoading();

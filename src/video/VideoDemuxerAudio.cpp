@@ -1,8 +1,10 @@
-// Taking the whole audio track out of the file as 32-bit float.
+// Taking the whole audio track out of the file as 32-bit float, within the
+// sample bound.
 
 #include "video/VideoDemuxer.h"
 
 #include "audio/codecs/GrowingSampleBuffer.h"
+#include "common/SampleBound.h"
 #include "common/SampleMemory.h"
 
 #include <QDebug>
@@ -101,6 +103,7 @@ bool VideoDemuxer::convertAudioFrame(const AVFrame* frame, GrowingSampleBuffer& 
                                     const_cast<const uint8_t**>(frame->extended_data),
                                     frame->nb_samples);
     out.shrinkBy(qsizetype(capacity - std::max(written, 0)) * outputChannels);
+    SampleBound::apply(at, qsizetype(std::max(written, 0)) * outputChannels);
     return written > 0;
 }
 
@@ -110,9 +113,11 @@ void VideoDemuxer::flushResampler(GrowingSampleBuffer& out)
         const int capacity = swr_get_out_samples(resampler, 0);
         if (capacity <= 0)
             return;
-        auto* destination = reinterpret_cast<uint8_t*>(out.append(qsizetype(capacity) * outputChannels));
+        float* at = out.append(qsizetype(capacity) * outputChannels);
+        auto* destination = reinterpret_cast<uint8_t*>(at);
         const int written = swr_convert(resampler, &destination, capacity, nullptr, 0);
         out.shrinkBy(qsizetype(capacity - std::max(written, 0)) * outputChannels);
+        SampleBound::apply(at, qsizetype(std::max(written, 0)) * outputChannels);
         if (written <= 0)
             return;
     }

@@ -149,15 +149,15 @@ private slots:
             ed << float(v);
 
         // ... except NaN and infinities, which no recording holds and which
-        // would spread through every filter and mix: they read as silence,
-        // as do doubles beyond the float range.
+        // would spread through every filter and mix: they read as silence;
+        // values past +48 dBFS are clamped there.
         const float inf = std::numeric_limits<float>::infinity();
-        QList<float> vn{std::numeric_limits<float>::quiet_NaN(), 0.5f, inf, -inf, -0.75f};
+        QList<float> vn{std::numeric_limits<float>::quiet_NaN(), 0.5f, inf, -inf, -0.75f, 1e30f, -300.0f, 255.5f};
         QByteArray dn(reinterpret_cast<const char*>(vn.constData()), vn.size() * 4);
-        QList<float> en{0.0f, 0.5f, 0.0f, 0.0f, -0.75f};
+        QList<float> en{0.0f, 0.5f, 0.0f, 0.0f, -0.75f, 256.0f, -256.0f, 255.5f};
         QList<double> vdn{1e300, -0.5, std::numeric_limits<double>::quiet_NaN(), -1e39};
         QByteArray ddn(reinterpret_cast<const char*>(vdn.constData()), vdn.size() * 8);
-        QList<float> edn{0.0f, -0.5f, 0.0f, 0.0f};
+        QList<float> edn{256.0f, -0.5f, 0.0f, -256.0f};
 
         for (int tag : {1, int(kExtensible)}) {
             const char* kind = tag == 1 ? "plain" : "extensible";
@@ -230,8 +230,8 @@ private slots:
         QCOMPARE(p.samples[0], (300 + 600 + 900) / 32768.0f / 3.0f);
         QVERIFY(std::abs(p.samples[1] - (-32768 + 32767) / 32768.0f / 3.0f) < 1e-7f);
 
-        // Loud float files stay finite: the channels are summed in double.
-        const float loud = 3.0e38f;
+        // Loud float files stay finite: values are clamped to +48 dBFS first.
+        const float loud = 3.0e38f, kept = 256.0f;
         QByteArray floats;
         for (float v : {loud, loud, loud, -loud, -loud, loud}) {
             quint32 bits;
@@ -239,9 +239,9 @@ private slots:
             putU32(floats, bits);
         }
         QVERIFY(p.loadAudioFile(writeFile(m_dir, "loud3.wav", simpleWav(3, 3, 8000, 32, floats))));
-        QCOMPARE(p.samples, QList<float>({loud, -loud / 3.0f}));
+        QCOMPARE(p.samples, QList<float>({kept, -kept / 3.0f}));
         QVERIFY(p.loadAudioFile(writeFile(m_dir, "loud2.wav", simpleWav(3, 2, 8000, 32, floats))));
-        QCOMPARE(p.samples, QList<float>({loud, 0.0f, 0.0f}));
+        QCOMPARE(p.samples, QList<float>({kept, 0.0f, 0.0f}));
 
         // Duration: 12345 frames at 8000 Hz is 1543 ms (truncated).
         QVERIFY(p.loadAudioFile(writeFile(m_dir, "long.wav", simpleWav(1, 1, 8000, 8, QByteArray(12345, '\x80')))));

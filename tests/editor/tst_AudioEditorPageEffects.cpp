@@ -211,6 +211,15 @@ void TestAudioEditorPageEffects::gainOnStereoScalesBothLists()
     compareScaled(page.stereoSamples, stereo, std::pow(10.0, -12.0 / 20.0));
     page.undoStack->undo();
     QCOMPARE(page.stereoSamples, stereo);
+
+    // Results stay within +48 dBFS, however often an effect raises them.
+    page.loadStereoAudioSamples({200.0f, -100.0f}, Rate);
+    page.showGainDialog();
+    dialog = openDialog(page, QStringLiteral("增益调整"));
+    spins(dialog).first()->setValue(24.0);
+    dialog->accept();
+    QCOMPARE(page.stereoSamples, (QList<float>{256.0f, -256.0f}));
+    QCOMPARE(page.samples, QList<float>{256.0f});
 }
 
 void TestAudioEditorPageEffects::historyStaysWithinItsBudget()

@@ -3,6 +3,7 @@
 #include "GrowingSampleBuffer.h"
 #include "OggSeekCheck.h"
 #include "SegmentedDecoding.h"
+#include "common/SampleBound.h"
 #include "StbVorbisAllowance.h"
 #include "VorbisCodebookCheck.h"
 
@@ -152,6 +153,7 @@ void readFrames(stb_vorbis* v, int channels, qint64 maxFrames, GrowingSampleBuff
         buffer.shrinkBy(qsizetype(want - got) * channels);
         if (got <= 0)
             break;
+        SampleBound::apply(dst, qsizetype(got) * channels);
         if (remaining > 0)
             remaining -= got;
     }

@@ -1,6 +1,7 @@
 #include "WavReader.h"
 
 #include "common/ParallelRanges.h"
+#include "common/SampleBound.h"
 #include "common/SampleMemory.h"
 
 #include <cmath>
@@ -34,14 +35,6 @@ struct Format {
     quint32 sampleRate = 0;
     quint16 bits = 0;
 };
-
-// Float data is taken as stored, except that NaN and infinities (which no
-// recording holds, and which would spread through every filter and mix they
-// reach) read as silence.
-inline float finiteOrSilence(float value)
-{
-    return std::isfinite(value) ? value : 0.0f;
-}
 
 // Converts `values` samples of one encoding to floats.
 template <typename Decode>
@@ -78,13 +71,14 @@ bool decodeSamples(quint16 tag, int bits, const unsigned char* src, qint64 value
             return false;
         }
     }
+    // Float data is taken as stored, within the sample bound.
     if (tag == kFormatFloat) {
         if (bits == 32) {
             decodeAll(src, values, 4, dst, [](const unsigned char* p) {
                 const quint32 raw = u32At(p);
                 float f;
                 std::memcpy(&f, &raw, 4);
-                return finiteOrSilence(f);
+                return SampleBound::bounded(f);
             });
             return true;
         }
@@ -93,7 +87,7 @@ bool decodeSamples(quint16 tag, int bits, const unsigned char* src, qint64 value
                 const quint64 raw = quint64(u32At(p)) | (quint64(u32At(p + 4)) << 32);
                 double d;
                 std::memcpy(&d, &raw, 8);
-                return std::fabs(d) <= double(std::numeric_limits<float>::max()) ? float(d) : 0.0f;
+                return SampleBound::bounded(d);
             });
             return true;
         }
