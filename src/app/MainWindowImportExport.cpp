@@ -78,7 +78,15 @@ void MainWindow::importAudio()
                                   processor.stereoSamples, processor.sampleRate, QFileInfo(path).baseName());
     refreshMixerIfShowing();
     hideLoading();
-    showStatus(tr("已导入: %1").arg(QFileInfo(path).fileName()));
+    const QString name = QFileInfo(path).fileName();
+    const QString damage = processor.damageNote();
+    if (damage.isEmpty()) {
+        showStatus(tr("已导入: %1").arg(name));
+        return;
+    }
+    // A damaged file still imports what could be read, but not silently.
+    showStatus(tr("已导入: %1（%2）").arg(name, damage), 5000);
+    prompts().information(this, tr("导入"), tr("已导入: %1\n%2").arg(name, damage));
 }
 
 void MainWindow::importMidi()

@@ -204,6 +204,23 @@ bool AudioProcessor::loadOggFile(const QString& filePath)
     return true;
 }
 
+void AudioProcessor::noteDamage(const QString& filePath, const DecodedAudio& audio)
+{
+    if (!audio.damaged && !audio.cutShort)
+        return;
+    auto seconds = [this](qint64 frames) { return QString::number(double(frames) / sampleRate, 'f', 1); };
+    const qint64 read = samples.size() - audio.filledFrames;
+    if (!audio.damaged)
+        m_damageNote = tr("文件不完整，已恢复 %1 秒音频").arg(seconds(read));
+    else if (audio.filledFrames > 0)
+        m_damageNote = tr("文件已损坏，已恢复 %1 秒音频，损坏处以 %2 秒静音代替")
+                           .arg(seconds(read), seconds(audio.filledFrames));
+    else
+        m_damageNote = tr("文件已损坏，已恢复 %1 秒音频").arg(seconds(read));
+    qWarning() << "AudioProcessor:" << filePath << (audio.damaged ? "is damaged" : "ends early") << "-"
+               << read << "frames read," << audio.filledFrames << "frames of silence for lost audio";
+}
+
 void AudioProcessor::takeDecodedAudio(const QString& filePath, DecodedAudio& audio)
 {
     const int n = audio.channels;
@@ -223,6 +240,7 @@ void AudioProcessor::takeDecodedAudio(const QString& filePath, DecodedAudio& aud
     audio.parts.clear();
     sampleRate = audio.sampleRate;
     channels = n;
+    noteDamage(filePath, audio);
     const qint64 durationMs = (frames > 0 && sampleRate > 0) ? frames * 1000 / sampleRate : 0;
     emit audioLoaded(filePath, sampleRate, channels, durationMs);
 }

@@ -10,4 +10,5 @@ void AudioProcessor::clear()
     stereoSamples.clear();
     sampleRate = 44100;
     channels = 2;
+    m_damageNote.clear();
 }

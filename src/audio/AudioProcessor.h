@@ -35,6 +35,9 @@ public:
 
     // ---- files (reading: AudioFileReading.cpp, writing: AudioFileWriting.cpp) ----
     bool loadAudioFile(const QString& filePath);
+    // After a load that succeeded although the file was damaged or ends
+    // early: what the user is told about it; empty for a sound file.
+    QString damageNote() const { return m_damageNote; }
     bool saveAudioFile(const QString& filePath, const QList<float>& data, int sampleRate,
                        int channels, int bitsPerSample);
 
@@ -86,6 +89,8 @@ private:
     bool loadOggFile(const QString& filePath);
     // The common channel rule: mono list, stereo copy, rate, channels, audioLoaded.
     void takeDecodedAudio(const QString& filePath, DecodedAudio& audio);
+    // Sets damageNote from what the decoder met (after the lists are filled).
+    void noteDamage(const QString& filePath, const DecodedAudio& audio);
 
     // ---- file writing ----
     bool saveWavFile(const QString& filePath, const QList<float>& data, int sampleRate,
@@ -98,4 +103,6 @@ private:
     bool checkWriteParameters(int sampleRate, int channels);
     bool openSaveFile(QSaveFile& file, const QString& filePath);
     bool commitSaveFile(QSaveFile& file, const QString& filePath, bool written);
+
+    QString m_damageNote;
 };

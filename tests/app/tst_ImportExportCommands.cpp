@@ -142,6 +142,29 @@ private slots:
         QCOMPARE(window.audioEditorPage->stereoSamples, expected.stereo);
     }
 
+    // A file that ends early imports what it holds, on either page, and says so.
+    void importOfDamagedFileSaysSo()
+    {
+        const QString flac = files.filePath(QStringLiteral("cut.flac"));
+        QVERIFY(AudioProcessor().saveAudioFile(flac, stereoRamp(44100 * 3), 44100, 2, 16));
+        QFile file(flac);
+        QVERIFY(file.resize(file.size() * 3 / 5));
+        AudioProcessor direct;
+        QVERIFY(direct.loadAudioFile(flac));
+        QVERIFY(direct.damageNote().startsWith(QStringLiteral("文件不完整，已恢复 1.")));
+        for (const char* kind : {"single", "multi"}) {
+            ProbeWindow window;
+            window.openNewProject(QString::fromLatin1(kind), 44100, 16, false);
+            window.prompts->files << flac;
+            window.menuActions().importAudio->trigger();
+            QCOMPARE(window.statusBar()->currentMessage(), "已导入: cut.flac（" + direct.damageNote() + "）");
+            const auto told = window.prompts->only(QStringLiteral("information"));
+            QCOMPARE(told.title, QStringLiteral("导入"));
+            QCOMPARE(told.text, "已导入: cut.flac\n" + direct.damageNote());
+            QCOMPARE(window.multiTrackPage->tracks.size(), size_t(kind == QByteArray("multi") ? 1 : 0));
+        }
+    }
+
     // Imported audio replaces the page's material and its history: undoing
     // an edit of the earlier material must not cut into the new one.
     void importStartsANewHistory()

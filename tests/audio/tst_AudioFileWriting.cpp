@@ -301,6 +301,33 @@ private slots:
         QCOMPARE(quint8(b[42]), quint8(0x84));
     }
 
+    // However short, an export opens in other decoders with exactly its samples.
+    void flacOfFewFramesOpensElsewhere_data()
+    {
+        QTest::addColumn<int>("frames");
+        for (int frames : {1, 15, 16, 17, 4096 + 5})
+            QTest::addRow("%d frames", frames) << frames;
+    }
+
+    void flacOfFewFramesOpensElsewhere()
+    {
+        if (!TestSupport::hasCommand("flac") || !TestSupport::hasCommand("ffmpeg"))
+            QSKIP("flac and ffmpeg are not installed");
+        QFETCH(int, frames);
+        const QList<float> data = ramp(frames, 2);
+        const QString file = path("few.flac");
+        QVERIFY(AudioProcessor().saveAudioFile(file, data, 44100, 2, 16));
+        QByteArray raw;
+        QVERIFY(TestSupport::runCommand("ffmpeg", {"-v", "error", "-i", file, "-f", "s16le", "-"}, &raw));
+        const QList<qint32> fromFlac = decodeWithFlacTool(file, path("few.raw"), 16);
+        QCOMPARE(raw.size(), data.size() * 2);
+        QCOMPARE(fromFlac.size(), data.size());
+        for (int i = 0; i < data.size(); ++i) {
+            QCOMPARE(qint32(qint16(le16(raw, 2 * i))), expectedPcm(data[i], 16));
+            QCOMPARE(fromFlac[i], expectedPcm(data[i], 16));
+        }
+    }
+
     void mp3ReadByFfprobe_data()
     {
         QTest::addColumn<int>("channels");

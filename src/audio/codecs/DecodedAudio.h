@@ -11,6 +11,10 @@ struct DecodedAudio {
     int channels = 0;
     int sampleRate = 0;
     std::vector<QList<float>> parts;
+    // What the decoder met on the way; the parts hold what it could read.
+    bool damaged = false;      // damaged data was skipped
+    bool cutShort = false;     // the stream ends before its stated length or inside a frame
+    qint64 filledFrames = 0;   // of the frames above, silence standing for lost audio
 
     qint64 values() const
     {

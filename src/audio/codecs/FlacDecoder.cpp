@@ -27,8 +27,22 @@ struct DecodeState {
     qint64 totalFrames = 0;  // as STREAMINFO announces it; 0 when unknown
     int streamErrors = 0;
     FLAC__StreamDecoderErrorStatus firstError = FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC;
+    // Damage is an error that a good frame follows; errors after the last
+    // frame are a cut or trailing bytes (a tag), not a hole in the sound.
+    bool errorSinceFrame = false;
+    bool damaged = false;
+    // Sequential decoding puts silence where frames were lost, so the sound
+    // after the damage keeps its time (frame headers carry their position).
+    bool fillGaps = false;
+    qint64 filledFrames = 0;
+    FLAC__uint64 lastFrameEnd = 0;  // byte position after the last good frame
     GrowingSampleBuffer buffer;
 };
+
+// Silence put in for lost frames is believed only up to this many values
+// per damaged byte (and never beyond the length STREAMINFO states), so a
+// forged frame position cannot ask for much memory.
+constexpr qint64 kMaxFillValuesPerByte = 64;
 
 FLAC__StreamDecoderReadStatus onRead(const FLAC__StreamDecoder*, FLAC__byte buffer[], size_t* bytes,
                                      void* client)
@@ -72,7 +86,24 @@ FLAC__bool onEof(const FLAC__StreamDecoder*, void* client)
     return s->pos >= s->size;
 }
 
-FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+// After damage: silence from where the sound stopped to where this frame says it begins.
+void fillGap(const FLAC__StreamDecoder* decoder, DecodeState* s, const FLAC__FrameHeader& header)
+{
+    FLAC__uint64 end = 0;
+    if (!s->fillGaps || header.number_type != FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER
+        || !FLAC__stream_decoder_get_decode_position(decoder, &end) || end < s->lastFrameEnd)
+        return;
+    const qint64 at = s->buffer.size() / s->channels;
+    const qint64 gap = qint64(std::min<FLAC__uint64>(header.number.sample_number, FLAC__uint64(1) << 40)) - at;
+    const qint64 believable = qint64(end - s->lastFrameEnd) * kMaxFillValuesPerByte / s->channels;
+    if (gap <= 0 || gap > believable || (s->totalFrames > 0 && at + gap + header.blocksize > s->totalFrames))
+        return;
+    float* dst = s->buffer.append(qsizetype(gap) * s->channels);
+    std::fill(dst, dst + gap * s->channels, 0.0f);
+    s->filledFrames += gap;
+}
+
+FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder* decoder, const FLAC__Frame* frame,
                                        const FLAC__int32* const channelData[], void* client)
 {
     auto* s = static_cast<DecodeState*>(client);
@@ -85,6 +116,16 @@ FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder*, const FLAC__F
     // A stream whose layout changes is damaged; keep what came before.
     if (channels != s->channels || bits < 4 || bits > 32)
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    if (s->errorSinceFrame) {
+        s->errorSinceFrame = false;
+        s->damaged = true;
+        fillGap(decoder, s, frame->header);
+    }
+    // libFLAC itself puts silent frames where it lost some; they take no bytes.
+    FLAC__uint64 end = 0;
+    if (FLAC__stream_decoder_get_decode_position(decoder, &end) && end == s->lastFrameEnd && end > 0)
+        s->filledFrames += frame->header.blocksize;
+    s->lastFrameEnd = end;
 
     const qsizetype blockSize = qsizetype(frame->header.blocksize);
     const float scale = float(1.0 / double(qint64(1) << (bits - 1)));
@@ -123,6 +164,7 @@ void onError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, 
     auto* s = static_cast<DecodeState*>(client);
     if (s->streamErrors++ == 0)
         s->firstError = status;
+    s->errorSinceFrame = true;
 }
 
 struct DecoderDeleter {
@@ -199,17 +241,20 @@ bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int segment
                 return false;
             s.read(end < 0 ? -1 : end - first);
             part = s.state.buffer.take();
-            return true;
+            // Lost frames are put back in place only by a sequential decode.
+            return !s.state.damaged;
         };
         if (SegmentedDecoding::decode(announced, count, main.state.channels, decodeSegment, parts)) {
             out.channels = main.state.channels;
             out.sampleRate = main.state.sampleRate;
             out.parts = std::move(parts);
+            out.cutShort = out.frames() < announced;
             return out.sampleRate > 0;
         }
     }
 
     main.reserve(announced);
+    main.state.fillGaps = true;
     main.read(-1);
     if (main.state.channels <= 0 || main.state.sampleRate <= 0 || main.state.buffer.size() == 0)
         return false;
@@ -217,5 +262,8 @@ bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int segment
     out.sampleRate = main.state.sampleRate;
     out.parts.clear();
     out.parts.push_back(main.state.buffer.take());
+    out.damaged = main.state.damaged;
+    out.filledFrames = main.state.filledFrames;
+    out.cutShort = out.frames() < announced;
     return true;
 }

@@ -15,6 +15,9 @@ namespace {
 
 constexpr char kVendor[] = "CalderwynStudio";
 constexpr int kStreamInfoBytes = 34;
+// The format allows no smaller block sizes in STREAMINFO; only the last
+// block may be shorter, and decoders refuse a stream that says otherwise.
+constexpr int kSmallestStatedBlock = 16;
 
 std::array<quint8, 256> makeCrc8Table()
 {
@@ -116,8 +119,10 @@ QByteArray streamHead(const StreamStats& stats, int sampleRate, int channels, in
         for (int i = bytes - 1; i >= 0; --i)
             h.append(char((v >> (8 * i)) & 0xFF));
     };
-    put(quint64(stats.minBlock), 2);
-    put(quint64(stats.maxBlock), 2);
+    // An empty stream states no blocks at all.
+    auto stated = [](int block) { return quint64(block > 0 ? std::max(block, kSmallestStatedBlock) : 0); };
+    put(stated(stats.minBlock), 2);
+    put(stated(stats.maxBlock), 2);
     put(0, 3);
     put(quint64(stats.maxFrameBytes), 3);
     // 20 bits rate, 3 bits channels-1, 5 bits bits-1, 36 bits total samples.

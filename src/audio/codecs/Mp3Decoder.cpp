@@ -1,6 +1,7 @@
 #include "Mp3Decoder.h"
 
 #include "GrowingSampleBuffer.h"
+#include "Mp3FrameMap.h"
 #include "SegmentedDecoding.h"
 #include "common/SampleBound.h"
 
@@ -67,6 +68,7 @@ struct Stream {
     MemorySource source;
     long rate = 0;
     int channels = 0;
+    qint64 statedLength = 0; // frames, when a tag of the stream states them
 
     bool open(const QByteArray& bytes)
     {
@@ -89,10 +91,59 @@ struct Stream {
 
         source = MemorySource{bytes.constData(), bytes.size(), 0};
         int encoding = 0;
-        return mpg123_replace_reader_handle(mh, readMemory, seekMemory, nullptr) == MPG123_OK
-               && mpg123_open_handle(mh, &source) == MPG123_OK
-               && mpg123_getformat(mh, &rate, &channels, &encoding) == MPG123_OK && rate > 0
-               && channels > 0 && encoding == MPG123_ENC_FLOAT_32;
+        if (mpg123_replace_reader_handle(mh, readMemory, seekMemory, nullptr) != MPG123_OK
+            || mpg123_open_handle(mh, &source) != MPG123_OK
+            || mpg123_getformat(mh, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels <= 0
+            || encoding != MPG123_ENC_FLOAT_32)
+            return false;
+        // Before any scan, the length is accurate only when a tag states it.
+        long accurate = 0;
+        double unused = 0;
+        if (mpg123_getstate(mh, MPG123_ACCURATE, &accurate, &unused) == MPG123_OK && accurate)
+            statedLength = std::max<qint64>(mpg123_length(mh), 0);
+        return true;
+    }
+
+    // Decodes frame by frame to the end; where the frame map says frames
+    // were lost (the runs' starts, here in the bytes the stream was opened
+    // on), their time becomes silence.
+    qint64 readFillingGaps(const std::vector<qint64>& runStarts, const Mp3FrameMap& map, GrowingSampleBuffer& buffer)
+    {
+        qint64 filled = 0;
+        size_t nextRun = 1;
+        for (;;) {
+            off_t number = 0;
+            unsigned char* audio = nullptr;
+            size_t bytes = 0;
+            const int rc = mpg123_decode_frame(handle.get(), &number, &audio, &bytes);
+            if (rc == MPG123_NEW_FORMAT && sameFormat())
+                continue;
+            if (rc != MPG123_OK)
+                break;
+            for (const off_t at = mpg123_framepos(handle.get()); nextRun < runStarts.size() && at >= runStarts[nextRun];
+                 ++nextRun) {
+                const qint64 values = map.runs[nextRun].framesLostBefore * map.samplesPerFrame * channels;
+                float* dst = buffer.append(qsizetype(values));
+                std::fill(dst, dst + values, 0.0f);
+                filled += values / channels;
+            }
+            const qsizetype values = qsizetype(bytes / sizeof(float));
+            std::memcpy(buffer.append(values), audio, size_t(values) * sizeof(float));
+        }
+        buffer.shrinkBy(buffer.size() % channels);
+        return filled;
+    }
+
+    bool sameFormat()
+    {
+        long r = 0;
+        int c = 0;
+        int e = 0;
+        mpg123_getformat(handle.get(), &r, &c, &e);
+        if (r == rate && c == channels && e == MPG123_ENC_FLOAT_32)
+            return true;
+        qWarning() << "Mp3Decoder: format changes mid-stream; keeping the frames before it";
+        return false;
     }
 
     // Appends up to maxFrames frames (all when negative); stops early at a
@@ -114,27 +165,67 @@ struct Stream {
             if (rc == MPG123_DONE)
                 break;
             if (rc == MPG123_NEW_FORMAT) {
-                long r = 0;
-                int c = 0;
-                int e = 0;
-                mpg123_getformat(handle.get(), &r, &c, &e);
-                if (r != rate || c != channels || e != MPG123_ENC_FLOAT_32) {
-                    qWarning() << "Mp3Decoder: format changes mid-stream; keeping the frames before it";
+                if (!sameFormat())
                     break;
-                }
                 continue;
             }
             if (rc != MPG123_OK)
-                break;  // damaged tail: keep what decoded
+                break;  // a tail that does not decode: keep what did
         }
         buffer.shrinkBy(buffer.size() % channels);
     }
 };
 
+// A damaged stream: its runs of frames joined, decoded in one pass with
+// silence for the frames lost between them.
+bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio& out)
+{
+    QByteArray joined;
+    std::vector<qint64> runStarts;
+    for (const Mp3FrameMap::Run& run : map.runs) {
+        runStarts.push_back(joined.size());
+        joined.append(bytes.constData() + run.begin, qsizetype(run.end - run.begin));
+    }
+    Stream stream;
+    if (!stream.open(joined))
+        return false;
+    GrowingSampleBuffer buffer;
+    buffer.reserveHint(stream.statedLength * stream.channels, bytes.size() * kMaxValuesPerByte);
+    const qint64 filled = stream.readFillingGaps(runStarts, map, buffer);
+    // The stated length ends before the last frame's padding, which a
+    // decoder trims only when it reaches the last of the stated frames.
+    const qint64 frames = buffer.size() / stream.channels;
+    if (stream.statedLength > 0 && frames > stream.statedLength)
+        buffer.shrinkBy(qsizetype((frames - stream.statedLength) * stream.channels));
+    out.filledFrames = std::min(filled, qint64(buffer.size() / stream.channels));
+    if (buffer.size() == 0)
+        return false;
+    out.channels = stream.channels;
+    out.sampleRate = int(stream.rate);
+    out.parts.clear();
+    out.parts.push_back(buffer.take());
+    out.damaged = true;
+    out.cutShort = map.cutShort;
+    return true;
+}
+
+// Whether the decoded frames fall short of what the stream states or the
+// frame map found a cut frame; a frame's worth of difference is allowed
+// for tags that count frames a little differently.
+bool endsEarly(const DecodedAudio& out, const Stream& stream, const Mp3FrameMap& map)
+{
+    return map.cutShort
+           || (stream.statedLength > 0 && out.frames() + qMax(map.samplesPerFrame, 1152) < stream.statedLength);
+}
+
 } // namespace
 
 bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments)
 {
+    const Mp3FrameMap map = Mp3FrameMap::of(bytes);
+    if (map.damaged)
+        return decodeDamaged(bytes, map, out);
+
     Stream main;
     if (!main.open(bytes))
         return false;
@@ -166,6 +257,7 @@ bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments
             out.channels = main.channels;
             out.sampleRate = int(main.rate);
             out.parts = std::move(parts);
+            out.cutShort = endsEarly(out, main, map);
             return true;
         }
         if (mpg123_seek(main.handle.get(), 0, SEEK_SET) != 0 && !main.open(bytes))
@@ -183,5 +275,6 @@ bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments
     out.sampleRate = int(main.rate);
     out.parts.clear();
     out.parts.push_back(buffer.take());
+    out.cutShort = endsEarly(out, main, map);
     return true;
 }

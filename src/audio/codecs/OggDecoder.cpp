@@ -1,6 +1,7 @@
 #include "OggDecoder.h"
 
 #include "GrowingSampleBuffer.h"
+#include "OggPageParser.h"
 #include "OggSeekCheck.h"
 #include "SegmentedDecoding.h"
 #include "common/SampleBound.h"
@@ -40,6 +41,20 @@ Vorbis openVorbis(const QByteArray& bytes, int& error)
     stbVorbisBeginOpen(STB_VORBIS_DEFAULT_ALLOWANCE);
     Vorbis vorbis(stb_vorbis_open_memory(reinterpret_cast<const unsigned char*>(bytes.constData()),
                                          int(bytes.size()), &error, nullptr));
+    stbVorbisEndOpen(vorbis != nullptr);
+    return vorbis;
+}
+
+// The same over the push interface, which finds its way back to the next
+// page after damage; `used` is where the header packets end.
+Vorbis openPushVorbis(const QByteArray& bytes, int& used, int& error)
+{
+    error = 0;
+    used = 0;
+    const std::lock_guard<std::mutex> lock(pageSearchMutex());
+    stbVorbisBeginOpen(STB_VORBIS_DEFAULT_ALLOWANCE);
+    Vorbis vorbis(stb_vorbis_open_pushdata(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                           int(bytes.size()), &used, &error, nullptr));
     stbVorbisEndOpen(vorbis != nullptr);
     return vorbis;
 }
@@ -159,6 +174,89 @@ void readFrames(stb_vorbis* v, int channels, qint64 maxFrames, GrowingSampleBuff
     }
 }
 
+// Silence put in for lost sound is believed only up to this many values
+// per byte lost, so a forged page position cannot ask for much memory.
+constexpr qint64 kMaxFillValuesPerByte = 64;
+
+// Decodes the whole stream packet by packet. At damage stb_vorbis looks for
+// the next page whose checksum holds and decodes on from the page after it;
+// the pages' positions then say where that sound belongs, and the time lost
+// becomes silence. Returns whether sound followed any damage.
+bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, int channels,
+                    GrowingSampleBuffer& buffer, DecodedAudio& out, int& firstError)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const int size = int(bytes.size());
+    int pos = audioStart;
+    bool resumed = false;
+    bool lost = false;       // waiting for sound after damage
+    bool placing = false;    // sound after damage, not yet placed in time
+    qint64 lostAt = 0;       // frames before the damage
+    qint64 lostFrom = 0;     // byte position of the damage
+    int stalledAt = -1;
+    auto noteError = [&](int error) {
+        if (error != VORBIS__no_error && firstError == VORBIS__no_error)
+            firstError = error;
+        if (!lost && !placing) {
+            lostAt = buffer.size() / channels;
+            lostFrom = pos;
+        }
+        lost = true;
+    };
+    while (pos < size) {
+        float** output = nullptr;
+        int frames = 0;
+        int took = 0;
+        {
+            // Looking for a page reads stb_vorbis's shared checksum table.
+            std::unique_lock<std::mutex> lock(pageSearchMutex(), std::defer_lock);
+            if (lost)
+                lock.lock();
+            took = stb_vorbis_decode_frame_pushdata(v, data + pos, size - pos, nullptr, &output, &frames);
+        }
+        const int error = stb_vorbis_get_error(v);
+        if (took <= 0) {
+            // The next packet runs past the end, or no page stands where one
+            // should: look for the next page, once from each position.
+            if (stalledAt == pos)
+                break;
+            stalledAt = pos;
+            stb_vorbis_flush_pushdata(v);
+            noteError(error);
+            continue;
+        }
+        pos += took;
+        if (error != VORBIS__no_error && frames == 0)
+            noteError(error);
+        if (frames <= 0)
+            continue;
+        if (lost) {
+            lost = false;
+            placing = true;
+            resumed = true;
+        }
+        const qint64 before = buffer.size() / channels;
+        const int offset = stb_vorbis_get_sample_offset(v);
+        if (placing && offset >= 0) {
+            placing = false;
+            const qint64 gap = qint64(offset) - frames - before;
+            if (gap > 0 && gap <= (pos - lostFrom) * kMaxFillValuesPerByte / channels) {
+                // Sound decoded since the damage moves back by the gap.
+                buffer.append(qsizetype(gap * channels));
+                float* at = buffer.data() + lostAt * channels;
+                std::memmove(at + gap * channels, at, size_t((before - lostAt) * channels) * sizeof(float));
+                std::fill(at, at + gap * channels, 0.0f);
+                out.filledFrames += gap;
+            }
+        }
+        float* dst = buffer.append(qsizetype(frames) * channels);
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < channels; ++c)
+                dst[qsizetype(i) * channels + c] = output[c][i];
+    }
+    return resumed;
+}
+
 } // namespace
 
 bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCode, int segments)
@@ -217,19 +315,34 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
         if (count > 1 && OggSeekCheck::seekable(bytes)
             && SegmentedDecoding::decode(announced, count, channels, decodeSegment, out.parts))
             return true;
+    }
+
+    // Sequentially: through the push interface, which gets past damage.
+    const OggPageParser::Survey survey = OggPageParser::survey(bytes);
+    int used = 0;
+    Vorbis push = openPushVorbis(bytes, used, error);
+    GrowingSampleBuffer buffer;
+    int firstError = VORBIS__no_error;
+    bool resumed = false;
+    if (push) {
+        main.reset();
+        resumed = readPastDamage(push.get(), bytes, used, channels, buffer, out, firstError);
+    } else {
         main = openVorbis(bytes, error);
         if (!main) {
             errorCode = error;
             return false;
         }
+        readFrames(main.get(), channels, -1, buffer);
+        firstError = stb_vorbis_get_error(main.get());
     }
-
-    GrowingSampleBuffer buffer;
-    readFrames(main.get(), channels, -1, buffer);
     if (buffer.size() == 0) {
-        errorCode = stb_vorbis_get_error(main.get());
+        errorCode = firstError;
+        out.filledFrames = 0;
         return false;
     }
     out.parts.push_back(buffer.take());
+    out.damaged = survey.damaged || resumed;
+    out.cutShort = survey.cutShort;
     return true;
 }

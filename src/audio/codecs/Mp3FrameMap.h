@@ -1,0 +1,24 @@
+#pragma once
+// Where the MPEG audio frames of a file lie. Frames follow one another, each
+// header stating the frame's size; damage is anything between frames that
+// is not a frame or a tag. The map finds the runs of frames around such
+// damage and estimates how many frames it destroyed, from the mean size of
+// the frames before it (exact for constant bit rates).
+
+#include <QByteArray>
+
+#include <vector>
+
+struct Mp3FrameMap {
+    struct Run {
+        qint64 begin = 0;
+        qint64 end = 0;
+        qint64 framesLostBefore = 0; // estimated, between the previous run and this one
+    };
+    std::vector<Run> runs;  // empty when no run of frames was recognised
+    bool damaged = false;   // bytes that are neither frames nor tags lie between frames
+    bool cutShort = false;  // the last frame runs past the end of the data
+    int samplesPerFrame = 0;
+
+    static Mp3FrameMap of(const QByteArray& bytes);
+};

@@ -1,0 +1,122 @@
+#include "OggPageParser.h"
+
+#include <array>
+#include <cstring>
+#include <string_view>
+
+namespace OggPageParser {
+
+namespace {
+
+// The Ogg checksum: CRC-32, polynomial 0x04C11DB7, most significant bit
+// first, starting from 0, over the page with its checksum field as zeros.
+const std::array<quint32, 256>& crcTable()
+{
+    static const std::array<quint32, 256> table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 r = i << 24;
+            for (int b = 0; b < 8; ++b)
+                r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
+            t[i] = r;
+        }
+        return t;
+    }();
+    return table;
+}
+
+quint32 readLe32(const unsigned char* p)
+{
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+// The end of the page at `at` as its header and lacing state it; 0 when
+// the data holds no whole page there.
+qint64 pageEnd(const unsigned char* data, qint64 size, qint64 at)
+{
+    if (at < 0 || size - at < kHeaderBytes || std::memcmp(data + at, "OggS", 4) != 0 || data[at + 4] != 0)
+        return 0;
+    const int segments = data[at + 26];
+    if (size - at - kHeaderBytes < segments)
+        return 0;
+    qint64 end = at + kHeaderBytes + segments;
+    for (int s = 0; s < segments; ++s)
+        end += data[at + kHeaderBytes + s];
+    return end <= size ? end : 0;
+}
+
+} // namespace
+
+bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page)
+{
+    page.end = pageEnd(data, size, at);
+    if (page.end == 0)
+        return false;
+    const unsigned char* header = data + at;
+    page.segments = header[26];
+    page.lacing = header + kHeaderBytes;
+    const auto& table = crcTable();
+    quint32 crc = 0;
+    auto add = [&](const unsigned char* from, const unsigned char* to) {
+        for (; from < to; ++from)
+            crc = (crc << 8) ^ table[(crc >> 24) ^ *from];
+    };
+    static const unsigned char zeros[4] = {0, 0, 0, 0};
+    add(header, header + 22);
+    add(zeros, zeros + 4); // the checksum field counts as zeros
+    add(header + 26, data + page.end);
+    if (crc != readLe32(header + 22))
+        return false;
+    page.flags = header[5];
+    page.granule = quint64(readLe32(header + 6)) | quint64(readLe32(header + 10)) << 32;
+    page.serial = readLe32(header + 14);
+    page.sequence = readLe32(header + 18);
+    return true;
+}
+
+Survey survey(const QByteArray& bytes)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qint64 size = bytes.size();
+    const std::string_view text(bytes.constData(), size_t(size));
+    Survey found;
+    bool any = false;
+    Page last;
+    for (qint64 at = 0; at < size;) {
+        Page page;
+        if (pageAt(data, size, at, page)) {
+            // Sequence numbers count the pages of one logical stream.
+            if (any && page.serial == last.serial && page.sequence != last.sequence + 1)
+                found.damaged = true;
+            any = true;
+            last = page;
+            at = page.end;
+            continue;
+        }
+        // A whole page whose checksum fails is damage, not a cut.
+        if (const qint64 end = pageEnd(data, size, at)) {
+            found.damaged = true;
+            last.flags = data[at + 5];
+            at = end;
+            continue;
+        }
+        qint64 next = -1;
+        for (size_t from = size_t(at) + 1; next < 0;) {
+            const size_t hit = text.find("OggS", from);
+            if (hit == std::string_view::npos)
+                break;
+            Page probe;
+            if (pageAt(data, size, qint64(hit), probe))
+                next = qint64(hit);
+            from = hit + 1;
+        }
+        if (next < 0)
+            break; // a cut page, or bytes after the stream
+        found.damaged = true;
+        at = next;
+    }
+    found.cutShort = !any || !(last.flags & LastPage);
+    return found;
+}
+
+} // namespace OggPageParser
