@@ -3,6 +3,7 @@
 #include "audio/AudioProcessor.h"
 #include "audio/MonoListProcessing.h"
 #include "dialogs/EqualizerPreviewFilter.h"
+#include "dialogs/FrequencyAnalyzerWidget.h"
 #include "dialogs/ParametricEQWidget.h"
 
 #include <QDebug>
@@ -61,10 +62,16 @@ EqualizerDialog::EqualizerDialog(AudioProcessor* processor, AudioEngine* engine,
     setWindowTitle(tr("参数均衡器 (Parametric EQ)"));
     setMinimumSize(700, 380);
     setupUI();
-    if (engine)
+    // The backdrop's analyser runs while the engine plays (the preview, or
+    // the editor's own playback on it) and rests otherwise.
+    FrequencyAnalyzerWidget* analyser = eqWidget->analyzerWidget();
+    analyser->setRunCondition([this] { return this->engine && this->engine->isPlaying(); });
+    if (engine) {
         connect(engine, &QObject::destroyed, this, &EqualizerDialog::onEngineDestroyed);
-    else
+        connect(engine, &AudioEngine::playbackStarted, analyser, &FrequencyAnalyzerWidget::resume);
+    } else {
         previewButton->setEnabled(false);
+    }
     if (processor) {
         sourceSamples = processor->samples;
         eqWidget->setAudioData(sourceSamples, sampleRate);

@@ -15,6 +15,9 @@
 // it plays or pauses its own material. The engine may be deleted while the
 // dialog is open (the editor replaces it for a recording take): the dialog
 // then forgets it.
+//
+// The spectrum behind the curve moves only while the engine plays; idle, it
+// shows the whole material's spectrum, then the last one played.
 
 #include "engine/devices/AudioEngine.h"
 

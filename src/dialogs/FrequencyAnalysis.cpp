@@ -243,11 +243,17 @@ void FrequencyAnalysis::computeSpectrumFromData(const QList<float>& data, QList<
         return;
     }
     const int hop = std::max(1, int((1.0f - overlapRatio) * size));
+    meanSpectrum(data.constData(), data.size(), hop, out);
+}
+
+void FrequencyAnalysis::meanSpectrum(const float* data, qsizetype length, qsizetype hop,
+                                     QList<float>& out) const
+{
     const int bins = size / 2 + 1;
     std::vector<double> sums(size_t(bins), 0.0);
     int frames = 0;
-    for (qsizetype start = 0; start + size <= data.size(); start += hop, ++frames) {
-        transformWindowed(data.constData() + start);
+    for (qsizetype start = 0; start + size <= length; start += hop, ++frames) {
+        transformWindowed(data + start);
         for (int k = 0; k < bins; ++k)
             sums[size_t(k)] += binMagnitude(k);
     }
@@ -255,6 +261,22 @@ void FrequencyAnalysis::computeSpectrumFromData(const QList<float>& data, QList<
     const double divisor = std::max(frames, 1);
     for (int k = 0; k < bins; ++k)
         out[k] = float(20.0 * std::log10(std::max(sums[size_t(k)] / divisor, 1e-10)));
+}
+
+bool FrequencyAnalysis::showOverview(int windows)
+{
+    QMutexLocker lock(&mutex);
+    const qsizetype length = audioLeft.size();
+    if (length < size || windows < 1)
+        return false;
+    const qsizetype hop = std::max<qsizetype>(size, (length - size) / std::max(windows - 1, 1));
+    meanSpectrum(audioLeft.constData(), length, hop, spectrumL);
+    smoothedL = peakL = spectrumL;
+    if (stereo && audioRight.size() >= size) {
+        meanSpectrum(audioRight.constData(), audioRight.size(), hop, spectrumR);
+        smoothedR = peakR = spectrumR;
+    }
+    return true;
 }
 
 void FrequencyAnalysis::averageInto(std::deque<QList<float>>& history, QList<float>& spectrum) const

@@ -63,6 +63,11 @@ public:
     bool updateSpectrum();
     // RMS levels alone; nothing while fewer than fftSize() samples are buffered.
     void updateRms();
+    // A still picture of the whole list for while it is not fed: the mean
+    // level per bin over about `windows` windows spread across the list,
+    // shown as the smoothed spectrum and its peaks. False (nothing shown)
+    // for a list shorter than one window.
+    bool showOverview(int windows);
 
     // ---- settings ----
     void setFftSize(int size); // 256..65536, raised to a power of two
@@ -102,6 +107,9 @@ private:
     // binMagnitude(k) is bin k's magnitude, 1 for a full-scale sine on it.
     void transformWindowed(const float* buffer) const;
     float binMagnitude(int k) const;
+    // Mean level per bin over the windows starting every `hop` values that
+    // fit wholly in `length` values.
+    void meanSpectrum(const float* data, qsizetype length, qsizetype hop, QList<float>& out) const;
     void spectrumOf(const float* buffer, QList<float>& out) const;
     void averageInto(std::deque<QList<float>>& history, QList<float>& spectrum) const;
     void smoothAndHold(const QList<float>& spectrum, QList<float>& smoothed, QList<float>& peak);

@@ -9,6 +9,8 @@
 namespace {
 
 constexpr int RefreshIntervalMs = 33;
+// Enough windows for a steady picture of a whole list, few enough to be quick.
+constexpr int OverviewWindows = 32;
 
 } // namespace
 
@@ -30,8 +32,34 @@ QRect FrequencyAnalyzerWidget::plotRect(const QSize& size)
     return QRect(QPoint(0, 0), size).adjusted(MarginLeft, MarginTop, -MarginRight, -MarginBottom);
 }
 
+bool FrequencyAnalyzerWidget::mayRun() const
+{
+    return !runCondition || runCondition();
+}
+
+void FrequencyAnalyzerWidget::setRunCondition(std::function<bool()> condition)
+{
+    runCondition = std::move(condition);
+}
+
+bool FrequencyAnalyzerWidget::isRunning() const
+{
+    return refreshTimer->isActive();
+}
+
+void FrequencyAnalyzerWidget::resume()
+{
+    if (analysis.isFeeding() && !isRunning() && mayRun())
+        startTimers();
+}
+
 void FrequencyAnalyzerWidget::startTimers()
 {
+    if (!mayRun()) {
+        analysis.showOverview(OverviewWindows);
+        update();
+        return;
+    }
     feedTimer->setInterval(analysis.feedIntervalMs());
     feedTimer->start();
     refreshTimer->start();
@@ -81,6 +109,11 @@ void FrequencyAnalyzerWidget::onPlaybackFeedTimer()
 
 void FrequencyAnalyzerWidget::onRefreshTimer()
 {
+    if (!mayRun()) {
+        feedTimer->stop();
+        refreshTimer->stop();
+        return;
+    }
     if (analysis.updateSpectrum()) {
         update();
         emit spectrumUpdated();

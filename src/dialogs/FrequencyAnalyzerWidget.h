@@ -12,6 +12,8 @@
 #include <QPoint>
 #include <QWidget>
 
+#include <functional>
+
 class QPainter;
 class QPainterPath;
 class QTimer;
@@ -32,6 +34,16 @@ public:
     void clearAudioData();
     void processAudioFrame(const float* samples, int count);
     void processAudioFrameStereo(const float* left, const float* right, int count);
+
+    // With a condition, the feed and refresh run only while it holds, so an
+    // idle analyser costs nothing: audio that is set shows a still overview
+    // instead of starting them, resume() starts them when the condition
+    // holds, and the first refresh at which it no longer holds stops them,
+    // the last spectrum staying on show. Without one they run while a list
+    // is set.
+    void setRunCondition(std::function<bool()> condition);
+    void resume();
+    bool isRunning() const;
 
     void setFFTSize(int size);
     void setWindowType(WindowType type);
@@ -76,6 +88,7 @@ private:
     void onRefreshTimer();
     void onPlaybackFeedTimer();
     void startTimers();
+    bool mayRun() const;
 
     // ---- painting ----
     void drawGrid(QPainter& painter, const QRect& plot);
@@ -110,4 +123,5 @@ private:
     bool hovering = false;
     QTimer* refreshTimer = nullptr;
     QTimer* feedTimer = nullptr;
+    std::function<bool()> runCondition;
 };

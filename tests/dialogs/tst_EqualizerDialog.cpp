@@ -6,9 +6,11 @@
 #include "TestSupport.h"
 #include "audio/AudioProcessor.h"
 #include "dialogs/EqualizerDialog.h"
+#include "dialogs/FrequencyAnalyzerWidget.h"
 #include "dialogs/ParametricEQWidget.h"
 
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest/QtTest>
 
 #include <cmath>
@@ -265,6 +267,41 @@ private slots:
         rig.device->runBlock(Block);
         QCOMPARE(seen.back(), 0.5f);
         rig.engine->stopPlayback();
+    }
+
+    // An idle dialog costs nothing: the backdrop's analyser runs while the
+    // engine plays, the preview or the editor's own playback on it.
+    void analyserRunsOnlyWhilePlaying()
+    {
+        Rig rig(material(4 * Rate));
+        EqualizerDialog dialog(&rig.processor, rig.engine.get(), nullptr);
+        FrequencyAnalyzerWidget* analyser = dialog.curveEditor()->analyzerWidget();
+        const QList<QTimer*> timers = analyser->findChildren<QTimer*>();
+        QCOMPARE(timers.size(), 2);
+        const auto running = [&] {
+            const bool active = timers[0]->isActive();
+            return timers[1]->isActive() == active ? int(active) : -1;
+        };
+        QCOMPARE(running(), 0);
+        // A still picture of the material stands in meanwhile.
+        QVERIFY(!analyser->analyser().snapshot().smoothedLeft.isEmpty());
+
+        QPushButton* preview = TestSupport::buttonWithText(dialog, QStringLiteral("试听"));
+        preview->click();
+        QCOMPARE(running(), 1);
+        preview->click();
+        QTRY_COMPARE(running(), 0);
+
+        const QList<float> own = material(Rate);
+        rig.engine->startPlayback(own.constData(), int(own.size()), Rate, 0);
+        QCOMPARE(running(), 1);
+        rig.engine->pausePlayback();
+        QTRY_COMPARE(running(), 0);
+        rig.engine->resumePlayback();
+        QCOMPARE(running(), 1);
+        while (rig.engine->isPlaying())
+            rig.device->runBlock(Block);
+        QTRY_COMPARE(running(), 0);
     }
 };
 

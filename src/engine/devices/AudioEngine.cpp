@@ -171,6 +171,7 @@ bool AudioEngine::startPlayback(const float* samples, int count, int rate, int s
         return false;
     }
     qDebug() << "AudioEngine: Playback started from sample" << startSample;
+    emit playbackStarted();
     return true;
 }
 
@@ -196,6 +197,7 @@ void AudioEngine::resumePlayback()
     if (source && position < sampleCount) {
         playing = true;
         qDebug() << "AudioEngine: Playback resumed";
+        emit playbackStarted();
     }
 }
 

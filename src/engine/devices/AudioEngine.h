@@ -1,7 +1,8 @@
 #pragma once
 // The single-track real-time engine: one duplex device stream that plays a
 // mono sample list handed over by pointer and passes each microphone block
-// to a record callback. Users poll the playing flag and the position.
+// to a record callback. Users poll the playing flag and the position; a
+// signal tells when playback starts.
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"
@@ -79,6 +80,11 @@ public:
     // The audio thread's work for one block: output is interleaved stereo,
     // input mono or null. The device callback calls it; so may a test.
     void processBlock(float* output, const float* input, int frames);
+
+signals:
+    // Playback started or resumed, on the thread that started it. A stop, a
+    // pause or the end of the list says nothing: poll isPlaying().
+    void playbackStarted();
 
 private:
     static int streamCallback(void* output, void* input, unsigned int frames, double streamTime,
