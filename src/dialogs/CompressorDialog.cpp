@@ -308,6 +308,8 @@ void CompressorDialog::onApply()
         reject();
         return;
     }
+    if (!applyAllowed(this, applyCheck))
+        return;
     restoreSource();
     applyParameters();
     previewing = false;

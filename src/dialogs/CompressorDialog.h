@@ -9,6 +9,8 @@
 // the peak of the audio through the same curve the compressor applies
 // (compressorGainReductionDb).
 
+#include "dialogs/ApplyCheck.h"
+
 #include <QDialog>
 #include <QList>
 #include <QPointer>
@@ -32,6 +34,8 @@ public:
     // settings, as "应用" compresses the processor's list (the editor's other
     // channels).
     void applyTo(QList<float>& list) const;
+    // Asked before "应用" changes anything; a refusal keeps the dialog open.
+    void setApplyCheck(ApplyCheck check) { applyCheck = std::move(check); }
 
 public slots:
     void onApply();
@@ -58,6 +62,7 @@ private:
     // Not owned, may be null; owned by the dialog when the editor hands it
     // over, and forgotten should its owner delete it first.
     QPointer<AudioProcessor> processor;
+    ApplyCheck applyCheck;
     QList<float> sourceSamples;
     bool previewing = false;
     double sourcePeakDb = -96.0;

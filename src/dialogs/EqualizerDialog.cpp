@@ -270,6 +270,8 @@ void EqualizerDialog::equalise(AudioProcessor& target) const
 
 void EqualizerDialog::onApply()
 {
+    if (!applyAllowed(this, applyCheck))
+        return;
     stopPreview();
     applyEQ();
     accept();

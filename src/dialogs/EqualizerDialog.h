@@ -19,6 +19,7 @@
 // The spectrum behind the curve moves only while the engine plays; idle, it
 // shows the whole material's spectrum, then the last one played.
 
+#include "dialogs/ApplyCheck.h"
 #include "engine/devices/AudioEngine.h"
 
 #include <QDialog>
@@ -53,6 +54,8 @@ public:
     // bands, as "应用" equalises the processor's list (the editor's other
     // channels).
     void applyTo(QList<float>& list) const;
+    // Asked before "应用" changes anything; a refusal keeps the dialog open.
+    void setApplyCheck(ApplyCheck check) { applyCheck = std::move(check); }
 
 public slots:
     void onApply();
@@ -76,6 +79,7 @@ private:
     // over, and forgotten should its owner delete it first.
     QPointer<AudioProcessor> processor;
     QPointer<AudioEngine> engine;        // not owned, may be null or go away
+    ApplyCheck applyCheck;
     ParametricEQWidget* eqWidget = nullptr;
     QPushButton* previewButton = nullptr;
     QList<float> sourceSamples; // the engine reads it while the preview plays

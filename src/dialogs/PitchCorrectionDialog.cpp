@@ -136,6 +136,8 @@ QWidget* PitchCorrectionDialog::createBottomBar()
     connect(strengthSlider, &QSlider::valueChanged, this, &PitchCorrectionDialog::onStrengthChanged);
     connect(previewButton, &QPushButton::toggled, this, &PitchCorrectionDialog::onPreviewToggled);
     connect(apply, &QPushButton::clicked, this, [this] {
+        if (!applyAllowed(this, applyCheck))
+            return;
         stopPreview();
         runCorrection();
         accept();

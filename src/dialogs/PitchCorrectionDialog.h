@@ -9,6 +9,7 @@
 // accepted(); it holds the whole result, as long as the input.
 // Painting is in PitchCorrectionDialogPainting.cpp.
 
+#include "dialogs/ApplyCheck.h"
 #include "dialogs/PitchCorrectionSession.h"
 
 #include <QDialog>
@@ -37,6 +38,8 @@ public:
     // with the segments and targets found here: the same shifts at the same
     // times as "应用".
     void applyTo(QList<float>& list) const;
+    // Asked before "应用" corrects anything; a refusal keeps the dialog open.
+    void setApplyCheck(ApplyCheck check) { applyCheck = std::move(check); }
 
     const PitchCorrectionSession& session() const { return *analysis; }
     const PitchRollGeometry& geometry() const { return view; }
@@ -97,4 +100,5 @@ private:
     std::unique_ptr<AudioEngine> previewEngine;
     QList<float> previewSamples; // read by the engine while it plays
     QTimer* previewTimer = nullptr;
+    ApplyCheck applyCheck;
 };

@@ -16,6 +16,8 @@
 // AudioEditorPageEditing.cpp (delete, erase result, keys, zoom, tools) and
 // the AudioEditorPage*Effects.cpp files (effect dialogs).
 
+#include "dialogs/ApplyCheck.h"
+
 #include <QList>
 #include <QMutex>
 #include <QPointer>
@@ -227,7 +229,7 @@ private:
     void takeDialogResult(QList<float> result,
                           const std::function<void(QList<float>&)>& applyToChannel,
                           const QString& applyText, const QString& commandText,
-                          const QString& status, const QString& recordingRefusal = QString());
+                          const QString& status);
     // True (with a status message) while a take runs.
     bool refusedWhileRecording(const QString& message = QString());
     AudioProcessor* createEffectProcessor();
@@ -243,8 +245,11 @@ private:
         int rate = 0;
     };
     Material currentMaterial() const;
-    // True (with a status message) when the page no longer holds `openedOn`.
-    bool refusedAfterMaterialChange(const Material& openedOn, const QString& effectName);
+    // What an outside dialog opened now asks before it applies: it is refused
+    // (also on the status line) while a take runs, with `recordingRefusal`
+    // or the common text, and once the page no longer holds this material.
+    ApplyCheck applyCheckForCurrentMaterial(const QString& effectName,
+                                            const QString& recordingRefusal = QString());
 
     QString statusText() const;
     void setStatus(const QString& text);

@@ -5,7 +5,9 @@
 // over each channel (as the page's own effects do) and the mono list becomes
 // their mix, all in one undoable step. The dialogs are modeless: a result
 // replaces only the material its dialog was opened on, and is refused once
-// the page holds other material (an import, an edit, a take, an undo).
+// the page holds other material (an import, an edit, a take, an undo) or
+// while a take runs. The dialog asks before it closes, so a refused one
+// stays open with its settings and can apply once undone back.
 
 #include "editor/AudioEditorPage.h"
 
@@ -22,10 +24,8 @@
 void AudioEditorPage::takeDialogResult(QList<float> result,
                                        const std::function<void(QList<float>&)>& applyToChannel,
                                        const QString& applyText, const QString& commandText,
-                                       const QString& status, const QString& recordingRefusal)
+                                       const QString& status)
 {
-    if (refusedWhileRecording(recordingRefusal))
-        return;
     // The channels are processed before the overlay: it lets events run, and
     // the dialog behind `applyToChannel` may be deleted then. `result` is our
     // own copy for the same reason.
@@ -61,12 +61,11 @@ void AudioEditorPage::showPitchCorrectionDialog()
     auto* dialog = new PitchCorrectionDialog(samples, analysePitch(), this);
     EffectDialogFrame::deleteWhenFinished(dialog);
     hideLoading();
-    connect(dialog, &QDialog::accepted, this, [this, dialog, openedOn = currentMaterial()] {
-        if (refusedAfterMaterialChange(openedOn, tr("音高修正")))
-            return;
+    dialog->setApplyCheck(applyCheckForCurrentMaterial(tr("音高修正"), tr("录音中无法应用效果")));
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
         takeDialogResult(
             dialog->correctedSamples, [dialog](QList<float>& list) { dialog->applyTo(list); },
-            tr("应用音高修正..."), tr("音高修正"), tr("已应用音高修正"), tr("录音中无法应用效果"));
+            tr("应用音高修正..."), tr("音高修正"), tr("已应用音高修正"));
     });
     showDialog(dialog);
 }
@@ -93,15 +92,24 @@ AudioEditorPage::Material AudioEditorPage::currentMaterial() const
     return Material{samples, stereoSamples, sampleRate};
 }
 
-bool AudioEditorPage::refusedAfterMaterialChange(const Material& openedOn, const QString& effectName)
+ApplyCheck AudioEditorPage::applyCheckForCurrentMaterial(const QString& effectName,
+                                                         const QString& recordingRefusal)
 {
-    // The lists are shared with the copy taken at opening until either
-    // changes, so an unchanged page compares by address. Undone back to that
-    // material, it compares equal too.
-    if (samples == openedOn.mono && stereoSamples == openedOn.stereo && sampleRate == openedOn.rate)
-        return false;
-    setStatus(tr("音频已在%1打开后更改，未应用").arg(effectName));
-    return true;
+    return [this, openedOn = currentMaterial(), effectName, recordingRefusal] {
+        QString refusal;
+        if (isRecording) {
+            refusal = recordingRefusal.isEmpty() ? tr("录音或播放中无法应用效果") : recordingRefusal;
+        } else if (samples != openedOn.mono || stereoSamples != openedOn.stereo
+                   || sampleRate != openedOn.rate) {
+            // The lists are shared with the copy taken at opening until
+            // either changes, so an unchanged page compares by address.
+            // Undone back to that material, it compares equal too.
+            refusal = tr("音频已在%1打开后更改，未应用").arg(effectName);
+        }
+        if (!refusal.isEmpty())
+            setStatus(refusal);
+        return refusal;
+    };
 }
 
 void AudioEditorPage::showCompressorDialog()
@@ -112,9 +120,8 @@ void AudioEditorPage::showCompressorDialog()
     auto* dialog = new CompressorDialog(processor, this);
     adoptProcessor(dialog, processor);
     EffectDialogFrame::deleteWhenFinished(dialog);
-    connect(dialog, &QDialog::accepted, this, [this, processor, dialog, openedOn = currentMaterial()] {
-        if (refusedAfterMaterialChange(openedOn, tr("压缩器")))
-            return;
+    dialog->setApplyCheck(applyCheckForCurrentMaterial(tr("压缩器")));
+    connect(dialog, &QDialog::accepted, this, [this, processor, dialog] {
         takeDialogResult(
             processor->samples, [dialog](QList<float>& list) { dialog->applyTo(list); },
             tr("应用压缩器..."), tr("压缩器"), tr("已应用压缩器效果"));
@@ -132,9 +139,8 @@ void AudioEditorPage::showEqualizerDialog()
     auto* dialog = new EqualizerDialog(processor, engine, this);
     adoptProcessor(dialog, processor);
     EffectDialogFrame::deleteWhenFinished(dialog);
-    connect(dialog, &QDialog::accepted, this, [this, processor, dialog, openedOn = currentMaterial()] {
-        if (refusedAfterMaterialChange(openedOn, tr("均衡器")))
-            return;
+    dialog->setApplyCheck(applyCheckForCurrentMaterial(tr("均衡器")));
+    connect(dialog, &QDialog::accepted, this, [this, processor, dialog] {
         takeDialogResult(
             processor->samples, [dialog](QList<float>& list) { dialog->applyTo(list); },
             tr("应用均衡器..."), tr("均衡器"), tr("已应用均衡器效果"));
