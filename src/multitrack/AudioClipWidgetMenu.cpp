@@ -36,7 +36,9 @@ QMenu* addCurveMenu(QMenu& menu, const QString& title, int current)
 
 void AudioClipWidget::keyPressEvent(QKeyEvent* event)
 {
-    const bool deleteKey = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
+    // Shift+Delete is the page's: it removes the track.
+    const bool deleteKey = (event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace)
+                           && !(event->modifiers() & Qt::ShiftModifier);
     if (deleteKey && clipAt(selected)) {
         const int clip = selected;
         selected = -1;

@@ -126,7 +126,9 @@ bool MidiClipWidget::releaseNormalTool(const QPoint& pos)
 
 void MidiClipWidget::keyPressEvent(QKeyEvent* event)
 {
-    const bool deleteKey = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
+    // Shift+Delete is the page's: it removes the track.
+    const bool deleteKey = (event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace)
+                           && !(event->modifiers() & Qt::ShiftModifier);
     if (deleteKey && clipAt(selected)) {
         // The selection stays: the clip that takes this index is next.
         emit deleteClipRequested(selected);

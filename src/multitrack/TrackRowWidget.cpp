@@ -69,6 +69,9 @@ void TrackRowWidget::setTrackData(TrackData* value, int index, SF2Sampler* sf2,
         bindMidiLane();
     else
         bindAudioLane();
+    // The row is never shown: the focus it takes goes to its lane, whose
+    // keys delete the clip clicked there.
+    setFocusProxy(lane());
 }
 
 void TrackRowWidget::connectHeader()

@@ -47,6 +47,8 @@ public:
     // Re-points the row and its lane; the header is not refreshed. A row
     // left without a track closes its piano rolls.
     void rebindTrackData(TrackData* track) override;
+    // A selected row takes the keyboard focus through its lane, so the keys
+    // reach the clip clicked there.
     void setSelected(bool selected);
 
     TrackHeaderWidget* header() const { return trackHeader; }
