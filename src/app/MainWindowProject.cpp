@@ -10,8 +10,10 @@
 #include "audio/codecs/WavWriter.h"
 #include "editor/AudioEditorPage.h"
 #include "multitrack/MultiTrackEditorPage.h"
+#include "multitrack/ProjectSampleRate.h"
 #include "multitrack/TimelineRulerWidget.h"
 
+#include <QDebug>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QStackedWidget>
@@ -249,7 +251,12 @@ void MainWindow::restoreMultiTrackProject(ProjectData& data)
 {
     MultiTrackEditorPage* page = multiTrackPage;
     page->clearTracks();
-    page->setSampleRate(data.settings.sampleRate);
+    // A rate the plug-ins cannot run at opens as the nearest they can; the
+    // clips keep their own rates and are resampled when played.
+    const int rate = ProjectSampleRate::nearest(data.settings.sampleRate);
+    if (rate != data.settings.sampleRate)
+        qWarning() << "MainWindow: project rate" << data.settings.sampleRate << "Hz opens as" << rate << "Hz";
+    page->setSampleRate(rate);
     // A bit depth no export can write (a damaged file) would fail every
     // export; it reads as the format's default.
     page->bitDepth = WavWriter::supportsBits(data.settings.bitDepth) ? data.settings.bitDepth

@@ -5,9 +5,9 @@
 #include "engine/devices/Metronome.h"
 #include "engine/midi/MidiInput.h"
 #include "engine/midi/MidiRecorder.h"
-#include "engine/instruments/OfflineRenderLimits.h"
 #include "multitrack/ClipLaneWidget.h"
 #include "multitrack/MultiTrackEditorPageStyles.h"
+#include "multitrack/ProjectSampleRate.h"
 #include "multitrack/TrackRowWidget.h"
 #include "plugins/AudioPluginBridge.h"
 
@@ -141,7 +141,7 @@ void MultiTrackEditorPage::setSampleRate(int rate)
 {
     if (rate == projectSampleRate)
         return;
-    if (!OfflineRender::acceptsRate(rate)) {
+    if (!ProjectSampleRate::accepts(rate)) {
         qWarning() << "MultiTrackEditorPage: ignoring sample rate" << rate;
         return;
     }

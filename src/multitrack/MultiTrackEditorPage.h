@@ -11,9 +11,11 @@
 //
 // One project sample rate: sampleRate() is the rate of the mixing engine,
 // of every render and of recordings; it changes only through setSampleRate,
-// which replaces the engine. Clips of other rates are resampled when tracks
-// are flattened for playback. An import takes the material's rate only into
-// a project without audio clips and plug-ins, as part of its undo step.
+// which replaces the engine, and only to a rate the plug-ins run at too
+// (ProjectSampleRate). Clips of other rates are resampled when tracks are
+// flattened for playback. An import takes the material's rate only into a
+// project without audio clips and plug-ins, as part of its undo step;
+// material at a rate no project runs at is resampled to the project's.
 //
 // The mixing engine reads the cached track renders by pointer while it
 // plays: the caches are rebuilt only while it is stopped or paused, and
@@ -107,7 +109,7 @@ public:
     int sampleRate() const { return projectSampleRate; }
     // Replaces the mixing engine (stopping playback) and sets the loaded
     // plug-ins up again when the rate changes; the tracks keep their
-    // plug-ins. Rates outside 1 .. 192000 Hz are ignored.
+    // plug-ins. Rates outside ProjectSampleRate's range are ignored.
     void setSampleRate(int rate);
     // Whether the project holds audio clips or loaded plug-ins, or a take
     // runs: imports then keep its rate.
@@ -280,6 +282,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Mixes hours of material at a few hertz, a rate no project runs at.
+    friend class MultiTrackMixdownTest;
+
     // The handlers of the rows, lanes, headers and ruler
     // (MultiTrackEditorPageCallbacks.cpp).
     void connectRowActions(TrackRowWidget* row);

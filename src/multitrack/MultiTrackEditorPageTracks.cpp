@@ -4,10 +4,10 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
-#include "engine/instruments/OfflineRenderLimits.h"
 #include "multitrack/ClipLaneWidget.h"
 #include "multitrack/ClipRateConversion.h"
 #include "multitrack/MidiClipWidget.h"
+#include "multitrack/ProjectSampleRate.h"
 #include "multitrack/TrackRowWidget.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackHeaderWidget.h"
@@ -80,9 +80,9 @@ void MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples,
         clip.samples = samples;
         clip.stereoSamples = stereoSamples;
         clip.sampleRate = rate;
-        if (!OfflineRender::acceptsRate(rate)) {
-            // The project cannot play this rate: the material comes at the
-            // project's rate, or it would sound as silence.
+        if (!ProjectSampleRate::accepts(rate)) {
+            // The project cannot run at this rate: the material comes at the
+            // project's rate.
             qDebug() << "MultiTrackEditorPage: resampling an import from" << rate << "Hz to"
                      << projectSampleRate << "Hz";
             clip.samples = ClipRateConversion::resampleMono(samples, rate, projectSampleRate);

@@ -385,14 +385,14 @@ private slots:
         QCOMPARE(data.tracks.size(), size_t(2));
     }
 
-    // A bit depth no export writes (a damaged file) opens as the default, so
-    // the exports still work.
+    // A bit depth no export writes (a damaged file) opens as the default, and a
+    // rate the plug-ins cannot run at as the nearest they can: exports still work.
     void unsupportedBitDepthOpensAsDefault()
     {
         QTemporaryDir dir;
         const QString path = writeText(
             dir.filePath(QStringLiteral("damaged.cdw")),
-            R"({"version": "1.0.0", "settings": {"bitDepth": 99999},
+            R"({"version": "1.0.0", "settings": {"bitDepth": 99999, "sampleRate": 4000},
                 "tracks": [{"type": "midi", "name": "M"}]})");
         ProbeWindow window;
         window.prompts->files << path;
@@ -400,6 +400,7 @@ private slots:
         MultiTrackEditorPage* page = window.multiTrackPage;
         QCOMPARE(page->tracks.size(), size_t(1));
         QCOMPARE(page->bitDepth, 32);
+        QCOMPARE(page->sampleRate(), 8000);
         window.prompts->files << dir.filePath(QStringLiteral("out.wav"));
         window.menuActions().exportWav->trigger();
         QVERIFY(window.prompts->boxes(QStringLiteral("warning")).isEmpty());

@@ -223,6 +223,16 @@ private slots:
         QVERIFY(page.tracks[1].audioClips.empty());
     }
 
+    // An import at a rate the plug-ins cannot run at leaves the project at one they can.
+    void projectRateIsOneThePlugInsRunAt()
+    {
+        MultiTrackEditorPage page;
+        page.addTrack(AudioTrack, tone(0.5, 4000), 4000);
+        const QString bundle = qEnvironmentVariable("CDW_BINARY_DIR") + QStringLiteral("/testplugins/CdwGain.vst3");
+        const int id = page.pluginBridge->loadPlugin(bundle.toStdString());
+        QCOMPARE(page.pluginBridge->getPluginInstance(id)->processRate(), page.mixingEngine()->getSampleRate());
+    }
+
     void randomEditsKeepRowsAndTracksInStep()
     {
         MultiTrackEditorPage page;

@@ -214,7 +214,7 @@ private slots:
         // Past two hours: the audio clip plays to its end, the MIDI track's notes sound.
         const int rate = 100;
         MultiTrackEditorPage page;
-        page.setSampleRate(rate);
+        page.projectSampleRate = rate; // hours of material kept small
         page.addTrack(AudioTrack, {}, rate);
         page.tracks[0].audioClips = {constantClip(7300.0, 0.0, rate)};
         page.addMidiTrack(QString(), {MidiNote{60, 7250.0, 2.0, 127}}, 7300.0);
@@ -236,7 +236,7 @@ private slots:
         const int slow = 10;
         const double limit = OfflineRender::kMaxTrackSeconds;
         MultiTrackEditorPage endless;
-        endless.setSampleRate(slow);
+        endless.projectSampleRate = slow;
         endless.addTrack(AudioTrack, {}, slow);
         endless.tracks[0].audioClips = {constantClip(5.0, limit - 2.0, slow)};
         QVERIFY(endless.renderMixdown(out, outRate, &note));
@@ -247,7 +247,7 @@ private slots:
         // A MIDI clip running on for ever: its note is mixed and a second of
         // tail; a note far past the limit alone leaves nothing, nor to play.
         MultiTrackEditorPage midi;
-        midi.setSampleRate(rate);
+        midi.projectSampleRate = rate;
         midi.addMidiTrack(QString(), {MidiNote{60, 1.0, 1.0, 127}}, 1e12);
         QVERIFY(midi.renderMixdown(out, outRate, &note));
         QCOMPARE(out.size(), qsizetype(2 * 3 * rate));
@@ -275,7 +275,7 @@ private slots:
         // time, and a MIDI note there too, and sounds as the mixdown does.
         const int rate = 1000;
         MultiTrackEditorPage page;
-        page.setSampleRate(rate);
+        page.projectSampleRate = rate; // hours of material kept small
         page.addTrack(AudioTrack, {}, rate);
         AudioClip clip = constantClip(5.0, 6600.0, rate);
         clip.fadeIn = 1.0;
