@@ -358,6 +358,9 @@ private:
     int projectSampleRate = 44100;
     double zoomLevel = 1.0;
     double viewStartSec = 0.0;
+    // The project length the ruler was last set to: a change of it brings
+    // the playhead back within the project.
+    double rulerProjectLength = 0.0;
     MultiTrackAudioEngine* engine = nullptr;
     QTimer* playbackTimer = nullptr;
     bool isPlaying = false;

@@ -285,7 +285,8 @@ int MultiTrackEditorPage::laneViewportWidth() const
 
 void MultiTrackEditorPage::updateRuler()
 {
-    const double duration = std::max(projectLength(), MinRulerSeconds);
+    const double length = projectLength();
+    const double duration = std::max(length, MinRulerSeconds);
 
     // The ruler ends where the lanes do, not under their vertical scroll bar.
     const int width = laneViewportWidth();
@@ -313,6 +314,20 @@ void MultiTrackEditorPage::updateRuler()
     ruler->setViewStartSec(viewStartSec);
     ruler->setZoomLevel(zoomLevel);
     ruler->setMarkers(markers);
+
+    // Nor may a new length leave the playhead past the project's end (0 for
+    // an empty project), where play would start in silence off screen. A
+    // running transport keeps its clock; a playhead put past the end stays
+    // there until the length changes.
+    if (length != rulerProjectLength) {
+        rulerProjectLength = length;
+        // The ruler keeps showing it when the last lane has gone.
+        const double playhead = std::max(playheadPosition(), ruler->playheadPosition());
+        if (!(isPlaying || takeRunning()) && playhead > length) {
+            playStartSec = std::min(playStartSec, length);
+            syncPlayheadAll(length);
+        }
+    }
 }
 
 void MultiTrackEditorPage::syncPlayheadAll(double sec)

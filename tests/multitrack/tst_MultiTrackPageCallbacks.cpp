@@ -144,6 +144,21 @@ private slots:
         QCOMPARE(page.undoStack->index(), commands + 1);
     }
 
+    // Deleting the clip the playhead was put on, past the rest, brings the
+    // playhead and its read-out back to the new end; 0 once nothing is left.
+    void thePlayheadStaysWithinTheProject()
+    {
+        MultiTrackEditorPage page;
+        showPage(page);
+        page.addTrack(AudioTrack, {}, 8000);
+        page.tracks[0].audioClips = {rampClip(2.0, 8000, 0.0), rampClip(30.0, 8000, 3.0)};
+        QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 8.0));
+        QTest::keyClick(lane(page, 0), Qt::Key_Delete);
+        QCOMPARE(page.timeReadout()->text(), QStringLiteral("00:00:02.000"));
+        page.removeTrack(0);
+        QCOMPARE(page.timeReadout()->text(), QStringLiteral("00:00:00.000"));
+    }
+
     void markerRenaming()
     {
         MultiTrackEditorPage page;
