@@ -229,12 +229,15 @@ void TestAudioEditorPageEffects::historyStaysWithinItsBudget()
     page.loadStereoAudioSamples(stereo, Rate);
     const qint64 stepBytes = (page.samples.size() + stereo.size()) * qint64(sizeof(float));
     page.setHistoryBudget(2 * stepBytes + stepBytes / 2); // room for two whole-list steps
+    QList<QList<float>> monoStates{page.samples}, stereoStates{page.stereoSamples};
     const auto applyGain = [&](int times) {
         for (int i = 0; i < times; ++i) {
             page.showGainDialog();
             QDialog* dialog = openDialog(page, QStringLiteral("增益调整"));
             spins(dialog).first()->setValue(-1.0);
             dialog->accept();
+            monoStates << page.samples;
+            stereoStates << page.stereoSamples;
         }
     };
     const QString dropped = QStringLiteral("撤销历史超出内存上限，最早的撤销步骤已被丢弃");
@@ -244,6 +247,17 @@ void TestAudioEditorPageEffects::historyStaysWithinItsBudget()
     applyGain(1); // said once only
     QTest::qWait(10);
     QCOMPARE(status(page), QStringLiteral("已应用增益: -1.0 dB"));
+
+    // The steps kept give back exactly the states they were made from.
+    page.undoStack->undo();
+    page.undoStack->undo();
+    QVERIFY(!page.undoStack->canUndo());
+    QCOMPARE(page.samples, monoStates[monoStates.size() - 3]);
+    QCOMPARE(page.stereoSamples, stereoStates[stereoStates.size() - 3]);
+    page.undoStack->redo();
+    page.undoStack->redo();
+    QCOMPARE(page.samples, monoStates.last());
+    QCOMPARE(page.stereoSamples, stereoStates.last());
 
     page.startNewHistory(); // a new history reports again
     page.loadStereoAudioSamples(stereo, Rate);

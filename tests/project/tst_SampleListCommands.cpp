@@ -321,6 +321,7 @@ private slots:
         while (stack.canRedo())
             stack.redo();
         QCOMPARE(mono, monoStates.last());
+        QCOMPARE(stereo, QList<float>());
         QCOMPARE(forceMono, 1);
     }
 };
