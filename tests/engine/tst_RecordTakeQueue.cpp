@@ -4,6 +4,7 @@
 // dropped whole, and finish delivers what is left.
 
 #include "engine/devices/RecordTakeQueue.h"
+#include "engine/devices/SampleRing.h"
 
 #include <QtTest/QtTest>
 
@@ -90,6 +91,35 @@ private slots:
         expected.insert(expected.end(), block, block + 4);
         QVERIFY(received == expected);
         QVERIFY(!queue.push(block, 1)); // finished
+    }
+
+    // The ring alone, with no spill thread to race: a block that does not
+    // fit beside what a partly full ring holds is refused whole, one that
+    // fills it exactly is taken, and all comes out in order across the end.
+    void aBlockThatDoesNotFitAPartlyFullRingIsRefusedWhole()
+    {
+        SampleRing ring;
+        ring.reset(10);
+        const auto takeAll = [&ring] {
+            std::vector<float> taken;
+            qsizetype count = 0;
+            while (const float* held = ring.front(count)) {
+                taken.insert(taken.end(), held, held + count);
+                ring.release(count);
+            }
+            return taken;
+        };
+        const float block[4] = {1, 2, 3, 4};
+        QVERIFY(ring.push(block, 4));
+        QVERIFY(ring.push(block, 4));
+        QVERIFY(!ring.push(block, 4)); // 8 of 10 held
+        QCOMPARE(takeAll(), (std::vector<float>{1, 2, 3, 4, 1, 2, 3, 4}));
+        QVERIFY(ring.push(block, 4)); // wraps round the end of the ring
+        QVERIFY(ring.push(block, 4));
+        QVERIFY(!ring.push(block, 3)); // 8 of 10 held again, across the end
+        QVERIFY(ring.push(block, 2));
+        QVERIFY(!ring.push(block, 1));
+        QCOMPARE(takeAll(), (std::vector<float>{1, 2, 3, 4, 1, 2, 3, 4, 1, 2}));
     }
 };
 

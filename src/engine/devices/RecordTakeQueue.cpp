@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <new>
 
 RecordTakeQueue::RecordTakeQueue(QObject* parent)
@@ -25,13 +24,7 @@ void RecordTakeQueue::start(qsizetype capacity, Sink target, int drainMs)
 {
     accepting.store(false);
     stopSpill();
-    capacity = std::max<qsizetype>(capacity, 1);
-    if (capacity != size) {
-        ring.reset(new float[size_t(capacity)]);
-        size = capacity;
-    }
-    written.store(0);
-    read.store(0);
+    ring.reset(capacity);
     dropped.store(0);
     {
         const std::lock_guard<std::mutex> lock(spillMutex);
@@ -49,38 +42,29 @@ bool RecordTakeQueue::push(const float* samples, int count) noexcept
 {
     if (!samples || count < 1 || !accepting.load(std::memory_order_acquire))
         return false;
-    const std::uint64_t w = written.load(std::memory_order_relaxed);
-    const std::uint64_t used = w - read.load(std::memory_order_acquire);
-    if (std::uint64_t(count) > std::uint64_t(size) - used) {
-        dropped.fetch_add(count, std::memory_order_relaxed);
-        return false;
-    }
-    const size_t at = size_t(w % std::uint64_t(size));
-    const size_t first = std::min(size_t(count), size_t(size) - at);
-    std::memcpy(ring.get() + at, samples, first * sizeof(float));
-    std::memcpy(ring.get(), samples + first, (size_t(count) - first) * sizeof(float));
-    written.store(w + std::uint64_t(count), std::memory_order_release);
-    return true;
+    if (ring.push(samples, count))
+        return true;
+    dropped.fetch_add(count, std::memory_order_relaxed);
+    return false;
 }
 
 void RecordTakeQueue::spillRing()
 {
-    const std::uint64_t w = written.load(std::memory_order_acquire);
-    std::uint64_t r = read.load(std::memory_order_relaxed);
-    if (r == w)
+    qsizetype count = 0;
+    if (!ring.front(count))
         return;
     const std::lock_guard<std::mutex> lock(spillMutex);
-    while (r < w) {
-        const size_t at = size_t(r % std::uint64_t(size));
-        const size_t count = size_t(std::min<std::uint64_t>(w - r, std::uint64_t(size) - at));
+    // Two pieces at most: up to the ring's end, then on from its start.
+    for (int piece = 0; piece < 2; ++piece) {
+        const float* held = ring.front(count);
+        if (!held)
+            return;
         try {
-            spill.insert(spill.end(), ring.get() + at, ring.get() + at + count);
+            spill.insert(spill.end(), held, held + count);
         } catch (const std::bad_alloc&) {
             return; // left in the ring: it fills, and what does not fit is counted
         }
-        r += count;
-        // Only now may the producer write over what was taken.
-        read.store(r, std::memory_order_release);
+        ring.release(count);
     }
 }
 

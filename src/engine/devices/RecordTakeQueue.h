@@ -1,7 +1,7 @@
 #pragma once
 // Hands the input blocks of a recording from the audio thread to the GUI
 // thread. The record callback copies each block into a single-producer,
-// single-consumer ring: no allocation, no lock, never a wait. A spill thread
+// single-consumer SampleRing: no allocation, no lock, never a wait. A spill thread
 // of the queue's own empties the ring every few milliseconds into a list in
 // memory that grows as needed, so a GUI thread that stalls for any time
 // loses no input. A timer on the GUI thread drains that list, oldest samples
@@ -18,13 +18,13 @@
 //   ... engine stopped and its stream closed (no push can follow) ...
 //   queue->finish(); // the last samples reach the sink here
 
+#include "engine/devices/SampleRing.h"
+
 #include <QObject>
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -58,7 +58,7 @@ public:
     void finish();
 
     bool isActive() const { return sink != nullptr; }
-    qsizetype capacity() const { return size; }
+    qsizetype capacity() const { return ring.capacity(); }
     // Samples refused since start because the ring was full.
     qint64 droppedSamples() const { return dropped.load(std::memory_order_relaxed); }
 
@@ -68,11 +68,8 @@ private:
     void runSpill();
     void stopSpill();
 
-    std::unique_ptr<float[]> ring;
-    qsizetype size = 0;
-    // Running totals: the producer advances `written`, the spill thread `read`.
-    std::atomic<std::uint64_t> written{0};
-    std::atomic<std::uint64_t> read{0};
+    // Filled by the producer, emptied by the spill thread.
+    SampleRing ring;
     std::atomic<qint64> dropped{0};
     std::atomic<bool> accepting{false};
 
