@@ -1,10 +1,13 @@
 // 512-frame blocks through VST3PluginInstance::process: one real effect
 // (zam-plugins' ZamEQ2) and a chain of 8 gain test plug-ins, each against the
 // plain loop that calls the same plug-ins' IAudioProcessor::process directly
-// with process data prepared once.
+// with process data prepared once. That data holds what the host hands over
+// too (input and output parameter change lists, emptied every block, and a
+// process context), so the plug-in does the same work on both sides.
 #include "BenchSupport.h"
 #include "plugins/VST3HostObjects.h"
 #include "plugins/VST3Module.h"
+#include "plugins/VST3ParameterChanges.h"
 #include "plugins/VST3PluginInstance.h"
 
 #include <QCoreApplication>
@@ -37,7 +40,7 @@ struct Stereo {
 // with one ProcessData that never changes.
 class DirectPlugin {
 public:
-    bool open(const std::string& path, float** in, float** out)
+    bool open(const std::string& path, float** in, float** out, int parameters)
     {
         std::string error;
         module = VST3Module::open(path, error);
@@ -67,9 +70,18 @@ public:
         data.inputs = &inBus;
         data.outputs = &outBus;
         data.processContext = &context;
+        inputChanges.resize(parameters);
+        outputChanges.resize(parameters);
+        data.inputParameterChanges = &inputChanges;
+        data.outputParameterChanges = &outputChanges;
         return true;
     }
-    void process() { processor->process(data); }
+    void process()
+    {
+        inputChanges.clear();
+        outputChanges.clear();
+        processor->process(data);
+    }
     ~DirectPlugin()
     {
         if (processor)
@@ -88,6 +100,7 @@ private:
     VST3Ptr<vst::IAudioProcessor> processor;
     vst::AudioBusBuffers inBus{}, outBus{};
     vst::ProcessContext context{};
+    VST3ParameterChanges inputChanges, outputChanges;
     vst::ProcessData data{};
 };
 
@@ -124,7 +137,7 @@ int main(int argc, char** argv)
     } else {
         VST3PluginInstance instance;
         DirectPlugin direct;
-        if (!instance.load(real, kRate, kFrames) || !instance.activate() || !direct.open(real, in.channels, out.channels)) {
+        if (!instance.load(real, kRate, kFrames) || !instance.activate() || !direct.open(real, in.channels, out.channels, instance.getParameterCount())) {
             std::printf("ZamEQ2 did not load\n");
             return 1;
         }
@@ -143,7 +156,7 @@ int main(int argc, char** argv)
         chain.push_back(std::make_unique<VST3PluginInstance>());
         directChain.push_back(std::make_unique<DirectPlugin>());
         if (!chain.back()->load(gain, kRate, kFrames) || !chain.back()->activate() ||
-            !directChain.back()->open(gain, out.channels, out.channels)) {
+            !directChain.back()->open(gain, out.channels, out.channels, chain.back()->getParameterCount())) {
             std::printf("the gain test plug-in did not load from %s\n", gain.c_str());
             return 1;
         }
