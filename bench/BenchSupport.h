@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <vector>
 
 namespace Bench {
 
@@ -33,6 +34,26 @@ bool reportMemory(const QString& name, qint64 ours, qint64 reference,
 // and returns whether the goal was met.
 bool report(const QString& name, double ours, double reference, const QString& referenceName,
             double goalRatio);
+
+// One mono track of the plain mixing loop, with its gains into the left and
+// right channel (volume, then balance by pan).
+struct PlainMixTrack {
+    PlainMixTrack(const float* samples, float volume, float pan);
+    const float* samples;
+    float left;
+    float right;
+};
+
+// Every track into a short run of output frames at a time, or each whole
+// track into the whole output in turn.
+enum class MixOrder { RunsOfFrames, WholeTracks };
+
+// Best wall-clock seconds of the plain loop that sums `frames` samples of
+// every track with its gains into a new interleaved stereo buffer, the
+// frames split between `parts` threads: the memory-bandwidth floor of an
+// offline mix of the same material on as many threads.
+double timePlainMix(const std::vector<PlainMixTrack>& tracks, qsizetype frames, MixOrder order,
+                    int parts = 1, int repeats = 3);
 
 // Writes mono 32-bit floats as they lie in memory; false when the file cannot be written.
 bool writeRawFloats(const QString& path, const QList<float>& data);

@@ -1,5 +1,6 @@
 // Offline mix of 32 mono tracks of 10 minutes each, against the plain loop
-// that sums the same buffers into a stereo buffer (the memory-bandwidth floor).
+// that sums the same buffers with their volume and pan into a stereo buffer
+// (the memory-bandwidth floor).
 #include "BenchSupport.h"
 #include "engine/devices/MultiTrackAudioEngine.h"
 
@@ -15,32 +16,6 @@ constexpr int kTracks = 32;
 constexpr int kRate = 44100;
 constexpr int kFrames = 10 * 60 * kRate;
 
-// The plain loop, frame by frame over all buffers.
-std::vector<float> sumFrameMajor(const std::vector<std::vector<float>>& buffers)
-{
-    std::vector<float> out(2 * std::size_t(kFrames));
-    for (std::size_t i = 0; i < std::size_t(kFrames); ++i) {
-        float sum = 0.0f;
-        for (const auto& b : buffers)
-            sum += b[i];
-        out[2 * i] = sum;
-        out[2 * i + 1] = sum;
-    }
-    return out;
-}
-
-// The plain loop, buffer by buffer over the whole output.
-std::vector<float> sumTrackMajor(const std::vector<std::vector<float>>& buffers)
-{
-    std::vector<float> out(2 * std::size_t(kFrames));
-    for (const auto& b : buffers)
-        for (std::size_t i = 0; i < std::size_t(kFrames); ++i) {
-            out[2 * i] += b[i];
-            out[2 * i + 1] += b[i];
-        }
-    return out;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -51,6 +26,7 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     std::vector<std::vector<float>> buffers(kTracks);
     std::vector<MultiTrackAudioEngine::TrackSlot> mix(kTracks);
+    std::vector<Bench::PlainMixTrack> plain;
     for (int t = 0; t < kTracks; ++t) {
         auto& b = buffers[std::size_t(t)];
         b.resize(std::size_t(kFrames));
@@ -61,6 +37,7 @@ int main(int argc, char** argv)
         slot.sampleCount = kFrames;
         slot.volume = 0.5f + 0.01f * t;
         slot.pan = -1.0f + 2.0f * t / (kTracks - 1);
+        plain.emplace_back(b.data(), slot.volume, slot.pan);
     }
 
     MultiTrackAudioEngine engine(nullptr);
@@ -70,10 +47,10 @@ int main(int argc, char** argv)
         engine.renderOffline(mix, kFrames, kRate, out);
         checksum += out[out.size() / 2];
     });
-    const double frameMajor = Bench::timeBest([&] { checksum += sumFrameMajor(buffers)[kFrames]; });
-    const double trackMajor = Bench::timeBest([&] { checksum += sumTrackMajor(buffers)[kFrames]; });
+    const double frameMajor = Bench::timePlainMix(plain, kFrames, Bench::MixOrder::RunsOfFrames);
+    const double trackMajor = Bench::timePlainMix(plain, kFrames, Bench::MixOrder::WholeTracks);
     const double floor = std::min(frameMajor, trackMajor);
-    std::printf("plain loops: frame by frame %.3f s, track by track %.3f s (checksum %g)\n",
+    std::printf("plain loops: a run of frames at a time %.3f s, a whole track at a time %.3f s (checksum %g)\n",
                 frameMajor, trackMajor, checksum);
     const bool ok = Bench::report(QStringLiteral("renderOffline 32 x 10 min mono"), ours, floor,
                                   QStringLiteral("plain loop summing the same buffers with pan and volume into stereo"), 3.0);
