@@ -158,6 +158,8 @@ void MultiTrackEditorPage::setSampleRate(int rate)
     delete engine;
     engine = new MultiTrackAudioEngine();
     engine->initialize(rate, EngineBufferFrames);
+    if (isVisible())
+        engine->prepareOutput();
     // The loaded plug-ins stay with the tracks that chose them, set up again
     // for the new rate.
     pluginBridge->setSampleRate(rate);

@@ -280,6 +280,10 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The mixing engine's output runs while the page is shown (see
+    // MultiTrackAudioEngine): Play and record start at the press.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     // Mixes hours of material at a few hertz, a rate no project runs at.
@@ -338,6 +342,9 @@ private:
     // Keeps a MIDI take that holds notes as one undo step, else removes its clip.
     void commitMidiTake();
     bool commitAudioTake();
+    // Silence the take starts with: how much later its input began than the
+    // playback was first heard (`heardAtStop`, -1 without playback).
+    qsizetype takeLeadInFrames(qint64 stopNs, double heardAtStop);
     void pauseTakePlayback();
     void setRecordButtonIdle();
     // The take's time now: the wall clock while playing, else the MIDI take's lane.
@@ -390,6 +397,8 @@ private:
     // takeFrames samples; anything else means an edit replaced it, and the
     // take stops writing.
     qsizetype takeFrames = 0;
+    // When the take's input and playback had both started (steady clock).
+    qint64 takeStartNs = 0;
     int midiTakeId = 0;
     // The track whose last clip buildPlaybackSlotsForRecording leaves out.
     int takeLeftOut = -1;

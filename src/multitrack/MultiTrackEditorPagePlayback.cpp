@@ -224,6 +224,20 @@ void MultiTrackEditorPage::onStop()
         videoDialog->syncPause();
 }
 
+void MultiTrackEditorPage::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    engine->prepareOutput();
+}
+
+void MultiTrackEditorPage::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // The device is left to the other pages (ALSA opens it for one stream only).
+    if (!isPlaying && !takeRunning())
+        engine->shutdown();
+}
+
 void MultiTrackEditorPage::onRewind()
 {
     syncPlayheadAll(0.0);
@@ -232,15 +246,17 @@ void MultiTrackEditorPage::onRewind()
 void MultiTrackEditorPage::onPlaybackTimer()
 {
     const double elapsed = playClock.isValid() ? playClock.elapsed() / 1000.0 : 0.0;
-    // A take runs its playhead from the wall clock, with or without output.
+    // The playhead shows what is heard; a take without output runs it from
+    // the wall clock.
+    const bool heard = engine->isPlaying();
+    const double playhead = heard ? engine->heardPosition() : playStartSec + elapsed;
     if (isMidiRecording || isRecording) {
-        const double playhead = playStartSec + elapsed;
         syncPlayheadAll(playhead);
         growMidiTakeClip(playhead);
         return;
     }
-    if (engine->isPlaying()) {
-        syncPlayheadAll(playStartSec + elapsed);
+    if (heard) {
+        syncPlayheadAll(playhead);
         return;
     }
     // The engine stopped, was replaced or never started.

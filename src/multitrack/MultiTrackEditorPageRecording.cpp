@@ -28,11 +28,15 @@
 #include <QUndoStack>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace {
 
 constexpr int RecordBufferFrames = 512;
+// Block arrival tells when input began only to within a few blocks: input
+// later than this is padded.
+constexpr double TakeLateToleranceSec = 0.05;
 // The ring holds this much input for a GUI thread that is busy (rendering
 // the other tracks, painting) before a block is lost.
 constexpr int TakeQueueSeconds = 60;
@@ -45,6 +49,13 @@ const char* const RecordButtonRecording = "background-color: #ff2222; color: whi
 const char* const RecordButtonStarted = "background-color: #ff0055; color: white;";
 
 const QString TakeCommandText = QStringLiteral("录音");
+
+qint64 steadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
@@ -133,6 +144,7 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
         pauseTakePlayback();
 
     recordEngine = recordDeviceFactory ? new AudioEngine(recordDeviceFactory()) : new AudioEngine();
+    recordEngine->setRecordOnly(true); // the page's mixing engine plays
     if (!recordEngine->initialize(projectSampleRate, RecordBufferFrames)) {
         qWarning() << "MultiTrack: failed to init record engine";
         delete recordEngine;
@@ -183,6 +195,7 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
     isPlaying = engine->startPlayback(start);
     if (isPlaying)
         playButton->setText(QStringLiteral("||"));
+    takeStartNs = steadyNowNs();
     playbackTimer->start();
     if (metronomeEnabled && !metronome->isRunning()) {
         metronome->start(projectSampleRate, bpm, MetronomeBeatsPerBar);
@@ -295,9 +308,32 @@ bool MultiTrackEditorPage::commitAudioTake()
     return pushed;
 }
 
+qsizetype MultiTrackEditorPage::takeLeadInFrames(qint64 stopNs, double heardAtStop)
+{
+    const qint64 beganNs = takeQueue->inputBeganNs(projectSampleRate);
+    const AudioClip* take = audioTakeClip();
+    if (beganNs == 0 || !take)
+        return 0;
+    // The take's first sample belongs to the moment the playback was first
+    // heard: the start, or later by as much as the heard playback lags the clock.
+    double heardFromNs = double(takeStartNs);
+    if (heardAtStop >= 0.0) {
+        const double clockAtStop = take->start + double(stopNs - takeStartNs) / 1e9;
+        heardFromNs += std::max(clockAtStop - heardAtStop, 0.0) * 1e9;
+    }
+    const double late = (double(beganNs) - heardFromNs) / 1e9;
+    if (late <= TakeLateToleranceSec)
+        return 0;
+    qDebug() << "MultiTrack: input began" << int(late * 1000.0)
+             << "ms after the playback was heard; the take starts with that much silence";
+    return qsizetype(std::llround(late * projectSampleRate));
+}
+
 void MultiTrackEditorPage::stopTake()
 {
     const double stopSec = recordingClockSec();
+    const qint64 stopNs = steadyNowNs();
+    const double heardAtStop = isPlaying && engine->isPlaying() ? engine->heardPosition() : -1.0;
     if (recordEngine) {
         recordEngine->stopRecording();
         recordEngine->shutdown();
@@ -309,6 +345,10 @@ void MultiTrackEditorPage::stopTake()
     if (takeQueue->isActive()) {
         takeQueue->finish();
         lostSamples = takeQueue->droppedSamples();
+    }
+    if (AudioClip* take = audioTakeClip(); take && !take->samples.isEmpty()) {
+        take->samples.insert(0, takeLeadInFrames(stopNs, heardAtStop), 0.0f);
+        takeFrames = take->samples.size();
     }
     const bool midiTake = isMidiRecording;
     if (midiTake)

@@ -34,6 +34,72 @@ class MultiTrackRecordingDevicesTest : public QObject {
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
 
+    // Play and record on the test server as first used: the idle null sink
+    // renders up to two seconds ahead, and a stream that only opens at the
+    // press is heard, and records, that much later.
+    void playAndRecordStartAtThePress()
+    {
+        CDW_REQUIRE_PULSE();
+        MultiTrackEditorPage page;
+        page.setSampleRate(kRate);
+        QList<float> clip(kRate, 0.0f); // a tone from 1 s
+        clip += TestSupport::sineWave(1000.0, 3.0, kRate, 0.5f);
+        page.addTrack(AudioTrack, clip, kRate);
+        page.addTrack(AudioTrack, {}, kRate);
+        page.show();
+        {
+            // What the server rendered before the page was there has played.
+            Capture before;
+            StereoRecorder recorder;
+            QVERIFY(recorder.start(kRate, &before));
+            QVERIFY(waitFor([&] { return before.size() > 0; }));
+        }
+        Capture capture;
+        StereoRecorder recorder;
+        const double pressed = steadySeconds();
+        page.onPlayPause();
+        QVERIFY(recorder.start(kRate, &capture));
+        std::vector<std::pair<double, double>> playheads; // time, playhead
+        int heard = -1;
+        QVERIFY(waitFor([&] {
+            playheads.emplace_back(steadySeconds(), page.playheadPosition());
+            heard = onset(capture.take(), 0.1f, 2);
+            return heard >= 0;
+        }));
+        const double heardAt = capture.timeOf(2 * std::size_t(heard), 2 * kRate);
+        const auto shown = std::find_if(playheads.begin(), playheads.end(),
+                                        [&](const auto& p) { return p.first > heardAt; });
+        const QString figures = QStringLiteral("sound %1 s after the press, playhead then %2")
+                                    .arg(heardAt - pressed - 1.0)
+                                    .arg(shown == playheads.end() ? -1.0 : shown->second);
+        qInfo().noquote() << figures;
+        QVERIFY2(heardAt - pressed - 1.0 < 0.15, qPrintable(figures));
+        QVERIFY2(shown != playheads.end() && std::abs(shown->second - 1.0) < 0.1, qPrintable(figures));
+        recorder.stop();
+        page.onStop();
+
+        // The take starts with the press, lasts until the stop, and holds the
+        // tone where it plays.
+        arm(page.rows[1]);
+        const double recordPressed = steadySeconds();
+        page.onRecord();
+        QVERIFY(waitFor([&] { return !page.tracks[1].audioClips.back().samples.isEmpty(); }));
+        const double inputLate = steadySeconds() - recordPressed;
+        QVERIFY(waitFor([&] { return page.playheadPosition() > 2.0; }));
+        const double recorded = steadySeconds() - recordPressed;
+        page.onRecord();
+        const QList<float>& take = page.tracks[1].audioClips.back().samples;
+        // (after the tail of the playback before, which the device still held at the stop)
+        const int toneAt = onset(std::vector<float>(take.begin(), take.end()), 0.1f, 1, kRate / 2);
+        const QString takeFigures = QStringLiteral("input %1 s after the press; take %2 s of %3 s, tone at %4 s")
+                                        .arg(inputLate).arg(double(take.size()) / kRate).arg(recorded)
+                                        .arg(double(toneAt) / kRate);
+        qInfo().noquote() << takeFigures;
+        QVERIFY2(inputLate < 0.15, qPrintable(takeFigures));
+        QVERIFY2(std::abs(double(take.size()) / kRate - recorded) < 0.15, qPrintable(takeFigures));
+        QVERIFY2(std::abs(double(toneAt) / kRate - 1.0) < 0.05, qPrintable(takeFigures));
+    }
+
     void audioTakeOfATonePlayedIntoTheSink()
     {
         CDW_REQUIRE_PULSE();

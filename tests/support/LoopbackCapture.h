@@ -6,6 +6,8 @@
 #include "engine/devices/RtAudioBackend.h"
 
 #include <QElapsedTimer>
+
+#include <chrono>
 #include <QtTest/QtTest>
 
 #include <cmath>
@@ -16,15 +18,35 @@
 
 namespace LoopbackCapture {
 
-// Samples collected on the audio thread, read on the test thread.
+// Seconds on the steady clock, the clock the arrival times are taken on.
+inline double steadySeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Samples collected on the audio thread, read on the test thread, with the
+// time each block arrived.
 struct Capture {
     std::mutex mutex;
     std::vector<float> data;
+    std::vector<std::pair<std::size_t, double>> arrivals; // values so far, steady seconds
 
     void append(const float* in, std::size_t count)
     {
+        const double now = steadySeconds();
         std::lock_guard<std::mutex> lock(mutex);
         data.insert(data.end(), in, in + count);
+        arrivals.emplace_back(data.size(), now);
+    }
+    // When the value at `index` was captured: its block's arrival, less the
+    // time of the values after it in that block. -1 when not captured yet.
+    double timeOf(std::size_t index, int valuesPerSecond)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const auto& [end, arrived] : arrivals)
+            if (end > index)
+                return arrived - double(end - 1 - index) / valuesPerSecond;
+        return -1.0;
     }
     std::size_t size()
     {

@@ -68,4 +68,10 @@ public:
     virtual bool isStreamRunning() const = 0;
     // Text of the last failure.
     virtual std::string getErrorText() const = 0;
+    // Frames the open stream holds between the callback and what is heard
+    // (0 when unknown or no output is open).
+    virtual unsigned int outputLatencyFrames() const { return 0; }
+    // Whether the open stream's device went away under it (it is then of no
+    // further use and must be closed).
+    virtual bool isStreamLost() const { return false; }
 };

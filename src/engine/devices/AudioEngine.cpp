@@ -79,9 +79,12 @@ bool AudioEngine::startWithInput(bool withInput)
         }
     }
 
+    if (recordOnly && !useInput)
+        return false;
     unsigned int frames = unsigned(std::max(bufferSize, 0));
-    auto result = audio->openStream(&output, useInput ? &input : nullptr, unsigned(std::max(sampleRate, 0)),
-                                    &frames, &AudioEngine::streamCallback, this);
+    auto result = audio->openStream(recordOnly ? nullptr : &output, useInput ? &input : nullptr,
+                                    unsigned(std::max(sampleRate, 0)), &frames,
+                                    &AudioEngine::streamCallback, this);
     if (result != AudioDeviceBackend::Result::NoError) {
         qWarning().noquote() << "AudioEngine: openStream failed:"
                              << QString::fromStdString(audio->getErrorText());
@@ -276,9 +279,14 @@ int AudioEngine::streamCallback(void* output, void* input, unsigned int frames, 
 
 void AudioEngine::processBlock(float* output, const float* input, int frames)
 {
-    if (!output || frames <= 0)
+    if (frames <= 0 || (!output && !input))
         return;
     AudioBlockFence::Scope inBlock(fence);
+    if (!output) {
+        if (const RecordCallback* record = recording && input ? recordCallback.get() : nullptr)
+            (*record)(input, frames);
+        return;
+    }
     std::memset(output, 0, sizeof(float) * 2 * size_t(frames));
 
     if (recording && input) {

@@ -40,6 +40,10 @@ public:
 
     bool startRecording();
     void stopRecording();
+    // A record-only engine opens its input alone, without output: a duplex
+    // stream reads its input at the pace of its output, so input it fell
+    // behind on once stays that late. Set before starting.
+    void setRecordOnly(bool recordOnly) { this->recordOnly = recordOnly; }
 
     // The caller keeps samples alive and unchanged until stopPlayback() or the
     // next startPlayback() has returned. A sampleRate other than the stream's
@@ -77,8 +81,9 @@ public:
     int getSampleRate() const { return sampleRate; }
     int getBufferSize() const { return bufferSize; }
 
-    // The audio thread's work for one block: output is interleaved stereo,
-    // input mono or null. The device callback calls it; so may a test.
+    // The audio thread's work for one block: output is interleaved stereo
+    // (null for a record-only stream), input mono or null. The device
+    // callback calls it; so may a test.
     void processBlock(float* output, const float* input, int frames);
 
 signals:
@@ -106,6 +111,7 @@ private:
     int inputDevice = -1;
     int outputDevice = -1;
     bool streamHasInput = false;
+    bool recordOnly = false;
 
     AudioBlockFence fence;
     AudioCallbackSlot<ProcessCallback> processCallback;

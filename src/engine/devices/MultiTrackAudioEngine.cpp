@@ -104,7 +104,7 @@ MultiTrackAudioEngine::MultiTrackAudioEngine(std::unique_ptr<AudioDeviceBackend>
 
 MultiTrackAudioEngine::~MultiTrackAudioEngine()
 {
-    stopPlayback();
+    shutdown();
 }
 
 bool MultiTrackAudioEngine::initialize(int rate, int frames)
@@ -135,33 +135,49 @@ void MultiTrackAudioEngine::publishSlots()
     liveSlots.replace(std::make_unique<std::vector<TrackSlot>>(trackSlots), fence);
 }
 
-bool MultiTrackAudioEngine::startPlayback(double startSeconds)
+bool MultiTrackAudioEngine::openOutput(bool quiet)
 {
-    if (audio && audio->isStreamOpen())
-        stopPlayback();
-
-    const double frame = startSeconds * sampleRate;
-    position = std::isfinite(frame) ? std::int64_t(std::clamp(frame, -4.0e18, 4.0e18)) : 0;
-
+    // A stream whose server went away is closed, and the devices listed anew.
+    if (audio && audio->isStreamLost())
+        audio->closeStream();
     if (!audio || audio->getDeviceCount() == 0) {
-        qWarning() << "MultiTrackAudioEngine: No audio device found";
+        if (!quiet)
+            qWarning() << "MultiTrackAudioEngine: No audio device found";
         return false;
     }
-
+    if (audio->isStreamOpen())
+        return true;
     AudioDeviceBackend::StreamParameters output;
     output.deviceId = audio->getDefaultOutputDevice();
     output.nChannels = 2;
     output.firstChannel = 0;
     unsigned int frames = unsigned(std::max(bufferSize, 0));
-    auto result = audio->openStream(&output, nullptr, unsigned(std::max(sampleRate, 0)), &frames,
-                                    &MultiTrackAudioEngine::streamCallback, this);
+    const auto result = audio->openStream(&output, nullptr, unsigned(std::max(sampleRate, 0)), &frames,
+                                          &MultiTrackAudioEngine::streamCallback, this);
     if (result != AudioDeviceBackend::Result::NoError) {
-        qWarning().noquote() << "MultiTrackAudioEngine: openStream failed:"
-                             << QString::fromStdString(audio->getErrorText());
+        if (!quiet)
+            qWarning().noquote() << "MultiTrackAudioEngine: openStream failed:"
+                                 << QString::fromStdString(audio->getErrorText());
         return false;
     }
-    result = audio->startStream();
-    if (result != AudioDeviceBackend::Result::NoError) {
+    latencyFrames = audio->outputLatencyFrames();
+    return true;
+}
+
+bool MultiTrackAudioEngine::prepareOutput()
+{
+    return openOutput(true);
+}
+
+bool MultiTrackAudioEngine::startPlayback(double startSeconds)
+{
+    stopPlayback();
+    const double frame = startSeconds * sampleRate;
+    position = std::isfinite(frame) ? std::int64_t(std::clamp(frame, -4.0e18, 4.0e18)) : 0;
+    resumedAt = position;
+    if (!openOutput(false))
+        return false;
+    if (audio->startStream() != AudioDeviceBackend::Result::NoError) {
         qWarning().noquote() << "MultiTrackAudioEngine: startStream failed:"
                              << QString::fromStdString(audio->getErrorText());
         audio->closeStream();
@@ -175,11 +191,10 @@ bool MultiTrackAudioEngine::startPlayback(double startSeconds)
 void MultiTrackAudioEngine::stopPlayback()
 {
     playing = false;
-    if (audio && audio->isStreamOpen()) {
-        if (audio->isStreamRunning())
-            audio->stopStream();
-        audio->closeStream();
-    }
+    paused = false;
+    // The stream stays open for the next start.
+    if (audio && audio->isStreamRunning())
+        audio->stopStream();
     fence.waitForRunningBlock();
     // Only now: a block still running would otherwise move it on again.
     position = 0;
@@ -189,6 +204,8 @@ void MultiTrackAudioEngine::stopPlayback()
 void MultiTrackAudioEngine::shutdown()
 {
     stopPlayback();
+    if (audio && audio->isStreamOpen())
+        audio->closeStream();
 }
 
 void MultiTrackAudioEngine::pausePlayback()
@@ -196,6 +213,7 @@ void MultiTrackAudioEngine::pausePlayback()
     if (!playing)
         return;
     playing = false;
+    paused = true;
     if (audio && audio->isStreamOpen())
         audio->stopStream();
     // A paused engine reads no slot buffer any more.
@@ -205,16 +223,16 @@ void MultiTrackAudioEngine::pausePlayback()
 
 void MultiTrackAudioEngine::resumePlayback()
 {
-    if (playing)
-        return;
-    // Without a stream (or when it will not start) nothing would play.
-    if (!audio || !audio->isStreamOpen())
+    // Only a pause resumes, and only on the stream it paused.
+    if (playing || !paused || !audio || !audio->isStreamOpen())
         return;
     if (audio->startStream() != AudioDeviceBackend::Result::NoError) {
         qWarning().noquote() << "MultiTrackAudioEngine: startStream failed:"
                              << QString::fromStdString(audio->getErrorText());
         return;
     }
+    paused = false;
+    resumedAt = position;
     playing = true;
     qDebug() << "MultiTrackAudioEngine: Resumed";
 }
@@ -222,6 +240,14 @@ void MultiTrackAudioEngine::resumePlayback()
 double MultiTrackAudioEngine::getPlaybackPosition() const
 {
     return sampleRate > 0 ? double(position.load()) / sampleRate : 0.0;
+}
+
+double MultiTrackAudioEngine::heardPosition() const
+{
+    std::int64_t frame = position;
+    if (playing)
+        frame = std::max(frame - latencyFrames, resumedAt);
+    return sampleRate > 0 ? double(frame) / sampleRate : 0.0;
 }
 
 bool MultiTrackAudioEngine::renderOffline(const std::vector<TrackSlot>& tracks, int totalFrames,

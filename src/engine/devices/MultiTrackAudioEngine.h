@@ -2,6 +2,11 @@
 // The multitrack mixing engine: mixes mono track buffers placed on a timeline
 // into one stereo device stream with per-track volume, pan, mute and solo, and
 // renders the same mix offline. Users poll the playing flag.
+//
+// The device stream, once open, stays open (stopped while nothing plays)
+// until shutdown: a PulseAudio server with no stream has rendered up to two
+// seconds ahead, and a stream opened at the press would be heard, and input
+// opened then would arrive, that much later.
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"
@@ -44,12 +49,18 @@ public:
     // The slots as last set or updated (GUI thread).
     const std::vector<TrackSlot>& currentSlots() const { return trackSlots; }
 
+    // Opens the device stream ahead of playback; false, quietly, without a device.
+    bool prepareOutput();
     bool startPlayback(double startSeconds);
     void stopPlayback();
+    // Stops playback and closes the device stream.
     void shutdown();
     void pausePlayback();
     void resumePlayback();
+    // The position mixed so far, ahead of what is heard by the device's buffer.
     double getPlaybackPosition() const;
+    // The position being heard: the mix less what the device still holds.
+    double heardPosition() const;
     bool isPlaying() const { return playing.load(); }
     int getSampleRate() const { return sampleRate; }
 
@@ -71,6 +82,8 @@ private:
                               unsigned int status, void* userData);
 
     void publishSlots();
+    // Opens the stream unless it is open; `quiet` leaves out the warnings of a failure.
+    bool openOutput(bool quiet);
 
     std::unique_ptr<AudioDeviceBackend> audio;
     // The GUI thread's copy, which updateTrackSlot edits; each change hands
@@ -80,6 +93,10 @@ private:
     float masterVolume = 1.0f;
     std::atomic<bool> playing{false};
     std::atomic<std::int64_t> position{0};
+    // Where playback last started or resumed: nothing before it is heard.
+    std::int64_t resumedAt = 0;
+    std::int64_t latencyFrames = 0;
+    bool paused = false;
     int sampleRate = 44100;
     int bufferSize = 512;
     AudioBlockFence fence;

@@ -26,6 +26,8 @@ void RecordTakeQueue::start(qsizetype capacity, Sink target, int drainMs)
     stopSpill();
     ring.reset(capacity);
     dropped.store(0);
+    firstCount.store(0);
+    firstArrivalNs.store(0);
     {
         const std::lock_guard<std::mutex> lock(spillMutex);
         spill.clear();
@@ -42,10 +44,25 @@ bool RecordTakeQueue::push(const float* samples, int count) noexcept
 {
     if (!samples || count < 1 || !accepting.load(std::memory_order_acquire))
         return false;
+    if (firstCount.load(std::memory_order_relaxed) == 0) {
+        firstCount.store(count, std::memory_order_relaxed);
+        firstArrivalNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count(),
+                             std::memory_order_release);
+    }
     if (ring.push(samples, count))
         return true;
     dropped.fetch_add(count, std::memory_order_relaxed);
     return false;
+}
+
+qint64 RecordTakeQueue::inputBeganNs(int rate) const
+{
+    const qint64 arrival = firstArrivalNs.load(std::memory_order_acquire);
+    if (arrival == 0 || rate < 1)
+        return 0;
+    return arrival - qint64(double(firstCount.load(std::memory_order_relaxed)) * 1e9 / rate);
 }
 
 void RecordTakeQueue::spillRing()

@@ -61,6 +61,10 @@ public:
     qsizetype capacity() const { return ring.capacity(); }
     // Samples refused since start because the ring was full.
     qint64 droppedSamples() const { return dropped.load(std::memory_order_relaxed); }
+    // When the input began on the steady clock (nanoseconds): the arrival of
+    // the first block, less its length at `rate` samples a second; 0 before
+    // any block.
+    qint64 inputBeganNs(int rate) const;
 
 private:
     // Spill thread: moves what the ring holds to the spill list.
@@ -71,6 +75,9 @@ private:
     // Filled by the producer, emptied by the spill thread.
     SampleRing ring;
     std::atomic<qint64> dropped{0};
+    // The first block offered since start, kept or not: its size, then its arrival.
+    std::atomic<int> firstCount{0};
+    std::atomic<qint64> firstArrivalNs{0};
     std::atomic<bool> accepting{false};
 
     // Taken off the ring, waiting for the GUI thread; under spillMutex.

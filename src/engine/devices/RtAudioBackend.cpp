@@ -14,6 +14,10 @@ namespace {
 // A device never takes more than its buffer ahead of the clock (PulseAudio
 // buffers two seconds at most).
 constexpr double kMaxSecondsAhead = 5.0;
+// Blocks a stream holds ahead of the device. Without it PulseAudio buffers
+// two seconds of output, and a duplex stream starts its output only once
+// its input has filled that; ALSA takes it as its number of periods.
+constexpr unsigned int kStreamBuffers = 4;
 
 AudioDeviceBackend::Result resultOf(RtAudioError::Type type)
 {
@@ -170,19 +174,30 @@ AudioDeviceBackend::Result RtAudioBackend::openStream(const StreamParameters* ou
         return Result::InvalidUse;
     }
     unsigned int frames = bufferFrames ? *bufferFrames : 0;
+    RtAudio::StreamOptions options;
+    options.numberOfBuffers = kStreamBuffers;
     // Set before the device thread exists, read only by it.
     userCallback = callback;
     this->userData = userData;
     streamRate = sampleRate;
     outputChannels = output ? output->nChannels : 0;
+    outputLatency = 0;
     framesDelivered = 0.0;
     deviceLost = false;
     const Result result = guarded([&] {
         audio->openStream(output ? &out : nullptr, input ? &in : nullptr, RTAUDIO_FLOAT32,
-                          sampleRate, &frames, &RtAudioBackend::deviceCallback, this);
+                          sampleRate, &frames, &RtAudioBackend::deviceCallback, this, &options);
     });
-    if (result == Result::NoError && bufferFrames)
+    if (result != Result::NoError)
+        return result;
+    if (bufferFrames)
         *bufferFrames = frames;
+    if (output) {
+        // PulseAudio's back end reports no latency: its buffer is what we asked for.
+        long reported = 0;
+        guarded([&] { reported = audio->getStreamLatency(); });
+        outputLatency = reported > 0 ? unsigned(reported) : frames * kStreamBuffers;
+    }
     return result;
 }
 
@@ -245,4 +260,14 @@ bool RtAudioBackend::isStreamRunning() const
 std::string RtAudioBackend::getErrorText() const
 {
     return errorText;
+}
+
+bool RtAudioBackend::isStreamLost() const
+{
+    return audio->isStreamOpen() && deviceLost;
+}
+
+unsigned int RtAudioBackend::outputLatencyFrames() const
+{
+    return audio->isStreamOpen() ? outputLatency : 0;
 }

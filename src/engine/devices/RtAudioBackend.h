@@ -5,6 +5,7 @@
 
 #include "engine/devices/AudioDeviceBackend.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 
@@ -32,6 +33,8 @@ public:
     bool isStreamOpen() const override;
     bool isStreamRunning() const override;
     std::string getErrorText() const override;
+    unsigned int outputLatencyFrames() const override;
+    bool isStreamLost() const override;
 
 private:
     explicit RtAudioBackend(std::unique_ptr<RtAudio> audio);
@@ -49,7 +52,8 @@ private:
     void* userData = nullptr;
     unsigned int streamRate = 0;
     unsigned int outputChannels = 0;
+    unsigned int outputLatency = 0;
     std::chrono::steady_clock::time_point firstBlock;
     double framesDelivered = 0.0;
-    bool deviceLost = false;
+    std::atomic<bool> deviceLost{false};
 };
