@@ -280,10 +280,9 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // The mixing engine's output runs while the page is shown (see
+    // The mixing engine's output opens with the page shown (see
     // MultiTrackAudioEngine): Play and record start at the press.
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
 
 private:
     // Mixes hours of material at a few hertz, a rate no project runs at.

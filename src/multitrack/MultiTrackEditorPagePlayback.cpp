@@ -230,14 +230,6 @@ void MultiTrackEditorPage::showEvent(QShowEvent* event)
     engine->prepareOutput();
 }
 
-void MultiTrackEditorPage::hideEvent(QHideEvent* event)
-{
-    QWidget::hideEvent(event);
-    // The device is left to the other pages (ALSA opens it for one stream only).
-    if (!isPlaying && !takeRunning())
-        engine->shutdown();
-}
-
 void MultiTrackEditorPage::onRewind()
 {
     syncPlayheadAll(0.0);

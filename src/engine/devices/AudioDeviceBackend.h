@@ -71,6 +71,9 @@ public:
     // Frames the open stream holds between the callback and what is heard
     // (0 when unknown or no output is open).
     virtual unsigned int outputLatencyFrames() const { return 0; }
+    // Whether other streams share the device (a sound server mixes them): a
+    // stream left open then keeps nobody else from it.
+    virtual bool mixesStreams() const { return false; }
     // Whether the open stream's device went away under it (it is then of no
     // further use and must be closed).
     virtual bool isStreamLost() const { return false; }

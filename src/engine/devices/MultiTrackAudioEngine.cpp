@@ -166,7 +166,7 @@ bool MultiTrackAudioEngine::openOutput(bool quiet)
 
 bool MultiTrackAudioEngine::prepareOutput()
 {
-    return openOutput(true);
+    return audio && audio->mixesStreams() && openOutput(true);
 }
 
 bool MultiTrackAudioEngine::startPlayback(double startSeconds)
@@ -192,9 +192,11 @@ void MultiTrackAudioEngine::stopPlayback()
 {
     playing = false;
     paused = false;
-    // The stream stays open for the next start.
     if (audio && audio->isStreamRunning())
         audio->stopStream();
+    // A device of its own is left to others; a server's stays open for the next start.
+    if (audio && audio->isStreamOpen() && !audio->mixesStreams())
+        audio->closeStream();
     fence.waitForRunningBlock();
     // Only now: a block still running would otherwise move it on again.
     position = 0;

@@ -3,10 +3,10 @@
 // into one stereo device stream with per-track volume, pan, mute and solo, and
 // renders the same mix offline. Users poll the playing flag.
 //
-// The device stream, once open, stays open (stopped while nothing plays)
-// until shutdown: a PulseAudio server with no stream has rendered up to two
-// seconds ahead, and a stream opened at the press would be heard, and input
-// opened then would arrive, that much later.
+// On a sound server the device stream, once open, stays open (stopped while
+// nothing plays) until shutdown: a PulseAudio server with no stream has
+// rendered up to two seconds ahead, and a stream opened at the press would be
+// heard, and input opened then would arrive, that much later.
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"
@@ -49,7 +49,8 @@ public:
     // The slots as last set or updated (GUI thread).
     const std::vector<TrackSlot>& currentSlots() const { return trackSlots; }
 
-    // Opens the device stream ahead of playback; false, quietly, without a device.
+    // Opens the device stream ahead of playback on a sound server; false,
+    // quietly, without one.
     bool prepareOutput();
     bool startPlayback(double startSeconds);
     void stopPlayback();

@@ -262,6 +262,11 @@ std::string RtAudioBackend::getErrorText() const
     return errorText;
 }
 
+bool RtAudioBackend::mixesStreams() const
+{
+    return audio->getCurrentApi() == RtAudio::LINUX_PULSE;
+}
+
 bool RtAudioBackend::isStreamLost() const
 {
     return audio->isStreamOpen() && deviceLost;

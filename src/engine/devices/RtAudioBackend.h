@@ -34,6 +34,7 @@ public:
     bool isStreamRunning() const override;
     std::string getErrorText() const override;
     unsigned int outputLatencyFrames() const override;
+    bool mixesStreams() const override;
     bool isStreamLost() const override;
 
 private:
