@@ -6,10 +6,9 @@
 #include "engine/devices/RtAudioBackend.h"
 
 #include <QElapsedTimer>
-
-#include <chrono>
 #include <QtTest/QtTest>
 
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <memory>
