@@ -8,6 +8,9 @@
 #include <QIcon>
 #include <QStyleFactory>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace StartUp {
 
 void prepareEnvironment()
@@ -42,6 +45,12 @@ QString styleSheet()
 void applyStyleSheet(QApplication& app)
 {
     app.setStyleSheet(styleSheet());
+}
+
+void leaveProcess(int code)
+{
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 } // namespace StartUp

@@ -18,4 +18,10 @@ void applyIdentity(QApplication& app);
 QString styleSheet();
 void applyStyleSheet(QApplication& app);
 
+// Ends the process with `code` once the application object and every window
+// are gone, without the library teardown at exit: Qt 6.4's sound-server
+// backend can abort there (its connection is released while its own thread
+// still dispatches). Output is flushed first.
+[[noreturn]] void leaveProcess(int code);
+
 } // namespace StartUp

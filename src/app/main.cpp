@@ -9,7 +9,9 @@
 
 #include <memory>
 
-int main(int argc, char** argv)
+namespace {
+
+int run(int argc, char** argv)
 {
     StartUp::prepareEnvironment();
     QApplication app(argc, argv);
@@ -32,4 +34,11 @@ int main(int argc, char** argv)
     // The window saves its settings as it goes, before the splash and the application.
     window.reset();
     return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    StartUp::leaveProcess(run(argc, argv));
 }
