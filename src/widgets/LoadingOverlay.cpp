@@ -1,5 +1,7 @@
 #include "widgets/LoadingOverlay.h"
 
+#include "widgets/UserInputDropper.h"
+
 #include <QPainter>
 #include <QTimer>
 
@@ -22,8 +24,12 @@ LoadingOverlay::LoadingOverlay(QWidget* parent)
     connect(m_timer, &QTimer::timeout, this, &LoadingOverlay::advanceSpinner);
 }
 
+LoadingOverlay::~LoadingOverlay() = default;
+
 void LoadingOverlay::show(const QString& message)
 {
+    if (!m_inputDropper)
+        m_inputDropper = std::make_unique<UserInputDropper>();
     m_message = message.isEmpty() ? QStringLiteral("处理中...") : message;
     m_angle = 0;
     if (QWidget* parent = parentWidget())
@@ -37,6 +43,11 @@ void LoadingOverlay::hide()
 {
     m_timer->stop();
     QWidget::hide();
+    if (!m_inputDropper)
+        return;
+    m_inputDropper.reset();
+    // Input made while the GUI thread worked is still waiting.
+    UserInputDropper::dropInputWaitingNow();
 }
 
 void LoadingOverlay::advanceSpinner()
