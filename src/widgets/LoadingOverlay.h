@@ -33,6 +33,7 @@ protected:
 
 private:
     void advanceSpinner();
+    QRectF arcRect() const;
 
     QTimer* m_timer = nullptr;
     int m_angle = 0;
