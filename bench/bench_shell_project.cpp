@@ -3,7 +3,10 @@
 // tracks in the same run: the window adds no copies of the audio. Opening in
 // a fresh, shown window (its pages painted after) is also measured for its
 // peak memory against the decoded lists, for that project and for eight
-// 5-minute stereo tracks, whose save from that window is measured too.
+// 5-minute stereo tracks, whose save from that window is measured too. For
+// the eight tracks the longest stall of the window's event loop while it
+// opens and saves them is printed beside the time the project file itself
+// takes to read and write them (what a window that blocks would freeze for).
 
 #include "BenchSupport.h"
 #include "app/MainWindow.h"
@@ -14,7 +17,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -43,6 +49,43 @@ public:
     MultiTrackEditorPage* page() const { return multiTrackPage; }
 };
 
+// Ticks every 10 ms on the GUI thread and keeps the longest gap between two
+// ticks: how long the window could neither paint nor answer.
+class StallProbe {
+public:
+    StallProbe()
+    {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [this] { tick(); });
+    }
+    void start()
+    {
+        longest = 0;
+        clock.start();
+        timer.start();
+    }
+    qint64 stopMs()
+    {
+        tick();
+        timer.stop();
+        return longest;
+    }
+
+private:
+    void tick() { longest = std::max(longest, clock.restart()); }
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 longest = 0;
+};
+
+// Runs the event loop for `ms`, as a window left alone would.
+void runEvents(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 } // namespace
 
 // Opens `path` in a fresh, shown window and prints the peak resident memory
@@ -58,20 +101,30 @@ int openOnly(const QString& path, const std::shared_ptr<DiscardingPrompts>& prom
     const qint64 before = Bench::residentBytes();
     if (!Bench::resetPeakResidentBytes())
         return 1;
+    StallProbe stalls;
+    stalls.start();
+    runEvents(50);
     QMetaObject::invokeMethod(&window, "loadProject", Q_ARG(QString, path));
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
+    // The pages paint the opened tracks once the events run again.
+    runEvents(300);
+    const qint64 openingStall = stalls.stopMs();
     window.repaint();
     const qint64 peak = Bench::peakResidentBytes();
     std::printf("opening added %lld\n", static_cast<long long>(peak - before));
+    std::printf("opening stalled %lld\n", static_cast<long long>(openingStall));
 
     const QString savedPath = path + QStringLiteral(".saved.cdw");
     const qint64 beforeSave = Bench::residentBytes();
     if (!Bench::resetPeakResidentBytes())
         return 1;
     bool saved = false;
+    stalls.start();
+    runEvents(50);
     QMetaObject::invokeMethod(&window, "saveProject", Q_RETURN_ARG(bool, saved), Q_ARG(QString, savedPath));
+    runEvents(100);
+    const qint64 savingStall = stalls.stopMs();
     std::printf("saving added %lld\n", static_cast<long long>(Bench::peakResidentBytes() - beforeSave));
+    std::printf("saving stalled %lld\n", static_cast<long long>(savingStall));
     std::fflush(stdout);
     QFile::remove(savedPath);
     return prompts->failed || !saved || window.page()->tracks.empty() ? 1 : 0;
@@ -80,6 +133,8 @@ int openOnly(const QString& path, const std::shared_ptr<DiscardingPrompts>& prom
 struct WindowPeaks {
     qint64 opening = -1;
     qint64 saving = -1;
+    qint64 openingStallMs = -1;
+    qint64 savingStallMs = -1;
 };
 
 WindowPeaks peaksOfOpening(const QString& path)
@@ -95,8 +150,25 @@ WindowPeaks peaksOfOpening(const QString& path)
             peaks.opening = line.mid(14).trimmed().toLongLong();
         if (line.startsWith("saving added "))
             peaks.saving = line.mid(13).trimmed().toLongLong();
+        if (line.startsWith("opening stalled "))
+            peaks.openingStallMs = line.mid(16).trimmed().toLongLong();
+        if (line.startsWith("saving stalled "))
+            peaks.savingStallMs = line.mid(15).trimmed().toLongLong();
     }
     return peaks;
+}
+
+// Prints the longest stall beside the time of the blocking file operation;
+// the goal is a fixed bound the window must stay under.
+bool reportStall(const QString& name, qint64 stallMs, double referenceSeconds, const QString& referenceName,
+                 qint64 goalMs)
+{
+    const bool ok = stallMs >= 0 && stallMs <= goalMs;
+    std::printf("%-48s ours %6lld ms | %-28s %6.0f ms | (goal <= %lld ms) %s\n", qPrintable(name),
+                static_cast<long long>(stallMs), qPrintable(referenceName), referenceSeconds * 1e3,
+                static_cast<long long>(goalMs), ok ? "OK" : "SLOW");
+    std::fflush(stdout);
+    return ok;
 }
 
 int main(int argc, char* argv[])
@@ -177,6 +249,7 @@ int main(int argc, char* argv[])
     const QString eightFile = dir + QStringLiteral("/shell-eight.cdw");
     const qsizetype trackFrames = qsizetype(300.0 * 44100);
     qint64 eightLists = 0;
+    double eightSave = 0.0;
     {
         std::vector<TrackData> tracks(8);
         for (size_t t = 0; t < tracks.size(); ++t) {
@@ -194,10 +267,17 @@ int main(int argc, char* argv[])
             tracks[t].name = QStringLiteral("track %1").arg(t + 1);
             tracks[t].audioClips.push_back(clip);
         }
-        if (ProjectFile::save(eightFile, QStringLiteral("shell-eight"), tracks, settings, 0.0, 1.0, {})
-            != ProjectFile::SaveResult::Saved)
-            ok = false;
+        eightSave = Bench::timeBest([&] {
+            if (ProjectFile::save(eightFile, QStringLiteral("shell-eight"), tracks, settings, 0.0, 1.0, {})
+                != ProjectFile::SaveResult::Saved)
+                ok = false;
+        }, 1);
     }
+    const double eightLoad = Bench::timeBest([&] {
+        ProjectData data;
+        if (ProjectFile::load(eightFile, data) != ProjectFile::LoadResult::Loaded)
+            ok = false;
+    }, 1);
     const WindowPeaks eight = peaksOfOpening(eightFile);
     ok &= Bench::reportMemory(QStringLiteral("peak opening 8 x 5 min in a fresh window"), eight.opening,
                               eightLists, QStringLiteral("decoded lists"), 1.1);
@@ -205,6 +285,10 @@ int main(int argc, char* argv[])
     ok &= Bench::reportMemory(QStringLiteral("peak saving 8 x 5 min from the window"),
                               eight.saving < 0 ? -1 : eightLists + eight.saving, eightLists,
                               QStringLiteral("lists (+1 block)"), 1.1);
+    ok &= reportStall(QStringLiteral("longest GUI stall opening 8 x 5 min"), eight.openingStallMs, eightLoad,
+                      QStringLiteral("ProjectFile::load"), 200);
+    ok &= reportStall(QStringLiteral("longest GUI stall saving 8 x 5 min"), eight.savingStallMs, eightSave,
+                      QStringLiteral("ProjectFile::save"), 200);
     QFile::remove(eightFile);
     return ok ? 0 : 1;
 }

@@ -165,6 +165,12 @@ void MainWindow::setPrompts(std::shared_ptr<ShellPrompts> prompts)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // Work behind the overlay (a save, an export) is under way in this very
+    // call stack: the window stays until it is done.
+    if (loadingOverlay && loadingOverlay->isVisible()) {
+        event->ignore();
+        return;
+    }
     if (projectOpen) {
         // A save that failed or was cancelled keeps the window open.
         if (!settleOpenProject()) {

@@ -16,6 +16,7 @@
 #include "app/AudioExport.h"
 #include "app/ShellActions.h"
 #include "app/UpdateInfo.h"
+#include "multitrack/ClipPeakCache.h"
 #include "project/ProjectTypes.h"
 
 #include <QMainWindow>
@@ -156,10 +157,13 @@ private:
     QString chooseProjectPath();
     void showStatus(const QString& text, int timeoutMs = 3000);
     ProjectSettings multiTrackSettings() const;
+    // The waveform summaries of a project's tracks, built while it is read.
+    using TrackPeaks = std::vector<std::vector<ClipPeakCache::Prepared>>;
+    // Reads a project file on a worker, showing the failure; false when it
+    // cannot be opened.
+    bool readProjectFile(const QString& path, ProjectData& data, TrackPeaks& peaks);
     // Replaces the multitrack page's project with the one read from a file.
-    // Reads a project file, showing the failure; false when it cannot be opened.
-    bool readProjectFile(const QString& path, ProjectData& data);
-    void restoreMultiTrackProject(ProjectData& data);
+    void restoreMultiTrackProject(ProjectData& data, TrackPeaks& peaks);
     // The page's tempo, its tempo box and its ruler.
     void setMultiTrackTempo(double bpm);
 

@@ -12,11 +12,10 @@
 #include "engine/midi/MidiFileReader.h"
 #include "multitrack/MultiTrackEditorPage.h"
 
+#include "widgets/WorkerWait.h"
+
 #include <QDoubleSpinBox>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -199,15 +198,9 @@ void MainWindow::writeExport(const QString& path, const AudioExport::Request& re
 {
     showLoading(tr("导出中..."));
     // Encoding an hour takes many seconds: a worker writes while the
-    // overlay turns; the window takes no input until it is done.
-    QFutureWatcher<AudioExport::Outcome> watcher;
-    QEventLoop waiting;
-    connect(&watcher, &QFutureWatcherBase::finished, &waiting, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run(&AudioExport::write, path, request, sampleRate));
-    if (!watcher.isFinished())
-        waiting.exec(QEventLoop::ExcludeUserInputEvents);
-    watcher.waitForFinished();
-    const AudioExport::Outcome written = watcher.result();
+    // overlay turns.
+    AudioExport::Outcome written;
+    WorkerWait::run([&] { written = AudioExport::write(path, request, sampleRate); });
     hideLoading();
     if (!written.saved) {
         prompts().warning(this, tr("导出失败"), written.error);

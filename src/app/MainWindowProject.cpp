@@ -9,9 +9,12 @@
 #include "app/WelcomePage.h"
 #include "audio/codecs/WavWriter.h"
 #include "editor/AudioEditorPage.h"
+#include "multitrack/AudioClipWidget.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/ProjectSampleRate.h"
 #include "multitrack/TimelineRulerWidget.h"
+#include "multitrack/TrackRowWidget.h"
+#include "widgets/WorkerWait.h"
 
 #include <QDebug>
 #include <QDoubleSpinBox>
@@ -142,19 +145,29 @@ bool MainWindow::saveProject(const QString& path)
     if (target.isEmpty())
         return saveProjectAs();
 
+    // A take still running ends first and lands in its page: the file holds
+    // it, and nothing grows the track lists while they are written.
+    endRunningTakes();
     showLoading(tr("保存中..."));
-    QString failure;
+    // The writer works on a copy of the lists that shares their samples, so
+    // it copies no audio and nothing done on this thread meanwhile can reach
+    // what it writes (the overlay drops the user's input anyway).
+    ProjectDocument::Content content;
     if (projectType == QLatin1String("single")) {
-        const ProjectDocument::Content content = ProjectDocument::fromSingleTrack(
+        content = ProjectDocument::fromSingleTrack(
             ProjectDocument::projectName(target), audioEditorPage->samples,
             audioEditorPage->stereoSamples, audioEditorPage->sampleRate,
             audioEditorPage->bitDepth, audioEditorPage->forceMono != 0);
-        failure = ProjectDocument::save(target, content.tracks, content.settings, content.markers);
     } else {
-        // The page's own lists are written as they are, without a copy.
-        failure = ProjectDocument::save(target, multiTrackPage->tracks, multiTrackSettings(),
-                                        multiTrackPage->markers);
+        content.tracks = multiTrackPage->tracks;
+        content.markers = multiTrackPage->markers;
+        content.settings = multiTrackSettings();
     }
+    // Writing 64 tracks takes many seconds: a worker writes while the overlay turns.
+    QString failure;
+    WorkerWait::run([&] {
+        failure = ProjectDocument::save(target, content.tracks, content.settings, content.markers);
+    });
     hideLoading();
     if (!failure.isEmpty()) {
         prompts().warning(this, tr("保存失败"), failure);
@@ -195,11 +208,24 @@ void MainWindow::importProject()
         loadProject(path);
 }
 
-bool MainWindow::readProjectFile(const QString& path, ProjectData& data)
+bool MainWindow::readProjectFile(const QString& path, ProjectData& data, TrackPeaks& peaks)
 {
     showLoading(tr("加载中..."));
     data = ProjectData();
-    const QString failure = ProjectDocument::load(path, data);
+    peaks.clear();
+    // Reading 64 tracks takes many seconds: a worker reads, and summarises
+    // the waveforms the rows will draw, while the overlay turns; this thread
+    // puts the result into the page afterwards.
+    QString failure;
+    WorkerWait::run([&] {
+        failure = ProjectDocument::load(path, data);
+        if (!failure.isEmpty())
+            return;
+        peaks.reserve(data.tracks.size());
+        for (const TrackData& track : data.tracks)
+            peaks.push_back(track.isMidi() ? std::vector<ClipPeakCache::Prepared>()
+                                           : AudioClipWidget::preparePeaks(track));
+    });
     hideLoading();
     if (failure.isEmpty())
         return true;
@@ -210,7 +236,8 @@ bool MainWindow::readProjectFile(const QString& path, ProjectData& data)
 void MainWindow::loadProject(const QString& path)
 {
     ProjectData data;
-    if (!readProjectFile(path, data))
+    TrackPeaks peaks;
+    if (!readProjectFile(path, data, peaks))
         return;
     // The file is good: only now may the open project make way for it.
     bool saved = false;
@@ -218,12 +245,12 @@ void MainWindow::loadProject(const QString& path)
         return;
     // Saving the open project may just have rewritten this very file: what
     // opens is what it holds now, not the copy read before the save.
-    if (saved && QFileInfo(currentProjectPath) == QFileInfo(path) && !readProjectFile(path, data))
+    if (saved && QFileInfo(currentProjectPath) == QFileInfo(path) && !readProjectFile(path, data, peaks))
         return;
 
     showLoading(tr("加载中..."));
     const int trackCount = int(data.tracks.size());
-    restoreMultiTrackProject(data);
+    restoreMultiTrackProject(data, peaks);
     projectType = QStringLiteral("multi");
     projectOpen = true;
     currentProjectPath = path;
@@ -247,7 +274,7 @@ void MainWindow::loadProject(const QString& path)
     }
 }
 
-void MainWindow::restoreMultiTrackProject(ProjectData& data)
+void MainWindow::restoreMultiTrackProject(ProjectData& data, TrackPeaks& peaks)
 {
     MultiTrackEditorPage* page = multiTrackPage;
     page->clearTracks();
@@ -276,9 +303,13 @@ void MainWindow::restoreMultiTrackProject(ProjectData& data)
         }
         for (size_t i = 0; i < track.midiClips.size(); ++i)
             track.midiClips[i].id = int(i);
+        const size_t index = page->tracks.size();
         page->tracks.push_back(std::move(track));
         page->rebindTrackRows();
-        page->createTrackRow(int(page->tracks.size()) - 1);
+        page->createTrackRow(int(index));
+        // The lists kept their place in the move: the summaries fit them.
+        if (index < peaks.size() && index < page->rows.size() && page->rows[index]->audioLane())
+            page->rows[index]->audioLane()->adoptPeaks(std::move(peaks[index]));
     }
     page->updateRuler();
     page->setMarkers(data.markers);

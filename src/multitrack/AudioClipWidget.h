@@ -46,6 +46,12 @@ public:
     // Whether the clip has material to draw and edges to drag.
     static bool hasMaterial(const AudioClip& clip);
 
+    // The peak indexes the lane would build when it first draws the track's
+    // clips, built ahead on any thread (the track must not change meanwhile),
+    // and their handing over to the lane once it shows the track.
+    static std::vector<ClipPeakCache::Prepared> preparePeaks(const TrackData& track);
+    void adoptPeaks(std::vector<ClipPeakCache::Prepared>&& prepared);
+
 signals:
     void deleteAudioClip(int clipIndex);
 

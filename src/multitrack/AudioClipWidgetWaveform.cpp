@@ -187,3 +187,27 @@ void AudioClipWidget::drawClipWaveform(QPainter& painter, const QRectF& r, const
         drawLaneLine(painter, x0, iw, lane.centre, width());
     }
 }
+
+std::vector<ClipPeakCache::Prepared> AudioClipWidget::preparePeaks(const TrackData& track)
+{
+    // The lanes drawClipWaveform draws: left and right of a stereo list that
+    // covers the clip, else the mono list.
+    std::vector<ClipPeakCache::Prepared> prepared;
+    for (const AudioClip& clip : track.audioClips) {
+        if (!hasMaterial(clip))
+            continue;
+        if (!clip.stereoSamples.isEmpty() && clip.stereoSamples.size() >= 2 * clip.samples.size()) {
+            prepared.push_back(ClipPeakCache::prepare(ClipPeakCache::stereoChannel(clip.stereoSamples, 0)));
+            prepared.push_back(ClipPeakCache::prepare(ClipPeakCache::stereoChannel(clip.stereoSamples, 1)));
+        } else {
+            prepared.push_back(ClipPeakCache::prepare(ClipPeakCache::monoChannel(clip.samples)));
+        }
+    }
+    return prepared;
+}
+
+void AudioClipWidget::adoptPeaks(std::vector<ClipPeakCache::Prepared>&& prepared)
+{
+    for (ClipPeakCache::Prepared& one : prepared)
+        peaks.adopt(std::move(one));
+}

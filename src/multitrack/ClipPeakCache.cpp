@@ -92,6 +92,27 @@ const WaveformPeakIndex& ClipPeakCache::index(const Channel& channel)
     return entryFor(channel).peaks;
 }
 
+ClipPeakCache::Prepared ClipPeakCache::prepare(const Channel& channel)
+{
+    Prepared prepared;
+    prepared.channel = channel;
+    prepared.peaks.build(channel.values, channel.count, channel.stride);
+    return prepared;
+}
+
+void ClipPeakCache::adopt(Prepared&& prepared)
+{
+    const Channel& channel = prepared.channel;
+    for (const std::unique_ptr<Entry>& entry : entries)
+        if (entry->channel.values == channel.values && entry->channel.stride == channel.stride)
+            return;
+    auto entry = std::make_unique<Entry>();
+    entry->channel = channel;
+    takeProbes(channel, entry->probes);
+    entry->peaks = std::move(prepared.peaks);
+    entries.push_back(std::move(entry));
+}
+
 void ClipPeakCache::fillColumns(const Entry& entry, const Columns& columns, qint64 from, qint64 to,
                                 float* lo, float* hi)
 {

@@ -57,6 +57,16 @@ public:
     // The index of the channel, built or brought up to date as needed.
     const WaveformPeakIndex& index(const Channel& channel);
 
+    // An index built ahead, on any thread (long material takes a while),
+    // for a cache to take over instead of building it when first drawn.
+    struct Prepared {
+        Channel channel;
+        WaveformPeakIndex peaks;
+    };
+    static Prepared prepare(const Channel& channel);
+    // Ignored when the cache already holds the channel's list.
+    void adopt(Prepared&& prepared);
+
     // Forgets the lists whose data address is not among live.
     void retain(const std::vector<const float*>& live);
     void clear() { entries.clear(); }

@@ -1,5 +1,7 @@
 #include "widgets/LoadingOverlay.h"
 
+#include "widgets/UserInputDropper.h"
+
 #include <QPainter>
 #include <QTimer>
 
@@ -9,6 +11,7 @@ constexpr int SpinnerIntervalMs = 50;
 constexpr int SpinnerStepDegrees = 30;
 constexpr int ArcSpanDegrees = 120;
 constexpr int ArcDiameter = 48;
+constexpr int ArcMargin = 4; // the pen's half width and its round caps
 
 } // namespace
 
@@ -22,8 +25,12 @@ LoadingOverlay::LoadingOverlay(QWidget* parent)
     connect(m_timer, &QTimer::timeout, this, &LoadingOverlay::advanceSpinner);
 }
 
+LoadingOverlay::~LoadingOverlay() = default;
+
 void LoadingOverlay::show(const QString& message)
 {
+    if (!m_inputDropper)
+        m_inputDropper = std::make_unique<UserInputDropper>();
     m_message = message.isEmpty() ? QStringLiteral("处理中...") : message;
     m_angle = 0;
     if (QWidget* parent = parentWidget())
@@ -37,19 +44,30 @@ void LoadingOverlay::hide()
 {
     m_timer->stop();
     QWidget::hide();
+    if (!m_inputDropper)
+        return;
+    m_inputDropper.reset();
+    // Input made while the GUI thread worked is still waiting.
+    UserInputDropper::dropInputWaitingNow();
 }
 
 void LoadingOverlay::advanceSpinner()
 {
     m_angle = (m_angle + SpinnerStepDegrees) % 360;
-    update();
+    // Only the arc's square: the whole overlay would repaint every page
+    // under it, which long work beside it on the other cores slows a lot.
+    update(arcRect().toAlignedRect().adjusted(-ArcMargin, -ArcMargin, ArcMargin, ArcMargin));
+}
+
+QRectF LoadingOverlay::arcRect() const
+{
+    return QRectF(width() / 2 - ArcDiameter / 2, height() / 2 - 40, ArcDiameter, ArcDiameter);
 }
 
 void LoadingOverlay::paintEvent(QPaintEvent*)
 {
     const int w = width();
     const int h = height();
-    const int cx = w / 2;
     const int cy = h / 2;
 
     QPainter painter(this);
@@ -57,8 +75,7 @@ void LoadingOverlay::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), QColor(0, 0, 0, 128));
 
     painter.setPen(QPen(QBrush(QColor(96, 165, 250)), 4.0, Qt::SolidLine, Qt::RoundCap, Qt::BevelJoin));
-    painter.drawArc(QRectF(cx - ArcDiameter / 2, cy - 40, ArcDiameter, ArcDiameter),
-                    m_angle * 16, ArcSpanDegrees * 16);
+    painter.drawArc(arcRect(), m_angle * 16, ArcSpanDegrees * 16);
 
     painter.setPen(QColor(200, 200, 220));
     QFont font = this->font();

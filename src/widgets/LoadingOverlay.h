@@ -1,21 +1,28 @@
 #pragma once
-// A busy indicator laid over a whole parent widget while long work runs on the
-// GUI thread: dims the parent, swallows its mouse input and turns an arc above
-// a message line.
+// A busy indicator laid over a whole parent widget while long work runs: dims
+// the parent, swallows its mouse input and turns an arc above a message line.
+// While it shows, the user's input anywhere in the application is dropped
+// (UserInputDropper), also what came in while the GUI thread was blocked.
 
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 class QTimer;
+class UserInputDropper;
 
 class LoadingOverlay : public QWidget {
     Q_OBJECT
 public:
     explicit LoadingOverlay(QWidget* parent);
+    ~LoadingOverlay() override;
 
     // Covers the parent (once, not tracked), raises, shows and starts the
     // spinner; an empty message reads "处理中...".
     void show(const QString& message);
+    // Input still waiting from while it showed is dropped when the event
+    // loop runs again; input made from now on passes.
     void hide();
 
     int angle() const { return m_angle; }
@@ -26,8 +33,10 @@ protected:
 
 private:
     void advanceSpinner();
+    QRectF arcRect() const;
 
     QTimer* m_timer = nullptr;
     int m_angle = 0;
     QString m_message;
+    std::unique_ptr<UserInputDropper> m_inputDropper;
 };

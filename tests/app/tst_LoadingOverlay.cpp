@@ -1,4 +1,5 @@
 #include "widgets/LoadingOverlay.h"
+#include "widgets/WorkerWait.h"
 
 #include <QtTest/QtTest>
 #include <QtWidgets>
@@ -188,6 +189,53 @@ private slots:
         covered.overlay->hide();
         QCOMPARE(covered.page.childAt(centre), covered.button);
         QTest::mouseClick(covered.page.windowHandle(), Qt::LeftButton, {}, centre);
+        QCOMPARE(clicked.count(), 1);
+    }
+
+    // A key and a click made in another window while long work runs under
+    // the overlay, on a worker or blocking this thread, never act: not
+    // during the work, nor once it is done.
+    void inputDuringWorkIsDropped_data()
+    {
+        QTest::addColumn<bool>("onWorker");
+        QTest::newRow("worker") << true;
+        QTest::newRow("blocking") << false;
+    }
+    void inputDuringWorkIsDropped()
+    {
+        QFETCH(bool, onWorker);
+        CoveredPage covered;
+        covered.page.show();
+        QWidget other;
+        auto* edit = new QLineEdit(&other);
+        auto* gain = new QPushButton(QStringLiteral("增益"), &other);
+        gain->move(0, 40);
+        other.show();
+        QSignalSpy clicked(gain, &QPushButton::clicked);
+        // Queued as the window system queues what the user does.
+        const QPointF at = QRectF(gain->rect()).center();
+        const QPointF globalAt = gain->mapToGlobal(at);
+        const auto makeInput = [=] {
+            QCoreApplication::postEvent(edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, {}, QStringLiteral("x")));
+            QCoreApplication::postEvent(
+                gain, new QMouseEvent(QEvent::MouseButtonPress, at, globalAt, Qt::LeftButton, Qt::LeftButton, {}));
+            QCoreApplication::postEvent(
+                gain, new QMouseEvent(QEvent::MouseButtonRelease, at, globalAt, Qt::LeftButton, Qt::NoButton, {}));
+        };
+
+        covered.overlay->show(QStringLiteral("导出中..."));
+        if (onWorker)
+            WorkerWait::run(makeInput);
+        else
+            makeInput();
+        covered.overlay->hide();
+        QCoreApplication::processEvents();
+        QVERIFY(edit->text().isEmpty());
+        QCOMPARE(clicked.count(), 0);
+
+        makeInput();
+        QCoreApplication::processEvents();
+        QCOMPARE(edit->text(), QStringLiteral("x"));
         QCOMPARE(clicked.count(), 1);
     }
 };

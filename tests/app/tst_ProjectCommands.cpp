@@ -10,6 +10,7 @@
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TrackRowWidget.h"
 #include "project/ProjectFile.h"
+#include "widgets/LoadingOverlay.h"
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
 
@@ -419,6 +420,41 @@ private slots:
         QCOMPARE(window.multiTrackPage->tracks.at(1).audioClips.at(1).sampleRate, 44100);
         QCOMPARE(window.prompts->only(QStringLiteral("information")).text,
                  QStringLiteral("以下音频片段的采样率无法使用，已按 44100 Hz 打开: 第2条轨道第2个音频片段"));
+    }
+
+    // Saving and opening write and read on a worker: the window keeps
+    // handling its events (timers, paints, the overlay's spinner) meanwhile,
+    // and the project arrives whole.
+    void savingAndOpeningLeaveTheWindowRunning()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("long.cdw"));
+        ProbeWindow window, reopened;
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        const QList<float> mono = TestSupport::sineWave(440, 30.0, 44100);
+        QList<float> stereo;
+        for (float value : mono)
+            stereo << value << -value;
+        window.multiTrackPage->addTrack(TrackType::AudioTrack, mono, 44100, QStringLiteral("long"), stereo);
+        window.show();
+        reopened.show();
+
+        int turnsUnderOverlay = 0;
+        QTimer turns;
+        connect(&turns, &QTimer::timeout, [&] {
+            turnsUnderOverlay += window.loadingOverlay->isVisible() || reopened.loadingOverlay->isVisible();
+        });
+        turns.start(0);
+        window.prompts->files << path;
+        window.menuActions().saveProject->trigger();
+        QVERIFY(turnsUnderOverlay > 10);
+
+        turnsUnderOverlay = 0;
+        reopened.prompts->files << path;
+        reopened.menuActions().openProject->trigger();
+        QVERIFY(turnsUnderOverlay > 10);
+        QCOMPARE(reopened.multiTrackPage->tracks.size(), size_t(1));
+        QCOMPARE(reopened.multiTrackPage->tracks[0].audioClips[0].stereoSamples, stereo);
     }
 
     void projectFileHelpers()
