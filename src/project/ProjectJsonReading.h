@@ -23,6 +23,7 @@
 #include <QDebug>
 #include <QLocale>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <limits>
 
@@ -147,7 +148,11 @@ template <class Node> bool wholeNumber(const Node& value, double* out)
 template <class Node> ProjectSettings deserializeSettings(const Node& object)
 {
     ProjectSettings settings;
-    assignIntIfPresent(object, "sampleRate", settings.sampleRate);
+    // A rate written as text is read as the number it names; one that names
+    // no usable rate (absent, null, 0, a fraction, words) keeps the default.
+    double rate = 0.0;
+    if (wholeNumber(object.member("sampleRate"), &rate) && rate >= 1.0 && rate <= double(INT_MAX))
+        settings.sampleRate = int(rate);
     assignIntIfPresent(object, "bitDepth", settings.bitDepth);
     assignIntIfPresent(object, "channels", settings.channels);
     assignNumberIfPresent(object, "tempo", settings.tempo, ProjectSettings().tempo);

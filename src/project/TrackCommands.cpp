@@ -127,8 +127,12 @@ MoveClipInTrackCommand::MoveClipInTrackCommand(TrackRowHost* page, int trackInde
 void MoveClipInTrackCommand::shift(double from, double to)
 {
     // Relative to where the clip is now: a head trim since moved it too.
-    if (double* at = clipStart(page, trackIndex, clipIndex, isMidi))
-        *at = std::max(0.0, to + (*at - from));
+    // What the timeline's start cut off one way is given back the other.
+    if (double* at = clipStart(page, trackIndex, clipIndex, isMidi)) {
+        const double wanted = to + (*at - from) - cutAtZero;
+        *at = std::max(0.0, wanted);
+        cutAtZero = *at - wanted;
+    }
 }
 
 void MoveClipInTrackCommand::undo() { shift(startAfter, startBefore); }

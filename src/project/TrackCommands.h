@@ -86,6 +86,8 @@ private:
     bool isMidi;
     double startBefore = 0.0;
     double startAfter;
+    // How far the last shift stopped short of its place before 0 s.
+    double cutAtZero = 0.0;
 };
 
 // Moves clip `clipIndex` of track `fromIndex` to the end of track `toIndex`

@@ -391,17 +391,22 @@ private slots:
     void unsupportedBitDepthOpensAsDefault()
     {
         QTemporaryDir dir;
-        const QString path = writeText(
-            dir.filePath(QStringLiteral("damaged.cdw")),
-            R"({"version": "1.0.0", "settings": {"bitDepth": 99999, "sampleRate": 4000},
-                "tracks": [{"type": "midi", "name": "M"}]})");
         ProbeWindow window;
-        window.prompts->files << path;
-        window.menuActions().openProject->trigger();
         MultiTrackEditorPage* page = window.multiTrackPage;
+        // A rate as text is the rate it names; one naming none is the default.
+        for (const auto& [written, opened] : {std::pair{"\"48000\"", 48000}, {"0", 44100}, {"4000", 8000}}) {
+            window.prompts->files << writeText(dir.filePath(QStringLiteral("damaged.cdw")),
+                                               QStringLiteral(R"({"version": "1.0.0", "settings":
+                                                   {"bitDepth": 99999, "sampleRate": %1},
+                                                   "tracks": [{"type": "midi", "name": "M"}]})")
+                                                   .arg(QLatin1String(written))
+                                                   .toUtf8());
+            window.prompts->answers << QMessageBox::Discard;
+            window.menuActions().openProject->trigger();
+            QCOMPARE(page->sampleRate(), opened);
+        }
         QCOMPARE(page->tracks.size(), size_t(1));
         QCOMPARE(page->bitDepth, 32);
-        QCOMPARE(page->sampleRate(), 8000);
         window.prompts->files << dir.filePath(QStringLiteral("out.wav"));
         window.menuActions().exportWav->trigger();
         QVERIFY(window.prompts->boxes(QStringLiteral("warning")).isEmpty());

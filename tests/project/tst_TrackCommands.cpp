@@ -410,6 +410,25 @@ private slots:
         QVERIFY(page.tracks[1].midiClips[2] == edited);
     }
 
+    // A same-track move undone and redone after a drag in place keeps the
+    // drag, also where the timeline's start stopped the redo.
+    void moveInTrackKeepsLaterDrags()
+    {
+        FakePage page;
+        page.appendTrack(track("A", 1));
+        page.tracks[0].audioClips[0].start = 3.0;
+        QUndoStack stack;
+        stack.push(new MoveClipInTrackCommand(&page, 0, 0, false, 0.5, QStringLiteral("移动片段")));
+        stack.undo();
+        double& start = page.tracks[0].audioClips[0].start;
+        QCOMPARE(start, 3.0);
+        start = 0.1;
+        stack.redo();
+        QCOMPARE(start, 0.0);
+        stack.undo();
+        QCOMPARE(start, 0.1);
+    }
+
     // A move that found no clip must not take a clip off the destination on undo.
     void moveOfMissingClipUndoesNothing()
     {
