@@ -172,7 +172,7 @@ private slots:
 
         const Loaded wrongType =
             loadBoth("{\"version\":\"1\",\"tracks\":[],\"settings\":{\"sampleRate\":\"48000\",\"tempo\":\"fast\"}}");
-        QCOMPARE(wrongType.data.settings.sampleRate, 0);
+        QCOMPARE(wrongType.data.settings.sampleRate, 48000); // the rate the text names
         QCOMPARE(wrongType.data.settings.tempo, 0.0);
         QCOMPARE(wrongType.data.settings.bitDepth, 32);
 
