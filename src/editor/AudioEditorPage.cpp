@@ -134,8 +134,9 @@ void AudioEditorPage::computeShownSpectrograms()
             continue;
         if (!view->computeSpectrumInBackground())
             continue;
+        // The rest of the program stays usable while the job runs.
         if (++spectrogramJobs == 1)
-            showLoading(tr("生成频谱图..."));
+            showLoading(tr("生成频谱图..."), false);
     }
 }
 
@@ -246,12 +247,12 @@ void AudioEditorPage::setVideoPlayerDialog(VideoPlayerDialog* dialog)
                                            [this] { videoPlayerDialog = nullptr; });
 }
 
-void AudioEditorPage::showLoading(const QString& message)
+void AudioEditorPage::showLoading(const QString& message, bool dropInput)
 {
     if (!loadingOverlay)
         return;
     loadingOverlay->setGeometry(0, 0, width(), height());
-    loadingOverlay->show(message);
+    loadingOverlay->show(message, dropInput);
     QCoreApplication::processEvents();
 }
 

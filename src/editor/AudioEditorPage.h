@@ -71,7 +71,7 @@ public:
     void syncWaveforms();
     void setVideoPlayerDialog(VideoPlayerDialog* dialog);
 
-    void showLoading(const QString& message);
+    void showLoading(const QString& message, bool dropInput = true);
     void hideLoading();
 
     void setPlayheadAll(double seconds);

@@ -27,9 +27,9 @@ LoadingOverlay::LoadingOverlay(QWidget* parent)
 
 LoadingOverlay::~LoadingOverlay() = default;
 
-void LoadingOverlay::show(const QString& message)
+void LoadingOverlay::show(const QString& message, bool dropInput)
 {
-    if (!m_inputDropper)
+    if (dropInput && !m_inputDropper)
         m_inputDropper = std::make_unique<UserInputDropper>();
     m_message = message.isEmpty() ? QStringLiteral("处理中...") : message;
     m_angle = 0;

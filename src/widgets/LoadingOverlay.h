@@ -19,8 +19,10 @@ public:
     ~LoadingOverlay() override;
 
     // Covers the parent (once, not tracked), raises, shows and starts the
-    // spinner; an empty message reads "处理中...".
-    void show(const QString& message);
+    // spinner; an empty message reads "处理中...". Work that leaves the rest
+    // of the program usable meanwhile (a job in the background whose result
+    // the parent takes when it comes) passes `dropInput` false.
+    void show(const QString& message, bool dropInput = true);
     // Input still waiting from while it showed is dropped when the event
     // loop runs again; input made from now on passes.
     void hide();

@@ -107,6 +107,10 @@ void TestAudioEditorPageStereoViews::longSpectrogramComputesBehindTheOverlay()
     SpectrumAnalyzerWidget* view = page.spectrum(0);
     QVERIFY(view->isComputingInBackground());
     QVERIFY(overlay->isVisible());
+    // The rest of the program takes input meanwhile.
+    QLineEdit elsewhere;
+    QTest::keyClick(&elsewhere, Qt::Key_A);
+    QCOMPARE(elsewhere.text(), QStringLiteral("a"));
     const int angle = overlay->angle();
     view->repaint(); // a paint meanwhile does not compute
     QVERIFY(!view->isSpectrumComputed());
