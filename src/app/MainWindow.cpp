@@ -69,6 +69,9 @@ void MainWindow::setupUi()
     mixerPage = new MixerPage(this);
     mixerPage->setTracks(&multiTrackPage->tracks);
     mixerPage->setPluginBridge(multiTrackPage->pluginBridge);
+    // Open from the start, the mixing output has settled the sound server by
+    // the time either page plays or records.
+    multiTrackPage->prepareOutput();
 
     stackedWidget->addWidget(welcomePage);
     stackedWidget->addWidget(audioEditorPage);

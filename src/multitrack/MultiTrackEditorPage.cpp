@@ -154,15 +154,24 @@ void MultiTrackEditorPage::setSampleRate(int rate)
         onStop();
     projectSampleRate = rate;
     engine->stopPlayback();
+    // The new output opens before the old one closes: a server left without
+    // a stream for a moment renders seconds ahead again.
+    auto* next = new MultiTrackAudioEngine();
+    next->initialize(rate, EngineBufferFrames);
+    if (outputKept)
+        next->prepareOutput();
     engine->shutdown();
     delete engine;
-    engine = new MultiTrackAudioEngine();
-    engine->initialize(rate, EngineBufferFrames);
-    if (isVisible())
-        engine->prepareOutput();
+    engine = next;
     // The loaded plug-ins stay with the tracks that chose them, set up again
     // for the new rate.
     pluginBridge->setSampleRate(rate);
+}
+
+void MultiTrackEditorPage::prepareOutput()
+{
+    outputKept = true;
+    engine->prepareOutput();
 }
 
 void MultiTrackEditorPage::changeProjectSampleRate(int rate)

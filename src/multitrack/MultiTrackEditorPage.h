@@ -111,6 +111,11 @@ public:
     // plug-ins up again when the rate changes; the tracks keep their
     // plug-ins. Rates outside ProjectSampleRate's range are ignored.
     void setSampleRate(int rate);
+    // Opens the mixing engine's output, stopped, and keeps it open from now
+    // on, across rate changes too (see MultiTrackAudioEngine): a sound server
+    // that holds a stream starts every stream, this page's or another
+    // page's, at the press. Quietly nothing without a server.
+    void prepareOutput();
     // Whether the project holds audio clips or loaded plug-ins, or a take
     // runs: imports then keep its rate.
     bool rateSettled() const;
@@ -280,8 +285,7 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // The mixing engine's output opens with the page shown (see
-    // MultiTrackAudioEngine): Play and record start at the press.
+    // The mixing engine's output opens with the page shown, if not before.
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -370,6 +374,8 @@ private:
     MultiTrackAudioEngine* engine = nullptr;
     QTimer* playbackTimer = nullptr;
     bool isPlaying = false;
+    // Whether the mixing engine's output is kept open (prepareOutput).
+    bool outputKept = false;
     bool scrollSyncGuard = false;
     double playStartSec = 0.0;
     QElapsedTimer playClock;

@@ -227,7 +227,7 @@ void MultiTrackEditorPage::onStop()
 void MultiTrackEditorPage::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    engine->prepareOutput();
+    prepareOutput();
 }
 
 void MultiTrackEditorPage::onRewind()
