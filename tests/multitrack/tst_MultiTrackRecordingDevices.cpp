@@ -3,6 +3,7 @@
 // from a virtual keyboard port on the JACK dummy server.
 
 #include "LoopbackCapture.h"
+#include "ShellTestSupport.h"
 #include "TestSupport.h"
 #include "engine/midi/MidiInput.h"
 #include "multitrack/MultiTrackEditorPage.h"
@@ -31,29 +32,34 @@ void arm(TrackRowWidget* row)
 
 class MultiTrackRecordingDevicesTest : public QObject {
     Q_OBJECT
+    QTemporaryDir settingsDir;
+
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
 
-    // Play and record on the test server as first used: the idle null sink
-    // renders up to two seconds ahead, and a stream that only opens at the
-    // press is heard, and records, that much later.
+    // Play and record on the test server as first used, a while after the
+    // start, in a new project that takes its material's rate: the idle null
+    // sink renders up to two seconds ahead, and a stream that only opens at
+    // the press, or at the rate change, is heard, and records, that much later.
     void playAndRecordStartAtThePress()
     {
         CDW_REQUIRE_PULSE();
-        MultiTrackEditorPage page;
-        page.setSampleRate(kRate);
+        ShellTestSupport::prepareApplication(settingsDir, false);
+        ShellProbeWindow window;
+        MultiTrackEditorPage& page = *window.multiTrackPage;
         QList<float> clip(kRate, 0.0f); // a tone from 1 s
         clip += TestSupport::sineWave(1000.0, 3.0, kRate, 0.5f);
-        page.addTrack(AudioTrack, clip, kRate);
-        page.addTrack(AudioTrack, {}, kRate);
-        page.show();
+        window.show();
         {
-            // What the server rendered before the page was there has played.
+            // Two seconds of the server's time pass before the project opens.
             Capture before;
             StereoRecorder recorder;
             QVERIFY(recorder.start(kRate, &before));
-            QVERIFY(waitFor([&] { return before.size() > 0; }));
+            QVERIFY(waitFor([&] { return before.size() >= 4 * std::size_t(kRate); }));
         }
+        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        page.addTrack(AudioTrack, clip, kRate);
+        page.addTrack(AudioTrack, {}, kRate);
         Capture capture;
         StereoRecorder recorder;
         const double pressed = steadySeconds();
