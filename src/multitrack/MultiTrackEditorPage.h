@@ -346,7 +346,8 @@ private:
     void commitMidiTake();
     bool commitAudioTake();
     // Silence the take starts with: how much later its input began than the
-    // playback was first heard (`heardAtStop`, -1 without playback).
+    // playback was first heard (`heardAtStop`, -1 without playback); less
+    // than zero, the input from before then that the take drops.
     qsizetype takeLeadInFrames(qint64 stopNs, double heardAtStop);
     void pauseTakePlayback();
     void setRecordButtonIdle();

@@ -322,6 +322,14 @@ qsizetype MultiTrackEditorPage::takeLeadInFrames(qint64 stopNs, double heardAtSt
         heardFromNs += std::max(clockAtStop - heardAtStop, 0.0) * 1e9;
     }
     const double late = (double(beganNs) - heardFromNs) / 1e9;
+    if (late < -TakeLateToleranceSec && heardAtStop >= 0.0) {
+        // Input that began before the playback was heard holds time from
+        // before the take's start. At most the output's buffer of it goes:
+        // a started stream's sound trails it by no more, unless the server
+        // is still settling, and then the estimate is not trusted.
+        const double early = std::min(-late, engine->outputLatency());
+        return -qsizetype(std::llround(early * projectSampleRate));
+    }
     if (late <= TakeLateToleranceSec)
         return 0;
     qDebug() << "MultiTrack: input began" << int(late * 1000.0)
@@ -347,7 +355,11 @@ void MultiTrackEditorPage::stopTake()
         lostSamples = takeQueue->droppedSamples();
     }
     if (AudioClip* take = audioTakeClip(); take && !take->samples.isEmpty()) {
-        take->samples.insert(0, takeLeadInFrames(stopNs, heardAtStop), 0.0f);
+        const qsizetype leadIn = takeLeadInFrames(stopNs, heardAtStop);
+        if (leadIn >= 0)
+            take->samples.insert(0, leadIn, 0.0f);
+        else
+            take->samples.remove(0, std::min(-leadIn, take->samples.size() - 1));
         takeFrames = take->samples.size();
     }
     const bool midiTake = isMidiRecording;

@@ -62,6 +62,8 @@ public:
     double getPlaybackPosition() const;
     // The position being heard: the mix less what the device still holds.
     double heardPosition() const;
+    // Seconds of mix the open device holds ahead of what is heard.
+    double outputLatency() const { return sampleRate > 0 ? double(latencyFrames) / sampleRate : 0.0; }
     bool isPlaying() const { return playing.load(); }
     int getSampleRate() const { return sampleRate; }
 
