@@ -231,6 +231,9 @@ int RtAudioBackend::deviceCallback(void* output, void* input, unsigned int frame
 
 AudioDeviceBackend::Result RtAudioBackend::startStream()
 {
+    // A stream kept open while stopped counts its blocks from this start, so
+    // the time it stood idle cannot hide a runaway after the server is lost.
+    framesDelivered = 0.0;
     return guarded([&] { audio->startStream(); });
 }
 
