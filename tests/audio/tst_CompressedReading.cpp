@@ -298,6 +298,36 @@ private slots:
         }
     }
 
+    // A tone 70 dB over full scale stays within +48 dBFS on every decoding
+    // path: a short Ogg decodes sequentially, a damaged MP3 run by run.
+    void loudFilesStayWithinBound_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::newRow("ogg") << "libvorbis";
+        QTest::newRow("damaged mp3") << "libmp3lame";
+    }
+
+    void loudFilesStayWithinBound()
+    {
+        QFETCH(QString, codec);
+        const QString file = m_dir.filePath(codec == "libvorbis" ? "loud.ogg" : "loud.mp3");
+        QVERIFY(TestSupport::runCommand("ffmpeg", {"-v", "quiet", "-y", "-f", "lavfi", "-i",
+                                                   "sine=f=440:d=3,volume=70dB", "-c:a", codec, file}));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        if (codec == "libmp3lame") {
+            QVERIFY(f.seek(f.size() / 2));
+            f.write(QByteArray(2000, '\x55'));
+        }
+        f.close();
+        AudioProcessor p;
+        QVERIFY(p.loadAudioFile(file));
+        float peak = 0.0f;
+        for (float v : p.samples)
+            peak = std::max(peak, std::abs(v));
+        QVERIFY2(peak > 128.0f && peak <= 256.0f, qPrintable(QString::number(peak)));
+    }
+
     // Files inside Qt resources (the piano's samples) read like files on disk.
     void readsFromQtResources()
     {

@@ -3,7 +3,6 @@
 #include "GrowingSampleBuffer.h"
 #include "Mp3FrameMap.h"
 #include "SegmentedDecoding.h"
-#include "common/SampleBound.h"
 
 #include <QDebug>
 #include <mpg123.h>
@@ -159,7 +158,6 @@ struct Stream {
             const int rc = mpg123_read(handle.get(), dst, size_t(want) * sizeof(float), &done);
             const qsizetype got = qsizetype(done / sizeof(float));
             buffer.shrinkBy(want - got);
-            SampleBound::apply(dst, got);
             if (remaining > 0)
                 remaining -= got;
             if (rc == MPG123_DONE)

@@ -4,7 +4,6 @@
 #include "OggPageParser.h"
 #include "OggSeekCheck.h"
 #include "SegmentedDecoding.h"
-#include "common/SampleBound.h"
 #include "StbVorbisAllowance.h"
 #include "VorbisCodebookCheck.h"
 
@@ -168,7 +167,6 @@ void readFrames(stb_vorbis* v, int channels, qint64 maxFrames, GrowingSampleBuff
         buffer.shrinkBy(qsizetype(want - got) * channels);
         if (got <= 0)
             break;
-        SampleBound::apply(dst, qsizetype(got) * channels);
         if (remaining > 0)
             remaining -= got;
     }
