@@ -70,8 +70,12 @@ bool seekable(const QByteArray& bytes)
     if (!audio || !haveGranule || !(lastFlags & LastPage))
         return false;
 
-    // No valid page may hide between the page starts (inside a body).
+    // No valid page may hide between the page starts (inside a body). The
+    // seek's own page search would checksum every capture pattern in them:
+    // bodies full of those are not searched further, nor seeked in.
     const std::string_view text(bytes.constData(), size_t(size));
+    const qint64 allowance = failedCheckAllowance(size);
+    qint64 checked = 0;
     size_t next = 0;
     for (size_t found = text.find("OggS"); found != std::string_view::npos; found = text.find("OggS", found + 1)) {
         while (next < starts.size() && starts[next] < qint64(found))
@@ -79,7 +83,7 @@ bool seekable(const QByteArray& bytes)
         if (next < starts.size() && starts[next] == qint64(found))
             continue;
         Page hidden;
-        if (pageAt(data, size, qint64(found), hidden))
+        if (pageAt(data, size, qint64(found), hidden, &checked) || checked > allowance)
             return false;
     }
     return true;
