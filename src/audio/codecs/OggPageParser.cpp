@@ -48,6 +48,15 @@ qint64 pageEnd(const unsigned char* data, qint64 size, qint64 at)
 
 } // namespace
 
+quint32 checksum(const unsigned char* data, qint64 count)
+{
+    const auto& table = crcTable();
+    quint32 crc = 0;
+    for (qint64 i = 0; i < count; ++i)
+        crc = (crc << 8) ^ table[(crc >> 24) ^ data[i]];
+    return crc;
+}
+
 bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page, qint64* checked)
 {
     page.end = pageEnd(data, size, at);

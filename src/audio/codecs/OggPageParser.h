@@ -25,6 +25,9 @@ struct Page {
     const unsigned char* lacing = nullptr;
 };
 
+// The Ogg checksum of `count` bytes: of a page whose checksum field is zeros.
+quint32 checksum(const unsigned char* data, qint64 count);
+
 // The page at `at`: capture pattern, version 0, the whole page inside the
 // data, a matching checksum. `checked`, when given, grows by the bytes
 // checksummed.
