@@ -103,13 +103,30 @@ struct Stream {
         return true;
     }
 
-    // Decodes frame by frame to the end; where the frame map says frames
-    // were lost (the runs' starts, here in the bytes the stream was opened
-    // on), their time becomes silence.
-    qint64 readFillingGaps(const std::vector<qint64>& runStarts, const Mp3FrameMap& map, GrowingSampleBuffer& buffer)
+    // Decodes frame by frame to the end. Frames starting inside a muted
+    // span (positions in the bytes the stream was opened on) give silence
+    // instead of their sound, and where a span begins silence stands for
+    // the frames lost there. Returns the frames of silence.
+    struct Muted {
+        qint64 begin = 0;
+        qint64 end = 0;
+        qint64 lostFrames = 0;
+    };
+    qint64 readFillingGaps(const std::vector<Muted>& spans, int samplesPerFrame, GrowingSampleBuffer& buffer)
     {
         qint64 filled = 0;
-        size_t nextRun = 1;
+        size_t span = 0;
+        bool entered = false;
+        auto silence = [&](qint64 values) {
+            float* dst = buffer.append(qsizetype(values));
+            std::fill(dst, dst + values, 0.0f);
+            filled += values / channels;
+        };
+        auto enter = [&] {
+            if (!entered)
+                silence(spans[span].lostFrames * samplesPerFrame * channels);
+            entered = true;
+        };
         for (;;) {
             off_t number = 0;
             unsigned char* audio = nullptr;
@@ -119,15 +136,16 @@ struct Stream {
                 continue;
             if (rc != MPG123_OK)
                 break;
-            for (const off_t at = mpg123_framepos(handle.get()); nextRun < runStarts.size() && at >= runStarts[nextRun];
-                 ++nextRun) {
-                const qint64 values = map.runs[nextRun].framesLostBefore * map.samplesPerFrame * channels;
-                float* dst = buffer.append(qsizetype(values));
-                std::fill(dst, dst + values, 0.0f);
-                filled += values / channels;
-            }
+            const off_t at = mpg123_framepos(handle.get());
+            for (; span < spans.size() && at >= spans[span].end; ++span, entered = false)
+                enter();
             const qsizetype values = qsizetype(bytes / sizeof(float));
-            std::memcpy(buffer.append(values), audio, size_t(values) * sizeof(float));
+            if (span < spans.size() && at >= spans[span].begin) {
+                enter();
+                silence(values);
+            } else {
+                std::memcpy(buffer.append(values), audio, size_t(values) * sizeof(float));
+            }
         }
         buffer.shrinkBy(buffer.size() % channels);
         return filled;
@@ -178,10 +196,23 @@ struct Stream {
 // silence for the frames lost between them.
 bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio& out)
 {
+    // Silence for the frames lost between the runs and for those on either
+    // side of the damage whose sound cannot be trusted.
     QByteArray joined;
-    std::vector<qint64> runStarts;
+    std::vector<Stream::Muted> spans;
+    qint64 lastFrame = 0; // where the last run's last frame begins in `joined`
     for (const Mp3FrameMap::Run& run : map.runs) {
-        runStarts.push_back(joined.size());
+        const qint64 shift = joined.size() - run.begin; // from the file's positions to the joined ones
+        if (run.afterDamage) {
+            const Stream::Muted span{lastFrame, shift + run.trustedFrom, run.framesLostBefore};
+            if (!spans.empty() && span.begin <= spans.back().end) {
+                spans.back().end = std::max(spans.back().end, span.end);
+                spans.back().lostFrames += span.lostFrames;
+            } else {
+                spans.push_back(span);
+            }
+        }
+        lastFrame = run.end > run.begin ? shift + run.lastFrame : joined.size();
         joined.append(bytes.constData() + run.begin, qsizetype(run.end - run.begin));
     }
     Stream stream;
@@ -189,7 +220,7 @@ bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio
         return false;
     GrowingSampleBuffer buffer;
     buffer.reserveHint(stream.statedLength * stream.channels, bytes.size() * kMaxValuesPerByte);
-    const qint64 filled = stream.readFillingGaps(runStarts, map, buffer);
+    const qint64 filled = stream.readFillingGaps(spans, map.samplesPerFrame, buffer);
     // The stated length ends before the last frame's padding, which a
     // decoder trims only when it reaches the last of the stated frames.
     const qint64 frames = buffer.size() / stream.channels;
