@@ -192,6 +192,16 @@ struct Stream {
     }
 };
 
+// Whether the decoded frames fall short of what a tag of the stream states;
+// a frame's worth of difference is allowed for tags that count frames a
+// little differently. A last frame cut short is no news by itself: less
+// than a frame is missing, and without a stated length nothing says that
+// more should follow (stream recordings and split files end so).
+bool endsEarly(const DecodedAudio& out, const Stream& stream, const Mp3FrameMap& map)
+{
+    return stream.statedLength > 0 && out.frames() + qMax(map.samplesPerFrame, 1152) < stream.statedLength;
+}
+
 // A damaged stream: its runs of frames joined, decoded in one pass with
 // silence for the frames lost between them.
 bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio& out)
@@ -234,17 +244,8 @@ bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio
     out.parts.clear();
     out.parts.push_back(buffer.take());
     out.damaged = true;
-    out.cutShort = map.cutShort;
+    out.cutShort = endsEarly(out, stream, map);
     return true;
-}
-
-// Whether the decoded frames fall short of what the stream states or the
-// frame map found a cut frame; a frame's worth of difference is allowed
-// for tags that count frames a little differently.
-bool endsEarly(const DecodedAudio& out, const Stream& stream, const Mp3FrameMap& map)
-{
-    return map.cutShort
-           || (stream.statedLength > 0 && out.frames() + qMax(map.samplesPerFrame, 1152) < stream.statedLength);
 }
 
 } // namespace

@@ -163,10 +163,8 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
     while (at < size) {
         FrameHeader h;
         if (walk.frameOf(stream, at, h)) {
-            if (at + h.bytes > size) {
-                map.cutShort = true;
-                break;
-            }
+            if (at + h.bytes > size)
+                break; // a last frame cut short
             map.runs.back().lastFrame = at;
             at += h.bytes;
             map.runs.back().end = at;

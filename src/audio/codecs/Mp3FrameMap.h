@@ -25,7 +25,6 @@ struct Mp3FrameMap {
     };
     std::vector<Run> runs;  // empty when no run of frames was recognised
     bool damaged = false;   // bytes that are neither frames nor tags lie between frames
-    bool cutShort = false;  // the last frame runs past the end of the data
     int samplesPerFrame = 0;
 
     static Mp3FrameMap of(const QByteArray& bytes);
