@@ -43,8 +43,15 @@ bool seekable(const QByteArray& bytes)
         if (page.segments == 0 || bool(page.flags & Continued) != packetOpen || (lastFlags & LastPage))
             return false;
         int ends = 0;
-        for (int s = 0; s < page.segments; ++s)
+        const unsigned char* body = page.lacing + page.segments;
+        for (int s = 0; s < page.segments; body += page.lacing[s++]) {
+            // Its seeking skips a packet that is not sound, or empty, while
+            // it reads the packet it has placed: it then loses its place.
+            const bool starts = s == 0 ? !packetOpen : page.lacing[s - 1] < 255;
+            if (audio && starts && (page.lacing[s] == 0 || (body[0] & 1)))
+                return false;
             ends += page.lacing[s] < 255 ? 1 : 0;
+        }
         packetOpen = page.lacing[page.segments - 1] == 255;
         if (!audio) {
             packetsEnded += ends;
