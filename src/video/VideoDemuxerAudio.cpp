@@ -4,7 +4,6 @@
 #include "video/VideoDemuxer.h"
 
 #include "audio/codecs/GrowingSampleBuffer.h"
-#include "common/SampleBound.h"
 #include "common/SampleMemory.h"
 
 #include <QDebug>
@@ -103,7 +102,6 @@ bool VideoDemuxer::convertAudioFrame(const AVFrame* frame, GrowingSampleBuffer& 
                                     const_cast<const uint8_t**>(frame->extended_data),
                                     frame->nb_samples);
     out.shrinkBy(qsizetype(capacity - std::max(written, 0)) * outputChannels);
-    SampleBound::apply(at, qsizetype(std::max(written, 0)) * outputChannels);
     return written > 0;
 }
 
@@ -117,7 +115,6 @@ void VideoDemuxer::flushResampler(GrowingSampleBuffer& out)
         auto* destination = reinterpret_cast<uint8_t*>(at);
         const int written = swr_convert(resampler, &destination, capacity, nullptr, 0);
         out.shrinkBy(qsizetype(capacity - std::max(written, 0)) * outputChannels);
-        SampleBound::apply(at, qsizetype(std::max(written, 0)) * outputChannels);
         if (written <= 0)
             return;
     }

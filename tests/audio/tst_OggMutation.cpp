@@ -6,6 +6,7 @@
 // (the sanitizers watch), and a failed open keeps no memory.
 
 #include "audio/codecs/OggDecoder.h"
+#include "audio/codecs/OggPageParser.h"
 #include "audio/codecs/StbVorbisAllowance.h"
 
 #include "OggPages.h"
@@ -166,6 +167,46 @@ private slots:
                 joined += part;
             QCOMPARE(joined, whole.parts.at(0));
         }
+    }
+
+    // A megabyte of capture patterns after a file, each one starting a page
+    // header that claims kilobytes: looking past the damage checksums a
+    // bounded share of the bytes, not a page's worth at every pattern.
+    void capturePatternFloodTakesLinearWork_data()
+    {
+        QTest::addColumn<QByteArray>("pattern");
+        QTest::newRow("bare patterns") << QByteArray("OggS\0", 5);
+        // Headers as the stream's own pages have them, bar the checksum.
+        QTest::newRow("stream's headers") << m_short.mid(0, 26) + QByteArray(2, '\xff');
+    }
+
+    void capturePatternFloodTakesLinearWork()
+    {
+        QFETCH(QByteArray, pattern);
+        const QByteArray bytes = m_short + 'x' + pattern.repeated((1 << 20) / pattern.size());
+        const OggPageParser::Survey survey = OggPageParser::survey(bytes);
+        QVERIFY2(survey.checkedBytes <= 3 * bytes.size(), qPrintable(QString::number(survey.checkedBytes)));
+    }
+
+    // A packet that is not sound ending each audio page: seeking to such a
+    // page would make stb_vorbis skip it and lose its place (an assertion,
+    // or reads out of bounds), so the file decodes in one pass.
+    void pagesEndingInOtherPacketsNeverFault()
+    {
+        QList<OggPage> pages = oggPages(m_long);
+        QByteArray bytes;
+        for (OggPage& page : pages) {
+            if (granuleOf(page) + 1 > 1 && page.lacing.last() < 255 && page.lacing.size() < 255) {
+                page.body.append('\x07');
+                page.lacing << 1;
+            }
+            bytes += pageBytes(page);
+        }
+        DecodedAudio whole, parts;
+        int error = 0;
+        QVERIFY(OggDecoder::decode(bytes, whole, error, 1));
+        QVERIFY(OggDecoder::decode(bytes, parts, error, 4));
+        QCOMPARE(parts.frames(), whole.frames());
     }
 
     void forgedPagesNeverFault()

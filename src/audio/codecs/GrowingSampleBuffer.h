@@ -1,8 +1,13 @@
 #pragma once
 // Interleaved output that grows while a decoder runs. A length the stream
 // announces is only a hint, capped so a forged header cannot reserve
-// gigabytes. Room is handed out uninitialised: the decoder fills it.
+// gigabytes. Room is handed out uninitialised: the decoder fills it before
+// it asks for more room or takes the values. Every value taken lies within
+// the sample bound: what was written since the last request is bounded at
+// the next one, while it is still in the cache, so no decoding path of any
+// reader can miss it.
 
+#include "common/SampleBound.h"
 #include "common/SampleMemory.h"
 
 #include <QList>
@@ -23,6 +28,7 @@ public:
     // Room for `count` more values; returns where to write them.
     float* append(qsizetype count)
     {
+        boundWritten();
         if (m_size + count > m_values.size())
             grow(std::max(m_size + count, m_values.size() * 2));
         float* at = m_values.data() + m_size;
@@ -31,7 +37,11 @@ public:
     }
 
     // Gives back the last `count` values handed out.
-    void shrinkBy(qsizetype count) { m_size -= count; }
+    void shrinkBy(qsizetype count)
+    {
+        m_size -= count;
+        m_bounded = std::min(m_bounded, m_size);
+    }
 
     qsizetype size() const { return m_size; }
     // The room held so far, used or not.
@@ -40,15 +50,23 @@ public:
 
     QList<float> take()
     {
+        boundWritten();
         m_values.resize(m_size);
         // Doubling may have left much unused room; a decoded file lives long.
         if (m_values.capacity() > m_size + m_size / 4)
             m_values.squeeze();
         m_size = 0;
+        m_bounded = 0;
         return std::move(m_values);
     }
 
 private:
+    void boundWritten()
+    {
+        SampleBound::apply(m_values.data() + m_bounded, m_size - m_bounded);
+        m_bounded = m_size;
+    }
+
     void grow(qsizetype capacity)
     {
         QList<float> bigger = SampleMemory::uninitialized(capacity);
@@ -59,4 +77,5 @@ private:
 
     QList<float> m_values;  // its size is the capacity; m_size values are valid
     qsizetype m_size = 0;
+    qsizetype m_bounded = 0; // values before this one are within the bound
 };

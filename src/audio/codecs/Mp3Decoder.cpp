@@ -3,7 +3,6 @@
 #include "GrowingSampleBuffer.h"
 #include "Mp3FrameMap.h"
 #include "SegmentedDecoding.h"
-#include "common/SampleBound.h"
 
 #include <QDebug>
 #include <mpg123.h>
@@ -104,13 +103,30 @@ struct Stream {
         return true;
     }
 
-    // Decodes frame by frame to the end; where the frame map says frames
-    // were lost (the runs' starts, here in the bytes the stream was opened
-    // on), their time becomes silence.
-    qint64 readFillingGaps(const std::vector<qint64>& runStarts, const Mp3FrameMap& map, GrowingSampleBuffer& buffer)
+    // Decodes frame by frame to the end. Frames starting inside a muted
+    // span (positions in the bytes the stream was opened on) give silence
+    // instead of their sound, and where a span begins silence stands for
+    // the frames lost there. Returns the frames of silence.
+    struct Muted {
+        qint64 begin = 0;
+        qint64 end = 0;
+        qint64 lostFrames = 0;
+    };
+    qint64 readFillingGaps(const std::vector<Muted>& spans, int samplesPerFrame, GrowingSampleBuffer& buffer)
     {
         qint64 filled = 0;
-        size_t nextRun = 1;
+        size_t span = 0;
+        bool entered = false;
+        auto silence = [&](qint64 values) {
+            float* dst = buffer.append(qsizetype(values));
+            std::fill(dst, dst + values, 0.0f);
+            filled += values / channels;
+        };
+        auto enter = [&] {
+            if (!entered)
+                silence(spans[span].lostFrames * samplesPerFrame * channels);
+            entered = true;
+        };
         for (;;) {
             off_t number = 0;
             unsigned char* audio = nullptr;
@@ -120,15 +136,16 @@ struct Stream {
                 continue;
             if (rc != MPG123_OK)
                 break;
-            for (const off_t at = mpg123_framepos(handle.get()); nextRun < runStarts.size() && at >= runStarts[nextRun];
-                 ++nextRun) {
-                const qint64 values = map.runs[nextRun].framesLostBefore * map.samplesPerFrame * channels;
-                float* dst = buffer.append(qsizetype(values));
-                std::fill(dst, dst + values, 0.0f);
-                filled += values / channels;
-            }
+            const off_t at = mpg123_framepos(handle.get());
+            for (; span < spans.size() && at >= spans[span].end; ++span, entered = false)
+                enter();
             const qsizetype values = qsizetype(bytes / sizeof(float));
-            std::memcpy(buffer.append(values), audio, size_t(values) * sizeof(float));
+            if (span < spans.size() && at >= spans[span].begin) {
+                enter();
+                silence(values);
+            } else {
+                std::memcpy(buffer.append(values), audio, size_t(values) * sizeof(float));
+            }
         }
         buffer.shrinkBy(buffer.size() % channels);
         return filled;
@@ -159,7 +176,6 @@ struct Stream {
             const int rc = mpg123_read(handle.get(), dst, size_t(want) * sizeof(float), &done);
             const qsizetype got = qsizetype(done / sizeof(float));
             buffer.shrinkBy(want - got);
-            SampleBound::apply(dst, got);
             if (remaining > 0)
                 remaining -= got;
             if (rc == MPG123_DONE)
@@ -176,14 +192,37 @@ struct Stream {
     }
 };
 
+// Whether the decoded frames fall short of what a tag of the stream states;
+// a frame's worth of difference is allowed for tags that count frames a
+// little differently. A last frame cut short is no news by itself: less
+// than a frame is missing, and without a stated length nothing says that
+// more should follow (stream recordings and split files end so).
+bool endsEarly(const DecodedAudio& out, const Stream& stream, const Mp3FrameMap& map)
+{
+    return stream.statedLength > 0 && out.frames() + qMax(map.samplesPerFrame, 1152) < stream.statedLength;
+}
+
 // A damaged stream: its runs of frames joined, decoded in one pass with
 // silence for the frames lost between them.
 bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio& out)
 {
+    // Silence for the frames lost between the runs and for those on either
+    // side of the damage whose sound cannot be trusted.
     QByteArray joined;
-    std::vector<qint64> runStarts;
+    std::vector<Stream::Muted> spans;
+    qint64 lastFrame = 0; // where the last run's last frame begins in `joined`
     for (const Mp3FrameMap::Run& run : map.runs) {
-        runStarts.push_back(joined.size());
+        const qint64 shift = joined.size() - run.begin; // from the file's positions to the joined ones
+        if (run.afterDamage) {
+            const Stream::Muted span{lastFrame, shift + run.trustedFrom, run.framesLostBefore};
+            if (!spans.empty() && span.begin <= spans.back().end) {
+                spans.back().end = std::max(spans.back().end, span.end);
+                spans.back().lostFrames += span.lostFrames;
+            } else {
+                spans.push_back(span);
+            }
+        }
+        lastFrame = run.end > run.begin ? shift + run.lastFrame : joined.size();
         joined.append(bytes.constData() + run.begin, qsizetype(run.end - run.begin));
     }
     Stream stream;
@@ -191,7 +230,7 @@ bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio
         return false;
     GrowingSampleBuffer buffer;
     buffer.reserveHint(stream.statedLength * stream.channels, bytes.size() * kMaxValuesPerByte);
-    const qint64 filled = stream.readFillingGaps(runStarts, map, buffer);
+    const qint64 filled = stream.readFillingGaps(spans, map.samplesPerFrame, buffer);
     // The stated length ends before the last frame's padding, which a
     // decoder trims only when it reaches the last of the stated frames.
     const qint64 frames = buffer.size() / stream.channels;
@@ -205,17 +244,8 @@ bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio
     out.parts.clear();
     out.parts.push_back(buffer.take());
     out.damaged = true;
-    out.cutShort = map.cutShort;
+    out.cutShort = endsEarly(out, stream, map);
     return true;
-}
-
-// Whether the decoded frames fall short of what the stream states or the
-// frame map found a cut frame; a frame's worth of difference is allowed
-// for tags that count frames a little differently.
-bool endsEarly(const DecodedAudio& out, const Stream& stream, const Mp3FrameMap& map)
-{
-    return map.cutShort
-           || (stream.statedLength > 0 && out.frames() + qMax(map.samplesPerFrame, 1152) < stream.statedLength);
 }
 
 } // namespace

@@ -105,6 +105,30 @@ public:
         return 0;
     }
 
+    // The frame after the first one of the run at `at` whose main data lies
+    // wholly inside the run: Layer III frames begin their data up to 511
+    // bytes back in the frames before them. Layers I and II have no such
+    // reservoir, but the first frame still carries the overlap.
+    qint64 trustedFrom(const FrameHeader& stream, qint64 at) const
+    {
+        qint64 available = 0; // main data bytes of the run's frames so far
+        for (FrameHeader h; frameOf(stream, at, h) && at + h.bytes <= m_size; at += h.bytes) {
+            if (h.layer != 3)
+                return at + h.bytes;
+            const unsigned char* side = m_data + at + ((m_data[at + 1] & 1) ? 4 : 6);
+            const bool mpeg1 = h.version == 0;
+            const int sideBytes = mpeg1 ? (h.mono ? 17 : 32) : (h.mono ? 9 : 17);
+            const qint64 mainBytes = h.bytes - (side - (m_data + at)) - sideBytes;
+            if (mainBytes < 0)
+                continue;
+            const int begin = mpeg1 ? (side[0] << 1 | side[1] >> 7) : side[0];
+            if (begin <= available)
+                return at + h.bytes;
+            available += mainBytes;
+        }
+        return at;
+    }
+
     qint64 size() const { return m_size; }
 
 private:
@@ -139,10 +163,9 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
     while (at < size) {
         FrameHeader h;
         if (walk.frameOf(stream, at, h)) {
-            if (at + h.bytes > size) {
-                map.cutShort = true;
-                break;
-            }
+            if (at + h.bytes > size)
+                break; // a last frame cut short
+            map.runs.back().lastFrame = at;
             at += h.bytes;
             map.runs.back().end = at;
             ++frames;
@@ -166,7 +189,12 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
             break; // trailing bytes that are no frames
         const double meanBytes = double(frameBytes) / double(std::max<qint64>(frames, 1));
         map.damaged = true;
-        map.runs.push_back({next, next, meanBytes > 0 ? qint64(std::llround(double(next - at) / meanBytes)) : 0});
+        Run run;
+        run.begin = run.end = next;
+        run.framesLostBefore = meanBytes > 0 ? qint64(std::llround(double(next - at) / meanBytes)) : 0;
+        run.trustedFrom = walk.trustedFrom(stream, next);
+        run.afterDamage = true;
+        map.runs.push_back(run);
         at = next;
     }
     return map;

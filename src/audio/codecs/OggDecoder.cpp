@@ -4,15 +4,16 @@
 #include "OggPageParser.h"
 #include "OggSeekCheck.h"
 #include "SegmentedDecoding.h"
-#include "common/SampleBound.h"
 #include "StbVorbisAllowance.h"
 #include "VorbisCodebookCheck.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #define STB_VORBIS_HEADER_ONLY
 #include <stb/stb_vorbis.h>
@@ -168,33 +169,83 @@ void readFrames(stb_vorbis* v, int channels, qint64 maxFrames, GrowingSampleBuff
         buffer.shrinkBy(qsizetype(want - got) * channels);
         if (got <= 0)
             break;
-        SampleBound::apply(dst, qsizetype(got) * channels);
         if (remaining > 0)
             remaining -= got;
     }
 }
 
-// Silence put in for lost sound is believed only up to this many values
-// per byte lost, so a forged page position cannot ask for much memory.
-constexpr qint64 kMaxFillValuesPerByte = 64;
+// Runs of the first stream's pages that follow one another unbroken: each
+// the next in sequence, no bytes between them. A stream chained after it
+// would need its own headers, so reading ends with the first stream.
+struct PageRun {
+    qint64 begin = 0;
+    qint64 end = 0;
+};
 
-// Decodes the whole stream packet by packet. At damage stb_vorbis looks for
-// the next page whose checksum holds and decodes on from the page after it;
-// the pages' positions then say where that sound belongs, and the time lost
-// becomes silence. Returns whether sound followed any damage.
-bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, int channels,
-                    GrowingSampleBuffer& buffer, DecodedAudio& out, int& firstError)
+std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages)
+{
+    std::vector<PageRun> runs;
+    const OggPageParser::Page* last = nullptr;
+    for (const OggPageParser::Page& page : pages) {
+        if (last && page.serial != last->serial)
+            continue;
+        if (last && page.begin == last->end && page.sequence == last->sequence + 1)
+            runs.back().end = page.end;
+        else
+            runs.push_back({page.begin, page.end});
+        last = &page;
+        if (page.flags & OggPageParser::LastPage)
+            break;
+    }
+    return runs;
+}
+
+// After a flush stb_vorbis decodes on from the page after the first one
+// whose checksum holds. This stand-in is that page: it has no segments
+// and no position, so the next good page is decoded and no position is
+// believed before a packet ends on a page that states one. Four spare
+// bytes follow it, as stb_vorbis looks at a page only with more behind it.
+std::array<unsigned char, OggPageParser::kHeaderBytes + 4> restartPage()
+{
+    std::array<unsigned char, OggPageParser::kHeaderBytes + 4> page{};
+    std::memcpy(page.data(), "OggS", 4);
+    std::fill(page.begin() + 6, page.begin() + 14, 0xFF); // no position
+    const quint32 crc = OggPageParser::checksum(page.data(), OggPageParser::kHeaderBytes);
+    for (int i = 0; i < 4; ++i)
+        page[22 + i] = (crc >> (8 * i)) & 0xFF;
+    return page;
+}
+
+// Decodes the pages whose checksums hold, packet by packet, and nothing
+// else: stb_vorbis checks checksums only while it looks for a page, and
+// would read damaged pages' bytes as sound. At each break between runs of
+// pages it starts afresh (a packet running across the break is lost); the
+// position of the first page after the break that states one places the
+// sound, and the time between becomes silence. Returns whether sound
+// followed any damage.
+bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, const OggPageParser::Survey& survey,
+                    int channels, GrowingSampleBuffer& buffer, DecodedAudio& out, int& firstError)
 {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const int size = int(bytes.size());
-    int pos = audioStart;
+    // A packet of a byte or two decodes to at most half a long block: no
+    // more silence is believed for the bytes lost, so a forged position
+    // asks for no more memory than the same bytes could have decoded to;
+    // nor may it pass the last position a page states.
+    const qint64 maxFramesPerByte = std::max(stb_vorbis_get_info(v).max_frame_size / 2, 1);
+    quint64 streamEnd = 0;
+    for (const OggPageParser::Page& page : survey.pages)
+        if (page.granule != ~quint64(0))
+            streamEnd = std::max(streamEnd, page.granule);
+    static const auto bridge = restartPage();
+
+    qint64 pos = audioStart;
+    bool started = false;
     bool resumed = false;
     bool lost = false;       // waiting for sound after damage
     bool placing = false;    // sound after damage, not yet placed in time
     qint64 lostAt = 0;       // frames before the damage
     qint64 lostFrom = 0;     // byte position of the damage
-    int stalledAt = -1;
-    auto noteError = [&](int error) {
+    auto noteLoss = [&](int error) {
         if (error != VORBIS__no_error && firstError == VORBIS__no_error)
             firstError = error;
         if (!lost && !placing) {
@@ -203,56 +254,63 @@ bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, int 
         }
         lost = true;
     };
-    while (pos < size) {
-        float** output = nullptr;
-        int frames = 0;
-        int took = 0;
-        {
-            // Looking for a page reads stb_vorbis's shared checksum table.
-            std::unique_lock<std::mutex> lock(pageSearchMutex(), std::defer_lock);
-            if (lost)
-                lock.lock();
-            took = stb_vorbis_decode_frame_pushdata(v, data + pos, size - pos, nullptr, &output, &frames);
-        }
-        const int error = stb_vorbis_get_error(v);
-        if (took <= 0) {
-            // The next packet runs past the end, or no page stands where one
-            // should: look for the next page, once from each position.
-            if (stalledAt == pos)
-                break;
-            stalledAt = pos;
+    for (const PageRun& run : pageRuns(survey.pages)) {
+        if (run.end <= pos)
+            continue; // the header pages
+        if (started || run.begin > pos) {
+            noteLoss(VORBIS__no_error);
+            float** unused = nullptr;
+            int none = 0;
+            const std::lock_guard<std::mutex> lock(pageSearchMutex());
             stb_vorbis_flush_pushdata(v);
-            noteError(error);
-            continue;
+            stb_vorbis_decode_frame_pushdata(v, bridge.data(), int(bridge.size()), nullptr, &unused, &none);
+            pos = run.begin;
         }
-        pos += took;
-        if (error != VORBIS__no_error && frames == 0)
-            noteError(error);
-        if (frames <= 0)
-            continue;
-        if (lost) {
-            lost = false;
-            placing = true;
-            resumed = true;
-        }
-        const qint64 before = buffer.size() / channels;
-        const int offset = stb_vorbis_get_sample_offset(v);
-        if (placing && offset >= 0) {
-            placing = false;
-            const qint64 gap = qint64(offset) - frames - before;
-            if (gap > 0 && gap <= (pos - lostFrom) * kMaxFillValuesPerByte / channels) {
-                // Sound decoded since the damage moves back by the gap.
-                buffer.append(qsizetype(gap * channels));
-                float* at = buffer.data() + lostAt * channels;
-                std::memmove(at + gap * channels, at, size_t((before - lostAt) * channels) * sizeof(float));
-                std::fill(at, at + gap * channels, 0.0f);
-                out.filledFrames += gap;
+        started = true;
+        while (pos < run.end) {
+            float** output = nullptr;
+            int frames = 0;
+            int took = 0;
+            {
+                // After an error stb_vorbis looks for a page, which reads
+                // its shared checksum table.
+                std::unique_lock<std::mutex> lock(pageSearchMutex(), std::defer_lock);
+                if (lost)
+                    lock.lock();
+                took = stb_vorbis_decode_frame_pushdata(v, data + pos, int(run.end - pos), nullptr, &output, &frames);
             }
+            const int error = stb_vorbis_get_error(v);
+            if (took <= 0)
+                break; // a packet running past the run
+            pos += took;
+            if (error != VORBIS__no_error && frames == 0)
+                noteLoss(error);
+            if (frames <= 0)
+                continue;
+            if (lost) {
+                lost = false;
+                placing = true;
+                resumed = true;
+            }
+            const qint64 before = buffer.size() / channels;
+            const int offset = stb_vorbis_get_sample_offset(v);
+            if (placing && offset >= 0) {
+                placing = false;
+                const qint64 gap = qint64(offset) - frames - before;
+                if (gap > 0 && gap <= (pos - lostFrom) * maxFramesPerByte && quint64(offset) <= streamEnd) {
+                    // Sound decoded since the damage moves back by the gap.
+                    buffer.append(qsizetype(gap * channels));
+                    float* at = buffer.data() + lostAt * channels;
+                    std::memmove(at + gap * channels, at, size_t((before - lostAt) * channels) * sizeof(float));
+                    std::fill(at, at + gap * channels, 0.0f);
+                    out.filledFrames += gap;
+                }
+            }
+            float* dst = buffer.append(qsizetype(frames) * channels);
+            for (int i = 0; i < frames; ++i)
+                for (int c = 0; c < channels; ++c)
+                    dst[qsizetype(i) * channels + c] = output[c][i];
         }
-        float* dst = buffer.append(qsizetype(frames) * channels);
-        for (int i = 0; i < frames; ++i)
-            for (int c = 0; c < channels; ++c)
-                dst[qsizetype(i) * channels + c] = output[c][i];
     }
     return resumed;
 }
@@ -326,7 +384,7 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
     bool resumed = false;
     if (push) {
         main.reset();
-        resumed = readPastDamage(push.get(), bytes, used, channels, buffer, out, firstError);
+        resumed = readPastDamage(push.get(), bytes, used, survey, channels, buffer, out, firstError);
     } else {
         main = openVorbis(bytes, error);
         if (!main) {

@@ -1,5 +1,6 @@
 #include "OggPageParser.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -47,12 +48,22 @@ qint64 pageEnd(const unsigned char* data, qint64 size, qint64 at)
 
 } // namespace
 
-bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page)
+quint32 checksum(const unsigned char* data, qint64 count)
+{
+    const auto& table = crcTable();
+    quint32 crc = 0;
+    for (qint64 i = 0; i < count; ++i)
+        crc = (crc << 8) ^ table[(crc >> 24) ^ data[i]];
+    return crc;
+}
+
+bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page, qint64* checked)
 {
     page.end = pageEnd(data, size, at);
     if (page.end == 0)
         return false;
     const unsigned char* header = data + at;
+    page.begin = at;
     page.segments = header[26];
     page.lacing = header + kHeaderBytes;
     const auto& table = crcTable();
@@ -65,6 +76,8 @@ bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page)
     add(header, header + 22);
     add(zeros, zeros + 4); // the checksum field counts as zeros
     add(header + 26, data + page.end);
+    if (checked)
+        *checked += page.end - at;
     if (crc != readLe32(header + 22))
         return false;
     page.flags = header[5];
@@ -74,48 +87,72 @@ bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page)
     return true;
 }
 
+qint64 failedCheckAllowance(qint64 size)
+{
+    return std::max<qint64>(size, qint64(1) << 20);
+}
+
 Survey survey(const QByteArray& bytes)
 {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qint64 size = bytes.size();
     const std::string_view text(bytes.constData(), size_t(size));
+    const qint64 allowance = failedCheckAllowance(size);
     Survey found;
-    bool any = false;
-    Page last;
+    qint64 failed = 0; // bytes of failed checksums
+    int lastFlags = 0;
+    // A page that could continue the stream: known flags, and the serial of
+    // the pages before it unless it begins a stream of its own.
+    auto couldContinue = [&](qint64 at) {
+        const int flags = data[at + 5];
+        return flags <= (Continued | FirstPage | LastPage)
+               && (found.pages.empty() || (flags & FirstPage) || readLe32(data + at + 14) == found.pages.back().serial);
+    };
+    auto check = [&](qint64 at, Page& page) {
+        const qint64 before = found.checkedBytes;
+        if (pageAt(data, size, at, page, &found.checkedBytes))
+            return true;
+        failed += found.checkedBytes - before;
+        return false;
+    };
     for (qint64 at = 0; at < size;) {
         Page page;
-        if (pageAt(data, size, at, page)) {
+        if (check(at, page)) {
             // Sequence numbers count the pages of one logical stream.
-            if (any && page.serial == last.serial && page.sequence != last.sequence + 1)
+            if (!found.pages.empty() && page.serial == found.pages.back().serial
+                && page.sequence != found.pages.back().sequence + 1)
                 found.damaged = true;
-            any = true;
-            last = page;
+            found.pages.push_back(page);
+            lastFlags = page.flags;
             at = page.end;
             continue;
         }
-        // A whole page whose checksum fails is damage, not a cut.
-        if (const qint64 end = pageEnd(data, size, at)) {
-            found.damaged = true;
-            last.flags = data[at + 5];
-            at = end;
-            continue;
-        }
         qint64 next = -1;
-        for (size_t from = size_t(at) + 1; next < 0;) {
+        for (size_t from = size_t(at) + 1; next < 0 && failed <= allowance;) {
             const size_t hit = text.find("OggS", from);
-            if (hit == std::string_view::npos)
+            if (hit == std::string_view::npos || size - qint64(hit) < kHeaderBytes)
                 break;
             Page probe;
-            if (pageAt(data, size, qint64(hit), probe))
+            if (couldContinue(qint64(hit)) && check(qint64(hit), probe))
                 next = qint64(hit);
             from = hit + 1;
         }
-        if (next < 0)
-            break; // a cut page, or bytes after the stream
+        if (next < 0) {
+            // The rest unsearched, or a whole last page whose checksum
+            // fails: damage, not a cut. Other bytes are a cut page or bytes
+            // after the stream.
+            if (failed > allowance) {
+                found.damaged = true;
+            } else if (pageEnd(data, size, at) != 0) {
+                found.damaged = true;
+                lastFlags = data[at + 5];
+            }
+            break;
+        }
         found.damaged = true;
         at = next;
     }
-    found.cutShort = !any || !(last.flags & LastPage);
+    found.cutShort = found.pages.empty() || !(lastFlags & LastPage);
     return found;
 }
 

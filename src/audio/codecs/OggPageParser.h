@@ -1,9 +1,12 @@
 #pragma once
 // Reading the page structure of an Ogg file: one page as stb_vorbis's page
-// search accepts it, and a walk over the whole file that tells whether it
-// is damaged or ends before its last page.
+// search accepts it, and a walk over the whole file that lists the pages
+// whose checksums hold and tells whether it is damaged or ends before its
+// last page.
 
 #include <QByteArray>
+
+#include <vector>
 
 namespace OggPageParser {
 
@@ -12,6 +15,7 @@ enum Flag { Continued = 1, FirstPage = 2, LastPage = 4 };
 constexpr qint64 kHeaderBytes = 27; // up to the segment count
 
 struct Page {
+    qint64 begin = 0;
     qint64 end = 0;
     int flags = 0;
     quint64 granule = 0;
@@ -21,15 +25,29 @@ struct Page {
     const unsigned char* lacing = nullptr;
 };
 
+// The Ogg checksum of `count` bytes: of a page whose checksum field is zeros.
+quint32 checksum(const unsigned char* data, qint64 count);
+
 // The page at `at`: capture pattern, version 0, the whole page inside the
-// data, a matching checksum.
-bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page);
+// data, a matching checksum. `checked`, when given, grows by the bytes
+// checksummed.
+bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page, qint64* checked = nullptr);
+
+// What a search for pages may spend on checksums that fail: as many bytes
+// as the data holds, and at least a megabyte. Damage rarely holds a capture
+// pattern at all; only crafted data makes a search come near this.
+qint64 failedCheckAllowance(qint64 size);
 
 struct Survey {
-    bool damaged = false;  // bytes that are no page, or pages missing, before a later page
-    bool cutShort = false; // the last page is cut off or is not marked as the last
+    std::vector<Page> pages; // whose checksums hold, in file order
+    bool damaged = false;    // bytes that are no page, or pages missing, before a later page
+    bool cutShort = false;   // the last page is cut off or is not marked as the last
+    qint64 checkedBytes = 0; // bytes checksummed on the way: the walk's work
 };
 
+// After damage the walk resumes at the next capture pattern whose header
+// could continue the stream and whose checksum holds. Once the failed
+// checksums have cost the allowance, the rest of the data counts as damage.
 Survey survey(const QByteArray& bytes);
 
 } // namespace OggPageParser

@@ -43,8 +43,15 @@ bool seekable(const QByteArray& bytes)
         if (page.segments == 0 || bool(page.flags & Continued) != packetOpen || (lastFlags & LastPage))
             return false;
         int ends = 0;
-        for (int s = 0; s < page.segments; ++s)
+        const unsigned char* body = page.lacing + page.segments;
+        for (int s = 0; s < page.segments; body += page.lacing[s++]) {
+            // Its seeking skips a packet that is not sound, or empty, while
+            // it reads the packet it has placed: it then loses its place.
+            const bool starts = s == 0 ? !packetOpen : page.lacing[s - 1] < 255;
+            if (audio && starts && (page.lacing[s] == 0 || (body[0] & 1)))
+                return false;
             ends += page.lacing[s] < 255 ? 1 : 0;
+        }
         packetOpen = page.lacing[page.segments - 1] == 255;
         if (!audio) {
             packetsEnded += ends;
@@ -70,8 +77,12 @@ bool seekable(const QByteArray& bytes)
     if (!audio || !haveGranule || !(lastFlags & LastPage))
         return false;
 
-    // No valid page may hide between the page starts (inside a body).
+    // No valid page may hide between the page starts (inside a body). The
+    // seek's own page search would checksum every capture pattern in them:
+    // bodies full of those are not searched further, nor seeked in.
     const std::string_view text(bytes.constData(), size_t(size));
+    const qint64 allowance = failedCheckAllowance(size);
+    qint64 checked = 0;
     size_t next = 0;
     for (size_t found = text.find("OggS"); found != std::string_view::npos; found = text.find("OggS", found + 1)) {
         while (next < starts.size() && starts[next] < qint64(found))
@@ -79,7 +90,7 @@ bool seekable(const QByteArray& bytes)
         if (next < starts.size() && starts[next] == qint64(found))
             continue;
         Page hidden;
-        if (pageAt(data, size, qint64(found), hidden))
+        if (pageAt(data, size, qint64(found), hidden, &checked) || checked > allowance)
             return false;
     }
     return true;
