@@ -202,6 +202,15 @@ bool endsEarly(const DecodedAudio& out, const Stream& stream, const Mp3FrameMap&
     return stream.statedLength > 0 && out.frames() + qMax(map.samplesPerFrame, 1152) < stream.statedLength;
 }
 
+// The decoded parts become the result, with the stream's format.
+void deliver(const Stream& stream, const Mp3FrameMap& map, std::vector<QList<float>> parts, DecodedAudio& out)
+{
+    out.channels = stream.channels;
+    out.sampleRate = int(stream.rate);
+    out.parts = std::move(parts);
+    out.cutShort = endsEarly(out, stream, map);
+}
+
 // A damaged stream: its runs of frames joined, decoded in one pass with
 // silence for the frames lost between them.
 bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio& out)
@@ -239,12 +248,8 @@ bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio
     out.filledFrames = std::min(filled, qint64(buffer.size() / stream.channels));
     if (buffer.size() == 0)
         return false;
-    out.channels = stream.channels;
-    out.sampleRate = int(stream.rate);
-    out.parts.clear();
-    out.parts.push_back(buffer.take());
+    deliver(stream, map, {buffer.take()}, out);
     out.damaged = true;
-    out.cutShort = endsEarly(out, stream, map);
     return true;
 }
 
@@ -284,10 +289,7 @@ bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments
         };
         if (count > 1
             && SegmentedDecoding::decode(length, count, main.channels, decodeSegment, parts)) {
-            out.channels = main.channels;
-            out.sampleRate = int(main.rate);
-            out.parts = std::move(parts);
-            out.cutShort = endsEarly(out, main, map);
+            deliver(main, map, std::move(parts), out);
             return true;
         }
         if (mpg123_seek(main.handle.get(), 0, SEEK_SET) != 0 && !main.open(bytes))
@@ -301,10 +303,6 @@ bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments
     main.read(-1, buffer);
     if (buffer.size() == 0)
         return false;
-    out.channels = main.channels;
-    out.sampleRate = int(main.rate);
-    out.parts.clear();
-    out.parts.push_back(buffer.take());
-    out.cutShort = endsEarly(out, main, map);
+    deliver(main, map, {buffer.take()}, out);
     return true;
 }
