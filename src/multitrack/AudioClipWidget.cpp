@@ -1,13 +1,10 @@
 #include "multitrack/AudioClipWidget.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
 constexpr int Band = ClipLaneEnvelope::BandMargin;
-// Presses within this many pixels of a clip's head or tail grab the edge.
-constexpr int EdgeGrab = 6;
 // Fade handles: the top 12 px of the band, 12 px into the clip.
 constexpr int FadeHandleSize = 12;
 
@@ -77,53 +74,33 @@ std::pair<int, int> AudioClipWidget::clipEdgesX(const AudioClip& clip) const
     return {secondsToX(clip.start), secondsToX(clip.start + visibleLength(clip))};
 }
 
-int AudioClipWidget::hitTestClip(const QPoint& pos) const
+std::pair<int, int> AudioClipWidget::clipSpanX(int index) const
 {
-    if (!inClipBand(pos.y()))
-        return -1;
-    for (std::size_t i = 0; i < track->audioClips.size(); ++i) {
-        const auto [x1, x2] = clipEdgesX(track->audioClips[i]);
-        if (x1 <= pos.x() && pos.x() <= x2)
-            return int(i);
-    }
-    return -1;
+    return clipEdgesX(track->audioClips[std::size_t(index)]);
 }
 
-int AudioClipWidget::hitTestClipEdge(const QPoint& pos) const
+bool AudioClipWidget::clipHasEdges(int index) const
 {
-    if (!inClipBand(pos.y()))
-        return -1;
-    for (std::size_t i = 0; i < track->audioClips.size(); ++i) {
-        const AudioClip& clip = track->audioClips[i];
-        if (!hasMaterial(clip))
-            continue;
-        const auto [x1, x2] = clipEdgesX(clip);
-        if (std::abs(pos.x() - x1) <= EdgeGrab)
-            return int(2 * i);
-        if (std::abs(pos.x() - x2) <= EdgeGrab)
-            return int(2 * i + 1);
-    }
-    return -1;
+    return hasMaterial(track->audioClips[std::size_t(index)]);
 }
 
 int AudioClipWidget::hitTestFadeHandle(const QPoint& pos, int& clipIndex) const
 {
     clipIndex = -1;
-    if (!inClipBand(pos.y()) || pos.y() > Band + FadeHandleSize)
+    if (pos.y() > Band + FadeHandleSize)
         return 0;
-    for (std::size_t i = 0; i < track->audioClips.size(); ++i) {
-        const AudioClip& clip = track->audioClips[i];
-        if (!hasMaterial(clip))
-            continue;
-        const auto [x1, x2] = clipEdgesX(clip);
-        if (x1 <= pos.x() && pos.x() <= x1 + FadeHandleSize) {
-            clipIndex = int(i);
-            return 1;
-        }
-        if (x2 - FadeHandleSize <= pos.x() && pos.x() <= x2) {
-            clipIndex = int(i);
-            return 2;
-        }
+    // The handles sit inside the clip: only the one drawn there has them.
+    const int i = hitTestClip(pos);
+    if (i < 0 || !clipHasEdges(i))
+        return 0;
+    const auto [x1, x2] = clipSpanX(i);
+    if (x1 <= pos.x() && pos.x() <= x1 + FadeHandleSize) {
+        clipIndex = i;
+        return 1;
+    }
+    if (x2 - FadeHandleSize <= pos.x() && pos.x() <= x2) {
+        clipIndex = i;
+        return 2;
     }
     return 0;
 }

@@ -33,11 +33,8 @@ public:
 
     void setTrackData(TrackData* track);
 
-    // Hit tests over the bound track's clips, first match in index order.
-    int hitTestClip(const QPoint& pos) const override;
-    // 2 * clip for a head edge, 2 * clip + 1 for a tail edge, -1 for none.
-    int hitTestClipEdge(const QPoint& pos) const;
-    // 0 none, 1 fade-in handle, 2 fade-out handle; clipIndex gets the clip.
+    // 0 none, 1 fade-in handle, 2 fade-out handle of the clip drawn at
+    // pos; clipIndex gets the clip.
     int hitTestFadeHandle(const QPoint& pos, int& clipIndex) const;
 
     // Seconds a clip occupies on the timeline: 0 without material, with a
@@ -66,6 +63,8 @@ protected:
     int clipCount() const override;
     double clipStart(int index) const override;
     void setClipStart(int index, double start) override;
+    std::pair<int, int> clipSpanX(int index) const override;
+    bool clipHasEdges(int index) const override;
     void endLaneGestures(bool staleOnly) override;
 
 private:

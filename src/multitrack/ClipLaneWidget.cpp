@@ -12,6 +12,8 @@ namespace {
 
 // A body press must travel further than this before the clip moves.
 constexpr int BodyDragThreshold = 5;
+// Presses within this many pixels of a clip's head or tail grab the edge.
+constexpr int EdgeGrab = 6;
 
 QPoint localPos(const QMouseEvent* event)
 {
@@ -137,6 +139,43 @@ int ClipLaneWidget::hitTestEnvelopePoint(const QPoint& pos) const
     if (!track)
         return -1;
     return ClipLaneEnvelope::hitTestPoint(track->volumeEnvelope, mapping, height(), pos);
+}
+
+int ClipLaneWidget::hitTestClip(const QPoint& pos) const
+{
+    if (!inClipBand(pos.y()))
+        return -1;
+    for (int i = clipCount() - 1; i >= 0; --i) {
+        const auto [x1, x2] = clipSpanX(i);
+        if (x1 <= pos.x() && pos.x() <= x2)
+            return i;
+    }
+    return -1;
+}
+
+int ClipLaneWidget::hitTestClipEdge(const QPoint& pos) const
+{
+    if (!inClipBand(pos.y()))
+        return -1;
+    const auto edgeOf = [&](int i) {
+        if (!clipHasEdges(i))
+            return -1;
+        const auto [x1, x2] = clipSpanX(i);
+        if (std::llabs(pos.x() - (long long)x1) <= EdgeGrab)
+            return 2 * i;
+        if (std::llabs(pos.x() - (long long)x2) <= EdgeGrab)
+            return 2 * i + 1;
+        return -1;
+    };
+    const int over = hitTestClip(pos);
+    if (over >= 0)
+        return edgeOf(over);
+    for (int i = clipCount() - 1; i >= 0; --i) {
+        const int edge = edgeOf(i);
+        if (edge >= 0)
+            return edge;
+    }
+    return -1;
 }
 
 bool ClipLaneWidget::inClipBand(int y) const

@@ -18,6 +18,7 @@
 #include <QColor>
 #include <QPoint>
 #include <QWidget>
+#include <utility>
 #include <vector>
 
 class ClipLaneWidget : public QWidget {
@@ -57,8 +58,14 @@ public:
     double valueToY(float value) const;
     float yToValue(int y) const;
     int hitTestEnvelopePoint(const QPoint& pos) const;
-    // The first clip whose body spans pos, -1 for none.
-    virtual int hitTestClip(const QPoint& pos) const = 0;
+    // Clips are drawn in the track's order, a later one over an earlier
+    // one, and the pointer finds the one it sees: the last clip whose body
+    // spans pos, -1 for none.
+    int hitTestClip(const QPoint& pos) const;
+    // 2i for clip i's head edge, 2i + 1 for its tail edge, -1 for none. Over
+    // a clip only that clip's own edges answer (an edge hidden under a later
+    // clip cannot be grabbed); over empty lane the latest clip within reach.
+    int hitTestClipEdge(const QPoint& pos) const;
 
 signals:
     void playheadMoved(double sec);
@@ -84,6 +91,10 @@ protected:
     virtual int clipCount() const = 0;
     virtual double clipStart(int index) const = 0;
     virtual void setClipStart(int index, double start) = 0;
+    // x of clip `index`'s head and tail on the lane.
+    virtual std::pair<int, int> clipSpanX(int index) const = 0;
+    // Whether the clip's edges can be grabbed.
+    virtual bool clipHasEdges(int) const { return true; }
     // Ends the lane's own gestures (trims, fades, creation); `stale` only
     // those whose clip index is no longer valid.
     virtual void endLaneGestures(bool staleOnly) = 0;

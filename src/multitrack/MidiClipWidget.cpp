@@ -71,34 +71,10 @@ MidiClip* MidiClipWidget::clipAt(int index) const
     return validClip(index) ? &track->midiClips[size_t(index)] : nullptr;
 }
 
-int MidiClipWidget::hitTestClip(const QPoint& pos) const
+std::pair<int, int> MidiClipWidget::clipSpanX(int index) const
 {
-    if (!inClipBand(pos.y()))
-        return -1;
-    for (size_t i = 0; i < track->midiClips.size(); ++i) {
-        const MidiClip& clip = track->midiClips[i];
-        const int x1 = secondsToX(timelineStart(clip));
-        const int x2 = secondsToX(timelineEnd(clip));
-        if (x1 <= pos.x() && pos.x() <= x2)
-            return int(i);
-    }
-    return -1;
-}
-
-int MidiClipWidget::hitTestClipEdge(const QPoint& pos) const
-{
-    if (!inClipBand(pos.y()))
-        return -1;
-    for (size_t i = 0; i < track->midiClips.size(); ++i) {
-        const MidiClip& clip = track->midiClips[i];
-        const long long x1 = secondsToX(timelineStart(clip));
-        const long long x2 = secondsToX(timelineEnd(clip));
-        if (std::llabs(pos.x() - x1) <= 6)
-            return int(2 * i);
-        if (std::llabs(pos.x() - x2) <= 6)
-            return int(2 * i + 1);
-    }
-    return -1;
+    const MidiClip& clip = track->midiClips[size_t(index)];
+    return {secondsToX(timelineStart(clip)), secondsToX(timelineEnd(clip))};
 }
 
 // ---- painting ----

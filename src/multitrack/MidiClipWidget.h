@@ -39,10 +39,6 @@ public:
     void setTimeScale(double factor);
     double timeScale() const { return scale; }
 
-    int hitTestClip(const QPoint& pos) const override;
-    // 2i for clip i's head edge, 2i + 1 for its tail edge, -1 for none.
-    int hitTestClipEdge(const QPoint& pos) const;
-
 signals:
     void clipCreated(double startSec, double durationSec);
     void deleteClipRequested(int clipIndex);
@@ -58,6 +54,7 @@ protected:
     int clipCount() const override;
     double clipStart(int index) const override;
     void setClipStart(int index, double start) override;
+    std::pair<int, int> clipSpanX(int index) const override;
     void endLaneGestures(bool staleOnly) override;
 
     void drawBackground(QPainter& painter);

@@ -181,7 +181,8 @@ public:
     // ---- clip splitting, dragging and page keys ----
     // Splits a clip at the playhead its row shows, as one undo step.
     void splitClipAtPlayhead(int trackIndex, int clipIndex);
-    // The same for the first clip of the selected track under the playhead.
+    // The same for the clip of the selected track under the playhead (the
+    // one drawn on top where clips overlap).
     void onSplitClip();
     void onClipDragStarted(int trackIndex, int clipIndex, QPoint globalPos);
     void onClipDragMoved(QPoint globalPos);

@@ -115,17 +115,20 @@ void MultiTrackEditorPage::onSplitClip()
     const TrackRowWidget* row = selectedTrack < int(rows.size()) ? rows[size_t(selectedTrack)] : nullptr;
     const auto* lane = row ? row->lane() : nullptr;
     const double at = lane ? lane->playheadPosition() : 0.0;
+    // Where clips overlap, the later one is drawn on top: that one is cut.
     int hit = -1;
     if (track.isMidi()) {
         const double heldAt = at / midiTimeScale();
-        for (size_t i = 0; i < track.midiClips.size() && hit < 0; ++i) {
-            if (track.midiClips[i].start < heldAt && heldAt < track.midiClips[i].end())
-                hit = int(i);
+        for (int i = int(track.midiClips.size()) - 1; i >= 0 && hit < 0; --i) {
+            const MidiClip& clip = track.midiClips[size_t(i)];
+            if (clip.start < heldAt && heldAt < clip.end())
+                hit = i;
         }
     } else {
-        for (size_t i = 0; i < track.audioClips.size() && hit < 0; ++i) {
-            if (track.audioClips[i].start < at && at < track.audioClips[i].end())
-                hit = int(i);
+        for (int i = int(track.audioClips.size()) - 1; i >= 0 && hit < 0; --i) {
+            const AudioClip& clip = track.audioClips[size_t(i)];
+            if (clip.start < at && at < clip.end())
+                hit = i;
         }
     }
     if (hit >= 0)

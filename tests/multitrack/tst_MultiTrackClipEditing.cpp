@@ -290,6 +290,44 @@ private slots:
         QCOMPARE(editsOfA(), 2);
     }
 
+    void theClipOnTopTakesTheClick()
+    {
+        // A 3 s take over the head of a 10 s clip, audio and MIDI: the take
+        // comes later in the track and is drawn on top.
+        MultiTrackEditorPage page;
+        showPage(page);
+        page.setSampleRate(Rate);
+        page.addTrack(AudioTrack, {}, Rate);
+        page.addMidiTrack(QStringLiteral("keys"), {}, 10.0);
+        page.tracks[0].audioClips = {rampClip(10.0, Rate, 0.0), rampClip(3.0, Rate, 0.0)};
+        page.tracks[1].midiClips.push_back(page.tracks[1].midiClips[0]);
+        page.tracks[1].midiClips[1].duration = 3.0;
+        layOut(page);
+        for (int row : {0, 1}) {
+            QTest::mouseClick(lane(page, row), Qt::LeftButton, Qt::NoModifier, at(page, row, 1.5));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
+        }
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
+        QCOMPARE(page.tracks[0].audioClips[0].end(), 10.0);
+        QCOMPARE(page.tracks[1].midiClips.size(), size_t(1));
+        QCOMPARE(page.tracks[1].midiClips[0].duration, 10.0);
+        page.undo();
+        page.undo();
+
+        // The scissors and the page's split at the playhead cut the take.
+        page.syncPlayheadAll(1.0);
+        QTest::mouseClick(button(page, QStringLiteral("剪刀")), Qt::LeftButton);
+        QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 2.0));
+        emit page.rows[1]->trackSelected(1);
+        page.onSplitClip();
+        std::vector<double> ends;
+        for (const AudioClip& clip : page.tracks[0].audioClips)
+            ends.push_back(clip.end());
+        for (const MidiClip& clip : page.tracks[1].midiClips)
+            ends.push_back(clip.end());
+        QCOMPARE(ends, (std::vector<double>{10.0, 1.0, 3.0, 10.0, 1.0, 3.0}));
+    }
+
     void pageKeysAndWheelZoom()
     {
         MultiTrackEditorPage page;
@@ -414,7 +452,7 @@ private slots:
         // At the default tempo the held times are the timeline's again.
         page.bpmSpinBox->setValue(120.0);
         QCOMPARE(midiLane->timeScale(), 1.0);
-        QCOMPARE(midiLane->hitTestClipEdge(at(page, 0, 1.0)), 0);
+        QCOMPARE(midiLane->hitTestClipEdge(at(page, 0, 3.0)), 3);
         QCOMPARE(page.projectLength(), 3.0);
     }
 
