@@ -318,15 +318,17 @@ void MultiTrackEditorPage::updateRuler()
     // Nor may a new length leave the playhead past the project's end (0 for
     // an empty project), where play would start in silence off screen. A
     // running transport keeps its clock; a playhead put past the end stays
-    // there until the length changes.
+    // there until the length changes. The point Stop returns to follows the
+    // same rule, also during playback; a take's start stays, as its clock
+    // counts from there.
     if (length != rulerProjectLength) {
         rulerProjectLength = length;
+        if (!takeRunning())
+            playStartSec = std::min(playStartSec, length);
         // The ruler keeps showing it when the last lane has gone.
         const double playhead = std::max(playheadPosition(), ruler->playheadPosition());
-        if (!(isPlaying || takeRunning()) && playhead > length) {
-            playStartSec = std::min(playStartSec, length);
+        if (!(isPlaying || takeRunning()) && playhead > length)
             syncPlayheadAll(length);
-        }
     }
 }
 

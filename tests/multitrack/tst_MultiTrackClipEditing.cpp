@@ -471,6 +471,29 @@ private slots:
         key(page, Qt::Key_Space, Qt::ShiftModifier); // not the play key
         QVERIFY(!page.playing());
     }
+
+    void stopReturnsWithinTheProject()
+    {
+        // As the playhead does after a length change, the point Stop returns
+        // to stays within the project when it shrinks during playback.
+        CDW_REQUIRE_PULSE();
+        MultiTrackEditorPage page;
+        showPage(page);
+        page.setSampleRate(Rate);
+        page.addTrack(AudioTrack, {}, Rate);
+        page.tracks[0].audioClips = {rampClip(2.0, Rate, 0.0), rampClip(30.0, Rate, 3.0)};
+        page.updateRuler();
+        page.syncPlayheadAll(25.0);
+        key(page, Qt::Key_Space);
+        QVERIFY(page.playing());
+        QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 8.0));
+        QTest::keyClick(lane(page, 0), Qt::Key_Delete);
+        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
+        QVERIFY(page.playing());
+        QTest::mouseClick(button(page, QStringLiteral("停止")), Qt::LeftButton);
+        QCOMPARE(page.timeReadout()->text(), QStringLiteral("00:00:02.000"));
+        QCOMPARE(page.playheadPosition(), 2.0);
+    }
 };
 
 QTEST_MAIN(MultiTrackClipEditingTest)
