@@ -12,8 +12,11 @@ class MultiTrackEditorPage;
 
 namespace ImportedAudioPlacement {
 
-// `stereo` is interleaved and empty for a mono source; `name` names the new track.
-void place(AudioEditorPage* audioEditor, MultiTrackEditorPage* multiTrack, bool multiTrackShowing,
-           const QList<float>& mono, const QList<float>& stereo, int sampleRate, const QString& name);
+// `stereo` is interleaved and empty for a mono source; `name` names the new
+// track. Empty when placed; otherwise what the user is told, with nothing
+// changed: material the multitrack page would bring to its rate in more
+// memory than the machine has available.
+QString place(AudioEditorPage* audioEditor, MultiTrackEditorPage* multiTrack, bool multiTrackShowing,
+              const QList<float>& mono, const QList<float>& stereo, int sampleRate, const QString& name);
 
 } // namespace ImportedAudioPlacement

@@ -73,8 +73,14 @@ void MainWindow::importAudio()
     // The overlay let events run: a take may have started meanwhile.
     if (importRefusedDuringTake())
         return;
-    ImportedAudioPlacement::place(audioEditorPage, multiTrackPage, fileCommandsOnMultiTrack(), processor.samples,
-                                  processor.stereoSamples, processor.sampleRate, QFileInfo(path).baseName());
+    const QString refused = ImportedAudioPlacement::place(
+        audioEditorPage, multiTrackPage, fileCommandsOnMultiTrack(), processor.samples,
+        processor.stereoSamples, processor.sampleRate, QFileInfo(path).baseName());
+    if (!refused.isEmpty()) {
+        hideLoading();
+        prompts().warning(this, tr("导入失败"), refused);
+        return;
+    }
     refreshMixerIfShowing();
     hideLoading();
     const QString name = QFileInfo(path).fileName();

@@ -16,8 +16,8 @@ VideoImportTarget VideoImportTarget::forPages(AudioEditorPage* audioEditor,
     target.placeAudio = [audioEditor, multiTrack, multiTrackShowing](
                             const QList<float>& mono, const QList<float>& stereo, int sampleRate,
                             const QString& name) {
-        ImportedAudioPlacement::place(audioEditor, multiTrack, multiTrackShowing, mono, stereo,
-                                      sampleRate, name);
+        return ImportedAudioPlacement::place(audioEditor, multiTrack, multiTrackShowing, mono, stereo,
+                                             sampleRate, name);
     };
     target.attachPreview = [audioEditor, multiTrack, multiTrackShowing](VideoPlayerDialog* dialog) {
         audioEditor->setVideoPlayerDialog(dialog);
@@ -96,7 +96,11 @@ bool VideoImportCommand::importFile(const QString& path, const VideoImportTarget
     }
 
     const QFileInfo file(path);
-    target.placeAudio(mono, stereo, sampleRate, file.baseName());
+    const QString refused = target.placeAudio(mono, stereo, sampleRate, file.baseName());
+    if (!refused.isEmpty()) {
+        fail(refused);
+        return false;
+    }
     // A picture over the size limit gets no preview; the sound is imported all the same.
     if (demuxer->pictureTooLarge())
         feedback.showStatus(tr("已导入视频音频: %1（画面过大，不打开预览）").arg(file.fileName()), 5000);

@@ -22,9 +22,9 @@ class QWidget;
 // page that is showing.
 struct VideoImportTarget {
     // The sound: the mono mix, interleaved stereo (empty for a mono source),
-    // the rate and the file's base name.
-    std::function<void(const QList<float>& mono, const QList<float>& stereo, int sampleRate,
-                       const QString& name)>
+    // the rate and the file's base name. Empty when placed, else why not.
+    std::function<QString(const QList<float>& mono, const QList<float>& stereo, int sampleRate,
+                          const QString& name)>
         placeAudio;
     // Hands the new preview window to the editors.
     std::function<void(VideoPlayerDialog* dialog)> attachPreview;

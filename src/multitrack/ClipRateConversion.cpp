@@ -3,6 +3,7 @@
 #include "audio/dsp/SincResampler.h"
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace ClipRateConversion {
@@ -19,6 +20,24 @@ qsizetype convertedLength(qsizetype frames, int fromRate, int toRate)
 bool convertible(int fromRate, int toRate)
 {
     return fromRate >= 1 && toRate >= 1 && double(fromRate) / toRate < MaxRateRatio;
+}
+
+qint64 convertedBytes(qsizetype monoFrames, qsizetype stereoValues, int fromRate, int toRate)
+{
+    if (!convertible(fromRate, toRate) || fromRate == toRate)
+        return 0;
+    // In floating point: material at a tiny rate multiplies past any integer.
+    const double ratio = double(toRate) / fromRate;
+    double values = monoFrames > 0 ? std::round(double(monoFrames) * ratio) : 0.0;
+    const qsizetype stereoFrames = stereoValues / 2;
+    if (stereoFrames > 0) {
+        // The interleaved list, and one channel before and after conversion.
+        const double frames = std::round(double(stereoFrames) * ratio);
+        values += 3.0 * frames + double(stereoFrames);
+    }
+    const double bytes = values * double(sizeof(float));
+    return bytes < double(std::numeric_limits<qint64>::max()) ? qint64(bytes)
+                                                              : std::numeric_limits<qint64>::max();
 }
 
 QList<float> resampleMono(const QList<float>& samples, int fromRate, int toRate)

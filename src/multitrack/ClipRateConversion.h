@@ -4,6 +4,7 @@
 // pitch and length at the new rate.
 
 #include <QList>
+#include <QtGlobal>
 
 namespace ClipRateConversion {
 
@@ -15,6 +16,12 @@ constexpr double MaxRateRatio = 1024.0;
 // Whether material at `fromRate` can be brought to `toRate`: both at least 1
 // and the ratio below MaxRateRatio.
 bool convertible(int fromRate, int toRate);
+
+// Bytes that resampleMono and resampleStereo allocate for `monoFrames`
+// frames and `stereoValues` interleaved values (the new lists and the stereo
+// channel worked on), so that what would not fit in memory is refused before
+// any of it is made; 0 when they make nothing new.
+qint64 convertedBytes(qsizetype monoFrames, qsizetype stereoValues, int fromRate, int toRate);
 
 // The list at `toRate`, the same seconds long; a copy when the rates agree,
 // empty when either rate is below 1 or fromRate is MaxRateRatio times toRate

@@ -126,8 +126,15 @@ public:
     void onTogglePcmCast();
 
     // ---- track list and rows ----
-    void addTrack(TrackType type, const QList<float>& samples, int sampleRate,
+    // Material at a rate the project cannot run at comes at the project's
+    // rate. False, adding nothing, when bringing it there would take more
+    // memory than the machine has available (rateConversionBytes).
+    bool addTrack(TrackType type, const QList<float>& samples, int sampleRate,
                   const QString& name = QString(), const QList<float>& stereoSamples = {});
+    // Bytes addTrack takes to bring material at `rate` to the project's
+    // rate; 0 when it takes the material as it is.
+    qint64 rateConversionBytes(const QList<float>& samples, const QList<float>& stereoSamples,
+                               int rate) const;
     void addMidiTrack(const QString& name, std::vector<MidiNote> notes, double clipLength);
     void removeTrack(int index);
     void clearTracks();

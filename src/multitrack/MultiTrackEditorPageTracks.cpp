@@ -4,6 +4,7 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
+#include "engine/instruments/OfflineRenderLimits.h"
 #include "multitrack/ClipLaneWidget.h"
 #include "multitrack/ClipRateConversion.h"
 #include "multitrack/MidiClipWidget.h"
@@ -63,9 +64,26 @@ bool MultiTrackEditorPage::rateSettled() const
     return audio || takeRunning() || !pluginBridge->loadedPluginIds().empty();
 }
 
-void MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples, int rate,
+qint64 MultiTrackEditorPage::rateConversionBytes(const QList<float>& samples,
+                                                 const QList<float>& stereoSamples, int rate) const
+{
+    if (samples.isEmpty() || ProjectSampleRate::accepts(rate))
+        return 0;
+    return ClipRateConversion::convertedBytes(samples.size(), stereoSamples.size(), rate,
+                                              projectSampleRate);
+}
+
+bool MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples, int rate,
                                    const QString& name, const QList<float>& stereoSamples)
 {
+    // Material at a tiny rate grows by the rate ratio: sized before it is made.
+    const qint64 conversionBytes = rateConversionBytes(samples, stereoSamples, rate);
+    if (conversionBytes > 0 && !OfflineRender::fitsInMemory(conversionBytes)) {
+        qWarning() << "MultiTrackEditorPage: bringing an import from" << rate << "Hz to"
+                   << projectSampleRate << "Hz needs" << conversionBytes
+                   << "bytes, more than available; nothing added";
+        return false;
+    }
     const int count = int(tracks.size());
     TrackData track;
     track.type = type;
@@ -104,6 +122,7 @@ void MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples,
     if (projectSampleRate != rateBefore)
         command->setRateChange(rateBefore, projectSampleRate);
     undoStack->push(command);
+    return true;
 }
 
 void MultiTrackEditorPage::addMidiTrack(const QString& name, std::vector<MidiNote> notes,

@@ -145,6 +145,7 @@ private slots:
         VideoImportTarget target;
         target.placeAudio = [&](const QList<float>&, const QList<float>& stereo, int, const QString&) {
             placedValues = stereo.size();
+            return QString();
         };
         target.attachPreview = [](VideoPlayerDialog*) { QFAIL("no preview for this picture"); };
         QVERIFY(command.importFile(path("huge.mp4"), target));
@@ -153,6 +154,27 @@ private slots:
         QCOMPARE(shown.lines, (QStringList{"loading 导入视频...",
                                            "status 已导入视频音频: huge.mp4（画面过大，不打开预览） (5000)",
                                            "hidden"}));
+    }
+
+    // Sound at 1 Hz brought to the multitrack project's 44.1 kHz would take
+    // hundreds of gigabytes: refused before any of it is made.
+    void soundTooLargeToResampleIsRefused()
+    {
+        QVERIFY(make(path("slow.mkv"), pattern("160x120", 0.4)
+                                           + QStringList{"-f", "lavfi", "-i", "aevalsrc=exprs=0.25:s=1:d=2000000",
+                                                         "-c:v", "mpeg4", "-c:a", "flac"}));
+        QWidget window;
+        Shown shown;
+        VideoImportCommand command(&window, shown.feedback());
+        AudioEditorPage editor;
+        MultiTrackEditorPage multiTrack;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^MultiTrackEditorPage: bringing"));
+        QVERIFY(!command.importFile(path("slow.mkv"), VideoImportTarget::forPages(&editor, &multiTrack, true)));
+        QVERIFY(multiTrack.tracks.empty());
+        QVERIFY(!command.demuxer() && !command.preview());
+        const QStringList refusal = shown.lines.filter(QStringLiteral("导入失败: 导出需要约 "));
+        QVERIFY2(refusal.size() == 1 && refusal[0].endsWith(QStringLiteral(" GB 内存，超出了本机可用的内存，无法导出。")),
+                 qPrintable(shown.lines.join(" | ")));
     }
 
     void failuresChangeNothing_data()
@@ -174,7 +196,10 @@ private slots:
         int placed = 0;
         int previews = 0;
         VideoImportTarget target;
-        target.placeAudio = [&](const QList<float>&, const QList<float>&, int, const QString&) { ++placed; };
+        target.placeAudio = [&](const QList<float>&, const QList<float>&, int, const QString&) {
+            ++placed;
+            return QString();
+        };
         target.attachPreview = [&](VideoPlayerDialog*) { ++previews; };
         QVERIFY(command.importFile(path("first.mkv"), target));
         QPointer<VideoPlayerDialog> earlier = command.preview();
