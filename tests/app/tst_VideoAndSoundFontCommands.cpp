@@ -156,13 +156,11 @@ private slots:
                                            "hidden"}));
     }
 
-    // Sound at 1 Hz brought to the multitrack project's 44.1 kHz would take
-    // hundreds of gigabytes: refused before any of it is made.
+    // Sound at 1 Hz that would be resampled to hundreds of gigabytes is refused.
     void soundTooLargeToResampleIsRefused()
     {
-        QVERIFY(make(path("slow.mkv"), pattern("160x120", 0.4)
-                                           + QStringList{"-f", "lavfi", "-i", "aevalsrc=exprs=0.25:s=1:d=2000000",
-                                                         "-c:v", "mpeg4", "-c:a", "flac"}));
+        QVERIFY(make(path("slow.mkv"), pattern("160x120", 0.4) + QStringList{"-f", "lavfi", "-i",
+                "aevalsrc=exprs=0.25:s=1:d=2000000", "-c:v", "mpeg4", "-c:a", "flac"}));
         QWidget window;
         Shown shown;
         VideoImportCommand command(&window, shown.feedback());
@@ -170,11 +168,8 @@ private slots:
         MultiTrackEditorPage multiTrack;
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^MultiTrackEditorPage: bringing"));
         QVERIFY(!command.importFile(path("slow.mkv"), VideoImportTarget::forPages(&editor, &multiTrack, true)));
-        QVERIFY(multiTrack.tracks.empty());
-        QVERIFY(!command.demuxer() && !command.preview());
-        const QStringList refusal = shown.lines.filter(QStringLiteral("导入失败: 导出需要约 "));
-        QVERIFY2(refusal.size() == 1 && refusal[0].endsWith(QStringLiteral(" GB 内存，超出了本机可用的内存，无法导出。")),
-                 qPrintable(shown.lines.join(" | ")));
+        QVERIFY(multiTrack.tracks.empty() && !command.preview());
+        QCOMPARE(shown.lines.filter(QRegularExpression("^导入失败: 导出需要约 .* GB 内存")).size(), 1);
     }
 
     void failuresChangeNothing_data()

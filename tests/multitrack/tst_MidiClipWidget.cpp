@@ -197,27 +197,6 @@ private slots:
         QCOMPARE(lane.track.midiClips[0].start, 0.5);
     }
 
-    void gesturesActOnTheClipOnTop()
-    {
-        // The later clip is drawn over the earlier one where they overlap.
-        Lane lane;
-        lane.track.midiClips = {clip(0.5, 6.0), clip(0.5, 2.0)}; // x 50..650, 50..250
-        QSignalSpy deleted(&lane.widget, &MidiClipWidget::deleteClipRequested);
-        QSignalSpy doubled(&lane.widget, &MidiClipWidget::clipDoubleClicked);
-        drag(lane.widget, QPoint(150, 60), QPoint(150, 60));
-        QCOMPARE(lane.widget.selectedClip(), 1);
-        QTest::keyClick(&lane.widget, Qt::Key_Delete);
-        QCOMPARE(deleted.value(0).value(0).toInt(), 1);
-        send(lane.widget, QEvent::MouseButtonDblClick, QPoint(150, 60), Qt::LeftButton);
-        QCOMPARE(doubled.value(0).value(0).toInt(), 1);
-
-        drag(lane.widget, QPoint(52, 60), QPoint(100, 60)); // the shared head edge
-        QCOMPARE(lane.track.midiClips[1].start, 1.0);
-        QCOMPARE(lane.track.midiClips[0].start, 0.5);
-        QCOMPARE(lane.widget.hitTestClipEdge(QPoint(246, 60)), 3);
-        QCOMPARE(lane.widget.hitTestClipEdge(QPoint(96, 60)), -1); // over the lower clip's body
-    }
-
     void envelopeGestures()
     {
         Lane lane;

@@ -292,40 +292,27 @@ private slots:
 
     void theClipOnTopTakesTheClick()
     {
-        // A 3 s take over the head of a 10 s clip, audio and MIDI: the take
-        // comes later in the track and is drawn on top.
+        // A 3 s take over a 10 s clip comes later in its track: drawn, and clicked, on top.
         MultiTrackEditorPage page;
         showPage(page);
-        page.setSampleRate(Rate);
         page.addTrack(AudioTrack, {}, Rate);
         page.addMidiTrack(QStringLiteral("keys"), {}, 10.0);
         page.tracks[0].audioClips = {rampClip(10.0, Rate, 0.0), rampClip(3.0, Rate, 0.0)};
         page.tracks[1].midiClips.push_back(page.tracks[1].midiClips[0]);
         page.tracks[1].midiClips[1].duration = 3.0;
         layOut(page);
-        for (int row : {0, 1}) {
-            QTest::mouseClick(lane(page, row), Qt::LeftButton, Qt::NoModifier, at(page, row, 1.5));
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
-        }
-        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
+        QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 1.5));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
         QCOMPARE(page.tracks[0].audioClips[0].end(), 10.0);
-        QCOMPARE(page.tracks[1].midiClips.size(), size_t(1));
-        QCOMPARE(page.tracks[1].midiClips[0].duration, 10.0);
         page.undo();
-        page.undo();
-
-        // The scissors and the page's split at the playhead cut the take.
+        // The scissors, and the page's split at the playhead, cut the take.
         page.syncPlayheadAll(1.0);
         QTest::mouseClick(button(page, QStringLiteral("剪刀")), Qt::LeftButton);
-        QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 2.0));
-        emit page.rows[1]->trackSelected(1);
+        QTest::mouseClick(lane(page, 1), Qt::LeftButton, Qt::NoModifier, at(page, 1, 2.0));
+        emit page.rows[0]->trackSelected(0);
         page.onSplitClip();
-        std::vector<double> ends;
-        for (const AudioClip& clip : page.tracks[0].audioClips)
-            ends.push_back(clip.end());
-        for (const MidiClip& clip : page.tracks[1].midiClips)
-            ends.push_back(clip.end());
-        QCOMPARE(ends, (std::vector<double>{10.0, 1.0, 3.0, 10.0, 1.0, 3.0}));
+        QCOMPARE(page.tracks[0].audioClips[1].end(), 1.0);
+        QCOMPARE(page.tracks[1].midiClips[1].end(), 1.0);
     }
 
     void pageKeysAndWheelZoom()
@@ -470,30 +457,17 @@ private slots:
         QVERIFY(!page.playing());
         key(page, Qt::Key_Space, Qt::ShiftModifier); // not the play key
         QVERIFY(!page.playing());
-    }
-
-    void stopReturnsWithinTheProject()
-    {
-        // As the playhead does after a length change, the point Stop returns
-        // to stays within the project when it shrinks during playback.
-        CDW_REQUIRE_PULSE();
-        MultiTrackEditorPage page;
-        showPage(page);
-        page.setSampleRate(Rate);
-        page.addTrack(AudioTrack, {}, Rate);
+        // Stop returns within the project when it shrinks during playback.
         page.tracks[0].audioClips = {rampClip(2.0, Rate, 0.0), rampClip(30.0, Rate, 3.0)};
-        page.updateRuler();
         page.syncPlayheadAll(25.0);
         key(page, Qt::Key_Space);
-        QVERIFY(page.playing());
         QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 8.0));
         QTest::keyClick(lane(page, 0), Qt::Key_Delete);
-        QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
-        QVERIFY(page.playing());
+        QVERIFY(page.playing() && page.tracks[0].audioClips.size() == 1);
         QTest::mouseClick(button(page, QStringLiteral("停止")), Qt::LeftButton);
         QCOMPARE(page.timeReadout()->text(), QStringLiteral("00:00:02.000"));
-        QCOMPARE(page.playheadPosition(), 2.0);
     }
+
 };
 
 QTEST_MAIN(MultiTrackClipEditingTest)
