@@ -255,6 +255,11 @@ private slots:
         // keeps all of it. Cut early, it decodes in one piece after a scan.
         for (const char* damage : {"insert", "repeat", "repeat frames", "copy", "cut early"})
             QTest::addRow("mp3 %s", damage) << "mp3" << damage;
+        // A FLAC hole longer than libFLAC fills itself (5 s), and a byte
+        // changed every 100 kB: each takes a frame, and libFLAC clears the
+        // good frame after its silence.
+        for (const char* damage : {"hole", "flips"})
+            QTest::addRow("flac %s", damage) << "flac" << damage;
         // One Ogg page hurt: eight bytes of its body, or (in the silence,
         // where a page holds seconds) its segment table on, or all of it.
         for (const char* damage : {"ogg lacing", "ogg body", "ogg page"})
@@ -284,12 +289,18 @@ private slots:
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadWrite));
         QByteArray bytes = f.readAll();
+        qsizetype changed = 0;
         if (damage == "noise" || damage == "insert") {
             quint32 x = 99;
             if (damage == "insert")
                 bytes.insert(bytes.size() / 2, QByteArray(20480, '\0'));
             for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 20480; ++i, x = x * 1103515245u + 12345u)
                 bytes[i] = char(x >> 24);
+        } else if (damage == "hole") {
+            bytes.replace(bytes.size() / 4, bytes.size() / 5, QByteArray(bytes.size() / 5, '\0'));
+        } else if (damage == "flips") {
+            for (qsizetype i = bytes.size() / 10; i < bytes.size() * 6 / 10; i += 100000, ++changed)
+                bytes[i] = char(bytes[i] ^ 0x10);
         } else if (damage.startsWith("repeat")) {
             // 20480 bytes are 49 frames at 128 kbit/s, 44.1 kHz.
             const qsizetype n = damage == "repeat" ? 20000 : 20480;
@@ -332,6 +343,20 @@ private slots:
         QVERIFY(std::abs(recovered + said.captured(3).toDouble() - double(p.samples.size()) / rate) <= 0.1);
         // The start is exact, without the encoder's delay.
         QVERIFY(correlation(p.stereoSamples.first(2 * rate), sound.first(2 * rate)) > 0.99);
+        if (kind == "flac" && damage != "cut") {
+            // Lossless: each frame is the file's own or silence, which the note counts.
+            QCOMPARE(p.stereoSamples.size(), sound.size());
+            qsizetype silent = 0;
+            for (qsizetype i = 0; i < sound.size(); i += 2) {
+                const bool same = p.stereoSamples[i] == sound[i] && p.stereoSamples[i + 1] == sound[i + 1];
+                QVERIFY(same || (p.stereoSamples[i] == 0.0f && p.stereoSamples[i + 1] == 0.0f));
+                silent += same ? 0 : 1;
+            }
+            QVERIFY2(std::abs(said.captured(3).toDouble() - double(silent) / rate) < 0.06, qPrintable(p.damageNote()));
+            // A changed byte costs its own frame (4096 values a channel), no more.
+            if (damage == "flips")
+                QVERIFY2(silent <= changed * 4096, qPrintable(p.damageNote()));
+        }
         if (!damage.startsWith("cut")) {
             // What follows the damage keeps its time: the last nine seconds
             // are those of the file before it was damaged, at the end. What
