@@ -1,6 +1,6 @@
 #include "JsonTextNormalizer.h"
 
-#include <QJsonParseError>
+#include "JsonErrorMessages.h"
 
 #include <algorithm>
 #include <vector>
@@ -15,13 +15,6 @@ namespace {
 
 // Qt's parser refuses documents nested deeper than this.
 constexpr int kMaxDepth = 1024;
-
-QString qtMessage(QJsonParseError::ParseError error)
-{
-    QJsonParseError parseError;
-    parseError.error = error;
-    return parseError.errorString();
-}
 
 bool isDigit(char c)
 {
@@ -152,7 +145,7 @@ Outcome normalize(QByteArray& text, qsizetype& start, QString* errorText, std::v
     const qsizetype size = text.size();
     auto refuse = [&](QJsonParseError::ParseError error) {
         if (errorText)
-            *errorText = qtMessage(error);
+            *errorText = JsonErrorMessages::describe(error);
         return Outcome::Refused;
     };
 

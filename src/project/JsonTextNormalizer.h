@@ -22,7 +22,7 @@ namespace JsonTextNormalizer {
 enum class Outcome {
     Unchanged, // parse `text` from `start` (past a byte-order mark)
     Rewritten, // `text` now holds the rewritten document; `start` is 0
-    Refused,   // Qt's parser refuses the text; `errorText` holds its message
+    Refused,   // Qt's parser refuses the text; `errorText` names its error in Chinese
 };
 
 // Text that is not UTF-8 outside such escaped bytes is refused, as Qt does.

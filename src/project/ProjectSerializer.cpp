@@ -1,5 +1,6 @@
 #include "ProjectSerializer.h"
 
+#include "JsonErrorMessages.h"
 #include "JsonStreamWriter.h"
 #include "JsonTextNormalizer.h"
 #include "ProjectJsonNodes.h"
@@ -276,37 +277,36 @@ QString utcNow()
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 }
 
-// Qt's own wording for JSON syntax errors, so messages read the same
+// RapidJSON's errors as Qt's parser names them, so messages read the same
 // whichever parser ran.
 QString syntaxErrorText(rapidjson::ParseErrorCode code)
 {
     switch (code) {
     case rapidjson::kParseErrorDocumentRootNotSingular:
-        return QStringLiteral("garbage at the end of the document");
+        return JsonErrorMessages::describe(QJsonParseError::GarbageAtEnd);
     case rapidjson::kParseErrorObjectMissName:
-        return QStringLiteral("object is missing after a comma");
+        return JsonErrorMessages::describe(QJsonParseError::MissingObject);
     case rapidjson::kParseErrorObjectMissColon:
-        return QStringLiteral("missing name separator");
+        return JsonErrorMessages::describe(QJsonParseError::MissingNameSeparator);
     case rapidjson::kParseErrorObjectMissCommaOrCurlyBracket:
-        return QStringLiteral("unterminated object");
+    case rapidjson::kParseErrorTermination:
+        return JsonErrorMessages::describe(QJsonParseError::UnterminatedObject);
     case rapidjson::kParseErrorArrayMissCommaOrSquareBracket:
-        return QStringLiteral("unterminated array");
+        return JsonErrorMessages::describe(QJsonParseError::UnterminatedArray);
     case rapidjson::kParseErrorStringUnicodeEscapeInvalidHex:
     case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
     case rapidjson::kParseErrorStringEscapeInvalid:
-        return QStringLiteral("invalid escape sequence");
+        return JsonErrorMessages::describe(QJsonParseError::IllegalEscapeSequence);
     case rapidjson::kParseErrorStringMissQuotationMark:
-        return QStringLiteral("unterminated string");
+        return JsonErrorMessages::describe(QJsonParseError::UnterminatedString);
     case rapidjson::kParseErrorStringInvalidEncoding:
-        return QStringLiteral("invalid UTF8 string");
+        return JsonErrorMessages::describe(QJsonParseError::IllegalUTF8String);
     case rapidjson::kParseErrorNumberTooBig:
     case rapidjson::kParseErrorNumberMissFraction:
     case rapidjson::kParseErrorNumberMissExponent:
-        return QStringLiteral("illegal number");
-    case rapidjson::kParseErrorTermination:
-        return QStringLiteral("unterminated object");
+        return JsonErrorMessages::describe(QJsonParseError::IllegalNumber);
     default:
-        return QStringLiteral("illegal value");
+        return JsonErrorMessages::describe(QJsonParseError::IllegalValue);
     }
 }
 

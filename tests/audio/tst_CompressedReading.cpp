@@ -250,6 +250,16 @@ private slots:
         for (const char* kind : {"mp3", "ogg", "flac"})
             for (const char* damage : {"noise", "cut"})
                 QTest::addRow("%s %s", kind, damage) << kind << damage;
+        // Bytes inserted, bytes or whole frames repeated, a file cut and
+        // followed by a whole copy: an MP3 holding more than its tag states
+        // keeps all of it. Cut early, it decodes in one piece after a scan.
+        for (const char* damage : {"insert", "repeat", "repeat frames", "copy", "cut early"})
+            QTest::addRow("mp3 %s", damage) << "mp3" << damage;
+        // A FLAC hole longer than libFLAC fills itself (5 s), and a byte
+        // changed every 100 kB: each takes a frame, and libFLAC clears the
+        // good frame after its silence.
+        for (const char* damage : {"hole", "flips"})
+            QTest::addRow("flac %s", damage) << "flac" << damage;
         // One Ogg page hurt: eight bytes of its body, or (in the silence,
         // where a page holds seconds) its segment table on, or all of it.
         for (const char* damage : {"ogg lacing", "ogg body", "ogg page"})
@@ -279,10 +289,24 @@ private slots:
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadWrite));
         QByteArray bytes = f.readAll();
-        if (damage == "noise") {
+        qsizetype changed = 0;
+        if (damage == "noise" || damage == "insert") {
             quint32 x = 99;
+            if (damage == "insert")
+                bytes.insert(bytes.size() / 2, QByteArray(20480, '\0'));
             for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 20480; ++i, x = x * 1103515245u + 12345u)
                 bytes[i] = char(x >> 24);
+        } else if (damage == "hole") {
+            bytes.replace(bytes.size() / 4, bytes.size() / 5, QByteArray(bytes.size() / 5, '\0'));
+        } else if (damage == "flips") {
+            for (qsizetype i = bytes.size() / 10; i < bytes.size() * 6 / 10; i += 100000, ++changed)
+                bytes[i] = char(bytes[i] ^ 0x10);
+        } else if (damage.startsWith("repeat")) {
+            // 20480 bytes are 49 frames at 128 kbit/s, 44.1 kHz.
+            const qsizetype n = damage == "repeat" ? 20000 : 20480;
+            bytes.insert(bytes.size() / 2, bytes.mid(bytes.size() / 2 - n, n));
+        } else if (damage == "copy") {
+            bytes.prepend(bytes.left(bytes.size() * 2 / 5));
         } else if (page) {
             qsizetype at = 0;
             for (const OggPage& p : oggPages(bytes)) {
@@ -300,36 +324,102 @@ private slots:
                 at += size;
             }
         } else {
-            bytes.truncate(bytes.size() * 3 / 5);
+            bytes.truncate(bytes.size() * (damage == "cut" ? 3 : 1) / 5);
         }
         QVERIFY(f.resize(0) && f.write(bytes) == bytes.size());
         f.close();
         const QList<float> outside = ffmpegDecode(file);
-        QVERIFY(outside.size() > 2 * 10 * rate);
+        QVERIFY(outside.size() > 2 * 5 * rate);
 
         AudioProcessor p;
         QVERIFY(p.loadAudioFile(file));
         const QRegularExpressionMatch said =
-            QRegularExpression(damage == "cut" ? "^文件不完整，已恢复 ([0-9.]+) 秒音频$"
+            QRegularExpression(damage.startsWith("cut") ? "^文件不完整，已恢复 ([0-9.]+) 秒音频$"
                                                : "^文件已损坏，已恢复 ([0-9.]+) 秒音频(，损坏处以 ([0-9.]+) 秒静音代替)?$")
                 .match(p.damageNote());
         QVERIFY2(said.hasMatch(), qPrintable(p.damageNote()));
         const double recovered = said.captured(1).toDouble();
         QVERIFY2(recovered >= 0.9 * outside.size() / 2 / rate, qPrintable(p.damageNote()));
         QVERIFY(std::abs(recovered + said.captured(3).toDouble() - double(p.samples.size()) / rate) <= 0.1);
-        if (damage != "cut") {
-            // What follows the damage keeps its time: the last nine seconds
-            // are those of the file before it was damaged. Nothing louder
-            // than the sound comes out of the damage.
+        // The start is exact, without the encoder's delay.
+        QVERIFY(correlation(p.stereoSamples.first(2 * rate), sound.first(2 * rate)) > 0.99);
+        if (kind == "flac" && damage != "cut") {
+            // Lossless: each frame is the file's own or silence, which the note counts.
             QCOMPARE(p.stereoSamples.size(), sound.size());
+            qsizetype silent = 0;
+            for (qsizetype i = 0; i < sound.size(); i += 2) {
+                const bool same = p.stereoSamples[i] == sound[i] && p.stereoSamples[i + 1] == sound[i + 1];
+                QVERIFY(same || (p.stereoSamples[i] == 0.0f && p.stereoSamples[i + 1] == 0.0f));
+                silent += same ? 0 : 1;
+            }
+            QVERIFY2(std::abs(said.captured(3).toDouble() - double(silent) / rate) < 0.06, qPrintable(p.damageNote()));
+            // A changed byte costs its own frame (4096 values a channel), no more.
+            if (damage == "flips")
+                QVERIFY2(silent <= changed * 4096, qPrintable(p.damageNote()));
+        }
+        if (!damage.startsWith("cut")) {
+            // What follows the damage keeps its time: the last nine seconds
+            // are those of the file before it was damaged, at the end. What
+            // was repeated stays, as in ffmpeg. Nothing louder than the
+            // sound comes out of the damage.
+            if (damage.startsWith("repeat") || damage == "copy")
+                QVERIFY2(p.stereoSamples.size() >= outside.size() - 2 * 1152 * 2, qPrintable(p.damageNote()));
+            else
+                QCOMPARE(p.stereoSamples.size(), sound.size());
             const qsizetype tail = 2 * 9 * rate;
-            QVERIFY(correlation(p.stereoSamples.mid(sound.size() - tail), sound.mid(sound.size() - tail)) > 0.99);
+            QVERIFY(correlation(p.stereoSamples.last(tail), sound.last(tail)) > 0.99);
             auto peak = [](const QList<float>& values) {
                 return std::abs(*std::max_element(values.begin(), values.end(),
                                                   [](float a, float b) { return std::abs(a) < std::abs(b); }));
             };
-            QVERIFY2(peak(p.stereoSamples) <= 1.01f * peak(sound),
+            // (Seamlessly repeated frames are no damage to be muted: the
+            // first of them draws on the wrong bit reservoir, in ffmpeg too.)
+            QVERIFY2(damage == "repeat frames" || peak(p.stereoSamples) <= 1.01f * peak(sound),
                      qPrintable(QString("%1 against %2").arg(peak(p.stereoSamples)).arg(peak(sound))));
+        }
+    }
+
+    // Without a Xing/Info tag an MP3's length is a guess from its size:
+    // nothing is trimmed to it, and an intact file is not called incomplete.
+    void mp3WithoutLengthTag_data()
+    {
+        QTest::addColumn<QStringList>("encoder");  // %i / %o = files
+        QTest::addColumn<bool>("damaged");
+        const QStringList lame{"lame", "--quiet", "-t", "%i", "%o"};
+        const QStringList ffmpeg{"ffmpeg", "-v", "quiet", "-y", "-i", "%i", "-write_xing", "0", "%o"};
+        QTest::newRow("lame -t") << lame << false;
+        QTest::newRow("ffmpeg -write_xing 0") << ffmpeg << false;
+        QTest::newRow("lame -t -V 2, a frame zeroed") << QStringList{"lame", "--quiet", "-t", "-V", "2", "%i", "%o"}
+                                                      << true;
+    }
+
+    void mp3WithoutLengthTag()
+    {
+        QFETCH(QStringList, encoder);
+        QFETCH(bool, damaged);
+        const QString wav = m_dir.filePath("untagged.wav");
+        const QString file = m_dir.filePath("untagged.mp3");
+        QVERIFY(TestSupport::runCommand("sox", {"-R", "-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "30",
+                                                "sine", "200-3000", "pinknoise", "vol", "0.5"}));
+        encoder.replaceInStrings("%i", wav).replaceInStrings("%o", file);
+        QVERIFY(TestSupport::runCommand(encoder.first(), encoder.mid(1)));
+        if (damaged) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            const QByteArray bytes = f.readAll();
+            QVERIFY(f.seek(bytes.indexOf("\xFF\xFB", bytes.size() / 2)));
+            f.write(QByteArray(400, '\0'));
+        }
+        const QList<float> reference = ffmpegDecode(file);
+        AudioProcessor p;
+        QVERIFY(p.loadAudioFile(file));
+        if (!damaged) {
+            QVERIFY2(p.damageNote().isEmpty(), qPrintable(p.damageNote()));
+            QCOMPARE(p.stereoSamples.size(), reference.size());
+        } else {
+            QVERIFY2(p.damageNote().startsWith("文件已损坏"), qPrintable(p.damageNote()));
+            QVERIFY2(p.stereoSamples.size() >= reference.size(), qPrintable(p.damageNote()));
+            QVERIFY(correlation(p.stereoSamples.last(2 * 44100), reference.last(2 * 44100)) > 0.99);
         }
     }
 

@@ -575,6 +575,11 @@ private slots:
         // Two entries: one value (1^d <= 2 < 2^d), but stb_vorbis casts 2^d to int.
         QTest::newRow("type 1, 2 x 30") << orderedBooks(1, 30, 1, {2}, 1) << true;
         QTest::newRow("type 1, 2 x 31") << orderedBooks(1, 31, 1, {2}, 1) << false;
+        // Codewords of 1 and 31 bits: stb_vorbis searches a short book with
+        // the mask (1 << 31) - 1, an int overflow.
+        QList<quint32> oneAnd31(31, 0);
+        oneAnd31.first() = oneAnd31.last() = 1;
+        QTest::newRow("31-bit codeword") << orderedBooks(1, 2, 1, oneAnd31, 1) << false;
     }
 
     void oggCodebookSizes()

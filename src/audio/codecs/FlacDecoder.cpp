@@ -35,7 +35,14 @@ struct DecodeState {
     // after the damage keeps its time (frame headers carry their position).
     bool fillGaps = false;
     qint64 filledFrames = 0;
-    FLAC__uint64 lastFrameEnd = 0;  // byte position after the last good frame
+    FLAC__uint64 lastFrameEnd = 0;  // byte position after the last frame written
+    FLAC__uint64 spanStart = 0;     // after the frame before the last one that took bytes
+    // A sound frame that libFLAC wrote as silence right after the silence it
+    // put in for lost frames (libFLAC 1.4.2 clears its output for those):
+    // its first sample, -1 when none, and where it begins in the buffer.
+    qint64 clearedFrame = -1;
+    qint64 clearedAt = 0;
+    bool decodingAgain = false;
     GrowingSampleBuffer buffer;
 };
 
@@ -86,21 +93,33 @@ FLAC__bool onEof(const FLAC__StreamDecoder*, void* client)
     return s->pos >= s->size;
 }
 
-// After damage: silence from where the sound stopped to where this frame says it begins.
-void fillGap(const FLAC__StreamDecoder* decoder, DecodeState* s, const FLAC__FrameHeader& header)
+// Silence from where the sound stopped to where this frame says it begins:
+// libFLAC fills a lost stretch itself only up to 50 blocks (about 5 s).
+// `spanned`: the bytes since the last frame before the loss.
+void fillGap(DecodeState* s, const FLAC__FrameHeader& header, FLAC__uint64 spanned)
 {
-    FLAC__uint64 end = 0;
-    if (!s->fillGaps || header.number_type != FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER
-        || !FLAC__stream_decoder_get_decode_position(decoder, &end) || end < s->lastFrameEnd)
+    if (!s->fillGaps || header.number_type != FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER)
         return;
     const qint64 at = s->buffer.size() / s->channels;
     const qint64 gap = qint64(std::min<FLAC__uint64>(header.number.sample_number, FLAC__uint64(1) << 40)) - at;
-    const qint64 believable = qint64(end - s->lastFrameEnd) * kMaxFillValuesPerByte / s->channels;
+    const qint64 believable = qint64(std::min<FLAC__uint64>(spanned, FLAC__uint64(1) << 40)) * kMaxFillValuesPerByte
+                              / s->channels;
     if (gap <= 0 || gap > believable || (s->totalFrames > 0 && at + gap + header.blocksize > s->totalFrames))
         return;
     float* dst = s->buffer.append(qsizetype(gap) * s->channels);
     std::fill(dst, dst + gap * s->channels, 0.0f);
     s->filledFrames += gap;
+    s->damaged = true;
+}
+
+bool silent(const FLAC__Frame* frame, const FLAC__int32* const channelData[])
+{
+    for (unsigned c = 0; c < frame->header.channels; ++c) {
+        const FLAC__int32* values = channelData[c];
+        if (std::any_of(values, values + frame->header.blocksize, [](FLAC__int32 v) { return v != 0; }))
+            return false;
+    }
+    return true;
 }
 
 FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder* decoder, const FLAC__Frame* frame,
@@ -116,16 +135,29 @@ FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder* decoder, const
     // A stream whose layout changes is damaged; keep what came before.
     if (channels != s->channels || bits < 4 || bits > 32)
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
-    if (s->errorSinceFrame) {
-        s->errorSinceFrame = false;
-        s->damaged = true;
-        fillGap(decoder, s, frame->header);
-    }
-    // libFLAC itself puts silent frames where it lost some; they take no bytes.
+    const bool afterError = s->errorSinceFrame;
+    s->errorSinceFrame = false;
+    // libFLAC puts silent frames where it lost some, which take no bytes
+    // (the frame after them, written last, may come out silent too), and
+    // some versions write a frame whose checksum failed as silence.
     FLAC__uint64 end = 0;
-    if (FLAC__stream_decoder_get_decode_position(decoder, &end) && end == s->lastFrameEnd && end > 0)
-        s->filledFrames += frame->header.blocksize;
+    const bool ownBytes = !FLAC__stream_decoder_get_decode_position(decoder, &end) || end != s->lastFrameEnd;
+    if (ownBytes)
+        s->spanStart = s->lastFrameEnd;
     s->lastFrameEnd = end;
+    if (afterError || !ownBytes)
+        s->damaged = true;
+    if (!s->decodingAgain)
+        fillGap(s, frame->header, end - std::min(end, s->spanStart));
+    if ((afterError || !ownBytes) && silent(frame, channelData)) {
+        s->filledFrames += frame->header.blocksize;
+        // libFLAC's own silent frames are constant; a decoded frame is not.
+        if (!ownBytes && !s->decodingAgain && frame->subframes[0].type != FLAC__SUBFRAME_TYPE_CONSTANT
+            && frame->header.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER) {
+            s->clearedFrame = qint64(frame->header.number.sample_number);
+            s->clearedAt = s->buffer.size() / channels;
+        }
+    }
 
     const qsizetype blockSize = qsizetype(frame->header.blocksize);
     const float scale = float(1.0 / double(qint64(1) << (bits - 1)));
@@ -201,7 +233,13 @@ struct Stream {
     // Decodes up to maxFrames frames (all when negative).
     void read(qint64 maxFrames)
     {
-        if (maxFrames < 0) {
+        if (maxFrames < 0 && state.fillGaps) {
+            while (FLAC__stream_decoder_process_single(decoder.get())
+                   && FLAC__stream_decoder_get_state(decoder.get()) != FLAC__STREAM_DECODER_END_OF_STREAM) {
+                if (state.clearedFrame >= 0)
+                    decodeClearedFrame();
+            }
+        } else if (maxFrames < 0) {
             FLAC__stream_decoder_process_until_end_of_stream(decoder.get());
         } else {
             const qint64 wanted = maxFrames * state.channels;
@@ -216,6 +254,36 @@ struct Stream {
         if (state.streamErrors > 0)
             qWarning() << "FlacDecoder:" << state.streamErrors << "damaged places, first:"
                        << FLAC__StreamDecoderErrorStatusString[state.firstError];
+    }
+
+    // The frame that libFLAC wrote as silence, the last one written, is
+    // decoded again by seeking to it (a seek puts in no silence). Should
+    // that fail, the silence stays and decoding goes on after the frame.
+    void decodeClearedFrame()
+    {
+        const qint64 first = state.clearedFrame;
+        state.clearedFrame = -1;
+        const qint64 at = state.clearedAt;
+        const qint64 end = state.buffer.size() / state.channels;
+        FLAC__uint64 resumeAt = 0;
+        if (at >= end || !FLAC__stream_decoder_get_decode_position(decoder.get(), &resumeAt))
+            return;
+        state.buffer.shrinkBy(qsizetype((end - at) * state.channels));
+        state.filledFrames -= end - at;
+        state.decodingAgain = true;
+        const bool sought = FLAC__stream_decoder_seek_absolute(decoder.get(), FLAC__uint64(first));
+        state.decodingAgain = false;
+        const qint64 now = state.buffer.size() / state.channels;
+        if (sought && now == end)
+            return;
+        if (now != at)
+            state.buffer.shrinkBy(qsizetype((now - at) * state.channels));
+        float* dst = state.buffer.append(qsizetype((end - at) * state.channels));
+        std::fill(dst, dst + (end - at) * state.channels, 0.0f);
+        state.filledFrames += end - at;
+        FLAC__stream_decoder_flush(decoder.get());
+        state.pos = qint64(resumeAt);
+        state.lastFrameEnd = resumeAt;
     }
 };
 

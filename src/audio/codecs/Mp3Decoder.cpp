@@ -69,7 +69,9 @@ struct Stream {
     int channels = 0;
     qint64 statedLength = 0; // frames, when a tag of the stream states them
 
-    bool open(const QByteArray& bytes)
+    // `lengthStated`: a Xing/Info tag states the frame count. Without one,
+    // libmpg123's length is a guess from the byte count.
+    bool open(const QByteArray& bytes, bool lengthStated)
     {
         static std::once_flag initOnce;
         std::call_once(initOnce, [] { mpg123_init(); });
@@ -95,10 +97,7 @@ struct Stream {
             || mpg123_getformat(mh, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels <= 0
             || encoding != MPG123_ENC_FLOAT_32)
             return false;
-        // Before any scan, the length is accurate only when a tag states it.
-        long accurate = 0;
-        double unused = 0;
-        if (mpg123_getstate(mh, MPG123_ACCURATE, &accurate, &unused) == MPG123_OK && accurate)
+        if (lengthStated)
             statedLength = std::max<qint64>(mpg123_length(mh), 0);
         return true;
     }
@@ -197,18 +196,57 @@ struct Stream {
 // little differently. A last frame cut short is no news by itself: less
 // than a frame is missing, and without a stated length nothing says that
 // more should follow (stream recordings and split files end so).
-bool endsEarly(const DecodedAudio& out, const Stream& stream, const Mp3FrameMap& map)
+bool endsEarly(const DecodedAudio& out, qint64 statedLength, const Mp3FrameMap& map)
 {
-    return stream.statedLength > 0 && out.frames() + qMax(map.samplesPerFrame, 1152) < stream.statedLength;
+    return statedLength > 0 && out.frames() + qMax(map.samplesPerFrame, 1152) < statedLength;
 }
 
 // The decoded parts become the result, with the stream's format.
-void deliver(const Stream& stream, const Mp3FrameMap& map, std::vector<QList<float>> parts, DecodedAudio& out)
+void deliver(const Stream& stream, const Mp3FrameMap& map, std::vector<QList<float>> parts, DecodedAudio& out,
+             qint64 statedLength)
 {
     out.channels = stream.channels;
     out.sampleRate = int(stream.rate);
     out.parts = std::move(parts);
-    out.cutShort = endsEarly(out, stream, map);
+    out.cutShort = endsEarly(out, statedLength, map);
+}
+
+// Silence for lost frames fills no more than the frames that the tag's
+// count misses: bytes inserted into a stream destroyed nothing. The
+// estimates shrink in proportion.
+void fitToStatedCount(std::vector<Stream::Muted>& spans, const Mp3FrameMap& map)
+{
+    if (map.statedFrames <= 0)
+        return;
+    const qint64 missing = std::max<qint64>(map.statedFrames - map.frames, 0);
+    qint64 estimated = 0;
+    for (const Stream::Muted& span : spans)
+        estimated += span.lostFrames;
+    if (estimated <= missing)
+        return;
+    qint64 before = 0;
+    qint64 kept = 0;
+    for (Stream::Muted& span : spans) {
+        before += span.lostFrames;
+        const qint64 upTo = before * missing / estimated;
+        span.lostFrames = upTo - kept;
+        kept = upTo;
+    }
+}
+
+// The joined runs with their tag's count set to the frames they hold, so
+// that the decoder trims the padding at their end and nothing before it;
+// a stream cut inside a frame has no padding left, so its count is put out
+// of reach. Returns the count written, or 0 when the joined runs carry no tag.
+qint64 restateFrameCount(QByteArray& joined, const Mp3FrameMap& map)
+{
+    const qint64 at = map.statedFramesAt - map.runs.front().begin;
+    if (map.statedFrames <= 0 || at < 0 || at + 4 > map.runs.front().end - map.runs.front().begin)
+        return 0;
+    const qint64 count = map.endsInFrame ? std::max(map.statedFrames, map.frames + 2) : map.frames;
+    for (int i = 0; i < 4; ++i)
+        joined[qsizetype(at + i)] = char((count >> (24 - 8 * i)) & 0xFF);
+    return count;
 }
 
 // A damaged stream: its runs of frames joined, decoded in one pass with
@@ -234,21 +272,22 @@ bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio
         lastFrame = run.end > run.begin ? shift + run.lastFrame : joined.size();
         joined.append(bytes.constData() + run.begin, qsizetype(run.end - run.begin));
     }
+    fitToStatedCount(spans, map);
+    const qint64 count = restateFrameCount(joined, map);
     Stream stream;
-    if (!stream.open(joined))
+    if (!stream.open(joined, count > 0))
         return false;
+    // The length the file's own tag states, for telling a stream cut short.
+    const qint64 statedLength =
+        count > 0 ? stream.statedLength + (map.statedFrames - count) * map.samplesPerFrame : 0;
     GrowingSampleBuffer buffer;
-    buffer.reserveHint(stream.statedLength * stream.channels, bytes.size() * kMaxValuesPerByte);
+    buffer.reserveHint(std::max(statedLength, stream.statedLength) * stream.channels,
+                       bytes.size() * kMaxValuesPerByte);
     const qint64 filled = stream.readFillingGaps(spans, map.samplesPerFrame, buffer);
-    // The stated length ends before the last frame's padding, which a
-    // decoder trims only when it reaches the last of the stated frames.
-    const qint64 frames = buffer.size() / stream.channels;
-    if (stream.statedLength > 0 && frames > stream.statedLength)
-        buffer.shrinkBy(qsizetype((frames - stream.statedLength) * stream.channels));
     out.filledFrames = std::min(filled, qint64(buffer.size() / stream.channels));
     if (buffer.size() == 0)
         return false;
-    deliver(stream, map, {buffer.take()}, out);
+    deliver(stream, map, {buffer.take()}, out, statedLength);
     out.damaged = true;
     return true;
 }
@@ -261,8 +300,9 @@ bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments
     if (map.damaged)
         return decodeDamaged(bytes, map, out);
 
+    const bool lengthStated = map.statedFrames > 0;
     Stream main;
-    if (!main.open(bytes))
+    if (!main.open(bytes, lengthStated))
         return false;
 
     // Short streams (the piano's samples) skip the scan that splitting needs.
@@ -276,7 +316,7 @@ bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments
         std::vector<QList<float>> parts;
         auto decodeSegment = [&](qint64 first, qint64 end, QList<float>& part) {
             Stream s;
-            if (!s.open(bytes) || s.rate != main.rate || s.channels != main.channels)
+            if (!s.open(bytes, lengthStated) || s.rate != main.rate || s.channels != main.channels)
                 return false;
             if (first > 0 && mpg123_seek(s.handle.get(), off_t(first), SEEK_SET) != off_t(first))
                 return false;
@@ -289,10 +329,12 @@ bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments
         };
         if (count > 1
             && SegmentedDecoding::decode(length, count, main.channels, decodeSegment, parts)) {
-            deliver(main, map, std::move(parts), out);
+            deliver(main, map, std::move(parts), out, main.statedLength);
             return true;
         }
-        if (mpg123_seek(main.handle.get(), 0, SEEK_SET) != 0 && !main.open(bytes))
+        // Afresh: a scan that finds fewer frames than the tag states drops
+        // the tag's trimming of the encoder delay at the start.
+        if (!main.open(bytes, lengthStated))
             return false;
     }
 
@@ -303,6 +345,6 @@ bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments
     main.read(-1, buffer);
     if (buffer.size() == 0)
         return false;
-    deliver(main, map, {buffer.take()}, out);
+    deliver(main, map, {buffer.take()}, out, main.statedLength);
     return true;
 }

@@ -129,6 +129,30 @@ public:
         return at;
     }
 
+    // The frame count of a Xing/Info tag in the Layer III frame at `at`
+    // (after its header, checksum and side information), and where the
+    // count lies; 0 without one.
+    qint64 statedFrames(const FrameHeader& h, qint64 at, qint64& countAt) const
+    {
+        if (h.layer != 3)
+            return 0;
+        const bool mpeg1 = h.version == 0;
+        const qint64 tag =
+            at + 4 + ((m_data[at + 1] & 1) ? 0 : 2) + (mpeg1 ? (h.mono ? 17 : 32) : (h.mono ? 9 : 17));
+        if (tag + 12 > std::min(at + h.bytes, m_size))
+            return 0;
+        const char* p = reinterpret_cast<const char*>(m_data + tag);
+        if (std::memcmp(p, "Xing", 4) != 0 && std::memcmp(p, "Info", 4) != 0)
+            return 0;
+        auto be32 = [this](qint64 i) {
+            return qint64(m_data[i]) << 24 | qint64(m_data[i + 1]) << 16 | qint64(m_data[i + 2]) << 8 | m_data[i + 3];
+        };
+        if (!(be32(tag + 4) & 1))
+            return 0;
+        countAt = tag + 8;
+        return be32(countAt);
+    }
+
     qint64 size() const { return m_size; }
 
 private:
@@ -156,6 +180,7 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
     if (at >= size)
         return map;
     map.samplesPerFrame = stream.samples;
+    map.statedFrames = walk.statedFrames(stream, at, map.statedFramesAt);
 
     map.runs.push_back({at, at, 0});
     qint64 frames = 0;
@@ -163,8 +188,10 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
     while (at < size) {
         FrameHeader h;
         if (walk.frameOf(stream, at, h)) {
-            if (at + h.bytes > size)
-                break; // a last frame cut short
+            if (at + h.bytes > size) {
+                map.endsInFrame = true; // a last frame cut short
+                break;
+            }
             map.runs.back().lastFrame = at;
             at += h.bytes;
             map.runs.back().end = at;
@@ -197,5 +224,11 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
         map.runs.push_back(run);
         at = next;
     }
+    map.frames = frames - (map.statedFrames > 0 ? 1 : 0);
+    // Frames beyond the tag's count were repeated or appended: their sound
+    // is kept, which only the damaged-file decoding does (a decoder stops at
+    // the stated end). A frame's difference is how encoders count.
+    if (map.statedFrames > 0 && map.frames > map.statedFrames + 1)
+        map.damaged = true;
     return map;
 }

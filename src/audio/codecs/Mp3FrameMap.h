@@ -3,7 +3,8 @@
 // header stating the frame's size; damage is anything between frames that
 // is not a frame or a tag. The map finds the runs of frames around such
 // damage and estimates how many frames it destroyed, from the mean size of
-// the frames before it (exact for constant bit rates).
+// the frames before it (exact for constant bit rates). The only length a
+// stream states is the frame count of a Xing/Info tag in its first frame.
 
 #include <QByteArray>
 
@@ -24,8 +25,14 @@ struct Mp3FrameMap {
         bool afterDamage = false;
     };
     std::vector<Run> runs;  // empty when no run of frames was recognised
-    bool damaged = false;   // bytes that are neither frames nor tags lie between frames
+    // Bytes that are neither frames nor tags lie between frames, or the
+    // stream holds more frames than its Xing/Info tag states.
+    bool damaged = false;
     int samplesPerFrame = 0;
+    qint64 frames = 0;          // of sound in the runs (a Xing/Info frame holds none)
+    qint64 statedFrames = 0;    // of sound, as the first frame's Xing/Info tag states; 0: no tag
+    qint64 statedFramesAt = -1; // where that count lies: 32 bits, most significant first
+    bool endsInFrame = false;   // the bytes end inside a frame (a file cut short)
 
     static Mp3FrameMap of(const QByteArray& bytes);
 };

@@ -10,9 +10,10 @@
 // size wraps to a small table that it fills or that decoding indexes far
 // past its end (at entry x dimensions). Its value count for lookup type 1
 // casts floating-point powers to int, undefined for large dimensions. So
-// every book is walked here, reading only what leads to its sizes and to
-// the next book, and refused unless stb_vorbis's sizes come out right and
-// the book fits the packet.
+// every book is walked here, reading only its codeword lengths and what
+// leads to its sizes and to the next book, and refused unless stb_vorbis's
+// sizes come out right, its codewords are short enough for it and the book
+// fits the packet.
 
 namespace {
 
@@ -84,6 +85,11 @@ qint64 lookup1Values(int entries, int dimensions)
     return r;
 }
 
+// stb_vorbis searches books of up to 8 entries with the int mask
+// (1 << length) - 1, which overflows for 31 bits; it refuses 32 itself.
+// No encoder writes codewords anywhere near that long.
+constexpr quint32 kMaxCodewordBits = 30;
+
 // Reads one codebook, leaving `in` at the next.
 bool codebookFits(BitReader& in)
 {
@@ -101,21 +107,16 @@ bool codebookFits(BitReader& in)
         if (!in.read(5, length))
             return false;
         for (quint32 entry = 0, run = 0; entry < entries; entry += run) {
-            if (++length >= 32 || !in.read(ilog(entries - entry), run) || run > entries - entry)
+            if (++length > kMaxCodewordBits || !in.read(ilog(entries - entry), run) || run > entries - entry)
                 return false;
         }
     } else {
         quint32 sparse = 0;
         if (!in.read(1, sparse))
             return false;
-        if (!sparse) {
-            if (!in.skip(5 * qint64(entries)))
+        for (quint32 entry = 0, used = 1, length = 0; entry < entries; ++entry) {
+            if ((sparse && !in.read(1, used)) || (used && (!in.read(5, length) || length + 1 > kMaxCodewordBits)))
                 return false;
-        } else {
-            for (quint32 entry = 0, used = 0; entry < entries; ++entry) {
-                if (!in.read(1, used) || (used && !in.skip(5)))
-                    return false;
-            }
         }
     }
 
