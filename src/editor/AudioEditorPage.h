@@ -71,6 +71,9 @@ public:
     void syncWaveforms();
     void setVideoPlayerDialog(VideoPlayerDialog* dialog);
 
+    // The overlay of a wait that holds the window (input is dropped until
+    // hideLoading()); `dropInput` false for background work that leaves the
+    // window usable.
     void showLoading(const QString& message, bool dropInput = true);
     void hideLoading();
 
@@ -174,6 +177,8 @@ private:
     void computeShownSpectrograms();
     void onSpectrogramComputed();
     int spectrogramJobs = 0;
+    // A wait that drops input shows the overlay (showLoading() to hideLoading()).
+    bool waitHoldsWindow = false;
     // The combined view's other half takes a zoom and view start.
     void followVisibleRange(WaveformWidget* view, double zoom, double start);
     void followVisibleRange(SpectrumAnalyzerWidget* view, double zoom, double start);

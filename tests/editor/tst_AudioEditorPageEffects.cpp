@@ -11,6 +11,7 @@
 #include "dialogs/PitchCorrectionDialog.h"
 #include "dialogs/PitchCorrectionSession.h"
 #include "editor/AudioEditorPage.h"
+#include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"
 #include "widgets/LoadingOverlay.h"
@@ -19,6 +20,7 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -26,6 +28,7 @@
 #include <QRandomGenerator>
 #include <QSlider>
 #include <QStatusBar>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUndoStack>
 #include <QtTest/QtTest>
@@ -122,6 +125,7 @@ private slots:
     void pageGoesWithOutsideDialogsOpen();
     void resultRefusedOnceTheMaterialChanged_data();
     void resultRefusedOnceTheMaterialChanged();
+    void backgroundSpectrogramLeavesInputAlone();
 };
 
 void TestAudioEditorPageEffects::initTestCase()
@@ -882,6 +886,25 @@ void TestAudioEditorPageEffects::resultRefusedOnceTheMaterialChanged()
         }
     }
     QTRY_VERIFY(dialog.isNull());
+}
+
+void TestAudioEditorPageEffects::backgroundSpectrogramLeavesInputAlone()
+{
+    // A background spectrogram job leaves input alone, unless it ends inside a wait.
+    AudioEditorPage page;
+    page.show();
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 50.0, 44100), 44100);
+    page.findChild<QComboBox*>()->setCurrentIndex(1);
+    QLineEdit elsewhere;
+    QThreadPool::globalInstance()->waitForDone(); // its result waits for the event loop
+    page.showLoading(QStringLiteral("应用增益..."));
+    QTest::keyClick(&elsewhere, Qt::Key_A);
+    page.hideLoading();
+    page.showGainDialog();
+    button(openDialog(page, QStringLiteral("增益调整")), QStringLiteral("应用"))->click();
+    QVERIFY(page.spectrum(0)->isComputingInBackground());
+    QTest::keyClick(&elsewhere, Qt::Key_B);
+    QCOMPARE(elsewhere.text(), QStringLiteral("b"));
 }
 
 QTEST_MAIN(TestAudioEditorPageEffects)
