@@ -157,10 +157,9 @@ void MainWindow::routeUndo(bool redo)
 {
     if (stackedWidget->currentWidget() == audioEditorPage) {
         if (redo)
-            audioEditorPage->undoStack->redo();
+            audioEditorPage->redo();
         else
-            audioEditorPage->undoStack->undo();
-        audioEditorPage->syncWaveforms();
+            audioEditorPage->undo();
     } else if (multiTrackShowing()) {
         // The page repaints its lanes and ruler, and refuses while a take records.
         if (redo)

@@ -154,6 +154,8 @@ bool MainWindow::saveProject(const QString& path)
     // what it writes (the overlay drops the user's input anyway).
     ProjectDocument::Content content;
     if (projectType == QLatin1String("single")) {
+        // The file holds the material, never an effect's preview shown on it.
+        audioEditorPage->endPreview();
         content = ProjectDocument::fromSingleTrack(
             ProjectDocument::projectName(target), audioEditorPage->samples,
             audioEditorPage->stereoSamples, audioEditorPage->sampleRate,

@@ -83,6 +83,16 @@ public:
     void requestMicrophonePermission(std::function<void(bool)> callback);
 
     void deleteSelection();
+    // An effect dialog's preview shown on the lists goes back (the lists
+    // return to what they were before it, the views follow) before anything
+    // else works on them: an edit, undo, a take, a save or an export never
+    // takes a preview for the work. The dialog stays open; its next preview
+    // or apply starts from the lists as they are then.
+    void endPreview();
+    // Undo and redo as the user asks for them (keys, Edit menu): a preview
+    // goes back first, and the views follow the lists.
+    void undo();
+    void redo();
     void applyZoom(double zoom);
     void updateToolButtonStyles(int activeIndex);
     void startPlayback();
@@ -215,12 +225,14 @@ private:
     void showDialog(QDialog* dialog);
     // Preview, apply and cancel of a dialog with a preview (EffectPreviewState).
     bool runEffect(EffectPreviewState& state, const std::function<bool()>& process);
-    void previewEffect(EffectPreviewState& state, const std::function<bool()>& process,
-                       const QString& status);
+    void previewEffect(const std::shared_ptr<EffectPreviewState>& state,
+                       const std::function<bool()>& process, const QString& status);
     // False (the user told) when memory ran out; the lists are then unchanged.
     bool applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
                      const QString& applyText, const QString& commandText);
     void cancelEffect(EffectPreviewState& state);
+    // The preview on the lists now, if any; its dialog holds it.
+    std::weak_ptr<EffectPreviewState> shownPreview;
     void connectPreviewDialog(QDialog* dialog, QPushButton* previewButton,
                               const std::shared_ptr<EffectPreviewState>& state,
                               const std::function<std::function<bool()>()>& makeProcess,
