@@ -61,6 +61,9 @@ void MainWindow::importAudio()
         importVideoFile(path);
         return;
     }
+    // The page's material and history make way only as the user says.
+    if (!settleEditedMaterial())
+        return;
 
     showLoading(tr("导入音频..."));
     AudioProcessor processor;

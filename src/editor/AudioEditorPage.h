@@ -110,6 +110,12 @@ public:
     qint64 historyBudget() const { return historyBudgetBytes; }
     static qint64 defaultHistoryBudget();
 
+    // Whether the material was changed since it was loaded (a new history)
+    // or last saved: the history is away from its clean state.
+    bool hasUnsavedEdits() const;
+    // The material as it is now was saved.
+    void markSaved();
+
     // ---- state read by tests and by the dialogs ----
     bool playing() const { return isPlaying; }
     bool recording() const { return isRecording; }
