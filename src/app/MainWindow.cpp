@@ -22,6 +22,7 @@
 #include <QStatusBar>
 #include <QTime>
 #include <QTimer>
+#include <QUndoStack>
 
 namespace {
 
@@ -56,6 +57,11 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     saveSettings();
+    // The pages go after this class's part of the window: their histories
+    // and the page stack must not call into it then.
+    stackedWidget->disconnect(this);
+    audioEditorPage->undoStack->disconnect(this);
+    multiTrackPage->undoStack->disconnect(this);
 }
 
 void MainWindow::setupUi()
@@ -147,7 +153,7 @@ void MainWindow::showLoading(const QString& text)
 
 void MainWindow::importVideoFile(const QString& path)
 {
-    if (importRefusedDuringTake())
+    if (importRefusedDuringTake() || !settleEditedMaterial())
         return;
     videoImport->importFile(path, VideoImportTarget::forPages(audioEditorPage, multiTrackPage,
                                                               fileCommandsOnMultiTrack()));

@@ -20,6 +20,7 @@
 #include "project/ProjectTypes.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QString>
 
 #include <functional>
@@ -125,6 +126,9 @@ private:
     // ---- menus (MainWindowMenus.cpp) ----
     void connectEditorCommands();
     void routeUndo(bool redo);
+    // Undo and redo are offered when the history of the page that shows has
+    // a step for them.
+    void updateUndoActions();
     void setProjectActionsEnabled(bool enabled);
     bool multiTrackShowing() const;
     // Where imports and exports go: the multitrack page when it shows, and
@@ -149,6 +153,14 @@ private:
     // Asks the close question for an open project; false when the user
     // cancelled or the save failed. `saved` tells whether the project was saved.
     bool settleOpenProject(bool* saved = nullptr);
+    // Asks `text` with the close question's choices. Save saves the project
+    // first (a take still running ends and lands in it); the answer is
+    // Cancel also when that save was cancelled or failed.
+    QMessageBox::StandardButton askToSaveProject(const QString& title, const QString& text);
+    // Before new material replaces the single-track page's (and its
+    // history): edits not saved are saved or given up as the user says;
+    // false when the user keeps them.
+    bool settleEditedMaterial();
     // Ends a running take on either project page; it lands in its page.
     void endRunningTakes();
     // Ends a running take and stops playback on both project pages.

@@ -61,6 +61,9 @@ void MainWindow::importAudio()
         importVideoFile(path);
         return;
     }
+    // The page's material and history make way only as the user says.
+    if (!settleEditedMaterial())
+        return;
 
     showLoading(tr("导入音频..."));
     AudioProcessor processor;
@@ -164,7 +167,9 @@ void MainWindow::exportAudio(AudioExport::Format format)
         exportMixdown(format);
         return;
     }
-    const AudioEditorPage* page = audioEditorPage;
+    AudioEditorPage* page = audioEditorPage;
+    // The file holds the material, never an effect's preview shown on it.
+    page->endPreview();
     const AudioExport::Request request = AudioExport::fromSingleTrack(
         format, page->samples, page->stereoSamples, page->bitDepth, page->forceMono != 0);
     if (request.data.isEmpty()) {

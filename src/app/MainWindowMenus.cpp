@@ -111,6 +111,11 @@ void MainWindow::setupConnections()
 
     connect(actions.undo, &QAction::triggered, this, [this] { routeUndo(false); });
     connect(actions.redo, &QAction::triggered, this, [this] { routeUndo(true); });
+    for (QUndoStack* stack : {audioEditorPage->undoStack, multiTrackPage->undoStack}) {
+        connect(stack, &QUndoStack::canUndoChanged, this, &MainWindow::updateUndoActions);
+        connect(stack, &QUndoStack::canRedoChanged, this, &MainWindow::updateUndoActions);
+    }
+    connect(stackedWidget, &QStackedWidget::currentChanged, this, &MainWindow::updateUndoActions);
 
     connectEditorCommands();
     connectMixer();
@@ -157,10 +162,9 @@ void MainWindow::routeUndo(bool redo)
 {
     if (stackedWidget->currentWidget() == audioEditorPage) {
         if (redo)
-            audioEditorPage->undoStack->redo();
+            audioEditorPage->redo();
         else
-            audioEditorPage->undoStack->undo();
-        audioEditorPage->syncWaveforms();
+            audioEditorPage->undo();
     } else if (multiTrackShowing()) {
         // The page repaints its lanes and ruler, and refuses while a take records.
         if (redo)
@@ -170,10 +174,22 @@ void MainWindow::routeUndo(bool redo)
     }
 }
 
+void MainWindow::updateUndoActions()
+{
+    const QUndoStack* stack = nullptr;
+    if (projectOpen && stackedWidget->currentWidget() == audioEditorPage)
+        stack = audioEditorPage->undoStack;
+    else if (projectOpen && multiTrackShowing())
+        stack = multiTrackPage->undoStack;
+    actions.undo->setEnabled(stack && stack->canUndo());
+    actions.redo->setEnabled(stack && stack->canRedo());
+}
+
 void MainWindow::setProjectActionsEnabled(bool enabled)
 {
     for (QAction* action : actions.projectActions())
         action->setEnabled(enabled);
+    updateUndoActions();
 }
 
 bool MainWindow::multiTrackShowing() const

@@ -74,30 +74,45 @@ bool MainWindow::settleOpenProject(bool* saved)
         *saved = false;
     if (!projectOpen)
         return true;
-    const auto answer = prompts().question(
-        this, tr("关闭项目"), tr("当前有打开的项目，是否在关闭前保存？"),
-        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
-    if (answer != QMessageBox::Save && answer != QMessageBox::Discard)
+    const QMessageBox::StandardButton answer =
+        askToSaveProject(tr("关闭项目"), tr("当前有打开的项目，是否在关闭前保存？"));
+    if (answer == QMessageBox::Cancel)
         return false;
-    // Nothing records or plays on for a project that is given up.
-    if (answer == QMessageBox::Discard) {
-        stopProjectTransports();
-        return true;
-    }
+    // Nothing records or plays on for a project that is saved or given up,
+    // and the single-track page's edits are settled.
+    stopProjectTransports();
+    audioEditorPage->markSaved();
+    if (saved)
+        *saved = answer == QMessageBox::Save;
+    return true;
+}
+
+QMessageBox::StandardButton MainWindow::askToSaveProject(const QString& title, const QString& text)
+{
+    const auto answer = prompts().question(this, title, text,
+                                           QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                                           QMessageBox::Save);
+    if (answer == QMessageBox::Discard)
+        return QMessageBox::Discard;
+    if (answer != QMessageBox::Save)
+        return QMessageBox::Cancel;
     // Where it is saved is settled first: a cancelled save-as leaves the
     // project as it was, its take and playback still running.
     const QString target = currentProjectPath.isEmpty() ? chooseProjectPath() : currentProjectPath;
     if (target.isEmpty())
-        return false;
+        return QMessageBox::Cancel;
     // A take still running belongs to the project: it ends and lands in its
     // page before the save.
     endRunningTakes();
-    if (!saveProject(target))
-        return false;
-    stopProjectTransports();
-    if (saved)
-        *saved = true;
-    return true;
+    return saveProject(target) ? QMessageBox::Save : QMessageBox::Cancel;
+}
+
+bool MainWindow::settleEditedMaterial()
+{
+    if (!projectOpen || fileCommandsOnMultiTrack() || !audioEditorPage->hasUnsavedEdits())
+        return true;
+    return askToSaveProject(tr("导入"), tr("当前音频有未保存的更改，导入将替换它。是否先保存项目？"))
+        != QMessageBox::Cancel;
 }
 
 void MainWindow::endRunningTakes()
@@ -154,6 +169,8 @@ bool MainWindow::saveProject(const QString& path)
     // what it writes (the overlay drops the user's input anyway).
     ProjectDocument::Content content;
     if (projectType == QLatin1String("single")) {
+        // The file holds the material, never an effect's preview shown on it.
+        audioEditorPage->endPreview();
         content = ProjectDocument::fromSingleTrack(
             ProjectDocument::projectName(target), audioEditorPage->samples,
             audioEditorPage->stereoSamples, audioEditorPage->sampleRate,
@@ -174,6 +191,8 @@ bool MainWindow::saveProject(const QString& path)
         return false;
     }
     currentProjectPath = target;
+    if (projectType == QLatin1String("single"))
+        audioEditorPage->markSaved();
     showStatus(tr("已保存: %1").arg(QFileInfo(target).fileName()));
     updateStatusBar();
     return true;

@@ -134,9 +134,12 @@ void AudioEditorPage::computeShownSpectrograms()
             continue;
         if (!view->computeSpectrumInBackground())
             continue;
-        // The rest of the program stays usable while the job runs.
-        if (++spectrogramJobs == 1)
-            showLoading(tr("生成频谱图..."), false);
+        // The rest of the program stays usable while the job runs, and the
+        // event loop paints the overlay: no events run here, in the middle
+        // of whatever refreshes the views. A wait that holds the window
+        // keeps its overlay; hideLoading() shows this one when it ends.
+        if (++spectrogramJobs == 1 && !waitHoldsWindow && loadingOverlay)
+            loadingOverlay->show(tr("生成频谱图..."), false);
     }
 }
 
@@ -145,8 +148,10 @@ void AudioEditorPage::onSpectrogramComputed()
     spectrogramJobs = std::max(0, spectrogramJobs - 1);
     // A result for lists replaced meanwhile was dropped: the current ones go next.
     computeShownSpectrograms();
-    if (spectrogramJobs == 0)
-        hideLoading();
+    // A job may end inside a wait (its overlay lets events run): the wait's
+    // overlay stays up, and with it the dropping of input.
+    if (spectrogramJobs == 0 && !waitHoldsWindow && loadingOverlay)
+        loadingOverlay->hide();
 }
 
 bool AudioEditorPage::isShown(const QWidget* view) const
@@ -251,6 +256,7 @@ void AudioEditorPage::showLoading(const QString& message, bool dropInput)
 {
     if (!loadingOverlay)
         return;
+    waitHoldsWindow = waitHoldsWindow || dropInput;
     loadingOverlay->setGeometry(0, 0, width(), height());
     loadingOverlay->show(message, dropInput);
     QCoreApplication::processEvents();
@@ -260,11 +266,13 @@ void AudioEditorPage::hideLoading()
 {
     if (!loadingOverlay)
         return;
-    if (spectrogramJobs > 0) {
-        loadingOverlay->show(tr("生成频谱图...")); // still computing in the background
-        return;
-    }
+    waitHoldsWindow = false;
+    // Hiding drops the input made while the wait held the window.
     loadingOverlay->hide();
+    // Still computing in the background: the overlay stays over the page,
+    // and the program takes input meanwhile.
+    if (spectrogramJobs > 0)
+        loadingOverlay->show(tr("生成频谱图..."), false);
 }
 
 void AudioEditorPage::setStatus(const QString& text)

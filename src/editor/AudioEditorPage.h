@@ -71,6 +71,9 @@ public:
     void syncWaveforms();
     void setVideoPlayerDialog(VideoPlayerDialog* dialog);
 
+    // The overlay of a wait that holds the window (input is dropped until
+    // hideLoading()); `dropInput` false for background work that leaves the
+    // window usable.
     void showLoading(const QString& message, bool dropInput = true);
     void hideLoading();
 
@@ -80,6 +83,16 @@ public:
     void requestMicrophonePermission(std::function<void(bool)> callback);
 
     void deleteSelection();
+    // An effect dialog's preview shown on the lists goes back (the lists
+    // return to what they were before it, the views follow) before anything
+    // else works on them: an edit, undo, a take, a save or an export never
+    // takes a preview for the work. The dialog stays open; its next preview
+    // or apply starts from the lists as they are then.
+    void endPreview();
+    // Undo and redo as the user asks for them (keys, Edit menu): a preview
+    // goes back first, and the views follow the lists.
+    void undo();
+    void redo();
     void applyZoom(double zoom);
     void updateToolButtonStyles(int activeIndex);
     void startPlayback();
@@ -96,6 +109,12 @@ public:
     void setHistoryBudget(qint64 bytes);
     qint64 historyBudget() const { return historyBudgetBytes; }
     static qint64 defaultHistoryBudget();
+
+    // Whether the material was changed since it was loaded (a new history)
+    // or last saved: the history is away from its clean state.
+    bool hasUnsavedEdits() const;
+    // The material as it is now was saved.
+    void markSaved();
 
     // ---- state read by tests and by the dialogs ----
     bool playing() const { return isPlaying; }
@@ -174,6 +193,8 @@ private:
     void computeShownSpectrograms();
     void onSpectrogramComputed();
     int spectrogramJobs = 0;
+    // A wait that drops input shows the overlay (showLoading() to hideLoading()).
+    bool waitHoldsWindow = false;
     // The combined view's other half takes a zoom and view start.
     void followVisibleRange(WaveformWidget* view, double zoom, double start);
     void followVisibleRange(SpectrumAnalyzerWidget* view, double zoom, double start);
@@ -210,12 +231,14 @@ private:
     void showDialog(QDialog* dialog);
     // Preview, apply and cancel of a dialog with a preview (EffectPreviewState).
     bool runEffect(EffectPreviewState& state, const std::function<bool()>& process);
-    void previewEffect(EffectPreviewState& state, const std::function<bool()>& process,
-                       const QString& status);
+    void previewEffect(const std::shared_ptr<EffectPreviewState>& state,
+                       const std::function<bool()>& process, const QString& status);
     // False (the user told) when memory ran out; the lists are then unchanged.
     bool applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
                      const QString& applyText, const QString& commandText);
     void cancelEffect(EffectPreviewState& state);
+    // The preview on the lists now, if any; its dialog holds it.
+    std::weak_ptr<EffectPreviewState> shownPreview;
     void connectPreviewDialog(QDialog* dialog, QPushButton* previewButton,
                               const std::shared_ptr<EffectPreviewState>& state,
                               const std::function<std::function<bool()>()>& makeProcess,

@@ -192,6 +192,7 @@ void AudioEditorPage::showNoiseReductionDialog()
         // Read before the overlay lets events run (the dialog may go then).
         const int strengthPercent = strength->value();
         const float amount = strengthPercent / 100.0f;
+        endPreview();
         showLoading(tr("降噪处理中..."));
         makeHistoryRoom();
         const QList<float> monoBefore = samples;
@@ -259,6 +260,7 @@ void AudioEditorPage::showChannelConvertDialog()
     connect(dialog, &QDialog::accepted, this, [=] {
         if (!*convertRequested || refusedWhileRecording())
             return;
+        endPreview();
         showLoading(tr("声道转换中..."));
         makeHistoryRoom();
         const QList<float> monoBefore = samples;

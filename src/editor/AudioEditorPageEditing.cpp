@@ -47,6 +47,7 @@ void AudioEditorPage::deleteSelection()
 {
     if (isRecording || isPlaying || !waveformView->hasSelection() || samples.isEmpty())
         return;
+    endPreview();
     const double a = std::min(waveformView->getSelectionStart(), waveformView->getSelectionEnd());
     const double b = std::max(waveformView->getSelectionStart(), waveformView->getSelectionEnd());
     const qint64 size = samples.size();
@@ -107,10 +108,9 @@ void AudioEditorPage::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Z:
         if (modifiers & Qt::ControlModifier) {
             if (modifiers & Qt::ShiftModifier)
-                undoStack->redo();
+                redo();
             else
-                undoStack->undo();
-            syncWaveforms();
+                undo();
             event->accept();
             return;
         }
@@ -132,6 +132,20 @@ void AudioEditorPage::keyPressEvent(QKeyEvent* event)
         break;
     }
     QWidget::keyPressEvent(event);
+}
+
+void AudioEditorPage::undo()
+{
+    endPreview();
+    undoStack->undo();
+    syncWaveforms();
+}
+
+void AudioEditorPage::redo()
+{
+    endPreview();
+    undoStack->redo();
+    syncWaveforms();
 }
 
 void AudioEditorPage::onToolChanged(int index)

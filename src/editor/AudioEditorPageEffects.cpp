@@ -135,23 +135,47 @@ bool AudioEditorPage::refusedWhileRecording(const QString& message)
     return true;
 }
 
-void AudioEditorPage::previewEffect(EffectPreviewState& state, const std::function<bool()>& process,
-                                   const QString& status)
+void AudioEditorPage::previewEffect(const std::shared_ptr<EffectPreviewState>& state,
+                                   const std::function<bool()>& process, const QString& status)
 {
     if (refusedWhileRecording())
         return;
+    // One preview at a time: another dialog's goes back first.
+    if (shownPreview.lock() != state)
+        endPreview();
     showLoading(tr("预览中..."));
-    runEffect(state, process);
+    runEffect(*state, process);
     boundMaterial();
-    state.markShown(samples, stereoSamples);
+    state->markShown(samples, stereoSamples);
+    shownPreview = state;
     syncWaveforms();
     hideLoading();
     setStatus(status);
 }
 
+void AudioEditorPage::endPreview()
+{
+    const std::shared_ptr<EffectPreviewState> state = shownPreview.lock();
+    shownPreview.reset();
+    if (!state)
+        return;
+    // Lists replaced meanwhile (new material) hold no preview to take back.
+    const bool shown = state->isShown(samples, stereoSamples);
+    state->forgetPreview();
+    if (!shown)
+        return;
+    samples = state->baseMono;
+    stereoSamples = state->baseStereo;
+    syncWaveforms();
+}
+
 bool AudioEditorPage::applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
                                   const QString& applyText, const QString& commandText)
 {
+    // Our own preview is replaced by the result; another dialog's goes back.
+    if (shownPreview.lock().get() != &state)
+        endPreview();
+    shownPreview.reset();
     showLoading(applyText);
     makeHistoryRoom();
     try {
@@ -176,12 +200,8 @@ bool AudioEditorPage::applyEffect(EffectPreviewState& state, const std::function
 void AudioEditorPage::cancelEffect(EffectPreviewState& state)
 {
     // Only our own preview is taken back; a later edit of the page stays.
-    if (!state.isShown(samples, stereoSamples))
-        return;
-    samples = state.baseMono;
-    stereoSamples = state.baseStereo;
-    state.forgetPreview();
-    syncWaveforms();
+    if (shownPreview.lock().get() == &state)
+        endPreview();
 }
 
 void AudioEditorPage::connectPreviewDialog(QDialog* dialog, QPushButton* previewButton,
@@ -194,7 +214,7 @@ void AudioEditorPage::connectPreviewDialog(QDialog* dialog, QPushButton* preview
     // The controls are read before the overlay lets events run: an accepted
     // dialog may be deleted then.
     connect(previewButton, &QPushButton::clicked, this, [=] {
-        previewEffect(*state, makeProcess(), previewStatus());
+        previewEffect(state, makeProcess(), previewStatus());
     });
     connect(dialog, &QDialog::accepted, this, [=] {
         if (refusedWhileRecording())

@@ -29,6 +29,7 @@ void AudioEditorPage::takeDialogResult(QList<float> result,
     // The channels are processed before the overlay: it lets events run, and
     // the dialog behind `applyToChannel` may be deleted then. `result` is our
     // own copy for the same reason.
+    endPreview();
     QList<float> mono = std::move(result);
     QList<float> stereo = stereoSamples;
     if (!stereo.isEmpty())
@@ -57,6 +58,8 @@ void AudioEditorPage::showPitchCorrectionDialog()
         setStatus(tr("没有音频数据"));
         return;
     }
+    // The dialog copies the material, never a preview shown on it.
+    endPreview();
     showLoading(tr("分析音高..."));
     auto* dialog = new PitchCorrectionDialog(samples, analysePitch(), this);
     EffectDialogFrame::deleteWhenFinished(dialog);
@@ -96,6 +99,9 @@ ApplyCheck AudioEditorPage::applyCheckForCurrentMaterial(const QString& effectNa
                                                          const QString& recordingRefusal)
 {
     return [this, openedOn = currentMaterial(), effectName, recordingRefusal] {
+        // Another dialog's preview goes back before the result goes in.
+        if (!isRecording)
+            endPreview();
         QString refusal;
         if (isRecording) {
             refusal = recordingRefusal.isEmpty() ? tr("录音或播放中无法应用效果") : recordingRefusal;
@@ -116,6 +122,7 @@ void AudioEditorPage::showCompressorDialog()
 {
     if (!effectAllowed(true))
         return;
+    endPreview();
     AudioProcessor* processor = createEffectProcessor();
     auto* dialog = new CompressorDialog(processor, this);
     adoptProcessor(dialog, processor);
@@ -133,6 +140,7 @@ void AudioEditorPage::showEqualizerDialog()
 {
     if (!effectAllowed(true))
         return;
+    endPreview();
     // The equaliser previews on the page's engine: make sure there is one.
     ensurePlaybackEngine();
     AudioProcessor* processor = createEffectProcessor();

@@ -58,12 +58,30 @@ void AudioEditorPage::makeHistoryRoom()
     trimHistory(historyBudgetBytes - currentListBytes());
 }
 
+bool AudioEditorPage::hasUnsavedEdits() const
+{
+    return !undoStack->isClean();
+}
+
+void AudioEditorPage::markSaved()
+{
+    undoStack->setClean();
+}
+
 void AudioEditorPage::trimHistory(qint64 budget)
 {
+    const bool saved = undoStack->isClean();
     const int dropped = SampleListHistory::trimToBudget(*undoStack, std::max<qint64>(budget, 0),
                                                         {samples, stereoSamples});
     if (dropped < 1)
         return;
+    // The trimmed stack is rebuilt with its clean state at its start. A saved
+    // state among the kept steps cannot be marked again: unless it is the
+    // state now, the material counts as changed from here on.
+    if (saved)
+        undoStack->setClean();
+    else
+        undoStack->resetClean();
     qDebug() << "AudioEditorPage: dropped" << dropped << "oldest undo steps to stay within"
              << historyBudgetBytes / (1 << 20) << "MB";
     if (historyTrimReported)

@@ -228,6 +228,8 @@ QWidget* AudioEditorPage::createEditorRow()
 
     connect(waveformView, &WaveformWidget::playheadMoved, this, &AudioEditorPage::movePlayheads);
     for (SpectrumAnalyzerWidget* view : {spectrumView, spectrumView2}) {
+        // An erase works on the material, never on a preview shown on it.
+        connect(view, &SpectrumAnalyzerWidget::eraseStarting, this, &AudioEditorPage::endPreview);
         connect(view, &SpectrumAnalyzerWidget::audioDataChanged, this,
                 [this, view] { onSpectralErase(view); });
         connect(view, &SpectrumAnalyzerWidget::playheadRequested, this,

@@ -110,6 +110,8 @@ void AudioEditorPage::startRecording()
     if (isRecording)
         return;
     recordPressNs = steadyNowNs();
+    // The take goes into the material, never into a preview shown on it.
+    endPreview();
     // A take replaces the playing engine: the playback transport stops first
     // (keeping the playhead, where the take goes).
     if (isPlaying) {

@@ -502,6 +502,7 @@ void SpectrumAnalyzerWidget::performVisualErase(const QPoint& point, const QRect
 void SpectrumAnalyzerWidget::applySpectralErase(double startSec, double endSec, float lowHz,
                                                 float highHz, float strength, EraseChannel channel)
 {
+    emit eraseStarting();
     EraseRegion regions[2];
     EraseStroke box;
     box.start = startSec;
@@ -905,6 +906,7 @@ void SpectrumAnalyzerWidget::mousePressEvent(QMouseEvent* event)
     const QPointF position = event->position();
     if (toolMode == Erase) {
         if (event->button() == Qt::LeftButton && !samples.isEmpty()) {
+            emit eraseStarting();
             erasing = true;
             const QRect bands = spectrogramRect();
             if (bands.contains(position.toPoint()))

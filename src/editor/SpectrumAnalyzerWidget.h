@@ -228,6 +228,9 @@ signals:
     void frequencySelected(float frequency);
     void magnitudeSelected(float magnitudeDB);
     void audioDataChanged();
+    // An erase is about to change this view's lists: whoever gave them may
+    // give others first (setAudioData), and the erase works on those.
+    void eraseStarting();
     void backgroundComputationFinished();
     void playheadRequested(double seconds);
     // The zoom or the view start changed (by any means).

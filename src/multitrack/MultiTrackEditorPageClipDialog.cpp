@@ -79,6 +79,8 @@ void MultiTrackEditorPage::editAudioClip(int trackIndex, int clipIndex)
 
     if (dialog.exec() != QDialog::Accepted)
         return;
+    // The clip takes the edited material, never an effect's preview shown on it.
+    editor->endPreview();
     // The dialog ran the event loop: the clip must still be the one edited.
     if (trackIndex >= int(tracks.size()) || clipIndex >= int(tracks[size_t(trackIndex)].audioClips.size())
         || tracks[size_t(trackIndex)].audioClips[size_t(clipIndex)].samples.constData()

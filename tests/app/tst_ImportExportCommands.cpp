@@ -4,6 +4,7 @@
 #include "app/AudioExport.h"
 #include "app/MainWindow.h"
 #include "app/MidiImport.h"
+#include "app/ProjectDocument.h"
 #include "app/StartUp.h"
 #include "app/ShellPrompts.h"
 #include "app/VideoFiles.h"
@@ -15,6 +16,7 @@
 #include "widgets/LoadingOverlay.h"
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
+#include "VideoTestMedia.h"
 
 #include <QtTest/QtTest>
 #include <QtWidgets>
@@ -87,6 +89,17 @@ QString writeManyTrackMidiFile(const QString& path, int count)
         file += QByteArray::fromHex("4d54726b" "0000000c" "00903c64" "30803c00" "00ff2f00");
     QFile out(path);
     return out.open(QIODevice::WriteOnly) && out.write(file) == file.size() ? path : QString();
+}
+
+// Gain of `db` through the single-track page's dialog with `press` ("预览" leaves it open).
+void gainThroughDialog(AudioEditorPage* page, double db, const QString& press)
+{
+    page->showGainDialog();
+    auto* dialog = page->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly).last();
+    dialog->findChild<QDoubleSpinBox*>()->setValue(db);
+    for (QPushButton* button : dialog->findChildren<QPushButton*>())
+        if (button->text() == press)
+            button->click();
 }
 
 } // namespace
@@ -178,12 +191,57 @@ private slots:
         page->undoStack->push(new DeleteSelectionCommand(&page->samples, 100, 200, QStringLiteral("删除选区"),
                                                          &page->stereoSamples));
         window.prompts->files << wav;
+        window.prompts->answers << QMessageBox::Discard; // the edit is given up
         window.menuActions().importAudio->trigger();
         page->undoStack->undo();
         const Decoded expected = decode(wav);
         QCOMPARE(page->samples, expected.mono);
         QCOMPARE(page->stereoSamples, expected.stereo);
         QCOMPARE(page->undoStack->count(), 0);
+    }
+
+    // New material replaces edits not saved only as the user says (the close
+    // question's choices), audio and video alike; Undo follows the history; a
+    // preview is neither saved nor exported.
+    void importAsksBeforeReplacingEdits()
+    {
+        const QString first = writeRampWav(files.filePath(QStringLiteral("first.wav")), 3000, 44100);
+        const QString video = files.filePath(QStringLiteral("sound.mkv"));
+        QVERIFY(VideoTestMedia::make(video, VideoTestMedia::stereoTone(1) + QStringList{"-c:a", "flac"}));
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("single"), 44100, 16, false);
+        AudioEditorPage* page = window.audioEditorPage;
+        const auto importFirst = [&] {
+            window.prompts->files << first;
+            window.menuActions().importAudio->trigger();
+        };
+        importFirst(); // nothing edited: nothing asked
+        gainThroughDialog(page, 6.0, QStringLiteral("应用"));
+        QVERIFY(window.menuActions().undo->isEnabled());
+        const QList<float> edited = page->stereoSamples;
+        gainThroughDialog(page, 12.0, QStringLiteral("预览"));
+        window.prompts->answers << QMessageBox::Cancel << QMessageBox::Save;
+        importFirst();
+        const QString project = files.filePath(QStringLiteral("edited.cdw"));
+        window.prompts->files << project;
+        window.importVideoFile(video);
+        ProjectData saved;
+        QVERIFY(ProjectDocument::load(project, saved).isEmpty());
+        QCOMPARE(saved.tracks.at(0).audioClips.at(0).stereoSamples, edited);
+        QVERIFY(!window.menuActions().undo->isEnabled());
+        gainThroughDialog(page, 12.0, QStringLiteral("预览"));
+        window.prompts->files << files.filePath(QStringLiteral("edited.wav"));
+        window.menuActions().exportWav->trigger();
+        QVERIFY(std::abs(decode(files.filePath(QStringLiteral("edited.wav"))).stereo.value(200)
+                         - page->stereoSamples[200]) < 1e-4f);
+        gainThroughDialog(page, 6.0, QStringLiteral("应用"));
+        window.menuActions().saveProject->trigger();
+        importFirst(); // saved: nothing asked
+        gainThroughDialog(page, 6.0, QStringLiteral("应用"));
+        window.prompts->answers << QMessageBox::Discard;
+        importFirst();
+        QCOMPARE(page->samples, decode(first).mono);
+        QCOMPARE(window.prompts->boxes(QStringLiteral("question")).size(), 3);
     }
 
     // An import would replace the material a take is recorded into: it is

@@ -100,7 +100,8 @@ private slots:
         for (QAction* entry : menuEntries(window))
             if (atStart.contains(entry->text()) || window.menuActions().projectActions().contains(entry))
                 expected << entry->text();
-        QCOMPARE(withProject, expected);
+        expected.removeIf([](const QString& text) { return text.startsWith(u"撤销") || text.startsWith(u"重做"); });
+        QCOMPARE(withProject, expected); // undo and redo wait for a step
         QVERIFY(withProject.contains(QStringLiteral("调音台(&M)")));
         for (const char* never : {"剪切(&T)", "复制(&C)", "粘贴(&P)", "合成器(&S)"})
             QVERIFY(!withProject.contains(QString::fromUtf8(never)));

@@ -11,6 +11,7 @@
 #include "dialogs/PitchCorrectionDialog.h"
 #include "dialogs/PitchCorrectionSession.h"
 #include "editor/AudioEditorPage.h"
+#include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/StereoLists.h"
 #include "editor/WaveformWidget.h"
 #include "widgets/LoadingOverlay.h"
@@ -19,6 +20,7 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -26,6 +28,7 @@
 #include <QRandomGenerator>
 #include <QSlider>
 #include <QStatusBar>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUndoStack>
 #include <QtTest/QtTest>
@@ -122,6 +125,9 @@ private slots:
     void pageGoesWithOutsideDialogsOpen();
     void resultRefusedOnceTheMaterialChanged_data();
     void resultRefusedOnceTheMaterialChanged();
+    void previewEndsBeforeOtherWork_data();
+    void previewEndsBeforeOtherWork();
+    void backgroundSpectrogramLeavesInputAlone();
 };
 
 void TestAudioEditorPageEffects::initTestCase()
@@ -882,6 +888,70 @@ void TestAudioEditorPageEffects::resultRefusedOnceTheMaterialChanged()
         }
     }
     QTRY_VERIFY(dialog.isNull());
+}
+
+void TestAudioEditorPageEffects::previewEndsBeforeOtherWork_data()
+{
+    QTest::addColumn<QString>("work"); // keys, or the title of the dialog to use
+    QTest::addColumn<QString>("slot");
+    const char* rows[][2] = {{"Delete", ""}, {"Ctrl+Z", ""}, {"erase", ""}, {"录制", "onRecordClicked"},
+                             {"混响", "showReverbDialog"}, {"动态压缩器", "showCompressorDialog"},
+                             {"延迟", "showDelayDialog"}};
+    for (const auto& row : rows)
+        QTest::newRow(row[1][0] ? row[1] : row[0]) << QString::fromUtf8(row[0]) << QString::fromLatin1(row[1]);
+}
+
+void TestAudioEditorPageEffects::previewEndsBeforeOtherWork()
+{
+    // Work done (or a take started) while gain +12 dB is previewed acts as on
+    // a page without the preview; the gain dialog's cancel then changes nothing.
+    QFETCH(QString, work);
+    QFETCH(QString, slot);
+    AudioEditorPage page, plain;
+    QPointer<QDialog> gain;
+    for (AudioEditorPage* p : {&page, &plain}) {
+        p->resize(1000, 600);
+        p->show();
+        p->loadStereoAudioSamples(stereoTone(), Rate);
+        select(p->waveform(0), 100, 200);
+        QTest::keyClick(p, Qt::Key_Delete); // a step to undo
+        if (p == &page) {
+            page.showGainDialog();
+            gain = openDialog(page, QStringLiteral("增益调整"));
+            spins(gain)[0]->setValue(12.0);
+            button(gain, QStringLiteral("预览"))->click();
+        }
+        select(p->waveform(0), 300, 450);
+        p->findChild<QComboBox*>()->setCurrentIndex(1);
+        if (work == QStringLiteral("erase"))
+            p->spectrum(0)->applySpectralErase(0.1, 0.3, 300.0f, 800.0f, 1.0f);
+        else if (slot.isEmpty())
+            QTest::keySequence(p, QKeySequence(work));
+        else if (QMetaObject::invokeMethod(p, slot.toLatin1().constData()) && openDialog(*p, work))
+            button(openDialog(*p, work), work == QStringLiteral("延迟") ? "预览" : "应用")->click();
+    }
+    QCOMPARE(page.stereoSamples, plain.stereoSamples);
+    button(gain, QStringLiteral("取消"))->click();
+    QCOMPARE(page.stereoSamples, plain.stereoSamples);
+}
+
+void TestAudioEditorPageEffects::backgroundSpectrogramLeavesInputAlone()
+{
+    // A background spectrogram job leaves input alone, unless it ends inside a wait.
+    AudioEditorPage page;
+    page.show();
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 50.0, 44100), 44100);
+    page.findChild<QComboBox*>()->setCurrentIndex(1);
+    QLineEdit elsewhere;
+    QThreadPool::globalInstance()->waitForDone(); // its result waits for the event loop
+    page.showLoading(QStringLiteral("应用增益..."));
+    QTest::keyClick(&elsewhere, Qt::Key_A);
+    page.hideLoading();
+    page.showGainDialog();
+    button(openDialog(page, QStringLiteral("增益调整")), QStringLiteral("应用"))->click();
+    QVERIFY(page.spectrum(0)->isComputingInBackground());
+    QTest::keyClick(&elsewhere, Qt::Key_B);
+    QCOMPARE(elsewhere.text(), QStringLiteral("b"));
 }
 
 QTEST_MAIN(TestAudioEditorPageEffects)

@@ -202,6 +202,15 @@ private slots:
         whenModal([](QDialog* dialog) { button(*dialog, QStringLiteral("取消"))->click(); });
         QTest::mouseDClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 3.0));
         QCOMPARE(page.undoStack->count(), commands);
+        whenModal([](QDialog* dialog) { // a gain previewed is not taken for the edit
+            dialog->findChild<AudioEditorPage*>()->showGainDialog();
+            dialog->findChild<QDoubleSpinBox*>()->setValue(12.0);
+            button(*dialog->findChild<QDialog*>(), QStringLiteral("预览"))->click();
+            button(*dialog, QStringLiteral("确定"))->click();
+        });
+        QTest::mouseDClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 3.0));
+        QCOMPARE(page.tracks[0].audioClips[0].stereoSamples, clip.stereoSamples);
+        page.undo();
 
         // The editor ends with 2.5 s of mono material: the stereo copy goes,
         // the old trims, which would leave none of it, go too, and it is one
