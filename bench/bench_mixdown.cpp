@@ -14,6 +14,7 @@
 // same goal.
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 #include "app/MainWindow.h"
 #include "app/ShellActions.h"
 #include "app/ShellPrompts.h"
@@ -242,6 +243,7 @@ bool runWindowExports()
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     bool ok = run(8);
