@@ -180,9 +180,7 @@ bool HttpGetTransfer::parse()
             // An interim answer: the real one follows.
             if (status >= 100 && status < 200 && status != 101)
                 break;
-            emit headReceived();
-            if (stage != Stage::Done)
-                chooseFraming();
+            chooseFraming();
             break;
         }
         case Stage::Length:
@@ -268,25 +266,25 @@ bool HttpGetTransfer::parseHead(const QByteArray& head)
     return true;
 }
 
-bool HttpGetTransfer::chooseFraming()
+void HttpGetTransfer::chooseFraming()
 {
     if ((status >= 100 && status < 200) || status == 204 || status == 304) {
         finish(QString(), true);
-        return false;
+        return;
     }
     if (hasRawHeader("Transfer-Encoding")) {
         const QByteArray coding = rawHeader("Transfer-Encoding").toLower();
         if (coding != "chunked") {
             finish(tr("服务器使用了不支持的传输编码: %1").arg(QString::fromLatin1(coding.left(64))));
-            return false;
+            return;
         }
         // Both framings at once can only mislead.
         if (hasRawHeader("Content-Length")) {
             finish(tr("服务器的回答无效"));
-            return false;
+            return;
         }
         stage = Stage::ChunkSize;
-        return true;
+        return;
     }
     if (hasRawHeader("Content-Length")) {
         // One plain decimal number; two lengths (joined by ", ") announce nothing.
@@ -296,18 +294,17 @@ bool HttpGetTransfer::chooseFraming()
             isNumber = isNumber && c >= '0' && c <= '9';
         if (!isNumber) {
             finish(tr("服务器返回的长度无效: %1").arg(QString::fromLatin1(announced.left(64))));
-            return false;
+            return;
         }
         length = remaining = announced.toLongLong();
         if (length == 0) {
             finish(QString(), true);
-            return false;
+            return;
         }
         stage = Stage::Length;
-        return true;
+        return;
     }
     stage = Stage::UntilClose;
-    return true;
 }
 
 bool HttpGetTransfer::takeLine(QByteArray& line)

@@ -30,7 +30,7 @@ public:
     // Stops silently: no further signals.
     void abort();
 
-    // Valid from headReceived() on.
+    // Valid from the first bodyReceived() on, and after finished().
     int statusCode() const { return status; }
     bool hasRawHeader(const QByteArray& name) const;
     // The field's value; values of repeated fields joined by ", ".
@@ -45,7 +45,6 @@ public:
     bool endMarked() const { return marked; }
 
 signals:
-    void headReceived();
     void bodyReceived(const QByteArray& data);
     void finished();
 
@@ -59,8 +58,9 @@ private:
     // Reads what the buffer holds; false once the transfer has ended.
     bool parse();
     bool parseHead(const QByteArray& head);
-    // Chooses the body's framing from the head; false when it is refused.
-    bool chooseFraming();
+    // Chooses the body's framing from the head, or ends the transfer (an
+    // answer without a body, or a framing that is refused).
+    void chooseFraming();
     // Takes one line (without its CRLF) from the buffer; false when none is whole yet.
     bool takeLine(QByteArray& line);
     // Hands `bytes` of the buffer on as body; false when the receiver stopped us.
