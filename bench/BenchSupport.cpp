@@ -6,13 +6,15 @@
 #include <QFile>
 #include "audio/dsp/VectorState.h"
 #include "common/ParallelRanges.h"
+#include "common/SampleMemory.h"
+#include "project/ProjectTypes.h"
 
 #include <QProcess>
 #include <algorithm>
+#include <cmath>
 
 #include <cstdio>
 #include <limits>
-#include <memory>
 
 namespace Bench {
 
@@ -123,53 +125,106 @@ bool report(const QString& name, double ours, double reference, const QString& r
     return ok;
 }
 
-PlainMixTrack::PlainMixTrack(const float* samples, float volume, float pan)
+void PlainGainCurve::fill(qsizetype from, qsizetype to, float* gain) const
+{
+    // The envelope piece by piece between its points: a straight line each.
+    for (qsizetype i = from; i < to;) {
+        const auto next = std::upper_bound(envelope.begin(), envelope.end(), double(i),
+                                           [](double frame, const auto& point) { return frame < point.first; });
+        const qsizetype end =
+            next == envelope.end() ? to : std::clamp(qsizetype(std::ceil(next->first)), i + 1, to);
+        if (next == envelope.begin() || next == envelope.end()) {
+            const float held = envelope.empty() ? 1.0f : next == envelope.begin() ? next->second : envelope.back().second;
+            std::fill(gain + (i - from), gain + (end - from), held);
+        } else {
+            const auto& before = *(next - 1);
+            const double slope = (next->second - before.second) / (next->first - before.first);
+            for (qsizetype k = i; k < end; ++k)
+                gain[k - from] = float(before.second + slope * (double(k) - before.first));
+        }
+        i = end;
+    }
+    for (qsizetype k = from; k < std::min(to, fadeIn); ++k)
+        gain[k - from] *= float(fadeCurveGain(fadeInCurve, double(k) / double(fadeIn)));
+    for (qsizetype k = std::max(from, frames - fadeOut); fadeOut > 0 && k < to; ++k)
+        gain[k - from] *= float(1.0 - fadeCurveGain(fadeOutCurve, double(k - (frames - fadeOut)) / double(fadeOut)));
+}
+
+PlainMixTrack::PlainMixTrack(const float* samples, float volume, float pan, const PlainGainCurve* curve)
     : samples(samples)
     , left(volume * std::min(1.0f, 1.0f - pan))
     , right(volume * std::min(1.0f, 1.0f + pan))
+    , curve(curve)
 {
 }
 
 double timePlainMix(const std::vector<PlainMixTrack>& tracks, qsizetype frames, MixOrder order,
-                    int parts, int repeats)
+                    int parts, int repeats, QList<float>* result)
 {
     static volatile float kept = 0.0f; // the result is used, so the loop stays
     constexpr qint64 kRun = 2048;      // frames that stay in cache
     return timeBest([&] {
-        // Left unset, as an offline mix leaves it: each part's first track
+        // Not zeroed, as the mixes leave theirs: each part's first track
         // sets its frames, and the parts touch their own pages first.
-        std::unique_ptr<float[]> out(new float[2 * size_t(frames)]);
+        QList<float> out = SampleMemory::uninitialized(2 * frames);
         const qint64 runs = (frames + kRun - 1) / kRun;
         ParallelRanges::run(runs, parts, [&](int, qint64 firstRun, qint64 endRun) {
             const size_t begin = size_t(firstRun * kRun);
             const size_t end = size_t(std::min<qint64>(endRun * kRun, frames));
+            float gain[kRun];
             const auto add = [&](const PlainMixTrack& track, size_t from, size_t to) {
-                float* mix = out.get() + 2 * from;
+                float* mix = out.data() + 2 * from;
                 const float* in = track.samples + from;
                 const float toLeft = track.left, toRight = track.right;
-                if (&track == &tracks.front()) {
-                    for (size_t i = 0; i < to - from; ++i) {
-                        mix[2 * i] = in[i] * toLeft;
-                        mix[2 * i + 1] = in[i] * toRight;
-                    }
-                } else {
-                    for (size_t i = 0; i < to - from; ++i) {
-                        mix[2 * i] += in[i] * toLeft;
-                        mix[2 * i + 1] += in[i] * toRight;
+                const bool first = &track == &tracks.front();
+                for (size_t at = 0; at < to - from; at += size_t(kRun)) {
+                    const size_t n = std::min(size_t(kRun), to - from - at);
+                    if (track.curve)
+                        track.curve->fill(qsizetype(from + at), qsizetype(from + at + n), gain);
+                    if (track.curve && first) {
+                        for (size_t i = at; i < at + n; ++i) {
+                            mix[2 * i] = in[i] * gain[i - at] * toLeft;
+                            mix[2 * i + 1] = in[i] * gain[i - at] * toRight;
+                        }
+                    } else if (track.curve) {
+                        for (size_t i = at; i < at + n; ++i) {
+                            mix[2 * i] += in[i] * gain[i - at] * toLeft;
+                            mix[2 * i + 1] += in[i] * gain[i - at] * toRight;
+                        }
+                    } else if (first) {
+                        for (size_t i = at; i < at + n; ++i) {
+                            mix[2 * i] = in[i] * toLeft;
+                            mix[2 * i + 1] = in[i] * toRight;
+                        }
+                    } else {
+                        for (size_t i = at; i < at + n; ++i) {
+                            mix[2 * i] += in[i] * toLeft;
+                            mix[2 * i + 1] += in[i] * toRight;
+                        }
                     }
                 }
             };
+            const auto clip = [&](size_t from, size_t to) {
+                for (float* s = out.data() + 2 * from; s < out.data() + 2 * to; ++s)
+                    *s = std::clamp(*s, -1.0f, 1.0f);
+            };
             if (order == MixOrder::RunsOfFrames) {
-                for (size_t from = begin; from < end; from += size_t(kRun))
+                for (size_t from = begin; from < end; from += size_t(kRun)) {
+                    const size_t to = std::min(from + size_t(kRun), end);
                     for (const PlainMixTrack& track : tracks)
-                        add(track, from, std::min(from + size_t(kRun), end));
+                        add(track, from, to);
+                    clip(from, to);
+                }
             } else {
                 for (const PlainMixTrack& track : tracks)
                     add(track, begin, end);
+                clip(begin, end);
             }
         });
         if (frames > 0 && !tracks.empty())
-            kept = kept + out[size_t(frames)];
+            kept = kept + out[frames];
+        if (result)
+            *result = std::move(out);
     }, repeats);
 }
 

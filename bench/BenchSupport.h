@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace Bench {
@@ -35,13 +36,30 @@ bool reportMemory(const QString& name, qint64 ours, qint64 reference,
 bool report(const QString& name, double ours, double reference, const QString& referenceName,
             double goalRatio);
 
+// A gain over time, as a clip's fades and a track's volume envelope give it:
+// the fade curves (fadeCurveGain) over the first and last frames, times the
+// envelope's points joined by straight lines (held before the first point
+// and after the last).
+struct PlainGainCurve {
+    qsizetype frames = 0; // the track's length
+    qsizetype fadeIn = 0;
+    int fadeInCurve = 0;
+    qsizetype fadeOut = 0;
+    int fadeOutCurve = 0;
+    std::vector<std::pair<double, float>> envelope; // (frame, gain) in frame order
+    // The gains of frames [from, to) into gain.
+    void fill(qsizetype from, qsizetype to, float* gain) const;
+};
+
 // One mono track of the plain mixing loop, with its gains into the left and
-// right channel (volume, then balance by pan).
+// right channel (volume, then balance by pan) and, when given, a gain over
+// time applied frame by frame.
 struct PlainMixTrack {
-    PlainMixTrack(const float* samples, float volume, float pan);
+    PlainMixTrack(const float* samples, float volume, float pan, const PlainGainCurve* curve = nullptr);
     const float* samples;
     float left;
     float right;
+    const PlainGainCurve* curve;
 };
 
 // Every track into a short run of output frames at a time, or each whole
@@ -49,11 +67,13 @@ struct PlainMixTrack {
 enum class MixOrder { RunsOfFrames, WholeTracks };
 
 // Best wall-clock seconds of the plain loop that sums `frames` samples of
-// every track with its gains into a new interleaved stereo buffer, the
-// frames split between `parts` threads: the memory-bandwidth floor of an
-// offline mix of the same material on as many threads.
+// every track with its gains into a new interleaved stereo list (allocated
+// as the mixes allocate theirs) and clips the sums to -1..1, the frames split
+// between `parts` threads: the memory-bandwidth floor of an offline mix of
+// the same material on as many threads. The last run's list goes to `result`
+// when given.
 double timePlainMix(const std::vector<PlainMixTrack>& tracks, qsizetype frames, MixOrder order,
-                    int parts = 1, int repeats = 3);
+                    int parts = 1, int repeats = 3, QList<float>* result = nullptr);
 
 // Writes mono 32-bit floats as they lie in memory; false when the file cannot be written.
 bool writeRawFloats(const QString& path, const QList<float>& data);

@@ -5,6 +5,7 @@
 // writing against `lame` at our settings.
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 
 #include "audio/AudioProcessor.h"
 #include "audio/codecs/SampleConversion.h"
@@ -61,6 +62,7 @@ constexpr double PlainWriteGoal = 1.5;
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const QString dir = Bench::workDir();

@@ -9,6 +9,7 @@
 // The peak indexes are built by a first paint that is not timed.
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 
 #include "multitrack/AudioClipWidget.h"
 
@@ -134,6 +135,7 @@ LaneTimes laneTimes(const AudioClip& clip, double fit)
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

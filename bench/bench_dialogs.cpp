@@ -12,6 +12,7 @@
 // equaliser's goal (no slower than sox).
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 
 #include "audio/AudioProcessor.h"
 #include "dialogs/EqualizerDialog.h"
@@ -107,6 +108,7 @@ bool reportFrame(const char* name, double ours, double reference, const char* re
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     bool allOk = true;

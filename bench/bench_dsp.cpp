@@ -4,6 +4,7 @@
 // files.
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 #include "audio/dsp/PitchShiftProcessor.h"
 #include "audio/dsp/TimeStretchProcessor.h"
 
@@ -56,6 +57,7 @@ bool writeWav(const QString& path, const std::vector<float>& data)
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     QCoreApplication app(argc, argv);
     const std::vector<float> signal = testSignal();
     const QString input = Bench::workDir() + QStringLiteral("/dsp-60s.wav");

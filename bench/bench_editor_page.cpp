@@ -8,6 +8,7 @@
 // within its memory budget, against the decoded lists.
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 #include "audio/AudioProcessor.h"
 #include "editor/AudioEditorPage.h"
 
@@ -149,6 +150,7 @@ bool benchHistory()
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

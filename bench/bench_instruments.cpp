@@ -6,6 +6,7 @@
 //    decoding the same 88 files.
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 
 #include "engine/midi/MidiFileReader.h"
 #include "engine/instruments/PianoSampler.h"
@@ -79,6 +80,7 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     bool allOk = true;

@@ -2,6 +2,7 @@
 // that sums the same buffers with their volume and pan into a stereo buffer
 // (the memory-bandwidth floor).
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 #include "engine/devices/MultiTrackAudioEngine.h"
 
 #include <QCoreApplication>
@@ -20,6 +21,7 @@ constexpr int kFrames = 10 * 60 * kRate;
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     QCoreApplication app(argc, argv);
     std::printf("preparing %d tracks of %d frames (%.1f GB)\n", kTracks, kFrames,
                 double(kTracks) * kFrames * sizeof(float) / 1e9);

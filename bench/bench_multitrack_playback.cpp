@@ -8,6 +8,7 @@
 // reference is that whole-track flatten, made in the same run). And one
 // SoundFont note at 10:00 at 192 kHz against the size of its own render.
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 #include "engine/devices/MultiTrackAudioEngine.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TrackFlattening.h"
@@ -80,6 +81,7 @@ void press(MultiTrackEditorPage& page)
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
     std::printf("flattening %d tracks of %.0f s\n", kTracks, kTrackSeconds);

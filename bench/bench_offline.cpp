@@ -5,6 +5,7 @@
 // from 60 to 180 BPM) and YIN pitch analysis (aubiopitch -p yin).
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 #include "audio/AudioProcessor.h"
 #include "audio/dsp/YinPitchDetector.h"
 
@@ -114,6 +115,7 @@ double aubioTempo(const QString& wav)
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     QCoreApplication app(argc, argv);
     const QString dir = Bench::workDir();
     const qsizetype count = qsizetype(kMinutes) * 60 * kRate;

@@ -5,6 +5,7 @@
 // too (input and output parameter change lists, emptied every block, and a
 // process context), so the plug-in does the same work on both sides.
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 #include "plugins/VST3HostObjects.h"
 #include "plugins/VST3Module.h"
 #include "plugins/VST3ParameterChanges.h"
@@ -126,6 +127,7 @@ void printPerBlock(const char* what, int blocks, double oursTime, double directT
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     QCoreApplication app(argc, argv);
     bool ok = true;
     Stereo in, out;

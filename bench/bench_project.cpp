@@ -5,6 +5,7 @@
 // lists; and an hour-long stereo project that must round-trip.
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 #include "project/ProjectFile.h"
 
 #include <QCoreApplication>
@@ -125,6 +126,7 @@ bool sameAudio(const AudioClip& a, const AudioClip& b)
 
 int main(int argc, char* argv[])
 {
+    PrivateUserFolders folders(argv[0]);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 3 && args[1] == QLatin1String("--load-only")) {

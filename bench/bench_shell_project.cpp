@@ -9,6 +9,7 @@
 // takes to read and write them (what a window that blocks would freeze for).
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 #include "app/MainWindow.h"
 #include "app/ShellPrompts.h"
 #include "multitrack/MultiTrackEditorPage.h"
@@ -173,6 +174,7 @@ bool reportStall(const QString& name, qint64 stallMs, double referenceSeconds, c
 
 int main(int argc, char* argv[])
 {
+    PrivateUserFolders folders(argv[0]);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     auto prompts = std::make_shared<DiscardingPrompts>();

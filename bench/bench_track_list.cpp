@@ -4,6 +4,7 @@
 // best of three runs. Adding must stay linear (goal: ratio at most 1.5).
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 
 #include "multitrack/MultiTrackEditorPage.h"
 
@@ -37,6 +38,7 @@ double addTracksSeconds(int count, int repeats)
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -4,6 +4,7 @@
 // as ours and converting them to the same 32-bit pixels.
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 
 #include "video/VideoDemuxer.h"
 
@@ -13,6 +14,7 @@
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const QString dir = Bench::workDir();

@@ -8,6 +8,7 @@
 //   erase in a 20-second one.
 
 #include "BenchSupport.h"
+#include "PrivateUserFolders.h"
 
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/WaveformWidget.h"
@@ -208,6 +209,7 @@ void benchErase(bool& ok)
 
 int main(int argc, char** argv)
 {
+    PrivateUserFolders folders(argv[0]);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -8,6 +8,11 @@ set -u
 build_dir=${1:-build}
 source_dir=$(dirname "$0")
 export QT_QPA_PLATFORM=offscreen
+# Temporary files of the programs and the reference tools, removed at the
+# end (each program also keeps its settings in folders of its own).
+TMPDIR=$(mktemp -d "${TMPDIR:-/tmp}/cdw-bench.XXXXXX") || exit 1
+export TMPDIR
+trap 'rm -rf "$TMPDIR"' EXIT
 failed=()
 for source in "$source_dir"/bench_*.cpp; do
   name=$(basename "$source" .cpp)

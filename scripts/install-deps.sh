@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build and the program need; with --tests
 # also the tools the test suite and the benchmarks use. A fast no-op when all
-# are present. JACK's -dev package sits on the same line as RtAudio/RtMidi so
-# apt picks jackd2 and never removes them later.
+# are present. Runs as root, or as a user with sudo rights (it asks sudo for
+# the installation); never asks questions of its own. JACK's -dev package
+# sits on the same line as RtAudio/RtMidi so apt picks jackd2 and never
+# removes them later.
 set -euo pipefail
 
 packages=(
@@ -36,8 +38,19 @@ if ((${#missing[@]} == 0)); then
 fi
 
 echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-SUDO=""
-if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${packages[@]}"
+as_root=()
+if [[ $(id -u) -ne 0 ]]; then
+  if ! command -v sudo >/dev/null; then
+    echo "install-deps: installing packages needs root: run this as root, or give this user sudo rights" >&2
+    exit 1
+  fi
+  as_root=(sudo)
+fi
+# sudo starts the command with a clean environment, so the front end is set on
+# the command line; jackd2's question (realtime priority for JACK) gets its
+# default answer, no, beforehand.
+if [[ " ${missing[*]} " == *" jackd2 "* ]]; then
+  echo "jackd2 jackd/tweak_rt_limits boolean false" | "${as_root[@]}" debconf-set-selections
+fi
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${packages[@]}"

@@ -6,11 +6,15 @@
 # Usage: tests/audio-servers.sh start|stop
 # With CDW_SOUND_DIR set (tests/run-tests.sh sets it), both servers are
 # private to that folder (PULSE_RUNTIME_PATH, JACK_DEFAULT_SERVER), so
-# several test runs on one machine never share or stop each other's servers.
+# several test runs on one machine never share or stop each other's servers,
+# and nothing is written into the user's home.
 set -u
 
 if [[ -n "${CDW_SOUND_DIR:-}" ]]; then
-  mkdir -p "$CDW_SOUND_DIR/pulse"
+  mkdir -p "$CDW_SOUND_DIR/pulse" "$CDW_SOUND_DIR/home"
+  # The servers' and clients' cookies and settings stay there too, out of
+  # the user's own configuration.
+  export HOME="$CDW_SOUND_DIR/home" XDG_CONFIG_HOME="$CDW_SOUND_DIR/home/.config"
   export PULSE_RUNTIME_PATH="$CDW_SOUND_DIR/pulse"
   export PULSE_STATE_PATH="$CDW_SOUND_DIR/pulse/state"
   export JACK_DEFAULT_SERVER="cdw-$(basename "$CDW_SOUND_DIR")"

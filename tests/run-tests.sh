@@ -21,6 +21,12 @@ export PULSE_RUNTIME_PATH="$CDW_SOUND_DIR/pulse"
 export PULSE_STATE_PATH="$CDW_SOUND_DIR/pulse/state"
 export JACK_DEFAULT_SERVER="cdw-$(basename "$CDW_SOUND_DIR")"
 
+# Temporary files of every test program and the tools it starts (each
+# program also keeps its own home and temporary folder, see
+# support/TestMain.h); gone with the rest at the end, even after a crash.
+export TMPDIR="$CDW_SOUND_DIR/tmp"
+mkdir -p "$TMPDIR"
+
 "$here/audio-servers.sh" start
 trap '"$here/audio-servers.sh" stop; rm -rf "$CDW_SOUND_DIR"' EXIT
 

@@ -1,18 +1,17 @@
 #include "app/InstallerDownload.h"
 
+#include "app/AppInfo.h"
+#include "app/HttpGetTransfer.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
 InstallerDownload::InstallerDownload(QObject* parent)
     : QObject(parent)
-    , network(new QNetworkAccessManager(this))
 {
 }
 
@@ -56,7 +55,6 @@ QString InstallerDownload::downloadFolder()
 void InstallerDownload::start(const QString& url, const QString& folder, qint64 expectedSize)
 {
     cancel();
-    writeFailed = false;
     redirects = 0;
     received = 0;
     expected = expectedSize;
@@ -82,48 +80,40 @@ void InstallerDownload::start(const QString& url, const QString& folder, qint64 
 void InstallerDownload::request(const QUrl& address)
 {
     current = address;
-    QNetworkRequest request(address);
-    request.setTransferTimeout(TransferTimeoutMs);
     // Redirects are followed by onFinished, each hop checked like the first
-    // address (the library's own following loses hops of longer chains).
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    // The body as sent, so its length can be checked against the announced
-    // one (and the library does not unpack it).
-    request.setRawHeader("Accept-Encoding", "identity");
-    reply = network->get(request);
-    connect(reply, &QNetworkReply::readyRead, this, &InstallerDownload::onReadyRead);
-    connect(reply, &QNetworkReply::finished, this, &InstallerDownload::onFinished);
+    // address. The body is asked for as sent, so its length can be checked
+    // against the announced one.
+    transfer = new HttpGetTransfer(this);
+    connect(transfer, &HttpGetTransfer::bodyReceived, this, &InstallerDownload::onBodyReceived);
+    connect(transfer, &HttpGetTransfer::finished, this, &InstallerDownload::onFinished);
+    transfer->start(address,
+                    {{"User-Agent", QByteArray("CalderwynStudio/") + AppInfo::Version},
+                     {"Accept-Encoding", "identity"}},
+                    TransferTimeoutMs);
 }
 
-void InstallerDownload::onReadyRead()
+void InstallerDownload::onBodyReceived(const QByteArray& chunk)
 {
-    if (!reply || !partFile || writeFailed)
-        return;
-    const QByteArray chunk = reply->readAll();
     // Only the answer that carries the installer is saved (not the body of
     // a redirect or an error page).
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+    if (!transfer || !partFile || transfer->statusCode() != 200)
         return;
     if (partFile->write(chunk) != chunk.size()) {
         qWarning() << "InstallerDownload: write failed" << partFile->errorString();
-        writeFailed = true;
-        reply->abort();
+        stopTransfer();
+        fail(tr("无法写入文件: %1").arg(folderPath));
         return;
     }
-    // Counted here rather than taken from the reply's progress signal, which
-    // Qt thins out and so may never report the last bytes before a pause.
     received += chunk.size();
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    emit progress(received, length.isValid() ? length.toLongLong() : -1);
+    emit progress(received, transfer->announcedLength());
 }
 
-bool InstallerDownload::followRedirect(QNetworkReply* done)
+bool InstallerDownload::followRedirect(HttpGetTransfer* done)
 {
-    const int status = done->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QVariant location = done->attribute(QNetworkRequest::RedirectionTargetAttribute);
-    if (status < 300 || status > 399 || !location.isValid())
+    const int status = done->statusCode();
+    if (status < 300 || status > 399 || !done->hasRawHeader("Location"))
         return false;
-    const QUrl next = current.resolved(location.toUrl());
+    const QUrl next = current.resolved(QUrl::fromEncoded(done->rawHeader("Location")));
     if (!isAllowedUrl(next)) {
         fail(tr("只允许通过 HTTPS 下载安装包"));
         return true;
@@ -143,28 +133,14 @@ bool InstallerDownload::followRedirect(QNetworkReply* done)
 
 void InstallerDownload::onFinished()
 {
-    QNetworkReply* done = reply;
+    HttpGetTransfer* done = transfer;
     if (!done)
         return;
-    reply = nullptr;
+    transfer = nullptr;
     done->deleteLater();
-    if (writeFailed) {
-        fail(tr("无法写入文件: %1").arg(folderPath));
-        return;
-    }
-    if (done->error() != QNetworkReply::NoError) {
+    if (!done->errorString().isEmpty()) {
         fail(done->errorString());
         return;
-    }
-    // What arrived with the last signal.
-    if (done->bytesAvailable() > 0) {
-        reply = done;
-        onReadyRead();
-        reply = nullptr;
-        if (writeFailed) {
-            fail(tr("无法写入文件: %1").arg(folderPath));
-            return;
-        }
     }
     if (followRedirect(done))
         return;
@@ -189,11 +165,11 @@ void InstallerDownload::onFinished()
     emit finished(target);
 }
 
-QString InstallerDownload::incompleteReason(QNetworkReply* done) const
+QString InstallerDownload::incompleteReason(HttpGetTransfer* done) const
 {
-    // Partial content, no content, not modified, a choice of addresses or
-    // an interim answer: none of them is the installer.
-    const int status = done->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // Partial content, no content, not modified or a choice of addresses:
+    // none of them is the installer.
+    const int status = done->statusCode();
     if (status != 200)
         return tr("服务器未返回安装包 (HTTP 状态 %1)").arg(status);
     // The body was asked for as sent: one that is packed anyway cannot be
@@ -201,25 +177,16 @@ QString InstallerDownload::incompleteReason(QNetworkReply* done) const
     const QByteArray encoding = done->rawHeader("Content-Encoding").trimmed().toLower();
     if (!encoding.isEmpty() && encoding != "identity")
         return tr("服务器返回了压缩的数据 (%1)，无法核对安装包").arg(QString::fromLatin1(encoding));
-    // Two lengths (joined by the library with ", "), or one that is not a
-    // plain number, announce nothing that can be trusted.
-    if (done->hasRawHeader("Content-Length")) {
-        const QByteArray announced = done->rawHeader("Content-Length").trimmed();
-        bool isNumber = !announced.isEmpty();
-        for (const char c : announced)
-            isNumber = isNumber && c >= '0' && c <= '9';
-        const qint64 length = isNumber ? announced.toLongLong(&isNumber) : -1;
-        if (!isNumber)
-            return tr("服务器返回的长度无效: %1").arg(QString::fromLatin1(announced.left(64)));
-        if (length != received)
-            return tr("下载不完整: 收到 %1 字节，应为 %2 字节").arg(received).arg(length);
-    }
-    // No installer is empty (a chunked body whose first size is not a
-    // number ends there).
+    // The transfer ended the body where its length or last chunk said.
+    // No installer is empty.
     if (received == 0)
         return tr("下载不完整: 没有收到任何数据");
     if (expected > 0 && received != expected)
         return tr("安装包大小不符: 收到 %1 字节，应为 %2 字节").arg(received).arg(expected);
+    // Ended only by the closed connection, with no size to check it
+    // against: a cut in mid-body would look the same.
+    if (expected <= 0 && !done->endMarked())
+        return tr("下载不完整: 服务器未标明数据的结尾，无法确认安装包完整");
     return QString();
 }
 
@@ -250,14 +217,17 @@ void InstallerDownload::fail(const QString& error)
 
 void InstallerDownload::cancel()
 {
-    if (reply) {
-        QNetworkReply* running = reply;
-        reply = nullptr;
-        running->disconnect(this);
+    stopTransfer();
+    discard();
+}
+
+void InstallerDownload::stopTransfer()
+{
+    if (HttpGetTransfer* running = transfer) {
+        transfer = nullptr;
         running->abort();
         running->deleteLater();
     }
-    discard();
 }
 
 void InstallerDownload::discard()

@@ -1,21 +1,19 @@
 #pragma once
 // Downloads an installer into a folder, safely: only https addresses (and
 // http to this machine, for tests) are fetched, also across redirects, which
-// are followed here one hop at a time; the body is asked for uncompressed and
-// streams into a temporary file beside the target, which becomes the target
-// only when the whole body arrived; an existing file is never overwritten
-// (the name gets a number); a cancelled or failed download leaves no file
-// behind.
+// are followed here one hop at a time; the body is asked for uncompressed, its
+// framing is read strictly (HttpGetTransfer), and it streams into a temporary
+// file beside the target, which becomes the target only when the whole body
+// arrived; an existing file is never overwritten (the name gets a number); a
+// cancelled or failed download leaves no file behind.
 
-#include <QNetworkReply>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 
 #include <memory>
 
-class QNetworkAccessManager;
+class HttpGetTransfer;
 class QTemporaryFile;
 
 class InstallerDownload : public QObject {
@@ -37,12 +35,14 @@ public:
 
     // Starts the download of `url` into `folder` (created when missing).
     // Only a status of 200 with the whole body counts: as long as the
-    // announced length and, when `expectedSize` is above 0, that long.
+    // announced length and, when `expectedSize` is above 0, that long; with
+    // neither, the server must mark its end (a last chunk), as a cut
+    // connection is no end.
     // Refusals and failures arrive as failed().
     void start(const QString& url, const QString& folder, qint64 expectedSize = 0);
     // Stops a running download and removes what it had written; silent.
     void cancel();
-    bool isRunning() const { return reply != nullptr; }
+    bool isRunning() const { return transfer != nullptr; }
 
 signals:
     // Bytes saved so far and the announced length (-1 when none was given).
@@ -52,24 +52,23 @@ signals:
 
 private:
     void request(const QUrl& address);
-    void onReadyRead();
+    void onBodyReceived(const QByteArray& chunk);
     void onFinished();
     // Follows a redirect answer; false when `done` is none.
-    bool followRedirect(QNetworkReply* done);
+    bool followRedirect(HttpGetTransfer* done);
     void fail(const QString& error);
-    // Why the finished reply is not a whole installer; empty when it is.
-    QString incompleteReason(QNetworkReply* done) const;
+    // Why the finished answer is not a whole installer; empty when it is.
+    QString incompleteReason(HttpGetTransfer* done) const;
+    void stopTransfer();
     void discard();
     QString uniqueTarget() const;
 
-    QNetworkAccessManager* network = nullptr;
-    QPointer<QNetworkReply> reply;
+    HttpGetTransfer* transfer = nullptr;
     std::unique_ptr<QTemporaryFile> partFile;
     QString folderPath;
     QString fileName;
     QUrl current;
     int redirects = 0;
-    bool writeFailed = false;
     qint64 received = 0;
     qint64 expected = 0;
 };

@@ -74,6 +74,54 @@ private slots:
         QVERIFY2(file.contains(QStringLiteral("Calderwyn")), qPrintable(file));
     }
 
+    // What a test program writes into the user's folders: its settings, a
+    // file-dialog history, a temporary folder it never removes (it leaves
+    // through StartUp::leaveProcess) and Qt's runtime folder. Run alone by
+    // testProgramsLeaveNothingBehind.
+    void writesUserFiles()
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("written"), true);
+        QSettings dialogHistory(QStringLiteral("QtProject"));
+        dialogHistory.setValue(QStringLiteral("history"), QStringLiteral("/x"));
+        settings.sync();
+        dialogHistory.sync();
+        QVERIFY(QFile::exists(settings.fileName()) && QFile::exists(dialogHistory.fileName()));
+        static QTemporaryDir kept;
+        QVERIFY(kept.isValid());
+        QVERIFY(!QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation).isEmpty());
+    }
+
+    // A test program run on its own leaves the home and temporary folders
+    // it was given as it found them.
+    void testProgramsLeaveNothingBehind()
+    {
+        QTemporaryDir given;
+        const QString home = given.filePath(QStringLiteral("home"));
+        const QString temporary = given.filePath(QStringLiteral("tmp"));
+        QVERIFY(QDir().mkpath(home) && QDir().mkpath(temporary));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home);
+        environment.insert(QStringLiteral("TMPDIR"), temporary);
+        for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME",
+                                     "XDG_RUNTIME_DIR"})
+            environment.remove(QString::fromLatin1(variable));
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("writesUserFiles")});
+        QVERIFY(child.waitForFinished(120000));
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, child.readAll().constData());
+        QStringList left;
+        for (const QString& folder : {home, temporary}) {
+            QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                 QDirIterator::Subdirectories);
+            while (entries.hasNext())
+                left << entries.next();
+        }
+        QCOMPARE(left, QStringList());
+    }
+
     void splashBackgroundAndAccentBar()
     {
         const QImage image = SplashScreen::paintPixmap(QStringLiteral("0.1.0")).toImage();

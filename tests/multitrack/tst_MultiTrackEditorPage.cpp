@@ -77,10 +77,10 @@ private slots:
         page.resize(1400, 800);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
-        for (const QString& text : {"剪刀", "移动", "包络", "吸附", "快退", ">", "停止", "快进",
-                                    "录制", "节拍器", "+ 添加轨道"}) {
-            QPushButton* button = child<QPushButton>(page, text);
-            QVERIFY2(button && button->isVisible(), qPrintable(text));
+        for (const char* text : {"剪刀", "移动", "包络", "吸附", "快退", ">", "停止", "快进",
+                                 "录制", "节拍器", "+ 添加轨道"}) {
+            QPushButton* button = child<QPushButton>(page, QString::fromUtf8(text));
+            QVERIFY2(button && button->isVisible(), text);
         }
         QVERIFY(!child<QPushButton>(page, "音频流转")->isVisible());
         QCOMPARE(child<QPushButton>(page, ">")->objectName(), QStringLiteral("TransportPlayButton"));

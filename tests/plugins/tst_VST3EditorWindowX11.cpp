@@ -5,6 +5,7 @@
 
 #include "Lv2ReferenceHost.h"
 #include "PluginTestSupport.h"
+#include "PrivateUserFolders.h"
 #include "TestSupport.h"
 
 #include "plugins/VST3PlugFrame.h"
@@ -259,6 +260,8 @@ private slots:
 
 int main(int argc, char** argv)
 {
+    // Left last, after the application (see TestMain.h).
+    PrivateUserFolders folders(argv[0]);
     const bool server = TestSupport::startPrivateXServer();
     if (server)
         qputenv("QT_QPA_PLATFORM", "xcb");

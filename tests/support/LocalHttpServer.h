@@ -16,9 +16,17 @@
 
 #include <QTcpSocket>
 
+#include <utility>
+
 class LocalHttpServer : public QObject {
 public:
     struct Response {
+        Response(int status = 200, QByteArray body = {}, bool sendLength = true, qint64 stallAfter = -1,
+                 QByteArray headers = {})
+            : status(status), body(std::move(body)), sendLength(sendLength), stallAfter(stallAfter),
+              headers(std::move(headers))
+        {
+        }
         int status = 200;
         QByteArray body;
         bool sendLength = true;

@@ -12,6 +12,8 @@ namespace TestSupport {
 
 inline bool disconnectFromSoundServers()
 {
+    // Never destroyed (the program leaves through StartUp::leaveProcess): it
+    // lies in the program's own temporary folder, removed with that.
     static QTemporaryDir config;
     QFile conf(config.filePath(QStringLiteral("client.conf")));
     if (!config.isValid() || !conf.open(QIODevice::WriteOnly))

@@ -2,9 +2,12 @@
 // Every test program's main (through the precompiled headers): the test
 // result is the exit code, and the process then leaves as the program does
 // (StartUp::leaveProcess), so the sound-server backend's teardown at exit
-// cannot turn a passed run into an abort.
+// cannot turn a passed run into an abort. The program's settings, home and
+// temporary files live in folders of its own, removed before it leaves
+// (no destructor runs after leaveProcess).
 
 #include "app/StartUp.h"
+#include "PrivateUserFolders.h"
 
 #include <QtTest/QtTest>
 
@@ -18,4 +21,11 @@
         QTEST_SET_MAIN_SOURCE_PATH \
         return QTest::qExec(&tc, argc, argv); \
     } \
-    int main(int argc, char* argv[]) { StartUp::leaveProcess(cdwRunTests(argc, argv)); }
+    int main(int argc, char* argv[]) \
+    { \
+        PrivateUserFolders folders(argv[0]); \
+        const bool isolated = folders.isValid(); \
+        const int code = cdwRunTests(argc, argv); \
+        folders.remove(); \
+        StartUp::leaveProcess(isolated ? code : 1); \
+    }

@@ -1,0 +1,52 @@
+#include "PrivateUserFolders.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+PrivateUserFolders::PrivateUserFolders(const char* program)
+{
+    const QString name = QFileInfo(QString::fromLocal8Bit(program)).fileName();
+    root = std::make_unique<QTemporaryDir>(QDir::tempPath() + QLatin1Char('/')
+                                           + (name.isEmpty() ? QStringLiteral("cdw") : name)
+                                           + QStringLiteral("-XXXXXX"));
+    if (!root->isValid()) {
+        qWarning() << "PrivateUserFolders: cannot create a folder in" << QDir::tempPath();
+        root.reset();
+        return;
+    }
+    const QString home = root->filePath(QStringLiteral("home"));
+    const auto point = [](const char* variable, const QString& path) {
+        QDir().mkpath(path);
+        qputenv(variable, QFile::encodeName(path));
+    };
+    point("HOME", home);
+    point("XDG_CONFIG_HOME", home + QStringLiteral("/.config"));
+    point("XDG_DATA_HOME", home + QStringLiteral("/.local/share"));
+    point("XDG_STATE_HOME", home + QStringLiteral("/.local/state"));
+    point("XDG_CACHE_HOME", home + QStringLiteral("/.cache"));
+    point("TMPDIR", root->filePath(QStringLiteral("tmp")));
+    // A session's runtime folder stays (its sound server lives there);
+    // without one, Qt and PulseAudio would make theirs in /tmp.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QString runtime = root->filePath(QStringLiteral("runtime"));
+        QDir().mkdir(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    }
+}
+
+PrivateUserFolders::~PrivateUserFolders()
+{
+    remove();
+}
+
+bool PrivateUserFolders::isValid() const
+{
+    return root != nullptr;
+}
+
+void PrivateUserFolders::remove()
+{
+    root.reset();
+}
