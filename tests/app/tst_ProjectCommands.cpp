@@ -494,6 +494,43 @@ private slots:
                  "no turn of the event loop while the rows were built");
     }
 
+    // A close asked for while a save or an open works behind the overlay is
+    // carried out once the work is done, with the usual question.
+    void closeAskedDuringSaveOrOpenFollowsIt()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("long.cdw"));
+        for (const bool saving : {true, false}) {
+            ProbeWindow window;
+            if (saving) {
+                window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+                window.multiTrackPage->addTrack(TrackType::AudioTrack, TestSupport::sineWave(440, 30.0, 44100),
+                                                44100, QStringLiteral("long"), {});
+            }
+            window.show();
+            int turns = 0;
+            bool refused = false;
+            QTimer closer;
+            connect(&closer, &QTimer::timeout, [&] {
+                if (window.loadingOverlay->isVisible() && turns++ == 0)
+                    refused = !window.close();
+            });
+            closer.start(0);
+            window.prompts->files << path;
+            (saving ? window.menuActions().saveProject : window.menuActions().openProject)->trigger();
+            closer.stop();
+            QVERIFY(turns > 0);
+            QVERIFY(refused);
+            QCOMPARE(window.currentProjectPath, path);
+            QVERIFY(window.isVisible());
+
+            window.prompts->answers << QMessageBox::Discard;
+            QTRY_VERIFY(!window.isVisible());
+            QCOMPARE(window.prompts->only(QStringLiteral("question")).text,
+                     QStringLiteral("当前有打开的项目，是否在关闭前保存？"));
+        }
+    }
+
     void projectFileHelpers()
     {
         QCOMPARE(ProjectDocument::withProjectSuffix(QStringLiteral("/d/a")), QStringLiteral("/d/a.cdw"));
