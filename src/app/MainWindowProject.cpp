@@ -286,7 +286,11 @@ void MainWindow::loadProject(const QString& path)
 void MainWindow::restoreMultiTrackProject(ProjectData& data, TrackPeaks& peaks)
 {
     MultiTrackEditorPage* page = multiTrackPage;
+    // Letting go of a large project's audio takes a while: the page drops
+    // its share of the lists, and a worker frees them while the overlay turns.
+    std::vector<TrackData> released = page->tracks;
     page->clearTracks();
+    WorkerWait::run([&released] { released.clear(); });
     // A rate the plug-ins cannot run at opens as the nearest they can; the
     // clips keep their own rates and are resampled when played.
     const int rate = ProjectSampleRate::nearest(data.settings.sampleRate);
