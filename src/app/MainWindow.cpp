@@ -6,10 +6,12 @@
 #include "app/WelcomePage.h"
 #include "app/WindowPlacement.h"
 #include "widgets/LoadingOverlay.h"
+#include "widgets/UserInputDropper.h"
 #include "editor/AudioEditorPage.h"
 #include "multitrack/MixerPage.h"
 #include "multitrack/MultiTrackEditorPage.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
@@ -31,6 +33,8 @@ const char* const StateKey = "window/state";
 const QRect DefaultGeometry(100, 100, 1200, 800);
 const QSize InitialSize(1920, 1080);
 constexpr int StatusClockIntervalMs = 1000;
+// How often a close that waits for work to end looks again.
+constexpr int DeferredCloseCheckMs = 50;
 
 } // namespace
 
@@ -47,6 +51,11 @@ MainWindow::MainWindow(QWidget* parent)
     loadKeptSoundFont();
     setWindowTitle(tr("卡德文Studio"));
     placeOnScreen();
+
+    deferredCloseTimer = new QTimer(this);
+    deferredCloseTimer->setSingleShot(true);
+    deferredCloseTimer->setInterval(DeferredCloseCheckMs);
+    connect(deferredCloseTimer, &QTimer::timeout, this, &MainWindow::onDeferredClose);
 
     statusTimer = new QTimer(this);
     connect(statusTimer, &QTimer::timeout, this, &MainWindow::updateStatusBar);
@@ -172,14 +181,42 @@ void MainWindow::setPrompts(std::shared_ptr<ShellPrompts> prompts)
         shellPrompts = std::move(prompts);
 }
 
-void MainWindow::closeEvent(QCloseEvent* event)
+bool MainWindow::workUnderWay() const
 {
-    // Work behind the overlay (a save, an export) is under way in this very
-    // call stack: the window stays until it is done.
-    if (loadingOverlay && loadingOverlay->isVisible()) {
-        event->ignore();
+    return (loadingOverlay && loadingOverlay->isVisible()) || UserInputDropper::active();
+}
+
+void MainWindow::closeWhenIdle()
+{
+    if (!deferredCloseTimer->isActive())
+        showStatus(tr("当前操作完成后将关闭窗口"));
+    deferredCloseTimer->start();
+}
+
+void MainWindow::onDeferredClose()
+{
+    if (!isVisible())
+        return;
+    // Still at work, or a box asks first (an open asks whether to save the
+    // project it replaces): the close waits on.
+    if (workUnderWay() || QApplication::activeModalWidget()) {
+        deferredCloseTimer->start();
         return;
     }
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Work behind the overlay is under way in this very call stack: the
+    // window stays until it is done, then closes as asked.
+    if (workUnderWay()) {
+        event->ignore();
+        closeWhenIdle();
+        return;
+    }
+    // This close answers any that waited.
+    deferredCloseTimer->stop();
     if (projectOpen) {
         // A save that failed or was cancelled keeps the window open.
         if (!settleOpenProject()) {

@@ -86,6 +86,7 @@ protected:
     QTimer* statusTimer = nullptr;
     UpdateChecker* updateChecker = nullptr;
     QTimer* startUpCheckTimer = nullptr; // the silent check shortly after start
+    QTimer* deferredCloseTimer = nullptr; // a close that waits for work to end
     SoundFontLoadCommand* soundFontCommand = nullptr;
     VST3ImportCommand* vst3Command = nullptr;
     // Holds the demuxer and the preview window of the last video import.
@@ -116,6 +117,13 @@ private slots:
 private:
     void setupUi();
     void createMenus();
+    // Whether work runs behind an overlay in this call stack (an open, a
+    // save, an export, the single-track page's long commands).
+    bool workUnderWay() const;
+    // A close asked for meanwhile is carried out once that work has ended
+    // and no box is asking anything, as a close of its own.
+    void closeWhenIdle();
+    void onDeferredClose();
     void createStatusBar();
     void setupConnections();
     void setupUpdateChecker();

@@ -16,8 +16,10 @@
 #include "multitrack/TrackRowWidget.h"
 #include "widgets/WorkerWait.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -28,6 +30,10 @@ namespace {
 const char* const ProjectFilter = "卡德文项目 (*.cdw);;所有文件 (*)";
 // A MIDI track saved without clips opens with one empty clip of this length.
 constexpr double EmptyMidiClipSeconds = 4.0;
+// An opened project's rows are built this many at a time, or for this long,
+// between turns of the event loop.
+constexpr int RowsPerSlice = 4;
+constexpr qint64 SliceMs = 20;
 
 } // namespace
 
@@ -269,11 +275,14 @@ void MainWindow::loadProject(const QString& path)
 
     showLoading(tr("加载中..."));
     const int trackCount = int(data.tracks.size());
+    // The page shows under the overlay while its rows are built, so each
+    // slice of rows is styled and laid out in the turn after it, never all
+    // of them at once.
+    stackedWidget->setCurrentWidget(multiTrackPage);
     restoreMultiTrackProject(data, peaks);
     projectType = QStringLiteral("multi");
     projectOpen = true;
     currentProjectPath = path;
-    stackedWidget->setCurrentWidget(multiTrackPage);
     setProjectActionsEnabled(true);
     hideLoading();
     showStatus(tr("已加载项目: %1 (%2条轨道)").arg(ProjectDocument::projectName(path)).arg(trackCount));
@@ -296,7 +305,11 @@ void MainWindow::loadProject(const QString& path)
 void MainWindow::restoreMultiTrackProject(ProjectData& data, TrackPeaks& peaks)
 {
     MultiTrackEditorPage* page = multiTrackPage;
+    // Letting go of a large project's audio takes a while: the page drops
+    // its share of the lists, and a worker frees them while the overlay turns.
+    std::vector<TrackData> released = page->tracks;
     page->clearTracks();
+    WorkerWait::run([&released] { released.clear(); });
     // A rate the plug-ins cannot run at opens as the nearest they can; the
     // clips keep their own rates and are resampled when played.
     const int rate = ProjectSampleRate::nearest(data.settings.sampleRate);
@@ -312,8 +325,14 @@ void MainWindow::restoreMultiTrackProject(ProjectData& data, TrackPeaks& peaks)
 
     // Each track is restored whole (clips, trims, fades, envelope, MIDI
     // channel, preset) before its row is built, so the row shows it and its
-    // instrument takes the track's preset on the track's channel.
+    // instrument takes the track's preset on the track's channel. The rows
+    // come in slices with a turn of the event loop between them (the
+    // overlay drops the user's input meanwhile): however many tracks there
+    // are, the window is never blocked for longer than a slice.
     page->tracks.reserve(data.tracks.size());
+    QElapsedTimer slice;
+    slice.start();
+    int rowsInSlice = 0;
     for (TrackData& track : data.tracks) {
         if (track.isMidi() && track.midiClips.empty()) {
             MidiClip empty;
@@ -323,12 +342,19 @@ void MainWindow::restoreMultiTrackProject(ProjectData& data, TrackPeaks& peaks)
         for (size_t i = 0; i < track.midiClips.size(); ++i)
             track.midiClips[i].id = int(i);
         const size_t index = page->tracks.size();
+        const TrackData* oldAddress = page->tracks.data();
         page->tracks.push_back(std::move(track));
-        page->rebindTrackRows();
+        if (page->tracks.data() != oldAddress)
+            page->rebindTrackRows();
         page->createTrackRow(int(index));
         // The lists kept their place in the move: the summaries fit them.
         if (index < peaks.size() && index < page->rows.size() && page->rows[index]->audioLane())
             page->rows[index]->audioLane()->adoptPeaks(std::move(peaks[index]));
+        if (++rowsInSlice >= RowsPerSlice || slice.elapsed() >= SliceMs) {
+            QCoreApplication::processEvents();
+            rowsInSlice = 0;
+            slice.restart();
+        }
     }
     page->updateRuler();
     page->setMarkers(data.markers);

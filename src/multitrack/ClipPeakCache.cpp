@@ -173,6 +173,17 @@ ClipPeakCache::Extremes ClipPeakCache::columnExtremes(const Channel& channel, co
     return Extremes{kept.lo.data() + offset, kept.hi.data() + offset};
 }
 
+qsizetype ClipPeakCache::memoryBytes() const
+{
+    qsizetype bytes = 0;
+    for (const std::unique_ptr<Entry>& entry : entries) {
+        bytes += entry->peaks.memoryBytes();
+        for (const ColumnMemo& memo : entry->memos)
+            bytes += qsizetype(memo.lo.capacity() + memo.hi.capacity()) * qsizetype(sizeof(float));
+    }
+    return bytes;
+}
+
 void ClipPeakCache::retain(const std::vector<const float*>& live)
 {
     entries.erase(std::remove_if(entries.begin(), entries.end(),

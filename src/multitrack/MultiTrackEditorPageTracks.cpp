@@ -208,8 +208,9 @@ void MultiTrackEditorPage::createTrackRow(int index)
         onStop();
     const double playhead = playheadPosition();
 
-    auto* row = new TrackRowWidget(this);
-    // The row itself only takes keys; its header and lane live in the columns.
+    // The row itself only takes keys; its header and lane are made in the
+    // columns, so they take their styles once.
+    auto* row = new TrackRowWidget(this, headerContainer, clipContainer);
     row->setGeometry(0, 0, 0, 0);
     row->setTrackData(&tracks[size_t(index)], index, &sf2Sampler, &pianoSampler, pluginBridge);
     headerLayout->insertWidget(index, row->header());

@@ -31,9 +31,15 @@ std::vector<TrackInstrumentList::Plugin> loadedInstrumentPlugins(AudioPluginBrid
 } // namespace
 
 TrackRowWidget::TrackRowWidget(QWidget* parent)
-    : QWidget(parent)
+    : TrackRowWidget(parent, nullptr, nullptr)
 {
-    trackHeader = new TrackHeaderWidget(this);
+}
+
+TrackRowWidget::TrackRowWidget(QWidget* parent, QWidget* headerColumn, QWidget* laneColumn)
+    : QWidget(parent)
+    , laneParent(laneColumn ? laneColumn : this)
+{
+    trackHeader = new TrackHeaderWidget(headerColumn ? headerColumn : this);
 }
 
 TrackRowWidget::~TrackRowWidget()
@@ -120,7 +126,7 @@ void TrackRowWidget::connectLane(ClipLaneWidget* lane)
 void TrackRowWidget::bindAudioLane()
 {
     // An audio row never shows the instrument list or the VST3 button.
-    audioClipLane = new AudioClipWidget(this);
+    audioClipLane = new AudioClipWidget(laneParent);
     audioClipLane->setTrackData(track);
     connectLane(audioClipLane);
     connect(audioClipLane, &AudioClipWidget::clipDoubleClicked, this,
@@ -134,7 +140,7 @@ void TrackRowWidget::bindMidiLane()
     trackHeader->setInstrumentVisible(true);
     fillInstrumentList();
 
-    midiClipLane = new MidiClipWidget(this);
+    midiClipLane = new MidiClipWidget(laneParent);
     midiClipLane->setTrackData(track);
 
     connect(trackHeader, &TrackHeaderWidget::instrumentChanged, this,

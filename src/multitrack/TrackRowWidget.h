@@ -5,8 +5,8 @@
 // into the track; a MIDI track's header gets its instrument list; lane
 // events go on to the page as the row's signals, stamped with its index.
 //
-// The row owns its header and lane through Qt parenthood until the page
-// moves them into its columns. It holds a plain pointer into the page's
+// The row owns its header and lane through Qt parenthood, unless they are
+// made in the page's columns at once (the page deletes them). It holds a plain pointer into the page's
 // track vector, re-pointed by rebindTrackData whenever the vector moves.
 //
 // A double-clicked MIDI clip opens in a piano roll, a child dialog of the
@@ -37,6 +37,10 @@ class TrackRowWidget : public QWidget, public TrackRowBinding {
     Q_OBJECT
 public:
     explicit TrackRowWidget(QWidget* parent = nullptr);
+    // Makes the header, and the lane once bound, children of the columns
+    // that show them: moved there later, every child of the header would
+    // take its styles a second time.
+    TrackRowWidget(QWidget* parent, QWidget* headerColumn, QWidget* laneColumn);
     ~TrackRowWidget() override;
 
     // Binds the row once, right after construction. The instruments and the
@@ -104,6 +108,7 @@ private:
     // Forwards the signals both lane kinds share.
     void connectLane(ClipLaneWidget* lane);
 
+    QWidget* laneParent = nullptr; // where the lane is made
     TrackHeaderWidget* trackHeader = nullptr;
     MidiClipWidget* midiClipLane = nullptr;
     AudioClipWidget* audioClipLane = nullptr;

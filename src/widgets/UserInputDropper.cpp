@@ -67,6 +67,11 @@ void UserInputDropper::dropInputWaitingNow()
     QCoreApplication::postEvent(filter(), new QEvent(DropWaitingInput), Qt::HighEventPriority);
 }
 
+bool UserInputDropper::active()
+{
+    return filter()->depth > 0;
+}
+
 bool UserInputDropper::isDroppedInput(const QEvent* event)
 {
     switch (event->type()) {

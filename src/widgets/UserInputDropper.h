@@ -25,4 +25,7 @@ public:
 
     // Whether `event` is input of the kind that is dropped.
     static bool isDroppedInput(const QEvent* event);
+
+    // Whether one lives now: long work is under way, or an overlay shows.
+    static bool active();
 };

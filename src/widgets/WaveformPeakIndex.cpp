@@ -11,6 +11,20 @@ constexpr float Highest = std::numeric_limits<float>::infinity();
 
 } // namespace
 
+WaveformPeakIndex::WaveformPeakIndex(int shift)
+    : blockShift(std::clamp(shift, 1, 20))
+    , blockSize(qsizetype(1) << blockShift)
+{
+}
+
+qsizetype WaveformPeakIndex::memoryBytes() const
+{
+    qsizetype bytes = 0;
+    for (std::size_t level = 0; level < minima.size(); ++level)
+        bytes += qsizetype(minima[level].capacity() + maxima[level].capacity()) * qsizetype(sizeof(float));
+    return bytes;
+}
+
 void WaveformPeakIndex::clear()
 {
     indexed = 0;
@@ -85,14 +99,14 @@ void WaveformPeakIndex::extend(const float* data, qsizetype count)
         return;
     }
     // The last block may have been partial: recompute from it on.
-    const qsizetype firstBlock = indexed >> BlockShift;
+    const qsizetype firstBlock = indexed >> blockShift;
     indexed = count;
     rebuildFrom(data, firstBlock);
 }
 
 void WaveformPeakIndex::rebuildFrom(const float* data, qsizetype firstBlock)
 {
-    qsizetype blocks = (indexed + BlockSize - 1) >> BlockShift;
+    qsizetype blocks = (indexed + blockSize - 1) >> blockShift;
     if (blocks == 0) {
         minima.clear();
         maxima.clear();
@@ -105,18 +119,20 @@ void WaveformPeakIndex::rebuildFrom(const float* data, qsizetype firstBlock)
     minima[0].resize(blocks);
     maxima[0].resize(blocks);
     // The first level reads every sample: a whole recording is summarised
-    // on every core. The levels above are 32 times smaller and stay serial.
+    // on every core. The levels above are a block's size smaller and stay serial.
     float* levelMin = minima[0].data();
     float* levelMax = maxima[0].data();
     const qsizetype count = indexed;
     const qsizetype step = stride;
-    constexpr qsizetype kBlocksPerThread = qsizetype(1) << 15;
+    const int shift = blockShift;
+    constexpr int SamplesPerThreadShift = 20;
+    const qsizetype blocksPerThread = qsizetype(1) << std::max(0, SamplesPerThreadShift - shift);
     const qsizetype todo = blocks - firstBlock;
-    ParallelRanges::run(todo, ParallelRanges::partsFor(todo, kBlocksPerThread),
+    ParallelRanges::run(todo, ParallelRanges::partsFor(todo, blocksPerThread),
                         [=](int, qint64 from, qint64 to) {
                             for (qsizetype b = firstBlock + from; b < firstBlock + to; ++b) {
                                 float mn = Highest, mx = -Highest;
-                                scan(data, b << BlockShift, std::min(count, (b + 1) << BlockShift),
+                                scan(data, b << shift, std::min(count, (b + 1) << shift),
                                      mn, mx, step);
                                 levelMin[b] = mn;
                                 levelMax[b] = mx;
@@ -154,15 +170,15 @@ void WaveformPeakIndex::rangeMinMax(const float* data, qsizetype first, qsizetyp
 {
     first = std::max<qsizetype>(first, 0);
     end = std::min(end, indexed);
-    if (end - first < 2 * BlockSize || minima.empty()) {
+    if (end - first < 2 * blockSize || minima.empty()) {
         scan(data, first, end, mn, mx, stride);
         return;
     }
     // Whole blocks [lo, hi) in the middle, raw samples at both ends.
-    qsizetype lo = (first + BlockSize - 1) >> BlockShift;
-    qsizetype hi = end >> BlockShift;
-    scan(data, first, lo << BlockShift, mn, mx, stride);
-    scan(data, hi << BlockShift, end, mn, mx, stride);
+    qsizetype lo = (first + blockSize - 1) >> blockShift;
+    qsizetype hi = end >> blockShift;
+    scan(data, first, lo << blockShift, mn, mx, stride);
+    scan(data, hi << blockShift, end, mn, mx, stride);
     float lowest = mn, highest = mx;
     for (std::size_t level = 0; lo < hi && level < minima.size(); ++level) {
         const std::vector<float>& levelMin = minima[level];

@@ -1,8 +1,10 @@
 #pragma once
 // Minimum and maximum of any sample range in a bounded number of reads: the
-// samples are summarised in blocks of 32, and those blocks pairwise in
-// levels above, so a range reads at most 31 samples at each end plus two
-// entries per level. Values that are not numbers are ignored, as they are
+// samples are summarised in blocks (32 samples unless asked otherwise), and
+// those blocks pairwise in levels above, so a range reads at most a block
+// less one sample at each end plus two entries per level. The index holds
+// about 4 / block of the summarised values' bytes: coarser blocks keep
+// less and read more. Values that are not numbers are ignored, as they are
 // when a range is scanned directly.
 
 #include <QtGlobal>
@@ -10,8 +12,10 @@
 
 class WaveformPeakIndex {
 public:
-    static constexpr int BlockShift = 5;
-    static constexpr qsizetype BlockSize = qsizetype(1) << BlockShift;
+    static constexpr int DefaultBlockShift = 5;
+
+    // Blocks of 2^blockShift samples (at least 1, at most 20).
+    explicit WaveformPeakIndex(int blockShift = DefaultBlockShift);
 
     // Positions count values of one channel; value i sits at data[i * stride]
     // (stride 2 reads one channel of an interleaved stereo list in place).
@@ -23,6 +27,8 @@ public:
     // summarised before and are unchanged.
     void extend(const float* data, qsizetype count);
     qsizetype indexedCount() const { return indexed; }
+    // What the summaries take in memory.
+    qsizetype memoryBytes() const;
 
     // Lowers mn and raises mx by every value in [first, end) (data must be
     // the summarised list).
@@ -35,6 +41,8 @@ public:
 private:
     void rebuildFrom(const float* data, qsizetype firstBlock);
 
+    int blockShift = DefaultBlockShift;
+    qsizetype blockSize = qsizetype(1) << DefaultBlockShift;
     qsizetype indexed = 0;
     qsizetype stride = 1;
     std::vector<std::vector<float>> minima;   // level l: blocks of BlockSize << l samples

@@ -462,6 +462,75 @@ private slots:
         QCOMPARE(reopened.multiTrackPage->tracks[0].audioClips[0].stereoSamples, stereo);
     }
 
+    // Opening many tracks builds their rows a few at a time with the event
+    // loop turning in between, the overlay up: the window never waits for
+    // all of them at once.
+    void openingBuildsRowsBetweenTurns()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("many.cdw"));
+        constexpr size_t Count = 12;
+        std::vector<TrackData> tracks(Count);
+        for (TrackData& track : tracks) {
+            AudioClip clip;
+            clip.samples = TestSupport::sineWave(220, 0.1, 44100);
+            track.audioClips.push_back(clip);
+        }
+        QVERIFY(ProjectDocument::save(path, tracks, ProjectSettings(), {}).isEmpty());
+
+        ProbeWindow window;
+        window.show();
+        QSet<size_t> rowsSeen;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            if (window.loadingOverlay->isVisible())
+                rowsSeen << window.multiTrackPage->rows.size();
+        });
+        watch.start(0);
+        window.prompts->files << path;
+        window.menuActions().openProject->trigger();
+        QCOMPARE(window.multiTrackPage->rows.size(), Count);
+        QVERIFY2(std::any_of(rowsSeen.begin(), rowsSeen.end(), [](size_t n) { return n > 0 && n < Count; }),
+                 "no turn of the event loop while the rows were built");
+    }
+
+    // A close asked for while a save or an open works behind the overlay is
+    // carried out once the work is done, with the usual question.
+    void closeAskedDuringSaveOrOpenFollowsIt()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("long.cdw"));
+        for (const bool saving : {true, false}) {
+            ProbeWindow window;
+            if (saving) {
+                window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+                window.multiTrackPage->addTrack(TrackType::AudioTrack, TestSupport::sineWave(440, 30.0, 44100),
+                                                44100, QStringLiteral("long"), {});
+            }
+            window.show();
+            int turns = 0;
+            bool refused = false;
+            QTimer closer;
+            connect(&closer, &QTimer::timeout, [&] {
+                if (window.loadingOverlay->isVisible() && turns++ == 0)
+                    refused = !window.close();
+            });
+            closer.start(0);
+            window.prompts->files << path;
+            (saving ? window.menuActions().saveProject : window.menuActions().openProject)->trigger();
+            closer.stop();
+            QVERIFY(turns > 0);
+            QVERIFY(refused);
+            QCOMPARE(window.currentProjectPath, path);
+            QVERIFY(window.isVisible());
+
+            window.prompts->answers << QMessageBox::Discard;
+            QTRY_VERIFY(!window.isVisible());
+            QCOMPARE(window.prompts->only(QStringLiteral("question")).text,
+                     QStringLiteral("当前有打开的项目，是否在关闭前保存？"));
+        }
+    }
+
     void projectFileHelpers()
     {
         QCOMPARE(ProjectDocument::withProjectSuffix(QStringLiteral("/d/a")), QStringLiteral("/d/a.cdw"));

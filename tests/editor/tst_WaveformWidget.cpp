@@ -248,21 +248,23 @@ private slots:
         std::mt19937 generator(3u);
         QList<float> data = noise(100000, 5u);
         data[12345] = qQNaN();
-        WaveformPeakIndex index;
-        index.build(data.constData(), 60000);
-        data.resize(100000);
-        index.extend(data.constData(), data.size());
-        QCOMPARE(index.indexedCount(), qsizetype(100000));
-        std::uniform_int_distribution<qsizetype> position(0, data.size());
-        for (int i = 0; i < 2000; ++i) {
-            qsizetype a = position(generator), b = position(generator);
-            if (a > b)
-                std::swap(a, b);
-            float mn = 1.0f, mx = -1.0f, rmn = 1.0f, rmx = -1.0f;
-            index.rangeMinMax(data.constData(), a, b, mn, mx);
-            WaveformPeakIndex::scan(data.constData(), a, b, rmn, rmx);
-            QCOMPARE(mn, rmn);
-            QCOMPARE(mx, rmx);
+        // The default blocks and the coarse ones the clip lanes keep.
+        for (int shift : {WaveformPeakIndex::DefaultBlockShift, 8}) {
+            WaveformPeakIndex index(shift);
+            index.build(data.constData(), 60000);
+            index.extend(data.constData(), data.size());
+            QCOMPARE(index.indexedCount(), qsizetype(100000));
+            std::uniform_int_distribution<qsizetype> position(0, data.size());
+            for (int i = 0; i < 2000; ++i) {
+                qsizetype a = position(generator), b = position(generator);
+                if (a > b)
+                    std::swap(a, b);
+                float mn = 1.0f, mx = -1.0f, rmn = 1.0f, rmx = -1.0f;
+                index.rangeMinMax(data.constData(), a, b, mn, mx);
+                WaveformPeakIndex::scan(data.constData(), a, b, rmn, rmx);
+                QCOMPARE(mn, rmn);
+                QCOMPARE(mx, rmx);
+            }
         }
     }
 

@@ -525,6 +525,13 @@ private slots:
         QCOMPARE(cache.entryCount(), 1);
         cache.retain({});
         QCOMPARE(cache.entryCount(), 0);
+
+        // An open project keeps the summaries of all its tracks: they stay a
+        // small part of what they summarise.
+        const QList<float> take(1 << 22, 0.5f);
+        cache.index(ClipPeakCache::monoChannel(take));
+        QVERIFY(cache.memoryBytes() > 0);
+        QVERIFY(cache.memoryBytes() <= take.size() * qsizetype(sizeof(float)) / 32);
     }
 
     void screenshot()
