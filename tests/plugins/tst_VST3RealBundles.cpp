@@ -86,10 +86,14 @@ float referenceInput(int channel, int frame)
 // Mono input through the plug-in in 512-frame blocks on another thread;
 // `rendered` counts the blocks done.
 std::thread renderElsewhere(VST3PluginInstance& instance, std::vector<float>& input, std::vector<float>& output,
-                            std::atomic<int>& rendered)
+                            std::atomic<int>& rendered, const std::atomic<bool>* setMeanwhile = nullptr)
 {
-    return std::thread([&] {
+    return std::thread([&, setMeanwhile] {
         for (size_t at = 0; at + 512 <= input.size(); at += 512) {
+            // Past block 100 the value must have been set, however slowly the
+            // setting thread was scheduled.
+            while (setMeanwhile && at == 100 * 512 && !setMeanwhile->load())
+                std::this_thread::yield();
             float* in = input.data() + at;
             float* out = output.data() + at;
             instance.process(&in, &out, 1, 512);
@@ -319,11 +323,13 @@ private slots:
         for (size_t i = 0; i < input.size(); ++i)
             input[i] = referenceInput(0, int(i));
         std::atomic<int> rendered{0};
-        std::thread audio = renderElsewhere(instance, input, ours, rendered);
+        std::atomic<bool> valueSet{false};
+        std::thread audio = renderElsewhere(instance, input, ours, rendered, &valueSet);
         while (rendered.load() < 50)
             std::this_thread::yield();
         instance.setParameter(index, 1.0f);
         const int runningThen = rendered.load();
+        valueSet = true;
         audio.join();
         QVERIFY2(runningThen < kBlocks - 10, "the renderer finished before the value was set");
         double difference = 0.0;
