@@ -1,8 +1,10 @@
 // The sound server quitting under running streams: the live output and the
 // metronome stop writing to push devices that Qt has deleted, the device
-// engines stop calling back faster than real time, and every later start
-// fails by result. The test runs a PulseAudio server of its own, so that
-// stopping it disturbs no other test.
+// engines stop calling back faster than real time, every later start fails
+// by result, no stop or close hangs, and a server started again plays and
+// records from the first press. The test runs a PulseAudio server of its
+// own, so that stopping it disturbs no other test.
+#include "LoopbackCapture.h"
 #include "engine/devices/AudioEngine.h"
 #include "engine/devices/LiveAudioPlayer.h"
 #include "engine/devices/Metronome.h"
@@ -14,6 +16,11 @@
 #include <QtTest/QtTest>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace LoopbackCapture;
 
 namespace {
 
@@ -23,6 +30,55 @@ bool serverAnswers()
 {
     return TestSupport::runCommand("pactl", {"info"}, nullptr, 5000);
 }
+
+bool startServer()
+{
+    return TestSupport::runCommand(
+               "pulseaudio",
+               {"--daemonize=yes", "--system=false", "--exit-idle-time=-1", "--disallow-exit", "-n",
+                "--load=module-native-protocol-unix",
+                "--load=module-null-sink sink_name=nullsink rate=48000",
+                "--load=module-remap-source master=nullsink.monitor source_name=loopmic"},
+               nullptr, 30000)
+        && QTest::qWaitFor(serverAnswers, 10000)
+        && TestSupport::runCommand("pactl", {"set-default-sink", "nullsink"})
+        && TestSupport::runCommand("pactl", {"set-default-source", "loopmic"});
+}
+
+bool killServer()
+{
+    return TestSupport::runCommand("pulseaudio", {"--kill"}, nullptr, 10000)
+        && QTest::qWaitFor([] { return !serverAnswers(); }, 10000);
+}
+
+// Ends the program when a step does not return in time, so that a hang
+// fails the test at once instead of holding it until the run's limit.
+class Watchdog {
+public:
+    Watchdog(int seconds, const char* step)
+        : thread([this, seconds, step] {
+              std::unique_lock<std::mutex> lock(mutex);
+              if (!woken.wait_for(lock, std::chrono::seconds(seconds), [this] { return done; }))
+                  qFatal("SoundServerLossTest: %s did not return within %d s", step, seconds);
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        woken.notify_all();
+        thread.join();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable woken;
+    bool done = false;
+    std::thread thread;
+};
 
 } // namespace
 
@@ -47,17 +103,8 @@ private slots:
         qputenv("PULSE_RUNTIME_PATH", runtime.filePath("pulse").toUtf8());
         qputenv("PULSE_STATE_PATH", runtime.filePath("pulse/state").toUtf8());
         QVERIFY(QDir().mkpath(runtime.filePath("pulse/state")));
-        QVERIFY(TestSupport::runCommand(
-            "pulseaudio",
-            {"--daemonize=yes", "--system=false", "--exit-idle-time=-1", "--disallow-exit", "-n",
-             "--load=module-native-protocol-unix",
-             "--load=module-null-sink sink_name=nullsink rate=48000",
-             "--load=module-remap-source master=nullsink.monitor source_name=loopmic"},
-            nullptr, 30000));
+        QVERIFY(startServer());
         started = true;
-        QVERIFY(QTest::qWaitFor(serverAnswers, 10000));
-        QVERIFY(TestSupport::runCommand("pactl", {"set-default-sink", "nullsink"}));
-        QVERIFY(TestSupport::runCommand("pactl", {"set-default-source", "loopmic"}));
     }
 
     void cleanupTestCase()
@@ -98,8 +145,7 @@ private slots:
         clock.start();
         const qint64 recordedBefore = recorded;
         const double positionBefore = mixer.getPlaybackPosition();
-        QVERIFY(TestSupport::runCommand("pulseaudio", {"--kill"}, nullptr, 10000));
-        QVERIFY(QTest::qWaitFor([] { return !serverAnswers(); }, 10000));
+        QVERIFY(killServer());
         QTest::qWait(1500); // the push timers go on ticking meanwhile
 
         // At most real time plus a device buffer's grace, never the flood of a
@@ -121,6 +167,63 @@ private slots:
         QVERIFY(!mixer.startPlayback(0.0));
         QVERIFY(!duplex.startRecording());
         QVERIFY(!player.isRunning() && !metronome.isRunning() && !mixer.isPlaying());
+    }
+
+    // Takes stopped after the server went away under them: libpulse can lock
+    // up a reader then, and a stop or close that waits for it never returns.
+    // Several recordings each round make that likely. The engines that gave
+    // up their streams record again, at another rate too, once a server runs.
+    void stopAndCloseReturnAfterTheServerIsLost()
+    {
+        const std::vector<float> material(10 * kRate, 0.25f);
+        std::vector<std::unique_ptr<AudioEngine>> takes;
+        std::vector<std::unique_ptr<std::atomic<qint64>>> recorded;
+        for (int i = 0; i < 4; ++i) {
+            takes.push_back(std::make_unique<AudioEngine>());
+            recorded.push_back(std::make_unique<std::atomic<qint64>>(0));
+            takes.back()->initialize(kRate, 512);
+            takes.back()->setRecordOnly(i > 0); // the first one plays as well
+            std::atomic<qint64>* count = recorded.back().get();
+            takes.back()->setRecordCallback([count](const float*, int frames) { *count += frames; });
+        }
+        auto startTakes = [&] {
+            for (std::size_t i = 0; i < takes.size(); ++i) {
+                *recorded[i] = 0;
+                if (!takes[i]->startRecording())
+                    return false;
+            }
+            return QTest::qWaitFor([&] {
+                return std::all_of(recorded.begin(), recorded.end(),
+                                   [](const auto& count) { return *count > kRate / 10; });
+            }, 15000);
+        };
+        for (int round = 0; round < 6; ++round) {
+            QVERIFY(startServer());
+            QVERIFY(startTakes());
+            QVERIFY(takes[0]->startPlayback(material.data(), int(material.size()), kRate, 0));
+            QVERIFY(killServer());
+            Watchdog dog(60, "a stop after the server was lost");
+            QElapsedTimer clock;
+            clock.start();
+            for (auto& take : takes) {
+                take->stopRecording();
+                take->shutdown();
+            }
+            QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+        }
+
+        QVERIFY(startServer());
+        QVERIFY(startTakes());
+        // A new rate reopens the stream.
+        std::vector<float> slower(5 * 44100, 0.25f);
+        const qint64 before = *recorded[0];
+        QVERIFY(takes[0]->startPlayback(slower.data(), int(slower.size()), 44100, 0));
+        QCOMPARE(takes[0]->getSampleRate(), 44100);
+        QVERIFY(QTest::qWaitFor([&] { return *recorded[0] > before + 44100 / 5; }, 15000));
+        Watchdog dog(60, "closing the engines");
+        for (auto& take : takes)
+            take->setRecordCallback({});
+        takes.clear();
     }
 };
 
