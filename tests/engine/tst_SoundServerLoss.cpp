@@ -225,6 +225,43 @@ private slots:
             take->setRecordCallback({});
         takes.clear();
     }
+
+    // The multitrack output stays open while stopped. A server that goes away
+    // and comes back meanwhile leaves it open on the old connection: the
+    // first play after that must reopen it and be heard.
+    void heldOutputPlaysAfterTheServerComesBack()
+    {
+        if (!serverAnswers())
+            QVERIFY(startServer());
+        const QList<float> tone = TestSupport::sineWave(1000.0, 10.0, kRate, 0.5f);
+        MultiTrackAudioEngine mixer;
+        mixer.initialize(kRate, 512);
+        MultiTrackAudioEngine::TrackSlot slot;
+        slot.samples = tone.constData();
+        slot.sampleCount = tone.size();
+        slot.volume = 1.0f;
+        mixer.setTracks({slot});
+        QVERIFY(mixer.prepareOutput());
+        QVERIFY(killServer());
+        QVERIFY(startServer());
+
+        Capture capture;
+        StereoRecorder recorder;
+        QVERIFY(recorder.start(kRate, &capture));
+        QVERIFY(waitFor([&] { return capture.size() > 2 * kRate / 10; }));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(mixer.startPlayback(0.0));
+        QVERIFY2(waitFor([&] { return onset(capture.take(), 0.1f, 2) >= 0; }, 10000),
+                 qPrintable(QStringLiteral("nothing heard; the mix stands at %1 s")
+                                .arg(mixer.getPlaybackPosition())));
+        // At the pace of the clock, never the run of a stream without a server.
+        QVERIFY(waitFor([&] { return mixer.getPlaybackPosition() > 1.0; }));
+        QVERIFY2(mixer.getPlaybackPosition() < clock.elapsed() / 1000.0 + 0.5,
+                 qPrintable(QString::number(mixer.getPlaybackPosition())));
+        mixer.stopPlayback();
+        recorder.stop();
+    }
 };
 
 QTEST_GUILESS_MAIN(SoundServerLossTest)

@@ -80,4 +80,8 @@ public:
     // Whether the open stream's device went away under it (it is then of no
     // further use and must be closed).
     virtual bool isStreamLost() const { return false; }
+    // Whether an open stream that stands stopped still reaches its device: a
+    // sound server that went away meanwhile leaves the stream open, and it
+    // would only run ahead once started. False means it must be closed.
+    virtual bool stoppedStreamAnswers() { return !isStreamLost(); }
 };

@@ -137,8 +137,9 @@ void MultiTrackAudioEngine::publishSlots()
 
 bool MultiTrackAudioEngine::openOutput(bool quiet)
 {
-    // A stream whose server went away is closed, and the devices listed anew.
-    if (audio && audio->isStreamLost())
+    // A stream whose server went away, while it played or while it stood
+    // stopped, is closed, and the devices listed anew.
+    if (audio && audio->isStreamOpen() && !audio->stoppedStreamAnswers())
         audio->closeStream();
     if (!audio || audio->getDeviceCount() == 0) {
         if (!quiet)
@@ -225,8 +226,9 @@ void MultiTrackAudioEngine::pausePlayback()
 
 void MultiTrackAudioEngine::resumePlayback()
 {
-    // Only a pause resumes, and only on the stream it paused.
-    if (playing || !paused || !audio || !audio->isStreamOpen())
+    // Only a pause resumes; a stream whose server went away meanwhile is
+    // opened again.
+    if (playing || !paused || !openOutput(false))
         return;
     if (audio->startStream() != AudioDeviceBackend::Result::NoError) {
         qWarning().noquote() << "MultiTrackAudioEngine: startStream failed:"

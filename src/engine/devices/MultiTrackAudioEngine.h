@@ -6,7 +6,9 @@
 // On a sound server the device stream, once open, stays open (stopped while
 // nothing plays) until shutdown: a PulseAudio server with no stream has
 // rendered up to two seconds ahead, and a stream opened at the press would be
-// heard, and input opened then would arrive, that much later.
+// heard, and input opened then would arrive, that much later. Before each
+// start or resume the held stream is asked whether its server is still the
+// one it opened on; one that went away meanwhile is opened anew.
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"

@@ -403,6 +403,24 @@ bool RtAudioBackend::isStreamLost() const
     return isStreamOpen() && stream && stream->lost;
 }
 
+// libpulse refuses a flush on a stream whose server has gone (its thread has
+// seen the connection close), while RtAudio's start touches no server: a
+// start, then an abort, which flushes, asks the server without a sound.
+bool RtAudioBackend::stoppedStreamAnswers()
+{
+    if (!isStreamOpen() || !stream)
+        return true;
+    if (stream->lost)
+        return false;
+    if (isStreamRunning() || !mixesStreams())
+        return true;
+    stream->mute();
+    if (guarded([&] { audio->startStream(); }) != Result::NoError)
+        return false;
+    const Result flushed = callWithTimeLimit(&RtAudio::abortStream);
+    return flushed == Result::NoError && stream != nullptr;
+}
+
 unsigned int RtAudioBackend::outputLatencyFrames() const
 {
     return isStreamOpen() && stream ? stream->outputLatency : 0;

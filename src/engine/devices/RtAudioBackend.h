@@ -43,6 +43,7 @@ public:
     unsigned int outputLatencyFrames() const override;
     bool mixesStreams() const override;
     bool isStreamLost() const override;
+    bool stoppedStreamAnswers() override;
 
     // How long a stop or close may take before its stream is given up.
     static constexpr std::chrono::milliseconds kStreamCallLimit{1500};
