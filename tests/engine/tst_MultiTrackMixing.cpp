@@ -224,6 +224,18 @@ private slots:
         QCOMPARE(engine.getPlaybackPosition(), 0.0);
     }
 
+    // A device block, and so the device's buffer, lasts as long at every rate.
+    void deviceBlocksLastAsLongAtEveryRate()
+    {
+        for (const auto& [rate, frames] : {std::pair{48000, 557u}, {96000, 1115u}, {192000, 2229u}}) {
+            auto device = FakeDeviceState::withDevices();
+            MultiTrackAudioEngine engine(FakeAudioDevice::make(device));
+            engine.initialize(rate, 512);
+            QVERIFY(engine.startPlayback(0.0));
+            QCOMPARE(device->bufferFrames, frames);
+        }
+    }
+
     // The device's blocks, whatever their sizes, give exactly the offline mix.
     void realTimeMatchesOffline()
     {

@@ -1,5 +1,6 @@
 #include "engine/devices/MultiTrackAudioEngine.h"
 
+#include "engine/devices/DeviceBlock.h"
 #include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
@@ -152,7 +153,7 @@ bool MultiTrackAudioEngine::openOutput(bool quiet)
     output.deviceId = audio->getDefaultOutputDevice();
     output.nChannels = 2;
     output.firstChannel = 0;
-    unsigned int frames = unsigned(std::max(bufferSize, 0));
+    unsigned int frames = DeviceBlock::framesAt(bufferSize, sampleRate);
     const auto result = audio->openStream(&output, nullptr, unsigned(std::max(sampleRate, 0)), &frames,
                                           &MultiTrackAudioEngine::streamCallback, this);
     if (result != AudioDeviceBackend::Result::NoError) {

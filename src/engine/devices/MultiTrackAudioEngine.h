@@ -103,6 +103,6 @@ private:
     std::int64_t latencyFrames = 0;
     bool paused = false;
     int sampleRate = 44100;
-    int bufferSize = 512;
+    int bufferSize = 512; // frames of a device block at 44100 Hz (see DeviceBlock)
     AudioBlockFence fence;
 };
