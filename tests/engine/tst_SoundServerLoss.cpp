@@ -16,9 +16,6 @@
 #include <QtTest/QtTest>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 using namespace LoopbackCapture;
 
@@ -51,35 +48,6 @@ bool killServer()
         && QTest::qWaitFor([] { return !serverAnswers(); }, 10000);
 }
 
-// Ends the program when a step does not return in time, so that a hang
-// fails the test at once instead of holding it until the run's limit.
-class Watchdog {
-public:
-    Watchdog(int seconds, const char* step)
-        : thread([this, seconds, step] {
-              std::unique_lock<std::mutex> lock(mutex);
-              if (!woken.wait_for(lock, std::chrono::seconds(seconds), [this] { return done; }))
-                  qFatal("SoundServerLossTest: %s did not return within %d s", step, seconds);
-          })
-    {
-    }
-    ~Watchdog()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            done = true;
-        }
-        woken.notify_all();
-        thread.join();
-    }
-
-private:
-    std::mutex mutex;
-    std::condition_variable woken;
-    bool done = false;
-    std::thread thread;
-};
-
 } // namespace
 
 class SoundServerLossTest : public QObject {
@@ -87,6 +55,11 @@ class SoundServerLossTest : public QObject {
 
     QTemporaryDir runtime;
     bool started = false;
+
+public:
+    // A stop or close that hangs fails its test function in two minutes,
+    // not in the five of the test library's default.
+    SoundServerLossTest() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
 
 private slots:
     void initTestCase()
@@ -198,11 +171,10 @@ private slots:
             }, 15000);
         };
         for (int round = 0; round < 6; ++round) {
-            QVERIFY(startServer());
+            QVERIFY(serverAnswers() || startServer());
             QVERIFY(startTakes());
             QVERIFY(takes[0]->startPlayback(material.data(), int(material.size()), kRate, 0));
             QVERIFY(killServer());
-            Watchdog dog(60, "a stop after the server was lost");
             QElapsedTimer clock;
             clock.start();
             for (auto& take : takes) {
@@ -220,7 +192,6 @@ private slots:
         QVERIFY(takes[0]->startPlayback(slower.data(), int(slower.size()), 44100, 0));
         QCOMPARE(takes[0]->getSampleRate(), 44100);
         QVERIFY(QTest::qWaitFor([&] { return *recorded[0] > before + 44100 / 5; }, 15000));
-        Watchdog dog(60, "closing the engines");
         for (auto& take : takes)
             take->setRecordCallback({});
         takes.clear();
@@ -231,8 +202,7 @@ private slots:
     // first play after that must reopen it and be heard.
     void heldOutputPlaysAfterTheServerComesBack()
     {
-        if (!serverAnswers())
-            QVERIFY(startServer());
+        QVERIFY(serverAnswers() || startServer());
         const QList<float> tone = TestSupport::sineWave(1000.0, 10.0, kRate, 0.5f);
         MultiTrackAudioEngine mixer;
         mixer.initialize(kRate, 512);
