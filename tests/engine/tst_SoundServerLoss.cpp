@@ -16,6 +16,7 @@
 #include <QtTest/QtTest>
 
 #include <atomic>
+#include <thread>
 
 using namespace LoopbackCapture;
 
@@ -118,7 +119,13 @@ private slots:
         clock.start();
         const qint64 recordedBefore = recorded;
         const double positionBefore = mixer.getPlaybackPosition();
-        QVERIFY(killServer());
+        // A push between the connection's end and Qt's hearing of it (no
+        // events run meanwhile) must write nothing: Qt 6.4 keeps its lock
+        // after a failed write and hangs when it lets the connection go.
+        QVERIFY(TestSupport::runCommand("pulseaudio", {"--kill"}, nullptr, 10000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // libpulse's thread sees it
+        player.pushAudio();
+        QVERIFY(QTest::qWaitFor([] { return !serverAnswers(); }, 10000));
         QTest::qWait(1500); // the push timers go on ticking meanwhile
 
         // At most real time plus a device buffer's grace, never the flood of a
