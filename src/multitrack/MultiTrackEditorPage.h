@@ -349,6 +349,8 @@ private:
     // playback was first heard; less than zero, the input from before then
     // that the take drops.
     qsizetype takeLeadInFrames();
+    // When the take's input began (steady clock), 0 before any input.
+    qint64 takeInputBeganNs() const;
     // Notes how far the heard playback trails the take's clock now.
     void noteTakeHeardLag();
     void pauseTakePlayback();
@@ -407,6 +409,8 @@ private:
     qsizetype takeFrames = 0;
     // When the take's input and playback had both started (steady clock).
     qint64 takeStartNs = 0;
+    // When the take's input stream was about to open (steady clock).
+    qint64 takeInputOpenedNs = 0;
     // The least the heard playback trailed the take's clock (seconds; -1
     // before it was heard): the delay of its start, which a dropout later in
     // the take does not add to.

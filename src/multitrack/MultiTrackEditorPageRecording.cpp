@@ -180,6 +180,7 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
     // and their playback start together.
     buildPlaybackSlotsForRecording(index);
 
+    takeInputOpenedNs = steadyNowNs();
     if (!recordEngine->startRecording()) {
         qWarning() << "MultiTrack: failed to start recording";
         recordEngine->shutdown();
@@ -327,9 +328,17 @@ void MultiTrackEditorPage::noteTakeHeardLag()
     takeHeardLag = takeHeardLag < 0.0 ? lag : std::min(takeHeardLag, lag);
 }
 
+qint64 MultiTrackEditorPage::takeInputBeganNs() const
+{
+    // No input was taken before its stream opened, however fast its first
+    // blocks came.
+    const qint64 began = takeQueue->inputBeganNs(projectSampleRate);
+    return began == 0 ? 0 : std::max(began, takeInputOpenedNs);
+}
+
 qsizetype MultiTrackEditorPage::takeLeadInFrames()
 {
-    const qint64 beganNs = takeQueue->inputBeganNs(projectSampleRate);
+    const qint64 beganNs = takeInputBeganNs();
     if (beganNs == 0 || !audioTakeClip())
         return 0;
     // The take's first sample belongs to the moment the playback was first
@@ -375,7 +384,7 @@ void MultiTrackEditorPage::stopTake()
     if (AudioClip* take = audioTakeClip(); take && !take->samples.isEmpty()) {
         // Where the playback dropped out the player heard the rest later.
         const double gapSeconds = TakePlaybackGaps::remove(
-            take->samples, gaps, takeQueue->inputBeganNs(projectSampleRate), projectSampleRate);
+            take->samples, gaps, takeInputBeganNs(), projectSampleRate);
         if (gapSeconds > 0.0)
             qDebug() << "MultiTrack: playback dropped out for" << int(gapSeconds * 1000.0)
                      << "ms during the take; the input of those gaps is taken out";
