@@ -354,9 +354,13 @@ private:
     void commitMidiTake();
     bool commitAudioTake();
     // Silence the take starts with: how much later its input began than the
-    // playback was first heard (`heardAtStop`, -1 without playback); less
-    // than zero, the input from before then that the take drops.
-    qsizetype takeLeadInFrames(qint64 stopNs, double heardAtStop);
+    // playback was first heard; less than zero, the input from before then
+    // that the take drops.
+    qsizetype takeLeadInFrames();
+    // When the take's input began (steady clock), 0 before any input.
+    qint64 takeInputBeganNs() const;
+    // Notes how far the heard playback trails the take's clock now.
+    void noteTakeHeardLag();
     void pauseTakePlayback();
     void setRecordButtonIdle();
     // The take's time now: the wall clock while playing, else the MIDI take's lane.
@@ -413,6 +417,12 @@ private:
     qsizetype takeFrames = 0;
     // When the take's input and playback had both started (steady clock).
     qint64 takeStartNs = 0;
+    // When the take's input stream was about to open (steady clock).
+    qint64 takeInputOpenedNs = 0;
+    // The least the heard playback trailed the take's clock (seconds; -1
+    // before it was heard): the delay of its start, which a dropout later in
+    // the take does not add to.
+    double takeHeardLag = -1.0;
     int midiTakeId = 0;
     // The track whose last clip buildPlaybackSlotsForRecording leaves out.
     int takeLeftOut = -1;

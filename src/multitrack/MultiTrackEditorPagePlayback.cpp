@@ -243,6 +243,8 @@ void MultiTrackEditorPage::onPlaybackTimer()
     const bool heard = engine->isPlaying();
     const double playhead = heard ? engine->heardPosition() : playStartSec + elapsed;
     if (isMidiRecording || isRecording) {
+        if (isRecording)
+            noteTakeHeardLag();
         syncPlayheadAll(playhead);
         growMidiTakeClip(playhead);
         return;

@@ -16,6 +16,7 @@
 #include "engine/midi/MidiRecorder.h"
 #include "multitrack/AudioClipWidget.h"
 #include "multitrack/MidiClipWidget.h"
+#include "multitrack/TakePlaybackGaps.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "multitrack/TrackRowWidget.h"
 #include "project/TrackCommands.h"
@@ -34,12 +35,19 @@
 namespace {
 
 constexpr int RecordBufferFrames = 512;
-// Block arrival tells when input began only to within a few blocks: input
-// later than this is padded.
-constexpr double TakeLateToleranceSec = 0.05;
+// The blocks' arrivals tell when input began to within about a block, and
+// the heard playback is known to within about a block: input that began
+// later or earlier than the playback was heard by more than this is padded
+// or trimmed.
+constexpr double TakeLateToleranceSec = 0.01;
+// The most input from before the playback was heard that a take drops.
+constexpr double TakeEarlyInputLimitSec = 0.5;
 // The ring holds this much input for a GUI thread that is busy (rendering
 // the other tracks, painting) before a block is lost.
 constexpr int TakeQueueSeconds = 60;
+// How long a stop waits for input the device took before it but has not
+// handed over yet (a busy machine runs the device's thread late).
+constexpr int TakeInputCatchUpMs = 500;
 constexpr int MetronomeBeatsPerBar = 4;
 constexpr float MetronomeVolume = 0.5f;
 // A new MIDI take clip's length, and how far it runs ahead of the playhead.
@@ -172,6 +180,7 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
     // and their playback start together.
     buildPlaybackSlotsForRecording(index);
 
+    takeInputOpenedNs = steadyNowNs();
     if (!recordEngine->startRecording()) {
         qWarning() << "MultiTrack: failed to start recording";
         recordEngine->shutdown();
@@ -196,6 +205,7 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
     if (isPlaying)
         playButton->setText(QStringLiteral("||"));
     takeStartNs = steadyNowNs();
+    takeHeardLag = -1.0;
     playbackTimer->start();
     if (metronomeEnabled && !metronome->isRunning()) {
         metronome->start(projectSampleRate, bpm, MetronomeBeatsPerBar);
@@ -308,26 +318,38 @@ bool MultiTrackEditorPage::commitAudioTake()
     return pushed;
 }
 
-qsizetype MultiTrackEditorPage::takeLeadInFrames(qint64 stopNs, double heardAtStop)
+void MultiTrackEditorPage::noteTakeHeardLag()
 {
-    const qint64 beganNs = takeQueue->inputBeganNs(projectSampleRate);
     const AudioClip* take = audioTakeClip();
-    if (beganNs == 0 || !take)
+    if (!take || !isPlaying || !engine->isPlaying())
+        return;
+    const double clock = take->start + double(steadyNowNs() - takeStartNs) / 1e9;
+    const double lag = std::max(clock - engine->heardPosition(), 0.0);
+    takeHeardLag = takeHeardLag < 0.0 ? lag : std::min(takeHeardLag, lag);
+}
+
+qint64 MultiTrackEditorPage::takeInputBeganNs() const
+{
+    // No input was taken before its stream opened, however fast its first
+    // blocks came.
+    const qint64 began = takeQueue->inputBeganNs(projectSampleRate);
+    return began == 0 ? 0 : std::max(began, takeInputOpenedNs);
+}
+
+qsizetype MultiTrackEditorPage::takeLeadInFrames()
+{
+    const qint64 beganNs = takeInputBeganNs();
+    if (beganNs == 0 || !audioTakeClip())
         return 0;
     // The take's first sample belongs to the moment the playback was first
-    // heard: the start, or later by as much as the heard playback lags the clock.
-    double heardFromNs = double(takeStartNs);
-    if (heardAtStop >= 0.0) {
-        const double clockAtStop = take->start + double(stopNs - takeStartNs) / 1e9;
-        heardFromNs += std::max(clockAtStop - heardAtStop, 0.0) * 1e9;
-    }
+    // heard: the start, or later by as much as the heard playback trailed.
+    const double heardFromNs = double(takeStartNs) + std::max(takeHeardLag, 0.0) * 1e9;
     const double late = (double(beganNs) - heardFromNs) / 1e9;
-    if (late < -TakeLateToleranceSec && heardAtStop >= 0.0) {
+    if (late < -TakeLateToleranceSec && takeHeardLag >= 0.0) {
         // Input that began before the playback was heard holds time from
-        // before the take's start. At most the output's buffer of it goes:
-        // a started stream's sound trails it by no more, unless the server
-        // is still settling, and then the estimate is not trusted.
-        const double early = std::min(-late, engine->outputLatency());
+        // before the take's start: it goes (the input opens before the
+        // output starts, and a busy machine starts the output later still).
+        const double early = std::min(-late, TakeEarlyInputLimitSec);
         return -qsizetype(std::llround(early * projectSampleRate));
     }
     if (late <= TakeLateToleranceSec)
@@ -341,8 +363,13 @@ void MultiTrackEditorPage::stopTake()
 {
     const double stopSec = recordingClockSec();
     const qint64 stopNs = steadyNowNs();
-    const double heardAtStop = isPlaying && engine->isPlaying() ? engine->heardPosition() : -1.0;
+    noteTakeHeardLag();
+    const std::vector<MultiTrackAudioEngine::PlaybackGap> gaps = isPlaying && engine->isPlaying()
+        ? engine->playbackGaps()
+        : std::vector<MultiTrackAudioEngine::PlaybackGap>();
     if (recordEngine) {
+        if (takeQueue->isActive())
+            takeQueue->waitForInputUntil(stopNs, projectSampleRate, TakeInputCatchUpMs);
         recordEngine->stopRecording();
         recordEngine->shutdown();
         delete recordEngine;
@@ -355,7 +382,14 @@ void MultiTrackEditorPage::stopTake()
         lostSamples = takeQueue->droppedSamples();
     }
     if (AudioClip* take = audioTakeClip(); take && !take->samples.isEmpty()) {
-        const qsizetype leadIn = takeLeadInFrames(stopNs, heardAtStop);
+        // Where the playback dropped out the player heard the rest later.
+        const double gapSeconds = TakePlaybackGaps::remove(
+            take->samples, gaps, takeInputBeganNs(), projectSampleRate);
+        if (gapSeconds > 0.0)
+            qDebug() << "MultiTrack: playback dropped out for" << int(gapSeconds * 1000.0)
+                     << "ms during the take; the input of those gaps is taken out";
+        takeFrames = take->samples.size();
+        const qsizetype leadIn = takeLeadInFrames();
         if (leadIn >= 0)
             take->samples.insert(0, leadIn, 0.0f);
         else

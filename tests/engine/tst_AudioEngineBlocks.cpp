@@ -135,10 +135,12 @@ private slots:
         QTest::addColumn<int>("materialRate");
         QTest::addColumn<bool>("recordingFirst");
         QTest::addColumn<int>("expectedOpens");
-        QTest::newRow("same rate") << 44100 << 44100 << false << 1;
-        QTest::newRow("48 kHz material") << 44100 << 48000 << false << 2;
-        QTest::newRow("48 kHz material while recording") << 44100 << 48000 << true << 2;
-        QTest::newRow("22.05 kHz material") << 48000 << 22050 << false << 2;
+        QTest::addColumn<int>("blockFrames"); // as long as 512 frames at 44.1 kHz
+        QTest::newRow("same rate") << 44100 << 44100 << false << 1 << 512;
+        QTest::newRow("48 kHz material") << 44100 << 48000 << false << 2 << 557;
+        QTest::newRow("48 kHz material while recording") << 44100 << 48000 << true << 2 << 557;
+        QTest::newRow("22.05 kHz material") << 48000 << 22050 << false << 2 << 256;
+        QTest::newRow("192 kHz material") << 44100 << 192000 << false << 2 << 2229;
     }
 
     void materialRateIsFollowed()
@@ -147,6 +149,7 @@ private slots:
         QFETCH(int, materialRate);
         QFETCH(bool, recordingFirst);
         QFETCH(int, expectedOpens);
+        QFETCH(int, blockFrames);
         auto device = FakeDeviceState::withDevices();
         auto engine = makeEngine(device, engineRate);
         QVERIFY(recordingFirst ? engine->startRecording() : engine->start());
@@ -154,6 +157,7 @@ private slots:
         QVERIFY(engine->startPlayback(source.data(), 2000, materialRate, 0));
         QCOMPARE(device->opens, expectedOpens);
         QCOMPARE(int(device->rate), materialRate);
+        QCOMPARE(int(device->bufferFrames), blockFrames);
         QCOMPARE(engine->getSampleRate(), materialRate);
         QCOMPARE(device->hasInput, recordingFirst);
         QCOMPARE(engine->isRecording(), recordingFirst);

@@ -224,6 +224,51 @@ private slots:
         QCOMPARE(engine.getPlaybackPosition(), 0.0);
     }
 
+    // A device block, and so the device's buffer, lasts as long at every rate.
+    void deviceBlocksLastAsLongAtEveryRate()
+    {
+        for (const auto& [rate, frames] : {std::pair{48000, 557u}, {96000, 1115u}, {192000, 2229u}}) {
+            auto device = FakeDeviceState::withDevices();
+            MultiTrackAudioEngine engine(FakeAudioDevice::make(device));
+            engine.initialize(rate, 512);
+            QVERIFY(engine.startPlayback(0.0));
+            QCOMPARE(device->bufferFrames, frames);
+        }
+    }
+
+    // A device that ran out of mix played nothing for a while, and all that
+    // followed was heard that much later: the engine tells such a gap from
+    // the pace of the device's requests, and tells nothing of jitter or of
+    // a late request the device caught up on.
+    void gapsAreFoundFromTheDevicesPace()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackAudioEngine engine(FakeAudioDevice::make(device));
+        engine.initialize(44100, 512);
+        QVERIFY(engine.startPlayback(0.0));
+        std::vector<float> out(2 * 512);
+        const std::int64_t block = 512 * std::int64_t(1000000000) / 44100;
+        std::int64_t due = 1000000000;
+        auto run = [&](int blocks, std::int64_t notBefore = 0, std::int64_t jitter = 0) {
+            for (int i = 0; i < blocks; ++i, due += block)
+                engine.processBlockAt(out.data(), 512, std::max(due, notBefore) + (i % 2) * jitter);
+        };
+        run(100, 0, 3000000); // 1.2 s, each other request 3 ms late
+        run(60, due + 40000000); // 40 ms late, then a burst back to the pace
+        QVERIFY(engine.playbackGaps().empty());
+        due += 100000000; // the device stood 100 ms
+        const std::int64_t gapEnd = due;
+        run(20);
+        QVERIFY(engine.playbackGaps().empty()); // not settled yet
+        run(40);
+        const auto gaps = engine.playbackGaps();
+        QCOMPARE(gaps.size(), std::size_t(1));
+        QCOMPARE(gaps[0].endNs, gapEnd);
+        QVERIFY2(std::abs(gaps[0].seconds - 0.1) < 1e-6, qPrintable(QString::number(gaps[0].seconds)));
+        QVERIFY(engine.startPlayback(0.0)); // counted afresh
+        QVERIFY(engine.playbackGaps().empty());
+    }
+
     // The device's blocks, whatever their sizes, give exactly the offline mix.
     void realTimeMatchesOffline()
     {

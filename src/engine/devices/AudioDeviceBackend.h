@@ -61,8 +61,11 @@ public:
                               unsigned int sampleRate, unsigned int* bufferFrames,
                               StreamCallback callback, void* userData) = 0;
     virtual Result startStream() = 0;
+    // A stream whose device does not answer within a time limit is given up:
+    // it is then closed as far as its user can tell, and the call fails.
     virtual Result stopStream() = 0;
-    // Joins the device's thread: no callback runs once it has returned.
+    // No callback runs once it has returned, also when a device that does
+    // not answer makes it give the stream up.
     virtual void closeStream() = 0;
     virtual bool isStreamOpen() const = 0;
     virtual bool isStreamRunning() const = 0;
@@ -77,4 +80,8 @@ public:
     // Whether the open stream's device went away under it (it is then of no
     // further use and must be closed).
     virtual bool isStreamLost() const { return false; }
+    // Whether an open stream that stands stopped still reaches its device: a
+    // sound server that went away meanwhile leaves the stream open, and it
+    // would only run ahead once started. False means it must be closed.
+    virtual bool stoppedStreamAnswers() { return !isStreamLost(); }
 };

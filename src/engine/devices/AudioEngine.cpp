@@ -1,5 +1,6 @@
 #include "engine/devices/AudioEngine.h"
 
+#include "engine/devices/DeviceBlock.h"
 #include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
@@ -81,7 +82,7 @@ bool AudioEngine::startWithInput(bool withInput)
 
     if (recordOnly && !useInput)
         return false;
-    unsigned int frames = unsigned(std::max(bufferSize, 0));
+    unsigned int frames = DeviceBlock::framesAt(bufferSize, sampleRate);
     auto result = audio->openStream(recordOnly ? nullptr : &output, useInput ? &input : nullptr,
                                     unsigned(std::max(sampleRate, 0)), &frames,
                                     &AudioEngine::streamCallback, this);

@@ -106,7 +106,7 @@ private:
     int sampleCount = 0;
     std::atomic<int> position{0};
     int sampleRate = 44100;
-    int bufferSize = 512;
+    int bufferSize = 512; // frames of a device block at 44100 Hz (see DeviceBlock)
     std::atomic<float> volume{1.0f};
     int inputDevice = -1;
     int outputDevice = -1;

@@ -1,10 +1,12 @@
 #include "engine/devices/MultiTrackAudioEngine.h"
 
+#include "engine/devices/DeviceBlock.h"
 #include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -15,6 +17,11 @@ using TrackSlot = MultiTrackAudioEngine::TrackSlot;
 constexpr float kCentreGain = 0.707f;
 // Frames mixed at a time: the two accumulators stay in the first-level cache.
 constexpr int kMixFrames = 1024;
+// How long the device must keep its pace after a late request before the
+// pace is read again, and for how much of that time it is read.
+constexpr double kSettleSeconds = 0.4;
+// Shorter gaps are taken for the jitter of the device's requests.
+constexpr double kMinGapSeconds = 0.005;
 
 bool soloMode(const std::vector<TrackSlot>& tracks)
 {
@@ -137,8 +144,9 @@ void MultiTrackAudioEngine::publishSlots()
 
 bool MultiTrackAudioEngine::openOutput(bool quiet)
 {
-    // A stream whose server went away is closed, and the devices listed anew.
-    if (audio && audio->isStreamLost())
+    // A stream whose server went away, while it played or while it stood
+    // stopped, is closed, and the devices listed anew.
+    if (audio && audio->isStreamOpen() && !audio->stoppedStreamAnswers())
         audio->closeStream();
     if (!audio || audio->getDeviceCount() == 0) {
         if (!quiet)
@@ -151,7 +159,7 @@ bool MultiTrackAudioEngine::openOutput(bool quiet)
     output.deviceId = audio->getDefaultOutputDevice();
     output.nChannels = 2;
     output.firstChannel = 0;
-    unsigned int frames = unsigned(std::max(bufferSize, 0));
+    unsigned int frames = DeviceBlock::framesAt(bufferSize, sampleRate);
     const auto result = audio->openStream(&output, nullptr, unsigned(std::max(sampleRate, 0)), &frames,
                                           &MultiTrackAudioEngine::streamCallback, this);
     if (result != AudioDeviceBackend::Result::NoError) {
@@ -175,6 +183,8 @@ bool MultiTrackAudioEngine::startPlayback(double startSeconds)
     const double frame = startSeconds * sampleRate;
     position = std::isfinite(frame) ? std::int64_t(std::clamp(frame, -4.0e18, 4.0e18)) : 0;
     resumedAt = position;
+    gapCount = 0; // no block runs: stopPlayback waited for it
+    paceAfresh = true;
     if (!openOutput(false))
         return false;
     if (audio->startStream() != AudioDeviceBackend::Result::NoError) {
@@ -225,8 +235,9 @@ void MultiTrackAudioEngine::pausePlayback()
 
 void MultiTrackAudioEngine::resumePlayback()
 {
-    // Only a pause resumes, and only on the stream it paused.
-    if (playing || !paused || !audio || !audio->isStreamOpen())
+    // Only a pause resumes; a stream whose server went away meanwhile is
+    // opened again.
+    if (playing || !paused || !openOutput(false))
         return;
     if (audio->startStream() != AudioDeviceBackend::Result::NoError) {
         qWarning().noquote() << "MultiTrackAudioEngine: startStream failed:"
@@ -235,6 +246,8 @@ void MultiTrackAudioEngine::resumePlayback()
     }
     paused = false;
     resumedAt = position;
+    gapCount = 0;
+    paceAfresh = true;
     playing = true;
     qDebug() << "MultiTrackAudioEngine: Resumed";
 }
@@ -288,7 +301,76 @@ int MultiTrackAudioEngine::streamCallback(void* output, void*, unsigned int fram
     return 0;
 }
 
+std::vector<MultiTrackAudioEngine::PlaybackGap> MultiTrackAudioEngine::playbackGaps() const
+{
+    const int count = gapCount.load(std::memory_order_acquire);
+    return std::vector<PlaybackGap>(gaps.begin(), gaps.begin() + count);
+}
+
+// A device asks for each block once it has room for it, so at its steady
+// pace each request trails the start of playback by the same amount (the
+// frames asked for so far counted as time). A request that comes later
+// than its buffer covers leaves the device without sound; the device plays
+// on from where it ran dry, so every later request trails by that gap too.
+// A late request the buffer covered, or one the device catches up on (a
+// busy sound server rendering in a burst), leaves the pace as it was.
+void MultiTrackAudioEngine::followPace(std::int64_t first, int frames, std::int64_t nowNs)
+{
+    if (paceAfresh.exchange(false)) {
+        pace = Pace();
+        pace.startNs = nowNs;
+        pace.startFrame = first;
+    }
+    // The first requests fill the device's buffer at once.
+    if (first - pace.startFrame < latencyFrames + frames || sampleRate < 1)
+        return;
+    const double trailing = double(nowNs - pace.startNs) / 1e9 - double(first - pace.startFrame) / sampleRate;
+    const double sinceLate = double(nowNs - pace.peakNs) / 1e9;
+    if (!pace.late) {
+        if (!pace.haveBaseline || trailing < pace.baseline) {
+            pace.baseline = trailing;
+            pace.haveBaseline = true;
+        } else if (trailing - pace.baseline > double(frames) / sampleRate) {
+            pace.late = true;
+            pace.peak = trailing;
+            pace.peakNs = nowNs;
+            pace.haveSettled = false;
+        }
+        return;
+    }
+    if (trailing > pace.peak) {
+        pace.peak = trailing;
+        pace.peakNs = nowNs;
+        pace.haveSettled = false;
+        return;
+    }
+    if (sinceLate < kSettleSeconds / 2)
+        return; // the buffer filling again after the gap
+    pace.settled = pace.haveSettled ? std::min(pace.settled, trailing) : trailing;
+    pace.haveSettled = true;
+    if (sinceLate < kSettleSeconds)
+        return;
+    const double gap = pace.settled - pace.baseline;
+    const int count = gapCount.load(std::memory_order_relaxed);
+    if (gap > kMinGapSeconds) {
+        if (count < kMaxGaps) {
+            gaps[std::size_t(count)] = PlaybackGap{pace.peakNs, gap};
+            gapCount.store(count + 1, std::memory_order_release);
+        }
+        pace.baseline = pace.settled;
+    }
+    pace.late = false;
+}
+
 void MultiTrackAudioEngine::processBlock(float* output, int frames)
+{
+    processBlockAt(output, frames,
+                   std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                       .count());
+}
+
+void MultiTrackAudioEngine::processBlockAt(float* output, int frames, std::int64_t nowNs)
 {
     if (!output || frames <= 0)
         return;
@@ -299,6 +381,7 @@ void MultiTrackAudioEngine::processBlock(float* output, int frames)
     }
     const std::vector<TrackSlot>* tracks = liveSlots.get();
     const std::int64_t first = position;
+    followPace(first, frames, nowNs);
     if (tracks)
         mixFrames(*tracks, soloMode(*tracks), first, frames, sampleRate, masterVolume, output);
     else

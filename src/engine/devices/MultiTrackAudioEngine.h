@@ -6,7 +6,9 @@
 // On a sound server the device stream, once open, stays open (stopped while
 // nothing plays) until shutdown: a PulseAudio server with no stream has
 // rendered up to two seconds ahead, and a stream opened at the press would be
-// heard, and input opened then would arrive, that much later.
+// heard, and input opened then would arrive, that much later. Before each
+// start or resume the held stream is asked whether its server is still the
+// one it opened on; one that went away meanwhile is opened anew.
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"
@@ -14,6 +16,7 @@
 #include <QList>
 #include <QObject>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -33,6 +36,13 @@ public:
         bool solo = false;
         std::int64_t reserved = 0;
         std::string id;
+    };
+
+    // A stretch in which the device ran out of mix and played nothing for
+    // this stream: everything after it was heard that much later than due.
+    struct PlaybackGap {
+        std::int64_t endNs = 0; // steady clock: when the device asked for the mix again
+        double seconds = 0.0;
     };
 
     MultiTrackAudioEngine();
@@ -64,6 +74,11 @@ public:
     double heardPosition() const;
     // Seconds of mix the open device holds ahead of what is heard.
     double outputLatency() const { return sampleRate > 0 ? double(latencyFrames) / sampleRate : 0.0; }
+    // The gaps found since playback last started or resumed, oldest first.
+    // A gap shows some tenths of a second after it ended, once the device
+    // has run at its pace again; a late request that the device's buffer
+    // covered, or that the device caught up on, is none.
+    std::vector<PlaybackGap> playbackGaps() const;
     bool isPlaying() const { return playing.load(); }
     int getSampleRate() const { return sampleRate; }
 
@@ -79,12 +94,17 @@ public:
     // The audio thread's work for one block of interleaved stereo output. The
     // device callback calls it; so may a test.
     void processBlock(float* output, int frames);
+    // The same for a block the device asked for at nowNs on the steady clock:
+    // a test scripts the device's pace with it.
+    void processBlockAt(float* output, int frames, std::int64_t nowNs);
 
 private:
     static int streamCallback(void* output, void* input, unsigned int frames, double streamTime,
                               unsigned int status, void* userData);
 
     void publishSlots();
+    // Audio thread: follows the pace of the device's requests (see the .cpp).
+    void followPace(std::int64_t first, int frames, std::int64_t nowNs);
     // Opens the stream unless it is open; `quiet` leaves out the warnings of a failure.
     bool openOutput(bool quiet);
 
@@ -100,7 +120,23 @@ private:
     std::int64_t resumedAt = 0;
     std::int64_t latencyFrames = 0;
     bool paused = false;
+    static constexpr int kMaxGaps = 64;
+    std::array<PlaybackGap, kMaxGaps> gaps{}; // written by the audio thread below gapCount
+    std::atomic<int> gapCount{0};
+    // Set by each start and resume: the audio thread takes the pace afresh.
+    std::atomic<bool> paceAfresh{true};
+    struct Pace {
+        std::int64_t startNs = 0;
+        std::int64_t startFrame = 0;
+        bool haveBaseline = false;
+        double baseline = 0.0; // how far requests trail their start at the device's steady pace
+        bool late = false; // a request came late: the pace after it tells whether it was a gap
+        std::int64_t peakNs = 0;
+        double peak = 0.0;
+        bool haveSettled = false;
+        double settled = 0.0;
+    } pace; // audio thread only
     int sampleRate = 44100;
-    int bufferSize = 512;
+    int bufferSize = 512; // frames of a device block at 44100 Hz (see DeviceBlock)
     AudioBlockFence fence;
 };

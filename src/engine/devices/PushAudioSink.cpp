@@ -55,7 +55,11 @@ qint64 PushAudioSink::bytesFree() const
 
 qint64 PushAudioSink::write(const short* stereo, int frames)
 {
-    if (!io || frames < 1)
+    // A stream whose sound server went away answers -1 for its room before
+    // Qt hears of the loss. Qt 6.4 keeps its PulseAudio lock after a write
+    // to such a stream fails, and hangs when it then lets the connection go:
+    // nothing is written to it.
+    if (!io || frames < 1 || sink->bytesFree() < 0)
         return 0;
     if (converter.isPassThrough())
         return io->write(reinterpret_cast<const char*>(stereo), qint64(frames) * 4);

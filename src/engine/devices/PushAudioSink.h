@@ -32,7 +32,8 @@ public:
     const QAudioFormat& format() const { return format_; }
     int bytesPerFrame() const { return converter.bytesPerFrame(); }
     qint64 bytesFree() const;
-    // Converts and writes `frames` frames; returns the bytes the device accepted.
+    // Converts and writes `frames` frames; returns the bytes the device
+    // accepted (none to a stream whose server went away).
     qint64 write(const short* stereo, int frames);
 
 private:

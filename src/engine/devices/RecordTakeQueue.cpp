@@ -6,6 +6,18 @@
 #include <algorithm>
 #include <chrono>
 #include <new>
+#include <thread>
+
+namespace {
+
+qint64 steadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
 
 RecordTakeQueue::RecordTakeQueue(QObject* parent)
     : QObject(parent)
@@ -26,8 +38,8 @@ void RecordTakeQueue::start(qsizetype capacity, Sink target, int drainMs)
     stopSpill();
     ring.reset(capacity);
     dropped.store(0);
-    firstCount.store(0);
-    firstArrivalNs.store(0);
+    offered.store(0);
+    timedBlocks.store(0);
     {
         const std::lock_guard<std::mutex> lock(spillMutex);
         spill.clear();
@@ -44,13 +56,14 @@ bool RecordTakeQueue::push(const float* samples, int count) noexcept
 {
     if (!samples || count < 1 || !accepting.load(std::memory_order_acquire))
         return false;
-    if (firstCount.load(std::memory_order_relaxed) == 0) {
-        firstCount.store(count, std::memory_order_relaxed);
-        firstArrivalNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count(),
-                             std::memory_order_release);
+    const qint64 total = offered.load(std::memory_order_relaxed) + count;
+    const int timed = timedBlocks.load(std::memory_order_relaxed);
+    if (timed < kTimedBlocks) {
+        blockArrivalNs[std::size_t(timed)] = steadyNowNs();
+        blockEnd[std::size_t(timed)] = total;
+        timedBlocks.store(timed + 1, std::memory_order_release);
     }
+    offered.store(total, std::memory_order_release);
     if (ring.push(samples, count))
         return true;
     dropped.fetch_add(count, std::memory_order_relaxed);
@@ -59,10 +72,27 @@ bool RecordTakeQueue::push(const float* samples, int count) noexcept
 
 qint64 RecordTakeQueue::inputBeganNs(int rate) const
 {
-    const qint64 arrival = firstArrivalNs.load(std::memory_order_acquire);
-    if (arrival == 0 || rate < 1)
+    const int timed = timedBlocks.load(std::memory_order_acquire);
+    if (timed == 0 || rate < 1)
         return 0;
-    return arrival - qint64(double(firstCount.load(std::memory_order_relaxed)) * 1e9 / rate);
+    qint64 began = 0;
+    for (int i = 0; i < timed; ++i) {
+        const qint64 allowed = blockArrivalNs[std::size_t(i)]
+            - qint64(double(blockEnd[std::size_t(i)]) * 1e9 / rate);
+        began = i == 0 ? allowed : std::min(began, allowed);
+    }
+    return began;
+}
+
+void RecordTakeQueue::waitForInputUntil(qint64 untilNs, int rate, int timeoutMs) const
+{
+    const qint64 giveUpNs = steadyNowNs() + qint64(timeoutMs) * 1000000;
+    while (steadyNowNs() < giveUpNs) {
+        const qint64 began = inputBeganNs(rate);
+        if (began == 0 || began + qint64(double(offeredSamples()) * 1e9 / rate) >= untilNs)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 void RecordTakeQueue::spillRing()

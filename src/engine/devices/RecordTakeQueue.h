@@ -22,6 +22,7 @@
 
 #include <QObject>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -61,10 +62,18 @@ public:
     qsizetype capacity() const { return ring.capacity(); }
     // Samples refused since start because the ring was full.
     qint64 droppedSamples() const { return dropped.load(std::memory_order_relaxed); }
-    // When the input began on the steady clock (nanoseconds): the arrival of
-    // the first block, less its length at `rate` samples a second; 0 before
-    // any block.
+    // When the input began on the steady clock (nanoseconds), at `rate`
+    // samples a second; 0 before any block. No block arrives before its last
+    // sample was taken, but a busy machine hands the first ones over late:
+    // of what each of the first blocks allows (its arrival less the input up
+    // to its end), the earliest.
     qint64 inputBeganNs(int rate) const;
+    // Samples offered since start, kept or not.
+    qint64 offeredSamples() const { return offered.load(std::memory_order_acquire); }
+    // GUI thread: waits, at most timeoutMs, until the input offered reaches
+    // the moment untilNs on the steady clock: on a busy machine the device
+    // may still hold input taken before it.
+    void waitForInputUntil(qint64 untilNs, int rate, int timeoutMs) const;
 
 private:
     // Spill thread: moves what the ring holds to the spill list.
@@ -75,9 +84,13 @@ private:
     // Filled by the producer, emptied by the spill thread.
     SampleRing ring;
     std::atomic<qint64> dropped{0};
-    // The first block offered since start, kept or not: its size, then its arrival.
-    std::atomic<int> firstCount{0};
-    std::atomic<qint64> firstArrivalNs{0};
+    std::atomic<qint64> offered{0};
+    // The first blocks offered since start, kept or not: when each arrived
+    // and the samples offered up to its end, published by timedBlocks.
+    static constexpr int kTimedBlocks = 512;
+    std::array<qint64, kTimedBlocks> blockArrivalNs{};
+    std::array<qint64, kTimedBlocks> blockEnd{};
+    std::atomic<int> timedBlocks{0};
     std::atomic<bool> accepting{false};
 
     // Taken off the ring, waiting for the GUI thread; under spillMutex.

@@ -2,7 +2,13 @@
 
 #include <rtaudio/RtAudio.h>
 
+#include <QDebug>
+
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 
@@ -38,6 +44,23 @@ AudioDeviceBackend::Result resultOf(RtAudioError::Type type)
     return R::UnknownError;
 }
 
+// Runs a library call; what it throws becomes a result and *error.
+AudioDeviceBackend::Result runGuarded(const std::function<void()>& call, std::string* error)
+{
+    try {
+        call();
+        return AudioDeviceBackend::Result::NoError;
+    } catch (const RtAudioError& e) {
+        *error = e.getMessage();
+        return resultOf(e.getType());
+    } catch (const std::exception& e) {
+        *error = e.what();
+    } catch (...) {
+        *error = "unknown error";
+    }
+    return AudioDeviceBackend::Result::UnknownError;
+}
+
 std::unique_ptr<RtAudio> makeAudio(RtAudio::Api api)
 {
     auto audio = std::make_unique<RtAudio>(api);
@@ -46,7 +69,49 @@ std::unique_ptr<RtAudio> makeAudio(RtAudio::Api api)
     return audio;
 }
 
+// A stop, abort or close running on a thread of its own, and what it leaves
+// for the thread that waits for it.
+struct PendingCall {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    AudioDeviceBackend::Result result = AudioDeviceBackend::Result::NoError;
+    std::string errorText;
+    // Handed over when the waiting gave up: if the call returns after all,
+    // its thread closes and frees them.
+    std::unique_ptr<RtAudio> abandoned;
+    std::shared_ptr<void> abandonedStream;
+};
+
 } // namespace
+
+// What the device thread reads of an open stream. It lives as long as the
+// thread may call back: a stream that is given up keeps it.
+struct RtAudioBackend::Stream {
+    StreamCallback userCallback = nullptr;
+    void* userData = nullptr;
+    unsigned int rate = 0;
+    unsigned int outputChannels = 0;
+    unsigned int outputLatency = 0;
+
+    // Device thread only, to tell a live device from a dead one (see deviceCallback).
+    std::chrono::steady_clock::time_point firstBlock;
+    double framesDelivered = 0.0;
+    // Set by each start: the device thread counts its blocks afresh.
+    std::atomic<bool> countAfresh{true};
+    std::atomic<bool> lost{false};
+    // While set, blocks go to nobody and the output is silent.
+    std::atomic<bool> muted{false};
+    std::atomic<bool> inUserCallback{false};
+
+    // Returns once no block is with the user and none reaches it until unmuted.
+    void mute()
+    {
+        muted = true;
+        while (inUserCallback)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+};
 
 std::unique_ptr<RtAudioBackend> RtAudioBackend::create(std::string* error)
 {
@@ -55,7 +120,8 @@ std::unique_ptr<RtAudioBackend> RtAudioBackend::create(std::string* error)
         std::unique_ptr<RtAudio> audio = makeAudio(RtAudio::LINUX_PULSE);
         if (audio->getCurrentApi() != RtAudio::LINUX_PULSE || audio->getDeviceCount() == 0)
             audio = makeAudio(RtAudio::LINUX_ALSA);
-        return std::unique_ptr<RtAudioBackend>(new RtAudioBackend(std::move(audio)));
+        const int api = int(audio->getCurrentApi());
+        return std::unique_ptr<RtAudioBackend>(new RtAudioBackend(std::move(audio), api));
     } catch (const std::exception& e) {
         if (error)
             *error = e.what();
@@ -66,7 +132,10 @@ std::unique_ptr<RtAudioBackend> RtAudioBackend::create(std::string* error)
     return nullptr;
 }
 
-RtAudioBackend::RtAudioBackend(std::unique_ptr<RtAudio> audio) : audio(std::move(audio)) {}
+RtAudioBackend::RtAudioBackend(std::unique_ptr<RtAudio> audio, int api)
+    : api(api), audio(std::move(audio))
+{
+}
 
 RtAudioBackend::~RtAudioBackend()
 {
@@ -76,23 +145,70 @@ RtAudioBackend::~RtAudioBackend()
 template <typename Call>
 AudioDeviceBackend::Result RtAudioBackend::guarded(Call&& call)
 {
-    try {
-        call();
-        return Result::NoError;
-    } catch (const RtAudioError& e) {
-        errorText = e.getMessage();
-        return resultOf(e.getType());
-    } catch (const std::exception& e) {
-        errorText = e.what();
-    } catch (...) {
-        errorText = "unknown error";
+    if (!audio) {
+        errorText = "the audio library could not be set up again";
+        return Result::UnknownError;
     }
-    return Result::UnknownError;
+    return runGuarded(call, &errorText);
+}
+
+AudioDeviceBackend::Result RtAudioBackend::callWithTimeLimit(void (RtAudio::*call)())
+{
+    auto pending = std::make_shared<PendingCall>();
+    RtAudio* target = audio.get();
+    auto work = [pending, target, call] {
+        std::string error;
+        const Result result = runGuarded([&] { (target->*call)(); }, &error);
+        std::unique_ptr<RtAudio> abandoned;
+        std::shared_ptr<void> abandonedStream;
+        {
+            std::lock_guard<std::mutex> lock(pending->mutex);
+            pending->done = true;
+            pending->result = result;
+            pending->errorText = error;
+            abandoned = std::move(pending->abandoned);
+            abandonedStream = std::move(pending->abandonedStream);
+        }
+        pending->finished.notify_all();
+        if (abandoned) {
+            // Given up, yet it returned: the stream's thread is joined before
+            // what that thread reads goes.
+            runGuarded([&] { if (abandoned->isStreamOpen()) abandoned->closeStream(); }, &error);
+            abandoned.reset();
+        }
+    };
+    try {
+        std::thread(work).detach();
+    } catch (const std::system_error&) {
+        work(); // no thread to be had: the call runs here, without a limit
+    }
+
+    std::unique_lock<std::mutex> lock(pending->mutex);
+    if (pending->finished.wait_for(lock, kStreamCallLimit, [&] { return pending->done; })) {
+        if (pending->result != Result::NoError)
+            errorText = pending->errorText;
+        return pending->result;
+    }
+    // The library is stuck inside the stream: nothing here touches it again.
+    if (stream)
+        stream->mute();
+    pending->abandoned = std::move(audio);
+    pending->abandonedStream = std::move(stream);
+    lock.unlock();
+    qWarning() << "RtAudioBackend: the audio device did not answer within"
+               << kStreamCallLimit.count() << "ms; its stream is given up";
+    try {
+        audio = makeAudio(RtAudio::Api(api));
+    } catch (...) {
+        audio.reset();
+    }
+    errorText = "the audio device did not answer; its stream was given up";
+    return Result::SystemError;
 }
 
 std::string RtAudioBackend::apiDisplayName() const
 {
-    return RtAudio::getApiDisplayName(audio->getCurrentApi());
+    return RtAudio::getApiDisplayName(RtAudio::Api(api));
 }
 
 unsigned int RtAudioBackend::getDeviceCount()
@@ -169,34 +285,34 @@ AudioDeviceBackend::Result RtAudioBackend::openStream(const StreamParameters* ou
         out = {output->deviceId - 1, output->nChannels, output->firstChannel};
     if (input)
         in = {input->deviceId - 1, input->nChannels, input->firstChannel};
-    if (audio->isStreamOpen()) {
+    if (isStreamOpen()) {
         errorText = "a stream is already open";
         return Result::InvalidUse;
     }
     unsigned int frames = bufferFrames ? *bufferFrames : 0;
     RtAudio::StreamOptions options;
     options.numberOfBuffers = kStreamBuffers;
-    // Set before the device thread exists, read only by it.
-    userCallback = callback;
-    this->userData = userData;
-    streamRate = sampleRate;
-    outputChannels = output ? output->nChannels : 0;
-    outputLatency = 0;
-    framesDelivered = 0.0;
-    deviceLost = false;
+    // Set before the device thread exists.
+    auto opened = std::make_shared<Stream>();
+    opened->userCallback = callback;
+    opened->userData = userData;
+    opened->rate = sampleRate;
+    opened->outputChannels = output ? output->nChannels : 0;
     const Result result = guarded([&] {
         audio->openStream(output ? &out : nullptr, input ? &in : nullptr, RTAUDIO_FLOAT32,
-                          sampleRate, &frames, &RtAudioBackend::deviceCallback, this, &options);
+                          sampleRate, &frames, &RtAudioBackend::deviceCallback, opened.get(),
+                          &options);
     });
     if (result != Result::NoError)
         return result;
+    stream = std::move(opened);
     if (bufferFrames)
         *bufferFrames = frames;
     if (output) {
         // PulseAudio's back end reports no latency: its buffer is what we asked for.
         long reported = 0;
         guarded([&] { reported = audio->getStreamLatency(); });
-        outputLatency = reported > 0 ? unsigned(reported) : frames * kStreamBuffers;
+        stream->outputLatency = reported > 0 ? unsigned(reported) : frames * kStreamBuffers;
     }
     return result;
 }
@@ -210,54 +326,66 @@ AudioDeviceBackend::Result RtAudioBackend::openStream(const StreamParameters* ou
 int RtAudioBackend::deviceCallback(void* output, void* input, unsigned int frames, double streamTime,
                                    unsigned int status, void* userData)
 {
-    auto* self = static_cast<RtAudioBackend*>(userData);
+    auto* self = static_cast<Stream*>(userData);
     const auto now = std::chrono::steady_clock::now();
+    if (self->countAfresh.exchange(false))
+        self->framesDelivered = 0.0;
     if (self->framesDelivered == 0.0)
         self->firstBlock = now;
     self->framesDelivered += frames;
-    if (!self->deviceLost && self->streamRate > 0) {
+    if (!self->lost && self->rate > 0) {
         const double elapsed = std::chrono::duration<double>(now - self->firstBlock).count();
-        self->deviceLost = self->framesDelivered / self->streamRate - elapsed > kMaxSecondsAhead;
+        self->lost = self->framesDelivered / self->rate - elapsed > kMaxSecondsAhead;
     }
-    if (self->deviceLost) {
+    // Announced before muted is read: a mute() that returns has seen this block.
+    self->inUserCallback = true;
+    if (self->lost || self->muted) {
+        self->inUserCallback = false;
         if (output)
             std::memset(output, 0, sizeof(float) * frames * self->outputChannels);
-        if (self->streamRate > 0)
-            std::this_thread::sleep_for(std::chrono::duration<double>(double(frames) / self->streamRate));
+        if (self->lost && self->rate > 0)
+            std::this_thread::sleep_for(std::chrono::duration<double>(double(frames) / self->rate));
         return 0;
     }
-    return self->userCallback(output, input, frames, streamTime, status, self->userData);
+    const int result = self->userCallback(output, input, frames, streamTime, status, self->userData);
+    self->inUserCallback = false;
+    return result;
 }
 
 AudioDeviceBackend::Result RtAudioBackend::startStream()
 {
     // A stream kept open while stopped counts its blocks from this start, so
     // the time it stood idle cannot hide a runaway after the server is lost.
-    framesDelivered = 0.0;
+    if (stream) {
+        stream->countAfresh = true;
+        stream->muted = false;
+    }
     return guarded([&] { audio->startStream(); });
 }
 
 AudioDeviceBackend::Result RtAudioBackend::stopStream()
 {
-    return guarded([&] { audio->stopStream(); });
+    if (!isStreamOpen())
+        return guarded([&] { audio->stopStream(); });
+    return callWithTimeLimit(&RtAudio::stopStream);
 }
 
 void RtAudioBackend::closeStream()
 {
-    guarded([&] {
-        if (audio->isStreamOpen())
-            audio->closeStream();
-    });
+    if (isStreamOpen())
+        callWithTimeLimit(&RtAudio::closeStream);
+    // Closed or given up: this backend's device thread calls back no more.
+    stream.reset();
 }
 
 bool RtAudioBackend::isStreamOpen() const
 {
-    return audio->isStreamOpen();
+    return audio && audio->isStreamOpen();
 }
 
 bool RtAudioBackend::isStreamRunning() const
 {
-    return audio->isStreamRunning();
+    return audio && audio->isStreamRunning();
 }
 
 std::string RtAudioBackend::getErrorText() const
@@ -267,15 +395,33 @@ std::string RtAudioBackend::getErrorText() const
 
 bool RtAudioBackend::mixesStreams() const
 {
-    return audio->getCurrentApi() == RtAudio::LINUX_PULSE;
+    return api == int(RtAudio::LINUX_PULSE);
 }
 
 bool RtAudioBackend::isStreamLost() const
 {
-    return audio->isStreamOpen() && deviceLost;
+    return isStreamOpen() && stream && stream->lost;
+}
+
+// libpulse refuses a flush on a stream whose server has gone (its thread has
+// seen the connection close), while RtAudio's start touches no server: a
+// start, then an abort, which flushes, asks the server without a sound.
+bool RtAudioBackend::stoppedStreamAnswers()
+{
+    if (!isStreamOpen() || !stream)
+        return true;
+    if (stream->lost)
+        return false;
+    if (isStreamRunning() || !mixesStreams())
+        return true;
+    stream->mute();
+    if (guarded([&] { audio->startStream(); }) != Result::NoError)
+        return false;
+    const Result flushed = callWithTimeLimit(&RtAudio::abortStream);
+    return flushed == Result::NoError && stream != nullptr;
 }
 
 unsigned int RtAudioBackend::outputLatencyFrames() const
 {
-    return audio->isStreamOpen() ? outputLatency : 0;
+    return isStreamOpen() && stream ? stream->outputLatency : 0;
 }

@@ -2,6 +2,13 @@
 // AudioDeviceBackend over RtAudio 5: PulseAudio when a server answers, ALSA
 // otherwise. Identifiers are the library's device indices plus one, so 0 is
 // never a device; every RtAudioError becomes a result and an error text.
+//
+// Stops and closes run on a thread of their own, waited for at most
+// kStreamCallLimit: when the sound server goes away under a recording, the
+// library's PulseAudio reader can lock up with libpulse's own thread, and a
+// stop or close would then wait for ever. Such a stream, with the RtAudio
+// object holding it, is given up (never touched again; freed only if the
+// call does return after all) and a fresh RtAudio object takes its place.
 
 #include "engine/devices/AudioDeviceBackend.h"
 
@@ -36,25 +43,23 @@ public:
     unsigned int outputLatencyFrames() const override;
     bool mixesStreams() const override;
     bool isStreamLost() const override;
+    bool stoppedStreamAnswers() override;
+
+    // How long a stop or close may take before its stream is given up.
+    static constexpr std::chrono::milliseconds kStreamCallLimit{1500};
 
 private:
-    explicit RtAudioBackend(std::unique_ptr<RtAudio> audio);
+    struct Stream;
+    RtAudioBackend(std::unique_ptr<RtAudio> audio, int api);
     template <typename Call>
     Result guarded(Call&& call);
+    // Runs a stop, abort or close of the open stream off this thread.
+    Result callWithTimeLimit(void (RtAudio::*call)());
     static int deviceCallback(void* output, void* input, unsigned int frames, double streamTime,
                               unsigned int status, void* userData);
 
-    std::unique_ptr<RtAudio> audio;
+    int api = 0; // the RtAudio::Api that a fresh object is made for
+    std::unique_ptr<RtAudio> audio; // null only when a fresh one could not be made
+    std::shared_ptr<Stream> stream; // what the open stream's device thread reads
     std::string errorText;
-
-    // The open stream's callback, and what the device thread keeps to tell a
-    // live device from a dead one (see deviceCallback).
-    StreamCallback userCallback = nullptr;
-    void* userData = nullptr;
-    unsigned int streamRate = 0;
-    unsigned int outputChannels = 0;
-    unsigned int outputLatency = 0;
-    std::chrono::steady_clock::time_point firstBlock;
-    double framesDelivered = 0.0;
-    std::atomic<bool> deviceLost{false};
 };
