@@ -210,7 +210,11 @@ private slots:
         const std::vector<float> played = tone(1000.0, 2.0, rate, 0.5f);
         MultiTrackAudioEngine engine;
         engine.initialize(rate, 512);
-        engine.setTracks({{played.data(), std::int64_t(played.size()), 0.0, 1.0f}});
+        MultiTrackAudioEngine::TrackSlot slot;
+        slot.samples = played.data();
+        slot.sampleCount = std::int64_t(played.size());
+        slot.volume = 1.0f;
+        engine.setTracks({slot});
         QVERIFY(engine.prepareOutput());
         const std::size_t before = capture.size() / 2;
         const double pressed = steadySeconds();
