@@ -36,7 +36,18 @@ MultiTrackEditorPage::MultiTrackEditorPage(QWidget* parent)
     // the ruler and its markers show the tracks again.
     connect(undoStack, &QUndoStack::indexChanged, this, [this] {
         updateRuler();
-        forEachLane([](ClipLaneWidget* lane) { lane->update(); });
+        // One repaint request per lane for a whole run of steps (a MIDI file
+        // adds a track per step): asking every lane on each step is quadratic.
+        if (lanesRepaintQueued)
+            return;
+        lanesRepaintQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                lanesRepaintQueued = false;
+                forEachLane([](ClipLaneWidget* lane) { lane->update(); });
+            },
+            Qt::QueuedConnection);
     });
     engine = new MultiTrackAudioEngine();
     engine->initialize(projectSampleRate, EngineBufferFrames);

@@ -390,6 +390,7 @@ private:
     // Whether the mixing engine's output is kept open (prepareOutput).
     bool outputKept = false;
     bool scrollSyncGuard = false;
+    bool lanesRepaintQueued = false;
     double playStartSec = 0.0;
     QElapsedTimer playClock;
     SF2Sampler sf2Sampler;

@@ -1,6 +1,8 @@
 #include "multitrack/TrackHeaderWidget.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +14,40 @@
 #include <cmath>
 
 namespace {
+
+// QComboBox builds its popup list as soon as its font changes, which the
+// style sheet does when the header is first shown: most of a row's cost,
+// for a list few rows ever open. This one builds it when first opened, in
+// its own font.
+class InstrumentComboBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+    void showPopup() override
+    {
+        if (!findChild<QAbstractItemView*>()) {
+            // What the skipped changes would have given the list.
+            QEvent font(QEvent::FontChange);
+            QComboBox::changeEvent(&font);
+            QEvent palette(QEvent::PaletteChange);
+            QComboBox::changeEvent(&palette);
+            QEvent style(QEvent::StyleChange);
+            QComboBox::changeEvent(&style);
+        }
+        QComboBox::showPopup();
+    }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::FontChange && !findChild<QAbstractItemView*>()) {
+            QWidget::changeEvent(event);
+            updateGeometry();
+            return;
+        }
+        QComboBox::changeEvent(event);
+    }
+};
 
 constexpr int HeaderWidth = 180;
 constexpr int HeaderHeight = 120;
@@ -149,7 +185,7 @@ void TrackHeaderWidget::buildLayout()
 
     auto* instrumentRow = new QHBoxLayout;
     instrumentRow->setContentsMargins(8, 2, 8, 2);
-    instrumentList = new QComboBox(this);
+    instrumentList = new InstrumentComboBox(this);
     instrumentList->setFixedHeight(24);
     instrumentList->setFocusPolicy(Qt::TabFocus); // a mouse choice leaves Space to the page
     instrumentList->setStyleSheet(QStringLiteral(
