@@ -89,6 +89,7 @@ public:
     // takes a preview for the work. The dialog stays open; its next preview
     // or apply starts from the lists as they are then.
     void endPreview();
+    bool materialIsStereo() const;
     // Undo and redo as the user asks for them (keys, Edit menu): a preview
     // goes back first, and the views follow the lists.
     void undo();

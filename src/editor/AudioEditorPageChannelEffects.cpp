@@ -46,7 +46,7 @@ void AudioEditorPage::showCenterExtractionDialog()
 {
     if (!effectAllowed(true))
         return;
-    const bool hasStereo = !stereoSamples.isEmpty();
+    const bool hasStereo = materialIsStereo();
     QDialog* dialog = EffectDialogFrame::create(this, tr("中置声道提取"), 420);
 
     auto* modeRow = new QHBoxLayout;
@@ -240,7 +240,7 @@ void AudioEditorPage::showChannelConvertDialog()
 {
     if (!effectAllowed(true))
         return;
-    const bool toMono = !stereoSamples.isEmpty();
+    const bool toMono = materialIsStereo();
     QDialog* dialog = EffectDialogFrame::create(this, tr("声道转换"), 320);
     auto* label = new QLabel(toMono ? tr("当前音频为立体声。\n点击下方按钮转为单声道（L+R 混合）。")
                                     : tr("当前音频为单声道。\n点击下方按钮转为立体声（左右声道复制）。"));
@@ -261,6 +261,11 @@ void AudioEditorPage::showChannelConvertDialog()
         if (!*convertRequested || refusedWhileRecording())
             return;
         endPreview();
+        // An undo since the dialog opened may have made the conversion moot.
+        if (toMono == stereoSamples.isEmpty()) {
+            setStatus(toMono ? tr("当前音频已是单声道") : tr("当前音频已是立体声"));
+            return;
+        }
         showLoading(tr("声道转换中..."));
         makeHistoryRoom();
         const QList<float> monoBefore = samples;

@@ -169,6 +169,15 @@ void AudioEditorPage::endPreview()
     syncWaveforms();
 }
 
+bool AudioEditorPage::materialIsStereo() const
+{
+    // A shown preview (a centre extraction makes mono) is not the material.
+    const std::shared_ptr<EffectPreviewState> state = shownPreview.lock();
+    if (state && state->isShown(samples, stereoSamples))
+        return !state->baseStereo.isEmpty();
+    return !stereoSamples.isEmpty();
+}
+
 bool AudioEditorPage::applyEffect(EffectPreviewState& state, const std::function<bool()>& process,
                                   const QString& applyText, const QString& commandText)
 {

@@ -620,6 +620,24 @@ void TestAudioEditorPageEffects::channelConversion()
     page.forceMono = 1;
     page.loadAudioSamples(tone, Rate);
     QCOMPARE(page.forceMono, 0);
+
+    // A centre extraction previewed as mono is not the material: the
+    // conversion still offers, and makes, mono of the stereo original.
+    page.loadStereoAudioSamples(stereoTone(), Rate);
+    const QList<float> mix = page.samples;
+    page.showCenterExtractionDialog();
+    QPointer<QDialog> centre = openDialog(page, QStringLiteral("中置声道提取"));
+    button(centre, QStringLiteral("预览"))->click();
+    QVERIFY(page.stereoSamples.isEmpty());
+    page.showChannelConvertDialog();
+    dialog = openDialog(page, QStringLiteral("声道转换"));
+    QVERIFY(button(dialog, QStringLiteral("转为单声道")));
+    button(dialog, QStringLiteral("转为单声道"))->click();
+    QCOMPARE(page.samples, mix);
+    QVERIFY(page.stereoSamples.isEmpty());
+    button(centre, QStringLiteral("取消"))->click();
+    page.undoStack->undo();
+    QCOMPARE(page.stereoSamples, stereoTone());
 }
 
 void TestAudioEditorPageEffects::outsideDialogResults_data()
