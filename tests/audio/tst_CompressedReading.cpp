@@ -255,6 +255,9 @@ private slots:
         // keeps all of it. Cut early, it decodes in one piece after a scan.
         for (const char* damage : {"insert", "repeat", "repeat frames", "copy", "cut early"})
             QTest::addRow("mp3 %s", damage) << "mp3" << damage;
+        // A hole in the silence of a VBR file, whose frames there are a
+        // fraction of the mean size: the tag's count says how many were lost.
+        QTest::newRow("mp3 vbr hole") << "mp3" << "vbr hole";
         // A FLAC hole longer than libFLAC fills itself (5 s), and a byte
         // changed every 100 kB: each takes a frame, and libFLAC clears the
         // good frame after its silence.
@@ -275,15 +278,17 @@ private slots:
         QVERIFY(TestSupport::runCommand("sox", {"-R", "-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "30",
                                                 "sine", "200-3000", "pinknoise", "vol", "0.5"}));
         const bool page = damage.startsWith("ogg");
-        if (page) { // digital silence from 10 s to 20 s
+        if (page || damage == "vbr hole") { // digital silence from 10 s to 20 s
             QFile w(wav);
             QVERIFY(w.open(QIODevice::ReadWrite) && w.seek(w.readAll().indexOf("data") + 8 + 10 * rate * 4));
             w.write(QByteArray(10 * rate * 4, '\0'));
         }
         const QString file = m_dir.filePath("damaged." + kind);
-        const QStringList encoder = kind == "mp3"   ? QStringList{"lame", "--quiet", wav, file}
-                                    : kind == "ogg" ? QStringList{"oggenc", "-Q", "-s", "1", wav, "-o", file}
-                                                    : QStringList{"flac", "-s", "-f", wav, "-o", file};
+        QStringList encoder = kind == "mp3"   ? QStringList{"lame", "--quiet", wav, file}
+                              : kind == "ogg" ? QStringList{"oggenc", "-Q", "-s", "1", wav, "-o", file}
+                                              : QStringList{"flac", "-s", "-f", wav, "-o", file};
+        if (damage == "vbr hole")
+            encoder.insert(2, QStringLiteral("-V2"));
         QVERIFY(TestSupport::runCommand(encoder.first(), encoder.mid(1)));
         const QList<float> sound = ffmpegDecode(file);
         QFile f(file);
@@ -296,8 +301,10 @@ private slots:
                 bytes.insert(bytes.size() / 2, QByteArray(20480, '\0'));
             for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 20480; ++i, x = x * 1103515245u + 12345u)
                 bytes[i] = char(x >> 24);
-        } else if (damage == "hole") {
-            bytes.replace(bytes.size() / 4, bytes.size() / 5, QByteArray(bytes.size() / 5, '\0'));
+        } else if (damage == "hole" || damage == "vbr hole") {
+            const qsizetype from = damage == "hole" ? bytes.size() / 4 : bytes.size() * 12 / 25;
+            const qsizetype size = bytes.size() / (damage == "hole" ? 5 : 25);
+            bytes.replace(from, size, QByteArray(size, '\0'));
         } else if (damage == "flips") {
             for (qsizetype i = bytes.size() / 10; i < bytes.size() * 6 / 10; i += 100000, ++changed)
                 bytes[i] = char(bytes[i] ^ 0x10);

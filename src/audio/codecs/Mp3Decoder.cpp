@@ -212,8 +212,11 @@ void deliver(const Stream& stream, const Mp3FrameMap& map, std::vector<QList<flo
 }
 
 // Silence for lost frames fills no more than the frames that the tag's
-// count misses: bytes inserted into a stream destroyed nothing. The
-// estimates shrink in proportion.
+// count misses: bytes inserted into a stream destroyed nothing. Where the
+// stream ends on a whole frame, no fewer either: the frames the tag counts
+// and the runs lack were lost in the damage, and a variable bit rate makes
+// the estimate from the mean frame size miss by seconds (quiet passages
+// take small frames). The estimates are scaled in proportion.
 void fitToStatedCount(std::vector<Stream::Muted>& spans, const Mp3FrameMap& map)
 {
     if (map.statedFrames <= 0)
@@ -222,7 +225,8 @@ void fitToStatedCount(std::vector<Stream::Muted>& spans, const Mp3FrameMap& map)
     qint64 estimated = 0;
     for (const Stream::Muted& span : spans)
         estimated += span.lostFrames;
-    if (estimated <= missing)
+    // A stream cut inside a frame lost an unknown number at its end too.
+    if (estimated == missing || estimated == 0 || (estimated < missing && map.endsInFrame))
         return;
     qint64 before = 0;
     qint64 kept = 0;
