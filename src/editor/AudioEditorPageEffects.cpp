@@ -169,6 +169,12 @@ void AudioEditorPage::endPreview()
     syncWaveforms();
 }
 
+QList<float> AudioEditorPage::materialMono() const
+{
+    const std::shared_ptr<EffectPreviewState> state = shownPreview.lock();
+    return state && state->isShown(samples, stereoSamples) ? state->baseMono : samples;
+}
+
 bool AudioEditorPage::materialIsStereo() const
 {
     // A shown preview (a centre extraction makes mono) is not the material.

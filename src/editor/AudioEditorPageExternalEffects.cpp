@@ -162,5 +162,6 @@ void AudioEditorPage::showTempoDetectionDialog()
         setStatus(tr("没有音频数据"));
         return;
     }
-    showDialog(new TempoDetectionDialog(samples, sampleRate, this));
+    // A preview shown on the page is not the material: the tempo is the material's.
+    showDialog(new TempoDetectionDialog(materialMono(), sampleRate, this));
 }
