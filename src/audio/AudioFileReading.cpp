@@ -206,6 +206,19 @@ bool AudioProcessor::loadOggFile(const QString& filePath)
 
 void AudioProcessor::noteDamage(const QString& filePath, const DecodedAudio& audio)
 {
+    if (audio.laterStreamsLeft) {
+        // A chained file: what follows its first stream is not read, and the
+        // user is told. Whether the first stream ends early cannot be told.
+        const QString chained = tr("文件由多段音频串联而成，只导入了第一段（%1 秒）")
+                                    .arg(QString::number(double(samples.size()) / sampleRate, 'f', 1));
+        qWarning() << "AudioProcessor:" << filePath << "chains further streams after the first; only the first is read";
+        DecodedAudio damage = audio;
+        damage.laterStreamsLeft = false;
+        damage.cutShort = false;
+        noteDamage(filePath, damage);
+        m_damageNote = m_damageNote.isEmpty() ? chained : m_damageNote + tr("；") + chained;
+        return;
+    }
     if (!audio.damaged && !audio.cutShort)
         return;
     auto seconds = [this](qint64 frames) { return QString::number(double(frames) / sampleRate, 'f', 1); };

@@ -556,6 +556,24 @@ private slots:
         checkFailure(ogg, "OGG解码失败 (错误码 %2): %1");
     }
 
+    // Of a chained file (a long stream after a short one, as a joined
+    // recording) the first stream is read, and the note says what was left.
+    void chainedOggSaysWhatIsLeft()
+    {
+        const QString first = m_dir.filePath("first.ogg");
+        const QString second = m_dir.filePath("second.ogg");
+        QVERIFY(TestSupport::runCommand("oggenc", {"-Q", sourceWav(m_dir.path(), "first", 2, 44100, 16, 2.0), "-o", first}));
+        QVERIFY(TestSupport::runCommand("oggenc", {"-Q", sourceWav(m_dir.path(), "second", 2, 44100, 16, 8.0), "-o", second}));
+        QFile a(first), b(second);
+        QVERIFY(a.open(QIODevice::Append) && b.open(QIODevice::ReadOnly));
+        a.write(b.readAll());
+        a.close();
+        AudioProcessor p;
+        QVERIFY(p.loadAudioFile(first));
+        QCOMPARE(p.samples.size(), 2 * 44100);
+        QCOMPARE(p.damageNote(), QStringLiteral("文件由多段音频串联而成，只导入了第一段（2.0 秒）"));
+    }
+
     // A last page claiming 2^40 frames (its checksum made to match) must
     // not size any buffer.
     void oggForgedLengthIsNotTrusted()

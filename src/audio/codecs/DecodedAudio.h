@@ -15,6 +15,7 @@ struct DecodedAudio {
     bool damaged = false;      // damaged data was skipped
     bool cutShort = false;     // the stream ends before its stated length or inside a frame
     qint64 filledFrames = 0;   // of the frames above, silence standing for lost audio
+    bool laterStreamsLeft = false; // streams chained after the first one were not read
 
     qint64 values() const
     {

@@ -345,6 +345,7 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
     out.channels = channels;
     out.sampleRate = int(info.sample_rate);
     out.parts.clear();
+    out.laterStreamsLeft = OggPageParser::endsInOtherStream(bytes);
 
     if (segments != 1) {
         // The last page's position: used only to place the segments.

@@ -156,4 +156,28 @@ Survey survey(const QByteArray& bytes)
     return found;
 }
 
+bool endsInOtherStream(const QByteArray& bytes)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qint64 size = bytes.size();
+    const std::string_view text(bytes.constData(), size_t(size));
+    Page first;
+    const size_t start = text.find("OggS");
+    if (start == std::string_view::npos || !pageAt(data, size, qint64(start), first))
+        return false;
+    // The last page begins at most one page's length (65307 bytes) from the
+    // end; after damage there, no further back is searched.
+    constexpr qint64 kMaxPageBytes = kHeaderBytes + 255 + 255 * 255;
+    for (size_t from = text.size(); from > 0;) {
+        const size_t hit = text.rfind("OggS", from - 1);
+        if (hit == std::string_view::npos || size - qint64(hit) > 2 * kMaxPageBytes || hit <= start)
+            return false;
+        Page last;
+        if (pageAt(data, size, qint64(hit), last))
+            return last.serial != first.serial;
+        from = hit;
+    }
+    return false;
+}
+
 } // namespace OggPageParser

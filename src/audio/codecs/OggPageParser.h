@@ -50,4 +50,8 @@ struct Survey {
 // checksums have cost the allowance, the rest of the data counts as damage.
 Survey survey(const QByteArray& bytes);
 
+// Whether the last page whose checksum holds belongs to another logical
+// stream than the first page: a stream chained after the first one.
+bool endsInOtherStream(const QByteArray& bytes);
+
 } // namespace OggPageParser
