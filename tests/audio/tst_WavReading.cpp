@@ -271,6 +271,7 @@ private slots:
         // Declared past the end: the whole frames present load, a torn one does not.
         QTest::newRow("data declared past the end")
             << riff(fmt + chunk("data", pcm16({16384, -8192}), 1000000) + QByteArray(1, '\x7F')) << e;
+        QTest::newRow("data of a streamed file") << riff(fmt + chunk("data", pcm16({16384, -8192}), 0xFFFFFFFFu)) << e;
         QTest::newRow("huge chunk after data ends the walk")
             << riff(fmt + data + chunk("huge", QByteArray(4, 'z'), 0xFFFFFFF0u)) << e;
         QTest::newRow("longer fmt with extension")
@@ -287,6 +288,8 @@ private slots:
         QCOMPARE(errors.count(), 0);
         QCOMPARE(p.samples, expected);
         QCOMPARE(p.sampleRate, 44100);
+        // Less than the data chunk states (not a streaming writer's placeholder) is said.
+        QCOMPARE(p.damageNote().isEmpty(), QTest::currentDataTag() != QByteArray("data declared past the end"));
     }
 
     void failures_data()

@@ -14,6 +14,9 @@ constexpr quint16 kFormatPcm = 1;
 constexpr quint16 kFormatFloat = 3;
 constexpr quint16 kFormatExtensible = 0xFFFE;
 constexpr qint64 kCanonicalHeaderBytes = 44;
+// Data sizes from here up are taken for placeholders of writers that could
+// not seek back (pipes, recorders stopped abruptly), not stated lengths.
+constexpr qint64 kStreamedDataSize = 0x7F000000;
 // Below this many values a second thread costs more than it saves.
 constexpr qint64 kValuesPerThread = 1 << 20;
 
@@ -119,6 +122,7 @@ WavReader::Status WavReader::read(const QByteArray& bytes, DecodedAudio& out)
     bool haveData = false;
     qint64 dataOffset = 0;
     qint64 dataSize = 0;
+    bool dataCut = false;
 
     // Every step advances by at least 8 bytes and stays inside the file, so
     // no declared size can loop the walk or read outside the buffer.
@@ -146,6 +150,9 @@ WavReader::Status WavReader::read(const QByteArray& bytes, DecodedAudio& out)
             haveData = true;
             dataOffset = body;
             dataSize = std::min(chunkSize, available);
+            // Less than stated is a file cut short, unless the size is the
+            // placeholder a streaming writer puts (0x7FFFF000, 0xFFFFFFFF).
+            dataCut = chunkSize > available && chunkSize < kStreamedDataSize;
         }
         const qint64 next = body + chunkSize + (chunkSize & 1);
         if (next > size)
@@ -182,5 +189,6 @@ WavReader::Status WavReader::read(const QByteArray& bytes, DecodedAudio& out)
     out.sampleRate = int(fmt.sampleRate);
     out.parts.clear();
     out.parts.push_back(std::move(samples));
+    out.cutShort = dataCut;
     return Status::Ok;
 }
