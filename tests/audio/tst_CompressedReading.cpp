@@ -446,6 +446,27 @@ private slots:
         QVERIFY(p.samples.size() > 2 * 44100 - 1152);
     }
 
+    // A file whose end was zeroed (space a download reserved) says it is
+    // incomplete, also without a stated length: an untagged MP3, a FLAC
+    // written to a pipe.
+    void zeroFilledEndIsIncomplete()
+    {
+        const QString wav = sourceWav(m_dir.path(), "zeroed", 2, 44100, 16, 4.0);
+        const QString mp3 = m_dir.filePath("zeroed.mp3");
+        const QString flac = m_dir.filePath("zeroed.flac");
+        QVERIFY(TestSupport::runCommand("lame", {"--quiet", "-t", wav, mp3}));
+        QVERIFY(TestSupport::runCommand("sh", {"-c", "ffmpeg -v quiet -i '" + wav + "' -f flac - > '" + flac + "'"}));
+        for (const QString& file : {mp3, flac}) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(f.size() / 2));
+            f.write(QByteArray(f.size() - f.pos(), '\0'));
+            f.close();
+            AudioProcessor p;
+            QVERIFY(p.loadAudioFile(file));
+            QVERIFY2(p.damageNote().startsWith(QStringLiteral("文件不完整")), qPrintable(file + p.damageNote()));
+        }
+    }
+
     // A tone 70 dB over full scale stays within +48 dBFS on every decoding
     // path: a short Ogg decodes sequentially, a damaged MP3 run by run.
     void loudFilesStayWithinBound_data()

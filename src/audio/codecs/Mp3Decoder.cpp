@@ -191,14 +191,17 @@ struct Stream {
     }
 };
 
-// Whether the decoded frames fall short of what a tag of the stream states;
-// a frame's worth of difference is allowed for tags that count frames a
-// little differently. A last frame cut short is no news by itself: less
-// than a frame is missing, and without a stated length nothing says that
-// more should follow (stream recordings and split files end so).
+// Whether the decoded frames fall short of what a tag of the stream states
+// (a frame's worth of difference is allowed for tags that count frames a
+// little differently), or, without a tag, zeros stand where frames should
+// follow. A last frame cut short is no news by itself: less than a frame is
+// missing, and without a stated length nothing says that more should
+// follow (stream recordings and split files end so).
 bool endsEarly(const DecodedAudio& out, qint64 statedLength, const Mp3FrameMap& map)
 {
-    return statedLength > 0 && out.frames() + qMax(map.samplesPerFrame, 1152) < statedLength;
+    if (statedLength > 0)
+        return out.frames() + qMax(map.samplesPerFrame, 1152) < statedLength;
+    return map.endsInZeros;
 }
 
 // The decoded parts become the result, with the stream's format.

@@ -33,6 +33,9 @@ struct Mp3FrameMap {
     qint64 statedFrames = 0;    // of sound, as the first frame's Xing/Info tag states; 0: no tag
     qint64 statedFramesAt = -1; // where that count lies: 32 bits, most significant first
     bool endsInFrame = false;   // the bytes end inside a frame (a file cut short)
+    // The frames are followed by zeros to the end, more than any frame
+    // holds: space a download or copy reserved and never filled.
+    bool endsInZeros = false;
 
     static Mp3FrameMap of(const QByteArray& bytes);
 };
