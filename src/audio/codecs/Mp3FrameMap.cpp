@@ -174,12 +174,19 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
     qint64 at = 0;
     for (qint64 tag; at < size && (tag = walk.tagAt(at)) > 0;)
         at += tag;
+    const qint64 lead = at;
     FrameHeader stream;
     for (; at < size; ++at)
         if (walk.headerAt(at, stream) && walk.chainAt(stream, at, 3))
             break;
     if (at >= size)
         return map;
+    // Frames of that stream right at the start that damage follows within
+    // three frames (the Xing frame, say) begin the stream: decoders start
+    // there, and the damage after them is mapped like any other.
+    FrameHeader first;
+    if (lead < at && walk.frameOf(stream, lead, first) && lead + first.bytes <= size)
+        at = lead;
     map.samplesPerFrame = stream.samples;
     map.statedFrames = walk.statedFrames(stream, at, map.statedFramesAt);
 
