@@ -260,6 +260,7 @@ private slots:
         QTest::newRow("mp3 vbr hole") << "mp3" << "vbr hole";
         // Damage within the first frames after the Info frame: the stream still begins there.
         QTest::newRow("mp3 start") << "mp3" << "start";
+        QTest::newRow("mp3 start after junk") << "mp3" << "start after junk";
         // A FLAC hole longer than libFLAC fills itself (5 s), and a byte
         // changed every 100 kB: each takes a frame, and libFLAC clears the
         // good frame after its silence.
@@ -303,8 +304,10 @@ private slots:
                 bytes.insert(bytes.size() / 2, QByteArray(20480, '\0'));
             for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 20480; ++i, x = x * 1103515245u + 12345u)
                 bytes[i] = char(x >> 24);
-        } else if (damage == "start") {
+        } else if (damage.startsWith("start")) {
             bytes.replace(700, bytes.size() / 50, QByteArray(bytes.size() / 50, '\0'));
+            if (damage.endsWith("junk"))
+                bytes.prepend(QByteArray(100, '\x11'));
         } else if (damage == "hole" || damage == "vbr hole") {
             const qsizetype from = damage == "hole" ? bytes.size() / 4 : bytes.size() * 12 / 25;
             const qsizetype size = bytes.size() / (damage == "hole" ? 5 : 25);
@@ -353,7 +356,7 @@ private slots:
         QVERIFY2(recovered >= 0.9 * outside.size() / 2 / rate, qPrintable(p.damageNote()));
         QVERIFY(std::abs(recovered + said.captured(3).toDouble() - double(p.samples.size()) / rate) <= 0.1);
         // The start is exact, without the encoder's delay.
-        QVERIFY(damage == "start" || correlation(p.stereoSamples.first(2 * rate), sound.first(2 * rate)) > 0.99);
+        QVERIFY(damage.startsWith("start") || correlation(p.stereoSamples.first(2 * rate), sound.first(2 * rate)) > 0.99);
         if (kind == "flac" && damage != "cut") {
             // Lossless: each frame is the file's own or silence, which the note counts.
             QCOMPARE(p.stereoSamples.size(), sound.size());

@@ -181,12 +181,19 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
             break;
     if (at >= size)
         return map;
-    // Frames of that stream right at the start that damage follows within
-    // three frames (the Xing frame, say) begin the stream: decoders start
-    // there, and the damage after them is mapped like any other.
-    FrameHeader first;
-    if (lead < at && walk.frameOf(stream, lead, first) && lead + first.bytes <= size)
-        at = lead;
+    // Frames of that stream before it that damage follows within three
+    // frames (the Xing frame and the first sound, say) begin the stream:
+    // decoders start there, and the damage after them is mapped like any
+    // other. Right after the leading tags one frame will do; after other
+    // bytes, two in a row tell frames from noise.
+    for (qint64 early = lead; early < at; ++early) {
+        FrameHeader first;
+        if (walk.frameOf(stream, early, first) && early + first.bytes <= size
+            && (early == lead || walk.chainAt(stream, early, 1))) {
+            at = early;
+            break;
+        }
+    }
     map.samplesPerFrame = stream.samples;
     map.statedFrames = walk.statedFrames(stream, at, map.statedFramesAt);
 
