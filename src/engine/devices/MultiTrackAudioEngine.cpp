@@ -4,6 +4,7 @@
 #include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +23,8 @@ constexpr int kMixFrames = 1024;
 constexpr double kSettleSeconds = 0.4;
 // Shorter gaps are taken for the jitter of the device's requests.
 constexpr double kMinGapSeconds = 0.005;
+// How often a held output stream is asked whether its server is still there.
+constexpr int kHeldOutputCheckMs = 1000;
 
 bool soloMode(const std::vector<TrackSlot>& tracks)
 {
@@ -174,7 +177,22 @@ bool MultiTrackAudioEngine::openOutput(bool quiet)
 
 bool MultiTrackAudioEngine::prepareOutput()
 {
-    return audio && audio->mixesStreams() && openOutput(true);
+    if (!audio || !audio->mixesStreams())
+        return false;
+    if (!heldOutputCheck) {
+        heldOutputCheck = new QTimer(this);
+        heldOutputCheck->setInterval(kHeldOutputCheckMs);
+        connect(heldOutputCheck, &QTimer::timeout, this, &MultiTrackAudioEngine::onHeldOutputCheck);
+    }
+    heldOutputCheck->start();
+    return openOutput(true);
+}
+
+void MultiTrackAudioEngine::onHeldOutputCheck()
+{
+    // A playing stream is the device thread's; a lost one shows at the next start.
+    if (!playing)
+        openOutput(true);
 }
 
 bool MultiTrackAudioEngine::startPlayback(double startSeconds)
@@ -215,6 +233,8 @@ void MultiTrackAudioEngine::stopPlayback()
 
 void MultiTrackAudioEngine::shutdown()
 {
+    if (heldOutputCheck)
+        heldOutputCheck->stop();
     stopPlayback();
     if (audio && audio->isStreamOpen())
         audio->closeStream();
