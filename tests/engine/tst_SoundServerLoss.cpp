@@ -208,10 +208,14 @@ private slots:
     // and comes back meanwhile leaves it open on the old connection: it is
     // opened again once the server answers, so a play a while later is heard
     // at the press, not after the two seconds an idle server renders ahead.
+    // The single-track engine's stream, left running, is opened anew to play.
     void heldOutputPlaysAfterTheServerComesBack()
     {
         QVERIFY(serverAnswers() || startServer());
         const QList<float> tone = TestSupport::sineWave(1000.0, 10.0, kRate, 0.5f);
+        AudioEngine single;
+        QVERIFY(single.startPlayback(tone.constData(), int(tone.size()), kRate, 0));
+        QVERIFY(waitFor([&] { return single.getPosition() > 0; }));
         MultiTrackAudioEngine mixer;
         mixer.initialize(kRate, 512);
         MultiTrackAudioEngine::TrackSlot slot;
@@ -244,6 +248,9 @@ private slots:
                  qPrintable(QString::number(mixer.getPlaybackPosition())));
         mixer.stopPlayback();
         recorder.stop();
+        QVERIFY(single.startPlayback(tone.constData(), int(tone.size()), kRate, 0));
+        QVERIFY2(waitFor([&] { return single.getPosition() > kRate / 2; }, 10000),
+                 "the single-track play stands still");
     }
 };
 
