@@ -208,11 +208,17 @@ private slots:
     // and comes back meanwhile leaves it open on the old connection: it is
     // opened again once the server answers, so a play a while later is heard
     // at the press, not after the two seconds an idle server renders ahead.
-    // The single-track engine's stream, left running, is opened anew to play.
+    // The single-track engine's stream and the keyboard's output, left
+    // running, are opened anew to play.
     void heldOutputPlaysAfterTheServerComesBack()
     {
         QVERIFY(serverAnswers() || startServer());
         const QList<float> tone = TestSupport::sineWave(1000.0, 10.0, kRate, 0.5f);
+        PianoSampler piano;
+        QVERIFY(piano.loadSampleLibraryFromResources(":/piano"));
+        LiveAudioPlayer keys; // started at the first key and kept running
+        keys.setPianoSampler(&piano);
+        QVERIFY(keys.start(kRate));
         AudioEngine single;
         QVERIFY(single.startPlayback(tone.constData(), int(tone.size()), kRate, 0));
         QVERIFY(waitFor([&] { return single.getPosition() > 0; }));
@@ -247,6 +253,13 @@ private slots:
         QVERIFY2(mixer.getPlaybackPosition() < clock.elapsed() / 1000.0 + 0.5,
                  qPrintable(QString::number(mixer.getPlaybackPosition())));
         mixer.stopPlayback();
+        if (!keys.isRunning()) // as the page does at a key
+            QVERIFY(keys.start(kRate));
+        const std::size_t from = capture.size() / 2 + kRate / 5; // past what the mix left
+        QVERIFY(waitFor([&] { return capture.size() / 2 > from; }));
+        piano.noteOn(60, 100);
+        QVERIFY2(waitFor([&] { return onset(capture.take(), 0.1f, 2, int(from)) >= 0; }),
+                 "the keys are silent");
         recorder.stop();
         QVERIFY(single.startPlayback(tone.constData(), int(tone.size()), kRate, 0));
         QVERIFY2(waitFor([&] { return single.getPosition() > kRate / 2; }, 10000),
