@@ -16,6 +16,7 @@
 #include <QtTest/QtTest>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 using namespace LoopbackCapture;
@@ -264,6 +265,31 @@ private slots:
         QVERIFY(single.startPlayback(tone.constData(), int(tone.size()), kRate, 0));
         QVERIFY2(waitFor([&] { return single.getPosition() > kRate / 2; }, 10000),
                  "the single-track play stands still");
+    }
+
+    // A server that stalls (rather than going away) makes a held stream's
+    // check wait for it: it waits once, not at every check.
+    void heldOutputLeavesAStalledServerAlone()
+    {
+        MultiTrackAudioEngine mixer;
+        QVERIFY((serverAnswers() || startServer()) && mixer.prepareOutput());
+        QFile pidFile(runtime.filePath("pulse/pid"));
+        const pid_t server = pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toInt() : 0;
+        QVERIFY(server > 0 && ::kill(server, SIGSTOP) == 0);
+        // Woken whatever happens here, so that a hang ends as a failure.
+        std::thread wake([server] {
+            std::this_thread::sleep_for(std::chrono::seconds(8));
+            ::kill(server, SIGCONT);
+        });
+        QElapsedTimer clock;
+        clock.start();
+        qint64 longest = 0;
+        for (qint64 last = 0; clock.elapsed() < 6000; last = clock.elapsed()) {
+            QTest::qWait(20);
+            longest = std::max(longest, clock.elapsed() - last);
+        }
+        wake.join();
+        QVERIFY2(longest < 3000, qPrintable(QStringLiteral("stood still for %1 ms").arg(longest)));
     }
 };
 

@@ -4,6 +4,7 @@
 #include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <algorithm>
@@ -25,6 +26,8 @@ constexpr double kSettleSeconds = 0.4;
 constexpr double kMinGapSeconds = 0.005;
 // How often a held output stream is asked whether its server is still there.
 constexpr int kHeldOutputCheckMs = 1000;
+// A check that took this long found a server that does not answer in time.
+constexpr qint64 kSlowHeldOutputCheckMs = 1000;
 
 bool soloMode(const std::vector<TrackSlot>& tracks)
 {
@@ -191,8 +194,21 @@ bool MultiTrackAudioEngine::prepareOutput()
 void MultiTrackAudioEngine::onHeldOutputCheck()
 {
     // A playing stream is the device thread's; a lost one shows at the next start.
-    if (!playing)
-        openOutput(true);
+    if (playing || !audio)
+        return;
+    if (audio->isStreamOpen()) {
+        QElapsedTimer asked;
+        asked.start();
+        if (audio->stoppedStreamAnswers())
+            return;
+        if (asked.elapsed() >= kSlowHeldOutputCheckMs) {
+            // A server that holds its answers back would hold the window at
+            // every check: it is asked again only by the next start.
+            heldOutputCheck->stop();
+            return;
+        }
+    }
+    openOutput(true);
 }
 
 bool MultiTrackAudioEngine::startPlayback(double startSeconds)
@@ -212,6 +228,8 @@ bool MultiTrackAudioEngine::startPlayback(double startSeconds)
         return false;
     }
     playing = true;
+    if (heldOutputCheck) // the server answers again
+        heldOutputCheck->start();
     qDebug() << "MultiTrackAudioEngine: Playback started from" << startSeconds << "s (RtAudio)";
     return true;
 }

@@ -12,6 +12,7 @@
 // nothing plays it is also asked every second, so a stream lost with its
 // server is opened again as soon as a server answers: a stream opened on a
 // server that has just started is heard only after what it rendered ahead.
+// A server that stalls is not asked again until the next start.
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"
