@@ -384,6 +384,9 @@ private:
     // The project length the ruler was last set to: a change of it brings
     // the playhead back within the project.
     double rulerProjectLength = 0.0;
+    // The project's end moved behind the running playhead: a pause brings
+    // the playhead back to it, as a stop does.
+    bool endPassedWhilePlaying = false;
     MultiTrackAudioEngine* engine = nullptr;
     QTimer* playbackTimer = nullptr;
     bool isPlaying = false;

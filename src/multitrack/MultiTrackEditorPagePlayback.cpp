@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 constexpr int MetronomeBeatsPerBar = 4;
@@ -187,10 +189,13 @@ void MultiTrackEditorPage::onPlayPause()
         isPlaying = false;
         playButton->setText(QStringLiteral(">"));
         playbackTimer->stop();
+        if (std::exchange(endPassedWhilePlaying, false) && playheadPosition() > projectLength())
+            syncPlayheadAll(projectLength());
         if (videoDialog)
             videoDialog->syncPause();
         return;
     }
+    endPassedWhilePlaying = false;
     engine->setTracks(buildTrackSlots());
     const double start = playheadPosition();
     playStartSec = start;

@@ -339,8 +339,8 @@ void MultiTrackEditorPage::updateRuler()
     // an empty project), where play would start in silence off screen. A
     // running transport keeps its clock; a playhead put past the end stays
     // there until the length changes. The point Stop returns to follows the
-    // same rule, also during playback; a take's start stays, as its clock
-    // counts from there.
+    // same rule, also during playback, and so does the playhead at a pause;
+    // a take's start stays, as its clock counts from there.
     if (length != rulerProjectLength) {
         rulerProjectLength = length;
         if (!takeRunning())
@@ -349,6 +349,8 @@ void MultiTrackEditorPage::updateRuler()
         const double playhead = std::max(playheadPosition(), ruler->playheadPosition());
         if (!(isPlaying || takeRunning()) && playhead > length)
             syncPlayheadAll(length);
+        else if (isPlaying && playhead > length)
+            endPassedWhilePlaying = true;
     }
 }
 

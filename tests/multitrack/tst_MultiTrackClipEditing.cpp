@@ -457,13 +457,16 @@ private slots:
         QVERIFY(!page.playing());
         key(page, Qt::Key_Space, Qt::ShiftModifier); // not the play key
         QVERIFY(!page.playing());
-        // Stop returns within the project when it shrinks during playback.
+        // Stop and pause return within the project when it shrinks during playback.
         page.tracks[0].audioClips = {rampClip(2.0, Rate, 0.0), rampClip(30.0, Rate, 3.0)};
         page.syncPlayheadAll(25.0);
         key(page, Qt::Key_Space);
         QTest::mouseClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 8.0));
         QTest::keyClick(lane(page, 0), Qt::Key_Delete);
         QVERIFY(page.playing() && page.tracks[0].audioClips.size() == 1);
+        key(page, Qt::Key_Space);
+        QCOMPARE(page.timeReadout()->text(), QStringLiteral("00:00:02.000"));
+        key(page, Qt::Key_Space);
         QTest::mouseClick(button(page, QStringLiteral("停止")), Qt::LeftButton);
         QCOMPARE(page.timeReadout()->text(), QStringLiteral("00:00:02.000"));
     }

@@ -157,6 +157,9 @@ bool AudioEngine::startPlayback(const float* samples, int count, int rate, int s
     if (!samples || count < 1)
         return false;
     stopPlayback();
+    // A stream left running whose sound server went away calls back no more.
+    if (running && audio && audio->isStreamLost())
+        stop();
 
     // Material is played at its own rate, never at the stream's.
     if (rate > 0 && rate != sampleRate) {

@@ -66,8 +66,9 @@ void LiveAudioPlayer::markRenderedSource(bool rendered)
 
 bool LiveAudioPlayer::start(int requestedRate)
 {
-    if (running)
+    if (isRunning())
         return true;
+    stop(); // a sink left without its stream
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) {
         qWarning() << "LiveAudioPlayer: no audio output device";

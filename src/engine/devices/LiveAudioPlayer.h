@@ -41,7 +41,9 @@ public:
     bool start(int sampleRate);
     // Stops the output and silences the attached instruments.
     void stop();
-    bool isRunning() const { return running; }
+    // False also once the sink has given up its stream (the sound server went
+    // away): a start then opens the output anew.
+    bool isRunning() const { return running && output.isStarted(); }
     // The rate the instruments render at: the sink's (valid while running).
     int outputSampleRate() const { return sampleRate; }
 

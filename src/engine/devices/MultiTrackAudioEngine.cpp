@@ -4,6 +4,8 @@
 #include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +24,10 @@ constexpr int kMixFrames = 1024;
 constexpr double kSettleSeconds = 0.4;
 // Shorter gaps are taken for the jitter of the device's requests.
 constexpr double kMinGapSeconds = 0.005;
+// How often a held output stream is asked whether its server is still there.
+constexpr int kHeldOutputCheckMs = 1000;
+// A check that took this long found a server that does not answer in time.
+constexpr qint64 kSlowHeldOutputCheckMs = 1000;
 
 bool soloMode(const std::vector<TrackSlot>& tracks)
 {
@@ -174,7 +180,35 @@ bool MultiTrackAudioEngine::openOutput(bool quiet)
 
 bool MultiTrackAudioEngine::prepareOutput()
 {
-    return audio && audio->mixesStreams() && openOutput(true);
+    if (!audio || !audio->mixesStreams())
+        return false;
+    if (!heldOutputCheck) {
+        heldOutputCheck = new QTimer(this);
+        heldOutputCheck->setInterval(kHeldOutputCheckMs);
+        connect(heldOutputCheck, &QTimer::timeout, this, &MultiTrackAudioEngine::onHeldOutputCheck);
+    }
+    heldOutputCheck->start();
+    return openOutput(true);
+}
+
+void MultiTrackAudioEngine::onHeldOutputCheck()
+{
+    // A playing stream is the device thread's; a lost one shows at the next start.
+    if (playing || !audio)
+        return;
+    if (audio->isStreamOpen()) {
+        QElapsedTimer asked;
+        asked.start();
+        if (audio->stoppedStreamAnswers())
+            return;
+        if (asked.elapsed() >= kSlowHeldOutputCheckMs) {
+            // A server that holds its answers back would hold the window at
+            // every check: it is asked again only by the next start.
+            heldOutputCheck->stop();
+            return;
+        }
+    }
+    openOutput(true);
 }
 
 bool MultiTrackAudioEngine::startPlayback(double startSeconds)
@@ -194,6 +228,8 @@ bool MultiTrackAudioEngine::startPlayback(double startSeconds)
         return false;
     }
     playing = true;
+    if (heldOutputCheck) // the server answers again
+        heldOutputCheck->start();
     qDebug() << "MultiTrackAudioEngine: Playback started from" << startSeconds << "s (RtAudio)";
     return true;
 }
@@ -215,6 +251,8 @@ void MultiTrackAudioEngine::stopPlayback()
 
 void MultiTrackAudioEngine::shutdown()
 {
+    if (heldOutputCheck)
+        heldOutputCheck->stop();
     stopPlayback();
     if (audio && audio->isStreamOpen())
         audio->closeStream();

@@ -8,7 +8,11 @@
 // rendered up to two seconds ahead, and a stream opened at the press would be
 // heard, and input opened then would arrive, that much later. Before each
 // start or resume the held stream is asked whether its server is still the
-// one it opened on; one that went away meanwhile is opened anew.
+// one it opened on; one that went away meanwhile is opened anew. While
+// nothing plays it is also asked every second, so a stream lost with its
+// server is opened again as soon as a server answers: a stream opened on a
+// server that has just started is heard only after what it rendered ahead.
+// A server that stalls is not asked again until the next start.
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"
@@ -22,6 +26,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+class QTimer;
 
 class MultiTrackAudioEngine : public QObject {
     Q_OBJECT
@@ -107,8 +113,11 @@ private:
     void followPace(std::int64_t first, int frames, std::int64_t nowNs);
     // Opens the stream unless it is open; `quiet` leaves out the warnings of a failure.
     bool openOutput(bool quiet);
+    // The held stream's check while nothing plays.
+    void onHeldOutputCheck();
 
     std::unique_ptr<AudioDeviceBackend> audio;
+    QTimer* heldOutputCheck = nullptr; // runs while a server's stream is held
     // The GUI thread's copy, which updateTrackSlot edits; each change hands
     // a fresh copy of it to the audio thread.
     std::vector<TrackSlot> trackSlots;
