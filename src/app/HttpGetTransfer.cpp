@@ -47,7 +47,12 @@ HttpGetTransfer::HttpGetTransfer(QObject* parent)
 {
     idle.setSingleShot(true);
     connect(&idle, &QTimer::timeout, this, [this] {
-        finish(tr("下载超时: %1 秒内没有收到数据").arg(idle.interval() / 1000));
+        // A server that keeps the connection after the announced length
+        // sent nothing more: the body stands.
+        if (stage == Stage::AfterLength)
+            finish(QString(), true);
+        else
+            finish(tr("下载超时: %1 秒内没有收到数据").arg(idle.interval() / 1000));
     });
 }
 
@@ -144,6 +149,9 @@ void HttpGetTransfer::onClosed()
     case Stage::UntilClose:
         finish(QString());
         break;
+    case Stage::AfterLength:
+        finish(QString(), true);
+        break;
     case Stage::Head:
         finish(tr("服务器未回答就关闭了连接"));
         break;
@@ -192,7 +200,7 @@ bool HttpGetTransfer::parse()
             }
             remaining -= bytes;
             if (remaining == 0 && stage == Stage::Length)
-                finish(QString(), true);
+                stage = Stage::AfterLength;
             else if (remaining == 0)
                 stage = Stage::ChunkEnd;
             break;
@@ -200,6 +208,13 @@ bool HttpGetTransfer::parse()
         case Stage::UntilClose:
             if (buffer.size() > at)
                 deliver(buffer.size() - at);
+            going = false;
+            break;
+        case Stage::AfterLength:
+            // The request asked for the connection's close after the
+            // answer: more bytes mean the announced length cut the body.
+            if (buffer.size() > at)
+                finish(tr("下载无效: 服务器发送的数据多于它声明的 %1 字节").arg(length));
             going = false;
             break;
         case Stage::ChunkSize:

@@ -366,6 +366,7 @@ private slots:
             {"multiple choices", {300, whole}, 0},
             {"continue", {100, whole}, 0},
             {"short of its length", {200, whole.left(100), false, -1, "Content-Length: 4096\r\n"}, 0},
+            {"longer than its length", {200, whole + whole.left(96), false, -1, "Content-Length: 4096\r\n"}, 0},
             {"short of the descriptor's size", {200, whole.left(1000)}, 4096},
             {"bad chunk size", {200, "zz\r\n" + whole.left(100) + "\r\n0\r\n\r\n", false, -1, chunkedHead}, 0},
             {"bad second chunk size", {200, "64\r\n" + whole.left(100) + "\r\nzz\r\n" + whole.mid(100) + "\r\n0\r\n\r\n",
