@@ -2,8 +2,37 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <unistd.h>
+
+namespace {
+
+// Where libjack keeps a user's metadata database: a server makes it at its
+// start and removes it at its end, a client without one makes it and leaves it.
+QString jackMetadataPath()
+{
+    return QStringLiteral("/dev/shm/jack_db-%1").arg(::getuid());
+}
+
+// Whether a live process (a JACK server, or a client of one) maps a file of `folder`.
+bool folderInUse(const QString& folder)
+{
+    const QByteArray needle = QFile::encodeName(folder) + '/';
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& process : processes) {
+        if (process.isEmpty() || !process.at(0).isDigit())
+            continue;
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(process));
+        if (maps.open(QIODevice::ReadOnly) && maps.readAll().contains(needle))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 PrivateUserFolders::PrivateUserFolders(const char* program)
 {
@@ -27,6 +56,8 @@ PrivateUserFolders::PrivateUserFolders(const char* program)
     point("XDG_STATE_HOME", home + QStringLiteral("/.local/state"));
     point("XDG_CACHE_HOME", home + QStringLiteral("/.cache"));
     point("TMPDIR", root->filePath(QStringLiteral("tmp")));
+    if (!QFileInfo::exists(jackMetadataPath()))
+        jackMetadataFolder = jackMetadataPath();
     // A session's runtime folder stays (its sound server lives there);
     // without one, Qt and PulseAudio would make theirs in /tmp.
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
@@ -49,4 +80,9 @@ bool PrivateUserFolders::isValid() const
 void PrivateUserFolders::remove()
 {
     root.reset();
+    // Only one that came up meanwhile, and that no server has taken on.
+    if (!jackMetadataFolder.isEmpty() && QFileInfo::exists(jackMetadataFolder)
+        && !folderInUse(jackMetadataFolder))
+        QDir(jackMetadataFolder).removeRecursively();
+    jackMetadataFolder.clear();
 }
