@@ -9,6 +9,7 @@
 # several test runs on one machine never share or stop each other's servers,
 # and nothing is written into the user's home.
 set -u
+jack_registry=/dev/shm/jack-shm-registry
 
 if [[ -n "${CDW_SOUND_DIR:-}" ]]; then
   mkdir -p "$CDW_SOUND_DIR/pulse" "$CDW_SOUND_DIR/home"
@@ -20,6 +21,8 @@ if [[ -n "${CDW_SOUND_DIR:-}" ]]; then
   export JACK_DEFAULT_SERVER="cdw-$(basename "$CDW_SOUND_DIR")"
   jack_pid_file="$CDW_SOUND_DIR/jackd.pid"
   jack_log="$CDW_SOUND_DIR/jackd.log"
+  # Set when this run's server made JACK's shared registry (see stop_all).
+  jack_registry_mark="$CDW_SOUND_DIR/jack-registry-made"
 else
   jack_pid_file=/tmp/cdw-jackd.pid
   jack_log=/tmp/cdw-jackd.log
@@ -46,6 +49,7 @@ start_jack() {
   jack_lsp >/dev/null 2>&1 && return 0
   local name_args=()
   [[ -n "${JACK_DEFAULT_SERVER:-}" ]] && name_args=(-n "$JACK_DEFAULT_SERVER")
+  [[ -n "${jack_registry_mark:-}" && ! -e "$jack_registry" ]] && touch "$jack_registry_mark"
   nohup jackd "${name_args[@]}" --no-realtime -d dummy -r 48000 -p 1024 >"$jack_log" 2>&1 &
   echo $! >"$jack_pid_file"
   for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
@@ -53,11 +57,24 @@ start_jack() {
   echo "audio-servers: jackd dummy ready"
 }
 
+# Whether a live process maps the file (a JACK server or client uses it).
+mapped() {
+  grep -qsF "$1" /proc/[0-9]*/maps
+}
+
 stop_all() {
   pulseaudio --kill >/dev/null 2>&1 || true
   if [[ -f "$jack_pid_file" ]]; then
     kill "$(cat "$jack_pid_file")" >/dev/null 2>&1 || true
     rm -f "$jack_pid_file"
+  fi
+  # jackd leaves the machine's registry of JACK servers in shared memory.
+  # One this run made goes once no server or client uses it any more (give
+  # ours a few seconds to end); one that others use stays.
+  if [[ -n "${jack_registry_mark:-}" && -f "$jack_registry_mark" ]]; then
+    for _ in $(seq 50); do mapped "$jack_registry" || break; sleep 0.1; done
+    mapped "$jack_registry" || rm -f "$jack_registry"
+    rm -f "$jack_registry_mark"
   fi
 }
 
