@@ -4,8 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,17 +19,32 @@ QString jackMetadataPath()
     return QStringLiteral("/dev/shm/jack_db-%1").arg(::getuid());
 }
 
-// Whether a live process (a JACK server, or a client of one) maps a file of `folder`.
+// Whether a live process (a JACK server, or a client of one) maps a file of
+// `folder`: by path and inode, as a process of another mount namespace may
+// map a file of that path that is not this one.
 bool folderInUse(const QString& folder)
 {
-    const QByteArray needle = QFile::encodeName(folder) + '/';
+    QSet<QByteArray> inodes;
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files);
+    for (const QFileInfo& file : files) {
+        struct stat status {};
+        if (::stat(QFile::encodeName(file.filePath()).constData(), &status) == 0)
+            inodes.insert(QByteArray::number(quint64(status.st_ino)));
+    }
+    const QByteArray prefix = QFile::encodeName(folder) + '/';
     const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString& process : processes) {
         if (process.isEmpty() || !process.at(0).isDigit())
             continue;
         QFile maps(QStringLiteral("/proc/%1/maps").arg(process));
-        if (maps.open(QIODevice::ReadOnly) && maps.readAll().contains(needle))
-            return true;
+        if (!maps.open(QIODevice::ReadOnly))
+            continue;
+        // "address perms offset device inode path"
+        for (const QByteArray& line : maps.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() >= 6 && fields[5].startsWith(prefix) && inodes.contains(fields[4]))
+                return true;
+        }
     }
     return false;
 }
