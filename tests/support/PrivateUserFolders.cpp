@@ -19,11 +19,13 @@ QString jackMetadataPath()
     return QStringLiteral("/dev/shm/jack_db-%1").arg(::getuid());
 }
 
-// Whether a live process (a JACK server, or a client of one) maps a file of
-// `folder`: by path and inode, as a process of another mount namespace may
-// map a file of that path that is not this one.
+// Whether another live process maps a file of `folder` (a JACK server always
+// does): by path and inode, as a process of another mount namespace may map
+// a file of that path that is not this one. This program's own library may
+// hold it still, with no server to share it.
 bool folderInUse(const QString& folder)
 {
+    const QString self = QString::number(::getpid());
     QSet<QByteArray> inodes;
     const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files);
     for (const QFileInfo& file : files) {
@@ -34,7 +36,7 @@ bool folderInUse(const QString& folder)
     const QByteArray prefix = QFile::encodeName(folder) + '/';
     const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString& process : processes) {
-        if (process.isEmpty() || !process.at(0).isDigit())
+        if (process.isEmpty() || !process.at(0).isDigit() || process == self)
             continue;
         QFile maps(QStringLiteral("/proc/%1/maps").arg(process));
         if (!maps.open(QIODevice::ReadOnly))
