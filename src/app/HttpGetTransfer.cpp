@@ -1,5 +1,8 @@
 #include "app/HttpGetTransfer.h"
 
+#include "app/NetworkErrorMessages.h"
+
+#include <QDebug>
 #include <QSslSocket>
 
 #include <algorithm>
@@ -132,10 +135,12 @@ void HttpGetTransfer::onReadyRead()
 void HttpGetTransfer::onSocketError()
 {
     // A reset reads as a close too: what the framing says decides.
-    if (socket->error() == QAbstractSocket::RemoteHostClosedError)
+    if (socket->error() == QAbstractSocket::RemoteHostClosedError) {
         onClosed();
-    else
-        finish(socket->errorString());
+    } else {
+        qWarning() << "HttpGetTransfer:" << socket->errorString();
+        finish(NetworkErrorMessages::describe(socket->error()));
+    }
 }
 
 void HttpGetTransfer::onClosed()
