@@ -57,9 +57,15 @@ start_jack() {
   echo "audio-servers: jackd dummy ready"
 }
 
-# Whether a live process maps the file (a JACK server or client uses it).
+# Whether a live process maps the file (a JACK server or client uses it); by
+# path, device and inode, as a process of another mount namespace may map a
+# file of that path that is not this one.
 mapped() {
-  grep -qsF "$1" /proc/[0-9]*/maps
+  local dev inode device
+  read -r dev inode < <(stat -c '%d %i' "$1" 2>/dev/null) || return 1
+  printf -v device '%02x:%02x' $(((dev >> 8) & 0xfff)) $(((dev & 0xff) | ((dev >> 12) & 0xfff00)))
+  cat /proc/[0-9]*/maps 2>/dev/null | awk -v path="$1" -v device="$device" -v inode="$inode" \
+    '$6 == path && $4 == device && $5 == inode { found = 1; exit } END { exit !found }'
 }
 
 stop_all() {

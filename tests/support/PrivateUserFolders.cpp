@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -20,18 +21,20 @@ QString jackMetadataPath()
 }
 
 // Whether another live process maps a file of `folder` (a JACK server always
-// does): by path and inode, as a process of another mount namespace may map
-// a file of that path that is not this one. This program's own library may
+// does): by path, device and inode, as a process of another mount namespace
+// may map a file of that path that is not this one. This program's own library may
 // hold it still, with no server to share it.
 bool folderInUse(const QString& folder)
 {
     const QString self = QString::number(::getpid());
-    QSet<QByteArray> inodes;
-    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files);
-    for (const QFileInfo& file : files) {
+    QSet<QByteArray> files; // "device inode" as the maps list them
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files);
+    for (const QFileInfo& entry : entries) {
         struct stat status {};
-        if (::stat(QFile::encodeName(file.filePath()).constData(), &status) == 0)
-            inodes.insert(QByteArray::number(quint64(status.st_ino)));
+        if (::stat(QFile::encodeName(entry.filePath()).constData(), &status) == 0)
+            files.insert(QString::asprintf("%02x:%02x %llu", major(status.st_dev), minor(status.st_dev),
+                                           static_cast<unsigned long long>(status.st_ino))
+                             .toLatin1());
     }
     const QByteArray prefix = QFile::encodeName(folder) + '/';
     const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
@@ -44,7 +47,8 @@ bool folderInUse(const QString& folder)
         // "address perms offset device inode path"
         for (const QByteArray& line : maps.readAll().split('\n')) {
             const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() >= 6 && fields[5].startsWith(prefix) && inodes.contains(fields[4]))
+            if (fields.size() >= 6 && fields[5].startsWith(prefix)
+                && files.contains(fields[3] + ' ' + fields[4]))
                 return true;
         }
     }
