@@ -58,8 +58,9 @@ bool folderInUse(const QString& folder)
 } // namespace
 
 // A program run alone checks as the whole run does (tests/run-tests.sh, whose
-// settings win): leaks of the libraries underneath, such as the GL driver of
-// an X server's window, do not fail it; undefined behaviour stops it.
+// settings win): no leak check, which would fail it on what the libraries
+// underneath keep (the GL driver of an X server's window); a stop at
+// undefined behaviour.
 extern "C" const char* __asan_default_options()
 {
     return "detect_leaks=0:abort_on_error=1";
