@@ -229,6 +229,9 @@ bool HttpGetTransfer::parse()
                 if (buffer.size() - at > MaxLineBytes)
                     finish(badChunks);
                 going = false;
+            } else if (line.size() > MaxLineBytes) {
+                // The same bound however the line arrived.
+                finish(badChunks);
             } else if (stage == Stage::ChunkEnd) {
                 // The chunk's data ends with a line end, nothing more.
                 if (line.isEmpty())

@@ -385,6 +385,8 @@ private slots:
             {"chunk size of 18 digits", {200, sizeAfterData("100000000000000f9c"), false, -1, chunkedHead}, 0},
             {"chunk size beyond any file", {200, sizeAfterData("ffffffffffffffff"), false, -1, chunkedHead}, 0},
             {"no last chunk", {200, "64\r\n" + whole.left(100) + "\r\n", false, -1, chunkedHead}, 0},
+            {"chunk size line beyond any bound", {200, QByteArray(5000, '0') + "64\r\n" + whole.left(100) + "\r\n0\r\n\r\n",
+                                                  false, -1, chunkedHead}, 0},
             {"packed transfer", {200, chunks, false, -1, "Transfer-Encoding: gzip, chunked\r\n"}, 4096},
             {"cut without a length", {200, whole.left(1000), false}, 0},
         };
