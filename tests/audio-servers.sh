@@ -68,17 +68,34 @@ mapped() {
     '$6 == path && $4 == device && $5 == inode { found = 1; exit } END { exit !found }'
 }
 
+# Waits (up to 10 s) until process $1 has ended; a zombie has.
+wait_ended() {
+  [[ -n "$1" ]] || return 0
+  local state
+  for _ in $(seq 100); do
+    state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)
+    [[ -z "$state" || "$state" == Z ]] && return 0
+    sleep 0.1
+  done
+}
+
 stop_all() {
+  local pulse_pid="" jack_pid=""
+  [[ -n "${CDW_SOUND_DIR:-}" ]] && pulse_pid=$(cat "$PULSE_RUNTIME_PATH/pid" 2>/dev/null)
   pulseaudio --kill >/dev/null 2>&1 || true
   if [[ -f "$jack_pid_file" ]]; then
-    kill "$(cat "$jack_pid_file")" >/dev/null 2>&1 || true
+    jack_pid=$(cat "$jack_pid_file")
+    kill "$jack_pid" >/dev/null 2>&1 || true
     rm -f "$jack_pid_file"
   fi
+  # Only then may the caller remove their folders: a PulseAudio daemon still
+  # ending makes its runtime folder anew when it removes its pid file.
+  wait_ended "$pulse_pid"
+  wait_ended "$jack_pid"
   # jackd leaves the machine's registry of JACK servers in shared memory.
-  # One this run made goes once no server or client uses it any more (give
-  # ours a few seconds to end); one that others use stays.
+  # One this run made goes once no server or client uses it any more; one
+  # that others use stays.
   if [[ -n "${jack_registry_mark:-}" && -f "$jack_registry_mark" ]]; then
-    for _ in $(seq 50); do mapped "$jack_registry" || break; sleep 0.1; done
     mapped "$jack_registry" || rm -f "$jack_registry"
     rm -f "$jack_registry_mark"
   fi
