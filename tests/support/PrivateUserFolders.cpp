@@ -22,8 +22,8 @@ QString jackMetadataPath()
 
 // Whether another live process maps a file of `folder` (a JACK server always
 // does): by path, device and inode, as a process of another mount namespace
-// may map a file of that path that is not this one. This program's own library may
-// hold it still, with no server to share it.
+// may map a file of that path that is not this one. This program's own
+// library may hold it still, with no server to share it.
 bool folderInUse(const QString& folder)
 {
     const QString self = QString::number(::getpid());
