@@ -9,6 +9,7 @@
 # several test runs on one machine never share or stop each other's servers,
 # and nothing is written into the user's home.
 set -u
+jack_registry=/dev/shm/jack-shm-registry
 
 if [[ -n "${CDW_SOUND_DIR:-}" ]]; then
   mkdir -p "$CDW_SOUND_DIR/pulse" "$CDW_SOUND_DIR/home"
@@ -20,6 +21,8 @@ if [[ -n "${CDW_SOUND_DIR:-}" ]]; then
   export JACK_DEFAULT_SERVER="cdw-$(basename "$CDW_SOUND_DIR")"
   jack_pid_file="$CDW_SOUND_DIR/jackd.pid"
   jack_log="$CDW_SOUND_DIR/jackd.log"
+  # Set when this run's server made JACK's shared registry (see stop_all).
+  jack_registry_mark="$CDW_SOUND_DIR/jack-registry-made"
 else
   jack_pid_file=/tmp/cdw-jackd.pid
   jack_log=/tmp/cdw-jackd.log
@@ -46,6 +49,7 @@ start_jack() {
   jack_lsp >/dev/null 2>&1 && return 0
   local name_args=()
   [[ -n "${JACK_DEFAULT_SERVER:-}" ]] && name_args=(-n "$JACK_DEFAULT_SERVER")
+  [[ -n "${jack_registry_mark:-}" && ! -e "$jack_registry" ]] && touch "$jack_registry_mark"
   nohup jackd "${name_args[@]}" --no-realtime -d dummy -r 48000 -p 1024 >"$jack_log" 2>&1 &
   echo $! >"$jack_pid_file"
   for _ in $(seq 100); do jack_lsp >/dev/null 2>&1 && break; sleep 0.1; done
@@ -53,11 +57,47 @@ start_jack() {
   echo "audio-servers: jackd dummy ready"
 }
 
+# Whether a live process maps the file (a JACK server or client uses it); by
+# path, device and inode, as a process of another mount namespace may map a
+# file of that path that is not this one.
+mapped() {
+  local dev inode device
+  read -r dev inode < <(stat -c '%d %i' "$1" 2>/dev/null) || return 1
+  printf -v device '%02x:%02x' $(((dev >> 8) & 0xfff)) $(((dev & 0xff) | ((dev >> 12) & 0xfff00)))
+  cat /proc/[0-9]*/maps 2>/dev/null | awk -v path="$1" -v device="$device" -v inode="$inode" \
+    '$6 == path && $4 == device && $5 == inode { found = 1; exit } END { exit !found }'
+}
+
+# Waits (up to 10 s) until process $1 has ended; a zombie has.
+wait_ended() {
+  [[ -n "$1" ]] || return 0
+  local state
+  for _ in $(seq 100); do
+    state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)
+    [[ -z "$state" || "$state" == Z ]] && return 0
+    sleep 0.1
+  done
+}
+
 stop_all() {
+  local pulse_pid="" jack_pid=""
+  [[ -n "${CDW_SOUND_DIR:-}" ]] && pulse_pid=$(cat "$PULSE_RUNTIME_PATH/pid" 2>/dev/null)
   pulseaudio --kill >/dev/null 2>&1 || true
   if [[ -f "$jack_pid_file" ]]; then
-    kill "$(cat "$jack_pid_file")" >/dev/null 2>&1 || true
+    jack_pid=$(cat "$jack_pid_file")
+    kill "$jack_pid" >/dev/null 2>&1 || true
     rm -f "$jack_pid_file"
+  fi
+  # Only then may the caller remove their folders: a PulseAudio daemon still
+  # ending makes its runtime folder anew when it removes its pid file.
+  wait_ended "$pulse_pid"
+  wait_ended "$jack_pid"
+  # jackd leaves the machine's registry of JACK servers in shared memory.
+  # One this run made goes once no server or client uses it any more; one
+  # that others use stays.
+  if [[ -n "${jack_registry_mark:-}" && -f "$jack_registry_mark" ]]; then
+    mapped "$jack_registry" || rm -f "$jack_registry"
+    rm -f "$jack_registry_mark"
   fi
 }
 

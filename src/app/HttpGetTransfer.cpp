@@ -1,5 +1,8 @@
 #include "app/HttpGetTransfer.h"
 
+#include "app/NetworkErrorMessages.h"
+
+#include <QDebug>
 #include <QSslSocket>
 
 #include <algorithm>
@@ -47,7 +50,12 @@ HttpGetTransfer::HttpGetTransfer(QObject* parent)
 {
     idle.setSingleShot(true);
     connect(&idle, &QTimer::timeout, this, [this] {
-        finish(tr("下载超时: %1 秒内没有收到数据").arg(idle.interval() / 1000));
+        // A server that keeps the connection after the announced length
+        // sent nothing more: the body stands.
+        if (stage == Stage::AfterLength)
+            finish(QString(), true);
+        else
+            finish(tr("下载超时: %1 秒内没有收到数据").arg(idle.interval() / 1000));
     });
 }
 
@@ -127,10 +135,12 @@ void HttpGetTransfer::onReadyRead()
 void HttpGetTransfer::onSocketError()
 {
     // A reset reads as a close too: what the framing says decides.
-    if (socket->error() == QAbstractSocket::RemoteHostClosedError)
+    if (socket->error() == QAbstractSocket::RemoteHostClosedError) {
         onClosed();
-    else
-        finish(socket->errorString());
+    } else {
+        qWarning() << "HttpGetTransfer:" << socket->errorString();
+        finish(NetworkErrorMessages::describe(socket->error()));
+    }
 }
 
 void HttpGetTransfer::onClosed()
@@ -143,6 +153,9 @@ void HttpGetTransfer::onClosed()
     switch (stage) {
     case Stage::UntilClose:
         finish(QString());
+        break;
+    case Stage::AfterLength:
+        finish(QString(), true);
         break;
     case Stage::Head:
         finish(tr("服务器未回答就关闭了连接"));
@@ -192,7 +205,7 @@ bool HttpGetTransfer::parse()
             }
             remaining -= bytes;
             if (remaining == 0 && stage == Stage::Length)
-                finish(QString(), true);
+                stage = Stage::AfterLength;
             else if (remaining == 0)
                 stage = Stage::ChunkEnd;
             break;
@@ -202,6 +215,13 @@ bool HttpGetTransfer::parse()
                 deliver(buffer.size() - at);
             going = false;
             break;
+        case Stage::AfterLength:
+            // The request asked for the connection's close after the
+            // answer: more bytes mean the announced length cut the body.
+            if (buffer.size() > at)
+                finish(tr("下载无效: 服务器发送的数据多于它声明的 %1 字节").arg(length));
+            going = false;
+            break;
         case Stage::ChunkSize:
         case Stage::ChunkEnd:
         case Stage::Trailers:
@@ -209,6 +229,9 @@ bool HttpGetTransfer::parse()
                 if (buffer.size() - at > MaxLineBytes)
                     finish(badChunks);
                 going = false;
+            } else if (line.size() > MaxLineBytes) {
+                // The same bound however the line arrived.
+                finish(badChunks);
             } else if (stage == Stage::ChunkEnd) {
                 // The chunk's data ends with a line end, nothing more.
                 if (line.isEmpty())

@@ -3,9 +3,11 @@
 // answer's framing read here: the network library unpacks a chunked body
 // itself and ends it at a chunk size it cannot read, or at a closed
 // connection, as if it were whole, and says nothing of either. Here a body
-// ends only as its framing says: after the announced length, after the last
-// chunk (sizes read strictly), or, with neither, when the server closes the
-// connection (then endMarked() is false: a cut can look the same).
+// ends only as its framing says: after the announced length (once the server
+// closes the connection, or stays silent, with nothing more: more bytes mean
+// the length was wrong), after the last chunk (sizes read strictly), or, with
+// neither, when the server closes the connection (then endMarked() is false:
+// a cut can look the same).
 // Transfer codings other than chunked are refused.
 
 #include <QByteArray>
@@ -49,7 +51,7 @@ signals:
     void finished();
 
 private:
-    enum class Stage { Head, Length, ChunkSize, ChunkData, ChunkEnd, Trailers, UntilClose, Done };
+    enum class Stage { Head, Length, AfterLength, ChunkSize, ChunkData, ChunkEnd, Trailers, UntilClose, Done };
 
     void onConnected();
     void onReadyRead();

@@ -1,6 +1,7 @@
 #include "app/UpdateChecker.h"
 
 #include "app/AppInfo.h"
+#include "app/NetworkErrorMessages.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -76,7 +77,9 @@ void UpdateChecker::onReplyFinished(QNetworkReply* reply)
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        fail(silent, tr("网络错误: %1").arg(reply->errorString()));
+        qWarning() << "UpdateChecker:" << reply->errorString();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        fail(silent, tr("网络错误: %1").arg(NetworkErrorMessages::describe(reply->error(), status)));
         return;
     }
     const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());

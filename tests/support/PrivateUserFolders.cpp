@@ -2,8 +2,74 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+// Where libjack keeps a user's metadata database: a server makes it at its
+// start and removes it at its end, a client without one makes it and leaves it.
+QString jackMetadataPath()
+{
+    return QStringLiteral("/dev/shm/jack_db-%1").arg(::getuid());
+}
+
+// Whether another live process maps a file of `folder` (a JACK server always
+// does): by path, device and inode, as a process of another mount namespace
+// may map a file of that path that is not this one. This program's own
+// library may hold it still, with no server to share it.
+bool folderInUse(const QString& folder)
+{
+    const QString self = QString::number(::getpid());
+    QSet<QByteArray> files; // "device inode" as the maps list them
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files);
+    for (const QFileInfo& entry : entries) {
+        struct stat status {};
+        if (::stat(QFile::encodeName(entry.filePath()).constData(), &status) == 0)
+            files.insert(QString::asprintf("%02x:%02x %llu", major(status.st_dev), minor(status.st_dev),
+                                           static_cast<unsigned long long>(status.st_ino))
+                             .toLatin1());
+    }
+    const QByteArray prefix = QFile::encodeName(folder) + '/';
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& process : processes) {
+        if (process.isEmpty() || !process.at(0).isDigit() || process == self)
+            continue;
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(process));
+        if (!maps.open(QIODevice::ReadOnly))
+            continue;
+        // "address perms offset device inode path"
+        for (const QByteArray& line : maps.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() >= 6 && fields[5].startsWith(prefix)
+                && files.contains(fields[3] + ' ' + fields[4]))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// A program run alone checks as the whole run does (tests/run-tests.sh, whose
+// settings win): no leak check, which would fail it on what the libraries
+// underneath keep (the GL driver of an X server's window); a stop at
+// undefined behaviour.
+extern "C" const char* __asan_default_options()
+{
+    return "detect_leaks=0:abort_on_error=1";
+}
+
+extern "C" const char* __ubsan_default_options()
+{
+    return "print_stacktrace=1:halt_on_error=1";
+}
 
 PrivateUserFolders::PrivateUserFolders(const char* program)
 {
@@ -27,6 +93,8 @@ PrivateUserFolders::PrivateUserFolders(const char* program)
     point("XDG_STATE_HOME", home + QStringLiteral("/.local/state"));
     point("XDG_CACHE_HOME", home + QStringLiteral("/.cache"));
     point("TMPDIR", root->filePath(QStringLiteral("tmp")));
+    if (!QFileInfo::exists(jackMetadataPath()))
+        jackMetadataFolder = jackMetadataPath();
     // A session's runtime folder stays (its sound server lives there);
     // without one, Qt and PulseAudio would make theirs in /tmp.
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
@@ -49,4 +117,9 @@ bool PrivateUserFolders::isValid() const
 void PrivateUserFolders::remove()
 {
     root.reset();
+    // Only one that came up meanwhile, and that no server has taken on.
+    if (!jackMetadataFolder.isEmpty() && QFileInfo::exists(jackMetadataFolder)
+        && !folderInUse(jackMetadataFolder))
+        QDir(jackMetadataFolder).removeRecursively();
+    jackMetadataFolder.clear();
 }
