@@ -57,24 +57,15 @@ start_jack() {
   echo "audio-servers: jackd dummy ready"
 }
 
-# Whether a live process maps the file (a JACK server or client uses it); by
-# path, device and inode, as a process of another mount namespace may map a
-# file of that path that is not this one.
+# Whether a live process maps the file (a JACK server or client uses it).
 mapped() {
-  local dev inode device
-  read -r dev inode < <(stat -c '%d %i' "$1" 2>/dev/null) || return 1
-  printf -v device '%02x:%02x' $(((dev >> 8) & 0xfff)) $(((dev & 0xff) | ((dev >> 12) & 0xfff00)))
-  cat /proc/[0-9]*/maps 2>/dev/null | awk -v path="$1" -v device="$device" -v inode="$inode" \
-    '$6 == path && $4 == device && $5 == inode { found = 1; exit } END { exit !found }'
+  grep -qsF " $1" /proc/[0-9]*/maps
 }
 
 # Waits (up to 10 s) until process $1 has ended; a zombie has.
 wait_ended() {
-  [[ -n "$1" ]] || return 0
-  local state
   for _ in $(seq 100); do
-    state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)
-    [[ -z "$state" || "$state" == Z ]] && return 0
+    [[ -z "$1" || "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)" =~ ^Z?$ ]] && return 0
     sleep 0.1
   done
 }

@@ -48,9 +48,8 @@ private slots:
         ShellTestSupport::prepareApplication(settingsDir, false);
         ShellProbeWindow window;
         MultiTrackEditorPage& page = *window.multiTrackPage;
-        // A blip at 0 s tells when the sound began; a tone from 1 s where the
-        // playhead stood when it was heard, so a dropout in the first second
-        // on a busy machine is not taken for a late start.
+        // A blip at 0 s tells when the sound began, a tone from 1 s where the
+        // playhead stood when it was heard (a dropout is no late start).
         QList<float> clip = TestSupport::sineWave(1000.0, 0.1, kRate, 0.5f);
         clip.resize(kRate, 0.0f);
         clip += TestSupport::sineWave(1000.0, 3.0, kRate, 0.5f);
@@ -118,9 +117,8 @@ private slots:
         QVERIFY2(std::abs(takeEnd - heardAtStop) < 0.15, qPrintable(takeFigures));
         QVERIFY2(std::abs(double(toneAt) / kRate - 1.0) < 0.05, qPrintable(takeFigures));
 
-        // The whole program stands for 0.3 s in a take while the sound server
-        // runs on: the output runs dry, the player hears the rest that much
-        // later, and the take keeps the tone where it was heard.
+        // The program stands 0.3 s in a take while the server runs on: the
+        // output runs dry, and the take keeps the tone where it was heard.
         page.undoStack->undo();
         page.onStop();
         arm(page.rows[1]);
@@ -133,8 +131,7 @@ private slots:
         const auto gaps = page.mixingEngine()->playbackGaps();
         const QList<float>& later = page.tracks[1].audioClips.back().samples;
         const int laterTone = onset(std::vector<float>(later.begin(), later.end()), 0.1f, 1, kRate / 2);
-        // The blip from before the dropout stays where it was heard too: it
-        // ends a tenth of a second in.
+        // So does the blip from before the dropout, a tenth of a second long.
         int blipEnd = std::min<int>(kRate / 2, int(later.size()));
         while (blipEnd > 0 && std::abs(later[blipEnd - 1]) < 0.1f)
             --blipEnd;

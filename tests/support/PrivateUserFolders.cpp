@@ -4,11 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -21,46 +18,27 @@ QString jackMetadataPath()
 }
 
 // Whether another live process maps a file of `folder` (a JACK server always
-// does): by path, device and inode, as a process of another mount namespace
-// may map a file of that path that is not this one. This program's own
-// library may hold it still, with no server to share it.
+// does). This program's own library may hold it still, with no server to
+// share it.
 bool folderInUse(const QString& folder)
 {
+    const QByteArray path = ' ' + QFile::encodeName(folder) + '/';
     const QString self = QString::number(::getpid());
-    QSet<QByteArray> files; // "device inode" as the maps list them
-    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files);
-    for (const QFileInfo& entry : entries) {
-        struct stat status {};
-        if (::stat(QFile::encodeName(entry.filePath()).constData(), &status) == 0)
-            files.insert(QString::asprintf("%02x:%02x %llu", major(status.st_dev), minor(status.st_dev),
-                                           static_cast<unsigned long long>(status.st_ino))
-                             .toLatin1());
-    }
-    const QByteArray prefix = QFile::encodeName(folder) + '/';
     const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString& process : processes) {
         if (process.isEmpty() || !process.at(0).isDigit() || process == self)
             continue;
         QFile maps(QStringLiteral("/proc/%1/maps").arg(process));
-        if (!maps.open(QIODevice::ReadOnly))
-            continue;
-        // "address perms offset device inode path"
-        for (const QByteArray& line : maps.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() >= 6 && fields[5].startsWith(prefix)
-                && files.contains(fields[3] + ' ' + fields[4]))
-                return true;
-        }
+        if (maps.open(QIODevice::ReadOnly) && maps.readAll().contains(path))
+            return true;
     }
     return false;
 }
 
 } // namespace
 
-// A program run alone checks as the whole run does (tests/run-tests.sh, whose
-// settings win): no leak check, which would fail it on what the libraries
-// underneath keep (the GL driver of an X server's window); a stop at
-// undefined behaviour.
+// A program run alone checks as tests/run-tests.sh does (whose settings win):
+// no leak check (the GL driver under Xvfb keeps memory), a stop at undefined behaviour.
 extern "C" const char* __asan_default_options()
 {
     return "detect_leaks=0:abort_on_error=1";

@@ -4,9 +4,8 @@
 // new folder that remove() deletes: settings, file-dialog history,
 // sound-server cookies and temporary folders (also those a program never
 // removes itself, or the tools it starts leave) never reach the user's own
-// folders, and the JACK metadata a client without a server leaves in shared
-// memory goes too. Construct before the application object exists; the programs it
-// starts inherit the folders.
+// folders, nor JACK's metadata in shared memory. Construct before the
+// application object exists; the programs it starts inherit the folders.
 
 #include <QString>
 
@@ -29,8 +28,7 @@ public:
 
 private:
     std::unique_ptr<QTemporaryDir> root;
-    // The folder the JACK client library keeps its metadata in, shared by
-    // the machine's JACK programs, when this program's start found none:
-    // a client that finds no server makes it and never removes it.
+    // JACK's metadata folder when the start found none: a client without a
+    // server makes it and never removes it.
     QString jackMetadataFolder;
 };
