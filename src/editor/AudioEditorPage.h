@@ -90,8 +90,8 @@ public:
     // or apply starts from the lists as they are then.
     void endPreview();
     // The material beneath a preview shown on the lists (the lists when none shows).
-    bool materialIsStereo() const;
     QList<float> materialMono() const;
+    QList<float> materialStereo() const;
     // Undo and redo as the user asks for them (keys, Edit menu): a preview
     // goes back first, and the views follow the lists.
     void undo();

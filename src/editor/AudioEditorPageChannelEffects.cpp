@@ -46,7 +46,7 @@ void AudioEditorPage::showCenterExtractionDialog()
 {
     if (!effectAllowed(true))
         return;
-    const bool hasStereo = materialIsStereo();
+    const bool hasStereo = !materialStereo().isEmpty();
     QDialog* dialog = EffectDialogFrame::create(this, tr("中置声道提取"), 420);
 
     auto* modeRow = new QHBoxLayout;
@@ -240,7 +240,7 @@ void AudioEditorPage::showChannelConvertDialog()
 {
     if (!effectAllowed(true))
         return;
-    const bool toMono = materialIsStereo();
+    const bool toMono = !materialStereo().isEmpty();
     QDialog* dialog = EffectDialogFrame::create(this, tr("声道转换"), 320);
     auto* label = new QLabel(toMono ? tr("当前音频为立体声。\n点击下方按钮转为单声道（L+R 混合）。")
                                     : tr("当前音频为单声道。\n点击下方按钮转为立体声（左右声道复制）。"));

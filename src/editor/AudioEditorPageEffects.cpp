@@ -169,19 +169,17 @@ void AudioEditorPage::endPreview()
     syncWaveforms();
 }
 
+// A shown preview (a centre extraction makes mono) is not the material.
 QList<float> AudioEditorPage::materialMono() const
 {
     const std::shared_ptr<EffectPreviewState> state = shownPreview.lock();
     return state && state->isShown(samples, stereoSamples) ? state->baseMono : samples;
 }
 
-bool AudioEditorPage::materialIsStereo() const
+QList<float> AudioEditorPage::materialStereo() const
 {
-    // A shown preview (a centre extraction makes mono) is not the material.
     const std::shared_ptr<EffectPreviewState> state = shownPreview.lock();
-    if (state && state->isShown(samples, stereoSamples))
-        return !state->baseStereo.isEmpty();
-    return !stereoSamples.isEmpty();
+    return state && state->isShown(samples, stereoSamples) ? state->baseStereo : stereoSamples;
 }
 
 bool AudioEditorPage::applyEffect(EffectPreviewState& state, const std::function<bool()>& process,

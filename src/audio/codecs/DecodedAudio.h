@@ -3,8 +3,10 @@
 // layout, in consecutive parts (one per decoding thread; each holds whole
 // frames), so joining them and mixing to mono is one parallel pass.
 
+#include <QByteArray>
 #include <QList>
 
+#include <algorithm>
 #include <vector>
 
 struct DecodedAudio {
@@ -25,4 +27,16 @@ struct DecodedAudio {
         return n;
     }
     qint64 frames() const { return channels > 0 ? values() / channels : 0; }
+
+    // Whether zeros run from `from` (the end of the last frame) to the end of
+    // the bytes, more than any MPEG or FLAC frame holds: space a download or
+    // copy reserved and never filled, which tells a stream without a stated
+    // length that was cut short.
+    static bool endsInReservedZeros(const QByteArray& bytes, qint64 from)
+    {
+        qint64 zeros = 0;
+        for (qint64 i = bytes.size() - 1; i >= std::max<qint64>(from, 0) && bytes[i] == 0; --i)
+            ++zeros;
+        return zeros >= 4096;
+    }
 };

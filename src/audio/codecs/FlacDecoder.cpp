@@ -7,7 +7,6 @@
 #include <QDebug>
 
 #include <algorithm>
-#include <iterator>
 #include <cstring>
 #include <memory>
 
@@ -200,20 +199,6 @@ void onError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, 
     s->errorSinceFrame = true;
 }
 
-// The bytes after the last frame end in zeros, more than a frame of silence
-// takes (libFLAC codes silence as constant subframes of a few bytes): space
-// a download or copy reserved and never filled, where a stream without a
-// stated length was cut short. The frame the zeros began in is lost before them.
-bool endsInZeros(const QByteArray& bytes, FLAC__uint64 lastFrameEnd)
-{
-    const qint64 tail = qint64(std::min<FLAC__uint64>(lastFrameEnd, FLAC__uint64(bytes.size())));
-    const char* end = bytes.constData() + bytes.size();
-    const char* zeros = std::find_if(std::make_reverse_iterator(end),
-                                     std::make_reverse_iterator(bytes.constData() + tail), [](char c) { return c != 0; })
-                            .base();
-    return end - zeros >= 4096;
-}
-
 struct DecoderDeleter {
     void operator()(FLAC__StreamDecoder* d) const { FLAC__stream_decoder_delete(d); }
 };
@@ -347,6 +332,8 @@ bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int segment
     out.parts.push_back(main.state.buffer.take());
     out.damaged = main.state.damaged;
     out.filledFrames = main.state.filledFrames;
-    out.cutShort = announced > 0 ? out.frames() < announced : endsInZeros(bytes, main.state.lastFrameEnd);
+    // libFLAC codes silence in a few bytes a frame: zeros at the end are no frames.
+    out.cutShort = announced > 0 ? out.frames() < announced
+                                 : DecodedAudio::endsInReservedZeros(bytes, qint64(main.state.lastFrameEnd));
     return true;
 }

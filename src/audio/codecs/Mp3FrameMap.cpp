@@ -1,7 +1,8 @@
 #include "Mp3FrameMap.h"
 
+#include "DecodedAudio.h"
+
 #include <algorithm>
-#include <iterator>
 #include <cmath>
 #include <cstring>
 
@@ -240,14 +241,8 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
         at = next;
     }
     map.frames = frames - (map.statedFrames > 0 ? 1 : 0);
-    // No MPEG audio frame reaches 4096 bytes, so such a run of zeros at the
-    // end holds no headers; a frame cut by it is lost before it.
-    const char* end = bytes.constData() + size;
-    const char* zeros = std::find_if(std::make_reverse_iterator(end),
-                                     std::make_reverse_iterator(bytes.constData() + map.runs.back().end),
-                                     [](char c) { return c != 0; })
-                            .base();
-    map.endsInZeros = end - zeros >= 4096;
+    // A frame cut by the zeros is lost before them.
+    map.endsInZeros = DecodedAudio::endsInReservedZeros(bytes, map.runs.back().end);
     // Frames beyond the tag's count were repeated or appended: their sound
     // is kept, which only the damaged-file decoding does (a decoder stops at
     // the stated end). A frame's difference is how encoders count.
