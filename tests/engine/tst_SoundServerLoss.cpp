@@ -156,8 +156,9 @@ private slots:
     void stopAndCloseReturnAfterTheServerIsLost()
     {
         const std::vector<float> material(10 * kRate, 0.25f);
+        const std::vector<float> slower(5 * 44100, 0.25f);
         std::array<std::atomic<qint64>, 4> recorded{};
-        std::array<AudioEngine, 4> takes; // ended before their counts
+        std::array<AudioEngine, 4> takes; // ended before what they play and count
         for (std::size_t i = 0; i < takes.size(); ++i) {
             takes[i].initialize(kRate, 512);
             takes[i].setRecordOnly(i > 0); // the first one plays as well
@@ -190,7 +191,6 @@ private slots:
         QVERIFY(startServer());
         QVERIFY(startTakes());
         // A new rate reopens the stream.
-        std::vector<float> slower(5 * 44100, 0.25f);
         const qint64 before = recorded[0];
         QVERIFY(takes[0].startPlayback(slower.data(), int(slower.size()), 44100, 0));
         QCOMPARE(takes[0].getSampleRate(), 44100);
