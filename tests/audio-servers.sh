@@ -21,8 +21,7 @@ if [[ -n "${CDW_SOUND_DIR:-}" ]]; then
   export JACK_DEFAULT_SERVER="cdw-$(basename "$CDW_SOUND_DIR")"
   jack_pid_file="$CDW_SOUND_DIR/jackd.pid"
   jack_log="$CDW_SOUND_DIR/jackd.log"
-  # Set when this run's server made JACK's shared registry (see stop_all).
-  jack_registry_mark="$CDW_SOUND_DIR/jack-registry-made"
+  jack_registry_mark="$CDW_SOUND_DIR/jack-registry-made" # this run's server made it
 else
   jack_pid_file=/tmp/cdw-jackd.pid
   jack_log=/tmp/cdw-jackd.log

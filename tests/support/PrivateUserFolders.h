@@ -28,7 +28,6 @@ public:
 
 private:
     std::unique_ptr<QTemporaryDir> root;
-    // JACK's metadata folder when the start found none: a client without a
-    // server makes it and never removes it.
+    // JACK's metadata folder, when the start found none (a client makes it).
     QString jackMetadataFolder;
 };
