@@ -209,6 +209,28 @@ private slots:
         QCOMPARE(parts.frames(), whole.frames());
     }
 
+    // A page gone, the rest intact: the gap in the page numbers is damage
+    // in segments too, silence in its place and what follows in time.
+    void droppedPageKeepsTime()
+    {
+        const QList<OggPage> pages = oggPages(m_long);
+        QByteArray bytes;
+        for (qsizetype i = 0; i < pages.size(); ++i)
+            if (i != pages.size() * 2 / 5)
+                bytes += pageBytes(pages[i]);
+        DecodedAudio intact, damaged;
+        int error = 0;
+        QVERIFY(OggDecoder::decode(m_long, intact, error, 1));
+        QVERIFY(OggDecoder::decode(bytes, damaged, error, 4));
+        QVERIFY(damaged.damaged);
+        QVERIFY(damaged.filledFrames > 0);
+        QList<float> joined;
+        for (const QList<float>& part : damaged.parts)
+            joined += part;
+        QCOMPARE(joined.size(), intact.parts.at(0).size());
+        QCOMPARE(joined.last(joined.size() / 2), intact.parts.at(0).last(joined.size() / 2));
+    }
+
     void forgedPagesNeverFault()
     {
         const quint64 heldBefore = stbVorbisBlocksHeld();
