@@ -550,15 +550,9 @@ private slots:
         QTest::newRow("flac signature only") << "s.flac" << QByteArray("fLaC") << "FLAC解码失败: %1";
         QTest::newRow("garbage ogg") << "g.ogg" << noise << "OGG解码失败 (错误码 %2): %1";
         QTest::newRow("empty ogg") << "e.ogg" << QByteArray() << "OGG解码失败 (错误码 %2): %1";
-        // Other codecs in Ogg, named by their first page's packet.
-        auto firstPage = [](const QByteArray& packet) {
-            OggPage page{QByteArray("OggS\0\x02", 6) + QByteArray(21, '\0'), {quint8(packet.size())}, packet};
-            return pageBytes(page);
-        };
-        QTest::newRow("ogg opus") << "o.ogg" << firstPage(QByteArray("OpusHead\x01\x02\x38\x01\x80\xbb\0\0\0\0\0", 19))
-                                  << "不支持的OGG编码格式 (Opus): %1";
-        QTest::newRow("ogg flac") << "f.ogg" << firstPage(QByteArray("\x7f" "FLAC\x01\0\0\x01" "fLaC", 13))
-                                  << "不支持的OGG编码格式 (FLAC): %1";
+        const QByteArray bos = QByteArray("OggS\0\x02", 6).leftJustified(27, '\0');
+        QTest::newRow("ogg opus") << "o.ogg" << pageBytes({bos, {10}, "OpusHead\x01\x02"}) << "不支持的OGG编码格式 (Opus): %1";
+        QTest::newRow("ogg flac") << "f.ogg" << pageBytes({bos, {6}, "\x7f" "FLAC\x01"}) << "不支持的OGG编码格式 (FLAC): %1";
     }
 
     void failures()

@@ -209,26 +209,20 @@ private slots:
         QCOMPARE(parts.frames(), whole.frames());
     }
 
-    // A page gone, the rest intact: the gap in the page numbers is damage
-    // in segments too, silence in its place and what follows in time.
+    // A page gone: damage in segments too, silence in its place and what follows in time.
     void droppedPageKeepsTime()
     {
-        const QList<OggPage> pages = oggPages(m_long);
+        QList<OggPage> pages = oggPages(m_long);
+        pages.removeAt(pages.size() * 2 / 5);
         QByteArray bytes;
-        for (qsizetype i = 0; i < pages.size(); ++i)
-            if (i != pages.size() * 2 / 5)
-                bytes += pageBytes(pages[i]);
+        for (const OggPage& page : pages)
+            bytes += pageBytes(page);
         DecodedAudio intact, damaged;
         int error = 0;
-        QVERIFY(OggDecoder::decode(m_long, intact, error, 1));
-        QVERIFY(OggDecoder::decode(bytes, damaged, error, 4));
-        QVERIFY(damaged.damaged);
-        QVERIFY(damaged.filledFrames > 0);
-        QList<float> joined;
-        for (const QList<float>& part : damaged.parts)
-            joined += part;
-        QCOMPARE(joined.size(), intact.parts.at(0).size());
-        QCOMPARE(joined.last(joined.size() / 2), intact.parts.at(0).last(joined.size() / 2));
+        QVERIFY(OggDecoder::decode(m_long, intact, error, 1) && OggDecoder::decode(bytes, damaged, error, 4));
+        QVERIFY(damaged.damaged && damaged.filledFrames > 0);
+        QCOMPARE(damaged.frames(), intact.frames());
+        QCOMPARE(damaged.parts.back().last(8000), intact.parts.back().last(8000));
     }
 
     void forgedPagesNeverFault()
