@@ -73,6 +73,8 @@ QString load(const QString& path, ProjectData& data)
         return {};
     case ProjectFile::LoadResult::CannotRead:
         return tr("无法读取文件: %1").arg(path);
+    case ProjectFile::LoadResult::Empty:
+        return tr("文件为空: %1").arg(path);
     case ProjectFile::LoadResult::FormatError:
         return tr("文件格式错误: %1").arg(parseError);
     case ProjectFile::LoadResult::InvalidProject:

@@ -7,6 +7,7 @@
 #include "codecs/FlacDecoder.h"
 #include "codecs/Mp3Decoder.h"
 #include "codecs/OggDecoder.h"
+#include "codecs/OggPageParser.h"
 #include "codecs/WavReader.h"
 
 #include "common/ParallelRanges.h"
@@ -115,6 +116,9 @@ bool AudioProcessor::loadWavFile(const QString& filePath)
     case WavReader::Status::NotWav:
         emit errorOccurred(tr("不是有效的WAV文件: %1").arg(filePath));
         return false;
+    case WavReader::Status::Rf64:
+        emit errorOccurred(tr("不支持的WAV文件格式 (RF64): %1").arg(filePath));
+        return false;
     case WavReader::Status::FormatDamaged:
         emit errorOccurred(tr("WAV fmt chunk损坏: %1").arg(filePath));
         return false;
@@ -195,7 +199,11 @@ bool AudioProcessor::loadOggFile(const QString& filePath)
     qDebug() << "[OGG] info:" << timer.restart() << "ms, frames:" << audio.frames()
              << "rate:" << audio.sampleRate << "ch:" << audio.channels;
     if (!decoded || audio.frames() == 0) {
-        emit errorOccurred(tr("OGG解码失败 (错误码 %1): %2").arg(errorCode).arg(filePath));
+        const QString codec = OggPageParser::otherCodec(bytes);
+        if (!codec.isEmpty())
+            emit errorOccurred(tr("不支持的OGG编码格式 (%1): %2").arg(codec, filePath));
+        else
+            emit errorOccurred(tr("OGG解码失败 (错误码 %1): %2").arg(errorCode).arg(filePath));
         return false;
     }
     bytes.clear();

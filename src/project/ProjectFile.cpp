@@ -37,6 +37,8 @@ ProjectFile::LoadResult ProjectFile::load(const QString& path, ProjectData& proj
         qWarning() << "ProjectFile: cannot open" << path << file.errorString();
         return LoadResult::CannotRead;
     }
+    if (!file.isSequential() && file.size() == 0)
+        return LoadResult::Empty;
     // The reader touches `project` only once the whole file proved readable.
     switch (ProjectSerializer::readProject(&file, project, errorText)) {
     case ProjectSerializer::ParseResult::ReadError:

@@ -25,6 +25,7 @@ public:
     enum class LoadResult {
         Loaded,
         CannotRead,     // the file could not be opened or read
+        Empty,          // the file holds no bytes
         FormatError,    // not JSON, or part of the content cannot be read; `errorText` says what
         InvalidProject, // JSON, but not a project
     };

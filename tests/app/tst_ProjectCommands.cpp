@@ -554,6 +554,8 @@ private slots:
         file.close();
         // The parser's complaint in the interface's language.
         QCOMPARE(ProjectDocument::load(noVersion, data), QStringLiteral("文件格式错误: 非法的值"));
+        QVERIFY(file.resize(0));
+        QCOMPARE(ProjectDocument::load(noVersion, data), QStringLiteral("文件为空: %1").arg(noVersion));
         QCOMPARE(data.name, QStringLiteral("untouched"));
     }
 };

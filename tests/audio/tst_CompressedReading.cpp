@@ -550,6 +550,9 @@ private slots:
         QTest::newRow("flac signature only") << "s.flac" << QByteArray("fLaC") << "FLAC解码失败: %1";
         QTest::newRow("garbage ogg") << "g.ogg" << noise << "OGG解码失败 (错误码 %2): %1";
         QTest::newRow("empty ogg") << "e.ogg" << QByteArray() << "OGG解码失败 (错误码 %2): %1";
+        const QByteArray bos = QByteArray("OggS\0\x02", 6).leftJustified(27, '\0');
+        QTest::newRow("ogg opus") << "o.ogg" << pageBytes({bos, {10}, "OpusHead\x01\x02"}) << "不支持的OGG编码格式 (Opus): %1";
+        QTest::newRow("ogg flac") << "f.ogg" << pageBytes({bos, {6}, "\x7f" "FLAC\x01"}) << "不支持的OGG编码格式 (FLAC): %1";
     }
 
     void failures()

@@ -209,6 +209,22 @@ private slots:
         QCOMPARE(parts.frames(), whole.frames());
     }
 
+    // A page gone: damage in segments too, silence in its place and what follows in time.
+    void droppedPageKeepsTime()
+    {
+        QList<OggPage> pages = oggPages(m_long);
+        pages.removeAt(pages.size() * 2 / 5);
+        QByteArray bytes;
+        for (const OggPage& page : pages)
+            bytes += pageBytes(page);
+        DecodedAudio intact, damaged;
+        int error = 0;
+        QVERIFY(OggDecoder::decode(m_long, intact, error, 1) && OggDecoder::decode(bytes, damaged, error, 4));
+        QVERIFY(damaged.damaged && damaged.filledFrames > 0);
+        QCOMPARE(damaged.frames(), intact.frames());
+        QCOMPARE(damaged.parts.back().last(8000), intact.parts.back().last(8000));
+    }
+
     void forgedPagesNeverFault()
     {
         const quint64 heldBefore = stbVorbisBlocksHeld();

@@ -307,6 +307,7 @@ private slots:
         QByteArray notWave = riff(fmt + data);
         notWave[8] = 'X';
         QTest::newRow("no WAVE") << notWave << "不是有效的WAV文件: %1";
+        QTest::newRow("RF64") << riff(fmt + data).replace(0, 4, "RF64") << "不支持的WAV文件格式 (RF64): %1";
         QTest::newRow("fmt shorter than 16")
             << riff(chunk("fmt ", fmtBody(1, 1, 44100, 16).left(14)) + data) << "WAV fmt chunk损坏: %1";
         QTest::newRow("fmt past the end")

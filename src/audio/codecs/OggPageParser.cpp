@@ -180,4 +180,18 @@ bool endsInOtherStream(const QByteArray& bytes)
     return false;
 }
 
+QString otherCodec(const QByteArray& bytes)
+{
+    Page first;
+    if (!pageAt(reinterpret_cast<const unsigned char*>(bytes.constData()), bytes.size(), 0, first)
+        || !(first.flags & FirstPage) || first.segments == 0)
+        return {};
+    const QByteArray packet = bytes.mid(first.begin + kHeaderBytes + first.segments, first.lacing[0]);
+    if (packet.startsWith("OpusHead"))
+        return QStringLiteral("Opus");
+    if (packet.startsWith("\x7F" "FLAC"))
+        return QStringLiteral("FLAC");
+    return {};
+}
+
 } // namespace OggPageParser

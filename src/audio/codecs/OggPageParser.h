@@ -5,6 +5,7 @@
 // last page.
 
 #include <QByteArray>
+#include <QString>
 
 #include <vector>
 
@@ -53,5 +54,9 @@ Survey survey(const QByteArray& bytes);
 // Whether the last page whose checksum holds belongs to another logical
 // stream than the first page: a stream chained after the first one.
 bool endsInOtherStream(const QByteArray& bytes);
+
+// The codec that the first packet of the file's first page names, when it
+// is one that is not Vorbis: "Opus" or "FLAC". Empty otherwise.
+QString otherCodec(const QByteArray& bytes);
 
 } // namespace OggPageParser

@@ -29,15 +29,20 @@ bool seekable(const QByteArray& bytes)
     quint64 lastGranule = 0;
     bool haveGranule = false;
     quint32 serial = 0;
+    quint32 sequence = 0;
     int lastFlags = 0;
     for (qint64 at = 0; at < size;) {
         Page page;
         if (!pageAt(data, size, at, page))
             return false;
+        // A gap in the page numbers is pages lost: seeking by position would
+        // place the sound after it too early, and the segment before it
+        // would run on into the next one.
         if (starts.empty())
             serial = page.serial;
-        else if (page.serial != serial || (page.flags & FirstPage))
+        else if (page.serial != serial || (page.flags & FirstPage) || page.sequence != sequence + 1)
             return false;
+        sequence = page.sequence;
         // A page without segments makes stb_vorbis reuse the previous
         // page's segment table; a page after the last one is not its own.
         if (page.segments == 0 || bool(page.flags & Continued) != packetOpen || (lastFlags & LastPage))

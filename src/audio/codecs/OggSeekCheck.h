@@ -4,9 +4,10 @@
 // pages it finds (any checksum-valid page, also one hidden in another page's
 // body) and asserts, or with assertions off reads out of bounds, when they
 // do not rise through the stream. So a file is seekable only when it is one
-// run of well-formed pages from its first byte to its last, with no other
-// valid page inside them, its headers ending a page, and granule positions
-// that rise strictly on every page where a packet ends (and only there).
+// run of well-formed pages from its first byte to its last, numbered without
+// a gap, with no other valid page inside them, its headers ending a page,
+// and granule positions that rise strictly on every page where a packet
+// ends (and only there).
 // Anything else is decoded in one pass instead.
 
 #include <QByteArray>

@@ -115,6 +115,8 @@ WavReader::Status WavReader::read(const QByteArray& bytes, DecodedAudio& out)
     if (size < kCanonicalHeaderBytes)
         return Status::HeaderDamaged;
     const auto* base = reinterpret_cast<const unsigned char*>(bytes.constData());
+    if (std::memcmp(base + 8, "WAVE", 4) == 0 && std::memcmp(base, "RF64", 4) == 0)
+        return Status::Rf64;
     if (std::memcmp(base, "RIFF", 4) != 0 || std::memcmp(base + 8, "WAVE", 4) != 0)
         return Status::NotWav;
 

@@ -12,6 +12,7 @@ public:
         Ok,
         HeaderDamaged,      // shorter than a canonical header
         NotWav,             // no RIFF/WAVE signature
+        Rf64,               // RF64/WAVE: sizes in a ds64 chunk, not read
         FormatDamaged,      // fmt chunk too short, cut off, or sample rate 0
         NoAudioData,        // no data chunk or not one whole frame in it
         ZeroChannels,       // channel count 0 or no fmt chunk
