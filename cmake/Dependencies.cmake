@@ -8,6 +8,8 @@ pkg_check_modules(FLAC REQUIRED IMPORTED_TARGET flac)
 pkg_check_modules(LAME REQUIRED IMPORTED_TARGET lame)
 pkg_check_modules(RTAUDIO REQUIRED IMPORTED_TARGET rtaudio)
 pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
+# Comes with RtAudio's development package.
+pkg_check_modules(PULSE_SIMPLE REQUIRED IMPORTED_TARGET libpulse-simple)
 pkg_check_modules(FLUIDSYNTH REQUIRED IMPORTED_TARGET fluidsynth)
 pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET

@@ -1,7 +1,8 @@
 #pragma once
 // Makes live notes (MIDI keyboard) audible at once: every 10 ms on the GUI
 // thread it renders the attached instrument (SoundFont, sampled piano or an
-// instrument plug-in) and pushes it to a Qt audio sink on the default output.
+// instrument plug-in) and pushes it to a Qt audio sink on the default output
+// (or, where that cannot start, a stream of its own: see PushAudioSink).
 // The instrument renders at the rate the sink took, and the frames are
 // converted to the sink's sample type and channel count. Note on and note off
 // go from the page to the instrument directly.

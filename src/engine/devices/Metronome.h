@@ -27,7 +27,9 @@ public:
     // when stopped, with volume 0 or less, or for no frames.
     void render(short* out, int frames);
 
-    bool isRunning() const { return running; }
+    // False also once the sink has given up its stream (the sound server
+    // went away): a start then opens the output anew.
+    bool isRunning() const { return running && output.isStarted(); }
     float volume() const { return volume_; }
     void setVolume(float volume) { volume_ = volume; }
     // Rate the clicks are made at while running: the sink's.

@@ -1,6 +1,7 @@
 #include "engine/devices/PushAudioSink.h"
 
 #include <QAudioSink>
+#include <QDebug>
 
 PushAudioSink::~PushAudioSink()
 {
@@ -30,11 +31,23 @@ bool PushAudioSink::start(const QAudioDevice& device, const QAudioFormat& format
     sink = new QAudioSink(device, format, parent);
     sink->setBufferSize(qsizetype(bufferFrames) * converter.bytesPerFrame());
     io = sink->start();
-    if (!io) {
-        delete sink;
-        sink = nullptr;
+    if (io)
+        return true;
+    delete sink;
+    sink = nullptr;
+    return startOwnStream(format.sampleRate(), bufferFrames);
+}
+
+bool PushAudioSink::startOwnStream(int sampleRate, int bufferFrames)
+{
+    if (!ownStream.start(sampleRate, bufferFrames))
         return false;
-    }
+    format_ = QAudioFormat();
+    format_.setSampleRate(sampleRate);
+    format_.setChannelCount(2);
+    format_.setSampleFormat(QAudioFormat::Float);
+    converter = StereoPcmConverter(format_);
+    qDebug() << "PushAudioSink: Qt's audio sink did not start; playing on a PulseAudio stream of its own";
     return true;
 }
 
@@ -46,11 +59,12 @@ void PushAudioSink::stop()
         delete sink;
         sink = nullptr;
     }
+    ownStream.stop();
 }
 
 qint64 PushAudioSink::bytesFree() const
 {
-    return sink ? sink->bytesFree() : 0;
+    return sink ? sink->bytesFree() : qint64(ownStream.framesFree()) * converter.bytesPerFrame();
 }
 
 qint64 PushAudioSink::write(const short* stereo, int frames)
@@ -59,13 +73,17 @@ qint64 PushAudioSink::write(const short* stereo, int frames)
     // Qt hears of the loss. Qt 6.4 keeps its PulseAudio lock after a write
     // to such a stream fails, and hangs when it then lets the connection go:
     // nothing is written to it.
-    if (!io || frames < 1 || sink->bytesFree() < 0)
+    if (frames < 1 || !isStarted() || (io && sink->bytesFree() < 0))
         return 0;
-    if (converter.isPassThrough())
-        return io->write(reinterpret_cast<const char*>(stereo), qint64(frames) * 4);
-    const qsizetype bytes = qsizetype(frames) * converter.bytesPerFrame();
-    if (converted.size() < bytes)
-        converted.resize(bytes);
-    converter.convert(stereo, frames, converted.data());
-    return io->write(converted.constData(), bytes);
+    const char* bytes = reinterpret_cast<const char*>(stereo);
+    const qsizetype size = qsizetype(frames) * converter.bytesPerFrame();
+    if (!converter.isPassThrough()) {
+        if (converted.size() < size)
+            converted.resize(size);
+        converter.convert(stereo, frames, converted.data());
+        bytes = converted.constData();
+    }
+    if (io)
+        return io->write(bytes, size);
+    return ownStream.write(reinterpret_cast<const float*>(bytes), frames) ? size : 0;
 }

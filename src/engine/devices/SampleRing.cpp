@@ -30,6 +30,12 @@ bool SampleRing::push(const float* samples, int count) noexcept
     return true;
 }
 
+qsizetype SampleRing::space() const
+{
+    const std::uint64_t used = written.load(std::memory_order_relaxed) - read.load(std::memory_order_acquire);
+    return size - qsizetype(used);
+}
+
 const float* SampleRing::front(qsizetype& count) const
 {
     const std::uint64_t w = written.load(std::memory_order_acquire);

@@ -20,6 +20,8 @@ public:
     // Producer: queues count samples, all or none; false when they do not
     // fit beside what the ring holds, or for no samples.
     bool push(const float* samples, int count) noexcept;
+    // Producer: how many samples a push takes now.
+    qsizetype space() const;
 
     // Consumer: the oldest samples held that lie in one piece (at most up to
     // the ring's end), their number in `count`; null when the ring is empty.
