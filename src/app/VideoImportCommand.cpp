@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QWidget>
 
+#include <new>
+
 VideoImportTarget VideoImportTarget::forPages(AudioEditorPage* audioEditor,
                                               MultiTrackEditorPage* multiTrack, bool multiTrackShowing)
 {
@@ -90,7 +92,14 @@ bool VideoImportCommand::importFile(const QString& path, const VideoImportTarget
     QList<float> mono;
     QList<float> stereo;
     int sampleRate = 0;
-    if (!demuxer->extractAudio(mono, stereo, sampleRate)) {
+    bool extracted = false;
+    try {
+        extracted = demuxer->extractAudio(mono, stereo, sampleRate);
+    } catch (const std::bad_alloc&) {
+        fail(tr("内存不足，无法提取视频中的音频"));
+        return false;
+    }
+    if (!extracted) {
         fail(tr("无法提取视频中的音频"));
         return false;
     }

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -87,14 +88,23 @@ bool AudioProcessor::loadAudioFile(const QString& filePath)
 {
     clear();
     const QString suffix = QFileInfo(filePath).suffix().toLower();
-    if (suffix == QLatin1String("wav"))
-        return loadWavFile(filePath);
-    if (suffix == QLatin1String("mp3"))
-        return loadMp3File(filePath);
-    if (suffix == QLatin1String("flac"))
-        return loadFlacFile(filePath);
-    if (suffix == QLatin1String("ogg"))
-        return loadOggFile(filePath);
+    // Memory running out anywhere in reading or decoding fails the load
+    // alone, like any other failure: the caller's work goes on.
+    try {
+        if (suffix == QLatin1String("wav"))
+            return loadWavFile(filePath);
+        if (suffix == QLatin1String("mp3"))
+            return loadMp3File(filePath);
+        if (suffix == QLatin1String("flac"))
+            return loadFlacFile(filePath);
+        if (suffix == QLatin1String("ogg"))
+            return loadOggFile(filePath);
+    } catch (const std::bad_alloc&) {
+        clear();
+        qWarning() << "AudioProcessor: out of memory reading" << filePath;
+        emit errorOccurred(tr("内存不足，无法读取音频文件: %1").arg(filePath));
+        return false;
+    }
     emit errorOccurred(tr("不支持的音频格式: %1").arg(suffix));
     return false;
 }

@@ -11,6 +11,7 @@ namespace ParallelRanges {
 int availableThreads();
 
 // Runs fn(part, begin, end) for `parts` consecutive ranges covering [0, count).
+// An exception from a part is thrown again here once every part has ended.
 void run(qint64 count, int parts, const std::function<void(int, qint64, qint64)>& fn);
 
 // How many parts of at least minPerPart items to use for `count` items.

@@ -184,6 +184,20 @@ bool VideoDemuxer::extractAudio(QList<float>& mono, QList<float>& stereo, int& s
     GrowingSampleBuffer samples;
     QList<float> monoRoom;
     std::thread prefaulter;
+    // Memory running out on the way leaves by exception: the thread ends and
+    // the packet and frame go before the room they fill does.
+    struct Release {
+        std::thread& prefaulter;
+        AVPacket*& packet;
+        AVFrame*& frame;
+        ~Release()
+        {
+            if (prefaulter.joinable())
+                prefaulter.join();
+            av_packet_free(&packet);
+            av_frame_free(&frame);
+        }
+    } releaseOnExit{prefaulter, packet, frame};
     if (audioStream->duration > 0 && audioStream->duration != AV_NOPTS_VALUE) {
         const double seconds = double(audioStream->duration) * av_q2d(audioStream->time_base);
         const qint64 fileBytes = avio_size(input);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -44,6 +45,7 @@ struct DecodeState {
     qint64 clearedAt = 0;
     bool decodingAgain = false;
     GrowingSampleBuffer buffer;
+    bool outOfMemory = false; // storing a frame failed, and libFLAC was stopped
 };
 
 // Silence put in for lost frames is believed only up to this many values
@@ -179,6 +181,20 @@ FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder* decoder, const
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
 
+// Nothing may be thrown through libFLAC, which is C: memory running out
+// while a frame is stored stops it, and the failure is thrown again once
+// libFLAC has returned.
+FLAC__StreamDecoderWriteStatus onWriteGuarded(const FLAC__StreamDecoder* decoder, const FLAC__Frame* frame,
+                                              const FLAC__int32* const channelData[], void* client)
+{
+    try {
+        return onWrite(decoder, frame, channelData, client);
+    } catch (const std::bad_alloc&) {
+        static_cast<DecodeState*>(client)->outOfMemory = true;
+        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
+}
+
 void onMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata, void* client)
 {
     if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
@@ -217,7 +233,7 @@ struct Stream {
         state.data = reinterpret_cast<const unsigned char*>(bytes.constData());
         state.size = bytes.size();
         return FLAC__stream_decoder_init_stream(decoder.get(), onRead, onSeek, onTell, onLength, onEof,
-                                                onWrite, onMetadata, onError, &state)
+                                                onWriteGuarded, onMetadata, onError, &state)
                    == FLAC__STREAM_DECODER_INIT_STATUS_OK
                && FLAC__stream_decoder_process_until_end_of_metadata(decoder.get());
     }
@@ -251,6 +267,8 @@ struct Stream {
             if (state.buffer.size() > wanted)
                 state.buffer.shrinkBy(state.buffer.size() - qsizetype(wanted));
         }
+        if (state.outOfMemory)
+            throw std::bad_alloc();
         if (state.streamErrors > 0)
             qWarning() << "FlacDecoder:" << state.streamErrors << "damaged places, first:"
                        << FLAC__StreamDecoderErrorStatusString[state.firstError];

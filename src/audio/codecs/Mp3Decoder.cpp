@@ -110,6 +110,7 @@ struct Stream {
         qint64 begin = 0;
         qint64 end = 0;
         qint64 lostFrames = 0;
+        qint64 lostAtMost = 0; // what the damaged bytes can have held
     };
     qint64 readFillingGaps(const std::vector<Muted>& spans, int samplesPerFrame, GrowingSampleBuffer& buffer)
     {
@@ -219,23 +220,29 @@ void deliver(const Stream& stream, const Mp3FrameMap& map, std::vector<QList<flo
 // stream ends on a whole frame, no fewer either: the frames the tag counts
 // and the runs lack were lost in the damage, and a variable bit rate makes
 // the estimate from the mean frame size miss by seconds (quiet passages
-// take small frames). The estimates are scaled in proportion.
+// take small frames), or miss a few small frames altogether. The count is
+// shared out in proportion to the damaged bytes, so no stretch gets more
+// than its bytes can have held. A count beyond what all of them can have
+// held is wrong, and the estimates stand, as without a tag.
 void fitToStatedCount(std::vector<Stream::Muted>& spans, const Mp3FrameMap& map)
 {
     if (map.statedFrames <= 0)
         return;
     const qint64 missing = std::max<qint64>(map.statedFrames - map.frames, 0);
     qint64 estimated = 0;
-    for (const Stream::Muted& span : spans)
+    qint64 room = 0;
+    for (const Stream::Muted& span : spans) {
         estimated += span.lostFrames;
+        room += span.lostAtMost;
+    }
     // A stream cut inside a frame lost an unknown number at its end too.
-    if (estimated == missing || estimated == 0 || (estimated < missing && map.endsInFrame))
+    if (estimated == missing || (estimated < missing && map.endsInFrame) || missing > room)
         return;
     qint64 before = 0;
     qint64 kept = 0;
     for (Stream::Muted& span : spans) {
-        before += span.lostFrames;
-        const qint64 upTo = before * missing / estimated;
+        before += span.lostAtMost;
+        const qint64 upTo = before * missing / room;
         span.lostFrames = upTo - kept;
         kept = upTo;
     }
@@ -268,10 +275,12 @@ bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio
     for (const Mp3FrameMap::Run& run : map.runs) {
         const qint64 shift = joined.size() - run.begin; // from the file's positions to the joined ones
         if (run.afterDamage) {
-            const Stream::Muted span{lastFrame, shift + run.trustedFrom, run.framesLostBefore};
+            const Stream::Muted span{lastFrame, shift + run.trustedFrom, run.framesLostBefore,
+                                     run.framesLostAtMost};
             if (!spans.empty() && span.begin <= spans.back().end) {
                 spans.back().end = std::max(spans.back().end, span.end);
                 spans.back().lostFrames += span.lostFrames;
+                spans.back().lostAtMost += span.lostAtMost;
             } else {
                 spans.push_back(span);
             }

@@ -23,6 +23,26 @@ struct FrameHeader {
     }
 };
 
+const int kKbps[2][3][15] = {
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+const int kRates[3] = {44100, 48000, 32000};
+
+// The size of a frame of the stream `h` belongs to at a bit-rate index.
+int frameSize(const FrameHeader& h, int bitrateIndex, int padding)
+{
+    const int rate = kRates[h.rateIndex] >> h.version;
+    const int bitsPerSecond = kKbps[h.version == 0 ? 0 : 1][h.layer - 1][bitrateIndex] * 1000;
+    if (h.layer == 1)
+        return (12 * bitsPerSecond / rate + padding) * 4;
+    const int perFrame = (h.layer == 3 && h.version != 0) ? 72 : 144;
+    return perFrame * bitsPerSecond / rate + padding;
+}
+
 // Free-format frames (bit-rate index 0) state no size and are not mapped.
 bool readHeader(const unsigned char* p, FrameHeader& h)
 {
@@ -35,28 +55,11 @@ bool readHeader(const unsigned char* p, FrameHeader& h)
     if (versionBits == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || h.rateIndex == 3
         || (p[3] & 3) == 2)
         return false;
-    static const int kKbps[2][3][15] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
-    static const int kRates[3] = {44100, 48000, 32000};
     h.version = versionBits == 3 ? 0 : versionBits == 2 ? 1 : 2;
     h.layer = 4 - layerBits;
     h.mono = (p[3] >> 6) == 3;
-    const int rate = kRates[h.rateIndex] >> h.version;
-    const int bitsPerSecond = kKbps[h.version == 0 ? 0 : 1][h.layer - 1][bitrateIndex] * 1000;
-    const int padding = (p[2] >> 1) & 1;
-    if (h.layer == 1) {
-        h.bytes = (12 * bitsPerSecond / rate + padding) * 4;
-        h.samples = 384;
-    } else {
-        const int perFrame = (h.layer == 3 && h.version != 0) ? 72 : 144;
-        h.bytes = perFrame * bitsPerSecond / rate + padding;
-        h.samples = (h.layer == 3 && h.version != 0) ? 576 : 1152;
-    }
+    h.bytes = frameSize(h, bitrateIndex, (p[2] >> 1) & 1);
+    h.samples = h.layer == 1 ? 384 : (h.layer == 3 && h.version != 0) ? 576 : 1152;
     return true;
 }
 
@@ -234,7 +237,11 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
         map.damaged = true;
         Run run;
         run.begin = run.end = next;
-        run.framesLostBefore = meanBytes > 0 ? qint64(std::llround(double(next - at) / meanBytes)) : 0;
+        // The lost frames filled the damaged bytes, none smaller than the
+        // lowest bit rate makes them.
+        run.framesLostAtMost = (next - at) / frameSize(stream, 1, 0);
+        run.framesLostBefore = std::min(
+            meanBytes > 0 ? qint64(std::llround(double(next - at) / meanBytes)) : 0, run.framesLostAtMost);
         run.trustedFrom = walk.trustedFrom(stream, next);
         run.afterDamage = true;
         map.runs.push_back(run);

@@ -3,8 +3,10 @@
 // header stating the frame's size; damage is anything between frames that
 // is not a frame or a tag. The map finds the runs of frames around such
 // damage and estimates how many frames it destroyed, from the mean size of
-// the frames before it (exact for constant bit rates). The only length a
-// stream states is the frame count of a Xing/Info tag in its first frame.
+// the frames before it (exact for constant bit rates), and how many it can
+// have destroyed, from the smallest frame its stream can have. The only
+// length a stream states is the frame count of a Xing/Info tag in its first
+// frame.
 
 #include <QByteArray>
 
@@ -15,6 +17,7 @@ struct Mp3FrameMap {
         qint64 begin = 0;
         qint64 end = 0;
         qint64 framesLostBefore = 0; // estimated, between the previous run and this one
+        qint64 framesLostAtMost = 0; // what the bytes between them can have held
         qint64 lastFrame = 0;        // where the run's last frame begins
         // After damage: where the first frame begins whose sound a decoder
         // gives as it would in the undamaged file. The frames before it take
