@@ -6,6 +6,7 @@
 
 #include "audio/AudioProcessor.h"
 #include "audio/codecs/FlacDecoder.h"
+#include "audio/codecs/FlacEncoder.h"
 #include "audio/codecs/OggDecoder.h"
 #include "audio/codecs/StbVorbisAllowance.h"
 
@@ -48,6 +49,52 @@ QByteArray le32(quint32 v)
     for (int i = 0; i < 4; ++i)
         out.append(char((v >> (8 * i)) & 0xFF));
     return out;
+}
+
+// FLAC's frame checksums, most significant bit first: CRC-8 of the header, CRC-16 of the frame.
+quint16 flacCrc(const QByteArray& bytes, int width, quint32 poly)
+{
+    quint32 crc = 0;
+    for (char ch : bytes) {
+        crc ^= quint32(quint8(ch)) << (width - 8);
+        for (int i = 0; i < 8; ++i)
+            crc = ((crc >> (width - 1)) & 1 ? (crc << 1) ^ poly : crc << 1) & ((1u << width) - 1);
+    }
+    return quint16(crc);
+}
+
+qint16 flacValue(qint64 sample) { return qint16(1000 + sample % 30000); }
+
+// A mono 16-bit 8 kHz FLAC stream of verbatim 64-value frames whose headers
+// name the given first samples; every value tells the sample it stands for.
+QByteArray flacFrames(const QList<qint64>& starts, qint64 statedFrames)
+{
+    QByteArray out("fLaC\x80\0\0\x22\0\x40\0\x40", 12);
+    out += QByteArray(6, '\0');
+    const quint64 format = quint64(8000) << 44 | quint64(15) << 36 | quint64(statedFrames);
+    for (int i = 7; i >= 0; --i)
+        out += char(format >> (8 * i));
+    out += QByteArray(16, '\0');
+    for (qint64 start : starts) {
+        QByteArray frame("\xFF\xF9\x64\x08", 4);  // sample numbers, 8-bit block size, 8 kHz, mono 16-bit
+        FlacEncoder::writeFlacUtf8Number(frame, quint64(start));
+        frame += char(63);
+        frame += char(flacCrc(frame, 8, 0x07));
+        frame += char(0x02);
+        for (qint64 i = start; i < start + 64; ++i)
+            frame.append(char(flacValue(i) >> 8)).append(char(flacValue(i)));
+        const quint16 crc = flacCrc(frame, 16, 0x8005);
+        out += frame + char(crc >> 8) + char(crc);
+    }
+    return out;
+}
+
+QList<qint64> blockStarts(int from, int to)
+{
+    QList<qint64> starts;
+    for (int k = from; k < to; ++k)
+        starts << 64 * k;
+    return starts;
 }
 
 // The comment and setup headers (the second and third packets) and the
@@ -745,6 +792,50 @@ private slots:
             DecodedAudio decoded;
             QVERIFY(FlacDecoder::decode(bytes, decoded, segments));
             QCOMPARE(decoded.frames(), qint64(frames));
+        }
+    }
+
+    // Frames whose numbers disagree with the order of the stream: each
+    // lands where its header says, silence where frames are missing, but
+    // never more silence than the bytes or the stated length allow.
+    void flacFramesGoWhereTheirNumbersSay_data()
+    {
+        QTest::addColumn<QList<qint64>>("starts");
+        QTest::addColumn<qint64>("stated");
+        QTest::addColumn<QList<qint64>>("expected");  // first sample of each output block, -1 silence
+        QTest::addColumn<bool>("damaged");
+        const QList<qint64> all = blockStarts(0, 20);
+        QList<qint64> jumps;
+        for (int k = 0; k < 10; ++k)
+            jumps << 100000 * k;
+        QTest::newRow("lost frame") << blockStarts(0, 10) + blockStarts(11, 20) << qint64(1280)
+                                    << blockStarts(0, 10) + QList<qint64>{-1} + blockStarts(11, 20) << true;
+        QTest::newRow("frame after a gap named twice") << all + blockStarts(5, 6) + blockStarts(7, 20) << qint64(1280)
+                                                       << all << true;
+        QTest::newRow("jumps past the stated length") << jumps << qint64(640) << jumps << true;
+        QTest::newRow("jumps past what the bytes hold") << jumps << qint64(0) << jumps << true;
+        QTest::newRow("frames repeated") << blockStarts(0, 30) + blockStarts(10, 20) + blockStarts(30, 40)
+                                         << qint64(2560) << blockStarts(0, 40) << true;
+        QTest::newRow("cut out, no length") << blockStarts(10, 30) << qint64(0) << blockStarts(10, 30) << false;
+    }
+
+    void flacFramesGoWhereTheirNumbersSay()
+    {
+        QFETCH(QList<qint64>, starts);
+        QFETCH(qint64, stated);
+        QFETCH(QList<qint64>, expected);
+        QFETCH(bool, damaged);
+        for (int segments : {1, 3}) {
+            DecodedAudio decoded;
+            QVERIFY(FlacDecoder::decode(flacFrames(starts, stated), decoded, segments));
+            QCOMPARE(decoded.frames(), 64 * expected.size());
+            QCOMPARE(decoded.damaged, damaged);
+            QCOMPARE(decoded.filledFrames, 64 * expected.count(-1));
+            const QList<float> values = decoded.parts.size() == 1 ? decoded.parts[0] : QList<float>();
+            for (qsizetype i = 0; i < values.size(); ++i) {
+                const qint64 block = expected[i / 64];
+                QCOMPARE(values[i], block < 0 ? 0.0f : float(flacValue(block + i % 64)) / 32768.0f);
+            }
         }
     }
 

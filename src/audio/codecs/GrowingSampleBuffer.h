@@ -36,6 +36,13 @@ public:
         return at;
     }
 
+    // The values from `from` on, handed out again to be written over.
+    float* rewrite(qsizetype from)
+    {
+        m_bounded = std::min(m_bounded, from);
+        return m_values.data() + from;
+    }
+
     // Gives back the last `count` values handed out.
     void shrinkBy(qsizetype count)
     {
