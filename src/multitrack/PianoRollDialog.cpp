@@ -257,10 +257,15 @@ void PianoRollDialog::followInstrumentRate()
     // The live output may have moved the shared instrument to its own rate
     // since this output started: reopen at that rate rather than retune the
     // notes the live output is sounding.
-    const int rate = heardInstrument().sampleRate();
-    if (!audioSink || rate <= 0 || rate == outputRate)
+    if (!previewDevice)
         return;
-    qDebug() << "PianoRollDialog: instrument now at" << rate << "Hz, reopening the preview output";
+    const int rate = heardInstrument().sampleRate();
+    if (!isPreviewRunning())
+        qDebug() << "PianoRollDialog: the preview output was lost, opening it again";
+    else if (rate > 0 && rate != outputRate)
+        qDebug() << "PianoRollDialog: instrument now at" << rate << "Hz, reopening the preview output";
+    else
+        return;
     stopPreviewRenderer();
     startPreviewRenderer();
 }
@@ -301,14 +306,21 @@ void PianoRollDialog::auditionOff(int pitch)
 
 // ---- preview output
 
+bool PianoRollDialog::isPreviewRunning() const
+{
+    if (audioSink)
+        return audioSink->state() != QAudio::StoppedState;
+    return ownOutput.isActive();
+}
+
 int PianoRollDialog::previewSampleRate() const
 {
-    return audioSink ? outputRate : 0;
+    return isPreviewRunning() ? outputRate : 0;
 }
 
 void PianoRollDialog::startPreviewRenderer()
 {
-    if (audioSink)
+    if (previewDevice)
         return;
     const bool pianoLoaded = pianoSampler && pianoSampler->sampleCount() > 0;
     qDebug() << "PianoRollDialog: starting preview renderer"
@@ -347,11 +359,36 @@ void PianoRollDialog::startPreviewRenderer()
     previewDevice->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     audioSink->start(previewDevice);
     if (audioSink->error() != QAudio::NoError || audioSink->state() == QAudio::StoppedState) {
-        qWarning() << "PianoRollDialog: the audio output did not start, preview is silent";
         stopPreviewRenderer();
-        return;
+        if (!startOwnOutput(format.sampleRate())) {
+            qWarning() << "PianoRollDialog: the audio output did not start, preview is silent";
+            return;
+        }
+        qDebug() << "PianoRollDialog: Qt's audio sink did not start; the preview plays on a PulseAudio stream"
+                 << "of its own";
     }
     qDebug() << "PianoRollDialog: preview renderer started";
+}
+
+bool PianoRollDialog::startOwnOutput(int rate)
+{
+    QAudioFormat format;
+    format.setSampleRate(rate);
+    format.setChannelCount(2);
+    format.setSampleFormat(QAudioFormat::Float);
+    auto* device = new PreviewPlaybackDevice(sampler, pianoSampler, format);
+    device->setDrawingVoices(voicesRoll == this);
+    device->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    const bool started = ownOutput.startPulling(rate, [device](float* stereo, int frames) {
+        device->readData(reinterpret_cast<char*>(stereo), qint64(frames) * device->bytesPerFrame());
+    });
+    if (!started) {
+        delete device;
+        return false;
+    }
+    previewDevice = device;
+    outputRate = rate;
+    return true;
 }
 
 void PianoRollDialog::stopPreviewRenderer()
@@ -359,15 +396,18 @@ void PianoRollDialog::stopPreviewRenderer()
     // Stopped at once, deleted from the event loop: the sink's destructor
     // runs events itself, which must not happen inside this dialog's own key
     // and close events (finished) nor while the dialog is being destroyed.
-    // The device is the sink's child and goes after it.
+    // The device is the sink's child and goes after it; the own stream's
+    // device goes here, once the stream renders no more.
+    ownOutput.stop();
     if (audioSink) {
         audioSink->stop();
         audioSink->deleteLater();
         audioSink = nullptr;
+        if (previewDevice)
+            previewDevice->close();
+    } else {
+        delete previewDevice;
     }
-    if (previewDevice) {
-        previewDevice->close();
-        previewDevice = nullptr;
-    }
+    previewDevice = nullptr;
     outputRate = 0;
 }

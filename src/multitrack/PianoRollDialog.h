@@ -17,6 +17,7 @@
 // output), PianoRollDialogEditing.cpp (mouse, wheel, keys) and
 // PianoRollDialogPainting.cpp.
 
+#include "engine/devices/PulseOutputStream.h"
 #include "multitrack/AuditionInstrument.h"
 #include "project/ProjectTypes.h"
 
@@ -100,11 +101,14 @@ public:
     double playheadPosition() const { return playheadSeconds; }
 
     // ---- preview output ----
-    // Opens the default output in pull mode over a PreviewPlaybackDevice;
-    // without a device, or when the sink does not start, nothing runs.
+    // Opens the default output in pull mode over a PreviewPlaybackDevice,
+    // or, when Qt's sink does not start, a PulseAudio stream of its own
+    // that pulls the same way; without a device nothing runs.
     void startPreviewRenderer();
     void stopPreviewRenderer();
-    bool isPreviewRunning() const { return audioSink != nullptr; }
+    // False also once the output went with its sound server; the next
+    // audition opens it again.
+    bool isPreviewRunning() const;
     // The rate of the running output (and of the instruments it renders), 0 when none runs.
     int previewSampleRate() const;
     // Whether this roll's output renders the instruments' voices: only the
@@ -137,7 +141,9 @@ private:
     // Moves the sounding instrument to the output's rate (a device that
     // refused the instrument's own rate).
     void keepInstrumentAtOutputRate();
-    // Reopens the output when the instrument was moved to another rate.
+    bool startOwnOutput(int rate);
+    // Reopens the output when the instrument was moved to another rate, or
+    // when the output was lost with its sound server.
     void followInstrumentRate();
     // This roll's output becomes the one that renders the voices.
     void takeVoices();
@@ -200,5 +206,8 @@ private:
     double playheadSeconds = 0.0;
     QAudioSink* audioSink = nullptr;
     PreviewPlaybackDevice* previewDevice = nullptr;
+    // Plays while Qt's sink cannot start: Qt 6.4 gives its server connection
+    // up for the rest of the process once the server was away for long.
+    PulseOutputStream ownOutput;
     int outputRate = 0;
 };

@@ -9,6 +9,7 @@
 #include "engine/devices/Metronome.h"
 #include "engine/devices/MultiTrackAudioEngine.h"
 #include "engine/instruments/PianoSampler.h"
+#include "multitrack/PianoRollDialog.h"
 
 #include "TestSupport.h"
 
@@ -309,7 +310,30 @@ private slots:
         QVERIFY(metronome.start(kRate, 120.0, 4));
         QVERIFY2(waitFor([&] { return onset(capture.take(), 0.1f, 2, int(from)) >= 0; }), "the clicks are silent");
     }
+
+    // The piano roll's output, lost with its server, opens again at the
+    // next audition however long the server was away.
+    void rollPreviewComesBackAfterALongAbsence()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        PianoSampler piano;
+        QVERIFY(piano.loadSampleLibraryFromResources(":/piano"));
+        MidiClip clip;
+        PianoRollDialog roll(&clip, Qt::blue, nullptr, &piano);
+        QVERIFY(killServer());
+        QTest::qWait(5000);
+        QVERIFY(startServer());
+        Capture capture;
+        StereoRecorder recorder;
+        QVERIFY(recorder.start(kRate, &capture));
+        QVERIFY(waitFor([&] { return capture.size() > 0; }));
+        const std::size_t from = capture.size() / 2;
+        const QPoint key(20, roll.pitchToY(69) + roll.rowHeight() / 2);
+        QTest::mousePress(&roll, Qt::LeftButton, {}, key);
+        QVERIFY2(waitFor([&] { return onset(capture.take(), 0.1f, 2, int(from)) >= 0; }), "the roll is silent");
+        QTest::mouseRelease(&roll, Qt::LeftButton, {}, key);
+    }
 };
 
-QTEST_GUILESS_MAIN(SoundServerLossTest)
+QTEST_MAIN(SoundServerLossTest)
 #include "tst_SoundServerLoss.moc"

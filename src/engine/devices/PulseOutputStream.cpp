@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -32,8 +33,13 @@ struct PulseOutputStream::Shared {
     QByteArray clientName;
     std::atomic<int> state{Connecting};
     std::atomic<bool> stopping{false};
+    // A pulled stream's renderer; the owner's stop clears it.
+    bool pulled = false;
+    std::mutex renderLock;
+    Renderer render;
 
     void run();
+    void fillBlock(std::vector<float>& block);
     // Fills `block` with what the ring holds, silence after it.
     void takeBlock(std::vector<float>& block);
 };
@@ -57,7 +63,7 @@ void PulseOutputStream::Shared::run()
     state = Playing;
     std::vector<float> block(2 * size_t(blockFrames));
     while (!stopping) {
-        takeBlock(block);
+        fillBlock(block);
         // Returns once the server has room for it: the server paces the loop.
         if (pa_simple_write(stream, block.data(), block.size() * sizeof(float), &error) < 0) {
             qWarning() << "PulseOutputStream: the stream ended:" << pa_strerror(error);
@@ -66,6 +72,19 @@ void PulseOutputStream::Shared::run()
     }
     state = Ended;
     pa_simple_free(stream);
+}
+
+void PulseOutputStream::Shared::fillBlock(std::vector<float>& block)
+{
+    if (!pulled) {
+        takeBlock(block);
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(renderLock);
+    if (render)
+        render(block.data(), blockFrames);
+    else
+        std::fill(block.begin(), block.end(), 0.0f);
 }
 
 void PulseOutputStream::Shared::takeBlock(std::vector<float>& block)
@@ -91,6 +110,16 @@ PulseOutputStream::~PulseOutputStream()
 
 bool PulseOutputStream::start(int sampleRate, int bufferFrames)
 {
+    return open(sampleRate, bufferFrames, {});
+}
+
+bool PulseOutputStream::startPulling(int sampleRate, Renderer render)
+{
+    return render && open(sampleRate, 0, std::move(render));
+}
+
+bool PulseOutputStream::open(int sampleRate, int bufferFrames, Renderer render)
+{
     stop();
     auto opened = std::make_shared<Shared>();
     opened->spec.format = PA_SAMPLE_FLOAT32NE;
@@ -102,6 +131,8 @@ bool PulseOutputStream::start(int sampleRate, int bufferFrames)
     // With what the server holds, as much as the caller asked for.
     const int ringFrames = std::max(bufferFrames - opened->blockFrames * kServerBlocks, opened->blockFrames);
     opened->ring.reset(2 * qsizetype(ringFrames));
+    opened->pulled = bool(render);
+    opened->render = std::move(render);
     opened->clientName = QCoreApplication::applicationName().toUtf8();
     try {
         std::thread([opened] { opened->run(); }).detach();
@@ -114,8 +145,13 @@ bool PulseOutputStream::start(int sampleRate, int bufferFrames)
 
 void PulseOutputStream::stop()
 {
-    if (shared)
-        shared->stopping = true;
+    if (!shared)
+        return;
+    shared->stopping = true;
+    {
+        const std::lock_guard<std::mutex> lock(shared->renderLock);
+        shared->render = nullptr;
+    }
     shared.reset();
 }
 

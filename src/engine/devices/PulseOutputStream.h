@@ -6,6 +6,7 @@
 // every start. Connecting, writing and closing all happen on a thread of its
 // own, so a server that is slow or stalled never holds the caller's thread.
 
+#include <functional>
 #include <memory>
 
 class PulseOutputStream {
@@ -16,7 +17,14 @@ public:
     // frames ahead of what is heard; false for a rate no stream can take.
     // Whether it opens shows in isActive().
     bool start(int sampleRate, int bufferFrames);
-    // Returns at once; the stream's thread closes it.
+    // Fills each block of `frames` frames (interleaved float stereo) on the
+    // stream's thread just before it goes to the server.
+    using Renderer = std::function<void(float* stereo, int frames)>;
+    // As start, but pulled: `render` fills every block, about four blocks
+    // (46 ms) ahead of what is heard; nothing is written.
+    bool startPulling(int sampleRate, Renderer render);
+    // Returns at once, or once a render under way has ended: none follows.
+    // The stream's thread closes the stream.
     void stop();
     // Connecting or playing: false once the stream failed to open, its server
     // went away, or it was stopped.
@@ -27,6 +35,8 @@ public:
     bool write(const float* stereo, int frames);
 
 private:
+    bool open(int sampleRate, int bufferFrames, Renderer render);
+
     struct Shared;
     std::shared_ptr<Shared> shared;
 };
