@@ -10,6 +10,7 @@ pkg_check_modules(RTAUDIO REQUIRED IMPORTED_TARGET rtaudio)
 pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
 pkg_check_modules(FLUIDSYNTH REQUIRED IMPORTED_TARGET fluidsynth)
 pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
+pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET
   libavformat libavcodec libswresample libswscale libavutil)
 

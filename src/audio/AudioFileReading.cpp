@@ -9,6 +9,7 @@
 #include "codecs/OggDecoder.h"
 #include "codecs/WavReader.h"
 
+#include "common/DiagnosticLog.h"
 #include "common/ParallelRanges.h"
 #include "common/SampleMemory.h"
 
@@ -142,11 +143,11 @@ bool AudioProcessor::loadMp3File(const QString& filePath)
         emit errorOccurred(tr("无法打开文件: %1").arg(filePath));
         return false;
     }
-    qDebug() << "[MP3] readAll:" << timer.restart() << "ms, size:" << bytes.size();
+    qCDebug(lcDiagnostics) << "[MP3] readAll:" << timer.restart() << "ms, size:" << bytes.size();
 
     DecodedAudio audio;
     const bool decoded = Mp3Decoder::decode(bytes, audio);
-    qDebug() << "[MP3] decode:" << timer.restart() << "ms, frames:" << audio.frames()
+    qCDebug(lcDiagnostics) << "[MP3] decode:" << timer.restart() << "ms, frames:" << audio.frames()
              << "rate:" << audio.sampleRate << "ch:" << audio.channels;
     if (!decoded || audio.frames() == 0) {
         emit errorOccurred(tr("MP3解码失败: %1").arg(filePath));
@@ -154,7 +155,7 @@ bool AudioProcessor::loadMp3File(const QString& filePath)
     }
     bytes.clear();
     takeDecodedAudio(filePath, audio);
-    qDebug() << "[MP3] mono convert:" << timer.restart() << "ms, samples:" << samples.size();
+    qCDebug(lcDiagnostics) << "[MP3] mono convert:" << timer.restart() << "ms, samples:" << samples.size();
     return true;
 }
 
@@ -166,7 +167,7 @@ bool AudioProcessor::loadFlacFile(const QString& filePath)
     QByteArray bytes;
     DecodedAudio audio;
     const bool decoded = readWholeFile(filePath, bytes) && FlacDecoder::decode(bytes, audio);
-    qDebug() << "[FLAC] decode:" << timer.elapsed() << "ms, frames:" << audio.frames()
+    qCDebug(lcDiagnostics) << "[FLAC] decode:" << timer.elapsed() << "ms, frames:" << audio.frames()
              << "rate:" << audio.sampleRate << "ch:" << audio.channels;
     if (!decoded || audio.frames() == 0) {
         emit errorOccurred(tr("FLAC解码失败: %1").arg(filePath));
@@ -174,7 +175,7 @@ bool AudioProcessor::loadFlacFile(const QString& filePath)
     }
     bytes.clear();
     takeDecodedAudio(filePath, audio);
-    qDebug() << "[FLAC] mono convert:" << timer.elapsed() << "ms, samples:" << samples.size();
+    qCDebug(lcDiagnostics) << "[FLAC] mono convert:" << timer.elapsed() << "ms, samples:" << samples.size();
     return true;
 }
 
@@ -187,12 +188,12 @@ bool AudioProcessor::loadOggFile(const QString& filePath)
         emit errorOccurred(tr("无法打开文件: %1").arg(filePath));
         return false;
     }
-    qDebug() << "[OGG] readAll:" << timer.restart() << "ms, size:" << bytes.size();
+    qCDebug(lcDiagnostics) << "[OGG] readAll:" << timer.restart() << "ms, size:" << bytes.size();
 
     DecodedAudio audio;
     int errorCode = 0;
     const bool decoded = OggDecoder::decode(bytes, audio, errorCode);
-    qDebug() << "[OGG] info:" << timer.restart() << "ms, frames:" << audio.frames()
+    qCDebug(lcDiagnostics) << "[OGG] info:" << timer.restart() << "ms, frames:" << audio.frames()
              << "rate:" << audio.sampleRate << "ch:" << audio.channels;
     if (!decoded || audio.frames() == 0) {
         emit errorOccurred(tr("OGG解码失败 (错误码 %1): %2").arg(errorCode).arg(filePath));
@@ -200,7 +201,7 @@ bool AudioProcessor::loadOggFile(const QString& filePath)
     }
     bytes.clear();
     takeDecodedAudio(filePath, audio);
-    qDebug() << "[OGG] decode done:" << timer.restart() << "ms, samples:" << samples.size();
+    qCDebug(lcDiagnostics) << "[OGG] decode done:" << timer.restart() << "ms, samples:" << samples.size();
     return true;
 }
 
