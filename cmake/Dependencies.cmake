@@ -12,6 +12,7 @@ pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
 pkg_check_modules(PULSE_SIMPLE REQUIRED IMPORTED_TARGET libpulse-simple)
 pkg_check_modules(FLUIDSYNTH REQUIRED IMPORTED_TARGET fluidsynth)
 pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
+pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET
   libavformat libavcodec libswresample libswscale libavutil)
 

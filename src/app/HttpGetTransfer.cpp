@@ -14,6 +14,8 @@ namespace {
 constexpr qsizetype MaxHeadBytes = 64 * 1024;
 constexpr qsizetype MaxLineBytes = 4096;
 constexpr int MaxTrailerLines = 100;
+// Interim answers ("100 Continue" and the like) before the real one.
+constexpr int MaxInterimAnswers = 20;
 
 // A chunk-size line: hexadecimal digits that fit a qint64, then optionally
 // blanks and an extension after ";". -1 for anything else.
@@ -57,6 +59,13 @@ HttpGetTransfer::HttpGetTransfer(QObject* parent)
         else
             finish(tr("下载超时: %1 秒内没有收到数据").arg(idle.interval() / 1000));
     });
+    connect(&progressCheck, &QTimer::timeout, this, [this] {
+        const qint64 arrived = bodyBytes - bodyBytesAtCheck;
+        bodyBytesAtCheck = bodyBytes;
+        // After the announced length only the connection's end is awaited.
+        if (stage != Stage::AfterLength && arrived < minProgressBytes)
+            finish(tr("下载过慢: %1 秒内只收到 %2 字节").arg(progressCheck.interval() / 1000).arg(arrived));
+    });
 }
 
 HttpGetTransfer::~HttpGetTransfer()
@@ -65,7 +74,7 @@ HttpGetTransfer::~HttpGetTransfer()
 }
 
 void HttpGetTransfer::start(const QUrl& url, const QList<QPair<QByteArray, QByteArray>>& headers,
-                            int idleTimeoutMs)
+                            const Limits& limits)
 {
     QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
     if (target.isEmpty())
@@ -82,8 +91,10 @@ void HttpGetTransfer::start(const QUrl& url, const QList<QPair<QByteArray, QByte
     connect(socket, &QSslSocket::readyRead, this, &HttpGetTransfer::onReadyRead);
     connect(socket, &QSslSocket::disconnected, this, &HttpGetTransfer::onClosed);
     connect(socket, &QSslSocket::errorOccurred, this, &HttpGetTransfer::onSocketError);
-    idle.setInterval(idleTimeoutMs);
+    idle.setInterval(limits.idleTimeoutMs);
     idle.start();
+    minProgressBytes = limits.minProgressBytes;
+    progressCheck.start(limits.progressWindowMs);
     if (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0) {
         // The certificate and the host name are checked; any error ends the transfer.
         connect(socket, &QSslSocket::encrypted, this, &HttpGetTransfer::onConnected);
@@ -98,6 +109,7 @@ void HttpGetTransfer::abort()
 {
     stage = Stage::Done;
     idle.stop();
+    progressCheck.stop();
     if (socket) {
         socket->disconnect(this);
         socket->abort();
@@ -190,9 +202,12 @@ bool HttpGetTransfer::parse()
                 finish(tr("服务器的回答无效"));
                 break;
             }
-            // An interim answer: the real one follows.
-            if (status >= 100 && status < 200 && status != 101)
+            // An interim answer: the real one follows, after a few at most.
+            if (status >= 100 && status < 200 && status != 101) {
+                if (++interimAnswers > MaxInterimAnswers)
+                    finish(tr("服务器发送了过多的临时回答 (HTTP %1)").arg(status));
                 break;
+            }
             chooseFraming();
             break;
         }

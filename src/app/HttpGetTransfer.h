@@ -8,7 +8,9 @@
 // the length was wrong), after the last chunk (sizes read strictly), or, with
 // neither, when the server closes the connection (then endMarked() is false:
 // a cut can look the same).
-// Transfer codings other than chunked are refused.
+// Transfer codings other than chunked are refused. What a server can make a
+// transfer wait for is bounded: a stretch without bytes, a stretch with
+// too little body, and interim (1xx) answers.
 
 #include <QByteArray>
 #include <QList>
@@ -23,12 +25,22 @@ class QSslSocket;
 class HttpGetTransfer : public QObject {
     Q_OBJECT
 public:
+    struct Limits {
+        // No bytes at all for this long fails the transfer.
+        int idleTimeoutMs = 15000;
+        // Fewer than `minProgressBytes` of body in one such stretch (counted
+        // from the start) fails it too: a server that sends a byte now and
+        // then would otherwise hold it for ever.
+        int progressWindowMs = 30000;
+        qint64 minProgressBytes = 4096;
+    };
+
     explicit HttpGetTransfer(QObject* parent = nullptr);
     ~HttpGetTransfer() override;
 
     // Connects and sends the request with `headers` beside Host and
-    // "Connection: close". Fails when no bytes arrive for `idleTimeoutMs`.
-    void start(const QUrl& url, const QList<QPair<QByteArray, QByteArray>>& headers, int idleTimeoutMs);
+    // "Connection: close".
+    void start(const QUrl& url, const QList<QPair<QByteArray, QByteArray>>& headers, const Limits& limits);
     // Stops silently: no further signals.
     void abort();
 
@@ -71,6 +83,10 @@ private:
 
     QSslSocket* socket = nullptr;
     QTimer idle;
+    QTimer progressCheck;
+    qint64 minProgressBytes = 0;
+    qint64 bodyBytesAtCheck = 0;
+    int interimAnswers = 0;
     QByteArray request;
     QByteArray buffer;
     qsizetype at = 0; // read position in buffer

@@ -89,7 +89,7 @@ void InstallerDownload::request(const QUrl& address)
     transfer->start(address,
                     {{"User-Agent", QByteArray("CalderwynStudio/") + AppInfo::Version},
                      {"Accept-Encoding", "identity"}},
-                    TransferTimeoutMs);
+                    limits);
 }
 
 void InstallerDownload::onBodyReceived(const QByteArray& chunk)
@@ -98,6 +98,14 @@ void InstallerDownload::onBodyReceived(const QByteArray& chunk)
     // a redirect or an error page).
     if (!transfer || !partFile || transfer->statusCode() != 200)
         return;
+    // Nothing beyond the update data's size is written: a server that
+    // announces another length, or goes on sending, is refused at once.
+    const QString oversize = sizeRefusal(chunk.size());
+    if (!oversize.isEmpty()) {
+        stopTransfer();
+        fail(oversize);
+        return;
+    }
     if (partFile->write(chunk) != chunk.size()) {
         qWarning() << "InstallerDownload: write failed" << partFile->errorString();
         stopTransfer();
@@ -163,6 +171,18 @@ void InstallerDownload::onFinished()
     partFile.reset();
     qDebug() << "InstallerDownload: saved" << target;
     emit finished(target);
+}
+
+QString InstallerDownload::sizeRefusal(qint64 arriving) const
+{
+    if (expected <= 0)
+        return QString();
+    const qint64 announced = transfer->announcedLength();
+    if (announced >= 0 && announced != expected)
+        return tr("安装包大小不符: 服务器声明 %1 字节，应为 %2 字节").arg(announced).arg(expected);
+    if (received + arriving > expected)
+        return tr("安装包大小不符: 收到的数据超过应有的 %1 字节").arg(expected);
+    return QString();
 }
 
 QString InstallerDownload::incompleteReason(HttpGetTransfer* done) const

@@ -7,19 +7,19 @@
 // arrived; an existing file is never overwritten (the name gets a number); a
 // cancelled or failed download leaves no file behind.
 
+#include "app/HttpGetTransfer.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
 
 #include <memory>
 
-class HttpGetTransfer;
 class QTemporaryFile;
 
 class InstallerDownload : public QObject {
     Q_OBJECT
 public:
-    static constexpr int TransferTimeoutMs = 15000;
     static constexpr int MaxRedirects = 10;
     static constexpr char DefaultFileName[] = "CalderwynStudio-Setup.exe";
 
@@ -35,7 +35,8 @@ public:
 
     // Starts the download of `url` into `folder` (created when missing).
     // Only a status of 200 with the whole body counts: as long as the
-    // announced length and, when `expectedSize` is above 0, that long; with
+    // announced length and, when `expectedSize` is above 0, that long (a
+    // differing length, or more body, is refused as it arrives); with
     // neither, the server must mark its end (a last chunk), as a cut
     // connection is no end.
     // Refusals and failures arrive as failed().
@@ -43,6 +44,8 @@ public:
     // Stops a running download and removes what it had written; silent.
     void cancel();
     bool isRunning() const { return transfer != nullptr; }
+    // For tests: a shorter progress window.
+    void setProgressWindow(int windowMs) { limits.progressWindowMs = windowMs; }
 
 signals:
     // Bytes saved so far and the announced length (-1 when none was given).
@@ -57,6 +60,8 @@ private:
     // Follows a redirect answer; false when `done` is none.
     bool followRedirect(HttpGetTransfer* done);
     void fail(const QString& error);
+    // Why `arriving` more bytes of body are refused; empty when they fit.
+    QString sizeRefusal(qint64 arriving) const;
     // Why the finished answer is not a whole installer; empty when it is.
     QString incompleteReason(HttpGetTransfer* done) const;
     void stopTransfer();
@@ -71,4 +76,5 @@ private:
     int redirects = 0;
     qint64 received = 0;
     qint64 expected = 0;
+    HttpGetTransfer::Limits limits;
 };

@@ -2,6 +2,7 @@
 
 #include "app/AppInfo.h"
 #include "app/NetworkErrorMessages.h"
+#include "common/DiagnosticLog.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -63,9 +64,13 @@ void UpdateChecker::checkForUpdates(bool silent)
 
 void UpdateChecker::fail(bool silent, const QString& error)
 {
+    // A silent check that fails (an update host out of reach) is no news.
+    if (silent) {
+        qCInfo(lcDiagnostics) << "UpdateChecker: silent check failed:" << error;
+        return;
+    }
     qWarning() << "UpdateChecker:" << error;
-    if (!silent)
-        emit checkFailed(error);
+    emit checkFailed(error);
 }
 
 void UpdateChecker::onReplyFinished(QNetworkReply* reply)
@@ -77,7 +82,7 @@ void UpdateChecker::onReplyFinished(QNetworkReply* reply)
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        qWarning() << "UpdateChecker:" << reply->errorString();
+        qCDebug(lcDiagnostics) << "UpdateChecker:" << reply->errorString();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         fail(silent, tr("网络错误: %1").arg(NetworkErrorMessages::describe(reply->error(), status)));
         return;

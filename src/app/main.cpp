@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "app/SplashScreen.h"
 #include "app/StartUp.h"
+#include "common/DiagnosticLog.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -13,6 +14,7 @@ namespace {
 
 int run(int argc, char** argv)
 {
+    DiagnosticLog::install();
     StartUp::prepareEnvironment();
     QApplication app(argc, argv);
     StartUp::applyIdentity(app);

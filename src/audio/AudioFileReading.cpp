@@ -10,6 +10,7 @@
 #include "codecs/OggPageParser.h"
 #include "codecs/WavReader.h"
 
+#include "common/DiagnosticLog.h"
 #include "common/ParallelRanges.h"
 #include "common/SampleMemory.h"
 
@@ -156,11 +157,11 @@ bool AudioProcessor::loadMp3File(const QString& filePath)
         emit errorOccurred(tr("无法打开文件: %1").arg(filePath));
         return false;
     }
-    qDebug() << "[MP3] readAll:" << timer.restart() << "ms, size:" << bytes.size();
+    qCDebug(lcDiagnostics) << "[MP3] readAll:" << timer.restart() << "ms, size:" << bytes.size();
 
     DecodedAudio audio;
     const bool decoded = Mp3Decoder::decode(bytes, audio);
-    qDebug() << "[MP3] decode:" << timer.restart() << "ms, frames:" << audio.frames()
+    qCDebug(lcDiagnostics) << "[MP3] decode:" << timer.restart() << "ms, frames:" << audio.frames()
              << "rate:" << audio.sampleRate << "ch:" << audio.channels;
     if (!decoded || audio.frames() == 0) {
         emit errorOccurred(tr("MP3解码失败: %1").arg(filePath));
@@ -168,7 +169,7 @@ bool AudioProcessor::loadMp3File(const QString& filePath)
     }
     bytes.clear();
     takeDecodedAudio(filePath, audio);
-    qDebug() << "[MP3] mono convert:" << timer.restart() << "ms, samples:" << samples.size();
+    qCDebug(lcDiagnostics) << "[MP3] mono convert:" << timer.restart() << "ms, samples:" << samples.size();
     return true;
 }
 
@@ -180,7 +181,7 @@ bool AudioProcessor::loadFlacFile(const QString& filePath)
     QByteArray bytes;
     DecodedAudio audio;
     const bool decoded = readWholeFile(filePath, bytes) && FlacDecoder::decode(bytes, audio);
-    qDebug() << "[FLAC] decode:" << timer.elapsed() << "ms, frames:" << audio.frames()
+    qCDebug(lcDiagnostics) << "[FLAC] decode:" << timer.elapsed() << "ms, frames:" << audio.frames()
              << "rate:" << audio.sampleRate << "ch:" << audio.channels;
     if (!decoded || audio.frames() == 0) {
         emit errorOccurred(tr("FLAC解码失败: %1").arg(filePath));
@@ -188,7 +189,7 @@ bool AudioProcessor::loadFlacFile(const QString& filePath)
     }
     bytes.clear();
     takeDecodedAudio(filePath, audio);
-    qDebug() << "[FLAC] mono convert:" << timer.elapsed() << "ms, samples:" << samples.size();
+    qCDebug(lcDiagnostics) << "[FLAC] mono convert:" << timer.elapsed() << "ms, samples:" << samples.size();
     return true;
 }
 
@@ -201,12 +202,12 @@ bool AudioProcessor::loadOggFile(const QString& filePath)
         emit errorOccurred(tr("无法打开文件: %1").arg(filePath));
         return false;
     }
-    qDebug() << "[OGG] readAll:" << timer.restart() << "ms, size:" << bytes.size();
+    qCDebug(lcDiagnostics) << "[OGG] readAll:" << timer.restart() << "ms, size:" << bytes.size();
 
     DecodedAudio audio;
     int errorCode = 0;
     const bool decoded = OggDecoder::decode(bytes, audio, errorCode);
-    qDebug() << "[OGG] info:" << timer.restart() << "ms, frames:" << audio.frames()
+    qCDebug(lcDiagnostics) << "[OGG] info:" << timer.restart() << "ms, frames:" << audio.frames()
              << "rate:" << audio.sampleRate << "ch:" << audio.channels;
     if (!decoded || audio.frames() == 0) {
         const QString codec = OggPageParser::otherCodec(bytes);
@@ -218,7 +219,7 @@ bool AudioProcessor::loadOggFile(const QString& filePath)
     }
     bytes.clear();
     takeDecodedAudio(filePath, audio);
-    qDebug() << "[OGG] decode done:" << timer.restart() << "ms, samples:" << samples.size();
+    qCDebug(lcDiagnostics) << "[OGG] decode done:" << timer.restart() << "ms, samples:" << samples.size();
     return true;
 }
 

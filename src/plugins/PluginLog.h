@@ -1,5 +1,6 @@
 #pragma once
-// Plug-in hosting writes its progress lines to standard output and its
+// Plug-in hosting writes its progress lines to standard output (only when
+// the diagnostics category is on, see common/DiagnosticLog.h) and its
 // failures to standard error, one line each, flushed at once, so they stay
 // in order with the plug-ins' own output.
 

@@ -1,6 +1,7 @@
 #include "app/AppInfo.h"
 #include "app/SplashScreen.h"
 #include "app/StartUp.h"
+#include "NoSoundServer.h"
 
 #include <QtTest/QtTest>
 #include <QtWidgets>
@@ -120,6 +121,42 @@ private slots:
                 left << entries.next();
         }
         QCOMPARE(left, QStringList());
+    }
+
+    // The program started where no sound server answers: its progress
+    // lines, the sound libraries' probes and the silent update check (whose
+    // host is out of reach) say nothing; one line at most says there is no
+    // sound. It is stopped once that check has ended, the last step of a start.
+    void quietStartWithoutSoundServer()
+    {
+        const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/../CalderwynStudio");
+        QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program));
+        QVERIFY(TestSupport::disconnectFromSoundServers());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("calderwyn.info=true"));
+        QProcess app;
+        app.setProcessEnvironment(environment);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(program);
+        const QByteArray checked = "UpdateChecker: silent check failed:";
+        QByteArray output;
+        QDeadlineTimer bound(300000);
+        while (!output.contains("UpdateChecker:") && app.state() != QProcess::NotRunning && !bound.hasExpired()) {
+            app.waitForReadyRead(1000);
+            output += app.readAll();
+        }
+        app.kill();
+        app.waitForFinished();
+        output += app.readAll();
+        QVERIFY2(output.contains("UpdateChecker:"), output.constData());
+        QStringList lines;
+        for (const QByteArray& line : output.split('\n'))
+            // The offscreen platform's own notice; a desktop has none.
+            if (!line.trimmed().isEmpty() && !line.contains(checked)
+                && line != "This plugin does not support propagateSizeHints()")
+                lines << QString::fromUtf8(line);
+        QVERIFY2(lines.size() <= 1 && (lines.isEmpty() || lines.first().contains(QStringLiteral("no sound server"))),
+                 qPrintable(lines.join(QLatin1Char('\n'))));
     }
 
     void splashBackgroundAndAccentBar()

@@ -360,7 +360,13 @@ private slots:
             const char* name;
             LocalHttpServer::Response response;
             qint64 fileSize;
+            int progressWindowMs = 0; // 0: the program's own
         };
+        // Servers that hold the download: interim answers without end, a
+        // byte now and then (in a shortened progress window).
+        LocalHttpServer::Response flood{200, whole}, trickle{200, whole, true, 100};
+        flood.interim = QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(100);
+        trickle.trickleMs = 20;
         const QList<Case> cases = {
             {"partial", {206, whole.left(100), true, -1, "Content-Range: bytes 0-99/4096\r\n"}, 4096},
             {"no content", {204, {}}, 0},
@@ -389,6 +395,11 @@ private slots:
                                                   false, -1, chunkedHead}, 0},
             {"packed transfer", {200, chunks, false, -1, "Transfer-Encoding: gzip, chunked\r\n"}, 4096},
             {"cut without a length", {200, whole.left(1000), false}, 0},
+            // Nothing beyond the descriptor's size is saved.
+            {"past the descriptor's size", {200, whole + whole, false}, 4096},
+            {"length other than the descriptor's size", {200, whole + whole}, 4096},
+            {"interim answers without end", flood, 4096},
+            {"trickle", trickle, 4096, 300},
         };
         // A whole body of the descriptor's size, or of none when its end is
         // marked, completes.
@@ -411,9 +422,16 @@ private slots:
             info.fileSize = c.fileSize;
             UpdateDialog dialog(info);
             dialog.setPrompts(prompts);
+            auto* download = dialog.findChild<InstallerDownload*>();
+            if (c.progressWindowMs > 0)
+                download->setProgressWindow(c.progressWindowMs);
+            QSignalSpy saved(download, &InstallerDownload::progress);
             const int before = prompts->shown.size();
             dialog.downloadButton()->click();
             QTRY_COMPARE_WITH_TIMEOUT(prompts->shown.size(), before + 1, 20000);
+            const qint64 savedBytes = saved.isEmpty() ? 0 : saved.last().at(0).toLongLong();
+            if (c.fileSize > 0 && savedBytes > c.fileSize)
+                wrong << QStringLiteral("%1 (%2 bytes saved)").arg(QString::fromLatin1(c.name)).arg(savedBytes);
             const bool ended = complete ? prompts->shown.last().title == QStringLiteral("下载完成")
                                               && TestSupport::fileBytes(downloads() + QLatin1Char('/') + name) == whole
                                         : prompts->shown.last().title == QStringLiteral("下载失败")

@@ -126,7 +126,6 @@ private slots:
             QSKIP("this machine has an ALSA sequencer");
         const QByteArray server = qgetenv("JACK_DEFAULT_SERVER");
         qputenv("JACK_DEFAULT_SERVER", "cdw-no-such-server");
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^MidiInput: Failed to create RtMidiIn:"));
         MidiInput input;
         if (server.isEmpty())
             qunsetenv("JACK_DEFAULT_SERVER");

@@ -1,6 +1,7 @@
 #include "LocalHttpServer.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <memory>
 
@@ -82,7 +83,7 @@ void LocalHttpServer::answer(QTcpSocket* socket, const QByteArray& head)
     else
         response = script.size() > 1 ? script.takeFirst() : script.first();
 
-    QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
+    QByteArray reply = response.interim + "HTTP/1.1 " + QByteArray::number(response.status) + ' '
                        + reason(response.status) + "\r\nConnection: close\r\n";
     if (response.sendLength)
         reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
@@ -90,6 +91,14 @@ void LocalHttpServer::answer(QTcpSocket* socket, const QByteArray& head)
     const bool stalls = response.stallAfter >= 0;
     reply += stalls ? response.body.left(response.stallAfter) : response.body;
     socket->write(reply);
+    if (stalls && response.trickleMs > 0) {
+        auto* trickle = new QTimer(socket);
+        connect(trickle, &QTimer::timeout, socket, [socket, rest = response.body.mid(response.stallAfter)]() mutable {
+            socket->write(rest.left(1));
+            rest.remove(0, 1);
+        });
+        trickle->start(response.trickleMs);
+    }
     if (stalls)
         stalled.append(socket);
     else

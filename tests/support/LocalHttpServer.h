@@ -1,7 +1,7 @@
 #pragma once
 // A small HTTP server on 127.0.0.1 for tests of network clients: each path
 // answers with a scripted status and body, optionally without a length or
-// stalling part-way; the requests it saw are kept.
+// stalling or trickling part-way; the requests it saw are kept.
 //   LocalHttpServer server;
 //   server.respond("/update.json", {200, R"({"version": "0.2.0"})"});
 //   checker.setUpdateUrl(server.url("/update.json"));
@@ -35,6 +35,10 @@ public:
         qint64 stallAfter = -1;
         // Further header lines, each ending in "\r\n" (a redirect's Location).
         QByteArray headers;
+        // Sent ahead of the answer (interim answers).
+        QByteArray interim;
+        // Above 0: after `stallAfter` bytes, one more byte of the body each this many ms.
+        int trickleMs = 0;
     };
 
     LocalHttpServer();

@@ -4,8 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -18,19 +21,36 @@ QString jackMetadataPath()
 }
 
 // Whether another live process maps a file of `folder` (a JACK server always
-// does). This program's own library may hold it still, with no server to
-// share it.
+// does): by device and inode as the maps list them, as a process of another
+// mount namespace, or one holding an older file of that path, maps the path
+// without this file. This program's own library may hold it still, with no
+// server to share it.
 bool folderInUse(const QString& folder)
 {
-    const QByteArray path = ' ' + QFile::encodeName(folder) + '/';
+    QSet<QByteArray> files; // "device inode"
+    for (const QFileInfo& entry : QDir(folder).entryInfoList(QDir::Files)) {
+        struct stat status {};
+        if (::stat(QFile::encodeName(entry.filePath()).constData(), &status) == 0)
+            files.insert(QString::asprintf("%02x:%02x %llu", major(status.st_dev), minor(status.st_dev),
+                                           static_cast<unsigned long long>(status.st_ino))
+                             .toLatin1());
+    }
+    if (files.isEmpty())
+        return false;
     const QString self = QString::number(::getpid());
     const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString& process : processes) {
         if (process.isEmpty() || !process.at(0).isDigit() || process == self)
             continue;
         QFile maps(QStringLiteral("/proc/%1/maps").arg(process));
-        if (maps.open(QIODevice::ReadOnly) && maps.readAll().contains(path))
-            return true;
+        if (!maps.open(QIODevice::ReadOnly))
+            continue;
+        // "address perms offset device inode path"
+        for (const QByteArray& line : maps.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() >= 5 && files.contains(fields[3] + ' ' + fields[4]))
+                return true;
+        }
     }
     return false;
 }

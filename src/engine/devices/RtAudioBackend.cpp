@@ -1,5 +1,7 @@
 #include "engine/devices/RtAudioBackend.h"
 
+#include "engine/devices/SoundLibraryMessages.h"
+
 #include <rtaudio/RtAudio.h>
 
 #include <QDebug>
@@ -115,11 +117,20 @@ struct RtAudioBackend::Stream {
 
 std::unique_ptr<RtAudioBackend> RtAudioBackend::create(std::string* error)
 {
+    SoundLibraryMessages::route();
     try {
         // The PulseAudio back end lists no device when no server answers.
         std::unique_ptr<RtAudio> audio = makeAudio(RtAudio::LINUX_PULSE);
-        if (audio->getCurrentApi() != RtAudio::LINUX_PULSE || audio->getDeviceCount() == 0)
+        if (audio->getCurrentApi() != RtAudio::LINUX_PULSE || audio->getDeviceCount() == 0) {
             audio = makeAudio(RtAudio::LINUX_ALSA);
+            // Said once: engines come and go, the machine stays as it is.
+            static std::once_flag said;
+            if (audio->getDeviceCount() == 0)
+                std::call_once(said, [] {
+                    qWarning() << "RtAudioBackend: no sound server or sound card found;"
+                                  " nothing can be played or recorded";
+                });
+        }
         const int api = int(audio->getCurrentApi());
         return std::unique_ptr<RtAudioBackend>(new RtAudioBackend(std::move(audio), api));
     } catch (const std::exception& e) {

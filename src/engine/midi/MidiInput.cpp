@@ -1,12 +1,39 @@
 #include "engine/midi/MidiInput.h"
 
+#include "common/DiagnosticLog.h"
+#include "engine/devices/SoundLibraryMessages.h"
+
 #include <QDebug>
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
+#include <iostream>
+#include <sstream>
+
 namespace {
 
 constexpr unsigned int kQueueSizeLimit = 1024;
+
+// RtMidi writes a failure of its constructor to std::cerr before it throws
+// it; the exception carries the same text, so the copy goes to the
+// diagnostics.
+std::unique_ptr<RtMidiIn> makeMidiIn(RtMidi::Api api)
+{
+    std::ostringstream written;
+    std::streambuf* const previous = std::cerr.rdbuf(written.rdbuf());
+    struct Restore {
+        std::streambuf* buffer;
+        std::ostringstream& written;
+        ~Restore()
+        {
+            std::cerr.rdbuf(buffer);
+            if (!written.str().empty())
+                qCDebug(lcDiagnostics).noquote()
+                    << "MidiInput:" << QString::fromStdString(written.str()).trimmed();
+        }
+    } restore{previous, written};
+    return std::make_unique<RtMidiIn>(api, MidiInput::kClientName, kQueueSizeLimit);
+}
 
 // RtMidi's JACK back end crashes on port operations when no JACK server
 // runs, so JACK is used only after a client could connect to one.
@@ -23,14 +50,14 @@ bool jackServerRuns()
 std::unique_ptr<RtMidiIn> openMidiIn(QString& error)
 {
     try {
-        return std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, MidiInput::kClientName, kQueueSizeLimit);
+        return makeMidiIn(RtMidi::LINUX_ALSA);
     } catch (const RtMidiError& e) {
         error = QString::fromStdString(e.getMessage());
     }
     if (!jackServerRuns())
         return nullptr;
     try {
-        return std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, MidiInput::kClientName, kQueueSizeLimit);
+        return makeMidiIn(RtMidi::UNIX_JACK);
     } catch (const RtMidiError& e) {
         error = QString::fromStdString(e.getMessage());
     }
@@ -41,10 +68,12 @@ std::unique_ptr<RtMidiIn> openMidiIn(QString& error)
 
 MidiInput::MidiInput(QObject* parent) : QObject(parent)
 {
+    SoundLibraryMessages::route();
     QString error;
     input = openMidiIn(error);
     if (!input) {
-        qWarning() << "MidiInput: Failed to create RtMidiIn:" << error;
+        // No ALSA sequencer and no JACK server: a machine without MIDI, not a failure.
+        qCDebug(lcDiagnostics) << "MidiInput: Failed to create RtMidiIn:" << error;
         return;
     }
     try {
