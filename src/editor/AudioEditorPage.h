@@ -210,6 +210,8 @@ private:
     void setMeterLevel(int level);
     bool ensurePlaybackEngine();
     void deleteEngine();
+    // Open equalisers whose engine went preview on a new one.
+    void offerEngineToEqualizers();
 
     // ---- recording ----
     void drainRecordedBlocks();
