@@ -167,6 +167,8 @@ void AudioEditorPage::endPreview()
     samples = state->baseMono;
     stereoSamples = state->baseStereo;
     syncWaveforms();
+    // The preview's own status no longer holds.
+    setStatus(tr("已取消预览"));
 }
 
 // A shown preview (a centre extraction makes mono) is not the material.
