@@ -37,11 +37,13 @@ std::map<const AudioEngine*, EqualizerDialog*>& previewOwners()
 
 } // namespace
 
-void EqualizerDialog::endPreviewOn(const AudioEngine* engine)
+bool EqualizerDialog::endPreviewOn(const AudioEngine* engine)
 {
     const auto owner = previewOwners().find(engine);
-    if (owner != previewOwners().end())
-        owner->second->endPreview();
+    if (owner == previewOwners().end())
+        return false;
+    owner->second->endPreview();
+    return true;
 }
 
 EqualizerDialog::EqualizerDialog(AudioProcessor* processor, AudioEngine* engine, QWidget* parent)

@@ -39,8 +39,9 @@ public:
     EqualizerDialog(AudioProcessor* processor, AudioEngine* engine, QWidget* parent);
     ~EqualizerDialog() override;
 
-    // Ends the preview running on `engine`, whichever dialog runs it.
-    static void endPreviewOn(const AudioEngine* engine);
+    // Ends the preview running on `engine`, whichever dialog runs it; false
+    // when none ran.
+    static bool endPreviewOn(const AudioEngine* engine);
 
     // The engine to preview on from now, for a dialog whose engine went
     // (the editor's next one after a take); a dialog with one keeps it.

@@ -171,6 +171,12 @@ void AudioEditorPage::endPreview()
     setStatus(tr("已取消预览"));
 }
 
+bool AudioEditorPage::previewShown() const
+{
+    const std::shared_ptr<EffectPreviewState> state = shownPreview.lock();
+    return state && state->isShown(samples, stereoSamples);
+}
+
 // A shown preview (a centre extraction makes mono) is not the material.
 QList<float> AudioEditorPage::materialMono() const
 {
