@@ -13,7 +13,7 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libswscale-dev libavutil-dev
   libmp3lame-dev libstb-dev libmpg123-dev libflac-dev libfluidsynth-dev
   libjack-jackd2-dev jackd2 libasound2-dev librtaudio-dev librtmidi-dev rapidjson-dev
-  qt6-qpa-plugins libqt6multimedia6 fonts-noto-cjk
+  qt6-qpa-plugins libqt6multimedia6 fonts-noto-cjk qt6-translations-l10n
 )
 test_packages=(
   xvfb xauth pulseaudio pulseaudio-utils

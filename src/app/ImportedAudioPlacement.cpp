@@ -11,7 +11,8 @@ QString place(AudioEditorPage* audioEditor, MultiTrackEditorPage* multiTrack, bo
 {
     if (multiTrackShowing) {
         if (!multiTrack->addTrack(TrackType::AudioTrack, mono, sampleRate, name, stereo))
-            return OfflineRender::tooLargeText(multiTrack->rateConversionBytes(mono, stereo, sampleRate));
+            return OfflineRender::tooLargeText(multiTrack->rateConversionBytes(mono, stereo, sampleRate),
+                                               QStringLiteral("导入"));
         return {};
     }
     audioEditor->startNewHistory();

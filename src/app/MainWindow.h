@@ -95,6 +95,8 @@ protected:
     bool projectOpen = false;
     QString projectType = QStringLiteral("single");
     QString currentProjectPath;
+    // Kept by every save of the open project; empty until it is first saved or opened.
+    ProjectIdentity projectIdentity;
     int newSampleRate = 44100;
     int newBitDepth = 16;
     bool newMono = false;

@@ -141,6 +141,7 @@ void MainWindow::stopProjectTransports()
 void MainWindow::createNewProject()
 {
     projectOpen = true;
+    projectIdentity = ProjectIdentity();
     if (projectType == QLatin1String("single")) {
         audioEditorPage->sampleRate = newSampleRate;
         audioEditorPage->bitDepth = newBitDepth;
@@ -188,8 +189,10 @@ bool MainWindow::saveProject(const QString& path)
     }
     // Writing 64 tracks takes many seconds: a worker writes while the overlay turns.
     QString failure;
+    ProjectIdentity identity = projectIdentity;
     WorkerWait::run([&] {
-        failure = ProjectDocument::save(target, content.tracks, content.settings, content.markers);
+        failure = ProjectDocument::save(target, content.tracks, content.settings, content.markers,
+                                        &identity);
     });
     hideLoading();
     if (!failure.isEmpty()) {
@@ -197,6 +200,7 @@ bool MainWindow::saveProject(const QString& path)
         return false;
     }
     currentProjectPath = target;
+    projectIdentity = identity;
     if (projectType == QLatin1String("single"))
         audioEditorPage->markSaved();
     showStatus(tr("已保存: %1").arg(QFileInfo(target).fileName()));
@@ -283,6 +287,7 @@ void MainWindow::loadProject(const QString& path)
     projectType = QStringLiteral("multi");
     projectOpen = true;
     currentProjectPath = path;
+    projectIdentity = ProjectIdentity{data.id, data.createdAt};
     setProjectActionsEnabled(true);
     hideLoading();
     showStatus(tr("已加载项目: %1 (%2条轨道)").arg(ProjectDocument::projectName(path)).arg(trackCount));
@@ -384,6 +389,7 @@ void MainWindow::closeProject()
         return;
     projectOpen = false;
     currentProjectPath.clear();
+    projectIdentity = ProjectIdentity();
     stackedWidget->setCurrentWidget(welcomePage);
     setProjectActionsEnabled(false);
     showStatus(tr("项目已关闭"));

@@ -52,9 +52,10 @@ Content fromSingleTrack(const QString& name, const QList<float>& mono, const QLi
 }
 
 QString save(const QString& path, const std::vector<TrackData>& tracks,
-             const ProjectSettings& settings, const std::vector<TimelineMarker>& markers)
+             const ProjectSettings& settings, const std::vector<TimelineMarker>& markers,
+             ProjectIdentity* identity)
 {
-    switch (ProjectFile::save(path, projectName(path), tracks, settings, 0.0, 1.0, markers)) {
+    switch (ProjectFile::save(path, projectName(path), tracks, settings, 0.0, 1.0, markers, identity)) {
     case ProjectFile::SaveResult::Saved:
         return {};
     case ProjectFile::SaveResult::CannotWrite:

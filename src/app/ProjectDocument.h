@@ -30,8 +30,10 @@ Content fromSingleTrack(const QString& name, const QList<float>& mono, const QLi
                         int sampleRate, int bitDepth, bool forceMono);
 
 // Writes the project; empty on success, else the message for "保存失败".
+// The project keeps `identity` (see ProjectSerializer::writeProject).
 QString save(const QString& path, const std::vector<TrackData>& tracks,
-             const ProjectSettings& settings, const std::vector<TimelineMarker>& markers);
+             const ProjectSettings& settings, const std::vector<TimelineMarker>& markers,
+             ProjectIdentity* identity = nullptr);
 
 // Reads the project into `data` (defaults preset); empty on success, else the
 // message for "打开失败". On failure `data` is left as it was.

@@ -1,5 +1,6 @@
 #include "app/AppInfo.h"
 #include "app/MainWindow.h"
+#include "app/QtTranslations.h"
 #include "app/SplashScreen.h"
 #include "app/StartUp.h"
 #include "common/DiagnosticLog.h"
@@ -18,6 +19,7 @@ int run(int argc, char** argv)
     StartUp::prepareEnvironment();
     QApplication app(argc, argv);
     StartUp::applyIdentity(app);
+    QtTranslations::install(app);
 
     const QPixmap splashPixmap = SplashScreen::paintPixmap(QString::fromLatin1(AppInfo::Version));
     QSplashScreen splash(splashPixmap);

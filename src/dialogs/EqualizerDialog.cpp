@@ -37,17 +37,18 @@ std::map<const AudioEngine*, EqualizerDialog*>& previewOwners()
 
 } // namespace
 
-void EqualizerDialog::endPreviewOn(const AudioEngine* engine)
+bool EqualizerDialog::endPreviewOn(const AudioEngine* engine)
 {
     const auto owner = previewOwners().find(engine);
-    if (owner != previewOwners().end())
-        owner->second->endPreview();
+    if (owner == previewOwners().end())
+        return false;
+    owner->second->endPreview();
+    return true;
 }
 
 EqualizerDialog::EqualizerDialog(AudioProcessor* processor, AudioEngine* engine, QWidget* parent)
     : QDialog(parent)
     , processor(processor)
-    , engine(engine)
     , filter(std::make_shared<EqualizerPreviewFilter>())
 {
     // The material's own rate: the engine may still be set to the rate of
@@ -64,19 +65,26 @@ EqualizerDialog::EqualizerDialog(AudioProcessor* processor, AudioEngine* engine,
     setupUI();
     // The backdrop's analyser runs while the engine plays (the preview, or
     // the editor's own playback on it) and rests otherwise.
-    FrequencyAnalyzerWidget* analyser = eqWidget->analyzerWidget();
-    analyser->setRunCondition([this] { return this->engine && this->engine->isPlaying(); });
-    if (engine) {
-        connect(engine, &QObject::destroyed, this, &EqualizerDialog::onEngineDestroyed);
-        connect(engine, &AudioEngine::playbackStarted, analyser, &FrequencyAnalyzerWidget::resume);
-    } else {
-        previewButton->setEnabled(false);
-    }
+    eqWidget->analyzerWidget()->setRunCondition([this] { return this->engine && this->engine->isPlaying(); });
+    useEngine(engine);
     if (processor) {
         sourceSamples = processor->samples;
         eqWidget->setAudioData(sourceSamples, sampleRate);
     }
     updateBiquadCoeffs();
+}
+
+void EqualizerDialog::useEngine(AudioEngine* newEngine)
+{
+    if (engine)
+        return;
+    engine = newEngine;
+    previewButton->setEnabled(newEngine != nullptr);
+    if (!newEngine)
+        return;
+    connect(newEngine, &QObject::destroyed, this, &EqualizerDialog::onEngineDestroyed);
+    connect(newEngine, &AudioEngine::playbackStarted, eqWidget->analyzerWidget(),
+            &FrequencyAnalyzerWidget::resume);
 }
 
 EqualizerDialog::~EqualizerDialog()

@@ -14,7 +14,7 @@
 // preview ends the first one's, and the editor ends it (endPreviewOn) before
 // it plays or pauses its own material. The engine may be deleted while the
 // dialog is open (the editor replaces it for a recording take): the dialog
-// then forgets it.
+// then forgets it until the editor hands it the next one (useEngine).
 //
 // The spectrum behind the curve moves only while the engine plays; idle, it
 // shows the whole material's spectrum, then the last one played.
@@ -39,8 +39,13 @@ public:
     EqualizerDialog(AudioProcessor* processor, AudioEngine* engine, QWidget* parent);
     ~EqualizerDialog() override;
 
-    // Ends the preview running on `engine`, whichever dialog runs it.
-    static void endPreviewOn(const AudioEngine* engine);
+    // Ends the preview running on `engine`, whichever dialog runs it; false
+    // when none ran.
+    static bool endPreviewOn(const AudioEngine* engine);
+
+    // The engine to preview on from now, for a dialog whose engine went
+    // (the editor's next one after a take); a dialog with one keeps it.
+    void useEngine(AudioEngine* engine);
 
     ParametricEQWidget* curveEditor() const { return eqWidget; }
     bool isPreviewing() const { return previewing; }

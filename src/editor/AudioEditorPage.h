@@ -210,6 +210,8 @@ private:
     void setMeterLevel(int level);
     bool ensurePlaybackEngine();
     void deleteEngine();
+    // Open equalisers whose engine went preview on a new one.
+    void offerEngineToEqualizers();
 
     // ---- recording ----
     void drainRecordedBlocks();
@@ -218,6 +220,9 @@ private:
     void failRecordingStart(const QString& status);
 
     // ---- editing ----
+    // Esc: a preview (an effect's on the lists, the equaliser's on the
+    // engine) ends, else the selection goes; false when there was neither.
+    bool dropPreviewOrSelection();
     void selectTool(int tool);
     void onEraseStrengthChanged(int value);
     void onSpectralErase(SpectrumAnalyzerWidget* source);
@@ -242,6 +247,7 @@ private:
     void cancelEffect(EffectPreviewState& state);
     // The preview on the lists now, if any; its dialog holds it.
     std::weak_ptr<EffectPreviewState> shownPreview;
+    bool previewShown() const;
     void connectPreviewDialog(QDialog* dialog, QPushButton* previewButton,
                               const std::shared_ptr<EffectPreviewState>& state,
                               const std::function<std::function<bool()>()>& makeProcess,

@@ -4,6 +4,7 @@
 
 #include "editor/AudioEditorPage.h"
 
+#include "dialogs/EqualizerDialog.h"
 #include "editor/SpectrumAnalyzerWidget.h"
 #include "editor/WaveformWidget.h"
 #include "project/SampleListCommands.h"
@@ -128,10 +129,33 @@ void AudioEditorPage::keyPressEvent(QKeyEvent* event)
         deleteSelection();
         event->accept();
         return;
+    case Qt::Key_Escape:
+        // Esc takes back what the page shows first; only then does it reach
+        // a dialog the page sits in.
+        if (dropPreviewOrSelection()) {
+            event->accept();
+            return;
+        }
+        break;
     default:
         break;
     }
     QWidget::keyPressEvent(event);
+}
+
+bool AudioEditorPage::dropPreviewOrSelection()
+{
+    if (previewShown()) {
+        endPreview();
+        return true;
+    }
+    if (engine && EqualizerDialog::endPreviewOn(engine))
+        return true;
+    if (!waveformView->hasSelection() && !waveformView2->hasSelection())
+        return false;
+    waveformView->clearSelection();
+    waveformView2->clearSelection();
+    return true;
 }
 
 void AudioEditorPage::undo()

@@ -167,6 +167,14 @@ void AudioEditorPage::endPreview()
     samples = state->baseMono;
     stereoSamples = state->baseStereo;
     syncWaveforms();
+    // The preview's own status no longer holds.
+    setStatus(tr("已取消预览"));
+}
+
+bool AudioEditorPage::previewShown() const
+{
+    const std::shared_ptr<EffectPreviewState> state = shownPreview.lock();
+    return state && state->isShown(samples, stereoSamples);
 }
 
 // A shown preview (a centre extraction makes mono) is not the material.

@@ -156,6 +156,17 @@ void AudioEditorPage::showEqualizerDialog()
     showDialog(dialog);
 }
 
+void AudioEditorPage::offerEngineToEqualizers()
+{
+    // A take deleted the engine the open equalisers previewed on: they
+    // preview on the page's next one.
+    const auto dialogs = findChildren<EqualizerDialog*>(QString(), Qt::FindDirectChildrenOnly);
+    if (dialogs.isEmpty() || !ensurePlaybackEngine())
+        return;
+    for (EqualizerDialog* dialog : dialogs)
+        dialog->useEngine(engine);
+}
+
 void AudioEditorPage::showTempoDetectionDialog()
 {
     if (samples.isEmpty()) {

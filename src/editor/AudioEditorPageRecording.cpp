@@ -187,6 +187,7 @@ void AudioEditorPage::startRecording()
 void AudioEditorPage::failRecordingStart(const QString& status)
 {
     deleteEngine();
+    offerEngineToEqualizers();
     samplesBeforeRecording.clear();
     setStatus(status);
     auto* box = new QMessageBox(QMessageBox::Warning, tr("录音失败"), status, QMessageBox::Ok, this);
@@ -307,6 +308,7 @@ void AudioEditorPage::stopRecording()
         engine->shutdown();
         deleteEngine();
     }
+    offerEngineToEqualizers();
     drainRecordedBlocks();
     if (recordTimer) {
         recordTimer->stop();

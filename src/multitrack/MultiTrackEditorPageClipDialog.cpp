@@ -6,27 +6,17 @@
 #include "multitrack/MultiTrackEditorPage.h"
 
 #include "editor/AudioEditorPage.h"
+#include "multitrack/ClipEditDialog.h"
 #include "multitrack/ClipLaneWidget.h"
 #include "multitrack/TrackRowWidget.h"
 #include "project/TrackCommands.h"
 
 #include <QDebug>
-#include <QDialog>
-#include <QHBoxLayout>
-#include <QPushButton>
 #include <QUndoStack>
-#include <QVBoxLayout>
 
 #include <cmath>
 
 namespace {
-
-QPushButton* dialogButton(const QString& text, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setFixedSize(80, 32);
-    return button;
-}
 
 // Trims stay within the new material. Trims that would leave none of it
 // are dropped: the clip shows all of it rather than vanish from the lane.
@@ -55,30 +45,10 @@ void MultiTrackEditorPage::editAudioClip(int trackIndex, int clipIndex)
         return;
     const AudioClip original = track.audioClips[size_t(clipIndex)]; // shares the lists
 
-    QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("编辑音频 - %1").arg(track.name));
-    dialog.resize(1200, 700);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* editor = new AudioEditorPage(&dialog);
-    if (!original.stereoSamples.isEmpty())
-        editor->loadStereoAudioSamples(original.stereoSamples, original.sampleRate);
-    else
-        editor->loadAudioSamples(original.samples, original.sampleRate);
-    layout->addWidget(editor, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->setContentsMargins(12, 8, 12, 10);
-    buttons->addStretch();
-    QPushButton* ok = dialogButton(QStringLiteral("确定"), &dialog);
-    QPushButton* cancel = dialogButton(QStringLiteral("取消"), &dialog);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
-    connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
-
+    ClipEditDialog dialog(track.name, original, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    AudioEditorPage* editor = dialog.editor();
     // The clip takes the edited material, never an effect's preview shown on it.
     editor->endPreview();
     // The dialog ran the event loop: the clip must still be the one edited.

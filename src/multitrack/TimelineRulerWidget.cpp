@@ -133,8 +133,10 @@ void TimelineRulerWidget::drawMarkers(QPainter& painter)
         const int x = secondsToX(marker.time);
         if (x < -MarkerMargin || x > w + MarkerMargin)
             continue;
-        painter.setPen(QPen(marker.color, 1.5));
-        painter.setBrush(marker.color);
+        // A colour the file gave but that could not be read shows as the default.
+        const QColor colour = marker.color.isValid() ? marker.color : TimelineMarker().color;
+        painter.setPen(QPen(colour, 1.5));
+        painter.setBrush(colour);
         QPainterPath flag;
         flag.moveTo(x, h);
         flag.lineTo(x - FlagHalfWidth, h - FlagHeight);
@@ -146,7 +148,7 @@ void TimelineRulerWidget::drawMarkers(QPainter& painter)
             continue;
         const int textWidth = metrics.horizontalAdvance(marker.label);
         const QRect box(QPoint(x + 3, 0), QPoint(x + textWidth + 8, 11));
-        QColor fill = marker.color;
+        QColor fill = colour;
         fill.setAlpha(160);
         painter.fillRect(box, fill);
         painter.setPen(Qt::white);

@@ -9,7 +9,8 @@
 ProjectFile::SaveResult ProjectFile::save(const QString& path, const QString& name,
                                           const std::vector<TrackData>& tracks,
                                           const ProjectSettings& settings, double currentTime,
-                                          double zoom, const std::vector<TimelineMarker>& markers)
+                                          double zoom, const std::vector<TimelineMarker>& markers,
+                                          ProjectIdentity* identity)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
@@ -17,7 +18,7 @@ ProjectFile::SaveResult ProjectFile::save(const QString& path, const QString& na
         return SaveResult::CannotWrite;
     }
     if (!ProjectSerializer::writeProject(&file, name, tracks, settings, currentTime, zoom,
-                                         markers)) {
+                                         markers, identity)) {
         qWarning() << "ProjectFile: write failed" << path << file.errorString();
         file.cancelWriting();
         return SaveResult::Incomplete;

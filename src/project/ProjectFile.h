@@ -20,7 +20,8 @@ public:
     static SaveResult save(const QString& path, const QString& name,
                            const std::vector<TrackData>& tracks, const ProjectSettings& settings,
                            double currentTime, double zoom,
-                           const std::vector<TimelineMarker>& markers);
+                           const std::vector<TimelineMarker>& markers,
+                           ProjectIdentity* identity = nullptr);
 
     enum class LoadResult {
         Loaded,

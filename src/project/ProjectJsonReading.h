@@ -20,6 +20,7 @@
 #include "ProjectTypes.h"
 
 #include <QColor>
+#include <QDateTime>
 #include <QDebug>
 #include <QLocale>
 #include <algorithm>
@@ -428,6 +429,9 @@ template <class Node> LoadOutcome loadFromRoot(const Node& root, ProjectData& pr
     }
 
     project.id = stringOr(root, "id", QString());
+    project.createdAt = stringOr(root, "createdAt", QString());
+    if (!QDateTime::fromString(project.createdAt, Qt::ISODate).isValid())
+        project.createdAt.clear();
     project.name = stringOr(root, "name", QStringLiteral("Untitled"));
     project.version = stringOr(root, "version", QStringLiteral("1.0.0"));
     project.currentTime = numberOr(root, "currentTime", 0.0);

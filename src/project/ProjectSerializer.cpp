@@ -315,9 +315,15 @@ QString syntaxErrorText(rapidjson::ParseErrorCode code)
 bool ProjectSerializer::writeProject(QIODevice* device, const QString& name,
                                      const std::vector<TrackData>& tracks,
                                      const ProjectSettings& settings, double currentTime,
-                                     double zoom, const std::vector<TimelineMarker>& markers)
+                                     double zoom, const std::vector<TimelineMarker>& markers,
+                                     ProjectIdentity* identity)
 {
-    const QString createdAt = utcNow();
+    ProjectIdentity fresh;
+    ProjectIdentity& kept = identity ? *identity : fresh;
+    if (kept.createdAt.isEmpty())
+        kept.createdAt = utcNow();
+    if (kept.id.isEmpty())
+        kept.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const QString updatedAt = utcNow();
 
     JsonStreamWriter w(device);
@@ -326,14 +332,14 @@ bool ProjectSerializer::writeProject(QIODevice* device, const QString& name,
     w.beginArray();
     w.endArray();
     w.key("createdAt");
-    w.writeString(createdAt);
+    w.writeString(kept.createdAt);
     w.key("currentTime");
     w.writeDouble(currentTime);
     w.key("effects");
     w.beginArray();
     w.endArray();
     w.key("id");
-    w.writeString(QUuid::createUuid().toString(QUuid::WithoutBraces));
+    w.writeString(kept.id);
     w.key("markers");
     w.beginArray();
     for (const TimelineMarker& marker : markers)

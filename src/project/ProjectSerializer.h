@@ -26,10 +26,13 @@ public:
     // The same document written as indented JSON text straight to `device`
     // (byte for byte what QJsonDocument::toJson(Indented) would give), for
     // projects too large to build as a document. False when a write failed.
+    // With `identity` the project keeps its id and creation time (its empty
+    // fields are filled with those written); without, both are new.
     static bool writeProject(QIODevice* device, const QString& name,
                              const std::vector<TrackData>& tracks, const ProjectSettings& settings,
                              double currentTime, double zoom,
-                             const std::vector<TimelineMarker>& markers);
+                             const std::vector<TimelineMarker>& markers,
+                             ProjectIdentity* identity = nullptr);
 
     enum class ParseResult {
         Loaded,

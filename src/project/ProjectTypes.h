@@ -91,8 +91,16 @@ struct ProjectSettings {
     QString timeSignature = QStringLiteral("4/4");
 };
 
+// What one project keeps over all its saves: its id and the time it was
+// first saved (ISO 8601, UTC). A save fills in what is empty.
+struct ProjectIdentity {
+    QString id;
+    QString createdAt;
+};
+
 struct ProjectData {
     QString id;
+    QString createdAt; // empty when the file gives no readable time
     QString name;
     QString version;
     ProjectSettings settings;

@@ -474,7 +474,7 @@ private slots:
         window.menuActions().importAudio->trigger();
         const auto refusal = window.prompts->only(QStringLiteral("warning"));
         QCOMPARE(refusal.title + refusal.text,
-                 QStringLiteral("导入失败导出需要约 357.6 GB 内存，超出了本机可用的内存，无法导出。"));
+                 QStringLiteral("导入失败导入需要约 357.6 GB 内存，超出了本机可用的内存，无法导入。"));
         QCOMPARE(page->tracks.size(), size_t(1));
     }
 

@@ -373,6 +373,12 @@ private slots:
         page->addTrack(TrackType::AudioTrack, {0.1f, 0.2f}, 44100, QStringLiteral("one"));
         window.prompts->files << path;
         window.menuActions().saveProject->trigger();
+        // Saves keep the project's id and creation time.
+        const auto identity = [&path] {
+            const QJsonObject root = QJsonDocument::fromJson(TestSupport::fileBytes(path)).object();
+            return root.value("id").toString() + root.value("createdAt").toString();
+        };
+        const QString first = identity();
         page->addTrack(TrackType::AudioTrack, {0.3f}, 44100, QStringLiteral("two"));
 
         window.prompts->files << path;
@@ -380,7 +386,9 @@ private slots:
         window.menuActions().openProject->trigger();
         QCOMPARE(page->tracks.size(), size_t(2));
         QCOMPARE(page->tracks[1].name, QStringLiteral("two"));
+        QCOMPARE(identity(), first);
         window.menuActions().saveProject->trigger();
+        QCOMPARE(identity(), first);
         ProjectData data;
         QVERIFY(ProjectDocument::load(path, data).isEmpty());
         QCOMPARE(data.tracks.size(), size_t(2));

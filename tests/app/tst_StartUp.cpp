@@ -1,4 +1,5 @@
 #include "app/AppInfo.h"
+#include "app/QtTranslations.h"
 #include "app/SplashScreen.h"
 #include "app/StartUp.h"
 #include "NoSoundServer.h"
@@ -333,6 +334,18 @@ private slots:
             ring += unchecked.pixelColor(x, unchecked.height() / 2).lightness() >= 110;
         QVERIFY2(ring >= 2, qPrintable(QString::number(ring)));
         app->setStyleSheet(QString());
+    }
+
+    // Qt's own buttons and file chooser speak Chinese with the program.
+    void qtTextsAreChinese()
+    {
+        QVERIFY(QtTranslations::install(*QCoreApplication::instance()));
+        QMessageBox box(QMessageBox::Question, QString(), QString(), QMessageBox::Save | QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Save)->text(), QStringLiteral("保存"));
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+        QFileDialog chooser;
+        chooser.setOption(QFileDialog::DontUseNativeDialog);
+        QCOMPARE(chooser.labelText(QFileDialog::Accept), QStringLiteral("打开(&O)"));
     }
 };
 

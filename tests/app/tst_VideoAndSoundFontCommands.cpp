@@ -169,7 +169,7 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^MultiTrackEditorPage: bringing"));
         QVERIFY(!command.importFile(path("slow.mkv"), VideoImportTarget::forPages(&editor, &multiTrack, true)));
         QVERIFY(multiTrack.tracks.empty() && !command.preview());
-        QCOMPARE(shown.lines.filter(QRegularExpression("^导入失败: 导出需要约 .* GB 内存")).size(), 1);
+        QCOMPARE(shown.lines.filter(QRegularExpression("^导入失败: 导入需要约 .* GB 内存，.*无法导入。$")).size(), 1);
     }
 
     void failuresChangeNothing_data()

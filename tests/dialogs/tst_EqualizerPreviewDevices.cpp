@@ -1,6 +1,7 @@
 // The equaliser's preview on the single-track page's real engine (PulseAudio
 // null sink): the page's meters survive the dialog, and a recording take,
-// which replaces the page's engine, never leaves the dialog on a deleted one.
+// which replaces the page's engine, never leaves the dialog on a deleted one
+// and hands it the next.
 
 #include "TestSupport.h"
 #include "dialogs/EqualizerDialog.h"
@@ -81,6 +82,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(page.recordedFrames() > Rate / 10, 10000);
         record->click();
         QVERIFY(!page.recording());
+        preview->click(); // on the page's next engine
+        QVERIFY(dialog->isPreviewing());
 
         // The page's next engine plays unfiltered and the dialog still closes cleanly.
         page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->click();

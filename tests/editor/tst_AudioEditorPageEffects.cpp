@@ -947,6 +947,7 @@ void TestAudioEditorPageEffects::previewEndsBeforeOtherWork()
             button(openDialog(*p, work), work == QStringLiteral("延迟") ? "预览" : "应用")->click();
     }
     QCOMPARE(page.stereoSamples, plain.stereoSamples);
+    QVERIFY2(!status(page).startsWith(QStringLiteral("预览增益")), qPrintable(status(page)));
     button(gain, QStringLiteral("取消"))->click();
     QCOMPARE(page.stereoSamples, plain.stereoSamples);
 }

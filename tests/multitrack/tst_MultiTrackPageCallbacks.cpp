@@ -9,6 +9,7 @@
 #include "MultiTrackPageTesting.h"
 #include "TestSupport.h"
 #include "editor/AudioEditorPage.h"
+#include "editor/WaveformWidget.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "plugins/AudioPluginBridge.h"
@@ -210,6 +211,47 @@ private slots:
         });
         QTest::mouseDClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 3.0));
         QCOMPARE(page.tracks[0].audioClips[0].stereoSamples, clip.stereoSamples);
+        page.undo();
+
+        // An edit is not closed away unasked: Esc drops the selection first,
+        // then Esc, the title bar and "取消" ask; "应用" takes the edit.
+        const auto gainEdit = [](QDialog* dialog) {
+            auto* editor = dialog->findChild<AudioEditorPage*>();
+            editor->showGainDialog();
+            dialog->findChild<QDoubleSpinBox*>()->setValue(6.0);
+            QDialog* gain = dialog->findChild<QDialog*>();
+            button(*gain, QStringLiteral("应用"))->click();
+            delete gain; // its buttons are not the editor dialog's
+            return editor->waveform(0);
+        };
+        const auto answer = [](const char* text) {
+            whenModal([text](QDialog* box) {
+                QVERIFY(TestSupport::saveScreenshot(box->grab(), QStringLiteral("multitrack-clip-edit-close.png")));
+                button(*box, QString::fromUtf8(text))->click();
+            });
+        };
+        whenModal([&](QDialog* dialog) {
+            WaveformWidget* waveform = gainEdit(dialog);
+            QTest::mousePress(waveform, Qt::LeftButton, {}, QPoint(100, 50));
+            QTest::mouseMove(waveform, QPoint(300, 50));
+            QTest::mouseRelease(waveform, Qt::LeftButton, {}, QPoint(300, 50));
+            QTest::keyClick(waveform, Qt::Key_Escape);
+            QVERIFY(dialog->isVisible() && !waveform->hasSelection());
+            answer("继续编辑");
+            QTest::keyClick(waveform, Qt::Key_Escape);
+            QVERIFY(dialog->isVisible());
+            answer("放弃修改");
+            QVERIFY(dialog->close());
+        });
+        QTest::mouseDClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 3.0));
+        QCOMPARE(page.undoStack->index(), commands);
+        whenModal([&](QDialog* dialog) {
+            gainEdit(dialog);
+            answer("应用");
+            button(*dialog, QStringLiteral("取消"))->click();
+        });
+        QTest::mouseDClick(lane(page, 0), Qt::LeftButton, Qt::NoModifier, at(page, 0, 3.0));
+        QVERIFY(std::abs(page.tracks[0].audioClips[0].stereoSamples[0] + 0.5f * 1.9952623f) < 1e-5f);
         page.undo();
 
         // The editor ends with 2.5 s of mono material: the stereo copy goes,

@@ -200,6 +200,7 @@ private slots:
         ruler.setZoomLevel(2.0);
         ruler.setPlayheadPosition(1.5);
         TimelineMarker verse = marker(0.5, QStringLiteral("M1"));
+        verse.color = QColor::fromString("#nope"); // unreadable: drawn in the default orange
         TimelineMarker chorus = marker(3.25, QStringLiteral("副歌"));
         chorus.color = QColor(0x00, 0xd2, 0x6a);
         ruler.setMarkers({verse, chorus, marker(-0.07, QStringLiteral("M0"))});

@@ -106,10 +106,10 @@ bool fitsInMemory(qint64 bytes)
     return available < 0 || bytes <= available / 4 * 3;
 }
 
-QString tooLargeText(qint64 bytes)
+QString tooLargeText(qint64 bytes, const QString& work)
 {
     const double gigabytes = double(bytes) / (1024.0 * 1024.0 * 1024.0);
-    return QStringLiteral("导出需要约 %1 GB 内存，超出了本机可用的内存，无法导出。").arg(gigabytes, 0, 'f', 1);
+    return QStringLiteral("%1需要约 %2 GB 内存，超出了本机可用的内存，无法%1。").arg(work).arg(gigabytes, 0, 'f', 1);
 }
 
 } // namespace OfflineRender

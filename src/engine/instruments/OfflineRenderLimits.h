@@ -63,7 +63,8 @@ qint64 availableBytes();
 // Whether a render needing `bytes` more fits in memory (true when the
 // system cannot tell).
 bool fitsInMemory(qint64 bytes);
-// What the user is told when a render needing `bytes` is refused.
-QString tooLargeText(qint64 bytes);
+// What the user is told when a render needing `bytes` is refused; `work`
+// names what was refused ("导出", "导入").
+QString tooLargeText(qint64 bytes, const QString& work = QStringLiteral("导出"));
 
 } // namespace OfflineRender
