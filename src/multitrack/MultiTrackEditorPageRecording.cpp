@@ -42,9 +42,9 @@ constexpr int RecordBufferFrames = 512;
 constexpr double TakeLateToleranceSec = 0.01;
 // The most input from before the playback was heard that a take drops.
 constexpr double TakeEarlyInputLimitSec = 0.5;
-// The ring holds this much input for a GUI thread that is busy (rendering
-// the other tracks, painting) before a block is lost.
-constexpr int TakeQueueSeconds = 60;
+// How long input can wait for the take queue's spill thread (off the CPU
+// on a busy machine) before a block is lost; a busy GUI thread loses none.
+constexpr double TakeQueueSeconds = 60.0;
 // How long a stop waits for input the device took before it but has not
 // handed over yet (a busy machine runs the device's thread late).
 constexpr int TakeInputCatchUpMs = 500;
@@ -171,7 +171,7 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
     track.audioClips.push_back(take);
     takeFrames = 0;
 
-    takeQueue->start(qsizetype(projectSampleRate) * TakeQueueSeconds,
+    takeQueue->start(TakeQueueSeconds, projectSampleRate, 1,
                      [this](const float* samples, qsizetype count) { appendTakeSamples(samples, count); });
     RecordTakeQueue* queue = takeQueue;
     recordEngine->setRecordCallback([queue](const float* input, int frames) { queue->push(input, frames); });

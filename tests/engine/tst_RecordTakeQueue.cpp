@@ -1,7 +1,7 @@
 // The hand-over of recorded blocks from an audio thread to the GUI thread:
 // everything pushed arrives on the GUI thread in order across the ring's
-// wrap, a stalled GUI thread loses nothing, a block that does not fit is
-// dropped whole, and finish delivers what is left.
+// wrap, input waits as long as the queue was sized for, a block that does
+// not fit is dropped whole, and finish delivers what is left.
 
 #include "engine/devices/RecordTakeQueue.h"
 #include "engine/devices/SampleRing.h"
@@ -9,7 +9,6 @@
 #include <QtTest/QtTest>
 
 #include <atomic>
-#include <chrono>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -24,7 +23,7 @@ private slots:
         bool offGuiThread = false;
         // A ring of 3.5 blocks: the producer laps it many times and waits
         // (as a real device would not) only so that nothing is dropped here.
-        queue.start(1792, [&](const float* s, qsizetype n) {
+        queue.start(3.5 * 512 / 44100.0, 44100, 1, [&](const float* s, qsizetype n) {
             offGuiThread |= QThread::currentThread() != qApp->thread();
             received.insert(received.end(), s, s + n);
         }, 1);
@@ -55,41 +54,34 @@ private slots:
         }
     }
 
-    // The GUI thread drains nothing here (its timer never fires): the spill
-    // thread keeps the ring free, so many rings' worth arrive whole.
-    void aStalledGuiThreadLosesNothingAndAnOversizedBlockIsDroppedWhole()
+    // Input waits in the ring as long as the queue was sized for, at every
+    // rate and channel count: here it comes faster than from any device and
+    // the GUI thread drains nothing, and it all arrives whole whether the
+    // spill thread ran meanwhile or not. A block larger than the ring is
+    // dropped whole and counted.
+    void inputWaitsAsLongAsTheQueueWasSizedForAndAnOversizedBlockIsDroppedWhole()
     {
         RecordTakeQueue queue;
-        std::vector<float> received;
         const float block[4] = {1, 2, 3, 4};
         QVERIFY(!queue.push(block, 4)); // not started
-        queue.start(4096, [&](const float* s, qsizetype n) { received.insert(received.end(), s, s + n); },
-                    600000);
-        std::thread producer([&] {
-            std::vector<float> chunk(64);
-            for (int b = 0; b < 400; ++b) { // 6.25 rings, a block a millisecond
-                for (int i = 0; i < 64; ++i)
-                    chunk[size_t(i)] = float(b * 64 + i);
-                queue.push(chunk.data(), 64);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-        producer.join();
-        QCOMPARE(queue.droppedSamples(), qint64(0));
-        QVERIFY(received.empty());
-
-        // Larger than the whole ring: refused whole and counted.
-        const std::vector<float> huge(5000, 9.0f);
-        QVERIFY(!queue.push(huge.data(), int(huge.size())));
-        QVERIFY(!queue.push(nullptr, 2));
-        QCOMPARE(queue.droppedSamples(), qint64(5000));
-        QVERIFY(queue.push(block, 4));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^RecordTakeQueue: dropped 5000 samples"));
-        queue.finish();
-        std::vector<float> expected(400 * 64);
-        std::iota(expected.begin(), expected.end(), 0.0f);
-        expected.insert(expected.end(), block, block + 4);
-        QVERIFY(received == expected);
+        for (const auto& [rate, channels] : {std::pair{44100, 1}, {192000, 2}}) {
+            std::vector<float> received;
+            queue.start(0.25, rate, channels,
+                        [&](const float* s, qsizetype n) { received.insert(received.end(), s, s + n); }, 600000);
+            std::vector<float> expected(std::size_t(rate * channels / 4));
+            std::iota(expected.begin(), expected.end(), 0.0f);
+            for (std::size_t at = 0; at < expected.size(); at += 64)
+                QVERIFY(queue.push(expected.data() + at, int(std::min<std::size_t>(64, expected.size() - at))));
+            QCOMPARE(queue.droppedSamples(), qint64(0));
+            QVERIFY(received.empty());
+            const std::vector<float> huge(std::size_t(queue.capacity()) + 1, 9.0f);
+            QVERIFY(!queue.push(huge.data(), int(huge.size())));
+            QVERIFY(!queue.push(nullptr, 2));
+            QCOMPARE(queue.droppedSamples(), qint64(huge.size()));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^RecordTakeQueue: dropped"));
+            queue.finish();
+            QVERIFY(received == expected);
+        }
         QVERIFY(!queue.push(block, 1)); // finished
     }
 
