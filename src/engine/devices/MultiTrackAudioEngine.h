@@ -80,12 +80,12 @@ public:
     double heardPosition() const;
     // Seconds of mix the open device holds ahead of what is heard.
     double outputLatency() const { return sampleRate > 0 ? double(latencyFrames) / sampleRate : 0.0; }
-    // The gaps found since playback last started or resumed, oldest first;
+    // The gaps found since playback last started or resumed, oldest first,
     // the latest as far as it is known yet (it settles within a second of
-    // its end). A gap is a request later than the device's buffer
-    // covers, after which the device refilled its buffer and kept its pace
-    // that much later. A late request that the buffer covered, and a device
-    // clock a little slower than the machine's, are none.
+    // its end). A gap is a request later than the device's buffer covers,
+    // after which the device refilled its buffer and kept its pace that
+    // much later; a late request the buffer covered, and a device clock a
+    // little slower than the machine's, are none.
     std::vector<PlaybackGap> playbackGaps() const;
     bool isPlaying() const { return playing.load(); }
     int getSampleRate() const { return sampleRate; }
