@@ -49,8 +49,7 @@ MultiTrackEditorPage::MultiTrackEditorPage(QWidget* parent)
             },
             Qt::QueuedConnection);
     });
-    engine = new MultiTrackAudioEngine();
-    engine->initialize(projectSampleRate, EngineBufferFrames);
+    replaceEngine();
     pluginBridge = new AudioPluginBridge();
     pluginBridge->initialize(projectSampleRate, EngineBufferFrames);
 
@@ -164,19 +163,37 @@ void MultiTrackEditorPage::setSampleRate(int rate)
     if (isPlaying)
         onStop();
     projectSampleRate = rate;
-    engine->stopPlayback();
-    // The new output opens before the old one closes: a server left without
-    // a stream for a moment renders seconds ahead again.
-    auto* next = new MultiTrackAudioEngine();
-    next->initialize(rate, EngineBufferFrames);
-    if (outputKept)
-        next->prepareOutput();
-    engine->shutdown();
-    delete engine;
-    engine = next;
+    replaceEngine();
     // The loaded plug-ins stay with the tracks that chose them, set up again
     // for the new rate.
     pluginBridge->setSampleRate(rate);
+}
+
+void MultiTrackEditorPage::setOutputDeviceFactory(AudioDeviceFactory factory)
+{
+    if (isRecording)
+        stopTake();
+    if (isPlaying)
+        onStop();
+    outputDeviceFactory = std::move(factory);
+    replaceEngine();
+}
+
+void MultiTrackEditorPage::replaceEngine()
+{
+    if (engine)
+        engine->stopPlayback();
+    // The new output opens before the old one closes: a server left without
+    // a stream for a moment renders seconds ahead again.
+    auto* next = outputDeviceFactory ? new MultiTrackAudioEngine(outputDeviceFactory())
+                                     : new MultiTrackAudioEngine();
+    next->initialize(projectSampleRate, EngineBufferFrames);
+    if (outputKept)
+        next->prepareOutput();
+    if (engine)
+        engine->shutdown();
+    delete engine;
+    engine = next;
 }
 
 void MultiTrackEditorPage::prepareOutput()

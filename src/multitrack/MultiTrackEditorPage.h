@@ -163,6 +163,8 @@ public:
     // ---- zoom, time display, snapping and markers ----
     void applyZoom(double zoom, int anchorX);
     void updateTimeLabel(double sec);
+    // Seconds as the time read-out shows them: "00:01:02.345".
+    static QString clockText(double sec);
     double snapToGrid(double sec) const;
     void setMarkers(const std::vector<TimelineMarker>& list);
     void syncMarkersToRuler();
@@ -233,6 +235,9 @@ public:
     // devices. Tests script one.
     using AudioDeviceFactory = std::function<std::unique_ptr<AudioDeviceBackend>()>;
     void setRecordDeviceFactory(AudioDeviceFactory factory);
+    // The same for the mixing engine, which is made anew on it (a take and
+    // playback stop first).
+    void setOutputDeviceFactory(AudioDeviceFactory factory);
     bool recording() const { return isRecording; }
     bool midiRecording() const { return isMidiRecording; }
     RecordTakeQueue* recordQueue() const { return takeQueue; }
@@ -361,6 +366,9 @@ private:
     qint64 takeInputBeganNs() const;
     // Notes how far the heard playback trails the take's clock now.
     void noteTakeHeardLag();
+    // After a take: where and how long its playback dropped out, and how
+    // much input was lost, when either happened.
+    void tellTakeTroubles(const std::vector<MultiTrackAudioEngine::PlaybackGap>& gaps, qint64 lostSamples);
     void pauseTakePlayback();
     void setRecordButtonIdle();
     // The take's time now: the wall clock while playing, else the MIDI take's lane.
@@ -388,6 +396,9 @@ private:
     // the playhead back to it, as a stop does.
     bool endPassedWhilePlaying = false;
     MultiTrackAudioEngine* engine = nullptr;
+    AudioDeviceFactory outputDeviceFactory;
+    // Makes the mixing engine anew at the project rate (it must not play).
+    void replaceEngine();
     QTimer* playbackTimer = nullptr;
     bool isPlaying = false;
     // Whether the mixing engine's output is kept open (prepareOutput).

@@ -16,7 +16,6 @@
 #include "engine/midi/MidiRecorder.h"
 #include "multitrack/AudioClipWidget.h"
 #include "multitrack/MidiClipWidget.h"
-#include "multitrack/TakePlaybackGaps.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "multitrack/TrackRowWidget.h"
 #include "project/TrackCommands.h"
@@ -25,6 +24,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <QUndoStack>
 
@@ -42,12 +42,14 @@ constexpr int RecordBufferFrames = 512;
 constexpr double TakeLateToleranceSec = 0.01;
 // The most input from before the playback was heard that a take drops.
 constexpr double TakeEarlyInputLimitSec = 0.5;
-// The ring holds this much input for a GUI thread that is busy (rendering
-// the other tracks, painting) before a block is lost.
-constexpr int TakeQueueSeconds = 60;
+// How long input can wait for the take queue's spill thread (off the CPU
+// on a busy machine) before a block is lost; a busy GUI thread loses none.
+constexpr double TakeQueueSeconds = 60.0;
 // How long a stop waits for input the device took before it but has not
 // handed over yet (a busy machine runs the device's thread late).
 constexpr int TakeInputCatchUpMs = 500;
+// The dropouts a take's notice lists one by one.
+constexpr std::size_t TakeGapsListed = 10;
 constexpr int MetronomeBeatsPerBar = 4;
 constexpr float MetronomeVolume = 0.5f;
 // A new MIDI take clip's length, and how far it runs ahead of the playhead.
@@ -171,7 +173,7 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
     track.audioClips.push_back(take);
     takeFrames = 0;
 
-    takeQueue->start(qsizetype(projectSampleRate) * TakeQueueSeconds,
+    takeQueue->start(TakeQueueSeconds, projectSampleRate, 1,
                      [this](const float* samples, qsizetype count) { appendTakeSamples(samples, count); });
     RecordTakeQueue* queue = takeQueue;
     recordEngine->setRecordCallback([queue](const float* input, int frames) { queue->push(input, frames); });
@@ -364,6 +366,8 @@ void MultiTrackEditorPage::stopTake()
     const double stopSec = recordingClockSec();
     const qint64 stopNs = steadyNowNs();
     noteTakeHeardLag();
+    // The playback's dropouts, the latest as far as known now: they are told,
+    // and the take keeps all its input.
     const std::vector<MultiTrackAudioEngine::PlaybackGap> gaps = isPlaying && engine->isPlaying()
         ? engine->playbackGaps()
         : std::vector<MultiTrackAudioEngine::PlaybackGap>();
@@ -382,13 +386,6 @@ void MultiTrackEditorPage::stopTake()
         lostSamples = takeQueue->droppedSamples();
     }
     if (AudioClip* take = audioTakeClip(); take && !take->samples.isEmpty()) {
-        // Where the playback dropped out the player heard the rest later.
-        const double gapSeconds = TakePlaybackGaps::remove(
-            take->samples, gaps, takeInputBeganNs(), projectSampleRate);
-        if (gapSeconds > 0.0)
-            qDebug() << "MultiTrack: playback dropped out for" << int(gapSeconds * 1000.0)
-                     << "ms during the take; the input of those gaps is taken out";
-        takeFrames = take->samples.size();
         const qsizetype leadIn = takeLeadInFrames();
         if (leadIn >= 0)
             take->samples.insert(0, leadIn, 0.0f);
@@ -406,7 +403,7 @@ void MultiTrackEditorPage::stopTake()
         && !midiTakeNow->notes.empty();
     if (bothKept)
         undoStack->beginMacro(TakeCommandText); // one press, one undo step
-    commitAudioTake();
+    const bool audioKept = commitAudioTake();
     if (midiTake)
         commitMidiTake();
     if (bothKept)
@@ -423,14 +420,38 @@ void MultiTrackEditorPage::stopTake()
         }
     }
     setRecordButtonIdle();
-    // Input the hand-off could not take is gone: the take is shorter than
-    // what was played, and the user must know.
-    if (lostSamples > 0) {
-        const double seconds = double(lostSamples) / std::max(projectSampleRate, 1);
-        QMessageBox::warning(this, TakeCommandText,
-                             QStringLiteral("录音时有 %1 秒的输入未能及时接收而丢失，这段录音不完整。")
-                                 .arg(seconds, 0, 'f', 2));
+    tellTakeTroubles(audioKept ? gaps : std::vector<MultiTrackAudioEngine::PlaybackGap>(), lostSamples);
+}
+
+void MultiTrackEditorPage::tellTakeTroubles(const std::vector<MultiTrackAudioEngine::PlaybackGap>& gaps,
+                                            qint64 lostSamples)
+{
+    QStringList lines;
+    // After a dropout the player heard the rest later, and played it later.
+    if (!gaps.empty()) {
+        qDebug() << "MultiTrack: the playback dropped out" << gaps.size() << "times during the take";
+        lines << QStringLiteral("录音时播放中断了 %1 次，每次中断之后录下的内容比其他轨道晚了相应的时长"
+                                "（录音本身完整保留，未作改动）：")
+                     .arg(gaps.size());
+        for (std::size_t i = 0; i < gaps.size() && i < TakeGapsListed; ++i)
+            lines << QStringLiteral("%1 处中断约 %2 毫秒")
+                         .arg(clockText(gaps[i].at))
+                         .arg(std::llround(gaps[i].seconds * 1000.0));
+        if (gaps.size() > TakeGapsListed)
+            lines << QStringLiteral("另有 %1 次中断未列出。").arg(gaps.size() - TakeGapsListed);
     }
+    // Input the hand-off could not take is gone: the take is shorter than
+    // what was played.
+    if (lostSamples > 0)
+        lines << QStringLiteral("录音时有 %1 秒的输入未能及时接收而丢失，这段录音不完整。")
+                     .arg(double(lostSamples) / std::max(projectSampleRate, 1), 0, 'f', 2);
+    if (lines.isEmpty())
+        return;
+    // Window-modal and not waiting: the take is in place under it.
+    auto* box = new QMessageBox(QMessageBox::Warning, TakeCommandText, lines.join(QLatin1Char('\n')),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void MultiTrackEditorPage::startMidiRecording()

@@ -87,14 +87,18 @@ void MultiTrackEditorPage::updateTimeLabel(double sec)
                                .arg(padded(std::clamp<qint64>(hundredths, 0, 99), 2)));
         return;
     }
+    timeLabel->setText(clockText(sec));
+}
+
+QString MultiTrackEditorPage::clockText(double sec)
+{
     const qint64 ms = wholeUnits(sec * 1000.0);
     const qint64 hours = ms / 3600000;
     const qint64 minutes = (ms / 60000) % 60;
     const qint64 seconds = (ms / 1000) % 60;
     const qint64 millis = ms - (ms / 1000) * 1000;
-    timeLabel->setText(QStringLiteral("%1:%2:%3.%4")
-                           .arg(padded(hours, 2), padded(minutes, 2), padded(seconds, 2),
-                                padded(millis, 3)));
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(padded(hours, 2), padded(minutes, 2), padded(seconds, 2), padded(millis, 3));
 }
 
 double MultiTrackEditorPage::snapToGrid(double sec) const

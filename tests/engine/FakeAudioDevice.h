@@ -28,6 +28,7 @@ struct FakeDeviceState {
     bool hasInput = false;
     unsigned int rate = 0;
     unsigned int bufferFrames = 0;
+    unsigned int outputLatency = 0; // frames an open output holds ahead of what is heard
     AudioDeviceBackend::StreamCallback callback = nullptr;
     void* userData = nullptr;
 
@@ -152,6 +153,7 @@ public:
     }
     bool isStreamOpen() const override { return state->open; }
     bool isStreamRunning() const override { return state->running; }
+    unsigned int outputLatencyFrames() const override { return state->open ? state->outputLatency : 0; }
     std::string getErrorText() const override { return state->errorText; }
 
 private:

@@ -243,27 +243,31 @@ private slots:
     void gapsAreFoundFromTheDevicesPace()
     {
         auto device = FakeDeviceState::withDevices();
+        device->outputLatency = 4 * 512;
         MultiTrackAudioEngine engine(FakeAudioDevice::make(device));
         engine.initialize(44100, 512);
         QVERIFY(engine.startPlayback(0.0));
         std::vector<float> out(2 * 512);
         const std::int64_t block = 512 * std::int64_t(1000000000) / 44100;
-        std::int64_t due = 1000000000;
-        auto run = [&](int blocks, std::int64_t notBefore = 0, std::int64_t jitter = 0) {
+        const std::int64_t held = 3 * block; // what the device holds when it asks
+        std::int64_t due = 1000000000 - held; // the first four requests fill its buffer
+        auto run = [&](int blocks, std::int64_t notBefore, std::int64_t jitter = 0) {
             for (int i = 0; i < blocks; ++i, due += block)
                 engine.processBlockAt(out.data(), 512, std::max(due, notBefore) + (i % 2) * jitter);
         };
-        run(100, 0, 3000000); // 1.2 s, each other request 3 ms late
+        run(100, 1000000000, 3000000); // each other request 3 ms late
         run(60, due + 40000000); // 40 ms late, then a burst back to the pace
         QVERIFY(engine.playbackGaps().empty());
-        due += 100000000; // the device stood 100 ms
-        const std::int64_t gapEnd = due;
-        run(20);
-        QVERIFY(engine.playbackGaps().empty()); // not settled yet
-        run(40);
+        // The device stood 100 ms longer than its buffer lasted, asked for a
+        // whole buffer at once and played on 100 ms later.
+        run(4, due + held + 100000000);
+        due += 100000000;
+        run(1, 0);
+        QCOMPARE(engine.playbackGaps().size(), std::size_t(1)); // as far as known yet
+        run(99, 0);
         const auto gaps = engine.playbackGaps();
         QCOMPARE(gaps.size(), std::size_t(1));
-        QCOMPARE(gaps[0].endNs, gapEnd);
+        QCOMPARE(gaps[0].at, 160 * 512 / 44100.0);
         QVERIFY2(std::abs(gaps[0].seconds - 0.1) < 1e-6, qPrintable(QString::number(gaps[0].seconds)));
         QVERIFY(engine.startPlayback(0.0)); // counted afresh
         QVERIFY(engine.playbackGaps().empty());

@@ -1,7 +1,7 @@
 // The hand-over of recorded blocks from an audio thread to the GUI thread:
 // everything pushed arrives on the GUI thread in order across the ring's
-// wrap, a stalled GUI thread loses nothing, a block that does not fit is
-// dropped whole, and finish delivers what is left.
+// wrap, input waits as long as the queue was sized for, a block that does
+// not fit is dropped whole, and finish delivers what is left.
 
 #include "engine/devices/RecordTakeQueue.h"
 #include "engine/devices/SampleRing.h"
@@ -24,7 +24,7 @@ private slots:
         bool offGuiThread = false;
         // A ring of 3.5 blocks: the producer laps it many times and waits
         // (as a real device would not) only so that nothing is dropped here.
-        queue.start(1792, [&](const float* s, qsizetype n) {
+        queue.start(3.5 * 512 / 44100.0, 44100, 1, [&](const float* s, qsizetype n) {
             offGuiThread |= QThread::currentThread() != qApp->thread();
             received.insert(received.end(), s, s + n);
         }, 1);
@@ -55,19 +55,20 @@ private slots:
         }
     }
 
-    // The GUI thread drains nothing here (its timer never fires): the spill
-    // thread keeps the ring free, so many rings' worth arrive whole.
+    // The GUI thread drains nothing here (its timer never fires), and the
+    // spill thread may not run: input waits in the ring for as long as it
+    // was sized for, here a quarter second of 64 kHz stereo.
     void aStalledGuiThreadLosesNothingAndAnOversizedBlockIsDroppedWhole()
     {
         RecordTakeQueue queue;
         std::vector<float> received;
         const float block[4] = {1, 2, 3, 4};
         QVERIFY(!queue.push(block, 4)); // not started
-        queue.start(4096, [&](const float* s, qsizetype n) { received.insert(received.end(), s, s + n); },
+        queue.start(0.25, 64000, 2, [&](const float* s, qsizetype n) { received.insert(received.end(), s, s + n); },
                     600000);
         std::thread producer([&] {
             std::vector<float> chunk(64);
-            for (int b = 0; b < 400; ++b) { // 6.25 rings, a block a millisecond
+            for (int b = 0; b < 400; ++b) { // 25600 of the 32000 samples the ring holds
                 for (int i = 0; i < 64; ++i)
                     chunk[size_t(i)] = float(b * 64 + i);
                 queue.push(chunk.data(), 64);
@@ -79,12 +80,12 @@ private slots:
         QVERIFY(received.empty());
 
         // Larger than the whole ring: refused whole and counted.
-        const std::vector<float> huge(5000, 9.0f);
+        const std::vector<float> huge(32001, 9.0f);
         QVERIFY(!queue.push(huge.data(), int(huge.size())));
         QVERIFY(!queue.push(nullptr, 2));
-        QCOMPARE(queue.droppedSamples(), qint64(5000));
+        QCOMPARE(queue.droppedSamples(), qint64(32001));
         QVERIFY(queue.push(block, 4));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^RecordTakeQueue: dropped 5000 samples"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^RecordTakeQueue: dropped 32001 samples"));
         queue.finish();
         std::vector<float> expected(400 * 64);
         std::iota(expected.begin(), expected.end(), 0.0f);

@@ -93,7 +93,14 @@ private slots:
         page.onStop();
 
         // The take starts with the press, ends where the playback was heard at
-        // the stop, and holds the tone where it plays.
+        // the stop, and holds the tone where it was heard: later by as long
+        // as the playback dropped out before it.
+        const auto stood = [&page](double before = 1e9) {
+            double seconds = 0.0;
+            for (const auto& gap : page.mixingEngine()->playbackGaps())
+                seconds += gap.at < before ? gap.seconds : 0.0;
+            return seconds;
+        };
         arm(page.rows[1]);
         const double recordPressed = steadySeconds();
         page.onRecord();
@@ -110,15 +117,15 @@ private slots:
         const int toneAt = onset(std::vector<float>(take.begin(), take.end()), 0.1f, 1, kRate / 2);
         const double takeEnd = takeStart + double(take.size()) / kRate;
         const QString takeFigures =
-            QStringLiteral("input %1 s after the press; take to %2 s, heard %3 s at the stop %4 s after the press; tone at %5 s")
-                .arg(inputLate).arg(takeEnd).arg(heardAtStop).arg(recorded).arg(double(toneAt) / kRate);
+            QStringLiteral("input %1 s after the press; take to %2 s, heard %3 s at the stop %4 s after the press; tone at %5 s, dropouts %6 s")
+                .arg(inputLate).arg(takeEnd).arg(heardAtStop).arg(recorded).arg(double(toneAt) / kRate).arg(stood());
         qInfo().noquote() << takeFigures;
         QVERIFY2(inputLate < 0.15, qPrintable(takeFigures));
-        QVERIFY2(std::abs(takeEnd - heardAtStop) < 0.15, qPrintable(takeFigures));
-        QVERIFY2(std::abs(double(toneAt) / kRate - 1.0) < 0.05, qPrintable(takeFigures));
+        QVERIFY2(std::abs(takeEnd - heardAtStop - stood()) < 0.15, qPrintable(takeFigures));
+        QVERIFY2(std::abs(double(toneAt) / kRate - 1.0 - stood(1.0)) < 0.05, qPrintable(takeFigures));
 
         // The program stands 0.3 s in a take while the server runs on: the
-        // output runs dry, and the take keeps the tone where it was heard.
+        // output runs dry, and the take keeps all its input.
         page.undoStack->undo();
         page.onStop();
         arm(page.rows[1]);
@@ -128,20 +135,19 @@ private slots:
         QVERIFY(QProcess::startDetached(QStringLiteral("sh"), {QStringLiteral("-c"), stall}));
         QVERIFY(waitFor([&] { return page.playheadPosition() > 2.0; }));
         page.onRecord();
-        const auto gaps = page.mixingEngine()->playbackGaps();
         const QList<float>& later = page.tracks[1].audioClips.back().samples;
         const int laterTone = onset(std::vector<float>(later.begin(), later.end()), 0.1f, 1, kRate / 2);
-        // So does the blip from before the dropout, a tenth of a second long.
+        // So does the blip at the start, a tenth of a second long (longer by
+        // a dropout within it).
         int blipEnd = std::min<int>(kRate / 2, int(later.size()));
         while (blipEnd > 0 && std::abs(later[blipEnd - 1]) < 0.1f)
             --blipEnd;
-        const QString gapFigures = QStringLiteral("%1 gaps, the first %2 s; blip ends at %3 s, tone at %4 s")
-                                       .arg(gaps.size()).arg(gaps.empty() ? 0.0 : gaps[0].seconds)
-                                       .arg(double(blipEnd) / kRate).arg(double(laterTone) / kRate);
+        const QString gapFigures = QStringLiteral("dropouts %1 s; blip ends at %2 s, tone at %3 s")
+                                       .arg(stood()).arg(double(blipEnd) / kRate).arg(double(laterTone) / kRate);
         qInfo().noquote() << gapFigures;
-        QVERIFY2(!gaps.empty() && gaps[0].seconds > 0.1, qPrintable(gapFigures));
-        QVERIFY2(std::abs(double(blipEnd) / kRate - 0.1) < 0.05, qPrintable(gapFigures));
-        QVERIFY2(std::abs(double(laterTone) / kRate - 1.0) < 0.05, qPrintable(gapFigures));
+        QVERIFY2(stood(1.0) > 0.2, qPrintable(gapFigures));
+        QVERIFY2(std::abs(double(blipEnd) / kRate - 0.1 - stood(0.1)) < 0.05, qPrintable(gapFigures));
+        QVERIFY2(std::abs(double(laterTone) / kRate - 1.0 - stood(1.0)) < 0.05, qPrintable(gapFigures));
     }
 
     void audioTakeOfATonePlayedIntoTheSink()
@@ -179,7 +185,11 @@ private slots:
         const int n = kRate / 2;
         const float* last = take.samples.constData() + take.samples.size() - n;
         const double level = amplitudeAt(last, n, 1, 1000.0, kRate);
-        QVERIFY2(level > 0.2 && level < 0.6, qPrintable(QString::number(level)));
+        // By tenths of a second: a dropout of the playback moves the tone's phase.
+        double loudest = 0.0;
+        for (int k = 0; k < 5; ++k)
+            loudest = std::max(loudest, amplitudeAt(last + k * n / 5, n / 5, 1, 1000.0, kRate));
+        QVERIFY2(loudest > 0.2 && loudest < 0.6, qPrintable(QString::number(loudest)));
 
         // The mixdown of the take alone holds it where it lies.
         page.removeTrack(0);

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
+#include <utility>
 
 namespace {
 
@@ -19,11 +21,14 @@ using TrackSlot = MultiTrackAudioEngine::TrackSlot;
 constexpr float kCentreGain = 0.707f;
 // Frames mixed at a time: the two accumulators stay in the first-level cache.
 constexpr int kMixFrames = 1024;
-// How long the device must keep its pace after a late request before the
-// pace is read again, and for how much of that time it is read.
-constexpr double kSettleSeconds = 0.4;
+// How long the pace is read after a late request before it counts as the
+// device's steady pace again.
+constexpr double kSettleSeconds = 1.0;
 // Shorter gaps are taken for the jitter of the device's requests.
 constexpr double kMinGapSeconds = 0.005;
+// How much slower than the machine's a device's clock may run (2000 ppm):
+// the steady pace follows it, but not a stretch of late requests.
+constexpr double kMaxClockDrift = 0.002;
 // How often a held output stream is asked whether its server is still there.
 constexpr int kHeldOutputCheckMs = 1000;
 // A check that took this long found a server that does not answer in time.
@@ -342,62 +347,105 @@ int MultiTrackAudioEngine::streamCallback(void* output, void*, unsigned int fram
 std::vector<MultiTrackAudioEngine::PlaybackGap> MultiTrackAudioEngine::playbackGaps() const
 {
     const int count = gapCount.load(std::memory_order_acquire);
-    return std::vector<PlaybackGap>(gaps.begin(), gaps.begin() + count);
+    std::vector<PlaybackGap> found;
+    for (int i = 0; i < count && sampleRate > 0; ++i) {
+        const GapSlot& slot = gaps[std::size_t(i)];
+        found.push_back({double(slot.atFrame.load(std::memory_order_relaxed)) / sampleRate,
+                         slot.seconds.load(std::memory_order_relaxed)});
+    }
+    return found;
+}
+
+void MultiTrackAudioEngine::showGap(double seconds)
+{
+    const int count = gapCount.load(std::memory_order_relaxed);
+    if (pace.shown) {
+        if (seconds >= kMinGapSeconds) {
+            gaps[std::size_t(count - 1)].seconds.store(seconds, std::memory_order_relaxed);
+        } else {
+            gapCount.store(count - 1, std::memory_order_release); // the device caught up after all
+            pace.shown = false;
+        }
+    } else if (seconds >= kMinGapSeconds && count < kMaxGaps) {
+        gaps[std::size_t(count)].atFrame.store(pace.atFrame, std::memory_order_relaxed);
+        gaps[std::size_t(count)].seconds.store(seconds, std::memory_order_relaxed);
+        gapCount.store(count + 1, std::memory_order_release);
+        pace.shown = true;
+    }
 }
 
 // A device asks for each block once it has room for it, so at its steady
-// pace each request trails the start of playback by the same amount (the
-// frames asked for so far counted as time). A request that comes later
-// than its buffer covers leaves the device without sound; the device plays
-// on from where it ran dry, so every later request trails by that gap too.
-// A late request the buffer covered, or one the device catches up on (a
-// busy sound server rendering in a burst), leaves the pace as it was.
+// pace each request trails its due time (the frames asked for so far counted
+// as time) by the same amount, the level. The device runs dry only when a
+// request comes later than what its buffer still holds lasts; it then asks
+// for its buffer back to back and plays on from where it ran dry, so every
+// later request trails by the gap too. A late request the buffer covered is
+// caught up on and the level stays; a device that stood without running dry
+// (a server starting the stream late) asks for no buffer at once, and a
+// clock slower than the machine's moves the level slowly: neither is a gap.
 void MultiTrackAudioEngine::followPace(std::int64_t first, int frames, std::int64_t nowNs)
 {
+    if (sampleRate < 1)
+        return;
+    const double block = double(frames) / sampleRate;
+    // What the device still holds when it asks for the next block: a request
+    // later than half of that is watched.
+    const double held = latencyFrames > frames ? double(latencyFrames - frames) / sampleRate : block;
     if (paceAfresh.exchange(false)) {
         pace = Pace();
-        pace.startNs = nowNs;
+        pace.startNs = pace.lastNs = nowNs;
         pace.startFrame = first;
+        pace.level = -held; // the earliest a steady request comes
     }
-    // The first requests fill the device's buffer at once.
-    if (first - pace.startFrame < latencyFrames + frames || sampleRate < 1)
-        return;
+    const double sinceLast = double(nowNs - pace.lastNs) / 1e9;
     const double trailing = double(nowNs - pace.startNs) / 1e9 - double(first - pace.startFrame) / sampleRate;
-    const double sinceLate = double(nowNs - pace.peakNs) / 1e9;
+    const double caughtUp = pace.last - trailing;
+    pace.lastNs = nowNs;
+    pace.last = trailing;
+    // The first requests fill the device's buffer at once.
+    if (first - pace.startFrame < latencyFrames + frames)
+        return;
+    const bool backToBack = sinceLast < block / 2;
+    if (pace.late && !backToBack && trailing - pace.settled > held / 2) {
+        // Late again: the gap before is as far as it was known.
+        pace.level = pace.settled;
+        pace.late = false;
+    }
     if (!pace.late) {
-        if (!pace.haveBaseline || trailing < pace.baseline) {
-            pace.baseline = trailing;
-            pace.haveBaseline = true;
-        } else if (trailing - pace.baseline > double(frames) / sampleRate) {
-            pace.late = true;
-            pace.peak = trailing;
-            pace.peakNs = nowNs;
-            pace.haveSettled = false;
+        const bool seen = std::exchange(pace.levelSeen, true);
+        if (trailing - pace.level <= held / 2) {
+            pace.level = seen ? std::min(trailing, pace.level + kMaxClockDrift * sinceLast) : trailing;
+            return;
         }
+        pace.late = true;
+        // A device left longer than its whole buffer lasts ran dry; so did
+        // one that then asks for half of what it holds back to back.
+        pace.refilled = sinceLast > double(std::max<std::int64_t>(latencyFrames, 2 * frames)) / sampleRate;
+        pace.refilling = !pace.refilled;
+        pace.shown = false;
+        pace.atFrame = first;
+        pace.sinceNs = nowNs;
+        pace.before = pace.level;
+        pace.burst = 0.0;
+        pace.settled = std::numeric_limits<double>::infinity();
         return;
     }
-    if (trailing > pace.peak) {
-        pace.peak = trailing;
-        pace.peakNs = nowNs;
-        pace.haveSettled = false;
+    if (backToBack) {
+        if (pace.refilling)
+            pace.burst += caughtUp;
         return;
     }
-    if (sinceLate < kSettleSeconds / 2)
-        return; // the buffer filling again after the gap
-    pace.settled = pace.haveSettled ? std::min(pace.settled, trailing) : trailing;
-    pace.haveSettled = true;
-    if (sinceLate < kSettleSeconds)
-        return;
-    const double gap = pace.settled - pace.baseline;
-    const int count = gapCount.load(std::memory_order_relaxed);
-    if (gap > kMinGapSeconds) {
-        if (count < kMaxGaps) {
-            gaps[std::size_t(count)] = PlaybackGap{pace.peakNs, gap};
-            gapCount.store(count + 1, std::memory_order_release);
-        }
-        pace.baseline = pace.settled;
+    if (pace.refilling) {
+        pace.refilling = false;
+        pace.refilled = pace.burst >= held / 2;
     }
-    pace.late = false;
+    pace.settled = std::min(pace.settled, trailing);
+    if (pace.refilled)
+        showGap(pace.settled - pace.before);
+    if (double(nowNs - pace.sinceNs) / 1e9 >= kSettleSeconds) {
+        pace.level = pace.settled;
+        pace.late = false;
+    }
 }
 
 void MultiTrackAudioEngine::processBlock(float* output, int frames)

@@ -47,7 +47,7 @@ public:
     // A stretch in which the device ran out of mix and played nothing for
     // this stream: everything after it was heard that much later than due.
     struct PlaybackGap {
-        std::int64_t endNs = 0; // steady clock: when the device asked for the mix again
+        double at = 0.0; // seconds on the timeline where the sound stopped
         double seconds = 0.0;
     };
 
@@ -80,10 +80,12 @@ public:
     double heardPosition() const;
     // Seconds of mix the open device holds ahead of what is heard.
     double outputLatency() const { return sampleRate > 0 ? double(latencyFrames) / sampleRate : 0.0; }
-    // The gaps found since playback last started or resumed, oldest first.
-    // A gap shows some tenths of a second after it ended, once the device
-    // has run at its pace again; a late request that the device's buffer
-    // covered, or that the device caught up on, is none.
+    // The gaps found since playback last started or resumed, oldest first,
+    // the latest as far as it is known yet (it settles within a second of
+    // its end). A gap is a request later than the device's buffer covers,
+    // after which the device refilled its buffer and kept its pace that
+    // much later; a late request the buffer covered, and a device clock a
+    // little slower than the machine's, are none.
     std::vector<PlaybackGap> playbackGaps() const;
     bool isPlaying() const { return playing.load(); }
     int getSampleRate() const { return sampleRate; }
@@ -111,6 +113,8 @@ private:
     void publishSlots();
     // Audio thread: follows the pace of the device's requests (see the .cpp).
     void followPace(std::int64_t first, int frames, std::int64_t nowNs);
+    // Audio thread: publishes, updates or takes back the latest gap.
+    void showGap(double seconds);
     // Opens the stream unless it is open; `quiet` leaves out the warnings of a failure.
     bool openOutput(bool quiet);
     // The held stream's check while nothing plays.
@@ -130,20 +134,30 @@ private:
     std::int64_t latencyFrames = 0;
     bool paused = false;
     static constexpr int kMaxGaps = 64;
-    std::array<PlaybackGap, kMaxGaps> gaps{}; // written by the audio thread below gapCount
+    struct GapSlot {
+        std::atomic<std::int64_t> atFrame{0};
+        std::atomic<double> seconds{0.0}; // the latest gap's changes while it settles
+    };
+    std::array<GapSlot, kMaxGaps> gaps; // written by the audio thread below gapCount
     std::atomic<int> gapCount{0};
     // Set by each start and resume: the audio thread takes the pace afresh.
     std::atomic<bool> paceAfresh{true};
     struct Pace {
         std::int64_t startNs = 0;
         std::int64_t startFrame = 0;
-        bool haveBaseline = false;
-        double baseline = 0.0; // how far requests trail their start at the device's steady pace
-        bool late = false; // a request came late: the pace after it tells whether it was a gap
-        std::int64_t peakNs = 0;
-        double peak = 0.0;
-        bool haveSettled = false;
-        double settled = 0.0;
+        std::int64_t lastNs = 0;
+        double last = 0.0; // how far the request before trailed its due time
+        double level = 0.0; // how far a request at the device's steady pace trails
+        bool levelSeen = false;
+        bool late = false; // a request came later than half the buffer lasts
+        bool refilling = false; // ... and the requests since came back to back
+        bool refilled = false; // ... and the device ran dry: a gap
+        bool shown = false; // ... published as the last gap
+        std::int64_t atFrame = 0; // where the late request began
+        std::int64_t sinceNs = 0; // when it came
+        double before = 0.0; // the level before it
+        double burst = 0.0; // how far the back-to-back requests after it caught up
+        double settled = 0.0; // the least trailing at the device's pace since
     } pace; // audio thread only
     int sampleRate = 44100;
     int bufferSize = 512; // frames of a device block at 44100 Hz (see DeviceBlock)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <new>
 #include <thread>
 
@@ -32,11 +33,12 @@ RecordTakeQueue::~RecordTakeQueue()
     stopSpill();
 }
 
-void RecordTakeQueue::start(qsizetype capacity, Sink target, int drainMs)
+void RecordTakeQueue::start(double seconds, int rate, int channels, Sink target, int drainMs)
 {
     accepting.store(false);
     stopSpill();
-    ring.reset(capacity);
+    const double samples = seconds * std::max(rate, 0) * std::max(channels, 0);
+    ring.reset(std::isfinite(samples) ? qsizetype(std::llround(std::clamp(samples, 1.0, 1.0e12))) : 1);
     dropped.store(0);
     offered.store(0);
     timedBlocks.store(0);

@@ -13,7 +13,7 @@
 // arrives is always in order; the owner tells the user at the end of the take.
 //
 // Use:
-//   queue->start(rate * 60, [&](const float* s, qsizetype n) { append(s, n); });
+//   queue->start(60.0, rate, 1, [&](const float* s, qsizetype n) { append(s, n); });
 //   engine->setRecordCallback([queue](const float* in, int n) { queue->push(in, n); });
 //   ... engine stopped and its stream closed (no push can follow) ...
 //   queue->finish(); // the last samples reach the sink here
@@ -43,10 +43,11 @@ public:
     explicit RecordTakeQueue(QObject* parent = nullptr);
     ~RecordTakeQueue() override;
 
-    // GUI thread, while no producer runs: empties the ring, makes room for
-    // `capacity` samples (at least one), starts the spill thread and drains
-    // into `sink` every drainMs.
-    void start(qsizetype capacity, Sink sink, int drainMs = kDefaultDrainMs);
+    // GUI thread, while no producer runs: empties the ring and sizes it to
+    // hold `seconds` of input at `rate` frames a second of `channels`
+    // samples each (how long input can wait for the spill thread), starts
+    // the spill thread and drains into `sink` every drainMs.
+    void start(double seconds, int rate, int channels, Sink sink, int drainMs = kDefaultDrainMs);
     // Producer thread: queues count samples, all or none; false when they do
     // not fit, when the queue is not started or for no samples.
     bool push(const float* samples, int count) noexcept;
