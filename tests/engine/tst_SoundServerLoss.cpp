@@ -149,6 +149,60 @@ private slots:
         QVERIFY(!player.isRunning() && !metronome.isRunning() && !mixer.isPlaying());
     }
 
+    // A take whose server goes away ends where its input ended: no stale
+    // block repeated after it. The playback's position stands where the
+    // sound stopped, never running ahead of the clock.
+    void aLostServerEndsTheTakeAndThePlayheadWhereTheSoundStopped()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        const QList<float> tone = TestSupport::sineWave(1000.0, 20.0, kRate, 0.5f);
+        MultiTrackAudioEngine mixer;
+        mixer.initialize(kRate, 512);
+        MultiTrackAudioEngine::TrackSlot slot;
+        slot.samples = tone.constData();
+        slot.sampleCount = tone.size();
+        slot.volume = 1.0f;
+        mixer.setTracks({slot});
+        QVERIFY(mixer.startPlayback(0.0));
+        Capture take;
+        AudioEngine recorder;
+        recorder.initialize(kRate, 512);
+        recorder.setRecordOnly(true);
+        recorder.setRecordCallback([&take](const float* in, int frames) { take.append(in, std::size_t(frames)); });
+        QVERIFY(recorder.startRecording());
+        QVERIFY(waitFor([&] { return onset(take.take(), 0.1f) >= 0 && mixer.getPlaybackPosition() > 1.0; }));
+
+        QElapsedTimer clock;
+        clock.start();
+        double runAhead = 0.0; // the most the position moved beyond the time that passed
+        auto follow = [&, last = mixer.heardPosition(), lastMs = qint64(0)]() mutable {
+            const double heard = mixer.heardPosition();
+            runAhead = std::max(runAhead, heard - last - (clock.elapsed() - lastMs) / 1000.0);
+            last = heard;
+            lastMs = clock.elapsed();
+        };
+        QVERIFY(TestSupport::runCommand("pulseaudio", {"--kill"}, nullptr, 10000));
+        QVERIFY(waitFor([&] { follow(); return !serverAnswers(); }));
+        QVERIFY(waitFor([&] { follow(); return clock.elapsed() > 1500; }));
+        recorder.stopRecording();
+        recorder.shutdown();
+        recorder.setRecordCallback({});
+        mixer.stopPlayback();
+
+        qint64 repeated = 0; // frames of blocks that repeat the block before exactly
+        const std::vector<float> input = take.take();
+        for (std::size_t i = 1; i < take.arrivals.size(); ++i) {
+            const std::size_t end = take.arrivals[i].first;
+            const std::size_t begin = take.arrivals[i - 1].first;
+            const std::size_t frames = end - begin;
+            if (begin >= frames && std::equal(input.begin() + begin, input.begin() + end, input.begin() + begin - frames)
+                && onset(std::vector<float>(input.begin() + begin, input.begin() + end), 0.01f) >= 0)
+                repeated += qint64(frames);
+        }
+        QVERIFY2(repeated <= kRate / 10 && runAhead <= mixer.outputLatency() + 0.1,
+                 qPrintable(QStringLiteral("%1 s repeated, ran %2 s ahead").arg(double(repeated) / kRate).arg(runAhead)));
+    }
+
     // Takes stopped after the server went away under them: libpulse can lock
     // up a reader then, and a stop or close that waits for it never returns.
     // Several recordings each round make that likely. The engines that gave

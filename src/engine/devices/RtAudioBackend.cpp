@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 #include <type_traits>
+#include <utility>
 
 static_assert(std::is_same_v<AudioDeviceBackend::StreamCallback, RtAudioCallback>,
               "our stream callback must be RtAudio's");
@@ -44,12 +45,51 @@ AudioDeviceBackend::Result resultOf(RtAudioError::Type type)
     return R::UnknownError;
 }
 
-// Runs a library call; what it throws becomes a result and *error.
+// A failure the library reported to our error callback, on a thread that
+// is not a stream's device thread: with the callback set it throws nothing.
+struct ReportedFailure {
+    bool failed = false;
+    RtAudioError::Type type = RtAudioError::UNSPECIFIED;
+    std::string text;
+};
+thread_local ReportedFailure* reportedFailure = nullptr;
+// On a device thread, the lost flag of its stream when a block the library
+// could not write or read means the device is gone.
+thread_local std::atomic<bool>* lostFlagOfThisThread = nullptr;
+
+// The library reports a block it could not write or read on the device
+// thread, after the block went to the user and before the next one: marked
+// lost there, the stream hands its user no stale block. Anywhere else a
+// report is the failure of the call being made (runGuarded).
+void onLibraryError(RtAudioError::Type type, const std::string& text)
+{
+    if (lostFlagOfThisThread) {
+        *lostFlagOfThisThread = true;
+        return;
+    }
+    if (reportedFailure && type != RtAudioError::WARNING && type != RtAudioError::DEBUG_WARNING
+        && !reportedFailure->failed) {
+        reportedFailure->failed = true;
+        reportedFailure->type = type;
+        reportedFailure->text = text;
+    }
+}
+
+// Runs a library call; what it throws or reports becomes a result and *error.
 AudioDeviceBackend::Result runGuarded(const std::function<void()>& call, std::string* error)
 {
+    ReportedFailure reported;
+    ReportedFailure* outer = std::exchange(reportedFailure, &reported);
+    struct Restore {
+        ReportedFailure* outer;
+        ~Restore() { reportedFailure = outer; }
+    } restore{outer};
     try {
         call();
-        return AudioDeviceBackend::Result::NoError;
+        if (!reported.failed)
+            return AudioDeviceBackend::Result::NoError;
+        *error = reported.text;
+        return resultOf(reported.type);
     } catch (const RtAudioError& e) {
         *error = e.getMessage();
         return resultOf(e.getType());
@@ -93,6 +133,10 @@ struct RtAudioBackend::Stream {
     unsigned int rate = 0;
     unsigned int outputChannels = 0;
     unsigned int outputLatency = 0;
+
+    // Whether the library's failure to write or read a block means the
+    // device is gone (a sound server's connection ended), not an underrun.
+    bool lostOnFailedBlock = false;
 
     // Device thread only, to tell a live device from a dead one (see deviceCallback).
     std::chrono::steady_clock::time_point firstBlock;
@@ -298,10 +342,11 @@ AudioDeviceBackend::Result RtAudioBackend::openStream(const StreamParameters* ou
     opened->userData = userData;
     opened->rate = sampleRate;
     opened->outputChannels = output ? output->nChannels : 0;
+    opened->lostOnFailedBlock = api == int(RtAudio::LINUX_PULSE);
     const Result result = guarded([&] {
         audio->openStream(output ? &out : nullptr, input ? &in : nullptr, RTAUDIO_FLOAT32,
                           sampleRate, &frames, &RtAudioBackend::deviceCallback, opened.get(),
-                          &options);
+                          &options, &onLibraryError);
     });
     if (result != Result::NoError)
         return result;
@@ -320,13 +365,15 @@ AudioDeviceBackend::Result RtAudioBackend::openStream(const StreamParameters* ou
 // When the device goes away under a running stream (the sound server quits),
 // RtAudio's thread goes on calling back in a tight loop, with stale input and
 // no output going anywhere: a recorder would be fed gigabytes of garbage in
-// seconds. Such a stream runs far ahead of the clock; from then on it gets
-// silence, its user gets no more blocks, and the thread waits a block's time each
-// round until the stream is closed.
+// seconds. On a sound server the library reports the first block it could
+// not write or read (onLibraryError); elsewhere such a stream runs far ahead
+// of the clock. From then on it gets silence, its user gets no more blocks,
+// and the thread waits a block's time each round until the stream is closed.
 int RtAudioBackend::deviceCallback(void* output, void* input, unsigned int frames, double streamTime,
                                    unsigned int status, void* userData)
 {
     auto* self = static_cast<Stream*>(userData);
+    lostFlagOfThisThread = self->lostOnFailedBlock ? &self->lost : nullptr;
     const auto now = std::chrono::steady_clock::now();
     if (self->countAfresh.exchange(false))
         self->framesDelivered = 0.0;
