@@ -203,6 +203,39 @@ private slots:
                  qPrintable(QStringLiteral("%1 s repeated, ran %2 s ahead").arg(double(repeated) / kRate).arg(runAhead)));
     }
 
+    // A server that is slow rather than gone keeps its stream: a stop that
+    // waits while the server plays nothing (its sink suspended) returns
+    // once it plays again, however long that takes.
+    void aSlowServerKeepsItsStream()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        std::unique_ptr<RtAudioBackend> output = RtAudioBackend::create();
+        QVERIFY(output);
+        AudioDeviceBackend::StreamParameters stereo;
+        stereo.deviceId = output->getDefaultOutputDevice();
+        stereo.nChannels = 2;
+        unsigned int frames = 512;
+        std::atomic<int> blocks{0};
+        auto play = [](void* out, void*, unsigned int n, double, unsigned int, void* count) {
+            std::fill_n(static_cast<float*>(out), 2 * std::size_t(n), 0.25f);
+            ++*static_cast<std::atomic<int>*>(count);
+            return 0;
+        };
+        QVERIFY(output->openStream(&stereo, nullptr, kRate, &frames, play, &blocks) == AudioDeviceBackend::Result::NoError);
+        QVERIFY(output->startStream() == AudioDeviceBackend::Result::NoError);
+        QVERIFY(waitFor([&] { return blocks > 20; }));
+        QVERIFY(TestSupport::runCommand("pactl", {"suspend-sink", "nullsink", "1"}));
+        std::thread resume([] {
+            std::this_thread::sleep_for(RtAudioBackend::kStreamCallLimit * 2);
+            std::system("pactl suspend-sink nullsink 0");
+        });
+        const AudioDeviceBackend::Result stopped = output->stopStream();
+        resume.join();
+        QVERIFY2(stopped == AudioDeviceBackend::Result::NoError && output->isStreamOpen(),
+                 output->getErrorText().c_str());
+        output->closeStream();
+    }
+
     // Takes stopped after the server went away under them: libpulse can lock
     // up a reader then, and a stop or close that waits for it never returns.
     // Several recordings each round make that likely. The engines that gave

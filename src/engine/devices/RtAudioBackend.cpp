@@ -1,10 +1,13 @@
 #include "engine/devices/RtAudioBackend.h"
 
+#include "engine/devices/SoundServerWatch.h"
+
 #include <rtaudio/RtAudio.h>
 
 #include <QDebug>
 
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -137,6 +140,8 @@ struct RtAudioBackend::Stream {
     // Whether the library's failure to write or read a block means the
     // device is gone (a sound server's connection ended), not an underrun.
     bool lostOnFailedBlock = false;
+    // The sound server connection it was opened under (SoundServerWatch).
+    std::uint64_t serverConnection = 0;
 
     // Device thread only, to tell a live device from a dead one (see deviceCallback).
     std::chrono::steady_clock::time_point firstBlock;
@@ -160,12 +165,19 @@ struct RtAudioBackend::Stream {
 std::unique_ptr<RtAudioBackend> RtAudioBackend::create(std::string* error)
 {
     try {
-        // The PulseAudio back end lists no device when no server answers.
+        // PulseAudio when a server answers: the watch knows without a round
+        // trip once connected; without it the back end lists no device then.
+        SoundServerWatch& server = SoundServerWatch::instance();
+        const bool watching = server.isWatching();
         std::unique_ptr<RtAudio> audio = makeAudio(RtAudio::LINUX_PULSE);
-        if (audio->getCurrentApi() != RtAudio::LINUX_PULSE || audio->getDeviceCount() == 0)
+        if (audio->getCurrentApi() != RtAudio::LINUX_PULSE
+            || (watching ? !server.reachable(kStreamCallLimit) : audio->getDeviceCount() == 0))
             audio = makeAudio(RtAudio::LINUX_ALSA);
         const int api = int(audio->getCurrentApi());
-        return std::unique_ptr<RtAudioBackend>(new RtAudioBackend(std::move(audio), api));
+        auto backend = std::unique_ptr<RtAudioBackend>(new RtAudioBackend(std::move(audio), api));
+        if (api == int(RtAudio::LINUX_PULSE) && watching)
+            backend->watch = &server;
+        return backend;
     } catch (const std::exception& e) {
         if (error)
             *error = e.what();
@@ -227,8 +239,26 @@ AudioDeviceBackend::Result RtAudioBackend::callWithTimeLimit(void (RtAudio::*cal
         work(); // no thread to be had: the call runs here, without a limit
     }
 
+    // A call on a server that went away is given up once it has had a
+    // moment; one on a server that still answers is waited for however
+    // slow it is. Without a watch, or when the server answers nothing, the
+    // time limit holds.
+    using Clock = std::chrono::steady_clock;
+    const auto isDone = [&] { return pending->done; };
     std::unique_lock<std::mutex> lock(pending->mutex);
-    if (pending->finished.wait_for(lock, kStreamCallLimit, [&] { return pending->done; })) {
+    pending->finished.wait_for(lock, kGoneServerGrace, isDone);
+    for (auto askedAt = Clock::now(); !pending->done && !serverGone();) {
+        if (Clock::now() - askedAt >= kStreamCallLimit) {
+            lock.unlock();
+            const bool answering = watch && watch->answers(kStreamCallLimit);
+            lock.lock();
+            if (!answering)
+                break;
+            askedAt = Clock::now();
+        }
+        pending->finished.wait_for(lock, kGoneServerGrace, isDone);
+    }
+    if (pending->done) {
         if (pending->result != Result::NoError)
             errorText = pending->errorText;
         return pending->result;
@@ -239,8 +269,7 @@ AudioDeviceBackend::Result RtAudioBackend::callWithTimeLimit(void (RtAudio::*cal
     pending->abandoned = std::move(audio);
     pending->abandonedStream = std::move(stream);
     lock.unlock();
-    qWarning() << "RtAudioBackend: the audio device did not answer within"
-               << kStreamCallLimit.count() << "ms; its stream is given up";
+    qWarning() << "RtAudioBackend: the audio device is gone or does not answer; its stream is given up";
     try {
         audio = makeAudio(RtAudio::Api(api));
     } catch (...) {
@@ -257,6 +286,9 @@ std::string RtAudioBackend::apiDisplayName() const
 
 unsigned int RtAudioBackend::getDeviceCount()
 {
+    // Without a server the library would list the devices it found last.
+    if (watch && !watch->reachable(kStreamCallLimit))
+        return 0;
     unsigned int count = 0;
     guarded([&] { count = audio->getDeviceCount(); });
     return count;
@@ -343,6 +375,7 @@ AudioDeviceBackend::Result RtAudioBackend::openStream(const StreamParameters* ou
     opened->rate = sampleRate;
     opened->outputChannels = output ? output->nChannels : 0;
     opened->lostOnFailedBlock = api == int(RtAudio::LINUX_PULSE);
+    opened->serverConnection = watch && watch->reachable(kStreamCallLimit) ? watch->connection() : 0;
     const Result result = guarded([&] {
         audio->openStream(output ? &out : nullptr, input ? &in : nullptr, RTAUDIO_FLOAT32,
                           sampleRate, &frames, &RtAudioBackend::deviceCallback, opened.get(),
@@ -445,27 +478,25 @@ bool RtAudioBackend::mixesStreams() const
     return api == int(RtAudio::LINUX_PULSE);
 }
 
+bool RtAudioBackend::serverGone() const
+{
+    return (stream && stream->lost) || (watch && !watch->reachable(kStreamCallLimit));
+}
+
 bool RtAudioBackend::isStreamLost() const
 {
     return isStreamOpen() && stream && stream->lost;
 }
 
-// libpulse refuses a flush on a stream whose server has gone (its thread has
-// seen the connection close), while RtAudio's start touches no server: a
-// start, then an abort, which flushes, asks the server without a sound.
+// A stopped stream's server went away, or another took its place, when our
+// watch's connection ended, or was made again, since the stream opened.
 bool RtAudioBackend::stoppedStreamAnswers()
 {
     if (!isStreamOpen() || !stream)
         return true;
     if (stream->lost)
         return false;
-    if (isStreamRunning() || !mixesStreams())
-        return true;
-    stream->mute();
-    if (guarded([&] { audio->startStream(); }) != Result::NoError)
-        return false;
-    const Result flushed = callWithTimeLimit(&RtAudio::abortStream);
-    return flushed == Result::NoError && stream != nullptr;
+    return !watch || (watch->connected() && watch->connection() == stream->serverConnection);
 }
 
 unsigned int RtAudioBackend::outputLatencyFrames() const
