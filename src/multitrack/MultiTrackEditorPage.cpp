@@ -169,8 +169,8 @@ void MultiTrackEditorPage::setSampleRate(int rate)
     // a stream for a moment renders seconds ahead again.
     auto* next = new MultiTrackAudioEngine();
     next->initialize(rate, EngineBufferFrames);
-    if (outputKept)
-        next->prepareOutput();
+    if (outputKept && next->prepareOutput())
+        engine->keepOutputUntilHeldBy(*next);
     engine->shutdown();
     delete engine;
     engine = next;
