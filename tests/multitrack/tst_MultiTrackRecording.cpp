@@ -374,6 +374,27 @@ private slots:
         QCOMPARE(page.tracks[0].audioClips.at(1).samples.size(), qsizetype(512));
     }
 
+    // A stop after the input's device went away (its server lost) waits for
+    // no input: none can come. Waiting takes half a second, the stop itself
+    // milliseconds.
+    void aStopAfterTheInputWasLostWaitsForNone()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackEditorPage page;
+        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+        page.addTrack(AudioTrack, {}, kRate);
+        arm(page, 0);
+        page.onRecord();
+        const std::vector<float> block(512, 0.25f);
+        device->runBlock(512, block.data());
+        device->lost = true;
+        QElapsedTimer stopping;
+        stopping.start();
+        page.onStop();
+        QVERIFY2(stopping.elapsed() < 400, qPrintable(QStringLiteral("%1 ms").arg(stopping.elapsed())));
+        QCOMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(512));
+    }
+
     void spaceOrStopEndsTheTake()
     {
         auto device = FakeDeviceState::withDevices();
