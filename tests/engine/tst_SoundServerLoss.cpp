@@ -44,6 +44,17 @@ bool startServer()
         && TestSupport::runCommand("pactl", {"set-default-source", "loopmic"});
 }
 
+// The mixing engine with `tone` as its one track, at full volume.
+void mixTone(MultiTrackAudioEngine& mixer, const QList<float>& tone)
+{
+    mixer.initialize(kRate, 512);
+    MultiTrackAudioEngine::TrackSlot slot;
+    slot.samples = tone.constData();
+    slot.sampleCount = tone.size();
+    slot.volume = 1.0f;
+    mixer.setTracks({slot});
+}
+
 bool killServer()
 {
     return TestSupport::runCommand("pulseaudio", {"--kill"}, nullptr, 10000)
@@ -157,12 +168,7 @@ private slots:
         QVERIFY(serverAnswers() || startServer());
         const QList<float> tone = TestSupport::sineWave(1000.0, 20.0, kRate, 0.5f);
         MultiTrackAudioEngine mixer;
-        mixer.initialize(kRate, 512);
-        MultiTrackAudioEngine::TrackSlot slot;
-        slot.samples = tone.constData();
-        slot.sampleCount = tone.size();
-        slot.volume = 1.0f;
-        mixer.setTracks({slot});
+        mixTone(mixer, tone);
         QVERIFY(mixer.startPlayback(0.0));
         Capture take;
         AudioEngine recorder;
@@ -302,12 +308,7 @@ private slots:
         QVERIFY(single.startPlayback(tone.constData(), int(tone.size()), kRate, 0));
         QVERIFY(waitFor([&] { return single.getPosition() > 0; }));
         MultiTrackAudioEngine mixer;
-        mixer.initialize(kRate, 512);
-        MultiTrackAudioEngine::TrackSlot slot;
-        slot.samples = tone.constData();
-        slot.sampleCount = tone.size();
-        slot.volume = 1.0f;
-        mixer.setTracks({slot});
+        mixTone(mixer, tone);
         QVERIFY(mixer.prepareOutput());
         QVERIFY(killServer());
         QVERIFY(startServer());

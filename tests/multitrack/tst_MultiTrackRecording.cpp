@@ -72,6 +72,15 @@ void arm(MultiTrackEditorPage& page, int index, bool armed = true)
     header->setArmed(armed);
 }
 
+// An audio take on the page's one track from a scripted input device.
+void startScriptedTake(MultiTrackEditorPage& page, const std::shared_ptr<FakeDeviceState>& device)
+{
+    page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+    page.addTrack(AudioTrack, {}, kRate);
+    arm(page, 0);
+    page.onRecord();
+}
+
 } // namespace
 
 class MultiTrackRecordingTest : public QObject {
@@ -341,10 +350,7 @@ private slots:
     {
         auto device = FakeDeviceState::withDevices();
         MultiTrackEditorPage page;
-        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
-        page.addTrack(AudioTrack, {}, kRate);
-        arm(page, 0);
-        page.onRecord();
+        startScriptedTake(page, device);
         // 70 s of input while this thread handles no event at all.
         std::vector<float> block(512);
         const int blocks = 70 * kRate / 512;
@@ -381,10 +387,7 @@ private slots:
     {
         auto device = FakeDeviceState::withDevices();
         MultiTrackEditorPage page;
-        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
-        page.addTrack(AudioTrack, {}, kRate);
-        arm(page, 0);
-        page.onRecord();
+        startScriptedTake(page, device);
         const std::vector<float> block(512, 0.25f);
         device->runBlock(512, block.data());
         device->lost = true;
