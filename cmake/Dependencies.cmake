@@ -7,6 +7,8 @@ pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
 pkg_check_modules(FLAC REQUIRED IMPORTED_TARGET flac)
 pkg_check_modules(LAME REQUIRED IMPORTED_TARGET lame)
 pkg_check_modules(RTAUDIO REQUIRED IMPORTED_TARGET rtaudio)
+# RtAudio's own PulseAudio back end uses it too; we watch the server with it.
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
 # Comes with RtAudio's development package.
 pkg_check_modules(PULSE_SIMPLE REQUIRED IMPORTED_TARGET libpulse-simple)

@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
   libavformat-dev libavcodec-dev libswresample-dev libswscale-dev libavutil-dev
   libmp3lame-dev libstb-dev libmpg123-dev libflac-dev libfluidsynth-dev
-  libjack-jackd2-dev jackd2 libasound2-dev librtaudio-dev librtmidi-dev rapidjson-dev
+  libjack-jackd2-dev jackd2 libasound2-dev librtaudio-dev librtmidi-dev libpulse-dev rapidjson-dev
   qt6-qpa-plugins libqt6multimedia6 fonts-noto-cjk qt6-translations-l10n
 )
 test_packages=(

@@ -188,8 +188,8 @@ void MultiTrackEditorPage::replaceEngine()
     auto* next = outputDeviceFactory ? new MultiTrackAudioEngine(outputDeviceFactory())
                                      : new MultiTrackAudioEngine();
     next->initialize(projectSampleRate, EngineBufferFrames);
-    if (outputKept)
-        next->prepareOutput();
+    if (outputKept && next->prepareOutput() && engine)
+        engine->keepOutputUntilHeldBy(*next);
     if (engine)
         engine->shutdown();
     delete engine;

@@ -372,7 +372,8 @@ void MultiTrackEditorPage::stopTake()
         ? engine->playbackGaps()
         : std::vector<MultiTrackAudioEngine::PlaybackGap>();
     if (recordEngine) {
-        if (takeQueue->isActive())
+        // A stream whose device went away hands over nothing more.
+        if (takeQueue->isActive() && !recordEngine->isStreamLost())
             takeQueue->waitForInputUntil(stopNs, projectSampleRate, TakeInputCatchUpMs);
         recordEngine->stopRecording();
         recordEngine->shutdown();

@@ -5,6 +5,7 @@
 
 #include "engine/devices/AudioDeviceBackend.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ struct FakeDeviceState {
     Result openResult = Result::NoError;
     Result startResult = Result::NoError;
     std::string errorText;
+    bool mixes = false; // a sound server's device: its calls run on the engine's device thread
+    bool lost = false; // the open stream's device went away
+    // Called as each open, start, stop and close begins, on the calling thread.
+    std::function<void(const std::string& call)> onCall;
 
     int opens = 0;
     int closes = 0;
@@ -113,6 +118,7 @@ public:
                       unsigned int sampleRate, unsigned int* bufferFrames, StreamCallback callback,
                       void* userData) override
     {
+        called("open");
         if (state->open) {
             state->errorText = "a stream is already open";
             return Result::InvalidUse;
@@ -132,6 +138,7 @@ public:
     }
     Result startStream() override
     {
+        called("start");
         if (state->startResult != Result::NoError)
             return state->startResult;
         state->running = state->open;
@@ -139,11 +146,13 @@ public:
     }
     Result stopStream() override
     {
+        called("stop");
         state->running = false;
         return Result::NoError;
     }
     void closeStream() override
     {
+        called("close");
         if (!state->open)
             return;
         ++state->closes;
@@ -155,7 +164,15 @@ public:
     bool isStreamRunning() const override { return state->running; }
     unsigned int outputLatencyFrames() const override { return state->open ? state->outputLatency : 0; }
     std::string getErrorText() const override { return state->errorText; }
+    bool mixesStreams() const override { return state->mixes; }
+    bool isStreamLost() const override { return state->open && state->lost; }
 
 private:
+    void called(const std::string& call) const
+    {
+        if (state->onCall)
+            state->onCall(call);
+    }
+
     std::shared_ptr<FakeDeviceState> state;
 };

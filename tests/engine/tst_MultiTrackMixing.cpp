@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <future>
+#include <memory>
 #include <new>
 #include <set>
 #include <thread>
@@ -393,6 +395,42 @@ private slots:
         QVERIFY(!engine.isPlaying());
         if (device)
             QVERIFY(!device->open);
+    }
+
+    // A sound server slow to answer holds no caller: keeping the output
+    // open, a start and the engine's end go on while the server has not
+    // answered the open; the stream starts and closes once it has.
+    void aSlowSoundServerHoldsNoCaller()
+    {
+        struct Server {
+            std::promise<void> answer;
+            std::shared_future<void> answered = answer.get_future().share();
+            std::atomic<bool> opened{false};
+            std::atomic<bool> started{false};
+            std::atomic<bool> closed{false};
+        };
+        auto server = std::make_shared<Server>();
+        auto device = FakeDeviceState::withDevices();
+        device->mixes = true;
+        device->onCall = [server](const std::string& call) {
+            if (call == "open") {
+                server->answered.wait_for(std::chrono::seconds(30));
+                server->opened = true;
+            }
+            server->started = server->started || call == "start";
+            server->closed = server->closed || call == "close";
+        };
+        {
+            MultiTrackAudioEngine engine(FakeAudioDevice::make(device));
+            engine.initialize(48000, 512);
+            QVERIFY(engine.prepareOutput());
+            QVERIFY(engine.startPlayback(0.0));
+            QVERIFY(engine.isPlaying());
+            QVERIFY(!server->opened);
+        }
+        QVERIFY(!server->opened);
+        server->answer.set_value();
+        QTRY_VERIFY_WITH_TIMEOUT(server->started && server->closed, 30000);
     }
 
     // New slots, with ids long enough to live on the heap, reach the audio

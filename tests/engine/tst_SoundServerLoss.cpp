@@ -45,6 +45,17 @@ bool startServer()
         && TestSupport::runCommand("pactl", {"set-default-source", "loopmic"});
 }
 
+// The mixing engine with `tone` as its one track, at full volume.
+void mixTone(MultiTrackAudioEngine& mixer, const QList<float>& tone)
+{
+    mixer.initialize(kRate, 512);
+    MultiTrackAudioEngine::TrackSlot slot;
+    slot.samples = tone.constData();
+    slot.sampleCount = tone.size();
+    slot.volume = 1.0f;
+    mixer.setTracks({slot});
+}
+
 bool killServer()
 {
     return TestSupport::runCommand("pulseaudio", {"--kill"}, nullptr, 10000)
@@ -151,6 +162,88 @@ private slots:
         QVERIFY(!mixer.isPlaying());
     }
 
+    // A take whose server goes away ends where its input ended: no stale
+    // block repeated after it. The playback's position stands where the
+    // sound stopped, never running ahead of the clock.
+    void aLostServerEndsTheTakeAndThePlayheadWhereTheSoundStopped()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        const QList<float> tone = TestSupport::sineWave(1000.0, 20.0, kRate, 0.5f);
+        MultiTrackAudioEngine mixer;
+        mixTone(mixer, tone);
+        QVERIFY(mixer.startPlayback(0.0));
+        Capture take;
+        AudioEngine recorder;
+        recorder.initialize(kRate, 512);
+        recorder.setRecordOnly(true);
+        recorder.setRecordCallback([&take](const float* in, int frames) { take.append(in, std::size_t(frames)); });
+        QVERIFY(recorder.startRecording());
+        QVERIFY(waitFor([&] { return onset(take.take(), 0.1f) >= 0 && mixer.getPlaybackPosition() > 1.0; }));
+
+        QElapsedTimer clock;
+        clock.start();
+        double runAhead = 0.0; // the most the position moved beyond the time that passed
+        auto follow = [&, last = mixer.heardPosition(), lastMs = qint64(0)]() mutable {
+            const double heard = mixer.heardPosition();
+            runAhead = std::max(runAhead, heard - last - (clock.elapsed() - lastMs) / 1000.0);
+            last = heard;
+            lastMs = clock.elapsed();
+        };
+        QVERIFY(TestSupport::runCommand("pulseaudio", {"--kill"}, nullptr, 10000));
+        QVERIFY(waitFor([&] { follow(); return !serverAnswers(); }));
+        QVERIFY(waitFor([&] { follow(); return clock.elapsed() > 1500; }));
+        recorder.stopRecording();
+        recorder.shutdown();
+        recorder.setRecordCallback({});
+        mixer.stopPlayback();
+
+        qint64 repeated = 0; // frames of blocks that repeat the block before exactly
+        const std::vector<float> input = take.take();
+        for (std::size_t i = 1; i < take.arrivals.size(); ++i) {
+            const std::size_t end = take.arrivals[i].first;
+            const std::size_t begin = take.arrivals[i - 1].first;
+            const std::size_t frames = end - begin;
+            if (begin >= frames && std::equal(input.begin() + begin, input.begin() + end, input.begin() + begin - frames)
+                && onset(std::vector<float>(input.begin() + begin, input.begin() + end), 0.01f) >= 0)
+                repeated += qint64(frames);
+        }
+        QVERIFY2(repeated <= kRate / 10 && runAhead <= mixer.outputLatency() + 0.1,
+                 qPrintable(QStringLiteral("%1 s repeated, ran %2 s ahead").arg(double(repeated) / kRate).arg(runAhead)));
+    }
+
+    // A server that is slow rather than gone keeps its stream: a stop that
+    // waits while the server plays nothing (its sink suspended) returns
+    // once it plays again, however long that takes.
+    void aSlowServerKeepsItsStream()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        std::unique_ptr<RtAudioBackend> output = RtAudioBackend::create();
+        QVERIFY(output);
+        AudioDeviceBackend::StreamParameters stereo;
+        stereo.deviceId = output->getDefaultOutputDevice();
+        stereo.nChannels = 2;
+        unsigned int frames = 512;
+        std::atomic<int> blocks{0};
+        auto play = [](void* out, void*, unsigned int n, double, unsigned int, void* count) {
+            std::fill_n(static_cast<float*>(out), 2 * std::size_t(n), 0.25f);
+            ++*static_cast<std::atomic<int>*>(count);
+            return 0;
+        };
+        QVERIFY(output->openStream(&stereo, nullptr, kRate, &frames, play, &blocks) == AudioDeviceBackend::Result::NoError);
+        QVERIFY(output->startStream() == AudioDeviceBackend::Result::NoError);
+        QVERIFY(waitFor([&] { return blocks > 20; }));
+        QVERIFY(TestSupport::runCommand("pactl", {"suspend-sink", "nullsink", "1"}));
+        std::thread resume([] {
+            std::this_thread::sleep_for(RtAudioBackend::kStreamCallLimit * 2);
+            std::system("pactl suspend-sink nullsink 0");
+        });
+        const AudioDeviceBackend::Result stopped = output->stopStream();
+        resume.join();
+        QVERIFY2(stopped == AudioDeviceBackend::Result::NoError && output->isStreamOpen(),
+                 output->getErrorText().c_str());
+        output->closeStream();
+    }
+
     // Takes stopped after the server went away under them: libpulse can lock
     // up a reader then, and a stop or close that waits for it never returns.
     // Several recordings each round make that likely. The engines that gave
@@ -217,12 +310,7 @@ private slots:
         QVERIFY(single.startPlayback(tone.constData(), int(tone.size()), kRate, 0));
         QVERIFY(waitFor([&] { return single.getPosition() > 0; }));
         MultiTrackAudioEngine mixer;
-        mixer.initialize(kRate, 512);
-        MultiTrackAudioEngine::TrackSlot slot;
-        slot.samples = tone.constData();
-        slot.sampleCount = tone.size();
-        slot.volume = 1.0f;
-        mixer.setTracks({slot});
+        mixTone(mixer, tone);
         QVERIFY(mixer.prepareOutput());
         QVERIFY(killServer());
         QVERIFY(startServer());

@@ -74,6 +74,15 @@ void arm(MultiTrackEditorPage& page, int index, bool armed = true)
     header->setArmed(armed);
 }
 
+// An audio take on the page's one track from a scripted input device.
+void startScriptedTake(MultiTrackEditorPage& page, const std::shared_ptr<FakeDeviceState>& device)
+{
+    page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
+    page.addTrack(AudioTrack, {}, kRate);
+    arm(page, 0);
+    page.onRecord();
+}
+
 } // namespace
 
 class MultiTrackRecordingTest : public QObject {
@@ -343,10 +352,7 @@ private slots:
     {
         auto device = FakeDeviceState::withDevices();
         MultiTrackEditorPage page;
-        page.setRecordDeviceFactory([device] { return FakeAudioDevice::make(device); });
-        page.addTrack(AudioTrack, {}, kRate);
-        arm(page, 0);
-        page.onRecord();
+        startScriptedTake(page, device);
         // 70 s of input while this thread handles no event at all.
         std::vector<float> block(512);
         const int blocks = 70 * kRate / 512;
@@ -425,6 +431,24 @@ private slots:
         QTRY_VERIFY2(box.text.contains(QStringLiteral("中断了 1 次"))
                          && box.text.contains(QStringLiteral("00:00:06.005 处中断约 115 毫秒")),
                      qPrintable(box.text));
+    }
+
+    // A stop after the input's device went away (its server lost) waits for
+    // no input: none can come. Waiting takes half a second, the stop itself
+    // milliseconds.
+    void aStopAfterTheInputWasLostWaitsForNone()
+    {
+        auto device = FakeDeviceState::withDevices();
+        MultiTrackEditorPage page;
+        startScriptedTake(page, device);
+        const std::vector<float> block(512, 0.25f);
+        device->runBlock(512, block.data());
+        device->lost = true;
+        QElapsedTimer stopping;
+        stopping.start();
+        page.onStop();
+        QVERIFY2(stopping.elapsed() < 400, qPrintable(QStringLiteral("%1 ms").arg(stopping.elapsed())));
+        QCOMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(512));
     }
 
     void spaceOrStopEndsTheTake()

@@ -82,6 +82,7 @@ public:
     virtual bool isStreamLost() const { return false; }
     // Whether an open stream that stands stopped still reaches its device: a
     // sound server that went away meanwhile leaves the stream open, and it
-    // would only run ahead once started. False means it must be closed.
+    // would only run ahead once started. False means it must be closed. It
+    // is asked every second while a stream is held: it asks the device nothing.
     virtual bool stoppedStreamAnswers() { return !isStreamLost(); }
 };

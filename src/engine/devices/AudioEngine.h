@@ -74,6 +74,8 @@ public:
     bool isRunning() const { return running.load(); }
     bool isRecording() const { return recording.load(); }
     bool isPlaying() const { return playing.load(); }
+    // Whether the open stream's device went away under it (no block comes any more).
+    bool isStreamLost() const { return audio && audio->isStreamLost(); }
     int getPosition() const { return position.load(); }
     // The list that playback reads (null when stopped): lets a user of a
     // shared engine tell whether the playback running is its own.

@@ -1,16 +1,17 @@
 #include "engine/devices/MultiTrackAudioEngine.h"
 
 #include "engine/devices/DeviceBlock.h"
+#include "engine/devices/DeviceCallThread.h"
 #include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
-#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <utility>
 
 namespace {
@@ -30,9 +31,11 @@ constexpr double kMinGapSeconds = 0.005;
 // the steady pace follows it, but not a stretch of late requests.
 constexpr double kMaxClockDrift = 0.002;
 // How often a held output stream is asked whether its server is still there.
-constexpr int kHeldOutputCheckMs = 1000;
-// A check that took this long found a server that does not answer in time.
-constexpr qint64 kSlowHeldOutputCheckMs = 1000;
+constexpr std::chrono::milliseconds kHeldOutputCheck{1000};
+// How long a start waits for a sound server before it goes on in the background.
+constexpr std::chrono::milliseconds kServerStartWait{100};
+// How long a held stream stays open for the next engine's to open.
+constexpr std::chrono::milliseconds kHandOverLimit{5000};
 
 bool soloMode(const std::vector<TrackSlot>& tracks)
 {
@@ -100,29 +103,83 @@ void mixFrames(const std::vector<TrackSlot>& tracks, bool solo, std::int64_t fir
 
 } // namespace
 
-MultiTrackAudioEngine::MultiTrackAudioEngine()
+// What the device's threads reach of the engine, for as long as the engine
+// lives: a sound server's stream may outlive it on its own thread.
+struct MultiTrackAudioEngine::DeviceLink {
+    std::atomic<MultiTrackAudioEngine*> engine{nullptr};
+    AudioBlockFence fence; // brackets each device block's use of engine
+    std::mutex mutex; // the device call thread's use of engine
+    // Counts the starts asked for: only the last one's failure stops playing.
+    std::atomic<std::uint64_t> starts{0};
+
+    void startFailed(std::uint64_t start)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (MultiTrackAudioEngine* target = engine.load(); target && starts == start)
+            target->playing = false;
+    }
+    void opened(std::int64_t latency)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            streamOpened = true;
+            if (MultiTrackAudioEngine* target = engine.load())
+                target->latencyFrames = latency;
+        }
+        openedChanged.notify_all();
+    }
+    void waitUntilOpened(std::chrono::milliseconds limit)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        openedChanged.wait_for(lock, limit, [this] { return streamOpened; });
+    }
+
+private:
+    std::condition_variable openedChanged;
+    bool streamOpened = false; // under mutex
+};
+
+namespace {
+
+std::unique_ptr<AudioDeviceBackend> createRtAudio()
 {
     std::string error;
-    audio = RtAudioBackend::create(&error);
-    if (audio)
-        qDebug().noquote() << "MultiTrackAudioEngine: RtAudio initialized, API:"
-                           << QString::fromStdString(audio->apiDisplayName());
-    else
+    std::unique_ptr<AudioDeviceBackend> backend = RtAudioBackend::create(&error);
+    if (!backend)
         qWarning().noquote() << "MultiTrackAudioEngine: RtAudio init failed:"
                              << QString::fromStdString(error);
+    return backend;
+}
+
+} // namespace
+
+MultiTrackAudioEngine::MultiTrackAudioEngine()
+    : MultiTrackAudioEngine(createRtAudio())
+{
 }
 
 MultiTrackAudioEngine::MultiTrackAudioEngine(std::unique_ptr<AudioDeviceBackend> backend)
-    : audio(std::move(backend))
+    : audio(std::move(backend)), link(std::make_shared<DeviceLink>())
 {
+    link->engine = this;
     if (audio)
         qDebug().noquote() << "MultiTrackAudioEngine: RtAudio initialized, API:"
                            << QString::fromStdString(audio->apiDisplayName());
+    if (audio && audio->mixesStreams())
+        deviceThread = std::make_unique<DeviceCallThread>(std::move(audio));
 }
 
 MultiTrackAudioEngine::~MultiTrackAudioEngine()
 {
     shutdown();
+    // No block or device call reaches the engine any more; a sound server's
+    // stream closes on its own thread, which nobody waits for.
+    {
+        std::lock_guard<std::mutex> lock(link->mutex);
+        link->engine = nullptr;
+    }
+    link->fence.waitForRunningBlock();
+    DeviceCallThread::release(std::move(deviceThread));
 }
 
 bool MultiTrackAudioEngine::initialize(int rate, int frames)
@@ -153,67 +210,94 @@ void MultiTrackAudioEngine::publishSlots()
     liveSlots.replace(std::make_unique<std::vector<TrackSlot>>(trackSlots), fence);
 }
 
-bool MultiTrackAudioEngine::openOutput(bool quiet)
+void MultiTrackAudioEngine::onDevice(std::function<void(AudioDeviceBackend&)> call,
+                                     std::chrono::milliseconds wait)
+{
+    if (deviceThread) {
+        const std::uint64_t posted = deviceThread->post(std::move(call));
+        if (wait.count() > 0)
+            deviceThread->waitFor(posted, wait);
+    } else if (audio) {
+        call(*audio);
+    }
+}
+
+bool MultiTrackAudioEngine::openOutput(AudioDeviceBackend& device, DeviceLink& link, int rate,
+                                       int frames, bool quiet)
 {
     // A stream whose server went away, while it played or while it stood
     // stopped, is closed, and the devices listed anew.
-    if (audio && audio->isStreamOpen() && !audio->stoppedStreamAnswers())
-        audio->closeStream();
-    if (!audio || audio->getDeviceCount() == 0) {
+    if (device.isStreamOpen()) {
+        if (device.stoppedStreamAnswers())
+            return true;
+        device.closeStream();
+    }
+    if (device.getDeviceCount() == 0) {
         if (!quiet)
             qWarning() << "MultiTrackAudioEngine: No audio device found";
         return false;
     }
-    if (audio->isStreamOpen())
-        return true;
     AudioDeviceBackend::StreamParameters output;
-    output.deviceId = audio->getDefaultOutputDevice();
+    output.deviceId = device.getDefaultOutputDevice();
     output.nChannels = 2;
     output.firstChannel = 0;
-    unsigned int frames = DeviceBlock::framesAt(bufferSize, sampleRate);
-    const auto result = audio->openStream(&output, nullptr, unsigned(std::max(sampleRate, 0)), &frames,
-                                          &MultiTrackAudioEngine::streamCallback, this);
+    unsigned int blockFrames = DeviceBlock::framesAt(frames, rate);
+    const auto result = device.openStream(&output, nullptr, unsigned(std::max(rate, 0)), &blockFrames,
+                                          &MultiTrackAudioEngine::streamCallback, &link);
     if (result != AudioDeviceBackend::Result::NoError) {
         if (!quiet)
             qWarning().noquote() << "MultiTrackAudioEngine: openStream failed:"
-                                 << QString::fromStdString(audio->getErrorText());
+                                 << QString::fromStdString(device.getErrorText());
         return false;
     }
-    latencyFrames = audio->outputLatencyFrames();
+    link.opened(device.outputLatencyFrames());
     return true;
 }
 
 bool MultiTrackAudioEngine::prepareOutput()
 {
-    if (!audio || !audio->mixesStreams())
+    if (!deviceThread)
         return false;
-    if (!heldOutputCheck) {
-        heldOutputCheck = new QTimer(this);
-        heldOutputCheck->setInterval(kHeldOutputCheckMs);
-        connect(heldOutputCheck, &QTimer::timeout, this, &MultiTrackAudioEngine::onHeldOutputCheck);
-    }
-    heldOutputCheck->start();
-    return openOutput(true);
+    const std::shared_ptr<DeviceLink> target = link;
+    const int rate = sampleRate;
+    const int frames = bufferSize;
+    auto hold = [target, rate, frames](AudioDeviceBackend& device) {
+        // A playing stream is the device thread's; a lost one shows at the next start.
+        if (!device.isStreamRunning())
+            openOutput(device, *target, rate, frames, true);
+    };
+    deviceThread->setIdleCall(hold, kHeldOutputCheck);
+    deviceThread->post(hold);
+    return true;
 }
 
-void MultiTrackAudioEngine::onHeldOutputCheck()
+bool MultiTrackAudioEngine::startDevice()
 {
-    // A playing stream is the device thread's; a lost one shows at the next start.
-    if (playing || !audio)
-        return;
-    if (audio->isStreamOpen()) {
-        QElapsedTimer asked;
-        asked.start();
-        if (audio->stoppedStreamAnswers())
-            return;
-        if (asked.elapsed() >= kSlowHeldOutputCheckMs) {
-            // A server that holds its answers back would hold the window at
-            // every check: it is asked again only by the next start.
-            heldOutputCheck->stop();
-            return;
-        }
+    if (!audio && !deviceThread) {
+        qWarning() << "MultiTrackAudioEngine: No audio device found";
+        return false;
     }
-    openOutput(true);
+    // Set before the stream can start; a start that fails takes it back.
+    playing = true;
+    const std::uint64_t start = ++link->starts;
+    const std::shared_ptr<DeviceLink> target = link;
+    const int rate = sampleRate;
+    const int frames = bufferSize;
+    auto failed = std::make_shared<std::atomic<bool>>(false);
+    onDevice([target, rate, frames, start, failed](AudioDeviceBackend& device) {
+        bool started = openOutput(device, *target, rate, frames, false);
+        if (started && device.startStream() != AudioDeviceBackend::Result::NoError) {
+            qWarning().noquote() << "MultiTrackAudioEngine: startStream failed:"
+                                 << QString::fromStdString(device.getErrorText());
+            device.closeStream();
+            started = false;
+        }
+        if (!started) {
+            *failed = true;
+            target->startFailed(start);
+        }
+    }, kServerStartWait);
+    return !*failed;
 }
 
 bool MultiTrackAudioEngine::startPlayback(double startSeconds)
@@ -224,17 +308,8 @@ bool MultiTrackAudioEngine::startPlayback(double startSeconds)
     resumedAt = position;
     gapCount = 0; // no block runs: stopPlayback waited for it
     paceAfresh = true;
-    if (!openOutput(false))
+    if (!startDevice())
         return false;
-    if (audio->startStream() != AudioDeviceBackend::Result::NoError) {
-        qWarning().noquote() << "MultiTrackAudioEngine: startStream failed:"
-                             << QString::fromStdString(audio->getErrorText());
-        audio->closeStream();
-        return false;
-    }
-    playing = true;
-    if (heldOutputCheck) // the server answers again
-        heldOutputCheck->start();
     qDebug() << "MultiTrackAudioEngine: Playback started from" << startSeconds << "s (RtAudio)";
     return true;
 }
@@ -243,24 +318,37 @@ void MultiTrackAudioEngine::stopPlayback()
 {
     playing = false;
     paused = false;
-    if (audio && audio->isStreamRunning())
-        audio->stopStream();
     // A device of its own is left to others; a server's stays open for the next start.
-    if (audio && audio->isStreamOpen() && !audio->mixesStreams())
-        audio->closeStream();
+    const bool close = !deviceThread;
+    onDevice([close](AudioDeviceBackend& device) {
+        if (device.isStreamRunning())
+            device.stopStream();
+        if (close && device.isStreamOpen())
+            device.closeStream();
+    }, std::chrono::milliseconds(0));
     fence.waitForRunningBlock();
     // Only now: a block still running would otherwise move it on again.
     position = 0;
     qDebug() << "MultiTrackAudioEngine: Playback stopped";
 }
 
+void MultiTrackAudioEngine::keepOutputUntilHeldBy(const MultiTrackAudioEngine& next)
+{
+    if (!deviceThread || !next.deviceThread)
+        return;
+    const std::shared_ptr<DeviceLink> successor = next.link;
+    deviceThread->post([successor](AudioDeviceBackend&) { successor->waitUntilOpened(kHandOverLimit); });
+}
+
 void MultiTrackAudioEngine::shutdown()
 {
-    if (heldOutputCheck)
-        heldOutputCheck->stop();
+    if (deviceThread)
+        deviceThread->setIdleCall({}, kHeldOutputCheck);
     stopPlayback();
-    if (audio && audio->isStreamOpen())
-        audio->closeStream();
+    onDevice([](AudioDeviceBackend& device) {
+        if (device.isStreamOpen())
+            device.closeStream();
+    }, std::chrono::milliseconds(0));
 }
 
 void MultiTrackAudioEngine::pausePlayback()
@@ -269,8 +357,10 @@ void MultiTrackAudioEngine::pausePlayback()
         return;
     playing = false;
     paused = true;
-    if (audio && audio->isStreamOpen())
-        audio->stopStream();
+    onDevice([](AudioDeviceBackend& device) {
+        if (device.isStreamRunning())
+            device.stopStream();
+    }, std::chrono::milliseconds(0));
     // A paused engine reads no slot buffer any more.
     fence.waitForRunningBlock();
     qDebug() << "MultiTrackAudioEngine: Paused";
@@ -280,24 +370,25 @@ void MultiTrackAudioEngine::resumePlayback()
 {
     // Only a pause resumes; a stream whose server went away meanwhile is
     // opened again.
-    if (playing || !paused || !openOutput(false))
+    if (playing || !paused)
         return;
-    if (audio->startStream() != AudioDeviceBackend::Result::NoError) {
-        qWarning().noquote() << "MultiTrackAudioEngine: startStream failed:"
-                             << QString::fromStdString(audio->getErrorText());
-        return;
-    }
-    paused = false;
     resumedAt = position;
     gapCount = 0;
     paceAfresh = true;
-    playing = true;
+    if (!startDevice())
+        return;
+    paused = false;
     qDebug() << "MultiTrackAudioEngine: Resumed";
 }
 
 double MultiTrackAudioEngine::getPlaybackPosition() const
 {
     return sampleRate > 0 ? double(position.load()) / sampleRate : 0.0;
+}
+
+double MultiTrackAudioEngine::outputLatency() const
+{
+    return sampleRate > 0 ? double(latencyFrames) / sampleRate : 0.0;
 }
 
 double MultiTrackAudioEngine::heardPosition() const
@@ -339,8 +430,12 @@ void MultiTrackAudioEngine::renderOfflineRange(const std::vector<TrackSlot>& tra
 int MultiTrackAudioEngine::streamCallback(void* output, void*, unsigned int frames, double,
                                           unsigned int, void* userData)
 {
-    static_cast<MultiTrackAudioEngine*>(userData)->processBlock(static_cast<float*>(output),
-                                                                int(frames));
+    auto* link = static_cast<DeviceLink*>(userData);
+    AudioBlockFence::Scope inBlock(link->fence);
+    if (MultiTrackAudioEngine* engine = link->engine.load())
+        engine->processBlock(static_cast<float*>(output), int(frames));
+    else if (output)
+        std::fill_n(static_cast<float*>(output), 2 * std::size_t(frames), 0.0f);
     return 0;
 }
 

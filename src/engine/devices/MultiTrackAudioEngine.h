@@ -12,7 +12,12 @@
 // nothing plays it is also asked every second, so a stream lost with its
 // server is opened again as soon as a server answers: a stream opened on a
 // server that has just started is heard only after what it rendered ahead.
-// A server that stalls is not asked again until the next start.
+//
+// A sound server's stream is opened, started, stopped and closed on a
+// thread of its own (DeviceCallThread): a server that is slow to answer
+// never holds the caller. A start waits for it a short while only; one
+// still under way then counts as playing, and playing drops if it fails.
+// Asking the held stream costs no round trip (SoundServerWatch).
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"
@@ -22,12 +27,14 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-class QTimer;
+class DeviceCallThread;
 
 class MultiTrackAudioEngine : public QObject {
     Q_OBJECT
@@ -65,13 +72,16 @@ public:
     // The slots as last set or updated (GUI thread).
     const std::vector<TrackSlot>& currentSlots() const { return trackSlots; }
 
-    // Opens the device stream ahead of playback on a sound server; false,
-    // quietly, without one.
+    // Keeps a device stream open ahead of playback on a sound server, opened
+    // in the background; false, quietly, on a device of its own.
     bool prepareOutput();
     bool startPlayback(double startSeconds);
     void stopPlayback();
     // Stops playback and closes the device stream.
     void shutdown();
+    // A held stream closed after this call closes only once `next` holds
+    // one: a server left without a stream renders seconds ahead again.
+    void keepOutputUntilHeldBy(const MultiTrackAudioEngine& next);
     void pausePlayback();
     void resumePlayback();
     // The position mixed so far, ahead of what is heard by the device's buffer.
@@ -79,7 +89,7 @@ public:
     // The position being heard: the mix less what the device still holds.
     double heardPosition() const;
     // Seconds of mix the open device holds ahead of what is heard.
-    double outputLatency() const { return sampleRate > 0 ? double(latencyFrames) / sampleRate : 0.0; }
+    double outputLatency() const;
     // The gaps found since playback last started or resumed, oldest first,
     // the latest as far as it is known yet (it settles within a second of
     // its end). A gap is a request later than the device's buffer covers,
@@ -107,21 +117,27 @@ public:
     void processBlockAt(float* output, int frames, std::int64_t nowNs);
 
 private:
+    struct DeviceLink;
     static int streamCallback(void* output, void* input, unsigned int frames, double streamTime,
                               unsigned int status, void* userData);
+    // Opens the stream unless it is open; `quiet` leaves out the warnings of a failure.
+    static bool openOutput(AudioDeviceBackend& device, DeviceLink& link, int rate, int frames,
+                           bool quiet);
 
     void publishSlots();
     // Audio thread: follows the pace of the device's requests (see the .cpp).
     void followPace(std::int64_t first, int frames, std::int64_t nowNs);
     // Audio thread: publishes, updates or takes back the latest gap.
     void showGap(double seconds);
-    // Opens the stream unless it is open; `quiet` leaves out the warnings of a failure.
-    bool openOutput(bool quiet);
-    // The held stream's check while nothing plays.
-    void onHeldOutputCheck();
+    // Runs a call on the device: here for a device of its own, on the
+    // device thread for a sound server's, waiting at most `wait` for it.
+    void onDevice(std::function<void(AudioDeviceBackend&)> call, std::chrono::milliseconds wait);
+    // Opens the stream if need be and starts it; false when it failed.
+    bool startDevice();
 
-    std::unique_ptr<AudioDeviceBackend> audio;
-    QTimer* heldOutputCheck = nullptr; // runs while a server's stream is held
+    std::unique_ptr<AudioDeviceBackend> audio; // a device of its own: used here
+    std::unique_ptr<DeviceCallThread> deviceThread; // a sound server's: it holds the back end
+    std::shared_ptr<DeviceLink> link; // what the device's threads reach of the engine
     // The GUI thread's copy, which updateTrackSlot edits; each change hands
     // a fresh copy of it to the audio thread.
     std::vector<TrackSlot> trackSlots;
@@ -131,7 +147,7 @@ private:
     std::atomic<std::int64_t> position{0};
     // Where playback last started or resumed: nothing before it is heard.
     std::int64_t resumedAt = 0;
-    std::int64_t latencyFrames = 0;
+    std::atomic<std::int64_t> latencyFrames{0}; // set where the stream opens
     bool paused = false;
     static constexpr int kMaxGaps = 64;
     struct GapSlot {

@@ -1,18 +1,21 @@
 #include "engine/devices/RtAudioBackend.h"
 
 #include "engine/devices/SoundLibraryMessages.h"
+#include "engine/devices/SoundServerWatch.h"
 
 #include <rtaudio/RtAudio.h>
 
 #include <QDebug>
 
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <type_traits>
+#include <utility>
 
 static_assert(std::is_same_v<AudioDeviceBackend::StreamCallback, RtAudioCallback>,
               "our stream callback must be RtAudio's");
@@ -46,12 +49,51 @@ AudioDeviceBackend::Result resultOf(RtAudioError::Type type)
     return R::UnknownError;
 }
 
-// Runs a library call; what it throws becomes a result and *error.
+// A failure the library reported to our error callback, on a thread that
+// is not a stream's device thread: with the callback set it throws nothing.
+struct ReportedFailure {
+    bool failed = false;
+    RtAudioError::Type type = RtAudioError::UNSPECIFIED;
+    std::string text;
+};
+thread_local ReportedFailure* reportedFailure = nullptr;
+// On a device thread, the lost flag of its stream when a block the library
+// could not write or read means the device is gone.
+thread_local std::atomic<bool>* lostFlagOfThisThread = nullptr;
+
+// The library reports a block it could not write or read on the device
+// thread, after the block went to the user and before the next one: marked
+// lost there, the stream hands its user no stale block. Anywhere else a
+// report is the failure of the call being made (runGuarded).
+void onLibraryError(RtAudioError::Type type, const std::string& text)
+{
+    if (lostFlagOfThisThread) {
+        *lostFlagOfThisThread = true;
+        return;
+    }
+    if (reportedFailure && type != RtAudioError::WARNING && type != RtAudioError::DEBUG_WARNING
+        && !reportedFailure->failed) {
+        reportedFailure->failed = true;
+        reportedFailure->type = type;
+        reportedFailure->text = text;
+    }
+}
+
+// Runs a library call; what it throws or reports becomes a result and *error.
 AudioDeviceBackend::Result runGuarded(const std::function<void()>& call, std::string* error)
 {
+    ReportedFailure reported;
+    ReportedFailure* outer = std::exchange(reportedFailure, &reported);
+    struct Restore {
+        ReportedFailure* outer;
+        ~Restore() { reportedFailure = outer; }
+    } restore{outer};
     try {
         call();
-        return AudioDeviceBackend::Result::NoError;
+        if (!reported.failed)
+            return AudioDeviceBackend::Result::NoError;
+        *error = reported.text;
+        return resultOf(reported.type);
     } catch (const RtAudioError& e) {
         *error = e.getMessage();
         return resultOf(e.getType());
@@ -96,6 +138,12 @@ struct RtAudioBackend::Stream {
     unsigned int outputChannels = 0;
     unsigned int outputLatency = 0;
 
+    // Whether the library's failure to write or read a block means the
+    // device is gone (a sound server's connection ended), not an underrun.
+    bool lostOnFailedBlock = false;
+    // The sound server connection it was opened under (SoundServerWatch).
+    std::uint64_t serverConnection = 0;
+
     // Device thread only, to tell a live device from a dead one (see deviceCallback).
     std::chrono::steady_clock::time_point firstBlock;
     double framesDelivered = 0.0;
@@ -119,9 +167,13 @@ std::unique_ptr<RtAudioBackend> RtAudioBackend::create(std::string* error)
 {
     SoundLibraryMessages::route();
     try {
-        // The PulseAudio back end lists no device when no server answers.
+        // PulseAudio when a server answers: the watch knows without a round
+        // trip once connected; without it the back end lists no device then.
+        SoundServerWatch& server = SoundServerWatch::instance();
+        const bool watching = server.isWatching();
         std::unique_ptr<RtAudio> audio = makeAudio(RtAudio::LINUX_PULSE);
-        if (audio->getCurrentApi() != RtAudio::LINUX_PULSE || audio->getDeviceCount() == 0) {
+        if (audio->getCurrentApi() != RtAudio::LINUX_PULSE
+            || (watching ? !server.reachable(kStreamCallLimit) : audio->getDeviceCount() == 0)) {
             audio = makeAudio(RtAudio::LINUX_ALSA);
             // Said once: engines come and go, the machine stays as it is.
             static std::once_flag said;
@@ -132,7 +184,10 @@ std::unique_ptr<RtAudioBackend> RtAudioBackend::create(std::string* error)
                 });
         }
         const int api = int(audio->getCurrentApi());
-        return std::unique_ptr<RtAudioBackend>(new RtAudioBackend(std::move(audio), api));
+        auto backend = std::unique_ptr<RtAudioBackend>(new RtAudioBackend(std::move(audio), api));
+        if (api == int(RtAudio::LINUX_PULSE) && watching)
+            backend->watch = &server;
+        return backend;
     } catch (const std::exception& e) {
         if (error)
             *error = e.what();
@@ -194,8 +249,26 @@ AudioDeviceBackend::Result RtAudioBackend::callWithTimeLimit(void (RtAudio::*cal
         work(); // no thread to be had: the call runs here, without a limit
     }
 
+    // A call on a server that went away is given up once it has had a
+    // moment; one on a server that still answers is waited for however
+    // slow it is. Without a watch, or when the server answers nothing, the
+    // time limit holds.
+    using Clock = std::chrono::steady_clock;
+    const auto isDone = [&] { return pending->done; };
     std::unique_lock<std::mutex> lock(pending->mutex);
-    if (pending->finished.wait_for(lock, kStreamCallLimit, [&] { return pending->done; })) {
+    pending->finished.wait_for(lock, kGoneServerGrace, isDone);
+    for (auto askedAt = Clock::now(); !pending->done && !serverGone();) {
+        if (Clock::now() - askedAt >= kStreamCallLimit) {
+            lock.unlock();
+            const bool answering = watch && watch->answers(kStreamCallLimit);
+            lock.lock();
+            if (!answering)
+                break;
+            askedAt = Clock::now();
+        }
+        pending->finished.wait_for(lock, kGoneServerGrace, isDone);
+    }
+    if (pending->done) {
         if (pending->result != Result::NoError)
             errorText = pending->errorText;
         return pending->result;
@@ -206,8 +279,7 @@ AudioDeviceBackend::Result RtAudioBackend::callWithTimeLimit(void (RtAudio::*cal
     pending->abandoned = std::move(audio);
     pending->abandonedStream = std::move(stream);
     lock.unlock();
-    qWarning() << "RtAudioBackend: the audio device did not answer within"
-               << kStreamCallLimit.count() << "ms; its stream is given up";
+    qWarning() << "RtAudioBackend: the audio device is gone or does not answer; its stream is given up";
     try {
         audio = makeAudio(RtAudio::Api(api));
     } catch (...) {
@@ -224,6 +296,9 @@ std::string RtAudioBackend::apiDisplayName() const
 
 unsigned int RtAudioBackend::getDeviceCount()
 {
+    // Without a server the library would list the devices it found last.
+    if (watch && !watch->reachable(kStreamCallLimit))
+        return 0;
     unsigned int count = 0;
     guarded([&] { count = audio->getDeviceCount(); });
     return count;
@@ -309,10 +384,12 @@ AudioDeviceBackend::Result RtAudioBackend::openStream(const StreamParameters* ou
     opened->userData = userData;
     opened->rate = sampleRate;
     opened->outputChannels = output ? output->nChannels : 0;
+    opened->lostOnFailedBlock = api == int(RtAudio::LINUX_PULSE);
+    opened->serverConnection = watch && watch->reachable(kStreamCallLimit) ? watch->connection() : 0;
     const Result result = guarded([&] {
         audio->openStream(output ? &out : nullptr, input ? &in : nullptr, RTAUDIO_FLOAT32,
                           sampleRate, &frames, &RtAudioBackend::deviceCallback, opened.get(),
-                          &options);
+                          &options, &onLibraryError);
     });
     if (result != Result::NoError)
         return result;
@@ -331,13 +408,15 @@ AudioDeviceBackend::Result RtAudioBackend::openStream(const StreamParameters* ou
 // When the device goes away under a running stream (the sound server quits),
 // RtAudio's thread goes on calling back in a tight loop, with stale input and
 // no output going anywhere: a recorder would be fed gigabytes of garbage in
-// seconds. Such a stream runs far ahead of the clock; from then on it gets
-// silence, its user gets no more blocks, and the thread waits a block's time each
-// round until the stream is closed.
+// seconds. On a sound server the library reports the first block it could
+// not write or read (onLibraryError); elsewhere such a stream runs far ahead
+// of the clock. From then on it gets silence, its user gets no more blocks,
+// and the thread waits a block's time each round until the stream is closed.
 int RtAudioBackend::deviceCallback(void* output, void* input, unsigned int frames, double streamTime,
                                    unsigned int status, void* userData)
 {
     auto* self = static_cast<Stream*>(userData);
+    lostFlagOfThisThread = self->lostOnFailedBlock ? &self->lost : nullptr;
     const auto now = std::chrono::steady_clock::now();
     if (self->countAfresh.exchange(false))
         self->framesDelivered = 0.0;
@@ -409,27 +488,25 @@ bool RtAudioBackend::mixesStreams() const
     return api == int(RtAudio::LINUX_PULSE);
 }
 
+bool RtAudioBackend::serverGone() const
+{
+    return (stream && stream->lost) || (watch && !watch->reachable(kStreamCallLimit));
+}
+
 bool RtAudioBackend::isStreamLost() const
 {
     return isStreamOpen() && stream && stream->lost;
 }
 
-// libpulse refuses a flush on a stream whose server has gone (its thread has
-// seen the connection close), while RtAudio's start touches no server: a
-// start, then an abort, which flushes, asks the server without a sound.
+// A stopped stream's server went away, or another took its place, when our
+// watch's connection ended, or was made again, since the stream opened.
 bool RtAudioBackend::stoppedStreamAnswers()
 {
     if (!isStreamOpen() || !stream)
         return true;
     if (stream->lost)
         return false;
-    if (isStreamRunning() || !mixesStreams())
-        return true;
-    stream->mute();
-    if (guarded([&] { audio->startStream(); }) != Result::NoError)
-        return false;
-    const Result flushed = callWithTimeLimit(&RtAudio::abortStream);
-    return flushed == Result::NoError && stream != nullptr;
+    return !watch || (watch->connected() && watch->connection() == stream->serverConnection);
 }
 
 unsigned int RtAudioBackend::outputLatencyFrames() const

@@ -3,12 +3,14 @@
 // otherwise. Identifiers are the library's device indices plus one, so 0 is
 // never a device; every RtAudioError becomes a result and an error text.
 //
-// Stops and closes run on a thread of their own, waited for at most
-// kStreamCallLimit: when the sound server goes away under a recording, the
-// library's PulseAudio reader can lock up with libpulse's own thread, and a
-// stop or close would then wait for ever. Such a stream, with the RtAudio
-// object holding it, is given up (never touched again; freed only if the
-// call does return after all) and a fresh RtAudio object takes its place.
+// Stops and closes run on a thread of their own: when the sound server goes
+// away under a recording, the library's PulseAudio reader can lock up with
+// libpulse's own thread, and a stop or close would then wait for ever. A
+// call on a server that is gone (SoundServerWatch), or that answers nothing
+// for kStreamCallLimit, is given up with its stream and the RtAudio object
+// holding it (never touched again; freed only if the call does return after
+// all), and a fresh RtAudio object takes its place. A slow server's call is
+// waited for.
 
 #include "engine/devices/AudioDeviceBackend.h"
 
@@ -17,6 +19,7 @@
 #include <memory>
 
 class RtAudio;
+class SoundServerWatch;
 
 class RtAudioBackend final : public AudioDeviceBackend {
 public:
@@ -45,8 +48,11 @@ public:
     bool isStreamLost() const override;
     bool stoppedStreamAnswers() override;
 
-    // How long a stop or close may take before its stream is given up.
+    // How long a stop or close may go unanswered before the server is asked
+    // whether it answers at all, and how long it has to answer.
     static constexpr std::chrono::milliseconds kStreamCallLimit{1500};
+    // How long a stop or close on a server that is gone may take.
+    static constexpr std::chrono::milliseconds kGoneServerGrace{100};
 
 private:
     struct Stream;
@@ -55,6 +61,8 @@ private:
     Result guarded(Call&& call);
     // Runs a stop, abort or close of the open stream off this thread.
     Result callWithTimeLimit(void (RtAudio::*call)());
+    // Whether the open stream's device or server went away.
+    bool serverGone() const;
     static int deviceCallback(void* output, void* input, unsigned int frames, double streamTime,
                               unsigned int status, void* userData);
 
@@ -62,4 +70,5 @@ private:
     std::unique_ptr<RtAudio> audio; // null only when a fresh one could not be made
     std::shared_ptr<Stream> stream; // what the open stream's device thread reads
     std::string errorText;
+    SoundServerWatch* watch = nullptr; // on a sound server: whether it is there
 };
