@@ -50,11 +50,7 @@ void verifyArc(const QImage& image, const QSize& size, double start)
 // Counts the paints a widget gets.
 struct PaintCount : QObject {
     explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
+    bool eventFilter(QObject*, QEvent* event) override { return (paints += event->type() == QEvent::Paint, false); }
     int paints = 0;
 };
 
@@ -191,8 +187,7 @@ private slots:
         CoveredPage covered;
         covered.page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&covered.page));
-        PaintCount beneath(covered.button);
-        PaintCount overlay(covered.overlay);
+        PaintCount beneath(covered.button), overlay(covered.overlay);
         covered.overlay->show(QString());
         QTRY_VERIFY(overlay.paints > 0);
         beneath.paints = overlay.paints = 0;
@@ -200,7 +195,6 @@ private slots:
         covered.button->update();
         QTRY_VERIFY(overlay.paints > 0);
         QCOMPARE(beneath.paints, 0);
-
         covered.overlay->hide();
         QTRY_VERIFY(beneath.paints > 0);
     }

@@ -487,8 +487,7 @@ private slots:
             if (!window.loadingOverlay->isVisible())
                 return;
             rowsSeen << window.multiTrackPage->rows.size();
-            const QPoint centre = window.stackedWidget->rect().center();
-            covered &= window.stackedWidget->childAt(centre) == window.loadingOverlay;
+            covered &= window.stackedWidget->childAt(window.stackedWidget->rect().center()) == window.loadingOverlay;
         });
         watch.start(0);
         window.prompts->files << path;

@@ -249,7 +249,6 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(window.startUpCheckTimer, "timeout"));
         QVERIFY(window.updateChecker->findChildren<QNetworkReply*>().isEmpty());
         QVERIFY(window.startUpCheckTimer->isActive());
-
         window.loadingOverlay->hide();
         QVERIFY(QMetaObject::invokeMethod(window.startUpCheckTimer, "timeout"));
         QTRY_COMPARE(server.requests.size(), 1);
