@@ -41,8 +41,10 @@ void LoadingOverlay::show(const QString& message, bool dropInput)
     // Work that holds the window changes nothing the user may see under the
     // overlay: it shows a dimmed picture of it and covers it whole, so that
     // neither a spinner step nor what is built under it meanwhile (pages,
-    // rows) makes the window repaint the widgets beneath.
-    if (m_inputDropper && parent && (m_still.isNull() || m_still.deviceIndependentSize() != QSizeF(size())))
+    // rows) makes the window repaint the widgets beneath. Nothing paints in
+    // a window that is not shown.
+    if (m_inputDropper && parent && parent->isVisible()
+        && (m_still.isNull() || m_still.deviceIndependentSize() != QSizeF(size())))
         takeStill(parent);
     raise();
     QWidget::show();
