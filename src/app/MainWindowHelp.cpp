@@ -84,6 +84,12 @@ void MainWindow::setupUpdateChecker()
 
 void MainWindow::onAutoUpdateCheck()
 {
+    // Not while work holds the window: the first request sets up the network
+    // and its TLS libraries on this thread. It is tried again a little later.
+    if (workUnderWay()) {
+        startUpCheckTimer->start();
+        return;
+    }
     updateChecker->checkForUpdates(true);
 }
 

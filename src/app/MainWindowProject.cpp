@@ -14,6 +14,7 @@
 #include "multitrack/ProjectSampleRate.h"
 #include "multitrack/TimelineRulerWidget.h"
 #include "multitrack/TrackRowWidget.h"
+#include "widgets/LoadingOverlay.h"
 #include "widgets/WorkerWait.h"
 
 #include <QCoreApplication>
@@ -281,8 +282,10 @@ void MainWindow::loadProject(const QString& path)
     const int trackCount = int(data.tracks.size());
     // The page shows under the overlay while its rows are built, so each
     // slice of rows is styled and laid out in the turn after it, never all
-    // of them at once.
+    // of them at once. The stack raises the page it shows: the overlay goes
+    // back on top, and the rows are painted once, when it goes.
     stackedWidget->setCurrentWidget(multiTrackPage);
+    loadingOverlay->raise();
     restoreMultiTrackProject(data, peaks);
     projectType = QStringLiteral("multi");
     projectOpen = true;

@@ -2,6 +2,7 @@
 
 #include "widgets/UserInputDropper.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
 
@@ -12,6 +13,7 @@ constexpr int SpinnerStepDegrees = 30;
 constexpr int ArcSpanDegrees = 120;
 constexpr int ArcDiameter = 48;
 constexpr int ArcMargin = 4; // the pen's half width and its round caps
+const QColor DimColour(0, 0, 0, 128);
 
 } // namespace
 
@@ -33,17 +35,39 @@ void LoadingOverlay::show(const QString& message, bool dropInput)
         m_inputDropper = std::make_unique<UserInputDropper>();
     m_message = message.isEmpty() ? QStringLiteral("处理中...") : message;
     m_angle = 0;
-    if (QWidget* parent = parentWidget())
+    QWidget* parent = parentWidget();
+    if (parent)
         setGeometry(parent->rect());
+    // Work that holds the window changes nothing the user may see under the
+    // overlay: it shows a dimmed picture of it and covers it whole, so that
+    // neither a spinner step nor what is built under it meanwhile (pages,
+    // rows) makes the window repaint the widgets beneath. Nothing paints in
+    // a window that is not shown.
+    if (m_inputDropper && parent && parent->isVisible()
+        && (m_still.isNull() || m_still.deviceIndependentSize() != QSizeF(size())))
+        takeStill(parent);
     raise();
     QWidget::show();
     m_timer->start(SpinnerIntervalMs);
+}
+
+void LoadingOverlay::takeStill(QWidget* parent)
+{
+    // A picture of what lies under the overlay, not of the overlay.
+    if (!isHidden())
+        QWidget::hide();
+    m_still = parent->grab(geometry());
+    QPainter dimming(&m_still);
+    dimming.fillRect(QRect(QPoint(0, 0), size()), DimColour);
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
 }
 
 void LoadingOverlay::hide()
 {
     m_timer->stop();
     QWidget::hide();
+    m_still = QPixmap();
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
     if (!m_inputDropper)
         return;
     m_inputDropper.reset();
@@ -64,22 +88,33 @@ QRectF LoadingOverlay::arcRect() const
     return QRectF(width() / 2 - ArcDiameter / 2, height() / 2 - 40, ArcDiameter, ArcDiameter);
 }
 
-void LoadingOverlay::paintEvent(QPaintEvent*)
+QRect LoadingOverlay::messageRect() const
 {
-    const int w = width();
-    const int h = height();
-    const int cy = h / 2;
+    return QRect(0, height() / 2 + 20, width(), 30);
+}
 
+void LoadingOverlay::paintEvent(QPaintEvent* event)
+{
+    const QRect area = event->rect();
     QPainter painter(this);
+    if (m_still.isNull()) {
+        painter.fillRect(rect(), DimColour);
+    } else {
+        const qreal ratio = m_still.devicePixelRatio();
+        painter.drawPixmap(area, m_still,
+                           QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio).toRect());
+    }
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(rect(), QColor(0, 0, 0, 128));
 
     painter.setPen(QPen(QBrush(QColor(96, 165, 250)), 4.0, Qt::SolidLine, Qt::RoundCap, Qt::BevelJoin));
     painter.drawArc(arcRect(), m_angle * 16, ArcSpanDegrees * 16);
 
+    // A spinner step repaints the arc's square only: no text to lay out.
+    if (!area.intersects(messageRect()))
+        return;
     painter.setPen(QColor(200, 200, 220));
     QFont font = this->font();
     font.setPixelSize(14);
     painter.setFont(font);
-    painter.drawText(QRect(0, cy + 20, w, 30), Qt::AlignHCenter | Qt::AlignTop, m_message);
+    painter.drawText(messageRect(), Qt::AlignHCenter | Qt::AlignTop, m_message);
 }

@@ -2,8 +2,11 @@
 // A busy indicator laid over a whole parent widget while long work runs: dims
 // the parent, swallows its mouse input and turns an arc above a message line.
 // While it shows, the user's input anywhere in the application is dropped
-// (UserInputDropper), also what came in while the GUI thread was blocked.
+// (UserInputDropper), also what came in while the GUI thread was blocked;
+// the parent is then shown as it was when the overlay came up, so nothing
+// under the overlay is repainted until it goes.
 
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 
@@ -36,9 +39,12 @@ protected:
 private:
     void advanceSpinner();
     QRectF arcRect() const;
+    QRect messageRect() const;
+    void takeStill(QWidget* parent);
 
     QTimer* m_timer = nullptr;
     int m_angle = 0;
     QString m_message;
+    QPixmap m_still; // what it covers, dimmed, while the work holds the window
     std::unique_ptr<UserInputDropper> m_inputDropper;
 };

@@ -47,6 +47,13 @@ void verifyArc(const QImage& image, const QSize& size, double start)
                  qPrintable(QString::number(start + outside)));
 }
 
+// Counts the paints a widget gets.
+struct PaintCount : QObject {
+    explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override { return (paints += event->type() == QEvent::Paint, false); }
+    int paints = 0;
+};
+
 // A white page with a full-size button under the overlay.
 struct CoveredPage {
     QWidget page;
@@ -171,6 +178,25 @@ private slots:
         for (int i = 0; i < 6; ++i)
             tick(*covered.overlay);
         verifyArc(covered.page.grab().toImage(), size, 180);
+    }
+
+    // Work that holds the window repaints nothing under the overlay: not for
+    // a spinner step, nor for a widget that changes beneath it meanwhile.
+    void nothingBeneathRepaintsWhileWorkHoldsTheWindow()
+    {
+        CoveredPage covered;
+        covered.page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&covered.page));
+        PaintCount beneath(covered.button), overlay(covered.overlay);
+        covered.overlay->show(QString());
+        QTRY_VERIFY(overlay.paints > 0);
+        beneath.paints = overlay.paints = 0;
+        tick(*covered.overlay);
+        covered.button->update();
+        QTRY_VERIFY(overlay.paints > 0);
+        QCOMPARE(beneath.paints, 0);
+        covered.overlay->hide();
+        QTRY_VERIFY(beneath.paints > 0);
     }
 
     void swallowsMouseInputWhileShown()

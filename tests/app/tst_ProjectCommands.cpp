@@ -489,10 +489,13 @@ private slots:
         ProbeWindow window;
         window.show();
         QSet<size_t> rowsSeen;
+        bool covered = true;
         QTimer watch;
         connect(&watch, &QTimer::timeout, [&] {
-            if (window.loadingOverlay->isVisible())
-                rowsSeen << window.multiTrackPage->rows.size();
+            if (!window.loadingOverlay->isVisible())
+                return;
+            rowsSeen << window.multiTrackPage->rows.size();
+            covered &= window.stackedWidget->childAt(window.stackedWidget->rect().center()) == window.loadingOverlay;
         });
         watch.start(0);
         window.prompts->files << path;
@@ -500,6 +503,7 @@ private slots:
         QCOMPARE(window.multiTrackPage->rows.size(), Count);
         QVERIFY2(std::any_of(rowsSeen.begin(), rowsSeen.end(), [](size_t n) { return n > 0 && n < Count; }),
                  "no turn of the event loop while the rows were built");
+        QVERIFY(covered);
     }
 
     // A close asked for while a save or an open works behind the overlay is

@@ -5,6 +5,7 @@
 #include "app/InstallerDownload.h"
 #include "app/UpdateChecker.h"
 #include "app/UpdateDialog.h"
+#include "widgets/LoadingOverlay.h"
 #include "LocalHttpServer.h"
 #include "ShellTestSupport.h"
 #include "TestSupport.h"
@@ -234,6 +235,23 @@ private slots:
         QTRY_COMPARE(replies.size(), finishedBefore + 1);
         QTest::qWait(0);
         QCOMPARE(shown.size(), 4);
+    }
+
+    // The silent check waits while work holds the window, and runs after it.
+    void silentCheckWaitsForWork()
+    {
+        LocalHttpServer server;
+        server.respond(QStringLiteral("/update.json"), {200, descriptor(QStringLiteral("0.1.0"))});
+        ShellProbeWindow window;
+        window.startUpCheckTimer->stop();
+        window.updateChecker->setUpdateUrl(server.url(QStringLiteral("/update.json")));
+        window.loadingOverlay->show(QString());
+        QVERIFY(QMetaObject::invokeMethod(window.startUpCheckTimer, "timeout"));
+        QVERIFY(window.updateChecker->findChildren<QNetworkReply*>().isEmpty());
+        QVERIFY(window.startUpCheckTimer->isActive());
+        window.loadingOverlay->hide();
+        QVERIFY(QMetaObject::invokeMethod(window.startUpCheckTimer, "timeout"));
+        QTRY_COMPARE(server.requests.size(), 1);
     }
 
     // 3 MiB with a length, saved byte for byte into the (new) download
