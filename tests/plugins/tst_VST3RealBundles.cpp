@@ -206,8 +206,11 @@ private slots:
                        {10, true, "while deactivated between renders"}};
         for (const auto& c : cases)
             for (const auto& moment : moments)
-                // The two builds of ZamHeadX2 differ until the azimuth is first set.
-                if (moment.after < 10 || QByteArray(c.name) != "ZamHeadX2")
+                // The two builds of ZamHeadX2 differ until the azimuth is first
+                // set. Every moment is tried on the other plug-ins; ZamVerb,
+                // whose instances take a second each to make, takes one.
+                if ((moment.after < 10 || QByteArray(c.name) != "ZamHeadX2")
+                    && ((moment.after == 10 && !moment.inactive) || QByteArray(c.name) != "ZamVerb"))
                     QTest::addRow("%s %s, set %s", c.name, c.title, moment.text)
                         << c.name << c.title << c.value << moment.after << moment.inactive;
     }
