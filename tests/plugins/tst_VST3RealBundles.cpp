@@ -192,10 +192,12 @@ private slots:
             {"ZamEQ2", "Boost/Cut 1", 0.9f},      {"ZamComp", "Threshold", 0.5f},
             {"ZamCompX2", "Threshold", 0.625f},   {"ZamGate", "Threshold", 0.5f},
             {"ZamTube", "Tube Drive", 0.5f},      {"ZaMaximX2", "Threshold", 0.5f},
-            {"ZamHeadX2", "Azimuth", 0.5f},       {"ZamVerb", "Wet / Dry", 0.25f},
-            {"ZamDynamicEQ", "Threshold", 0.5f},  {"ZamTube", "Tone Stack Model", 0.5f},
-            {"ZamPhono", "Phono Filter Type", 0.25f}, {"ZamTube", "Insane Boost", 1.0f},
+            {"ZamHeadX2", "Azimuth", 0.5f},       {"ZamDynamicEQ", "Threshold", 0.5f},
+            {"ZamTube", "Tone Stack Model", 0.5f}, {"ZamPhono", "Phono Filter Type", 0.25f},
+            {"ZamTube", "Insane Boost", 1.0f},
         };
+        // ZamVerb, whose instances take a second each to make (its impulse
+        // response is resampled), is loaded, played and restored above.
         const struct {
             int after;
             bool inactive;
@@ -206,11 +208,8 @@ private slots:
                        {10, true, "while deactivated between renders"}};
         for (const auto& c : cases)
             for (const auto& moment : moments)
-                // The two builds of ZamHeadX2 differ until the azimuth is first
-                // set. Every moment is tried on the other plug-ins; ZamVerb,
-                // whose instances take a second each to make, takes one.
-                if ((moment.after < 10 || QByteArray(c.name) != "ZamHeadX2")
-                    && ((moment.after == 10 && !moment.inactive) || QByteArray(c.name) != "ZamVerb"))
+                // The two builds of ZamHeadX2 differ until the azimuth is first set.
+                if (moment.after < 10 || QByteArray(c.name) != "ZamHeadX2")
                     QTest::addRow("%s %s, set %s", c.name, c.title, moment.text)
                         << c.name << c.title << c.value << moment.after << moment.inactive;
     }
