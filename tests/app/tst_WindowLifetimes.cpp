@@ -245,6 +245,17 @@ private slots:
         QCOMPARE(running, 0);
     }
 
+    // A key already on its way when the page goes (stopping the live output
+    // lets events run) does not start the output again.
+    void aKeyOnItsWayWhenThePageGoes()
+    {
+        auto page = std::make_unique<MultiTrackEditorPage>();
+        page->onMidiNoteOn(0, 60, 100); // the live output runs
+        MultiTrackEditorPage* going = page.get();
+        QMetaObject::invokeMethod(going, [going] { going->onMidiNoteOn(0, 64, 100); }, Qt::QueuedConnection);
+        page.reset();
+    }
+
     void videoPreview()
     {
         QVERIFY2(mediaReady(), "a temporary folder and ffmpeg make the test video");
