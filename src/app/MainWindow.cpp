@@ -3,6 +3,7 @@
 #include "app/CommandFeedback.h"
 #include "app/VideoImportCommand.h"
 #include "app/ShellPrompts.h"
+#include "app/UpdateChecker.h"
 #include "app/WelcomePage.h"
 #include "app/WindowPlacement.h"
 #include "widgets/LoadingOverlay.h"
@@ -67,7 +68,14 @@ MainWindow::~MainWindow()
 {
     saveSettings();
     // The pages go after this class's part of the window: their histories
-    // and the page stack must not call into it then.
+    // and the page stack must not call into it then, nor may its timers
+    // while a page's sound output runs the event loop as it stops.
+    for (QTimer* timer : {statusTimer, deferredCloseTimer, startUpCheckTimer}) {
+        if (timer)
+            timer->stop();
+    }
+    if (updateChecker)
+        updateChecker->disconnect(this);
     stackedWidget->disconnect(this);
     audioEditorPage->undoStack->disconnect(this);
     multiTrackPage->undoStack->disconnect(this);

@@ -90,6 +90,7 @@ MultiTrackEditorPage::~MultiTrackEditorPage()
     // while the page is whole (stopping an output lets events run, and no
     // key that arrives meanwhile may start the output again).
     midiInput->disconnect(this);
+    goingAway = true; // keys already queued arrive while the output stops
     liveAudioPlayer->stop();
     metronome->stop();
     playbackTimer->stop();

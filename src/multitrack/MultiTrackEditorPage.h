@@ -484,6 +484,8 @@ private:
     LiveAudioPlayer* liveAudioPlayer = nullptr;
     MidiRecorder* midiRecorder = nullptr;
     bool midiConnected = false;
+    // Set as the page goes: a key queued before then starts no output.
+    bool goingAway = false;
     // Where each held key went (SoundFont channel, -1 the piano): its release
     // goes there too, whatever the routing is by then.
     std::array<int, 128> liveKeyChannels;

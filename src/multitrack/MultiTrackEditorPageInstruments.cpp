@@ -191,7 +191,7 @@ void MultiTrackEditorPage::onMidiNoteOn(int channel, int pitch, int velocity)
              << "sf2Loaded=" << flag(sf2Sampler.isLoaded()) << "pianoLoaded=" << flag(pianoSampler.sampleCount() > 0)
              << "pianoSamples=" << pianoSampler.sampleCount()
              << "playerRunning=" << flag(liveAudioPlayer->isRunning());
-    if (pitch < 0 || pitch > 127)
+    if (pitch < 0 || pitch > 127 || goingAway)
         return;
     const int heardOn = liveKeysChannel();
     useLiveSource(heardOn >= 0);

@@ -97,8 +97,14 @@ class WindowLifetimesTest : public QObject, public VideoTestMedia::MediaFolder {
     {
         window->prompts->answers << QMessageBox::Discard;
         QTimer::singleShot(0, window.get(), [&window] { window->menuActions().quit->trigger(); });
-        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); }); // a watchdog
+        // A watchdog for a hang, not a time limit: stopping the sound
+        // outputs alone may take seconds on a busy machine.
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+        watchdog.start(120000);
         const int result = QApplication::exec();
+        watchdog.stop();
         QVERIFY2(result == 0, qPrintable(primaryWindowsShown().join(QStringLiteral(", "))));
         QVERIFY(primaryWindowsShown().isEmpty());
         window.reset();
@@ -211,6 +217,43 @@ private slots:
         const QPoint key(20, roll->pitchToY(62) + roll->rowHeight() / 2);
         QTest::mousePress(roll, Qt::LeftButton, {}, key);
         quitAndDestroy(window);
+    }
+
+    // A page's sound output can run the event loop as it goes (for a second
+    // and more on a busy machine): by then the window's own timers stand
+    // still, or they would call into what is left of the window.
+    void windowTimersStandStillWhileThePagesGo()
+    {
+        struct TimerWatch : QObject {
+            QList<QPointer<QTimer>> timers;
+            int* running = nullptr;
+            ~TimerWatch() override
+            {
+                for (const QPointer<QTimer>& timer : timers)
+                    *running += timer && timer->isActive();
+            }
+        };
+        auto window = openWindow(QStringLiteral("multi"));
+        int running = 0;
+        auto* watch = new TimerWatch;
+        watch->running = &running;
+        for (QTimer* timer : window->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
+            watch->timers << timer;
+        QVERIFY(!watch->timers.isEmpty());
+        watch->setParent(window->multiTrackPage);
+        window.reset();
+        QCOMPARE(running, 0);
+    }
+
+    // A key already on its way when the page goes (stopping the live output
+    // lets events run) does not start the output again.
+    void aKeyOnItsWayWhenThePageGoes()
+    {
+        auto page = std::make_unique<MultiTrackEditorPage>();
+        page->onMidiNoteOn(0, 60, 100); // the live output runs
+        MultiTrackEditorPage* going = page.get();
+        QMetaObject::invokeMethod(going, [going] { going->onMidiNoteOn(0, 64, 100); }, Qt::QueuedConnection);
+        page.reset();
     }
 
     void videoPreview()

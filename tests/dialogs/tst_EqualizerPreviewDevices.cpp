@@ -46,18 +46,18 @@ private slots:
         TestSupport::buttonWithText(*dialog, QStringLiteral("试听"))->click();
         QVERIFY(dialog->isPreviewing());
         // The page's meters show the preview (flat bands: the sine's RMS, 35).
-        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 30000);
         QCOMPARE(meters[1]->value(), meters[0]->value());
 
         // Destroyed while the audio thread runs its blocks through the dialog.
         delete dialog;
         QVERIFY(!engine->isPlaying());
         QVERIFY(engine->currentPlaybackProcessCallback()); // the page's own is back
-        QTRY_COMPARE_WITH_TIMEOUT(meters[0]->value(), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(meters[0]->value(), 0, 30000);
 
         page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->click();
         QVERIFY(page.playing());
-        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 30000);
         page.stopPlayback();
     }
 
@@ -69,7 +69,7 @@ private slots:
         QPointer<EqualizerDialog> dialog = openEqualizer(page);
         QPushButton* preview = TestSupport::buttonWithText(*dialog, QStringLiteral("试听"));
         preview->click();
-        QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > Rate / 10, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > Rate / 10, 30000);
 
         // The take deletes the page's engine and makes its own.
         QPushButton* record = page.findChild<QPushButton*>(QStringLiteral("TransportRecordButton"));
@@ -79,7 +79,7 @@ private slots:
         QVERIFY(!preview->isChecked());
         preview->click(); // nothing left to preview on
         QVERIFY(!dialog->isPreviewing());
-        QTRY_VERIFY_WITH_TIMEOUT(page.recordedFrames() > Rate / 10, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(page.recordedFrames() > Rate / 10, 30000);
         record->click();
         QVERIFY(!page.recording());
         preview->click(); // on the page's next engine
@@ -87,7 +87,7 @@ private slots:
 
         // The page's next engine plays unfiltered and the dialog still closes cleanly.
         page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->click();
-        QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > Rate / 10, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > Rate / 10, 30000);
         TestSupport::buttonWithText(*dialog, QStringLiteral("取消"))->click();
         QTRY_VERIFY(!dialog);
         page.stopPlayback();
@@ -108,12 +108,12 @@ private slots:
         QPushButton* preview = TestSupport::buttonWithText(*dialog, QStringLiteral("试听"));
         preview->click();
         QVERIFY(dialog->isPreviewing());
-        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() > 0 && meters[0]->value() < 10, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() > 0 && meters[0]->value() < 10, 30000);
 
         page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->click();
         QVERIFY(page.playing());
         QVERIFY(!dialog->isPreviewing() && !preview->isChecked());
-        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 30000);
         page.stopPlayback();
     }
 };

@@ -92,9 +92,9 @@ void TestAudioEditorPageDevices::playbackRunsTimeAndMeters()
     QVERIFY(page.playing());
     QCOMPARE(status(page), QStringLiteral("播放中..."));
     // A sine of amplitude 0.5 has an RMS of 0.354: level 35.
-    QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(meters[0]->value() >= 33 && meters[0]->value() <= 37, 30000);
     QCOMPARE(meters[1]->value(), meters[0]->value());
-    QTRY_VERIFY_WITH_TIMEOUT(time->text() > QStringLiteral("00:00:00.300"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(time->text() > QStringLiteral("00:00:00.300"), 30000);
     QVERIFY(page.waveform(0)->getPlayheadPosition() > 0.0);
     QCOMPARE(page.spectrum(1)->getPlayheadPosition(), page.waveform(0)->getPlayheadPosition());
 
@@ -102,14 +102,14 @@ void TestAudioEditorPageDevices::playbackRunsTimeAndMeters()
     QTest::keyClick(&page, Qt::Key_Space);
     QCOMPARE(status(page), QStringLiteral("已暂停"));
     QVERIFY(!page.playing());
-    QTRY_COMPARE_WITH_TIMEOUT(meters[0]->value(), 0, 1000); // nothing plays: the meters fall
+    QTRY_COMPARE_WITH_TIMEOUT(meters[0]->value(), 0, 10000); // nothing plays: the meters fall
     QCOMPARE(meters[1]->value(), 0);
     const double paused = page.waveform(0)->getPlayheadPosition();
     QTest::qWait(200);
     QCOMPARE(page.waveform(0)->getPlayheadPosition(), paused);
 
     QTest::keyClick(&page, Qt::Key_Space); // resumes from the playhead
-    QTRY_VERIFY_WITH_TIMEOUT(page.waveform(0)->getPlayheadPosition() > paused + 0.1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(page.waveform(0)->getPlayheadPosition() > paused + 0.1, 30000);
     transportButton(page, "TransportStopButton")->click();
     QCOMPARE(status(page), QStringLiteral("已停止"));
     QCOMPARE(time->text(), QStringLiteral("00:00:00.000"));
@@ -119,7 +119,7 @@ void TestAudioEditorPageDevices::playbackRunsTimeAndMeters()
     // Playing to the end reports it and leaves the playhead there.
     page.loadAudioSamples(TestSupport::sineWave(440.0, 0.3, Rate, 0.5f), Rate);
     transportButton(page, "TransportPlayButton")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(status(page), QStringLiteral("播放完成"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(status(page), QStringLiteral("播放完成"), 30000);
     QCOMPARE(meters[0]->value(), 0);
     QCOMPARE(transportButton(page, "TransportPlayButton")->text(), QStringLiteral(">"));
 }
@@ -131,13 +131,13 @@ void TestAudioEditorPageDevices::enginePlaysAtTheMaterialsRate()
     QTest::keyClick(&page, Qt::Key_Space);
     QVERIFY(page.audioEngine());
     QCOMPARE(page.audioEngine()->getSampleRate(), 22050);
-    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 30000);
     transportButton(page, "TransportStopButton")->click();
 
     page.loadAudioSamples(TestSupport::sineWave(440.0, 2.0, 44100), 44100);
     QTest::keyClick(&page, Qt::Key_Space);
     QCOMPARE(page.audioEngine()->getSampleRate(), 44100);
-    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 30000);
     transportButton(page, "TransportStopButton")->click();
 }
 
@@ -188,8 +188,8 @@ void TestAudioEditorPageDevices::takeIsInsertedAtPlayheadAsOneStep()
     QCOMPARE(page.samples, before); // nothing goes into the list before the take ends
 
     // One second of the tone, once it arrives.
-    QTRY_VERIFY_WITH_TIMEOUT(page.recordedFrames() > 0, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(page.recordedFrames() >= 3 * Rate / 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(page.recordedFrames() > 0, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(page.recordedFrames() >= 3 * Rate / 2, 30000);
     record->click();
     player.kill();
     player.waitForFinished();
@@ -233,21 +233,35 @@ void TestAudioEditorPageDevices::takeIsInsertedAtPlayheadAsOneStep()
 
 void TestAudioEditorPageDevices::takeHoldsTheWholeTimeHeld()
 {
+    // The input source stands suspended for the first 1.5 s of the take:
+    // the device begins delivering that late.
+    const auto suspend = [](bool on) {
+        return TestSupport::runCommand(QStringLiteral("pactl"),
+                                       {"suspend-source", "loopmic", on ? "1" : "0"}, nullptr, 30000);
+    };
+    const auto resume = qScopeGuard([&] { suspend(false); });
     AudioEditorPage page;
     page.loadAudioSamples(QList<float>(Rate, 0.0f), Rate);
     auto* record = transportButton(page, "TransportRecordButton");
-    QElapsedTimer held;
+    QVERIFY(suspend(true));
+    QElapsedTimer outer; // from before the press to after the second
+    QElapsedTimer inner; // from after the press to before the second
+    outer.start();
     record->click();
-    held.start();
+    inner.start();
     QVERIFY(page.recording());
-    QTest::qWait(3500);
-    const qint64 heldMs = held.elapsed();
+    QTest::qWait(1500);
+    QVERIFY(suspend(false));
+    QTest::qWait(2000);
+    const qint64 innerMs = inner.elapsed();
     record->click();
+    const qint64 outerMs = outer.elapsed();
     const qsizetype inserted = page.samples.size() - Rate;
     const qint64 takeMs = inserted * 1000 / Rate;
-    // The take starts at the press, however late the device begins delivering.
-    QVERIFY2(std::abs(takeMs - heldMs) < 250,
-             qPrintable(QStringLiteral("held %1 ms, take %2 ms").arg(heldMs).arg(takeMs)));
+    // The take starts at the press, however late the device begins
+    // delivering; a busy machine may keep the last blocks a moment.
+    QVERIFY2(takeMs > innerMs - 400 && takeMs < outerMs + 100,
+             qPrintable(QStringLiteral("held %1 to %2 ms, take %3 ms").arg(innerMs).arg(outerMs).arg(takeMs)));
 }
 
 void TestAudioEditorPageDevices::newMaterialAndPlayAtEndStartAtZero()
@@ -256,7 +270,7 @@ void TestAudioEditorPageDevices::newMaterialAndPlayAtEndStartAtZero()
     page.loadAudioSamples(TestSupport::sineWave(440.0, 3.0, Rate, 0.5f), Rate);
     auto* time = page.findChild<QLabel*>(QStringLiteral("TimeLabel"));
     transportButton(page, "TransportPlayButton")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(page.waveform(0)->getPlayheadPosition() > 0.3, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(page.waveform(0)->getPlayheadPosition() > 0.3, 30000);
 
     // An import while it plays starts at 0, and Space plays it from there.
     page.loadAudioSamples(TestSupport::sineWave(440.0, 1.0, Rate, 0.5f), Rate);
@@ -264,11 +278,11 @@ void TestAudioEditorPageDevices::newMaterialAndPlayAtEndStartAtZero()
     QCOMPARE(page.spectrum(1)->getPlayheadPosition(), 0.0);
     QCOMPARE(time->text(), QStringLiteral("00:00:00.000"));
     QTest::keyClick(&page, Qt::Key_Space);
-    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(page.audioEngine()->getPosition() > 0, 30000);
     QVERIFY(page.audioEngine()->getPosition() < Rate);
 
     // Played through, Play starts over.
-    QTRY_COMPARE_WITH_TIMEOUT(status(page), QStringLiteral("播放完成"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(status(page), QStringLiteral("播放完成"), 30000);
     QTest::keyClick(&page, Qt::Key_Space);
     QVERIFY(page.playing());
     QCOMPARE(page.waveform(0)->getPlayheadPosition(), 0.0);

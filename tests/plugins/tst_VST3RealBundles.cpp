@@ -192,10 +192,12 @@ private slots:
             {"ZamEQ2", "Boost/Cut 1", 0.9f},      {"ZamComp", "Threshold", 0.5f},
             {"ZamCompX2", "Threshold", 0.625f},   {"ZamGate", "Threshold", 0.5f},
             {"ZamTube", "Tube Drive", 0.5f},      {"ZaMaximX2", "Threshold", 0.5f},
-            {"ZamHeadX2", "Azimuth", 0.5f},       {"ZamVerb", "Wet / Dry", 0.25f},
-            {"ZamDynamicEQ", "Threshold", 0.5f},  {"ZamTube", "Tone Stack Model", 0.5f},
-            {"ZamPhono", "Phono Filter Type", 0.25f}, {"ZamTube", "Insane Boost", 1.0f},
+            {"ZamHeadX2", "Azimuth", 0.5f},       {"ZamDynamicEQ", "Threshold", 0.5f},
+            {"ZamTube", "Tone Stack Model", 0.5f}, {"ZamPhono", "Phono Filter Type", 0.25f},
+            {"ZamTube", "Insane Boost", 1.0f},
         };
+        // ZamVerb, whose instances take a second each to make (its impulse
+        // response is resampled), is loaded, played and restored above.
         const struct {
             int after;
             bool inactive;
