@@ -408,17 +408,24 @@ private slots:
             std::atomic<bool> opened{false};
             std::atomic<bool> started{false};
             std::atomic<bool> closed{false};
+            std::atomic<bool> lastBlockSilent{false};
         };
         auto server = std::make_shared<Server>();
         auto device = FakeDeviceState::withDevices();
         device->mixes = true;
-        device->onCall = [server](const std::string& call) {
+        FakeDeviceState* stream = device.get();
+        device->onCall = [server, stream](const std::string& call) {
             if (call == "open") {
                 server->answered.wait_for(std::chrono::seconds(30));
                 server->opened = true;
             }
             server->started = server->started || call == "start";
-            server->closed = server->closed || call == "close";
+            if (call == "close") {
+                // The stream calls back until it is closed, the engine long gone.
+                const std::vector<float> out = stream->runBlock(64);
+                server->lastBlockSilent = std::all_of(out.begin(), out.end(), [](float v) { return v == 0.0f; });
+                server->closed = true;
+            }
         };
         {
             MultiTrackAudioEngine engine(FakeAudioDevice::make(device));
@@ -431,6 +438,7 @@ private slots:
         QVERIFY(!server->opened);
         server->answer.set_value();
         QTRY_VERIFY_WITH_TIMEOUT(server->started && server->closed, 30000);
+        QVERIFY(server->lastBlockSilent);
     }
 
     // New slots, with ids long enough to live on the heap, reach the audio

@@ -345,7 +345,9 @@ void MultiTrackAudioEngine::shutdown()
     if (deviceThread)
         deviceThread->setIdleCall({}, kHeldOutputCheck);
     stopPlayback();
-    onDevice([](AudioDeviceBackend& device) {
+    // The stream calls back with the link until it is closed, which may be
+    // after the engine is gone: the close keeps the link alive.
+    onDevice([keep = link](AudioDeviceBackend& device) {
         if (device.isStreamOpen())
             device.closeStream();
     }, std::chrono::milliseconds(0));
