@@ -12,6 +12,7 @@
 #include <cmath>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 using namespace LoopbackCapture;
 
@@ -84,6 +85,19 @@ private slots:
         QVERIFY(std::find(outputs.begin(), outputs.end(), "NullOut") != outputs.end());
         QVERIFY(std::find(inputs.begin(), inputs.end(), "LoopMic") != inputs.end());
         QVERIFY(std::find(inputs.begin(), inputs.end(), "NullOut") == inputs.end());
+
+        // Engines list devices on threads of their own, at the same moments:
+        // four at once all finish with the server's devices (the library
+        // alone hangs or frees its list twice).
+        auto listed = std::make_shared<std::atomic<int>>(0);
+        for (int t = 0; t < 4; ++t) {
+            std::thread([listed] {
+                auto own = RtAudioBackend::create();
+                for (int i = 0; own && i < 50; ++i)
+                    *listed += own->getDeviceInfo(own->getDefaultOutputDevice()).name == "NullOut";
+            }).detach();
+        }
+        QVERIFY2(QTest::qWaitFor([&] { return *listed == 200; }, 60000), qPrintable(QString::number(*listed)));
     }
 
     void openingAMissingDeviceFailsByResult()

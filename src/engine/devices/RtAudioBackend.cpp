@@ -127,6 +127,15 @@ struct PendingCall {
     std::shared_ptr<void> abandonedStream;
 };
 
+// The library's PulseAudio side lists devices through state it keeps for the
+// whole process: two instances listing at once, on two threads, hang or free
+// the same list twice. Listing and opening take turns across all instances.
+std::mutex& deviceListingMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 } // namespace
 
 // What the device thread reads of an open stream. It lives as long as the
@@ -300,6 +309,7 @@ unsigned int RtAudioBackend::getDeviceCount()
     if (watch && !watch->reachable(kStreamCallLimit))
         return 0;
     unsigned int count = 0;
+    const std::lock_guard<std::mutex> turn(deviceListingMutex());
     guarded([&] { count = audio->getDeviceCount(); });
     return count;
 }
@@ -318,6 +328,7 @@ AudioDeviceBackend::DeviceInfo RtAudioBackend::getDeviceInfo(unsigned int id)
     DeviceInfo info;
     if (id == 0)
         return info;
+    const std::lock_guard<std::mutex> turn(deviceListingMutex());
     guarded([&] {
         const RtAudio::DeviceInfo found = audio->getDeviceInfo(id - 1);
         if (!found.probed)
@@ -338,6 +349,7 @@ unsigned int RtAudioBackend::getDefaultOutputDevice()
 {
     // RtAudio answers index 0 also when there is no device at all.
     unsigned int id = 0;
+    const std::lock_guard<std::mutex> turn(deviceListingMutex());
     guarded([&] {
         if (audio->getDeviceCount() > 0)
             id = audio->getDefaultOutputDevice() + 1;
@@ -348,6 +360,7 @@ unsigned int RtAudioBackend::getDefaultOutputDevice()
 unsigned int RtAudioBackend::getDefaultInputDevice()
 {
     unsigned int id = 0;
+    const std::lock_guard<std::mutex> turn(deviceListingMutex());
     guarded([&] {
         if (audio->getDeviceCount() > 0)
             id = audio->getDefaultInputDevice() + 1;
@@ -386,11 +399,13 @@ AudioDeviceBackend::Result RtAudioBackend::openStream(const StreamParameters* ou
     opened->outputChannels = output ? output->nChannels : 0;
     opened->lostOnFailedBlock = api == int(RtAudio::LINUX_PULSE);
     opened->serverConnection = watch && watch->reachable(kStreamCallLimit) ? watch->connection() : 0;
+    std::unique_lock<std::mutex> turn(deviceListingMutex());
     const Result result = guarded([&] {
         audio->openStream(output ? &out : nullptr, input ? &in : nullptr, RTAUDIO_FLOAT32,
                           sampleRate, &frames, &RtAudioBackend::deviceCallback, opened.get(),
                           &options, &onLibraryError);
     });
+    turn.unlock();
     if (result != Result::NoError)
         return result;
     stream = std::move(opened);
