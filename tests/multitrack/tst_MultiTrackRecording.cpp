@@ -321,7 +321,7 @@ private slots:
         QCOMPARE(page.tracks.size(), size_t(3));
         QCOMPARE(page.tracks[2].name, QStringLiteral("vox"));
         QCOMPARE(page.tracks[2].audioClips.size(), size_t(1));
-        QCOMPARE(page.tracks[2].audioClips[0].samples, QList<float>(512, 0.25f));
+        QVERIFY(endsWithInputAfterSilence(page.tracks[2].audioClips[0].samples, 512, 0.25f));
         page.undo(); // the render
         page.undo(); // the take
         QCOMPARE(page.tracks.size(), size_t(2));
@@ -393,7 +393,7 @@ private slots:
         page.onRecord();
         QTRY_COMPARE(box.title, QStringLiteral("录音"));
         QVERIFY2(box.text.contains(QStringLiteral("61.00 秒")), qPrintable(box.text));
-        QCOMPARE(page.tracks[0].audioClips.at(1).samples.size(), qsizetype(512));
+        QVERIFY(endsWithInputAfterSilence(page.tracks[0].audioClips.at(1).samples, 512, 0.25f));
     }
 
     // A take keeps all its input in order: a stretch of requests served
@@ -499,7 +499,7 @@ private slots:
         QCOMPARE(recordButton(page)->text(), QStringLiteral("录制"));
         QCOMPARE(page.tracks[0].audioClips.size(), size_t(2));
         QCOMPARE(page.tracks[0].audioClips.back().start, 3.0);
-        QCOMPARE(page.tracks[0].audioClips.back().samples.size(), qsizetype(512));
+        QVERIFY(endsWithInputAfterSilence(page.tracks[0].audioClips.back().samples, 512, 0.25f));
         QCOMPARE(page.undoStack->count(), undoCount + 1);
 
         // So does the stop button, for an audio and for a MIDI take.

@@ -64,43 +64,21 @@ private slots:
         window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
         page.addTrack(AudioTrack, clip, kRate);
         page.addTrack(AudioTrack, {}, kRate);
-        Capture capture;
-        StereoRecorder recorder;
-        const double pressed = steadySeconds();
-        page.onPlayPause();
-        QVERIFY(recorder.start(kRate, &capture));
-        std::vector<std::pair<double, double>> playheads; // time, playhead
-        int began = -1;
-        int tone = -1;
-        QVERIFY(waitFor([&] {
-            playheads.emplace_back(steadySeconds(), page.playheadPosition());
-            const std::vector<float> heard = capture.take();
-            began = onset(heard, 0.1f, 2);
-            tone = began < 0 ? -1 : onset(heard, 0.1f, 2, began + kRate / 5);
-            return tone >= 0;
-        }));
-        const double beganAt = capture.timeOf(2 * std::size_t(began), 2 * kRate);
-        const double toneHeardAt = capture.timeOf(2 * std::size_t(tone), 2 * kRate);
-        // The first playhead read after the tone was heard, less the time
-        // since: a busy machine reads it late, not wrong.
-        const auto shown = std::find_if(playheads.begin(), playheads.end(),
-                                        [&](const auto& p) { return p.first > toneHeardAt; });
-        const double shownAtTone = shown == playheads.end() ? -1.0 : shown->second - (shown->first - toneHeardAt);
-        const QString figures = QStringLiteral("sound %1 s after the press, playhead %2 at the tone")
-                                    .arg(beganAt - pressed)
-                                    .arg(shownAtTone);
-        qInfo().noquote() << figures;
-        // How soon is a benchmark's; a stream opened only at the press is
-        // heard up to two seconds late.
-        QVERIFY2(beganAt - pressed < 1.0, qPrintable(figures));
-        QVERIFY2(std::abs(shownAtTone - 1.0) < 0.1, qPrintable(figures));
-        recorder.stop();
-        page.onStop();
+        // A machine whose cores are all busy can starve the server itself:
+        // up to three plays, and a stream that opens only at the press is
+        // late in every one.
+        QString problem;
+        for (int attempt = 0; attempt < 3 && (attempt == 0 || !problem.isEmpty()); ++attempt) {
+            if (!problem.isEmpty())
+                qWarning().noquote() << "play" << attempt << problem;
+            problem = playStartsAtThePress(page);
+        }
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
 
         // A busy machine can hold a stream up past its buffer, unseen by the
         // program: each take is tried up to three times, and a take placed
         // wrong is placed wrong in every try.
-        QString problem;
+        problem.clear();
         for (int attempt = 0; attempt < 3 && (attempt == 0 || !problem.isEmpty()); ++attempt) {
             if (!problem.isEmpty())
                 qWarning().noquote() << "take" << attempt << problem;
@@ -284,6 +262,47 @@ private slots:
         input->closeDevice();
     }
 private:
+    // Play from the start: the first sound, and where the playhead stood
+    // when the tone at 1 s was heard. Empty when in time, else the figures.
+    static QString playStartsAtThePress(MultiTrackEditorPage& page)
+    {
+        page.syncPlayheadAll(0.0);
+        Capture capture;
+        StereoRecorder recorder;
+        const double pressed = steadySeconds();
+        page.onPlayPause();
+        if (!recorder.start(kRate, &capture))
+            return QStringLiteral("no capture");
+        std::vector<std::pair<double, double>> playheads; // time, playhead
+        int began = -1;
+        int tone = -1;
+        const bool toneHeard = waitFor([&] {
+            playheads.emplace_back(steadySeconds(), page.playheadPosition());
+            const std::vector<float> heard = capture.take();
+            began = onset(heard, 0.1f, 2);
+            tone = began < 0 ? -1 : onset(heard, 0.1f, 2, began + kRate / 5);
+            return tone >= 0;
+        });
+        recorder.stop();
+        page.onStop();
+        if (!toneHeard)
+            return QStringLiteral("nothing heard");
+        const double beganAt = capture.timeOf(2 * std::size_t(began), 2 * kRate);
+        const double toneHeardAt = capture.timeOf(2 * std::size_t(tone), 2 * kRate);
+        // The first playhead read after the tone was heard, less the time
+        // since: a busy machine reads it late, not wrong.
+        const auto shown = std::find_if(playheads.begin(), playheads.end(),
+                                        [&](const auto& p) { return p.first > toneHeardAt; });
+        const double shownAtTone = shown == playheads.end() ? -1.0 : shown->second - (shown->first - toneHeardAt);
+        const QString figures = QStringLiteral("sound %1 s after the press, playhead %2 at the tone")
+                                    .arg(beganAt - pressed)
+                                    .arg(shownAtTone);
+        qInfo().noquote() << figures;
+        // How soon is a benchmark's; a stream opened only at the press is
+        // heard up to two seconds late.
+        return beganAt - pressed < 1.0 && std::abs(shownAtTone - 1.0) < 0.1 ? QString() : figures;
+    }
+
     // How long the playback dropped out before `before` on the timeline.
     static double droppedOut(MultiTrackEditorPage& page, double before = 1e9)
     {
