@@ -385,6 +385,7 @@ private slots:
         QCOMPARE(take[qsizetype(blocks - 1) * 512], float(blocks - 1));
 
         page.onRecord();
+        std::fill(block.begin(), block.end(), 0.25f);
         device->runBlock(512, block.data());
         const std::vector<float> oversized(size_t(page.recordQueue()->capacity()) + kRate, 0.1f);
         QVERIFY(!page.recordQueue()->push(oversized.data(), int(oversized.size())));
