@@ -1,5 +1,6 @@
 #include "ProjectFile.h"
 
+#include "PageCacheSparingWriter.h"
 #include "ProjectSerializer.h"
 
 #include <QDebug>
@@ -17,9 +18,10 @@ ProjectFile::SaveResult ProjectFile::save(const QString& path, const QString& na
         qWarning() << "ProjectFile: cannot create" << path << file.errorString();
         return SaveResult::CannotWrite;
     }
-    if (!ProjectSerializer::writeProject(&file, name, tracks, settings, currentTime, zoom,
+    PageCacheSparingWriter writer(file);
+    if (!ProjectSerializer::writeProject(&writer, name, tracks, settings, currentTime, zoom,
                                          markers, identity)) {
-        qWarning() << "ProjectFile: write failed" << path << file.errorString();
+        qWarning() << "ProjectFile: write failed" << path << writer.errorString();
         file.cancelWriting();
         return SaveResult::Incomplete;
     }
