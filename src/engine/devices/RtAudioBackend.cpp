@@ -510,7 +510,13 @@ bool RtAudioBackend::serverGone() const
 
 bool RtAudioBackend::isStreamLost() const
 {
-    return isStreamOpen() && stream && stream->lost;
+    if (!isStreamOpen() || !stream)
+        return false;
+    // The library tells at the device thread's next failed block, which a
+    // busy machine runs late; the watch's connection ends with the server.
+    return stream->lost
+        || (watch && stream->serverConnection != 0
+            && (!watch->connected() || watch->connection() != stream->serverConnection));
 }
 
 // A stopped stream's server went away, or another took its place, when our
