@@ -3,6 +3,7 @@
 #include "engine/devices/AudioEngine.h"
 #include "engine/devices/LiveAudioPlayer.h"
 #include "engine/devices/Metronome.h"
+#include "engine/devices/SoundServerWatch.h"
 #include "engine/midi/MidiInput.h"
 #include "engine/midi/MidiRecorder.h"
 #include "multitrack/ClipLaneWidget.h"
@@ -197,9 +198,19 @@ void MultiTrackEditorPage::replaceEngine()
     engine = next;
 }
 
+void MultiTrackEditorPage::followSoundServer()
+{
+    constexpr std::chrono::milliseconds patience{100}; // a gone server refuses at once
+    if (outputDeviceFactory || engine->isOnSoundServer() || isPlaying || isRecording)
+        return;
+    if (SoundServerWatch::instance().reachable(patience))
+        replaceEngine();
+}
+
 void MultiTrackEditorPage::prepareOutput()
 {
     outputKept = true;
+    followSoundServer();
     engine->prepareOutput();
 }
 

@@ -399,6 +399,10 @@ private:
     AudioDeviceFactory outputDeviceFactory;
     // Makes the mixing engine anew at the project rate (it must not play).
     void replaceEngine();
+    // An engine made while no sound server answered keeps to the sound card
+    // (or to nothing) for its life: once a server answers, a stopped
+    // transport gets one that plays there.
+    void followSoundServer();
     QTimer* playbackTimer = nullptr;
     bool isPlaying = false;
     // Whether the mixing engine's output is kept open (prepareOutput).

@@ -196,6 +196,7 @@ void MultiTrackEditorPage::onPlayPause()
         return;
     }
     endPassedWhilePlaying = false;
+    followSoundServer();
     engine->setTracks(buildTrackSlots());
     const double start = playheadPosition();
     playStartSec = start;

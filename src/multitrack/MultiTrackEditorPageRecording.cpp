@@ -588,6 +588,7 @@ void MultiTrackEditorPage::growMidiTakeClip(double playhead)
 
 void MultiTrackEditorPage::buildPlaybackSlotsForRecording(int recordTrackIndex)
 {
+    followSoundServer();
     takeLeftOut = recordTrackIndex;
     engine->setTracks(buildTrackSlots());
     takeLeftOut = -1;

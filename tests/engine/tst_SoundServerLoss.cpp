@@ -9,6 +9,7 @@
 #include "engine/devices/Metronome.h"
 #include "engine/devices/MultiTrackAudioEngine.h"
 #include "engine/instruments/PianoSampler.h"
+#include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/PianoRollDialog.h"
 
 #include "TestSupport.h"
@@ -423,6 +424,19 @@ private slots:
         QTest::mousePress(&roll, Qt::LeftButton, {}, key);
         QVERIFY2(waitFor([&] { return onset(capture.take(), 0.1f, 2, int(from)) >= 0; }), "the roll is silent");
         QTest::mouseRelease(&roll, Qt::LeftButton, {}, key);
+    }
+
+    // A page made while the server was away plays on it once it is back.
+    void aPageMadeWithoutTheServerPlaysOnItOnceBack()
+    {
+        QVERIFY(!serverAnswers() || killServer());
+        MultiTrackEditorPage page;
+        page.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 5.0, kRate, 0.5f), kRate);
+        QVERIFY(startServer());
+        page.onPlayPause();
+        QVERIFY(page.mixingEngine()->isOnSoundServer());
+        QVERIFY(waitFor([&] { return page.mixingEngine()->heardPosition() > 0.5; }));
+        page.onStop();
     }
 };
 

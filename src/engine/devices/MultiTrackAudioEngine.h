@@ -75,6 +75,8 @@ public:
     // Keeps a device stream open ahead of playback on a sound server, opened
     // in the background; false, quietly, on a device of its own.
     bool prepareOutput();
+    // Whether it plays on a sound server (rather than a device of its own).
+    bool isOnSoundServer() const { return deviceThread != nullptr; }
     bool startPlayback(double startSeconds);
     void stopPlayback();
     // Stops playback and closes the device stream.
