@@ -57,6 +57,14 @@ MultiTrackEditorPage::MultiTrackEditorPage(QWidget* parent)
     playbackTimer = new QTimer(this);
     playbackTimer->setInterval(PlaybackTickMs);
     connect(playbackTimer, &QTimer::timeout, this, &MultiTrackEditorPage::onPlaybackTimer);
+    // Asks nothing that waits: a frozen server holds no tick.
+    serverFollowTimer = new QTimer(this);
+    serverFollowTimer->setInterval(1000);
+    connect(serverFollowTimer, &QTimer::timeout, this, [this] {
+        followSoundServer(std::chrono::milliseconds(0));
+        if (engine->isOnSoundServer())
+            serverFollowTimer->stop();
+    });
 
     liveKeyChannels.fill(-1);
     midiInput = new MidiInput(this);
@@ -198,9 +206,8 @@ void MultiTrackEditorPage::replaceEngine()
     engine = next;
 }
 
-void MultiTrackEditorPage::followSoundServer()
+void MultiTrackEditorPage::followSoundServer(std::chrono::milliseconds patience)
 {
-    constexpr std::chrono::milliseconds patience{100}; // a gone server refuses at once
     if (outputDeviceFactory || engine->isOnSoundServer() || isPlaying || isRecording)
         return;
     if (SoundServerWatch::instance().reachable(patience))
@@ -212,6 +219,9 @@ void MultiTrackEditorPage::prepareOutput()
     outputKept = true;
     followSoundServer();
     engine->prepareOutput();
+    // The output is held from when a server comes, not from the next press.
+    if (!outputDeviceFactory && !engine->isOnSoundServer())
+        serverFollowTimer->start();
 }
 
 void MultiTrackEditorPage::changeProjectSampleRate(int rate)

@@ -49,6 +49,7 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -401,8 +402,9 @@ private:
     void replaceEngine();
     // An engine made while no sound server answered keeps to the sound card
     // (or to nothing) for its life: once a server answers, a stopped
-    // transport gets one that plays there.
-    void followSoundServer();
+    // transport gets one that plays there. A gone server refuses at once.
+    void followSoundServer(std::chrono::milliseconds patience = std::chrono::milliseconds(100));
+    QTimer* serverFollowTimer = nullptr; // while the output is kept off a server
     QTimer* playbackTimer = nullptr;
     bool isPlaying = false;
     // Whether the mixing engine's output is kept open (prepareOutput).

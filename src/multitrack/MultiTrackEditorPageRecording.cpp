@@ -113,6 +113,7 @@ void MultiTrackEditorPage::onRecord()
         return;
     }
 
+    followSoundServer();
     isRecording = true;
     if (audioTarget >= 0) {
         tracks[size_t(audioTarget)].armed = true;
@@ -588,7 +589,6 @@ void MultiTrackEditorPage::growMidiTakeClip(double playhead)
 
 void MultiTrackEditorPage::buildPlaybackSlotsForRecording(int recordTrackIndex)
 {
-    followSoundServer();
     takeLeftOut = recordTrackIndex;
     engine->setTracks(buildTrackSlots());
     takeLeftOut = -1;

@@ -426,15 +426,17 @@ private slots:
         QTest::mouseRelease(&roll, Qt::LeftButton, {}, key);
     }
 
-    // A page made while the server was away plays on it once it is back.
+    // A page made while the server was away holds its output there once it
+    // is back, before any press.
     void aPageMadeWithoutTheServerPlaysOnItOnceBack()
     {
         QVERIFY(!serverAnswers() || killServer());
         MultiTrackEditorPage page;
         page.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 5.0, kRate, 0.5f), kRate);
+        page.prepareOutput();
         QVERIFY(startServer());
+        QVERIFY(waitFor([&] { return page.mixingEngine()->isOnSoundServer(); }));
         page.onPlayPause();
-        QVERIFY(page.mixingEngine()->isOnSoundServer());
         QVERIFY(waitFor([&] { return page.mixingEngine()->heardPosition() > 0.5; }));
         page.onStop();
     }
