@@ -122,8 +122,17 @@ private slots:
     void duplexEngineRecordsWhatItPlays()
     {
         CDW_REQUIRE_PULSE();
-        const Measurement result = measureUndisturbed([this] { return recordWhatIsPlayed(); });
-        QVERIFY2(result.held, qPrintable(result.figures));
+        // Measured again, up to eight times in all, while it fails in a try
+        // that a busy machine disturbed: load leaves a gap now and then, a
+        // fault of the program shows in every try.
+        QString problem;
+        bool disturbed = true;
+        for (int i = 0; i < 8 && disturbed && (i == 0 || !problem.isEmpty()); ++i) {
+            if (i > 0)
+                qInfo().noquote() << "try" << i << "failed where the machine held a stream up:" << problem;
+            problem = recordWhatIsPlayed(disturbed);
+        }
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 
     // Material at 48 kHz handed to an engine set up for 44.1 kHz plays at its
@@ -218,33 +227,35 @@ private slots:
 
 private:
     // Plays a tone on a duplex engine and compares what it records with
-    // it, sample by sample at the best lag.
-    Measurement recordWhatIsPlayed()
+    // it, sample by sample at the best lag: empty when they match, else the
+    // figures; `disturbed` when the machine kept the stream waiting long
+    // enough to leave a gap (streams hold about 46 ms ahead).
+    QString recordWhatIsPlayed(bool& disturbed)
     {
+        disturbed = false;
         AudioEngine engine;
         engine.initialize(kRate, 512);
         Capture capture;
         engine.setRecordCallback([&](const float* in, int frames) { capture.append(in, std::size_t(frames)); });
         if (!engine.startRecording() || !waitFor([&] { return capture.size() > kRate / 10; }))
-            return {false, false, QStringLiteral("the engine records nothing")};
+            return QStringLiteral("the engine records nothing");
 
         const std::vector<float> played = tone(1000.0, 0.5, kRate, 0.5f);
         const std::size_t from = capture.size();
-        if (!engine.startPlayback(played.data(), int(played.size()), kRate, 0))
-            return {false, false, QStringLiteral("playback did not start")};
-        const bool ended = waitFor([&] { return !engine.isPlaying(); });
+        const bool ended = engine.startPlayback(played.data(), int(played.size()), kRate, 0)
+            && waitFor([&] { return !engine.isPlaying(); });
         const std::size_t endOfPlayback = capture.size();
         const bool recorded = ended && waitFor([&] { return capture.size() > endOfPlayback + kRate / 2; });
         engine.stopRecording();
         engine.shutdown();
         engine.setRecordCallback({});
         if (!recorded)
-            return {false, false, QStringLiteral("playback or recording stalled")};
+            return QStringLiteral("playback or recording stalled");
 
         const std::vector<float> values = capture.take();
         const int start = onset(values, 0.25f);
         if (start < 0)
-            return {false, false, QStringLiteral("the tone was not recorded")};
+            return QStringLiteral("the tone was not recorded");
         // Align on the best lag near the onset, then compare sample by sample.
         const int n = int(played.size()) - 200;
         double best = -1.0;
@@ -272,8 +283,10 @@ private:
         const double gain = std::sqrt(rr / pp);
         // The engine's own thread brings the blocks: a wait there is a wait of its output too.
         const double wait = capture.longestWait(from, std::size_t(lag + n));
-        return {correlation > 0.99 && std::abs(gain - 1.0) < 0.05, wait > kDisturbingWaitSeconds,
-                QStringLiteral("correlation %1, gain %2, longest wait %3 s").arg(correlation).arg(gain).arg(wait)};
+        disturbed = wait > 0.03;
+        return correlation > 0.99 && std::abs(gain - 1.0) < 0.05
+            ? QString()
+            : QStringLiteral("correlation %1, gain %2, longest wait %3 s").arg(correlation).arg(gain).arg(wait);
     }
 };
 

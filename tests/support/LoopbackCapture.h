@@ -154,34 +154,6 @@ inline bool measureTones(const std::vector<float>& recorded, int from, int rate,
     return true;
 }
 
-// One measurement on real devices: whether its figures hold, the figures,
-// and whether the machine kept a stream waiting long enough to leave a gap.
-struct Measurement {
-    bool held = false;
-    bool disturbed = false;
-    QString figures;
-};
-
-// Streams hold about 46 ms ahead: a longer wait between two blocks than
-// this may have left a gap.
-constexpr double kDisturbingWaitSeconds = 0.03;
-
-// Measures again, at most `tries` times in all, while a measurement fails
-// in a try that a busy machine disturbed: load leaves a gap now and then, a
-// fault of the program shows in every try.
-inline Measurement measureUndisturbed(const std::function<Measurement()>& measure, int tries = 8)
-{
-    Measurement last;
-    for (int i = 0; i < tries; ++i) {
-        last = measure();
-        if (last.held || !last.disturbed)
-            break;
-        qInfo("LoopbackCapture: try %d failed where the machine held a stream up (%s)", i + 1,
-              qPrintable(last.figures));
-    }
-    return last;
-}
-
 // Records the default input as interleaved stereo into `capture` until stopped.
 class StereoRecorder {
 public:
