@@ -88,13 +88,8 @@ void startScriptedTake(MultiTrackEditorPage& page, const std::shared_ptr<FakeDev
 // the test thread stood between the press and the block (a busy machine).
 bool endsWithInputAfterSilence(const QList<float>& take, qsizetype count, float value)
 {
-    if (take.size() < count)
-        return false;
-    for (qsizetype i = 0; i < take.size(); ++i) {
-        if (take[i] != (i < take.size() - count ? 0.0f : value))
-            return false;
-    }
-    return true;
+    const qsizetype silence = take.size() - count;
+    return silence >= 0 && take.first(silence) == QList<float>(silence, 0.0f) && take.last(count) == QList<float>(count, value);
 }
 
 } // namespace
