@@ -166,15 +166,10 @@ private slots:
         engine.setRecordCallback({});
         recorder.stop();
 
-        const std::vector<float> recorded = heard.take();
-        const int start = onset(recorded, 0.25f, 2, from);
-        QVERIFY(start >= 0);
-        // 1.6 s inside the tone.
-        const int windows = 16;
-        QVERIFY(2 * std::size_t(start + kRate / 10 * (windows + 1)) <= recorded.size());
-        const double right = medianAmplitudeAt(recorded, start + kRate / 10, windows, 2, 0, 1000.0, kRate);
-        const double slowed =
-            medianAmplitudeAt(recorded, start + kRate / 10, windows, 2, 0, 1000.0 * 44100 / kRate, kRate);
+        ToneLevels levels; // 1.6 s of the left side at the right pitch and at the slowed one
+        QVERIFY(measureTones(heard.take(), from, kRate, 1000.0, 1000.0 * 44100 / kRate, 16, &levels));
+        const double right = levels.lowLeft;
+        const double slowed = levels.highLeft;
         QVERIFY2(right > 0.45 && slowed < 0.05,
                  qPrintable(QStringLiteral("1000 Hz: %1, 918.75 Hz: %2").arg(right).arg(slowed)));
     }
@@ -282,7 +277,10 @@ private:
         const double correlation = dot / std::sqrt(rr * pp);
         const double gain = std::sqrt(rr / pp);
         // The engine's own thread brings the blocks: a wait there is a wait of its output too.
-        const double wait = capture.longestWait(from, std::size_t(lag + n));
+        double wait = 0.0; // the longest between two blocks of the tone (the engine has stopped)
+        for (std::size_t i = 1; i < capture.arrivals.size(); ++i)
+            if (capture.arrivals[i].first > from && capture.arrivals[i - 1].first < std::size_t(lag + n))
+                wait = std::max(wait, capture.arrivals[i].second - capture.arrivals[i - 1].second);
         disturbed = wait > 0.03;
         return correlation > 0.99 && std::abs(gain - 1.0) < 0.05
             ? QString()

@@ -45,7 +45,6 @@ bool startServer()
         && TestSupport::runCommand("pactl", {"set-default-source", "loopmic"});
 }
 
-// The mixing engine with `tone` as its one track, at full volume.
 void mixTone(MultiTrackAudioEngine& mixer, const QList<float>& tone)
 {
     mixer.initialize(kRate, 512);
@@ -165,8 +164,11 @@ private slots:
 
     // A take whose server goes away ends where its input ended: no stale
     // block repeated after it. The playback's position stands where the
-    // sound stopped, never running ahead of the clock.
-    void aLostServerEndsTheTakeAndThePlayheadWhereTheSoundStopped()
+    // sound stopped, never running ahead of the clock. A server that is slow
+    // rather than gone keeps its stream: a stop that waits while the server
+    // plays nothing (its sink suspended) returns once it plays again,
+    // however long that takes.
+    void aLostServerEndsTheTakeAndThePlayheadASlowOneKeepsItsStream()
     {
         QVERIFY(serverAnswers() || startServer());
         const QList<float> tone = TestSupport::sineWave(1000.0, 20.0, kRate, 0.5f);
@@ -193,7 +195,6 @@ private slots:
         QVERIFY(TestSupport::runCommand("pulseaudio", {"--kill"}, nullptr, 10000));
         QVERIFY(waitFor([&] { follow(); return !serverAnswers(); }));
         QVERIFY(waitFor([&] { follow(); return clock.elapsed() > 1500; }));
-        recorder.stopRecording();
         recorder.shutdown();
         recorder.setRecordCallback({});
         mixer.stopPlayback();
@@ -201,23 +202,15 @@ private slots:
         qint64 repeated = 0; // frames of blocks that repeat the block before exactly
         const std::vector<float> input = take.take();
         for (std::size_t i = 1; i < take.arrivals.size(); ++i) {
-            const std::size_t end = take.arrivals[i].first;
-            const std::size_t begin = take.arrivals[i - 1].first;
-            const std::size_t frames = end - begin;
+            const std::size_t begin = take.arrivals[i - 1].first, end = take.arrivals[i].first, frames = end - begin;
             if (begin >= frames && std::equal(input.begin() + begin, input.begin() + end, input.begin() + begin - frames)
                 && onset(std::vector<float>(input.begin() + begin, input.begin() + end), 0.01f) >= 0)
                 repeated += qint64(frames);
         }
         QVERIFY2(repeated <= kRate / 10 && runAhead <= mixer.outputLatency() + 0.1,
                  qPrintable(QStringLiteral("%1 s repeated, ran %2 s ahead").arg(double(repeated) / kRate).arg(runAhead)));
-    }
 
-    // A server that is slow rather than gone keeps its stream: a stop that
-    // waits while the server plays nothing (its sink suspended) returns
-    // once it plays again, however long that takes.
-    void aSlowServerKeepsItsStream()
-    {
-        QVERIFY(serverAnswers() || startServer());
+        QVERIFY(startServer());
         std::unique_ptr<RtAudioBackend> output = RtAudioBackend::create();
         QVERIFY(output);
         AudioDeviceBackend::StreamParameters stereo;

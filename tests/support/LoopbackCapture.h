@@ -48,18 +48,6 @@ struct Capture {
                 return arrived - double(end - 1 - index) / valuesPerSecond;
         return -1.0;
     }
-    // The longest wait between two blocks that hold values in [from, to):
-    // a stream kept waiting that long by a busy machine can leave a gap.
-    double longestWait(std::size_t from, std::size_t to)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        double longest = 0.0;
-        for (std::size_t i = 1; i < arrivals.size(); ++i) {
-            if (arrivals[i].first > from && arrivals[i - 1].first < to)
-                longest = std::max(longest, arrivals[i].second - arrivals[i - 1].second);
-        }
-        return longest;
-    }
     std::size_t size()
     {
         std::lock_guard<std::mutex> lock(mutex);
