@@ -290,15 +290,6 @@ private:
         return beganAt - pressed < 1.0 && std::abs(shownAtTone - 1.0) < 0.1 ? QString() : figures;
     }
 
-    // How long the playback dropped out before `before` on the timeline.
-    static double droppedOut(MultiTrackEditorPage& page, double before = 1e9)
-    {
-        double seconds = 0.0;
-        for (const auto& gap : page.mixingEngine()->playbackGaps())
-            seconds += gap.at < before ? gap.seconds : 0.0;
-        return seconds;
-    }
-
     // The take starts with the press, ends where the playback was heard at
     // the stop, and holds the tone where it was heard: later by as long as
     // the playback dropped out before it. With `stall` the program stands
@@ -324,9 +315,12 @@ private:
         const double recorded = steadySeconds() - recordPressed;
         const double heardAtStop = page.mixingEngine()->heardPosition();
         page.onRecord();
-        const double stood = droppedOut(page);
-        const double stoodBeforeBlip = droppedOut(page, 0.1);
-        const double stoodBeforeTone = droppedOut(page, 1.0);
+        double stood = 0.0, stoodBeforeBlip = 0.0, stoodBeforeTone = 0.0; // the playback's dropouts
+        for (const auto& gap : page.mixingEngine()->playbackGaps()) {
+            stood += gap.seconds;
+            stoodBeforeBlip += gap.at < 0.1 ? gap.seconds : 0.0;
+            stoodBeforeTone += gap.at < 1.0 ? gap.seconds : 0.0;
+        }
         const double takeStart = page.tracks[1].audioClips.back().start;
         const QList<float> take = page.tracks[1].audioClips.back().samples;
         page.undoStack->undo();

@@ -95,21 +95,6 @@ inline int onset(const std::vector<float>& x, float threshold, int stride = 1, i
     return -1;
 }
 
-// Amplitude of one frequency as the median over `windows` windows of a tenth
-// of a second from frame `first`: a gap left by a machine too busy to feed
-// the device spoils a few windows, a wrong level spoils every one.
-inline double medianAmplitudeAt(const std::vector<float>& x, int first, int windows, int stride,
-                                int channel, double frequency, int rate)
-{
-    const int n = rate / 10;
-    std::vector<double> levels;
-    for (int w = 0; w < windows; ++w)
-        levels.push_back(amplitudeAt(x.data() + stride * std::size_t(first + w * n) + std::size_t(channel),
-                                     n, stride, frequency, rate));
-    std::nth_element(levels.begin(), levels.begin() + windows / 2, levels.end());
-    return levels[std::size_t(windows / 2)];
-}
-
 // Each of two tones' amplitude on each side of a stereo recording.
 struct ToneLevels {
     double lowLeft = 0.0;
@@ -124,21 +109,31 @@ struct ToneLevels {
     }
 };
 
-// Measures two tones in interleaved stereo over `windows` tenths of a second
-// (medians, see medianAmplitudeAt), starting a tenth of a second after sound
-// first appears at or after frame `from`; false when nothing was recorded
+// Measures two tones in interleaved stereo as medians over `windows` tenths
+// of a second, from a tenth after sound first appears at or after frame
+// `from`: a gap left by a machine too busy to feed the device spoils a few
+// tenths, a wrong level spoils every one. False when nothing was recorded
 // there or the recording is too short.
 inline bool measureTones(const std::vector<float>& recorded, int from, int rate, double low,
                          double high, int windows, ToneLevels* levels)
 {
     const int start = onset(recorded, 0.1f, 2, from);
-    const int first = start + rate / 10;
-    if (start < 0 || 2 * std::size_t(first + windows * (rate / 10)) > recorded.size())
+    const int n = rate / 10;
+    const int first = start + n;
+    if (start < 0 || 2 * std::size_t(first + windows * n) > recorded.size())
         return false;
-    levels->lowLeft = medianAmplitudeAt(recorded, first, windows, 2, 0, low, rate);
-    levels->lowRight = medianAmplitudeAt(recorded, first, windows, 2, 1, low, rate);
-    levels->highLeft = medianAmplitudeAt(recorded, first, windows, 2, 0, high, rate);
-    levels->highRight = medianAmplitudeAt(recorded, first, windows, 2, 1, high, rate);
+    const auto median = [&](int channel, double frequency) {
+        std::vector<double> tenths;
+        for (int w = 0; w < windows; ++w)
+            tenths.push_back(amplitudeAt(recorded.data() + 2 * std::size_t(first + w * n) + std::size_t(channel), n,
+                                         2, frequency, rate));
+        std::nth_element(tenths.begin(), tenths.begin() + windows / 2, tenths.end());
+        return tenths[std::size_t(windows / 2)];
+    };
+    levels->lowLeft = median(0, low);
+    levels->lowRight = median(1, low);
+    levels->highLeft = median(0, high);
+    levels->highRight = median(1, high);
     return true;
 }
 
