@@ -140,15 +140,13 @@ private slots:
         app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(program);
         QByteArray output;
-        QDeadlineTimer bound(300000);
-        while (!output.contains("UpdateChecker:") && app.state() != QProcess::NotRunning && !bound.hasExpired()) {
-            app.waitForReadyRead(1000);
-            output += app.readAll();
-        }
+        const bool ended = QTest::qWaitFor([&] {
+            return (output += app.readAll()).contains("UpdateChecker:") || app.state() == QProcess::NotRunning;
+        }, 300000);
         app.kill();
         app.waitForFinished();
         output += app.readAll();
-        QVERIFY2(output.contains("UpdateChecker:"), output.constData());
+        QVERIFY2(ended && output.contains("UpdateChecker:"), output.constData());
         QStringList lines;
         for (const QByteArray& line : output.split('\n'))
             // The offscreen platform's own notice; a desktop has none.
