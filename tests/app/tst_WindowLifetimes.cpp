@@ -225,9 +225,8 @@ private slots:
     void windowTimersStandStillWhileThePagesGo()
     {
         auto window = openWindow(QStringLiteral("multi"));
-        QList<QPointer<QTimer>> timers;
-        for (QTimer* timer : window->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
-            timers << timer;
+        const QList<QTimer*> found = window->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+        const QList<QPointer<QTimer>> timers(found.begin(), found.end());
         QVERIFY(!timers.isEmpty());
         int running = -1; // as the page goes
         connect(window->multiTrackPage, &QObject::destroyed, [&] {

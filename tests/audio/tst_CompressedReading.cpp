@@ -156,24 +156,20 @@ private:
     const CleanFile* cleanFile(const QString& kind, bool silent, bool vbr)
     {
         const QString key = kind + (silent ? " silent" : "") + (vbr ? " vbr" : "");
-        if (m_clean.contains(key))
-            return &m_clean[key];
-        const QString wav = sweepWav(silent);
-        if (wav.isEmpty())
-            return nullptr;
-        const QString file = m_dir.filePath("clean." + kind);
-        QStringList encoder = kind == "mp3"   ? QStringList{"lame", "--quiet", wav, file}
-                              : kind == "ogg" ? QStringList{"oggenc", "-Q", "-s", "1", wav, "-o", file}
-                                              : QStringList{"flac", "-s", "-f", wav, "-o", file};
-        if (vbr)
-            encoder.insert(2, QStringLiteral("-V2"));
-        QFile f(file);
-        if (!TestSupport::runCommand(encoder.first(), encoder.mid(1)) || !f.open(QIODevice::ReadOnly))
-            return nullptr;
-        CleanFile clean{f.readAll(), ffmpegDecode(file)};
-        if (clean.sound.isEmpty())
-            return nullptr;
-        return &(m_clean[key] = std::move(clean));
+        if (!m_clean.contains(key)) {
+            const QString wav = sweepWav(silent);
+            const QString file = m_dir.filePath("clean." + kind);
+            QStringList encoder = kind == "mp3"   ? QStringList{"lame", "--quiet", wav, file}
+                                  : kind == "ogg" ? QStringList{"oggenc", "-Q", "-s", "1", wav, "-o", file}
+                                                  : QStringList{"flac", "-s", "-f", wav, "-o", file};
+            if (vbr)
+                encoder.insert(2, QStringLiteral("-V2"));
+            QFile f(file);
+            if (wav.isEmpty() || !TestSupport::runCommand(encoder.first(), encoder.mid(1)) || !f.open(QIODevice::ReadOnly))
+                return nullptr;
+            m_clean[key] = {f.readAll(), ffmpegDecode(file)};
+        }
+        return m_clean[key].sound.isEmpty() ? nullptr : &m_clean[key];
     }
 
 private slots:

@@ -803,8 +803,7 @@ private slots:
         QTest::addColumn<qint64>("stated");
         QTest::addColumn<QList<qint64>>("expected");  // first sample of each output block, -1 silence
         QTest::addColumn<bool>("damaged");
-        const QList<qint64> all = blockStarts(0, 20);
-        const QList<qint64> jumps = blockStarts(0, 10, 100000);
+        const QList<qint64> all = blockStarts(0, 20), jumps = blockStarts(0, 10, 100000);
         QTest::newRow("lost frame") << blockStarts(0, 10) + blockStarts(11, 20) << qint64(1280)
                                     << blockStarts(0, 10) + QList<qint64>{-1} + blockStarts(11, 20) << true;
         QTest::newRow("frame after a gap named twice") << all + blockStarts(5, 6) + blockStarts(7, 20) << qint64(1280)
@@ -829,10 +828,8 @@ private slots:
             QCOMPARE(decoded.damaged, damaged);
             QCOMPARE(decoded.filledFrames, 64 * expected.count(-1));
             const QList<float> values = decoded.parts.size() == 1 ? decoded.parts[0] : QList<float>();
-            for (qsizetype i = 0; i < values.size(); ++i) {
-                const qint64 block = expected[i / 64];
-                QCOMPARE(values[i], block < 0 ? 0.0f : float(flacValue(block + i % 64)) / 32768.0f);
-            }
+            for (qsizetype i = 0; i < values.size(); ++i)
+                QCOMPARE(values[i], expected[i / 64] < 0 ? 0.0f : float(flacValue(expected[i / 64] + i % 64)) / 32768.0f);
         }
     }
 

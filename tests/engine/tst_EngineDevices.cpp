@@ -219,10 +219,9 @@ private slots:
     }
 
 private:
-    // Plays a tone on a duplex engine and compares what it records with
-    // it, sample by sample at the best lag: empty when they match, else the
-    // figures; `disturbed` when the machine kept the stream waiting long
-    // enough to leave a gap (streams hold about 46 ms ahead).
+    // Plays a tone on a duplex engine and compares what it records with it,
+    // sample by sample at the best lag: empty when they match, else the figures;
+    // `disturbed` when a wait between blocks outlasted the 46 ms streams hold.
     QString recordWhatIsPlayed(bool& disturbed)
     {
         disturbed = false;
@@ -280,9 +279,8 @@ private:
             if (capture.arrivals[i].first > from && capture.arrivals[i - 1].first < std::size_t(lag + n))
                 wait = std::max(wait, capture.arrivals[i].second - capture.arrivals[i - 1].second);
         disturbed = wait > 0.03;
-        return correlation > 0.99 && std::abs(gain - 1.0) < 0.05
-            ? QString()
-            : QStringLiteral("correlation %1, gain %2, longest wait %3 s").arg(correlation).arg(gain).arg(wait);
+        const QString figures = QStringLiteral("correlation %1, gain %2, longest wait %3 s").arg(correlation).arg(gain).arg(wait);
+        return correlation > 0.99 && std::abs(gain - 1.0) < 0.05 ? QString() : figures;
     }
 };
 

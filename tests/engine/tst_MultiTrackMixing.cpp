@@ -410,8 +410,7 @@ private slots:
         auto server = std::make_shared<Server>();
         auto device = FakeDeviceState::withDevices();
         device->mixes = true;
-        FakeDeviceState* stream = device.get();
-        device->onCall = [server, stream](const std::string& call) {
+        device->onCall = [server, stream = device.get()](const std::string& call) {
             if (call == "open") {
                 server->answered.wait_for(std::chrono::seconds(30));
                 server->opened = true;

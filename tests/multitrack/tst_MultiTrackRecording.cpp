@@ -275,8 +275,7 @@ private slots:
         page.removeTrack(0);
         QVERIFY(!page.recording());
         QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
-        const QList<float>& kept = page.tracks[0].audioClips[0].samples;
-        QVERIFY(endsWithInputAfterSilence(kept, 512, 0.25f));
+        QVERIFY(endsWithInputAfterSilence(page.tracks[0].audioClips[0].samples, 512, 0.25f));
         QCOMPARE(page.undoStack->text(page.undoStack->count() - 2), QStringLiteral("录音"));
 
         // Material of another rate imported during a take keeps the
@@ -393,9 +392,8 @@ private slots:
         QVERIFY(endsWithInputAfterSilence(page.tracks[0].audioClips.at(1).samples, 512, 0.25f));
 
         // A stop after the input's device went away (its server lost) waits
-        // for no input: none can come. Waiting takes half a second, the stop
-        // itself milliseconds; a busy machine may hold one stop that long, a
-        // stop that waits waits in every try.
+        // for no input, none can come: half a second if it did. A busy machine
+        // may hold one stop that long; a stop that waits waits in every try.
         qint64 quickest = std::numeric_limits<qint64>::max();
         for (int attempt = 0; attempt < 3 && quickest >= 400; ++attempt) {
             page.undoStack->undo();

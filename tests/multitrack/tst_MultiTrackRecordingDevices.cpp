@@ -281,9 +281,8 @@ private:
         const auto shown = std::find_if(playheads.begin(), playheads.end(),
                                         [&](const auto& p) { return p.first > toneHeardAt; });
         const double shownAtTone = shown == playheads.end() ? -1.0 : shown->second - (shown->first - toneHeardAt);
-        const QString figures = QStringLiteral("sound %1 s after the press, playhead %2 at the tone")
-                                    .arg(beganAt - pressed)
-                                    .arg(shownAtTone);
+        const QString figures =
+            QStringLiteral("sound %1 s after the press, playhead %2 at the tone").arg(beganAt - pressed).arg(shownAtTone);
         qInfo().noquote() << figures;
         // How soon is a benchmark's; a stream opened only at the press is
         // heard up to two seconds late.

@@ -125,8 +125,7 @@ inline bool measureTones(const std::vector<float>& recorded, int from, int rate,
     const auto median = [&](int channel, double frequency) {
         std::vector<double> tenths;
         for (int w = 0; w < windows; ++w)
-            tenths.push_back(amplitudeAt(recorded.data() + 2 * std::size_t(first + w * n) + std::size_t(channel), n,
-                                         2, frequency, rate));
+            tenths.push_back(amplitudeAt(&recorded[2 * std::size_t(first + w * n) + std::size_t(channel)], n, 2, frequency, rate));
         std::nth_element(tenths.begin(), tenths.begin() + windows / 2, tenths.end());
         return tenths[std::size_t(windows / 2)];
     };
