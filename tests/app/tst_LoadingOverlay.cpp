@@ -47,7 +47,6 @@ void verifyArc(const QImage& image, const QSize& size, double start)
                  qPrintable(QString::number(start + outside)));
 }
 
-// Counts the paints a widget gets.
 struct PaintCount : QObject {
     explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
     bool eventFilter(QObject*, QEvent* event) override { return (paints += event->type() == QEvent::Paint, false); }
@@ -180,25 +179,9 @@ private slots:
         verifyArc(covered.page.grab().toImage(), size, 180);
     }
 
-    // Work that holds the window repaints nothing under the overlay: not for
-    // a spinner step, nor for a widget that changes beneath it meanwhile.
-    void nothingBeneathRepaintsWhileWorkHoldsTheWindow()
-    {
-        CoveredPage covered;
-        covered.page.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&covered.page));
-        PaintCount beneath(covered.button), overlay(covered.overlay);
-        covered.overlay->show(QString());
-        QTRY_VERIFY(overlay.paints > 0);
-        beneath.paints = overlay.paints = 0;
-        tick(*covered.overlay);
-        covered.button->update();
-        QTRY_VERIFY(overlay.paints > 0);
-        QCOMPARE(beneath.paints, 0);
-        covered.overlay->hide();
-        QTRY_VERIFY(beneath.paints > 0);
-    }
-
+    // Shown, it swallows the mouse, and work that holds the window repaints
+    // nothing under it: not for a spinner step, nor for a widget that
+    // changes beneath it meanwhile.
     void swallowsMouseInputWhileShown()
     {
         CoveredPage covered;
@@ -206,13 +189,21 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&covered.page));
         QSignalSpy clicked(covered.button, &QPushButton::clicked);
         const QPoint centre = covered.page.rect().center();
+        PaintCount beneath(covered.button), overlay(covered.overlay);
 
         covered.overlay->show(QString());
         QCOMPARE(covered.page.childAt(centre), covered.overlay);
         QTest::mouseClick(covered.page.windowHandle(), Qt::LeftButton, {}, centre);
         QCOMPARE(clicked.count(), 0);
+        QTRY_VERIFY(overlay.paints > 0);
+        beneath.paints = overlay.paints = 0;
+        tick(*covered.overlay);
+        covered.button->update();
+        QTRY_VERIFY(overlay.paints > 0);
+        QCOMPARE(beneath.paints, 0);
 
         covered.overlay->hide();
+        QTRY_VERIFY(beneath.paints > 0);
         QCOMPARE(covered.page.childAt(centre), covered.button);
         QTest::mouseClick(covered.page.windowHandle(), Qt::LeftButton, {}, centre);
         QCOMPARE(clicked.count(), 1);

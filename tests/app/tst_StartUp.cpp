@@ -139,21 +139,18 @@ private slots:
         app.setProcessEnvironment(environment);
         app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(program);
-        const QByteArray checked = "UpdateChecker: silent check failed:";
         QByteArray output;
-        QDeadlineTimer bound(300000);
-        while (!output.contains("UpdateChecker:") && app.state() != QProcess::NotRunning && !bound.hasExpired()) {
-            app.waitForReadyRead(1000);
-            output += app.readAll();
-        }
+        const bool ended = QTest::qWaitFor([&] {
+            return (output += app.readAll()).contains("UpdateChecker:") || app.state() == QProcess::NotRunning;
+        }, 300000);
         app.kill();
         app.waitForFinished();
         output += app.readAll();
-        QVERIFY2(output.contains("UpdateChecker:"), output.constData());
+        QVERIFY2(ended && output.contains("UpdateChecker:"), output.constData());
         QStringList lines;
         for (const QByteArray& line : output.split('\n'))
             // The offscreen platform's own notice; a desktop has none.
-            if (!line.trimmed().isEmpty() && !line.contains(checked)
+            if (!line.trimmed().isEmpty() && !line.contains("UpdateChecker: silent check failed:")
                 && line != "This plugin does not support propagateSizeHints()")
                 lines << QString::fromUtf8(line);
         QVERIFY2(lines.size() <= 1 && (lines.isEmpty() || lines.first().contains(QStringLiteral("no sound server"))),
@@ -340,9 +337,8 @@ private slots:
     void qtTextsAreChinese()
     {
         QVERIFY(QtTranslations::install(*QCoreApplication::instance()));
-        QMessageBox box(QMessageBox::Question, QString(), QString(), QMessageBox::Save | QMessageBox::Cancel);
+        QMessageBox box(QMessageBox::Question, QString(), QString(), QMessageBox::Save);
         QCOMPARE(box.button(QMessageBox::Save)->text(), QStringLiteral("保存"));
-        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
         QFileDialog chooser;
         chooser.setOption(QFileDialog::DontUseNativeDialog);
         QCOMPARE(chooser.labelText(QFileDialog::Accept), QStringLiteral("打开(&O)"));

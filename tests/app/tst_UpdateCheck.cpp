@@ -235,23 +235,15 @@ private slots:
         QTRY_COMPARE(replies.size(), finishedBefore + 1);
         QTest::qWait(0);
         QCOMPARE(shown.size(), 4);
-    }
 
-    // The silent check waits while work holds the window, and runs after it.
-    void silentCheckWaitsForWork()
-    {
-        LocalHttpServer server;
-        server.respond(QStringLiteral("/update.json"), {200, descriptor(QStringLiteral("0.1.0"))});
-        ShellProbeWindow window;
-        window.startUpCheckTimer->stop();
-        window.updateChecker->setUpdateUrl(server.url(QStringLiteral("/update.json")));
+        // The silent check waits while work holds the window, and runs after it.
         window.loadingOverlay->show(QString());
         QVERIFY(QMetaObject::invokeMethod(window.startUpCheckTimer, "timeout"));
         QVERIFY(window.updateChecker->findChildren<QNetworkReply*>().isEmpty());
         QVERIFY(window.startUpCheckTimer->isActive());
         window.loadingOverlay->hide();
         QVERIFY(QMetaObject::invokeMethod(window.startUpCheckTimer, "timeout"));
-        QTRY_COMPARE(server.requests.size(), 1);
+        QTRY_COMPARE(replies.size(), finishedBefore + 2);
     }
 
     // 3 MiB with a length, saved byte for byte into the (new) download

@@ -224,23 +224,14 @@ private slots:
     // still, or they would call into what is left of the window.
     void windowTimersStandStillWhileThePagesGo()
     {
-        struct TimerWatch : QObject {
-            QList<QPointer<QTimer>> timers;
-            int* running = nullptr;
-            ~TimerWatch() override
-            {
-                for (const QPointer<QTimer>& timer : timers)
-                    *running += timer && timer->isActive();
-            }
-        };
         auto window = openWindow(QStringLiteral("multi"));
-        int running = 0;
-        auto* watch = new TimerWatch;
-        watch->running = &running;
-        for (QTimer* timer : window->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
-            watch->timers << timer;
-        QVERIFY(!watch->timers.isEmpty());
-        watch->setParent(window->multiTrackPage);
+        const QList<QTimer*> found = window->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+        const QList<QPointer<QTimer>> timers(found.begin(), found.end());
+        QVERIFY(!timers.isEmpty());
+        int running = -1; // as the page goes
+        connect(window->multiTrackPage, &QObject::destroyed, [&] {
+            running = int(std::count_if(timers.begin(), timers.end(), [](const auto& t) { return t && t->isActive(); }));
+        });
         window.reset();
         QCOMPARE(running, 0);
     }

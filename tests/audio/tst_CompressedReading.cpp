@@ -140,45 +140,36 @@ private:
     // The sweep as a WAV file, made once; empty when it cannot be made.
     QString sweepWav(bool silent)
     {
-        const int rate = 44100;
+        const int second = 44100 * 4;
         const QString wav = m_dir.filePath(silent ? "sweep-silent.wav" : "sweep.wav");
-        if (QFileInfo::exists(wav))
-            return wav;
-        if (!TestSupport::runCommand("sox", {"-R", "-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "30",
-                                             "sine", "200-3000", "pinknoise", "vol", "0.5"}))
-            return {};
-        if (silent) {
-            QFile w(wav);
-            if (!w.open(QIODevice::ReadWrite) || !w.seek(w.readAll().indexOf("data") + 8 + 10 * rate * 4)
-                || !w.write(QByteArray(10 * rate * 4, '\0'))) {
-                w.remove();
-                return {};
-            }
-        }
-        return wav;
+        QFile w(wav);
+        const bool made = w.exists()
+            || (TestSupport::runCommand("sox", {"-R", "-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "30",
+                                                "sine", "200-3000", "pinknoise", "vol", "0.5"})
+                && (!silent || (w.open(QIODevice::ReadWrite) && w.seek(w.readAll().indexOf("data") + 8 + 10 * second)
+                                && w.write(QByteArray(10 * second, '\0')) >= 0)));
+        if (!made)
+            w.remove();
+        return made ? wav : QString();
     }
 
     const CleanFile* cleanFile(const QString& kind, bool silent, bool vbr)
     {
         const QString key = kind + (silent ? " silent" : "") + (vbr ? " vbr" : "");
-        if (m_clean.contains(key))
-            return &m_clean[key];
-        const QString wav = sweepWav(silent);
-        if (wav.isEmpty())
-            return nullptr;
-        const QString file = m_dir.filePath("clean." + kind);
-        QStringList encoder = kind == "mp3"   ? QStringList{"lame", "--quiet", wav, file}
-                              : kind == "ogg" ? QStringList{"oggenc", "-Q", "-s", "1", wav, "-o", file}
-                                              : QStringList{"flac", "-s", "-f", wav, "-o", file};
-        if (vbr)
-            encoder.insert(2, QStringLiteral("-V2"));
-        QFile f(file);
-        if (!TestSupport::runCommand(encoder.first(), encoder.mid(1)) || !f.open(QIODevice::ReadOnly))
-            return nullptr;
-        CleanFile clean{f.readAll(), ffmpegDecode(file)};
-        if (clean.sound.isEmpty())
-            return nullptr;
-        return &(m_clean[key] = std::move(clean));
+        if (!m_clean.contains(key)) {
+            const QString wav = sweepWav(silent);
+            const QString file = m_dir.filePath("clean." + kind);
+            QStringList encoder = kind == "mp3"   ? QStringList{"lame", "--quiet", wav, file}
+                                  : kind == "ogg" ? QStringList{"oggenc", "-Q", "-s", "1", wav, "-o", file}
+                                                  : QStringList{"flac", "-s", "-f", wav, "-o", file};
+            if (vbr)
+                encoder.insert(2, QStringLiteral("-V2"));
+            QFile f(file);
+            if (wav.isEmpty() || !TestSupport::runCommand(encoder.first(), encoder.mid(1)) || !f.open(QIODevice::ReadOnly))
+                return nullptr;
+            m_clean[key] = {f.readAll(), ffmpegDecode(file)};
+        }
+        return m_clean[key].sound.isEmpty() ? nullptr : &m_clean[key];
     }
 
 private slots:

@@ -236,16 +236,14 @@ void TestAudioEditorPageDevices::takeHoldsTheWholeTimeHeld()
     // The input source stands suspended for the first 1.5 s of the take:
     // the device begins delivering that late.
     const auto suspend = [](bool on) {
-        return TestSupport::runCommand(QStringLiteral("pactl"),
-                                       {"suspend-source", "loopmic", on ? "1" : "0"}, nullptr, 30000);
+        return TestSupport::runCommand(QStringLiteral("pactl"), {"suspend-source", "loopmic", on ? "1" : "0"}, nullptr, 30000);
     };
     const auto resume = qScopeGuard([&] { suspend(false); });
     AudioEditorPage page;
     page.loadAudioSamples(QList<float>(Rate, 0.0f), Rate);
     auto* record = transportButton(page, "TransportRecordButton");
     QVERIFY(suspend(true));
-    QElapsedTimer outer; // from before the press to after the second
-    QElapsedTimer inner; // from after the press to before the second
+    QElapsedTimer outer, inner; // before the press to after the second; after the press to before the second
     outer.start();
     record->click();
     inner.start();

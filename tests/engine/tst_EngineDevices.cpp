@@ -122,8 +122,17 @@ private slots:
     void duplexEngineRecordsWhatItPlays()
     {
         CDW_REQUIRE_PULSE();
-        const Measurement result = measureUndisturbed([this] { return recordWhatIsPlayed(); });
-        QVERIFY2(result.held, qPrintable(result.figures));
+        // Measured again, up to eight times in all, while it fails in a try
+        // that a busy machine disturbed: load leaves a gap now and then, a
+        // fault of the program shows in every try.
+        QString problem;
+        bool disturbed = true;
+        for (int i = 0; i < 8 && disturbed && (i == 0 || !problem.isEmpty()); ++i) {
+            if (i > 0)
+                qInfo().noquote() << "try" << i << "failed where the machine held a stream up:" << problem;
+            problem = recordWhatIsPlayed(disturbed);
+        }
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 
     // Material at 48 kHz handed to an engine set up for 44.1 kHz plays at its
@@ -157,17 +166,10 @@ private slots:
         engine.setRecordCallback({});
         recorder.stop();
 
-        const std::vector<float> recorded = heard.take();
-        const int start = onset(recorded, 0.25f, 2, from);
-        QVERIFY(start >= 0);
-        // 1.6 s inside the tone.
-        const int windows = 16;
-        QVERIFY(2 * std::size_t(start + kRate / 10 * (windows + 1)) <= recorded.size());
-        const double right = medianAmplitudeAt(recorded, start + kRate / 10, windows, 2, 0, 1000.0, kRate);
-        const double slowed =
-            medianAmplitudeAt(recorded, start + kRate / 10, windows, 2, 0, 1000.0 * 44100 / kRate, kRate);
-        QVERIFY2(right > 0.45 && slowed < 0.05,
-                 qPrintable(QStringLiteral("1000 Hz: %1, 918.75 Hz: %2").arg(right).arg(slowed)));
+        ToneLevels levels; // 1.6 s of the left side at the right pitch and at the slowed one
+        QVERIFY(measureTones(heard.take(), from, kRate, 1000.0, 1000.0 * 44100 / kRate, 16, &levels));
+        QVERIFY2(levels.lowLeft > 0.45 && levels.highLeft < 0.05,
+                 qPrintable(QStringLiteral("1000 Hz: %1, 918.75 Hz: %2").arg(levels.lowLeft).arg(levels.highLeft)));
     }
 
     void mixingEngineIsHeardWithItsPan()
@@ -217,34 +219,35 @@ private slots:
     }
 
 private:
-    // Plays a tone on a duplex engine and compares what it records with
-    // it, sample by sample at the best lag.
-    Measurement recordWhatIsPlayed()
+    // Plays a tone on a duplex engine and compares what it records with it,
+    // sample by sample at the best lag: empty when they match, else the figures;
+    // `disturbed` when a wait between blocks outlasted the 46 ms streams hold.
+    QString recordWhatIsPlayed(bool& disturbed)
     {
+        disturbed = false;
         AudioEngine engine;
         engine.initialize(kRate, 512);
         Capture capture;
         engine.setRecordCallback([&](const float* in, int frames) { capture.append(in, std::size_t(frames)); });
         if (!engine.startRecording() || !waitFor([&] { return capture.size() > kRate / 10; }))
-            return {false, false, QStringLiteral("the engine records nothing")};
+            return QStringLiteral("the engine records nothing");
 
         const std::vector<float> played = tone(1000.0, 0.5, kRate, 0.5f);
         const std::size_t from = capture.size();
-        if (!engine.startPlayback(played.data(), int(played.size()), kRate, 0))
-            return {false, false, QStringLiteral("playback did not start")};
-        const bool ended = waitFor([&] { return !engine.isPlaying(); });
+        const bool ended = engine.startPlayback(played.data(), int(played.size()), kRate, 0)
+            && waitFor([&] { return !engine.isPlaying(); });
         const std::size_t endOfPlayback = capture.size();
         const bool recorded = ended && waitFor([&] { return capture.size() > endOfPlayback + kRate / 2; });
         engine.stopRecording();
         engine.shutdown();
         engine.setRecordCallback({});
         if (!recorded)
-            return {false, false, QStringLiteral("playback or recording stalled")};
+            return QStringLiteral("playback or recording stalled");
 
         const std::vector<float> values = capture.take();
         const int start = onset(values, 0.25f);
         if (start < 0)
-            return {false, false, QStringLiteral("the tone was not recorded")};
+            return QStringLiteral("the tone was not recorded");
         // Align on the best lag near the onset, then compare sample by sample.
         const int n = int(played.size()) - 200;
         double best = -1.0;
@@ -271,9 +274,13 @@ private:
         const double correlation = dot / std::sqrt(rr * pp);
         const double gain = std::sqrt(rr / pp);
         // The engine's own thread brings the blocks: a wait there is a wait of its output too.
-        const double wait = capture.longestWait(from, std::size_t(lag + n));
-        return {correlation > 0.99 && std::abs(gain - 1.0) < 0.05, wait > kDisturbingWaitSeconds,
-                QStringLiteral("correlation %1, gain %2, longest wait %3 s").arg(correlation).arg(gain).arg(wait)};
+        double wait = 0.0; // the longest between two blocks of the tone (the engine has stopped)
+        for (std::size_t i = 1; i < capture.arrivals.size(); ++i)
+            if (capture.arrivals[i].first > from && capture.arrivals[i - 1].first < std::size_t(lag + n))
+                wait = std::max(wait, capture.arrivals[i].second - capture.arrivals[i - 1].second);
+        disturbed = wait > 0.03;
+        const QString figures = QStringLiteral("correlation %1, gain %2, longest wait %3 s").arg(correlation).arg(gain).arg(wait);
+        return correlation > 0.99 && std::abs(gain - 1.0) < 0.05 ? QString() : figures;
     }
 };
 

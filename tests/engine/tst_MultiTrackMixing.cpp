@@ -405,16 +405,12 @@ private slots:
         struct Server {
             std::promise<void> answer;
             std::shared_future<void> answered = answer.get_future().share();
-            std::atomic<bool> opened{false};
-            std::atomic<bool> started{false};
-            std::atomic<bool> closed{false};
-            std::atomic<bool> lastBlockSilent{false};
+            std::atomic<bool> opened{false}, started{false}, closed{false}, lastBlockSilent{false};
         };
         auto server = std::make_shared<Server>();
         auto device = FakeDeviceState::withDevices();
         device->mixes = true;
-        FakeDeviceState* stream = device.get();
-        device->onCall = [server, stream](const std::string& call) {
+        device->onCall = [server, stream = device.get()](const std::string& call) {
             if (call == "open") {
                 server->answered.wait_for(std::chrono::seconds(30));
                 server->opened = true;

@@ -48,18 +48,6 @@ struct Capture {
                 return arrived - double(end - 1 - index) / valuesPerSecond;
         return -1.0;
     }
-    // The longest wait between two blocks that hold values in [from, to):
-    // a stream kept waiting that long by a busy machine can leave a gap.
-    double longestWait(std::size_t from, std::size_t to)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        double longest = 0.0;
-        for (std::size_t i = 1; i < arrivals.size(); ++i) {
-            if (arrivals[i].first > from && arrivals[i - 1].first < to)
-                longest = std::max(longest, arrivals[i].second - arrivals[i - 1].second);
-        }
-        return longest;
-    }
     std::size_t size()
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -107,21 +95,6 @@ inline int onset(const std::vector<float>& x, float threshold, int stride = 1, i
     return -1;
 }
 
-// Amplitude of one frequency as the median over `windows` windows of a tenth
-// of a second from frame `first`: a gap left by a machine too busy to feed
-// the device spoils a few windows, a wrong level spoils every one.
-inline double medianAmplitudeAt(const std::vector<float>& x, int first, int windows, int stride,
-                                int channel, double frequency, int rate)
-{
-    const int n = rate / 10;
-    std::vector<double> levels;
-    for (int w = 0; w < windows; ++w)
-        levels.push_back(amplitudeAt(x.data() + stride * std::size_t(first + w * n) + std::size_t(channel),
-                                     n, stride, frequency, rate));
-    std::nth_element(levels.begin(), levels.begin() + windows / 2, levels.end());
-    return levels[std::size_t(windows / 2)];
-}
-
 // Each of two tones' amplitude on each side of a stereo recording.
 struct ToneLevels {
     double lowLeft = 0.0;
@@ -136,50 +109,31 @@ struct ToneLevels {
     }
 };
 
-// Measures two tones in interleaved stereo over `windows` tenths of a second
-// (medians, see medianAmplitudeAt), starting a tenth of a second after sound
-// first appears at or after frame `from`; false when nothing was recorded
+// Measures two tones in interleaved stereo as medians over `windows` tenths
+// of a second, from a tenth after sound first appears at or after frame
+// `from`: a gap left by a machine too busy to feed the device spoils a few
+// tenths, a wrong level spoils every one. False when nothing was recorded
 // there or the recording is too short.
 inline bool measureTones(const std::vector<float>& recorded, int from, int rate, double low,
                          double high, int windows, ToneLevels* levels)
 {
     const int start = onset(recorded, 0.1f, 2, from);
-    const int first = start + rate / 10;
-    if (start < 0 || 2 * std::size_t(first + windows * (rate / 10)) > recorded.size())
+    const int n = rate / 10;
+    const int first = start + n;
+    if (start < 0 || 2 * std::size_t(first + windows * n) > recorded.size())
         return false;
-    levels->lowLeft = medianAmplitudeAt(recorded, first, windows, 2, 0, low, rate);
-    levels->lowRight = medianAmplitudeAt(recorded, first, windows, 2, 1, low, rate);
-    levels->highLeft = medianAmplitudeAt(recorded, first, windows, 2, 0, high, rate);
-    levels->highRight = medianAmplitudeAt(recorded, first, windows, 2, 1, high, rate);
+    const auto median = [&](int channel, double frequency) {
+        std::vector<double> tenths;
+        for (int w = 0; w < windows; ++w)
+            tenths.push_back(amplitudeAt(&recorded[2 * std::size_t(first + w * n) + std::size_t(channel)], n, 2, frequency, rate));
+        std::nth_element(tenths.begin(), tenths.begin() + windows / 2, tenths.end());
+        return tenths[std::size_t(windows / 2)];
+    };
+    levels->lowLeft = median(0, low);
+    levels->lowRight = median(1, low);
+    levels->highLeft = median(0, high);
+    levels->highRight = median(1, high);
     return true;
-}
-
-// One measurement on real devices: whether its figures hold, the figures,
-// and whether the machine kept a stream waiting long enough to leave a gap.
-struct Measurement {
-    bool held = false;
-    bool disturbed = false;
-    QString figures;
-};
-
-// Streams hold about 46 ms ahead: a longer wait between two blocks than
-// this may have left a gap.
-constexpr double kDisturbingWaitSeconds = 0.03;
-
-// Measures again, at most `tries` times in all, while a measurement fails
-// in a try that a busy machine disturbed: load leaves a gap now and then, a
-// fault of the program shows in every try.
-inline Measurement measureUndisturbed(const std::function<Measurement()>& measure, int tries = 8)
-{
-    Measurement last;
-    for (int i = 0; i < tries; ++i) {
-        last = measure();
-        if (last.held || !last.disturbed)
-            break;
-        qInfo("LoopbackCapture: try %d failed where the machine held a stream up (%s)", i + 1,
-              qPrintable(last.figures));
-    }
-    return last;
 }
 
 // Records the default input as interleaved stereo into `capture` until stopped.
