@@ -1,8 +1,9 @@
 // The multitrack page against a PulseAudio server of the program's own (a
 // null sink, its monitor as the input) that goes away and comes back:
 // - idle: the program's and the server's CPU with the output held open,
-//   against the same page holding no stream (reference), and the window's
-//   longest stall at rest;
+//   against the same page holding no stream and against a bare stream of
+//   the same size left standing (references), and the window's longest
+//   stall at rest;
 // - Play on a server that has run a while: when the playback sounds against
 //   its goal of 150 ms after the press;
 // - Play pressed half a second after the server returned: how long the press
@@ -16,6 +17,7 @@
 #include "PrivateUserFolders.h"
 #include "engine/devices/DeviceBlock.h"
 #include "engine/devices/MultiTrackAudioEngine.h"
+#include "engine/devices/RtAudioBackend.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/TrackHeaderWidget.h"
 #include "multitrack/TrackRowWidget.h"
@@ -191,6 +193,25 @@ bool idleCost(const QString& runtime)
     };
     double ownRef = 0.0, serverRef = 0.0;
     measure(&ownRef, &serverRef);
+    // A stream of the held output's size opened with the library and left
+    // standing, nothing checking it: what holding costs by itself.
+    double ownBare = -1.0, serverBare = -1.0;
+    if (std::unique_ptr<RtAudioBackend> bare = RtAudioBackend::create()) {
+        AudioDeviceBackend::StreamParameters output;
+        output.deviceId = bare->getDefaultOutputDevice();
+        output.nChannels = 2;
+        unsigned int frames = 512;
+        const auto silence = [](void* out, void*, unsigned int count, double, unsigned int, void*) {
+            std::fill_n(static_cast<float*>(out), 2 * std::size_t(count), 0.0f);
+            return 0;
+        };
+        if (bare->openStream(&output, nullptr, 44100, &frames, silence, nullptr)
+            == AudioDeviceBackend::Result::NoError) {
+            wait(2000);
+            measure(&ownBare, &serverBare);
+            bare->closeStream();
+        }
+    }
     page.prepareOutput();
     QByteArray held;
     waitUntil([&] { return run("pactl", {"list", "short", "sink-inputs"}, &held) && !held.trimmed().isEmpty(); });
@@ -198,7 +219,8 @@ bool idleCost(const QString& runtime)
     double own = 0.0, server = 0.0;
     measure(&own, &server);
     std::printf("idle with the output held: program %.3f %% of a core, server %.3f %% | reference without a "
-                "stream: program %.3f %%, server %.3f %%\n", own, server, ownRef, serverRef);
+                "stream: program %.3f %%, server %.3f %% | a bare stream left standing: program %.3f %%, "
+                "server %.3f %%\n", own, server, ownRef, serverRef, ownBare, serverBare);
     StallMeter meter; // apart: its own ticks cost more than the page at rest
     wait(10000);
     return report("idle with the output held", meter.longest());
