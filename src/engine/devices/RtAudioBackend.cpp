@@ -508,26 +508,27 @@ bool RtAudioBackend::serverGone() const
     return (stream && stream->lost) || (watch && !watch->reachable(kStreamCallLimit));
 }
 
+// The open stream's server went away, or another took its place, when our
+// watch's connection ended, or was made again, since the stream opened.
+bool RtAudioBackend::watchLeftStreamsServer() const
+{
+    return watch && (!watch->connected() || watch->connection() != stream->serverConnection);
+}
+
 bool RtAudioBackend::isStreamLost() const
 {
     if (!isStreamOpen() || !stream)
         return false;
     // The library tells at the device thread's next failed block, which a
     // busy machine runs late; the watch's connection ends with the server.
-    return stream->lost
-        || (watch && stream->serverConnection != 0
-            && (!watch->connected() || watch->connection() != stream->serverConnection));
+    return stream->lost || (stream->serverConnection != 0 && watchLeftStreamsServer());
 }
 
-// A stopped stream's server went away, or another took its place, when our
-// watch's connection ended, or was made again, since the stream opened.
 bool RtAudioBackend::stoppedStreamAnswers()
 {
     if (!isStreamOpen() || !stream)
         return true;
-    if (stream->lost)
-        return false;
-    return !watch || (watch->connected() && watch->connection() == stream->serverConnection);
+    return !stream->lost && !watchLeftStreamsServer();
 }
 
 unsigned int RtAudioBackend::outputLatencyFrames() const

@@ -63,6 +63,8 @@ private:
     Result callWithTimeLimit(void (RtAudio::*call)());
     // Whether the open stream's device or server went away.
     bool serverGone() const;
+    // Whether the watch's connection is no longer the one the open stream was made under.
+    bool watchLeftStreamsServer() const;
     static int deviceCallback(void* output, void* input, unsigned int frames, double streamTime,
                               unsigned int status, void* userData);
 
