@@ -215,6 +215,28 @@ void deliver(const Stream& stream, const Mp3FrameMap& map, std::vector<QList<flo
     out.cutShort = endsEarly(out, statedLength, map);
 }
 
+// Whether a tag's count of frames beyond what the damaged bytes left can
+// hold tells of bytes deleted rather than of a tag that lies. Its missing
+// frames are no more than the frames found, so a wrong count at most
+// doubles the length, where a lying one (a count from another stream, or
+// noise) misses by far more; and where the tag counts the stream's bytes,
+// those it counts beyond the frames found can hold the missing frames.
+// Zeros at the end tell of frames lost there too, which the count takes in.
+bool countOfDeletedBytes(qint64 missing, const Mp3FrameMap& map)
+{
+    return missing <= map.frames && !map.endsInZeros
+           && (map.statedLossAtMost < 0 || missing <= map.statedLossAtMost);
+}
+
+// Each stretch keeps its estimate, and the frames the count adds are
+// shared out evenly: which of several stretches lost bytes cannot be told.
+void spreadBeyondEstimates(std::vector<Stream::Muted>& spans, qint64 extra)
+{
+    const qint64 count = qint64(spans.size());
+    for (qint64 i = 0; i < count; ++i)
+        spans[size_t(i)].lostFrames += extra / count + (i < extra % count ? 1 : 0);
+}
+
 // Silence for lost frames fills no more than the frames that the tag's
 // count misses: bytes inserted into a stream destroyed nothing. Where the
 // stream ends on a whole frame, no fewer either: the frames the tag counts
@@ -223,10 +245,12 @@ void deliver(const Stream& stream, const Mp3FrameMap& map, std::vector<QList<flo
 // take small frames), or miss a few small frames altogether. The count is
 // shared out in proportion to the damaged bytes, so no stretch gets more
 // than its bytes can have held. A count beyond what all of them can have
-// held is wrong, and the estimates stand, as without a tag.
+// held is believed only as bytes deleted, not overwritten, which leave a
+// stub of the frames they held: see countOfDeletedBytes. Otherwise it is
+// wrong, and the estimates stand, as without a tag.
 void fitToStatedCount(std::vector<Stream::Muted>& spans, const Mp3FrameMap& map)
 {
-    if (map.statedFrames <= 0)
+    if (map.statedFrames <= 0 || spans.empty())
         return;
     const qint64 missing = std::max<qint64>(map.statedFrames - map.frames, 0);
     qint64 estimated = 0;
@@ -236,8 +260,13 @@ void fitToStatedCount(std::vector<Stream::Muted>& spans, const Mp3FrameMap& map)
         room += span.lostAtMost;
     }
     // A stream cut inside a frame lost an unknown number at its end too.
-    if (estimated == missing || (estimated < missing && map.endsInFrame) || missing > room)
+    if (estimated == missing || (estimated < missing && map.endsInFrame))
         return;
+    if (missing > room) {
+        if (countOfDeletedBytes(missing, map))
+            spreadBeyondEstimates(spans, missing - estimated);
+        return;
+    }
     qint64 before = 0;
     qint64 kept = 0;
     for (Stream::Muted& span : spans) {

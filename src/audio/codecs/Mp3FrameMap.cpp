@@ -135,9 +135,10 @@ public:
     }
 
     // The frame count of a Xing/Info tag in the Layer III frame at `at`
-    // (after its header, checksum and side information), and where the
-    // count lies; 0 without one.
-    qint64 statedFrames(const FrameHeader& h, qint64 at, qint64& countAt) const
+    // (after its header, checksum and side information), where the count
+    // lies, and the stream's bytes (from that frame on) when the tag states
+    // them; 0 without one.
+    qint64 statedFrames(const FrameHeader& h, qint64 at, qint64& countAt, qint64& bytes) const
     {
         if (h.layer != 3)
             return 0;
@@ -152,9 +153,12 @@ public:
         auto be32 = [this](qint64 i) {
             return qint64(m_data[i]) << 24 | qint64(m_data[i + 1]) << 16 | qint64(m_data[i + 2]) << 8 | m_data[i + 3];
         };
-        if (!(be32(tag + 4) & 1))
+        const qint64 flags = be32(tag + 4);
+        if (!(flags & 1))
             return 0;
         countAt = tag + 8;
+        if ((flags & 2) && tag + 16 <= std::min(at + h.bytes, m_size))
+            bytes = be32(tag + 12);
         return be32(countAt);
     }
 
@@ -199,7 +203,8 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
         }
     }
     map.samplesPerFrame = stream.samples;
-    map.statedFrames = walk.statedFrames(stream, at, map.statedFramesAt);
+    qint64 statedBytes = 0;
+    map.statedFrames = walk.statedFrames(stream, at, map.statedFramesAt, statedBytes);
 
     map.runs.push_back({at, at, 0});
     qint64 frames = 0;
@@ -248,6 +253,8 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
         at = next;
     }
     map.frames = frames - (map.statedFrames > 0 ? 1 : 0);
+    if (statedBytes > 0)
+        map.statedLossAtMost = std::max<qint64>(statedBytes - frameBytes, 0) / frameSize(stream, 1, 0);
     // A frame cut by the zeros is lost before them.
     map.endsInZeros = DecodedAudio::endsInReservedZeros(bytes, map.runs.back().end);
     // Frames beyond the tag's count were repeated or appended: their sound

@@ -6,7 +6,7 @@
 // the frames before it (exact for constant bit rates), and how many it can
 // have destroyed, from the smallest frame its stream can have. The only
 // length a stream states is the frame count of a Xing/Info tag in its first
-// frame.
+// frame, beside the byte count that tag may state.
 
 #include <QByteArray>
 
@@ -35,6 +35,10 @@ struct Mp3FrameMap {
     qint64 frames = 0;          // of sound in the runs (a Xing/Info frame holds none)
     qint64 statedFrames = 0;    // of sound, as the first frame's Xing/Info tag states; 0: no tag
     qint64 statedFramesAt = -1; // where that count lies: 32 bits, most significant first
+    // What the bytes the tag counts beyond the frames found (those of the
+    // frames lost, however few of them are left) can have held; -1 when the
+    // tag states no byte count.
+    qint64 statedLossAtMost = -1;
     bool endsInFrame = false;   // the bytes end inside a frame (a file cut short)
     // The frames are followed by zeros to the end, more than any frame
     // holds: space a download or copy reserved and never filled.
