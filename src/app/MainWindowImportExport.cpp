@@ -76,6 +76,7 @@ void MainWindow::importAudio()
     // The overlay let events run: a take may have started meanwhile.
     if (importRefusedDuringTake())
         return;
+    const int rateBefore = multiTrackPage->sampleRate();
     const QString refused = ImportedAudioPlacement::place(
         audioEditorPage, multiTrackPage, fileCommandsOnMultiTrack(), processor.samples,
         processor.stereoSamples, processor.sampleRate, QFileInfo(path).baseName());
@@ -88,12 +89,15 @@ void MainWindow::importAudio()
     hideLoading();
     const QString name = QFileInfo(path).fileName();
     const QString damage = processor.damageNote();
+    // A project whose rate nobody chose took the material's: said, not done silently.
+    const int rate = multiTrackPage->sampleRate();
+    const QString rateNote = rate == rateBefore ? QString() : tr("，项目采样率已设为 %1 Hz").arg(rate);
     if (damage.isEmpty()) {
-        showStatus(tr("已导入: %1").arg(name));
+        showStatus(tr("已导入: %1").arg(name) + rateNote);
         return;
     }
     // A damaged file still imports what could be read, but not silently.
-    showStatus(tr("已导入: %1（%2）").arg(name, damage), 5000);
+    showStatus(tr("已导入: %1（%2）").arg(name, damage) + rateNote, 5000);
     prompts().information(this, tr("导入"), tr("已导入: %1\n%2").arg(name, damage));
 }
 

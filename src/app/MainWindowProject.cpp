@@ -150,7 +150,7 @@ void MainWindow::createNewProject()
         stackedWidget->setCurrentWidget(audioEditorPage);
         showStatus(tr("已创建新单轨项目 (%1 Hz)").arg(newSampleRate));
     } else {
-        multiTrackPage->setSampleRate(newSampleRate);
+        multiTrackPage->chooseSampleRate(newSampleRate);
         multiTrackPage->bitDepth = newBitDepth;
         multiTrackPage->mono = newMono;
         stackedWidget->setCurrentWidget(multiTrackPage);
@@ -323,7 +323,7 @@ void MainWindow::restoreMultiTrackProject(ProjectData& data, TrackPeaks& peaks)
     const int rate = ProjectSampleRate::nearest(data.settings.sampleRate);
     if (rate != data.settings.sampleRate)
         qWarning() << "MainWindow: project rate" << data.settings.sampleRate << "Hz opens as" << rate << "Hz";
-    page->setSampleRate(rate);
+    page->chooseSampleRate(rate);
     // A bit depth no export can write (a damaged file) would fail every
     // export; it reads as the format's default.
     page->bitDepth = WavWriter::supportsBits(data.settings.bitDepth) ? data.settings.bitDepth

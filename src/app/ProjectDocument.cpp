@@ -1,5 +1,6 @@
 #include "app/ProjectDocument.h"
 
+#include "common/WriteErrorMessages.h"
 #include "project/ProjectFile.h"
 
 #include <QCoreApplication>
@@ -55,15 +56,17 @@ QString save(const QString& path, const std::vector<TrackData>& tracks,
              const ProjectSettings& settings, const std::vector<TimelineMarker>& markers,
              ProjectIdentity* identity)
 {
-    switch (ProjectFile::save(path, projectName(path), tracks, settings, 0.0, 1.0, markers, identity)) {
+    int error = 0;
+    switch (ProjectFile::save(path, projectName(path), tracks, settings, 0.0, 1.0, markers, identity,
+                              &error)) {
     case ProjectFile::SaveResult::Saved:
         return {};
     case ProjectFile::SaveResult::CannotWrite:
-        return tr("无法写入文件: %1").arg(path);
+        return WriteErrorMessages::withReason(tr("无法写入文件: %1").arg(path), error);
     case ProjectFile::SaveResult::Incomplete:
         break;
     }
-    return tr("写入文件不完整: %1").arg(path);
+    return WriteErrorMessages::withReason(tr("写入文件不完整: %1").arg(path), error);
 }
 
 QString load(const QString& path, ProjectData& data)

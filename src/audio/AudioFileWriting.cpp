@@ -9,12 +9,14 @@
 #include "codecs/Mp3Encoder.h"
 #include "codecs/SampleConversion.h"
 #include "codecs/WavWriter.h"
+#include "common/WriteErrorMessages.h"
 
 #include <QDebug>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 namespace {
@@ -75,20 +77,30 @@ bool AudioProcessor::checkWriteParameters(int sampleRate, int channels)
 bool AudioProcessor::openSaveFile(QSaveFile& file, const QString& filePath)
 {
     file.setFileName(filePath);
-    if (file.open(QIODevice::WriteOnly))
+    errno = 0;
+    if (file.open(QIODevice::WriteOnly)) {
+        // A failed write leaves its own errno for commitSaveFile to tell.
+        errno = 0;
         return true;
+    }
+    const int error = errno;
     qWarning() << "AudioProcessor: cannot create" << filePath << file.errorString();
-    emit errorOccurred(tr("无法创建文件: %1").arg(filePath));
+    emit errorOccurred(WriteErrorMessages::withReason(tr("无法创建文件: %1").arg(filePath), error));
     return false;
 }
 
 bool AudioProcessor::commitSaveFile(QSaveFile& file, const QString& filePath, bool written)
 {
-    if (written && file.commit())
+    // Flushed first: a commit does not check its own last flush, and would
+    // put a file cut short by a full disk in place of the old one.
+    if (written && file.flush() && file.commit())
         return true;
-    qWarning() << "AudioProcessor: writing" << filePath << "failed:" << file.errorString();
+    const int error = errno;
+    // After a failed commit the file's own text no longer names the cause.
+    qWarning() << "AudioProcessor: writing" << filePath << "failed:"
+               << (error ? qt_error_string(error) : file.errorString());
     file.cancelWriting();
-    emit errorOccurred(tr("无法写入文件: %1").arg(filePath));
+    emit errorOccurred(WriteErrorMessages::withReason(tr("无法写入文件: %1").arg(filePath), error));
     return false;
 }
 

@@ -179,6 +179,12 @@ void MultiTrackEditorPage::setSampleRate(int rate)
     pluginBridge->setSampleRate(rate);
 }
 
+void MultiTrackEditorPage::chooseSampleRate(int rate)
+{
+    setSampleRate(rate);
+    sampleRateChosen = true;
+}
+
 void MultiTrackEditorPage::setOutputDeviceFactory(AudioDeviceFactory factory)
 {
     if (isRecording)

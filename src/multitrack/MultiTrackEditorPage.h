@@ -13,9 +13,11 @@
 // of every render and of recordings; it changes only through setSampleRate,
 // which replaces the engine, and only to a rate the plug-ins run at too
 // (ProjectSampleRate). Clips of other rates are resampled when tracks are
-// flattened for playback. An import takes the material's rate only into a
-// project without audio clips and plug-ins, as part of its undo step;
-// material at a rate no project runs at is resampled to the project's.
+// flattened for playback. A rate the user chose (a new project's, an opened
+// file's) stays; an import takes the material's rate only into a project
+// whose rate nobody chose, without audio clips and plug-ins, as part of its
+// undo step; material at a rate no project runs at is resampled to the
+// project's.
 //
 // The mixing engine reads the cached track renders by pointer while it
 // plays: the caches are rebuilt only while it is stopped or paused, and
@@ -112,13 +114,16 @@ public:
     // plug-ins up again when the rate changes; the tracks keep their
     // plug-ins. Rates outside ProjectSampleRate's range are ignored.
     void setSampleRate(int rate);
+    // The rate the user chose for the project, as setSampleRate: imports keep
+    // it from now on, whatever their material's rate.
+    void chooseSampleRate(int rate);
     // Opens the mixing engine's output, stopped, and keeps it open from now
     // on, across rate changes too (see MultiTrackAudioEngine): a sound server
     // that holds a stream starts every stream, this page's or another
     // page's, at the press. Quietly nothing without a server.
     void prepareOutput();
-    // Whether the project holds audio clips or loaded plug-ins, or a take
-    // runs: imports then keep its rate.
+    // Whether the project's rate was chosen, or it holds audio clips or
+    // loaded plug-ins, or a take runs: imports then keep its rate.
     bool rateSettled() const;
     void setupUi();
     void setupToolBar();
@@ -388,6 +393,7 @@ private:
     void restyleToggle(QPushButton* button, bool checked);
 
     int projectSampleRate = 44100;
+    bool sampleRateChosen = false;
     double zoomLevel = 1.0;
     double viewStartSec = 0.0;
     // The project length the ruler was last set to: a change of it brings

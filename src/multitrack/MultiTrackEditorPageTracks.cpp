@@ -61,7 +61,7 @@ bool MultiTrackEditorPage::rateSettled() const
     const bool audio = std::any_of(tracks.begin(), tracks.end(),
                                    [](const TrackData& t) { return !t.audioClips.empty(); });
     // A running take is recorded and played at the project's rate too.
-    return audio || takeRunning() || !pluginBridge->loadedPluginIds().empty();
+    return sampleRateChosen || audio || takeRunning() || !pluginBridge->loadedPluginIds().empty();
 }
 
 qint64 MultiTrackEditorPage::rateConversionBytes(const QList<float>& samples,
@@ -107,7 +107,8 @@ bool MultiTrackEditorPage::addTrack(TrackType type, const QList<float>& samples,
             clip.stereoSamples = ClipRateConversion::resampleStereo(stereoSamples, rate, projectSampleRate);
             clip.sampleRate = projectSampleRate;
         } else if (!rateSettled()) {
-            // Nothing yet depends on the project's rate: it takes the material's.
+            // Nobody chose the project's rate and nothing depends on it yet:
+            // it takes the material's.
             setSampleRate(rate);
         }
         // Material without a usable rate cannot be placed in time at all.

@@ -7,26 +7,39 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <cerrno>
+
 ProjectFile::SaveResult ProjectFile::save(const QString& path, const QString& name,
                                           const std::vector<TrackData>& tracks,
                                           const ProjectSettings& settings, double currentTime,
                                           double zoom, const std::vector<TimelineMarker>& markers,
-                                          ProjectIdentity* identity)
+                                          ProjectIdentity* identity, int* errorNumber)
 {
+    int unused = 0;
+    int& error = errorNumber ? *errorNumber : unused;
+    error = 0;
     QSaveFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        error = errno;
         qWarning() << "ProjectFile: cannot create" << path << file.errorString();
         return SaveResult::CannotWrite;
     }
     PageCacheSparingWriter writer(file);
+    // The text and the disk's answer for all of it, before the rename.
     if (!ProjectSerializer::writeProject(&writer, name, tracks, settings, currentTime, zoom,
-                                         markers, identity)) {
+                                         markers, identity)
+        || !writer.finish()) {
+        error = writer.failureErrno();
         qWarning() << "ProjectFile: write failed" << path << writer.errorString();
         file.cancelWriting();
         return SaveResult::Incomplete;
     }
+    errno = 0;
     if (!file.commit()) {
-        qWarning() << "ProjectFile: commit failed" << path << file.errorString();
+        error = errno;
+        qWarning() << "ProjectFile: commit failed" << path
+                   << (error ? qt_error_string(error) : file.errorString());
         return SaveResult::Incomplete;
     }
     return SaveResult::Saved;

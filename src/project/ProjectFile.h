@@ -15,13 +15,14 @@ public:
     enum class SaveResult {
         Saved,
         CannotWrite, // the file (or its temporary) could not be created
-        Incomplete,  // a write or the final rename failed; the old file is intact
+        Incomplete,  // a write, the disk or the final rename failed; the old file is intact
     };
+    // `errorNumber`, when given, gets the errno of a failure (0 when none is known).
     static SaveResult save(const QString& path, const QString& name,
                            const std::vector<TrackData>& tracks, const ProjectSettings& settings,
                            double currentTime, double zoom,
                            const std::vector<TimelineMarker>& markers,
-                           ProjectIdentity* identity = nullptr);
+                           ProjectIdentity* identity = nullptr, int* errorNumber = nullptr);
 
     enum class LoadResult {
         Loaded,

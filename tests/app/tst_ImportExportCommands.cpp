@@ -322,6 +322,18 @@ private slots:
         const auto failure = window.prompts->only(QStringLiteral("warning"));
         QCOMPARE(failure.title, QStringLiteral("导出失败"));
         QCOMPARE(failure.text, QStringLiteral("无法创建文件: %1").arg(unwritable));
+
+        // Onto a full disk the old file stays, and the warning says why.
+        TestSupport::SmallDisk disk(8 * 1024);
+        if (disk.path().isEmpty())
+            QSKIP("a full disk needs a small tmpfs, which only root may mount");
+        const QString full = writeRampWav(disk.path() + QStringLiteral("/full.wav"), 441, 44100);
+        const QByteArray before = TestSupport::fileBytes(full);
+        window.prompts->files << full;
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().text,
+                 QStringLiteral("无法写入文件: %1（磁盘空间不足）").arg(full));
+        QVERIFY(!before.isEmpty() && TestSupport::fileBytes(full) == before);
     }
 
     // A name typed without a suffix, or with no audio suffix after its last
@@ -476,6 +488,29 @@ private slots:
         QCOMPARE(refusal.title + refusal.text,
                  QStringLiteral("导入失败导入需要约 357.6 GB 内存，超出了本机可用的内存，无法导入。"));
         QCOMPARE(page->tracks.size(), size_t(1));
+    }
+
+    // A new project's rate stays when the first import is at another: the
+    // clip is brought to it. A rate nobody chose follows the import, said so.
+    void firstImportKeepsTheChosenRate()
+    {
+        ProbeWindow window;
+        window.openNewProject(QStringLiteral("multi"), 48000, 16, false);
+        window.prompts->files << writeRampWav(files.filePath(QStringLiteral("cd.wav")), 4410, 44100);
+        window.menuActions().importAudio->trigger();
+        QCOMPARE(window.multiTrackPage->sampleRate(), 48000);
+        window.prompts->files << files.filePath(QStringLiteral("cd48.wav"));
+        window.menuActions().exportWav->trigger();
+        const Decoded exported = decode(files.filePath(QStringLiteral("cd48.wav")));
+        QCOMPARE(exported.rate, 48000);
+        QCOMPARE(exported.mono.size(), 4800);
+        ProbeWindow unset;
+        unset.stackedWidget->setCurrentWidget(unset.multiTrackPage);
+        unset.menuActions().importAudio->setEnabled(true);
+        unset.prompts->files << writeRampWav(files.filePath(QStringLiteral("dat.wav")), 4800, 48000);
+        unset.menuActions().importAudio->trigger();
+        QCOMPARE(unset.multiTrackPage->sampleRate(), 48000);
+        QCOMPARE(unset.statusBar()->currentMessage(), QStringLiteral("已导入: dat.wav，项目采样率已设为 48000 Hz"));
     }
 
     // The mixdown of a 1 s clip at 0.5 s, as 16-bit WAV: 1.5 s of frames,

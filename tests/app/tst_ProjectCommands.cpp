@@ -256,6 +256,16 @@ private slots:
         QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().text,
                  QStringLiteral("无法写入文件: %1").arg(missing));
         QCOMPARE(window.currentProjectPath, path);
+
+        // Onto a full disk the same, and the warning says why.
+        TestSupport::SmallDisk disk(256 * 1024);
+        if (disk.path().isEmpty())
+            QSKIP("a full disk needs a small tmpfs, which only root may mount");
+        const QString full = disk.path() + QStringLiteral("/full.cdw");
+        window.prompts->files << full;
+        window.menuActions().saveProjectAs->trigger();
+        QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().text,
+                 QStringLiteral("写入文件不完整: %1（磁盘空间不足）").arg(full));
     }
 
     // A multitrack project saved from one window opens in a fresh one with

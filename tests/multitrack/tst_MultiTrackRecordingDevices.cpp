@@ -39,7 +39,7 @@ private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
 
     // Play and record on the test server as first used, a while after the
-    // start, in a new project that takes its material's rate: the idle null
+    // start, in a new project at its material's rate (not the page's first): the idle null
     // sink renders up to two seconds ahead, and a stream that only opens at
     // the press, or at the rate change, is heard, and records, that much later.
     void playAndRecordStartAtThePress()
@@ -61,7 +61,7 @@ private slots:
             QVERIFY(recorder.start(kRate, &before));
             QVERIFY(waitFor([&] { return before.size() >= 4 * std::size_t(kRate); }));
         }
-        window.openNewProject(QStringLiteral("multi"), 44100, 16, false);
+        window.openNewProject(QStringLiteral("multi"), kRate, 16, false);
         page.addTrack(AudioTrack, clip, kRate);
         page.addTrack(AudioTrack, {}, kRate);
         // A machine whose cores are all busy can starve the server, or hold a

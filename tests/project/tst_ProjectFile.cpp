@@ -3,6 +3,7 @@
 
 #include "ProjectTestData.h"
 #include "TestSupport.h"
+#include "project/PageCacheSparingWriter.h"
 #include "project/ProjectFile.h"
 #include "project/ProjectSerializer.h"
 
@@ -15,6 +16,13 @@ using namespace ProjectTestData;
 namespace {
 
 using TestSupport::FileSizeLimit;
+
+// A disk that fails to write back every stretch it is sent.
+int failingSync(int, off64_t, off64_t, unsigned int)
+{
+    errno = EIO;
+    return -1;
+}
 
 } // namespace
 
@@ -63,6 +71,24 @@ private slots:
 
         QCOMPARE(ProjectFile::save(dir.filePath("missing/folder/x.cdw"), "x", {}, {}, 0, 1, {}),
                  ProjectFile::SaveResult::CannotWrite);
+    }
+
+    // A stretch the disk fails to write back fails the writing, mid-way
+    // (past the first stretch) or at the end.
+    void diskErrorsFailTheWriting()
+    {
+        QTemporaryDir dir;
+        const QByteArray block(1 << 20, 'x');
+        for (const int blocks : {1, 40}) {
+            QSaveFile file(dir.filePath("x.cdw"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            PageCacheSparingWriter writer(file, &failingSync);
+            int written = 0;
+            while (written < blocks && writer.write(block) == block.size())
+                ++written;
+            QVERIFY(written == blocks ? !writer.finish() : blocks > 1);
+            QCOMPARE(writer.failureErrno(), EIO);
+        }
     }
 
     void loadFailures()

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <sys/resource.h>
+#include <sys/mount.h>
 
 namespace TestSupport {
 
@@ -41,6 +42,18 @@ FileSizeLimit::~FileSizeLimit()
     limit.rlim_cur = rlim_t(savedLimit);
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, savedHandler);
+}
+
+SmallDisk::SmallDisk(qint64 bytes)
+{
+    mounted = mount("tmpfs", QFile::encodeName(folder.path()).constData(), "tmpfs", 0,
+                    ("size=" + QByteArray::number(bytes)).constData()) == 0;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (mounted) // detached: a file a failed test left open cannot keep it mounted
+        umount2(QFile::encodeName(folder.path()).constData(), MNT_DETACH);
 }
 
 QList<float> sineWave(double frequency, double seconds, int sampleRate, float amplitude)

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QtTest/QtTest>
 
 class QPushButton;
@@ -57,6 +58,18 @@ public:
 private:
     qint64 savedLimit = 0;
     void (*savedHandler)(int) = nullptr;
+};
+
+// A tmpfs of `bytes` on a temporary folder for the object's life: writes
+// past its size fail with ENOSPC. Mounting needs root; else path() is empty.
+class SmallDisk {
+public:
+    explicit SmallDisk(qint64 bytes);
+    ~SmallDisk();
+    QString path() const { return mounted ? folder.path() : QString(); }
+private:
+    QTemporaryDir folder;
+    bool mounted = false;
 };
 
 // <build>/screenshots/, where the test run leaves pictures of pages and dialogs.
