@@ -225,15 +225,25 @@ bool AudioProcessor::loadOggFile(const QString& filePath)
 
 void AudioProcessor::noteDamage(const QString& filePath, const DecodedAudio& audio)
 {
-    if (audio.laterStreamsLeft) {
-        // A chained file: what follows its first stream is not read, and the
-        // user is told. Whether the first stream ends early cannot be told.
-        const QString chained = tr("文件由多段音频串联而成，只导入了第一段（%1 秒）")
-                                    .arg(QString::number(double(samples.size()) / sampleRate, 'f', 1));
-        qWarning() << "AudioProcessor:" << filePath << "chains further streams after the first; only the first is read";
+    if (audio.laterStreamsLeft || audio.joinedStreams > 0) {
+        // A chained file: the streams joined on after the first are read in
+        // order after it, or what follows is not read, and the user is told
+        // which. Whether a stream before those left ends early cannot be told.
+        const QString length = QString::number(double(samples.size()) / sampleRate, 'f', 1);
+        const int read = audio.joinedStreams + 1;
+        QString chained;
+        if (!audio.laterStreamsLeft) {
+            chained = tr("文件由 %1 段音频串联而成，已依次全部导入（%2 秒）").arg(read).arg(length);
+            qWarning() << "AudioProcessor:" << filePath << "joins" << read << "streams end to end; all are read in order";
+        } else {
+            chained = read == 1 ? tr("文件由多段音频串联而成，只导入了第一段（%1 秒）").arg(length)
+                                : tr("文件由多段音频串联而成，只导入了前 %1 段（%2 秒）").arg(read).arg(length);
+            qWarning() << "AudioProcessor:" << filePath << "chains further streams; only the first" << read << "are read";
+        }
         DecodedAudio damage = audio;
         damage.laterStreamsLeft = false;
-        damage.cutShort = false;
+        damage.joinedStreams = 0;
+        damage.cutShort = damage.cutShort && !audio.laterStreamsLeft;
         noteDamage(filePath, damage);
         m_damageNote = m_damageNote.isEmpty() ? chained : m_damageNote + tr("；") + chained;
         return;

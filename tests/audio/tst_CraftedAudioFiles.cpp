@@ -13,10 +13,12 @@
 #include "OggPages.h"
 #include "TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QtTest/QtTest>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <sys/resource.h>
 
 #define STB_VORBIS_HEADER_ONLY
@@ -65,22 +67,29 @@ quint16 flacCrc(const QByteArray& bytes, int width, quint32 poly)
 
 qint16 flacValue(qint64 sample) { return qint16(1000 + sample % 30000); }
 
-// A mono 16-bit 8 kHz FLAC stream of verbatim 64-value frames whose headers
-// name the given first samples; every value tells the sample it stands for.
-QByteArray flacFrames(const QList<qint64>& starts, qint64 statedFrames)
+// A mono 16-bit 8 kHz FLAC stream of verbatim frames (64 values unless
+// told) whose headers name the given first samples; every value tells the
+// sample it stands for.
+QByteArray flacFrames(const QList<qint64>& starts, qint64 statedFrames, int blockSize = 64)
 {
-    QByteArray out("fLaC\x80\0\0\x22\0\x40\0\x40\0\0\0\0\0\0", 18);
+    QByteArray out("fLaC\x80\0\0\x22", 8);
+    for (int i = 0; i < 2; ++i)
+        out.append(char(blockSize >> 8)).append(char(blockSize));
+    out += QByteArray(6, '\0');
     const quint64 format = quint64(8000) << 44 | quint64(15) << 36 | quint64(statedFrames);
     for (int i = 7; i >= 0; --i)
         out += char(format >> (8 * i));
     out += QByteArray(16, '\0');
     for (qint64 start : starts) {
-        QByteArray frame("\xFF\xF9\x64\x08", 4);  // sample numbers, 8-bit block size, 8 kHz, mono 16-bit
+        // Sample numbers, an 8- or 16-bit block size, 8 kHz, mono 16-bit.
+        QByteArray frame(blockSize <= 256 ? "\xFF\xF9\x64\x08" : "\xFF\xF9\x74\x08", 4);
         FlacEncoder::writeFlacUtf8Number(frame, quint64(start));
-        frame += char(63);
+        if (blockSize > 256)
+            frame += char((blockSize - 1) >> 8);
+        frame += char(blockSize - 1);
         frame += char(flacCrc(frame, 8, 0x07));
         frame += char(0x02);
-        for (qint64 i = start; i < start + 64; ++i)
+        for (qint64 i = start; i < start + blockSize; ++i)
             frame.append(char(flacValue(i) >> 8)).append(char(flacValue(i)));
         const quint16 crc = flacCrc(frame, 16, 0x8005);
         out += frame + char(crc >> 8) + char(crc);
@@ -812,6 +821,8 @@ private slots:
         QTest::newRow("jumps past what the bytes hold") << jumps << qint64(0) << jumps << true;
         QTest::newRow("frames repeated") << blockStarts(0, 30) + blockStarts(10, 20) + blockStarts(30, 40)
                                          << qint64(2560) << blockStarts(0, 40) << true;
+        QTest::newRow("lost frame comes late") << blockStarts(0, 10) + blockStarts(11, 20) + blockStarts(10, 11)
+                                               << qint64(1280) << all << true;
         QTest::newRow("cut out, no length") << blockStarts(10, 30) << qint64(0) << blockStarts(10, 30) << false;
     }
 
@@ -830,6 +841,69 @@ private slots:
             const QList<float> values = decoded.parts.size() == 1 ? decoded.parts[0] : QList<float>();
             for (qsizetype i = 0; i < values.size(); ++i)
                 QCOMPARE(values[i], expected[i / 64] < 0 ? 0.0f : float(flacValue(expected[i / 64] + i % 64)) / 32768.0f);
+        }
+    }
+
+    // Every second frame named 0 (0, 0, 1, 0, 2, 0, ...), each a repeat of
+    // the first: dropping them must cost about what the frames cost, not
+    // what all the output before them costs. Timed against the same
+    // frames in order, in turns, the fastest of three runs each.
+    void flacFramesNumberedBehindDecodeInLinearTime()
+    {
+        const int frames = 2000, blockSize = 1024;
+        QList<qint64> behind;
+        for (int k = 0; k < frames; ++k)
+            behind << (k % 2 ? 0 : blockSize * (k / 2));
+        const QByteArray bytes[2] = {flacFrames(blockStarts(0, frames, blockSize), 0, blockSize),
+                                     flacFrames(behind, 0, blockSize)};
+        DecodedAudio decoded[2];
+        qint64 fastest[2] = {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()};
+        for (int run = 0; run < 6; ++run) {
+            decoded[run % 2] = DecodedAudio();
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(FlacDecoder::decode(bytes[run % 2], decoded[run % 2], 1));
+            fastest[run % 2] = std::min(fastest[run % 2], clock.nsecsElapsed());
+        }
+        QCOMPARE(decoded[1].frames(), decoded[0].frames() / 2);
+        QVERIFY(decoded[1].damaged);
+        QVERIFY2(fastest[1] < 4 * fastest[0],
+                 qPrintable(QString("%1 ms against %2 ms in order").arg(fastest[1] / 1e6).arg(fastest[0] / 1e6)));
+    }
+
+    // Two files joined end to end (cat a.flac b.flac): both play, the
+    // second after the first, and the note says the file was joined; also
+    // when both halves are the same file.
+    void flacFilesJoinedEndToEndPlayInOrder_data()
+    {
+        QTest::addColumn<bool>("sameFile");
+        QTest::newRow("two files") << false;
+        QTest::newRow("one file twice") << true;
+    }
+
+    void flacFilesJoinedEndToEndPlayInOrder()
+    {
+        QFETCH(bool, sameFile);
+        const QString first = m_dir.filePath("first.flac"), second = m_dir.filePath("second.flac");
+        AudioProcessor writer;
+        QVERIFY(writer.saveAudioFile(first, TestSupport::sineWave(440, 3, 44100), 44100, 1, 16));
+        QVERIFY(writer.saveAudioFile(second, TestSupport::sineWave(660, 2, 44100), 44100, 1, 16));
+        const QString later = sameFile ? first : second;
+        AudioProcessor parts[2];
+        QVERIFY(parts[0].loadAudioFile(first) && parts[1].loadAudioFile(later));
+        const QByteArray bytes = readFile(first) + readFile(later);
+        const QString joined = m_dir.filePath("joined.flac");
+        QVERIFY(writeFile(joined, bytes));
+
+        AudioProcessor p;
+        QVERIFY(p.loadAudioFile(joined));
+        QCOMPARE(p.samples, parts[0].samples + parts[1].samples);
+        QVERIFY2(p.damageNote().startsWith(QStringLiteral("文件由 2 段音频串联而成")), qPrintable(p.damageNote()));
+        for (int segments : {1, 3}) {
+            DecodedAudio decoded;
+            QVERIFY(FlacDecoder::decode(bytes, decoded, segments));
+            QCOMPARE(decoded.frames(), p.samples.size());
+            QVERIFY(!decoded.damaged && !decoded.cutShort);
         }
     }
 

@@ -18,6 +18,7 @@ struct DecodedAudio {
     bool cutShort = false;     // the stream ends before its stated length or inside a frame
     qint64 filledFrames = 0;   // of the frames above, silence standing for lost audio
     bool laterStreamsLeft = false; // streams chained after the first one were not read
+    int joinedStreams = 0;     // streams joined on after the first, read in order after it
 
     qint64 values() const
     {

@@ -4,12 +4,16 @@
 #include "SegmentedDecoding.h"
 
 #include <FLAC/stream_decoder.h>
+#include <QByteArrayView>
 #include <QDebug>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -18,6 +22,16 @@ namespace {
 // can reach thousands of values a byte) grow their buffer as they decode,
 // so a forged length cannot ask for more memory than the machine has.
 constexpr qint64 kMaxValuesPerByte = 16;
+
+// The head of a stream joined on after the one before (files joined end to
+// end): 'fLaC' and its STREAMINFO block, met among the frames.
+struct JoinedStream {
+    bool met = false;
+    int sampleRate = 0;
+    int channels = 0;
+    qint64 frames = 0; // its stated length; 0 when unknown
+    int blockSize = 0; // its frames' fixed length; 0 when they vary
+};
 
 struct DecodeState {
     const unsigned char* data = nullptr;
@@ -39,6 +53,26 @@ struct DecodeState {
     // The sample number whose frame heads the output; -1: the first frame's
     // (a stream without a stated length may be cut from a longer one).
     qint64 origin = 0;
+    // A stream joined on numbers its frames from its own start, which
+    // follows what came before: where the stream being read begins in the
+    // output, what its frame numbers are moved by and its stated length.
+    qint64 streamStart = 0;
+    qint64 shift = 0;
+    qint64 streamFrames = 0;
+    // libFLAC counts frame numbers in blocks of the first stream's fixed
+    // length; a stream joined on with frames of another length follows on
+    // without its numbers being read.
+    int fixedBlockSize = 0;
+    bool numbersRead = true;
+    int joinedStreams = 0;
+    bool earlierStreamCut = false; // a stream before the last ended before its stated length
+    bool laterStreamsLeft = false; // a stream joined on in another layout stopped the decoding
+    JoinedStream joined;           // met since the last frame placed
+    FLAC__uint64 searchedTo = 0;   // the bytes before it were looked through for one
+    // The output frames that hold the reader's own silence for lost audio
+    // (first frame, frame after the last): the only places that a frame
+    // numbered behind what was decoded may be written to.
+    std::map<qint64, qint64> filled;
     FLAC__uint64 firstFrameEnd = 0; // byte position after the first frame taken, 0: none yet
     FLAC__uint64 lastFrameEnd = 0;  // byte position after the last frame that took bytes
     // For a jump in frame numbers libFLAC writes up to 5 s of silent frames
@@ -57,7 +91,7 @@ struct DecodeState {
     qint64 clearedAt = 0;
     qint64 clearedLength = 0;
     bool decodingAgain = false;
-    qint64 decodedAgain = 0;
+    bool decodedAgain = false;
     GrowingSampleBuffer buffer;
     bool outOfMemory = false; // storing a frame failed, and libFLAC was stopped
 };
@@ -109,6 +143,50 @@ FLAC__bool onEof(const FLAC__StreamDecoder*, void* client)
     return s->pos >= s->size;
 }
 
+// Output frames [from, from + count), just appended, hold silence for lost audio.
+void noteFilled(DecodeState* s, qint64 from, qint64 count)
+{
+    if (count <= 0)
+        return;
+    s->filledFrames += count;
+    if (!s->filled.empty() && std::prev(s->filled.end())->second == from)
+        std::prev(s->filled.end())->second += count;
+    else
+        s->filled.emplace_hint(s->filled.end(), from, from + count);
+}
+
+// Output frames [from, to), silence for lost audio, now hold decoded audio.
+void unfill(DecodeState* s, qint64 from, qint64 to)
+{
+    const auto holding = std::prev(s->filled.upper_bound(from));
+    const auto [start, end] = *holding;
+    s->filled.erase(holding);
+    if (start < from)
+        s->filled.emplace(start, from);
+    if (to < end)
+        s->filled.emplace(to, end);
+    s->filledFrames -= to - from;
+}
+
+// Calls f(begin, end, lost) over output frames [from, to) in stretches
+// that hold silence for lost audio (lost) or decoded audio.
+template <typename F>
+void forEachStretch(const DecodeState* s, qint64 from, qint64 to, F&& f)
+{
+    auto it = s->filled.upper_bound(from);
+    if (it != s->filled.begin() && std::prev(it)->second > from)
+        --it;
+    for (; from < to && it != s->filled.end() && it->first < to; ++it) {
+        if (from < it->first)
+            f(from, it->first, false);
+        const qint64 end = std::min(it->second, to);
+        f(std::max(from, it->first), end, true);
+        from = end;
+    }
+    if (from < to)
+        f(from, to, false);
+}
+
 // Silence from where the sound stopped to where a frame says it begins,
 // when the bytes since the last frame (`spanned`) can have held it.
 bool fillGap(DecodeState* s, qint64 gap, qint64 blockSize, FLAC__uint64 spanned)
@@ -116,11 +194,11 @@ bool fillGap(DecodeState* s, qint64 gap, qint64 blockSize, FLAC__uint64 spanned)
     const qint64 at = s->buffer.size() / s->channels;
     const qint64 believable = qint64(std::min<FLAC__uint64>(spanned, FLAC__uint64(1) << 40)) * kMaxFillValuesPerByte
                               / s->channels;
-    if (gap > believable || (s->totalFrames > 0 && at + gap + blockSize > s->totalFrames))
+    if (gap > believable || (s->streamFrames > 0 && at - s->streamStart + gap + blockSize > s->streamFrames))
         return false;
     float* dst = s->buffer.append(qsizetype(gap) * s->channels);
     std::fill(dst, dst + gap * s->channels, 0.0f);
-    s->filledFrames += gap;
+    noteFilled(s, at, gap);
     return true;
 }
 
@@ -145,99 +223,208 @@ bool codedSilent(const FLAC__Frame* frame)
     return true;
 }
 
-// Writes `count` values a channel of the frame, from its `skip`th on, at
-// output frame `dest`, over what is there and on past the end (no data:
-// silence).
-void writeFrame(DecodeState* s, const FLAC__Frame* frame, const FLAC__int32* const channelData[], qint64 dest,
-                qint64 skip, qint64 count)
+// A frame's values a channel, or silence (no values); `lost`: silence
+// that stands for audio libFLAC could not read.
+struct FrameValues {
+    const FLAC__int32* const* channels = nullptr;
+    float scale = 0.0f;
+    qint64 length = 0;
+    bool lost = false;
+
+    float at(int channel, qint64 i) const { return channels ? float(channels[channel][i]) * scale : 0.0f; }
+};
+
+FrameValues valuesOf(const FLAC__Frame* frame, const FLAC__int32* const channelData[], bool lost)
 {
-    const int channels = s->channels;
-    const qint64 end = s->buffer.size() / channels;
-    if (dest + count > end)
-        s->buffer.append(qsizetype((dest + count - end) * channels));
-    float* dst = s->buffer.rewrite(qsizetype(dest * channels));
-    if (!channelData) {
+    const int bits = int(frame->header.bits_per_sample);
+    return {lost ? nullptr : channelData, float(1.0 / double(qint64(1) << (bits - 1))),
+            qint64(frame->header.blocksize), lost};
+}
+
+// Writes `count` values a channel, from the frame's `first`th on, to `dst`.
+void convert(int channels, const FrameValues& v, qint64 first, qint64 count, float* dst)
+{
+    if (!v.channels) {
         std::fill(dst, dst + count * channels, 0.0f);
         return;
     }
-    const int bits = int(frame->header.bits_per_sample);
-    const float scale = float(1.0 / double(qint64(1) << (bits - 1)));
     if (channels == 2) {
-        const FLAC__int32* left = channelData[0] + skip;
-        const FLAC__int32* right = channelData[1] + skip;
+        const FLAC__int32* left = v.channels[0] + first;
+        const FLAC__int32* right = v.channels[1] + first;
         for (qint64 i = 0; i < count; ++i) {
-            dst[2 * i] = float(left[i]) * scale;
-            dst[2 * i + 1] = float(right[i]) * scale;
+            dst[2 * i] = float(left[i]) * v.scale;
+            dst[2 * i + 1] = float(right[i]) * v.scale;
         }
     } else {
         for (int c = 0; c < channels; ++c) {
-            const FLAC__int32* src = channelData[c] + skip;
+            const FLAC__int32* src = v.channels[c] + first;
             for (qint64 i = 0; i < count; ++i)
-                dst[i * channels + c] = float(src[i]) * scale;
+                dst[i * channels + c] = float(src[i]) * v.scale;
         }
     }
 }
 
-// Puts a frame where its header says (no data: a silent frame). A frame
-// numbered behind what was decoded is damage and goes to its own place;
-// one numbered ahead follows silence for the lost frames where the bytes
-// can have held them, else what was decoded.
+// A frame numbered behind the end of the output (at output frame `dest`)
+// that holds what the decoded audio there holds is a repeat: it is written
+// only over the silence put in for lost audio. False, and nothing written,
+// when it holds other audio.
+bool writeOver(DecodeState* s, const FrameValues& v, qint64 dest)
+{
+    const int channels = s->channels;
+    const qint64 from = std::max<qint64>(dest, 0);
+    const qint64 to = std::min<qint64>(s->buffer.size() / channels, dest + v.length);
+    bool repeats = true;
+    std::vector<std::pair<qint64, qint64>> lost;
+    forEachStretch(s, from, to, [&](qint64 begin, qint64 end, bool silence) {
+        if (silence) {
+            lost.emplace_back(begin, end);
+            return;
+        }
+        const float* held = s->buffer.data() + begin * channels;
+        for (qint64 i = 0; repeats && i < end - begin; ++i) {
+            for (int c = 0; c < channels; ++c)
+                repeats = repeats && held[i * channels + c] == v.at(c, begin - dest + i);
+        }
+    });
+    if (!repeats)
+        return false;
+    for (const auto& [begin, end] : lost) {
+        const qsizetype values = qsizetype((end - begin) * channels);
+        convert(channels, v, begin - dest, end - begin, s->buffer.rewrite(qsizetype(begin * channels), values));
+        unfill(s, begin, end);
+    }
+    return true;
+}
+
+// Puts a frame at output frame `dest`, at most the end of the output.
+// Decoded audio is never written over: a frame numbered behind the end
+// fills only the silence put in for lost audio, and only as a repeat of
+// what is around it; one that holds other audio follows what was decoded
+// (a stream joined on without its head). What lies past the end is
+// appended.
+void putFrame(DecodeState* s, const FrameValues& v, qint64 dest)
+{
+    const int channels = s->channels;
+    const qint64 at = s->buffer.size() / channels;
+    if (dest < at && !v.lost && !writeOver(s, v, dest))
+        dest = at;
+    const qint64 first = std::clamp<qint64>(at - dest, 0, v.length);
+    if (first == v.length)
+        return;
+    convert(channels, v, first, v.length - first, s->buffer.append(qsizetype((v.length - first) * channels)));
+    if (v.lost)
+        noteFilled(s, dest + first, v.length - first);
+}
+
+// Puts a frame where its header says (no data: a silent frame). One
+// numbered ahead follows silence for the lost frames where the bytes can
+// have held them, else what was decoded; one numbered behind as putFrame
+// allows. A stream joined on follows the one before it.
 void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__Frame* frame,
                 const FLAC__int32* const channelData[])
 {
-    const bool afterError = s->errorSinceFrame;
-    s->errorSinceFrame = false;
     const qint64 blockSize = qint64(frame->header.blocksize);
-    const qint64 at = s->buffer.size() / s->channels;
     FLAC__uint64 end = s->lastFrameEnd;
     FLAC__stream_decoder_get_decode_position(decoder, &end);
     if (s->decodingAgain) {
-        // Only the same frame, from the same bytes, goes to the silence.
+        // Only the same frame, from the same bytes, goes to its place.
         if (end == s->lastFrameEnd && frame->header.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER
             && qint64(frame->header.number.sample_number) == s->clearedNumber && channelData) {
-            s->decodedAgain = std::min(blockSize, s->clearedLength);
-            writeFrame(s, frame, channelData, s->clearedAt, 0, s->decodedAgain);
+            s->decodedAgain = true;
+            FrameValues values = valuesOf(frame, channelData, false);
+            values.length = std::min(blockSize, s->clearedLength);
+            putFrame(s, values, s->clearedAt);
         }
         return;
     }
+    // A joined stream's head explains the bytes that libFLAC could not read before its first frame.
+    const JoinedStream joined = std::exchange(s->joined, JoinedStream{});
+    const bool joins = joined.met && s->fillGaps;
+    const bool afterError = s->errorSinceFrame && !joined.met;
+    s->errorSinceFrame = false;
+    const qint64 at = s->buffer.size() / s->channels;
     const FLAC__uint64 previousEnd = s->lastFrameEnd;
     s->lastFrameEnd = end;
     if (s->firstFrameEnd == 0)
         s->firstFrameEnd = end;
+    if (joins) {
+        s->earlierStreamCut = s->earlierStreamCut || (s->streamFrames > 0 && at - s->streamStart < s->streamFrames);
+        s->streamStart = at;
+        s->streamFrames = joined.frames;
+        s->numbersRead = joined.blockSize == 0 || s->fixedBlockSize == 0 || joined.blockSize == s->fixedBlockSize;
+        ++s->joinedStreams;
+    }
     qint64 dest = at;
-    if (frame->header.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER) {
+    if (frame->header.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER && s->numbersRead) {
         const qint64 number = qint64(std::min<FLAC__uint64>(frame->header.number.sample_number, FLAC__uint64(1) << 40));
         if (s->origin < 0)
             s->origin = number;
-        dest = number - s->origin;
+        if (joins)
+            s->shift = at - (number - s->origin);
+        dest = number - s->origin + s->shift;
     }
     const bool cleared = s->afterFill && channelData && silent(frame, channelData);
     if (!s->fillGaps) {
         // A segment's frames must follow on; anything else is left to the sequential decode.
-        s->damaged = s->damaged || dest != at;
-        dest = at;
-    } else if (dest > at && fillGap(s, dest - at, blockSize, end - std::min(end, previousEnd))) {
-        s->damaged = true;
-    } else if (dest > at) {
-        dest = at;  // more than the bytes can have held: the frame follows on
+        s->damaged = s->damaged || dest != at || afterError || joined.met;
+        putFrame(s, valuesOf(frame, channelData, cleared), at);
+        return;
     }
+    if (dest > at && fillGap(s, dest - at, blockSize, end - std::min(end, previousEnd)))
+        s->damaged = true;
+    else if (dest > at)
+        dest = at;  // more than the bytes can have held: the frame follows on
     if (afterError || dest < at)
         s->damaged = true;
-    if (dest < at && cleared)
-        return;  // nothing to put over what was decoded there
-    const qint64 skip = std::max<qint64>(0, -dest);
-    if (skip >= blockSize)
-        return;
-    writeFrame(s, frame, cleared ? nullptr : channelData, dest + skip, skip, blockSize - skip);
-    if (cleared && s->fillGaps && frame->header.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER) {
+    if (cleared && frame->header.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER) {
+        // Its values come when it is decoded again (decodeClearedFrame).
         s->clearedNumber = qint64(frame->header.number.sample_number);
         s->clearedFrom = previousEnd;
-        s->clearedAt = dest + skip;
-        s->clearedLength = blockSize - skip;
-    } else if (cleared || (afterError && channelData && silent(frame, channelData))) {
-        // libFLAC wrote silence for a frame it could not read.
-        s->filledFrames += blockSize - skip;
+        s->clearedAt = dest;
+        s->clearedLength = blockSize;
+        return;
     }
+    // Silence that libFLAC wrote for a frame it could not read stands for lost audio.
+    putFrame(s, valuesOf(frame, channelData, cleared || (afterError && channelData && silent(frame, channelData))),
+             dest);
+}
+
+// Looks through the bytes since the last frame for the head of a stream
+// joined on. False when that stream cannot follow this one (another rate
+// or channel count): the decoding stops before it.
+bool lookForJoinedStream(DecodeState* s, const FLAC__StreamDecoder* decoder)
+{
+    FLAC__uint64 end = 0;
+    if (!FLAC__stream_decoder_get_decode_position(decoder, &end))
+        return true;
+    end = std::min<FLAC__uint64>(end, FLAC__uint64(s->size));
+    const FLAC__uint64 from = std::max(s->lastFrameEnd, s->searchedTo);
+    s->searchedTo = std::max(s->searchedTo, end);
+    if (from >= end)
+        return true;
+    // 'fLaC', the STREAMINFO block's header (type 0, 34 bytes) and the block.
+    constexpr qsizetype kHead = 4 + 4 + 34;
+    const QByteArrayView bytes(s->data + from, qsizetype(end - from));
+    for (qsizetype i = bytes.indexOf("fLaC"); i >= 0 && i + kHead <= bytes.size(); i = bytes.indexOf("fLaC", i + 1)) {
+        const unsigned char* block = s->data + from + i + 4;
+        if ((block[0] & 0x7F) != 0 || block[1] != 0 || block[2] != 0 || block[3] != 34)
+            continue;
+        const unsigned char* info = block + 4;
+        s->joined.met = true;
+        s->joined.sampleRate = int(info[10]) << 12 | int(info[11]) << 4 | int(info[12]) >> 4;
+        s->joined.channels = ((info[12] >> 1) & 7) + 1;
+        s->joined.frames = qint64(info[13] & 0x0F) << 32 | qint64(info[14]) << 24 | qint64(info[15]) << 16
+                           | qint64(info[16]) << 8 | qint64(info[17]);
+        const int minBlockSize = info[0] << 8 | info[1], maxBlockSize = info[2] << 8 | info[3];
+        s->joined.blockSize = minBlockSize == maxBlockSize ? maxBlockSize : 0;
+        if (s->joined.sampleRate != s->sampleRate || s->joined.channels != s->channels) {
+            s->laterStreamsLeft = true;
+            s->damaged = s->damaged || !s->fillGaps;
+            return false;
+        }
+        return true;
+    }
+    return true;
 }
 
 FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder* decoder, const FLAC__Frame* frame,
@@ -250,14 +437,18 @@ FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder* decoder, const
         s->channels = channels;
     if (s->sampleRate == 0)
         s->sampleRate = int(frame->header.sample_rate);
+    if (!s->decodingAgain && !lookForJoinedStream(s, decoder))
+        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     // A stream whose layout changes is damaged; keep what came before.
     if (channels != s->channels || bits < 4 || bits > 32)
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     if (s->held) {
         // The silent frame before this one in the same call was libFLAC's.
+        // (In a stream whose numbers are not read, libFLAC fills what its
+        // own counting finds missing: no sign of damage.)
         s->held = false;
         s->afterFill = true;
-        s->damaged = true;
+        s->damaged = s->damaged || s->numbersRead;
     }
     if (codedSilent(frame) && !s->decodingAgain) {
         s->held = true;
@@ -291,6 +482,8 @@ void onMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata
     s->sampleRate = int(info.sample_rate);
     s->channels = int(info.channels);
     s->totalFrames = qint64(info.total_samples);
+    s->streamFrames = s->totalFrames;
+    s->fixedBlockSize = info.min_blocksize == info.max_blocksize ? int(info.max_blocksize) : 0;
 }
 
 void onError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* client)
@@ -382,8 +575,8 @@ struct Stream {
 
     // The frame that libFLAC wrote as silence is read again from the end
     // of the frame before it (after a flush libFLAC puts in no silence of
-    // its own), once, into its place; decoding then goes on where it was.
-    // Should that fail, the silence stays.
+    // its own), once, and put in its place; decoding then goes on where it
+    // was. Should that fail, silence takes its place.
     void decodeClearedFrame()
     {
         const FLAC__uint64 resumeAt = state.lastFrameEnd;
@@ -392,9 +585,9 @@ struct Stream {
         FLAC__stream_decoder_flush(decoder.get());
         state.pos = qint64(state.clearedFrom);
         state.decodingAgain = true;
-        state.decodedAgain = 0;
+        state.decodedAgain = false;
         FLAC__uint64 at = state.clearedFrom;
-        while (state.decodedAgain == 0 && at < resumeAt && FLAC__stream_decoder_process_single(decoder.get())
+        while (!state.decodedAgain && at < resumeAt && FLAC__stream_decoder_process_single(decoder.get())
                && FLAC__stream_decoder_get_state(decoder.get()) != FLAC__STREAM_DECODER_END_OF_STREAM
                && FLAC__stream_decoder_get_decode_position(decoder.get(), &at)) {
         }
@@ -402,8 +595,8 @@ struct Stream {
         state.clearedNumber = -1;
         state.streamErrors = errors;
         state.errorSinceFrame = errorSinceFrame;
-        if (state.decodedAgain == 0)
-            state.filledFrames += state.clearedLength;
+        if (!state.decodedAgain)
+            putFrame(&state, FrameValues{nullptr, 0.0f, state.clearedLength, true}, state.clearedAt);
         FLAC__stream_decoder_flush(decoder.get());
         state.pos = qint64(resumeAt);
     }
@@ -463,10 +656,14 @@ bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int segment
     out.sampleRate = main.state.sampleRate;
     out.parts.clear();
     out.parts.push_back(main.state.buffer.take());
-    out.damaged = main.state.damaged;
-    out.filledFrames = main.state.filledFrames;
+    const DecodeState& state = main.state;
+    out.damaged = state.damaged;
+    out.filledFrames = state.filledFrames;
+    out.joinedStreams = state.joinedStreams;
+    out.laterStreamsLeft = state.laterStreamsLeft;
     // libFLAC codes silence in a few bytes a frame: zeros at the end are no frames.
-    out.cutShort = announced > 0 ? out.frames() < announced
-                                 : DecodedAudio::endsInReservedZeros(bytes, qint64(main.state.lastFrameEnd));
+    out.cutShort = state.earlierStreamCut
+                   || (state.streamFrames > 0 ? out.frames() - state.streamStart < state.streamFrames
+                                              : DecodedAudio::endsInReservedZeros(bytes, qint64(state.lastFrameEnd)));
     return true;
 }

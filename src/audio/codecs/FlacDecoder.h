@@ -1,6 +1,7 @@
 #pragma once
 // FLAC decoding from memory through libFLAC's stream decoder. A sample of
 // b bits becomes value / 2^(b-1). Long streams decode in parallel segments.
+// Files joined end to end are read one after the other.
 
 #include "DecodedAudio.h"
 

@@ -36,10 +36,14 @@ public:
         return at;
     }
 
-    // The values from `from` on, handed out again to be written over.
-    float* rewrite(qsizetype from)
+    // `count` values from `from` on, handed out again to be written over.
+    // Only they are bounded again: writing over a little of a long output
+    // costs what is written, not the length behind it.
+    float* rewrite(qsizetype from, qsizetype count)
     {
-        m_bounded = std::min(m_bounded, from);
+        boundWritten();
+        m_rewrittenFrom = from;
+        m_rewritten = count;
         return m_values.data() + from;
     }
 
@@ -48,6 +52,7 @@ public:
     {
         m_size -= count;
         m_bounded = std::min(m_bounded, m_size);
+        m_rewritten = std::clamp<qsizetype>(m_size - m_rewrittenFrom, 0, m_rewritten);
     }
 
     qsizetype size() const { return m_size; }
@@ -64,12 +69,15 @@ public:
             m_values.squeeze();
         m_size = 0;
         m_bounded = 0;
+        m_rewritten = 0;
         return std::move(m_values);
     }
 
 private:
     void boundWritten()
     {
+        SampleBound::apply(m_values.data() + m_rewrittenFrom, m_rewritten);
+        m_rewritten = 0;
         SampleBound::apply(m_values.data() + m_bounded, m_size - m_bounded);
         m_bounded = m_size;
     }
@@ -84,5 +92,7 @@ private:
 
     QList<float> m_values;  // its size is the capacity; m_size values are valid
     qsizetype m_size = 0;
-    qsizetype m_bounded = 0; // values before this one are within the bound
+    qsizetype m_bounded = 0; // values before this one are within the bound,
+    qsizetype m_rewrittenFrom = 0; // but for the `m_rewritten` from here, which
+    qsizetype m_rewritten = 0;     // were handed out again since the last request
 };
