@@ -15,6 +15,8 @@
 #include <QRandomGenerator>
 #include <QtTest/QtTest>
 
+#include <algorithm>
+
 namespace {
 
 QByteArray readFile(const QString& path)
@@ -35,6 +37,35 @@ quint64 granuleOf(const OggPage& page)
     for (int i = 7; i >= 0; --i)
         granule = granule << 8 | quint8(page.header[6 + i]);
     return granule;
+}
+
+// Numbers the pages from `first` on down by one, as a tool that drops a page
+// and writes the rest out again would.
+void renumberFrom(QList<OggPage>& pages, qsizetype first)
+{
+    for (qsizetype p = first; p < pages.size(); ++p) {
+        quint32 sequence = 0;
+        for (int i = 3; i >= 0; --i)
+            sequence = sequence << 8 | quint8(pages[p].header[18 + i]);
+        for (int i = 0; i < 4; ++i)
+            pages[p].header[18 + i] = char(((sequence - 1) >> (8 * i)) & 0xFF);
+    }
+}
+
+QByteArray joined(const QList<OggPage>& pages)
+{
+    QByteArray bytes;
+    for (const OggPage& page : pages)
+        bytes += pageBytes(page);
+    return bytes;
+}
+
+QList<float> samplesOf(const DecodedAudio& audio)
+{
+    QList<float> all;
+    for (const QList<float>& part : audio.parts)
+        all += part;
+    return all;
 }
 
 // One forged change to the pages, the checksums kept valid.
@@ -132,6 +163,7 @@ class OggMutationTest : public QObject {
     QTemporaryDir m_dir;
     QByteArray m_short; // one second, a page every 20 ms
     QByteArray m_long;  // long enough that seeking searches by bisection
+    QByteArray m_sweep; // a tone sweeping up (no period to mistake one place for another), a page a second
 
 private slots:
     void initTestCase()
@@ -151,6 +183,13 @@ private slots:
             QVERIFY(oggPages(*file).size() > 30);
         }
         QVERIFY(m_long.size() > 80000);
+        // 3.5 s: its last packet is mostly the encoder's padding, which the last page's position cuts off.
+        const QString path = m_dir.filePath(QStringLiteral("sweep.ogg"));
+        QVERIFY(TestSupport::runCommand("ffmpeg", {"-v", "quiet", "-y", "-f", "lavfi", "-i",
+                                                   "aevalsrc=exprs=0.5*sin(2*PI*(200+400*t)*t):d=3.5:s=44100",
+                                                   "-c:a", "libvorbis", "-q:a", "0", path}));
+        m_sweep = readFile(path);
+        QVERIFY(oggPages(m_sweep).size() >= 5);
     }
 
     // The unchanged files decode alike in segments and whole.
@@ -223,6 +262,64 @@ private slots:
         QVERIFY(damaged.damaged && damaged.filledFrames > 0);
         QCOMPARE(damaged.frames(), intact.frames());
         QCOMPARE(damaged.parts.back().last(8000), intact.parts.back().last(8000));
+    }
+
+    // A page gone and the pages after it numbered on without a gap: only
+    // the next page's position, more than its packets can hold, tells. The
+    // time lost is silence, what follows keeps its time, whole and in segments.
+    void renumberedGapKeepsTime_data()
+    {
+        QTest::addColumn<int>("segments");
+        QTest::newRow("whole") << 1;
+        QTest::newRow("segments") << 4;
+    }
+
+    void renumberedGapKeepsTime()
+    {
+        QFETCH(int, segments);
+        QList<OggPage> pages = oggPages(m_sweep);
+        const qsizetype hole = pages.size() / 2;
+        const qsizetype before = qsizetype(granuleOf(pages[hole - 1]));
+        const qsizetype lost = qsizetype(granuleOf(pages[hole])) - before;
+        pages.removeAt(hole);
+        renumberFrom(pages, hole);
+        DecodedAudio intact, damaged;
+        int error = 0;
+        QVERIFY(OggDecoder::decode(m_sweep, intact, error, 1));
+        QVERIFY(OggDecoder::decode(joined(pages), damaged, error, segments));
+        QVERIFY(damaged.damaged);
+        QVERIFY2(damaged.filledFrames >= lost, qPrintable(QString::number(damaged.filledFrames)));
+        const QList<float> reference = samplesOf(intact);
+        const QList<float> got = samplesOf(damaged);
+        QCOMPARE(got.size(), reference.size());
+        const qsizetype resumed = before + damaged.filledFrames;
+        QVERIFY(std::all_of(got.begin() + before, got.begin() + resumed, [](float x) { return x == 0.0f; }));
+        QCOMPARE(got.mid(resumed), reference.mid(resumed));
+    }
+
+    // A damaged page just before the last one: the last page's position is
+    // where the sound ends once the encoder's padding is cut off, which
+    // alone cannot place it. Granule positions count single samples, and
+    // the packets after the first one decode as in the intact file, so the
+    // rest must match it exactly.
+    void damageBeforeLastPageKeepsTime()
+    {
+        const QList<OggPage> pages = oggPages(m_sweep);
+        const qsizetype at = pages.size() - 2;
+        QByteArray bytes = joined(pages);
+        const OggPage& damaged = pages[at];
+        const qsizetype middle = joined(pages.mid(0, at)).size() + damaged.header.size() + damaged.lacing.size()
+                                 + damaged.body.size() / 2;
+        bytes[middle] = char(bytes[middle] ^ 0x55);
+        DecodedAudio intact, decoded;
+        int error = 0;
+        QVERIFY(OggDecoder::decode(m_sweep, intact, error, 1) && OggDecoder::decode(bytes, decoded, error, 1));
+        QVERIFY(decoded.damaged && decoded.filledFrames > 0);
+        const QList<float> reference = samplesOf(intact);
+        const QList<float> got = samplesOf(decoded);
+        QCOMPARE(got.size(), reference.size());
+        const qsizetype resumed = qsizetype(granuleOf(pages[at - 1])) + decoded.filledFrames;
+        QCOMPARE(got.mid(resumed), reference.mid(resumed));
     }
 
     void forgedPagesNeverFault()

@@ -5,7 +5,9 @@
 #include "OggSeekCheck.h"
 #include "SegmentedDecoding.h"
 #include "StbVorbisAllowance.h"
+#include "StbVorbisModes.h"
 #include "VorbisCodebookCheck.h"
+#include "VorbisPacketClock.h"
 
 #include <algorithm>
 #include <array>
@@ -13,6 +15,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #define STB_VORBIS_HEADER_ONLY
@@ -175,24 +178,39 @@ void readFrames(stb_vorbis* v, int channels, qint64 maxFrames, GrowingSampleBuff
 }
 
 // Runs of the first stream's pages that follow one another unbroken: each
-// the next in sequence, no bytes between them. A stream chained after it
-// would need its own headers, so reading ends with the first stream.
+// the next in sequence, no bytes between them, and its position no further
+// on than its packets decode to (pages lost and the rest numbered on
+// without a gap show only there). A stream chained after it would need its
+// own headers, so reading ends with the first stream.
 struct PageRun {
     qint64 begin = 0;
     qint64 end = 0;
+    size_t first = 0; // index of its first page
 };
 
-std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages)
+std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, VorbisPacketClock clock)
 {
+    constexpr quint64 kNoPosition = ~quint64(0);
     std::vector<PageRun> runs;
     const OggPageParser::Page* last = nullptr;
-    for (const OggPageParser::Page& page : pages) {
+    quint64 stated = 0; // the last position a page stated
+    for (size_t i = 0; i < pages.size(); ++i) {
+        const OggPageParser::Page& page = pages[i];
         if (last && page.serial != last->serial)
             continue;
-        if (last && page.begin == last->end && page.sequence == last->sequence + 1)
+        VorbisPacketClock next = clock;
+        const quint64 step = next.advance(page);
+        if (last && page.begin == last->end && page.sequence == last->sequence + 1
+            && (page.granule == kNoPosition || page.granule <= stated || page.granule - stated <= step)) {
             runs.back().end = page.end;
-        else
-            runs.push_back({page.begin, page.end});
+            clock = next;
+        } else {
+            runs.push_back({page.begin, page.end, i});
+            clock.restart();
+            clock.advance(page);
+        }
+        if (page.granule != kNoPosition)
+            stated = page.granule;
         last = &page;
         if (page.flags & OggPageParser::LastPage)
             break;
@@ -200,16 +218,71 @@ std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages)
     return runs;
 }
 
+// Where the sound after a break begins, when only the stream's last page
+// would tell: its position is where the sound ends once the encoder's
+// padding is cut off, which alone cannot place it. A single damaged page
+// before it still states where its packets end, if its header holds
+// together with its neighbours: believed only within what its packets and
+// the last page's can decode to, and when no packet runs across into the
+// last page (stb_vorbis drops that one uncounted). ~0 when nothing tells.
+quint64 positionBeforeLastPage(const unsigned char* data, qint64 size, const std::vector<OggPageParser::Page>& pages,
+                               const PageRun& run, const VorbisPacketClock& clock, int longBlock)
+{
+    constexpr quint64 kNoPosition = ~quint64(0);
+    if (run.first == 0)
+        return kNoPosition;
+    const OggPageParser::Page& before = pages[run.first - 1];
+    const OggPageParser::Page& after = pages[run.first];
+    const OggPageParser::Page* closing = nullptr; // the first page after the break that states a position
+    for (size_t i = run.first; i < pages.size() && pages[i].begin < run.end && !closing; ++i)
+        if (pages[i].granule != kNoPosition)
+            closing = &pages[i];
+    OggPageParser::Page lost;
+    if (!closing || !(closing->flags & OggPageParser::LastPage) || (after.flags & OggPageParser::Continued)
+        || after.segments == 0 || after.lacing[0] == 0
+        || !OggPageParser::statedPageAt(data, size, before.end, lost) || lost.end != after.begin
+        || lost.serial != after.serial || lost.sequence != before.sequence + 1 || after.sequence != lost.sequence + 1
+        || lost.granule == kNoPosition || lost.granule > closing->granule
+        || (before.granule != kNoPosition && lost.granule < before.granule))
+        return kNoPosition;
+    const quint64 packetFrames = quint64(longBlock / 2);
+    if ((before.granule != kNoPosition
+         && lost.granule - before.granule > quint64(OggPageParser::packetsEnding(lost)) * packetFrames)
+        || closing->granule - lost.granule > quint64(OggPageParser::packetsEnding(*closing)) * packetFrames)
+        return kNoPosition;
+    // The position is the middle of the last block ending on the damaged
+    // page. stb_vorbis counts the next packet from the end of that block's
+    // sound, which lies past the middle where a long block meets a short
+    // one: by a quarter of their difference.
+    const int nextBlock = clock.blockOf(after.lacing[after.segments]);
+    int lastBlock = -1;
+    const unsigned char* segment = lost.lacing + lost.segments; // where segment s begins
+    const unsigned char* start = nullptr; // the packet's first byte; null when on an earlier page
+    for (int s = 0; s < lost.segments; segment += lost.lacing[s++]) {
+        if (s == 0 ? !(lost.flags & OggPageParser::Continued) : lost.lacing[s - 1] < 255)
+            start = lost.lacing[s] > 0 ? segment : nullptr;
+        if (lost.lacing[s] < 255)
+            lastBlock = start ? clock.blockOf(*start) : -1;
+    }
+    const quint64 position = lost.granule
+                             + (nextBlock > 0 && nextBlock < longBlock && lastBlock == longBlock
+                                    ? quint64(longBlock - nextBlock) / 4
+                                    : 0);
+    return position < quint64(std::numeric_limits<int>::max()) ? position : kNoPosition;
+}
+
 // After a flush stb_vorbis decodes on from the page after the first one
-// whose checksum holds. This stand-in is that page: it has no segments
-// and no position, so the next good page is decoded and no position is
-// believed before a packet ends on a page that states one. Four spare
-// bytes follow it, as stb_vorbis looks at a page only with more behind it.
-std::array<unsigned char, OggPageParser::kHeaderBytes + 4> restartPage()
+// whose checksum holds. This stand-in is that page: it has no segments, so
+// the next good page is decoded. Without a position (~0) none is believed
+// before a packet ends on a page that states one; with one, stb_vorbis
+// counts on from it. Four spare bytes follow it, as stb_vorbis looks at a
+// page only with more behind it.
+std::array<unsigned char, OggPageParser::kHeaderBytes + 4> restartPage(quint64 position)
 {
     std::array<unsigned char, OggPageParser::kHeaderBytes + 4> page{};
     std::memcpy(page.data(), "OggS", 4);
-    std::fill(page.begin() + 6, page.begin() + 14, 0xFF); // no position
+    for (int i = 0; i < 8; ++i)
+        page[6 + i] = (position >> (8 * i)) & 0xFF;
     const quint32 crc = OggPageParser::checksum(page.data(), OggPageParser::kHeaderBytes);
     for (int i = 0; i < 4; ++i)
         page[22 + i] = (crc >> (8 * i)) & 0xFF;
@@ -221,22 +294,24 @@ std::array<unsigned char, OggPageParser::kHeaderBytes + 4> restartPage()
 // would read damaged pages' bytes as sound. At each break between runs of
 // pages it starts afresh (a packet running across the break is lost); the
 // position of the first page after the break that states one places the
-// sound, and the time between becomes silence. Returns whether sound
-// followed any damage.
+// sound (before the last page, the damaged page's own), and the time
+// between becomes silence. Returns whether sound followed any damage.
 bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, const OggPageParser::Survey& survey,
-                    int channels, GrowingSampleBuffer& buffer, DecodedAudio& out, int& firstError)
+                    const VorbisPacketClock& clock, int channels, GrowingSampleBuffer& buffer, DecodedAudio& out,
+                    int& firstError)
 {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     // A packet of a byte or two decodes to at most half a long block: no
     // more silence is believed for the bytes lost, so a forged position
     // asks for no more memory than the same bytes could have decoded to;
-    // nor may it pass the last position a page states.
-    const qint64 maxFramesPerByte = std::max(stb_vorbis_get_info(v).max_frame_size / 2, 1);
+    // nor may the sound it places begin past the last position a page
+    // states (its end may: on the last page that position cuts off padding).
+    const int longBlock = stb_vorbis_get_info(v).max_frame_size * 2;
+    const qint64 maxFramesPerByte = std::max(longBlock / 4, 1);
     quint64 streamEnd = 0;
     for (const OggPageParser::Page& page : survey.pages)
         if (page.granule != ~quint64(0))
             streamEnd = std::max(streamEnd, page.granule);
-    static const auto bridge = restartPage();
 
     qint64 pos = audioStart;
     bool started = false;
@@ -254,11 +329,13 @@ bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, cons
         }
         lost = true;
     };
-    for (const PageRun& run : pageRuns(survey.pages)) {
+    for (const PageRun& run : pageRuns(survey.pages, clock)) {
         if (run.end <= pos)
             continue; // the header pages
         if (started || run.begin > pos) {
             noteLoss(VORBIS__no_error);
+            const auto bridge = restartPage(
+                positionBeforeLastPage(data, bytes.size(), survey.pages, run, clock, longBlock));
             float** unused = nullptr;
             int none = 0;
             const std::lock_guard<std::mutex> lock(pageSearchMutex());
@@ -297,7 +374,7 @@ bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, cons
             if (placing && offset >= 0) {
                 placing = false;
                 const qint64 gap = qint64(offset) - frames - before;
-                if (gap > 0 && gap <= (pos - lostFrom) * maxFramesPerByte && quint64(offset) <= streamEnd) {
+                if (gap > 0 && gap <= (pos - lostFrom) * maxFramesPerByte && quint64(offset - frames) <= streamEnd) {
                     // Sound decoded since the damage moves back by the gap.
                     buffer.append(qsizetype(gap * channels));
                     float* at = buffer.data() + lostAt * channels;
@@ -344,6 +421,9 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
         return false;
     out.channels = channels;
     out.sampleRate = int(info.sample_rate);
+    std::vector<int> modeBlocks(64);
+    modeBlocks.resize(size_t(std::clamp(stbVorbisModeBlockSizes(main.get(), modeBlocks.data(), 64), 0, 64)));
+    const VorbisPacketClock clock(std::move(modeBlocks), info.max_frame_size * 2);
     out.parts.clear();
     out.laterStreamsLeft = OggPageParser::endsInOtherStream(bytes);
 
@@ -371,7 +451,7 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
             return true;
         };
         // Segments seek, which only a stream with sound page positions allows.
-        if (count > 1 && OggSeekCheck::seekable(bytes)
+        if (count > 1 && OggSeekCheck::seekable(bytes, clock)
             && SegmentedDecoding::decode(announced, count, channels, decodeSegment, out.parts))
             return true;
     }
@@ -385,7 +465,7 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
     bool resumed = false;
     if (push) {
         main.reset();
-        resumed = readPastDamage(push.get(), bytes, used, survey, channels, buffer, out, firstError);
+        resumed = readPastDamage(push.get(), bytes, used, survey, clock, channels, buffer, out, firstError);
     } else {
         main = openVorbis(bytes, error);
         if (!main) {

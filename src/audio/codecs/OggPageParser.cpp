@@ -57,7 +57,7 @@ quint32 checksum(const unsigned char* data, qint64 count)
     return crc;
 }
 
-bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page, qint64* checked)
+bool statedPageAt(const unsigned char* data, qint64 size, qint64 at, Page& page)
 {
     page.end = pageEnd(data, size, at);
     if (page.end == 0)
@@ -66,6 +66,18 @@ bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page, qint6
     page.begin = at;
     page.segments = header[26];
     page.lacing = header + kHeaderBytes;
+    page.flags = header[5];
+    page.granule = quint64(readLe32(header + 6)) | quint64(readLe32(header + 10)) << 32;
+    page.serial = readLe32(header + 14);
+    page.sequence = readLe32(header + 18);
+    return true;
+}
+
+bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page, qint64* checked)
+{
+    if (!statedPageAt(data, size, at, page))
+        return false;
+    const unsigned char* header = data + at;
     const auto& table = crcTable();
     quint32 crc = 0;
     auto add = [&](const unsigned char* from, const unsigned char* to) {
@@ -78,13 +90,13 @@ bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page, qint6
     add(header + 26, data + page.end);
     if (checked)
         *checked += page.end - at;
-    if (crc != readLe32(header + 22))
-        return false;
-    page.flags = header[5];
-    page.granule = quint64(readLe32(header + 6)) | quint64(readLe32(header + 10)) << 32;
-    page.serial = readLe32(header + 14);
-    page.sequence = readLe32(header + 18);
-    return true;
+    return crc == readLe32(header + 22);
+}
+
+int packetsEnding(const Page& page)
+{
+    return int(std::count_if(page.lacing, page.lacing + page.segments,
+                             [](unsigned char length) { return length < 255; }));
 }
 
 qint64 failedCheckAllowance(qint64 size)

@@ -34,6 +34,12 @@ quint32 checksum(const unsigned char* data, qint64 count);
 // checksummed.
 bool pageAt(const unsigned char* data, qint64 size, qint64 at, Page& page, qint64* checked = nullptr);
 
+// The page at `at` as its header states it, whether its checksum holds or not.
+bool statedPageAt(const unsigned char* data, qint64 size, qint64 at, Page& page);
+
+// How many packets end on the page: its lacing values below 255.
+int packetsEnding(const Page& page);
+
 // What a search for pages may spend on checksums that fail: as many bytes
 // as the data holds, and at least a megabyte. Damage rarely holds a capture
 // pattern at all; only crafted data makes a search come near this.

@@ -18,7 +18,7 @@ constexpr int kHeaderPackets = 3;
 
 } // namespace
 
-bool seekable(const QByteArray& bytes)
+bool seekable(const QByteArray& bytes, VorbisPacketClock clock)
 {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qint64 size = bytes.size();
@@ -58,6 +58,7 @@ bool seekable(const QByteArray& bytes)
             ends += page.lacing[s] < 255 ? 1 : 0;
         }
         packetOpen = page.lacing[page.segments - 1] == 255;
+        const quint64 step = clock.advance(page);
         if (!audio) {
             packetsEnded += ends;
             if (packetsEnded >= kHeaderPackets) {
@@ -67,8 +68,9 @@ bool seekable(const QByteArray& bytes)
                 audio = true;
             }
         } else if (ends > 0) {
+            // The first audio page counts from 0.
             if (page.granule == kNoGranule || page.granule >= kGranuleLimit
-                || (haveGranule && page.granule <= lastGranule))
+                || (haveGranule && page.granule <= lastGranule) || page.granule - lastGranule > step)
                 return false;
             lastGranule = page.granule;
             haveGranule = true;

@@ -7,13 +7,18 @@
 // run of well-formed pages from its first byte to its last, numbered without
 // a gap, with no other valid page inside them, its headers ending a page,
 // and granule positions that rise strictly on every page where a packet
-// ends (and only there).
+// ends (and only there), each by no more than the packets ending there
+// decode to: a page lost before pages numbered on without a gap shows only
+// as a larger step.
 // Anything else is decoded in one pass instead.
+
+#include "VorbisPacketClock.h"
 
 #include <QByteArray>
 
 namespace OggSeekCheck {
 
-bool seekable(const QByteArray& bytes);
+// `clock`: the stream's, fed no page yet.
+bool seekable(const QByteArray& bytes, VorbisPacketClock clock);
 
 } // namespace OggSeekCheck

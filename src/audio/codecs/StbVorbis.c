@@ -114,3 +114,12 @@ unsigned long long stbVorbisBlocksHeld(void)
 #define free(p) vorbisFree(p)
 
 #include <stb/stb_vorbis.h>
+
+#include "StbVorbisModes.h"
+
+int stbVorbisModeBlockSizes(const stb_vorbis* v, int* sizes, int capacity)
+{
+    for (int i = 0; i < v->mode_count && i < capacity; ++i)
+        sizes[i] = v->blocksize[v->mode_config[i].blockflag];
+    return v->mode_count;
+}
