@@ -21,6 +21,11 @@ using namespace LoopbackCapture;
 namespace {
 
 constexpr int kRate = 48000; // the null sink's own rate
+// A capture's blocks come about every 11 ms, never 40 ms apart on a machine
+// that holds nothing up.
+constexpr double kHeldUpSeconds = 0.04;
+// How long the stalled take stops the program.
+constexpr double kStallSeconds = 0.3;
 
 // Arms the track without the page hearing of it (a click disarms the others).
 void arm(TrackRowWidget* row)
@@ -64,17 +69,18 @@ private slots:
         window.openNewProject(QStringLiteral("multi"), kRate, 16, false);
         page.addTrack(AudioTrack, clip, kRate);
         page.addTrack(AudioTrack, {}, kRate);
-        // A machine whose cores are all busy can starve the server, or hold a
-        // stream up past its buffer unseen by the program: each play and take
-        // is tried up to three times; a stream that opens only at the press,
-        // or a take placed wrong, is so in every try.
+        // Each is measured again, up to three times in all, only while it
+        // fails in a try that the machine held up (a dropout of the playback,
+        // or a stream on the server left waiting for its blocks): a stream
+        // that opens only at the press, or a take placed wrong, fails at once.
         for (const char* step : {"play", "take", "stalled take"}) {
             QString problem;
-            for (int attempt = 0; attempt < 3 && (attempt == 0 || !problem.isEmpty()); ++attempt) {
-                if (!problem.isEmpty())
-                    qWarning().noquote() << step << attempt << problem;
-                problem = step == QLatin1String("play") ? playStartsAtThePress(page)
-                                                        : takeHoldsTheToneWhereItWasHeard(page, step[0] == 's');
+            bool heldUp = true;
+            for (int attempt = 0; attempt < 3 && heldUp && (attempt == 0 || !problem.isEmpty()); ++attempt) {
+                if (attempt > 0)
+                    qInfo().noquote() << step << "try" << attempt << "failed where the machine held a stream up:" << problem;
+                problem = step == QLatin1String("play") ? playStartsAtThePress(page, heldUp)
+                                                        : takeHoldsTheToneWhereItWasHeard(page, step[0] == 's', heldUp);
             }
             QVERIFY2(problem.isEmpty(), qPrintable(problem));
         }
@@ -115,11 +121,14 @@ private slots:
         const int n = kRate / 2;
         const float* last = take.samples.constData() + take.samples.size() - n;
         const double level = amplitudeAt(last, n, 1, 1000.0, kRate);
-        // By tenths of a second: a dropout of the playback moves the tone's phase.
-        double loudest = 0.0;
+        // The median of its tenths of a second: a dropout of the playback
+        // moves the tone's phase in one of them, a take that lost input or
+        // level shows in most.
+        std::vector<double> tenths;
         for (int k = 0; k < 5; ++k)
-            loudest = std::max(loudest, amplitudeAt(last + k * n / 5, n / 5, 1, 1000.0, kRate));
-        QVERIFY2(loudest > 0.2 && loudest < 0.6, qPrintable(QString::number(loudest)));
+            tenths.push_back(amplitudeAt(last + k * n / 5, n / 5, 1, 1000.0, kRate));
+        std::nth_element(tenths.begin(), tenths.begin() + 2, tenths.end());
+        QVERIFY2(tenths[2] > 0.2 && tenths[2] < 0.6, qPrintable(QString::number(tenths[2])));
 
         // The mixdown of the take alone holds it where it lies.
         page.removeTrack(0);
@@ -249,10 +258,45 @@ private slots:
         input->closeDevice();
     }
 private:
-    // Play from the start: the first sound, and where the playhead stood
-    // when the tone at 1 s was heard. Empty when in time, else the figures.
-    static QString playStartsAtThePress(MultiTrackEditorPage& page)
+    // The longest wait between two blocks of a stereo capture once it held
+    // sound (a stream opened at the press may wait before its first sound:
+    // that is the fault looked for, not the machine). With a stall started
+    // at `stallFrom` on the steady clock, the longest wait after it is the
+    // stall's: the waits that ended from stallFrom to a tenth of a second
+    // after it are left out.
+    static double longestWaitAfterSound(Capture& capture, double stallFrom = -1.0)
     {
+        const int sound = onset(capture.take(), 0.1f, 2);
+        std::vector<std::pair<double, double>> waits; // ended, seconds
+        double stallEnded = 0.0, stallWait = 0.0;
+        {
+            std::lock_guard<std::mutex> lock(capture.mutex);
+            for (std::size_t i = 1; sound >= 0 && i < capture.arrivals.size(); ++i) {
+                if (capture.arrivals[i - 1].first <= 2 * std::size_t(sound))
+                    continue;
+                const double ended = capture.arrivals[i].second, wait = ended - capture.arrivals[i - 1].second;
+                waits.emplace_back(ended, wait);
+                if (stallFrom >= 0.0 && ended > stallFrom && wait > stallWait) {
+                    stallEnded = ended;
+                    stallWait = wait;
+                }
+            }
+        }
+        double longest = 0.0;
+        for (const auto& [ended, wait] : waits) {
+            if (stallFrom < 0.0 || ended < stallFrom || ended > stallEnded + 0.1)
+                longest = std::max(longest, wait);
+        }
+        return longest;
+    }
+
+    // Play from the start: the first sound, and where the playhead stood
+    // when the tone at 1 s was heard. Empty when in time, else the figures;
+    // `heldUp` when the playback dropped out or the capture waited once it
+    // heard the sound.
+    static QString playStartsAtThePress(MultiTrackEditorPage& page, bool& heldUp)
+    {
+        heldUp = false;
         page.syncPlayheadAll(0.0);
         Capture capture;
         StereoRecorder recorder;
@@ -271,7 +315,10 @@ private:
             return tone >= 0;
         });
         recorder.stop();
+        const std::size_t dropouts = page.mixingEngine()->playbackGaps().size();
         page.onStop();
+        const double waited = longestWaitAfterSound(capture);
+        heldUp = dropouts > 0 || waited > kHeldUpSeconds;
         if (!toneHeard)
             return QStringLiteral("nothing heard");
         const double beganAt = capture.timeOf(2 * std::size_t(began), 2 * kRate);
@@ -281,8 +328,8 @@ private:
         const auto shown = std::find_if(playheads.begin(), playheads.end(),
                                         [&](const auto& p) { return p.first > toneHeardAt; });
         const double shownAtTone = shown == playheads.end() ? -1.0 : shown->second - (shown->first - toneHeardAt);
-        const QString figures =
-            QStringLiteral("sound %1 s after the press, playhead %2 at the tone").arg(beganAt - pressed).arg(shownAtTone);
+        const QString figures = QStringLiteral("sound %1 s after the press, playhead %2 at the tone; %3 dropouts, capture waited %4 s")
+                                    .arg(beganAt - pressed).arg(shownAtTone).arg(dropouts).arg(waited);
         qInfo().noquote() << figures;
         // How soon is a benchmark's; a stream opened only at the press is
         // heard up to two seconds late.
@@ -292,21 +339,33 @@ private:
     // The take starts with the press, ends where the playback was heard at
     // the stop, and holds the tone where it was heard: later by as long as
     // the playback dropped out before it. With `stall` the program stands
-    // 0.3 s in the take while the server runs on: the output runs dry, and
-    // the take keeps all its input, the blip at the start too (a tenth of a
-    // second long, longer by a dropout within it). Empty when so, else the figures.
-    static QString takeHoldsTheToneWhereItWasHeard(MultiTrackEditorPage& page, bool stall)
+    // kStallSeconds in the take while the server runs on: the output runs
+    // dry, and the take keeps all its input, the blip at the start too (a
+    // tenth of a second long, longer by a dropout within it). Empty when so,
+    // else the figures; `heldUp` when the playback dropped out, or a capture
+    // beside the take waited for its blocks once it heard sound, other than
+    // by the stall.
+    static QString takeHoldsTheToneWhereItWasHeard(MultiTrackEditorPage& page, bool stall, bool& heldUp)
     {
+        heldUp = false;
         arm(page.rows[1]);
         const double recordPressed = steadySeconds();
         page.onRecord();
+        Capture beside;
+        StereoRecorder recorder;
+        if (!recorder.start(kRate, &beside))
+            return QStringLiteral("no capture");
         if (!waitFor([&] { return !page.tracks[1].audioClips.back().samples.isEmpty(); }))
             return QStringLiteral("no input");
         // When the input began, not when a busy machine handed it over.
         const double inputLate = page.recordQueue()->inputBeganNs(kRate) / 1e9 - recordPressed;
+        // (the fork that starts the stall holds this process up too)
+        double stallFrom = -1.0;
         if (stall) {
             waitFor([&] { return page.playheadPosition() > 0.3; });
-            const QString halt = QStringLiteral("kill -STOP %1; sleep 0.3; kill -CONT %1").arg(QCoreApplication::applicationPid());
+            stallFrom = steadySeconds();
+            const QString halt = QStringLiteral("kill -STOP %1; sleep %2; kill -CONT %1")
+                                     .arg(QCoreApplication::applicationPid()).arg(kStallSeconds);
             if (!QProcess::startDetached(QStringLiteral("sh"), {QStringLiteral("-c"), halt}))
                 return QStringLiteral("no stall");
         }
@@ -314,12 +373,16 @@ private:
         const double recorded = steadySeconds() - recordPressed;
         const double heardAtStop = page.mixingEngine()->heardPosition();
         page.onRecord();
+        recorder.stop();
+        const std::vector<MultiTrackAudioEngine::PlaybackGap> gaps = page.mixingEngine()->playbackGaps();
         double stood = 0.0, stoodBeforeBlip = 0.0, stoodBeforeTone = 0.0; // the playback's dropouts
-        for (const auto& gap : page.mixingEngine()->playbackGaps()) {
+        for (const auto& gap : gaps) {
             stood += gap.seconds;
             stoodBeforeBlip += gap.at < 0.1 ? gap.seconds : 0.0;
             stoodBeforeTone += gap.at < 1.0 ? gap.seconds : 0.0;
         }
+        const double waited = longestWaitAfterSound(beside, stallFrom);
+        heldUp = (stall ? stood > kStallSeconds + kHeldUpSeconds : !gaps.empty()) || waited > kHeldUpSeconds;
         const double takeStart = page.tracks[1].audioClips.back().start;
         const QList<float> take = page.tracks[1].audioClips.back().samples;
         page.undoStack->undo();
@@ -331,9 +394,9 @@ private:
         while (blipEnd > 0 && std::abs(take[blipEnd - 1]) < 0.1f)
             --blipEnd;
         const QString figures =
-            QStringLiteral("input %1 s after the press; take to %2 s, heard %3 s at the stop %4 s after the press; blip ends at %5 s, tone at %6 s, dropouts %7 s")
+            QStringLiteral("input %1 s after the press; take to %2 s, heard %3 s at the stop %4 s after the press; blip ends at %5 s, tone at %6 s, dropouts %7 s in %8, capture waited %9 s")
                 .arg(inputLate).arg(takeEnd).arg(heardAtStop).arg(recorded).arg(double(blipEnd) / kRate)
-                .arg(double(toneAt) / kRate).arg(stood);
+                .arg(double(toneAt) / kRate).arg(stood).arg(gaps.size()).arg(waited);
         qInfo().noquote() << figures;
         const bool placed = (stall ? stoodBeforeTone > 0.2 && std::abs(double(blipEnd) / kRate - 0.1 - stoodBeforeBlip) < 0.05
                                    : inputLate < 0.5 && std::abs(takeEnd - heardAtStop - stood) < 0.15)
