@@ -209,6 +209,11 @@ private:
     void movePlayheads(double seconds);
     void setMeterLevel(int level);
     bool ensurePlaybackEngine();
+    // The engine's stream was lost with its device or server: a take ends
+    // there, keeping what was recorded, and playback ends where the sound
+    // stopped; either is told.
+    void onEngineStreamLost();
+    void endLostPlayback();
     void deleteEngine();
     // Open equalisers whose engine went preview on a new one.
     void offerEngineToEqualizers();
@@ -218,6 +223,8 @@ private:
     void refreshTakeViews(bool force);
     void onRecordTick();
     void failRecordingStart(const QString& status);
+    // The take's input went away with its device or server.
+    void endLostTake();
 
     // ---- editing ----
     // Esc: a preview (an effect's on the lists, the equaliser's on the
@@ -313,6 +320,8 @@ private:
     QList<float> samplesBeforeRecording;
     QTimer* recordTimer = nullptr;
     int recordSeconds = 0;
+    // The length of the take last inserted (0 when nothing was).
+    double lastTakeSeconds = 0.0;
     // The take so far; inserted into `samples` once, when the take stops.
     QList<float> recordTake;
     // Blocks handed over by the audio thread, drained on the GUI thread.

@@ -131,6 +131,7 @@ void AudioEditorPage::startRecording()
         failRecordingStart(tr("错误：无法初始化音频引擎"));
         return;
     }
+    connect(engine, &AudioEngine::streamLost, this, &AudioEditorPage::onEngineStreamLost);
 
     const double playhead = waveformView->getPlayheadPosition() * sampleRate;
     recordInsertPos = int(std::clamp<double>(playhead, 0.0, double(samples.size())));
@@ -191,6 +192,25 @@ void AudioEditorPage::failRecordingStart(const QString& status)
     samplesBeforeRecording.clear();
     setStatus(status);
     auto* box = new QMessageBox(QMessageBox::Warning, tr("录音失败"), status, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void AudioEditorPage::endLostTake()
+{
+    stopRecording();
+    if (lastTakeSeconds <= 0.0) {
+        // Nothing ever came: the input could not be opened after all.
+        failRecordingStart(tr("错误：无法开始录音"));
+        return;
+    }
+    const QString kept = QString::number(lastTakeSeconds, 'f', 1);
+    setStatus(tr("录音中断：音频设备或声音服务器已断开，已保留之前录下的 %1 秒").arg(kept));
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("录音中断"),
+                                tr("录音时音频设备或声音服务器断开了，录音在断开处结束。\n"
+                                   "断开之前录下的 %1 秒已插入。")
+                                    .arg(kept),
+                                QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }
@@ -326,6 +346,7 @@ void AudioEditorPage::stopRecording()
     if (!wasRecording)
         return;
 
+    lastTakeSeconds = 0.0;
     QList<float> take = std::exchange(recordTake, QList<float>());
     if (!take.isEmpty())
         take.insert(0, takeLeadInFrames(), 0.0f);
@@ -349,6 +370,7 @@ void AudioEditorPage::stopRecording()
     movePlayheads(sampleRate > 0 ? double(recordInsertPos) / sampleRate : 0.0);
     // The length of the take itself, not the count of timer ticks.
     const double seconds = sampleRate > 0 ? double(take.size()) / sampleRate : 0.0;
+    lastTakeSeconds = seconds;
     setStatus(tr("录音完成，共 %1 秒，已插入 %2 个样本")
                   .arg(QString::number(seconds, 'f', 1))
                   .arg(take.size()));

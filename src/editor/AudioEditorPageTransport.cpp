@@ -52,8 +52,37 @@ bool AudioEditorPage::ensurePlaybackEngine()
         if (buffer && frames > 0)
             playbackLevel.store(MeterLevel::rms(buffer, frames));
     });
+    connect(engine, &AudioEngine::streamLost, this, &AudioEditorPage::onEngineStreamLost);
     meterTimer->start();
     return true;
+}
+
+void AudioEditorPage::onEngineStreamLost()
+{
+    if (isRecording)
+        endLostTake();
+    else if (isPlaying)
+        endLostPlayback();
+}
+
+void AudioEditorPage::endLostPlayback()
+{
+    playbackTimer->stop();
+    isPlaying = false;
+    playButton->setText(QStringLiteral(">"));
+    setMeterLevel(0);
+    // The engine's position stands where the sound stopped: the next play goes on from there.
+    const bool ownPlayback = engine && engine->playbackData();
+    const int stoppedAt = engine ? engine->getPosition() : 0;
+    if (engine) {
+        engine->pausePlayback();
+        engine->stop(); // its stream is of no further use
+    }
+    if (ownPlayback && sampleRate > 0)
+        movePlayheads(double(stoppedAt) / sampleRate);
+    if (videoPlayerDialog)
+        videoPlayerDialog->syncPause();
+    setStatus(tr("播放中断：音频设备或声音服务器已断开"));
 }
 
 void AudioEditorPage::onMeterTimer()
@@ -122,6 +151,11 @@ void AudioEditorPage::startPlayback()
 
 void AudioEditorPage::onPlaybackTimer()
 {
+    // Lost rather than played out (the engine's own signal may come after this tick).
+    if (engine && !engine->isPlaying() && engine->isStreamLost()) {
+        endLostPlayback();
+        return;
+    }
     if (engine && engine->isPlaying()) {
         const double t = sampleRate > 0 ? double(engine->getPosition()) / sampleRate : 0.0;
         for (WaveformWidget* view : {waveformView, waveformView2})
@@ -147,7 +181,9 @@ void AudioEditorPage::onPlaybackTimer()
 void AudioEditorPage::onStopClicked()
 {
     stopPlayback();
-    setStatus(tr("已停止"));
+    // Stop leaves a take running: the status goes on saying so.
+    if (!isRecording)
+        setStatus(tr("已停止"));
 }
 
 void AudioEditorPage::stopPlayback()

@@ -180,6 +180,9 @@ public:
     // ---- playback ----
     void onPlayPause();
     void onStop();
+    // The output went away with its device or server: playback ends where
+    // its sound stopped, so that the next play goes on from there.
+    void endLostPlayback();
     void onRewind();
     void onPlaybackTimer();
     TrackData tempoScaledTrack(const TrackData& track) const;
@@ -353,7 +356,8 @@ private:
     qint64 midiRenderBytes(const TrackData& scaledTrack, int sampleRate) const;
     // Recording (MultiTrackEditorPageRecording.cpp).
     void connectRecordingControls();
-    void stopTake();
+    // inputLost: the take's input went away with its device or server.
+    void stopTake(bool inputLost = false);
     // Ends the take after a failed start: the message, then idle again.
     void failRecordingStart(const QString& reason);
     void appendTakeSamples(const float* samples, qsizetype count);
@@ -372,9 +376,17 @@ private:
     qint64 takeInputBeganNs() const;
     // Notes how far the heard playback trails the take's clock now.
     void noteTakeHeardLag();
-    // After a take: where and how long its playback dropped out, and how
-    // much input was lost, when either happened.
-    void tellTakeTroubles(const std::vector<MultiTrackAudioEngine::PlaybackGap>& gaps, qint64 lostSamples);
+    // After a take: that its input went away at inputLostAt (when not
+    // negative), where and how long its playback dropped out (gapCount
+    // dropouts, the first of them in gaps), and how much input was lost,
+    // when any of it happened.
+    struct TakeTroubles {
+        std::vector<MultiTrackAudioEngine::PlaybackGap> gaps;
+        int gapCount = 0;
+        qint64 lostSamples = 0;
+        double inputLostAt = -1.0;
+    };
+    void tellTakeTroubles(const TakeTroubles& troubles);
     void pauseTakePlayback();
     void setRecordButtonIdle();
     // The take's time now: the wall clock while playing, else the MIDI take's lane.

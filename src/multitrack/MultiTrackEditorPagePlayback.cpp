@@ -16,7 +16,11 @@
 #include "multitrack/TrackFlattening.h"
 #include "video/VideoPlayerDialog.h"
 
+#include "engine/devices/AudioEngine.h"
+#include "engine/devices/RecordTakeQueue.h"
+
 #include <QDebug>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -241,8 +245,34 @@ void MultiTrackEditorPage::onRewind()
     syncPlayheadAll(0.0);
 }
 
+void MultiTrackEditorPage::endLostPlayback()
+{
+    metronome->stop();
+    isPlaying = false;
+    playButton->setText(QStringLiteral(">"));
+    playbackTimer->stop();
+    const double stoppedAt = engine->heardPosition();
+    engine->pausePlayback();
+    syncPlayheadAll(stoppedAt);
+    if (videoDialog)
+        videoDialog->syncPause();
+}
+
 void MultiTrackEditorPage::onPlaybackTimer()
 {
+    // A take whose input went away ends there, with what it recorded; one
+    // whose input never came could not open it.
+    if (isRecording && recordEngine && recordEngine->isStreamLost()) {
+        const bool anyInput = takeQueue->offeredSamples() > 0;
+        stopTake(anyInput);
+        if (!anyInput) {
+            auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("录音失败"),
+                                        QStringLiteral("无法打开音频输入设备，录音未开始。"), QMessageBox::Ok, this);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }
+        return;
+    }
     const double elapsed = playClock.isValid() ? playClock.elapsed() / 1000.0 : 0.0;
     // The playhead shows what is heard; a take without output runs it from
     // the wall clock.
@@ -257,6 +287,10 @@ void MultiTrackEditorPage::onPlaybackTimer()
     }
     if (heard) {
         syncPlayheadAll(playhead);
+        return;
+    }
+    if (engine->wasOutputLost()) {
+        endLostPlayback();
         return;
     }
     // The engine stopped, was replaced or never started.

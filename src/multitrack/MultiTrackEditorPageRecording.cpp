@@ -46,8 +46,11 @@ constexpr double TakeEarlyInputLimitSec = 0.5;
 // on a busy machine) before a block is lost; a busy GUI thread loses none.
 constexpr double TakeQueueSeconds = 60.0;
 // How long a stop waits for input the device took before it but has not
-// handed over yet (a busy machine runs the device's thread late).
+// handed over yet (a busy machine runs the device's thread late), and how
+// long input may have stopped coming before it counts as stalled (a server
+// that answers nothing): the stop then waits no longer.
 constexpr int TakeInputCatchUpMs = 500;
+constexpr int TakeInputStallMs = 150;
 // The dropouts a take's notice lists one by one.
 constexpr std::size_t TakeGapsListed = 10;
 constexpr int MetronomeBeatsPerBar = 4;
@@ -362,30 +365,32 @@ qsizetype MultiTrackEditorPage::takeLeadInFrames()
     return qsizetype(std::llround(late * projectSampleRate));
 }
 
-void MultiTrackEditorPage::stopTake()
+void MultiTrackEditorPage::stopTake(bool inputLost)
 {
     const double stopSec = recordingClockSec();
     const qint64 stopNs = steadyNowNs();
     noteTakeHeardLag();
     // The playback's dropouts, the latest as far as known now: they are told,
     // and the take keeps all its input.
-    const std::vector<MultiTrackAudioEngine::PlaybackGap> gaps = isPlaying && engine->isPlaying()
-        ? engine->playbackGaps()
-        : std::vector<MultiTrackAudioEngine::PlaybackGap>();
+    TakeTroubles troubles;
+    if (isPlaying && (engine->isPlaying() || engine->wasOutputLost())) {
+        troubles.gaps = engine->playbackGaps();
+        troubles.gapCount = engine->playbackGapCount();
+    }
     if (recordEngine) {
-        // A stream whose device went away hands over nothing more.
+        // A stream whose device went away hands over nothing more; one that
+        // stopped handing over (a server that stalls) is waited for no longer.
         if (takeQueue->isActive() && !recordEngine->isStreamLost())
-            takeQueue->waitForInputUntil(stopNs, projectSampleRate, TakeInputCatchUpMs);
+            takeQueue->waitForInputUntil(stopNs, projectSampleRate, TakeInputCatchUpMs, TakeInputStallMs);
         recordEngine->stopRecording();
         recordEngine->shutdown();
         delete recordEngine;
         recordEngine = nullptr;
     }
     // The input stream is closed: what is still queued goes into the take now.
-    qint64 lostSamples = 0;
     if (takeQueue->isActive()) {
         takeQueue->finish();
-        lostSamples = takeQueue->droppedSamples();
+        troubles.lostSamples = takeQueue->droppedSamples();
     }
     if (AudioClip* take = audioTakeClip(); take && !take->samples.isEmpty()) {
         const qsizetype leadIn = takeLeadInFrames();
@@ -400,6 +405,9 @@ void MultiTrackEditorPage::stopTake()
         endMidiNotes(stopSec);
 
     const AudioClip* audioTake = audioTakeClip();
+    if (inputLost)
+        troubles.inputLostAt = audioTake ? audioTake->start + double(audioTake->samples.size()) / projectSampleRate
+                                         : stopSec;
     const MidiClip* midiTakeNow = midiTakeClip();
     const bool bothKept = audioTake && !audioTake->samples.isEmpty() && midiTakeNow
         && !midiTakeNow->notes.empty();
@@ -412,9 +420,12 @@ void MultiTrackEditorPage::stopTake()
         undoStack->endMacro();
     updateRuler();
 
-    // After a MIDI take the playback goes on until it is stopped.
-    if (!midiTake) {
-        if (isPlaying) {
+    // After a MIDI take the playback goes on until it is stopped; after a
+    // lost input it stands where the sound stopped.
+    if (!midiTake || inputLost) {
+        if (isPlaying && engine->wasOutputLost()) {
+            endLostPlayback();
+        } else if (isPlaying) {
             pauseTakePlayback();
         } else {
             playbackTimer->stop();
@@ -422,31 +433,40 @@ void MultiTrackEditorPage::stopTake()
         }
     }
     setRecordButtonIdle();
-    tellTakeTroubles(audioKept ? gaps : std::vector<MultiTrackAudioEngine::PlaybackGap>(), lostSamples);
+    if (!audioKept) {
+        troubles.gaps.clear();
+        troubles.gapCount = 0;
+    }
+    tellTakeTroubles(troubles);
 }
 
-void MultiTrackEditorPage::tellTakeTroubles(const std::vector<MultiTrackAudioEngine::PlaybackGap>& gaps,
-                                            qint64 lostSamples)
+void MultiTrackEditorPage::tellTakeTroubles(const TakeTroubles& troubles)
 {
     QStringList lines;
+    // The user must not go on believing the take still records.
+    if (troubles.inputLostAt >= 0.0)
+        lines << QStringLiteral("录音设备或声音服务器已断开，录音在 %1 处结束；断开之前录下的内容已保留。")
+                     .arg(clockText(troubles.inputLostAt));
     // After a dropout the player heard the rest later, and played it later.
-    if (!gaps.empty()) {
-        qDebug() << "MultiTrack: the playback dropped out" << gaps.size() << "times during the take";
+    const std::vector<MultiTrackAudioEngine::PlaybackGap>& gaps = troubles.gaps;
+    if (troubles.gapCount > 0) {
+        qDebug() << "MultiTrack: the playback dropped out" << troubles.gapCount << "times during the take";
         lines << QStringLiteral("录音时播放中断了 %1 次，每次中断之后录下的内容比其他轨道晚了相应的时长"
                                 "（录音本身完整保留，未作改动）：")
-                     .arg(gaps.size());
-        for (std::size_t i = 0; i < gaps.size() && i < TakeGapsListed; ++i)
+                     .arg(troubles.gapCount);
+        std::size_t listed = 0;
+        for (; listed < gaps.size() && listed < TakeGapsListed; ++listed)
             lines << QStringLiteral("%1 处中断约 %2 毫秒")
-                         .arg(clockText(gaps[i].at))
-                         .arg(std::llround(gaps[i].seconds * 1000.0));
-        if (gaps.size() > TakeGapsListed)
-            lines << QStringLiteral("另有 %1 次中断未列出。").arg(gaps.size() - TakeGapsListed);
+                         .arg(clockText(gaps[listed].at))
+                         .arg(std::llround(gaps[listed].seconds * 1000.0));
+        if (troubles.gapCount > int(listed))
+            lines << QStringLiteral("另有 %1 次中断未列出。").arg(troubles.gapCount - int(listed));
     }
     // Input the hand-off could not take is gone: the take is shorter than
     // what was played.
-    if (lostSamples > 0)
+    if (troubles.lostSamples > 0)
         lines << QStringLiteral("录音时有 %1 秒的输入未能及时接收而丢失，这段录音不完整。")
-                     .arg(double(lostSamples) / std::max(projectSampleRate, 1), 0, 'f', 2);
+                     .arg(double(troubles.lostSamples) / std::max(projectSampleRate, 1), 0, 'f', 2);
     if (lines.isEmpty())
         return;
     // Window-modal and not waiting: the take is in place under it.

@@ -271,6 +271,13 @@ private slots:
         QCOMPARE(gaps.size(), std::size_t(1));
         QCOMPARE(gaps[0].at, 160 * 512 / 44100.0);
         QVERIFY2(std::abs(gaps[0].seconds - 0.1) < 1e-6, qPrintable(QString::number(gaps[0].seconds)));
+        // Counted on beyond the gaps kept one by one.
+        for (int more = 0; more < 80; ++more) {
+            run(4, due + held + 20000000);
+            due += 20000000;
+            run(100, 0);
+        }
+        QCOMPARE(engine.playbackGapCount(), 81);
         QVERIFY(engine.startPlayback(0.0)); // counted afresh
         QVERIFY(engine.playbackGaps().empty());
     }

@@ -4,6 +4,8 @@
 // and a server started again plays from the first press. The test runs a
 // PulseAudio server of its own, so that stopping it disturbs no other test.
 #include "LoopbackCapture.h"
+#include "editor/AudioEditorPage.h"
+#include "editor/WaveformWidget.h"
 #include "engine/devices/AudioEngine.h"
 #include "engine/devices/LiveAudioPlayer.h"
 #include "engine/devices/Metronome.h"
@@ -11,9 +13,14 @@
 #include "engine/instruments/PianoSampler.h"
 #include "multitrack/MultiTrackEditorPage.h"
 #include "multitrack/PianoRollDialog.h"
+#include "multitrack/TrackHeaderWidget.h"
+#include "multitrack/TrackRowWidget.h"
 
 #include "TestSupport.h"
 
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QtTest/QtTest>
 
 #include <array>
@@ -60,6 +67,13 @@ bool killServer()
 {
     return TestSupport::runCommand("pulseaudio", {"--kill"}, nullptr, 10000)
         && QTest::qWaitFor([] { return !serverAnswers(); }, 10000);
+}
+
+// The text of the message box the page shows, empty when none.
+QString shownMessage(const QWidget& page)
+{
+    const QList<QMessageBox*> boxes = page.findChildren<QMessageBox*>();
+    return boxes.isEmpty() ? QString() : boxes.last()->text();
 }
 
 } // namespace
@@ -159,8 +173,9 @@ private slots:
         // A Play waits a moment for the device thread: on a busy machine the
         // start fails after it returned.
         mixer.startPlayback(0.0);
-        QVERIFY(!duplex.startRecording());
-        QVERIFY(waitFor([&] { return !player.isRunning() && !metronome.isRunning() && !mixer.isPlaying(); }));
+        const bool recording = duplex.startRecording(); // the same, for the record engine
+        QVERIFY(waitFor([&] { return !player.isRunning() && !metronome.isRunning() && !mixer.isPlaying()
+                                     && (!recording || duplex.isStreamLost()); }));
     }
 
     // A take whose server goes away ends where its input ended: no stale
@@ -400,6 +415,129 @@ private slots:
         QTest::mousePress(&roll, Qt::LeftButton, {}, key);
         QVERIFY2(waitFor([&] { return onset(capture.take(), 0.1f, 2, int(from)) >= 0; }), "the roll is silent");
         QTest::mouseRelease(&roll, Qt::LeftButton, {}, key);
+    }
+
+    // A take or a playback whose server goes away ends on the page at once,
+    // as a stop would, and the page says why; the take keeps what came
+    // before, and the next play goes on from where the sound stopped.
+    void aLostTakeOrPlaybackEndsOnThePageAndIsTold()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        AudioEditorPage single;
+        single.loadAudioSamples(TestSupport::sineWave(440.0, 20.0, kRate, 0.5f), kRate);
+        const auto button = [&](const char* name) { return single.findChild<QPushButton*>(QLatin1String(name)); };
+        button("TransportPlayButton")->click();
+        QVERIFY(waitFor([&] { return single.audioEngine()->getPosition() > kRate / 2; }));
+        QVERIFY(killServer());
+        QVERIFY(waitFor([&] { return !single.playing(); }, 5000));
+        QCOMPARE(single.statusLine()->currentMessage(), QStringLiteral("播放中断：音频设备或声音服务器已断开"));
+        const double stoppedAt = single.waveform(0)->getPlayheadPosition();
+        QVERIFY(startServer());
+        button("TransportPlayButton")->click();
+        QVERIFY(single.playing() && stoppedAt > 0.4);
+        QVERIFY(waitFor([&] { return single.audioEngine()->getPosition() > int((stoppedAt + 0.2) * kRate); }));
+        QVERIFY(single.audioEngine()->getPosition() < int((stoppedAt + 3.0) * kRate)); // from there, not a later pause
+        button("TransportStopButton")->click();
+
+        const qsizetype before = single.samples.size();
+        QElapsedTimer take;
+        take.start();
+        button("TransportRecordButton")->click();
+        QVERIFY(waitFor([&] { return single.recordedFrames() > kRate / 2; }));
+        QVERIFY(killServer());
+        const qsizetype recorded = single.recordedFrames();
+        QVERIFY(waitFor([&] { return !single.recording(); }, 5000));
+        // All that came, and no more than the time the take ran.
+        const qsizetype kept = single.samples.size() - before;
+        QVERIFY2(kept >= recorded && kept <= take.elapsed() * kRate / 1000, qPrintable(QString::number(kept)));
+        QVERIFY(single.statusLine()->currentMessage().startsWith(QStringLiteral("录音中断：")));
+        QVERIFY(shownMessage(single).startsWith(QStringLiteral("录音时音频设备或声音服务器断开了")));
+
+        QVERIFY(startServer());
+        MultiTrackEditorPage multi;
+        multi.setSampleRate(kRate);
+        multi.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 20.0, kRate, 0.5f), kRate);
+        multi.addTrack(AudioTrack, {}, kRate);
+        multi.rows[1]->header()->setArmed(true);
+        multi.prepareOutput();
+        multi.onRecord();
+        QVERIFY(waitFor([&] { return multi.tracks[1].audioClips.back().samples.size() > kRate / 2; }));
+        QVERIFY(killServer());
+        QVERIFY(waitFor([&] { return !multi.recording() && !multi.playing(); }, 5000));
+        QVERIFY(!multi.tracks[1].audioClips.empty() && !multi.tracks[1].audioClips.back().samples.isEmpty());
+        QVERIFY(shownMessage(multi).startsWith(QStringLiteral("录音设备或声音服务器已断开")));
+
+        QVERIFY(startServer());
+        multi.undoStack->undo();
+        multi.syncPlayheadAll(0.0);
+        multi.onPlayPause();
+        QVERIFY(waitFor([&] { return multi.mixingEngine()->heardPosition() > 0.5; }));
+        QVERIFY(killServer());
+        QVERIFY(waitFor([&] { return !multi.playing(); }, 5000));
+        const double heardUntil = multi.playheadPosition();
+        QVERIFY(heardUntil > 0.4);
+        QVERIFY(startServer());
+        QByteArray held; // the output is held on the new server again, without a press
+        QVERIFY(waitFor([&] { return TestSupport::runCommand("pactl", {"list", "short", "sink-inputs"}, &held)
+                                     && !held.trimmed().isEmpty(); }));
+        multi.onPlayPause();
+        QVERIFY(multi.playing());
+        QVERIFY(waitFor([&] { return multi.mixingEngine()->heardPosition() > heardUntil + 0.2; }));
+        multi.onStop();
+    }
+
+    // A sink suspended under a server that answers (nothing plays, so a stop
+    // that drains a stream waits for as long), and a server that answers
+    // nothing, hold no press and no close of either page.
+    void aSuspendedSinkOrAFrozenServerHoldsNoPress()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        QFile pidFile(runtime.filePath("pulse/pid"));
+        const pid_t server = pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toInt() : 0;
+        QVERIFY(server > 0);
+        qint64 longest = 0;
+        QString longestPress;
+        const auto press = [&](const QString& what, const std::function<void()>& act) {
+            QElapsedTimer clock;
+            clock.start();
+            act();
+            if (clock.elapsed() > longest)
+                longest = clock.elapsed(), longestPress = what;
+        };
+        for (const bool frozen : {false, true}) {
+            // Ended after a while whatever happens here, so that a held window ends as a failure.
+            std::thread wake([frozen, server] {
+                std::this_thread::sleep_for(std::chrono::seconds(4));
+                frozen ? ::kill(server, SIGCONT) : std::system("pactl suspend-sink nullsink 0");
+            });
+            auto* single = new AudioEditorPage; // short material: what a take costs the views is small
+            single->loadAudioSamples(TestSupport::sineWave(440.0, 3.0, kRate, 0.5f), kRate);
+            QPushButton* play = single->findChild<QPushButton*>(QStringLiteral("TransportPlayButton"));
+            QPushButton* record = single->findChild<QPushButton*>(QStringLiteral("TransportRecordButton"));
+            play->click();
+            QVERIFY(waitFor([&] { return single->audioEngine()->getPosition() > kRate / 4; }));
+            MultiTrackEditorPage multi;
+            multi.setSampleRate(kRate);
+            multi.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 3.0, kRate, 0.5f), kRate);
+            multi.addTrack(AudioTrack, {}, kRate);
+            multi.rows[1]->header()->setArmed(true);
+            multi.prepareOutput();
+            QTest::qWait(300);
+            QVERIFY(frozen ? ::kill(server, SIGSTOP) == 0
+                           : TestSupport::runCommand("pactl", {"suspend-sink", "nullsink", "1"}));
+            const QString how = frozen ? QStringLiteral("frozen: ") : QStringLiteral("suspended: ");
+            press(how + "single record", [&] { record->click(); });
+            QTest::qWait(200);
+            press(how + "single stop", [&] { record->click(); });
+            press(how + "single play", [&] { play->click(); });
+            press(how + "single close", [&] { delete single; });
+            press(how + "multi play", [&] { multi.onPlayPause(); });
+            press(how + "multi record", [&] { multi.onRecord(); });
+            QTest::qWait(200);
+            press(how + "multi stop", [&] { multi.onStop(); });
+            wake.join();
+        }
+        QVERIFY2(longest <= 200, qPrintable(QStringLiteral("%1 held the window %2 ms").arg(longestPress).arg(longest)));
     }
 
     // A page made while the server was away holds its output there once it

@@ -1,41 +1,166 @@
 #include "engine/devices/AudioEngine.h"
 
 #include "engine/devices/DeviceBlock.h"
+#include "engine/devices/DeviceCallThread.h"
 #include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
-AudioEngine::AudioEngine()
+namespace {
+
+// How long listing the devices may wait for the device thread.
+constexpr std::chrono::milliseconds kDeviceListWait{200};
+
+} // namespace
+
+// What the device's threads reach of the engine, for as long as the engine
+// lives: a stream closing on the device thread may outlive it.
+struct AudioEngine::DeviceLink {
+    std::mutex mutex; // the device thread's use of engine; starts and stops
+    std::atomic<AudioEngine*> engine{nullptr};
+    AudioBlockFence fence; // brackets each device block's use of engine
+    // The stream whose blocks reach the engine (0: none), and the stream the
+    // device opened last: a block of any other goes to nobody.
+    std::atomic<std::uint64_t> accepted{0};
+    std::atomic<std::uint64_t> opened{0};
+    std::uint64_t starts = 0; // under mutex
+    std::uint64_t waiting = 0; // the start its caller waits for; under mutex
+    std::atomic<bool> lost{false};
+    std::atomic<int> latencyFrames{0};
+    // The last start's outcome, under mutex.
+    std::uint64_t finished = 0;
+    bool startedOk = false;
+    bool startHasInput = false;
+
+    // Device thread: a start has ended. A failure of the start that is still
+    // wanted, which its caller no longer waits for, stops the engine and is told.
+    void finishStart(std::uint64_t number, bool ok, bool hasInput, int latency)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        finished = number;
+        startedOk = ok;
+        startHasInput = hasInput;
+        if (ok)
+            latencyFrames = latency;
+        if (ok || waiting == number || accepted != number)
+            return;
+        accepted = 0;
+        lost = true;
+        if (AudioEngine* target = engine.load()) {
+            qWarning() << "AudioEngine: the stream started in the background failed";
+            target->running = false;
+            target->playing = false;
+            QMetaObject::invokeMethod(target, &AudioEngine::streamLost, Qt::QueuedConnection);
+        }
+    }
+
+    // Device thread: the stream that plays went away with its device.
+    void markLost(std::uint64_t stream)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (stream == 0 || accepted != stream)
+            return;
+        accepted = 0;
+        lost = true;
+        fence.waitForRunningBlock(); // no block of it reaches the engine from here on
+        AudioEngine* target = engine.load();
+        if (!target)
+            return;
+        // What the device held when it went was never heard.
+        if (target->playing) {
+            target->position = std::max(target->position - latencyFrames.load(), target->playedFrom.load());
+            target->playing = false;
+        }
+        qWarning() << "AudioEngine: the audio device or sound server went away; the stream is lost";
+        QMetaObject::invokeMethod(target, &AudioEngine::streamLost, Qt::QueuedConnection);
+    }
+};
+
+struct AudioEngine::StartRequest {
+    std::uint64_t number = 0;
+    bool withInput = false;
+    bool requireInput = false;
+    bool recordOnly = false;
+    int outputDevice = -1;
+    int inputDevice = -1;
+    int sampleRate = 44100;
+    int bufferSize = 512;
+};
+
+namespace {
+
+std::unique_ptr<AudioDeviceBackend> createRtAudio()
 {
     std::string error;
-    audio = RtAudioBackend::create(&error);
-    if (audio)
+    std::unique_ptr<AudioDeviceBackend> backend = RtAudioBackend::create(&error);
+    if (backend)
         qDebug().noquote() << "AudioEngine: RtAudio initialized, API:"
-                           << QString::fromStdString(audio->apiDisplayName());
+                           << QString::fromStdString(backend->apiDisplayName());
     else
         qWarning().noquote() << "AudioEngine: RtAudio init failed:" << QString::fromStdString(error);
+    return backend;
+}
+
+} // namespace
+
+AudioEngine::AudioEngine()
+    : link(std::make_shared<DeviceLink>())
+{
+    link->engine = this;
+    // Making the back end asks the sound server too: on the device thread.
+    deviceThread = std::make_unique<DeviceCallThread>(&createRtAudio);
+    const std::shared_ptr<DeviceLink> target = link;
+    deviceThread->setIdleCall([target](AudioDeviceBackend& device) { checkForLoss(device, *target); },
+                              kLossCheck);
 }
 
 AudioEngine::AudioEngine(std::unique_ptr<AudioDeviceBackend> backend)
-    : audio(std::move(backend))
+    : audio(std::move(backend)), link(std::make_shared<DeviceLink>())
 {
+    link->engine = this;
     if (audio)
         qDebug().noquote() << "AudioEngine: RtAudio initialized, API:"
                            << QString::fromStdString(audio->apiDisplayName());
+    if (audio && audio->mixesStreams()) {
+        deviceThread = std::make_unique<DeviceCallThread>(std::move(audio));
+        const std::shared_ptr<DeviceLink> target = link;
+        deviceThread->setIdleCall([target](AudioDeviceBackend& device) { checkForLoss(device, *target); },
+                                  kLossCheck);
+    }
 }
 
 AudioEngine::~AudioEngine()
 {
     stop();
     initialised = false;
-    // The stream is closed: no block can call the callbacks any more.
+    // No block or device call reaches the engine any more; the stream closes
+    // on the device thread, which nobody waits for.
+    {
+        std::lock_guard<std::mutex> lock(link->mutex);
+        link->engine = nullptr;
+    }
+    link->fence.waitForRunningBlock();
     setProcessCallback({});
     setRecordCallback({});
     setPlaybackProcessCallback({});
+    DeviceCallThread::release(std::move(deviceThread));
     audio.reset();
+}
+
+bool AudioEngine::onDevice(std::function<void(AudioDeviceBackend&)> call, std::chrono::milliseconds wait)
+{
+    if (deviceThread) {
+        const std::uint64_t posted = deviceThread->post(std::move(call));
+        return wait.count() > 0 && deviceThread->waitFor(posted, wait);
+    }
+    if (!audio)
+        return false;
+    call(*audio);
+    return true;
 }
 
 bool AudioEngine::initialize(int rate, int frames)
@@ -54,63 +179,140 @@ bool AudioEngine::start()
 
 bool AudioEngine::startWithInput(bool withInput)
 {
-    if (running)
-        return true;
-    if (!audio || audio->getDeviceCount() == 0) {
+    return startStream(withInput, false);
+}
+
+void AudioEngine::openOnDevice(AudioDeviceBackend& device, DeviceLink& link, const StartRequest& request)
+{
+    // A stream still open (one lost with its server) goes first.
+    if (device.isStreamOpen()) {
+        if (device.isStreamRunning())
+            device.stopStream();
+        device.closeStream();
+    }
+    if (device.getDeviceCount() == 0) {
         qWarning() << "AudioEngine: No audio device found";
-        return false;
+        link.finishStart(request.number, false, false, 0);
+        return;
     }
 
     AudioDeviceBackend::StreamParameters output;
-    output.deviceId = outputDevice >= 0 ? unsigned(outputDevice) : audio->getDefaultOutputDevice();
+    output.deviceId = request.outputDevice >= 0 ? unsigned(request.outputDevice)
+                                                : device.getDefaultOutputDevice();
     output.nChannels = 2;
     output.firstChannel = 0;
 
     AudioDeviceBackend::StreamParameters input;
     bool useInput = false;
-    if (withInput) {
-        input.deviceId = inputDevice >= 0 ? unsigned(inputDevice) : audio->getDefaultInputDevice();
+    if (request.withInput) {
+        input.deviceId = request.inputDevice >= 0 ? unsigned(request.inputDevice)
+                                                  : device.getDefaultInputDevice();
         input.nChannels = 1;
         input.firstChannel = 0;
-        if (input.deviceId != 0 && audio->getDeviceInfo(input.deviceId).inputChannels > 0) {
+        if (input.deviceId != 0 && device.getDeviceInfo(input.deviceId).inputChannels > 0) {
             useInput = true;
             qDebug() << "AudioEngine: Using input device" << input.deviceId;
         } else {
             qWarning() << "AudioEngine: No valid input device found for recording";
         }
     }
+    // Without an input stream nothing would ever be recorded: that is a failure.
+    if ((request.recordOnly || request.requireInput) && !useInput) {
+        link.finishStart(request.number, false, false, 0);
+        return;
+    }
 
-    if (recordOnly && !useInput)
-        return false;
-    unsigned int frames = DeviceBlock::framesAt(bufferSize, sampleRate);
-    auto result = audio->openStream(recordOnly ? nullptr : &output, useInput ? &input : nullptr,
-                                    unsigned(std::max(sampleRate, 0)), &frames,
-                                    &AudioEngine::streamCallback, this);
+    link.opened = request.number; // before the stream can call back
+    unsigned int frames = DeviceBlock::framesAt(request.bufferSize, request.sampleRate);
+    auto result = device.openStream(request.recordOnly ? nullptr : &output, useInput ? &input : nullptr,
+                                    unsigned(std::max(request.sampleRate, 0)), &frames,
+                                    &AudioEngine::streamCallback, &link);
     if (result != AudioDeviceBackend::Result::NoError) {
         qWarning().noquote() << "AudioEngine: openStream failed:"
-                             << QString::fromStdString(audio->getErrorText());
-        return false;
+                             << QString::fromStdString(device.getErrorText());
+        link.finishStart(request.number, false, false, 0);
+        return;
     }
-    result = audio->startStream();
+    result = device.startStream();
     if (result != AudioDeviceBackend::Result::NoError) {
         qWarning().noquote() << "AudioEngine: startStream failed:"
-                             << QString::fromStdString(audio->getErrorText());
-        audio->closeStream();
+                             << QString::fromStdString(device.getErrorText());
+        device.closeStream();
+        link.finishStart(request.number, false, false, 0);
+        return;
+    }
+    qDebug() << "AudioEngine: Started (RtAudio)";
+    link.finishStart(request.number, true, useInput, int(device.outputLatencyFrames()));
+}
+
+void AudioEngine::checkForLoss(AudioDeviceBackend& device, DeviceLink& link)
+{
+    // Asks the device nothing: the back end knows a lost stream without a round trip.
+    if (device.isStreamRunning() && device.isStreamLost())
+        link.markLost(link.opened);
+}
+
+bool AudioEngine::startStream(bool withInput, bool requireInput)
+{
+    if (running)
+        return true;
+    if (!audio && !deviceThread) {
+        qWarning() << "AudioEngine: No audio device found";
         return false;
     }
-    streamHasInput = useInput;
-    running = true;
-    qDebug() << "AudioEngine: Started (RtAudio)";
+    StartRequest request;
+    request.withInput = withInput;
+    request.requireInput = requireInput;
+    request.recordOnly = recordOnly;
+    request.outputDevice = outputDevice;
+    request.inputDevice = inputDevice;
+    request.sampleRate = sampleRate;
+    request.bufferSize = bufferSize;
+    {
+        std::lock_guard<std::mutex> lock(link->mutex);
+        request.number = ++link->starts;
+        link->accepted = request.number;
+        link->waiting = request.number;
+        link->lost = false;
+        link->latencyFrames = 0;
+        running = true;
+    }
+    const std::shared_ptr<DeviceLink> target = link;
+    onDevice([target, request](AudioDeviceBackend& device) { openOnDevice(device, *target, request); },
+             kStartWait);
+    std::lock_guard<std::mutex> lock(link->mutex);
+    link->waiting = 0;
+    if (link->finished != request.number) {
+        // Still under way: it counts as started, and says so if it fails.
+        streamHasInput = withInput;
+        qDebug() << "AudioEngine: the device is slow to answer; the stream starts in the background";
+        return true;
+    }
+    if (!link->startedOk) {
+        link->accepted = 0;
+        running = false;
+        return false;
+    }
+    streamHasInput = link->startHasInput;
     return true;
 }
 
 void AudioEngine::stop()
 {
-    if (audio && audio->isStreamOpen()) {
-        if (audio->isStreamRunning())
-            audio->stopStream();
-        audio->closeStream();
+    {
+        std::lock_guard<std::mutex> lock(link->mutex);
+        link->accepted = 0;
     }
+    // From here on no block of the stream reaches the engine, whenever the
+    // device lets go of it.
+    link->fence.waitForRunningBlock();
+    onDevice([keep = link](AudioDeviceBackend& device) {
+        if (device.isStreamOpen()) {
+            if (device.isStreamRunning())
+                device.stopStream();
+            device.closeStream();
+        }
+    }, std::chrono::milliseconds(0));
     streamHasInput = false;
     running = false;
     qDebug() << "AudioEngine: Stopped";
@@ -122,13 +324,19 @@ void AudioEngine::shutdown()
     initialised = false;
 }
 
+bool AudioEngine::isStreamLost() const
+{
+    if (link->lost)
+        return true;
+    return !deviceThread && audio && audio->isStreamLost();
+}
+
 bool AudioEngine::startRecording()
 {
     const bool wasRunning = running;
     if (wasRunning)
         stop(); // reopened so that it has input
-    // Without an input stream nothing would ever be recorded: that is a failure.
-    if (!startWithInput(true) || !streamHasInput) {
+    if (!startStream(true, true)) {
         qWarning() << "AudioEngine: Failed to start with input for recording";
         if (wasRunning && !running)
             startWithInput(false); // keep the output going as it was
@@ -157,8 +365,8 @@ bool AudioEngine::startPlayback(const float* samples, int count, int rate, int s
     if (!samples || count < 1)
         return false;
     stopPlayback();
-    // A stream left running whose sound server went away calls back no more.
-    if (running && audio && audio->isStreamLost())
+    // A stream whose sound server went away calls back no more.
+    if (running && isStreamLost())
         stop();
 
     // Material is played at its own rate, never at the stream's.
@@ -171,6 +379,7 @@ bool AudioEngine::startPlayback(const float* samples, int count, int rate, int s
     source = samples;
     sampleCount = count;
     position = std::max(startSample, 0);
+    playedFrom = position.load();
     playing = true; // published last: the audio thread reads source after it
 
     if (!running && !startWithInput(false)) {
@@ -202,6 +411,7 @@ void AudioEngine::pausePlayback()
 void AudioEngine::resumePlayback()
 {
     if (source && position < sampleCount) {
+        playedFrom = position.load();
         playing = true;
         qDebug() << "AudioEngine: Playback resumed";
         emit playbackStarted();
@@ -210,15 +420,16 @@ void AudioEngine::resumePlayback()
 
 std::vector<std::string> AudioEngine::deviceNames(bool inputs)
 {
-    std::vector<std::string> names;
-    if (!audio)
-        return names;
-    for (unsigned int id : audio->getDeviceIds()) {
-        const AudioDeviceBackend::DeviceInfo info = audio->getDeviceInfo(id);
-        if ((inputs ? info.inputChannels : info.outputChannels) > 0)
-            names.push_back(info.name);
-    }
-    return names;
+    // Listed on the device thread; a device that does not answer soon lists nothing.
+    auto names = std::make_shared<std::vector<std::string>>();
+    const bool listed = onDevice([names, inputs](AudioDeviceBackend& device) {
+        for (unsigned int id : device.getDeviceIds()) {
+            const AudioDeviceBackend::DeviceInfo info = device.getDeviceInfo(id);
+            if ((inputs ? info.inputChannels : info.outputChannels) > 0)
+                names->push_back(info.name);
+        }
+    }, kDeviceListWait);
+    return listed ? *names : std::vector<std::string>();
 }
 
 std::vector<std::string> AudioEngine::getInputDevices()
@@ -276,8 +487,13 @@ AudioEngine::PlaybackProcessCallback AudioEngine::currentPlaybackProcessCallback
 int AudioEngine::streamCallback(void* output, void* input, unsigned int frames, double, unsigned int,
                                 void* userData)
 {
-    static_cast<AudioEngine*>(userData)->processBlock(static_cast<float*>(output),
-                                                      static_cast<const float*>(input), int(frames));
+    auto* link = static_cast<DeviceLink*>(userData);
+    AudioBlockFence::Scope inBlock(link->fence);
+    AudioEngine* engine = link->engine.load();
+    if (engine && link->accepted.load() == link->opened.load())
+        engine->processBlock(static_cast<float*>(output), static_cast<const float*>(input), int(frames));
+    else if (output)
+        std::fill_n(static_cast<float*>(output), 2 * std::size_t(frames), 0.0f);
     return 0;
 }
 

@@ -2,7 +2,15 @@
 // The single-track real-time engine: one duplex device stream that plays a
 // mono sample list handed over by pointer and passes each microphone block
 // to a record callback. Users poll the playing flag and the position; a
-// signal tells when playback starts.
+// signal tells when playback starts, another when the stream is lost.
+//
+// The device is opened, started, stopped and closed on a thread of its own
+// (DeviceCallThread): a sound server that is gone, frozen or whose sink is
+// suspended never holds the caller. A start waits for it a short while
+// only; one still under way then counts as started, and if it fails after
+// all the engine stops and says so (streamLost). A stop never waits for the
+// device: from its return no block of the stream reaches the engine, while
+// the device thread waits for the device as long as the device answers.
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"
@@ -10,10 +18,13 @@
 #include <QObject>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+class DeviceCallThread;
 
 class AudioEngine : public QObject {
     Q_OBJECT
@@ -27,8 +38,15 @@ public:
     // was added; what the callback leaves is heard.
     using PlaybackProcessCallback = std::function<void(float* buffer, int frames)>;
 
+    // How long a start waits for the device thread before it goes on in the background.
+    static constexpr std::chrono::milliseconds kStartWait{50};
+    // How often the device thread looks whether the open stream was lost.
+    static constexpr std::chrono::milliseconds kLossCheck{50};
+
     AudioEngine();
     // Runs on the given device back end; null behaves as no device at all.
+    // A sound server's back end (mixesStreams) is used on a device thread,
+    // any other on the caller's.
     explicit AudioEngine(std::unique_ptr<AudioDeviceBackend> backend);
     ~AudioEngine() override;
 
@@ -74,8 +92,11 @@ public:
     bool isRunning() const { return running.load(); }
     bool isRecording() const { return recording.load(); }
     bool isPlaying() const { return playing.load(); }
-    // Whether the open stream's device went away under it (no block comes any more).
-    bool isStreamLost() const { return audio && audio->isStreamLost(); }
+    // Whether the open stream's device went away under it, or a start that
+    // went on in the background failed: no block comes any more.
+    bool isStreamLost() const;
+    // Once the stream was lost, the position is where its sound stopped: what
+    // the device still held then was never heard.
     int getPosition() const { return position.load(); }
     // The list that playback reads (null when stopped): lets a user of a
     // shared engine tell whether the playback running is its own.
@@ -92,14 +113,29 @@ signals:
     // Playback started or resumed, on the thread that started it. A stop, a
     // pause or the end of the list says nothing: poll isPlaying().
     void playbackStarted();
+    // The stream stopped for good (see isStreamLost), told on the engine's
+    // thread: playing has dropped, and recording gets no more input.
+    void streamLost();
 
 private:
+    struct DeviceLink;
+    struct StartRequest;
     static int streamCallback(void* output, void* input, unsigned int frames, double streamTime,
                               unsigned int status, void* userData);
+    // Opens and starts the stream on the device (thread) for request.
+    static void openOnDevice(AudioDeviceBackend& device, DeviceLink& link, const StartRequest& request);
+    // The device thread's look at the open stream: one lost is let go.
+    static void checkForLoss(AudioDeviceBackend& device, DeviceLink& link);
+    bool startStream(bool withInput, bool requireInput);
+    // Runs a call on the device: here for a device of its own, else on the
+    // device thread, waiting at most `wait`; whether it has run.
+    bool onDevice(std::function<void(AudioDeviceBackend&)> call, std::chrono::milliseconds wait);
     std::vector<std::string> deviceNames(bool inputs);
     bool reopenAtCurrentRate();
 
-    std::unique_ptr<AudioDeviceBackend> audio;
+    std::unique_ptr<AudioDeviceBackend> audio; // a device of its own: used here
+    std::unique_ptr<DeviceCallThread> deviceThread; // a sound server's: it holds the back end
+    std::shared_ptr<DeviceLink> link; // what the device's threads reach of the engine
     std::atomic<bool> initialised{false};
     std::atomic<bool> running{false};
     std::atomic<bool> recording{false};
@@ -107,6 +143,7 @@ private:
     const float* source = nullptr;
     int sampleCount = 0;
     std::atomic<int> position{0};
+    std::atomic<int> playedFrom{0}; // where playback last started or resumed
     int sampleRate = 44100;
     int bufferSize = 512; // frames of a device block at 44100 Hz (see DeviceBlock)
     std::atomic<float> volume{1.0f};

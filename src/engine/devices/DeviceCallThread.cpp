@@ -1,9 +1,49 @@
 #include "engine/devices/DeviceCallThread.h"
 
+namespace {
+
+// What a thread whose back end could not be made answers: no device.
+class NoDeviceBackend final : public AudioDeviceBackend {
+public:
+    std::string apiDisplayName() const override { return "none"; }
+    unsigned int getDeviceCount() override { return 0; }
+    std::vector<unsigned int> getDeviceIds() override { return {}; }
+    DeviceInfo getDeviceInfo(unsigned int) override { return {}; }
+    unsigned int getDefaultOutputDevice() override { return 0; }
+    unsigned int getDefaultInputDevice() override { return 0; }
+    Result openStream(const StreamParameters*, const StreamParameters*, unsigned int, unsigned int*,
+                      StreamCallback, void*) override
+    {
+        return Result::NoDevicesFound;
+    }
+    Result startStream() override { return Result::InvalidUse; }
+    Result stopStream() override { return Result::InvalidUse; }
+    void closeStream() override {}
+    bool isStreamOpen() const override { return false; }
+    bool isStreamRunning() const override { return false; }
+    std::string getErrorText() const override { return "no audio device"; }
+};
+
+} // namespace
+
 DeviceCallThread::DeviceCallThread(std::unique_ptr<AudioDeviceBackend> device)
     : backend(std::move(device))
 {
-    worker = std::thread([this] {
+    startWorker(nullptr);
+}
+
+DeviceCallThread::DeviceCallThread(BackendFactory factory)
+{
+    startWorker(std::move(factory));
+}
+
+void DeviceCallThread::startWorker(BackendFactory factory)
+{
+    worker = std::thread([this, factory = std::move(factory)] {
+        if (factory)
+            backend = factory();
+        if (!backend)
+            backend = std::make_unique<NoDeviceBackend>();
         run();
         bool freeItself = false;
         {
@@ -60,12 +100,12 @@ void DeviceCallThread::release(std::unique_ptr<DeviceCallThread> thread)
     if (!thread)
         return;
     DeviceCallThread* self = thread.release();
-    {
-        std::lock_guard<std::mutex> lock(self->mutex);
-        self->ending = true;
-        self->released = true;
-        self->worker.detach();
-    }
+    // Told under the lock: once it is released the thread may end and free
+    // itself, condition variable and all.
+    std::lock_guard<std::mutex> lock(self->mutex);
+    self->ending = true;
+    self->released = true;
+    self->worker.detach();
     self->changed.notify_all();
 }
 

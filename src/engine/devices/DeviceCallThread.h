@@ -20,8 +20,13 @@
 class DeviceCallThread {
 public:
     using Call = std::function<void(AudioDeviceBackend&)>;
+    using BackendFactory = std::function<std::unique_ptr<AudioDeviceBackend>()>;
 
     explicit DeviceCallThread(std::unique_ptr<AudioDeviceBackend> backend);
+    // Makes its back end on its own thread before the first call: making
+    // one can wait on a sound server too. A factory that gives none leaves
+    // a back end without devices.
+    explicit DeviceCallThread(BackendFactory factory);
     // Runs the calls queued so far, then ends.
     ~DeviceCallThread();
     DeviceCallThread(const DeviceCallThread&) = delete;
@@ -39,6 +44,7 @@ public:
 
 private:
     void run();
+    void startWorker(BackendFactory factory);
 
     std::unique_ptr<AudioDeviceBackend> backend;
     std::mutex mutex;

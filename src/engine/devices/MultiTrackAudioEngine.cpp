@@ -36,6 +36,8 @@ constexpr std::chrono::milliseconds kHeldOutputCheck{1000};
 constexpr std::chrono::milliseconds kServerStartWait{100};
 // How long a held stream stays open for the next engine's to open.
 constexpr std::chrono::milliseconds kHandOverLimit{5000};
+// How often the device thread looks whether a playing output was lost.
+constexpr std::chrono::milliseconds kLostOutputCheck{50};
 
 bool soloMode(const std::vector<TrackSlot>& tracks)
 {
@@ -117,6 +119,20 @@ struct MultiTrackAudioEngine::DeviceLink {
         std::lock_guard<std::mutex> lock(mutex);
         if (MultiTrackAudioEngine* target = engine.load(); target && starts == start)
             target->playing = false;
+    }
+    // The output of start `start` went away with its device: playback ends
+    // where its sound stopped, what the device held then never heard.
+    void outputWentAway(std::uint64_t start)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        MultiTrackAudioEngine* target = engine.load();
+        if (!target || starts != start || !target->playing)
+            return;
+        target->playing = false;
+        target->fence.waitForRunningBlock(); // the position moves no more
+        target->position = std::max(target->position - target->latencyFrames, target->resumedAt.load());
+        target->outputLost = true;
+        qWarning() << "MultiTrackAudioEngine: the audio device or sound server went away; playback ends";
     }
     void opened(std::int64_t latency)
     {
@@ -258,17 +274,44 @@ bool MultiTrackAudioEngine::prepareOutput()
 {
     if (!deviceThread)
         return false;
+    holdingOutput = true;
+    if (!playing)
+        setIdleCalls(false);
     const std::shared_ptr<DeviceLink> target = link;
     const int rate = sampleRate;
     const int frames = bufferSize;
-    auto hold = [target, rate, frames](AudioDeviceBackend& device) {
-        // A playing stream is the device thread's; a lost one shows at the next start.
+    deviceThread->post([target, rate, frames](AudioDeviceBackend& device) {
         if (!device.isStreamRunning())
             openOutput(device, *target, rate, frames, true);
-    };
-    deviceThread->setIdleCall(hold, kHeldOutputCheck);
-    deviceThread->post(hold);
+    });
     return true;
+}
+
+void MultiTrackAudioEngine::setIdleCalls(bool whilePlaying)
+{
+    if (!deviceThread)
+        return;
+    const std::shared_ptr<DeviceLink> target = link;
+    if (whilePlaying) {
+        // Asks the device nothing: the back end knows a lost stream without a round trip.
+        const std::uint64_t start = link->starts;
+        deviceThread->setIdleCall([target, start](AudioDeviceBackend& device) {
+            if (device.isStreamRunning() && device.isStreamLost())
+                target->outputWentAway(start);
+        }, kLostOutputCheck);
+        return;
+    }
+    if (!holdingOutput) {
+        deviceThread->setIdleCall({}, kHeldOutputCheck);
+        return;
+    }
+    const int rate = sampleRate;
+    const int frames = bufferSize;
+    deviceThread->setIdleCall([target, rate, frames](AudioDeviceBackend& device) {
+        // A playing stream is the device thread's, unless it was lost with its server.
+        if (!device.isStreamRunning() || device.isStreamLost())
+            openOutput(device, *target, rate, frames, true);
+    }, kHeldOutputCheck);
 }
 
 bool MultiTrackAudioEngine::startDevice()
@@ -278,6 +321,7 @@ bool MultiTrackAudioEngine::startDevice()
         return false;
     }
     // Set before the stream can start; a start that fails takes it back.
+    outputLost = false;
     playing = true;
     const std::uint64_t start = ++link->starts;
     const std::shared_ptr<DeviceLink> target = link;
@@ -297,7 +341,10 @@ bool MultiTrackAudioEngine::startDevice()
             target->startFailed(start);
         }
     }, kServerStartWait);
-    return !*failed;
+    if (*failed)
+        return false;
+    setIdleCalls(true);
+    return true;
 }
 
 bool MultiTrackAudioEngine::startPlayback(double startSeconds)
@@ -305,8 +352,9 @@ bool MultiTrackAudioEngine::startPlayback(double startSeconds)
     stopPlayback();
     const double frame = startSeconds * sampleRate;
     position = std::isfinite(frame) ? std::int64_t(std::clamp(frame, -4.0e18, 4.0e18)) : 0;
-    resumedAt = position;
+    resumedAt = position.load();
     gapCount = 0; // no block runs: stopPlayback waited for it
+    gapsBeyond = 0;
     paceAfresh = true;
     if (!startDevice())
         return false;
@@ -318,6 +366,7 @@ void MultiTrackAudioEngine::stopPlayback()
 {
     playing = false;
     paused = false;
+    setIdleCalls(false);
     // A device of its own is left to others; a server's stays open for the next start.
     const bool close = !deviceThread;
     onDevice([close](AudioDeviceBackend& device) {
@@ -342,8 +391,7 @@ void MultiTrackAudioEngine::keepOutputUntilHeldBy(const MultiTrackAudioEngine& n
 
 void MultiTrackAudioEngine::shutdown()
 {
-    if (deviceThread)
-        deviceThread->setIdleCall({}, kHeldOutputCheck);
+    holdingOutput = false;
     stopPlayback();
     // The stream calls back with the link until it is closed, which may be
     // after the engine is gone: the close keeps the link alive.
@@ -355,10 +403,21 @@ void MultiTrackAudioEngine::shutdown()
 
 void MultiTrackAudioEngine::pausePlayback()
 {
-    if (!playing)
+    if (!playing) {
+        // Ended by a lost output: the device thread holds the output again
+        // rather than looking after a playback.
+        if (outputLost) {
+            onDevice([](AudioDeviceBackend& device) {
+                if (device.isStreamRunning())
+                    device.stopStream();
+            }, std::chrono::milliseconds(0));
+            setIdleCalls(false);
+        }
         return;
+    }
     playing = false;
     paused = true;
+    setIdleCalls(false);
     onDevice([](AudioDeviceBackend& device) {
         if (device.isStreamRunning())
             device.stopStream();
@@ -374,8 +433,9 @@ void MultiTrackAudioEngine::resumePlayback()
     // opened again.
     if (playing || !paused)
         return;
-    resumedAt = position;
+    resumedAt = position.load();
     gapCount = 0;
+    gapsBeyond = 0;
     paceAfresh = true;
     if (!startDevice())
         return;
@@ -397,7 +457,7 @@ double MultiTrackAudioEngine::heardPosition() const
 {
     std::int64_t frame = position;
     if (playing)
-        frame = std::max(frame - latencyFrames, resumedAt);
+        frame = std::max(frame - latencyFrames, resumedAt.load());
     return sampleRate > 0 ? double(frame) / sampleRate : 0.0;
 }
 
@@ -458,16 +518,26 @@ void MultiTrackAudioEngine::showGap(double seconds)
     const int count = gapCount.load(std::memory_order_relaxed);
     if (pace.shown) {
         if (seconds >= kMinGapSeconds) {
-            gaps[std::size_t(count - 1)].seconds.store(seconds, std::memory_order_relaxed);
-        } else {
-            gapCount.store(count - 1, std::memory_order_release); // the device caught up after all
-            pace.shown = false;
+            if (!pace.shownBeyond)
+                gaps[std::size_t(count - 1)].seconds.store(seconds, std::memory_order_relaxed);
+            return;
         }
-    } else if (seconds >= kMinGapSeconds && count < kMaxGaps) {
+        // The device caught up after all.
+        if (pace.shownBeyond)
+            gapsBeyond.fetch_sub(1, std::memory_order_relaxed);
+        else
+            gapCount.store(count - 1, std::memory_order_release);
+        pace.shown = false;
+    } else if (seconds >= kMinGapSeconds) {
+        pace.shown = true;
+        pace.shownBeyond = count >= kMaxGaps;
+        if (pace.shownBeyond) {
+            gapsBeyond.fetch_add(1, std::memory_order_relaxed); // counted, not kept
+            return;
+        }
         gaps[std::size_t(count)].atFrame.store(pace.atFrame, std::memory_order_relaxed);
         gaps[std::size_t(count)].seconds.store(seconds, std::memory_order_relaxed);
         gapCount.store(count + 1, std::memory_order_release);
-        pace.shown = true;
     }
 }
 

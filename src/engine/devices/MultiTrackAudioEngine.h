@@ -99,7 +99,14 @@ public:
     // much later; a late request the buffer covered, and a device clock a
     // little slower than the machine's, are none.
     std::vector<PlaybackGap> playbackGaps() const;
+    // How many gaps were found since then: playbackGaps() keeps the first
+    // kMaxGaps of them only.
+    int playbackGapCount() const { return gapCount.load() + gapsBeyond.load(); }
     bool isPlaying() const { return playing.load(); }
+    // Whether playback ended because its output went away with the device or
+    // the sound server (until the next start): the position then stands
+    // where the sound stopped.
+    bool wasOutputLost() const { return outputLost.load(); }
     int getSampleRate() const { return sampleRate; }
 
     // Interleaved stereo, 2 x totalFrames values, frame 0 at timeline time 0.
@@ -136,6 +143,9 @@ private:
     void onDevice(std::function<void(AudioDeviceBackend&)> call, std::chrono::milliseconds wait);
     // Opens the stream if need be and starts it; false when it failed.
     bool startDevice();
+    // What the device thread does while no call waits: while playing, looks
+    // whether the output was lost; else holds the output (prepareOutput).
+    void setIdleCalls(bool whilePlaying);
 
     std::unique_ptr<AudioDeviceBackend> audio; // a device of its own: used here
     std::unique_ptr<DeviceCallThread> deviceThread; // a sound server's: it holds the back end
@@ -146,9 +156,11 @@ private:
     AudioThreadValue<std::vector<TrackSlot>> liveSlots;
     float masterVolume = 1.0f;
     std::atomic<bool> playing{false};
+    std::atomic<bool> outputLost{false};
+    bool holdingOutput = false; // prepareOutput was asked
     std::atomic<std::int64_t> position{0};
     // Where playback last started or resumed: nothing before it is heard.
-    std::int64_t resumedAt = 0;
+    std::atomic<std::int64_t> resumedAt{0};
     std::atomic<std::int64_t> latencyFrames{0}; // set where the stream opens
     bool paused = false;
     static constexpr int kMaxGaps = 64;
@@ -158,6 +170,7 @@ private:
     };
     std::array<GapSlot, kMaxGaps> gaps; // written by the audio thread below gapCount
     std::atomic<int> gapCount{0};
+    std::atomic<int> gapsBeyond{0}; // found after the slots were full
     // Set by each start and resume: the audio thread takes the pace afresh.
     std::atomic<bool> paceAfresh{true};
     struct Pace {
@@ -171,6 +184,7 @@ private:
         bool refilling = false; // ... and the requests since came back to back
         bool refilled = false; // ... and the device ran dry: a gap
         bool shown = false; // ... published as the last gap
+        bool shownBeyond = false; // ... counted beyond the slots
         std::int64_t atFrame = 0; // where the late request began
         std::int64_t sinceNs = 0; // when it came
         double before = 0.0; // the level before it

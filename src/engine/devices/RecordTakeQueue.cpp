@@ -59,9 +59,11 @@ bool RecordTakeQueue::push(const float* samples, int count) noexcept
     if (!samples || count < 1 || !accepting.load(std::memory_order_acquire))
         return false;
     const qint64 total = offered.load(std::memory_order_relaxed) + count;
+    const qint64 now = steadyNowNs();
+    lastArrivalNs.store(now, std::memory_order_relaxed);
     const int timed = timedBlocks.load(std::memory_order_relaxed);
     if (timed < kTimedBlocks) {
-        blockArrivalNs[std::size_t(timed)] = steadyNowNs();
+        blockArrivalNs[std::size_t(timed)] = now;
         blockEnd[std::size_t(timed)] = total;
         timedBlocks.store(timed + 1, std::memory_order_release);
     }
@@ -86,12 +88,14 @@ qint64 RecordTakeQueue::inputBeganNs(int rate) const
     return began;
 }
 
-void RecordTakeQueue::waitForInputUntil(qint64 untilNs, int rate, int timeoutMs) const
+void RecordTakeQueue::waitForInputUntil(qint64 untilNs, int rate, int timeoutMs, int stallMs) const
 {
     const qint64 giveUpNs = steadyNowNs() + qint64(timeoutMs) * 1000000;
-    while (steadyNowNs() < giveUpNs) {
+    for (qint64 now = steadyNowNs(); now < giveUpNs; now = steadyNowNs()) {
         const qint64 began = inputBeganNs(rate);
         if (began == 0 || began + qint64(double(offeredSamples()) * 1e9 / rate) >= untilNs)
+            return;
+        if (stallMs > 0 && now - lastArrivalNs.load(std::memory_order_relaxed) > qint64(stallMs) * 1000000)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

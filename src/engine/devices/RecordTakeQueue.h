@@ -73,8 +73,9 @@ public:
     qint64 offeredSamples() const { return offered.load(std::memory_order_acquire); }
     // GUI thread: waits, at most timeoutMs, until the input offered reaches
     // the moment untilNs on the steady clock: on a busy machine the device
-    // may still hold input taken before it.
-    void waitForInputUntil(qint64 untilNs, int rate, int timeoutMs) const;
+    // may still hold input taken before it. With stallMs, input that has
+    // not come for that long (a device that stopped) is waited for no longer.
+    void waitForInputUntil(qint64 untilNs, int rate, int timeoutMs, int stallMs = 0) const;
 
 private:
     // Spill thread: moves what the ring holds to the spill list.
@@ -86,6 +87,7 @@ private:
     SampleRing ring;
     std::atomic<qint64> dropped{0};
     std::atomic<qint64> offered{0};
+    std::atomic<qint64> lastArrivalNs{0}; // of the last block offered
     // The first blocks offered since start, kept or not: when each arrived
     // and the samples offered up to its end, published by timedBlocks.
     static constexpr int kTimedBlocks = 512;

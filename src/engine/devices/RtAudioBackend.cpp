@@ -181,8 +181,25 @@ std::unique_ptr<RtAudioBackend> RtAudioBackend::create(std::string* error)
         SoundServerWatch& server = SoundServerWatch::instance();
         const bool watching = server.isWatching();
         std::unique_ptr<RtAudio> audio = makeAudio(RtAudio::LINUX_PULSE);
-        if (audio->getCurrentApi() != RtAudio::LINUX_PULSE
-            || (watching ? !server.reachable(kStreamCallLimit) : audio->getDeviceCount() == 0)) {
+        bool pulse = audio->getCurrentApi() == RtAudio::LINUX_PULSE;
+        if (pulse && watching && !server.connected()) {
+            // A server that took the connection and answers nothing (stopped)
+            // is there all the same: its streams open once it answers. The
+            // sound card's layer would only reach it through its own plug-in,
+            // which waits for it without a limit.
+            if (server.connecting()) {
+                static std::once_flag said;
+                std::call_once(said, [] {
+                    qWarning() << "RtAudioBackend: the sound server does not answer yet;"
+                                  " playing and recording wait until it does";
+                });
+            } else {
+                pulse = server.reachable(kStreamCallLimit);
+            }
+        } else if (pulse && !watching) {
+            pulse = audio->getDeviceCount() > 0;
+        }
+        if (!pulse) {
             audio = makeAudio(RtAudio::LINUX_ALSA);
             // Said once: engines come and go, the machine stays as it is.
             static std::once_flag said;

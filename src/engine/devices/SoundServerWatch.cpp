@@ -10,7 +10,7 @@
 namespace {
 
 // How long the first attempt may take before the watch is handed out.
-constexpr std::chrono::milliseconds kFirstAttemptLimit{3000};
+constexpr std::chrono::milliseconds kFirstAttemptLimit{1000};
 
 // One request's answer, set on libpulse's thread.
 struct Reply {
@@ -106,6 +106,12 @@ bool SoundServerWatch::reachable(std::chrono::milliseconds patience)
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait_for(lock, patience, [&] { return !attempting; });
     return isConnected;
+}
+
+bool SoundServerWatch::connecting()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return attempting && !isConnected;
 }
 
 void SoundServerWatch::onServerInfo(pa_context*, const pa_server_info*, void* userData)

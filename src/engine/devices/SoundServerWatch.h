@@ -29,6 +29,9 @@ public:
     std::uint64_t connection() const { return connections.load(); }
     // Connected, or connected by a new attempt within `patience`.
     bool reachable(std::chrono::milliseconds patience);
+    // Whether an attempt to connect is under way: a server that takes the
+    // connection but answers nothing (stopped, not gone) keeps it so.
+    bool connecting();
     // Whether the server answers a small request within `patience`: a busy
     // server answers late, a frozen or gone one does not.
     bool answers(std::chrono::milliseconds patience);
