@@ -388,6 +388,10 @@ private:
     };
     void tellTakeTroubles(const TakeTroubles& troubles);
     void pauseTakePlayback();
+    // The other tracks of an audio take play from its start once its input
+    // is open, so that what they play from the start is recorded.
+    void startTakePlayback();
+    bool takePlaybackWaits = false; // for an input still opening
     void setRecordButtonIdle();
     // The take's time now: the wall clock while playing, else the MIDI take's lane.
     double recordingClockSec() const;

@@ -206,20 +206,36 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
     recordButton->setStyleSheet(QLatin1String(RecordButtonStarted));
 
     playStartSec = start;
-    playClock.start();
-    isPlaying = engine->startPlayback(start);
-    if (isPlaying)
-        playButton->setText(QStringLiteral("||"));
     takeStartNs = steadyNowNs();
     takeHeardLag = -1.0;
-    playbackTimer->start();
-    if (metronomeEnabled && !metronome->isRunning()) {
-        metronome->start(projectSampleRate, bpm, MetronomeBeatsPerBar);
-        metronome->setVolume(MetronomeVolume);
+    playbackTimer->start(); // also watches the input
+    if (recordEngine->isStarting()) {
+        // The playhead stands at the start meanwhile.
+        takePlaybackWaits = true;
+        playClock.invalidate();
+        connect(recordEngine, &AudioEngine::streamStarted, this, &MultiTrackEditorPage::startTakePlayback);
+    } else {
+        startTakePlayback();
     }
     if (row && row->lane())
         row->lane()->update();
     qDebug() << "MultiTrack: recording started on track" << index << "at" << start << "s";
+}
+
+void MultiTrackEditorPage::startTakePlayback()
+{
+    if (!isRecording || !recordEngine)
+        return;
+    takePlaybackWaits = false;
+    playClock.start();
+    isPlaying = engine->startPlayback(playStartSec);
+    if (isPlaying)
+        playButton->setText(QStringLiteral("||"));
+    takeStartNs = steadyNowNs();
+    if (metronomeEnabled && !metronome->isRunning()) {
+        metronome->start(projectSampleRate, bpm, MetronomeBeatsPerBar);
+        metronome->setVolume(MetronomeVolume);
+    }
 }
 
 void MultiTrackEditorPage::appendTakeSamples(const float* samples, qsizetype count)
@@ -377,6 +393,7 @@ void MultiTrackEditorPage::stopTake(bool inputLost)
         troubles.gaps = engine->playbackGaps();
         troubles.gapCount = engine->playbackGapCount();
     }
+    takePlaybackWaits = false;
     if (recordEngine) {
         // A stream whose device went away hands over nothing more; one that
         // stopped handing over (a server that stalls) is waited for no longer.
@@ -506,7 +523,7 @@ void MultiTrackEditorPage::startMidiRecording()
         metronome->start(projectSampleRate, bpm, MetronomeBeatsPerBar);
         metronome->setVolume(MetronomeVolume);
     }
-    if (!isPlaying) {
+    if (!isPlaying && !takePlaybackWaits) {
         buildPlaybackSlotsForRecording(midiRecordTrack);
         playStartSec = start;
         playClock.start();

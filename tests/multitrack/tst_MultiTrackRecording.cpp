@@ -423,6 +423,33 @@ private slots:
     // late that the output's buffer covered and an output clock slower than
     // the machine's are no dropouts; the one real dropout of the playback is
     // told after the take, where and how long.
+    // An input slow to open holds no press, and the other tracks start only
+    // once it is open: what they play from the take's start is recorded.
+    void anInputSlowToOpenStartsThePlaybackOnceOpen()
+    {
+        auto input = FakeDeviceState::withDevices();
+        input->mixes = true; // opened on the record engine's device thread
+        std::atomic<bool> opening{true};
+        input->onCall = [&opening](const std::string& call) {
+            while (call == "open" && opening)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        auto output = FakeDeviceState::withDevices(false);
+        MultiTrackEditorPage page;
+        page.setOutputDeviceFactory([output] { return FakeAudioDevice::make(output); });
+        page.setRecordDeviceFactory([input] { return FakeAudioDevice::make(input); });
+        page.addTrack(AudioTrack, QList<float>(kRate, 0.25f), kRate);
+        page.addTrack(AudioTrack, {}, kRate);
+        arm(page, 1);
+        page.onRecord();
+        QTest::qWait(100);
+        QVERIFY(page.recording() && !page.mixingEngine()->isPlaying());
+        opening = false;
+        QTRY_VERIFY(page.mixingEngine()->isPlaying());
+        page.onRecord();
+        QVERIFY(!page.recording());
+    }
+
     void aTakeKeepsAllItsInputAndTellsOfTheRealDropoutOnly()
     {
         auto input = FakeDeviceState::withDevices();

@@ -46,8 +46,13 @@ struct AudioEngine::DeviceLink {
         startHasInput = hasInput;
         if (ok)
             latencyFrames = latency;
-        if (ok || waiting == number || accepted != number)
+        if (waiting == number || accepted != number)
             return;
+        if (ok) {
+            if (AudioEngine* target = engine.load())
+                QMetaObject::invokeMethod(target, &AudioEngine::streamStarted, Qt::QueuedConnection);
+            return;
+        }
         accepted = 0;
         lost = true;
         if (AudioEngine* target = engine.load()) {
@@ -322,6 +327,12 @@ void AudioEngine::shutdown()
 {
     stop();
     initialised = false;
+}
+
+bool AudioEngine::isStarting() const
+{
+    std::lock_guard<std::mutex> lock(link->mutex);
+    return running && link->accepted != 0 && link->finished != link->accepted;
 }
 
 bool AudioEngine::isStreamLost() const

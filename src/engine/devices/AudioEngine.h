@@ -95,6 +95,9 @@ public:
     // Whether the open stream's device went away under it, or a start that
     // went on in the background failed: no block comes any more.
     bool isStreamLost() const;
+    // Whether a start still goes on in the background (the device was slow
+    // to answer): streamStarted or streamLost tells how it ended.
+    bool isStarting() const;
     // Once the stream was lost, the position is where its sound stopped: what
     // the device still held then was never heard.
     int getPosition() const { return position.load(); }
@@ -113,6 +116,8 @@ signals:
     // Playback started or resumed, on the thread that started it. A stop, a
     // pause or the end of the list says nothing: poll isPlaying().
     void playbackStarted();
+    // A start that went on in the background has started, told on the engine's thread.
+    void streamStarted();
     // The stream stopped for good (see isStreamLost), told on the engine's
     // thread: playing has dropped, and recording gets no more input.
     void streamLost();
