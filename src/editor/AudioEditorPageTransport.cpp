@@ -74,6 +74,9 @@ void AudioEditorPage::endLostPlayback()
     // The engine's position stands where the sound stopped: the next play goes on from there.
     const bool ownPlayback = engine && engine->playbackData();
     const int stoppedAt = engine ? engine->getPosition() : 0;
+    // A start the device answered only after the press had returned may have failed:
+    // then nothing was played and no device went away.
+    const bool neverStarted = engine && engine->startFailedInBackground();
     if (engine) {
         engine->pausePlayback();
         engine->stop(); // its stream is of no further use
@@ -82,7 +85,8 @@ void AudioEditorPage::endLostPlayback()
         movePlayheads(double(stoppedAt) / sampleRate);
     if (videoPlayerDialog)
         videoPlayerDialog->syncPause();
-    setStatus(tr("播放中断：音频设备或声音服务器已断开"));
+    setStatus(neverStarted ? tr("无法开始播放：音频设备不可用")
+                           : tr("播放中断：音频设备或声音服务器已断开"));
 }
 
 void AudioEditorPage::onMeterTimer()

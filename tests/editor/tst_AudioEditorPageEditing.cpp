@@ -313,8 +313,12 @@ void TestAudioEditorPageEditing::playbackWithoutDeviceEnds()
     QCOMPARE(status(page), QStringLiteral("播放中..."));
     QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->text(),
              QStringLiteral("||"));
-    QTRY_COMPARE(status(page), QStringLiteral("播放完成"));
-    QVERIFY(!page.playing());
+    // Refused at once, the next tick ends it; refused once the press had
+    // returned (a busy machine), the page says the device was not there.
+    QTRY_VERIFY(!page.playing());
+    QVERIFY2(status(page) == QStringLiteral("播放完成")
+                 || status(page) == QStringLiteral("无法开始播放：音频设备不可用"),
+             qPrintable(status(page)));
     QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->text(),
              QStringLiteral(">"));
 }

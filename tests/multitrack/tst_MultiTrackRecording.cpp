@@ -419,10 +419,6 @@ private slots:
         QVERIFY2(quickest < 400, qPrintable(QStringLiteral("%1 ms").arg(quickest)));
     }
 
-    // A take keeps all its input in order: a stretch of requests served
-    // late that the output's buffer covered and an output clock slower than
-    // the machine's are no dropouts; the one real dropout of the playback is
-    // told after the take, where and how long.
     // An input slow to open holds no press, and the other tracks start only
     // once it is open: what they play from the take's start is recorded.
     void anInputSlowToOpenStartsThePlaybackOnceOpen()
@@ -450,6 +446,10 @@ private slots:
         QVERIFY(!page.recording());
     }
 
+    // A take keeps all its input in order: a stretch of requests served
+    // late that the output's buffer covered and an output clock slower than
+    // the machine's are no dropouts; the one real dropout of the playback is
+    // told after the take, where and how long.
     void aTakeKeepsAllItsInputAndTellsOfTheRealDropoutOnly()
     {
         auto input = FakeDeviceState::withDevices();

@@ -30,6 +30,7 @@ struct AudioEngine::DeviceLink {
     std::uint64_t starts = 0; // under mutex
     std::uint64_t waiting = 0; // the start its caller waits for; under mutex
     std::atomic<bool> lost{false};
+    std::atomic<bool> neverStarted{false}; // lost because its start failed in the background
     std::atomic<int> latencyFrames{0};
     // The last start's outcome, under mutex.
     std::uint64_t finished = 0;
@@ -54,6 +55,7 @@ struct AudioEngine::DeviceLink {
             return;
         }
         accepted = 0;
+        neverStarted = true;
         lost = true;
         if (AudioEngine* target = engine.load()) {
             qWarning() << "AudioEngine: the stream started in the background failed";
@@ -279,6 +281,7 @@ bool AudioEngine::startStream(bool withInput, bool requireInput)
         link->accepted = request.number;
         link->waiting = request.number;
         link->lost = false;
+        link->neverStarted = false;
         link->latencyFrames = 0;
         running = true;
     }
@@ -333,6 +336,11 @@ bool AudioEngine::isStarting() const
 {
     std::lock_guard<std::mutex> lock(link->mutex);
     return running && link->accepted != 0 && link->finished != link->accepted;
+}
+
+bool AudioEngine::startFailedInBackground() const
+{
+    return link->neverStarted;
 }
 
 bool AudioEngine::isStreamLost() const

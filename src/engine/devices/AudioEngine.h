@@ -95,6 +95,9 @@ public:
     // Whether the open stream's device went away under it, or a start that
     // went on in the background failed: no block comes any more.
     bool isStreamLost() const;
+    // Whether the stream was lost because its start, gone on in the
+    // background, failed: it never played or recorded anything.
+    bool startFailedInBackground() const;
     // Whether a start still goes on in the background (the device was slow
     // to answer): streamStarted or streamLost tells how it ended.
     bool isStarting() const;
