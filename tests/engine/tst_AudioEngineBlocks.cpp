@@ -388,6 +388,35 @@ private slots:
         }
     }
 
+    // A server's device that refuses the open only after the start stopped
+    // waiting: the start counts as under way, then ends as a failed start,
+    // which the page tells apart from a stream that started and was lost.
+    void aLateRefusalIsAFailedStartNotALoss()
+    {
+        for (const bool refused : {true, false}) {
+            const auto device = refused
+                ? FakeDeviceState::failing(2, "device busy", AudioDeviceBackend::Result::DriverError)
+                : FakeDeviceState::withDevices();
+            device->mixes = true;
+            device->onCall = [](const std::string& call) {
+                if (call == "open")
+                    std::this_thread::sleep_for(AudioEngine::kStartWait * 4);
+            };
+            AudioEngine engine(FakeAudioDevice::make(device));
+            engine.initialize(44100, 512);
+            const std::vector<float> source = ramp(100000);
+            QSignalSpy lost(&engine, &AudioEngine::streamLost);
+            QVERIFY(engine.startPlayback(source.data(), int(source.size()), 44100, 0));
+            if (!refused) {
+                QTRY_VERIFY(device->running);
+                device->lost = true;
+            }
+            QVERIFY(lost.wait(5000));
+            QVERIFY(engine.isStreamLost() && !engine.isPlaying());
+            QCOMPARE(engine.startFailedInBackground(), refused);
+        }
+    }
+
     void listsDevicesByDirection()
     {
         auto device = FakeDeviceState::withDevices();

@@ -28,6 +28,9 @@ struct VorbisDeleter {
 };
 using Vorbis = std::unique_ptr<stb_vorbis, VorbisDeleter>;
 
+// A page's position where none is stated (no packet ends on it).
+constexpr quint64 kNoPosition = ~quint64(0);
+
 // stb_vorbis rewrites one shared CRC table whenever it opens a stream and
 // reads it while it looks for pages (seeking, measuring the length), so
 // those calls are serialised: parallel segment decoders would race on it.
@@ -190,7 +193,6 @@ struct PageRun {
 
 std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, VorbisPacketClock clock)
 {
-    constexpr quint64 kNoPosition = ~quint64(0);
     std::vector<PageRun> runs;
     const OggPageParser::Page* last = nullptr;
     quint64 stated = 0; // the last position a page stated
@@ -228,7 +230,6 @@ std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, Vor
 quint64 positionBeforeLastPage(const unsigned char* data, qint64 size, const std::vector<OggPageParser::Page>& pages,
                                const PageRun& run, const VorbisPacketClock& clock, int longBlock)
 {
-    constexpr quint64 kNoPosition = ~quint64(0);
     if (run.first == 0)
         return kNoPosition;
     const OggPageParser::Page& before = pages[run.first - 1];
@@ -255,15 +256,10 @@ quint64 positionBeforeLastPage(const unsigned char* data, qint64 size, const std
     // sound, which lies past the middle where a long block meets a short
     // one: by a quarter of their difference.
     const int nextBlock = clock.blockOf(after.lacing[after.segments]);
-    int lastBlock = -1;
-    const unsigned char* segment = lost.lacing + lost.segments; // where segment s begins
-    const unsigned char* start = nullptr; // the packet's first byte; null when on an earlier page
-    for (int s = 0; s < lost.segments; segment += lost.lacing[s++]) {
-        if (s == 0 ? !(lost.flags & OggPageParser::Continued) : lost.lacing[s - 1] < 255)
-            start = lost.lacing[s] > 0 ? segment : nullptr;
-        if (lost.lacing[s] < 255)
-            lastBlock = start ? clock.blockOf(*start) : -1;
-    }
+    VorbisPacketClock onLostPage = clock;
+    onLostPage.restart(); // a packet that began before it is not known
+    onLostPage.advance(lost);
+    const int lastBlock = onLostPage.lastEndedBlock();
     const quint64 position = lost.granule
                              + (nextBlock > 0 && nextBlock < longBlock && lastBlock == longBlock
                                     ? quint64(longBlock - nextBlock) / 4
@@ -310,7 +306,7 @@ bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, cons
     const qint64 maxFramesPerByte = std::max(longBlock / 4, 1);
     quint64 streamEnd = 0;
     for (const OggPageParser::Page& page : survey.pages)
-        if (page.granule != ~quint64(0))
+        if (page.granule != kNoPosition)
             streamEnd = std::max(streamEnd, page.granule);
 
     qint64 pos = audioStart;

@@ -25,6 +25,7 @@ quint64 VorbisPacketClock::advance(const OggPageParser::Page& page)
     quint64 frames = 0;
     const bool continued = page.flags & OggPageParser::Continued;
     int first = continued && m_open ? m_openFirst : -1;
+    m_lastEnded = -1;
     for (int s = 0; s < page.segments; body += page.lacing[s++]) {
         const bool starts = s == 0 ? !continued : page.lacing[s - 1] < 255;
         if (starts)
@@ -32,6 +33,7 @@ quint64 VorbisPacketClock::advance(const OggPageParser::Page& page)
         if (page.lacing[s] == 255)
             continue;
         const int block = first < 0 ? -1 : blockOf(static_cast<unsigned char>(first));
+        m_lastEnded = block;
         if (block == 0)
             continue;
         if (m_started)

@@ -28,6 +28,10 @@ public:
     // is not audio, -1 when its mode is unknown.
     int blockOf(unsigned char firstByte) const;
 
+    // The block of the last packet that ended on the page fed last, as
+    // blockOf tells it; -1 when none ended there or its start was not fed.
+    int lastEndedBlock() const { return m_lastEnded; }
+
 private:
     std::vector<int> m_modeBlocks;
     int m_modeBits = 0;
@@ -36,4 +40,5 @@ private:
     int m_previous = -1;    // the block of the last audio packet, -1 unknown
     bool m_open = false;    // a packet runs on from the last page fed
     int m_openFirst = -1;   // that packet's first byte, -1 unknown
+    int m_lastEnded = -1;   // see lastEndedBlock
 };

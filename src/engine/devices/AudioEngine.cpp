@@ -30,7 +30,6 @@ struct AudioEngine::DeviceLink {
     std::uint64_t starts = 0; // under mutex
     std::uint64_t waiting = 0; // the start its caller waits for; under mutex
     std::atomic<bool> lost{false};
-    std::atomic<bool> neverStarted{false}; // lost because its start failed in the background
     std::atomic<int> latencyFrames{0};
     // The last start's outcome, under mutex.
     std::uint64_t finished = 0;
@@ -55,7 +54,6 @@ struct AudioEngine::DeviceLink {
             return;
         }
         accepted = 0;
-        neverStarted = true;
         lost = true;
         if (AudioEngine* target = engine.load()) {
             qWarning() << "AudioEngine: the stream started in the background failed";
@@ -120,9 +118,7 @@ AudioEngine::AudioEngine()
     link->engine = this;
     // Making the back end asks the sound server too: on the device thread.
     deviceThread = std::make_unique<DeviceCallThread>(&createRtAudio);
-    const std::shared_ptr<DeviceLink> target = link;
-    deviceThread->setIdleCall([target](AudioDeviceBackend& device) { checkForLoss(device, *target); },
-                              kLossCheck);
+    watchForLoss();
 }
 
 AudioEngine::AudioEngine(std::unique_ptr<AudioDeviceBackend> backend)
@@ -134,10 +130,15 @@ AudioEngine::AudioEngine(std::unique_ptr<AudioDeviceBackend> backend)
                            << QString::fromStdString(audio->apiDisplayName());
     if (audio && audio->mixesStreams()) {
         deviceThread = std::make_unique<DeviceCallThread>(std::move(audio));
-        const std::shared_ptr<DeviceLink> target = link;
-        deviceThread->setIdleCall([target](AudioDeviceBackend& device) { checkForLoss(device, *target); },
-                                  kLossCheck);
+        watchForLoss();
     }
+}
+
+void AudioEngine::watchForLoss()
+{
+    const std::shared_ptr<DeviceLink> target = link;
+    deviceThread->setIdleCall([target](AudioDeviceBackend& device) { checkForLoss(device, *target); },
+                              kLossCheck);
 }
 
 AudioEngine::~AudioEngine()
@@ -281,7 +282,6 @@ bool AudioEngine::startStream(bool withInput, bool requireInput)
         link->accepted = request.number;
         link->waiting = request.number;
         link->lost = false;
-        link->neverStarted = false;
         link->latencyFrames = 0;
         running = true;
     }
@@ -340,7 +340,9 @@ bool AudioEngine::isStarting() const
 
 bool AudioEngine::startFailedInBackground() const
 {
-    return link->neverStarted;
+    // Lost before it ever started: its start is the one that failed.
+    std::lock_guard<std::mutex> lock(link->mutex);
+    return link->lost && link->finished == link->starts && !link->startedOk;
 }
 
 bool AudioEngine::isStreamLost() const

@@ -134,6 +134,8 @@ private:
     static void openOnDevice(AudioDeviceBackend& device, DeviceLink& link, const StartRequest& request);
     // The device thread's look at the open stream: one lost is let go.
     static void checkForLoss(AudioDeviceBackend& device, DeviceLink& link);
+    // Has the device thread look for a lost stream whenever it is idle.
+    void watchForLoss();
     bool startStream(bool withInput, bool requireInput);
     // Runs a call on the device: here for a device of its own, else on the
     // device thread, waiting at most `wait`; whether it has run.
