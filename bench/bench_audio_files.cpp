@@ -2,12 +2,15 @@
 // same audio: decoding against ffmpeg to raw float; the WAV and FLAC writers
 // (FLAC frames are stored VERBATIM, uncompressed, and encoded on every
 // core) against a plain write of the same PCM bytes on one thread; MP3
-// writing against `lame` at our settings.
+// writing against `lame` at our settings. A FLAC stream whose frames are
+// numbered behind what was decoded against the same frames in order.
 
 #include "BenchSupport.h"
+#include "CraftedFlac.h"
 #include "PrivateUserFolders.h"
 
 #include "audio/AudioProcessor.h"
+#include "audio/codecs/FlacDecoder.h"
 #include "audio/codecs/SampleConversion.h"
 
 #include <QByteArray>
@@ -97,6 +100,28 @@ int main(int argc, char** argv)
         const double ours = Bench::timeBest([&] { ok = loaded.loadAudioFile(in.path) && ok; });
         const double ref = Bench::timeCommand("ffmpeg", QStringList{"-v", "quiet", "-i", in.path} + toNull);
         allOk = Bench::report(in.name, ok ? ours : 1e9, ref, "ffmpeg: decode to raw float, discarded", 1.0)
+                && allOk;
+    }
+
+    // Frames numbered 0, 0, 1, 0, 2, 0, ... (every second one repeats the
+    // first) cost only what they write: the decoding time grows with the
+    // file, as for the same frames numbered in order, both on one core.
+    {
+        constexpr int Frames = 40000, BlockSize = 1024;
+        QList<qint64> behind;
+        for (int k = 0; k < Frames; ++k)
+            behind << (k % 2 ? 0 : qint64(BlockSize) * (k / 2));
+        const QByteArray numberedBehind = CraftedFlac::flacFrames(behind, 0, BlockSize);
+        const QByteArray inOrder = CraftedFlac::flacFrames(CraftedFlac::blockStarts(0, Frames, BlockSize), 0, BlockSize);
+        bool ok = true;
+        const auto decode = [&](const QByteArray& bytes) {
+            DecodedAudio decoded;
+            ok = FlacDecoder::decode(bytes, decoded, 1) && ok;
+        };
+        const double ours = Bench::timeBest([&] { decode(numberedBehind); });
+        const double ref = Bench::timeBest([&] { decode(inOrder); });
+        allOk = Bench::report("decode FLAC, 40 000 frames numbered behind", ok ? ours : 1e9, ref,
+                              "the same 40 000 frames numbered in order, our decoder", 2.0)
                 && allOk;
     }
 

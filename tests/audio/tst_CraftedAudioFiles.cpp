@@ -6,10 +6,10 @@
 
 #include "audio/AudioProcessor.h"
 #include "audio/codecs/FlacDecoder.h"
-#include "audio/codecs/FlacEncoder.h"
 #include "audio/codecs/OggDecoder.h"
 #include "audio/codecs/StbVorbisAllowance.h"
 
+#include "CraftedFlac.h"
 #include "OggPages.h"
 #include "TestSupport.h"
 
@@ -23,6 +23,8 @@
 
 #define STB_VORBIS_HEADER_ONLY
 #include <stb/stb_vorbis.h>
+
+using namespace CraftedFlac;
 
 namespace {
 
@@ -51,58 +53,6 @@ QByteArray le32(quint32 v)
     for (int i = 0; i < 4; ++i)
         out.append(char((v >> (8 * i)) & 0xFF));
     return out;
-}
-
-// FLAC's frame checksums, most significant bit first: CRC-8 of the header, CRC-16 of the frame.
-quint16 flacCrc(const QByteArray& bytes, int width, quint32 poly)
-{
-    quint32 crc = 0;
-    for (char ch : bytes) {
-        crc ^= quint32(quint8(ch)) << (width - 8);
-        for (int i = 0; i < 8; ++i)
-            crc = ((crc >> (width - 1)) & 1 ? (crc << 1) ^ poly : crc << 1) & ((1u << width) - 1);
-    }
-    return quint16(crc);
-}
-
-qint16 flacValue(qint64 sample) { return qint16(1000 + sample % 30000); }
-
-// A mono 16-bit 8 kHz FLAC stream of verbatim frames (64 values unless
-// told) whose headers name the given first samples; every value tells the
-// sample it stands for.
-QByteArray flacFrames(const QList<qint64>& starts, qint64 statedFrames, int blockSize = 64)
-{
-    QByteArray out("fLaC\x80\0\0\x22", 8);
-    for (int i = 0; i < 2; ++i)
-        out.append(char(blockSize >> 8)).append(char(blockSize));
-    out += QByteArray(6, '\0');
-    const quint64 format = quint64(8000) << 44 | quint64(15) << 36 | quint64(statedFrames);
-    for (int i = 7; i >= 0; --i)
-        out += char(format >> (8 * i));
-    out += QByteArray(16, '\0');
-    for (qint64 start : starts) {
-        // Sample numbers, an 8- or 16-bit block size, 8 kHz, mono 16-bit.
-        QByteArray frame(blockSize <= 256 ? "\xFF\xF9\x64\x08" : "\xFF\xF9\x74\x08", 4);
-        FlacEncoder::writeFlacUtf8Number(frame, quint64(start));
-        if (blockSize > 256)
-            frame += char((blockSize - 1) >> 8);
-        frame += char(blockSize - 1);
-        frame += char(flacCrc(frame, 8, 0x07));
-        frame += char(0x02);
-        for (qint64 i = start; i < start + blockSize; ++i)
-            frame.append(char(flacValue(i) >> 8)).append(char(flacValue(i)));
-        const quint16 crc = flacCrc(frame, 16, 0x8005);
-        out += frame + char(crc >> 8) + char(crc);
-    }
-    return out;
-}
-
-QList<qint64> blockStarts(int from, int to, qint64 step = 64)
-{
-    QList<qint64> starts;
-    for (int k = from; k < to; ++k)
-        starts << step * k;
-    return starts;
 }
 
 // The comment and setup headers (the second and third packets) and the
