@@ -98,7 +98,7 @@ public:
     void redo();
     void applyZoom(double zoom);
     void updateToolButtonStyles(int activeIndex);
-    void startPlayback();
+    bool startPlayback();
     void stopPlayback();
     void startRecording();
     void stopRecording();

@@ -122,7 +122,11 @@ void AudioEditorPage::onPlayPauseClicked()
             videoPlayerDialog->syncPause();
         return;
     }
-    startPlayback();
+    if (!startPlayback()) {
+        // Refused at once: the transport never left its idle look.
+        setStatus(tr("无法开始播放：音频设备不可用"));
+        return;
+    }
     isPlaying = true;
     playButton->setText(QStringLiteral("||"));
     setStatus(tr("播放中..."));
@@ -130,10 +134,10 @@ void AudioEditorPage::onPlayPauseClicked()
         videoPlayerDialog->syncPlay();
 }
 
-void AudioEditorPage::startPlayback()
+bool AudioEditorPage::startPlayback()
 {
     if (samples.isEmpty() || !engine)
-        return;
+        return false;
     int start = sampleIndexAt(waveformView->getPlayheadPosition(), sampleRate, samples.size());
     if (start >= samples.size()) {
         // At the end (after a play-through): play from the beginning.
@@ -148,9 +152,12 @@ void AudioEditorPage::startPlayback()
     // The engine lets go of the previous copy (a paused source) before it is replaced.
     engine->stopPlayback();
     playbackSamples = samples;
-    engine->startPlayback(playbackSamples.constData(), int(playbackSamples.size()), sampleRate,
-                          start);
+    if (!engine->startPlayback(playbackSamples.constData(), int(playbackSamples.size()), sampleRate, start)) {
+        playbackSamples.clear();
+        return false;
+    }
     playbackTimer->start();
+    return true;
 }
 
 void AudioEditorPage::onPlaybackTimer()

@@ -309,16 +309,10 @@ void TestAudioEditorPageEditing::playbackWithoutDeviceEnds()
 
     page.loadAudioSamples(ramp(Rate), Rate);
     QTest::keyClick(&page, Qt::Key_Space);
-    QVERIFY(page.playing());
-    QCOMPARE(status(page), QStringLiteral("播放中..."));
-    QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->text(),
-             QStringLiteral("||"));
-    // Refused at once, the next tick ends it; refused once the press had
-    // returned (a busy machine), the page says the device was not there.
+    // Refused at once or once the press had returned (a busy machine): either
+    // way the page says it could not start, never that it played.
     QTRY_VERIFY(!page.playing());
-    QVERIFY2(status(page) == QStringLiteral("播放完成")
-                 || status(page) == QStringLiteral("无法开始播放：音频设备不可用"),
-             qPrintable(status(page)));
+    QCOMPARE(status(page), QStringLiteral("无法开始播放：音频设备不可用"));
     QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("TransportPlayButton"))->text(),
              QStringLiteral(">"));
 }
@@ -346,10 +340,12 @@ void TestAudioEditorPageEditing::spacePlaysAfterAnyButton()
             delete dialog;
         }
         QWidget* focus = QApplication::focusWidget();
+        page.statusLine()->clearMessage();
         QTest::keyClick(focus ? focus : &page, Qt::Key_Space);
-        QVERIFY2(page.playing(), qPrintable(text));
+        // No device: the play is refused at once, or ends soon after.
+        QVERIFY2(page.playing() || status(page) == QStringLiteral("无法开始播放：音频设备不可用"), qPrintable(text));
         QVERIFY2(!page.findChild<QDialog*>(), qPrintable(text));
-        QTRY_VERIFY(!page.playing()); // no device: playback ends at once
+        QTRY_VERIFY(!page.playing());
     }
 }
 
