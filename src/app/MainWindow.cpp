@@ -116,6 +116,8 @@ void MainWindow::createStatusBar()
     statusBar()->addPermanentWidget(statusLabel);
     // One status bar: the editor page reports in the window's.
     audioEditorPage->useWindowStatusBar(statusBar());
+    connect(multiTrackPage, &MultiTrackEditorPage::statusMessage, this,
+            [this](const QString& text) { showStatus(text, 5000); });
 }
 
 void MainWindow::placeOnScreen()

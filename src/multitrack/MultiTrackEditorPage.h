@@ -303,6 +303,8 @@ public:
 
 signals:
     void backToWelcome(); // reserved; nothing emits it yet
+    // Something the window's status line tells: the page has none of its own.
+    void statusMessage(const QString& text);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

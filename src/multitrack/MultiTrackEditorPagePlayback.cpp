@@ -256,6 +256,7 @@ void MultiTrackEditorPage::endLostPlayback()
     syncPlayheadAll(stoppedAt);
     if (videoDialog)
         videoDialog->syncPause();
+    emit statusMessage(QStringLiteral("播放中断：音频设备或声音服务器已断开"));
 }
 
 void MultiTrackEditorPage::onPlaybackTimer()

@@ -478,8 +478,11 @@ private slots:
         multi.syncPlayheadAll(0.0);
         multi.onPlayPause();
         QVERIFY(waitFor([&] { return multi.mixingEngine()->heardPosition() > 0.5; }));
+        QSignalSpy told(&multi, &MultiTrackEditorPage::statusMessage);
         QVERIFY(killServer());
         QVERIFY(waitFor([&] { return !multi.playing(); }, 5000));
+        QCOMPARE(told.count(), 1);
+        QCOMPARE(told.first().first().toString(), QStringLiteral("播放中断：音频设备或声音服务器已断开"));
         const double heardUntil = multi.playheadPosition();
         QVERIFY(heardUntil > 0.4);
         QVERIFY(startServer());
@@ -490,6 +493,7 @@ private slots:
         QVERIFY(multi.playing());
         QVERIFY(waitFor([&] { return multi.mixingEngine()->heardPosition() > heardUntil + 0.2; }));
         multi.onStop();
+        QCOMPARE(told.count(), 1); // once per loss, never at a Stop
     }
 
     // A sink suspended under a server that answers (nothing plays, so a stop
