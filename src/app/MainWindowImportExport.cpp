@@ -76,7 +76,10 @@ void MainWindow::importAudio()
     // The overlay let events run: a take may have started meanwhile.
     if (importRefusedDuringTake())
         return;
-    const int rateBefore = multiTrackPage->sampleRate();
+    const auto pageRate = [this] {
+        return fileCommandsOnMultiTrack() ? multiTrackPage->sampleRate() : audioEditorPage->sampleRate;
+    };
+    const int rateBefore = pageRate();
     const QString refused = ImportedAudioPlacement::place(
         audioEditorPage, multiTrackPage, fileCommandsOnMultiTrack(), processor.samples,
         processor.stereoSamples, processor.sampleRate, QFileInfo(path).baseName());
@@ -89,8 +92,10 @@ void MainWindow::importAudio()
     hideLoading();
     const QString name = QFileInfo(path).fileName();
     const QString damage = processor.damageNote();
-    // A project whose rate nobody chose took the material's: said, not done silently.
-    const int rate = multiTrackPage->sampleRate();
+    // A project that took the material's rate says so, not silently: on the
+    // multitrack page one whose rate nobody chose, on the single-track page
+    // any (it keeps the file's own samples).
+    const int rate = pageRate();
     const QString rateNote = rate == rateBefore ? QString() : tr("，项目采样率已设为 %1 Hz").arg(rate);
     if (damage.isEmpty()) {
         showStatus(tr("已导入: %1").arg(name) + rateNote);
