@@ -19,7 +19,6 @@
 #include "dialogs/ApplyCheck.h"
 
 #include <QList>
-#include <QMutex>
 #include <QPointer>
 #include <QSet>
 #include <QString>
@@ -35,6 +34,7 @@ struct EffectPreviewState;
 class QAction;
 class LoadingOverlay;
 class PitchCorrectionSession;
+class RecordTakeQueue;
 class QComboBox;
 class QDialog;
 class QKeyEvent;
@@ -219,7 +219,9 @@ private:
     void offerEngineToEqualizers();
 
     // ---- recording ----
-    void drainRecordedBlocks();
+    // The GUI thread's share of each stretch of input: the take, the meters
+    // and the live spectrograms.
+    void appendTakeInput(const float* input, qsizetype count);
     void refreshTakeViews(bool force);
     void onRecordTick();
     void failRecordingStart(const QString& status);
@@ -324,17 +326,13 @@ private:
     double lastTakeSeconds = 0.0;
     // The take so far; inserted into `samples` once, when the take stops.
     QList<float> recordTake;
-    // Blocks handed over by the audio thread, drained on the GUI thread.
-    QMutex pendingMutex;
-    QList<QList<float>> pendingBlocks;
-    bool drainPosted = false;
+    // Carries the input from the audio thread into recordTake.
+    RecordTakeQueue* takeQueue = nullptr;
     // The device may start delivering well after the press (a sound server
-    // that wakes its source late): the take still starts at the press. Times
-    // on the steady clock; the last two are written under pendingMutex.
+    // that wakes its source late): the take still starts at the press (on
+    // the steady clock).
     qint64 recordPressNs = 0;
-    qint64 lastBlockNs = 0;
-    qint64 framesDelivered = 0;
-    qsizetype takeLeadInFrames();
+    qsizetype takeLeadInFrames() const;
     qsizetype takeFramesShown = 0;
     bool takeAppendsToViews = false;
     qint64 lastTakeRefreshMs = 0;

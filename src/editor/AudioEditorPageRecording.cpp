@@ -1,9 +1,11 @@
-// Recording into the single-track page. The audio thread only queues copies
-// of its input blocks; the GUI thread drains them into the take, feeds the
-// live spectrograms and meters, and refreshes the waveforms on a throttle
-// whose interval grows with the cost of a refresh, so a long take never
-// stalls the GUI. The take is inserted into the mono list once, at stop, as
-// one undoable step (the command inserts it into the stereo list as well).
+// Recording into the single-track page. The input comes from a stream of its
+// own (record-only: a duplex stream reads input only at its output's pace,
+// and input a stalled server holds back would stay behind it), through a
+// RecordTakeQueue; the GUI thread drains it into the take, feeds the live
+// spectrograms and meters, and refreshes the waveforms on a throttle whose
+// interval grows with the cost of a refresh, so a long take never stalls the
+// GUI. The take is inserted into the mono list once, at stop, as one
+// undoable step (the command inserts it into the stereo list as well).
 
 #include "editor/AudioEditorPage.h"
 
@@ -12,15 +14,16 @@
 #include "editor/WaveformWidget.h"
 #include "engine/devices/AudioEngine.h"
 #include "engine/devices/PermissionManager.h"
+#include "engine/devices/RecordTakeQueue.h"
 #include "project/SampleListCommands.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QMessageBox>
-#include <QMutexLocker>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <QUndoStack>
 
@@ -33,6 +36,13 @@ namespace {
 
 constexpr int EngineBufferFrames = 512;
 constexpr int RecordTickMs = 1000;
+// How long input can wait for the take queue's spill thread.
+constexpr double TakeQueueSeconds = 60.0;
+// How long a stop waits for input the device took before it but has not
+// handed over yet (a busy machine runs the device's thread late).
+constexpr int TakeInputCatchUpMs = 150;
+// Input missing at the stop that is not told: the jitter of the blocks.
+constexpr double TakeShortfallToleranceSec = 0.02;
 // The views refresh at most ten times a second, and never spend more than a
 // tenth of the GUI's time on it.
 constexpr qint64 MinTakeRefreshMs = 100;
@@ -127,6 +137,7 @@ void AudioEditorPage::startRecording()
     }
 
     engine = new AudioEngine();
+    engine->setRecordOnly(true); // nothing plays during a take
     if (!engine->initialize(sampleRate, EngineBufferFrames)) {
         failRecordingStart(tr("错误：无法初始化音频引擎"));
         return;
@@ -142,30 +153,16 @@ void AudioEditorPage::startRecording()
     takeFramesShown = 0;
     lastTakeRefreshMs = 0;
     takeRefreshIntervalMs = MinTakeRefreshMs;
-    {
-        QMutexLocker locker(&pendingMutex);
-        pendingBlocks.clear();
-        drainPosted = false;
-        lastBlockNs = 0;
-        framesDelivered = 0;
-    }
-
-    engine->setRecordCallback([this](const float* input, int frames) {
-        if (!input || frames < 1)
-            return;
-        QList<float> block(input, input + frames);
-        const qint64 now = steadyNowNs();
-        QMutexLocker locker(&pendingMutex);
-        pendingBlocks.append(std::move(block));
-        lastBlockNs = now;
-        framesDelivered += frames;
-        if (drainPosted)
-            return;
-        drainPosted = true;
-        QMetaObject::invokeMethod(this, [this] { drainRecordedBlocks(); }, Qt::QueuedConnection);
-    });
+    if (!takeQueue)
+        takeQueue = new RecordTakeQueue(this);
+    takeQueue->start(TakeQueueSeconds, sampleRate, 1,
+                     [this](const float* input, qsizetype count) { appendTakeInput(input, count); });
+    RecordTakeQueue* queue = takeQueue;
+    engine->setRecordCallback([queue](const float* input, int frames) { queue->push(input, frames); });
 
     if (!engine->startRecording()) {
+        takeQueue->finish();
+        recordTake.clear();
         failRecordingStart(tr("错误：无法开始录音"));
         return;
     }
@@ -221,27 +218,20 @@ void AudioEditorPage::onRecordTick()
     updateTimeLabel();
 }
 
-void AudioEditorPage::drainRecordedBlocks()
+void AudioEditorPage::appendTakeInput(const float* input, qsizetype count)
 {
-    QList<QList<float>> blocks;
-    {
-        QMutexLocker locker(&pendingMutex);
-        blocks.swap(pendingBlocks);
-        drainPosted = false;
-    }
-    if (blocks.isEmpty())
+    if (!input || count < 1)
         return;
-    for (const QList<float>& block : blocks) {
-        recordTake.append(block);
-        const int level = MeterLevel::finiteRms(block.constData(), int(block.size()), 0, 1);
-        setMeterLevel(level);
-        // Hidden spectrograms get the whole list when shown.
-        for (SpectrumAnalyzerWidget* view : {spectrumView, spectrumView2}) {
-            if (isShown(view))
-                view->processAudioFrame(block.constData(), int(block.size()));
-            else
-                staleViews.insert(view);
-        }
+    recordTake.append(QList<float>(input, input + count));
+    // The level of the latest block's worth.
+    const qsizetype latest = std::min<qsizetype>(count, EngineBufferFrames);
+    setMeterLevel(MeterLevel::finiteRms(input + count - latest, int(latest), 0, 1));
+    // Hidden spectrograms get the whole list when shown.
+    for (SpectrumAnalyzerWidget* view : {spectrumView, spectrumView2}) {
+        if (isShown(view))
+            view->processAudioFrame(input, int(count));
+        else
+            staleViews.insert(view);
     }
     if (isRecording)
         refreshTakeViews(false);
@@ -303,14 +293,14 @@ void AudioEditorPage::startNewHistory()
     historyTrimReported = false;
 }
 
-qsizetype AudioEditorPage::takeLeadInFrames()
+qsizetype AudioEditorPage::takeLeadInFrames() const
 {
-    QMutexLocker locker(&pendingMutex);
-    if (framesDelivered < 1 || sampleRate < 1)
+    // When the first blocks allow the input to have begun: a stall later in
+    // the take (input held back, or never delivered) does not move it.
+    const qint64 beganNs = takeQueue ? takeQueue->inputBeganNs(sampleRate) : 0;
+    if (beganNs == 0 || sampleRate < 1)
         return 0;
-    // The frames delivered end at the last block: they began this long after the press.
-    const double lateSeconds = double(lastBlockNs - recordPressNs) / 1e9
-                               - double(framesDelivered) / sampleRate;
+    const double lateSeconds = double(beganNs - recordPressNs) / 1e9;
     if (lateSeconds <= 0.0)
         return 0;
     const auto frames = qsizetype(std::llround(lateSeconds * sampleRate));
@@ -321,15 +311,28 @@ qsizetype AudioEditorPage::takeLeadInFrames()
 
 void AudioEditorPage::stopRecording()
 {
+    const qint64 stopNs = steadyNowNs();
+    double unreceivedSeconds = 0.0;
     if (engine) {
         if (engine->getSampleRate() != sampleRate)
             sampleRate = engine->getSampleRate();
+        // Input the device took before the stop is waited for a moment; a
+        // stream whose device went away hands over nothing more.
+        if (isRecording && takeQueue && takeQueue->isActive() && !engine->isStreamLost()) {
+            takeQueue->waitForInputUntil(stopNs, TakeInputCatchUpMs);
+            unreceivedSeconds = double(takeQueue->inputShortfallNs(stopNs)) / 1e9;
+        }
         engine->stopRecording();
         engine->shutdown();
         deleteEngine();
     }
     offerEngineToEqualizers();
-    drainRecordedBlocks();
+    // The input stream is closed: what is still queued goes into the take now.
+    qint64 droppedSamples = 0;
+    if (takeQueue && takeQueue->isActive()) {
+        takeQueue->finish();
+        droppedSamples = takeQueue->droppedSamples();
+    }
     if (recordTimer) {
         recordTimer->stop();
         recordTimer->deleteLater();
@@ -371,7 +374,23 @@ void AudioEditorPage::stopRecording()
     // The length of the take itself, not the count of timer ticks.
     const double seconds = sampleRate > 0 ? double(take.size()) / sampleRate : 0.0;
     lastTakeSeconds = seconds;
-    setStatus(tr("录音完成，共 %1 秒，已插入 %2 个样本")
-                  .arg(QString::number(seconds, 'f', 1))
-                  .arg(take.size()));
+    // Input that never reached the take is said, never passed over as a success.
+    QStringList missing;
+    if (unreceivedSeconds > TakeShortfallToleranceSec)
+        missing << tr("录音结束前约 %1 秒的输入未能及时收到，录音在此之前结束。")
+                       .arg(QString::number(unreceivedSeconds, 'f', 2));
+    if (droppedSamples > 0)
+        missing << tr("录音时有 %1 秒的输入未能及时接收而丢失，这段录音不完整。")
+                       .arg(QString::number(double(droppedSamples) / std::max(sampleRate, 1), 'f', 2));
+    if (missing.isEmpty()) {
+        setStatus(tr("录音完成，共 %1 秒，已插入 %2 个样本")
+                      .arg(QString::number(seconds, 'f', 1))
+                      .arg(take.size()));
+        return;
+    }
+    setStatus(tr("录音已结束，共 %1 秒，部分输入未能录下").arg(QString::number(seconds, 'f', 1)));
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("录音"), missing.join(QLatin1Char('\n')),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }

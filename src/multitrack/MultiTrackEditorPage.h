@@ -41,6 +41,7 @@
 #include "engine/devices/MultiTrackAudioEngine.h"
 #include "engine/instruments/PianoSampler.h"
 #include "engine/instruments/SF2Sampler.h"
+#include "multitrack/TakeAlignmentTrace.h"
 #include "multitrack/TrackRenderCache.h"
 #include "project/TrackRowHost.h"
 
@@ -379,14 +380,17 @@ private:
     // Notes how far the heard playback trails the take's clock now.
     void noteTakeHeardLag();
     // After a take: that its input went away at inputLostAt (when not
-    // negative), where and how long its playback dropped out (gapCount
-    // dropouts, the first of them in gaps), and how much input was lost,
-    // when any of it happened.
+    // negative), where and how long its playback dropped out leaving the
+    // take late (gapCount dropouts, the first of them in gaps), how much
+    // input was lost or had not come by the stop, and that an audio take got
+    // none at all, when any of it happened.
     struct TakeTroubles {
         std::vector<MultiTrackAudioEngine::PlaybackGap> gaps;
         int gapCount = 0;
         qint64 lostSamples = 0;
         double inputLostAt = -1.0;
+        double unreceivedSeconds = 0.0;
+        bool nothingRecorded = false;
     };
     void tellTakeTroubles(const TakeTroubles& troubles);
     void pauseTakePlayback();
@@ -468,6 +472,7 @@ private:
     // before it was heard): the delay of its start, which a dropout later in
     // the take does not add to.
     double takeHeardLag = -1.0;
+    TakeAlignmentTrace takeAlignment;
     int midiTakeId = 0;
     // The track whose last clip buildPlaybackSlotsForRecording leaves out.
     int takeLeftOut = -1;

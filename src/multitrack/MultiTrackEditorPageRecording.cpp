@@ -46,11 +46,12 @@ constexpr double TakeEarlyInputLimitSec = 0.5;
 // on a busy machine) before a block is lost; a busy GUI thread loses none.
 constexpr double TakeQueueSeconds = 60.0;
 // How long a stop waits for input the device took before it but has not
-// handed over yet (a busy machine runs the device's thread late), and how
-// long input may have stopped coming before it counts as stalled (a server
-// that answers nothing): the stop then waits no longer.
-constexpr int TakeInputCatchUpMs = 500;
-constexpr int TakeInputStallMs = 150;
+// handed over yet (a busy machine runs the device's thread late): what has
+// not come by then is told as missing, and the press never holds the window
+// much longer.
+constexpr int TakeInputCatchUpMs = 150;
+// Input missing at the stop that is not told: the jitter of the blocks.
+constexpr double TakeShortfallToleranceSec = 0.02;
 // The dropouts a take's notice lists one by one.
 constexpr std::size_t TakeGapsListed = 10;
 constexpr int MetronomeBeatsPerBar = 4;
@@ -208,6 +209,7 @@ void MultiTrackEditorPage::startRecordingOnTrack(int index)
     playStartSec = start;
     takeStartNs = steadyNowNs();
     takeHeardLag = -1.0;
+    takeAlignment.clear();
     playbackTimer->start(); // also watches the input
     if (recordEngine->isStarting()) {
         // The playhead stands at the start meanwhile.
@@ -345,9 +347,11 @@ void MultiTrackEditorPage::noteTakeHeardLag()
     const AudioClip* take = audioTakeClip();
     if (!take || !isPlaying || !engine->isPlaying())
         return;
+    const double heard = engine->heardPosition();
     const double clock = take->start + double(steadyNowNs() - takeStartNs) / 1e9;
-    const double lag = std::max(clock - engine->heardPosition(), 0.0);
+    const double lag = std::max(clock - heard, 0.0);
     takeHeardLag = takeHeardLag < 0.0 ? lag : std::min(takeHeardLag, lag);
+    takeAlignment.note(heard, double(takeQueue->offeredSamples()) / std::max(projectSampleRate, 1));
 }
 
 qint64 MultiTrackEditorPage::takeInputBeganNs() const
@@ -390,15 +394,22 @@ void MultiTrackEditorPage::stopTake(bool inputLost)
     // and the take keeps all its input.
     TakeTroubles troubles;
     if (isPlaying && (engine->isPlaying() || engine->wasOutputLost())) {
-        troubles.gaps = engine->playbackGaps();
-        troubles.gapCount = engine->playbackGapCount();
+        // Only what left the take late against the other tracks: a gap its
+        // input stalled with (one server stalling both) left it in line.
+        const std::vector<MultiTrackAudioEngine::PlaybackGap> gaps = engine->playbackGaps();
+        troubles.gaps = takeAlignment.lagsLeftBy(gaps);
+        troubles.gapCount = engine->playbackGapCount() - int(gaps.size() - troubles.gaps.size());
     }
     takePlaybackWaits = false;
+    const bool audioTakeRan = recordEngine != nullptr;
+    bool inputWentAway = inputLost;
     if (recordEngine) {
-        // A stream whose device went away hands over nothing more; one that
-        // stopped handing over (a server that stalls) is waited for no longer.
-        if (takeQueue->isActive() && !recordEngine->isStreamLost())
-            takeQueue->waitForInputUntil(stopNs, projectSampleRate, TakeInputCatchUpMs, TakeInputStallMs);
+        // A stream whose device went away hands over nothing more.
+        inputWentAway = inputWentAway || recordEngine->isStreamLost();
+        if (takeQueue->isActive() && !inputWentAway) {
+            takeQueue->waitForInputUntil(stopNs, TakeInputCatchUpMs);
+            troubles.unreceivedSeconds = double(takeQueue->inputShortfallNs(stopNs)) / 1e9;
+        }
         recordEngine->stopRecording();
         recordEngine->shutdown();
         delete recordEngine;
@@ -411,10 +422,11 @@ void MultiTrackEditorPage::stopTake(bool inputLost)
     }
     if (AudioClip* take = audioTakeClip(); take && !take->samples.isEmpty()) {
         const qsizetype leadIn = takeLeadInFrames();
+        // Input all from before the playback was heard leaves nothing.
         if (leadIn >= 0)
             take->samples.insert(0, leadIn, 0.0f);
         else
-            take->samples.remove(0, std::min(-leadIn, take->samples.size() - 1));
+            take->samples.remove(0, std::min(-leadIn, take->samples.size()));
         takeFrames = take->samples.size();
     }
     const bool midiTake = isMidiRecording;
@@ -430,7 +442,9 @@ void MultiTrackEditorPage::stopTake(bool inputLost)
         && !midiTakeNow->notes.empty();
     if (bothKept)
         undoStack->beginMacro(TakeCommandText); // one press, one undo step
+    const bool hadTakeClip = audioTake != nullptr;
     const bool audioKept = commitAudioTake();
+    troubles.nothingRecorded = audioTakeRan && hadTakeClip && !audioKept && !inputWentAway;
     if (midiTake)
         commitMidiTake();
     if (bothKept)
@@ -448,11 +462,15 @@ void MultiTrackEditorPage::stopTake(bool inputLost)
             playbackTimer->stop();
             metronome->stop();
         }
+        // The next take goes on where this one's input ended.
+        if (troubles.inputLostAt >= 0.0)
+            syncPlayheadAll(troubles.inputLostAt);
     }
     setRecordButtonIdle();
     if (!audioKept) {
         troubles.gaps.clear();
         troubles.gapCount = 0;
+        troubles.unreceivedSeconds = 0.0;
     }
     tellTakeTroubles(troubles);
 }
@@ -479,6 +497,12 @@ void MultiTrackEditorPage::tellTakeTroubles(const TakeTroubles& troubles)
         if (troubles.gapCount > int(listed))
             lines << QStringLiteral("另有 %1 次中断未列出。").arg(troubles.gapCount - int(listed));
     }
+    if (troubles.nothingRecorded)
+        lines << QStringLiteral("录音没有录下任何内容：停止之前没有收到音频输入。");
+    // Input the device still held at the stop did not come in time.
+    if (troubles.unreceivedSeconds > TakeShortfallToleranceSec)
+        lines << QStringLiteral("录音结束前约 %1 秒的输入未能及时收到，录音在此之前结束。")
+                     .arg(troubles.unreceivedSeconds, 0, 'f', 2);
     // Input the hand-off could not take is gone: the take is shorter than
     // what was played.
     if (troubles.lostSamples > 0)

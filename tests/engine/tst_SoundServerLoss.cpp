@@ -89,6 +89,13 @@ public:
     // not in the five of the test library's default.
     SoundServerLossTest() { qputenv("QTEST_FUNCTION_TIMEOUT", "120000"); }
 
+    // The running server's process, 0 when none.
+    pid_t serverPid() const
+    {
+        QFile pidFile(runtime.filePath("pulse/pid"));
+        return pidFile.open(QIODevice::ReadOnly) ? pid_t(pidFile.readAll().trimmed().toInt()) : 0;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -113,8 +120,7 @@ private slots:
         if (!started)
             return;
         // A server a failed case left frozen takes its end only once it runs again.
-        QFile pidFile(runtime.filePath("pulse/pid"));
-        const pid_t server = pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toInt() : 0;
+        const pid_t server = serverPid();
         if (server > 0)
             ::kill(server, SIGCONT);
         TestSupport::runCommand("pulseaudio", {"--kill"}, nullptr, 10000);
@@ -472,6 +478,9 @@ private slots:
         QVERIFY(waitFor([&] { return !multi.recording() && !multi.playing(); }, 5000));
         QVERIFY(!multi.tracks[1].audioClips.empty() && !multi.tracks[1].audioClips.back().samples.isEmpty());
         QVERIFY(shownMessage(multi).startsWith(QStringLiteral("录音设备或声音服务器已断开")));
+        // The next take starts where this one's input ended.
+        const AudioClip& lost = multi.tracks[1].audioClips.back();
+        QCOMPARE(multi.playheadPosition(), lost.start + double(lost.samples.size()) / kRate);
 
         QVERIFY(startServer());
         multi.undoStack->undo();
@@ -549,6 +558,78 @@ private slots:
             wake.join();
         }
         QVERIFY2(longest <= 200, qPrintable(QStringLiteral("%1 held the window %2 ms").arg(longestPress).arg(longest)));
+    }
+
+    // A single-track take across a server that stops answering for a while
+    // (stopped, then continued): the input before the stall starts the take,
+    // the stall's silence stands where it happened, and the input after it
+    // comes up to the stop, each at its own time.
+    void aTakeAcrossAStoppedServerKeepsItsInputInPlace()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        const pid_t server = serverPid();
+        QVERIFY(server > 0);
+        const QList<float> tone = TestSupport::sineWave(1000.0, 30.0, kRate, 0.5f);
+        MultiTrackAudioEngine mixer;
+        mixTone(mixer, tone);
+        QVERIFY(mixer.startPlayback(0.0));
+        QVERIFY(waitFor([&] { return mixer.heardPosition() > 0.5; }));
+        AudioEditorPage single;
+        single.sampleRate = kRate;
+        QPushButton* record = single.findChild<QPushButton*>(QStringLiteral("TransportRecordButton"));
+        QElapsedTimer clock;
+        clock.start();
+        record->click();
+        QVERIFY(waitFor([&] { return clock.elapsed() >= 2000 && single.recordedFrames() > kRate; }));
+        std::thread wake([server] { // continued whatever happens here
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            ::kill(server, SIGCONT);
+        });
+        QVERIFY(::kill(server, SIGSTOP) == 0);
+        const double stalledAt = clock.elapsed() / 1000.0;
+        wake.join();
+        const double resumedAt = clock.elapsed() / 1000.0;
+        QTest::qWait(2000);
+        record->click();
+        const double stoppedAt = clock.elapsed() / 1000.0;
+        mixer.stopPlayback();
+
+        const QList<float>& take = single.samples;
+        const auto toneIn = [&](double from, double to) {
+            return TestSupport::amplitudeAt(take, 1000.0, kRate, qsizetype(from * kRate), qsizetype(to * kRate)) > 0.2;
+        };
+        const double length = double(take.size()) / kRate;
+        QVERIFY2(std::abs(length - stoppedAt) < 0.4, qPrintable(QStringLiteral("%1 s for %2 s").arg(length).arg(stoppedAt)));
+        QVERIFY2(toneIn(0.1, 0.4) && toneIn(stalledAt - 0.5, stalledAt - 0.2), "the input before the stall is not at its time");
+        QVERIFY2(!toneIn(stalledAt + 0.8, resumedAt - 0.3), "no silence where the server stalled");
+        QVERIFY2(toneIn(resumedAt + 0.4, length - 0.3), "the input after the stall is not at its time");
+    }
+
+    // A multitrack take whose sink is suspended for a while: its input
+    // stalls with the playback, so the take stays in line with the other
+    // tracks and no lag is told; the Stop waits for no input that never came.
+    void aTakeThatStalledWithItsPlaybackIsToldNoLag()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        MultiTrackEditorPage multi;
+        multi.setSampleRate(kRate);
+        multi.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 20.0, kRate, 0.5f), kRate);
+        multi.addTrack(AudioTrack, {}, kRate);
+        multi.rows[1]->header()->setArmed(true);
+        multi.prepareOutput();
+        multi.onRecord();
+        const auto recorded = [&] { return multi.tracks[1].audioClips.back().samples.size(); };
+        QVERIFY(waitFor([&] { return recorded() > 2 * kRate; }));
+        QVERIFY(TestSupport::runCommand("pactl", {"suspend-sink", "nullsink", "1"}));
+        QTest::qWait(1500);
+        QVERIFY(TestSupport::runCommand("pactl", {"suspend-sink", "nullsink", "0"}));
+        const qsizetype resumed = recorded();
+        QVERIFY(waitFor([&] { return recorded() > resumed + 2 * kRate; }));
+        QElapsedTimer stop;
+        stop.start();
+        multi.onStop();
+        QVERIFY2(stop.elapsed() <= 200, qPrintable(QStringLiteral("the stop held the window %1 ms").arg(stop.elapsed())));
+        QVERIFY2(shownMessage(multi).isEmpty(), qPrintable(shownMessage(multi)));
     }
 
     // A page made while the server was away holds its output there once it

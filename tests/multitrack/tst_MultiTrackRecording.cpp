@@ -241,11 +241,31 @@ private slots:
         QVERIFY(page.recording() && page.midiRecording());
         QCOMPARE(page.tracks[0].audioClips.size(), size_t(1));
         QCOMPARE(page.tracks[1].midiClips.size(), size_t(1));
-        page.onRecord();
+        {
+            MessageBoxWatcher box;
+            page.onRecord();
+            QTRY_COMPARE(box.text, QStringLiteral("录音没有录下任何内容：停止之前没有收到音频输入。"));
+        }
         QVERIFY(!page.recording() && !page.midiRecording());
         QVERIFY(page.tracks[0].audioClips.empty());
         QVERIFY(page.tracks[1].midiClips.empty());
         QCOMPARE(page.undoStack->count(), undoCount);
+        // Input all from before the playback was first heard (an output that
+        // never played) leaves no clip either, not a sample of it.
+        auto output = FakeDeviceState::withDevices(false);
+        page.setOutputDeviceFactory([output] { return FakeAudioDevice::make(output); });
+        arm(page, 1, false);
+        page.onRecord();
+        const std::vector<float> block(512, 0.25f);
+        device->runBlock(512, block.data());
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        {
+            MessageBoxWatcher box;
+            page.onRecord();
+            QTRY_COMPARE(box.text, QStringLiteral("录音没有录下任何内容：停止之前没有收到音频输入。"));
+        }
+        QVERIFY(page.tracks[0].audioClips.empty());
+        arm(page, 1);
 
         // A MIDI take starts the playback and the play button offers the pause.
         arm(page, 0, false);

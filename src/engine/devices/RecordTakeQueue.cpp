@@ -42,6 +42,9 @@ void RecordTakeQueue::start(double seconds, int rate, int channels, Sink target,
     dropped.store(0);
     offered.store(0);
     timedBlocks.store(0);
+    samplesPerSecond = double(std::max(rate, 0)) * std::max(channels, 0);
+    paceBucketStartNs = 0;
+    lastBlockNs.store(0);
     {
         const std::lock_guard<std::mutex> lock(spillMutex);
         spill.clear();
@@ -60,7 +63,22 @@ bool RecordTakeQueue::push(const float* samples, int count) noexcept
         return false;
     const qint64 total = offered.load(std::memory_order_relaxed) + count;
     const qint64 now = steadyNowNs();
-    lastArrivalNs.store(now, std::memory_order_relaxed);
+    if (samplesPerSecond > 0.0) {
+        const qint64 pace = now - qint64(double(total) * 1e9 / samplesPerSecond);
+        // After a second without input (a device that stalled and did not
+        // make up for it), the pace starts afresh.
+        const bool afresh = paceBucketStartNs == 0 || now - lastPushNs > 2 * kPaceBucketNs;
+        if (afresh || now - paceBucketStartNs >= kPaceBucketNs) {
+            previousPaceFloorNs.store(afresh ? pace : paceFloorNs.load(std::memory_order_relaxed),
+                                      std::memory_order_relaxed);
+            paceFloorNs.store(pace, std::memory_order_relaxed);
+            paceBucketStartNs = now;
+        } else if (pace < paceFloorNs.load(std::memory_order_relaxed)) {
+            paceFloorNs.store(pace, std::memory_order_relaxed);
+        }
+        lastBlockNs.store(qint64(double(count) * 1e9 / samplesPerSecond), std::memory_order_relaxed);
+        lastPushNs = now;
+    }
     const int timed = timedBlocks.load(std::memory_order_relaxed);
     if (timed < kTimedBlocks) {
         blockArrivalNs[std::size_t(timed)] = now;
@@ -88,17 +106,23 @@ qint64 RecordTakeQueue::inputBeganNs(int rate) const
     return began;
 }
 
-void RecordTakeQueue::waitForInputUntil(qint64 untilNs, int rate, int timeoutMs, int stallMs) const
+qint64 RecordTakeQueue::inputShortfallNs(qint64 untilNs) const
+{
+    if (samplesPerSecond <= 0.0 || offered.load(std::memory_order_acquire) == 0)
+        return 0;
+    const qint64 floor = std::min(paceFloorNs.load(std::memory_order_relaxed),
+                                  previousPaceFloorNs.load(std::memory_order_relaxed));
+    // Between two blocks the input not yet offered is at most the next block.
+    const qint64 slack = lastBlockNs.load(std::memory_order_relaxed) + kShortfallSlackNs;
+    const qint64 due = untilNs - qint64(double(offeredSamples()) * 1e9 / samplesPerSecond);
+    return std::max<qint64>(due - floor - slack, 0);
+}
+
+void RecordTakeQueue::waitForInputUntil(qint64 untilNs, int timeoutMs) const
 {
     const qint64 giveUpNs = steadyNowNs() + qint64(timeoutMs) * 1000000;
-    for (qint64 now = steadyNowNs(); now < giveUpNs; now = steadyNowNs()) {
-        const qint64 began = inputBeganNs(rate);
-        if (began == 0 || began + qint64(double(offeredSamples()) * 1e9 / rate) >= untilNs)
-            return;
-        if (stallMs > 0 && now - lastArrivalNs.load(std::memory_order_relaxed) > qint64(stallMs) * 1000000)
-            return;
+    while (inputShortfallNs(untilNs) > 0 && steadyNowNs() < giveUpNs)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
 }
 
 void RecordTakeQueue::spillRing()

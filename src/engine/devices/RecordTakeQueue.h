@@ -71,11 +71,17 @@ public:
     qint64 inputBeganNs(int rate) const;
     // Samples offered since start, kept or not.
     qint64 offeredSamples() const { return offered.load(std::memory_order_acquire); }
-    // GUI thread: waits, at most timeoutMs, until the input offered reaches
-    // the moment untilNs on the steady clock: on a busy machine the device
-    // may still hold input taken before it. With stallMs, input that has
-    // not come for that long (a device that stopped) is waited for no longer.
-    void waitForInputUntil(qint64 untilNs, int rate, int timeoutMs, int stallMs = 0) const;
+    // How much of the input up to the moment untilNs on the steady clock
+    // has not been offered yet (nanoseconds, 0 when all of it was): measured
+    // against the pace the blocks kept in the last second or so, so that
+    // input a stalled device never delivered earlier in the take (a sink
+    // suspended meanwhile) is not waited for, only the input the device
+    // still holds. About a block's worth counts as nothing missing.
+    qint64 inputShortfallNs(qint64 untilNs) const;
+    // GUI thread: waits, at most timeoutMs, until nothing of the input up to
+    // untilNs is missing: on a busy machine the device may still hold input
+    // taken before it.
+    void waitForInputUntil(qint64 untilNs, int timeoutMs) const;
 
 private:
     // Spill thread: moves what the ring holds to the spill list.
@@ -87,7 +93,18 @@ private:
     SampleRing ring;
     std::atomic<qint64> dropped{0};
     std::atomic<qint64> offered{0};
-    std::atomic<qint64> lastArrivalNs{0}; // of the last block offered
+    // The blocks' pace: for each block its arrival less the input offered
+    // up to its end, as time. Its least value over the last half second and
+    // the half second before, kept by the producer.
+    static constexpr qint64 kPaceBucketNs = 500000000;
+    // The jitter of a block's arrival that still counts as on time.
+    static constexpr qint64 kShortfallSlackNs = 5000000;
+    double samplesPerSecond = 0.0; // set at start, before any push
+    qint64 paceBucketStartNs = 0; // producer only
+    qint64 lastPushNs = 0; // producer only
+    std::atomic<qint64> paceFloorNs{0};
+    std::atomic<qint64> previousPaceFloorNs{0};
+    std::atomic<qint64> lastBlockNs{0}; // how long the last block lasts
     // The first blocks offered since start, kept or not: when each arrived
     // and the samples offered up to its end, published by timedBlocks.
     static constexpr int kTimedBlocks = 512;
