@@ -203,7 +203,7 @@ private slots:
         ::kill(pid_t(server.processId()), SIGCONT);
         server.kill();
         server.waitForFinished();
-        QVERIFY2(started < 12000, qPrintable(QString::number(started)));
+        QVERIFY2(started < 9000, qPrintable(QString::number(started)));
         QVERIFY2(lines.size() == 1 && lines.first().contains(QStringLiteral("does not answer yet")),
                  qPrintable(lines.join(QLatin1Char('\n'))));
     }

@@ -441,7 +441,7 @@ private slots:
         button("TransportPlayButton")->click();
         QVERIFY(waitFor([&] { return single.audioEngine()->getPosition() > kRate / 2; }));
         QVERIFY(killServer());
-        QVERIFY(waitFor([&] { return !single.playing(); }, 5000));
+        QVERIFY(waitFor([&] { return !single.playing(); }, 1000));
         QCOMPARE(single.statusLine()->currentMessage(), QStringLiteral("播放中断：音频设备或声音服务器已断开"));
         const double stoppedAt = single.waveform(0)->getPlayheadPosition();
         QVERIFY(startServer());
@@ -458,7 +458,7 @@ private slots:
         QVERIFY(waitFor([&] { return single.recordedFrames() > kRate / 2; }));
         QVERIFY(killServer());
         const qsizetype recorded = single.recordedFrames();
-        QVERIFY(waitFor([&] { return !single.recording(); }, 5000));
+        QVERIFY(waitFor([&] { return !single.recording(); }, 2000));
         // All that came, and no more than the time the take ran.
         const qsizetype kept = single.samples.size() - before;
         QVERIFY2(kept >= recorded && kept <= take.elapsed() * kRate / 1000, qPrintable(QString::number(kept)));
@@ -475,7 +475,7 @@ private slots:
         multi.onRecord();
         QVERIFY(waitFor([&] { return multi.tracks[1].audioClips.back().samples.size() > kRate / 2; }));
         QVERIFY(killServer());
-        QVERIFY(waitFor([&] { return !multi.recording() && !multi.playing(); }, 5000));
+        QVERIFY(waitFor([&] { return !multi.recording() && !multi.playing(); }, 1000));
         QVERIFY(!multi.tracks[1].audioClips.empty() && !multi.tracks[1].audioClips.back().samples.isEmpty());
         QVERIFY(shownMessage(multi).startsWith(QStringLiteral("录音设备或声音服务器已断开")));
         // The next take starts where this one's input ended.
@@ -489,7 +489,7 @@ private slots:
         QVERIFY(waitFor([&] { return multi.mixingEngine()->heardPosition() > 0.5; }));
         QSignalSpy told(&multi, &MultiTrackEditorPage::statusMessage);
         QVERIFY(killServer());
-        QVERIFY(waitFor([&] { return !multi.playing(); }, 5000));
+        QVERIFY(waitFor([&] { return !multi.playing(); }, 1000));
         QCOMPARE(told.count(), 1);
         QCOMPARE(told.first().first().toString(), QStringLiteral("播放中断：音频设备或声音服务器已断开"));
         const double heardUntil = multi.playheadPosition();

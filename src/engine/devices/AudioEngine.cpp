@@ -1,8 +1,6 @@
 #include "engine/devices/AudioEngine.h"
 
 #include "engine/devices/DeviceBlock.h"
-#include "engine/devices/DeviceCallThread.h"
-#include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
 
@@ -57,6 +55,7 @@ struct AudioEngine::DeviceLink {
         lost = true;
         if (AudioEngine* target = engine.load()) {
             qWarning() << "AudioEngine: the stream started in the background failed";
+            target->watchForLoss(false);
             target->running = false;
             target->playing = false;
             QMetaObject::invokeMethod(target, &AudioEngine::streamLost, Qt::QueuedConnection);
@@ -75,6 +74,7 @@ struct AudioEngine::DeviceLink {
         AudioEngine* target = engine.load();
         if (!target)
             return;
+        target->watchForLoss(false);
         // What the device held when it went was never heard.
         if (target->playing) {
             target->position = std::max(target->position - latencyFrames.load(), target->playedFrom.load());
@@ -96,49 +96,26 @@ struct AudioEngine::StartRequest {
     int bufferSize = 512;
 };
 
-namespace {
-
-std::unique_ptr<AudioDeviceBackend> createRtAudio()
-{
-    std::string error;
-    std::unique_ptr<AudioDeviceBackend> backend = RtAudioBackend::create(&error);
-    if (backend)
-        qDebug().noquote() << "AudioEngine: RtAudio initialized, API:"
-                           << QString::fromStdString(backend->apiDisplayName());
-    else
-        qWarning().noquote() << "AudioEngine: RtAudio init failed:" << QString::fromStdString(error);
-    return backend;
-}
-
-} // namespace
-
 AudioEngine::AudioEngine()
-    : link(std::make_shared<DeviceLink>())
+    : router("AudioEngine"), link(std::make_shared<DeviceLink>())
 {
     link->engine = this;
-    // Making the back end asks the sound server too: on the device thread.
-    deviceThread = std::make_unique<DeviceCallThread>(&createRtAudio);
-    watchForLoss();
 }
 
 AudioEngine::AudioEngine(std::unique_ptr<AudioDeviceBackend> backend)
-    : audio(std::move(backend)), link(std::make_shared<DeviceLink>())
+    : router(std::move(backend), "AudioEngine"), link(std::make_shared<DeviceLink>())
 {
     link->engine = this;
-    if (audio)
-        qDebug().noquote() << "AudioEngine: RtAudio initialized, API:"
-                           << QString::fromStdString(audio->apiDisplayName());
-    if (audio && audio->mixesStreams()) {
-        deviceThread = std::make_unique<DeviceCallThread>(std::move(audio));
-        watchForLoss();
-    }
 }
 
-void AudioEngine::watchForLoss()
+void AudioEngine::watchForLoss(bool on)
 {
+    if (!on) {
+        router.setIdleCall({}, DeviceCallRouter::kLossCheck);
+        return;
+    }
     const std::shared_ptr<DeviceLink> target = link;
-    deviceThread->setIdleCall([target](AudioDeviceBackend& device) { checkForLoss(device, *target); },
-                              kLossCheck);
+    router.watchForLoss([target] { target->markLost(target->opened); });
 }
 
 AudioEngine::~AudioEngine()
@@ -155,20 +132,7 @@ AudioEngine::~AudioEngine()
     setProcessCallback({});
     setRecordCallback({});
     setPlaybackProcessCallback({});
-    DeviceCallThread::release(std::move(deviceThread));
-    audio.reset();
-}
-
-bool AudioEngine::onDevice(std::function<void(AudioDeviceBackend&)> call, std::chrono::milliseconds wait)
-{
-    if (deviceThread) {
-        const std::uint64_t posted = deviceThread->post(std::move(call));
-        return wait.count() > 0 && deviceThread->waitFor(posted, wait);
-    }
-    if (!audio)
-        return false;
-    call(*audio);
-    return true;
+    router.release();
 }
 
 bool AudioEngine::initialize(int rate, int frames)
@@ -253,18 +217,11 @@ void AudioEngine::openOnDevice(AudioDeviceBackend& device, DeviceLink& link, con
     link.finishStart(request.number, true, useInput, int(device.outputLatencyFrames()));
 }
 
-void AudioEngine::checkForLoss(AudioDeviceBackend& device, DeviceLink& link)
-{
-    // Asks the device nothing: the back end knows a lost stream without a round trip.
-    if (device.isStreamRunning() && device.isStreamLost())
-        link.markLost(link.opened);
-}
-
 bool AudioEngine::startStream(bool withInput, bool requireInput)
 {
     if (running)
         return true;
-    if (!audio && !deviceThread) {
+    if (!router.hasDevice()) {
         qWarning() << "AudioEngine: No audio device found";
         return false;
     }
@@ -284,10 +241,11 @@ bool AudioEngine::startStream(bool withInput, bool requireInput)
         link->lost = false;
         link->latencyFrames = 0;
         running = true;
+        watchForLoss(true);
     }
     const std::shared_ptr<DeviceLink> target = link;
-    onDevice([target, request](AudioDeviceBackend& device) { openOnDevice(device, *target, request); },
-             kStartWait);
+    router.run([target, request](AudioDeviceBackend& device) { openOnDevice(device, *target, request); },
+               kStartWait);
     std::lock_guard<std::mutex> lock(link->mutex);
     link->waiting = 0;
     if (link->finished != request.number) {
@@ -298,6 +256,7 @@ bool AudioEngine::startStream(bool withInput, bool requireInput)
     }
     if (!link->startedOk) {
         link->accepted = 0;
+        watchForLoss(false);
         running = false;
         return false;
     }
@@ -310,11 +269,12 @@ void AudioEngine::stop()
     {
         std::lock_guard<std::mutex> lock(link->mutex);
         link->accepted = 0;
+        watchForLoss(false);
     }
     // From here on no block of the stream reaches the engine, whenever the
     // device lets go of it.
     link->fence.waitForRunningBlock();
-    onDevice([keep = link](AudioDeviceBackend& device) {
+    router.run([keep = link](AudioDeviceBackend& device) {
         if (device.isStreamOpen()) {
             if (device.isStreamRunning())
                 device.stopStream();
@@ -349,7 +309,8 @@ bool AudioEngine::isStreamLost() const
 {
     if (link->lost)
         return true;
-    return !deviceThread && audio && audio->isStreamLost();
+    const AudioDeviceBackend* own = router.ownDevice();
+    return own && own->isStreamLost();
 }
 
 bool AudioEngine::startRecording()
@@ -443,7 +404,7 @@ std::vector<std::string> AudioEngine::deviceNames(bool inputs)
 {
     // Listed on the device thread; a device that does not answer soon lists nothing.
     auto names = std::make_shared<std::vector<std::string>>();
-    const bool listed = onDevice([names, inputs](AudioDeviceBackend& device) {
+    const bool listed = router.run([names, inputs](AudioDeviceBackend& device) {
         for (unsigned int id : device.getDeviceIds()) {
             const AudioDeviceBackend::DeviceInfo info = device.getDeviceInfo(id);
             if ((inputs ? info.inputChannels : info.outputChannels) > 0)

@@ -11,9 +11,12 @@
 // all the engine stops and says so (streamLost). A stop never waits for the
 // device: from its return no block of the stream reaches the engine, while
 // the device thread waits for the device as long as the device answers.
+// While a stream is open, and only then, the device thread looks whether
+// it was lost whenever it is idle.
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"
+#include "engine/devices/DeviceCallRouter.h"
 
 #include <QObject>
 
@@ -23,8 +26,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-class DeviceCallThread;
 
 class AudioEngine : public QObject {
     Q_OBJECT
@@ -40,8 +41,6 @@ public:
 
     // How long a start waits for the device thread before it goes on in the background.
     static constexpr std::chrono::milliseconds kStartWait{50};
-    // How often the device thread looks whether the open stream was lost.
-    static constexpr std::chrono::milliseconds kLossCheck{50};
 
     AudioEngine();
     // Runs on the given device back end; null behaves as no device at all.
@@ -132,19 +131,15 @@ private:
                               unsigned int status, void* userData);
     // Opens and starts the stream on the device (thread) for request.
     static void openOnDevice(AudioDeviceBackend& device, DeviceLink& link, const StartRequest& request);
-    // The device thread's look at the open stream: one lost is let go.
-    static void checkForLoss(AudioDeviceBackend& device, DeviceLink& link);
-    // Has the device thread look for a lost stream whenever it is idle.
-    void watchForLoss();
+    // Has the device thread look for a lost stream whenever it is idle, or
+    // no more; under link->mutex, so that a watch ending with a stream lost
+    // on the device thread leaves a later start's watch alone.
+    void watchForLoss(bool on);
     bool startStream(bool withInput, bool requireInput);
-    // Runs a call on the device: here for a device of its own, else on the
-    // device thread, waiting at most `wait`; whether it has run.
-    bool onDevice(std::function<void(AudioDeviceBackend&)> call, std::chrono::milliseconds wait);
     std::vector<std::string> deviceNames(bool inputs);
     bool reopenAtCurrentRate();
 
-    std::unique_ptr<AudioDeviceBackend> audio; // a device of its own: used here
-    std::unique_ptr<DeviceCallThread> deviceThread; // a sound server's: it holds the back end
+    DeviceCallRouter router; // where the device calls run
     std::shared_ptr<DeviceLink> link; // what the device's threads reach of the engine
     std::atomic<bool> initialised{false};
     std::atomic<bool> running{false};

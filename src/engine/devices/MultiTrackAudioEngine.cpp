@@ -1,8 +1,6 @@
 #include "engine/devices/MultiTrackAudioEngine.h"
 
 #include "engine/devices/DeviceBlock.h"
-#include "engine/devices/DeviceCallThread.h"
-#include "engine/devices/RtAudioBackend.h"
 
 #include <QDebug>
 
@@ -36,8 +34,6 @@ constexpr std::chrono::milliseconds kHeldOutputCheck{1000};
 constexpr std::chrono::milliseconds kServerStartWait{100};
 // How long a held stream stays open for the next engine's to open.
 constexpr std::chrono::milliseconds kHandOverLimit{5000};
-// How often the device thread looks whether a playing output was lost.
-constexpr std::chrono::milliseconds kLostOutputCheck{50};
 
 bool soloMode(const std::vector<TrackSlot>& tracks)
 {
@@ -155,34 +151,15 @@ private:
     bool streamOpened = false; // under mutex
 };
 
-namespace {
-
-std::unique_ptr<AudioDeviceBackend> createRtAudio()
-{
-    std::string error;
-    std::unique_ptr<AudioDeviceBackend> backend = RtAudioBackend::create(&error);
-    if (!backend)
-        qWarning().noquote() << "MultiTrackAudioEngine: RtAudio init failed:"
-                             << QString::fromStdString(error);
-    return backend;
-}
-
-} // namespace
-
 MultiTrackAudioEngine::MultiTrackAudioEngine()
-    : MultiTrackAudioEngine(createRtAudio())
+    : MultiTrackAudioEngine(DeviceCallRouter::createRtAudio("MultiTrackAudioEngine"))
 {
 }
 
 MultiTrackAudioEngine::MultiTrackAudioEngine(std::unique_ptr<AudioDeviceBackend> backend)
-    : audio(std::move(backend)), link(std::make_shared<DeviceLink>())
+    : router(std::move(backend), "MultiTrackAudioEngine"), link(std::make_shared<DeviceLink>())
 {
     link->engine = this;
-    if (audio)
-        qDebug().noquote() << "MultiTrackAudioEngine: RtAudio initialized, API:"
-                           << QString::fromStdString(audio->apiDisplayName());
-    if (audio && audio->mixesStreams())
-        deviceThread = std::make_unique<DeviceCallThread>(std::move(audio));
 }
 
 MultiTrackAudioEngine::~MultiTrackAudioEngine()
@@ -195,7 +172,7 @@ MultiTrackAudioEngine::~MultiTrackAudioEngine()
         link->engine = nullptr;
     }
     link->fence.waitForRunningBlock();
-    DeviceCallThread::release(std::move(deviceThread));
+    router.release();
 }
 
 bool MultiTrackAudioEngine::initialize(int rate, int frames)
@@ -224,18 +201,6 @@ void MultiTrackAudioEngine::publishSlots()
     // Copied here, with the ids, so the audio thread only swaps a pointer;
     // the list it leaves is freed here too.
     liveSlots.replace(std::make_unique<std::vector<TrackSlot>>(trackSlots), fence);
-}
-
-void MultiTrackAudioEngine::onDevice(std::function<void(AudioDeviceBackend&)> call,
-                                     std::chrono::milliseconds wait)
-{
-    if (deviceThread) {
-        const std::uint64_t posted = deviceThread->post(std::move(call));
-        if (wait.count() > 0)
-            deviceThread->waitFor(posted, wait);
-    } else if (audio) {
-        call(*audio);
-    }
 }
 
 bool MultiTrackAudioEngine::openOutput(AudioDeviceBackend& device, DeviceLink& link, int rate,
@@ -272,7 +237,7 @@ bool MultiTrackAudioEngine::openOutput(AudioDeviceBackend& device, DeviceLink& l
 
 bool MultiTrackAudioEngine::prepareOutput()
 {
-    if (!deviceThread)
+    if (!router.onSoundServer())
         return false;
     holdingOutput = true;
     if (!playing)
@@ -280,7 +245,7 @@ bool MultiTrackAudioEngine::prepareOutput()
     const std::shared_ptr<DeviceLink> target = link;
     const int rate = sampleRate;
     const int frames = bufferSize;
-    deviceThread->post([target, rate, frames](AudioDeviceBackend& device) {
+    router.post([target, rate, frames](AudioDeviceBackend& device) {
         if (!device.isStreamRunning())
             openOutput(device, *target, rate, frames, true);
     });
@@ -289,25 +254,21 @@ bool MultiTrackAudioEngine::prepareOutput()
 
 void MultiTrackAudioEngine::setIdleCalls(bool whilePlaying)
 {
-    if (!deviceThread)
+    if (!router.onSoundServer())
         return;
     const std::shared_ptr<DeviceLink> target = link;
     if (whilePlaying) {
-        // Asks the device nothing: the back end knows a lost stream without a round trip.
         const std::uint64_t start = link->starts;
-        deviceThread->setIdleCall([target, start](AudioDeviceBackend& device) {
-            if (device.isStreamRunning() && device.isStreamLost())
-                target->outputWentAway(start);
-        }, kLostOutputCheck);
+        router.watchForLoss([target, start] { target->outputWentAway(start); });
         return;
     }
     if (!holdingOutput) {
-        deviceThread->setIdleCall({}, kHeldOutputCheck);
+        router.setIdleCall({}, kHeldOutputCheck);
         return;
     }
     const int rate = sampleRate;
     const int frames = bufferSize;
-    deviceThread->setIdleCall([target, rate, frames](AudioDeviceBackend& device) {
+    router.setIdleCall([target, rate, frames](AudioDeviceBackend& device) {
         // A playing stream is the device thread's, unless it was lost with its server.
         if (!device.isStreamRunning() || device.isStreamLost())
             openOutput(device, *target, rate, frames, true);
@@ -316,7 +277,7 @@ void MultiTrackAudioEngine::setIdleCalls(bool whilePlaying)
 
 bool MultiTrackAudioEngine::startDevice()
 {
-    if (!audio && !deviceThread) {
+    if (!router.hasDevice()) {
         qWarning() << "MultiTrackAudioEngine: No audio device found";
         return false;
     }
@@ -328,7 +289,7 @@ bool MultiTrackAudioEngine::startDevice()
     const int rate = sampleRate;
     const int frames = bufferSize;
     auto failed = std::make_shared<std::atomic<bool>>(false);
-    onDevice([target, rate, frames, start, failed](AudioDeviceBackend& device) {
+    router.run([target, rate, frames, start, failed](AudioDeviceBackend& device) {
         bool started = openOutput(device, *target, rate, frames, false);
         if (started && device.startStream() != AudioDeviceBackend::Result::NoError) {
             qWarning().noquote() << "MultiTrackAudioEngine: startStream failed:"
@@ -368,8 +329,8 @@ void MultiTrackAudioEngine::stopPlayback()
     paused = false;
     setIdleCalls(false);
     // A device of its own is left to others; a server's stays open for the next start.
-    const bool close = !deviceThread;
-    onDevice([close](AudioDeviceBackend& device) {
+    const bool close = !router.onSoundServer();
+    router.run([close](AudioDeviceBackend& device) {
         if (device.isStreamRunning())
             device.stopStream();
         if (close && device.isStreamOpen())
@@ -383,10 +344,10 @@ void MultiTrackAudioEngine::stopPlayback()
 
 void MultiTrackAudioEngine::keepOutputUntilHeldBy(const MultiTrackAudioEngine& next)
 {
-    if (!deviceThread || !next.deviceThread)
+    if (!router.onSoundServer() || !next.router.onSoundServer())
         return;
     const std::shared_ptr<DeviceLink> successor = next.link;
-    deviceThread->post([successor](AudioDeviceBackend&) { successor->waitUntilOpened(kHandOverLimit); });
+    router.post([successor](AudioDeviceBackend&) { successor->waitUntilOpened(kHandOverLimit); });
 }
 
 void MultiTrackAudioEngine::shutdown()
@@ -395,7 +356,7 @@ void MultiTrackAudioEngine::shutdown()
     stopPlayback();
     // The stream calls back with the link until it is closed, which may be
     // after the engine is gone: the close keeps the link alive.
-    onDevice([keep = link](AudioDeviceBackend& device) {
+    router.run([keep = link](AudioDeviceBackend& device) {
         if (device.isStreamOpen())
             device.closeStream();
     }, std::chrono::milliseconds(0));
@@ -407,7 +368,7 @@ void MultiTrackAudioEngine::pausePlayback()
         // Ended by a lost output: the device thread holds the output again
         // rather than looking after a playback.
         if (outputLost) {
-            onDevice([](AudioDeviceBackend& device) {
+            router.run([](AudioDeviceBackend& device) {
                 if (device.isStreamRunning())
                     device.stopStream();
             }, std::chrono::milliseconds(0));
@@ -418,7 +379,7 @@ void MultiTrackAudioEngine::pausePlayback()
     playing = false;
     paused = true;
     setIdleCalls(false);
-    onDevice([](AudioDeviceBackend& device) {
+    router.run([](AudioDeviceBackend& device) {
         if (device.isStreamRunning())
             device.stopStream();
     }, std::chrono::milliseconds(0));

@@ -21,6 +21,7 @@
 
 #include "engine/devices/AudioDeviceBackend.h"
 #include "engine/devices/AudioThreadHandoff.h"
+#include "engine/devices/DeviceCallRouter.h"
 
 #include <QList>
 #include <QObject>
@@ -33,8 +34,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-class DeviceCallThread;
 
 class MultiTrackAudioEngine : public QObject {
     Q_OBJECT
@@ -76,7 +75,7 @@ public:
     // in the background; false, quietly, on a device of its own.
     bool prepareOutput();
     // Whether it plays on a sound server (rather than a device of its own).
-    bool isOnSoundServer() const { return deviceThread != nullptr; }
+    bool isOnSoundServer() const { return router.onSoundServer(); }
     bool startPlayback(double startSeconds);
     void stopPlayback();
     // Stops playback and closes the device stream.
@@ -138,17 +137,13 @@ private:
     void followPace(std::int64_t first, int frames, std::int64_t nowNs);
     // Audio thread: publishes, updates or takes back the latest gap.
     void showGap(double seconds);
-    // Runs a call on the device: here for a device of its own, on the
-    // device thread for a sound server's, waiting at most `wait` for it.
-    void onDevice(std::function<void(AudioDeviceBackend&)> call, std::chrono::milliseconds wait);
     // Opens the stream if need be and starts it; false when it failed.
     bool startDevice();
     // What the device thread does while no call waits: while playing, looks
     // whether the output was lost; else holds the output (prepareOutput).
     void setIdleCalls(bool whilePlaying);
 
-    std::unique_ptr<AudioDeviceBackend> audio; // a device of its own: used here
-    std::unique_ptr<DeviceCallThread> deviceThread; // a sound server's: it holds the back end
+    DeviceCallRouter router; // where the device calls run
     std::shared_ptr<DeviceLink> link; // what the device's threads reach of the engine
     // The GUI thread's copy, which updateTrackSlot edits; each change hands
     // a fresh copy of it to the audio thread.
