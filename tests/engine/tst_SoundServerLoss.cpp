@@ -598,6 +598,28 @@ private slots:
         QVERIFY2(longest <= 200, qPrintable(QStringLiteral("%1 held the window %2 ms").arg(longestPress).arg(longest)));
     }
 
+    // Qt's sink opening on a stopped server waits for good once the server
+    // is killed: that output counts as ended, and the next one plays.
+    void clicksComeBackAfterAServerKilledWhileStopped()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        const pid_t server = serverPid();
+        Metronome metronome;
+        QVERIFY(metronome.start(kRate, 120.0, 4));
+        QTest::qWait(300);
+        QVERIFY(server > 0 && ::kill(server, SIGSTOP) == 0);
+        QVERIFY(metronome.start(kRate, 120.0, 4)); // a play after a stop
+        QTest::qWait(300);
+        QVERIFY(::kill(server, SIGKILL) == 0);
+        QVERIFY(waitFor([&] { return !metronome.isRunning(); }, 10000));
+        QVERIFY(waitFor([] { return startServer(); }));
+        Capture capture;
+        StereoRecorder recorder;
+        QVERIFY(recorder.start(kRate, &capture) && waitFor([&] { return capture.size() > 0; }));
+        QVERIFY(metronome.start(kRate, 120.0, 4));
+        QVERIFY2(waitFor([&] { return onset(capture.take(), 0.1f, 2) >= 0; }), "the clicks are silent");
+    }
+
     // A page made while the server was away holds its output there once it
     // is back, before any press.
     void aPageMadeWithoutTheServerPlaysOnItOnceBack()

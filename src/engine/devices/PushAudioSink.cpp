@@ -65,6 +65,7 @@ public:
     void close();
 
 private:
+    void openOutput(int sampleRate, int bufferFrames);
     bool openOwnStream(int sampleRate, int bufferFrames);
     void write(const short* stereo, int frames);
 
@@ -83,7 +84,15 @@ private:
 
 void PushAudioSink::Device::open(int sampleRate, int bufferFrames)
 {
-    // Qt's sound layer may wait here for a server that answers nothing.
+    // Qt's sound layer may wait here for a server that answers nothing, or
+    // for good for one that went away meanwhile.
+    shared->thread->openBegins();
+    openOutput(sampleRate, bufferFrames);
+    shared->thread->openEnded();
+}
+
+void PushAudioSink::Device::openOutput(int sampleRate, int bufferFrames)
+{
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) {
         qWarning() << "PushAudioSink: no audio output device";
@@ -262,7 +271,8 @@ bool PushAudioSink::waitUntilOpen(std::chrono::milliseconds limit) const
 
 bool PushAudioSink::isStarted() const
 {
-    return shared && shared->state != Ended;
+    // Nothing of an output on a stuck thread runs any more.
+    return shared && shared->state != Ended && !shared->thread->stuck();
 }
 
 int PushAudioSink::sampleRate() const

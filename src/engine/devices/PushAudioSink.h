@@ -34,8 +34,8 @@ public:
     bool waitUntilOpen(std::chrono::milliseconds limit) const;
     // Returns at once: the output closes on its thread.
     void stop();
-    // Opening or open: false once it failed to open, went with its server, or
-    // was stopped.
+    // Opening or open: false once it failed to open, went with its server
+    // (also while opening), or was stopped.
     bool isStarted() const;
     // The rate the output took; 0 until it is open.
     int sampleRate() const;
