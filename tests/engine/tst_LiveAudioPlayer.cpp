@@ -92,15 +92,16 @@ private slots:
         player.stop(); // not started: nothing happens
         QVERIFY(!player.isRunning());
         player.setPianoSampler(&piano);
-        QTest::ignoreMessage(QtWarningMsg, "LiveAudioPlayer: no audio output device");
-        QVERIFY(!player.start(44100));
-        QVERIFY(!player.isRunning());
+        // A start returns at once; the output that finds no device ends soon after.
+        QTest::ignoreMessage(QtWarningMsg, "PushAudioSink: no audio output device");
+        player.start(44100);
+        QVERIFY(QTest::qWaitFor([&] { return !player.isRunning(); }));
         player.pushAudio(); // stopped: nothing to do
 
         Metronome metronome;
-        QTest::ignoreMessage(QtWarningMsg, "Metronome: no audio output device");
-        QVERIFY(!metronome.start(44100, 120.0, 4));
-        QVERIFY(!metronome.isRunning());
+        QTest::ignoreMessage(QtWarningMsg, "PushAudioSink: no audio output device");
+        metronome.start(44100, 120.0, 4);
+        QVERIFY(QTest::qWaitFor([&] { return !metronome.isRunning(); }));
         std::vector<short> out(100, 9);
         metronome.render(out.data(), 50);
         QCOMPARE(out, std::vector<short>(100, 9));

@@ -373,8 +373,7 @@ private slots:
         // stream's check wait for it: once, not at every check.
         single.shutdown();
         keys.stop();
-        QFile pidFile(runtime.filePath("pulse/pid"));
-        const pid_t server = pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toInt() : 0;
+        const pid_t server = serverPid();
         QVERIFY(server > 0 && ::kill(server, SIGSTOP) == 0);
         // Woken whatever happens here, so that a hang ends as a failure.
         std::thread wake([server] {
@@ -511,8 +510,7 @@ private slots:
     void aSuspendedSinkOrAFrozenServerHoldsNoPress()
     {
         QVERIFY(serverAnswers() || startServer());
-        QFile pidFile(runtime.filePath("pulse/pid"));
-        const pid_t server = pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toInt() : 0;
+        const pid_t server = serverPid();
         QVERIFY(server > 0);
         qint64 longest = 0;
         QString longestPress;
@@ -630,6 +628,76 @@ private slots:
         multi.onStop();
         QVERIFY2(stop.elapsed() <= 200, qPrintable(QStringLiteral("the stop held the window %1 ms").arg(stop.elapsed())));
         QVERIFY2(shownMessage(multi).isEmpty(), qPrintable(shownMessage(multi)));
+    }
+
+    // The metronome's and the keys' outputs open and close off the window's
+    // thread: a stopped server holds no press or key, and the Stop, Record,
+    // Stop clicked while a press is under way each let the clicks' output go
+    // once, also after the server answers again.
+    void theMetronomeOnAStoppedServerHoldsNoPress()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        const pid_t server = serverPid();
+        MultiTrackEditorPage multi;
+        multi.setSampleRate(kRate);
+        multi.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 3.0, kRate, 0.5f), kRate);
+        multi.addTrack(AudioTrack, {}, kRate);
+        multi.rows[1]->header()->setArmed(true);
+        for (QPushButton* button : multi.findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("节拍器"))
+                button->click();
+        multi.prepareOutput();
+        QTest::qWait(300);
+        QVERIFY(server > 0 && ::kill(server, SIGSTOP) == 0);
+        std::thread wake([server] {
+            std::this_thread::sleep_for(std::chrono::seconds(4));
+            ::kill(server, SIGCONT);
+        });
+        qint64 longest = 0;
+        QString longestPress;
+        const auto press = [&](const QString& what, const std::function<void()>& act) {
+            QElapsedTimer clock;
+            clock.start();
+            act();
+            if (clock.elapsed() > longest)
+                longest = clock.elapsed(), longestPress = what;
+        };
+        press("play", [&] { multi.onPlayPause(); });
+        // Clicks that come while a press is under way, delivered by whatever event loop runs next.
+        QMetaObject::invokeMethod(&multi, [&] { press("queued record", [&] { multi.onRecord(); }); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&multi, [&] { press("queued stop", [&] { multi.onStop(); }); }, Qt::QueuedConnection);
+        press("stop", [&] { multi.onStop(); });
+        QTest::qWait(200);
+        press("record", [&] { multi.onRecord(); });
+        QTest::qWait(200);
+        press("stop", [&] { multi.onStop(); });
+        press("key", [&] { multi.onMidiNoteOn(0, 60, 100); });
+        multi.onMidiNoteOff(0, 60);
+        wake.join();
+        QTest::qWait(3000); // an output let go twice ends the program here
+        QVERIFY2(longest <= 200, qPrintable(QStringLiteral("%1 held the window %2 ms").arg(longestPress).arg(longest)));
+    }
+
+    // Qt's sink opening on a stopped server waits for good once the server
+    // is killed: that output counts as ended, and the next one plays.
+    void clicksComeBackAfterAServerKilledWhileStopped()
+    {
+        QVERIFY(serverAnswers() || startServer());
+        const pid_t server = serverPid();
+        Metronome metronome;
+        QVERIFY(metronome.start(kRate, 120.0, 4));
+        QTest::qWait(300);
+        QVERIFY(server > 0 && ::kill(server, SIGSTOP) == 0);
+        QVERIFY(metronome.start(kRate, 120.0, 4)); // a play after a stop
+        QTest::qWait(300);
+        QVERIFY(::kill(server, SIGKILL) == 0);
+        QVERIFY(waitFor([&] { return !metronome.isRunning(); }, 10000));
+        QVERIFY(waitFor([] { return startServer(); }));
+        Capture capture;
+        StereoRecorder recorder;
+        QVERIFY(recorder.start(kRate, &capture) && waitFor([&] { return capture.size() > 0; }));
+        QVERIFY(metronome.start(kRate, 120.0, 4));
+        QVERIFY2(waitFor([&] { return onset(capture.take(), 0.1f, 2) >= 0; }), "the clicks are silent");
     }
 
     // A page made while the server was away holds its output there once it

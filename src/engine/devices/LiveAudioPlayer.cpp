@@ -5,14 +5,15 @@
 #include "plugins/AudioPluginBridge.h"
 
 #include <QDebug>
-#include <QMediaDevices>
 #include <QTimer>
 #include <algorithm>
 #include <vector>
 
 namespace {
-// Frames the sink buffers (about 186 ms at 44100 Hz).
+// Frames the output buffers (about 186 ms at 44100 Hz).
 constexpr int kBufferFrames = 8192;
+// How long a start waits for the output to open.
+constexpr std::chrono::milliseconds kOpenWait{100};
 } // namespace
 
 LiveAudioPlayer::LiveAudioPlayer(QObject* parent) : QObject(parent) {}
@@ -68,31 +69,19 @@ bool LiveAudioPlayer::start(int requestedRate)
 {
     if (isRunning())
         return true;
-    stop(); // a sink left without its stream
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull()) {
-        qWarning() << "LiveAudioPlayer: no audio output device";
+    stop(); // an output left without its stream
+    if (!output.start(requestedRate, kBufferFrames)) {
+        qWarning() << "LiveAudioPlayer: no output at" << requestedRate << "Hz";
         return false;
     }
-    qDebug() << "LiveAudioPlayer: audio output =" << device.description();
-    bool preferred = false;
-    const QAudioFormat format = PushAudioSink::chooseFormat(device, requestedRate, &preferred);
-    if (preferred)
-        qDebug() << "LiveAudioPlayer: format NOT supported, using preferred";
-    qDebug() << "LiveAudioPlayer: format =" << format.sampleRate() << "Hz," << format.channelCount() << "ch";
-
-    // The instruments render at the rate the device runs at.
-    sampleRate = format.sampleRate() > 0 ? format.sampleRate() : requestedRate;
-    if (piano)
-        piano->setSampleRate(sampleRate);
-    if (sf2)
-        sf2->setSampleRate(sampleRate);
+    // The instruments render at the rate the output took, known once it is
+    // open: a start waits a moment for it, so that a note struck at once
+    // keeps its pitch. An output slow to open (a server that answers nothing)
+    // holds the key no longer; the rate asked for serves until it opens (see
+    // pushAudio).
+    output.waitUntilOpen(kOpenWait);
+    useRate(output.sampleRate() > 0 ? output.sampleRate() : requestedRate);
     scratch.resize(kMaxPushFrames * 4);
-
-    if (!output.start(device, format, kBufferFrames, this)) {
-        qWarning() << "LiveAudioPlayer: QAudioSink::start() returned null!";
-        return false;
-    }
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &LiveAudioPlayer::pushAudio);
     timer->start(kIntervalMs);
@@ -101,6 +90,15 @@ bool LiveAudioPlayer::start(int requestedRate)
     qDebug() << "LiveAudioPlayer: Started (push mode, SR=" << sampleRate << "buffer=" << kMaxPushFrames
              << "frames, interval=" << kIntervalMs << "ms)";
     return true;
+}
+
+void LiveAudioPlayer::useRate(int rate)
+{
+    sampleRate = rate;
+    if (piano)
+        piano->setSampleRate(sampleRate);
+    if (sf2)
+        sf2->setSampleRate(sampleRate);
 }
 
 void LiveAudioPlayer::stop()
@@ -136,6 +134,11 @@ void LiveAudioPlayer::pushAudio()
 {
     if (!running || !output.isStarted())
         return;
+    const int rate = output.sampleRate();
+    if (rate <= 0)
+        return; // still opening
+    if (rate != sampleRate)
+        useRate(rate);
     const int frames = framesToPush(output.bytesFree(), output.bytesPerFrame());
     scratch.fill(0);
     short* pcm = reinterpret_cast<short*>(scratch.data());

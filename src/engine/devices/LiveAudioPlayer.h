@@ -1,11 +1,11 @@
 #pragma once
 // Makes live notes (MIDI keyboard) audible at once: every 10 ms on the GUI
 // thread it renders the attached instrument (SoundFont, sampled piano or an
-// instrument plug-in) and pushes it to a Qt audio sink on the default output
-// (or, where that cannot start, a stream of its own: see PushAudioSink).
-// The instrument renders at the rate the sink took, and the frames are
-// converted to the sink's sample type and channel count. Note on and note off
-// go from the page to the instrument directly.
+// instrument plug-in) and pushes it to an output on the default device
+// (see PushAudioSink: it opens and closes off this thread). The instrument
+// renders at the rate the output took, and the frames are converted to the
+// output's sample type and channel count. Note on and note off go from the
+// page to the instrument directly.
 
 #include "engine/devices/PushAudioSink.h"
 
@@ -37,15 +37,16 @@ public:
     // The plug-in chain of `bridge` becomes the source while instrumentIndex >= 0.
     void setPluginInstrument(AudioPluginBridge* bridge, int instrumentIndex);
 
-    // Opens the default output; true when running (at once when already running),
-    // false without an output device or when the sink cannot start.
+    // Starts opening the default output and returns at once (at once too when
+    // already running); false for a rate of none. The instruments render at
+    // sampleRate from now on, at the output's rate once it is open.
     bool start(int sampleRate);
     // Stops the output and silences the attached instruments.
     void stop();
-    // False also once the sink has given up its stream (the sound server went
-    // away): a start then opens the output anew.
+    // True while the output opens; false once it failed to open or gave up
+    // its stream (the sound server went away): a start then opens it anew.
     bool isRunning() const { return running && output.isStarted(); }
-    // The rate the instruments render at: the sink's (valid while running).
+    // The rate the instruments render at (valid while running).
     int outputSampleRate() const { return sampleRate; }
 
     // One push: renders and writes as many frames as the sink has room for
@@ -56,6 +57,7 @@ public:
 
 private:
     void renderPlugin(int frames);
+    void useRate(int rate);
     // Tells the instrument that pushAudio renders, while running, whether it
     // does (other outputs leave its voices to this one).
     void markRenderedSource(bool rendered);

@@ -1,7 +1,6 @@
 #include "engine/devices/Metronome.h"
 
 #include <QDebug>
-#include <QMediaDevices>
 #include <QTimer>
 #include <algorithm>
 
@@ -23,23 +22,17 @@ bool Metronome::start(int rate, double beatsPerMinute, int beats)
     sampleRate = rate;
     bpm = beatsPerMinute;
     beatsPerBar = beats;
-
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull()) {
-        qWarning() << "Metronome: no audio output device";
+    if (!output.start(rate, kBufferFrames)) {
+        qWarning() << "Metronome: no output at" << rate << "Hz";
         return false;
     }
-    const QAudioFormat format = PushAudioSink::chooseFormat(device, rate, nullptr);
-    clicks.prepare(format.sampleRate() > 0 ? format.sampleRate() : rate, bpm, beatsPerBar);
-    if (!output.start(device, format, kBufferFrames, this)) {
-        qWarning() << "Metronome: failed to get IO device from QAudioSink";
-        return false;
-    }
+    // Made again at the output's rate once it is open, should it take another.
+    clicks.prepare(rate, bpm, beatsPerBar);
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &Metronome::pushAudio);
     timer->start(10);
     running = true;
-    qDebug() << "Metronome: started at" << bpm << "BPM, sampleRate=" << clicks.sampleRate();
+    qDebug() << "Metronome: started at" << bpm << "BPM, sampleRate=" << rate;
     return true;
 }
 
@@ -65,6 +58,12 @@ void Metronome::pushAudio()
 {
     if (!running || !output.isStarted())
         return;
+    const int rate = output.sampleRate();
+    if (rate <= 0)
+        return; // still opening
+    // Before the first click is pushed: the count starts with what is heard.
+    if (rate != clicks.sampleRate())
+        clicks.prepare(rate, bpm, beatsPerBar);
     const qint64 free = output.bytesFree();
     const int bytesPerFrame = output.bytesPerFrame();
     if (free < bytesPerFrame)

@@ -1,22 +1,22 @@
 #pragma once
-// A Qt audio sink in push mode, fed interleaved 16-bit stereo frames that it
-// converts to whatever format the device took. The live instrument output
-// and the metronome each own one and push to it from a 10 ms timer. Where
-// Qt's sink cannot start (Qt 6.4 gives its server connection up for the rest
-// of the process once the server was away longer than its one retry), the
-// frames go to a PulseAudio stream of its own instead.
-
-#include "engine/devices/PulseOutputStream.h"
-#include "engine/devices/StereoPcmConverter.h"
+// The default output in push mode, fed interleaved 16-bit stereo frames. The
+// live instrument output and the metronome each own one and push to it from
+// a 10 ms timer. Qt's sink waits for the sound server while it opens, and
+// runs events while it is deleted: it is opened, fed, closed and deleted on
+// a thread of its own (see PushAudioThread), and the caller never waits for
+// that thread. Frames
+// written go into a queue that thread hands to the device, converted to
+// whatever format the device took. Where Qt's sink cannot start (Qt 6.4 gives
+// its server connection up for the rest of the process once the server was
+// away longer than its one retry), the frames go to a PulseAudio stream of
+// its own instead.
 
 #include <QAudioDevice>
 #include <QAudioFormat>
-#include <QByteArray>
-#include <QIODevice>
-#include <QPointer>
+#include <QtGlobal>
 
-class QAudioSink;
-class QObject;
+#include <chrono>
+#include <memory>
 
 class PushAudioSink {
 public:
@@ -26,32 +26,30 @@ public:
     // preferred format (usedPreferred set).
     static QAudioFormat chooseFormat(const QAudioDevice& device, int sampleRate, bool* usedPreferred);
 
-    // Creates the sink (a child of parent) with a buffer of `bufferFrames`
-    // frames and starts it in push mode. A sink that yields no push device
-    // gives way to a stream of its own in float stereo at the format's rate,
-    // which connects meanwhile (no room until it plays). False, with nothing
-    // kept, when the device is null, the format unusable or neither starts.
-    bool start(const QAudioDevice& device, const QAudioFormat& format, int bufferFrames, QObject* parent);
+    // Returns at once; the default output opens meanwhile, at sampleRate when
+    // it takes that rate, with a buffer of about `bufferFrames` frames. False
+    // only for a rate or buffer of none.
+    bool start(int sampleRate, int bufferFrames);
+    // Waits at most `limit` for the output to open; whether it is open.
+    bool waitUntilOpen(std::chrono::milliseconds limit) const;
+    // Returns at once: the output closes on its thread.
     void stop();
-    // False also once the stream went with its server, or failed to connect.
-    bool isStarted() const { return io != nullptr || ownStream.isActive(); }
+    // Opening or open: false once it failed to open, went with its server
+    // (also while opening), or was stopped.
+    bool isStarted() const;
+    // The rate the output took; 0 until it is open.
+    int sampleRate() const;
 
-    const QAudioFormat& format() const { return format_; }
-    int bytesPerFrame() const { return converter.bytesPerFrame(); }
+    // What write takes: interleaved 16-bit stereo.
+    static constexpr int bytesPerFrame() { return 4; }
+    // Bytes a write can take now without running further ahead of what is
+    // heard than the device's buffer: none until the output is open.
     qint64 bytesFree() const;
-    // Converts and writes `frames` frames; returns the bytes the device
-    // accepted (none to a stream whose server went away).
+    // Queues `frames` frames, all or none; returns the bytes taken.
     qint64 write(const short* stereo, int frames);
 
 private:
-    bool startOwnStream(int sampleRate, int bufferFrames);
-
-    QAudioSink* sink = nullptr;
-    // The sink deletes its push device when the stream fails (the sound
-    // server went away, for one): the pointer must not outlive it.
-    QPointer<QIODevice> io;
-    QAudioFormat format_;
-    StereoPcmConverter converter;
-    QByteArray converted;
-    PulseOutputStream ownStream; // active only while Qt's sink is not
+    struct Shared;
+    class Device;
+    std::shared_ptr<Shared> shared;
 };
