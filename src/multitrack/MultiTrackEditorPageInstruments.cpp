@@ -5,6 +5,7 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
+#include "common/SaveFileCommit.h"
 #include "engine/devices/LiveAudioPlayer.h"
 #include "engine/midi/MidiInput.h"
 #include "engine/midi/MidiRecorder.h"
@@ -25,7 +26,8 @@ namespace {
 constexpr qint64 CopyChunkBytes = 1 << 20;
 
 // Copies a file through a temporary file in the destination's folder and a
-// rename, so the destination is the old file or the whole new one.
+// rename, so the destination is the old file or the whole new one, on the
+// disk.
 bool copyReplacing(const QString& from, const QString& to)
 {
     QFile source(from);
@@ -43,7 +45,7 @@ bool copyReplacing(const QString& from, const QString& to)
     }
     if (source.error() != QFileDevice::NoError)
         target.cancelWriting();
-    return target.commit();
+    return SaveFileCommit::commit(target);
 }
 
 const char* flag(bool value)

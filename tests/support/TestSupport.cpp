@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "audio/dsp/VectorState.h"
+#include "common/SaveFileCommit.h"
 
 #include <QDir>
 #include <QImage>
@@ -43,6 +44,15 @@ FileSizeLimit::~FileSizeLimit()
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, savedHandler);
 }
+
+FailingDataSync::FailingDataSync(int error)
+{
+    static int failure;
+    failure = error;
+    SaveFileCommit::setDataSync([](int) { return errno = failure, -1; });
+}
+
+FailingDataSync::~FailingDataSync() { SaveFileCommit::setDataSync(nullptr); }
 
 SmallDisk::SmallDisk(qint64 bytes)
 {
