@@ -60,6 +60,12 @@ SmallDisk::SmallDisk(qint64 bytes)
                     ("size=" + QByteArray::number(bytes)).constData()) == 0;
 }
 
+bool SmallDisk::makeReadOnly()
+{
+    return mounted && mount(nullptr, QFile::encodeName(folder.path()).constData(), nullptr,
+                            MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
 SmallDisk::~SmallDisk()
 {
     if (mounted) // detached: a file a failed test left open cannot keep it mounted

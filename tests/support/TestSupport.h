@@ -73,6 +73,7 @@ public:
     explicit SmallDisk(qint64 bytes);
     ~SmallDisk();
     QString path() const { return mounted ? folder.path() : QString(); }
+    bool makeReadOnly();
 private:
     QTemporaryDir folder;
     bool mounted = false;
