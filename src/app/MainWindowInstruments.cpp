@@ -13,8 +13,8 @@ void MainWindow::setupInstrumentCommands()
 {
     MultiTrackEditorPage* page = multiTrackPage;
     soundFontCommand = new SoundFontLoadCommand(
-        CommandFeedback::of(this), [page](const QString& path) { return page->copyAndLoadSoundFont(path); },
-        this);
+        CommandFeedback::of(this),
+        [page](const QString& path, QString& note) { return page->copyAndLoadSoundFont(path, &note); }, this);
     vst3Command = new VST3ImportCommand(CommandFeedback::of(this), [page] { return page->pluginBridge; }, this);
 }
 

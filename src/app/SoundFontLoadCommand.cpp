@@ -4,9 +4,7 @@
 
 #include <QFileInfo>
 
-SoundFontLoadCommand::SoundFontLoadCommand(CommandFeedback feedback,
-                                           std::function<bool(const QString& path)> load,
-                                           QObject* parent)
+SoundFontLoadCommand::SoundFontLoadCommand(CommandFeedback feedback, Install load, QObject* parent)
     : QObject(parent)
     , feedback(std::move(feedback))
     , install(std::move(load))
@@ -21,12 +19,21 @@ bool SoundFontLoadCommand::load(const QString& path)
     // A sampler of its own tries the file; the instrument unloads its font
     // before it reads a new one.
     const bool readable = SF2Sampler().loadSoundFont(path);
-    const bool loaded = readable && install(path);
+    QString note;
+    const bool loaded = readable && install(path, note);
     feedback.hideLoading();
     if (!loaded) {
         feedback.warn(tr("加载失败"), tr("无法加载音色库文件:\n%1").arg(path));
         return false;
     }
-    feedback.showStatus(tr("已加载音色库: %1").arg(QFileInfo(path).fileName()), 5000);
+    const QString name = QFileInfo(path).fileName();
+    if (note.isEmpty()) {
+        feedback.showStatus(tr("已加载音色库: %1").arg(name), 5000);
+        return true;
+    }
+    // Not kept: the next start would fall back to the piano without a word.
+    feedback.showStatus(tr("已加载音色库: %1（仅本次运行可用）").arg(name), 5000);
+    feedback.warn(tr("加载音色库"),
+                  tr("已加载音色库: %1\n%2\n仅本次运行可用，下次启动不会自动加载。").arg(name, note));
     return true;
 }

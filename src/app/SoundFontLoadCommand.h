@@ -14,14 +14,15 @@ class SoundFontLoadCommand : public QObject {
     Q_OBJECT
 public:
     // `load` installs a file that is known to load (the multitrack page copies
-    // it into its SoundFont folder and loads it); its result is reported.
-    SoundFontLoadCommand(CommandFeedback feedback, std::function<bool(const QString& path)> load,
-                         QObject* parent);
+    // it into its SoundFont folder and loads it); its result is reported,
+    // and its note, when it sets one: why the font is loaded for this run only.
+    using Install = std::function<bool(const QString& path, QString& note)>;
+    SoundFontLoadCommand(CommandFeedback feedback, Install load, QObject* parent);
 
     // True when the SoundFont was loaded; failures have been shown.
     bool load(const QString& path);
 
 private:
     CommandFeedback feedback;
-    std::function<bool(const QString& path)> install;
+    Install install;
 };

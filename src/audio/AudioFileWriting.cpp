@@ -1,7 +1,7 @@
 // Writing of WAV, MP3 and FLAC files. Each writer validates its arguments
 // before touching the disk, writes to a temporary file in the target folder
-// and renames it over the target only when every write succeeded, so a
-// failed export never damages an existing file.
+// and renames it over the target only when every write succeeded and the
+// data is on the disk, so a failed export never damages an existing file.
 
 #include "AudioProcessor.h"
 
@@ -9,6 +9,7 @@
 #include "codecs/Mp3Encoder.h"
 #include "codecs/SampleConversion.h"
 #include "codecs/WavWriter.h"
+#include "common/SaveFileCommit.h"
 #include "common/WriteErrorMessages.h"
 
 #include <QDebug>
@@ -91,11 +92,9 @@ bool AudioProcessor::openSaveFile(QSaveFile& file, const QString& filePath)
 
 bool AudioProcessor::commitSaveFile(QSaveFile& file, const QString& filePath, bool written)
 {
-    // Flushed first: a commit does not check its own last flush, and would
-    // put a file cut short by a full disk in place of the old one.
-    if (written && file.flush() && file.commit())
+    int error = errno; // a failed write's
+    if (written && SaveFileCommit::commit(file, &error))
         return true;
-    const int error = errno;
     // After a failed commit the file's own text no longer names the cause.
     qWarning() << "AudioProcessor: writing" << filePath << "failed:"
                << (error ? qt_error_string(error) : file.errorString());

@@ -15,6 +15,8 @@ QString describe(int errorNumber)
         return QStringLiteral("没有写入权限");
     case EIO:
         return QStringLiteral("磁盘读写错误");
+    case EROFS:
+        return QStringLiteral("磁盘为只读");
     default:
         return {};
     }

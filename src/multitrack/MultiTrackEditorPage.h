@@ -261,7 +261,10 @@ public:
     bool renderMixdown(QList<float>& out, int& sampleRate, QString* note = nullptr);
     // Copies a SoundFont into the SoundFont folder and loads it; a file that
     // does not load is not copied and leaves the loaded font in place.
-    bool copyAndLoadSoundFont(const QString& path);
+    // `note`, when given, receives why the folder could not keep the font
+    // (it is then loaded from where it lies, for this run only); empty
+    // otherwise.
+    bool copyAndLoadSoundFont(const QString& path, QString* note = nullptr);
     // Loads the newest SoundFont of the folder that loads.
     void scanAndLoadExistingSf2();
     bool loadSoundFont(const QString& path);

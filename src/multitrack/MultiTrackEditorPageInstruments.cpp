@@ -5,6 +5,8 @@
 
 #include "multitrack/MultiTrackEditorPage.h"
 
+#include "common/SaveFileCommit.h"
+#include "common/WriteErrorMessages.h"
 #include "engine/devices/LiveAudioPlayer.h"
 #include "engine/midi/MidiInput.h"
 #include "engine/midi/MidiRecorder.h"
@@ -19,31 +21,41 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
 constexpr qint64 CopyChunkBytes = 1 << 20;
 
 // Copies a file through a temporary file in the destination's folder and a
-// rename, so the destination is the old file or the whole new one.
-bool copyReplacing(const QString& from, const QString& to)
+// rename, so the destination is the old file or the whole new one, on the
+// disk. `error` gets the errno of a failed write (0 when none is known).
+bool copyReplacing(const QString& from, const QString& to, int& error)
 {
+    error = 0;
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
         return false;
     QSaveFile target(to);
-    if (!target.open(QIODevice::WriteOnly))
+    errno = 0;
+    if (!target.open(QIODevice::WriteOnly)) {
+        error = errno;
         return false;
+    }
     QByteArray chunk;
     while (!(chunk = source.read(CopyChunkBytes)).isEmpty()) {
+        errno = 0;
         if (target.write(chunk) != chunk.size()) {
+            error = errno;
             target.cancelWriting();
-            break;
+            return false;
         }
     }
-    if (source.error() != QFileDevice::NoError)
+    if (source.error() != QFileDevice::NoError) {
         target.cancelWriting();
-    return target.commit();
+        return false;
+    }
+    return SaveFileCommit::commit(target, &error);
 }
 
 const char* flag(bool value)
@@ -77,8 +89,10 @@ bool MultiTrackEditorPage::loadSoundFont(const QString& path)
     return loaded;
 }
 
-bool MultiTrackEditorPage::copyAndLoadSoundFont(const QString& path)
+bool MultiTrackEditorPage::copyAndLoadSoundFont(const QString& path, QString* note)
 {
+    if (note)
+        note->clear();
     if (path.isEmpty())
         return false;
     // Loading unloads the current font first: a file that does not load is
@@ -87,7 +101,9 @@ bool MultiTrackEditorPage::copyAndLoadSoundFont(const QString& path)
         return false;
 
     const QString folder = sf2Directory();
-    QDir().mkpath(folder);
+    errno = 0;
+    const bool folderMade = QDir().mkpath(folder);
+    int error = errno;
     const QString destination = folder + QLatin1Char('/') + QFileInfo(path).fileName();
     const QString chosen = QFileInfo(path).canonicalFilePath();
     if (!chosen.isEmpty() && chosen == QFileInfo(destination).canonicalFilePath()) {
@@ -99,13 +115,18 @@ bool MultiTrackEditorPage::copyAndLoadSoundFont(const QString& path)
         return loadSoundFont(path);
     }
     QString loadPath = path;
-    if (copyReplacing(path, destination)) {
+    if (folderMade && copyReplacing(path, destination, error)) {
         qDebug() << "MultiTrackEditorPage: SF2 copied to" << destination;
         loadPath = destination;
     } else {
-        qWarning() << "MultiTrackEditorPage: failed to copy SF2 to app dir:" << path << "->" << destination;
+        qWarning() << "MultiTrackEditorPage: failed to copy SF2 to app dir:" << path << "->" << destination
+                   << (error ? qt_error_string(error) : QString());
     }
-    return loadSoundFont(loadPath);
+    const bool loaded = loadSoundFont(loadPath);
+    // The next start loads what the folder holds, not this font: said.
+    if (loaded && loadPath == path && note)
+        *note = WriteErrorMessages::withReason(tr("无法复制到音色库文件夹: %1").arg(folder), error);
+    return loaded;
 }
 
 void MultiTrackEditorPage::scanAndLoadExistingSf2()

@@ -1,5 +1,6 @@
 #include "VST3PluginInstance.h"
 
+#include "common/SaveFileCommit.h"
 #include "plugins/PluginLog.h"
 #include "plugins/VST3Text.h"
 
@@ -678,7 +679,9 @@ bool VST3PluginInstance::saveState(const std::string& filePath)
         return false;
     }
     const std::vector<char>& bytes = state->bytes();
-    if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !file.commit()) {
+    // The file replaces the old one only once its bytes are on the disk.
+    if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())
+        || !SaveFileCommit::commit(file)) {
         logError("Failed to write state file: " + filePath);
         return false;
     }

@@ -1,5 +1,7 @@
 #include "PageCacheSparingWriter.h"
 
+#include "common/SaveFileCommit.h"
+
 #include <QFileDevice>
 
 #include <cerrno>
@@ -84,9 +86,9 @@ bool PageCacheSparingWriter::syncRange(int fd, qint64 from, qint64 bytes, unsign
     if (rangeSync(fd, from, bytes, flags) == 0)
         return true;
     const int error = errno;
-    // A file that cannot take the call (not a disk file, an old kernel) only
-    // keeps its pages cached; any other failure is the disk's.
-    if (error == EINVAL || error == ESPIPE || error == ENOSYS)
+    // A file that cannot take the call only keeps its pages cached; any
+    // other failure is the disk's.
+    if (SaveFileCommit::syncUnsupported(error))
         return true;
     fail(error);
     return false;

@@ -2,6 +2,7 @@
 
 #include "PageCacheSparingWriter.h"
 #include "ProjectSerializer.h"
+#include "common/SaveFileCommit.h"
 
 #include <QDebug>
 #include <QFile>
@@ -35,9 +36,9 @@ ProjectFile::SaveResult ProjectFile::save(const QString& path, const QString& na
         file.cancelWriting();
         return SaveResult::Incomplete;
     }
-    errno = 0;
-    if (!file.commit()) {
-        error = errno;
+    // The data is on the disk; the commit's own checked sync adds what the
+    // file system keeps of it (its size) before the rename.
+    if (!SaveFileCommit::commit(file, &error)) {
         qWarning() << "ProjectFile: commit failed" << path
                    << (error ? qt_error_string(error) : file.errorString());
         return SaveResult::Incomplete;

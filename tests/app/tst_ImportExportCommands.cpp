@@ -334,6 +334,12 @@ private slots:
         QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().text,
                  QStringLiteral("无法写入文件: %1（磁盘空间不足）").arg(full));
         QVERIFY(!before.isEmpty() && TestSupport::fileBytes(full) == before);
+        // Onto a read-only disk as well.
+        QVERIFY(disk.makeReadOnly());
+        window.prompts->files << full;
+        window.menuActions().exportWav->trigger();
+        QCOMPARE(window.prompts->boxes(QStringLiteral("warning")).last().text,
+                 QStringLiteral("无法创建文件: %1（磁盘为只读）").arg(full));
     }
 
     // A name typed without a suffix, or with no audio suffix after its last

@@ -119,6 +119,26 @@ private slots:
         QCOMPARE(visibleEditorWindows(), 0);
     }
 
+    // A font the folder cannot keep is loaded from where it lies, and the
+    // user told it is for this run only, and why; the older copy stays.
+    void soundFontTheFolderCannotKeepIsForThisRunOnly()
+    {
+        ShellProbeWindow window;
+        const QString folder = settings.filePath("unkept-fonts");
+        window.multiTrackPage->setSoundFontFolder(folder);
+        QFile older(folder + "/TimGM6mb.sf2");
+        QVERIFY(QDir().mkpath(folder) && older.open(QIODevice::WriteOnly) && older.write("older") == 5 && older.flush());
+        TestSupport::FailingDataSync failing(EIO);
+        window.prompts->files << kFont;
+        window.menuActions().loadSoundFont->trigger();
+        QCOMPARE(window.multiTrackPage->soundFont().soundFontPath(), kFont);
+        QCOMPARE(TestSupport::fileBytes(older.fileName()), QByteArray("older"));
+        QCOMPARE(window.prompts->only("warning").text,
+                 QStringLiteral("已加载音色库: TimGM6mb.sf2\n无法复制到音色库文件夹: %1（磁盘读写错误）\n"
+                                "仅本次运行可用，下次启动不会自动加载。").arg(folder));
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已加载音色库: TimGM6mb.sf2（仅本次运行可用）"));
+    }
+
     void liveKeysSoundTheSoundFontLoadedWhilePlaying()
     {
         CDW_REQUIRE_PULSE();

@@ -220,7 +220,7 @@ private slots:
         SF2Sampler sampler;
         Shown shown;
         int installs = 0;
-        SoundFontLoadCommand command(shown.feedback(), [&](const QString& file) {
+        SoundFontLoadCommand command(shown.feedback(), [&](const QString& file, QString&) {
             ++installs;
             return sampler.loadSoundFont(file);
         }, nullptr);

@@ -516,6 +516,22 @@ private slots:
         QVERIFY(p.saveAudioFile(file, data, 44100, 2, 16));
         QVERIFY(readAll(file).size() > 32 * 1024);
     }
+
+    // A disk that fails to write back fails the export with its reason; the earlier file stays.
+    void diskWriteBackErrorKeepsEarlierFile_data() { fullDiskKeepsEarlierFile_data(); }
+    void diskWriteBackErrorKeepsEarlierFile()
+    {
+        QFETCH(QString, ext);
+        const QString file = path("write-back." + ext);
+        writeBytes(file, "earlier export");
+        AudioProcessor p;
+        QSignalSpy errors(&p, &AudioProcessor::errorOccurred);
+        TestSupport::FailingDataSync failing(EIO);
+        QVERIFY(!p.saveAudioFile(file, ramp(4410, 1), 44100, 1, 16));
+        QCOMPARE(errors, QList<QVariantList>{{QStringLiteral("无法写入文件: %1（磁盘读写错误）").arg(file)}});
+        QCOMPARE(readAll(file), QByteArray("earlier export"));
+        QCOMPARE(QDir(m_dir.path()).entryList({"write-back." + ext + "*"}, QDir::Files | QDir::Hidden).size(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(AudioFileWritingTest)

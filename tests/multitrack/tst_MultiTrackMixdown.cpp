@@ -416,6 +416,19 @@ private slots:
         again.setSoundFontFolder(folder);
         again.scanAndLoadExistingSf2();
         QCOMPARE(again.soundFont().soundFontPath(), copy);
+
+        // A copy whose last buffered bytes the disk refuses keeps the older one.
+        QByteArray padded = font + "JUNK" + QByteArray(6 * (1 << 20) + 119 - font.size(), '\0');
+        qToLittleEndian<quint32>(quint32(padded.size() - 8), padded.data() + 4);
+        qToLittleEndian<quint32>(quint32(padded.size() - font.size() - 8), padded.data() + font.size() + 4);
+        QVERIFY(writeFile(chosen, padded) && writeFile(copy, "older copy"));
+        QString note;
+        {
+            TestSupport::FileSizeLimit limit(6 * (1 << 20));
+            QVERIFY(page.copyAndLoadSoundFont(chosen, &note));
+        }
+        QCOMPARE(contents(copy), QByteArray("older copy"));
+        QVERIFY(note.startsWith(QStringLiteral("无法复制到音色库文件夹")));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "audio/dsp/VectorState.h"
+#include "common/SaveFileCommit.h"
 
 #include <QDir>
 #include <QImage>
@@ -44,10 +45,25 @@ FileSizeLimit::~FileSizeLimit()
     std::signal(SIGXFSZ, savedHandler);
 }
 
+FailingDataSync::FailingDataSync(int error)
+{
+    static int failure;
+    failure = error;
+    SaveFileCommit::setDataSync([](int) { return errno = failure, -1; });
+}
+
+FailingDataSync::~FailingDataSync() { SaveFileCommit::setDataSync(nullptr); }
+
 SmallDisk::SmallDisk(qint64 bytes)
 {
     mounted = mount("tmpfs", QFile::encodeName(folder.path()).constData(), "tmpfs", 0,
                     ("size=" + QByteArray::number(bytes)).constData()) == 0;
+}
+
+bool SmallDisk::makeReadOnly()
+{
+    return mounted && mount(nullptr, QFile::encodeName(folder.path()).constData(), nullptr,
+                            MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
 SmallDisk::~SmallDisk()

@@ -60,6 +60,12 @@ private:
     void (*savedHandler)(int) = nullptr;
 };
 
+// Every commit of this process fails its sync with `error` while the object lives.
+struct FailingDataSync {
+    explicit FailingDataSync(int error);
+    ~FailingDataSync();
+};
+
 // A tmpfs of `bytes` on a temporary folder for the object's life: writes
 // past its size fail with ENOSPC. Mounting needs root; else path() is empty.
 class SmallDisk {
@@ -67,6 +73,7 @@ public:
     explicit SmallDisk(qint64 bytes);
     ~SmallDisk();
     QString path() const { return mounted ? folder.path() : QString(); }
+    bool makeReadOnly();
 private:
     QTemporaryDir folder;
     bool mounted = false;
