@@ -1,6 +1,7 @@
 #include "OggDecoder.h"
 
 #include "GrowingSampleBuffer.h"
+#include "OggPageFilter.h"
 #include "OggPageParser.h"
 #include "OggSeekCheck.h"
 #include "SegmentedDecoding.h"
@@ -183,27 +184,39 @@ void readFrames(stb_vorbis* v, int channels, qint64 maxFrames, GrowingSampleBuff
 // Runs of the first stream's pages that follow one another unbroken: each
 // the next in sequence, no bytes between them, and its position no further
 // on than its packets decode to (pages lost and the rest numbered on
-// without a gap show only there). A stream chained after it would need its
-// own headers, so reading ends with the first stream.
+// without a gap show only there). After the first audio page (`audioStart`
+// on), a page whose packets end must state a position beyond the last one:
+// one that does not (a page repeated or moved back; the reader's filter has
+// dropped plain repeats) is damage, left out, so no sound is heard twice or
+// pushes the rest late. A stream chained after it would need its own headers, so reading ends
+// with the first stream.
 struct PageRun {
     qint64 begin = 0;
     qint64 end = 0;
     size_t first = 0; // index of its first page
 };
 
-std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, VorbisPacketClock clock)
+std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, VorbisPacketClock clock,
+                              qint64 audioStart)
 {
     std::vector<PageRun> runs;
     const OggPageParser::Page* last = nullptr;
     quint64 stated = 0; // the last position a page stated
+    bool audioStated = false;
     for (size_t i = 0; i < pages.size(); ++i) {
         const OggPageParser::Page& page = pages[i];
         if (last && page.serial != last->serial)
             continue;
+        const bool positioned = page.granule != kNoPosition;
+        // The last page may state no more than the one before: its packets
+        // can be all padding.
+        if (audioStated && positioned
+            && (page.granule < stated || (page.granule == stated && !(page.flags & OggPageParser::LastPage))))
+            continue;
         VorbisPacketClock next = clock;
         const quint64 step = next.advance(page);
         if (last && page.begin == last->end && page.sequence == last->sequence + 1
-            && (page.granule == kNoPosition || page.granule <= stated || page.granule - stated <= step)) {
+            && (!positioned || page.granule <= stated || page.granule - stated <= step)) {
             runs.back().end = page.end;
             clock = next;
         } else {
@@ -211,8 +224,10 @@ std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, Vor
             clock.restart();
             clock.advance(page);
         }
-        if (page.granule != kNoPosition)
+        if (positioned) {
             stated = page.granule;
+            audioStated = audioStated || page.begin >= audioStart;
+        }
         last = &page;
         if (page.flags & OggPageParser::LastPage)
             break;
@@ -292,9 +307,9 @@ std::array<unsigned char, OggPageParser::kHeaderBytes + 4> restartPage(quint64 p
 // position of the first page after the break that states one places the
 // sound (before the last page, the damaged page's own), and the time
 // between becomes silence. Returns whether sound followed any damage.
-bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, const OggPageParser::Survey& survey,
-                    const VorbisPacketClock& clock, int channels, GrowingSampleBuffer& buffer, DecodedAudio& out,
-                    int& firstError)
+bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart,
+                    const OggPageParser::Survey& survey, const VorbisPacketClock& clock, int channels,
+                    GrowingSampleBuffer& buffer, DecodedAudio& out, int& firstError)
 {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     // A packet of a byte or two decodes to at most half a long block: no
@@ -325,10 +340,13 @@ bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, cons
         }
         lost = true;
     };
-    for (const PageRun& run : pageRuns(survey.pages, clock)) {
-        if (run.end <= pos)
-            continue; // the header pages
-        if (started || run.begin > pos) {
+    bool headersApart = false; // a run of header pages ends where the audio begins: a break
+    for (const PageRun& run : pageRuns(survey.pages, clock, audioStart)) {
+        if (run.end <= pos) { // the header pages
+            headersApart = run.end == pos;
+            continue;
+        }
+        if (started || run.begin > pos || headersApart) {
             noteLoss(VORBIS__no_error);
             const auto bridge = restartPage(
                 positionBeforeLastPage(data, bytes.size(), survey.pages, run, clock, longBlock));
@@ -390,13 +408,20 @@ bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, cons
 
 } // namespace
 
-bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCode, int segments)
+bool OggDecoder::decode(const QByteArray& file, DecodedAudio& out, int& errorCode, int segments)
 {
     errorCode = 0;
-    if (bytes.size() > std::numeric_limits<int>::max()) {
+    if (file.size() > std::numeric_limits<int>::max()) {
         errorCode = VORBIS_unexpected_eof;
         return false;
     }
+    OggPageParser::Survey survey = OggPageParser::survey(file);
+    QByteArray filtered;
+    int repeats = 0;
+    const bool filteredOut = OggPageFilter::vorbisPages(file, survey, filtered, repeats);
+    if (filteredOut)
+        survey = OggPageParser::survey(filtered);
+    const QByteArray& bytes = filteredOut ? filtered : file;
     QByteArray comment;
     QByteArray setup;
     if (!headerPackets(bytes, comment, setup) || !commentHeaderFits(comment)
@@ -448,12 +473,13 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
         };
         // Segments seek, which only a stream with sound page positions allows.
         if (count > 1 && OggSeekCheck::seekable(bytes, clock)
-            && SegmentedDecoding::decode(announced, count, channels, decodeSegment, out.parts))
+            && SegmentedDecoding::decode(announced, count, channels, decodeSegment, out.parts)) {
+            out.damaged = repeats > 0;
             return true;
+        }
     }
 
     // Sequentially: through the push interface, which gets past damage.
-    const OggPageParser::Survey survey = OggPageParser::survey(bytes);
     int used = 0;
     Vorbis push = openPushVorbis(bytes, used, error);
     GrowingSampleBuffer buffer;
@@ -477,7 +503,7 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
         return false;
     }
     out.parts.push_back(buffer.take());
-    out.damaged = survey.damaged || resumed;
+    out.damaged = survey.damaged || resumed || repeats > 0;
     out.cutShort = survey.cutShort;
     return true;
 }

@@ -61,8 +61,9 @@ Survey survey(const QByteArray& bytes);
 // stream than the first page: a stream chained after the first one.
 bool endsInOtherStream(const QByteArray& bytes);
 
-// The codec that the first packet of the file's first page names, when it
-// is one that is not Vorbis: "Opus" or "FLAC". Empty otherwise.
+// The codec that the first packet of one of the file's first pages (of the
+// streams multiplexed at its start) names, when it is one that is not
+// Vorbis: "Opus" or "FLAC". Empty otherwise.
 QString otherCodec(const QByteArray& bytes);
 
 } // namespace OggPageParser
