@@ -425,6 +425,8 @@ private slots:
     {
         QTest::addColumn<int>("firstKept");
         QTest::addColumn<QString>("beside");
+        QTest::newRow("cut") << 6 << "";
+        QTest::newRow("cut beside a Skeleton") << 6 << "skeleton";
         QTest::newRow("whole beside another stream") << 2 << "interleaved";
     }
 

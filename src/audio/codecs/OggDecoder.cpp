@@ -181,6 +181,33 @@ void readFrames(stb_vorbis* v, int channels, qint64 maxFrames, GrowingSampleBuff
     }
 }
 
+// A file cut by a tool that keeps the pages' numbers and positions: they
+// jump once, from the header pages (ending at `audioStart`) to the first
+// audio page kept, whose position is at least what its packets decode to
+// (a stream's own first page states exactly that) and below every later
+// one (else pages were moved). Its sound starts the file, as other readers
+// play it. The index of that page, or ~0.
+size_t cutAfterHeaders(const std::vector<OggPageParser::Page>& pages, qint64 audioStart, VorbisPacketClock clock)
+{
+    constexpr size_t kNone = ~size_t(0);
+    size_t cut = 1;
+    for (; cut < pages.size() && pages[cut].begin != audioStart; ++cut)
+        clock.advance(pages[cut - 1]);
+    if (cut >= pages.size())
+        return kNone;
+    clock.advance(pages[cut - 1]);
+    const OggPageParser::Page& headers = pages[cut - 1];
+    const OggPageParser::Page& page = pages[cut];
+    if (headers.end != page.begin || page.serial != headers.serial || page.sequence <= headers.sequence
+        || (page.flags & (OggPageParser::Continued | OggPageParser::FirstPage)) || page.granule == kNoPosition
+        || page.granule < clock.advance(page))
+        return kNone;
+    for (size_t i = cut + 1; i < pages.size() && !(pages[i - 1].flags & OggPageParser::LastPage); ++i)
+        if (pages[i].serial == page.serial && pages[i].granule <= page.granule)
+            return kNone;
+    return cut;
+}
+
 // Runs of the first stream's pages that follow one another unbroken: each
 // the next in sequence, no bytes between them, and its position no further
 // on than its packets decode to (pages lost and the rest numbered on
@@ -188,7 +215,8 @@ void readFrames(stb_vorbis* v, int channels, qint64 maxFrames, GrowingSampleBuff
 // on), a page whose packets end must state a position beyond the last one:
 // one that does not (a page repeated or moved back; the reader's filter has
 // dropped plain repeats) is damage, left out, so no sound is heard twice or
-// pushes the rest late. A stream chained after it would need its own headers, so reading ends
+// pushes the rest late. `cut`: the page accepted as a cut after the headers.
+// A stream chained after it would need its own headers, so reading ends
 // with the first stream.
 struct PageRun {
     qint64 begin = 0;
@@ -197,7 +225,7 @@ struct PageRun {
 };
 
 std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, VorbisPacketClock clock,
-                              qint64 audioStart)
+                              qint64 audioStart, size_t cut)
 {
     std::vector<PageRun> runs;
     const OggPageParser::Page* last = nullptr;
@@ -215,8 +243,10 @@ std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, Vor
             continue;
         VorbisPacketClock next = clock;
         const quint64 step = next.advance(page);
-        if (last && page.begin == last->end && page.sequence == last->sequence + 1
-            && (!positioned || page.granule <= stated || page.granule - stated <= step)) {
+        if (last && page.begin == last->end
+            && (i == cut
+                || (page.sequence == last->sequence + 1
+                    && (!positioned || page.granule <= stated || page.granule - stated <= step)))) {
             runs.back().end = page.end;
             clock = next;
         } else {
@@ -307,7 +337,7 @@ std::array<unsigned char, OggPageParser::kHeaderBytes + 4> restartPage(quint64 p
 // position of the first page after the break that states one places the
 // sound (before the last page, the damaged page's own), and the time
 // between becomes silence. Returns whether sound followed any damage.
-bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart,
+bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, size_t cut,
                     const OggPageParser::Survey& survey, const VorbisPacketClock& clock, int channels,
                     GrowingSampleBuffer& buffer, DecodedAudio& out, int& firstError)
 {
@@ -341,7 +371,7 @@ bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart,
         lost = true;
     };
     bool headersApart = false; // a run of header pages ends where the audio begins: a break
-    for (const PageRun& run : pageRuns(survey.pages, clock, audioStart)) {
+    for (const PageRun& run : pageRuns(survey.pages, clock, audioStart, cut)) {
         if (run.end <= pos) { // the header pages
             headersApart = run.end == pos;
             continue;
@@ -485,9 +515,11 @@ bool OggDecoder::decode(const QByteArray& file, DecodedAudio& out, int& errorCod
     GrowingSampleBuffer buffer;
     int firstError = VORBIS__no_error;
     bool resumed = false;
+    size_t cut = ~size_t(0);
     if (push) {
         main.reset();
-        resumed = readPastDamage(push.get(), bytes, used, survey, clock, channels, buffer, out, firstError);
+        cut = cutAfterHeaders(survey.pages, used, clock);
+        resumed = readPastDamage(push.get(), bytes, used, cut, survey, clock, channels, buffer, out, firstError);
     } else {
         main = openVorbis(bytes, error);
         if (!main) {
@@ -503,7 +535,9 @@ bool OggDecoder::decode(const QByteArray& file, DecodedAudio& out, int& errorCod
         return false;
     }
     out.parts.push_back(buffer.take());
-    out.damaged = survey.damaged || resumed || repeats > 0;
+    const bool pagesMissing = std::any_of(survey.sequenceJumps.begin(), survey.sequenceJumps.end(),
+                                          [cut](size_t page) { return page != cut; });
+    out.damaged = survey.damaged || pagesMissing || resumed || repeats > 0;
     out.cutShort = survey.cutShort;
     return true;
 }

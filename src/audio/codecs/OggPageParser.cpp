@@ -133,7 +133,7 @@ Survey survey(const QByteArray& bytes)
             // Sequence numbers count the pages of one logical stream.
             if (!found.pages.empty() && page.serial == found.pages.back().serial
                 && page.sequence != found.pages.back().sequence + 1)
-                found.damaged = true;
+                found.sequenceJumps.push_back(found.pages.size());
             found.pages.push_back(page);
             lastFlags = page.flags;
             at = page.end;
