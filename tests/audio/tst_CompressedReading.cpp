@@ -613,6 +613,9 @@ private slots:
         const QByteArray bos = QByteArray("OggS\0\x02", 6).leftJustified(27, '\0');
         QTest::newRow("ogg opus") << "o.ogg" << pageBytes({bos, {10}, "OpusHead\x01\x02"}) << "不支持的OGG编码格式 (Opus): %1";
         QTest::newRow("ogg flac") << "f.ogg" << pageBytes({bos, {6}, "\x7f" "FLAC\x01"}) << "不支持的OGG编码格式 (FLAC): %1";
+        QTest::newRow("ogg opus beside a skeleton") << "so.ogg" << pageBytes({bos, {8}, QByteArray("fishead\0", 8)})
+                                                                      + pageBytes({bos, {10}, "OpusHead\x01\x02"})
+                                                 << "不支持的OGG编码格式 (Opus): %1";
     }
 
     void failures()

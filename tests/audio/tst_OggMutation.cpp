@@ -39,17 +39,28 @@ quint64 granuleOf(const OggPage& page)
     return granule;
 }
 
-// Numbers the pages from `first` on down by one, as a tool that drops a page
-// and writes the rest out again would.
-void renumberFrom(QList<OggPage>& pages, qsizetype first)
+// Numbers the pages from `first` on down by one (or `by`), as a tool that
+// drops a page and writes the rest out again would.
+void renumberFrom(QList<OggPage>& pages, qsizetype first, int by = -1)
 {
     for (qsizetype p = first; p < pages.size(); ++p) {
         quint32 sequence = 0;
         for (int i = 3; i >= 0; --i)
             sequence = sequence << 8 | quint8(pages[p].header[18 + i]);
         for (int i = 0; i < 4; ++i)
-            pages[p].header[18 + i] = char(((sequence - 1) >> (8 * i)) & 0xFF);
+            pages[p].header[18 + i] = char(((sequence + by) >> (8 * i)) & 0xFF);
     }
+}
+
+// A page of another logical stream (serial 77) holding one packet.
+OggPage otherStreamPage(int flags, quint32 sequence, const QByteArray& packet)
+{
+    OggPage page{QByteArray("OggS\0", 5).leftJustified(27, '\0'), {}, packet};
+    page.header[5] = char(flags);
+    page.header[14] = 77;
+    page.header[18] = char(sequence);
+    appendLacing(page.lacing, packet.size());
+    return page;
 }
 
 QByteArray joined(const QList<OggPage>& pages)
@@ -164,6 +175,7 @@ class OggMutationTest : public QObject {
     QByteArray m_short; // one second, a page every 20 ms
     QByteArray m_long;  // long enough that seeking searches by bisection
     QByteArray m_sweep; // a tone sweeping up (no period to mistake one place for another), a page a second
+    QByteArray m_paged; // 6 s of that sweep, two pages a second
 
 private slots:
     void initTestCase()
@@ -190,6 +202,11 @@ private slots:
                                                    "-c:a", "libvorbis", "-q:a", "0", path}));
         m_sweep = readFile(path);
         QVERIFY(oggPages(m_sweep).size() >= 5);
+        QVERIFY(TestSupport::runCommand("ffmpeg", {"-v", "quiet", "-y", "-f", "lavfi", "-i",
+                                                   "aevalsrc=exprs=0.5*sin(2*PI*(200+400*t)*t):d=6:s=22050", "-c:a",
+                                                   "libvorbis", "-q:a", "0", "-page_duration", "500000", path}));
+        m_paged = readFile(path);
+        QVERIFY(oggPages(m_paged).size() >= 14);
     }
 
     // The unchanged files decode alike in segments and whole.
@@ -320,6 +337,127 @@ private slots:
         QCOMPARE(got.size(), reference.size());
         const qsizetype resumed = qsizetype(granuleOf(pages[at - 1])) + decoded.filledFrames;
         QCOMPARE(got.mid(resumed), reference.mid(resumed));
+    }
+
+    // A page written twice (its copy after it or ahead of it, numbered on
+    // or not): the copy is dropped, so nothing is heard twice and the rest
+    // keeps its time, whole and in segments; the file is called damaged.
+    void repeatedPagePlaysOnce_data()
+    {
+        QTest::addColumn<int>("copied");
+        QTest::addColumn<int>("insertAt");
+        QTest::addColumn<bool>("numberedOn");
+        QTest::newRow("after it, numbered on") << 5 << 6 << true;
+        QTest::newRow("after it, same number") << 5 << 6 << false;
+        QTest::newRow("ahead of it, numbered on") << 9 << 4 << true;
+        QTest::newRow("later, same number") << 3 << 10 << false;
+    }
+
+    void repeatedPagePlaysOnce()
+    {
+        QFETCH(int, copied);
+        QFETCH(int, insertAt);
+        QFETCH(bool, numberedOn);
+        QList<OggPage> pages = oggPages(m_paged);
+        pages.insert(insertAt, pages[copied]);
+        if (numberedOn) {
+            pages[insertAt].header.replace(18, 4, pages[insertAt + 1].header.mid(18, 4));
+            renumberFrom(pages, insertAt + 1, 1);
+        }
+        DecodedAudio intact;
+        int error = 0;
+        QVERIFY(OggDecoder::decode(m_paged, intact, error, 1));
+        for (int segments : {1, 4}) {
+            DecodedAudio decoded;
+            QVERIFY(OggDecoder::decode(joined(pages), decoded, error, segments));
+            QVERIFY(decoded.damaged);
+            QCOMPARE(decoded.filledFrames, qint64(0));
+            QCOMPARE(samplesOf(decoded), samplesOf(intact));
+        }
+    }
+
+    // Two pages swapped: the one moved back states a position behind the
+    // last one and is left out as damage. Silence stands for it; the page
+    // moved ahead and the rest play at their own time.
+    void swappedPagesKeepTime_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<bool>("numberedOn");
+        QTest::newRow("first audio pages") << 2 << false;
+        QTest::newRow("middle") << 7 << false;
+        QTest::newRow("middle, numbered in order") << 7 << true;
+    }
+
+    void swappedPagesKeepTime()
+    {
+        QFETCH(int, first);
+        QFETCH(bool, numberedOn);
+        QList<OggPage> pages = oggPages(m_paged);
+        const qsizetype before = qsizetype(granuleOf(pages[first - 1]));
+        const qsizetype moved = qsizetype(granuleOf(pages[first])); // the moved-ahead page's sound begins here
+        const qsizetype after = qsizetype(granuleOf(pages[first + 1]));
+        const qsizetype rest = qsizetype(granuleOf(pages[first + 2]));
+        pages.swapItemsAt(first, first + 1);
+        if (numberedOn)
+            for (int i = 18; i < 22; ++i)
+                std::swap(pages[first].header[i], pages[first + 1].header[i]);
+        DecodedAudio intact, decoded;
+        int error = 0;
+        QVERIFY(OggDecoder::decode(m_paged, intact, error, 1));
+        QVERIFY(OggDecoder::decode(joined(pages), decoded, error, 1));
+        QVERIFY(decoded.damaged && decoded.filledFrames > 0);
+        const QList<float> reference = samplesOf(intact);
+        const QList<float> got = samplesOf(decoded);
+        QCOMPARE(got.size(), reference.size());
+        QCOMPARE(got.first(before), reference.first(before));
+        const qsizetype half = (after - moved) / 2;
+        QCOMPARE(got.mid(after - half, half), reference.mid(after - half, half));
+        QCOMPARE(got.mid(rest), reference.mid(rest));
+        for (qsizetype i = before; i < rest; ++i)
+            QVERIFY2(got[i] == 0.0f || got[i] == reference[i], qPrintable(QString::number(i)));
+    }
+
+    // A file cut by a tool that keeps the pages' numbers and positions (they
+    // jump once, after the header pages), alone or beside a Skeleton stream,
+    // and a whole file beside another stream's pages: intact, the Vorbis
+    // stream read from its first kept page, as other readers play it.
+    void cutOrMultiplexedIsIntact_data()
+    {
+        QTest::addColumn<int>("firstKept");
+        QTest::addColumn<QString>("beside");
+        QTest::newRow("cut") << 6 << "";
+        QTest::newRow("cut beside a Skeleton") << 6 << "skeleton";
+        QTest::newRow("whole beside another stream") << 2 << "interleaved";
+    }
+
+    void cutOrMultiplexedIsIntact()
+    {
+        QFETCH(int, firstKept);
+        QFETCH(QString, beside);
+        QList<OggPage> pages = oggPages(m_paged);
+        const qsizetype cutAt = qsizetype(granuleOf(pages[firstKept - 1]));
+        const qsizetype firstPage = qsizetype(granuleOf(pages[firstKept])) - cutAt;
+        pages.remove(2, firstKept - 2);
+        if (beside == "skeleton") {
+            pages.insert(0, otherStreamPage(2, 0, QByteArray("fishead\0", 8).leftJustified(64, '\0')));
+            pages.insert(3, otherStreamPage(0, 1, QByteArray("fisbone\0", 8).leftJustified(52, '\0')));
+            pages.insert(4, otherStreamPage(4, 2, {}));
+        } else if (beside == "interleaved") {
+            pages.insert(1, otherStreamPage(2, 0, "\x80theora"));
+            for (qsizetype p = 3, n = 1; p < pages.size(); p += 2, ++n)
+                pages.insert(p, otherStreamPage(p + 1 < pages.size() ? 0 : 4, quint32(n), QByteArray(300, char(n))));
+        }
+        DecodedAudio intact, decoded;
+        int error = 0;
+        QVERIFY(OggDecoder::decode(m_paged, intact, error, 1));
+        QVERIFY2(OggDecoder::decode(joined(pages), decoded, error), qPrintable(QString::number(error)));
+        QVERIFY(!decoded.damaged && !decoded.cutShort && !decoded.laterStreamsLeft);
+        const QList<float> reference = samplesOf(intact);
+        const QList<float> got = samplesOf(decoded);
+        // The first kept packet only primes the decoder, as in any stream.
+        const qsizetype lost = reference.size() - got.size();
+        QVERIFY2(lost >= cutAt && lost - cutAt < firstPage / 4, qPrintable(QString::number(lost - cutAt)));
+        QCOMPARE(got, reference.mid(lost));
     }
 
     void forgedPagesNeverFault()

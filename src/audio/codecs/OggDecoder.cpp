@@ -1,6 +1,7 @@
 #include "OggDecoder.h"
 
 #include "GrowingSampleBuffer.h"
+#include "OggPageFilter.h"
 #include "OggPageParser.h"
 #include "OggSeekCheck.h"
 #include "SegmentedDecoding.h"
@@ -180,30 +181,72 @@ void readFrames(stb_vorbis* v, int channels, qint64 maxFrames, GrowingSampleBuff
     }
 }
 
+// A file cut by a tool that keeps the pages' numbers and positions: they
+// jump once, from the header pages (ending at `audioStart`) to the first
+// audio page kept, whose position is at least what its packets decode to
+// (a stream's own first page states exactly that) and below every later
+// one (else pages were moved). Its sound starts the file, as other readers
+// play it. The index of that page, or ~0.
+size_t cutAfterHeaders(const std::vector<OggPageParser::Page>& pages, qint64 audioStart, VorbisPacketClock clock)
+{
+    constexpr size_t kNone = ~size_t(0);
+    size_t cut = 1;
+    for (; cut < pages.size() && pages[cut].begin != audioStart; ++cut)
+        clock.advance(pages[cut - 1]);
+    if (cut >= pages.size())
+        return kNone;
+    clock.advance(pages[cut - 1]);
+    const OggPageParser::Page& headers = pages[cut - 1];
+    const OggPageParser::Page& page = pages[cut];
+    if (headers.end != page.begin || page.serial != headers.serial || page.sequence <= headers.sequence
+        || (page.flags & (OggPageParser::Continued | OggPageParser::FirstPage)) || page.granule == kNoPosition
+        || page.granule < clock.advance(page))
+        return kNone;
+    for (size_t i = cut + 1; i < pages.size() && !(pages[i - 1].flags & OggPageParser::LastPage); ++i)
+        if (pages[i].serial == page.serial && pages[i].granule <= page.granule)
+            return kNone;
+    return cut;
+}
+
 // Runs of the first stream's pages that follow one another unbroken: each
 // the next in sequence, no bytes between them, and its position no further
 // on than its packets decode to (pages lost and the rest numbered on
-// without a gap show only there). A stream chained after it would need its
-// own headers, so reading ends with the first stream.
+// without a gap show only there). After the first audio page (`audioStart`
+// on), a page whose packets end must state a position beyond the last one:
+// one that does not (a page repeated or moved back; the reader's filter has
+// dropped plain repeats) is damage, left out, so no sound is heard twice or
+// pushes the rest late. `cut`: the page accepted as a cut after the headers.
+// A stream chained after it would need its own headers, so reading ends
+// with the first stream.
 struct PageRun {
     qint64 begin = 0;
     qint64 end = 0;
     size_t first = 0; // index of its first page
 };
 
-std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, VorbisPacketClock clock)
+std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, VorbisPacketClock clock,
+                              qint64 audioStart, size_t cut)
 {
     std::vector<PageRun> runs;
     const OggPageParser::Page* last = nullptr;
     quint64 stated = 0; // the last position a page stated
+    bool audioStated = false;
     for (size_t i = 0; i < pages.size(); ++i) {
         const OggPageParser::Page& page = pages[i];
         if (last && page.serial != last->serial)
             continue;
+        const bool positioned = page.granule != kNoPosition;
+        // The last page may state no more than the one before: its packets
+        // can be all padding.
+        if (audioStated && positioned
+            && (page.granule < stated || (page.granule == stated && !(page.flags & OggPageParser::LastPage))))
+            continue;
         VorbisPacketClock next = clock;
         const quint64 step = next.advance(page);
-        if (last && page.begin == last->end && page.sequence == last->sequence + 1
-            && (page.granule == kNoPosition || page.granule <= stated || page.granule - stated <= step)) {
+        if (last && page.begin == last->end
+            && (i == cut
+                || (page.sequence == last->sequence + 1
+                    && (!positioned || page.granule <= stated || page.granule - stated <= step)))) {
             runs.back().end = page.end;
             clock = next;
         } else {
@@ -211,8 +254,10 @@ std::vector<PageRun> pageRuns(const std::vector<OggPageParser::Page>& pages, Vor
             clock.restart();
             clock.advance(page);
         }
-        if (page.granule != kNoPosition)
+        if (positioned) {
             stated = page.granule;
+            audioStated = audioStated || page.begin >= audioStart;
+        }
         last = &page;
         if (page.flags & OggPageParser::LastPage)
             break;
@@ -292,9 +337,9 @@ std::array<unsigned char, OggPageParser::kHeaderBytes + 4> restartPage(quint64 p
 // position of the first page after the break that states one places the
 // sound (before the last page, the damaged page's own), and the time
 // between becomes silence. Returns whether sound followed any damage.
-bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, const OggPageParser::Survey& survey,
-                    const VorbisPacketClock& clock, int channels, GrowingSampleBuffer& buffer, DecodedAudio& out,
-                    int& firstError)
+bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, size_t cut,
+                    const OggPageParser::Survey& survey, const VorbisPacketClock& clock, int channels,
+                    GrowingSampleBuffer& buffer, DecodedAudio& out, int& firstError)
 {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     // A packet of a byte or two decodes to at most half a long block: no
@@ -325,10 +370,13 @@ bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, cons
         }
         lost = true;
     };
-    for (const PageRun& run : pageRuns(survey.pages, clock)) {
-        if (run.end <= pos)
-            continue; // the header pages
-        if (started || run.begin > pos) {
+    bool headersApart = false; // a run of header pages ends where the audio begins: a break
+    for (const PageRun& run : pageRuns(survey.pages, clock, audioStart, cut)) {
+        if (run.end <= pos) { // the header pages
+            headersApart = run.end == pos;
+            continue;
+        }
+        if (started || run.begin > pos || headersApart) {
             noteLoss(VORBIS__no_error);
             const auto bridge = restartPage(
                 positionBeforeLastPage(data, bytes.size(), survey.pages, run, clock, longBlock));
@@ -390,13 +438,20 @@ bool readPastDamage(stb_vorbis* v, const QByteArray& bytes, int audioStart, cons
 
 } // namespace
 
-bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCode, int segments)
+bool OggDecoder::decode(const QByteArray& file, DecodedAudio& out, int& errorCode, int segments)
 {
     errorCode = 0;
-    if (bytes.size() > std::numeric_limits<int>::max()) {
+    if (file.size() > std::numeric_limits<int>::max()) {
         errorCode = VORBIS_unexpected_eof;
         return false;
     }
+    OggPageParser::Survey survey = OggPageParser::survey(file);
+    QByteArray filtered;
+    int repeats = 0;
+    const bool filteredOut = OggPageFilter::vorbisPages(file, survey, filtered, repeats);
+    if (filteredOut)
+        survey = OggPageParser::survey(filtered);
+    const QByteArray& bytes = filteredOut ? filtered : file;
     QByteArray comment;
     QByteArray setup;
     if (!headerPackets(bytes, comment, setup) || !commentHeaderFits(comment)
@@ -448,20 +503,23 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
         };
         // Segments seek, which only a stream with sound page positions allows.
         if (count > 1 && OggSeekCheck::seekable(bytes, clock)
-            && SegmentedDecoding::decode(announced, count, channels, decodeSegment, out.parts))
+            && SegmentedDecoding::decode(announced, count, channels, decodeSegment, out.parts)) {
+            out.damaged = repeats > 0;
             return true;
+        }
     }
 
     // Sequentially: through the push interface, which gets past damage.
-    const OggPageParser::Survey survey = OggPageParser::survey(bytes);
     int used = 0;
     Vorbis push = openPushVorbis(bytes, used, error);
     GrowingSampleBuffer buffer;
     int firstError = VORBIS__no_error;
     bool resumed = false;
+    size_t cut = ~size_t(0);
     if (push) {
         main.reset();
-        resumed = readPastDamage(push.get(), bytes, used, survey, clock, channels, buffer, out, firstError);
+        cut = cutAfterHeaders(survey.pages, used, clock);
+        resumed = readPastDamage(push.get(), bytes, used, cut, survey, clock, channels, buffer, out, firstError);
     } else {
         main = openVorbis(bytes, error);
         if (!main) {
@@ -477,7 +535,9 @@ bool OggDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int& errorCo
         return false;
     }
     out.parts.push_back(buffer.take());
-    out.damaged = survey.damaged || resumed;
+    const bool pagesMissing = std::any_of(survey.sequenceJumps.begin(), survey.sequenceJumps.end(),
+                                          [cut](size_t page) { return page != cut; });
+    out.damaged = survey.damaged || pagesMissing || resumed || repeats > 0;
     out.cutShort = survey.cutShort;
     return true;
 }

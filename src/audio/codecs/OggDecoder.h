@@ -12,5 +12,5 @@ public:
     // False when the stream cannot be opened or yields no frame; errorCode
     // then holds stb_vorbis's error code (0 when it reported none).
     // `segments` > 0 forces that many parallel segments (0: by length and cores).
-    static bool decode(const QByteArray& bytes, DecodedAudio& out, int& errorCode, int segments = 0);
+    static bool decode(const QByteArray& file, DecodedAudio& out, int& errorCode, int segments = 0);
 };

@@ -133,7 +133,7 @@ Survey survey(const QByteArray& bytes)
             // Sequence numbers count the pages of one logical stream.
             if (!found.pages.empty() && page.serial == found.pages.back().serial
                 && page.sequence != found.pages.back().sequence + 1)
-                found.damaged = true;
+                found.sequenceJumps.push_back(found.pages.size());
             found.pages.push_back(page);
             lastFlags = page.flags;
             at = page.end;
@@ -194,15 +194,19 @@ bool endsInOtherStream(const QByteArray& bytes)
 
 QString otherCodec(const QByteArray& bytes)
 {
+    // Streams multiplexed together (a Skeleton index beside the sound)
+    // begin with their first pages one after another.
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     Page first;
-    if (!pageAt(reinterpret_cast<const unsigned char*>(bytes.constData()), bytes.size(), 0, first)
-        || !(first.flags & FirstPage) || first.segments == 0)
-        return {};
-    const QByteArray packet = bytes.mid(first.begin + kHeaderBytes + first.segments, first.lacing[0]);
-    if (packet.startsWith("OpusHead"))
-        return QStringLiteral("Opus");
-    if (packet.startsWith("\x7F" "FLAC"))
-        return QStringLiteral("FLAC");
+    for (qint64 at = 0; pageAt(data, bytes.size(), at, first) && (first.flags & FirstPage); at = first.end) {
+        if (first.segments == 0)
+            continue;
+        const QByteArray packet = bytes.mid(first.begin + kHeaderBytes + first.segments, first.lacing[0]);
+        if (packet.startsWith("OpusHead"))
+            return QStringLiteral("Opus");
+        if (packet.startsWith("\x7F" "FLAC"))
+            return QStringLiteral("FLAC");
+    }
     return {};
 }
 

@@ -47,7 +47,10 @@ qint64 failedCheckAllowance(qint64 size);
 
 struct Survey {
     std::vector<Page> pages; // whose checksums hold, in file order
-    bool damaged = false;    // bytes that are no page, or pages missing, before a later page
+    bool damaged = false;    // bytes that are no page before a later page
+    // Pages numbered other than one on from the page before them in their
+    // stream: pages missing (or a cut) before them. Indices into `pages`.
+    std::vector<size_t> sequenceJumps;
     bool cutShort = false;   // the last page is cut off or is not marked as the last
     qint64 checkedBytes = 0; // bytes checksummed on the way: the walk's work
 };
@@ -61,8 +64,9 @@ Survey survey(const QByteArray& bytes);
 // stream than the first page: a stream chained after the first one.
 bool endsInOtherStream(const QByteArray& bytes);
 
-// The codec that the first packet of the file's first page names, when it
-// is one that is not Vorbis: "Opus" or "FLAC". Empty otherwise.
+// The codec that the first packet of one of the file's first pages (of the
+// streams multiplexed at its start) names, when it is one that is not
+// Vorbis: "Opus" or "FLAC". Empty otherwise.
 QString otherCodec(const QByteArray& bytes);
 
 } // namespace OggPageParser
