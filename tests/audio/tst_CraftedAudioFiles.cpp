@@ -857,6 +857,51 @@ private slots:
         }
     }
 
+    // 'fLaC' and a STREAMINFO block among a frame's samples are sound, not
+    // the head of a stream joined on; also in the frame libFLAC finds
+    // after bytes it could not read.
+    void flacStreamHeadAmongSamplesIsSound_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<bool>("afterLostBytes");
+        QTest::newRow("same layout") << 8000 << false;
+        QTest::newRow("other rate") << 48000 << false;
+        QTest::newRow("same layout, after lost bytes") << 8000 << true;
+        QTest::newRow("other rate, after lost bytes") << 48000 << true;
+    }
+
+    void flacStreamHeadAmongSamplesIsSound()
+    {
+        QFETCH(int, rate);
+        QFETCH(bool, afterLostBytes);
+        QByteArray head = flacFrames({}, 640);
+        head[18] = char(rate >> 12);  // STREAMINFO's 20-bit rate
+        head[19] = char(rate >> 4);
+        head[20] = char((rate & 0x0F) << 4 | (quint8(head[20]) & 0x0F));
+        // Block 10 holds the head from its ninth sample on.
+        const auto value = [&head](qint64 i) {
+            const qint64 k = i - 648;
+            return k >= 0 && 2 * k < head.size() ? qint16(quint8(head[2 * k]) << 8 | quint8(head[2 * k + 1]))
+                                                  : flacValue(i);
+        };
+        QByteArray bytes = flacFrames(blockStarts(0, 20), 1280, 64, value);
+        QVERIFY(bytes.indexOf(head) > 0);
+        // Block 9's frame made zeros: libFLAC loses sync and finds block 10.
+        const qsizetype blockNine = flacFrames(blockStarts(0, 9), 1280).size();
+        const qsizetype blockTen = flacFrames(blockStarts(0, 10), 1280).size();
+        if (afterLostBytes)
+            bytes.replace(blockNine, blockTen - blockNine, QByteArray(blockTen - blockNine, '\0'));
+        DecodedAudio decoded;
+        QVERIFY(FlacDecoder::decode(bytes, decoded, 1));
+        QCOMPARE(decoded.joinedStreams, 0);
+        QVERIFY(!decoded.laterStreamsLeft);
+        QCOMPARE(decoded.damaged, afterLostBytes);
+        QCOMPARE(decoded.frames(), 1280);
+        const QList<float> values = decoded.parts[0];
+        for (qsizetype i = 0; i < values.size(); ++i)
+            QCOMPARE(values[i], afterLostBytes && i / 64 == 9 ? 0.0f : float(value(i)) / 32768.0f);
+    }
+
 private:
     QTemporaryDir m_dir;
     QByteArray m_ogg;

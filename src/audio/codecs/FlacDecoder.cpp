@@ -33,6 +33,14 @@ struct JoinedStream {
     int blockSize = 0; // its frames' fixed length; 0 when they vary
 };
 
+// Where a frame lies in the bytes, [start, end); `known` once its start
+// was found (it decoded cleanly).
+struct FrameBytes {
+    FLAC__uint64 start = 0;
+    FLAC__uint64 end = 0;
+    bool known = false;
+};
+
 struct DecodeState {
     const unsigned char* data = nullptr;
     qint64 size = 0;
@@ -69,6 +77,7 @@ struct DecodeState {
     bool laterStreamsLeft = false; // a stream joined on in another layout stopped the decoding
     JoinedStream joined;           // met since the last frame placed
     FLAC__uint64 searchedTo = 0;   // the bytes before it were looked through for one
+    FrameBytes frame;              // the frame being written
     // The output frames that hold the reader's own silence for lost audio
     // (first frame, frame after the last): the only places that a frame
     // numbered behind what was decoded may be written to.
@@ -141,6 +150,44 @@ FLAC__bool onEof(const FLAC__StreamDecoder*, void* client)
 {
     auto* s = static_cast<DecodeState*>(client);
     return s->pos >= s->size;
+}
+
+// FLAC's frame CRC-16 (x^16 + x^15 + x^2 + 1, most significant bit first).
+constexpr quint16 kCrc16Polynomial = 0x8005;
+
+quint16 crc16TimesX(quint16 a)
+{
+    return quint16(a & 0x8000 ? (a << 1) ^ kCrc16Polynomial : a << 1);
+}
+
+// No frame, of any layout, is longer than this.
+constexpr FLAC__uint64 kMaxFrameBytes = FLAC__uint64(1) << 22;
+
+// Where the frame that ends at `end` begins, looked for from `from` on:
+// the first frame sync whose bytes up to the footer give the footer's
+// CRC. The CRCs of all the tails are found in one pass backwards (the CRC
+// of a byte b followed by n bytes is b x^(8n+16) mod the polynomial, added
+// to theirs). 0 when there is none (the frame did not decode).
+FLAC__uint64 frameStart(const unsigned char* data, FLAC__uint64 from, FLAC__uint64 end)
+{
+    if (end < from + 4)
+        return 0;
+    from = std::max(from, end - std::min(end, kMaxFrameBytes));
+    const quint16 footer = quint16(data[end - 2] << 8 | data[end - 1]);
+    quint16 crc = 0;
+    quint16 weight = kCrc16Polynomial; // x^16 mod the polynomial
+    FLAC__uint64 start = 0;
+    for (FLAC__uint64 p = end - 2; p-- > from;) {
+        quint16 term = 0;
+        for (int bit = 7; bit >= 0; --bit)
+            term = quint16(crc16TimesX(term) ^ ((data[p] >> bit) & 1 ? weight : 0));
+        crc ^= term;
+        for (int i = 0; i < 8; ++i)
+            weight = crc16TimesX(weight);
+        if (crc == footer && data[p] == 0xFF && (data[p + 1] & 0xFE) == 0xF8)
+            start = p;
+    }
+    return start;
 }
 
 // Output frames [from, from + count), just appended, hold silence for lost audio.
@@ -389,17 +436,31 @@ void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__
              dest);
 }
 
-// Looks through the bytes since the last frame for the head of a stream
-// joined on. False when that stream cannot follow this one (another rate
-// or channel count): the decoding stops before it.
-bool lookForJoinedStream(DecodeState* s, const FLAC__StreamDecoder* decoder)
+// Where the frame being written lies: it follows the last one directly
+// unless libFLAC lost sync since.
+void findFrame(DecodeState* s, const FLAC__StreamDecoder* decoder)
 {
-    FLAC__uint64 end = 0;
-    if (!FLAC__stream_decoder_get_decode_position(decoder, &end))
-        return true;
+    FLAC__uint64 end = s->lastFrameEnd;
+    FLAC__stream_decoder_get_decode_position(decoder, &end);
     end = std::min<FLAC__uint64>(end, FLAC__uint64(s->size));
+    // libFLAC's own silent frames come in the call of the frame after them.
+    if (end == s->frame.end)
+        return;
+    const FLAC__uint64 start = s->errorSinceFrame ? frameStart(s->data, s->lastFrameEnd, end) : s->lastFrameEnd;
+    s->frame = {start, end, start > 0};
+}
+
+// Looks through the bytes that libFLAC could not read since the last
+// frame (not into the frame being written, which decoded) for the head of
+// a stream joined on. False when that stream cannot follow this one
+// (another rate or channel count): the decoding stops before it.
+bool lookForJoinedStream(DecodeState* s)
+{
+    if (!s->errorSinceFrame)
+        return true;
     const FLAC__uint64 from = std::max(s->lastFrameEnd, s->searchedTo);
-    s->searchedTo = std::max(s->searchedTo, end);
+    const FLAC__uint64 end = s->frame.known ? s->frame.start : s->frame.end;
+    s->searchedTo = std::max(s->searchedTo, s->frame.end);
     if (from >= end)
         return true;
     // 'fLaC', the STREAMINFO block's header (type 0, 34 bytes) and the block.
@@ -437,8 +498,11 @@ FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder* decoder, const
         s->channels = channels;
     if (s->sampleRate == 0)
         s->sampleRate = int(frame->header.sample_rate);
-    if (!s->decodingAgain && !lookForJoinedStream(s, decoder))
-        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    if (!s->decodingAgain) {
+        findFrame(s, decoder);
+        if (!lookForJoinedStream(s))
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
     // A stream whose layout changes is damaged; keep what came before.
     if (channels != s->channels || bits < 4 || bits > 32)
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
