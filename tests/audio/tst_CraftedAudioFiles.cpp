@@ -857,6 +857,28 @@ private slots:
         }
     }
 
+    // The frames of a second stream appended without its head, both parts
+    // silent at the same places (at the start, and where the second ends):
+    // the second part's silent frames are its own, not repeats of the
+    // first part's frames of the same numbers, and play after the first.
+    void flacPartAppendedWithoutItsHeadKeepsItsSilence()
+    {
+        auto part = [](int sign) {
+            return [sign](qint64 i) { return qint16(i < 200 || (i >= 500 && i < 640) ? 0 : sign * flacValue(i)); };
+        };
+        const QByteArray first = flacFrames(blockStarts(0, 20), 1280, 64, part(1));
+        const QByteArray second = flacFrames(blockStarts(0, 10), 640, 64, part(-1));
+        const QByteArray head = flacFrames({}, 640);
+        for (int segments : {1, 3}) {
+            DecodedAudio decoded;
+            QVERIFY(FlacDecoder::decode(first + second.mid(head.size()), decoded, segments));
+            QCOMPARE(decoded.frames(), 1920);
+            const QList<float> values = decoded.parts.size() == 1 ? decoded.parts[0] : QList<float>();
+            for (qsizetype i = 0; i < values.size(); ++i)
+                QCOMPARE(values[i], float(i < 1280 ? part(1)(i) : part(-1)(i - 1280)) / 32768.0f);
+        }
+    }
+
     // 'fLaC' and a STREAMINFO block among a frame's samples are sound, not
     // the head of a stream joined on; also in the frame libFLAC finds
     // after bytes it could not read.

@@ -93,12 +93,27 @@ struct DecodeState {
     FLAC__FrameHeader heldHeader{};
     bool afterFill = false;  // libFLAC's silence came before this frame
     // libFLAC 1.4.2 writes the frame after its silence as silence too; that
-    // frame is decoded again into its place (its number, -1: none; where it
-    // lies in the output, how long).
+    // frame is decoded again and then placed (its number, -1: none; the
+    // output frame its number names, how long, its bytes and those since
+    // the frame before).
     qint64 clearedNumber = -1;
     FLAC__uint64 clearedFrom = 0;  // byte position after the frame before it
-    qint64 clearedAt = 0;
+    qint64 clearedDest = 0;
     qint64 clearedLength = 0;
+    FrameBytes clearedBytes;
+    FLAC__uint64 clearedSpanned = 0;
+    // Each frame put at the output frame its number names, by that output
+    // frame: a frame numbered behind is a repeat only if it is that frame.
+    std::map<qint64, FrameBytes> placedFrames;
+    // Repeats held back, output frames [repeatFrom, repeatTo): dropped
+    // when the stream goes on where it was, kept when sound numbered
+    // behind follows them (a part appended without its stream head whose
+    // first frames equal the first part's, as silence does).
+    qint64 repeatFrom = 0;
+    qint64 repeatTo = 0;
+    // The number (as an output frame) that continues the sound numbered
+    // behind put after what came before; -1: none.
+    qint64 followOnNumber = -1;
     bool decodingAgain = false;
     bool decodedAgain = false;
     GrowingSampleBuffer buffer;
@@ -190,6 +205,13 @@ FLAC__uint64 frameStart(const unsigned char* data, FLAC__uint64 from, FLAC__uint
     return start;
 }
 
+// Whether two frames are the same bytes.
+bool sameFrame(const unsigned char* data, const FrameBytes& a, const FrameBytes& b)
+{
+    return a.known && b.known && a.end - a.start == b.end - b.start
+           && std::memcmp(data + a.start, data + b.start, size_t(a.end - a.start)) == 0;
+}
+
 // Output frames [from, from + count), just appended, hold silence for lost audio.
 void noteFilled(DecodeState* s, qint64 from, qint64 count)
 {
@@ -277,8 +299,6 @@ struct FrameValues {
     float scale = 0.0f;
     qint64 length = 0;
     bool lost = false;
-
-    float at(int channel, qint64 i) const { return channels ? float(channels[channel][i]) * scale : 0.0f; }
 };
 
 FrameValues valuesOf(const FLAC__Frame* frame, const FLAC__int32* const channelData[], bool lost)
@@ -311,50 +331,25 @@ void convert(int channels, const FrameValues& v, qint64 first, qint64 count, flo
     }
 }
 
-// A frame numbered behind the end of the output (at output frame `dest`)
-// that holds what the decoded audio there holds is a repeat: it is written
-// only over the silence put in for lost audio. False, and nothing written,
-// when it holds other audio.
-bool writeOver(DecodeState* s, const FrameValues& v, qint64 dest)
-{
-    const int channels = s->channels;
-    const qint64 from = std::max<qint64>(dest, 0);
-    const qint64 to = std::min<qint64>(s->buffer.size() / channels, dest + v.length);
-    bool repeats = true;
-    std::vector<std::pair<qint64, qint64>> lost;
-    forEachStretch(s, from, to, [&](qint64 begin, qint64 end, bool silence) {
-        if (silence) {
-            lost.emplace_back(begin, end);
-            return;
-        }
-        const float* held = s->buffer.data() + begin * channels;
-        for (qint64 i = 0; repeats && i < end - begin; ++i) {
-            for (int c = 0; c < channels; ++c)
-                repeats = repeats && held[i * channels + c] == v.at(c, begin - dest + i);
-        }
-    });
-    if (!repeats)
-        return false;
-    for (const auto& [begin, end] : lost) {
-        const qsizetype values = qsizetype((end - begin) * channels);
-        convert(channels, v, begin - dest, end - begin, s->buffer.rewrite(qsizetype(begin * channels), values));
-        unfill(s, begin, end);
-    }
-    return true;
-}
-
-// Puts a frame at output frame `dest`, at most the end of the output.
-// Decoded audio is never written over: a frame numbered behind the end
-// fills only the silence put in for lost audio, and only as a repeat of
-// what is around it; one that holds other audio follows what was decoded
-// (a stream joined on without its head). What lies past the end is
-// appended.
+// Puts a frame at output frame `dest`, at most the end of the output:
+// before the end it is written only over the reader's silence for lost
+// audio, and what lies past the end is appended.
 void putFrame(DecodeState* s, const FrameValues& v, qint64 dest)
 {
     const int channels = s->channels;
     const qint64 at = s->buffer.size() / channels;
-    if (dest < at && !v.lost && !writeOver(s, v, dest))
-        dest = at;
+    if (dest < at && !v.lost) {
+        std::vector<std::pair<qint64, qint64>> lost;
+        forEachStretch(s, dest, std::min(at, dest + v.length), [&](qint64 begin, qint64 end, bool silence) {
+            if (silence)
+                lost.emplace_back(begin, end);
+        });
+        for (const auto& [begin, end] : lost) {
+            const qsizetype values = qsizetype((end - begin) * channels);
+            convert(channels, v, begin - dest, end - begin, s->buffer.rewrite(qsizetype(begin * channels), values));
+            unfill(s, begin, end);
+        }
+    }
     const qint64 first = std::clamp<qint64>(at - dest, 0, v.length);
     if (first == v.length)
         return;
@@ -363,10 +358,93 @@ void putFrame(DecodeState* s, const FrameValues& v, qint64 dest)
         noteFilled(s, dest + first, v.length - first);
 }
 
-// Puts a frame where its header says (no data: a silent frame). One
-// numbered ahead follows silence for the lost frames where the bytes can
-// have held them, else what was decoded; one numbered behind as putFrame
-// allows. A stream joined on follows the one before it.
+// The repeats held back were the head of a part appended without its
+// stream head (kept: put after what came before) or repeats (dropped).
+void endRepeats(DecodeState* s, bool kept)
+{
+    if (kept && s->repeatTo > s->repeatFrom) {
+        const qsizetype values = qsizetype((s->repeatTo - s->repeatFrom) * s->channels);
+        float* dst = s->buffer.append(values);
+        std::memcpy(dst, s->buffer.data() + s->repeatFrom * s->channels, size_t(values) * sizeof(float));
+        s->followOnNumber = s->repeatTo;
+    }
+    s->repeatFrom = s->repeatTo = 0;
+}
+
+// A frame numbered behind the end of the output (at output frame `dest`).
+// Where only the reader's silence for lost audio lies, it is a lost frame
+// come late. The very frame put at its number, the same bytes, is a repeat
+// (or the head of a part appended without its stream head, whose first
+// frames equal the first part's): held back until a frame tells which.
+// Any other, and what continues it, follows what came before.
+void placeBehind(DecodeState* s, const FrameValues& v, qint64 dest, const FrameBytes& bytes)
+{
+    const qint64 at = s->buffer.size() / s->channels;
+    const bool continues = dest == s->followOnNumber;
+    if (v.lost) {
+        if (continues) {
+            putFrame(s, v, at);
+            s->followOnNumber += v.length;
+        }
+        return;
+    }
+    bool lostOnly = true;
+    forEachStretch(s, dest, std::min(at, dest + v.length),
+                   [&](qint64, qint64, bool lost) { lostOnly = lostOnly && lost; });
+    if (lostOnly) {
+        endRepeats(s, false);
+        s->followOnNumber = -1;
+        putFrame(s, v, dest);
+        if (bytes.known)
+            s->placedFrames[dest] = bytes;
+        return;
+    }
+    const auto placed = s->placedFrames.find(dest);
+    if (placed != s->placedFrames.end() && sameFrame(s->data, placed->second, bytes)) {
+        if (s->repeatTo > s->repeatFrom && dest == s->repeatTo) {
+            s->repeatTo += v.length;
+            return;
+        }
+        if (!continues) {
+            endRepeats(s, false);
+            s->followOnNumber = -1;
+            s->repeatFrom = dest;
+            s->repeatTo = dest + v.length;
+            return;
+        }
+    } else {
+        endRepeats(s, true);
+    }
+    putFrame(s, v, s->buffer.size() / s->channels);
+    s->followOnNumber = dest + v.length;
+}
+
+// Puts a frame whose number names output frame `dest`. One numbered ahead
+// follows silence for the lost frames where the bytes can have held them,
+// else what came before; one numbered behind goes as placeBehind says.
+void settle(DecodeState* s, const FrameValues& v, qint64 dest, const FrameBytes& bytes, FLAC__uint64 spanned)
+{
+    const qint64 at = s->buffer.size() / s->channels;
+    bool ownPlace = true;
+    if (dest > at && fillGap(s, dest - at, v.length, spanned)) {
+        s->damaged = true;
+    } else if (dest > at) {
+        dest = at; // more than the bytes can have held: the frame follows on
+        ownPlace = false;
+    } else if (dest < at) {
+        s->damaged = true;
+        placeBehind(s, v, dest, bytes);
+        return;
+    }
+    endRepeats(s, false);
+    s->followOnNumber = -1;
+    putFrame(s, v, dest);
+    if (ownPlace && bytes.known)
+        s->placedFrames[dest] = bytes;
+}
+
+// Puts a frame where its header says (no data: a silent frame); a stream
+// joined on follows the one before it.
 void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__Frame* frame,
                 const FLAC__int32* const channelData[])
 {
@@ -380,7 +458,7 @@ void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__
             s->decodedAgain = true;
             FrameValues values = valuesOf(frame, channelData, false);
             values.length = std::min(blockSize, s->clearedLength);
-            putFrame(s, values, s->clearedAt);
+            settle(s, values, s->clearedDest, s->clearedBytes, s->clearedSpanned);
         }
         return;
     }
@@ -389,11 +467,16 @@ void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__
     const bool joins = joined.met && s->fillGaps;
     const bool afterError = s->errorSinceFrame && !joined.met;
     s->errorSinceFrame = false;
-    const qint64 at = s->buffer.size() / s->channels;
     const FLAC__uint64 previousEnd = s->lastFrameEnd;
     s->lastFrameEnd = end;
     if (s->firstFrameEnd == 0)
         s->firstFrameEnd = end;
+    if (joins) {
+        // Repeats of the stream before end with it.
+        endRepeats(s, false);
+        s->followOnNumber = -1;
+    }
+    const qint64 at = s->buffer.size() / s->channels;
     if (joins) {
         s->earlierStreamCut = s->earlierStreamCut || (s->streamFrames > 0 && at - s->streamStart < s->streamFrames);
         s->streamStart = at;
@@ -417,23 +500,22 @@ void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__
         putFrame(s, valuesOf(frame, channelData, cleared), at);
         return;
     }
-    if (dest > at && fillGap(s, dest - at, blockSize, end - std::min(end, previousEnd)))
+    if (afterError)
         s->damaged = true;
-    else if (dest > at)
-        dest = at;  // more than the bytes can have held: the frame follows on
-    if (afterError || dest < at)
-        s->damaged = true;
+    const FLAC__uint64 spanned = end - std::min(end, previousEnd);
     if (cleared && frame->header.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER) {
         // Its values come when it is decoded again (decodeClearedFrame).
         s->clearedNumber = qint64(frame->header.number.sample_number);
         s->clearedFrom = previousEnd;
-        s->clearedAt = dest;
+        s->clearedDest = dest;
         s->clearedLength = blockSize;
+        s->clearedBytes = s->frame;
+        s->clearedSpanned = spanned;
         return;
     }
     // Silence that libFLAC wrote for a frame it could not read stands for lost audio.
-    putFrame(s, valuesOf(frame, channelData, cleared || (afterError && channelData && silent(frame, channelData))),
-             dest);
+    const bool lost = cleared || (afterError && channelData && silent(frame, channelData));
+    settle(s, valuesOf(frame, channelData, lost), dest, lost ? FrameBytes{} : s->frame, spanned);
 }
 
 // Where the frame being written lies: it follows the last one directly
@@ -625,6 +707,9 @@ struct Stream {
                        << FLAC__StreamDecoderErrorStatusString[state.firstError];
     }
 
+    // At the end of the stream repeats held back are dropped.
+    void finish() { endRepeats(&state, false); }
+
     // A silent frame written last in its call is the stream's own.
     void takeHeldFrame()
     {
@@ -660,7 +745,8 @@ struct Stream {
         state.streamErrors = errors;
         state.errorSinceFrame = errorSinceFrame;
         if (!state.decodedAgain)
-            putFrame(&state, FrameValues{nullptr, 0.0f, state.clearedLength, true}, state.clearedAt);
+            settle(&state, FrameValues{nullptr, 0.0f, state.clearedLength, true}, state.clearedDest, FrameBytes{},
+                   state.clearedSpanned);
         FLAC__stream_decoder_flush(decoder.get());
         state.pos = qint64(resumeAt);
     }
@@ -714,6 +800,7 @@ bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int segment
     main.state.fillGaps = true;
     main.state.origin = announced > 0 ? 0 : -1;
     main.read(-1);
+    main.finish();
     if (main.state.channels <= 0 || main.state.sampleRate <= 0 || main.state.buffer.size() == 0)
         return false;
     out.channels = main.state.channels;
