@@ -774,6 +774,12 @@ private slots:
         QTest::newRow("lost frame comes late") << blockStarts(0, 10) + blockStarts(11, 20) + blockStarts(10, 11)
                                                << qint64(1280) << all << true;
         QTest::newRow("cut out, no length") << blockStarts(10, 30) << qint64(0) << blockStarts(10, 30) << false;
+        // Further ahead than the bytes can have held: the frame waits for its turn.
+        QTest::newRow("frame far ahead, again in its turn")
+            << blockStarts(0, 10) + blockStarts(300, 301) + blockStarts(10, 310) << qint64(0) << blockStarts(0, 310) << true;
+        QTest::newRow("frame moved far ahead") << blockStarts(0, 10) + blockStarts(300, 301) + blockStarts(10, 300)
+                                                      + blockStarts(301, 310)
+                                               << qint64(0) << blockStarts(0, 310) << true;
     }
 
     void flacFramesGoWhereTheirNumbersSay()

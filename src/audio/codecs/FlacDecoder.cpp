@@ -41,6 +41,19 @@ struct FrameBytes {
     bool known = false;
 };
 
+// A frame numbered further ahead than the bytes since the frame before
+// can have held, waiting for the output to reach its number.
+struct AheadFrame {
+    bool held = false;
+    qint64 dest = 0;
+    qint64 length = 0;
+    float scale = 0.0f;
+    FrameBytes bytes;
+    FLAC__uint64 spanned = 0;
+    std::vector<FLAC__int32> values; // a channel after the other
+    std::vector<const FLAC__int32*> channels;
+};
+
 struct DecodeState {
     const unsigned char* data = nullptr;
     qint64 size = 0;
@@ -114,6 +127,7 @@ struct DecodeState {
     // The number (as an output frame) that continues the sound numbered
     // behind put after what came before; -1: none.
     qint64 followOnNumber = -1;
+    AheadFrame ahead;
     bool decodingAgain = false;
     bool decodedAgain = false;
     GrowingSampleBuffer buffer;
@@ -419,28 +433,81 @@ void placeBehind(DecodeState* s, const FrameValues& v, qint64 dest, const FrameB
     s->followOnNumber = dest + v.length;
 }
 
+void holdAhead(DecodeState* s, const FrameValues& v, qint64 dest, const FrameBytes& bytes, FLAC__uint64 spanned);
+void putAhead(DecodeState* s);
+
 // Puts a frame whose number names output frame `dest`. One numbered ahead
 // follows silence for the lost frames where the bytes can have held them,
-// else what came before; one numbered behind goes as placeBehind says.
-void settle(DecodeState* s, const FrameValues& v, qint64 dest, const FrameBytes& bytes, FLAC__uint64 spanned)
+// else waits for the output to reach its number (unless it is the frame
+// that waited: then its stream's numbers jumped, and it follows what came
+// before). One numbered behind goes as placeBehind says.
+void settle(DecodeState* s, const FrameValues& v, qint64 dest, const FrameBytes& bytes, FLAC__uint64 spanned,
+            bool mayWait = true)
 {
+    AheadFrame& ahead = s->ahead;
+    if (mayWait && ahead.held && (dest >= ahead.dest || s->buffer.size() / s->channels >= ahead.dest)) {
+        // This very frame in its turn takes the place of the one that waited.
+        if (dest == ahead.dest && sameFrame(s->data, bytes, ahead.bytes))
+            ahead.held = false;
+        else
+            putAhead(s);
+    }
     const qint64 at = s->buffer.size() / s->channels;
     bool ownPlace = true;
     if (dest > at && fillGap(s, dest - at, v.length, spanned)) {
         s->damaged = true;
+    } else if (dest > at && mayWait && !v.lost) {
+        holdAhead(s, v, dest, bytes, spanned);
+        return;
     } else if (dest > at) {
-        dest = at; // more than the bytes can have held: the frame follows on
+        dest = at;
         ownPlace = false;
     } else if (dest < at) {
         s->damaged = true;
         placeBehind(s, v, dest, bytes);
         return;
+    } else if (!mayWait) {
+        s->damaged = true; // it came before frames numbered before it
     }
     endRepeats(s, false);
     s->followOnNumber = -1;
     putFrame(s, v, dest);
     if (ownPlace && bytes.known)
         s->placedFrames[dest] = bytes;
+}
+
+// One frame waits at a time: one waiting before goes first.
+void holdAhead(DecodeState* s, const FrameValues& v, qint64 dest, const FrameBytes& bytes, FLAC__uint64 spanned)
+{
+    putAhead(s);
+    AheadFrame& ahead = s->ahead;
+    const size_t length = size_t(v.length);
+    ahead.values.resize(length * size_t(s->channels));
+    ahead.channels.resize(size_t(s->channels));
+    for (int c = 0; c < s->channels; ++c) {
+        FLAC__int32* values = ahead.values.data() + size_t(c) * length;
+        ahead.channels[size_t(c)] = values;
+        if (v.channels)
+            std::copy(v.channels[c], v.channels[c] + length, values);
+        else
+            std::fill(values, values + length, 0); // a silent frame
+    }
+    ahead.held = true;
+    ahead.dest = dest;
+    ahead.length = v.length;
+    ahead.scale = v.scale;
+    ahead.bytes = bytes;
+    ahead.spanned = spanned;
+}
+
+void putAhead(DecodeState* s)
+{
+    AheadFrame& ahead = s->ahead;
+    if (!ahead.held)
+        return;
+    ahead.held = false;
+    settle(s, FrameValues{ahead.channels.data(), ahead.scale, ahead.length, false}, ahead.dest, ahead.bytes,
+           ahead.spanned, false);
 }
 
 // Puts a frame where its header says (no data: a silent frame); a stream
@@ -472,8 +539,9 @@ void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__
     if (s->firstFrameEnd == 0)
         s->firstFrameEnd = end;
     if (joins) {
-        // Repeats of the stream before end with it.
+        // What waits of the stream before goes before the one joined on.
         endRepeats(s, false);
+        putAhead(s);
         s->followOnNumber = -1;
     }
     const qint64 at = s->buffer.size() / s->channels;
@@ -707,8 +775,13 @@ struct Stream {
                        << FLAC__StreamDecoderErrorStatusString[state.firstError];
     }
 
-    // At the end of the stream repeats held back are dropped.
-    void finish() { endRepeats(&state, false); }
+    // At the end of the stream: repeats held back are dropped, a frame
+    // waiting for its turn is put in.
+    void finish()
+    {
+        endRepeats(&state, false);
+        putAhead(&state);
+    }
 
     // A silent frame written last in its call is the stream's own.
     void takeHeldFrame()
