@@ -930,6 +930,35 @@ private slots:
             QCOMPARE(values[i], afterLostBytes && i / 64 == 9 ? 0.0f : float(value(i)) / 32768.0f);
     }
 
+    // A part at another rate or channel count ends the import, and the
+    // note says what the part is.
+    void flacPartInAnotherLayoutIsNamed_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("rate") << 48000 << 1 << QStringLiteral("第 2 段为 48000 Hz（前面为 44100 Hz）");
+        QTest::newRow("channels") << 44100 << 2 << QStringLiteral("第 2 段为 2 声道（前面为 1 声道）");
+        QTest::newRow("both") << 22050 << 2 << QStringLiteral("第 2 段为 22050 Hz、2 声道（前面为 44100 Hz、1 声道）");
+    }
+
+    void flacPartInAnotherLayoutIsNamed()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(QString, why);
+        const QString first = m_dir.filePath("first.flac"), second = m_dir.filePath("second.flac");
+        AudioProcessor writer;
+        QVERIFY(writer.saveAudioFile(first, TestSupport::sineWave(440, 1, 44100), 44100, 1, 16));
+        QVERIFY(writer.saveAudioFile(second, TestSupport::sineWave(660, channels, rate), rate, channels, 16)); // 1 s a channel
+        const QString joined = m_dir.filePath("joined.flac");
+        QVERIFY(writeFile(joined, readFile(first) + readFile(second)));
+        AudioProcessor p;
+        QVERIFY(p.loadAudioFile(joined));
+        QCOMPARE(p.samples.size(), 44100);
+        QCOMPARE(p.damageNote(), QStringLiteral("文件由多段音频串联而成，只导入了第一段（1.0 秒），") + why);
+    }
+
 private:
     QTemporaryDir m_dir;
     QByteArray m_ogg;

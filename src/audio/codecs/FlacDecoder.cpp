@@ -90,6 +90,8 @@ struct DecodeState {
     bool laterStreamsLeft = false; // a stream joined on in another layout stopped the decoding
     JoinedStream joined;           // met since the last frame placed
     FLAC__uint64 searchedTo = 0;   // the bytes before it were looked through for one
+    int leftSampleRate = 0;        // the stream that stopped the decoding
+    int leftChannels = 0;
     FrameBytes frame;              // the frame being written
     // The output frames that hold the reader's own silence for lost audio
     // (first frame, frame after the last): the only places that a frame
@@ -630,6 +632,8 @@ bool lookForJoinedStream(DecodeState* s)
         s->joined.blockSize = minBlockSize == maxBlockSize ? maxBlockSize : 0;
         if (s->joined.sampleRate != s->sampleRate || s->joined.channels != s->channels) {
             s->laterStreamsLeft = true;
+            s->leftSampleRate = s->joined.sampleRate;
+            s->leftChannels = s->joined.channels;
             s->damaged = s->damaged || !s->fillGaps;
             return false;
         }
@@ -885,6 +889,8 @@ bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int segment
     out.filledFrames = state.filledFrames;
     out.joinedStreams = state.joinedStreams;
     out.laterStreamsLeft = state.laterStreamsLeft;
+    out.leftSampleRate = state.leftSampleRate;
+    out.leftChannels = state.leftChannels;
     // libFLAC codes silence in a few bytes a frame: zeros at the end are no frames.
     out.cutShort = state.earlierStreamCut
                    || (state.streamFrames > 0 ? out.frames() - state.streamStart < state.streamFrames
