@@ -238,6 +238,18 @@ void AudioProcessor::noteDamage(const QString& filePath, const DecodedAudio& aud
         } else {
             chained = read == 1 ? tr("文件由多段音频串联而成，只导入了第一段（%1 秒）").arg(length)
                                 : tr("文件由多段音频串联而成，只导入了前 %1 段（%2 秒）").arg(read).arg(length);
+            // Why the part after them was not read, where its layout is known.
+            QStringList left, before;
+            if (audio.leftSampleRate > 0 && audio.leftSampleRate != sampleRate) {
+                left << tr("%1 Hz").arg(audio.leftSampleRate);
+                before << tr("%1 Hz").arg(sampleRate);
+            }
+            if (audio.leftChannels > 0 && audio.leftChannels != audio.channels) {
+                left << tr("%1 声道").arg(audio.leftChannels);
+                before << tr("%1 声道").arg(audio.channels);
+            }
+            if (!left.isEmpty())
+                chained += tr("，第 %1 段为 %2（前面为 %3）").arg(read + 1).arg(left.join(tr("、")), before.join(tr("、")));
             qWarning() << "AudioProcessor:" << filePath << "chains further streams; only the first" << read << "are read";
         }
         DecodedAudio damage = audio;

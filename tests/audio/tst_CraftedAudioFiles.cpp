@@ -774,6 +774,12 @@ private slots:
         QTest::newRow("lost frame comes late") << blockStarts(0, 10) + blockStarts(11, 20) + blockStarts(10, 11)
                                                << qint64(1280) << all << true;
         QTest::newRow("cut out, no length") << blockStarts(10, 30) << qint64(0) << blockStarts(10, 30) << false;
+        // Further ahead than the bytes can have held: the frame waits for its turn.
+        QTest::newRow("frame far ahead, again in its turn")
+            << blockStarts(0, 10) + blockStarts(300, 301) + blockStarts(10, 310) << qint64(0) << blockStarts(0, 310) << true;
+        QTest::newRow("frame moved far ahead") << blockStarts(0, 10) + blockStarts(300, 301) + blockStarts(10, 300)
+                                                      + blockStarts(301, 310)
+                                               << qint64(0) << blockStarts(0, 310) << true;
     }
 
     void flacFramesGoWhereTheirNumbersSay()
@@ -855,6 +861,102 @@ private slots:
             QCOMPARE(decoded.frames(), p.samples.size());
             QVERIFY(!decoded.damaged && !decoded.cutShort);
         }
+    }
+
+    // The frames of a second stream appended without its head, both parts
+    // silent at the same places (at the start, and where the second ends):
+    // the second part's silent frames are its own, not repeats of the
+    // first part's frames of the same numbers, and play after the first.
+    void flacPartAppendedWithoutItsHeadKeepsItsSilence()
+    {
+        auto part = [](int sign) {
+            return [sign](qint64 i) { return qint16(i < 200 || (i >= 500 && i < 640) ? 0 : sign * flacValue(i)); };
+        };
+        const QByteArray first = flacFrames(blockStarts(0, 20), 1280, 64, part(1));
+        const QByteArray second = flacFrames(blockStarts(0, 10), 640, 64, part(-1));
+        const QByteArray head = flacFrames({}, 640);
+        for (int segments : {1, 3}) {
+            DecodedAudio decoded;
+            QVERIFY(FlacDecoder::decode(first + second.mid(head.size()), decoded, segments));
+            QCOMPARE(decoded.frames(), 1920);
+            const QList<float> values = decoded.parts.size() == 1 ? decoded.parts[0] : QList<float>();
+            for (qsizetype i = 0; i < values.size(); ++i)
+                QCOMPARE(values[i], float(i < 1280 ? part(1)(i) : part(-1)(i - 1280)) / 32768.0f);
+        }
+    }
+
+    // 'fLaC' and a STREAMINFO block among a frame's samples are sound, not
+    // the head of a stream joined on; also in the frame libFLAC finds
+    // after bytes it could not read.
+    void flacStreamHeadAmongSamplesIsSound_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<bool>("afterLostBytes");
+        QTest::newRow("same layout") << 8000 << false;
+        QTest::newRow("other rate") << 48000 << false;
+        QTest::newRow("same layout, after lost bytes") << 8000 << true;
+        QTest::newRow("other rate, after lost bytes") << 48000 << true;
+    }
+
+    void flacStreamHeadAmongSamplesIsSound()
+    {
+        QFETCH(int, rate);
+        QFETCH(bool, afterLostBytes);
+        QByteArray head = flacFrames({}, 640);
+        head[18] = char(rate >> 12);  // STREAMINFO's 20-bit rate
+        head[19] = char(rate >> 4);
+        head[20] = char((rate & 0x0F) << 4 | (quint8(head[20]) & 0x0F));
+        // Block 10 holds the head from its ninth sample on.
+        const auto value = [&head](qint64 i) {
+            const qint64 k = i - 648;
+            return k >= 0 && 2 * k < head.size() ? qint16(quint8(head[2 * k]) << 8 | quint8(head[2 * k + 1]))
+                                                  : flacValue(i);
+        };
+        QByteArray bytes = flacFrames(blockStarts(0, 20), 1280, 64, value);
+        QVERIFY(bytes.indexOf(head) > 0);
+        // Block 9's frame made zeros: libFLAC loses sync and finds block 10.
+        const qsizetype blockNine = flacFrames(blockStarts(0, 9), 1280).size();
+        const qsizetype blockTen = flacFrames(blockStarts(0, 10), 1280).size();
+        if (afterLostBytes)
+            bytes.replace(blockNine, blockTen - blockNine, QByteArray(blockTen - blockNine, '\0'));
+        DecodedAudio decoded;
+        QVERIFY(FlacDecoder::decode(bytes, decoded, 1));
+        QCOMPARE(decoded.joinedStreams, 0);
+        QVERIFY(!decoded.laterStreamsLeft);
+        QCOMPARE(decoded.damaged, afterLostBytes);
+        QCOMPARE(decoded.frames(), 1280);
+        const QList<float> values = decoded.parts[0];
+        for (qsizetype i = 0; i < values.size(); ++i)
+            QCOMPARE(values[i], afterLostBytes && i / 64 == 9 ? 0.0f : float(value(i)) / 32768.0f);
+    }
+
+    // A part at another rate or channel count ends the import, and the
+    // note says what the part is.
+    void flacPartInAnotherLayoutIsNamed_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("rate") << 48000 << 1 << QStringLiteral("第 2 段为 48000 Hz（前面为 44100 Hz）");
+        QTest::newRow("channels") << 44100 << 2 << QStringLiteral("第 2 段为 2 声道（前面为 1 声道）");
+        QTest::newRow("both") << 22050 << 2 << QStringLiteral("第 2 段为 22050 Hz、2 声道（前面为 44100 Hz、1 声道）");
+    }
+
+    void flacPartInAnotherLayoutIsNamed()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(QString, why);
+        const QString first = m_dir.filePath("first.flac"), second = m_dir.filePath("second.flac");
+        AudioProcessor writer;
+        QVERIFY(writer.saveAudioFile(first, TestSupport::sineWave(440, 1, 44100), 44100, 1, 16));
+        QVERIFY(writer.saveAudioFile(second, TestSupport::sineWave(660, channels, rate), rate, channels, 16)); // 1 s a channel
+        const QString joined = m_dir.filePath("joined.flac");
+        QVERIFY(writeFile(joined, readFile(first) + readFile(second)));
+        AudioProcessor p;
+        QVERIFY(p.loadAudioFile(joined));
+        QCOMPARE(p.samples.size(), 44100);
+        QCOMPARE(p.damageNote(), QStringLiteral("文件由多段音频串联而成，只导入了第一段（1.0 秒），") + why);
     }
 
 private:

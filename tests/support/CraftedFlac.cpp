@@ -15,7 +15,8 @@ quint16 flacCrc(const QByteArray& bytes, int width, quint32 poly)
     return quint16(crc);
 }
 
-QByteArray flacFrames(const QList<qint64>& starts, qint64 statedFrames, int blockSize)
+QByteArray flacFrames(const QList<qint64>& starts, qint64 statedFrames, int blockSize,
+                      const std::function<qint16(qint64)>& value)
 {
     QByteArray out("fLaC\x80\0\0\x22", 8);
     for (int i = 0; i < 2; ++i)
@@ -33,9 +34,11 @@ QByteArray flacFrames(const QList<qint64>& starts, qint64 statedFrames, int bloc
             frame += char((blockSize - 1) >> 8);
         frame += char(blockSize - 1);
         frame += char(flacCrc(frame, 8, 0x07));
-        frame += char(0x02);
+        QByteArray values;
         for (qint64 i = start; i < start + blockSize; ++i)
-            frame.append(char(flacValue(i) >> 8)).append(char(flacValue(i)));
+            values.append(char(value(i) >> 8)).append(char(value(i)));
+        // A verbatim subframe, or a constant one of value 0.
+        frame += values.count('\0') == values.size() ? QByteArray(3, '\0') : char(0x02) + values;
         const quint16 crc = flacCrc(frame, 16, 0x8005);
         out += frame + char(crc >> 8) + char(crc);
     }

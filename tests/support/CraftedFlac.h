@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <functional>
+
 namespace CraftedFlac {
 
 // FLAC's frame checksums, most significant bit first: CRC-8 of the header
@@ -17,8 +19,10 @@ inline qint16 flacValue(qint64 sample) { return qint16(1000 + sample % 30000); }
 
 // A mono 16-bit 8 kHz FLAC stream of verbatim frames (64 values unless
 // told) whose headers name the given first samples; `statedFrames` is the
-// length STREAMINFO states (0: none).
-QByteArray flacFrames(const QList<qint64>& starts, qint64 statedFrames, int blockSize = 64);
+// length STREAMINFO states (0: none). `value` gives each sample's value; a
+// block of zeros is coded as a constant, as encoders code silence.
+QByteArray flacFrames(const QList<qint64>& starts, qint64 statedFrames, int blockSize = 64,
+                      const std::function<qint16(qint64)>& value = flacValue);
 
 // The first samples of blocks from..to-1 of `step` values each.
 QList<qint64> blockStarts(int from, int to, qint64 step = 64);

@@ -19,6 +19,8 @@ struct DecodedAudio {
     qint64 filledFrames = 0;   // of the frames above, silence standing for lost audio
     bool laterStreamsLeft = false; // streams chained after the first one were not read
     int joinedStreams = 0;     // streams joined on after the first, read in order after it
+    int leftSampleRate = 0;    // the layout of the stream not read, where it is known
+    int leftChannels = 0;
 
     qint64 values() const
     {

@@ -33,6 +33,27 @@ struct JoinedStream {
     int blockSize = 0; // its frames' fixed length; 0 when they vary
 };
 
+// Where a frame lies in the bytes, [start, end); `known` once its start
+// was found (it decoded cleanly).
+struct FrameBytes {
+    FLAC__uint64 start = 0;
+    FLAC__uint64 end = 0;
+    bool known = false;
+};
+
+// A frame numbered further ahead than the bytes since the frame before
+// can have held, waiting for the output to reach its number.
+struct AheadFrame {
+    bool held = false;
+    qint64 dest = 0;
+    qint64 length = 0;
+    float scale = 0.0f;
+    FrameBytes bytes;
+    FLAC__uint64 spanned = 0;
+    std::vector<FLAC__int32> values; // a channel after the other
+    std::vector<const FLAC__int32*> channels;
+};
+
 struct DecodeState {
     const unsigned char* data = nullptr;
     qint64 size = 0;
@@ -69,6 +90,9 @@ struct DecodeState {
     bool laterStreamsLeft = false; // a stream joined on in another layout stopped the decoding
     JoinedStream joined;           // met since the last frame placed
     FLAC__uint64 searchedTo = 0;   // the bytes before it were looked through for one
+    int leftSampleRate = 0;        // the stream that stopped the decoding
+    int leftChannels = 0;
+    FrameBytes frame;              // the frame being written
     // The output frames that hold the reader's own silence for lost audio
     // (first frame, frame after the last): the only places that a frame
     // numbered behind what was decoded may be written to.
@@ -84,12 +108,28 @@ struct DecodeState {
     FLAC__FrameHeader heldHeader{};
     bool afterFill = false;  // libFLAC's silence came before this frame
     // libFLAC 1.4.2 writes the frame after its silence as silence too; that
-    // frame is decoded again into its place (its number, -1: none; where it
-    // lies in the output, how long).
+    // frame is decoded again and then placed (its number, -1: none; the
+    // output frame its number names, how long, its bytes and those since
+    // the frame before).
     qint64 clearedNumber = -1;
     FLAC__uint64 clearedFrom = 0;  // byte position after the frame before it
-    qint64 clearedAt = 0;
+    qint64 clearedDest = 0;
     qint64 clearedLength = 0;
+    FrameBytes clearedBytes;
+    FLAC__uint64 clearedSpanned = 0;
+    // Each frame put at the output frame its number names, by that output
+    // frame: a frame numbered behind is a repeat only if it is that frame.
+    std::map<qint64, FrameBytes> placedFrames;
+    // Repeats held back, output frames [repeatFrom, repeatTo): dropped
+    // when the stream goes on where it was, kept when sound numbered
+    // behind follows them (a part appended without its stream head whose
+    // first frames equal the first part's, as silence does).
+    qint64 repeatFrom = 0;
+    qint64 repeatTo = 0;
+    // The number (as an output frame) that continues the sound numbered
+    // behind put after what came before; -1: none.
+    qint64 followOnNumber = -1;
+    AheadFrame ahead;
     bool decodingAgain = false;
     bool decodedAgain = false;
     GrowingSampleBuffer buffer;
@@ -141,6 +181,51 @@ FLAC__bool onEof(const FLAC__StreamDecoder*, void* client)
 {
     auto* s = static_cast<DecodeState*>(client);
     return s->pos >= s->size;
+}
+
+// FLAC's frame CRC-16 (x^16 + x^15 + x^2 + 1, most significant bit first).
+constexpr quint16 kCrc16Polynomial = 0x8005;
+
+quint16 crc16TimesX(quint16 a)
+{
+    return quint16(a & 0x8000 ? (a << 1) ^ kCrc16Polynomial : a << 1);
+}
+
+// No frame, of any layout, is longer than this.
+constexpr FLAC__uint64 kMaxFrameBytes = FLAC__uint64(1) << 22;
+
+// Where the frame that ends at `end` begins, looked for from `from` on:
+// the first frame sync whose bytes up to the footer give the footer's
+// CRC. The CRCs of all the tails are found in one pass backwards (the CRC
+// of a byte b followed by n bytes is b x^(8n+16) mod the polynomial, added
+// to theirs). 0 when there is none (the frame did not decode).
+FLAC__uint64 frameStart(const unsigned char* data, FLAC__uint64 from, FLAC__uint64 end)
+{
+    if (end < from + 4)
+        return 0;
+    from = std::max(from, end - std::min(end, kMaxFrameBytes));
+    const quint16 footer = quint16(data[end - 2] << 8 | data[end - 1]);
+    quint16 crc = 0;
+    quint16 weight = kCrc16Polynomial; // x^16 mod the polynomial
+    FLAC__uint64 start = 0;
+    for (FLAC__uint64 p = end - 2; p-- > from;) {
+        quint16 term = 0;
+        for (int bit = 7; bit >= 0; --bit)
+            term = quint16(crc16TimesX(term) ^ ((data[p] >> bit) & 1 ? weight : 0));
+        crc ^= term;
+        for (int i = 0; i < 8; ++i)
+            weight = crc16TimesX(weight);
+        if (crc == footer && data[p] == 0xFF && (data[p + 1] & 0xFE) == 0xF8)
+            start = p;
+    }
+    return start;
+}
+
+// Whether two frames are the same bytes.
+bool sameFrame(const unsigned char* data, const FrameBytes& a, const FrameBytes& b)
+{
+    return a.known && b.known && a.end - a.start == b.end - b.start
+           && std::memcmp(data + a.start, data + b.start, size_t(a.end - a.start)) == 0;
 }
 
 // Output frames [from, from + count), just appended, hold silence for lost audio.
@@ -230,8 +315,6 @@ struct FrameValues {
     float scale = 0.0f;
     qint64 length = 0;
     bool lost = false;
-
-    float at(int channel, qint64 i) const { return channels ? float(channels[channel][i]) * scale : 0.0f; }
 };
 
 FrameValues valuesOf(const FLAC__Frame* frame, const FLAC__int32* const channelData[], bool lost)
@@ -264,50 +347,25 @@ void convert(int channels, const FrameValues& v, qint64 first, qint64 count, flo
     }
 }
 
-// A frame numbered behind the end of the output (at output frame `dest`)
-// that holds what the decoded audio there holds is a repeat: it is written
-// only over the silence put in for lost audio. False, and nothing written,
-// when it holds other audio.
-bool writeOver(DecodeState* s, const FrameValues& v, qint64 dest)
-{
-    const int channels = s->channels;
-    const qint64 from = std::max<qint64>(dest, 0);
-    const qint64 to = std::min<qint64>(s->buffer.size() / channels, dest + v.length);
-    bool repeats = true;
-    std::vector<std::pair<qint64, qint64>> lost;
-    forEachStretch(s, from, to, [&](qint64 begin, qint64 end, bool silence) {
-        if (silence) {
-            lost.emplace_back(begin, end);
-            return;
-        }
-        const float* held = s->buffer.data() + begin * channels;
-        for (qint64 i = 0; repeats && i < end - begin; ++i) {
-            for (int c = 0; c < channels; ++c)
-                repeats = repeats && held[i * channels + c] == v.at(c, begin - dest + i);
-        }
-    });
-    if (!repeats)
-        return false;
-    for (const auto& [begin, end] : lost) {
-        const qsizetype values = qsizetype((end - begin) * channels);
-        convert(channels, v, begin - dest, end - begin, s->buffer.rewrite(qsizetype(begin * channels), values));
-        unfill(s, begin, end);
-    }
-    return true;
-}
-
-// Puts a frame at output frame `dest`, at most the end of the output.
-// Decoded audio is never written over: a frame numbered behind the end
-// fills only the silence put in for lost audio, and only as a repeat of
-// what is around it; one that holds other audio follows what was decoded
-// (a stream joined on without its head). What lies past the end is
-// appended.
+// Puts a frame at output frame `dest`, at most the end of the output:
+// before the end it is written only over the reader's silence for lost
+// audio, and what lies past the end is appended.
 void putFrame(DecodeState* s, const FrameValues& v, qint64 dest)
 {
     const int channels = s->channels;
     const qint64 at = s->buffer.size() / channels;
-    if (dest < at && !v.lost && !writeOver(s, v, dest))
-        dest = at;
+    if (dest < at && !v.lost) {
+        std::vector<std::pair<qint64, qint64>> lost;
+        forEachStretch(s, dest, std::min(at, dest + v.length), [&](qint64 begin, qint64 end, bool silence) {
+            if (silence)
+                lost.emplace_back(begin, end);
+        });
+        for (const auto& [begin, end] : lost) {
+            const qsizetype values = qsizetype((end - begin) * channels);
+            convert(channels, v, begin - dest, end - begin, s->buffer.rewrite(qsizetype(begin * channels), values));
+            unfill(s, begin, end);
+        }
+    }
     const qint64 first = std::clamp<qint64>(at - dest, 0, v.length);
     if (first == v.length)
         return;
@@ -316,10 +374,146 @@ void putFrame(DecodeState* s, const FrameValues& v, qint64 dest)
         noteFilled(s, dest + first, v.length - first);
 }
 
-// Puts a frame where its header says (no data: a silent frame). One
-// numbered ahead follows silence for the lost frames where the bytes can
-// have held them, else what was decoded; one numbered behind as putFrame
-// allows. A stream joined on follows the one before it.
+// The repeats held back were the head of a part appended without its
+// stream head (kept: put after what came before) or repeats (dropped).
+void endRepeats(DecodeState* s, bool kept)
+{
+    if (kept && s->repeatTo > s->repeatFrom) {
+        const qsizetype values = qsizetype((s->repeatTo - s->repeatFrom) * s->channels);
+        float* dst = s->buffer.append(values);
+        std::memcpy(dst, s->buffer.data() + s->repeatFrom * s->channels, size_t(values) * sizeof(float));
+        s->followOnNumber = s->repeatTo;
+    }
+    s->repeatFrom = s->repeatTo = 0;
+}
+
+// A frame numbered behind the end of the output (at output frame `dest`).
+// Where only the reader's silence for lost audio lies, it is a lost frame
+// come late. The very frame put at its number, the same bytes, is a repeat
+// (or the head of a part appended without its stream head, whose first
+// frames equal the first part's): held back until a frame tells which.
+// Any other, and what continues it, follows what came before.
+void placeBehind(DecodeState* s, const FrameValues& v, qint64 dest, const FrameBytes& bytes)
+{
+    const qint64 at = s->buffer.size() / s->channels;
+    const bool continues = dest == s->followOnNumber;
+    if (v.lost) {
+        if (continues) {
+            putFrame(s, v, at);
+            s->followOnNumber += v.length;
+        }
+        return;
+    }
+    bool lostOnly = true;
+    forEachStretch(s, dest, std::min(at, dest + v.length),
+                   [&](qint64, qint64, bool lost) { lostOnly = lostOnly && lost; });
+    if (lostOnly) {
+        endRepeats(s, false);
+        s->followOnNumber = -1;
+        putFrame(s, v, dest);
+        if (bytes.known)
+            s->placedFrames[dest] = bytes;
+        return;
+    }
+    const auto placed = s->placedFrames.find(dest);
+    if (placed != s->placedFrames.end() && sameFrame(s->data, placed->second, bytes)) {
+        if (s->repeatTo > s->repeatFrom && dest == s->repeatTo) {
+            s->repeatTo += v.length;
+            return;
+        }
+        if (!continues) {
+            endRepeats(s, false);
+            s->followOnNumber = -1;
+            s->repeatFrom = dest;
+            s->repeatTo = dest + v.length;
+            return;
+        }
+    } else {
+        endRepeats(s, true);
+    }
+    putFrame(s, v, s->buffer.size() / s->channels);
+    s->followOnNumber = dest + v.length;
+}
+
+void holdAhead(DecodeState* s, const FrameValues& v, qint64 dest, const FrameBytes& bytes, FLAC__uint64 spanned);
+void putAhead(DecodeState* s);
+
+// Puts a frame whose number names output frame `dest`. One numbered ahead
+// follows silence for the lost frames where the bytes can have held them,
+// else waits for the output to reach its number (unless it is the frame
+// that waited: then its stream's numbers jumped, and it follows what came
+// before). One numbered behind goes as placeBehind says.
+void settle(DecodeState* s, const FrameValues& v, qint64 dest, const FrameBytes& bytes, FLAC__uint64 spanned,
+            bool mayWait = true)
+{
+    AheadFrame& ahead = s->ahead;
+    if (mayWait && ahead.held && (dest >= ahead.dest || s->buffer.size() / s->channels >= ahead.dest)) {
+        // This very frame in its turn takes the place of the one that waited.
+        if (dest == ahead.dest && sameFrame(s->data, bytes, ahead.bytes))
+            ahead.held = false;
+        else
+            putAhead(s);
+    }
+    const qint64 at = s->buffer.size() / s->channels;
+    bool ownPlace = true;
+    if (dest > at && fillGap(s, dest - at, v.length, spanned)) {
+        s->damaged = true;
+    } else if (dest > at && mayWait && !v.lost) {
+        holdAhead(s, v, dest, bytes, spanned);
+        return;
+    } else if (dest > at) {
+        dest = at;
+        ownPlace = false;
+    } else if (dest < at) {
+        s->damaged = true;
+        placeBehind(s, v, dest, bytes);
+        return;
+    } else if (!mayWait) {
+        s->damaged = true; // it came before frames numbered before it
+    }
+    endRepeats(s, false);
+    s->followOnNumber = -1;
+    putFrame(s, v, dest);
+    if (ownPlace && bytes.known)
+        s->placedFrames[dest] = bytes;
+}
+
+// One frame waits at a time: one waiting before goes first.
+void holdAhead(DecodeState* s, const FrameValues& v, qint64 dest, const FrameBytes& bytes, FLAC__uint64 spanned)
+{
+    putAhead(s);
+    AheadFrame& ahead = s->ahead;
+    const size_t length = size_t(v.length);
+    ahead.values.resize(length * size_t(s->channels));
+    ahead.channels.resize(size_t(s->channels));
+    for (int c = 0; c < s->channels; ++c) {
+        FLAC__int32* values = ahead.values.data() + size_t(c) * length;
+        ahead.channels[size_t(c)] = values;
+        if (v.channels)
+            std::copy(v.channels[c], v.channels[c] + length, values);
+        else
+            std::fill(values, values + length, 0); // a silent frame
+    }
+    ahead.held = true;
+    ahead.dest = dest;
+    ahead.length = v.length;
+    ahead.scale = v.scale;
+    ahead.bytes = bytes;
+    ahead.spanned = spanned;
+}
+
+void putAhead(DecodeState* s)
+{
+    AheadFrame& ahead = s->ahead;
+    if (!ahead.held)
+        return;
+    ahead.held = false;
+    settle(s, FrameValues{ahead.channels.data(), ahead.scale, ahead.length, false}, ahead.dest, ahead.bytes,
+           ahead.spanned, false);
+}
+
+// Puts a frame where its header says (no data: a silent frame); a stream
+// joined on follows the one before it.
 void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__Frame* frame,
                 const FLAC__int32* const channelData[])
 {
@@ -333,7 +527,7 @@ void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__
             s->decodedAgain = true;
             FrameValues values = valuesOf(frame, channelData, false);
             values.length = std::min(blockSize, s->clearedLength);
-            putFrame(s, values, s->clearedAt);
+            settle(s, values, s->clearedDest, s->clearedBytes, s->clearedSpanned);
         }
         return;
     }
@@ -342,11 +536,17 @@ void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__
     const bool joins = joined.met && s->fillGaps;
     const bool afterError = s->errorSinceFrame && !joined.met;
     s->errorSinceFrame = false;
-    const qint64 at = s->buffer.size() / s->channels;
     const FLAC__uint64 previousEnd = s->lastFrameEnd;
     s->lastFrameEnd = end;
     if (s->firstFrameEnd == 0)
         s->firstFrameEnd = end;
+    if (joins) {
+        // What waits of the stream before goes before the one joined on.
+        endRepeats(s, false);
+        putAhead(s);
+        s->followOnNumber = -1;
+    }
+    const qint64 at = s->buffer.size() / s->channels;
     if (joins) {
         s->earlierStreamCut = s->earlierStreamCut || (s->streamFrames > 0 && at - s->streamStart < s->streamFrames);
         s->streamStart = at;
@@ -370,36 +570,49 @@ void placeFrame(DecodeState* s, const FLAC__StreamDecoder* decoder, const FLAC__
         putFrame(s, valuesOf(frame, channelData, cleared), at);
         return;
     }
-    if (dest > at && fillGap(s, dest - at, blockSize, end - std::min(end, previousEnd)))
+    if (afterError)
         s->damaged = true;
-    else if (dest > at)
-        dest = at;  // more than the bytes can have held: the frame follows on
-    if (afterError || dest < at)
-        s->damaged = true;
+    const FLAC__uint64 spanned = end - std::min(end, previousEnd);
     if (cleared && frame->header.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER) {
         // Its values come when it is decoded again (decodeClearedFrame).
         s->clearedNumber = qint64(frame->header.number.sample_number);
         s->clearedFrom = previousEnd;
-        s->clearedAt = dest;
+        s->clearedDest = dest;
         s->clearedLength = blockSize;
+        s->clearedBytes = s->frame;
+        s->clearedSpanned = spanned;
         return;
     }
     // Silence that libFLAC wrote for a frame it could not read stands for lost audio.
-    putFrame(s, valuesOf(frame, channelData, cleared || (afterError && channelData && silent(frame, channelData))),
-             dest);
+    const bool lost = cleared || (afterError && channelData && silent(frame, channelData));
+    settle(s, valuesOf(frame, channelData, lost), dest, lost ? FrameBytes{} : s->frame, spanned);
 }
 
-// Looks through the bytes since the last frame for the head of a stream
-// joined on. False when that stream cannot follow this one (another rate
-// or channel count): the decoding stops before it.
-bool lookForJoinedStream(DecodeState* s, const FLAC__StreamDecoder* decoder)
+// Where the frame being written lies: it follows the last one directly
+// unless libFLAC lost sync since.
+void findFrame(DecodeState* s, const FLAC__StreamDecoder* decoder)
 {
-    FLAC__uint64 end = 0;
-    if (!FLAC__stream_decoder_get_decode_position(decoder, &end))
-        return true;
+    FLAC__uint64 end = s->lastFrameEnd;
+    FLAC__stream_decoder_get_decode_position(decoder, &end);
     end = std::min<FLAC__uint64>(end, FLAC__uint64(s->size));
+    // libFLAC's own silent frames come in the call of the frame after them.
+    if (end == s->frame.end)
+        return;
+    const FLAC__uint64 start = s->errorSinceFrame ? frameStart(s->data, s->lastFrameEnd, end) : s->lastFrameEnd;
+    s->frame = {start, end, start > 0};
+}
+
+// Looks through the bytes that libFLAC could not read since the last
+// frame (not into the frame being written, which decoded) for the head of
+// a stream joined on. False when that stream cannot follow this one
+// (another rate or channel count): the decoding stops before it.
+bool lookForJoinedStream(DecodeState* s)
+{
+    if (!s->errorSinceFrame)
+        return true;
     const FLAC__uint64 from = std::max(s->lastFrameEnd, s->searchedTo);
-    s->searchedTo = std::max(s->searchedTo, end);
+    const FLAC__uint64 end = s->frame.known ? s->frame.start : s->frame.end;
+    s->searchedTo = std::max(s->searchedTo, s->frame.end);
     if (from >= end)
         return true;
     // 'fLaC', the STREAMINFO block's header (type 0, 34 bytes) and the block.
@@ -419,6 +632,8 @@ bool lookForJoinedStream(DecodeState* s, const FLAC__StreamDecoder* decoder)
         s->joined.blockSize = minBlockSize == maxBlockSize ? maxBlockSize : 0;
         if (s->joined.sampleRate != s->sampleRate || s->joined.channels != s->channels) {
             s->laterStreamsLeft = true;
+            s->leftSampleRate = s->joined.sampleRate;
+            s->leftChannels = s->joined.channels;
             s->damaged = s->damaged || !s->fillGaps;
             return false;
         }
@@ -437,8 +652,11 @@ FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder* decoder, const
         s->channels = channels;
     if (s->sampleRate == 0)
         s->sampleRate = int(frame->header.sample_rate);
-    if (!s->decodingAgain && !lookForJoinedStream(s, decoder))
-        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    if (!s->decodingAgain) {
+        findFrame(s, decoder);
+        if (!lookForJoinedStream(s))
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
     // A stream whose layout changes is damaged; keep what came before.
     if (channels != s->channels || bits < 4 || bits > 32)
         return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
@@ -561,6 +779,14 @@ struct Stream {
                        << FLAC__StreamDecoderErrorStatusString[state.firstError];
     }
 
+    // At the end of the stream: repeats held back are dropped, a frame
+    // waiting for its turn is put in.
+    void finish()
+    {
+        endRepeats(&state, false);
+        putAhead(&state);
+    }
+
     // A silent frame written last in its call is the stream's own.
     void takeHeldFrame()
     {
@@ -596,7 +822,8 @@ struct Stream {
         state.streamErrors = errors;
         state.errorSinceFrame = errorSinceFrame;
         if (!state.decodedAgain)
-            putFrame(&state, FrameValues{nullptr, 0.0f, state.clearedLength, true}, state.clearedAt);
+            settle(&state, FrameValues{nullptr, 0.0f, state.clearedLength, true}, state.clearedDest, FrameBytes{},
+                   state.clearedSpanned);
         FLAC__stream_decoder_flush(decoder.get());
         state.pos = qint64(resumeAt);
     }
@@ -650,6 +877,7 @@ bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int segment
     main.state.fillGaps = true;
     main.state.origin = announced > 0 ? 0 : -1;
     main.read(-1);
+    main.finish();
     if (main.state.channels <= 0 || main.state.sampleRate <= 0 || main.state.buffer.size() == 0)
         return false;
     out.channels = main.state.channels;
@@ -661,6 +889,8 @@ bool FlacDecoder::decode(const QByteArray& bytes, DecodedAudio& out, int segment
     out.filledFrames = state.filledFrames;
     out.joinedStreams = state.joinedStreams;
     out.laterStreamsLeft = state.laterStreamsLeft;
+    out.leftSampleRate = state.leftSampleRate;
+    out.leftChannels = state.leftChannels;
     // libFLAC codes silence in a few bytes a frame: zeros at the end are no frames.
     out.cutShort = state.earlierStreamCut
                    || (state.streamFrames > 0 ? out.frames() - state.streamStart < state.streamFrames
