@@ -215,6 +215,7 @@ void deliver(const Stream& stream, const Mp3FrameMap& map, std::vector<QList<flo
     out.sampleRate = int(stream.rate);
     out.parts = std::move(parts);
     out.cutShort = endsEarly(out, statedLength, map);
+    out.laterStreamsLeft = map.laterStreamLeft;
 }
 
 // Whether a tag's count of frames beyond what the damaged bytes left can
@@ -368,11 +369,46 @@ bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio
     return true;
 }
 
+// Files joined end to end: each part read on its own, its tag frame, encoder
+// delay and padding taken out, the parts in order. A part at another rate
+// or channel count ends the reading there.
+bool decodeJoined(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio& out, int segments)
+{
+    std::vector<qint64> bounds{0};
+    bounds.insert(bounds.end(), map.joinedAt.begin(), map.joinedAt.end());
+    bounds.push_back(bytes.size());
+    for (size_t i = 0; i + 1 < bounds.size(); ++i) {
+        DecodedAudio part;
+        const bool read = Mp3Decoder::decode(bytes.mid(bounds[i], bounds[i + 1] - bounds[i]), part, segments);
+        if (out.parts.empty()) {
+            if (!read)
+                continue; // a tag frame and nothing after it
+        } else if (!read || part.sampleRate != out.sampleRate || part.channels != out.channels) {
+            out.laterStreamsLeft = true;
+            break;
+        } else {
+            ++out.joinedStreams;
+        }
+        out.sampleRate = part.sampleRate;
+        out.channels = part.channels;
+        // A part that ends early lost sound inside the file.
+        out.damaged = out.damaged || out.cutShort || part.damaged;
+        out.cutShort = part.cutShort;
+        out.laterStreamsLeft = part.laterStreamsLeft;
+        out.filledFrames += part.filledFrames;
+        for (QList<float>& values : part.parts)
+            out.parts.push_back(std::move(values));
+    }
+    return !out.parts.empty();
+}
+
 } // namespace
 
 bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments)
 {
     const Mp3FrameMap map = Mp3FrameMap::of(bytes);
+    if (!map.joinedAt.empty())
+        return decodeJoined(bytes, map, out, segments);
     if (map.damaged)
         return decodeDamaged(bytes, map, out);
 

@@ -123,11 +123,16 @@ public:
     }
 
     // Tag bytes at `at` (ID3v2 anywhere, ID3v1, APE and Lyrics3 at the end
-    // of the sound): their length, or -1 for a trailing tag, 0 for none.
+    // of the sound, ID3v1 also at the end of a file joined on before another
+    // one): their length, or -1 for a trailing tag, 0 for none.
     qint64 tagAt(qint64 at) const
     {
         const qint64 left = m_size - at;
         const char* p = reinterpret_cast<const char*>(m_data + at);
+        FrameHeader h;
+        if (left > 128 + 10 && std::memcmp(p, "TAG", 3) == 0
+            && (std::memcmp(p + 128, "ID3", 3) == 0 || headerAt(at + 128, h)))
+            return 128;
         if (left >= 10 && std::memcmp(p, "ID3", 3) == 0) {
             const auto* u = m_data + at;
             const qint64 body = qint64(u[6] & 0x7F) << 21 | qint64(u[7] & 0x7F) << 14 | qint64(u[8] & 0x7F) << 7
@@ -308,6 +313,11 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
                 map.endsInFrame = true; // a last frame cut short
                 break;
             }
+            qint64 countAt = 0;
+            qint64 joinedBytes = 0;
+            qint64 joinedToc = 0;
+            if (at != first && walk.statedFrames(h, at, countAt, joinedBytes, joinedToc) > 0)
+                map.joinedAt.push_back(at);
             if (at != first || map.statedFrames == 0) {
                 bitRates |= 1u << h.bitrateIndex;
                 smallest = smallest > 0 ? std::min(smallest, h.unpadded) : h.unpadded;
@@ -328,6 +338,22 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
             at += tag;
             if (at < size)
                 map.runs.push_back({at, at, 0});
+            continue;
+        }
+        // Another stream joined on, its tag frame right here or (the stream
+        // before it cut short) inside the last frame. One of another rate
+        // or channel count is not read.
+        qint64 joined = map.runs.back().end > map.runs.back().begin ? map.runs.back().lastFrame + 1 : at;
+        for (qint64 countAt, tagBytes, toc; joined <= at; ++joined)
+            if (walk.headerAt(joined, h) && walk.statedFrames(h, joined, countAt, tagBytes, toc) > 0
+                && walk.chainAt(h, joined, 2))
+                break;
+        if (joined <= at && !h.sameStream(stream)) {
+            map.laterStreamLeft = true;
+            break;
+        }
+        if (joined < at) {
+            at = joined;
             continue;
         }
         // Damage: on to the next frame that two more of its stream follow.

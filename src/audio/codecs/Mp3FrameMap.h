@@ -51,6 +51,10 @@ struct Mp3FrameMap {
     // that the tag's table of contents gives their bytes (or that cannot be
     // told): a count raised or from another stream does not.
     bool countFitsTable = true;
+    // Where streams joined on after the first begin: a later frame with a
+    // Xing/Info tag of its own (files joined end to end).
+    std::vector<qint64> joinedAt;
+    bool laterStreamLeft = false; // one at another rate or channel count follows the frames
     bool endsInFrame = false;   // the bytes end inside a frame (a file cut short)
     // The frames are followed by zeros to the end, more than any frame
     // holds: space a download or copy reserved and never filled.
