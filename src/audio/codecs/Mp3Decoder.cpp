@@ -274,16 +274,14 @@ void fitToStatedCount(std::vector<Stream::Muted>& spans, const Mp3FrameMap& map)
         return;
     const bool cut = std::any_of(spans.begin(), spans.end(), [](const Stream::Muted& s) { return s.cutOut; });
     // A count that the bytes the tag counts cannot hold, or that its table
-    // of contents does not bear out, is wrong (raised, or another stream's);
-    // those bytes may still tell how many were cut out.
-    if ((map.statedLossAtMost >= 0 && missing > map.statedLossAtMost) || !map.countFitsTable) {
-        if (cut && map.statedLossEstimate > estimated && countOfDeletedBytes(map.statedLossEstimate, map))
-            spreadBeyondEstimates(spans, map.statedLossEstimate - estimated);
-        return;
-    }
-    if (missing > room) {
-        if (cut && countOfDeletedBytes(missing, map))
-            spreadBeyondEstimates(spans, missing - estimated);
+    // of contents does not bear out, is wrong (raised, or another stream's).
+    const bool wrong = (map.statedLossAtMost >= 0 && missing > map.statedLossAtMost) || !map.countFitsTable;
+    if (missing > room || wrong) {
+        // Where a count is not believed, the bytes it counts may still tell
+        // how many frames were cut out.
+        const qint64 lost = !wrong && countOfDeletedBytes(missing, map) ? missing : map.statedLossEstimate;
+        if (cut && lost > estimated && countOfDeletedBytes(lost, map))
+            spreadBeyondEstimates(spans, lost - estimated);
         return;
     }
     double shares = 0;
