@@ -400,9 +400,11 @@ private slots:
 
         AudioProcessor p;
         QVERIFY(p.loadAudioFile(file));
+        // A cut file followed by a whole copy is two files joined, read in turn.
+        const QString joined = damage == "copy" ? "；文件由 2 段音频串联而成，已依次全部导入（[0-9.]+ 秒）" : "";
         const QRegularExpressionMatch said =
             QRegularExpression(damage.startsWith("cut") ? "^文件不完整，已恢复 ([0-9.]+) 秒音频$"
-                                               : "^文件已损坏，已恢复 ([0-9.]+) 秒音频(，损坏处以 ([0-9.]+) 秒静音代替)?$")
+                                               : "^文件已损坏，已恢复 ([0-9.]+) 秒音频(，损坏处以 ([0-9.]+) 秒静音代替)?" + joined + "$")
                 .match(p.damageNote());
         QVERIFY2(said.hasMatch(), qPrintable(p.damageNote()));
         const double recovered = said.captured(1).toDouble();
@@ -428,9 +430,15 @@ private slots:
             // What follows the damage keeps its time: the last nine seconds
             // are those of the file before it was damaged, at the end. What
             // was repeated stays, as in ffmpeg. Nothing louder than the
-            // sound comes out of the damage.
-            if (damage.startsWith("repeat") || damage == "copy")
+            // sound comes out of the damage. The whole copy is all of the
+            // sound, without its tag frame and encoder delay, right after
+            // what the cut part holds.
+            if (damage.startsWith("repeat"))
                 QVERIFY2(p.stereoSamples.size() >= outside.size() - 2 * 1152 * 2, qPrintable(p.damageNote()));
+            else if (damage == "copy")
+                QVERIFY2(std::abs(p.stereoSamples.size() - sound.size() * 7 / 5) <= 2 * 1152 * 2
+                             && correlation(p.stereoSamples.last(sound.size()), sound) > 0.99,
+                         qPrintable(p.damageNote()));
             else if (damage.endsWith("count")) // at most the frame the bytes may have held
                 QVERIFY2(std::abs(p.stereoSamples.size() - sound.size()) <= 2 * 1152, qPrintable(p.damageNote()));
             else
@@ -452,6 +460,119 @@ private slots:
             QVERIFY2(damage == "repeat frames" || peak(p.stereoSamples) <= 1.01f * peak(sound),
                      qPrintable(QString("%1 against %2").arg(peak(p.stereoSamples)).arg(peak(sound))));
         }
+    }
+
+    // A tag's count that the damage cannot account for: one still counting
+    // the whole of a file cut after whole frames, or one raised by 30 %
+    // beside bytes cut out, is not believed; where several stretches were
+    // overwritten, each takes what its bytes held. Every half second then
+    // holds the file's own sound at its own time, or silence.
+    void mp3CountAgainstDamage_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("stale count, file cut at a frame") << "stale";
+        QTest::newRow("raised count, bytes deleted") << "raised";
+        QTest::newRow("vbr, three stretches overwritten") << "holes";
+    }
+
+    void mp3CountAgainstDamage()
+    {
+        QFETCH(QString, damage);
+        const int rate = 44100;
+        const CleanFile* clean = cleanFile("mp3", damage == "holes", damage == "holes");
+        QVERIFY(clean);
+        QByteArray bytes = clean->bytes;
+        // The constant bit rate's frames: 417 bytes, 418 with the padding slot.
+        auto frameAfter = [&](qsizetype at) {
+            for (qsizetype f = bytes.indexOf("\xFF\xFB"); f >= 0; f += 417 + ((bytes[f + 2] >> 1) & 1))
+                if (f >= at)
+                    return f;
+            return qsizetype(-1);
+        };
+        if (damage == "stale") {
+            bytes.truncate(frameAfter(bytes.size() * 55 / 100));
+            bytes.replace(frameAfter(bytes.size() / 3) - 150, 300, QByteArray(300, '\x55'));
+        } else if (damage == "raised") {
+            const qsizetype at = bytes.indexOf("Info") + 8;
+            qToBigEndian(qFromBigEndian<quint32>(bytes.constData() + at) * 13 / 10, bytes.data() + at);
+            bytes.remove(bytes.size() * 2 / 5, bytes.size() / 10);
+        } else {
+            for (const auto& [from, size] : {std::pair{10, 4000}, {45, 3000}, {80, 8000}})
+                bytes.replace(bytes.size() * from / 100, size, QByteArray(size, '\0'));
+        }
+        const QString file = m_dir.filePath("count.mp3");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        f.close();
+
+        AudioProcessor p;
+        QVERIFY(p.loadAudioFile(file));
+        QVERIFY2(p.damageNote().startsWith("文件已损坏"), qPrintable(p.damageNote()));
+        const QList<float>& sound = clean->sound;
+        const QList<float>& got = p.stereoSamples;
+        if (damage == "stale") // what the frames left hold, no more
+            QVERIFY2(std::abs(got.size() - sound.size() * 55 / 100) <= 2 * 1152 * 2, qPrintable(p.damageNote()));
+        else
+            QVERIFY2(std::abs(got.size() - sound.size()) <= 2 * 1152, qPrintable(p.damageNote()));
+        const qsizetype window = 2 * rate / 2;
+        for (qsizetype at = 0; at + window <= std::min(got.size(), sound.size()); at += window) {
+            double misplaced = 0;
+            double energy = 0;
+            for (qsizetype i = at; i < at + window; ++i) {
+                misplaced += std::min(double(got[i] - sound[i]) * (got[i] - sound[i]), double(got[i]) * got[i]);
+                energy += double(sound[i]) * sound[i];
+            }
+            QVERIFY2(misplaced <= 0.2 * energy + 1e-6,
+                     qPrintable(QString("at %1 s: %2").arg(double(at) / 2 / rate).arg(p.damageNote())));
+        }
+    }
+
+    // MP3 files joined end to end, each with its Info tag (and ID3 tags when
+    // asked): read part after part, each without its tag frame, encoder
+    // delay and padding, as ffmpeg decodes each file alone. A part at
+    // another rate ends the reading, and the note says so.
+    void mp3FilesJoinedEndToEnd_data()
+    {
+        QTest::addColumn<QStringList>("tags");
+        QTest::addColumn<int>("count");
+        QTest::newRow("two files") << QStringList{} << 2;
+        QTest::newRow("three files with ID3 tags") << QStringList{"--tt", "title", "--add-id3v2"} << 3;
+        QTest::newRow("second file at 48 kHz") << QStringList{"--resample", "48"} << 2;
+    }
+
+    void mp3FilesJoinedEndToEnd()
+    {
+        QFETCH(QStringList, tags);
+        QFETCH(int, count);
+        const bool otherRate = tags.contains("--resample");
+        QByteArray joined;
+        QList<float> reference;
+        for (int i = 0; i < count; ++i) {
+            const QString wav = m_dir.filePath("part.wav");
+            const QString mp3 = m_dir.filePath(QString("part%1.mp3").arg(i));
+            QVERIFY(TestSupport::runCommand("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth",
+                                                    QString::number(1.0 + 0.5 * i), "sine", "200-3000", "pinknoise"}));
+            const QStringList options = otherRate && i == 0 ? QStringList{} : tags;
+            QVERIFY(TestSupport::runCommand("lame", QStringList{"--quiet", "-b", "128"} + options + QStringList{wav, mp3}));
+            joined += TestSupport::fileBytes(mp3);
+            if (!otherRate || i == 0)
+                reference += ffmpegDecode(mp3);
+        }
+        const QString file = m_dir.filePath("joined.mp3");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(joined) == joined.size());
+        f.close();
+
+        AudioProcessor p;
+        QVERIFY(p.loadAudioFile(file));
+        if (otherRate)
+            QVERIFY2(p.damageNote().startsWith("文件由多段音频串联而成，只导入了第一段"), qPrintable(p.damageNote()));
+        else
+            QCOMPARE(p.damageNote(), QString("文件由 %1 段音频串联而成，已依次全部导入（%2 秒）")
+                                         .arg(count).arg(double(reference.size()) / 2 / 44100, 0, 'f', 1));
+        QCOMPARE(p.stereoSamples.size(), reference.size());
+        const qsizetype last = reference.size() / 3;
+        QVERIFY(correlation(p.stereoSamples.last(last), reference.last(last)) > 0.999);
     }
 
     // Without a Xing/Info tag an MP3's length is a guess from its size:

@@ -111,6 +111,8 @@ struct Stream {
         qint64 end = 0;
         qint64 lostFrames = 0;
         qint64 lostAtMost = 0; // what the damaged bytes can have held
+        bool cutOut = false;   // bytes were cut out here: more may have been lost
+        double share = 0;      // of the lost frames, as the frames beside it make them
     };
     qint64 readFillingGaps(const std::vector<Muted>& spans, int samplesPerFrame, GrowingSampleBuffer& buffer)
     {
@@ -213,6 +215,7 @@ void deliver(const Stream& stream, const Mp3FrameMap& map, std::vector<QList<flo
     out.sampleRate = int(stream.rate);
     out.parts = std::move(parts);
     out.cutShort = endsEarly(out, statedLength, map);
+    out.laterStreamsLeft = map.laterStreamLeft;
 }
 
 // Whether a tag's count of frames beyond what the damaged bytes left can
@@ -228,13 +231,19 @@ bool countOfDeletedBytes(qint64 missing, const Mp3FrameMap& map)
            && (map.statedLossAtMost < 0 || missing <= map.statedLossAtMost);
 }
 
-// Each stretch keeps its estimate, and the frames the count adds are
-// shared out evenly: which of several stretches lost bytes cannot be told.
+// Each stretch keeps its estimate, and the frames the count adds go to the
+// stretches where bytes were cut out, shared out evenly: which of several
+// lost how many cannot be told. Without such a stretch the count is stale
+// (a file cut short after its tag was written) and the estimates stand.
 void spreadBeyondEstimates(std::vector<Stream::Muted>& spans, qint64 extra)
 {
-    const qint64 count = qint64(spans.size());
-    for (qint64 i = 0; i < count; ++i)
-        spans[size_t(i)].lostFrames += extra / count + (i < extra % count ? 1 : 0);
+    const qint64 count = std::count_if(spans.begin(), spans.end(), [](const Stream::Muted& s) { return s.cutOut; });
+    if (count == 0)
+        return;
+    qint64 i = 0;
+    for (Stream::Muted& span : spans)
+        if (span.cutOut)
+            span.lostFrames += extra / count + (i++ < extra % count ? 1 : 0);
 }
 
 // Silence for lost frames fills no more than the frames that the tag's
@@ -243,11 +252,12 @@ void spreadBeyondEstimates(std::vector<Stream::Muted>& spans, qint64 extra)
 // and the runs lack were lost in the damage, and a variable bit rate makes
 // the estimate from the mean frame size miss by seconds (quiet passages
 // take small frames), or miss a few small frames altogether. The count is
-// shared out in proportion to the damaged bytes, so no stretch gets more
-// than its bytes can have held. A count beyond what all of them can have
-// held is believed only as bytes deleted, not overwritten, which leave a
-// stub of the frames they held: see countOfDeletedBytes. Otherwise it is
-// wrong, and the estimates stand, as without a tag.
+// shared out in proportion to what the damaged bytes held at the size of
+// the frames beside them, and no stretch gets more than its bytes can have
+// held. A count beyond what all of them can have held is believed only as
+// bytes deleted, not overwritten, which leave a stub of the frames they
+// held: see countOfDeletedBytes. Otherwise it is wrong or stale, and the
+// estimates stand, as without a tag.
 void fitToStatedCount(std::vector<Stream::Muted>& spans, const Mp3FrameMap& map)
 {
     if (map.statedFrames <= 0 || spans.empty())
@@ -262,18 +272,35 @@ void fitToStatedCount(std::vector<Stream::Muted>& spans, const Mp3FrameMap& map)
     // A stream cut inside a frame lost an unknown number at its end too.
     if (estimated == missing || (estimated < missing && map.endsInFrame))
         return;
-    if (missing > room) {
-        if (countOfDeletedBytes(missing, map))
-            spreadBeyondEstimates(spans, missing - estimated);
+    const bool cut = std::any_of(spans.begin(), spans.end(), [](const Stream::Muted& s) { return s.cutOut; });
+    // A count that the bytes the tag counts cannot hold, or that its table
+    // of contents does not bear out, is wrong (raised, or another stream's).
+    const bool wrong = (map.statedLossAtMost >= 0 && missing > map.statedLossAtMost) || !map.countFitsTable;
+    if (missing > room || wrong) {
+        // Where a count is not believed, the bytes it counts may still tell
+        // how many frames were cut out.
+        const qint64 lost = !wrong && countOfDeletedBytes(missing, map) ? missing : map.statedLossEstimate;
+        if (cut && lost > estimated && countOfDeletedBytes(lost, map))
+            spreadBeyondEstimates(spans, lost - estimated);
         return;
     }
-    qint64 before = 0;
+    double shares = 0;
+    for (const Stream::Muted& span : spans)
+        shares += span.share;
+    double before = 0;
     qint64 kept = 0;
+    qint64 over = 0;
     for (Stream::Muted& span : spans) {
-        before += span.lostAtMost;
-        const qint64 upTo = before * missing / room;
-        span.lostFrames = upTo - kept;
+        before += span.share;
+        const qint64 upTo = shares > 0 ? std::llround(before * double(missing) / shares) : 0;
+        span.lostFrames = std::min(upTo - kept, span.lostAtMost);
+        over += upTo - kept - span.lostFrames;
         kept = upTo;
+    }
+    for (Stream::Muted& span : spans) {
+        const qint64 more = std::min(over, span.lostAtMost - span.lostFrames);
+        span.lostFrames += more;
+        over -= more;
     }
 }
 
@@ -304,12 +331,15 @@ bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio
     for (const Mp3FrameMap::Run& run : map.runs) {
         const qint64 shift = joined.size() - run.begin; // from the file's positions to the joined ones
         if (run.afterDamage) {
+            const double share = run.nearBytes > 0 ? double(run.begin - run.damagedFrom) / run.nearBytes : 0.0;
             const Stream::Muted span{lastFrame, shift + run.trustedFrom, run.framesLostBefore,
-                                     run.framesLostAtMost};
+                                     run.framesLostAtMost, run.cutOut, share};
             if (!spans.empty() && span.begin <= spans.back().end) {
                 spans.back().end = std::max(spans.back().end, span.end);
                 spans.back().lostFrames += span.lostFrames;
                 spans.back().lostAtMost += span.lostAtMost;
+                spans.back().cutOut = spans.back().cutOut || span.cutOut;
+                spans.back().share += span.share;
             } else {
                 spans.push_back(span);
             }
@@ -337,11 +367,46 @@ bool decodeDamaged(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio
     return true;
 }
 
+// Files joined end to end: each part read on its own, its tag frame, encoder
+// delay and padding taken out, the parts in order. A part at another rate
+// or channel count ends the reading there.
+bool decodeJoined(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio& out, int segments)
+{
+    std::vector<qint64> bounds{0};
+    bounds.insert(bounds.end(), map.joinedAt.begin(), map.joinedAt.end());
+    bounds.push_back(bytes.size());
+    for (size_t i = 0; i + 1 < bounds.size(); ++i) {
+        DecodedAudio part;
+        const bool read = Mp3Decoder::decode(bytes.mid(bounds[i], bounds[i + 1] - bounds[i]), part, segments);
+        if (out.parts.empty()) {
+            if (!read)
+                continue; // a tag frame and nothing after it
+        } else if (!read || part.sampleRate != out.sampleRate || part.channels != out.channels) {
+            out.laterStreamsLeft = true;
+            break;
+        } else {
+            ++out.joinedStreams;
+        }
+        out.sampleRate = part.sampleRate;
+        out.channels = part.channels;
+        // A part that ends early lost sound inside the file.
+        out.damaged = out.damaged || out.cutShort || part.damaged;
+        out.cutShort = part.cutShort;
+        out.laterStreamsLeft = part.laterStreamsLeft;
+        out.filledFrames += part.filledFrames;
+        for (QList<float>& values : part.parts)
+            out.parts.push_back(std::move(values));
+    }
+    return !out.parts.empty();
+}
+
 } // namespace
 
 bool Mp3Decoder::decode(const QByteArray& bytes, DecodedAudio& out, int segments)
 {
     const Mp3FrameMap map = Mp3FrameMap::of(bytes);
+    if (!map.joinedAt.empty())
+        return decodeJoined(bytes, map, out, segments);
     if (map.damaged)
         return decodeDamaged(bytes, map, out);
 

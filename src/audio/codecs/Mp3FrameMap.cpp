@@ -3,6 +3,7 @@
 #include "DecodedAudio.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -12,8 +13,10 @@ struct FrameHeader {
     int version = 0; // 0: MPEG-1, 1: MPEG-2, 2: MPEG-2.5
     int layer = 0;   // 1..3
     int rateIndex = 0;
+    int bitrateIndex = 0;
     bool mono = false;
     int bytes = 0;
+    int unpadded = 0; // what the frame's bit rate gives without the padding slot
     int samples = 0;
 
     // Frames of one stream share these; a header from noise rarely does.
@@ -50,18 +53,45 @@ bool readHeader(const unsigned char* p, FrameHeader& h)
         return false;
     const int versionBits = (p[1] >> 3) & 3;
     const int layerBits = (p[1] >> 1) & 3;
-    const int bitrateIndex = p[2] >> 4;
+    h.bitrateIndex = p[2] >> 4;
     h.rateIndex = (p[2] >> 2) & 3;
-    if (versionBits == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || h.rateIndex == 3
+    if (versionBits == 1 || layerBits == 0 || h.bitrateIndex == 0 || h.bitrateIndex == 15 || h.rateIndex == 3
         || (p[3] & 3) == 2)
         return false;
     h.version = versionBits == 3 ? 0 : versionBits == 2 ? 1 : 2;
     h.layer = 4 - layerBits;
     h.mono = (p[3] >> 6) == 3;
-    h.bytes = frameSize(h, bitrateIndex, (p[2] >> 1) & 1);
+    h.bytes = frameSize(h, h.bitrateIndex, (p[2] >> 1) & 1);
+    h.unpadded = frameSize(h, h.bitrateIndex, 0);
     h.samples = h.layer == 1 ? 384 : (h.layer == 3 && h.version != 0) ? 576 : 1152;
     return true;
 }
+
+// The last few frames found: with those after a place, they tell best what
+// frames lost there were like, as a variable bit rate follows the sound.
+class NearbyFrames {
+public:
+    static constexpr int kCount = 8;
+
+    void add(const FrameHeader& h) { m_frames[size_t(m_added++ % kCount)] = h; }
+
+    // Mean size of the remembered frames and of `after`.
+    int mean(const std::vector<FrameHeader>& after) const
+    {
+        qint64 sum = 0;
+        const int before = std::min(m_added, kCount);
+        for (int i = 0; i < before; ++i)
+            sum += m_frames[size_t(i)].bytes;
+        for (const FrameHeader& h : after)
+            sum += h.bytes;
+        const qint64 n = before + qint64(after.size());
+        return n > 0 ? int(sum / n) : 0;
+    }
+
+private:
+    std::array<FrameHeader, kCount> m_frames{};
+    int m_added = 0;
+};
 
 class Walker {
 public:
@@ -93,11 +123,16 @@ public:
     }
 
     // Tag bytes at `at` (ID3v2 anywhere, ID3v1, APE and Lyrics3 at the end
-    // of the sound): their length, or -1 for a trailing tag, 0 for none.
+    // of the sound, ID3v1 also at the end of a file joined on before another
+    // one): their length, or -1 for a trailing tag, 0 for none.
     qint64 tagAt(qint64 at) const
     {
         const qint64 left = m_size - at;
         const char* p = reinterpret_cast<const char*>(m_data + at);
+        FrameHeader h;
+        if (left > 128 + 10 && std::memcmp(p, "TAG", 3) == 0
+            && (std::memcmp(p + 128, "ID3", 3) == 0 || headerAt(at + 128, h)))
+            return 128;
         if (left >= 10 && std::memcmp(p, "ID3", 3) == 0) {
             const auto* u = m_data + at;
             const qint64 body = qint64(u[6] & 0x7F) << 21 | qint64(u[7] & 0x7F) << 14 | qint64(u[8] & 0x7F) << 7
@@ -136,16 +171,17 @@ public:
 
     // The frame count of a Xing/Info tag in the Layer III frame at `at`
     // (after its header, checksum and side information), where the count
-    // lies, and the stream's bytes (from that frame on) when the tag states
-    // them; 0 without one.
-    qint64 statedFrames(const FrameHeader& h, qint64 at, qint64& countAt, qint64& bytes) const
+    // lies, the stream's bytes (from that frame on) when the tag states
+    // them, and where its table of contents lies (-1: none); 0 without one.
+    qint64 statedFrames(const FrameHeader& h, qint64 at, qint64& countAt, qint64& bytes, qint64& tocAt) const
     {
         if (h.layer != 3)
             return 0;
         const bool mpeg1 = h.version == 0;
         const qint64 tag =
             at + 4 + ((m_data[at + 1] & 1) ? 0 : 2) + (mpeg1 ? (h.mono ? 17 : 32) : (h.mono ? 9 : 17));
-        if (tag + 12 > std::min(at + h.bytes, m_size))
+        const qint64 end = std::min(at + h.bytes, m_size);
+        if (tag + 12 > end)
             return 0;
         const char* p = reinterpret_cast<const char*>(m_data + tag);
         if (std::memcmp(p, "Xing", 4) != 0 && std::memcmp(p, "Info", 4) != 0)
@@ -157,9 +193,62 @@ public:
         if (!(flags & 1))
             return 0;
         countAt = tag + 8;
-        if ((flags & 2) && tag + 16 <= std::min(at + h.bytes, m_size))
+        if ((flags & 2) && tag + 16 <= end)
             bytes = be32(tag + 12);
+        tocAt = tag + ((flags & 2) ? 16 : 12);
+        if (!(flags & 4) || tocAt + 100 > end)
+            tocAt = -1;
         return be32(countAt);
+    }
+
+    // Whether `frames` frames of sound in `bytes` bytes from the tag's frame
+    // on, intact, make up the share of a stream of `stated` frames that the
+    // tag's table of contents gives those bytes; true where that cannot be
+    // told (no table, or too little of the stream for its resolution of a
+    // hundredth of the length and 1/256 of the bytes).
+    bool fitsTable(qint64 tocAt, qint64 statedBytes, qint64 stated, qint64 frames, qint64 bytes) const
+    {
+        if (tocAt < 0 || statedBytes <= 0 || stated <= 0 || bytes <= 0)
+            return true;
+        const double x = 256.0 * double(bytes) / double(statedBytes);
+        int i = 0;
+        while (i < 99 && m_data[tocAt + i + 1] <= x)
+            ++i;
+        const double from = m_data[tocAt + i];
+        const double to = i < 99 ? m_data[tocAt + i + 1] : 256.0;
+        const double percent = i + (to > from ? std::clamp((x - from) / (to - from), 0.0, 1.0) : 0.0);
+        if (percent < 10.0)
+            return true;
+        return std::abs(double(frames) * 100.0 / percent - double(stated)) <= 0.1 * double(stated);
+    }
+
+    // Up to `count` frames of the stream from `at` on.
+    std::vector<FrameHeader> framesFrom(const FrameHeader& stream, qint64 at, int count) const
+    {
+        std::vector<FrameHeader> frames;
+        for (FrameHeader h; int(frames.size()) < count && frameOf(stream, at, h) && at + h.bytes <= m_size;
+             at += h.bytes)
+            frames.push_back(h);
+        return frames;
+    }
+
+    // Whether the damaged bytes before `after` are what bytes cut out of the
+    // stream leave: the stub of the frame the cut ended in, shorter than it.
+    // Bytes overwritten leave whole frames: the size one frame of the stream
+    // has (at a bit rate it uses), or about two frames and more.
+    bool cutOut(const FrameHeader& stream, unsigned bitRates, const Mp3FrameMap::Run& before,
+                const Mp3FrameMap::Run& after) const
+    {
+        const qint64 stretch = after.begin - after.damagedFrom;
+        for (int index = 1; index < 15; ++index)
+            if ((bitRates >> index & 1)
+                && (stretch == frameSize(stream, index, 0) || stretch == frameSize(stream, index, 1)))
+                return false;
+        FrameHeader h;
+        int beside = headerAt(after.begin, h) ? h.bytes : 0;
+        if (before.end > before.begin && headerAt(before.lastFrame, h))
+            beside = std::max(beside, h.bytes);
+        return 2 * stretch < 3 * beside;
     }
 
     qint64 size() const { return m_size; }
@@ -204,17 +293,36 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
     }
     map.samplesPerFrame = stream.samples;
     qint64 statedBytes = 0;
-    map.statedFrames = walk.statedFrames(stream, at, map.statedFramesAt, statedBytes);
+    qint64 tocAt = -1;
+    map.statedFrames = walk.statedFrames(stream, at, map.statedFramesAt, statedBytes, tocAt);
 
     map.runs.push_back({at, at, 0});
+    const qint64 first = at;
     qint64 frames = 0;
     qint64 frameBytes = 0;
+    unsigned bitRates = 0;    // the bit-rate indexes of the frames found
+    int smallest = 0;         // the smallest frame of sound found, without padding
+    qint64 soundBytes = 0;    // of the frames of sound found
+    NearbyFrames nearby;
+    qint64 intactFrames = -1; // before the first damage, with the bytes they take
+    qint64 intactBytes = 0;
     while (at < size) {
         FrameHeader h;
         if (walk.frameOf(stream, at, h)) {
             if (at + h.bytes > size) {
                 map.endsInFrame = true; // a last frame cut short
                 break;
+            }
+            qint64 countAt = 0;
+            qint64 joinedBytes = 0;
+            qint64 joinedToc = 0;
+            if (at != first && walk.statedFrames(h, at, countAt, joinedBytes, joinedToc) > 0)
+                map.joinedAt.push_back(at);
+            if (at != first || map.statedFrames == 0) {
+                bitRates |= 1u << h.bitrateIndex;
+                smallest = smallest > 0 ? std::min(smallest, h.unpadded) : h.unpadded;
+                soundBytes += h.bytes;
+                nearby.add(h);
             }
             map.runs.back().lastFrame = at;
             at += h.bytes;
@@ -232,29 +340,66 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
                 map.runs.push_back({at, at, 0});
             continue;
         }
+        // Another stream joined on, its tag frame right here or (the stream
+        // before it cut short) inside the last frame. One of another rate
+        // or channel count is not read.
+        qint64 joined = map.runs.back().end > map.runs.back().begin ? map.runs.back().lastFrame + 1 : at;
+        for (qint64 countAt, tagBytes, toc; joined <= at; ++joined)
+            if (walk.headerAt(joined, h) && walk.statedFrames(h, joined, countAt, tagBytes, toc) > 0
+                && walk.chainAt(h, joined, 2))
+                break;
+        if (joined <= at && !h.sameStream(stream)) {
+            map.laterStreamLeft = true;
+            break;
+        }
+        if (joined < at) {
+            at = joined;
+            continue;
+        }
         // Damage: on to the next frame that two more of its stream follow.
         qint64 next = at + 1;
         while (next < size && !walk.chainAt(stream, next, 2))
             ++next;
         if (next >= size)
             break; // trailing bytes that are no frames
-        const double meanBytes = double(frameBytes) / double(std::max<qint64>(frames, 1));
         map.damaged = true;
+        if (intactFrames < 0) {
+            intactFrames = frames - (map.statedFrames > 0 ? 1 : 0);
+            intactBytes = at - first;
+        }
         Run run;
         run.begin = run.end = next;
+        run.damagedFrom = at;
+        run.nearBytes = nearby.mean(walk.framesFrom(stream, next, NearbyFrames::kCount));
         // The lost frames filled the damaged bytes, none smaller than the
         // lowest bit rate makes them.
         run.framesLostAtMost = (next - at) / frameSize(stream, 1, 0);
         run.framesLostBefore = std::min(
-            meanBytes > 0 ? qint64(std::llround(double(next - at) / meanBytes)) : 0, run.framesLostAtMost);
+            run.nearBytes > 0 ? qint64(std::llround(double(next - at) / run.nearBytes)) : 0, run.framesLostAtMost);
         run.trustedFrom = walk.trustedFrom(stream, next);
         run.afterDamage = true;
         map.runs.push_back(run);
         at = next;
     }
     map.frames = frames - (map.statedFrames > 0 ? 1 : 0);
-    if (statedBytes > 0)
-        map.statedLossAtMost = std::max<qint64>(statedBytes - frameBytes, 0) / frameSize(stream, 1, 0);
+    qint64 cutNearBytes = 0;
+    int cuts = 0;
+    for (size_t i = 1; i < map.runs.size(); ++i) {
+        Run& run = map.runs[i];
+        if (run.afterDamage && (run.cutOut = walk.cutOut(stream, bitRates, map.runs[i - 1], run))) {
+            cutNearBytes += run.nearBytes;
+            ++cuts;
+        }
+    }
+    if (statedBytes > 0 && smallest > 0) {
+        const qint64 lost = std::max<qint64>(statedBytes - frameBytes, 0);
+        map.statedLossAtMost = lost / smallest;
+        // Bytes cut out held frames like those beside the cuts.
+        const double mean = cuts > 0 ? double(cutNearBytes) / cuts : double(soundBytes) / double(map.frames);
+        map.statedLossEstimate = std::llround(double(lost) / mean);
+    }
+    map.countFitsTable = intactFrames < 0
+                         || walk.fitsTable(tocAt, statedBytes, map.statedFrames, intactFrames, intactBytes);
     // A frame cut by the zeros is lost before them.
     map.endsInZeros = DecodedAudio::endsInReservedZeros(bytes, map.runs.back().end);
     // Frames beyond the tag's count were repeated or appended: their sound

@@ -3,10 +3,10 @@
 // header stating the frame's size; damage is anything between frames that
 // is not a frame or a tag. The map finds the runs of frames around such
 // damage and estimates how many frames it destroyed, from the mean size of
-// the frames before it (exact for constant bit rates), and how many it can
+// the frames beside it (exact for constant bit rates), and how many it can
 // have destroyed, from the smallest frame its stream can have. The only
 // length a stream states is the frame count of a Xing/Info tag in its first
-// frame, beside the byte count that tag may state.
+// frame, beside the byte count and table of contents that tag may hold.
 
 #include <QByteArray>
 
@@ -26,6 +26,11 @@ struct Mp3FrameMap {
         // hold damaged bytes.
         qint64 trustedFrom = 0;
         bool afterDamage = false;
+        qint64 damagedFrom = 0; // after damage: where it begins
+        int nearBytes = 0;      // after damage: mean size of the frames beside it
+        // After damage: the damage is the stub that bytes cut out of the
+        // stream leave, so it may stand for more frames than it can hold.
+        bool cutOut = false;
     };
     std::vector<Run> runs;  // empty when no run of frames was recognised
     // Bytes that are neither frames nor tags lie between frames, or the
@@ -36,9 +41,20 @@ struct Mp3FrameMap {
     qint64 statedFrames = 0;    // of sound, as the first frame's Xing/Info tag states; 0: no tag
     qint64 statedFramesAt = -1; // where that count lies: 32 bits, most significant first
     // What the bytes the tag counts beyond the frames found (those of the
-    // frames lost, however few of them are left) can have held; -1 when the
-    // tag states no byte count.
+    // frames lost, however few of them are left) can have held, none smaller
+    // than the smallest frame found; -1 when the tag states no byte count.
     qint64 statedLossAtMost = -1;
+    // The same at the mean size of the frames beside where bytes were cut
+    // out (else of all frames found).
+    qint64 statedLossEstimate = -1;
+    // The frames before any damage make up the share of the stated count
+    // that the tag's table of contents gives their bytes (or that cannot be
+    // told): a count raised or from another stream does not.
+    bool countFitsTable = true;
+    // Where streams joined on after the first begin: a later frame with a
+    // Xing/Info tag of its own (files joined end to end).
+    std::vector<qint64> joinedAt;
+    bool laterStreamLeft = false; // one at another rate or channel count follows the frames
     bool endsInFrame = false;   // the bytes end inside a frame (a file cut short)
     // The frames are followed by zeros to the end, more than any frame
     // holds: space a download or copy reserved and never filled.
