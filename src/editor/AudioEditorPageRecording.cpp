@@ -351,8 +351,17 @@ void AudioEditorPage::stopRecording()
 
     lastTakeSeconds = 0.0;
     QList<float> take = std::exchange(recordTake, QList<float>());
-    if (!take.isEmpty())
+    // Where the device delivered nothing for a while and never made up for
+    // it, silence keeps what came after at its own time.
+    if (!take.isEmpty() && takeQueue) {
+        const std::vector<RecordTakeQueue::InputStall> stalls = takeQueue->inputStalls();
+        for (auto stall = stalls.rbegin(); stall != stalls.rend(); ++stall) {
+            qDebug() << "AudioEditorPage: the input stood" << stall->samples * 1000 / std::max(sampleRate, 1)
+                     << "ms after sample" << stall->atSample << "; silence keeps the rest in place";
+            take.insert(std::min<qsizetype>(stall->atSample, take.size()), stall->samples, 0.0f);
+        }
         take.insert(0, takeLeadInFrames(), 0.0f);
+    }
     samplesBeforeRecording.clear();
     takeFramesShown = 0;
     if (take.isEmpty()) {

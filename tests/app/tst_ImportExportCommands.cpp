@@ -133,7 +133,8 @@ private slots:
         QCOMPARE(window.audioEditorPage->stereoSamples, expected.stereo);
         QCOMPARE(window.audioEditorPage->samples, expected.mono);
         QCOMPARE(window.audioEditorPage->sampleRate, 22050);
-        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导入: tone.wav"));
+        // The page took the file's rate: said.
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("已导入: tone.wav，项目采样率已设为 22050 Hz"));
         QCOMPARE(window.prompts->only(QStringLiteral("open")).title, QStringLiteral("导入音频/视频"));
 
         const QString bad = files.filePath(QStringLiteral("notes.txt"));
@@ -517,11 +518,6 @@ private slots:
         unset.menuActions().importAudio->trigger();
         QCOMPARE(unset.multiTrackPage->sampleRate(), 48000);
         QCOMPARE(unset.statusBar()->currentMessage(), QStringLiteral("已导入: dat.wav，项目采样率已设为 48000 Hz"));
-        ProbeWindow single;
-        single.openNewProject(QStringLiteral("single"), 48000, 16, false);
-        single.prompts->files << files.filePath(QStringLiteral("cd.wav"));
-        single.menuActions().importAudio->trigger();
-        QCOMPARE(single.statusBar()->currentMessage(), QStringLiteral("已导入: cd.wav，项目采样率已设为 44100 Hz"));
     }
 
     // The mixdown of a 1 s clip at 0.5 s, as 16-bit WAV: 1.5 s of frames,

@@ -42,6 +42,15 @@ double windowRms(const QList<float>& list, qsizetype first, qsizetype count)
     return std::sqrt(sum / count);
 }
 
+// The dialog of the page shown with this title, or null.
+QDialog* openDialog(const AudioEditorPage& page, const QString& title)
+{
+    for (QDialog* dialog : page.findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly))
+        if (dialog->windowTitle() == title && dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
 class MetaCallCounter : public QObject {
 public:
     int count = 0;
@@ -64,6 +73,7 @@ private slots:
     void takeIsInsertedAtPlayheadAsOneStep();
     void takeHoldsTheWholeTimeHeld();
     void newMaterialAndPlayAtEndStartAtZero();
+    void effectsRefusedWhilePlaying();
 
 private:
     QTemporaryDir dir;
@@ -292,6 +302,24 @@ void TestAudioEditorPageDevices::newMaterialAndPlayAtEndStartAtZero()
     QTest::keyClick(&page, Qt::Key_Space);
     QVERIFY(page.playing());
     QCOMPARE(page.waveform(0)->getPlayheadPosition(), 0.0);
+}
+
+void TestAudioEditorPageDevices::effectsRefusedWhilePlaying()
+{
+    AudioEditorPage page;
+    page.loadAudioSamples(TestSupport::sineWave(440.0, 1.0, Rate), Rate);
+    QTest::keyClick(&page, Qt::Key_Space);
+    QTRY_VERIFY_WITH_TIMEOUT(page.playing(), 30000);
+    page.showGainDialog();
+    QCOMPARE(status(page), QStringLiteral("录音或播放中无法应用效果"));
+    page.showEqualizerDialog();
+    QCOMPARE(status(page), QStringLiteral("录音或播放中无法应用效果"));
+    QVERIFY(page.findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly).isEmpty());
+    // Pitch correction and the tempo measurement still open.
+    page.showPitchCorrectionDialog();
+    QVERIFY(openDialog(page, QStringLiteral("音高修正")));
+    page.showTempoDetectionDialog();
+    QVERIFY(openDialog(page, QStringLiteral("音频速度检测 (BPM)")));
 }
 
 QTEST_MAIN(TestAudioEditorPageDevices)

@@ -97,7 +97,6 @@ private slots:
     void initTestCase();
     void refusedWithoutAudio_data();
     void refusedWithoutAudio();
-    void refusedWhilePlaying();
     void gainSixDecibels();
     void gainOnStereoScalesBothLists();
     void gainPreviewThenCancel();
@@ -153,24 +152,6 @@ void TestAudioEditorPageEffects::refusedWithoutAudio()
     QVERIFY(QMetaObject::invokeMethod(&page, slot.toLatin1().constData()));
     QCOMPARE(status(page), QStringLiteral("没有音频数据"));
     QVERIFY(page.findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly).isEmpty());
-}
-
-void TestAudioEditorPageEffects::refusedWhilePlaying()
-{
-    AudioEditorPage page;
-    page.loadAudioSamples(TestSupport::sineWave(440.0, 1.0, Rate), Rate);
-    QTest::keyClick(&page, Qt::Key_Space);
-    QVERIFY(page.playing());
-    page.showGainDialog();
-    QCOMPARE(status(page), QStringLiteral("录音或播放中无法应用效果"));
-    page.showEqualizerDialog();
-    QCOMPARE(status(page), QStringLiteral("录音或播放中无法应用效果"));
-    QVERIFY(page.findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly).isEmpty());
-    // Pitch correction and the tempo measurement still open.
-    page.showPitchCorrectionDialog();
-    QVERIFY(openDialog(page, QStringLiteral("音高修正")));
-    page.showTempoDetectionDialog();
-    QVERIFY(openDialog(page, QStringLiteral("音频速度检测 (BPM)")));
 }
 
 void TestAudioEditorPageEffects::gainSixDecibels()

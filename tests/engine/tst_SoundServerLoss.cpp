@@ -558,12 +558,21 @@ private slots:
         QVERIFY2(longest <= 200, qPrintable(QStringLiteral("%1 held the window %2 ms").arg(longestPress).arg(longest)));
     }
 
-    // A single-track take across a server that stops answering for a while
-    // (stopped, then continued): the input before the stall starts the take,
-    // the stall's silence stands where it happened, and the input after it
-    // comes up to the stop, each at its own time.
-    void aTakeAcrossAStoppedServerKeepsItsInputInPlace()
+    void aTakeAcrossAStalledServerKeepsItsInputInPlace_data()
     {
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("server stopped") << true;
+        QTest::newRow("sink suspended") << false;
+    }
+
+    // A single-track take across a server that stops answering for a while
+    // (stopped, then continued) or whose sink is suspended meanwhile: the
+    // input before the stall starts the take, and the input after it comes
+    // up to the stop, each at its own time (the stall between: what the
+    // server makes up for it when it goes on, or silence).
+    void aTakeAcrossAStalledServerKeepsItsInputInPlace()
+    {
+        QFETCH(bool, stopped);
         QVERIFY(serverAnswers() || startServer());
         const pid_t server = serverPid();
         QVERIFY(server > 0);
@@ -579,12 +588,13 @@ private slots:
         clock.start();
         record->click();
         QVERIFY(waitFor([&] { return clock.elapsed() >= 2000 && single.recordedFrames() > kRate; }));
-        std::thread wake([server] { // continued whatever happens here
-            std::this_thread::sleep_for(std::chrono::seconds(2));
-            ::kill(server, SIGCONT);
-        });
-        QVERIFY(::kill(server, SIGSTOP) == 0);
+        QVERIFY(stopped ? ::kill(server, SIGSTOP) == 0
+                        : TestSupport::runCommand("pactl", {"suspend-sink", "nullsink", "1"}));
         const double stalledAt = clock.elapsed() / 1000.0;
+        std::thread wake([server, stopped] { // goes on whatever happens here
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            stopped ? ::kill(server, SIGCONT) : std::system("pactl suspend-sink nullsink 0");
+        });
         wake.join();
         const double resumedAt = clock.elapsed() / 1000.0;
         QTest::qWait(2000);
@@ -599,7 +609,6 @@ private slots:
         const double length = double(take.size()) / kRate;
         QVERIFY2(std::abs(length - stoppedAt) < 0.4, qPrintable(QStringLiteral("%1 s for %2 s").arg(length).arg(stoppedAt)));
         QVERIFY2(toneIn(0.1, 0.4) && toneIn(stalledAt - 0.5, stalledAt - 0.2), "the input before the stall is not at its time");
-        QVERIFY2(!toneIn(stalledAt + 0.8, resumedAt - 0.3), "no silence where the server stalled");
         QVERIFY2(toneIn(resumedAt + 0.4, length - 0.3), "the input after the stall is not at its time");
     }
 

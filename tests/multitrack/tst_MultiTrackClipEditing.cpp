@@ -271,6 +271,8 @@ private slots:
             page.rows[0]->header()->setArmed(true);
             page.syncPlayheadAll(8.0);
             page.onRecord();
+            // Input from before the playback was heard is no part of the take.
+            QTRY_VERIFY(!page.mixingEngine()->isPlaying() || page.mixingEngine()->heardPosition() > 8.05);
             device->runBlock(512, std::vector<float>(512, 0.1f).data());
             emit page.findChild<MidiRecorder*>()->noteCompleted(MidiNote{72, 0.1, 0.2, 90});
             QTRY_VERIFY(midi || track.audioClips.back().samples.size() == 512);

@@ -216,6 +216,8 @@ void deliver(const Stream& stream, const Mp3FrameMap& map, std::vector<QList<flo
     out.parts = std::move(parts);
     out.cutShort = endsEarly(out, statedLength, map);
     out.laterStreamsLeft = map.laterStreamLeft;
+    out.leftSampleRate = map.laterSampleRate;
+    out.leftChannels = map.laterChannels;
 }
 
 // Whether a tag's count of frames beyond what the damaged bytes left can
@@ -383,6 +385,10 @@ bool decodeJoined(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio&
                 continue; // a tag frame and nothing after it
         } else if (!read || part.sampleRate != out.sampleRate || part.channels != out.channels) {
             out.laterStreamsLeft = true;
+            if (read) { // the import names why
+                out.leftSampleRate = part.sampleRate;
+                out.leftChannels = part.channels;
+            }
             break;
         } else {
             ++out.joinedStreams;
@@ -393,6 +399,8 @@ bool decodeJoined(const QByteArray& bytes, const Mp3FrameMap& map, DecodedAudio&
         out.damaged = out.damaged || out.cutShort || part.damaged;
         out.cutShort = part.cutShort;
         out.laterStreamsLeft = part.laterStreamsLeft;
+        out.leftSampleRate = part.leftSampleRate;
+        out.leftChannels = part.leftChannels;
         out.filledFrames += part.filledFrames;
         for (QList<float>& values : part.parts)
             out.parts.push_back(std::move(values));

@@ -350,6 +350,8 @@ Mp3FrameMap Mp3FrameMap::of(const QByteArray& bytes)
                 break;
         if (joined <= at && !h.sameStream(stream)) {
             map.laterStreamLeft = true;
+            map.laterSampleRate = kRates[h.rateIndex] >> h.version;
+            map.laterChannels = h.mono ? 1 : 2;
             break;
         }
         if (joined < at) {

@@ -55,6 +55,8 @@ struct Mp3FrameMap {
     // Xing/Info tag of its own (files joined end to end).
     std::vector<qint64> joinedAt;
     bool laterStreamLeft = false; // one at another rate or channel count follows the frames
+    int laterSampleRate = 0;    // ... and its layout
+    int laterChannels = 0;
     bool endsInFrame = false;   // the bytes end inside a frame (a file cut short)
     // The frames are followed by zeros to the end, more than any frame
     // holds: space a download or copy reserved and never filled.

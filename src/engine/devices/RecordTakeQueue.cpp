@@ -43,7 +43,11 @@ void RecordTakeQueue::start(double seconds, int rate, int channels, Sink target,
     offered.store(0);
     timedBlocks.store(0);
     samplesPerSecond = double(std::max(rate, 0)) * std::max(channels, 0);
+    rateOfStart = std::max(rate, 0);
+    channelsOfStart = std::max(channels, 0);
     paceBucketStartNs = 0;
+    stallCount = 0;
+    stallOpen = false;
     lastBlockNs.store(0);
     {
         const std::lock_guard<std::mutex> lock(spillMutex);
@@ -65,6 +69,18 @@ bool RecordTakeQueue::push(const float* samples, int count) noexcept
     const qint64 now = steadyNowNs();
     if (samplesPerSecond > 0.0) {
         const qint64 pace = now - qint64(double(total) * 1e9 / samplesPerSecond);
+        if (stallOpen && (now >= stallUntilNs || now - lastPushNs > kStallGapNs))
+            closeStall();
+        if (stallOpen) {
+            stallLeastPace = std::min(stallLeastPace, pace);
+        } else if (paceBucketStartNs != 0 && now - lastPushNs > kStallGapNs) {
+            stallOpen = true;
+            stallAt = total - count;
+            stallUntilNs = now + kStallSettleNs;
+            stallPaceBefore = std::min(paceFloorNs.load(std::memory_order_relaxed),
+                                       previousPaceFloorNs.load(std::memory_order_relaxed));
+            stallLeastPace = pace;
+        }
         // After a second without input (a device that stalled and did not
         // make up for it), the pace starts afresh.
         const bool afresh = paceBucketStartNs == 0 || now - lastPushNs > 2 * kPaceBucketNs;
@@ -104,6 +120,26 @@ qint64 RecordTakeQueue::inputBeganNs(int rate) const
         began = i == 0 ? allowed : std::min(began, allowed);
     }
     return began;
+}
+
+void RecordTakeQueue::closeStall()
+{
+    stallOpen = false;
+    const qint64 stood = stallLeastPace - stallPaceBefore;
+    if (stood < kMinStallNs)
+        return;
+    // The pace the input keeps from here on.
+    paceFloorNs.store(stallLeastPace, std::memory_order_relaxed);
+    previousPaceFloorNs.store(stallLeastPace, std::memory_order_relaxed);
+    if (stallCount >= kMaxStalls)
+        return;
+    const qint64 frames = qint64(std::llround(double(stood) * 1e-9 * rateOfStart));
+    stalls[std::size_t(stallCount++)] = {stallAt, frames * channelsOfStart};
+}
+
+std::vector<RecordTakeQueue::InputStall> RecordTakeQueue::inputStalls() const
+{
+    return std::vector<InputStall>(stalls.begin(), stalls.begin() + stallCount);
 }
 
 qint64 RecordTakeQueue::inputShortfallNs(qint64 untilNs) const
@@ -187,6 +223,8 @@ void RecordTakeQueue::finish()
 {
     accepting.store(false);
     stopSpill();
+    if (stallOpen) // the producer is done: the stall is as far as it is known
+        closeStall();
     drain();
     timer->stop();
     if (sink && dropped.load() > 0)

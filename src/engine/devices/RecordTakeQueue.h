@@ -78,6 +78,17 @@ public:
     // suspended meanwhile) is not waited for, only the input the device
     // still holds. About a block's worth counts as nothing missing.
     qint64 inputShortfallNs(qint64 untilNs) const;
+    // A stretch in which the device delivered no input and did not make up
+    // for it afterwards (a source suspended meanwhile): the input after it
+    // came that much later than its place in the offered samples says.
+    // Input merely handed over late (a busy machine) catches up within a
+    // second and is none.
+    struct InputStall {
+        qint64 atSample = 0; // offered before it
+        qint64 samples = 0; // how long it lasted, in samples
+    };
+    // GUI thread, after finish(): the stalls of the take, oldest first.
+    std::vector<InputStall> inputStalls() const;
     // GUI thread: waits, at most timeoutMs, until nothing of the input up to
     // untilNs is missing: on a busy machine the device may still hold input
     // taken before it.
@@ -100,11 +111,28 @@ private:
     // The jitter of a block's arrival that still counts as on time.
     static constexpr qint64 kShortfallSlackNs = 5000000;
     double samplesPerSecond = 0.0; // set at start, before any push
+    int rateOfStart = 0;
+    int channelsOfStart = 0;
     qint64 paceBucketStartNs = 0; // producer only
     qint64 lastPushNs = 0; // producer only
     std::atomic<qint64> paceFloorNs{0};
     std::atomic<qint64> previousPaceFloorNs{0};
     std::atomic<qint64> lastBlockNs{0}; // how long the last block lasts
+    // Stalls: a block after a pause longer than kStallGapNs opens one; the
+    // least pace of the blocks in the second after it, less the pace before,
+    // is how long the input stood. Producer only until finish().
+    static constexpr qint64 kStallGapNs = 50000000;
+    static constexpr qint64 kStallSettleNs = 1000000000;
+    static constexpr qint64 kMinStallNs = 20000000;
+    static constexpr int kMaxStalls = 256;
+    void closeStall();
+    std::array<InputStall, kMaxStalls> stalls{};
+    int stallCount = 0;
+    bool stallOpen = false;
+    qint64 stallAt = 0;
+    qint64 stallUntilNs = 0;
+    qint64 stallPaceBefore = 0;
+    qint64 stallLeastPace = 0;
     // The first blocks offered since start, kept or not: when each arrived
     // and the samples offered up to its end, published by timedBlocks.
     static constexpr int kTimedBlocks = 512;
