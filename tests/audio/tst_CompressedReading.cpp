@@ -116,6 +116,13 @@ QString sourceWav(const QString& dir, const QString& name, int channels, int rat
     return TestSupport::runCommand("sox", args) ? path : QString();
 }
 
+// Writes a file whole; false when it could not.
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 } // namespace
 
 class CompressedReadingTest : public QObject {
@@ -501,9 +508,7 @@ private slots:
                 bytes.replace(bytes.size() * from / 100, size, QByteArray(size, '\0'));
         }
         const QString file = m_dir.filePath("count.mp3");
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-        f.close();
+        QVERIFY(writeBytes(file, bytes));
 
         AudioProcessor p;
         QVERIFY(p.loadAudioFile(file));
@@ -559,9 +564,7 @@ private slots:
                 reference += ffmpegDecode(mp3);
         }
         const QString file = m_dir.filePath("joined.mp3");
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(joined) == joined.size());
-        f.close();
+        QVERIFY(writeBytes(file, joined));
 
         AudioProcessor p;
         QVERIFY(p.loadAudioFile(file));

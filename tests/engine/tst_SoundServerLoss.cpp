@@ -76,6 +76,20 @@ QString shownMessage(const QWidget& page)
     return boxes.isEmpty() ? QString() : boxes.last()->text();
 }
 
+// The longest a press held the window, and which press it was.
+struct PressTimes {
+    qint64 longest = 0;
+    QString longestPress;
+    void operator()(const QString& what, const std::function<void()>& act)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        act();
+        if (clock.elapsed() > longest)
+            longest = clock.elapsed(), longestPress = what;
+    }
+};
+
 } // namespace
 
 class SoundServerLossTest : public QObject {
@@ -512,15 +526,7 @@ private slots:
         QVERIFY(serverAnswers() || startServer());
         const pid_t server = serverPid();
         QVERIFY(server > 0);
-        qint64 longest = 0;
-        QString longestPress;
-        const auto press = [&](const QString& what, const std::function<void()>& act) {
-            QElapsedTimer clock;
-            clock.start();
-            act();
-            if (clock.elapsed() > longest)
-                longest = clock.elapsed(), longestPress = what;
-        };
+        PressTimes press;
         for (const bool frozen : {false, true}) {
             auto* single = new AudioEditorPage; // short material: what a take costs the views is small
             single->loadAudioSamples(TestSupport::sineWave(440.0, 3.0, kRate, 0.5f), kRate);
@@ -555,7 +561,7 @@ private slots:
             press(how + "multi stop", [&] { multi.onStop(); });
             wake.join();
         }
-        QVERIFY2(longest <= 200, qPrintable(QStringLiteral("%1 held the window %2 ms").arg(longestPress).arg(longest)));
+        QVERIFY2(press.longest <= 200, qPrintable(QStringLiteral("%1 held the window %2 ms").arg(press.longestPress).arg(press.longest)));
     }
 
     void aTakeAcrossAStalledServerKeepsItsInputInPlace_data()
@@ -662,15 +668,7 @@ private slots:
             std::this_thread::sleep_for(std::chrono::seconds(4));
             ::kill(server, SIGCONT);
         });
-        qint64 longest = 0;
-        QString longestPress;
-        const auto press = [&](const QString& what, const std::function<void()>& act) {
-            QElapsedTimer clock;
-            clock.start();
-            act();
-            if (clock.elapsed() > longest)
-                longest = clock.elapsed(), longestPress = what;
-        };
+        PressTimes press;
         press("play", [&] { multi.onPlayPause(); });
         // Clicks that come while a press is under way, delivered by whatever event loop runs next.
         QMetaObject::invokeMethod(&multi, [&] { press("queued record", [&] { multi.onRecord(); }); }, Qt::QueuedConnection);
@@ -684,7 +682,7 @@ private slots:
         multi.onMidiNoteOff(0, 60);
         wake.join();
         QTest::qWait(3000); // an output let go twice ends the program here
-        QVERIFY2(longest <= 200, qPrintable(QStringLiteral("%1 held the window %2 ms").arg(longestPress).arg(longest)));
+        QVERIFY2(press.longest <= 200, qPrintable(QStringLiteral("%1 held the window %2 ms").arg(press.longestPress).arg(press.longest)));
     }
 
     // Qt's sink opening on a stopped server waits for good once the server
