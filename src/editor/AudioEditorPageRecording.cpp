@@ -38,11 +38,6 @@ constexpr int EngineBufferFrames = 512;
 constexpr int RecordTickMs = 1000;
 // How long input can wait for the take queue's spill thread.
 constexpr double TakeQueueSeconds = 60.0;
-// How long a stop waits for input the device took before it but has not
-// handed over yet (a busy machine runs the device's thread late).
-constexpr int TakeInputCatchUpMs = 150;
-// Input missing at the stop that is not told: the jitter of the blocks.
-constexpr double TakeShortfallToleranceSec = 0.02;
 // The views refresh at most ten times a second, and never spend more than a
 // tenth of the GUI's time on it.
 constexpr qint64 MinTakeRefreshMs = 100;
@@ -318,10 +313,8 @@ void AudioEditorPage::stopRecording()
             sampleRate = engine->getSampleRate();
         // Input the device took before the stop is waited for a moment; a
         // stream whose device went away hands over nothing more.
-        if (isRecording && takeQueue && takeQueue->isActive() && !engine->isStreamLost()) {
-            takeQueue->waitForInputUntil(stopNs, TakeInputCatchUpMs);
-            unreceivedSeconds = double(takeQueue->inputShortfallNs(stopNs)) / 1e9;
-        }
+        if (isRecording && takeQueue && takeQueue->isActive() && !engine->isStreamLost())
+            unreceivedSeconds = takeQueue->inputMissingAtStop(stopNs);
         engine->stopRecording();
         engine->shutdown();
         deleteEngine();
@@ -385,7 +378,7 @@ void AudioEditorPage::stopRecording()
     lastTakeSeconds = seconds;
     // Input that never reached the take is said, never passed over as a success.
     QStringList missing;
-    if (unreceivedSeconds > TakeShortfallToleranceSec)
+    if (unreceivedSeconds > 0.0)
         missing << tr("录音结束前约 %1 秒的输入未能及时收到，录音在此之前结束。")
                        .arg(QString::number(unreceivedSeconds, 'f', 2));
     if (droppedSamples > 0)

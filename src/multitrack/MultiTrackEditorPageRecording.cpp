@@ -45,13 +45,6 @@ constexpr double TakeEarlyInputLimitSec = 0.5;
 // How long input can wait for the take queue's spill thread (off the CPU
 // on a busy machine) before a block is lost; a busy GUI thread loses none.
 constexpr double TakeQueueSeconds = 60.0;
-// How long a stop waits for input the device took before it but has not
-// handed over yet (a busy machine runs the device's thread late): what has
-// not come by then is told as missing, and the press never holds the window
-// much longer.
-constexpr int TakeInputCatchUpMs = 150;
-// Input missing at the stop that is not told: the jitter of the blocks.
-constexpr double TakeShortfallToleranceSec = 0.02;
 // The dropouts a take's notice lists one by one.
 constexpr std::size_t TakeGapsListed = 10;
 constexpr int MetronomeBeatsPerBar = 4;
@@ -406,10 +399,10 @@ void MultiTrackEditorPage::stopTake(bool inputLost)
     if (recordEngine) {
         // A stream whose device went away hands over nothing more.
         inputWentAway = inputWentAway || recordEngine->isStreamLost();
-        if (takeQueue->isActive() && !inputWentAway) {
-            takeQueue->waitForInputUntil(stopNs, TakeInputCatchUpMs);
-            troubles.unreceivedSeconds = double(takeQueue->inputShortfallNs(stopNs)) / 1e9;
-        }
+        // Input the device still holds is waited for a moment; what has not
+        // come by then is told as missing.
+        if (takeQueue->isActive() && !inputWentAway)
+            troubles.unreceivedSeconds = takeQueue->inputMissingAtStop(stopNs);
         recordEngine->stopRecording();
         recordEngine->shutdown();
         delete recordEngine;
@@ -500,7 +493,7 @@ void MultiTrackEditorPage::tellTakeTroubles(const TakeTroubles& troubles)
     if (troubles.nothingRecorded)
         lines << QStringLiteral("录音没有录下任何内容：停止之前没有收到音频输入。");
     // Input the device still held at the stop did not come in time.
-    if (troubles.unreceivedSeconds > TakeShortfallToleranceSec)
+    if (troubles.unreceivedSeconds > 0.0)
         lines << QStringLiteral("录音结束前约 %1 秒的输入未能及时收到，录音在此之前结束。")
                      .arg(troubles.unreceivedSeconds, 0, 'f', 2);
     // Input the hand-off could not take is gone: the take is shorter than

@@ -7,8 +7,9 @@
 // to be read back behind the project's writes.
 //
 // Waiting for a stretch takes the disk's write-back error off the file: a
-// later sync (the one before the commit) no longer sees it. So every wait is checked here, and finish() waits for
-// the rest; after a failure every write fails.
+// later sync (the one before the commit) no longer sees it. So every wait
+// is checked here, and finish() waits for the rest; after a failure every
+// write fails.
 
 #include <QIODevice>
 

@@ -73,7 +73,7 @@ class NearbyFrames {
 public:
     static constexpr int kCount = 8;
 
-    void add(const FrameHeader& h) { m_frames[size_t(m_added++ % kCount)] = h; }
+    void add(const FrameHeader& h) { m_bytes[size_t(m_added++ % kCount)] = h.bytes; }
 
     // Mean size of the remembered frames and of `after`.
     int mean(const std::vector<FrameHeader>& after) const
@@ -81,7 +81,7 @@ public:
         qint64 sum = 0;
         const int before = std::min(m_added, kCount);
         for (int i = 0; i < before; ++i)
-            sum += m_frames[size_t(i)].bytes;
+            sum += m_bytes[size_t(i)];
         for (const FrameHeader& h : after)
             sum += h.bytes;
         const qint64 n = before + qint64(after.size());
@@ -89,7 +89,7 @@ public:
     }
 
 private:
-    std::array<FrameHeader, kCount> m_frames{};
+    std::array<int, kCount> m_bytes{};
     int m_added = 0;
 };
 

@@ -29,8 +29,7 @@ struct VorbisDeleter {
 };
 using Vorbis = std::unique_ptr<stb_vorbis, VorbisDeleter>;
 
-// A page's position where none is stated (no packet ends on it).
-constexpr quint64 kNoPosition = ~quint64(0);
+using OggPageParser::kNoPosition;
 
 // stb_vorbis rewrites one shared CRC table whenever it opens a stream and
 // reads it while it looks for pages (seeking, measuring the length), so

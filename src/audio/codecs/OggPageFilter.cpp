@@ -1,6 +1,7 @@
 #include "OggPageFilter.h"
 
 #include <QHashFunctions>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -9,11 +10,11 @@
 
 namespace OggPageFilter {
 
+using OggPageParser::kNoPosition;
 using OggPageParser::Page;
 
 namespace {
 
-constexpr quint64 kNoPosition = ~quint64(0);
 constexpr int kHeaderPackets = 3;
 
 const unsigned char* headerOf(const Page& page)
@@ -42,12 +43,6 @@ bool sameContent(const Page& a, const Page& b)
     const unsigned char* y = headerOf(b);
     return a.end - a.begin == b.end - b.begin && std::memcmp(x + 4, y + 4, 14) == 0
            && std::memcmp(x + 26, y + 26, size_t(a.end - a.begin - 26)) == 0;
-}
-
-void writeLe32(char* at, quint32 value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = char((value >> (8 * i)) & 0xFF);
 }
 
 // Marks the repeats among the Vorbis stream's audio pages (those after its
@@ -166,10 +161,11 @@ bool vorbisPages(const QByteArray& bytes, const OggPageParser::Survey& survey, Q
         lastNumber = number;
         if (number != page.sequence) {
             char* header = kept.data() + at;
-            writeLe32(header + 18, number);
-            writeLe32(header + 22, 0);
-            writeLe32(header + 22, OggPageParser::checksum(reinterpret_cast<const unsigned char*>(header),
-                                                           page.end - page.begin));
+            qToLittleEndian<quint32>(number, header + 18);
+            qToLittleEndian<quint32>(0, header + 22);
+            qToLittleEndian<quint32>(OggPageParser::checksum(reinterpret_cast<const unsigned char*>(header),
+                                                     page.end - page.begin),
+                                     header + 22);
         }
     }
     kept.append(data + copied, qsizetype(bytes.size() - copied));

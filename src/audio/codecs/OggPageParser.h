@@ -14,6 +14,8 @@ namespace OggPageParser {
 enum Flag { Continued = 1, FirstPage = 2, LastPage = 4 };
 
 constexpr qint64 kHeaderBytes = 27; // up to the segment count
+// A page's position where none is stated (no packet ends on it).
+constexpr quint64 kNoPosition = ~quint64(0);
 
 struct Page {
     qint64 begin = 0;

@@ -11,7 +11,6 @@ using namespace OggPageParser;
 
 namespace {
 
-constexpr quint64 kNoGranule = ~quint64(0);
 // stb_vorbis reads granule positions into 32-bit ints while it seeks.
 constexpr quint64 kGranuleLimit = quint64(1) << 31;
 constexpr int kHeaderPackets = 3;
@@ -69,12 +68,12 @@ bool seekable(const QByteArray& bytes, VorbisPacketClock clock)
             }
         } else if (ends > 0) {
             // The first audio page counts from 0.
-            if (page.granule == kNoGranule || page.granule >= kGranuleLimit
+            if (page.granule == kNoPosition || page.granule >= kGranuleLimit
                 || (haveGranule && page.granule <= lastGranule) || page.granule - lastGranule > step)
                 return false;
             lastGranule = page.granule;
             haveGranule = true;
-        } else if (page.granule != kNoGranule) {
+        } else if (page.granule != kNoPosition) {
             return false;
         }
         starts.push_back(at);

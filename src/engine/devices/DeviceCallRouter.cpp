@@ -15,6 +15,13 @@ void tellReady(const char* owner, const AudioDeviceBackend& backend)
                        << QString::fromStdString(backend.apiDisplayName());
 }
 
+// Whether the device's running stream went away with its device. Asks the
+// device nothing: the back end knows a lost stream without a round trip.
+bool runningStreamLost(const AudioDeviceBackend& device)
+{
+    return device.isStreamRunning() && device.isStreamLost();
+}
+
 } // namespace
 
 DeviceCallRouter::DeviceCallRouter(const char* owner)
@@ -49,12 +56,6 @@ std::unique_ptr<AudioDeviceBackend> DeviceCallRouter::createRtAudio(const char* 
         qWarning().noquote() << QString::fromLatin1(owner) + QLatin1Char(':') << "RtAudio init failed:"
                              << QString::fromStdString(error);
     return backend;
-}
-
-bool DeviceCallRouter::runningStreamLost(const AudioDeviceBackend& device)
-{
-    // Asks the device nothing: the back end knows a lost stream without a round trip.
-    return device.isStreamRunning() && device.isStreamLost();
 }
 
 bool DeviceCallRouter::run(Call call, std::chrono::milliseconds wait)

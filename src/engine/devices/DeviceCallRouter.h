@@ -33,8 +33,6 @@ public:
 
     // The RtAudio back end, or null, which the log tells under `owner`.
     static std::unique_ptr<AudioDeviceBackend> createRtAudio(const char* owner);
-    // Whether the device's running stream went away with its device.
-    static bool runningStreamLost(const AudioDeviceBackend& device);
 
     bool hasDevice() const { return audio || thread; }
     bool onSoundServer() const { return thread != nullptr; }

@@ -42,13 +42,12 @@ void RecordTakeQueue::start(double seconds, int rate, int channels, Sink target,
     dropped.store(0);
     offered.store(0);
     timedBlocks.store(0);
-    samplesPerSecond = double(std::max(rate, 0)) * std::max(channels, 0);
     rateOfStart = std::max(rate, 0);
     channelsOfStart = std::max(channels, 0);
     paceBucketStartNs = 0;
     stallCount = 0;
     stallOpen = false;
-    lastBlockNs.store(0);
+    lastBlockLengthNs.store(0);
     {
         const std::lock_guard<std::mutex> lock(spillMutex);
         spill.clear();
@@ -67,8 +66,8 @@ bool RecordTakeQueue::push(const float* samples, int count) noexcept
         return false;
     const qint64 total = offered.load(std::memory_order_relaxed) + count;
     const qint64 now = steadyNowNs();
-    if (samplesPerSecond > 0.0) {
-        const qint64 pace = now - qint64(double(total) * 1e9 / samplesPerSecond);
+    if (const double perSecond = samplesPerSecond(); perSecond > 0.0) {
+        const qint64 pace = now - qint64(double(total) * 1e9 / perSecond);
         if (stallOpen && (now >= stallUntilNs || now - lastPushNs > kStallGapNs))
             closeStall();
         if (stallOpen) {
@@ -92,7 +91,7 @@ bool RecordTakeQueue::push(const float* samples, int count) noexcept
         } else if (pace < paceFloorNs.load(std::memory_order_relaxed)) {
             paceFloorNs.store(pace, std::memory_order_relaxed);
         }
-        lastBlockNs.store(qint64(double(count) * 1e9 / samplesPerSecond), std::memory_order_relaxed);
+        lastBlockLengthNs.store(qint64(double(count) * 1e9 / perSecond), std::memory_order_relaxed);
         lastPushNs = now;
     }
     const int timed = timedBlocks.load(std::memory_order_relaxed);
@@ -144,21 +143,24 @@ std::vector<RecordTakeQueue::InputStall> RecordTakeQueue::inputStalls() const
 
 qint64 RecordTakeQueue::inputShortfallNs(qint64 untilNs) const
 {
-    if (samplesPerSecond <= 0.0 || offered.load(std::memory_order_acquire) == 0)
+    const double perSecond = samplesPerSecond();
+    if (perSecond <= 0.0 || offered.load(std::memory_order_acquire) == 0)
         return 0;
     const qint64 floor = std::min(paceFloorNs.load(std::memory_order_relaxed),
                                   previousPaceFloorNs.load(std::memory_order_relaxed));
     // Between two blocks the input not yet offered is at most the next block.
-    const qint64 slack = lastBlockNs.load(std::memory_order_relaxed) + kShortfallSlackNs;
-    const qint64 due = untilNs - qint64(double(offeredSamples()) * 1e9 / samplesPerSecond);
+    const qint64 slack = lastBlockLengthNs.load(std::memory_order_relaxed) + kShortfallSlackNs;
+    const qint64 due = untilNs - qint64(double(offeredSamples()) * 1e9 / perSecond);
     return std::max<qint64>(due - floor - slack, 0);
 }
 
-void RecordTakeQueue::waitForInputUntil(qint64 untilNs, int timeoutMs) const
+double RecordTakeQueue::inputMissingAtStop(qint64 untilNs) const
 {
-    const qint64 giveUpNs = steadyNowNs() + qint64(timeoutMs) * 1000000;
+    const qint64 giveUpNs = steadyNowNs() + qint64(kStopWaitMs) * 1000000;
     while (inputShortfallNs(untilNs) > 0 && steadyNowNs() < giveUpNs)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const double missing = double(inputShortfallNs(untilNs)) / 1e9;
+    return missing > kMissingToleranceSec ? missing : 0.0;
 }
 
 void RecordTakeQueue::spillRing()

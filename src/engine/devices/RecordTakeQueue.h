@@ -71,13 +71,6 @@ public:
     qint64 inputBeganNs(int rate) const;
     // Samples offered since start, kept or not.
     qint64 offeredSamples() const { return offered.load(std::memory_order_acquire); }
-    // How much of the input up to the moment untilNs on the steady clock
-    // has not been offered yet (nanoseconds, 0 when all of it was): measured
-    // against the pace the blocks kept in the last second or so, so that
-    // input a stalled device never delivered earlier in the take (a sink
-    // suspended meanwhile) is not waited for, only the input the device
-    // still holds. About a block's worth counts as nothing missing.
-    qint64 inputShortfallNs(qint64 untilNs) const;
     // A stretch in which the device delivered no input and did not make up
     // for it afterwards (a source suspended meanwhile): the input after it
     // came that much later than its place in the offered samples says.
@@ -89,12 +82,21 @@ public:
     };
     // GUI thread, after finish(): the stalls of the take, oldest first.
     std::vector<InputStall> inputStalls() const;
-    // GUI thread: waits, at most timeoutMs, until nothing of the input up to
-    // untilNs is missing: on a busy machine the device may still hold input
-    // taken before it.
-    void waitForInputUntil(qint64 untilNs, int timeoutMs) const;
+    // GUI thread, at a stop at untilNs on the steady clock: waits a moment
+    // (kStopWaitMs at most) for the input up to then that the device still
+    // holds (a busy machine runs its thread late), and returns the seconds of
+    // it that have not come by then; 0 for no more than the blocks' jitter.
+    // Measured against the pace the blocks kept in the last second or so, so
+    // that input a stalled device never delivered earlier in the take (a
+    // sink suspended meanwhile) is not waited for.
+    static constexpr int kStopWaitMs = 150;
+    double inputMissingAtStop(qint64 untilNs) const;
 
 private:
+    // How much of the input up to untilNs has not been offered yet
+    // (nanoseconds); about a block's worth counts as nothing missing.
+    qint64 inputShortfallNs(qint64 untilNs) const;
+    double samplesPerSecond() const { return double(rateOfStart) * channelsOfStart; }
     // Spill thread: moves what the ring holds to the spill list.
     void spillRing();
     void runSpill();
@@ -110,14 +112,15 @@ private:
     static constexpr qint64 kPaceBucketNs = 500000000;
     // The jitter of a block's arrival that still counts as on time.
     static constexpr qint64 kShortfallSlackNs = 5000000;
-    double samplesPerSecond = 0.0; // set at start, before any push
-    int rateOfStart = 0;
+    // Input missing at a stop that is not told: the jitter of the blocks.
+    static constexpr double kMissingToleranceSec = 0.02;
+    int rateOfStart = 0; // set at start, before any push
     int channelsOfStart = 0;
     qint64 paceBucketStartNs = 0; // producer only
     qint64 lastPushNs = 0; // producer only
     std::atomic<qint64> paceFloorNs{0};
     std::atomic<qint64> previousPaceFloorNs{0};
-    std::atomic<qint64> lastBlockNs{0}; // how long the last block lasts
+    std::atomic<qint64> lastBlockLengthNs{0};
     // Stalls: a block after a pause longer than kStallGapNs opens one; the
     // least pace of the blocks in the second after it, less the pace before,
     // is how long the input stood. Producer only until finish().
