@@ -156,7 +156,8 @@ qint64 RecordTakeQueue::inputShortfallNs(qint64 untilNs) const
 
 double RecordTakeQueue::inputMissingAtStop(qint64 untilNs) const
 {
-    const qint64 giveUpNs = steadyNowNs() + qint64(kStopWaitMs) * 1000000;
+    // Counted from the press, so that what the stop did before does not add to it.
+    const qint64 giveUpNs = untilNs + qint64(kStopWaitMs) * 1000000;
     while (inputShortfallNs(untilNs) > 0 && steadyNowNs() < giveUpNs)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     const double missing = double(inputShortfallNs(untilNs)) / 1e9;

@@ -83,13 +83,13 @@ public:
     // GUI thread, after finish(): the stalls of the take, oldest first.
     std::vector<InputStall> inputStalls() const;
     // GUI thread, at a stop at untilNs on the steady clock: waits a moment
-    // (kStopWaitMs at most) for the input up to then that the device still
+    // (up to kStopWaitMs after untilNs) for the input up to then that the device still
     // holds (a busy machine runs its thread late), and returns the seconds of
     // it that have not come by then; 0 for no more than the blocks' jitter.
     // Measured against the pace the blocks kept in the last second or so, so
     // that input a stalled device never delivered earlier in the take (a
     // sink suspended meanwhile) is not waited for.
-    static constexpr int kStopWaitMs = 150;
+    static constexpr int kStopWaitMs = 100;
     double inputMissingAtStop(qint64 untilNs) const;
 
 private:
