@@ -77,6 +77,16 @@ QString shownMessage(const QWidget& page)
     return boxes.isEmpty() ? QString() : boxes.last()->text();
 }
 
+// A multitrack page with a tone of that length on track 1 and track 2
+// empty and armed, ready for a take over the tone.
+void armOverATone(MultiTrackEditorPage& multi, double toneSeconds)
+{
+    multi.setSampleRate(kRate);
+    multi.addTrack(AudioTrack, TestSupport::sineWave(1000.0, toneSeconds, kRate, 0.5f), kRate);
+    multi.addTrack(AudioTrack, {}, kRate);
+    multi.rows[1]->header()->setArmed(true);
+}
+
 // The longest a press held the window, and which press it was.
 struct PressTimes {
     qint64 longest = 0;
@@ -481,10 +491,7 @@ private slots:
 
         QVERIFY(startServer());
         MultiTrackEditorPage multi;
-        multi.setSampleRate(kRate);
-        multi.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 20.0, kRate, 0.5f), kRate);
-        multi.addTrack(AudioTrack, {}, kRate);
-        multi.rows[1]->header()->setArmed(true);
+        armOverATone(multi, 20.0);
         multi.prepareOutput();
         multi.onRecord();
         QVERIFY(waitFor([&] { return multi.tracks[1].audioClips.back().samples.size() > kRate / 2; }));
@@ -536,10 +543,7 @@ private slots:
             play->click();
             QVERIFY(waitFor([&] { return single->audioEngine()->getPosition() > kRate / 4; }));
             MultiTrackEditorPage multi;
-            multi.setSampleRate(kRate);
-            multi.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 3.0, kRate, 0.5f), kRate);
-            multi.addTrack(AudioTrack, {}, kRate);
-            multi.rows[1]->header()->setArmed(true);
+            armOverATone(multi, 3.0);
             multi.prepareOutput();
             QTest::qWait(300);
             QVERIFY(frozen ? ::kill(server, SIGSTOP) == 0
@@ -626,10 +630,7 @@ private slots:
     {
         QVERIFY(serverAnswers() || startServer());
         MultiTrackEditorPage multi;
-        multi.setSampleRate(kRate);
-        multi.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 20.0, kRate, 0.5f), kRate);
-        multi.addTrack(AudioTrack, {}, kRate);
-        multi.rows[1]->header()->setArmed(true);
+        armOverATone(multi, 20.0);
         multi.prepareOutput();
         multi.onRecord();
         const auto recorded = [&] { return multi.tracks[1].audioClips.back().samples.size(); };
@@ -660,10 +661,7 @@ private slots:
         QVERIFY(serverAnswers() || startServer());
         const pid_t server = serverPid();
         MultiTrackEditorPage multi;
-        multi.setSampleRate(kRate);
-        multi.addTrack(AudioTrack, TestSupport::sineWave(1000.0, 3.0, kRate, 0.5f), kRate);
-        multi.addTrack(AudioTrack, {}, kRate);
-        multi.rows[1]->header()->setArmed(true);
+        armOverATone(multi, 3.0);
         for (QPushButton* button : multi.findChildren<QPushButton*>())
             if (button->text() == QStringLiteral("节拍器"))
                 button->click();
