@@ -1,17 +1,17 @@
 #include "multitrack/PianoRollDialog.h"
 
-#include "engine/devices/PushAudioSink.h"
 #include "engine/instruments/PianoSampler.h"
 #include "engine/instruments/SF2Sampler.h"
 #include "multitrack/PreviewPlaybackDevice.h"
 
-#include <QAudioSink>
+#include <QAudioDevice>
 #include <QDebug>
 #include <QMediaDevices>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -308,8 +308,6 @@ void PianoRollDialog::auditionOff(int pitch)
 
 bool PianoRollDialog::isPreviewRunning() const
 {
-    if (audioSink)
-        return audioSink->state() != QAudio::StoppedState;
     return ownOutput.isActive();
 }
 
@@ -333,40 +331,18 @@ void PianoRollDialog::startPreviewRenderer()
     if (wanted <= 0)
         wanted = pianoSampler ? pianoSampler->sampleRate() : (sampler ? sampler->sampleRate() : DefaultPreviewRate);
 
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull()) {
+    if (QMediaDevices::defaultAudioOutput().isNull()) {
         qWarning() << "PianoRollDialog: no audio output device, preview is silent";
         return;
     }
-    bool preferred = false;
-    const QAudioFormat format = PushAudioSink::chooseFormat(device, wanted, &preferred);
-    if (!format.isValid() || !StereoPcmConverter(format).isValid()) {
-        qWarning() << "PianoRollDialog: the output offers no usable format, preview is silent";
+    // A stream of its own, not Qt's sink: Qt's sound layer lets its server
+    // connection go on the thread the push outputs use, and a sink of this
+    // thread locking that connection meanwhile aborts the program.
+    if (!startOwnOutput(wanted)) {
+        qWarning() << "PianoRollDialog: the audio output did not start, preview is silent";
         return;
     }
-    if (preferred)
-        qDebug() << "PianoRollDialog: format not supported, using the device's" << format.sampleRate() << "Hz,"
-                 << format.channelCount() << "ch";
-    outputRate = format.sampleRate();
     keepInstrumentAtOutputRate();
-
-    audioSink = new QAudioSink(device, format);
-    audioSink->setVolume(1.0);
-    previewDevice = new PreviewPlaybackDevice(sampler, pianoSampler, format, audioSink);
-    // An open roll stays silent until it auditions something itself.
-    previewDevice->setDrawingVoices(voicesRoll == this);
-    // Unbuffered: what the sink reads is rendered at that moment, not ahead.
-    previewDevice->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    audioSink->start(previewDevice);
-    if (audioSink->error() != QAudio::NoError || audioSink->state() == QAudio::StoppedState) {
-        stopPreviewRenderer();
-        if (!startOwnOutput(format.sampleRate())) {
-            qWarning() << "PianoRollDialog: the audio output did not start, preview is silent";
-            return;
-        }
-        qDebug() << "PianoRollDialog: Qt's audio sink did not start; the preview plays on a PulseAudio stream"
-                 << "of its own";
-    }
     qDebug() << "PianoRollDialog: preview renderer started";
 }
 
@@ -393,21 +369,8 @@ bool PianoRollDialog::startOwnOutput(int rate)
 
 void PianoRollDialog::stopPreviewRenderer()
 {
-    // Stopped at once, deleted from the event loop: the sink's destructor
-    // runs events itself, which must not happen inside this dialog's own key
-    // and close events (finished) nor while the dialog is being destroyed.
-    // The device is the sink's child and goes after it; the own stream's
-    // device goes here, once the stream renders no more.
+    // The device goes once the stream renders no more.
     ownOutput.stop();
-    if (audioSink) {
-        audioSink->stop();
-        audioSink->deleteLater();
-        audioSink = nullptr;
-        if (previewDevice)
-            previewDevice->close();
-    } else {
-        delete previewDevice;
-    }
-    previewDevice = nullptr;
+    delete std::exchange(previewDevice, nullptr);
     outputRate = 0;
 }

@@ -30,7 +30,6 @@
 
 class PianoSampler;
 class PreviewPlaybackDevice;
-class QAudioSink;
 class SF2Sampler;
 
 class PianoRollDialog : public QDialog {
@@ -204,10 +203,8 @@ private:
     // goes there even when a SoundFont loaded meanwhile.
     std::map<int, AuditionInstrument> soundingOn;
     double playheadSeconds = 0.0;
-    QAudioSink* audioSink = nullptr;
     PreviewPlaybackDevice* previewDevice = nullptr;
-    // Plays while Qt's sink cannot start: Qt 6.4 gives its server connection
-    // up for the rest of the process once the server was away for long.
+    // Connects afresh at every start, also after a server that was away long.
     PulseOutputStream ownOutput;
     int outputRate = 0;
 };
