@@ -614,12 +614,18 @@ private slots:
         mixer.stopPlayback();
 
         const QList<float>& take = single.samples;
+        // Piece by piece: a busy machine's dropout of the playing tone turns
+        // its phase, which a measure across the whole span would cancel.
         const auto toneIn = [&](double from, double to) {
-            return TestSupport::amplitudeAt(take, 1000.0, kRate, qsizetype(from * kRate), qsizetype(to * kRate)) > 0.2;
+            int pieces = 0, sounding = 0;
+            for (double at = from; at + 0.1 <= to + 1e-9; at += 0.1, ++pieces)
+                sounding += TestSupport::amplitudeAt(take, 1000.0, kRate, qsizetype(at * kRate),
+                                                     qsizetype((at + 0.1) * kRate)) > 0.2;
+            return pieces > 0 && sounding * 10 >= pieces * 6;
         };
         const double length = double(take.size()) / kRate;
         QVERIFY2(std::abs(length - stoppedAt) < 0.4, qPrintable(QStringLiteral("%1 s for %2 s").arg(length).arg(stoppedAt)));
-        QVERIFY2(toneIn(0.1, 0.4) && toneIn(stalledAt - 0.5, stalledAt - 0.2), "the input before the stall is not at its time");
+        QVERIFY2(toneIn(0.1, 0.7) && toneIn(stalledAt - 0.5, stalledAt - 0.2), "the input before the stall is not at its time");
         QVERIFY2(toneIn(resumedAt + 0.4, length - 0.3), "the input after the stall is not at its time");
     }
 
